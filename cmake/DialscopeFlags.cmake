@@ -1,0 +1,21 @@
+# One interface target carries the language level, warnings and sanitizer flags;
+# every target of the project links it. CMAKE_CXX_FLAGS is never edited.
+
+set(DIALSCOPE_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address;undefined")
+option(DIALSCOPE_WERROR "Treat warnings as errors" OFF)
+
+add_library(dialscope_build_flags INTERFACE)
+target_compile_features(dialscope_build_flags INTERFACE cxx_std_20)
+target_compile_options(dialscope_build_flags INTERFACE
+  -Wall -Wextra -Wnon-virtual-dtor
+  $<$<BOOL:${DIALSCOPE_WERROR}>:-Werror>)
+target_compile_definitions(dialscope_build_flags INTERFACE
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  QT_DISABLE_DEPRECATED_UP_TO=0x060000)
+
+if(DIALSCOPE_SANITIZE)
+  list(JOIN DIALSCOPE_SANITIZE "," _dialscope_san)
+  target_compile_options(dialscope_build_flags INTERFACE
+    -fsanitize=${_dialscope_san} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(dialscope_build_flags INTERFACE -fsanitize=${_dialscope_san})
+endif()

@@ -1,0 +1,29 @@
+#pragma once
+
+// The program's string table: every text the operator sees in a message box,
+// looked up by its numeric identifier. Texts are kept byte for byte, including
+// their framing line breaks and spaces, because operators and support compare
+// them with what they remember from earlier versions.
+
+#include <QString>
+
+enum StringId : int {
+    IDS_APP_TITLE = 57344,            // caption of the main window and every message box
+    IDP_INPUT_USER_NAME = 45001,      // empty user name
+    IDP_INPUT_DIAL_NUMBER = 45002,    // empty dial number
+    IDP_ADD_TO_DIRECTORY = 45003,     // question before storing a phone book entry
+    IDP_PASSWORD_NOT_CORRECT = 45004, // wrong or mismatched password
+    IDP_DELETE_SELECTED = 45005,      // question before deleting list rows
+    IDP_INPUT_ERROR = 45006,          // Select without a selected row
+    IDP_CLOSE_CHANNEL = 45007,        // question before closing a live channel
+    IDP_LOGIN_ERROR = 45009,          // the site rejected the login
+    IDP_COMPRESSION_ERROR = 45010,    // no decoder fits the site's video
+    IDP_DISK_SPACE_LOW = 45011,       // free space below the threshold
+    IDS_VIDEO_CLIPS = 45012,          // initial title of a player window
+    IDP_NOT_COMM_HANDLE = 45100,      // a call's data handle that is not a serial device
+    IDP_SAVE_OK = 45101,              // a bitmap file was written completely
+    IDP_OPEN_FILE_ERROR = 45102,      // a clip could not be opened for playback
+};
+
+// The text of an identifier; an empty string for an identifier not in the table.
+QString LoadString(StringId id);
