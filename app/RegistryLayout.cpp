@@ -2,17 +2,37 @@
 
 #include "RegistryStore.h"
 
+#include <algorithm>
+
 namespace RegistryLayout {
 
 std::string_view CText(std::string_view bytes) {
     return bytes.substr(0, bytes.find('\0'));
 }
 
+namespace {
+
+bool IsText(const RegValue& value) {
+    return value.type == RegType::String || value.type == RegType::ExpandString;
+}
+
+size_t LoadLength(std::string_view bytes) {
+    return std::min(CText(bytes).size(), kLoadBuffer - 1);
+}
+
+} // namespace
+
 std::string LoadText(const RegValue* value) {
-    if (!value || (value->type != RegType::String && value->type != RegType::ExpandString))
+    if (!value || !IsText(*value))
         return {};
-    std::string_view text = CText(value->data);
-    return std::string(text.substr(0, kLoadBuffer - 1));
+    return value->data.substr(0, LoadLength(value->data));
+}
+
+std::string TakeText(RegValue& value) {
+    if (!IsText(value))
+        return {};
+    value.data.resize(LoadLength(value.data));
+    return std::move(value.data);
 }
 
 int32_t LoadDword(const RegValue* value) {

@@ -37,6 +37,8 @@ std::string_view CText(std::string_view bytes);
 // A string value as a load reads it: its text, cut to kLoadBuffer - 1 bytes.
 // Missing values and values that are not strings read as empty text.
 std::string LoadText(const RegValue* value);
+// The same, taking the bytes out of a value that is no longer needed.
+std::string TakeText(RegValue& value);
 
 // A 4-byte integer value; 0 when missing or of another size.
 int32_t LoadDword(const RegValue* value);

@@ -4,6 +4,9 @@
 #include "RegistryLayout.h"
 #include "RegistryStore.h"
 
+#include <strings.h>
+#include <utility>
+
 using namespace RegistryLayout;
 
 namespace {
@@ -11,6 +14,13 @@ namespace {
 RegValue StoreText(const std::string& text) {
     return RegValue::fromString(CText(text));
 }
+
+// The text values of an entry and the fields they load into.
+const std::pair<const char*, std::string ClipRecord::*> kTextValues[] = {
+    {"FileName", &ClipRecord::FileName},   {"Location", &ClipRecord::Location}, {"SDate", &ClipRecord::SDate},
+    {"STime", &ClipRecord::STime},         {"EDate", &ClipRecord::EDate},       {"ETime", &ClipRecord::ETime},
+    {"ImageName", &ClipRecord::ImageName}, {"Path", &ClipRecord::Path},
+};
 
 } // namespace
 
@@ -47,23 +57,30 @@ void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) {
     RegistryKey container = m_store.openKey(kClipStore);
     if (!container)
         return;
-    for (const SubkeyValues& entry : container.subkeysWithValues()) {
+    if (std::optional<uint32_t> count = container.subkeyCount())
+        records.reserve(records.size() + *count);
+    // Entries stream in one at a time, so texts are moved out of the values
+    // rather than copied, in one pass over each entry's values.
+    container.forEachSubkeyWithValues([&records](SubkeyValues& entry) {
         // A name that does not fit the name buffer cannot be enumerated.
         if (entry.name.size() >= kLoadBuffer)
-            continue;
-        ClipRecord record;
-        record.FileName = LoadText(entry.find("FileName"));
-        record.Location = LoadText(entry.find("Location"));
-        record.SDate = LoadText(entry.find("SDate"));
-        record.STime = LoadText(entry.find("STime"));
-        record.EDate = LoadText(entry.find("EDate"));
-        record.ETime = LoadText(entry.find("ETime"));
-        record.ImageName = LoadText(entry.find("ImageName"));
-        record.Path = LoadText(entry.find("Path"));
-        record.Channel = LoadDword(entry.find("Channel"));
-        record.Open = LoadDword(entry.find("Open")) != 0 ? 1 : 0;
-        records.push_back(std::move(record));
-    }
+            return;
+        ClipRecord& record = records.emplace_back();
+        for (NamedValue& value : entry.values) {
+            const char* name = value.name.c_str();
+            if (strcasecmp(name, "Channel") == 0) {
+                record.Channel = LoadDword(&value.value);
+            } else if (strcasecmp(name, "Open") == 0) {
+                record.Open = LoadDword(&value.value) != 0 ? 1 : 0;
+            } else {
+                for (const auto& [textName, field] : kTextValues)
+                    if (strcasecmp(name, textName) == 0) {
+                        record.*field = TakeText(value.value);
+                        break;
+                    }
+            }
+        }
+    });
 }
 
 void ClipIndex::MarkClipRead(const std::string& fileName, bool read) {

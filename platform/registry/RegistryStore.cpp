@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
-#include <iterator>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +70,9 @@ bool asciiIEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        };
         if (lower(a[i]) != lower(b[i]))
             return false;
     }
@@ -114,7 +116,8 @@ void bindText(sqlite3_stmt* st, int index, std::string_view text) {
 // Resets a statement when the caller is done with it, whatever path it takes.
 class StatementScope {
 public:
-    explicit StatementScope(sqlite3_stmt* st) : m_st(st) {}
+    explicit StatementScope(sqlite3_stmt* st)
+        : m_st(st) {}
     ~StatementScope() {
         if (m_st) {
             sqlite3_reset(m_st);
@@ -179,7 +182,8 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
     return config + "/dialscope/" + fileName;
 }
 
-RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
+RegistryStore::RegistryStore(const std::string& filePath)
+    : m_path(filePath) {
     makeFolders(filePath);
     // Create the file ourselves so that it gets owner-only permissions.
     if (int fd = ::open(filePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode); fd >= 0)
@@ -279,11 +283,17 @@ std::optional<int64_t> RegistryStore::findChild(int64_t parent, std::string_view
     return std::nullopt;
 }
 
-RegistryKey RegistryStore::openKey(std::string_view path) { return RegistryKey(this, kRootId).openSubkey(path); }
+RegistryKey RegistryStore::openKey(std::string_view path) {
+    return RegistryKey(this, kRootId).openSubkey(path);
+}
 
-RegistryKey RegistryStore::createKey(std::string_view path) { return RegistryKey(this, kRootId).createSubkey(path); }
+RegistryKey RegistryStore::createKey(std::string_view path) {
+    return RegistryKey(this, kRootId).createSubkey(path);
+}
 
-bool RegistryStore::deleteKey(std::string_view path) { return RegistryKey(this, kRootId).deleteSubkey(path); }
+bool RegistryStore::deleteKey(std::string_view path) {
+    return RegistryKey(this, kRootId).deleteSubkey(path);
+}
 
 bool RegistryStore::checkIntegrity() {
     if (!usable())
@@ -296,7 +306,8 @@ bool RegistryStore::checkIntegrity() {
     return ok;
 }
 
-WriteBatch::WriteBatch(RegistryStore& store) : m_store(store) {
+WriteBatch::WriteBatch(RegistryStore& store)
+    : m_store(store) {
     m_outer = store.m_batchDepth == 0;
     ++store.m_batchDepth;
     if (m_outer && !store.exec("BEGIN IMMEDIATE"))
@@ -471,25 +482,51 @@ std::optional<std::string> RegistryKey::subkeyName(uint32_t index) const {
 
 std::vector<SubkeyValues> RegistryKey::subkeysWithValues() const {
     std::vector<SubkeyValues> result;
+    forEachSubkeyWithValues([&result](SubkeyValues& subkey) { result.push_back(std::move(subkey)); });
+    return result;
+}
+
+void RegistryKey::forEachSubkeyWithValues(const std::function<void(SubkeyValues&)>& visit) const {
     sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::ChildrenWithValues) : nullptr;
     if (!st)
-        return result;
+        return;
     StatementScope scope(st);
     sqlite3_bind_int64(st, 1, m_id);
-    // Names are unique under one parent, so a change of name starts the next key.
+    // Rows come key by key; names are unique under one parent, so a change of
+    // name starts the next key. Value slots are reused from key to key.
+    SubkeyValues current;
+    size_t used = 0;
+    bool started = false;
+    auto flush = [&] {
+        current.values.resize(used);
+        visit(current);
+        // Sibling keys mostly hold the same values: when the visitor took
+        // them, make room for as many at once.
+        current.values.reserve(used);
+        used = 0;
+    };
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         std::string_view keyName = columnText(st, 0);
-        if (result.empty() || keyName != result.back().name)
-            result.push_back({std::string(keyName), {}});
-        if (sqlite3_column_type(st, 1) != SQLITE_NULL)
-            result.back().values.push_back(
-                {std::string(columnText(st, 1)),
-                 {RegType(sqlite3_column_int64(st, 2)), std::string(columnBytes(st, 3))}});
+        if (!started || keyName != current.name) {
+            if (started)
+                flush();
+            current.name.assign(keyName);
+            started = true;
+        }
+        if (sqlite3_column_type(st, 1) == SQLITE_NULL)
+            continue;
+        if (used == current.values.size())
+            current.values.emplace_back();
+        NamedValue& value = current.values[used++];
+        value.name.assign(columnText(st, 1));
+        value.value.type = RegType(sqlite3_column_int64(st, 2));
+        value.value.data.assign(columnBytes(st, 3));
     }
     if (rc != SQLITE_DONE)
         m_store->noteError(rc);
-    return result;
+    else if (started)
+        flush();
 }
 
 bool RegistryKey::setValue(std::string_view valueName, const RegValue& value) const {
