@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <iterator>
 #include <cstdlib>
 #include <fcntl.h>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,9 +70,7 @@ bool asciiIEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-        };
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
         if (lower(a[i]) != lower(b[i]))
             return false;
     }
@@ -116,8 +114,7 @@ void bindText(sqlite3_stmt* st, int index, std::string_view text) {
 // Resets a statement when the caller is done with it, whatever path it takes.
 class StatementScope {
 public:
-    explicit StatementScope(sqlite3_stmt* st)
-        : m_st(st) {}
+    explicit StatementScope(sqlite3_stmt* st) : m_st(st) {}
     ~StatementScope() {
         if (m_st) {
             sqlite3_reset(m_st);
@@ -182,8 +179,7 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
     return config + "/dialscope/" + fileName;
 }
 
-RegistryStore::RegistryStore(const std::string& filePath)
-    : m_path(filePath) {
+RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
     makeFolders(filePath);
     // Create the file ourselves so that it gets owner-only permissions.
     if (int fd = ::open(filePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode); fd >= 0)
@@ -283,17 +279,11 @@ std::optional<int64_t> RegistryStore::findChild(int64_t parent, std::string_view
     return std::nullopt;
 }
 
-RegistryKey RegistryStore::openKey(std::string_view path) {
-    return RegistryKey(this, kRootId).openSubkey(path);
-}
+RegistryKey RegistryStore::openKey(std::string_view path) { return RegistryKey(this, kRootId).openSubkey(path); }
 
-RegistryKey RegistryStore::createKey(std::string_view path) {
-    return RegistryKey(this, kRootId).createSubkey(path);
-}
+RegistryKey RegistryStore::createKey(std::string_view path) { return RegistryKey(this, kRootId).createSubkey(path); }
 
-bool RegistryStore::deleteKey(std::string_view path) {
-    return RegistryKey(this, kRootId).deleteSubkey(path);
-}
+bool RegistryStore::deleteKey(std::string_view path) { return RegistryKey(this, kRootId).deleteSubkey(path); }
 
 bool RegistryStore::checkIntegrity() {
     if (!usable())
@@ -306,8 +296,7 @@ bool RegistryStore::checkIntegrity() {
     return ok;
 }
 
-WriteBatch::WriteBatch(RegistryStore& store)
-    : m_store(store) {
+WriteBatch::WriteBatch(RegistryStore& store) : m_store(store) {
     m_outer = store.m_batchDepth == 0;
     ++store.m_batchDepth;
     if (m_outer && !store.exec("BEGIN IMMEDIATE"))
