@@ -15,11 +15,28 @@ namespace {
 
 constexpr const char* kRunKey = "software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
+// Points XDG_CONFIG_HOME somewhere else for one test.
+class ScopedConfigHome {
+public:
+    explicit ScopedConfigHome(const std::string& path) {
+        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
+            m_old = old;
+        setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+    }
+    ~ScopedConfigHome() {
+        if (m_old)
+            setenv("XDG_CONFIG_HOME", m_old->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
 TEST(AutoRunTest, RunValueAutostartEntryAndSettingFollowTheSwitch) {
     TempDir dir;
-    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
-    std::string saved = oldConfig ? oldConfig : "";
-    setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+    ScopedConfigHome config(dir.file("config"));
     std::string entry = dir.file("config") + "/autostart/dialscope.desktop";
     std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
     RegistryStore user(dir.file("user.sqlite"));
@@ -51,11 +68,6 @@ TEST(AutoRunTest, RunValueAutostartEntryAndSettingFollowTheSwitch) {
     limited.SetAutoRun(false);
     EXPECT_EQ(limited.GetSetting(AppStore::kAutoRun), 0);
     EXPECT_FALSE(std::filesystem::exists(entry));
-
-    if (oldConfig)
-        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(AutostartEntryTest, ExecLineQuotesAndEscapesThePath) {
