@@ -66,11 +66,6 @@ std::string EventId(std::time_t when) {
     return id;
 }
 
-// A store text: the C string's bytes, without terminating zero.
-RegValue StoreText(std::string_view text) {
-    return RegValue::fromString(CText(text));
-}
-
 } // namespace
 
 std::string EventRecord::text(Field field) const {
