@@ -135,7 +135,9 @@ void AtResultParser::Feed(const char* data, std::size_t size, std::vector<AtResu
             continue;
         if (m_line.size() == kMaxLine) {
             // Cut an endless line: report what we have as text and skip to its end.
-            out.push_back(AtResult{AtResultKind::Text, Classify(m_line).text});
+            std::string text = Classify(m_line).text;
+            if (!text.empty())
+                out.push_back(AtResult{AtResultKind::Text, std::move(text)});
             m_line.clear();
             m_overlong = true;
             continue;

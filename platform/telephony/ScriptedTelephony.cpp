@@ -37,6 +37,7 @@ void ScriptedTelephony::PostCallState(Call call, std::uint32_t state, std::uint3
 
 Call ScriptedTelephony::Offer() {
     const Call call = m_next++;
+    m_lastCall = call;
     m_calls[call] = LINECALLSTATE_OFFERING;
     Post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
     return call;
@@ -153,6 +154,7 @@ std::int32_t ScriptedTelephony::MakeCall(Line line, Call& call, const std::strin
         return LINEERR_INVALLINEHANDLE;
     m_lastParams = params;
     call = m_next++;
+    m_lastCall = call;
     m_calls[call] = LINECALLSTATE_DIALING;
     return Request(makeCallReply);
 }

@@ -47,6 +47,7 @@ public:
     // A call the service offers (as after RING); returns its handle.
     Call Offer();
 
+    Call LastCall() const { return m_lastCall; }
     LineApp App() const { return m_app; }
     Line OpenLine() const { return m_line; }
     std::uint32_t LastLineStates() const { return m_lineStates; }
@@ -83,6 +84,7 @@ private:
     std::uint32_t m_next = 100;
     std::uint32_t m_lineStates = 0;
     CallParams m_lastParams;
+    Call m_lastCall = 0;
     std::map<Call, std::uint32_t> m_calls;
 };
 
