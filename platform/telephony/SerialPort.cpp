@@ -82,7 +82,7 @@ std::optional<SerialPort> SerialPort::Open(const std::string& path) {
     }
     cfmakeraw(&tio);
     tio.c_cflag |= CREAD | CLOCAL | HUPCL;
-    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VMIN] = 1; // so that an empty non-blocking read is EAGAIN and 0 means hung up
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, B115200);
     cfsetospeed(&tio, B115200);

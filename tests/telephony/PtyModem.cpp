@@ -182,8 +182,8 @@ void PtyModem::OnCommandLine(const std::string& raw) {
         m_dueResult = it == m_options.outcomes.end() ? m_options.defaultOutcome : it->second;
         m_dueAt = m_dueResult.empty() ? 0 : NowMs() + m_options.dialDelayMs;
     } else if (line == "ATA") {
-        m_dueResult = "CONNECT 33600";
-        m_dueAt = NowMs() + m_options.answerDelayMs;
+        m_dueResult = m_options.answerOutcome;
+        m_dueAt = m_dueResult.empty() ? 0 : NowMs() + m_options.answerDelayMs;
     } else if (line.rfind("ATH", 0) == 0) {
         std::lock_guard lock(m_mutex);
         m_online = false;

@@ -30,6 +30,7 @@ public:
         // Result line per dialled number; "" means the modem never answers the dial.
         std::map<std::string, std::string> outcomes;
         std::string defaultOutcome = "CONNECT 33600";
+        std::string answerOutcome = "CONNECT 33600"; // "" : ATA never connects
     };
 
     PtyModem(std::string link, Options options);
