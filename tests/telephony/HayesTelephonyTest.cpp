@@ -177,7 +177,7 @@ TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWa
     Start({modem.Link()});
     const Line line = OpenModem(0, modem);
     const Call call = Dial(line, "555-01 01");
-    EXPECT_EQ(modem.CountCommands("ATDT5550101"), 1);
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT5550101") == 1; }, 1000));
     ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_DIALING));
     ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_PROCEEDING));
     ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
@@ -201,7 +201,7 @@ TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWa
 
     // The line dials again.
     Dial(line, "777");
-    EXPECT_EQ(modem.CountCommands("ATDT777"), 1);
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT777") == 1; }, 1000));
 }
 
 TEST_F(HayesTelephonyTest, DialOutcomesBecomeCallStatesWithReasons) {
@@ -280,7 +280,7 @@ TEST_F(HayesTelephonyTest, RingOffersOneCallThatIsAnsweredWithATA) {
         EXPECT_NE(m.param1, LINECALLSTATE_OFFERING);
 
     ASSERT_EQ(AwaitReply(service->Answer(offer->device)), LINEERR_OK);
-    EXPECT_EQ(modem.CountCommands("ATA"), 1);
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATA") == 1; }, 1000));
     ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
     EXPECT_EQ(service->Answer(offer->device), LINEERR_INVALCALLSTATE);
 }
