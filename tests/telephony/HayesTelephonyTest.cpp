@@ -341,37 +341,6 @@ TEST_F(HayesTelephonyTest, PortThatVanishesOrStopsAnsweringClosesTheLine) {
     EXPECT_EQ(service->Open(app, 0, again, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
 }
 
-TEST_F(HayesTelephonyTest, ModemSilentOrBabblingAtSetupClosesTheLine) {
-    for (PtyModem::Behaviour behaviour : {PtyModem::Behaviour::Silent, PtyModem::Behaviour::Garbage}) {
-        PtyModem modem(Path("modem"));
-        Start({modem.Link()});
-        modem.SetBehaviour(behaviour);
-        RunEventsFor(20);
-        Line line = 0;
-        ASSERT_EQ(service->Open(app, 0, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_OK);
-        const std::optional<LineMessage> closed = Await(LINE_CLOSE, 0, 3000);
-        ASSERT_TRUE(closed);
-        EXPECT_EQ(closed->device, line);
-        service.reset();
-        messages.clear();
-    }
-}
-
-TEST_F(HayesTelephonyTest, UnpluggedInTheMiddleOfACallDisconnectsThenCloses) {
-    PtyModem modem(Path("modem"));
-    Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
-    const Call call = Dial(line, "555");
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
-    modem.Unplug();
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED));
-    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
-    service->DeallocateCall(call);
-    const std::optional<LineMessage> closed = Await(LINE_CLOSE);
-    ASSERT_TRUE(closed);
-    EXPECT_EQ(closed->device, line);
-}
-
 TEST_F(HayesTelephonyTest, ShutdownSilencesEverythingStillQueued) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
