@@ -48,9 +48,6 @@ TEST(VideoDecompressorLookup, OpensEveryCodecItsHandlerNamesInAnyCase) {
     for (const char* handler : {"iv50", "IV50", "iv32", "IV31", "cvid", "CVID", "CRAM", "msvc", "MSVC",
                                 "MJPG", "mjpg", "XVID", "xvid", "DIVX", "FMP4", "YUY2"})
         EXPECT_NE(VideoDecompressor::open(handler), nullptr) << handler;
-}
-
-TEST(VideoDecompressorLookup, RefusesUnknownOrMalformedHandlers) {
     for (const char* handler : {"zq9x", "", "iv500", "    "})
         EXPECT_EQ(VideoDecompressor::open(handler), nullptr) << '"' << handler << '"';
 }
@@ -211,11 +208,11 @@ TEST(VideoDecompressorRaw, RefusesFramesThatDoNotHoldTheirRows) {
     h.write(dib.data());
     EXPECT_FALSE(d->decompress(dib));
 
-    // Unsupported depths and broken headers.
+    // Unsupported depths, unknown codecs and broken headers.
     EXPECT_FALSE(d->decompress({}));
     EXPECT_FALSE(d->decompress(std::vector<uint8_t>(39, 0)));
-    std::vector<uint8_t> fourBit = packDib(headerFor(BitmapInfoHeader::kRgb, 32, 8, 4), {}, shortImage);
-    EXPECT_FALSE(d->decompress(fourBit));
+    EXPECT_FALSE(d->decompress(packDib(headerFor(BitmapInfoHeader::kRgb, 32, 8, 4), {}, shortImage)));
+    EXPECT_FALSE(d->decompress(packDib(headerFor(makeFourCC('z', 'q', '9', 'x'), 32, 8), {}, shortImage)));
 }
 
 // ---------------------------------------------------------------------------
@@ -346,6 +343,26 @@ INSTANTIATE_TEST_SUITE_P(Encoders, VideoDecompressorCodec,
                                          CodecCase{"cinepak", makeFourCC('c', 'v', 'i', 'd'), 24, 3.0},
                                          CodecCase{"msvideo1", kCram, 16, 3.0}),
                          caseName);
+
+TEST(VideoDecompressorStreams, ManyStreamsAtOnceAllDecode) {
+    // More streams than the decompressor keeps decoders for, twice round: the
+    // streams it dropped come back with new decoders.
+    auto d = VideoDecompressor::open("MJPG");
+    ASSERT_NE(d, nullptr);
+    std::vector<std::pair<TestImage, std::vector<uint8_t>>> streams;
+    for (int i = 0; i < 12; ++i) {
+        const int w = 32 + 16 * i, h = 24 + 8 * i;
+        auto encoder = TestFrameEncoder::create("mjpeg", kMjpg, 24, w, h);
+        if (!encoder)
+            GTEST_SKIP() << "this FFmpeg has no mjpeg encoder";
+        TestImage image = makeColourBars(w, h);
+        auto frame = encoder->encode(image);
+        streams.emplace_back(std::move(image), std::move(frame));
+    }
+    for (int round = 0; round < 2; ++round)
+        for (const auto& [image, frame] : streams)
+            EXPECT_LE(checkDrawable(d->decompress(frame), image).meanAbsolute, 6.0) << image.width;
+}
 
 // ---------------------------------------------------------------------------
 // Palettised codec frames get the colour table as their palette
