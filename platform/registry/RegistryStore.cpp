@@ -305,8 +305,11 @@ WriteBatch::WriteBatch(RegistryStore& store) : m_store(store) {
 
 WriteBatch::~WriteBatch() {
     --m_store.m_batchDepth;
-    if (m_outer && !m_done)
+    if (m_outer && !m_done) {
         m_store.exec("ROLLBACK");
+        // Enumerations cached inside the batch may list keys that are gone now.
+        m_store.bumpVersion();
+    }
 }
 
 bool WriteBatch::commit() {
@@ -387,6 +390,8 @@ RegistryKey RegistryKey::createSubkey(std::string_view relativePath) const {
             return {};
         }
         id = sqlite3_last_insert_rowid(m_store->m_db);
+        // Inside an outer batch no commit follows here: stale enumerations must see the new key.
+        m_store->bumpVersion();
     }
     if (!batch.commit())
         return {};
@@ -412,6 +417,7 @@ bool RegistryKey::deleteSubkey(std::string_view relativePath) const {
         }
         if (sqlite3_changes(m_store->m_db) == 0)
             return false;
+        m_store->bumpVersion();
     }
     sqlite3_stmt* vals = m_store->statement(RegistryStore::DeleteKeyValues);
     if (!vals)
