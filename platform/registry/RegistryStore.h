@@ -115,6 +115,10 @@ private:
     // Records a failure; corruption marks the store unusable.
     void noteError(int rc);
     bool exec(const char* sql);
+    // True when the store's tables and root key are in the file.
+    bool hasSchema();
+    // False for a file whose size no sound database file has.
+    bool plausibleFileSize();
     // Child id of `name` under `parent`, or nothing (missing or on error).
     std::optional<int64_t> findChild(int64_t parent, std::string_view name);
     // Changes whenever this or another connection committed a write; key
@@ -187,7 +191,9 @@ public:
 
 private:
     friend class RegistryStore;
-    RegistryKey(RegistryStore* store, int64_t id) : m_store(store), m_id(id) {}
+    RegistryKey(RegistryStore* store, int64_t id)
+        : m_store(store)
+        , m_id(id) {}
     bool exists() const;
 
     RegistryStore* m_store = nullptr;
