@@ -67,9 +67,7 @@ bool asciiIEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-        };
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
         if (lower(a[i]) != lower(b[i]))
             return false;
     }
@@ -113,8 +111,7 @@ void bindText(sqlite3_stmt* st, int index, std::string_view text) {
 // Resets a statement when the caller is done with it, whatever path it takes.
 class StatementScope {
 public:
-    explicit StatementScope(sqlite3_stmt* st)
-        : m_st(st) {}
+    explicit StatementScope(sqlite3_stmt* st) : m_st(st) {}
     ~StatementScope() {
         if (m_st) {
             sqlite3_reset(m_st);
@@ -179,8 +176,7 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
     return config + "/dialscope/" + fileName;
 }
 
-RegistryStore::RegistryStore(const std::string& filePath)
-    : m_path(filePath) {
+RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
     makeFolders(filePath);
     struct stat st {};
     const bool existed = ::stat(filePath.c_str(), &st) == 0;

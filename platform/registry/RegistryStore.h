@@ -191,9 +191,7 @@ public:
 
 private:
     friend class RegistryStore;
-    RegistryKey(RegistryStore* store, int64_t id)
-        : m_store(store)
-        , m_id(id) {}
+    RegistryKey(RegistryStore* store, int64_t id) : m_store(store), m_id(id) {}
     bool exists() const;
 
     RegistryStore* m_store = nullptr;
