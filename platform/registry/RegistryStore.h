@@ -12,10 +12,13 @@
 // one atomic step. A process killed mid-write leaves every completed write
 // intact.
 //
-// A file that is corrupt, unreadable or not writable never takes the program
-// down: the store reports itself unusable (reads find nothing, so callers fall
-// back to their defaults) or read-only (writes fail), and the file is left in
-// place untouched.
+// Key ids are never reused, so a handle to a deleted key never reaches a key
+// made later. Opening a store never waits for another process's write.
+//
+// A file that is corrupt, cut short, unreadable or not writable never takes
+// the program down: the store reports itself unusable (reads find nothing, so
+// callers fall back to their defaults) or read-only (writes fail), and the
+// file is left in place untouched.
 //
 // A store object and its keys are used by one thread at a time; open one store
 // object per thread to share a file between threads.
