@@ -13,7 +13,8 @@
 // intact.
 //
 // Key ids are never reused, so a handle to a deleted key never reaches a key
-// made later. Opening a store never waits for another process's write.
+// made later. Opening an existing store never waits for another process's
+// write.
 //
 // A file that is corrupt, cut short, unreadable or not writable never takes
 // the program down: the store reports itself unusable (reads find nothing, so
