@@ -29,7 +29,9 @@ constexpr size_t kAvihSuggestedBuffer = kAvih + 28;
 constexpr size_t kStrh = 108;
 constexpr size_t kStrhLength = kStrh + 32;
 
-uint32_t fourCC(const char (&s)[5]) { return makeFourCC(s[0], s[1], s[2], s[3]); }
+uint32_t fourCC(const char (&s)[5]) {
+    return makeFourCC(s[0], s[1], s[2], s[3]);
+}
 
 void put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -100,10 +102,13 @@ AviWriter::AviWriter(int fd, Options options)
     : m_fd(fd)
     , m_options(options) {}
 
-AviWriter::~AviWriter() { close(); }
+AviWriter::~AviWriter() {
+    close();
+}
 
 bool AviWriter::createStream(const AviStreamInfo& info) {
-    if (m_closed || m_streamCreated || info.fccType != fourCC("vids") || info.dwScale == 0 || info.dwRate == 0)
+    if (m_closed || m_streamCreated || info.fccType != fourCC("vids") || info.dwScale == 0 ||
+        info.dwRate == 0)
         return fail(EINVAL);
     m_info = info;
     // Uncompressed frames are "db" chunks, compressed ones "dc".
@@ -217,7 +222,8 @@ bool AviWriter::write(std::span<const uint8_t> sample, bool keyFrame) {
         return fail(EFBIG);
     const uint32_t size = uint32_t(sample.size());
     const uint64_t chunkBytes = 8 + uint64_t(size) + (size & 1);
-    if (!m_index.empty() && m_end + chunkBytes - m_segment.start > m_options.segmentLimit && !startNextSegment())
+    if (!m_index.empty() && m_end + chunkBytes - m_segment.start > m_options.segmentLimit &&
+        !startNextSegment())
         return false;
 
     uint8_t head[8];

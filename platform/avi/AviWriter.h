@@ -71,7 +71,8 @@ public:
 
     // Creates the file, replacing any file of that name. Nothing when it cannot
     // be created; errnoOut (if given) then holds the reason.
-    static std::unique_ptr<AviWriter> create(const std::string& path, Options options, int* errnoOut = nullptr);
+    static std::unique_ptr<AviWriter> create(const std::string& path, Options options,
+                                             int* errnoOut = nullptr);
     static std::unique_ptr<AviWriter> create(const std::string& path) { return create(path, Options{}); }
 
     // Completes the file like close() when it was not closed yet.
@@ -155,9 +156,9 @@ private:
     uint32_t m_odmlOffset = 0;       // of the "JUNK"/"LIST" odml chunk in m_header
     uint32_t m_hasIndexFlag = 0;
 
-    uint64_t m_end = 0; // file size written so far
-    Segment m_segment;      // the segment samples go to
-    Segment m_firstSegment; // once a second segment has begun
+    uint64_t m_end = 0;              // file size written so far
+    Segment m_segment;               // the segment samples go to
+    Segment m_firstSegment;          // once a second segment has begun
     std::vector<IndexEntry> m_index; // samples of the current segment
     std::vector<SuperIndexEntry> m_superIndex;
     int64_t m_totalSamples = 0;

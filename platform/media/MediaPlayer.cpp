@@ -63,7 +63,9 @@ bool pictureUsable(const AVFrame* frame) {
 MediaPlayer::MediaPlayer(Clock clock)
     : m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })) {}
 
-MediaPlayer::~MediaPlayer() { close(); }
+MediaPlayer::~MediaPlayer() {
+    close();
+}
 
 void MediaPlayer::close() {
     sws_freeContext(m_displayScaler);
@@ -176,9 +178,13 @@ bool MediaPlayer::run() {
     return true;
 }
 
-bool MediaPlayer::pause() { return halt(PlayState::Paused); }
+bool MediaPlayer::pause() {
+    return halt(PlayState::Paused);
+}
 
-bool MediaPlayer::stop() { return halt(PlayState::Stopped); }
+bool MediaPlayer::stop() {
+    return halt(PlayState::Stopped);
+}
 
 bool MediaPlayer::halt(PlayState state) {
     if (m_state == PlayState::None)
@@ -211,9 +217,13 @@ double MediaPlayer::positionAt(std::chrono::steady_clock::time_point now) const 
     return std::min(position, double(m_totalFrames));
 }
 
-int64_t MediaPlayer::currentFrame() const { return int64_t(positionAt(m_clock())); }
+int64_t MediaPlayer::currentFrame() const {
+    return int64_t(positionAt(m_clock()));
+}
 
-double MediaPlayer::currentSeconds() const { return positionAt(m_clock()) * m_frameSeconds; }
+double MediaPlayer::currentSeconds() const {
+    return positionAt(m_clock()) * m_frameSeconds;
+}
 
 bool MediaPlayer::seek(int64_t frame) {
     if (m_state == PlayState::None)
@@ -270,7 +280,8 @@ bool MediaPlayer::showFrame(int64_t frame) {
 }
 
 int64_t MediaPlayer::frameNumber(const AVFrame* frame) const {
-    const int64_t ts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+    const int64_t ts =
+        frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
     return ts == AV_NOPTS_VALUE ? m_lastReadFrame : ts - m_startPts;
 }
 
@@ -396,8 +407,8 @@ std::optional<std::vector<uint8_t>> MediaPlayer::currentImage() {
     std::vector<uint8_t> dib(BitmapInfoHeader::kSize + header.biSizeImage);
     header.write(dib.data());
     // Bottom-up rows: start at the last row and step backwards.
-    uint8_t* planes[4] = {dib.data() + BitmapInfoHeader::kSize + size_t(stride) * (height - 1), nullptr, nullptr,
-                          nullptr};
+    uint8_t* planes[4] = {dib.data() + BitmapInfoHeader::kSize + size_t(stride) * (height - 1), nullptr,
+                          nullptr, nullptr};
     const int strides[4] = {-int(stride), 0, 0, 0};
     sws_scale(m_snapshotScaler, m_frame->data, m_frame->linesize, 0, height, planes, strides);
     return dib;

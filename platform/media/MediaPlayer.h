@@ -155,9 +155,9 @@ private:
     bool m_errorQueued = false;
     std::deque<MediaEvent> m_events;
 
-    int64_t m_shownFrame = -1;      // frame number of m_frame
-    int64_t m_lastReadFrame = -1;   // frame of the last packet read, -1 after a seek
-    bool m_decoderDrained = false;  // the decoder saw the end and needs a flush
+    int64_t m_shownFrame = -1;     // frame number of m_frame
+    int64_t m_lastReadFrame = -1;  // frame of the last packet read, -1 after a seek
+    bool m_decoderDrained = false; // the decoder saw the end and needs a flush
     int m_outputWidth = 0;
     int m_outputHeight = 0;
     VideoImage m_image;
