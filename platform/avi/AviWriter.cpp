@@ -95,12 +95,17 @@ std::unique_ptr<AviWriter> AviWriter::create(const std::string& path, Options op
             *errnoOut = errno;
         return nullptr;
     }
-    return std::unique_ptr<AviWriter>(new AviWriter(fd, options));
+    return std::unique_ptr<AviWriter>(new AviWriter(fd, std::move(options)));
 }
 
 AviWriter::AviWriter(int fd, Options options)
     : m_fd(fd)
-    , m_options(options) {}
+    , m_options(std::move(options)) {
+    if (!m_options.clock)
+        m_options.clock = [] {
+            return std::chrono::steady_clock::now();
+        };
+}
 
 AviWriter::~AviWriter() {
     close();
@@ -210,7 +215,7 @@ bool AviWriter::writeHeader() {
     m_headerWritten = true;
     m_segments = 1;
     m_segment = {0, m_header.size() - 12, m_end, m_end};
-    m_lastSync = std::chrono::steady_clock::now();
+    m_lastSync = m_options.clock();
     m_dirty = true;
     return true;
 }
@@ -242,7 +247,7 @@ bool AviWriter::write(std::span<const uint8_t> sample, bool keyFrame) {
     ++m_totalSamples;
     m_largestSample = std::max(m_largestSample, size);
     m_dirty = true;
-    syncIfDue();
+    flushIfDue(); // a failure shows in close()
     return true;
 }
 
@@ -385,16 +390,17 @@ bool AviWriter::flush() {
         m_lastError = errno;
         ok = false;
     }
-    m_lastSync = std::chrono::steady_clock::now();
+    m_lastSync = m_options.clock();
     m_dirty = false;
     if (!ok)
         m_syncFailed = true;
     return ok;
 }
 
-void AviWriter::syncIfDue() {
-    if (m_dirty && std::chrono::steady_clock::now() - m_lastSync >= m_options.syncInterval)
-        flush();
+bool AviWriter::flushIfDue() {
+    if (m_closed || !m_dirty || m_options.clock() - m_lastSync < m_options.syncInterval)
+        return true;
+    return flush();
 }
 
 bool AviWriter::close() {

@@ -13,7 +13,7 @@
 // segment ends or the file is closed. So that a killed process or a power cut
 // loses at most the last few seconds, the header's sizes and frame counts are
 // rewritten in place and the file is synced to disk at least every
-// `syncInterval` while samples arrive; a reader then sees every sample up to
+// `syncInterval` while samples arrive (see flushIfDue()); a reader then sees every sample up to
 // that point even without an index.
 //
 // A failed write (full disk, file-size limit, removed medium) is returned as
@@ -25,6 +25,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -63,6 +64,8 @@ public:
         std::chrono::milliseconds syncInterval{2000};
         // A RIFF segment is closed once the next sample would take it past this.
         uint64_t segmentLimit = uint64_t{1} << 30;
+        // The time that syncInterval is measured in; steady_clock when empty.
+        std::function<std::chrono::steady_clock::time_point()> clock;
     };
 
     static constexpr uint32_t kMaxSampleSize = 1u << 30;
@@ -91,6 +94,11 @@ public:
     bool write(std::span<const uint8_t> sample, bool keyFrame = true);
     // Brings sizes and counts on disk up to date and syncs the file.
     bool flush();
+    // flush() when samples arrived since the last update and syncInterval has
+    // passed; write() does this itself. A recording calls it from a timer as
+    // well, so that the last samples before a pause in the stream reach the
+    // disk in time. False only when a flush failed.
+    bool flushIfDue();
     // Writes the index, final sizes and counts, syncs and closes the file. The
     // writer accepts nothing afterwards. False when any of it failed; the
     // samples written are still readable.
@@ -138,7 +146,6 @@ private:
     bool writeAt(uint64_t offset, std::span<const uint8_t> bytes);
     bool fail(int error);
     bool rollBack(uint64_t end, int error);
-    void syncIfDue();
 
     int m_fd = -1;
     Options m_options;

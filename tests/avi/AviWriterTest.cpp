@@ -301,6 +301,26 @@ TEST(AviWriterDurability, HeaderIsUpdatedOnDiskWhileRecording) {
         EXPECT_EQ(le32(file, 4), file.size() - 8) << "RIFF size";
     }
 
+    // Samples followed by a pause reach the disk once a timer calls flushIfDue().
+    auto now = std::chrono::steady_clock::time_point{};
+    AviWriter::Options manualClock;
+    manualClock.syncInterval = std::chrono::seconds(2);
+    manualClock.clock = [&] {
+        return now;
+    };
+    auto paused = AviWriter::create(dir.file("paused.avi"), manualClock);
+    ASSERT_TRUE(paused && paused->createStream(AviStreamInfo::forClip(PackedDibView(frame).header())));
+    ASSERT_TRUE(paused->setFormat(std::span(frame).first(40)));
+    ASSERT_TRUE(paused->write(sample));
+    ASSERT_TRUE(paused->flushIfDue());
+    EXPECT_EQ(le32(readFile(dir.file("paused.avi")), kStrhLength), 0u) << "not due yet";
+    now += std::chrono::milliseconds(1999);
+    ASSERT_TRUE(paused->flushIfDue());
+    EXPECT_EQ(le32(readFile(dir.file("paused.avi")), kStrhLength), 0u) << "not due yet";
+    now += std::chrono::milliseconds(1);
+    ASSERT_TRUE(paused->flushIfDue());
+    EXPECT_EQ(le32(readFile(dir.file("paused.avi")), kStrhLength), 1u);
+
     AviWriter::Options rarely;
     rarely.syncInterval = std::chrono::hours(1);
     auto lazy = AviWriter::create(dir.file("lazy.avi"), rarely);

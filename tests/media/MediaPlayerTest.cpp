@@ -299,6 +299,10 @@ struct ClipMaker {
     int tolerance;
 };
 
+void PrintTo(const ClipMaker& maker, std::ostream* out) {
+    *out << maker.name;
+}
+
 class ForeignClip : public ::testing::TestWithParam<ClipMaker> {};
 
 TEST_P(ForeignClip, PlaysEveryFrameWithItsPicture) {
