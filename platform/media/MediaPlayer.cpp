@@ -16,8 +16,9 @@ namespace {
 
 // Frames a decoder may hold back before it returns the frame of a packet.
 constexpr int64_t kMaxDecoderDelay = 16;
-// Larger pictures are refused rather than converted (a corrupt header).
+// Larger pictures are refused rather than decoded (a corrupt header).
 constexpr int kMaxPictureSide = 16384;
+constexpr int64_t kMaxPicturePixels = 4096 * 4096;
 
 // The full-range "J" formats are their plain counterparts with full-range
 // colour; swscale wants them said that way.
@@ -55,7 +56,7 @@ SwsContext* scalerFor(SwsContext* cached, const AVFrame* frame, int width, int h
 
 bool pictureUsable(const AVFrame* frame) {
     return frame->data[0] && frame->width > 0 && frame->height > 0 && frame->width <= kMaxPictureSide &&
-           frame->height <= kMaxPictureSide;
+           frame->height <= kMaxPictureSide && int64_t(frame->width) * frame->height <= kMaxPicturePixels;
 }
 
 } // namespace
@@ -100,7 +101,9 @@ bool MediaPlayer::failOpen(const char* reason) {
 bool MediaPlayer::open(const std::string& path) {
     close();
     m_error.clear();
-    if (avformat_open_input(&m_format, path.c_str(), nullptr, nullptr) < 0)
+    // Only the AVI reader: a clip file never makes FFmpeg follow playlists or
+    // references to other files, whatever its bytes say.
+    if (avformat_open_input(&m_format, path.c_str(), av_find_input_format("avi"), nullptr) < 0)
         return failOpen("the file cannot be opened as a clip");
     m_streamIndex = av_find_best_stream(m_format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (m_streamIndex < 0)
@@ -118,6 +121,7 @@ bool MediaPlayer::open(const std::string& path) {
     if (!m_codec || avcodec_parameters_to_context(m_codec, stream->codecpar) < 0)
         return failOpen("out of memory");
     m_codec->thread_count = 1; // one picture at a time, with no latency
+    m_codec->max_pixels = kMaxPicturePixels;
     if (avcodec_open2(m_codec, decoder, nullptr) < 0)
         return failOpen("the clip's decoder cannot be opened");
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(decoder->id);

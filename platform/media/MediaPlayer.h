@@ -18,8 +18,9 @@
 // the target (clips written by the recorder hold only key frames, so that is
 // one decode).
 //
-// A clip file is untrusted: a missing, truncated or corrupt file makes open()
-// fail or a frame undecodable, never a crash. Frames that cannot be decoded
+// A clip file is untrusted: only FFmpeg's AVI reader is used, pictures larger
+// than 4096 x 4096 pixels are refused, and a missing, truncated or corrupt
+// file makes open() fail or a frame undecodable, never a crash. Frames that cannot be decoded
 // leave the previous picture in place; a clip that cannot be read on while
 // running queues an ErrorAbort event.
 
@@ -64,7 +65,7 @@ public:
     MediaPlayer& operator=(const MediaPlayer&) = delete;
 
     // Opens a clip, stopped at frame 0 with that frame decoded. False when the
-    // file is missing or unreadable, holds no video stream, no frames, a
+    // file is missing, unreadable or not an AVI file, holds no video stream, no frames, a
     // format without a decoder, or a first frame that cannot be decoded; the
     // player is then closed and errorText() says why.
     bool open(const std::string& path);

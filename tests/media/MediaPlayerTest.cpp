@@ -224,6 +224,10 @@ TEST_F(RawClip, MissingGarbageAndCutFilesFailToOpenCleanly) {
         EXPECT_FALSE(m_player.open(path)) << name;
         EXPECT_EQ(m_player.state(), PlayState::None) << name;
     }
+    // A playable video in another container is not a clip.
+    const std::string other = m_dir.file("other.mov");
+    ASSERT_TRUE(makeToolClip(other, "mjpeg", 2, 32, 24));
+    EXPECT_FALSE(m_player.open(other));
     EXPECT_TRUE(m_player.open(m_path)) << "a failed open leaves the player usable";
 }
 
