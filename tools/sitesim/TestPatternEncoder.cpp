@@ -197,8 +197,11 @@ bool TestPatternEncoder::open(std::string& error) {
     m_context->height = m_height;
     m_context->pix_fmt = format;
     m_context->time_base = AVRational{1, 25};
+    // Every frame a key frame. Microsoft Video 1 counts frames since its last
+    // key frame against keyint_min (0 forces one each time); Cinepak divides
+    // by it, so it needs 1 there.
     m_context->gop_size = 1;
-    m_context->keyint_min = 1;
+    m_context->keyint_min = m_codec == Codec::MsVideo1 ? 0 : 1;
     if (m_codec == Codec::Mjpeg)
         m_context->flags |= AV_CODEC_FLAG_QSCALE;
     if (avcodec_open2(m_context, codec, nullptr) < 0) {
@@ -260,7 +263,7 @@ std::optional<std::vector<uint8_t>> TestPatternEncoder::encode(int64_t index, in
             av_image_copy_plane(m_frame->data[0], m_frame->linesize[0], m_rgb.data(), m_width * 3,
                                 m_width * 3, m_height);
         }
-        m_frame->pts = index;
+        m_frame->pts = m_pts++;
         m_frame->pict_type = AV_PICTURE_TYPE_I;
         if (m_codec == Codec::Mjpeg) {
             const int qscale = 2 + (100 - std::clamp(quality, 0, 100)) * 29 / 100;

@@ -64,6 +64,7 @@ private:
     int m_width;
     int m_height;
     std::vector<uint8_t> m_rgb;
+    int64_t m_pts = 0; // the encoders want rising timestamps, whatever picture is asked for
     AVCodecContext* m_context = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
