@@ -17,6 +17,7 @@ namespace {
 
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kMaxControlLine = 4096;
+constexpr Millis kHangUpLinger{200};
 
 std::vector<std::string> splitWords(const std::string& line) {
     std::istringstream in(line);
@@ -80,6 +81,7 @@ SimServer::SimServer(SimOptions options)
 
 SimServer::~SimServer() {
     cleanUp();
+    closeRetired();
     for (Client& c : m_clients)
         ::close(c.fd);
     if (m_master >= 0)
@@ -144,11 +146,11 @@ bool SimServer::publishPty(std::string& error) {
         ::close(keep);
         return false;
     }
-    // The new terminal is in place; only now does the old one go away.
-    if (m_master >= 0)
-        ::close(m_master);
-    if (m_slaveKeep >= 0)
-        ::close(m_slaveKeep);
+    // The new terminal is in place; only now does the old one start to go away.
+    closeRetired();
+    m_retiredMaster = m_master;
+    m_retiredKeep = m_slaveKeep;
+    m_retireAt = Clock::now() + kHangUpLinger;
     m_master = master;
     m_slaveKeep = keep;
     m_slavePath = name;
@@ -176,6 +178,14 @@ bool SimServer::openControl(std::string& error) {
     return true;
 }
 
+void SimServer::closeRetired() {
+    if (m_retiredMaster >= 0)
+        ::close(m_retiredMaster);
+    if (m_retiredKeep >= 0)
+        ::close(m_retiredKeep);
+    m_retiredMaster = m_retiredKeep = -1;
+}
+
 void SimServer::cleanUp() {
     if (!m_slavePath.empty()) {
         char target[256];
@@ -200,7 +210,8 @@ void SimServer::farEndHangUp() {
         m_site->endSession();
     else
         m_modem->remoteHangUp();
-    // Best effort: the modem's NO CARRIER before the line goes dead.
+    // Best effort: the modem's NO CARRIER before the line goes dead (the old
+    // master lingers a moment so that it can be read).
     if (!m_dteOut.empty()) [[maybe_unused]]
         const ssize_t n = ::write(m_master, m_dteOut.data(), m_dteOut.size());
     m_dteOut.clear();
@@ -420,6 +431,8 @@ void SimServer::run(int stopFd) {
         if (!m_options.dataOnly)
             m_modem->tick(m_now);
         runDueCommands();
+        if (m_retiredMaster >= 0 && m_now >= m_retireAt)
+            closeRetired();
         m_site->tick(m_now, m_siteOut.size());
         writeMaster();
         if (m_quit)
@@ -436,6 +449,8 @@ void SimServer::run(int stopFd) {
         consider(bandwidthWake());
         for (const auto& s : m_scheduled)
             consider(s.first);
+        if (m_retiredMaster >= 0)
+            consider(m_retireAt);
         int timeout = -1;
         if (wake != TimePoint::max()) {
             const auto ms = std::chrono::ceil<Millis>(wake - Clock::now()).count();

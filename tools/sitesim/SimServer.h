@@ -9,8 +9,10 @@
 // renamed over the old one, so it is never missing). The simulator keeps a
 // descriptor of its own slave open so the master never reports a hang-up when
 // the program closes and reopens the port. A far-end hang-up publishes a fresh
-// terminal first and then closes the old master: the program sees EIO/POLLHUP
-// on its slave and finds the modem again at the same path.
+// terminal first and then, after a short linger that lets the program read
+// the modem's NO CARRIER (the kernel drops unread data when a master closes),
+// closes the old master: the program sees EIO/POLLHUP on its slave and finds
+// the modem again at the same path.
 //
 // Modem responses go out at once; the site's data goes out only while the
 // call is online, through a token bucket when a bit rate is set.
@@ -52,6 +54,7 @@ private:
     };
 
     bool publishPty(std::string& error);
+    void closeRetired();
     bool openControl(std::string& error);
     void farEndHangUp();
     bool linkOnline() const;
@@ -74,6 +77,9 @@ private:
     int m_master = -1;
     int m_slaveKeep = -1;
     std::string m_slavePath;
+    int m_retiredMaster = -1; // the terminal before a far-end hang-up, closed at m_retireAt
+    int m_retiredKeep = -1;
+    TimePoint m_retireAt{};
     int m_listen = -1;
     std::vector<Client> m_clients;
 
