@@ -10,6 +10,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -204,6 +205,11 @@ bool TestPatternEncoder::open(std::string& error) {
     m_context->keyint_min = m_codec == Codec::MsVideo1 ? 0 : 1;
     if (m_codec == Codec::Mjpeg)
         m_context->flags |= AV_CODEC_FLAG_QSCALE;
+    if (m_codec == Codec::Cinepak) {
+        // Fewer strips and no extra codebook passes: nearly twice as fast.
+        av_opt_set_int(m_context->priv_data, "max_strips", 1, 0);
+        av_opt_set_int(m_context->priv_data, "max_extra_cb_iterations", 0, 0);
+    }
     if (avcodec_open2(m_context, codec, nullptr) < 0) {
         error = std::string("cannot open the ") + codecName(m_codec) + " encoder";
         return false;
@@ -243,6 +249,24 @@ std::vector<uint8_t> TestPatternEncoder::packRgb() const {
 }
 
 std::optional<std::vector<uint8_t>> TestPatternEncoder::encode(int64_t index, int channel, int quality) {
+    if (m_codec != Codec::Cinepak)
+        return encodeNow(index, channel, quality);
+    if (channel != m_loopChannel || quality != m_loopQuality) {
+        m_loop.assign(kCinepakLoop, {});
+        m_loopChannel = channel;
+        m_loopQuality = quality;
+    }
+    const auto slot = size_t(((index % kCinepakLoop) + kCinepakLoop) % kCinepakLoop);
+    if (m_loop[slot].empty()) {
+        auto dib = encodeNow(int64_t(slot), channel, quality);
+        if (!dib)
+            return std::nullopt;
+        m_loop[slot] = std::move(*dib);
+    }
+    return m_loop[slot];
+}
+
+std::optional<std::vector<uint8_t>> TestPatternEncoder::encodeNow(int64_t index, int channel, int quality) {
     renderPattern(index, channel, m_width, m_height, m_rgb.data(), m_width * 3);
     std::vector<uint8_t> image;
     BitmapInfoHeader header;

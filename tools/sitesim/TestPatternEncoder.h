@@ -9,6 +9,10 @@
 // with libavcodec: Motion JPEG ("MJPG"), Cinepak ("cvid") or Microsoft
 // Video 1 ("MSVC"), every frame a key frame so that a viewer can start
 // anywhere; or stored uncompressed as 24-bit bottom-up BI_RGB.
+//
+// Cinepak encoding is slow (tens of milliseconds at 160x120, a fifth of a
+// second at 320x240) and would stall the simulator's loop, so a Cinepak
+// encoder encodes a loop of kCinepakLoop pictures once and replays it.
 
 #include <cstdint>
 #include <memory>
@@ -36,6 +40,8 @@ bool isSupportedSize(int width, int height);
 
 class TestPatternEncoder {
 public:
+    static constexpr int kCinepakLoop = 16;
+
     ~TestPatternEncoder();
     TestPatternEncoder(const TestPatternEncoder&) = delete;
     TestPatternEncoder& operator=(const TestPatternEncoder&) = delete;
@@ -59,11 +65,15 @@ private:
     TestPatternEncoder(Codec codec, int width, int height);
     bool open(std::string& error);
     std::vector<uint8_t> packRgb() const;
+    std::optional<std::vector<uint8_t>> encodeNow(int64_t index, int channel, int quality);
 
     Codec m_codec;
     int m_width;
     int m_height;
     std::vector<uint8_t> m_rgb;
+    std::vector<std::vector<uint8_t>> m_loop; // Cinepak: encoded pictures by index modulo the loop
+    int m_loopChannel = -1;
+    int m_loopQuality = -1;
     int64_t m_pts = 0; // the encoders want rising timestamps, whatever picture is asked for
     AVCodecContext* m_context = nullptr;
     AVFrame* m_frame = nullptr;
