@@ -279,3 +279,36 @@ TEST(ModemEmulator, DialOutcomeParsing) {
     EXPECT_FALSE(DialOutcome::parse("RINGING"));
     EXPECT_EQ(ModemEmulator::normaliseNumber("T,(555) 12-34;"), "5551234");
 }
+
+TEST(ModemEmulator, DtrDropFollowsAmpersandD) {
+    {
+        ModemRig rig; // factory &D2: hang up
+        rig.send("ATE0\r");
+        rig.dial("1");
+        rig.modem->dtrDropped();
+        EXPECT_EQ(rig.modem->state(), ModemEmulator::State::Idle);
+        EXPECT_EQ(rig.calls, (std::vector<std::string>{"outgoing", "ended"}));
+    }
+    {
+        ModemRig rig;
+        rig.send("ATE0&D1\r");
+        rig.dial("1");
+        rig.dte.clear();
+        rig.modem->dtrDropped();
+        EXPECT_EQ(rig.dte, "\r\nOK\r\n");
+        EXPECT_EQ(rig.modem->state(), ModemEmulator::State::OnlineCommand);
+    }
+    {
+        ModemRig rig;
+        rig.send("ATE0&D0\r");
+        rig.dial("1");
+        rig.modem->dtrDropped();
+        EXPECT_TRUE(rig.modem->online());
+    }
+    {
+        ModemRig rig; // &D3 also restores the factory settings (echo on)
+        rig.send("ATE0&D3\r");
+        rig.modem->dtrDropped();
+        EXPECT_EQ(rig.send("AT\r"), "AT\r\r\nOK\r\n");
+    }
+}

@@ -298,6 +298,39 @@ TEST_F(SimProcessTest, BandwidthLimitIsRoughlyHonoured) {
     EXPECT_LT(rate, 50000 * 1.2);
 }
 
+TEST_F(SimProcessTest, ClosingThePortHangsUpAndLeavesNoStaleData) {
+    startModem();
+    {
+        PtyClient pty(m_sim.linkPath());
+        dialAndConnect(pty);
+        pty.write(loginPacket("demo", "demo"));
+        pty.write(encodeViewerValue(OpenChannel, 1));
+        ASSERT_TRUE(pty.nextPacketOfType(VideoFrame, kWait));
+    }
+    // Closing the port is the DTR drop a pseudo-terminal cannot show: the call ends.
+    EXPECT_FALSE(m_sim.waitForLog({"\"action\":\"ended\""}, kWait).empty());
+    PtyClient again(m_sim.linkPath());
+    EXPECT_EQ(again.drainFor(200ms), 0u); // no frames left over from the last call
+    again.write("AT\r");
+    EXPECT_EQ(again.readUntil("OK\r\n", kWait), "\r\nOK\r\n");
+}
+
+TEST_F(SimProcessTest, DataOnlySessionStartsAfreshForTheNextOpener) {
+    startDataOnly({"--auto-open", "1"});
+    {
+        PtyClient pty(m_sim.linkPath());
+        pty.write(loginPacket("op", "pw"));
+        ASSERT_TRUE(pty.nextPacketOfType(VideoFrame, kWait));
+    }
+    ASSERT_FALSE(m_sim.waitForLog({"\"event\":\"port\"", "\"action\":\"closed\""}, kWait).empty());
+    PtyClient again(m_sim.linkPath());
+    EXPECT_EQ(again.drainFor(200ms), 0u);
+    again.write(loginPacket("op", "pw"));
+    const auto list = again.nextPacket(kWait);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->type, ChannelList);
+}
+
 TEST_F(SimProcessTest, SigtermRemovesTheLinkAndTheSocket) {
     startModem();
     const std::string link = m_sim.linkPath(), control = m_sim.controlPath();

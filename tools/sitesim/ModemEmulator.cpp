@@ -103,6 +103,7 @@ void ModemEmulator::factoryReset() {
     m_verbose = true;
     m_quiet = false;
     m_xLevel = 4;
+    m_dtrMode = 2;
     m_s.fill(0);
     m_s[kRegEscape] = '+';
     m_s[kRegCr] = '\r';
@@ -342,6 +343,8 @@ void ModemEmulator::execute(const std::string& line, TimePoint now) {
                 return result(Result::Error);
             if (sub == 'F')
                 factoryReset();
+            if (sub == 'D')
+                m_dtrMode = v;
             break;
         }
         default:
@@ -443,6 +446,31 @@ bool ModemEmulator::remoteHangUp() {
         break;
     }
     return false;
+}
+
+void ModemEmulator::dtrDropped() {
+    log(JsonObject("dtr").add("mode", m_dtrMode));
+    if (m_dtrMode == 0)
+        return;
+    if (m_dtrMode == 1) {
+        if (m_state == State::Online) {
+            flushHeldPlus();
+            flushForward();
+            setState(State::OnlineCommand);
+            result(Result::Ok);
+        }
+        return;
+    }
+    if (callUp())
+        endCall();
+    else if (m_state != State::Idle) {
+        m_deadline.reset();
+        setState(State::Idle);
+    }
+    m_inLine = false;
+    m_sawA = false;
+    if (m_dtrMode == 3)
+        factoryReset();
 }
 
 bool ModemEmulator::incomingCall(TimePoint now) {

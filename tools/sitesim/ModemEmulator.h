@@ -88,6 +88,10 @@ public:
     bool incomingCall(TimePoint now);
     // The far end hangs up; true when a call (or call attempt) was ended.
     bool remoteHangUp();
+    // The terminal dropped DTR (closed the port). As set by &D: 0 ignores it,
+    // 1 leaves data mode for online command mode, 2 hangs up, 3 hangs up and
+    // restores the factory settings.
+    void dtrDropped();
 
     void setDefaultOutcome(const DialOutcome& outcome) { m_config.defaultOutcome = outcome; }
     State state() const { return m_state; }
@@ -137,6 +141,7 @@ private:
     bool m_verbose = true;
     bool m_quiet = false;
     int m_xLevel = 4;
+    int m_dtrMode = 2;
     std::array<uint8_t, 256> m_s{};
     Millis m_guard{1000};
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <termios.h>
@@ -90,6 +91,8 @@ SimServer::~SimServer() {
         ::close(m_slaveKeep);
     if (m_listen >= 0)
         ::close(m_listen);
+    if (m_inotify >= 0)
+        ::close(m_inotify);
 }
 
 bool SimServer::start(std::string& error) {
@@ -97,6 +100,7 @@ bool SimServer::start(std::string& error) {
         error = "cannot open the log " + m_options.logPath + ": " + std::strerror(errno);
         return false;
     }
+    m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (!publishPty(error) || !openControl(error))
         return false;
     m_now = Clock::now();
@@ -154,6 +158,7 @@ bool SimServer::publishPty(std::string& error) {
     m_master = master;
     m_slaveKeep = keep;
     m_slavePath = name;
+    watchSlave();
     log(JsonObject("pty").add("link", m_options.link).add("path", m_slavePath));
     return true;
 }
@@ -176,6 +181,47 @@ bool SimServer::openControl(std::string& error) {
         return false;
     }
     return true;
+}
+
+void SimServer::watchSlave() {
+    if (m_inotify < 0)
+        return;
+    if (m_watch >= 0)
+        inotify_rm_watch(m_inotify, m_watch);
+    // Our own descriptor was opened before the watch, so only the program's count.
+    m_watch = inotify_add_watch(m_inotify, m_slavePath.c_str(), IN_OPEN | IN_CLOSE);
+    m_portOpens = 0;
+}
+
+void SimServer::readPortEvents() {
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while ((n = ::read(m_inotify, buf, sizeof buf)) > 0) {
+        for (ssize_t off = 0; off + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buf + off);
+            off += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->wd != m_watch)
+                continue;
+            if (event->mask & IN_OPEN) {
+                ++m_portOpens;
+                log(JsonObject("port").add("action", "opened").add("opens", m_portOpens));
+            } else if ((event->mask & IN_CLOSE) && m_portOpens > 0 && --m_portOpens == 0) {
+                portClosed();
+            }
+        }
+    }
+}
+
+void SimServer::portClosed() {
+    log(JsonObject("port").add("action", "closed"));
+    if (m_options.dataOnly) {
+        m_site->beginSession(m_options.incoming, m_now);
+    } else {
+        m_modem->dtrDropped();
+    }
+    m_dteOut.clear();
+    m_siteOut.clear();
+    tcflush(m_slaveKeep, TCIFLUSH);
 }
 
 void SimServer::closeRetired() {
@@ -462,6 +508,7 @@ void SimServer::run(int stopFd) {
         fds.push_back({stopFd, POLLIN, 0});
         fds.push_back({m_master, short(POLLIN | (wantWrite ? POLLOUT : 0)), 0});
         fds.push_back({m_listen, POLLIN, 0});
+        fds.push_back({m_inotify, POLLIN, 0});
         for (const Client& c : m_clients)
             fds.push_back({c.fd, short(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
         if (::poll(fds.data(), fds.size(), timeout) < 0) {
@@ -476,8 +523,10 @@ void SimServer::run(int stopFd) {
             readMaster();
         if (fds[2].revents & POLLIN)
             acceptClient();
-        for (size_t i = 0, n = fds.size() - 3; i < n; ++i) {
-            if (!serviceClient(m_clients[i], fds[3 + i].revents)) {
+        if (fds[3].revents & POLLIN)
+            readPortEvents();
+        for (size_t i = 0, n = fds.size() - 4; i < n; ++i) {
+            if (!serviceClient(m_clients[i], fds[4 + i].revents)) {
                 ::close(m_clients[i].fd);
                 m_clients[i].fd = -1;
             }

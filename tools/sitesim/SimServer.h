@@ -14,6 +14,12 @@
 // closes the old master: the program sees EIO/POLLHUP on its slave and finds
 // the modem again at the same path.
 //
+// A pseudo-terminal shows no DTR, but inotify on the slave device reports
+// every open and close: when the last of the program's descriptors closes,
+// that counts as a DTR drop (the modem acts as &D says, a data-only session
+// starts afresh) and unread data is flushed, so the next opener of the port
+// never reads what was meant for the previous one.
+//
 // Modem responses go out at once; the site's data goes out only while the
 // call is online, through a token bucket when a bit rate is set.
 
@@ -55,6 +61,9 @@ private:
 
     bool publishPty(std::string& error);
     void closeRetired();
+    void watchSlave();
+    void readPortEvents();
+    void portClosed();
     bool openControl(std::string& error);
     void farEndHangUp();
     bool linkOnline() const;
@@ -80,6 +89,9 @@ private:
     int m_retiredMaster = -1; // the terminal before a far-end hang-up, closed at m_retireAt
     int m_retiredKeep = -1;
     TimePoint m_retireAt{};
+    int m_inotify = -1;
+    int m_watch = -1;
+    int m_portOpens = 0; // the program's open descriptions of the current slave
     int m_listen = -1;
     std::vector<Client> m_clients;
 
