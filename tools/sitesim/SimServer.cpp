@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <sstream>
 #include <sys/inotify.h>
@@ -29,17 +31,13 @@ std::vector<std::string> splitWords(const std::string& line) {
     return words;
 }
 
+// A decimal or 0x-prefixed hexadecimal integer.
 bool parseInt(const std::string& text, int32_t& value) {
-    try {
-        size_t used = 0;
-        const long v = std::stol(text, &used, 0);
-        if (used != text.size() || v < INT32_MIN || v > INT32_MAX)
-            return false;
-        value = int32_t(v);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* begin = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(begin, end, value, hex ? 16 : 10);
+    return !text.empty() && ec == std::errc() && ptr == end;
 }
 
 } // namespace
@@ -428,7 +426,12 @@ std::string SimServer::runCommand(const std::string& line) {
                                                             {"login-request", LoginRequest},
                                                             {"login-rejected", LoginRejected},
                                                             {"prompt", ChannelPrompt}};
-        if (!needSession()) {
+        static const char* const kOthers[] = {"channel-closed", "channel-list", "site-info", "unknown"};
+        const bool known =
+            bare.count(kind) || std::find(std::begin(kOthers), std::end(kOthers), kind) != std::end(kOthers);
+        if (!known) {
+            reply = "ERROR unknown event " + kind;
+        } else if (!needSession()) {
         } else if (kind == "channel-closed") {
             if (channelArg(2, channel) && !m_site->closeChannelBySite(channel))
                 reply = "ERROR no channel " + std::to_string(channel);
@@ -444,8 +447,6 @@ std::string SimServer::runCommand(const std::string& line) {
                 reply = "ERROR type 0..255 expected";
             else
                 m_site->sendBare(uint8_t(type));
-        } else {
-            reply = "ERROR unknown event " + kind;
         }
     } else if (words[0] == "open" || words[0] == "close") {
         if (needSession() && channelArg(1, channel)) {
