@@ -98,7 +98,7 @@ bool JsonLog::open(const std::string& path) {
         m_file = stdout;
         return true;
     }
-    m_file = std::fopen(path.c_str(), "a");
+    m_file = std::fopen(path.c_str(), "w");
     m_ownsFile = m_file != nullptr;
     return m_file != nullptr;
 }

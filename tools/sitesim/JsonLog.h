@@ -50,7 +50,7 @@ public:
     JsonLog(const JsonLog&) = delete;
     JsonLog& operator=(const JsonLog&) = delete;
 
-    // "-" is standard output; an empty path disables the log.
+    // Starts a new log file; "-" is standard output; an empty path disables the log.
     bool open(const std::string& path);
     void write(const JsonObject& entry);
 

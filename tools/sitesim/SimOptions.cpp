@@ -106,8 +106,12 @@ Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   dial-result RESULT       outcome of later dials
   status                   state as JSON
   quit                     exit
-The terminal's hang-up (DTR) cannot be seen on a pseudo-terminal: hang up with
-"+++" between guard times, then ATH0.
+DTR cannot be seen on a pseudo-terminal; closing the port counts as dropping it
+(&D2, the default, hangs up). To hang up with the port open: guard time, "+++",
+guard time, then ATH0.
+The log (--log) has one JSON object per line: "t" (seconds since start),
+"event" (command, result, modem, call, ring, escape, dtr, port, pty, session,
+packet, sent, stream, fixed, control, warning, error) and the event's fields.
 )";
 }
 
