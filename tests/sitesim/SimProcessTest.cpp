@@ -332,6 +332,33 @@ TEST_F(SimProcessTest, DataOnlySessionStartsAfreshForTheNextOpener) {
     EXPECT_EQ(list->type, ChannelList);
 }
 
+TEST_F(SimProcessTest, SendModeRelaysCommandsAndReportsFailure) {
+    startModem();
+    const auto run = [&](const std::string& commands, std::string& output) {
+        const std::string line =
+            SiteSimProcess::executable() + " --send " + m_sim.controlPath() + " " + commands;
+        FILE* pipe = ::popen(line.c_str(), "r");
+        char buf[512];
+        size_t n;
+        while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+            output.append(buf, n);
+        const int status = pipe ? ::pclose(pipe) : -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string output;
+    EXPECT_EQ(run("ring 'dial-result BUSY'", output), 0);
+    EXPECT_EQ(output, "OK\nOK\n");
+    output.clear();
+    EXPECT_EQ(run("ring", output), 1); // already ringing
+    EXPECT_EQ(output, "ERROR line busy\n");
+    output.clear();
+    EXPECT_EQ(run("", output), 0);
+    const std::string missing =
+        SiteSimProcess::executable() + " --send " + m_dir.file("nothing") + " status 2>/dev/null";
+    const int status = std::system(missing.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+}
+
 TEST_F(SimProcessTest, SigtermRemovesTheLinkAndTheSocket) {
     startModem();
     const std::string link = m_sim.linkPath(), control = m_sim.controlPath();
