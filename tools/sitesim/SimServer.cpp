@@ -255,9 +255,10 @@ void SimServer::farEndHangUp() {
     else
         m_modem->remoteHangUp();
     // Best effort: the modem's NO CARRIER before the line goes dead (the old
-    // master lingers a moment so that it can be read).
-    if (!m_dteOut.empty()) [[maybe_unused]]
-        const ssize_t n = ::write(m_master, m_dteOut.data(), m_dteOut.size());
+    // master lingers a moment so that it can be read). A short write loses
+    // nothing that matters on a line that is going away.
+    if (!m_dteOut.empty() && ::write(m_master, m_dteOut.data(), m_dteOut.size()) < 0)
+        log(JsonObject("warning").add("text", "NO CARRIER not delivered"));
     m_dteOut.clear();
     m_siteOut.clear();
     std::string error;
@@ -535,9 +536,8 @@ void SimServer::run(int stopFd) {
         std::erase_if(m_clients, [](const Client& c) { return c.fd < 0; });
     }
     // Replies (e.g. to "quit") still waiting are sent before leaving.
-    for (Client& c : m_clients)
-        if (!c.out.empty()) [[maybe_unused]]
-            const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+    for (const Client& c : m_clients)
+        ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
     log(JsonObject("stop"));
 }
 
