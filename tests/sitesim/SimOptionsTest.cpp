@@ -27,6 +27,8 @@ TEST(SimOptions, DefaultsAndDemo) {
     EXPECT_EQ(options->modem.numbers.at("999").kind, DialOutcome::Kind::Callback);
     EXPECT_EQ(parse({"--link", "x", "--demo"})->bps, 33600);
     EXPECT_EQ(parse({"--link", "x", "--bps", "9600", "--demo"})->bps, 9600);
+    EXPECT_EQ(parse({"--link", "x", "--bps", "9600"})->modem.connectRate, 9600);
+    EXPECT_EQ(parse({"--link", "x", "--connect-rate", "28800", "--demo"})->modem.connectRate, 28800);
     EXPECT_FALSE(parse({"--link", "x", "--callback-number", "none"})->modem.numbers.count("999"));
     EXPECT_EQ(parse({"--link", "x", "--number", "999=BUSY"})->modem.numbers.at("999").kind,
               DialOutcome::Kind::Busy);

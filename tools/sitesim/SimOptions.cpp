@@ -62,7 +62,8 @@ Publishing:
   --demo                  demo settings: --bps 33600 unless given
 Modem (times in milliseconds):
   --product TEXT          ATI answer (default "SiteSim V.34 Data Modem")
-  --connect-rate N        rate in CONNECT results (default 33600)
+  --connect-rate N        rate in CONNECT results (default: the --bps rate,
+                          else 33600)
   --dial-result RESULT    outcome of a dial (default CONNECT): CONNECT [rate],
                           BUSY, NO ANSWER, NO CARRIER, NO DIALTONE, CALLBACK,
                           each optionally followed by @MS (its own delay)
@@ -121,6 +122,7 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
     std::string callbackNumber = "999";
     bool demo = false;
     bool bpsSet = false;
+    bool rateSet = false;
 
     const auto millis = [&](const std::string& value, Millis& out) {
         long ms = 0;
@@ -168,6 +170,7 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
          }},
         {"--connect-rate",
          [&](const std::string& v) {
+             rateSet = true;
              return parseNumber(v, options.modem.connectRate, 1, 10000000);
          }},
         {"--dial-result",
@@ -333,6 +336,9 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
             DialOutcome{DialOutcome::Kind::Callback, 0, std::nullopt};
     if (demo && !bpsSet)
         options.bps = 33600;
+    // A limited link reports its own rate unless told otherwise.
+    if (options.bps > 0 && !rateSet)
+        options.modem.connectRate = int(options.bps);
     return options;
 }
 
