@@ -77,7 +77,7 @@ Modem (times in milliseconds):
   --callback-delay MS     from CALLBACK to the incoming call (default 5000)
 Site:
   --user NAME --password PW   login (default demo / demo)
-  --channel SPEC          NUM:NAME[,codec=mjpg|cvid|msvc|rgb][,key=K][,fps=F]
+  --channel CHANNEL       NUM:NAME[,codec=mjpg|cvid|msvc|rgb][,key=K][,fps=F]
                           [,size=WxH] (repeatable; replaces the default four);
                           key defaults to 1000+NUM, fps to 2
   --permissions N         ChannelList flags: 1 may open, 2 may close (default 3)

@@ -34,14 +34,14 @@ struct SiteSimulator::Stream {
     bool warnedSize = false;
 };
 
-std::optional<ChannelConfig> ChannelConfig::parse(std::string_view spec, std::string& error) {
+std::optional<ChannelConfig> ChannelConfig::parse(std::string_view description, std::string& error) {
     ChannelConfig channel;
-    const auto colon = spec.find(':');
-    if (colon == std::string_view::npos || !parseNumber(spec.substr(0, colon), channel.number)) {
-        error = "channel '" + std::string(spec) + "': expected NUM:NAME";
+    const auto colon = description.find(':');
+    if (colon == std::string_view::npos || !parseNumber(description.substr(0, colon), channel.number)) {
+        error = "channel '" + std::string(description) + "': expected NUM:NAME";
         return std::nullopt;
     }
-    std::string_view rest = spec.substr(colon + 1);
+    std::string_view rest = description.substr(colon + 1);
     const auto comma = rest.find(',');
     channel.name = std::string(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
@@ -72,7 +72,7 @@ std::optional<ChannelConfig> ChannelConfig::parse(std::string_view spec, std::st
             ok = false;
         }
         if (!ok) {
-            error = "channel '" + std::string(spec) + "': bad item '" + std::string(item) + "'";
+            error = "channel '" + std::string(description) + "': bad item '" + std::string(item) + "'";
             return std::nullopt;
         }
     }

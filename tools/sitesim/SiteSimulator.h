@@ -39,7 +39,7 @@ struct ChannelConfig {
     int32_t key() const { return streamKey != 0 ? streamKey : 1000 + number; }
 
     // "NUM:NAME[,codec=mjpg|cvid|msvc|rgb][,key=K][,fps=F][,size=WxH]".
-    static std::optional<ChannelConfig> parse(std::string_view spec, std::string& error);
+    static std::optional<ChannelConfig> parse(std::string_view description, std::string& error);
 };
 
 struct SiteRecord {
