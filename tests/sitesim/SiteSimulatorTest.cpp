@@ -267,7 +267,7 @@ TEST(SiteSimulator, RemoteControlAndKeepAliveAreLogged) {
     EXPECT_TRUE(rig.logged("\"type\":42,\"name\":\"unknown\""));
 }
 
-TEST(SiteSimulator, ChannelSpecParsing) {
+TEST(SiteSimulator, ChannelDescriptionParsing) {
     std::string error;
     const auto channel = ChannelConfig::parse("12:Back door,codec=cvid,key=500,fps=0.5,size=352x288", error);
     ASSERT_TRUE(channel) << error;
