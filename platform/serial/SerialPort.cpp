@@ -260,22 +260,31 @@ void SerialPort::RunReader(Link& link) {
             break;
         if (!events)
             continue;
-        const ssize_t n = ::read(link.fd, buffer, sizeof buffer);
-        if (n > 0) {
-            SerialPort::Block block(buffer, buffer + n);
-            std::lock_guard lock(link.receiveLock);
-            link.received.push_back(std::move(block));
-            continue;
+        // Read what is there, 1,024 bytes at a time, before polling again: a
+        // modem or pty hands over several kilobytes per wake-up. The bound
+        // keeps the stop event looked at while data streams in.
+        bool gotData = false;
+        bool ended = false;
+        for (int reads = 0; reads < kReadsPerWake;) {
+            const ssize_t n = ::read(link.fd, buffer, sizeof buffer);
+            if (n > 0) {
+                SerialPort::Block block(buffer, buffer + n);
+                std::lock_guard lock(link.receiveLock);
+                link.received.push_back(std::move(block));
+                gotData = true;
+                ++reads;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK); // empty read or read error
+            break;
         }
-        if (n == 0)
+        if (ended)
             break;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            break;
-        // A line error without data: it has been reported and cleared by the
-        // poll; a short pause keeps a condition that stays raised from spinning.
-        if (events & (POLLERR | POLLPRI | POLLHUP)) {
+        // A line error without data: the poll reported it and it is cleared; a
+        // short pause keeps a condition that stays raised from spinning.
+        if (!gotData && (events & (POLLERR | POLLPRI | POLLHUP))) {
             if (StopWithin(link.readerStop, 10))
                 break;
         }

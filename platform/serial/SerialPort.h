@@ -35,6 +35,7 @@ public:
     using Block = std::vector<uint8_t>;
 
     static constexpr size_t kReadSize = 1024;
+    static constexpr int kReadsPerWake = 32;
     static constexpr std::chrono::milliseconds kDefaultStopBound{15000};
 
     explicit SerialPort(std::chrono::milliseconds stopBound = kDefaultStopBound);
