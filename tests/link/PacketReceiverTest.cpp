@@ -250,9 +250,10 @@ TEST(PacketReceiver, BehavesExactlyLikeAFullRescanOnRandomStreams) {
                 b = uint8_t(pick(0, 255));
             // Sprinkle marker fragments so searches stop and resume mid-way.
             if (!payload.empty() && pick(0, 3) == 0) {
-                const char* frag = pick(0, 1) ? "TOP" : "END\0EOF";
+                using namespace std::string_view_literals;
+                const std::string_view frag = pick(0, 1) ? "TOP\0"sv : "END\0EOF\0"sv;
                 const size_t at = size_t(pick(0, int(payload.size()) - 1));
-                for (size_t k = 0; k < 7 && at + k < payload.size(); ++k)
+                for (size_t k = 0; k < frag.size() && at + k < payload.size(); ++k)
                     payload[at + k] = uint8_t(frag[k]);
             }
             auto packet = Inbound(uint8_t(pick(0, 25)), pick(-5, 5), pick(-5, 5), payload);
