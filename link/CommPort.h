@@ -4,7 +4,7 @@
 // reused for every call.
 //
 // Start(fd, answered) takes the connected call's descriptor, starts the serial
-// threads (SerialPort), queues the login and starts the connection timer. On
+// threads (SerialEngine), queues the login and starts the connection timer. On
 // every tick (250 ms, on the user-interface thread) the receive queue is
 // drained through the PacketReceiver and each packet is dispatched: channel
 // lists rebuild the channel table and set the open/close permissions, video
@@ -27,7 +27,7 @@
 #include "LinkInterfaces.h"
 #include "PacketReceiver.h"
 #include "Protocol.h"
-#include "SerialPort.h"
+#include "SerialEngine.h"
 
 #include <QObject>
 #include <QPoint>
@@ -46,7 +46,7 @@ class DialogService;
 // Times the program uses as they are; tests shorten them.
 struct CommPortOptions {
     std::chrono::milliseconds timerPeriod{250};
-    std::chrono::milliseconds stopBound = SerialPort::kDefaultStopBound;
+    std::chrono::milliseconds stopBound = SerialEngine::kDefaultStopBound;
     // The local time of day, for the status line.
     std::function<QTime()> clock = [] {
         return QTime::currentTime();
@@ -134,7 +134,7 @@ public:
     uint64_t FixedWindow() const { return m_fixedWindow; }
     int FrameCount() const { return m_frameCount; }
 
-    SerialPort& Port() { return m_port; }
+    SerialEngine& Port() { return m_port; }
     const PacketReceiver& Receiver() const { return m_receiver; }
 
 private:
@@ -156,7 +156,7 @@ private:
     ViewArea* m_viewArea = nullptr;
     StatusLine* m_statusLine = nullptr;
 
-    SerialPort m_port;
+    SerialEngine m_port;
     PacketReceiver m_receiver;
     QTimer m_timer;
     QObject m_postTarget; // queued calls die with it

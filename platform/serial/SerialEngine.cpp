@@ -1,4 +1,4 @@
-#include "SerialPort.h"
+#include "SerialEngine.h"
 
 #include "SignalEvent.h"
 
@@ -19,7 +19,7 @@
 // Everything the two threads touch. Shared with them, so a thread that outlives
 // its stop bound never uses freed memory; the descriptor is closed when the
 // last holder lets go, or by Close() once both threads have ended.
-struct SerialPort::Link {
+struct SerialEngine::Link {
     explicit Link(int descriptor)
         : fd(descriptor) {}
     ~Link() {
@@ -38,7 +38,7 @@ struct SerialPort::Link {
     std::deque<Block> sendQueue;
 };
 
-struct SerialPort::Worker {
+struct SerialEngine::Worker {
     struct Done {
         std::mutex lock;
         std::condition_variable cv;
@@ -87,19 +87,19 @@ bool StopWithin(const SignalEvent& stop, int ms) {
 
 } // namespace
 
-SerialPort::SerialPort(std::chrono::milliseconds stopBound)
+SerialEngine::SerialEngine(std::chrono::milliseconds stopBound)
     : m_stopBound(stopBound) {}
 
-SerialPort::~SerialPort() {
+SerialEngine::~SerialEngine() {
     Close({});
 }
 
-bool SerialPort::IsCharDevice(int fd) {
+bool SerialEngine::IsCharDevice(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-bool SerialPort::Open(int fd) {
+bool SerialEngine::Open(int fd) {
     if (m_link)
         return false;
     auto link = std::make_shared<Link>(fd);
@@ -137,7 +137,7 @@ bool SerialPort::Open(int fd) {
     return true;
 }
 
-bool SerialPort::StopWorker(Worker& worker, const std::function<void()>& pump) {
+bool SerialEngine::StopWorker(Worker& worker, const std::function<void()>& pump) {
     if (!worker.thread.joinable())
         return true;
     const auto deadline = std::chrono::steady_clock::now() + m_stopBound;
@@ -162,7 +162,7 @@ bool SerialPort::StopWorker(Worker& worker, const std::function<void()>& pump) {
     return true;
 }
 
-void SerialPort::Close(const std::function<void()>& pump) {
+void SerialEngine::Close(const std::function<void()>& pump) {
     if (!m_link)
         return;
     std::shared_ptr<Link> link = m_link;
@@ -189,7 +189,7 @@ void SerialPort::Close(const std::function<void()>& pump) {
     m_link.reset();
 }
 
-void SerialPort::QueueSend(Block block) {
+void SerialEngine::QueueSend(Block block) {
     if (!m_link)
         return;
     {
@@ -199,7 +199,7 @@ void SerialPort::QueueSend(Block block) {
     m_link->sendSignal.set();
 }
 
-std::optional<SerialPort::Block> SerialPort::TakeReceived() {
+std::optional<SerialEngine::Block> SerialEngine::TakeReceived() {
     if (!m_link)
         return std::nullopt;
     std::lock_guard lock(m_link->receiveLock);
@@ -210,42 +210,42 @@ std::optional<SerialPort::Block> SerialPort::TakeReceived() {
     return block;
 }
 
-void SerialPort::PushFrontReceived(Block block) {
+void SerialEngine::PushFrontReceived(Block block) {
     if (!m_link)
         return;
     std::lock_guard lock(m_link->receiveLock);
     m_link->received.push_front(std::move(block));
 }
 
-size_t SerialPort::ReceivedCount() const {
+size_t SerialEngine::ReceivedCount() const {
     if (!m_link)
         return 0;
     std::lock_guard lock(m_link->receiveLock);
     return m_link->received.size();
 }
 
-size_t SerialPort::PendingSendCount() const {
+size_t SerialEngine::PendingSendCount() const {
     if (!m_link)
         return 0;
     std::lock_guard lock(m_link->sendLock);
     return m_link->sendQueue.size();
 }
 
-int SerialPort::Descriptor() const {
+int SerialEngine::Descriptor() const {
     return m_link ? m_link->fd : -1;
 }
 
-bool SerialPort::ReaderRunning() const {
+bool SerialEngine::ReaderRunning() const {
     return m_reader && m_reader->running();
 }
-bool SerialPort::WriterRunning() const {
+bool SerialEngine::WriterRunning() const {
     return m_writer && m_writer->running();
 }
 
 // Reader thread body. Ends on its stop event, an empty read or a read error.
-void SerialPort::RunReader(Link& link) {
+void SerialEngine::RunReader(Link& link) {
     RaiseOwnPriority();
-    uint8_t buffer[SerialPort::kReadSize];
+    uint8_t buffer[SerialEngine::kReadSize];
     pollfd fds[2] = {{link.readerStop.fd(), POLLIN, 0}, {link.fd, POLLIN | POLLPRI, 0}};
     for (;;) {
         if (::poll(fds, 2, -1) < 0) {
@@ -268,7 +268,7 @@ void SerialPort::RunReader(Link& link) {
         for (int reads = 0; reads < kReadsPerWake;) {
             const ssize_t n = ::read(link.fd, buffer, sizeof buffer);
             if (n > 0) {
-                SerialPort::Block block(buffer, buffer + n);
+                SerialEngine::Block block(buffer, buffer + n);
                 std::lock_guard lock(link.receiveLock);
                 link.received.push_back(std::move(block));
                 gotData = true;
@@ -294,7 +294,7 @@ void SerialPort::RunReader(Link& link) {
 
 // Writes one block whole. An error straight away drops the block as written;
 // the stop event, or an error after waiting for the line, fails the write.
-bool SerialPort::WriteBlock(Link& link, const Block& block) {
+bool SerialEngine::WriteBlock(Link& link, const Block& block) {
     size_t offset = 0;
     bool waited = false;
     while (offset < block.size()) {
@@ -324,7 +324,7 @@ bool SerialPort::WriteBlock(Link& link, const Block& block) {
 }
 
 // Writer thread body. Ends on its stop event or a failed write.
-void SerialPort::RunWriter(Link& link) {
+void SerialEngine::RunWriter(Link& link) {
     pollfd fds[2] = {{link.writerStop.fd(), POLLIN, 0}, {link.sendSignal.fd(), POLLIN, 0}};
     bool failed = false;
     while (!failed) {
@@ -337,7 +337,7 @@ void SerialPort::RunWriter(Link& link) {
             break;
         link.sendSignal.clear();
         for (;;) {
-            const SerialPort::Block* item = nullptr;
+            const SerialEngine::Block* item = nullptr;
             {
                 std::lock_guard lock(link.sendLock);
                 if (link.sendQueue.empty())

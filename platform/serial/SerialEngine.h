@@ -30,7 +30,7 @@
 #include <optional>
 #include <vector>
 
-class SerialPort {
+class SerialEngine {
 public:
     using Block = std::vector<uint8_t>;
 
@@ -38,10 +38,10 @@ public:
     static constexpr int kReadsPerWake = 32;
     static constexpr std::chrono::milliseconds kDefaultStopBound{15000};
 
-    explicit SerialPort(std::chrono::milliseconds stopBound = kDefaultStopBound);
-    ~SerialPort();
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    explicit SerialEngine(std::chrono::milliseconds stopBound = kDefaultStopBound);
+    ~SerialEngine();
+    SerialEngine(const SerialEngine&) = delete;
+    SerialEngine& operator=(const SerialEngine&) = delete;
 
     // Whether the descriptor names a character device (a serial line or a
     // terminal), the only kind of handle a call may hand over.

@@ -1,4 +1,4 @@
-#include "SerialPort.h"
+#include "SerialEngine.h"
 #include "PtyPair.h"
 #include "TempDir.h"
 
@@ -33,8 +33,8 @@ template <typename Pred> bool WaitUntil(Pred pred, std::chrono::milliseconds lim
 }
 
 // Collects received blocks until `total` bytes came.
-std::vector<SerialPort::Block> Collect(SerialPort& port, size_t total) {
-    std::vector<SerialPort::Block> blocks;
+std::vector<SerialEngine::Block> Collect(SerialEngine& port, size_t total) {
+    std::vector<SerialEngine::Block> blocks;
     size_t got = 0;
     WaitUntil([&] {
         while (auto block = port.TakeReceived()) {
@@ -52,30 +52,30 @@ bool IsOpenDescriptor(int fd) {
 
 } // namespace
 
-TEST(SerialPort, OnlyCharacterDevicesAreCommHandles) {
+TEST(SerialEngine, OnlyCharacterDevicesAreCommHandles) {
     TempDir dir;
     const int file = ::open(dir.file("plain").c_str(), O_CREAT | O_RDWR, 0600);
     ASSERT_GE(file, 0);
-    EXPECT_FALSE(SerialPort::IsCharDevice(file));
+    EXPECT_FALSE(SerialEngine::IsCharDevice(file));
     ::close(file);
     PtyPair pty;
     ASSERT_TRUE(pty.valid());
-    EXPECT_TRUE(SerialPort::IsCharDevice(pty.controller()));
-    EXPECT_FALSE(SerialPort::IsCharDevice(-1));
+    EXPECT_TRUE(SerialEngine::IsCharDevice(pty.controller()));
+    EXPECT_FALSE(SerialEngine::IsCharDevice(-1));
 }
 
-TEST(SerialPort, BurstArrivesInOrderAsSeveralBoundedChunks) {
+TEST(SerialEngine, BurstArrivesInOrderAsSeveralBoundedChunks) {
     PtyPair pty;
     ASSERT_TRUE(pty.valid());
-    SerialPort port;
+    SerialEngine port;
     ASSERT_TRUE(port.Open(pty.releaseTerminal()));
     const std::vector<uint8_t> burst = Pattern(10000);
     ASSERT_TRUE(pty.write(burst));
 
-    const std::vector<SerialPort::Block> blocks = Collect(port, burst.size());
+    const std::vector<SerialEngine::Block> blocks = Collect(port, burst.size());
     std::vector<uint8_t> joined;
     for (const auto& block : blocks) {
-        EXPECT_LE(block.size(), SerialPort::kReadSize);
+        EXPECT_LE(block.size(), SerialEngine::kReadSize);
         EXPECT_FALSE(block.empty());
         joined.insert(joined.end(), block.begin(), block.end());
     }
@@ -84,21 +84,21 @@ TEST(SerialPort, BurstArrivesInOrderAsSeveralBoundedChunks) {
     port.Close({});
 }
 
-TEST(SerialPort, PushedFrontBlockIsTakenFirst) {
+TEST(SerialEngine, PushedFrontBlockIsTakenFirst) {
     PtyPair pty;
-    SerialPort port;
+    SerialEngine port;
     ASSERT_TRUE(port.Open(pty.releaseTerminal()));
     ASSERT_TRUE(pty.write({1, 2, 3}));
     ASSERT_TRUE(WaitUntil([&] { return port.ReceivedCount() == 1; }));
     port.PushFrontReceived({9});
-    EXPECT_EQ(port.TakeReceived(), SerialPort::Block({9}));
-    EXPECT_EQ(port.TakeReceived(), SerialPort::Block({1, 2, 3}));
+    EXPECT_EQ(port.TakeReceived(), SerialEngine::Block({9}));
+    EXPECT_EQ(port.TakeReceived(), SerialEngine::Block({1, 2, 3}));
     EXPECT_FALSE(port.TakeReceived());
 }
 
-TEST(SerialPort, QueuedBlocksLeaveWholeAndInOrderEvenWhenLargerThanTheLineBuffer) {
+TEST(SerialEngine, QueuedBlocksLeaveWholeAndInOrderEvenWhenLargerThanTheLineBuffer) {
     PtyPair pty;
-    SerialPort port;
+    SerialEngine port;
     ASSERT_TRUE(port.Open(pty.releaseTerminal()));
     const std::vector<uint8_t> big = Pattern(300000, 7);
     port.QueueSend({'a', 'b'});
@@ -111,9 +111,9 @@ TEST(SerialPort, QueuedBlocksLeaveWholeAndInOrderEvenWhenLargerThanTheLineBuffer
     EXPECT_TRUE(WaitUntil([&] { return port.PendingSendCount() == 0; }));
 }
 
-TEST(SerialPort, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
+TEST(SerialEngine, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
     PtyPair pty;
-    SerialPort port(5000ms);
+    SerialEngine port(5000ms);
     ASSERT_TRUE(port.Open(pty.releaseTerminal()));
     // Nobody reads the far end: the writer fills the line and then waits.
     port.QueueSend(Pattern(1 << 20));
@@ -133,9 +133,9 @@ TEST(SerialPort, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
     EXPECT_LT(pty.read(1 << 21, 200).size(), size_t(1) << 20);
 }
 
-TEST(SerialPort, StopTwiceAndQueueingWhileClosedAreHarmless) {
+TEST(SerialEngine, StopTwiceAndQueueingWhileClosedAreHarmless) {
     PtyPair pty;
-    SerialPort port;
+    SerialEngine port;
     port.Close({}); // never opened
     const int fd = pty.releaseTerminal();
     ASSERT_TRUE(port.Open(fd));
@@ -155,24 +155,24 @@ TEST(SerialPort, StopTwiceAndQueueingWhileClosedAreHarmless) {
     EXPECT_EQ(port.PendingSendCount(), 0u);
 }
 
-TEST(SerialPort, ReaderEndsSilentlyWhenTheFarEndHangsUpAndTheLineCanStillBeStopped) {
+TEST(SerialEngine, ReaderEndsSilentlyWhenTheFarEndHangsUpAndTheLineCanStillBeStopped) {
     PtyPair pty;
-    SerialPort port;
+    SerialEngine port;
     ASSERT_TRUE(port.Open(pty.releaseTerminal()));
     ASSERT_TRUE(pty.write({5, 6}));
     ASSERT_TRUE(WaitUntil([&] { return port.ReceivedCount() == 1; }));
     pty.closeController();
     EXPECT_TRUE(WaitUntil([&] { return !port.ReaderRunning(); }));
     EXPECT_TRUE(port.WriterRunning());
-    EXPECT_EQ(port.TakeReceived(), SerialPort::Block({5, 6})) << "data read before the hang-up is kept";
+    EXPECT_EQ(port.TakeReceived(), SerialEngine::Block({5, 6})) << "data read before the hang-up is kept";
     port.QueueSend({1, 2, 3}); // an immediate write error drops the block
     EXPECT_TRUE(WaitUntil([&] { return port.PendingSendCount() == 0; }));
     port.Close({});
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST(SerialPort, ReopensForTheNextCall) {
-    SerialPort port;
+TEST(SerialEngine, ReopensForTheNextCall) {
+    SerialEngine port;
     for (int call = 0; call < 3; ++call) {
         PtyPair pty;
         ASSERT_TRUE(port.Open(pty.releaseTerminal()));
