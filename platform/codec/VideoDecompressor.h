@@ -3,20 +3,25 @@
 // The video decompression service: turns a packed DIB whose image is
 // compressed (or uncompressed in another layout) into a packed DIB that can be
 // drawn directly: 24-bit BI_RGB, bottom-up rows padded to 4 bytes, biSizeImage
-// set, no colour table.
+// set, no colour table, the size of the input header.
 //
 // A decompressor is opened for a handler code ("iv50", "mjpg", ...) or located
 // for a given frame header, asked whether it can decompress a header, and used
 // for any number of frames. It is backed by FFmpeg's libavcodec: the FourCC of
 // a frame maps to an FFmpeg decoder through libavformat's RIFF tag table, and
-// uncompressed BI_RGB frames (8-bit palettised, 16, 24 and 32-bit) are
-// converted without a codec. A frame whose FourCC differs from the one the
-// decompressor was opened with is decoded with a decoder for its own FourCC,
-// kept alongside, so one decompressor serves every channel of a connection.
+// uncompressed BI_RGB frames (8-bit palettised, 16-bit 5-5-5, 24 and 32-bit,
+// either row order) are converted without a codec. A frame whose FourCC
+// differs from the one the decompressor was opened with is decoded with a
+// decoder for its own FourCC, kept alongside, so one decompressor serves every
+// channel of a connection. Decoders are kept per stream (FourCC, size, bit
+// depth): inter-coded frames of interleaved channels of different sizes
+// decode against their own previous pictures.
 //
 // All input bytes are untrusted: a corrupt, truncated or inconsistent frame
-// yields nothing and never reads past the given bytes. Not thread-safe: one
-// thread uses a decompressor at a time (the caller's frame lock).
+// (a side above 8192 pixels, a declared size beyond the given bytes) yields
+// nothing and never reads past the given bytes. Not thread-safe: one thread
+// uses a decompressor at a time (the caller's frame lock); separate
+// decompressors may run on separate threads.
 
 #include "PackedDib.h"
 
@@ -31,18 +36,22 @@ class VideoDecompressor {
 public:
     virtual ~VideoDecompressor() = default;
 
-    // Opens the decompressor for a handler code, case-insensitive, e.g. "iv50";
-    // nothing when FFmpeg has no decoder for it.
+    // Opens the decompressor for a handler code of 1 to 4 characters (shorter
+    // codes are padded with spaces), case-insensitive, e.g. "iv50"; nothing
+    // when FFmpeg has no decoder for it.
     static std::unique_ptr<VideoDecompressor> open(std::string_view handler);
     // Finds a decompressor that can decompress frames with this header; nothing
     // when none can.
     static std::unique_ptr<VideoDecompressor> locate(const BitmapInfoHeader& input);
 
-    // True when this decompressor can decompress frames with this header
-    // (the query the connection asks before keeping a decompressor).
+    // True when this decompressor's own decoder takes frames with this header
+    // (any FourCC naming that decoder, a usable size): the query asked before
+    // a decompressor is kept.
     virtual bool canDecompress(const BitmapInfoHeader& input) const = 0;
 
-    // Decompresses one whole packed DIB (header, colour table, image). Returns
-    // the drawable packed DIB, or nothing when the frame cannot be decoded.
+    // Decompresses one whole packed DIB (header, colour table, image; bytes
+    // after its declared size are ignored). Returns the drawable packed DIB, or
+    // nothing when the frame cannot be decoded. A BI_RGB frame with biSizeImage
+    // 0 is read with its computed image size when the bytes hold it.
     virtual std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> packedDib) = 0;
 };

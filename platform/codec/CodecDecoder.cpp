@@ -1,0 +1,94 @@
+#include "CodecDecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const Stream& stream) {
+    std::unique_ptr<CodecDecoder> decoder(new CodecDecoder);
+    decoder->m_stream = stream;
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    decoder->m_context = context;
+    decoder->m_packet = av_packet_alloc();
+    decoder->m_frame = av_frame_alloc();
+    decoder->m_received = av_frame_alloc();
+    if (!context || !decoder->m_packet || !decoder->m_frame || !decoder->m_received)
+        return nullptr;
+
+    context->codec_tag = stream.fourCC;
+    context->width = stream.width;
+    context->height = stream.height;
+    context->bits_per_coded_sample = stream.bitCount;
+    // Decoding happens on the caller's thread, one picture out per frame in:
+    // no frame threads, whose pipeline would hold pictures back.
+    context->thread_count = 1;
+    // Formats that take their size from the bitstream must not make a small
+    // frame allocate a huge picture. Decoders also check their scratch buffers
+    // (whole padded rows) against this limit, hence the generous margin.
+    const int64_t area = int64_t(stream.width) * stream.height;
+    context->max_pixels = std::clamp<int64_t>(16 * area, 1 << 22, int64_t(kMaxFrameSide) * kMaxFrameSide);
+    if (avcodec_open2(context, codec, nullptr) < 0)
+        return nullptr;
+    return decoder;
+}
+
+CodecDecoder::~CodecDecoder() {
+    av_frame_free(&m_received);
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    avcodec_free_context(&m_context);
+}
+
+bool CodecDecoder::attachPalette(std::span<const uint8_t> colorTable) {
+    const Palette palette = paletteFromColorTable(colorTable);
+    if (m_paletteSent && palette == m_palette)
+        return true;
+    uint8_t* side = av_packet_new_side_data(m_packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+    if (!side)
+        return false;
+    std::memcpy(side, palette.data(), AVPALETTE_SIZE);
+    m_palette = palette;
+    m_paletteSent = true;
+    return true;
+}
+
+std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image,
+                                                  std::span<const uint8_t> colorTable) {
+    // An empty packet would start draining the decoder instead of decoding.
+    if (image.empty() || image.size() > size_t(INT32_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
+        return std::nullopt;
+    av_packet_unref(m_packet);
+    // av_new_packet zeroes the padding libavcodec's bitstream readers may touch.
+    if (av_new_packet(m_packet, int(image.size())) < 0)
+        return std::nullopt;
+    std::memcpy(m_packet->data, image.data(), image.size());
+    if (m_stream.bitCount <= 8 && !colorTable.empty() && !attachPalette(colorTable))
+        return std::nullopt;
+
+    if (avcodec_send_packet(m_context, m_packet) < 0) {
+        m_paletteSent = false; // the decoder may have dropped the packet before taking its palette
+        return std::nullopt;
+    }
+    bool got = false;
+    while (avcodec_receive_frame(m_context, m_received) >= 0) {
+        av_frame_unref(m_frame);
+        av_frame_move_ref(m_frame, m_received);
+        got = true;
+    }
+    if (!got)
+        return std::nullopt;
+    m_hasDecoded = true;
+
+    SourcePicture picture;
+    picture.format = AVPixelFormat(m_frame->format);
+    picture.width = m_frame->width;
+    picture.height = m_frame->height;
+    for (int i = 0; i < 4; ++i) {
+        picture.planes[i] = m_frame->data[i];
+        picture.strides[i] = m_frame->linesize[i];
+    }
+    return picture;
+}

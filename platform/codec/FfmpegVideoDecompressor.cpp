@@ -1,0 +1,132 @@
+#include "FfmpegVideoDecompressor.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+// Damaged frames from a telephone line are routine; libavcodec would report each
+// one on stderr, some as fatal. Only the default level is changed, so a level
+// set deliberately by the program stays.
+void quietenLibav() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (av_log_get_level() == AV_LOG_INFO)
+            av_log_set_level(AV_LOG_QUIET);
+    });
+}
+
+// A handler code of 1 to 4 characters, padded with spaces as FourCCs are.
+std::optional<uint32_t> fourCCOfHandler(std::string_view handler) {
+    if (handler.empty() || handler.size() > 4)
+        return std::nullopt;
+    char c[4] = {' ', ' ', ' ', ' '};
+    std::copy(handler.begin(), handler.end(), c);
+    return makeFourCC(c[0], c[1], c[2], c[3]);
+}
+
+} // namespace
+
+int FfmpegVideoDecompressor::decoderIdFor(uint32_t fourCC) {
+    // av_codec_get_id tries the exact tag first, then compares upper-cased tags.
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    const AVCodecID id = av_codec_get_id(tables, fourCC);
+    return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) ? int(id) : int(AV_CODEC_ID_NONE);
+}
+
+std::unique_ptr<VideoDecompressor> VideoDecompressor::open(std::string_view handler) {
+    const auto fourCC = fourCCOfHandler(handler);
+    const int id = fourCC ? FfmpegVideoDecompressor::decoderIdFor(*fourCC) : int(AV_CODEC_ID_NONE);
+    if (id == AV_CODEC_ID_NONE)
+        return nullptr;
+    return std::make_unique<FfmpegVideoDecompressor>(id);
+}
+
+std::unique_ptr<VideoDecompressor> VideoDecompressor::locate(const BitmapInfoHeader& input) {
+    const int id = FfmpegVideoDecompressor::decoderIdFor(input.biCompression);
+    if (id == AV_CODEC_ID_NONE)
+        return nullptr;
+    auto decompressor = std::make_unique<FfmpegVideoDecompressor>(id);
+    if (!decompressor->canDecompress(input))
+        return nullptr;
+    return decompressor;
+}
+
+FfmpegVideoDecompressor::FfmpegVideoDecompressor(int codecId)
+    : m_codecId(codecId) {
+    quietenLibav();
+}
+
+bool FfmpegVideoDecompressor::canDecompress(const BitmapInfoHeader& input) const {
+    if (input.biSize != BitmapInfoHeader::kSize || !FrameGeometry::of(input))
+        return false;
+    if (input.biCompression == BitmapInfoHeader::kRgb && !RawFrameReader::supports(input.biBitCount))
+        return false;
+    return decoderIdFor(input.biCompression) == m_codecId;
+}
+
+std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompress(std::span<const uint8_t> packedDib) {
+    const PackedDibView view(packedDib);
+    if (!view.valid())
+        return std::nullopt;
+    const auto geometry = FrameGeometry::of(view.header());
+    if (!geometry)
+        return std::nullopt;
+    if (view.header().biCompression != BitmapInfoHeader::kRgb)
+        return decompressCoded(view, *geometry);
+    const auto picture = m_raw.read(packedDib, view, *geometry);
+    if (!picture)
+        return std::nullopt;
+    return m_converter.toDrawableDib(*picture, geometry->width, geometry->height, view.header());
+}
+
+std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompressCoded(const PackedDibView& view,
+                                                                             const FrameGeometry& geometry) {
+    const BitmapInfoHeader& header = view.header();
+    CodecDecoder* decoder =
+        decoderFor({header.biCompression, geometry.width, geometry.height, header.biBitCount});
+    if (!decoder)
+        return std::nullopt;
+    const auto picture = decoder->decode(view.image(), view.colorTable());
+    if (!picture) {
+        if (!decoder->hasDecoded())
+            dropDecoder(decoder);
+        return std::nullopt;
+    }
+    // A picture whose own size differs from the header is fitted to the header,
+    // which is what the caller sized its window for.
+    return m_converter.toDrawableDib(*picture, geometry.width, geometry.height, header);
+}
+
+CodecDecoder* FfmpegVideoDecompressor::decoderFor(const CodecDecoder::Stream& stream) {
+    ++m_clock;
+    for (Slot& slot : m_decoders) {
+        if (slot.decoder->stream() == stream) {
+            slot.lastUse = m_clock;
+            return slot.decoder.get();
+        }
+    }
+    const int id = decoderIdFor(stream.fourCC);
+    if (id == AV_CODEC_ID_NONE)
+        return nullptr;
+    auto decoder = CodecDecoder::create(avcodec_find_decoder(AVCodecID(id)), stream);
+    if (!decoder)
+        return nullptr;
+    if (m_decoders.size() == kMaxDecoders) {
+        auto oldest = std::min_element(m_decoders.begin(), m_decoders.end(),
+                                       [](const Slot& a, const Slot& b) { return a.lastUse < b.lastUse; });
+        m_decoders.erase(oldest);
+    }
+    m_decoders.push_back({std::move(decoder), m_clock});
+    return m_decoders.back().decoder.get();
+}
+
+void FfmpegVideoDecompressor::dropDecoder(const CodecDecoder* decoder) {
+    std::erase_if(m_decoders, [decoder](const Slot& slot) { return slot.decoder.get() == decoder; });
+}

@@ -1,0 +1,623 @@
+#include "RegistryStore.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int64_t kRootId = 1;
+
+// Writes go to a file that holds passwords in plain text: only the owner may
+// read it, and only the owner may list its folder.
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name TEXT NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, name COLLATE NOCASE);
+CREATE TABLE IF NOT EXISTS vals(
+  key INTEGER NOT NULL,
+  name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  PRIMARY KEY(key, name)) WITHOUT ROWID;
+INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, 0, '');
+)sql";
+
+const char* const kStatementSql[] = {
+    // FindChild
+    "SELECT id FROM keys WHERE parent = ?1 AND name = ?2 COLLATE NOCASE",
+    // InsertKey
+    "INSERT INTO keys(parent, name) VALUES(?1, ?2)",
+    // CountChildren
+    "SELECT count(*) FROM keys WHERE parent = ?1",
+    // ListChildren
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY name COLLATE NOCASE",
+    // KeyExists
+    "SELECT 1 FROM keys WHERE id = ?1",
+    // DeleteKeyValues
+    "DELETE FROM vals WHERE key = ?1",
+    // DeleteKeyRow
+    "DELETE FROM keys WHERE id = ?1 AND NOT EXISTS(SELECT 1 FROM keys WHERE parent = ?1)",
+    // SetValue: only for a key that still exists
+    "INSERT OR REPLACE INTO vals(key, name, type, data) SELECT ?1, ?2, ?3, ?4 "
+    "WHERE EXISTS(SELECT 1 FROM keys WHERE id = ?1)",
+    // GetValue
+    "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2",
+    // DeleteValue
+    "DELETE FROM vals WHERE key = ?1 AND name = ?2",
+    // ListValues
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY name",
+    // ChildrenWithValues
+    "SELECT k.name, v.name, v.type, v.data FROM keys k LEFT JOIN vals v ON v.key = k.id "
+    "WHERE k.parent = ?1 ORDER BY k.name COLLATE NOCASE, k.id",
+    // KeyName
+    "SELECT name FROM keys WHERE id = ?1",
+    // DataVersion
+    "PRAGMA data_version",
+};
+
+bool asciiIEquals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Splits "a\b\c" into its names; nothing when a name is empty.
+std::optional<std::vector<std::string_view>> splitPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    if (path.empty())
+        return parts;
+    size_t start = 0;
+    while (true) {
+        size_t end = path.find('\\', start);
+        std::string_view part = path.substr(start, end == std::string_view::npos ? path.npos : end - start);
+        if (part.empty())
+            return std::nullopt;
+        parts.push_back(part);
+        if (end == std::string_view::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+std::string_view columnBytes(sqlite3_stmt* st, int col) {
+    const void* p = sqlite3_column_blob(st, col);
+    int n = sqlite3_column_bytes(st, col);
+    return p ? std::string_view(static_cast<const char*>(p), size_t(n)) : std::string_view();
+}
+
+std::string_view columnText(sqlite3_stmt* st, int col) {
+    const unsigned char* p = sqlite3_column_text(st, col);
+    int n = sqlite3_column_bytes(st, col);
+    return p ? std::string_view(reinterpret_cast<const char*>(p), size_t(n)) : std::string_view();
+}
+
+void bindText(sqlite3_stmt* st, int index, std::string_view text) {
+    sqlite3_bind_text(st, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
+}
+
+// Resets a statement when the caller is done with it, whatever path it takes.
+class StatementScope {
+public:
+    explicit StatementScope(sqlite3_stmt* st) : m_st(st) {}
+    ~StatementScope() {
+        if (m_st) {
+            sqlite3_reset(m_st);
+            sqlite3_clear_bindings(m_st);
+        }
+    }
+    StatementScope(const StatementScope&) = delete;
+    StatementScope& operator=(const StatementScope&) = delete;
+
+private:
+    sqlite3_stmt* m_st;
+};
+
+// Creates the folder chain for a store file; the last folder gets mode 0700.
+void makeFolders(const std::string& filePath) {
+    size_t slash = filePath.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return;
+    std::string folder = filePath.substr(0, slash);
+    for (size_t pos = 1; pos <= folder.size(); ++pos) {
+        if (pos == folder.size() || folder[pos] == '/')
+            ::mkdir(folder.substr(0, pos).c_str(), pos == folder.size() ? kFolderMode : 0755);
+    }
+}
+
+} // namespace
+
+std::optional<uint32_t> RegValue::dword() const {
+    if (data.size() != 4)
+        return std::nullopt;
+    const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+RegValue RegValue::fromDword(uint32_t value) {
+    RegValue v{RegType::Dword, std::string(4, '\0')};
+    for (int i = 0; i < 4; ++i)
+        v.data[size_t(i)] = char(uint8_t(value >> (8 * i)));
+    return v;
+}
+
+const RegValue* SubkeyValues::find(std::string_view valueName) const {
+    for (const NamedValue& v : values)
+        if (asciiIEquals(v.name, valueName))
+            return &v.value;
+    return nullptr;
+}
+
+std::string RegistryStore::defaultPath(RegistryRoot root) {
+    const char* fileName = root == RegistryRoot::CurrentUser ? "user.sqlite" : "machine.sqlite";
+    if (const char* dir = std::getenv("DIALSCOPE_REGISTRY_DIR"); dir && *dir)
+        return std::string(dir) + "/" + fileName;
+    if (root == RegistryRoot::LocalMachine)
+        return std::string("/var/lib/dialscope/") + fileName;
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = std::string(home) + "/.config";
+    else
+        config = "/tmp";
+    return config + "/dialscope/" + fileName;
+}
+
+RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
+    makeFolders(filePath);
+    struct stat st {};
+    const bool existed = ::stat(filePath.c_str(), &st) == 0;
+    if (existed && !S_ISREG(st.st_mode))
+        return; // a folder or a device where the file should be
+
+    // The file is never opened here outside SQLite: closing any descriptor of
+    // it would drop the POSIX locks that other store objects of this process
+    // hold on it, and another process could then take itself for the file's
+    // last user and remove the write-ahead log under them. SQLite creates the
+    // file and falls back to read-only access on a file it may not write.
+    int rc = sqlite3_open_v2(filePath.c_str(), &m_db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return;
+    }
+    // Owner-only before anything is written; SQLite gives its side files the
+    // same mode as the store file.
+    if (!existed)
+        ::chmod(filePath.c_str(), kFileMode);
+    m_readOnly = sqlite3_db_readonly(m_db, "main") == 1;
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(m_db, 1);
+
+    // Reading the schema is the first real access: a file that is not a
+    // database, or is damaged, shows here.
+    if (!exec("PRAGMA schema_version") || !plausibleFileSize()) {
+        m_broken = true;
+        return;
+    }
+    // In WAL mode a commit survives the process being killed at any moment
+    // without waiting for the disk.
+    if (!m_readOnly && (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")))
+        m_readOnly = true;
+    if (hasSchema())
+        return;
+    if (m_broken || m_readOnly) {
+        // Nothing to read, and the file must stay as it is.
+        m_broken = true;
+        return;
+    }
+    // Only a new (or foreign) file gets the tables; opening an existing store
+    // never waits for another writer.
+    if (!exec("BEGIN IMMEDIATE"))
+        m_readOnly = true;
+    else if (!exec(kSchema) || !exec("COMMIT")) {
+        exec("ROLLBACK");
+        m_readOnly = true;
+    }
+    if (!hasSchema())
+        m_broken = true;
+}
+
+bool RegistryStore::hasSchema() {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+                           "SELECT (SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                           "('keys', 'vals')) = 2 AND EXISTS(SELECT 1 FROM keys WHERE id = 1)",
+                           -1, &st, nullptr) != SQLITE_OK) {
+        // A missing table fails the statement; only damage counts as an error.
+        sqlite3_finalize(st);
+        int rc = sqlite3_extended_errcode(m_db);
+        noteError(rc);
+        return false;
+    }
+    int rc = sqlite3_step(st);
+    bool present = rc == SQLITE_ROW && sqlite3_column_int(st, 0) == 1;
+    if (rc != SQLITE_ROW)
+        noteError(rc);
+    sqlite3_finalize(st);
+    return present;
+}
+
+bool RegistryStore::plausibleFileSize() {
+    // SQLite itself notices a file shorter than its header says, but reads
+    // the missing tail of a partly cut last page as zeros, and takes a file
+    // shorter than a page for a new, empty database that it may overwrite.
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0)
+        return false;
+    if (st.st_size == 0)
+        return true;
+    sqlite3_stmt* ps = nullptr;
+    int64_t pageSize = 0;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA page_size", -1, &ps, nullptr) == SQLITE_OK &&
+        sqlite3_step(ps) == SQLITE_ROW)
+        pageSize = sqlite3_column_int64(ps, 0);
+    sqlite3_finalize(ps);
+    return pageSize > 0 && st.st_size >= pageSize && st.st_size % pageSize == 0;
+}
+
+RegistryStore::~RegistryStore() {
+    for (sqlite3_stmt*& st : m_statements)
+        sqlite3_finalize(st);
+    sqlite3_close(m_db);
+}
+
+bool RegistryStore::exec(const char* sql) {
+    if (!m_db)
+        return false;
+    int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        noteError(rc);
+        return false;
+    }
+    return true;
+}
+
+void RegistryStore::noteError(int rc) {
+    int primary = rc & 0xff;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        m_broken = true;
+}
+
+sqlite3_stmt* RegistryStore::statement(Statement which) {
+    if (!usable())
+        return nullptr;
+    if (!m_statements[which]) {
+        int rc = sqlite3_prepare_v3(m_db, kStatementSql[which], -1, SQLITE_PREPARE_PERSISTENT,
+                                    &m_statements[which], nullptr);
+        if (rc != SQLITE_OK) {
+            noteError(rc);
+            return nullptr;
+        }
+    }
+    return m_statements[which];
+}
+
+uint64_t RegistryStore::version() {
+    uint64_t external = 0;
+    if (sqlite3_stmt* st = statement(DataVersion)) {
+        StatementScope scope(st);
+        if (sqlite3_step(st) == SQLITE_ROW)
+            external = uint64_t(sqlite3_column_int64(st, 0));
+    }
+    return external << 32 ^ m_localWrites;
+}
+
+std::optional<int64_t> RegistryStore::findChild(int64_t parent, std::string_view name) {
+    sqlite3_stmt* st = statement(FindChild);
+    if (!st)
+        return std::nullopt;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, parent);
+    bindText(st, 2, name);
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW)
+        return sqlite3_column_int64(st, 0);
+    if (rc != SQLITE_DONE)
+        noteError(rc);
+    return std::nullopt;
+}
+
+RegistryKey RegistryStore::openKey(std::string_view path) {
+    return RegistryKey(this, kRootId).openSubkey(path);
+}
+
+RegistryKey RegistryStore::createKey(std::string_view path) {
+    return RegistryKey(this, kRootId).createSubkey(path);
+}
+
+bool RegistryStore::deleteKey(std::string_view path) {
+    return RegistryKey(this, kRootId).deleteSubkey(path);
+}
+
+bool RegistryStore::checkIntegrity() {
+    if (!usable())
+        return false;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA integrity_check", -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    bool ok = sqlite3_step(st) == SQLITE_ROW && columnText(st, 0) == "ok";
+    sqlite3_finalize(st);
+    return ok;
+}
+
+WriteBatch::WriteBatch(RegistryStore& store)
+    : m_store(store) {
+    m_outer = store.m_batchDepth == 0;
+    ++store.m_batchDepth;
+    if (m_outer && (!store.writable() || !store.exec("BEGIN IMMEDIATE")))
+        m_done = true;
+}
+
+WriteBatch::~WriteBatch() {
+    --m_store.m_batchDepth;
+    if (m_outer && !m_done) {
+        m_store.exec("ROLLBACK");
+        // Enumerations cached inside the batch may list keys that are gone now.
+        m_store.bumpVersion();
+    }
+}
+
+bool WriteBatch::commit() {
+    if (!m_outer)
+        return true;
+    if (m_done)
+        return false;
+    m_done = true;
+    if (!m_store.exec("COMMIT")) {
+        m_store.exec("ROLLBACK");
+        return false;
+    }
+    m_store.bumpVersion();
+    return true;
+}
+
+bool RegistryKey::exists() const {
+    sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::KeyExists) : nullptr;
+    if (!st)
+        return false;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    return sqlite3_step(st) == SQLITE_ROW;
+}
+
+std::optional<std::string> RegistryKey::name() const {
+    sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::KeyName) : nullptr;
+    if (!st)
+        return std::nullopt;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    if (sqlite3_step(st) != SQLITE_ROW)
+        return std::nullopt;
+    return std::string(columnText(st, 0));
+}
+
+RegistryKey RegistryKey::openSubkey(std::string_view relativePath) const {
+    if (!m_store)
+        return {};
+    auto parts = splitPath(relativePath);
+    if (!parts)
+        return {};
+    if (parts->empty())
+        return exists() ? RegistryKey(m_store, m_id) : RegistryKey();
+    int64_t id = m_id;
+    for (std::string_view part : *parts) {
+        auto child = m_store->findChild(id, part);
+        if (!child)
+            return {};
+        id = *child;
+    }
+    return RegistryKey(m_store, id);
+}
+
+RegistryKey RegistryKey::createSubkey(std::string_view relativePath) const {
+    if (!m_store || !m_store->writable())
+        return {};
+    auto parts = splitPath(relativePath);
+    if (!parts)
+        return {};
+    WriteBatch batch(*m_store);
+    if (!exists())
+        return {};
+    int64_t id = m_id;
+    for (std::string_view part : *parts) {
+        if (auto child = m_store->findChild(id, part)) {
+            id = *child;
+            continue;
+        }
+        sqlite3_stmt* st = m_store->statement(RegistryStore::InsertKey);
+        if (!st)
+            return {};
+        StatementScope scope(st);
+        sqlite3_bind_int64(st, 1, id);
+        bindText(st, 2, part);
+        if (int rc = sqlite3_step(st); rc != SQLITE_DONE) {
+            m_store->noteError(rc);
+            return {};
+        }
+        id = sqlite3_last_insert_rowid(m_store->m_db);
+        // Inside an outer batch no commit follows here: stale enumerations must see the new key.
+        m_store->bumpVersion();
+    }
+    if (!batch.commit())
+        return {};
+    return RegistryKey(m_store, id);
+}
+
+bool RegistryKey::deleteSubkey(std::string_view relativePath) const {
+    if (!m_store || !m_store->writable() || relativePath.empty())
+        return false;
+    RegistryKey target = openSubkey(relativePath);
+    if (!target)
+        return false;
+    WriteBatch batch(*m_store);
+    sqlite3_stmt* del = m_store->statement(RegistryStore::DeleteKeyRow);
+    if (!del)
+        return false;
+    {
+        StatementScope scope(del);
+        sqlite3_bind_int64(del, 1, target.m_id);
+        if (int rc = sqlite3_step(del); rc != SQLITE_DONE) {
+            m_store->noteError(rc);
+            return false;
+        }
+        if (sqlite3_changes(m_store->m_db) == 0)
+            return false;
+        m_store->bumpVersion();
+    }
+    sqlite3_stmt* vals = m_store->statement(RegistryStore::DeleteKeyValues);
+    if (!vals)
+        return false;
+    StatementScope scope(vals);
+    sqlite3_bind_int64(vals, 1, target.m_id);
+    if (int rc = sqlite3_step(vals); rc != SQLITE_DONE) {
+        m_store->noteError(rc);
+        return false;
+    }
+    return batch.commit();
+}
+
+std::optional<uint32_t> RegistryKey::subkeyCount() const {
+    sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::CountChildren) : nullptr;
+    if (!st || !exists())
+        return std::nullopt;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    if (sqlite3_step(st) != SQLITE_ROW)
+        return std::nullopt;
+    return uint32_t(sqlite3_column_int64(st, 0));
+}
+
+std::optional<std::string> RegistryKey::subkeyName(uint32_t index) const {
+    if (!m_store || !m_store->usable())
+        return std::nullopt;
+    uint64_t version = m_store->version();
+    if (!m_enumCached || m_enumVersion != version) {
+        sqlite3_stmt* st = m_store->statement(RegistryStore::ListChildren);
+        if (!st)
+            return std::nullopt;
+        StatementScope scope(st);
+        sqlite3_bind_int64(st, 1, m_id);
+        m_enumCache.clear();
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            m_enumCache.emplace_back(columnText(st, 0));
+        if (rc != SQLITE_DONE) {
+            m_store->noteError(rc);
+            m_enumCached = false;
+            return std::nullopt;
+        }
+        m_enumCached = true;
+        m_enumVersion = version;
+    }
+    if (index >= m_enumCache.size())
+        return std::nullopt;
+    return m_enumCache[index];
+}
+
+std::vector<SubkeyValues> RegistryKey::subkeysWithValues() const {
+    std::vector<SubkeyValues> result;
+    sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::ChildrenWithValues) : nullptr;
+    if (!st)
+        return result;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    // Names are unique under one parent, so a change of name starts the next key.
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::string_view keyName = columnText(st, 0);
+        if (result.empty() || keyName != result.back().name)
+            result.push_back({std::string(keyName), {}});
+        if (sqlite3_column_type(st, 1) != SQLITE_NULL)
+            result.back().values.push_back(
+                {std::string(columnText(st, 1)),
+                 {RegType(sqlite3_column_int64(st, 2)), std::string(columnBytes(st, 3))}});
+    }
+    if (rc != SQLITE_DONE)
+        m_store->noteError(rc);
+    return result;
+}
+
+bool RegistryKey::setValue(std::string_view valueName, const RegValue& value) const {
+    if (!m_store || !m_store->writable())
+        return false;
+    sqlite3_stmt* st = m_store->statement(RegistryStore::SetValue);
+    if (!st)
+        return false;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    bindText(st, 2, valueName);
+    sqlite3_bind_int64(st, 3, int64_t(value.type));
+    sqlite3_bind_blob(st, 4, value.data.data(), int(value.data.size()), SQLITE_TRANSIENT);
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE) {
+        m_store->noteError(rc);
+        return false;
+    }
+    m_store->bumpVersion();
+    return sqlite3_changes(m_store->m_db) > 0;
+}
+
+std::optional<RegValue> RegistryKey::queryValue(std::string_view valueName) const {
+    sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::GetValue) : nullptr;
+    if (!st)
+        return std::nullopt;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    bindText(st, 2, valueName);
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE)
+            m_store->noteError(rc);
+        return std::nullopt;
+    }
+    return RegValue{RegType(sqlite3_column_int64(st, 0)), std::string(columnBytes(st, 1))};
+}
+
+bool RegistryKey::deleteValue(std::string_view valueName) const {
+    if (!m_store || !m_store->writable())
+        return false;
+    sqlite3_stmt* st = m_store->statement(RegistryStore::DeleteValue);
+    if (!st)
+        return false;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    bindText(st, 2, valueName);
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE) {
+        m_store->noteError(rc);
+        return false;
+    }
+    m_store->bumpVersion();
+    return sqlite3_changes(m_store->m_db) > 0;
+}
+
+std::vector<NamedValue> RegistryKey::values() const {
+    std::vector<NamedValue> result;
+    sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::ListValues) : nullptr;
+    if (!st)
+        return result;
+    StatementScope scope(st);
+    sqlite3_bind_int64(st, 1, m_id);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        result.push_back({std::string(columnText(st, 0)),
+                          {RegType(sqlite3_column_int64(st, 1)), std::string(columnBytes(st, 2))}});
+    if (rc != SQLITE_DONE)
+        m_store->noteError(rc);
+    return result;
+}

@@ -1,0 +1,190 @@
+// dsreg: the operator's and support's view of the settings store.
+//
+//   dsreg list   KEY                 subkeys and values of KEY
+//   dsreg query  KEY [VALUE]         one value, or every value of KEY
+//   dsreg set    KEY VALUE sz|dword DATA
+//   dsreg delete KEY [VALUE]         a value, or a key without subkeys
+//   dsreg export KEY                 the subtree below KEY as text
+//
+// KEY starts with its root, HKCU or HKLM (or HKEY_CURRENT_USER,
+// HKEY_LOCAL_MACHINE), then names separated by "\". String data is shown
+// with C escapes for bytes that are not printable, so stored lengths and
+// terminating zeros are visible.
+#include "RegistryStore.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace {
+
+int usage() {
+    std::fputs("usage: dsreg list|query|set|delete|export KEY [VALUE [sz|dword DATA]]\n"
+               "KEY: HKCU\\path or HKLM\\path; the store folder is $DIALSCOPE_REGISTRY_DIR when set\n",
+               stderr);
+    return 2;
+}
+
+struct Target {
+    RegistryRoot root;
+    std::string path;
+};
+
+bool parseKey(std::string_view text, Target& target) {
+    size_t slash = text.find('\\');
+    std::string_view root = text.substr(0, slash);
+    if (root == "HKCU" || root == "HKEY_CURRENT_USER")
+        target.root = RegistryRoot::CurrentUser;
+    else if (root == "HKLM" || root == "HKEY_LOCAL_MACHINE")
+        target.root = RegistryRoot::LocalMachine;
+    else
+        return false;
+    target.path = slash == std::string_view::npos ? std::string() : std::string(text.substr(slash + 1));
+    return true;
+}
+
+// A DWORD given in decimal, as 0x hex, or as a negative 32-bit number.
+std::optional<uint32_t> parseDword(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || value < INT32_MIN || value > int64_t(UINT32_MAX))
+        return std::nullopt;
+    return uint32_t(value);
+}
+
+std::string escaped(std::string_view bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += char(c);
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += char(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string describe(const RegValue& v) {
+    if (v.type == RegType::Dword) {
+        if (auto d = v.dword()) {
+            char buf[48];
+            std::snprintf(buf, sizeof buf, "dword:%08x (%d)", *d, int32_t(*d));
+            return buf;
+        }
+    }
+    const char* type = v.type == RegType::String ? "sz" : v.type == RegType::Dword ? "dword" : "binary";
+    return std::string(type) + "[" + std::to_string(v.data.size()) + "]:\"" + escaped(v.data) + "\"";
+}
+
+void printValues(const RegistryKey& key) {
+    for (const NamedValue& v : key.values())
+        std::printf("  \"%s\" = %s\n", escaped(v.name).c_str(), describe(v.value).c_str());
+}
+
+void exportTree(const RegistryKey& key, const std::string& path) {
+    std::printf("[%s]\n", path.c_str());
+    printValues(key);
+    std::printf("\n");
+    auto count = key.subkeyCount();
+    for (uint32_t i = 0; count && i < *count; ++i) {
+        auto name = key.subkeyName(i);
+        if (!name)
+            continue;
+        if (RegistryKey child = key.openSubkey(*name))
+            exportTree(child, path + "\\" + *name);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3)
+        return usage();
+    std::string_view command = argv[1];
+    Target target;
+    if (!parseKey(argv[2], target))
+        return usage();
+    if (command != "list" && command != "query" && command != "set" && command != "delete" &&
+        command != "export")
+        return usage();
+    // Check a write's arguments before anything is created.
+    RegValue newValue;
+    if (command == "set") {
+        if (argc != 6)
+            return usage();
+        std::string_view type = argv[4];
+        if (type == "sz") {
+            newValue = RegValue::fromString(argv[5]);
+        } else if (auto dword = parseDword(argv[5]); type == "dword" && dword) {
+            newValue = RegValue::fromDword(*dword);
+        } else {
+            return usage();
+        }
+    }
+
+    RegistryStore store(RegistryStore::defaultPath(target.root));
+    if (!store.usable()) {
+        std::fprintf(stderr, "dsreg: cannot read %s\n", store.filePath().c_str());
+        return 1;
+    }
+
+    if (command == "set") {
+        RegistryKey key = store.createKey(target.path);
+        bool ok = key && key.setValue(argv[3], newValue);
+        if (!ok)
+            std::fprintf(stderr, "dsreg: cannot write %s\n", store.filePath().c_str());
+        return ok ? 0 : 1;
+    }
+    if (command == "delete") {
+        bool ok;
+        if (argc == 4)
+            ok = store.openKey(target.path).deleteValue(argv[3]);
+        else
+            ok = store.deleteKey(target.path);
+        if (!ok)
+            std::fprintf(stderr, "dsreg: not deleted (missing, has subkeys, or store read-only)\n");
+        return ok ? 0 : 1;
+    }
+
+    RegistryKey key = store.openKey(target.path);
+    if (!key) {
+        std::fprintf(stderr, "dsreg: no key %s\n", argv[2]);
+        return 1;
+    }
+    if (command == "list") {
+        auto count = key.subkeyCount();
+        for (uint32_t i = 0; count && i < *count; ++i)
+            if (auto name = key.subkeyName(i))
+                std::printf("%s\\\n", name->c_str());
+        printValues(key);
+        return 0;
+    }
+    if (command == "query") {
+        if (argc == 4) {
+            auto v = key.queryValue(argv[3]);
+            if (!v) {
+                std::fprintf(stderr, "dsreg: no value %s\n", argv[3]);
+                return 1;
+            }
+            std::printf("%s\n", describe(*v).c_str());
+        } else {
+            printValues(key);
+        }
+        return 0;
+    }
+    if (command == "export") {
+        exportTree(key, argv[2]);
+        return 0;
+    }
+    return usage();
+}
