@@ -24,6 +24,7 @@
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
 
+#include "CallPort.h"
 #include "LinkInterfaces.h"
 #include "PacketReceiver.h"
 #include "Protocol.h"
@@ -53,7 +54,7 @@ struct CommPortOptions {
     };
 };
 
-class CommPort final : public PacketQueue, private PacketHandler {
+class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
 public:
     static constexpr int kKeepAliveTicks = 22;
     static constexpr QPoint kCascadeStep{28, 22};
@@ -81,9 +82,9 @@ public:
     // failure it is closed (after the "not a comm handle" notice when it is no
     // character device; at once when a connection is already running, which
     // stays untouched).
-    bool Start(int fd, bool answered);
+    bool Start(int fd, bool answered) override;
     // Ends the connection; does nothing when none runs.
-    void Stop();
+    void Stop() override;
     bool IsOpen() const { return m_port.IsOpen(); }
     bool IsAnswered() const { return m_answered; }
 
