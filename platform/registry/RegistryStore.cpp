@@ -305,8 +305,11 @@ WriteBatch::WriteBatch(RegistryStore& store) : m_store(store) {
 
 WriteBatch::~WriteBatch() {
     --m_store.m_batchDepth;
-    if (m_outer && !m_done)
+    if (m_outer && !m_done) {
         m_store.exec("ROLLBACK");
+        // Enumerations cached inside the batch may list keys that are gone now.
+        m_store.bumpVersion();
+    }
 }
 
 bool WriteBatch::commit() {
@@ -387,6 +390,8 @@ RegistryKey RegistryKey::createSubkey(std::string_view relativePath) const {
             return {};
         }
         id = sqlite3_last_insert_rowid(m_store->m_db);
+        // Inside an outer batch no commit follows here: stale enumerations must see the new key.
+        m_store->bumpVersion();
     }
     if (!batch.commit())
         return {};
@@ -412,6 +417,7 @@ bool RegistryKey::deleteSubkey(std::string_view relativePath) const {
         }
         if (sqlite3_changes(m_store->m_db) == 0)
             return false;
+        m_store->bumpVersion();
     }
     sqlite3_stmt* vals = m_store->statement(RegistryStore::DeleteKeyValues);
     if (!vals)
@@ -465,25 +471,51 @@ std::optional<std::string> RegistryKey::subkeyName(uint32_t index) const {
 
 std::vector<SubkeyValues> RegistryKey::subkeysWithValues() const {
     std::vector<SubkeyValues> result;
+    forEachSubkeyWithValues([&result](SubkeyValues& subkey) { result.push_back(std::move(subkey)); });
+    return result;
+}
+
+void RegistryKey::forEachSubkeyWithValues(const std::function<void(SubkeyValues&)>& visit) const {
     sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::ChildrenWithValues) : nullptr;
     if (!st)
-        return result;
+        return;
     StatementScope scope(st);
     sqlite3_bind_int64(st, 1, m_id);
-    // Names are unique under one parent, so a change of name starts the next key.
+    // Rows come key by key; names are unique under one parent, so a change of
+    // name starts the next key. Value slots are reused from key to key.
+    SubkeyValues current;
+    size_t used = 0;
+    bool started = false;
+    auto flush = [&] {
+        current.values.resize(used);
+        visit(current);
+        // Sibling keys mostly hold the same values: when the visitor took
+        // them, make room for as many at once.
+        current.values.reserve(used);
+        used = 0;
+    };
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         std::string_view keyName = columnText(st, 0);
-        if (result.empty() || keyName != result.back().name)
-            result.push_back({std::string(keyName), {}});
-        if (sqlite3_column_type(st, 1) != SQLITE_NULL)
-            result.back().values.push_back(
-                {std::string(columnText(st, 1)),
-                 {RegType(sqlite3_column_int64(st, 2)), std::string(columnBytes(st, 3))}});
+        if (!started || keyName != current.name) {
+            if (started)
+                flush();
+            current.name.assign(keyName);
+            started = true;
+        }
+        if (sqlite3_column_type(st, 1) == SQLITE_NULL)
+            continue;
+        if (used == current.values.size())
+            current.values.emplace_back();
+        NamedValue& value = current.values[used++];
+        value.name.assign(columnText(st, 1));
+        value.value.type = RegType(sqlite3_column_int64(st, 2));
+        value.value.data.assign(columnBytes(st, 3));
     }
     if (rc != SQLITE_DONE)
         m_store->noteError(rc);
-    return result;
+    else if (started)
+        flush();
 }
 
 bool RegistryKey::setValue(std::string_view valueName, const RegValue& value) const {
