@@ -23,6 +23,8 @@ enum StringId : int {
     IDP_NOT_COMM_HANDLE = 45100,      // a call's data handle that is not a serial device
     IDP_SAVE_OK = 45101,              // a bitmap file was written completely
     IDP_OPEN_FILE_ERROR = 45102,      // a clip could not be opened for playback
+    IDP_PARSE_INT_RANGE = 61714,      // a number field outside its range; %1 and %2 are the bounds
+    IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.
