@@ -29,6 +29,30 @@ constexpr Entry kTable[] = {
     {IDS_STATUS_DISCONNECT, "Disconnect"},
     {IDS_STATUS_STREAM_ERROR, "Stream error!"},
     {IDS_STATUS_CONNECTED, "Connect:  %1 -- %2    Frame: %3"},
+    {IDS_DISK_FREE, "%1 MB Free on %2"},
+    {IDS_ABOUT_VERSION, "Dialscope version 5.20"},
+    {IDS_HELP_TITLE, "Dialscope Help"},
+    {IDP_HELP_NOT_FOUND, "\n\n Cannot find the help file DScope.Hlp. \n\n"},
+    {IDS_READY, "Ready"},
+    {IDS_CMD_CONNECT, "Connect to local site\nConnect"},
+    {IDS_CMD_HANG_UP, "Hang up the telephone line\nHang up"},
+    {IDS_CMD_PLAYBACK, "Playback video\nPlayback video"},
+    {IDS_CMD_SELECT_MODEM, "Select the modem device\nSelect modem"},
+    {IDS_CMD_OPEN_CHANNEL, "Open local site video channel\nOpen video channel"},
+    {IDS_CMD_VIDEO_WINDOW, "Arrange or resize the video windows\nVideo window"},
+    {IDS_CMD_CHANGE_SIZE, "Double-click a video window to change its size\nChange video size"},
+    {IDS_CMD_ARRANGE, "Arrange the video windows\nArrange video window"},
+    {IDS_CMD_PHONE_BOOK, "Setup phone book\nPhone book"},
+    {IDS_CMD_TOOLBAR, "Show or hide the toolbar and status bar\nToggle toolbar"},
+    {IDS_CMD_RECORD_PATH, "Setup video record path\nRecord path"},
+    {IDS_CMD_HELP, "Open the online help\nHelp"},
+    {IDS_CMD_SETUP_PASSWORD, "Setup password\nPassword"},
+    {IDS_CMD_OPTIONS, "Change the options\nOptions"},
+    {IDS_CMD_LISTEN, "Wait for calls from local sites\nListen"},
+    {IDS_CMD_STOP_ALARM, "Stop sound alarm\nStop alarm"},
+    {IDS_CMD_EVENT_NOTIFY, "Browse event notify\nEvent notify"},
+    {IDS_CMD_ABOUT, "Display program information and version\nAbout"},
+    {IDS_CMD_EXIT, "Quit the application\nExit"},
     {IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2."},
     {IDP_PARSE_UINT, "Please enter a positive integer."},
 };
@@ -36,6 +60,7 @@ constexpr Entry kTable[] = {
 } // namespace
 
 QString LoadString(StringId id) {
-    const auto* it = std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
+    const auto* it =
+        std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
     return it == std::end(kTable) ? QString() : QString::fromLatin1(it->text);
 }

@@ -26,8 +26,33 @@ enum StringId : int {
     IDS_STATUS_DISCONNECT = 45110,    // link status line while no call is connected
     IDS_STATUS_STREAM_ERROR = 45111,  // link status line after a packet of unknown type
     IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count
-    IDP_PARSE_INT_RANGE = 61714,      // a number field outside its range; %1 and %2 are the bounds
-    IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
+    IDS_DISK_FREE = 45120,            // status bar disk pane: free megabytes, mount point
+    IDS_ABOUT_VERSION = 45121,        // the About box's text
+    IDS_HELP_TITLE = 45122,           // the help window's title
+    IDP_HELP_NOT_FOUND = 45123,       // the help file is missing
+    IDS_READY = 57345,                // status bar prompt pane while no prompt shows
+    // Main window commands: status bar prompt, a line break, then the tooltip.
+    IDS_CMD_CONNECT = 32771,
+    IDS_CMD_HANG_UP = 32772,
+    IDS_CMD_PLAYBACK = 32773,
+    IDS_CMD_SELECT_MODEM = 32778,
+    IDS_CMD_OPEN_CHANNEL = 32779,
+    IDS_CMD_VIDEO_WINDOW = 32780,
+    IDS_CMD_CHANGE_SIZE = 32781,
+    IDS_CMD_ARRANGE = 32783,
+    IDS_CMD_PHONE_BOOK = 32784,
+    IDS_CMD_TOOLBAR = 32785,
+    IDS_CMD_RECORD_PATH = 32786,
+    IDS_CMD_HELP = 32787,
+    IDS_CMD_SETUP_PASSWORD = 32788,
+    IDS_CMD_OPTIONS = 32790,
+    IDS_CMD_LISTEN = 32792,
+    IDS_CMD_STOP_ALARM = 32793,
+    IDS_CMD_EVENT_NOTIFY = 32794,
+    IDS_CMD_ABOUT = 57664,
+    IDS_CMD_EXIT = 57665,
+    IDP_PARSE_INT_RANGE = 61714, // a number field outside its range; %1 and %2 are the bounds
+    IDP_PARSE_UINT = 61719,      // a number field that holds no unsigned number
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

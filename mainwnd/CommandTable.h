@@ -1,0 +1,103 @@
+#pragma once
+
+// The main window's commands: one table of command identifiers, each with its
+// handler, its enable rule and its check rule.
+//
+// How it works: the rules are plain functions of a FrameState, a snapshot of
+// everything they depend on (line, call and port states, the channel table,
+// the window count, the frame's own flags). Menus, toolbar buttons and keys
+// are bound to the table by identifier; their enabled and checked states are
+// refreshed from a fresh snapshot whenever that state changes. A command is
+// carried out only through Dispatch, which asks the rule again with the state
+// of the moment it arrives, whether it comes from a menu, a button, a key or a
+// command posted by the connection.
+
+#include <span>
+
+enum FrameCommand : int {
+    ID_CONNECT = 32771,
+    ID_HANG_UP = 32772,
+    ID_PLAYBACK = 32773,
+    ID_SELECT_MODEM = 32778,
+    ID_OPEN_CHANNEL = 32779,
+    ID_VIDEO_WINDOW = 32780,
+    ID_CHANGE_SIZE = 32781,
+    ID_ARRANGE = 32783,
+    ID_PHONE_BOOK = 32784,
+    ID_TOOLBAR = 32785,
+    ID_RECORD_PATH = 32786,
+    ID_HELP = 32787,
+    ID_SETUP_PASSWORD = 32788,
+    ID_OPTIONS = 32790,
+    ID_LOGIN_ERROR = 32791,
+    ID_LISTEN = 32792,
+    ID_STOP_ALARM = 32793,
+    ID_EVENT_NOTIFY = 32794,
+    ID_REMOTE_CONTROL = 32796,
+    ID_COMPRESSION_ERROR = 32798,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+};
+
+// What the enable and check rules look at, taken at one moment.
+struct FrameState {
+    bool lineOpen = false;       // the line control holds an open line
+    bool callPresent = false;    // a call is being placed, answered or is up
+    int deviceCount = 0;         // line devices the telephony service lists
+    bool portOpen = false;       // the connection's serial port runs
+    bool mayOpen = false;        // the site granted the open permission
+    bool channelsListed = false; // the channel table is not empty
+    int windowCount = 0;         // live channel windows
+    bool sizeMode = false;       // "Change video size" is on
+    bool barsShown = true;       // toolbar, status strip and status bar shown
+    bool alarmPlaying = false;
+};
+
+// The receiver of the commands: the main window.
+class FrameCommands {
+public:
+    virtual ~FrameCommands() = default;
+    virtual void OnConnect() = 0;
+    virtual void OnHangUp() = 0;
+    virtual void OnListen() = 0;
+    virtual void OnPhoneBook() = 0;
+    virtual void OnSelectModem() = 0;
+    virtual void OnOpenChannel() = 0;
+    virtual void OnVideoWindow() = 0;
+    virtual void OnChangeSize() = 0;
+    virtual void OnArrange() = 0;
+    virtual void OnToolbar() = 0;
+    virtual void OnEventNotify() = 0;
+    virtual void OnPlayback() = 0;
+    virtual void OnOptions() = 0;
+    virtual void OnRecordPath() = 0;
+    virtual void OnSetupPassword() = 0;
+    virtual void OnStopAlarm() = 0;
+    virtual void OnHelp() = 0;
+    virtual void OnRemoteControl() = 0;
+    virtual void OnLoginError() = 0;
+    virtual void OnCompressionError() = 0;
+    virtual void OnAbout() = 0;
+    virtual void OnExit() = 0;
+};
+
+using CommandRule = bool (*)(const FrameState&);
+
+struct CommandEntry {
+    int id;
+    void (FrameCommands::*handler)();
+    CommandRule enabled; // null: always enabled
+    CommandRule checked; // null: never checked
+};
+
+// Every command of the main window, in identifier order.
+std::span<const CommandEntry> FrameCommandTable();
+// The entry of `id`; null for an identifier the main window does not handle.
+const CommandEntry* FindFrameCommand(int id);
+
+bool IsCommandEnabled(int id, const FrameState& state);
+bool IsCommandChecked(int id, const FrameState& state);
+
+// Carries out `id` on `target` when its rule allows it in `state`; false when
+// the command is unknown or disabled (then nothing happens).
+bool DispatchFrameCommand(int id, const FrameState& state, FrameCommands& target);

@@ -1,0 +1,55 @@
+#pragma once
+
+// The modal dialogs the main window's commands open, behind one interface so
+// the main window runs headless in tests (a scripted implementation answers
+// instead of a person) and the program uses the real dialogs.
+//
+// Every call blocks until its dialog is closed and reports only what the main
+// window acts on; the dialogs store their own settings themselves.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class LineManager;
+class QWidget;
+class SettingsFollowUp;
+
+class FrameDialogs {
+public:
+    virtual ~FrameDialogs() = default;
+
+    // "Connect to local site": the dial number after "Connect", else nothing.
+    virtual std::optional<QString> RunConnect(QWidget* parent) = 0;
+    // "Select modem" over `names` (list position = device index) with
+    // `current` highlighted: the chosen index after "Select", else nothing.
+    virtual std::optional<int> RunSelectModem(QWidget* parent, const QStringList& names, int current,
+                                              LineManager& lines) = 0;
+    // The channel choice over `lines`: the chosen line after "Open" (empty
+    // when none was selected), else nothing.
+    virtual std::optional<QString> RunChannelChoice(QWidget* parent, const QStringList& lines) = 0;
+    // "Remote control": 1 close the site, 2 reboot it, 3 run a command, 0 none.
+    virtual int RunRemoteControl(QWidget* parent) = 0;
+    // "Command": the command line after "OK", else nothing.
+    virtual std::optional<QString> RunCommandLine(QWidget* parent) = 0;
+
+    virtual void RunPhoneBook(QWidget* parent) = 0;
+    virtual void RunEventNotify(QWidget* parent) = 0;
+    virtual void RunClipBrowser(QWidget* parent) = 0;
+    // Options and the record folder: on OK the dialog stores its values and
+    // tells `followUp` what the main window has to apply.
+    virtual void RunOptions(QWidget* parent, SettingsFollowUp& followUp) = 0;
+    virtual void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) = 0;
+};
+
+// The commands the application object handles for the main window, and the
+// splash picture the main window shows while it is being made.
+class AppCommands {
+public:
+    virtual ~AppCommands() = default;
+    virtual void OnAppAbout() = 0;
+    virtual void OnAppExit() = 0;
+    virtual void OnSetupPassword() = 0;
+    virtual void ShowSplash(QWidget* parent) = 0;
+};

@@ -1,0 +1,543 @@
+#include "MainFrame.h"
+
+#include "AppStore.h"
+#include "ChannelChoice.h"
+#include "DialogService.h"
+#include "HelpWindow.h"
+#include "ProgramFiles.h"
+#include "RemoteControl.h"
+#include "StatusPanes.h"
+#include "StringTable.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+constexpr int kRefreshMs = 200;
+
+QPixmap Picture(const QString& name, int width = 16, int height = 16) {
+    return QIcon(QStringLiteral(":/images/") + name).pixmap(width, height);
+}
+
+} // namespace
+
+MainFrame::MainFrame(Environment env, QWidget* parent)
+    : QMainWindow(parent)
+    , m_env(std::move(env))
+    , m_connectionStore(m_env.store)
+    , m_disk(m_env.store.GetLimitDiskSpace(), m_env.store.GetCheckTimer())
+    , m_alarm(FindProgramFile(QStringLiteral("alarm.wav"),
+                              m_env.fileFolders.isEmpty() ? ProgramFileFolders() : m_env.fileFolders)) {
+    setWindowTitle(LoadString(IDS_APP_TITLE));
+    setWindowIcon(QIcon(QStringLiteral(":/images/app.svg")));
+    setObjectName(QStringLiteral("MainFrame"));
+
+    m_viewWidget = m_env.createViewArea(*this);
+    m_viewArea = dynamic_cast<ViewArea*>(m_viewWidget);
+    setCentralWidget(m_viewWidget);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBars();
+    CreateStatusBar();
+
+    auto port = std::make_unique<CommPort>(m_env.dialogs, m_connectionStore, m_env.channels,
+                                           m_env.decompressors, m_env.portOptions);
+    m_port = port.get();
+    m_port->AttachMainWindow(this, m_viewArea, this);
+    m_lines = std::make_unique<LineManager>(m_env.telephony, std::move(port), m_env.dialStatus, *this,
+                                            m_env.lineTimings);
+
+    m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
+    connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
+    m_watchdogTimer.setSingleShot(true);
+    connect(&m_watchdogTimer, &QTimer::timeout, this, [this] { m_lines->OnAnswerWatchdog(); });
+    // Line and port states change inside the telephony service's callbacks
+    // and the connection timer; the actions follow them on this idle tick.
+    m_refreshTimer.setInterval(kRefreshMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &MainFrame::RefreshCommandStates);
+    m_refreshTimer.start();
+    RefreshCommandStates();
+}
+
+MainFrame::~MainFrame() {
+    m_refreshTimer.stop();
+    m_diskTimer.stop();
+    // The line control (and the connection with it) goes before the view
+    // area, so every channel window is closed while its parent still exists.
+    m_lines.reset();
+}
+
+void MainFrame::Start() {
+    m_env.app.ShowSplash(this);
+    m_lines->Reinitialize(m_env.store.GetModem());
+    m_modemPane->setText(m_lines->LineName());
+    RefreshDiskPane();
+    m_diskTimer.start(m_disk.IntervalMs());
+    RefreshCommandStates();
+}
+
+// ---- Commands ----
+
+QAction* MainFrame::MakeAction(int id, const QString& text, const QString& icon) {
+    auto* action = new QAction(text, this);
+    const QStringList prompt = LoadString(StringId(id)).split(QLatin1Char('\n'));
+    if (!prompt.isEmpty() && !prompt.front().isEmpty()) {
+        action->setStatusTip(prompt.front());
+        action->setToolTip(prompt.size() > 1 ? prompt.at(1) : prompt.front());
+    }
+    if (!icon.isEmpty())
+        action->setIcon(QIcon(QStringLiteral(":/images/") + icon));
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+void MainFrame::CreateActions() {
+    MakeAction(ID_CONNECT, tr("&Connect to local site"), QStringLiteral("tb_connect.svg"));
+    MakeAction(ID_HANG_UP, tr("&Hang up"), QStringLiteral("tb_hangup.svg"));
+    MakeAction(ID_LISTEN, tr("&Listen"), QStringLiteral("tb_listen.svg"));
+    MakeAction(ID_PHONE_BOOK, tr("Setup &phone book"), QStringLiteral("tb_phonebook.svg"));
+    MakeAction(ID_SELECT_MODEM, tr("Select &modem"), QStringLiteral("tb_modem.svg"));
+    MakeAction(ID_OPEN_CHANNEL, tr("&Open local site video channel"), QStringLiteral("tb_openchannel.svg"));
+    MakeAction(ID_VIDEO_WINDOW, tr("&Video window"), QStringLiteral("tb_videowindow.svg"));
+    MakeAction(ID_ARRANGE, tr("&Arrange video window"), QStringLiteral("popup_tile.svg"));
+    MakeAction(ID_CHANGE_SIZE, tr("&Change video size"), QStringLiteral("popup_overlap.svg"))
+        ->setCheckable(true);
+    QAction* bars = MakeAction(ID_TOOLBAR, tr("&Toolbar"));
+    bars->setCheckable(true);
+    bars->setShortcut(QKeySequence(Qt::Key_Escape));
+    bars->setShortcutContext(Qt::WindowShortcut);
+    MakeAction(ID_EVENT_NOTIFY, tr("Browse &event notify"));
+    MakeAction(ID_PLAYBACK, tr("&Playback video"), QStringLiteral("tb_playback.svg"));
+    MakeAction(ID_OPTIONS, tr("&Options"));
+    MakeAction(ID_RECORD_PATH, tr("Setup video &record path"), QStringLiteral("tb_recordpath.svg"));
+    MakeAction(ID_SETUP_PASSWORD, tr("Setup pass&word"), QStringLiteral("tb_password.svg"));
+    MakeAction(ID_STOP_ALARM, tr("&Stop sound alarm"), QStringLiteral("tb_stopalarm.svg"));
+    MakeAction(ID_HELP, tr("Online &help"));
+    MakeAction(ID_APP_ABOUT, tr("&About Dialscope ..."));
+    MakeAction(ID_APP_EXIT, tr("E&xit"), QStringLiteral("tb_exit.svg"));
+    // Remote control has a key only: no menu item, no button.
+    QAction* remote = MakeAction(ID_REMOTE_CONTROL, QString());
+    remote->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
+    remote->setShortcutContext(Qt::WindowShortcut);
+    addAction(remote);
+    // Commands the connection posts have no menu item; they go through the
+    // table like the rest (ExecuteCommand), without an action.
+}
+
+void MainFrame::CreateMenus() {
+    QMenuBar* bar = menuBar();
+    QMenu* connectMenu = bar->addMenu(tr("&Connect"));
+    connectMenu->addAction(Action(ID_CONNECT));
+    connectMenu->addAction(Action(ID_HANG_UP));
+    connectMenu->addAction(Action(ID_LISTEN));
+    connectMenu->addSeparator();
+    connectMenu->addAction(Action(ID_PHONE_BOOK));
+    connectMenu->addSeparator();
+    connectMenu->addAction(Action(ID_SELECT_MODEM));
+
+    QMenu* channelMenu = bar->addMenu(tr("&Video channel"));
+    channelMenu->addAction(Action(ID_OPEN_CHANNEL));
+    channelMenu->addSeparator();
+    channelMenu->addAction(Action(ID_ARRANGE));
+    channelMenu->addSeparator();
+    channelMenu->addAction(Action(ID_CHANGE_SIZE));
+
+    QMenu* viewMenu = bar->addMenu(tr("V&iew"));
+    viewMenu->addAction(Action(ID_TOOLBAR));
+    viewMenu->addSeparator();
+    viewMenu->addAction(Action(ID_EVENT_NOTIFY));
+
+    QMenu* clipsMenu = bar->addMenu(tr("Video c&lips"));
+    clipsMenu->addAction(Action(ID_PLAYBACK));
+
+    QMenu* setupMenu = bar->addMenu(tr("&Setup"));
+    setupMenu->addAction(Action(ID_OPTIONS));
+    setupMenu->addSeparator();
+    setupMenu->addAction(Action(ID_RECORD_PATH));
+    setupMenu->addSeparator();
+    setupMenu->addAction(Action(ID_SETUP_PASSWORD));
+
+    QMenu* aboutMenu = bar->addMenu(tr("&About"));
+    aboutMenu->addAction(Action(ID_HELP));
+    aboutMenu->addSeparator();
+    aboutMenu->addAction(Action(ID_APP_ABOUT));
+
+    bar->addAction(Action(ID_APP_EXIT));
+
+    for (QMenu* menu : {connectMenu, channelMenu, viewMenu, clipsMenu, setupMenu, aboutMenu})
+        connect(menu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
+
+    // The Video window button's pop-up: the two picture items.
+    m_videoWindowMenu = new QMenu(this);
+    m_videoWindowMenu->setObjectName(QStringLiteral("videoWindowMenu"));
+    m_videoWindowMenu->addAction(QIcon(QStringLiteral(":/images/popup_tile.svg")), QString(), this,
+                                 [this] { ExecuteCommand(ID_ARRANGE); });
+    m_videoWindowMenu->addSeparator();
+    m_videoWindowMenu->addAction(QIcon(QStringLiteral(":/images/popup_overlap.svg")), QString(), this,
+                                 [this] { ExecuteCommand(ID_CHANGE_SIZE); });
+    m_videoWindowMenu->setStyleSheet(QStringLiteral("QMenu { icon-size: 48px; }"));
+}
+
+void MainFrame::CreateToolBars() {
+    m_toolBar = new QToolBar(tr("Toolbar"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar115"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setIconSize(QSize(28, 28));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    const int groups[][3] = {{ID_CONNECT, ID_HANG_UP, ID_PHONE_BOOK},
+                             {ID_STOP_ALARM, 0, 0},
+                             {ID_LISTEN, ID_SELECT_MODEM, 0},
+                             {ID_OPEN_CHANNEL, ID_VIDEO_WINDOW, 0},
+                             {ID_PLAYBACK, 0, 0},
+                             {ID_RECORD_PATH, 0, 0},
+                             {ID_SETUP_PASSWORD, 0, 0},
+                             {ID_APP_EXIT, 0, 0}};
+    bool first = true;
+    for (const auto& group : groups) {
+        if (!first)
+            m_toolBar->addSeparator();
+        first = false;
+        for (int id : group) {
+            if (id == 0)
+                continue;
+            m_toolBar->addAction(Action(id));
+            if (QWidget* button = m_toolBar->widgetForAction(Action(id)))
+                button->setFixedSize(kToolButtonWidth, kToolButtonHeight);
+        }
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+
+    // The link's status strip, on a row of its own under the toolbar.
+    addToolBarBreak(Qt::TopToolBarArea);
+    m_stripBar = new QToolBar(tr("Status line"), this);
+    m_stripBar->setObjectName(QStringLiteral("statusStrip115"));
+    m_stripBar->setMovable(false);
+    m_stripBar->setFloatable(false);
+    m_stripBar->toggleViewAction()->setVisible(false);
+    m_statusText = new QLabel(LoadString(IDS_STATUS_DISCONNECT), m_stripBar);
+    m_statusText->setObjectName(QStringLiteral("control1001"));
+    m_statusText->setMinimumWidth(m_statusText->fontMetrics().averageCharWidth() * 80);
+    m_statusText->setContentsMargins(6, 1, 6, 1);
+    m_stripBar->addWidget(m_statusText);
+    addToolBar(Qt::TopToolBarArea, m_stripBar);
+    setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void MainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    const int charWidth = fontMetrics().averageCharWidth();
+    m_promptPane = new QLabel(LoadString(IDS_READY), bar);
+    m_promptPane->setObjectName(QStringLiteral("pane0"));
+    bar->addWidget(m_promptPane, 1);
+    m_diskPane = new BitmapPane(32, Picture(QStringLiteral("status_disk.svg")), bar);
+    m_diskPane->setObjectName(QStringLiteral("pane1"));
+    bar->addPermanentWidget(m_diskPane);
+    m_diskText = new QLabel(bar);
+    m_diskText->setObjectName(QStringLiteral("pane2"));
+    m_diskText->setFixedWidth(20 * charWidth);
+    bar->addPermanentWidget(m_diskText);
+    m_phonePane = new BitmapPane(16, Picture(QStringLiteral("status_phone.svg")), bar);
+    m_phonePane->setObjectName(QStringLiteral("pane3"));
+    bar->addPermanentWidget(m_phonePane);
+    m_modemPane = new QLabel(bar);
+    m_modemPane->setObjectName(QStringLiteral("pane4"));
+    m_modemPane->setFixedWidth(50 * charWidth);
+    bar->addPermanentWidget(m_modemPane);
+}
+
+QAction* MainFrame::Action(int id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+FrameState MainFrame::CurrentState() const {
+    FrameState state;
+    state.lineOpen = m_lines->IsLineOpen();
+    state.callPresent = m_lines->HasCall();
+    state.deviceCount = m_lines->DeviceCount();
+    state.portOpen = m_port->IsOpen();
+    state.mayOpen = m_port->MayOpenChannels();
+    state.channelsListed = !m_env.channels.empty();
+    state.windowCount = m_port->WindowCount();
+    state.sizeMode = m_sizeMode;
+    state.barsShown = m_barsShown;
+    state.alarmPlaying = m_alarmPlaying;
+    return state;
+}
+
+void MainFrame::RefreshCommandStates() {
+    if (!m_lines)
+        return;
+    const FrameState state = CurrentState();
+    for (const auto& [id, action] : m_actions) {
+        action->setEnabled(IsCommandEnabled(id, state));
+        if (action->isCheckable())
+            action->setChecked(IsCommandChecked(id, state));
+    }
+}
+
+bool MainFrame::ExecuteCommand(int id) {
+    if (!m_lines || m_closing)
+        return false;
+    const bool done = DispatchFrameCommand(id, CurrentState(), *this);
+    RefreshCommandStates();
+    return done;
+}
+
+void MainFrame::OnPostedCommand(int command) {
+    ExecuteCommand(command);
+}
+
+// ---- Connection ----
+
+void MainFrame::OnConnect() {
+    m_lines->DropCall();
+    const std::optional<QString> number = m_env.frameDialogs.RunConnect(this);
+    if (!number)
+        return;
+    if (!m_lines->IsLineOpen())
+        m_lines->ResetLine();
+    m_lines->Dial(*number);
+}
+
+void MainFrame::OnHangUp() {
+    m_lines->ResetLine();
+}
+
+// A reopened line answers incoming calls.
+void MainFrame::OnListen() {
+    m_lines->ResetLine();
+}
+
+void MainFrame::OnSelectModem() {
+    QStringList names;
+    for (int device = 0; device < m_lines->DeviceCount(); ++device)
+        names.append(m_lines->GetLineName(device));
+    const std::optional<int> chosen =
+        m_env.frameDialogs.RunSelectModem(this, names, m_lines->ChosenDevice(), *m_lines);
+    if (!chosen)
+        return;
+    if (*chosen != m_lines->ChosenDevice())
+        m_lines->Reinitialize(*chosen);
+    m_modemPane->setText(m_lines->LineName());
+    m_env.store.SetSetting(AppStore::kModem, *chosen);
+}
+
+void MainFrame::OnOpenChannel() {
+    if (!m_port->IsOpen())
+        return;
+    const std::optional<QString> line =
+        m_env.frameDialogs.RunChannelChoice(this, m_port->ChannelChoiceLines());
+    if (line)
+        m_port->RequestOpenChannel(ChannelFromChoice(*line));
+}
+
+void MainFrame::OnRemoteControl() {
+    if (!m_lines->IsConnected() || !m_port)
+        return;
+    switch (m_env.frameDialogs.RunRemoteControl(this)) {
+    case 1:
+        SendCloseSite(*m_port);
+        break;
+    case 2:
+        SendRebootSite(*m_port);
+        break;
+    case 3:
+        if (const std::optional<QString> command = m_env.frameDialogs.RunCommandLine(this))
+            SendRunProgram(*m_port, command->toStdString());
+        break;
+    default:
+        break;
+    }
+}
+
+void MainFrame::OnLoginError() {
+    m_lines->ResetLine();
+    m_env.dialogs.notice(this, LoadString(IDP_LOGIN_ERROR));
+}
+
+void MainFrame::OnCompressionError() {
+    m_lines->DropCall();
+    m_env.dialogs.notice(this, LoadString(IDP_COMPRESSION_ERROR));
+}
+
+void MainFrame::StartAnswerWatchdog(int ms) {
+    m_watchdogTimer.start(ms);
+}
+
+void MainFrame::StopAnswerWatchdog() {
+    m_watchdogTimer.stop();
+}
+
+void MainFrame::SetStatusText(const QString& text) {
+    m_statusText->setText(text);
+}
+
+// ---- Video windows ----
+
+void MainFrame::OnVideoWindow() {
+    QWidget* button = m_toolBar->widgetForAction(Action(ID_VIDEO_WINDOW));
+    const QPoint at = button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height()))
+                                                    : mapToGlobal(QPoint(0, 0));
+    m_videoWindowMenu->popup(at);
+}
+
+void MainFrame::OnChangeSize() {
+    m_sizeMode = !m_sizeMode;
+}
+
+void MainFrame::OnArrange() {
+    m_port->ArrangeWindows();
+}
+
+void MainFrame::arrangeWindows() {
+    m_port->ArrangeWindows();
+}
+
+void MainFrame::OnToolbar() {
+    m_barsShown = !m_barsShown;
+    m_toolBar->setVisible(m_barsShown);
+    m_stripBar->setVisible(m_barsShown);
+    statusBar()->setVisible(m_barsShown);
+    // The arrange applies the flag to every channel window as well.
+    m_port->ArrangeWindows();
+}
+
+bool MainFrame::IsMaximized() const {
+    return isMaximized();
+}
+
+void MainFrame::Maximize() {
+    showMaximized();
+}
+
+// ---- Alarm ----
+
+void MainFrame::StartAlarm() {
+    if (m_alarmPlaying)
+        return;
+    m_alarmPlaying = m_alarm.Play();
+    RefreshCommandStates();
+}
+
+void MainFrame::OnStopAlarm() {
+    m_alarmPlaying = false;
+    m_alarm.Stop();
+}
+
+// ---- Disk space ----
+
+void MainFrame::CheckDiskSpace() {
+    if (m_disk.ThresholdMB() != 0 && m_disk.Check(m_env.store.GetRecordFreeMB()))
+        m_env.dialogs.notice(this, LoadString(IDP_DISK_SPACE_LOW));
+    RefreshDiskPane();
+}
+
+void MainFrame::RefreshDiskPane() {
+    m_diskText->setText(LoadString(IDS_DISK_FREE)
+                            .arg(m_env.store.GetRecordFreeMB())
+                            .arg(QString::fromStdString(m_env.store.GetRecordDrive())));
+    m_diskText->setToolTip(m_diskText->text());
+    if (m_disk.Below())
+        m_diskPane->SetDot(
+            Picture(m_disk.BlinkPhase() ? QStringLiteral("dot_large.svg") : QStringLiteral("dot_small.svg")));
+    else
+        m_diskPane->SetDot(QPixmap());
+}
+
+void MainFrame::diskWatchChanged(uint32_t thresholdMB, uint32_t checkSeconds) {
+    m_disk.Reconfigure(thresholdMB, checkSeconds);
+    m_diskTimer.start(m_disk.IntervalMs());
+}
+
+void MainFrame::recordFolderChanged() {
+    RefreshDiskPane();
+}
+
+// ---- Dialogs ----
+
+void MainFrame::OnPhoneBook() {
+    m_env.frameDialogs.RunPhoneBook(this);
+}
+
+void MainFrame::OnEventNotify() {
+    m_env.frameDialogs.RunEventNotify(this);
+}
+
+void MainFrame::OnPlayback() {
+    m_env.frameDialogs.RunClipBrowser(this);
+}
+
+void MainFrame::OnOptions() {
+    m_env.frameDialogs.RunOptions(this, *this);
+}
+
+void MainFrame::OnRecordPath() {
+    m_env.frameDialogs.RunRecordPath(this, *this);
+}
+
+void MainFrame::OnSetupPassword() {
+    m_env.app.OnSetupPassword();
+}
+
+void MainFrame::OnAbout() {
+    m_env.app.OnAppAbout();
+}
+
+void MainFrame::OnExit() {
+    m_env.app.OnAppExit();
+}
+
+void MainFrame::OnHelp() {
+    const QString path = FindProgramFile(
+        QStringLiteral("DScope.Hlp"), m_env.fileFolders.isEmpty() ? ProgramFileFolders() : m_env.fileFolders);
+    if (!m_help)
+        m_help = new HelpWindow(this);
+    if (path.isEmpty() || !m_help->ShowContents(path))
+        m_env.dialogs.notice(this, LoadString(IDP_HELP_NOT_FOUND));
+}
+
+// ---- Panes and closing ----
+
+QString MainFrame::PromptText() const {
+    return m_promptPane->text();
+}
+QString MainFrame::DiskText() const {
+    return m_diskText->text();
+}
+QString MainFrame::ModemText() const {
+    return m_modemPane->text();
+}
+
+bool MainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        m_promptPane->setText(tip.isEmpty() ? LoadString(IDS_READY) : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    m_diskTimer.stop();
+    // Dropping the call stops the connection, which closes every channel
+    // window and so finishes their recordings.
+    m_lines->DropCall();
+    if (m_help)
+        m_help->close();
+    m_closing = true;
+    event->accept();
+}

@@ -1,0 +1,201 @@
+#pragma once
+
+// The program's main window: menu, toolbar, the one-line link status strip,
+// the status bar with its disk and modem panes, and the view area in which
+// every live channel window lives. It owns the line control (and through it
+// the connection) for its whole life.
+//
+// How it works: every command of the menu, the toolbar and the keys is a
+// QAction bound by identifier to the command table (CommandTable.h); actions
+// only dispatch, and the table asks the command's rule again with the state of
+// that moment before the handler runs. Commands posted by the connection take
+// the same path. The actions' enabled and checked states are refreshed from a
+// fresh state snapshot after every command and on a short idle timer, so they
+// follow line and port changes that happen inside the telephony service.
+//
+// A timer checks the free space of the record folder's volume (DiskWatch); a
+// second one is the answer watchdog the line control starts when it answers a
+// call. Closing the window drops any call, which closes every channel window
+// and so finishes their recordings.
+
+#include "AlarmSound.h"
+#include "AnswerWatchdog.h"
+#include "AppConnectionStore.h"
+#include "CommPort.h"
+#include "CommandTable.h"
+#include "DiskWatch.h"
+#include "FrameDialogs.h"
+#include "LineManager.h"
+#include "LinkInterfaces.h"
+#include "SettingsCommands.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+class AppStore;
+class BitmapPane;
+class ChannelTable;
+class DialogService;
+class HelpWindow;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace tel {
+class TelephonyService;
+}
+
+class MainFrame : public QMainWindow,
+                  public FrameCommands,
+                  public AnswerWatchdog,
+                  public MainWindowCommands,
+                  public StatusLine,
+                  public SettingsFollowUp {
+    Q_OBJECT
+public:
+    // Everything the main window works with; all must outlive it.
+    struct Environment {
+        AppStore& store;
+        ChannelTable& channels;
+        DialogService& dialogs;
+        tel::TelephonyService& telephony;
+        DialStatusFactory& dialStatus;
+        DecompressorFactory& decompressors;
+        FrameDialogs& frameDialogs;
+        AppCommands& app;
+        // Makes the view area: a widget that is also the connection's ViewArea.
+        std::function<QWidget*(MainFrame& frame)> createViewArea;
+        // Where "alarm.wav" and "DScope.Hlp" are looked for.
+        QStringList fileFolders;
+        LineManager::Timings lineTimings = {};
+        CommPortOptions portOptions = {};
+    };
+
+    static constexpr int kToolButtonWidth = 40;
+    static constexpr int kToolButtonHeight = 42;
+
+    explicit MainFrame(Environment env, QWidget* parent = nullptr);
+    ~MainFrame() override;
+
+    // The creation steps after the window exists: the splash picture, the
+    // line control on the stored modem, the modem and disk panes and the
+    // disk-check timer.
+    void Start();
+
+    // Runs `id` if its rule allows it now; false when it was not carried out.
+    bool ExecuteCommand(int id);
+    FrameState CurrentState() const;
+    QAction* Action(int id) const;
+    // Re-reads every action's enabled and checked state.
+    void RefreshCommandStates();
+
+    LineManager& Lines() { return *m_lines; }
+    CommPort& Port() { return *m_port; }
+    QWidget* ViewWidget() const { return m_viewWidget; }
+    QLabel* StatusStrip() const { return m_statusText; }
+    QString PromptText() const;
+    QString DiskText() const;
+    QString ModemText() const;
+    const DiskWatch& Disk() const { return m_disk; }
+    BitmapPane* DiskPane() const { return m_diskPane; }
+    bool SizeChangeMode() const { return m_sizeMode; }
+    bool AlarmPlaying() const { return m_alarmPlaying; }
+    QToolBar* MainToolBar() const { return m_toolBar; }
+    QToolBar* StatusStripBar() const { return m_stripBar; }
+    HelpWindow* Help() const { return m_help; }
+    QMenu* VideoWindowMenu() const { return m_videoWindowMenu; }
+
+    // The disk-space check (the disk timer's routine).
+    void CheckDiskSpace();
+    // Writes the free space and the volume into the disk pane and redraws the dot.
+    void RefreshDiskPane();
+
+    // AnswerWatchdog
+    void StartAnswerWatchdog(int ms) override;
+    void StopAnswerWatchdog() override;
+    bool AnswerWatchdogRunning() const { return m_watchdogTimer.isActive(); }
+
+    // MainWindowCommands
+    void OnPostedCommand(int command) override;
+    bool IsMaximized() const override;
+    void Maximize() override;
+    bool BarsShown() const override { return m_barsShown; }
+    void StartAlarm() override;
+
+    // StatusLine
+    void SetStatusText(const QString& text) override;
+
+    // SettingsFollowUp
+    void diskWatchChanged(uint32_t thresholdMB, uint32_t checkSeconds) override;
+    void arrangeWindows() override;
+    void recordFolderChanged() override;
+
+    // FrameCommands
+    void OnConnect() override;
+    void OnHangUp() override;
+    void OnListen() override;
+    void OnPhoneBook() override;
+    void OnSelectModem() override;
+    void OnOpenChannel() override;
+    void OnVideoWindow() override;
+    void OnChangeSize() override;
+    void OnArrange() override;
+    void OnToolbar() override;
+    void OnEventNotify() override;
+    void OnPlayback() override;
+    void OnOptions() override;
+    void OnRecordPath() override;
+    void OnSetupPassword() override;
+    void OnStopAlarm() override;
+    void OnHelp() override;
+    void OnRemoteControl() override;
+    void OnLoginError() override;
+    void OnCompressionError() override;
+    void OnAbout() override;
+    void OnExit() override;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBars();
+    void CreateStatusBar();
+    QAction* MakeAction(int id, const QString& text, const QString& icon = {});
+
+    Environment m_env;
+    AppConnectionStore m_connectionStore;
+    CommPort* m_port = nullptr; // owned by m_lines
+    std::unique_ptr<LineManager> m_lines;
+    DiskWatch m_disk;
+    AlarmSound m_alarm;
+
+    QWidget* m_viewWidget = nullptr;
+    ViewArea* m_viewArea = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QToolBar* m_stripBar = nullptr;
+    QLabel* m_statusText = nullptr;
+    QLabel* m_promptPane = nullptr;
+    BitmapPane* m_diskPane = nullptr;
+    QLabel* m_diskText = nullptr;
+    BitmapPane* m_phonePane = nullptr;
+    QLabel* m_modemPane = nullptr;
+    QMenu* m_videoWindowMenu = nullptr;
+    QPointer<HelpWindow> m_help;
+    std::map<int, QAction*> m_actions;
+
+    QTimer m_diskTimer;
+    QTimer m_watchdogTimer;
+    QTimer m_refreshTimer;
+    bool m_sizeMode = false;
+    bool m_barsShown = true;
+    bool m_alarmPlaying = false;
+    bool m_closing = false;
+};
