@@ -29,6 +29,8 @@ constexpr Entry kTable[] = {
     {IDS_STATUS_DISCONNECT, "Disconnect"},
     {IDS_STATUS_STREAM_ERROR, "Stream error!"},
     {IDS_STATUS_CONNECTED, "Connect:  %1 -- %2    Frame: %3"},
+    {IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2."},
+    {IDP_PARSE_UINT, "Please enter a positive integer."},
 };
 
 } // namespace

@@ -26,6 +26,8 @@ enum StringId : int {
     IDS_STATUS_DISCONNECT = 45110,    // link status line while no call is connected
     IDS_STATUS_STREAM_ERROR = 45111,  // link status line after a packet of unknown type
     IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count
+    IDP_PARSE_INT_RANGE = 61714,      // a number field outside its range; %1 and %2 are the bounds
+    IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

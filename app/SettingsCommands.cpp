@@ -1,0 +1,23 @@
+#include "SettingsCommands.h"
+
+#include "AppStore.h"
+#include "OptionsDialog.h"
+#include "RecordPathDialog.h"
+
+bool RunOptionsCommand(QWidget* parent, AppStore& store, DialogService& dialogs, SettingsFollowUp& followUp) {
+    OptionsDialog dialog(store, dialogs, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    followUp.diskWatchChanged(dialog.values().lowSpaceMB, dialog.values().checkSeconds);
+    if (store.GetVideoArrange())
+        followUp.arrangeWindows();
+    return true;
+}
+
+bool RunRecordPathCommand(QWidget* parent, AppStore& store, SettingsFollowUp& followUp) {
+    RecordPathDialog dialog(store, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    followUp.recordFolderChanged();
+    return true;
+}

@@ -1,0 +1,85 @@
+#include "EventNotifyDialog.h"
+
+#include "AppStore.h"
+#include "DialogControls.h"
+#include "DialogService.h"
+#include "StringTable.h"
+
+#include <QFont>
+#include <QHBoxLayout>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using namespace DialogControls;
+
+namespace {
+
+struct Column {
+    const char* header;
+    EventRecord::Field field;
+};
+
+// Column 0 is the record's ID, the others its block fields.
+constexpr Column kColumns[] = {{"Event", {}},
+                               {"Name", EventRecord::kName},
+                               {"Phone", EventRecord::kTel},
+                               {"Address", EventRecord::kAddress},
+                               {"Memo", EventRecord::kMemo}};
+
+// Dialog units of the dialog's font to pixels, as the dialog template is laid out.
+QSize DialogUnits(const QWidget* widget, int x, int y) {
+    QFontMetrics metrics(widget->font());
+    return {x * metrics.averageCharWidth() / 4, y * metrics.height() / 8};
+}
+
+} // namespace
+
+EventNotifyDialog::EventNotifyDialog(AppStore& store, DialogService& dialogs, QWidget* parent)
+    : QDialog(parent)
+    , m_store(store)
+    , m_dialogs(dialogs) {
+    setWindowTitle(tr("Browse event notify"));
+    QFont arial = font();
+    arial.setFamilies({QStringLiteral("Arial"), arial.family()});
+    setFont(arial);
+
+    QStringList headers;
+    for (const Column& column : kColumns)
+        headers << tr(column.header);
+    m_list = MakeReportList(this, 1071, headers, {20, 30, 30, 60, 60});
+
+    std::vector<EventRecord> records;
+    store.LoadEventRecords(records);
+    for (const EventRecord& record : records) {
+        auto* item = new QTreeWidgetItem(m_list);
+        item->setText(0, ToQt(record.ID));
+        for (int i = 1; i < int(std::size(kColumns)); ++i)
+            item->setText(i, ToQt(record.text(kColumns[i].field)));
+    }
+
+    QPushButton* remove = MakeButton(this, tr("&Delete"), 1072);
+    QPushButton* exit = MakeButton(this, tr("E&xit"), 2);
+    connect(remove, &QPushButton::clicked, this, &EventNotifyDialog::deleteSelected);
+    connect(exit, &QPushButton::clicked, this, &EventNotifyDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(remove);
+    buttons->addWidget(exit);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list, 1);
+    layout->addLayout(buttons);
+    resize(DialogUnits(this, 311, 145));
+}
+
+void EventNotifyDialog::deleteSelected() {
+    if (FirstSelectedRow(m_list) < 0)
+        return;
+    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+                          MessageIcon::Question) != MessageAnswer::Ok)
+        return;
+    for (int row = FirstSelectedRow(m_list); row >= 0; row = FirstSelectedRow(m_list)) {
+        std::unique_ptr<QTreeWidgetItem> item(m_list->takeTopLevelItem(row));
+        m_store.DeleteEventRecord(FromQt(item->text(0)));
+    }
+}
