@@ -9,6 +9,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
+  qt6-svg-dev  # the connection dialogs draw their icons from SVG files
   libsqlite3-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   # tests and benchmarks

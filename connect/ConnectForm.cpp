@@ -1,0 +1,60 @@
+#include "ConnectForm.h"
+
+#include <algorithm>
+
+namespace ConnectForm {
+
+Fields FromStored(const CallSettings& stored) {
+    Fields fields;
+    fields.savePassword = stored.save == 1;
+    fields.user = QString::fromStdString(stored.user);
+    fields.dial = QString::fromStdString(stored.dial);
+    if (fields.savePassword)
+        fields.password = QString::fromStdString(stored.password);
+    fields.imageSize = stored.formatSize == 1 ? 1 : 0;
+    fields.quality = stored.quality >= kQualityMin && stored.quality <= kQualityMax ? stored.quality : 30;
+    return fields;
+}
+
+CallSettings ToStored(const Fields& fields) {
+    CallSettings stored;
+    stored.user = fields.user.toStdString();
+    stored.password = fields.password.toStdString();
+    stored.dial = fields.dial.toStdString();
+    stored.formatSize = std::max(fields.imageSize, 0);
+    stored.quality = fields.quality;
+    stored.save = fields.savePassword ? 1 : 0;
+    return stored;
+}
+
+Problem Check(const Fields& fields) {
+    if (fields.user.isEmpty())
+        return Problem::NoUser;
+    if (fields.dial.isEmpty())
+        return Problem::NoDial;
+    return Problem::None;
+}
+
+std::optional<int> QualityAfter(SliderAction action, int position, int thumb) {
+    switch (action) {
+    case SliderAction::LineLeft:
+        return std::max(position - 1, kQualityMin);
+    case SliderAction::LineRight:
+        return std::min(position + 1, kQualityMax);
+    case SliderAction::PageLeft:
+        return std::max(position - kQualityPage, kQualityMin);
+    case SliderAction::PageRight:
+        return std::min(position + kQualityPage, kQualityMax);
+    case SliderAction::ThumbPosition:
+        return thumb;
+    case SliderAction::Other:
+        break;
+    }
+    return std::nullopt;
+}
+
+QString QualityLabel(int quality) {
+    return QString::asprintf("%3d", quality) + QStringLiteral(" %");
+}
+
+} // namespace ConnectForm

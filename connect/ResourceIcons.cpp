@@ -1,0 +1,32 @@
+#include "ResourceIcons.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QSvgRenderer>
+
+namespace ResourceIcons {
+
+QPixmap Svg(const QString& resource, QSize size) {
+    QSvgRenderer renderer(resource);
+    if (!renderer.isValid())
+        return {};
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    return pixmap;
+}
+
+QPixmap DialIcon(int id) {
+    return Svg(QStringLiteral(":/images/dialing%1.svg").arg(id));
+}
+
+QPixmap DeviceIcon(tel::DeviceIcon icon) {
+    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(tel::DeviceIconName(icon)));
+    if (!themed.isNull())
+        return themed.pixmap(kIconSize);
+    return Svg(icon == tel::DeviceIcon::DataModem ? QStringLiteral(":/images/device_modem.svg")
+                                                  : QStringLiteral(":/images/device_serial.svg"));
+}
+
+} // namespace ResourceIcons

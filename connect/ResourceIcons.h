@@ -1,0 +1,23 @@
+#pragma once
+
+// Pictures of the connection dialogs, drawn from the SVG files compiled into
+// the program (":/images/...") at the size a dialog shows them.
+
+#include "TelephonyTypes.h"
+
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+
+namespace ResourceIcons {
+
+inline constexpr QSize kIconSize{32, 32};
+
+// An SVG resource drawn at `size`; a null pixmap when it cannot be read.
+QPixmap Svg(const QString& resource, QSize size = kIconSize);
+// The dialing animation's icon `id` (121 to 125).
+QPixmap DialIcon(int id);
+// A line device's picture: the desktop theme's icon when it has one, else ours.
+QPixmap DeviceIcon(tel::DeviceIcon icon);
+
+} // namespace ResourceIcons
