@@ -7,11 +7,15 @@
 // Every call blocks until its dialog is closed and reports only what the main
 // window acts on; the dialogs store their own settings themselves.
 
+#include "RemoteChoice.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 
+class ChannelTable;
 class LineManager;
 class QWidget;
 class SettingsFollowUp;
@@ -26,11 +30,11 @@ public:
     // `current` highlighted: the chosen index after "Select", else nothing.
     virtual std::optional<int> RunSelectModem(QWidget* parent, const QStringList& names, int current,
                                               LineManager& lines) = 0;
-    // The channel choice over `lines`: the chosen line after "Open" (empty
-    // when none was selected), else nothing.
-    virtual std::optional<QString> RunChannelChoice(QWidget* parent, const QStringList& lines) = 0;
-    // "Remote control": 1 close the site, 2 reboot it, 3 run a command, 0 none.
-    virtual int RunRemoteControl(QWidget* parent) = 0;
+    // The channel choice over the channel table: the chosen channel number
+    // after "Open" (0 when no line was selected), else nothing.
+    virtual std::optional<int32_t> RunChannelChoice(QWidget* parent, const ChannelTable& channels) = 0;
+    // "Remote control": which packet the operator asked for.
+    virtual RemoteChoice RunRemoteControl(QWidget* parent) = 0;
     // "Command": the command line after "OK", else nothing.
     virtual std::optional<QString> RunCommandLine(QWidget* parent) = 0;
 

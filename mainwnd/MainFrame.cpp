@@ -1,11 +1,10 @@
 #include "MainFrame.h"
 
 #include "AppStore.h"
-#include "ChannelChoice.h"
 #include "DialogService.h"
 #include "HelpWindow.h"
 #include "ProgramFiles.h"
-#include "RemoteControl.h"
+#include "RemoteControlCommand.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
 
@@ -54,8 +53,9 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
                                            m_env.decompressors, m_env.portOptions);
     m_port = port.get();
     m_port->AttachMainWindow(this, m_viewArea, this);
-    m_lines = std::make_unique<LineManager>(m_env.telephony, std::move(port), m_env.dialStatus, *this,
-                                            m_env.lineTimings);
+    m_lines =
+        std::make_unique<LineManager>(m_env.telephony, std::move(port), *this, *this, m_env.lineTimings);
+    m_dialStatus = std::make_unique<DialStatusDialogFactory>(this, *m_lines);
 
     m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
     connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
@@ -339,29 +339,15 @@ void MainFrame::OnSelectModem() {
 void MainFrame::OnOpenChannel() {
     if (!m_port->IsOpen())
         return;
-    const std::optional<QString> line =
-        m_env.frameDialogs.RunChannelChoice(this, m_port->ChannelChoiceLines());
-    if (line)
-        m_port->RequestOpenChannel(ChannelFromChoice(*line));
+    if (const std::optional<int32_t> channel = m_env.frameDialogs.RunChannelChoice(this, m_env.channels))
+        m_port->RequestOpenChannel(*channel);
 }
 
 void MainFrame::OnRemoteControl() {
-    if (!m_lines->IsConnected() || !m_port)
-        return;
-    switch (m_env.frameDialogs.RunRemoteControl(this)) {
-    case 1:
-        SendCloseSite(*m_port);
-        break;
-    case 2:
-        SendRebootSite(*m_port);
-        break;
-    case 3:
-        if (const std::optional<QString> command = m_env.frameDialogs.RunCommandLine(this))
-            SendRunProgram(*m_port, command->toStdString());
-        break;
-    default:
-        break;
-    }
+    RemoteControlPrompts prompts;
+    prompts.choose = [this] { return m_env.frameDialogs.RunRemoteControl(this); };
+    prompts.commandLine = [this] { return m_env.frameDialogs.RunCommandLine(this); };
+    RunRemoteControl(m_lines->IsConnected(), m_port, prompts);
 }
 
 void MainFrame::OnLoginError() {
@@ -380,6 +366,10 @@ void MainFrame::StartAnswerWatchdog(int ms) {
 
 void MainFrame::StopAnswerWatchdog() {
     m_watchdogTimer.stop();
+}
+
+std::unique_ptr<DialStatusWindow> MainFrame::OpenDialStatus(const QString& number, const QString& status) {
+    return m_dialStatus->OpenDialStatus(number, status);
 }
 
 void MainFrame::SetStatusText(const QString& text) {

@@ -21,6 +21,8 @@
 #include "AlarmSound.h"
 #include "AnswerWatchdog.h"
 #include "AppConnectionStore.h"
+#include "DialStatusDialog.h"
+#include "DialStatusDialogFactory.h"
 #include "CommPort.h"
 #include "CommandTable.h"
 #include "DiskWatch.h"
@@ -55,7 +57,8 @@ class MainFrame : public QMainWindow,
                   public AnswerWatchdog,
                   public MainWindowCommands,
                   public StatusLine,
-                  public SettingsFollowUp {
+                  public SettingsFollowUp,
+                  public DialStatusFactory {
     Q_OBJECT
 public:
     // Everything the main window works with; all must outlive it.
@@ -64,7 +67,6 @@ public:
         ChannelTable& channels;
         DialogService& dialogs;
         tel::TelephonyService& telephony;
-        DialStatusFactory& dialStatus;
         DecompressorFactory& decompressors;
         FrameDialogs& frameDialogs;
         AppCommands& app;
@@ -127,6 +129,10 @@ public:
     bool BarsShown() const override { return m_barsShown; }
     void StartAlarm() override;
 
+    // DialStatusFactory
+    std::unique_ptr<DialStatusWindow> OpenDialStatus(const QString& number, const QString& status) override;
+    DialStatusDialogFactory& DialStatus() { return *m_dialStatus; }
+
     // StatusLine
     void SetStatusText(const QString& text) override;
 
@@ -174,6 +180,9 @@ private:
     AppConnectionStore m_connectionStore;
     CommPort* m_port = nullptr; // owned by m_lines
     std::unique_ptr<LineManager> m_lines;
+    // Opens the dialing status window over this window for m_lines, which
+    // reaches it through this window's DialStatusFactory.
+    std::unique_ptr<DialStatusDialogFactory> m_dialStatus;
     DiskWatch m_disk;
     AlarmSound m_alarm;
 
