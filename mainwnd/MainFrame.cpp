@@ -530,4 +530,5 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         m_help->close();
     m_closing = true;
     event->accept();
+    emit Closed();
 }

@@ -165,6 +165,10 @@ public:
     void OnAbout() override;
     void OnExit() override;
 
+signals:
+    // The window was closed (close box or Exit): the program ends.
+    void Closed();
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

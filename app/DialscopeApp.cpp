@@ -1,0 +1,118 @@
+#include "DialscopeApp.h"
+
+#include "AboutDialog.h"
+#include "AppStore.h"
+#include "ChannelTable.h"
+#include "ClipIndex.h"
+#include "CodecDecompressorFactory.h"
+#include "HayesTelephony.h"
+#include "MainFrame.h"
+#include "PasswordCommands.h"
+#include "QtDialogService.h"
+#include "QtFrameDialogs.h"
+#include "SingleInstance.h"
+#include "SplashWindow.h"
+#include "StartupSwitches.h"
+#include "VideoViewArea.h"
+
+#include <QApplication>
+
+DialscopeApp::DialscopeApp()
+    : DialscopeApp(Options{}) {}
+
+DialscopeApp::DialscopeApp(Options options)
+    : m_options(std::move(options))
+    , m_store(std::make_unique<AppStore>())
+    , m_channels(std::make_unique<ChannelTable>())
+    , m_clips(std::make_unique<ClipIndex>(m_store->userStore(), *m_channels))
+    , m_decompressors(std::make_unique<CodecDecompressorFactory>()) {
+    if (!m_options.dialogs) {
+        m_ownedDialogs = std::make_unique<QtDialogService>();
+        m_options.dialogs = m_ownedDialogs.get();
+    }
+    if (m_options.instanceName.isEmpty())
+        m_options.instanceName = SingleInstance::DefaultName();
+}
+
+DialscopeApp::~DialscopeApp() {
+    // The main window (and the connection it owns) goes before the services
+    // and stores it works with.
+    m_frame.reset();
+}
+
+bool DialscopeApp::Start(const QStringList& arguments) {
+    SplashWindow::SetEnabled(SplashWanted(arguments));
+
+    // Another instance comes forward; this one shows nothing and ends.
+    if (SingleInstance::RaiseRunning(QString::fromStdString(m_store->GetClassName())))
+        return false;
+
+    if (!StartupPasswordCheck(*m_store, *m_options.dialogs))
+        return false;
+
+    if (!m_options.telephony) {
+        m_ownedTelephony = std::make_unique<tel::HayesTelephony>();
+        m_options.telephony = m_ownedTelephony.get();
+    }
+    if (!m_options.frameDialogs) {
+        m_ownedFrameDialogs = std::make_unique<QtFrameDialogs>(*m_store, *m_clips, *m_options.dialogs);
+        m_options.frameDialogs = m_ownedFrameDialogs.get();
+    }
+
+    MainFrame::Environment env{*m_store,
+                               *m_channels,
+                               *m_options.dialogs,
+                               *m_options.telephony,
+                               *m_decompressors,
+                               *m_options.frameDialogs,
+                               *this,
+                               {},
+                               {}};
+    ClipIndex& clips = *m_clips;
+    AppStore& store = *m_store;
+    env.createViewArea = [&clips, &store](MainFrame& frame) -> QWidget* {
+        return new VideoViewArea(frame, clips, store, &frame);
+    };
+    m_frame = std::make_unique<MainFrame>(std::move(env));
+    m_frame->Start();
+
+    m_instance = std::make_unique<SingleInstance>();
+    QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_frame.get(),
+                     [this] { RaiseMainWindow(); });
+    if (m_instance->Listen(m_options.instanceName))
+        m_store->SetClassName(m_options.instanceName.toStdString());
+
+    if (m_options.showWindow) {
+        m_frame->showMaximized();
+        m_frame->repaint();
+    }
+    return true;
+}
+
+void DialscopeApp::RaiseMainWindow() {
+    if (!m_frame)
+        return;
+    if (m_frame->isMinimized())
+        m_frame->setWindowState(m_frame->windowState() & ~Qt::WindowMinimized);
+    m_frame->show();
+    m_frame->raise();
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front)
+        front = m_frame.get();
+    front->raise();
+    front->activateWindow();
+}
+
+void DialscopeApp::OnAppAbout() {
+    AboutDialog dialog(m_frame.get());
+    dialog.exec();
+}
+
+void DialscopeApp::OnAppExit() {
+    if (m_frame)
+        m_frame->close();
+}
+
+void DialscopeApp::OnSetupPassword() { RunSetupPasswordCommand(m_frame.get(), *m_store, *m_options.dialogs); }
+
+void DialscopeApp::ShowSplash(QWidget* parent) { SplashWindow::Show(parent); }

@@ -1,0 +1,40 @@
+#pragma once
+
+// One running instance per user: the running program listens on a local
+// socket whose name it stores as "Setting"/"Class Name"; a second start
+// connects to that name and asks it to come forward, then ends.
+//
+// How it works: the caller sends one line, "raise", and waits (bounded) for
+// the answer "ok"; only an answer counts as a running instance, so a socket
+// file left behind by a crashed instance finds nobody, and the next Listen
+// removes it. The listening side emits raiseRequested for each request on its
+// own thread's event loop.
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    explicit SingleInstance(QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // The socket name of this user's main window.
+    static QString DefaultName();
+
+    // Asks the instance listening on `name` to come forward; true when one
+    // answered within `timeoutMs`. An empty name finds nobody.
+    static bool RaiseRunning(const QString& name, int timeoutMs = 2000);
+
+    // Listens on `name`, taking over a name left behind; false when it cannot.
+    bool Listen(const QString& name);
+    QString ServerName() const;
+
+signals:
+    void raiseRequested();
+
+private:
+    QLocalServer* m_server;
+};
