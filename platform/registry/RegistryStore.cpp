@@ -531,25 +531,51 @@ std::optional<std::string> RegistryKey::subkeyName(uint32_t index) const {
 
 std::vector<SubkeyValues> RegistryKey::subkeysWithValues() const {
     std::vector<SubkeyValues> result;
+    forEachSubkeyWithValues([&result](SubkeyValues& subkey) { result.push_back(std::move(subkey)); });
+    return result;
+}
+
+void RegistryKey::forEachSubkeyWithValues(const std::function<void(SubkeyValues&)>& visit) const {
     sqlite3_stmt* st = m_store ? m_store->statement(RegistryStore::ChildrenWithValues) : nullptr;
     if (!st)
-        return result;
+        return;
     StatementScope scope(st);
     sqlite3_bind_int64(st, 1, m_id);
-    // Names are unique under one parent, so a change of name starts the next key.
+    // Rows come key by key; names are unique under one parent, so a change of
+    // name starts the next key. Value slots are reused from key to key.
+    SubkeyValues current;
+    size_t used = 0;
+    bool started = false;
+    auto flush = [&] {
+        current.values.resize(used);
+        visit(current);
+        // Sibling keys mostly hold the same values: when the visitor took
+        // them, make room for as many at once.
+        current.values.reserve(used);
+        used = 0;
+    };
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         std::string_view keyName = columnText(st, 0);
-        if (result.empty() || keyName != result.back().name)
-            result.push_back({std::string(keyName), {}});
-        if (sqlite3_column_type(st, 1) != SQLITE_NULL)
-            result.back().values.push_back(
-                {std::string(columnText(st, 1)),
-                 {RegType(sqlite3_column_int64(st, 2)), std::string(columnBytes(st, 3))}});
+        if (!started || keyName != current.name) {
+            if (started)
+                flush();
+            current.name.assign(keyName);
+            started = true;
+        }
+        if (sqlite3_column_type(st, 1) == SQLITE_NULL)
+            continue;
+        if (used == current.values.size())
+            current.values.emplace_back();
+        NamedValue& value = current.values[used++];
+        value.name.assign(columnText(st, 1));
+        value.value.type = RegType(sqlite3_column_int64(st, 2));
+        value.value.data.assign(columnBytes(st, 3));
     }
     if (rc != SQLITE_DONE)
         m_store->noteError(rc);
-    return result;
+    else if (started)
+        flush();
 }
 
 bool RegistryKey::setValue(std::string_view valueName, const RegValue& value) const {

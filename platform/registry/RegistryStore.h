@@ -25,6 +25,7 @@
 // object per thread to share a file between threads.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -181,6 +182,10 @@ public:
     // Every subkey with all its values, in the same order as subkeyName, in one
     // query; for loading whole stores quickly.
     std::vector<SubkeyValues> subkeysWithValues() const;
+    // The same enumeration without holding every subkey in memory: `visit`
+    // gets one subkey at a time (the object is reused and may be moved from).
+    // `visit` must not use this store.
+    void forEachSubkeyWithValues(const std::function<void(SubkeyValues&)>& visit) const;
 
     bool setValue(std::string_view valueName, const RegValue& value) const;
     bool setString(std::string_view valueName, std::string_view bytes) const {
