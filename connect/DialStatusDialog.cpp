@@ -61,6 +61,7 @@ void DialStatusDialog::showIcon(int id) {
 
 void DialStatusDialog::present() {
     adjustSize();
+    show(); // sized and framed from here on, so the centring below is exact
     QRect area;
     if (parentWidget())
         area = parentWidget()->window()->frameGeometry();
@@ -69,7 +70,6 @@ void DialStatusDialog::present() {
     QRect frame = frameGeometry();
     frame.moveCenter(area.center());
     move(frame.topLeft());
-    show();
     raise();
     activateWindow();
     repaint();

@@ -521,12 +521,15 @@ void SimServer::run(int stopFd) {
         m_now = Clock::now();
         if (fds[0].revents)
             break;
+        // Opens and closes of the port first: a program that closes the port and
+        // opens it again writes its next command only after the close, so that
+        // command must not be read (and answered) before the close flushes.
+        if (fds[3].revents & POLLIN)
+            readPortEvents();
         if (fds[1].revents & POLLIN)
             readMaster();
         if (fds[2].revents & POLLIN)
             acceptClient();
-        if (fds[3].revents & POLLIN)
-            readPortEvents();
         for (size_t i = 0, n = fds.size() - 4; i < n; ++i) {
             if (!serviceClient(m_clients[i], fds[4 + i].revents)) {
                 ::close(m_clients[i].fd);

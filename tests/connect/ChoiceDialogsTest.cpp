@@ -1,0 +1,206 @@
+// The small choice dialogs: modem selection, channel choice, remote control
+// and its command line, and the packets the remote control command sends.
+#include "ChannelChoiceDialog.h"
+#include "ChannelTable.h"
+#include "CommandDialog.h"
+#include "LinkDoubles.h"
+#include "RemoteControlCommand.h"
+#include "RemoteControlDialog.h"
+#include "SelectModemDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using tel::DeviceIcon;
+
+namespace {
+
+QPushButton* Button(QWidget& dialog, int id) {
+    auto* button = dialog.findChild<QPushButton*>(QStringLiteral("button%1").arg(id));
+    EXPECT_NE(button, nullptr) << id;
+    return button;
+}
+
+// ---- Modem selection ----
+
+TEST(SelectModemDialogTest, HighlightsTheCurrentDeviceShowsIconsAndReturnsTheChosenIndex) {
+    std::vector<int> asked;
+    SelectModemDialog dialog({"ttyS0", "", "SiteSim V.34 Data Modem"}, 2, [&](int device) {
+        asked.push_back(device);
+        return device == 1 ? std::nullopt
+                           : std::optional(device == 2 ? DeviceIcon::DataModem : DeviceIcon::SerialPort);
+    });
+    EXPECT_EQ(dialog.windowTitle(), "Select modem");
+    auto* list = dialog.findChild<QComboBox*>("combo1008");
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->itemText(1), ""); // a device whose name is unknown keeps its place
+    EXPECT_EQ(list->currentIndex(), 2);
+    EXPECT_EQ(dialog.selectedIndex(), 2);
+    EXPECT_EQ(asked, std::vector<int>{2});
+    auto* icon = dialog.findChild<QLabel*>("icon1009");
+    EXPECT_FALSE(icon->pixmap().isNull());
+
+    list->setCurrentIndex(0);
+    EXPECT_EQ(dialog.selectedIndex(), 0);
+    list->setCurrentIndex(1); // no icon for it: the last one stays
+    EXPECT_EQ(dialog.selectedIndex(), 1);
+    EXPECT_FALSE(icon->pixmap().isNull());
+    Button(dialog, 1)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.selectedIndex(), 1);
+}
+
+TEST(SelectModemDialogTest, CurrentDeviceOutsideTheListHighlightsNothingAndAnEmptyListCannotBeSelected) {
+    SelectModemDialog outside({"A", "B"}, 5, nullptr);
+    EXPECT_EQ(outside.findChild<QComboBox*>("combo1008")->currentIndex(), -1);
+    EXPECT_EQ(outside.selectedIndex(), -1);
+    outside.findChild<QComboBox*>("combo1008")->setCurrentIndex(1);
+    Button(outside, 1)->click();
+    EXPECT_EQ(outside.result(), QDialog::Accepted);
+    EXPECT_EQ(outside.selectedIndex(), 1);
+
+    SelectModemDialog empty({}, -1, nullptr);
+    Button(empty, 1)->click();
+    EXPECT_EQ(empty.result(), QDialog::Rejected);
+}
+
+// ---- Channel choice ----
+
+TEST(ChannelChoiceDialogTest, ListsSortedLabelsSelectsTheFirstAndReturnsItsNumber) {
+    ChannelTable table;
+    table.Replace({{12, "Gate"}, {3, "Yard"}, {120, "Dock"}});
+    ChannelChoiceDialog dialog(table);
+    EXPECT_EQ(dialog.windowTitle(), "Open local site video channel");
+    auto* list = dialog.findChild<QComboBox*>("combo1");
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->itemText(0), "0003 Yard");
+    EXPECT_EQ(list->itemText(1), "0012 Gate");
+    EXPECT_EQ(list->itemText(2), "0120 Dock");
+    EXPECT_EQ(Button(dialog, 1)->text(), "&Open");
+    EXPECT_EQ(dialog.channel(), 3);
+    list->setCurrentIndex(2);
+    Button(dialog, 1)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.channel(), 120);
+
+    ChannelChoiceDialog none{ChannelTable{}};
+    EXPECT_EQ(none.channel(), 0);
+}
+
+// ---- Remote control ----
+
+TEST(RemoteControlDialogTest, EachButtonClosesWithItsChoiceAndExitOrEscapeWithNone) {
+    const struct {
+        int id;
+        const char* text;
+        RemoteChoice choice;
+    } buttons[] = {
+        {1077, "&A. Close remote site.", RemoteChoice::CloseSite},
+        {1078, "&B. Reboot remote site.", RemoteChoice::RebootSite},
+        {1079, "&C. Execute extra program.", RemoteChoice::RunProgram},
+        {1, "&Q.Exit", RemoteChoice::None},
+    };
+    for (const auto& b : buttons) {
+        RemoteControlDialog dialog;
+        dialog.show();
+        EXPECT_EQ(Button(dialog, b.id)->text(), b.text);
+        Button(dialog, b.id)->click();
+        EXPECT_FALSE(dialog.isVisible()) << b.id;
+        EXPECT_EQ(dialog.choice(), b.choice) << b.id;
+        EXPECT_EQ(dialog.result(), int(b.choice)) << b.id;
+    }
+    RemoteControlDialog dialog;
+    dialog.show();
+    EXPECT_TRUE(Button(dialog, 1)->isDefault());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.choice(), RemoteChoice::None);
+}
+
+TEST(RemoteControlDialogTest, CommandLineStartsEmptyOffersSortedPresetsAndTakesFiftyCharacters) {
+    CommandDialog dialog;
+    auto* command = dialog.findChild<QComboBox*>("combo1080");
+    ASSERT_NE(command, nullptr);
+    EXPECT_TRUE(command->isEditable());
+    ASSERT_EQ(command->count(), 2);
+    EXPECT_EQ(command->itemText(0), "zb-hsr");
+    EXPECT_EQ(command->itemText(1), "zb-qdm");
+    EXPECT_EQ(dialog.commandLine(), "");
+    command->setCurrentIndex(1);
+    EXPECT_EQ(dialog.commandLine(), "zb-qdm");
+    command->lineEdit()->clear();
+    QTest::keyClicks(command->lineEdit(), QString(60, QLatin1Char('x')));
+    EXPECT_EQ(dialog.commandLine().size(), 50);
+}
+
+class RemoteControlCommandTest : public ::testing::Test {
+protected:
+    RemoteControlPrompts Prompts(RemoteChoice choice, std::optional<QString> line = std::nullopt) {
+        return {[this, choice] {
+                    ++chooseCalls;
+                    return choice;
+                },
+                [line] {
+                    return line;
+                }};
+    }
+    std::vector<OutboundPacket> Sent() const { return SplitOutbound(queue.bytes()); }
+
+    RecordingQueue queue;
+    int chooseCalls = 0;
+};
+
+TEST_F(RemoteControlCommandTest, DoesNothingWithoutAConnectionOrAPort) {
+    EXPECT_FALSE(RunRemoteControl(false, &queue, Prompts(RemoteChoice::CloseSite)));
+    EXPECT_FALSE(RunRemoteControl(true, nullptr, Prompts(RemoteChoice::CloseSite)));
+    EXPECT_EQ(chooseCalls, 0); // not even the dialog
+    EXPECT_TRUE(queue.blocks.empty());
+}
+
+TEST_F(RemoteControlCommandTest, SendsOnePacketPerChoice) {
+    EXPECT_TRUE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::CloseSite)));
+    EXPECT_TRUE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::RebootSite)));
+    EXPECT_FALSE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::None)));
+    EXPECT_FALSE(
+        RunRemoteControl(true, &queue, Prompts(RemoteChoice::RunProgram, std::nullopt))); // cancelled
+    EXPECT_TRUE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::RunProgram, QString())));
+    EXPECT_TRUE(
+        RunRemoteControl(true, &queue, Prompts(RemoteChoice::RunProgram, QString(50, QLatin1Char('c')))));
+    const auto sent = Sent();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0].type, 20);
+    EXPECT_TRUE(sent[0].payload.empty());
+    EXPECT_EQ(sent[1].type, 21);
+    EXPECT_EQ(sent[2].type, 22);
+    EXPECT_EQ(sent[2].payload.size(), 0u);
+    EXPECT_EQ(sent[3].type, 22);
+    ASSERT_EQ(sent[3].payload.size(), 51u);
+    EXPECT_EQ(sent[3].payload[49], 'c');
+    EXPECT_EQ(sent[3].payload[50], 0);
+}
+
+TEST_F(RemoteControlCommandTest, DialogsRunInTurnAndTheEnteredLineIsSent) {
+    QTimer::singleShot(0, [] {
+        auto* remote = QApplication::activeModalWidget();
+        remote->findChild<QPushButton*>("button1079")->click();
+        QTimer::singleShot(0, [] {
+            auto* command = QApplication::activeModalWidget();
+            auto* edit = command->findChild<QComboBox*>("combo1080")->lineEdit();
+            QTest::keyClicks(edit, "zb-hsr -now");
+            command->findChild<QPushButton*>("button1")->click();
+        });
+    });
+    EXPECT_TRUE(RemoteControlDialog::Run(nullptr, true, &queue));
+    const auto sent = Sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].type, 22);
+    EXPECT_EQ(std::string(sent[0].payload.begin(), sent[0].payload.end()), std::string("zb-hsr -now\0", 12));
+}
+
+} // namespace

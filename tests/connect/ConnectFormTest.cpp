@@ -1,0 +1,117 @@
+// The connect dialog's rules without widgets: the slider steps, what opens
+// from the stored "Call" values and what is stored back, and the checks.
+#include "ConnectForm.h"
+#include "AppConnectionStore.h"
+#include "RegistryStore.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace ConnectForm;
+
+TEST(ConnectFormTest, SliderStepsStayWithinTheRangeAndOtherNotificationsKeepThePosition) {
+    const struct {
+        SliderAction action;
+        int position;
+        int thumb;
+        std::optional<int> expected;
+    } cases[] = {
+        {SliderAction::LineLeft, 0, 0, 0},           {SliderAction::LineLeft, 30, 0, 29},
+        {SliderAction::LineRight, 100, 0, 100},      {SliderAction::LineRight, 99, 0, 100},
+        {SliderAction::PageLeft, 5, 0, 0},           {SliderAction::PageLeft, 30, 0, 20},
+        {SliderAction::PageRight, 95, 0, 100},       {SliderAction::PageRight, 90, 0, 100},
+        {SliderAction::PageRight, 0, 0, 10},         {SliderAction::ThumbPosition, 30, 77, 77},
+        {SliderAction::Other, 30, 77, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.action) << " from " << c.position);
+        EXPECT_EQ(QualityAfter(c.action, c.position, c.thumb), c.expected);
+    }
+}
+
+TEST(ConnectFormTest, QualityLabelIsThreePlacesRightAlignedThenPercent) {
+    EXPECT_EQ(QualityLabel(30), " 30 %");
+    EXPECT_EQ(QualityLabel(0), "  0 %");
+    EXPECT_EQ(QualityLabel(100), "100 %");
+}
+
+TEST(ConnectFormTest, OpeningClampsQualityPicksTheSizeAndShowsThePasswordOnlyWhenSaved) {
+    CallSettings stored{"op", "pw", "555", 1, 150, 0};
+    Fields fields = FromStored(stored);
+    EXPECT_EQ(fields.quality, 30);
+    EXPECT_EQ(fields.imageSize, 1);
+    EXPECT_TRUE(fields.password.isEmpty());
+    EXPECT_FALSE(fields.savePassword);
+
+    for (int quality : {-1, 101, 0, 100}) {
+        stored.quality = quality;
+        EXPECT_EQ(FromStored(stored).quality, quality < 0 || quality > 100 ? 30 : quality) << quality;
+    }
+    for (int size : {0, 2, -1}) {
+        stored.formatSize = size;
+        EXPECT_EQ(FromStored(stored).imageSize, 0) << size;
+    }
+    stored.save = 2; // only exactly 1 shows the password
+    EXPECT_TRUE(FromStored(stored).password.isEmpty());
+    stored.save = 1;
+    EXPECT_EQ(FromStored(stored).password, "pw");
+    EXPECT_TRUE(FromStored(stored).savePassword);
+}
+
+TEST(ConnectFormTest, StoringKeepsEveryFieldAndNoSelectionStoresTheSmallSize) {
+    Fields fields{"op", "", "555 0101", -1, 77, false};
+    const CallSettings stored = ToStored(fields);
+    EXPECT_EQ(stored.user, "op");
+    EXPECT_EQ(stored.password, "");
+    EXPECT_EQ(stored.dial, "555 0101");
+    EXPECT_EQ(stored.formatSize, 0);
+    EXPECT_EQ(stored.quality, 77);
+    EXPECT_EQ(stored.save, 0);
+    fields.savePassword = true;
+    fields.imageSize = 1;
+    EXPECT_EQ(ToStored(fields).save, 1);
+    EXPECT_EQ(ToStored(fields).formatSize, 1);
+}
+
+TEST(ConnectFormTest, ChecksTheUserNameBeforeTheDialNumber) {
+    EXPECT_EQ(Check({"", "", "", 1, 30, false}), Problem::NoUser);
+    EXPECT_EQ(Check({"", "", "555", 1, 30, false}), Problem::NoUser);
+    EXPECT_EQ(Check({"op", "", "", 1, 30, false}), Problem::NoDial);
+    EXPECT_EQ(Check({"op", "", "5", 1, 30, false}), Problem::None);
+}
+
+TEST(ConnectFormTest, TheLoginTakesTheStoredCallValuesAndSiteRecordsBecomeEvents) {
+    TempDir dir;
+    RegistryStore user{dir.file("user.sqlite")};
+    RegistryStore machine{dir.file("machine.sqlite")};
+    AppStore store{user, machine};
+    AppConnectionStore connection(store);
+
+    const LoginValues defaults = connection.GetLoginValues();
+    EXPECT_EQ(defaults.user, "");
+    EXPECT_EQ(defaults.formatSize, 1);
+    EXPECT_EQ(defaults.quality, 30);
+
+    // "Save" off: the dialog hides the password, the login still sends it.
+    ASSERT_TRUE(store.SaveCallSettings({"op", "secret", "555", 0, 80, 0}));
+    const LoginValues login = connection.GetLoginValues();
+    EXPECT_EQ(login.user, "op");
+    EXPECT_EQ(login.password, "secret");
+    EXPECT_EQ(login.formatSize, 0);
+    EXPECT_EQ(login.quality, 80);
+
+    EXPECT_TRUE(connection.VideoArrangeOn()); // missing counts as on
+    store.SetSetting(AppStore::kVideoArrange, 0);
+    EXPECT_FALSE(connection.VideoArrangeOn());
+
+    std::array<uint8_t, Wire::kSiteRecordSize> record{};
+    std::memcpy(record.data(), "North Gate", 10);
+    std::memcpy(record.data() + 30, "555 0101", 8);
+    store.setClock([] { return std::time_t(1700000000); });
+    ASSERT_TRUE(connection.AddEventRecord(record));
+    std::vector<EventRecord> events;
+    store.LoadEventRecords(events);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].text(EventRecord::kName), "North Gate");
+    EXPECT_EQ(events[0].text(EventRecord::kTel), "555 0101");
+}
