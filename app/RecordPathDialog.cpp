@@ -19,9 +19,9 @@ namespace {
 constexpr int kNodeRole = Qt::UserRole;
 
 const QIcon& ImageIcon(FolderImage image) {
-    static const QIcon icons[] = {QIcon(QStringLiteral(":/images/drive_local.png")),
-                                  QIcon(QStringLiteral(":/images/drive_network.png")),
-                                  QIcon(QStringLiteral(":/images/folder.png"))};
+    static const QIcon icons[] = {UntintedIcon(QStringLiteral(":/images/drive_local.png")),
+                                  UntintedIcon(QStringLiteral(":/images/drive_network.png")),
+                                  UntintedIcon(QStringLiteral(":/images/folder.png"))};
     return icons[int(image)];
 }
 
