@@ -66,11 +66,6 @@ std::string EventId(std::time_t when) {
     return id;
 }
 
-// A store text: the C string's bytes, without terminating zero.
-RegValue StoreText(std::string_view text) {
-    return RegValue::fromString(CText(text));
-}
-
 } // namespace
 
 std::string EventRecord::text(Field field) const {
@@ -97,15 +92,13 @@ EventBlock EventRecord::makeBlock(std::string_view name, std::string_view tel, s
 
 AppStore::AppStore(RegistryStore& userStore, RegistryStore& machineStore)
     : m_user(userStore)
-    , m_machine(machineStore)
-    , m_now([] { return std::time(nullptr); }) {}
+    , m_machine(machineStore) {}
 
 AppStore::AppStore()
     : m_ownedUser(std::make_unique<RegistryStore>(RegistryStore::defaultPath(RegistryRoot::CurrentUser)))
     , m_ownedMachine(std::make_unique<RegistryStore>(RegistryStore::defaultPath(RegistryRoot::LocalMachine)))
     , m_user(*m_ownedUser)
-    , m_machine(*m_ownedMachine)
-    , m_now([] { return std::time(nullptr); }) {}
+    , m_machine(*m_ownedMachine) {}
 
 AppStore::~AppStore() = default;
 

@@ -165,5 +165,7 @@ private:
     std::unique_ptr<RegistryStore> m_ownedMachine;
     RegistryStore& m_user;
     RegistryStore& m_machine;
-    std::function<std::time_t()> m_now;
+    std::function<std::time_t()> m_now = [] {
+        return std::time(nullptr);
+    };
 };

@@ -22,6 +22,10 @@ size_t LoadLength(std::string_view bytes) {
 
 } // namespace
 
+RegValue StoreText(std::string_view text) {
+    return RegValue::fromString(CText(text));
+}
+
 std::string LoadText(const RegValue* value) {
     if (!value || !IsText(*value))
         return {};

@@ -34,6 +34,9 @@ inline constexpr size_t kLoadBuffer = 260;
 // The text a C caller sees in these bytes: everything before the first zero.
 std::string_view CText(std::string_view bytes);
 
+// An entry text as stored: the C string's bytes, without terminating zero.
+RegValue StoreText(std::string_view text);
+
 // A string value as a load reads it: its text, cut to kLoadBuffer - 1 bytes.
 // Missing values and values that are not strings read as empty text.
 std::string LoadText(const RegValue* value);

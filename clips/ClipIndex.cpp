@@ -11,10 +11,6 @@ using namespace RegistryLayout;
 
 namespace {
 
-RegValue StoreText(const std::string& text) {
-    return RegValue::fromString(CText(text));
-}
-
 // The text values of an entry and the fields they load into.
 const std::pair<const char*, std::string ClipRecord::*> kTextValues[] = {
     {"FileName", &ClipRecord::FileName},   {"Location", &ClipRecord::Location}, {"SDate", &ClipRecord::SDate},

@@ -2,11 +2,8 @@
 
 #include <sqlite3.h>
 
-#include <iterator>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,7 +17,7 @@ constexpr mode_t kFileMode = 0600;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS keys(
-  id INTEGER PRIMARY KEY,
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER NOT NULL,
   name TEXT NOT NULL);
 CREATE UNIQUE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, name COLLATE NOCASE);
@@ -181,40 +178,96 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
 
 RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
     makeFolders(filePath);
-    // Create the file ourselves so that it gets owner-only permissions.
-    if (int fd = ::open(filePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode); fd >= 0)
-        ::close(fd);
+    struct stat st {};
+    const bool existed = ::stat(filePath.c_str(), &st) == 0;
+    if (existed && !S_ISREG(st.st_mode))
+        return; // a folder or a device where the file should be
 
-    int rc = sqlite3_open_v2(filePath.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    // The file is never opened here outside SQLite: closing any descriptor of
+    // it would drop the POSIX locks that other store objects of this process
+    // hold on it, and another process could then take itself for the file's
+    // last user and remove the write-ahead log under them. SQLite creates the
+    // file and falls back to read-only access on a file it may not write.
+    int rc = sqlite3_open_v2(filePath.c_str(), &m_db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close(m_db);
         m_db = nullptr;
-        rc = sqlite3_open_v2(filePath.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        m_readOnly = true;
-        if (rc != SQLITE_OK) {
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            return;
-        }
+        return;
     }
+    // Owner-only before anything is written; SQLite gives its side files the
+    // same mode as the store file.
+    if (!existed)
+        ::chmod(filePath.c_str(), kFileMode);
+    m_readOnly = sqlite3_db_readonly(m_db, "main") == 1;
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(m_db, 1);
+
     // Reading the schema is the first real access: a file that is not a
     // database, or is damaged, shows here.
-    if (!exec("PRAGMA schema_version")) {
+    if (!exec("PRAGMA schema_version") || !plausibleFileSize()) {
         m_broken = true;
         return;
     }
-    if (!m_readOnly) {
-        if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(kSchema)) {
-            // A file we may read but not change (or a damaged one): keep it as
-            // it is and offer what can still be read.
-            m_readOnly = true;
-            m_broken = m_broken || !exec("SELECT count(*) FROM keys");
-        }
-    } else if (!exec("SELECT count(*) FROM keys")) {
+    // In WAL mode a commit survives the process being killed at any moment
+    // without waiting for the disk.
+    if (!m_readOnly && (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")))
+        m_readOnly = true;
+    if (hasSchema())
+        return;
+    if (m_broken || m_readOnly) {
+        // Nothing to read, and the file must stay as it is.
         m_broken = true;
+        return;
     }
+    // Only a new (or foreign) file gets the tables; opening an existing store
+    // never waits for another writer.
+    if (!exec("BEGIN IMMEDIATE"))
+        m_readOnly = true;
+    else if (!exec(kSchema) || !exec("COMMIT")) {
+        exec("ROLLBACK");
+        m_readOnly = true;
+    }
+    if (!hasSchema())
+        m_broken = true;
+}
+
+bool RegistryStore::hasSchema() {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+                           "SELECT (SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                           "('keys', 'vals')) = 2 AND EXISTS(SELECT 1 FROM keys WHERE id = 1)",
+                           -1, &st, nullptr) != SQLITE_OK) {
+        // A missing table fails the statement; only damage counts as an error.
+        sqlite3_finalize(st);
+        int rc = sqlite3_extended_errcode(m_db);
+        noteError(rc);
+        return false;
+    }
+    int rc = sqlite3_step(st);
+    bool present = rc == SQLITE_ROW && sqlite3_column_int(st, 0) == 1;
+    if (rc != SQLITE_ROW)
+        noteError(rc);
+    sqlite3_finalize(st);
+    return present;
+}
+
+bool RegistryStore::plausibleFileSize() {
+    // SQLite itself notices a file shorter than its header says, but reads
+    // the missing tail of a partly cut last page as zeros, and takes a file
+    // shorter than a page for a new, empty database that it may overwrite.
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0)
+        return false;
+    if (st.st_size == 0)
+        return true;
+    sqlite3_stmt* ps = nullptr;
+    int64_t pageSize = 0;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA page_size", -1, &ps, nullptr) == SQLITE_OK &&
+        sqlite3_step(ps) == SQLITE_ROW)
+        pageSize = sqlite3_column_int64(ps, 0);
+    sqlite3_finalize(ps);
+    return pageSize > 0 && st.st_size >= pageSize && st.st_size % pageSize == 0;
 }
 
 RegistryStore::~RegistryStore() {
@@ -279,11 +332,17 @@ std::optional<int64_t> RegistryStore::findChild(int64_t parent, std::string_view
     return std::nullopt;
 }
 
-RegistryKey RegistryStore::openKey(std::string_view path) { return RegistryKey(this, kRootId).openSubkey(path); }
+RegistryKey RegistryStore::openKey(std::string_view path) {
+    return RegistryKey(this, kRootId).openSubkey(path);
+}
 
-RegistryKey RegistryStore::createKey(std::string_view path) { return RegistryKey(this, kRootId).createSubkey(path); }
+RegistryKey RegistryStore::createKey(std::string_view path) {
+    return RegistryKey(this, kRootId).createSubkey(path);
+}
 
-bool RegistryStore::deleteKey(std::string_view path) { return RegistryKey(this, kRootId).deleteSubkey(path); }
+bool RegistryStore::deleteKey(std::string_view path) {
+    return RegistryKey(this, kRootId).deleteSubkey(path);
+}
 
 bool RegistryStore::checkIntegrity() {
     if (!usable())
@@ -296,10 +355,11 @@ bool RegistryStore::checkIntegrity() {
     return ok;
 }
 
-WriteBatch::WriteBatch(RegistryStore& store) : m_store(store) {
+WriteBatch::WriteBatch(RegistryStore& store)
+    : m_store(store) {
     m_outer = store.m_batchDepth == 0;
     ++store.m_batchDepth;
-    if (m_outer && !store.exec("BEGIN IMMEDIATE"))
+    if (m_outer && (!store.writable() || !store.exec("BEGIN IMMEDIATE")))
         m_done = true;
 }
 

@@ -12,10 +12,14 @@
 // one atomic step. A process killed mid-write leaves every completed write
 // intact.
 //
-// A file that is corrupt, unreadable or not writable never takes the program
-// down: the store reports itself unusable (reads find nothing, so callers fall
-// back to their defaults) or read-only (writes fail), and the file is left in
-// place untouched.
+// Key ids are never reused, so a handle to a deleted key never reaches a key
+// made later. Opening an existing store never waits for another process's
+// write.
+//
+// A file that is corrupt, cut short, unreadable or not writable never takes
+// the program down: the store reports itself unusable (reads find nothing, so
+// callers fall back to their defaults) or read-only (writes fail), and the
+// file is left in place untouched.
 //
 // A store object and its keys are used by one thread at a time; open one store
 // object per thread to share a file between threads.
@@ -116,6 +120,10 @@ private:
     // Records a failure; corruption marks the store unusable.
     void noteError(int rc);
     bool exec(const char* sql);
+    // True when the store's tables and root key are in the file.
+    bool hasSchema();
+    // False for a file whose size no sound database file has.
+    bool plausibleFileSize();
     // Child id of `name` under `parent`, or nothing (missing or on error).
     std::optional<int64_t> findChild(int64_t parent, std::string_view name);
     // Changes whenever this or another connection committed a write; key

@@ -12,8 +12,11 @@
 // terminating zeros are visible.
 #include "RegistryStore.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +45,16 @@ bool parseKey(std::string_view text, Target& target) {
         return false;
     target.path = slash == std::string_view::npos ? std::string() : std::string(text.substr(slash + 1));
     return true;
+}
+
+// A DWORD given in decimal, as 0x hex, or as a negative 32-bit number.
+std::optional<uint32_t> parseDword(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || value < INT32_MIN || value > int64_t(UINT32_MAX))
+        return std::nullopt;
+    return uint32_t(value);
 }
 
 std::string escaped(std::string_view bytes) {
@@ -101,6 +114,23 @@ int main(int argc, char** argv) {
     Target target;
     if (!parseKey(argv[2], target))
         return usage();
+    if (command != "list" && command != "query" && command != "set" && command != "delete" &&
+        command != "export")
+        return usage();
+    // Check a write's arguments before anything is created.
+    RegValue newValue;
+    if (command == "set") {
+        if (argc != 6)
+            return usage();
+        std::string_view type = argv[4];
+        if (type == "sz") {
+            newValue = RegValue::fromString(argv[5]);
+        } else if (auto dword = parseDword(argv[5]); type == "dword" && dword) {
+            newValue = RegValue::fromDword(*dword);
+        } else {
+            return usage();
+        }
+    }
 
     RegistryStore store(RegistryStore::defaultPath(target.root));
     if (!store.usable()) {
@@ -109,17 +139,8 @@ int main(int argc, char** argv) {
     }
 
     if (command == "set") {
-        if (argc != 6)
-            return usage();
         RegistryKey key = store.createKey(target.path);
-        std::string_view type = argv[4];
-        bool ok = false;
-        if (key && type == "sz")
-            ok = key.setString(argv[3], argv[5]);
-        else if (key && type == "dword")
-            ok = key.setDword(argv[3], uint32_t(std::strtoll(argv[5], nullptr, 0)));
-        else if (key)
-            return usage();
+        bool ok = key && key.setValue(argv[3], newValue);
         if (!ok)
             std::fprintf(stderr, "dsreg: cannot write %s\n", store.filePath().c_str());
         return ok ? 0 : 1;

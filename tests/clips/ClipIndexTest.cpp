@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace {
 
 using namespace std::string_literals;
@@ -14,26 +12,22 @@ using namespace std::string_literals;
 constexpr const char* kContainer = "software\\Kestrel-Lookout\\RemoteRecord";
 
 ClipRecord Clip(const std::string& fileName, int32_t channel) {
-    ClipRecord r;
-    r.FileName = fileName;
-    r.Channel = channel;
-    r.Location = "caller's text, dropped";
-    r.SDate = "2024/03/05";
-    r.STime = "14:07";
-    r.EDate = "2024/03/05";
-    r.ETime = "14:09";
-    r.ImageName = fileName.substr(0, fileName.find('.')) + ".img";
-    r.Path = "/srv/clips/";
-    return r;
+    return {fileName, 0,          channel,      "caller's text, dropped", "2024/03/05", "14:07", "2024/03/05",
+            "14:09",  "clip.img", "/srv/clips/"};
+}
+
+// All ten fields in one line, for whole-record comparisons.
+std::string Fields(const ClipRecord& r) {
+    return r.FileName + "|" + std::to_string(r.Open) + "|" + std::to_string(r.Channel) + "|" + r.Location +
+           "|" + r.SDate + "|" + r.STime + "|" + r.EDate + "|" + r.ETime + "|" + r.ImageName + "|" + r.Path;
 }
 
 class ClipIndexTest : public ::testing::Test {
 protected:
     void SetUp() override { m_channels.Replace({{3, "Loading bay"}, {7, "Gate"}}); }
-
-    std::string entryKey(const std::string& fileName) { return std::string(kContainer) + "\\" + fileName; }
-    std::optional<RegValue> raw(const std::string& fileName, const char* value) {
-        return m_store.openKey(entryKey(fileName)).queryValue(value);
+    std::string raw(const std::string& fileName, const char* value) {
+        auto v = m_store.openKey(kContainer + "\\"s + fileName).queryValue(value);
+        return v ? v->data : "<missing>";
     }
     std::vector<ClipRecord> load() {
         std::vector<ClipRecord> records;
@@ -51,57 +45,39 @@ TEST_F(ClipIndexTest, WithoutAnIndexNothingLoadsAndNothingIsCreated) {
     std::vector<ClipRecord> records{Clip("kept.avi", 1)};
     m_index.LoadClipRecords(records);
     EXPECT_EQ(records.size(), 1u);
-    m_index.MarkClipRead("20240305140700_3.avi", true);
-    EXPECT_FALSE(m_index.DeleteClipRecord("20240305140700_3.avi"));
-    EXPECT_FALSE(m_store.openKey(kContainer));
+    m_index.MarkClipRead("a.avi", true);
+    EXPECT_FALSE(m_index.DeleteClipRecord("a.avi"));
     EXPECT_FALSE(m_store.openKey("software"));
+
+    RegistryStore broken(m_dir.path()); // a folder is no store file
+    ClipIndex unusable(broken, m_channels);
+    ClipRecord record = Clip("a.avi", 7);
+    EXPECT_FALSE(unusable.SaveClipRecord(record));
+    EXPECT_EQ(record.Location, "Gate");
+    unusable.LoadClipRecords(records);
+    EXPECT_EQ(records.size(), 1u);
 }
 
-TEST_F(ClipIndexTest, SaveWritesTenValuesWithLocationFromTheChannelTable) {
-    ClipRecord record = Clip("20240305140700_3.avi", 3);
+TEST_F(ClipIndexTest, SaveStoresTenValuesWithLocationFromTheChannelTable) {
+    ClipRecord record = Clip("cam3.avi", 3);
     ASSERT_TRUE(m_index.SaveClipRecord(record));
     EXPECT_EQ(record.Location, "Loading bay");
+    EXPECT_EQ(m_store.openKey(kContainer + "\\cam3.avi"s).values().size(), 10u);
+    // Texts without terminating zero, numbers as 4 little-endian bytes.
+    std::string stored;
+    for (const char* v : {"FileName", "Location", "SDate", "STime", "EDate", "ETime", "ImageName", "Path"})
+        stored += raw("cam3.avi", v) + "|";
+    EXPECT_EQ(stored, "cam3.avi|Loading bay|2024/03/05|14:07|2024/03/05|14:09|clip.img|/srv/clips/|");
+    EXPECT_EQ(raw("cam3.avi", "Channel") + raw("cam3.avi", "Open"), "\x03\0\0\0\0\0\0\0"s);
 
-    const std::string name = record.FileName;
-    std::vector<NamedValue> values = m_store.openKey(entryKey(name)).values();
-    EXPECT_EQ(values.size(), 10u);
-    struct Expect {
-        const char* value;
-        std::string data;
-    };
-    for (const Expect& e :
-         {Expect{"FileName", name}, Expect{"Location", "Loading bay"}, Expect{"SDate", "2024/03/05"},
-          Expect{"STime", "14:07"}, Expect{"EDate", "2024/03/05"}, Expect{"ETime", "14:09"},
-          Expect{"ImageName", "20240305140700_3.img"}, Expect{"Path", "/srv/clips/"}}) {
-        auto v = raw(name, e.value);
-        ASSERT_TRUE(v) << e.value;
-        EXPECT_EQ(v->type, RegType::String) << e.value;
-        EXPECT_EQ(v->data, e.data) << e.value; // no terminating zero stored
-    }
-    EXPECT_EQ(raw(name, "Channel")->type, RegType::Dword);
-    EXPECT_EQ(raw(name, "Channel")->data, "\x03\0\0\0"s);
-    EXPECT_EQ(raw(name, "Open")->data, "\0\0\0\0"s);
-
-    // A channel missing from the table stores an empty Location.
-    ClipRecord unnamed = Clip("20240305140700_9.avi", 9);
+    ClipRecord unnamed = Clip("cam9.avi", 9); // channel not in the table
     ASSERT_TRUE(m_index.SaveClipRecord(unnamed));
-    EXPECT_EQ(unnamed.Location, "");
-    EXPECT_EQ(raw(unnamed.FileName, "Location")->data, "");
+    EXPECT_EQ(raw("cam9.avi", "Location"), "");
 
     std::vector<ClipRecord> records = load();
     ASSERT_EQ(records.size(), 2u);
-    const ClipRecord& r = records[0];
-    EXPECT_EQ(r.FileName, name);
-    EXPECT_EQ(r.Open, 0);
-    EXPECT_EQ(r.Channel, 3);
-    EXPECT_EQ(r.Location, "Loading bay");
-    EXPECT_EQ(r.SDate, "2024/03/05");
-    EXPECT_EQ(r.STime, "14:07");
-    EXPECT_EQ(r.EDate, "2024/03/05");
-    EXPECT_EQ(r.ETime, "14:09");
-    EXPECT_EQ(r.ImageName, "20240305140700_3.img");
-    EXPECT_EQ(r.Path, "/srv/clips/");
-    EXPECT_EQ(records[1].Channel, 9);
+    EXPECT_EQ(Fields(records[0]), Fields(record));
+    EXPECT_EQ(Fields(records[1]), Fields(unnamed));
 }
 
 TEST_F(ClipIndexTest, SavingTheSameFileNameOverwritesEveryValueExactly) {
@@ -109,76 +85,45 @@ TEST_F(ClipIndexTest, SavingTheSameFileNameOverwritesEveryValueExactly) {
     first.Path = "/a/much/longer/folder/than/the/next/";
     first.Open = 1;
     ASSERT_TRUE(m_index.SaveClipRecord(first));
-
-    ClipRecord second;
-    second.FileName = "clip.avi";
-    second.Channel = 7;
-    second.SDate = "2025/01/02";
-    second.STime = "01:02";
-    second.EDate = "2025/01/03";
-    second.ETime = "03:04";
-    second.ImageName = "x.img";
-    second.Path = "/b/";
+    ClipRecord second{"clip.avi", 0, 7, "", "2025/01/02", "01:02", "2025/01/03", "03:04", "x.img", "/b/"};
     ASSERT_TRUE(m_index.SaveClipRecord(second));
 
-    EXPECT_EQ(raw("clip.avi", "Path")->data, "/b/");
+    EXPECT_EQ(raw("clip.avi", "Path"), "/b/");
     std::vector<ClipRecord> records = load();
     ASSERT_EQ(records.size(), 1u);
-    const ClipRecord& r = records[0];
-    EXPECT_EQ(r.Open, 0);
-    EXPECT_EQ(r.Channel, 7);
-    EXPECT_EQ(r.Location, "Gate");
-    EXPECT_EQ(r.SDate, "2025/01/02");
-    EXPECT_EQ(r.STime, "01:02");
-    EXPECT_EQ(r.EDate, "2025/01/03");
-    EXPECT_EQ(r.ETime, "03:04");
-    EXPECT_EQ(r.ImageName, "x.img");
-    EXPECT_EQ(r.Path, "/b/");
+    EXPECT_EQ(Fields(records[0]), "clip.avi|0|7|Gate|2025/01/02|01:02|2025/01/03|03:04|x.img|/b/");
 }
 
-TEST_F(ClipIndexTest, MarkClipReadNeedsTheExactSpelling) {
+TEST_F(ClipIndexTest, MarkClipReadNeedsTheExactSpellingAndCreatesNothing) {
     ClipRecord record = Clip("Cam3.avi", 3);
     ASSERT_TRUE(m_index.SaveClipRecord(record));
-
     m_index.MarkClipRead("cam3.avi", true);
     m_index.MarkClipRead("CAM3.AVI", true);
-    EXPECT_EQ(raw("Cam3.avi", "Open")->dword(), 0u);
-
+    EXPECT_EQ(load()[0].Open, 0);
     m_index.MarkClipRead("Cam3.avi", true);
-    EXPECT_EQ(raw("Cam3.avi", "Open")->dword(), 1u);
     EXPECT_EQ(load()[0].Open, 1);
     m_index.MarkClipRead("Cam3.avi", false);
-    EXPECT_EQ(raw("Cam3.avi", "Open")->dword(), 0u);
+    EXPECT_EQ(raw("Cam3.avi", "Open"), "\0\0\0\0"s);
 
-    // Unknown names, including ones that would address nested keys, create nothing.
-    m_index.MarkClipRead("Other.avi", true);
-    m_index.MarkClipRead("Cam3.avi\\deeper", true);
-    m_index.MarkClipRead("", true);
+    for (const char* absent : {"Other.avi", "Cam3.avi\\deeper", ""})
+        m_index.MarkClipRead(absent, true);
     EXPECT_EQ(m_store.openKey(kContainer).subkeyCount(), 1u);
-    EXPECT_EQ(m_store.openKey(entryKey("Cam3.avi")).subkeyCount(), 0u);
+    EXPECT_EQ(m_store.openKey(kContainer + "\\Cam3.avi"s).subkeyCount(), 0u);
 }
 
-TEST_F(ClipIndexTest, FileNamesThatCannotBeKeysAreRefused) {
+TEST_F(ClipIndexTest, NamesThatCannotBeKeysAreRefusedAndDeleteTakesOneEntry) {
     for (std::string bad : {""s, "day\\clip.avi"s, std::string(260, 'c'), "a\0b.avi"s}) {
         ClipRecord record = Clip(bad, 3);
-        EXPECT_FALSE(m_index.SaveClipRecord(record)) << bad.size();
+        EXPECT_FALSE(m_index.SaveClipRecord(record)) << bad;
     }
     EXPECT_FALSE(m_store.openKey(kContainer));
 
-    ClipRecord longest = Clip(std::string(259, 'c'), 3);
+    ClipRecord longest = Clip(std::string(259, 'c'), 3), other = Clip("b.avi", 7);
     ASSERT_TRUE(m_index.SaveClipRecord(longest));
-    EXPECT_EQ(load().size(), 1u);
-    EXPECT_FALSE(m_index.DeleteClipRecord("x\\y"));
+    ASSERT_TRUE(m_index.SaveClipRecord(other));
+    EXPECT_FALSE(m_index.DeleteClipRecord("b.avi\\x"));
     EXPECT_TRUE(m_index.DeleteClipRecord(longest.FileName));
-    EXPECT_TRUE(load().empty());
-}
-
-TEST_F(ClipIndexTest, DeleteRemovesOnlyThatEntry) {
-    ClipRecord a = Clip("a.avi", 3), b = Clip("b.avi", 7);
-    ASSERT_TRUE(m_index.SaveClipRecord(a));
-    ASSERT_TRUE(m_index.SaveClipRecord(b));
-    EXPECT_TRUE(m_index.DeleteClipRecord("a.avi"));
-    EXPECT_FALSE(m_index.DeleteClipRecord("a.avi"));
+    EXPECT_FALSE(m_index.DeleteClipRecord(longest.FileName));
     std::vector<ClipRecord> records = load();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].FileName, "b.avi");
@@ -186,38 +131,18 @@ TEST_F(ClipIndexTest, DeleteRemovesOnlyThatEntry) {
 
 // Entries written by other means (older versions, hand edits).
 TEST_F(ClipIndexTest, IncompleteOrOversizedEntriesLoadSafely) {
-    RegistryKey sparse = m_store.createKey(entryKey("sparse.avi"));
+    RegistryKey sparse = m_store.createKey(kContainer + "\\sparse.avi"s);
     ASSERT_TRUE(sparse.setString("FileName", "value-name.avi"));
     ASSERT_TRUE(sparse.setString("Path", std::string(400, 'p')));
     ASSERT_TRUE(sparse.setString("SDate", "2024/03/05\0garbage"s));
     ASSERT_TRUE(sparse.setDword("Open", 5));
     ASSERT_TRUE(sparse.setString("Channel", "12")); // not a 4-byte number
-    ASSERT_TRUE(m_store.createKey(entryKey(std::string(300, 'k'))).setString("FileName", "skipped"));
+    ASSERT_TRUE(
+        m_store.createKey(kContainer + "\\"s + std::string(300, 'k')).setString("FileName", "skipped"));
 
     std::vector<ClipRecord> records = load();
     ASSERT_EQ(records.size(), 1u);
-    const ClipRecord& r = records[0];
-    EXPECT_EQ(r.FileName, "value-name.avi"); // the value, not the key name
-    EXPECT_EQ(r.Path, std::string(259, 'p'));
-    EXPECT_EQ(r.SDate, "2024/03/05");
-    EXPECT_EQ(r.Location, "");
-    EXPECT_EQ(r.STime, "");
-    EXPECT_EQ(r.ImageName, "");
-    EXPECT_EQ(r.Open, 1);
-    EXPECT_EQ(r.Channel, 0);
-}
-
-TEST_F(ClipIndexTest, AnUnusableStoreFailsQuietly) {
-    RegistryStore broken(m_dir.path());
-    ClipIndex index(broken, m_channels);
-    ClipRecord record = Clip("a.avi", 7);
-    EXPECT_FALSE(index.SaveClipRecord(record));
-    EXPECT_EQ(record.Location, "Gate");
-    EXPECT_FALSE(index.DeleteClipRecord("a.avi"));
-    index.MarkClipRead("a.avi", true);
-    std::vector<ClipRecord> records;
-    index.LoadClipRecords(records);
-    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(Fields(records[0]), "value-name.avi|1|0||2024/03/05|||||" + std::string(259, 'p'));
 }
 
 } // namespace

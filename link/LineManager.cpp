@@ -1,0 +1,341 @@
+#include "LineManager.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+
+using namespace tel;
+
+namespace {
+
+constexpr std::uint32_t kRequestedApiVersion = 0x00020000;
+constexpr std::uint32_t kDeviceApiVersion = 0x00010004;
+constexpr std::uint32_t kLineStates = 0x00BFFFFF;
+constexpr std::uint32_t kAddressStates = 0x1FF;
+const char* const kWaitForConnect = "Wait for connect ... ";
+
+} // namespace
+
+LineManager::LineManager(TelephonyService& service, std::unique_ptr<CallPort> port,
+                         DialStatusFactory& dialStatus, AnswerWatchdog& watchdog, Timings timings)
+    : m_service(service)
+    , m_port(std::move(port))
+    , m_dialStatus(dialStatus)
+    , m_watchdog(watchdog)
+    , m_timings(timings) {
+    m_answerPause.setSingleShot(true);
+    m_answerPause.setInterval(m_timings.answerPauseMs);
+    QObject::connect(&m_answerPause, &QTimer::timeout, [this] { AnswerOffered(); });
+}
+
+LineManager::~LineManager() {
+    Shutdown();
+}
+
+bool LineManager::Initialize(int startDevice) {
+    LineApp app = 0;
+    std::uint32_t numDevs = 0;
+    std::uint32_t apiVersion = kRequestedApiVersion;
+    const std::int32_t result = m_service.Initialize(
+        kAppName, [this](const LineMessage& message) { OnMessage(message); }, app, numDevs, apiVersion);
+    if (result != LINEERR_OK) {
+        Shutdown();
+        return false;
+    }
+    m_app = app;
+    m_numDevs = numDevs;
+    m_deviceNames.clear();
+    for (std::uint32_t device = 0; device < numDevs; ++device)
+        m_deviceNames.push_back(QueryLineName(static_cast<int>(device)));
+    if (numDevs == 0) {
+        Shutdown();
+        return false;
+    }
+
+    int first = startDevice == -1 ? m_device : startDevice;
+    if (first < 0 || first >= static_cast<int>(numDevs))
+        first = 0;
+    for (std::uint32_t device = static_cast<std::uint32_t>(first); device < numDevs; ++device) {
+        std::uint32_t version = 0;
+        if (m_service.NegotiateApiVersion(m_app, device, kDeviceApiVersion, kDeviceApiVersion, version) !=
+            LINEERR_OK)
+            continue;
+        m_version = version;
+        LineDevCaps caps;
+        if (m_service.GetDevCaps(m_app, device, m_version, caps) == LINEERR_OK) {
+            m_lineName =
+                caps.stringFormat == StringFormat::Ascii ? QString::fromLatin1(caps.lineName) : QString();
+            if ((caps.bearerModes & LINEBEARERMODE_VOICE) && (caps.mediaModes & LINEMEDIAMODE_DATAMODEM) &&
+                (caps.lineFeatures & LINEFEATURE_MAKECALL)) {
+                m_device = static_cast<int>(device);
+                return true;
+            }
+        }
+        m_version = 0;
+    }
+    // No modem among them: nothing is chosen, so no stale name is shown for it.
+    m_lineName.clear();
+    Shutdown();
+    return false;
+}
+
+bool LineManager::OpenLine() {
+    if (m_line != 0)
+        return true;
+    if (m_app == 0 || m_device < 0)
+        return false;
+    Line line = 0;
+    if (m_service.Open(m_app, static_cast<std::uint32_t>(m_device), line, m_version,
+                       LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER,
+                       LINEMEDIAMODE_DATAMODEM) != LINEERR_OK)
+        return false;
+    m_line = line;
+    m_service.SetStatusMessages(m_line, kLineStates, kAddressStates);
+    return true;
+}
+
+void LineManager::CloseLine() {
+    DropCall();
+    if (m_line != 0) {
+        const Line line = m_line;
+        m_line = 0;
+        m_service.Close(line);
+    }
+}
+
+void LineManager::Shutdown() {
+    CloseLine();
+    if (m_app != 0) {
+        const LineApp app = m_app;
+        m_app = 0;
+        m_service.Shutdown(app);
+    }
+}
+
+bool LineManager::Reinitialize(int device) {
+    Shutdown();
+    return Initialize(device) && OpenLine();
+}
+
+void LineManager::ResetLine() {
+    if (m_app == 0) {
+        Reinitialize(-1);
+        return;
+    }
+    CloseLine();
+    OpenLine();
+}
+
+bool LineManager::Dial(const QString& number) {
+    if (m_line == 0)
+        return false;
+    AddressStatus status;
+    if (m_service.GetAddressStatus(m_line, 0, status) != LINEERR_OK ||
+        !(status.addressFeatures & LINEADDRFEATURE_MAKECALL))
+        return false;
+
+    CallParams params;
+    params.bearerMode = LINEBEARERMODE_VOICE;
+    params.mediaMode = LINEMEDIAMODE_DATAMODEM;
+    params.callParamFlags = LINECALLPARAMFLAGS_IDLE;
+    params.addressMode = LINEADDRESSMODE_ADDRESSID;
+    params.addressId = 0;
+    params.noAnswerTimeout = m_timings.noAnswerTimeoutS;
+
+    CloseDialStatus();
+    m_dialStatusWindow = m_dialStatus.OpenDialStatus(number, QString::fromLatin1(kWaitForConnect));
+
+    m_answered = false;
+    m_connected = false;
+    m_answering = false;
+    Call call = 0;
+    const std::int32_t request = m_service.MakeCall(m_line, call, number.toStdString(), 0, params);
+    if (call != 0)
+        m_call = call;
+    if (WaitForReply(request) == LINEERR_OK)
+        return true;
+    DropCall();
+    return false;
+}
+
+std::int32_t LineManager::WaitForReply(std::int32_t request) {
+    if (request <= 0)
+        return request;
+    m_pendingRequest = request;
+    m_replyReceived = false;
+    m_replyResult = LINEERR_OPERATIONFAILED;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Wakes the event loop at the bound even when nothing else happens.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (!m_replyReceived) {
+        const qint64 left = m_timings.replyWaitMs - elapsed.elapsed();
+        if (left <= 0)
+            return -1;
+        wake.start(static_cast<int>(left));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return m_replyResult;
+}
+
+bool LineManager::DropCall() {
+    std::lock_guard lock(m_lock);
+    CloseDialStatus();
+    if (m_call == 0)
+        return true;
+    const Call call = m_call;
+    m_answerPause.stop();
+    if (m_watchdogRunning) {
+        m_watchdogRunning = false;
+        m_watchdog.StopAnswerWatchdog();
+    }
+    m_port->Stop();
+    CallStatus status;
+    if (m_service.GetCallStatus(call, status) != LINEERR_OK || status.callState != LINECALLSTATE_IDLE)
+        WaitForReply(m_service.Drop(call));
+    const bool released = m_service.DeallocateCall(call) == LINEERR_OK;
+    // A message handled during the wait may have released this call and taken
+    // a new one already; that one is not ours to forget.
+    if (m_call == call) {
+        m_call = 0;
+        m_connected = false;
+        m_answering = false;
+        m_answered = false;
+    }
+    return released;
+}
+
+void LineManager::OnAnswerWatchdog() {
+    m_watchdogRunning = false;
+    m_watchdog.StopAnswerWatchdog();
+    if (!m_connected)
+        Reinitialize(-1);
+}
+
+QString LineManager::QueryLineName(int device) {
+    if (m_app == 0 || device < 0)
+        return {};
+    std::uint32_t version = 0;
+    LineDevCaps caps;
+    if (m_service.NegotiateApiVersion(m_app, static_cast<std::uint32_t>(device), kDeviceApiVersion,
+                                      kDeviceApiVersion, version) != LINEERR_OK ||
+        m_service.GetDevCaps(m_app, static_cast<std::uint32_t>(device), version, caps) != LINEERR_OK ||
+        caps.stringFormat != StringFormat::Ascii)
+        return {};
+    return QString::fromLatin1(caps.lineName);
+}
+
+QString LineManager::GetLineName(int device) {
+    if (m_app != 0)
+        return QueryLineName(device);
+    if (device >= 0 && device < static_cast<int>(m_deviceNames.size()))
+        return m_deviceNames[static_cast<std::size_t>(device)];
+    return {};
+}
+
+bool LineManager::GetLineIcon(int device, DeviceIcon& icon) {
+    return device >= 0 && m_service.GetIcon(static_cast<std::uint32_t>(device), icon) == LINEERR_OK;
+}
+
+void LineManager::OnMessage(const LineMessage& message) {
+    switch (message.kind) {
+    case LINE_CALLSTATE:
+        OnCallState(message.device, message.param1, message.param3);
+        return;
+    case LINE_CLOSE:
+        CloseLine();
+        return;
+    case LINE_LINEDEVSTATE:
+        OnDeviceState(message.device, message.param1, message.param2);
+        return;
+    case LINE_REPLY:
+        if (static_cast<std::int32_t>(message.param1) == m_pendingRequest || m_answering) {
+            m_pendingRequest = static_cast<std::int32_t>(message.param1);
+            m_replyResult = static_cast<std::int32_t>(message.param2);
+            m_replyReceived = true;
+            m_answering = false;
+        }
+        return;
+    case LINE_CREATE:
+    case LINE_REMOVE:
+        Reinitialize(-1);
+        return;
+    }
+}
+
+void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t privilege) {
+    if (call == 0)
+        return;
+    if (privilege == LINECALLPRIVILEGE_OWNER)
+        m_call = call;
+    m_callState = state;
+    switch (state) {
+    case LINECALLSTATE_OFFERING:
+        if (m_answering)
+            return;
+        // Taken now, answered after the pause: a repeated offer meanwhile is ignored.
+        m_answering = true;
+        m_offeredCall = call;
+        m_answerPause.start();
+        return;
+    case LINECALLSTATE_CONNECTED: {
+        if (m_connected)
+            return;
+        m_connected = true;
+        CloseDialStatus();
+        int fd = -1;
+        if (m_service.GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd) != LINEERR_OK ||
+            !m_port->Start(fd, m_answered)) {
+            m_connected = false;
+            ResetLine();
+        }
+        return;
+    }
+    case LINECALLSTATE_BUSY:
+    case LINECALLSTATE_SPECIALINFO:
+    case LINECALLSTATE_DISCONNECTED:
+    case LINECALLSTATE_UNKNOWN:
+        ResetLine();
+        return;
+    default:
+        return;
+    }
+}
+
+void LineManager::AnswerOffered() {
+    const Call call = m_offeredCall;
+    m_offeredCall = 0;
+    // The offer may have ended during the pause (dropped, line reset).
+    if (call == 0 || call != m_call || m_line == 0)
+        return;
+    m_answering = true;
+    WaitForReply(m_service.Answer(call));
+    if (m_call != call)
+        return; // dropped while the answer was under way
+    m_answered = true;
+    m_watchdogRunning = true;
+    m_watchdog.StartAnswerWatchdog(m_timings.answerWatchdogMs);
+}
+
+void LineManager::OnDeviceState(Line line, std::uint32_t state, std::uint32_t detail) {
+    if (line == 0 || line != m_line)
+        return;
+    switch (state) {
+    case LINEDEVSTATE_DISCONNECTED:
+    case LINEDEVSTATE_OUTOFSERVICE:
+    case LINEDEVSTATE_MAINTENANCE:
+    case LINEDEVSTATE_TRANSLATECHANGE:
+    case LINEDEVSTATE_REMOVED:
+        Reinitialize(-1);
+        return;
+    case LINEDEVSTATE_REINIT:
+        if (detail == 0)
+            Reinitialize(-1);
+        return;
+    default:
+        return;
+    }
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+// Line control: drives the modem through the telephony service. It picks a
+// data modem (the first qualifying device from a start index upward), keeps a
+// line open so that incoming calls are offered and answered, dials on
+// request, hands the data handle of a connected call to the CallPort and
+// drops calls again.
+//
+// Everything runs on the UI thread. The service's messages arrive there too,
+// also while the line control waits for a request's reply: that wait keeps the
+// event loop running (bounded, 10 s), so messages and commands can run inside
+// it. The answering flag keeps a repeated offer from being answered twice and
+// the connected flag keeps a repeated "connected" from starting the port twice.
+//
+// An offered call is answered after a pause (a single-shot timer, 2 s) and
+// guarded by the main window's answer watchdog (50 s): a call that has not
+// connected by then restarts the service.
+
+#include "AnswerWatchdog.h"
+#include "CallPort.h"
+#include "DialStatusWindow.h"
+#include "TelephonyService.h"
+
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class LineManager {
+public:
+    struct Timings {
+        int answerPauseMs = 2000;
+        int answerWatchdogMs = 50000;
+        int replyWaitMs = 10000;
+        std::uint32_t noAnswerTimeoutS = 30;
+    };
+
+    static constexpr const char* kAppName = "Lookout-Remote";
+
+    LineManager(tel::TelephonyService& service, std::unique_ptr<CallPort> port, DialStatusFactory& dialStatus,
+                AnswerWatchdog& watchdog, Timings timings);
+    LineManager(tel::TelephonyService& service, std::unique_ptr<CallPort> port, DialStatusFactory& dialStatus,
+                AnswerWatchdog& watchdog)
+        : LineManager(service, std::move(port), dialStatus, watchdog, Timings{}) {}
+    // Shuts the service down; the port goes after that.
+    ~LineManager();
+    LineManager(const LineManager&) = delete;
+    LineManager& operator=(const LineManager&) = delete;
+
+    // Starts the service and chooses the first qualifying device from
+    // `startDevice` upward (-1: the chosen device). False, with the service
+    // shut down, when there is none.
+    bool Initialize(int startDevice);
+    bool OpenLine();
+    void CloseLine();
+    void Shutdown();
+    // Shutdown, Initialize from `device`, OpenLine. At start-up with the
+    // stored modem, after the operator chose a modem, by the watchdog and on
+    // device changes.
+    bool Reinitialize(int device);
+    // Hang up and Listen: drop, close and reopen the line (restart the service
+    // when it is not running).
+    void ResetLine();
+    // Places a call; true when the service accepted it. The status window is
+    // shown while the call is placed and closed when it fails or connects.
+    bool Dial(const QString& number);
+    bool DropCall();
+    // The main window's timer 150 fired.
+    void OnAnswerWatchdog();
+
+    // Name of any device, for the modem selection list; empty when unknown.
+    QString GetLineName(int device);
+    // Icon of any device; false when the service has none for it.
+    bool GetLineIcon(int device, tel::DeviceIcon& icon);
+
+    // States the main window's commands depend on.
+    bool IsLineOpen() const { return m_line != 0; }
+    bool HasCall() const { return m_call != 0; }
+    bool IsConnected() const { return m_connected; }
+    bool IsAnswered() const { return m_answered; }
+    bool IsAnswering() const { return m_answering; }
+    bool IsInitialized() const { return m_app != 0; }
+    int DeviceCount() const { return static_cast<int>(m_numDevs); }
+    int ChosenDevice() const { return m_device; }
+    const QString& LineName() const { return m_lineName; }
+    std::uint32_t LastCallState() const { return m_callState; }
+    CallPort& Port() { return *m_port; }
+
+private:
+    void OnMessage(const tel::LineMessage& message);
+    void OnCallState(tel::Call call, std::uint32_t state, std::uint32_t privilege);
+    void OnDeviceState(tel::Line line, std::uint32_t state, std::uint32_t detail);
+    void AnswerOffered();
+    std::int32_t WaitForReply(std::int32_t request);
+    void CloseDialStatus() { m_dialStatusWindow.reset(); }
+    QString QueryLineName(int device);
+
+    tel::TelephonyService& m_service;
+    std::unique_ptr<CallPort> m_port;
+    DialStatusFactory& m_dialStatus;
+    AnswerWatchdog& m_watchdog;
+    const Timings m_timings;
+
+    std::recursive_mutex m_lock;
+    tel::LineApp m_app = 0;
+    tel::Line m_line = 0;
+    tel::Call m_call = 0;
+    std::uint32_t m_version = 0;
+    int m_device = -1;
+    std::uint32_t m_numDevs = 0;
+    QString m_lineName;
+    std::vector<QString> m_deviceNames; // names read at the last start, for a stopped service
+    bool m_answered = false;
+    bool m_connected = false;
+    bool m_answering = false;
+    bool m_watchdogRunning = false;
+    std::int32_t m_pendingRequest = 0;
+    std::int32_t m_replyResult = 0;
+    bool m_replyReceived = false;
+    std::uint32_t m_callState = 0;
+    tel::Call m_offeredCall = 0;
+    QTimer m_answerPause;
+    std::unique_ptr<DialStatusWindow> m_dialStatusWindow;
+};

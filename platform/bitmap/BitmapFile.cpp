@@ -1,0 +1,74 @@
+#include "BitmapFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
+bool report(int* errnoOut, int error) {
+    if (errnoOut)
+        *errnoOut = error;
+    return false;
+}
+
+} // namespace
+
+std::optional<std::array<uint8_t, BitmapFile::kFileHeaderSize>>
+BitmapFile::fileHeader(const BitmapInfoHeader& header) {
+    const uint64_t offset = kFileHeaderSize + uint64_t{header.biSize} + header.colorTableBytes();
+    const uint64_t fileSize = offset + header.biSizeImage;
+    if (fileSize > UINT32_MAX)
+        return std::nullopt;
+    std::array<uint8_t, kFileHeaderSize> bytes{};
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    put32(bytes.data() + 2, uint32_t(fileSize));
+    put32(bytes.data() + 10, uint32_t(offset));
+    return bytes;
+}
+
+std::optional<std::vector<uint8_t>> BitmapFile::encode(std::span<const uint8_t> packedDib) {
+    const PackedDibView dib(packedDib);
+    if (!dib.valid())
+        return std::nullopt;
+    const auto head = fileHeader(dib.header());
+    if (!head)
+        return std::nullopt;
+    std::vector<uint8_t> file(head->begin(), head->end());
+    file.insert(file.end(), dib.whole().begin(), dib.whole().end());
+    return file;
+}
+
+bool BitmapFile::save(const std::string& path, std::span<const uint8_t> packedDib, int* errnoOut) {
+    const auto file = encode(packedDib);
+    if (!file)
+        return report(errnoOut, EINVAL);
+
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return report(errnoOut, errno);
+    int error = 0;
+    for (size_t done = 0; done < file->size() && error == 0;) {
+        const ssize_t n = ::write(fd, file->data() + done, file->size() - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n == 0 || errno != EINTR)
+            error = n < 0 ? errno : EIO;
+    }
+    // Some file systems only report a full disk when the data is flushed.
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(path.c_str());
+        return report(errnoOut, error);
+    }
+    return true;
+}

@@ -1,0 +1,399 @@
+#include "HayesTelephony.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace tel {
+
+namespace {
+
+constexpr std::uint32_t kDefaultNoAnswerSeconds = 30;
+constexpr std::size_t kMaxDialLength = 60;
+
+std::string CanonicalPath(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real)
+        return path;
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
+} // namespace
+
+HayesTelephony::HayesTelephony(PortSources sources, HayesTimings timings, QObject* parent)
+    : QObject(parent)
+    , m_sources(std::move(sources))
+    , m_timings(timings) {
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(m_timings.hotplugSettleMs);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_settle.start(); });
+    connect(&m_settle, &QTimer::timeout, this, &HayesTelephony::Rescan);
+}
+
+HayesTelephony::~HayesTelephony() {
+    // Workers first: they post to this object until they are joined.
+    m_lines.clear();
+}
+
+std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback callback, LineApp& app,
+                                        std::uint32_t& numDevs, std::uint32_t& apiVersion) {
+    if (m_app != 0)
+        return LINEERR_INVALAPPHANDLE;
+    if (!callback || appName.empty())
+        return LINEERR_INVALPARAM;
+    if (apiVersion < kLowestApiVersion)
+        return LINEERR_INCOMPATIBLEAPIVERSION;
+    apiVersion = std::min(apiVersion, kHighestApiVersion);
+
+    m_devices.clear();
+    for (const ProbeResult& probe : ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs)) {
+        if (probe.present)
+            m_devices.push_back({probe.path, probe.modem, probe.name});
+    }
+    const std::vector<std::string> scanned = ScannedPortIds(m_sources);
+    m_knownPorts = {scanned.begin(), scanned.end()};
+    WatchFolders();
+
+    m_callback = std::move(callback);
+    m_app = m_nextHandle++;
+    ++m_session;
+    app = m_app;
+    numDevs = static_cast<std::uint32_t>(m_devices.size());
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::Shutdown(LineApp app) {
+    if (m_app == 0 || app != m_app)
+        return LINEERR_INVALAPPHANDLE;
+    m_lines.clear();
+    m_calls.clear();
+    m_app = 0;
+    ++m_session;
+    m_settle.stop();
+    if (!m_watcher.directories().isEmpty())
+        m_watcher.removePaths(m_watcher.directories());
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+                                                 std::uint32_t high, std::uint32_t& version) {
+    if (m_app == 0 || app != m_app)
+        return LINEERR_INVALAPPHANDLE;
+    if (deviceId >= m_devices.size())
+        return LINEERR_BADDEVICEID;
+    if (low > high || high < kLowestApiVersion || low > kHighestApiVersion)
+        return LINEERR_INCOMPATIBLEAPIVERSION;
+    version = std::min(high, kHighestApiVersion);
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                                        LineDevCaps& caps) {
+    if (m_app == 0 || app != m_app)
+        return LINEERR_INVALAPPHANDLE;
+    if (deviceId >= m_devices.size())
+        return LINEERR_BADDEVICEID;
+    if (apiVersion < kLowestApiVersion || apiVersion > kHighestApiVersion)
+        return LINEERR_INCOMPATIBLEAPIVERSION;
+    const Device& device = m_devices[deviceId];
+    caps = LineDevCaps{};
+    caps.lineName = device.name;
+    caps.stringFormat = StringFormat::Ascii;
+    if (device.modem) {
+        caps.bearerModes = LINEBEARERMODE_VOICE;
+        caps.mediaModes = LINEMEDIAMODE_DATAMODEM;
+        caps.lineFeatures = LINEFEATURE_MAKECALL;
+        caps.numAddresses = 1;
+    }
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::GetIcon(std::uint32_t deviceId, DeviceIcon& icon) {
+    if (deviceId >= m_devices.size())
+        return LINEERR_BADDEVICEID;
+    icon = m_devices[deviceId].modem ? DeviceIcon::DataModem : DeviceIcon::SerialPort;
+    return LINEERR_OK;
+}
+
+std::string HayesTelephony::DevicePath(std::uint32_t deviceId) const {
+    return deviceId < m_devices.size() ? m_devices[deviceId].path : std::string();
+}
+
+std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
+                                  std::uint32_t privileges, std::uint32_t mediaModes) {
+    if (m_app == 0 || app != m_app)
+        return LINEERR_INVALAPPHANDLE;
+    if (deviceId >= m_devices.size())
+        return LINEERR_BADDEVICEID;
+    if (apiVersion < kLowestApiVersion || apiVersion > kHighestApiVersion)
+        return LINEERR_INCOMPATIBLEAPIVERSION;
+    if ((privileges & (LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_NONE)) == 0 ||
+        mediaModes != LINEMEDIAMODE_DATAMODEM)
+        return LINEERR_INVALPARAM;
+    const Device& device = m_devices[deviceId];
+    if (!device.modem)
+        return LINEERR_NODEVICE;
+    for (const auto& [handle, record] : m_lines)
+        if (record.deviceId == deviceId)
+            return LINEERR_RESOURCEUNAVAIL;
+
+    std::optional<SerialPort> port = SerialPort::Open(device.path);
+    if (!port)
+        return LINEERR_NODEVICE;
+    const Line handle = m_nextHandle++;
+    const std::uint64_t session = m_session;
+    auto modem = std::make_unique<ModemLine>(
+        std::move(*port), m_timings,
+        [this, session, handle](const ModemEvent& event) { Enqueue(session, handle, event); },
+        [this] { return m_nextHandle++; });
+    if (!modem->Started())
+        return LINEERR_RESOURCEUNAVAIL;
+    m_lines[handle] = OpenLineRecord{deviceId, 0, std::move(modem)};
+    line = handle;
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t) {
+    auto it = m_lines.find(line);
+    if (it == m_lines.end())
+        return LINEERR_INVALLINEHANDLE;
+    it->second.lineStates = lineStates;
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) {
+    auto it = m_lines.find(line);
+    if (it == m_lines.end())
+        return LINEERR_INVALLINEHANDLE;
+    if (addressId != 0)
+        return LINEERR_INVALPARAM;
+    status = AddressStatus{};
+    for (const auto& [call, record] : m_calls)
+        if (record.line == line && record.status.callState != LINECALLSTATE_IDLE)
+            ++status.numActiveCalls;
+    if (status.numActiveCalls == 0 && !it->second.modem->Dead())
+        status.addressFeatures = LINEADDRFEATURE_MAKECALL;
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::Close(Line line) {
+    if (m_lines.find(line) == m_lines.end())
+        return LINEERR_INVALLINEHANDLE;
+    ForgetLine(line);
+    return LINEERR_OK;
+}
+
+void HayesTelephony::ForgetLine(Line line) {
+    for (auto it = m_calls.begin(); it != m_calls.end();)
+        it = it->second.line == line ? m_calls.erase(it) : std::next(it);
+    auto node = m_lines.extract(line); // the worker is joined when `node` goes
+}
+
+std::optional<std::string> HayesTelephony::DialString(const std::string& number) {
+    static constexpr std::string_view kDialable = "0123456789*#ABCDabcd,WwPpTt!@";
+    static constexpr std::string_view kSeparators = " -()./";
+    std::string dial;
+    for (char c : number) {
+        if (kSeparators.find(c) != std::string_view::npos)
+            continue;
+        if (kDialable.find(c) == std::string_view::npos)
+            return std::nullopt;
+        dial.push_back(c);
+    }
+    if (dial.empty() || dial.size() > kMaxDialLength)
+        return std::nullopt;
+    return dial;
+}
+
+std::uint32_t HayesTelephony::NextRequest() {
+    if (++m_nextRequest > static_cast<std::uint32_t>(INT32_MAX))
+        m_nextRequest = 1;
+    return m_nextRequest;
+}
+
+std::int32_t HayesTelephony::MakeCall(Line line, Call& call, const std::string& number, std::uint32_t,
+                                      const CallParams& params) {
+    auto it = m_lines.find(line);
+    if (it == m_lines.end())
+        return LINEERR_INVALLINEHANDLE;
+    const std::optional<std::string> dial = DialString(number);
+    if (!dial)
+        return LINEERR_INVALADDRESS;
+    if (it->second.modem->Dead())
+        return LINEERR_OPERATIONFAILED;
+    const Call handle = m_nextHandle++;
+    m_calls[handle] = CallRecord{line, CallStatus{LINECALLSTATE_DIALING, 0, LINECALLPRIVILEGE_OWNER}};
+    const std::uint32_t request = NextRequest();
+    const std::uint32_t seconds = params.noAnswerTimeout ? params.noAnswerTimeout : kDefaultNoAnswerSeconds;
+    it->second.modem->Dial(handle, *dial, static_cast<int>(std::min<std::uint32_t>(seconds, 3600) * 1000),
+                           request);
+    call = handle;
+    return static_cast<std::int32_t>(request);
+}
+
+ModemLine* HayesTelephony::LineOf(Call call) {
+    auto it = m_calls.find(call);
+    if (it == m_calls.end())
+        return nullptr;
+    auto line = m_lines.find(it->second.line);
+    return line == m_lines.end() ? nullptr : line->second.modem.get();
+}
+
+std::int32_t HayesTelephony::Answer(Call call) {
+    ModemLine* modem = LineOf(call);
+    if (!modem)
+        return LINEERR_INVALCALLHANDLE;
+    if (m_calls[call].status.callState != LINECALLSTATE_OFFERING)
+        return LINEERR_INVALCALLSTATE;
+    const std::uint32_t request = NextRequest();
+    modem->Answer(call, request);
+    return static_cast<std::int32_t>(request);
+}
+
+std::int32_t HayesTelephony::Drop(Call call) {
+    ModemLine* modem = LineOf(call);
+    if (!modem)
+        return LINEERR_INVALCALLHANDLE;
+    const std::uint32_t request = NextRequest();
+    modem->Drop(call, request);
+    return static_cast<std::int32_t>(request);
+}
+
+std::int32_t HayesTelephony::DeallocateCall(Call call) {
+    ModemLine* modem = LineOf(call);
+    if (!modem)
+        return LINEERR_INVALCALLHANDLE;
+    m_calls.erase(call);
+    modem->Release(call);
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::GetCallStatus(Call call, CallStatus& status) {
+    auto it = m_calls.find(call);
+    if (it == m_calls.end())
+        return LINEERR_INVALCALLHANDLE;
+    status = it->second.status;
+    return LINEERR_OK;
+}
+
+std::int32_t HayesTelephony::GetID(Call call, std::uint32_t select, const std::string& deviceClass,
+                                   int& handle) {
+    if (select != LINECALLSELECT_CALL)
+        return LINEERR_INVALPARAM;
+    ModemLine* modem = LineOf(call);
+    if (!modem)
+        return LINEERR_INVALCALLHANDLE;
+    if (deviceClass != kDataModemClass)
+        return LINEERR_INVALDEVICECLASS;
+    if (m_calls[call].status.callState != LINECALLSTATE_CONNECTED)
+        return LINEERR_INVALCALLSTATE;
+    const int fd = modem->DataHandle();
+    if (fd < 0)
+        return LINEERR_OPERATIONFAILED;
+    handle = fd;
+    return LINEERR_OK;
+}
+
+void HayesTelephony::Enqueue(std::uint64_t session, Line line, const ModemEvent& event) {
+    QMetaObject::invokeMethod(
+        this, [this, session, line, event] { Deliver(session, line, event); }, Qt::QueuedConnection);
+}
+
+void HayesTelephony::Notify(const LineMessage& message) {
+    // A copy: the callback may shut the service down and replace m_callback.
+    const LineCallback callback = m_callback;
+    if (callback)
+        callback(message);
+}
+
+void HayesTelephony::PostNotify(const LineMessage& message) {
+    const std::uint64_t session = m_session;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session, message] {
+            if (session == m_session && m_app != 0)
+                Notify(message);
+        },
+        Qt::QueuedConnection);
+}
+
+void HayesTelephony::Deliver(std::uint64_t session, Line line, const ModemEvent& event) {
+    if (session != m_session || m_app == 0)
+        return;
+    auto it = m_lines.find(line);
+    if (it == m_lines.end())
+        return;
+    switch (event.kind) {
+    case ModemEvent::Kind::Reply:
+        Notify({0, LINE_REPLY, event.requestId, static_cast<std::uint32_t>(event.result), 0});
+        return;
+    case ModemEvent::Kind::Ring: {
+        const bool ringing = (it->second.lineStates & LINEDEVSTATE_RINGING) != 0;
+        if (event.newCall) {
+            m_calls[event.call] =
+                CallRecord{line, CallStatus{LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER}};
+            Notify({event.call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+        } else if (m_calls.count(event.call) == 0) {
+            return;
+        }
+        if (ringing && session == m_session && m_lines.count(line))
+            Notify({line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
+        return;
+    }
+    case ModemEvent::Kind::CallState: {
+        auto call = m_calls.find(event.call);
+        if (call == m_calls.end())
+            return;
+        call->second.status.callState = event.state;
+        call->second.status.callStateMode = event.detail;
+        Notify({event.call, LINE_CALLSTATE, event.state, event.detail, 0});
+        return;
+    }
+    case ModemEvent::Kind::Closed:
+        ForgetLine(line);
+        Notify({line, LINE_CLOSE, 0, 0, 0});
+        return;
+    }
+}
+
+void HayesTelephony::WatchFolders() {
+    QStringList folders;
+    for (const std::string& pattern : m_sources.scanPatterns) {
+        const QString folder = QFileInfo(QString::fromStdString(pattern)).path();
+        if (QFileInfo(folder).isDir() && !folders.contains(folder))
+            folders << folder;
+    }
+    const QStringList watched = m_watcher.directories();
+    for (const QString& folder : folders)
+        if (!watched.contains(folder))
+            m_watcher.addPath(folder);
+}
+
+void HayesTelephony::Rescan() {
+    if (m_app == 0)
+        return;
+    WatchFolders(); // a by-id folder may have appeared with the first USB port
+    const std::vector<std::string> scanned = ScannedPortIds(m_sources);
+    const std::set<std::string> now(scanned.begin(), scanned.end());
+    std::uint32_t nextId = static_cast<std::uint32_t>(m_devices.size());
+    for (const std::string& id : now)
+        if (!m_knownPorts.count(id))
+            PostNotify({0, LINE_CREATE, nextId++, 0, 0});
+    for (const std::string& id : m_knownPorts) {
+        if (now.count(id))
+            continue;
+        std::uint32_t deviceId = 0;
+        for (; deviceId < m_devices.size(); ++deviceId)
+            if (CanonicalPath(m_devices[deviceId].path) == id || m_devices[deviceId].path == id)
+                break;
+        PostNotify({0, LINE_REMOVE, deviceId, 0, 0});
+    }
+    m_knownPorts = now;
+}
+
+} // namespace tel

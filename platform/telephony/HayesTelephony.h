@@ -1,0 +1,111 @@
+#pragma once
+
+// The telephony service on Linux: every serial port that exists is a line
+// device, and each one that answers "AT" with "OK" is a data modem that can
+// place and answer calls (see ModemLine for how the modem is driven).
+//
+// Initialize lists the ports (SerialPort.h: PortSources) and probes them all
+// at once with short time-outs, so it holds the caller for well under two
+// probe answer times. While initialised, the folders of the scanned ports are
+// watched: a port that appears or disappears there is reported as LINE_CREATE
+// or LINE_REMOVE.
+//
+// Worker threads (one per open line) report through queued calls to this
+// object; every message reaches the callback on this object's thread, and
+// messages about a session, line or call that has ended meanwhile are dropped
+// on arrival.
+
+#include "HayesTimings.h"
+#include "ModemLine.h"
+#include "SerialPort.h"
+#include "TelephonyService.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace tel {
+
+class HayesTelephony : public QObject, public TelephonyService {
+    Q_OBJECT
+public:
+    explicit HayesTelephony(PortSources sources = PortSources::FromSystem(), HayesTimings timings = {},
+                            QObject* parent = nullptr);
+    ~HayesTelephony() override;
+
+    std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
+                            std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
+    std::int32_t Shutdown(LineApp app) override;
+    std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+                                     std::uint32_t high, std::uint32_t& version) override;
+    std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                            LineDevCaps& caps) override;
+    std::int32_t GetIcon(std::uint32_t deviceId, DeviceIcon& icon) override;
+    std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
+                      std::uint32_t privileges, std::uint32_t mediaModes) override;
+    std::int32_t SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
+    std::int32_t GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
+    std::int32_t Close(Line line) override;
+    std::int32_t MakeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
+                          const CallParams& params) override;
+    std::int32_t Answer(Call call) override;
+    std::int32_t Drop(Call call) override;
+    std::int32_t DeallocateCall(Call call) override;
+    std::int32_t GetCallStatus(Call call, CallStatus& status) override;
+    std::int32_t GetID(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
+
+    // Path of a device, for diagnostics and tests; empty when out of range.
+    std::string DevicePath(std::uint32_t deviceId) const;
+
+    // Keeps only the characters a modem dials ("0-9 * # A-D , W P T ! @"),
+    // dropping blanks and the usual separators "-()./"; nullopt when anything
+    // else is in the number or nothing is left.
+    static std::optional<std::string> DialString(const std::string& number);
+
+private:
+    struct Device {
+        std::string path;
+        bool modem = false;
+        std::string name;
+    };
+    struct OpenLineRecord {
+        std::uint32_t deviceId = 0;
+        std::uint32_t lineStates = 0;
+        std::unique_ptr<ModemLine> modem;
+    };
+    struct CallRecord {
+        Line line = 0;
+        CallStatus status;
+    };
+
+    void Enqueue(std::uint64_t session, Line line, const ModemEvent& event);
+    void Deliver(std::uint64_t session, Line line, const ModemEvent& event);
+    void Notify(const LineMessage& message);
+    void PostNotify(const LineMessage& message);
+    void Rescan();
+    void WatchFolders();
+    std::uint32_t NextRequest();
+    ModemLine* LineOf(Call call);
+    void ForgetLine(Line line);
+
+    const PortSources m_sources;
+    const HayesTimings m_timings;
+    LineCallback m_callback;
+    LineApp m_app = 0;
+    std::uint64_t m_session = 0;
+    std::vector<Device> m_devices;
+    std::map<Line, OpenLineRecord> m_lines;
+    std::map<Call, CallRecord> m_calls;
+    std::atomic<std::uint32_t> m_nextHandle{1};
+    std::uint32_t m_nextRequest = 0;
+    std::set<std::string> m_knownPorts;
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle;
+};
+
+} // namespace tel

@@ -1,0 +1,440 @@
+#include "ModemLine.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
+using namespace tel;
+
+namespace {
+
+SteadyTime After(int ms) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+int RemainingMs(SteadyTime deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
+}
+
+void Signal(int fd) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+    std::uint64_t value;
+    [[maybe_unused]] const ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+} // namespace
+
+ModemLine::ModemLine(SerialPort port, HayesTimings timings, Sink sink, HandleSource newCall)
+    : m_port(std::move(port))
+    , m_timings(timings)
+    , m_sink(std::move(sink))
+    , m_newCall(std::move(newCall)) {
+    m_commandFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_abortFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_commandFd < 0 || m_abortFd < 0)
+        return;
+    try {
+        m_thread = std::thread(&ModemLine::Run, this);
+    } catch (const std::system_error&) {
+        // Started() stays false; the owner refuses to open the line.
+    }
+}
+
+ModemLine::~ModemLine() {
+    m_abort = true;
+    if (m_abortFd >= 0)
+        Signal(m_abortFd);
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_commandFd >= 0)
+        ::close(m_commandFd);
+    if (m_abortFd >= 0)
+        ::close(m_abortFd);
+}
+
+void ModemLine::Post(Command command) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_commands.push_back(std::move(command));
+    }
+    Signal(m_commandFd);
+}
+
+void ModemLine::Dial(Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId) {
+    Post({Command::Kind::Dial, call, number, noAnswerMs, requestId});
+}
+
+void ModemLine::Answer(Call call, std::uint32_t requestId) {
+    Post({Command::Kind::Answer, call, {}, 0, requestId});
+}
+
+void ModemLine::Drop(Call call, std::uint32_t requestId) {
+    Post({Command::Kind::Drop, call, {}, 0, requestId});
+}
+
+void ModemLine::Release(Call call) {
+    Post({Command::Kind::Release, call, {}, 0, 0});
+}
+
+void ModemLine::Emit(ModemEvent event) {
+    if (!m_abort)
+        m_sink(event);
+}
+
+void ModemLine::Reply(std::uint32_t requestId, std::int32_t result) {
+    ModemEvent event;
+    event.kind = ModemEvent::Kind::Reply;
+    event.requestId = requestId;
+    event.result = result;
+    Emit(event);
+}
+
+void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail) {
+    ModemEvent event;
+    event.kind = ModemEvent::Kind::CallState;
+    event.call = call;
+    event.state = state;
+    event.detail = detail;
+    Emit(event);
+}
+
+bool ModemLine::Send(std::string_view text) {
+    const SerialPort::Io io = m_port.WriteAll(text, After(m_timings.commandMs), m_abortFd);
+    if (io == SerialPort::Io::Lost)
+        m_lost = true;
+    return io == SerialPort::Io::Done;
+}
+
+std::optional<AtResult> ModemLine::AwaitResult(int waitMs) {
+    SerialPort::Io io;
+    std::optional<AtResult> result = AwaitFinal(m_port, m_parser, After(waitMs), m_abortFd, io);
+    if (io == SerialPort::Io::Lost)
+        m_lost = true;
+    return result;
+}
+
+std::optional<AtResult> ModemLine::Exchange(std::string_view text, int waitMs) {
+    if (!Send(text))
+        return std::nullopt;
+    return AwaitResult(waitMs);
+}
+
+void ModemLine::Pause(int ms) {
+    pollfd abortFd{m_abortFd, POLLIN, 0};
+    const SteadyTime until = After(ms);
+    while (!m_abort && RemainingMs(until) > 0)
+        poll(&abortFd, 1, RemainingMs(until));
+}
+
+bool ModemLine::Setup() {
+    m_port.FlushInput();
+    if (!Exchange("ATZ\r", m_timings.commandMs))
+        return false;
+    const std::optional<AtResult> setup = Exchange("ATE0V1&C1&D2S0=0\r", m_timings.commandMs);
+    if (!setup)
+        return false;
+    // A modem without &C/&D still does the rest.
+    if (setup->kind != AtResultKind::Ok && !Exchange("ATE0V1S0=0\r", m_timings.commandMs))
+        return false;
+    m_port.SetDtr(true);
+    return true;
+}
+
+void ModemLine::Run() {
+    if (!Setup() && !m_abort)
+        Lose();
+    while (!m_abort) {
+        pollfd fds[3] = {{m_abortFd, POLLIN, 0}, {m_commandFd, POLLIN, 0}, {m_port.Fd(), POLLIN, 0}};
+        nfds_t count = 3;
+        if (m_state == State::Dead)
+            count = 2; // a dead port keeps signalling its hang-up
+        else if (m_state == State::Connected)
+            fds[2].events = 0; // the data belongs to the call; only a hang-up wakes us
+
+        int timeout = -1;
+        if (m_state == State::Offering || m_state == State::Dialing || m_state == State::Answering)
+            timeout = RemainingMs(m_deadline);
+        else if (m_state == State::Connected && m_watchCarrier)
+            timeout = m_timings.carrierPollMs;
+
+        const int ready = poll(fds, count, timeout);
+        if (m_abort)
+            break;
+        if (ready < 0 && errno != EINTR) {
+            Lose();
+            continue;
+        }
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            Drain(m_commandFd);
+            std::deque<Command> commands;
+            {
+                std::lock_guard lock(m_mutex);
+                commands.swap(m_commands);
+            }
+            for (const Command& command : commands) {
+                if (m_abort)
+                    break;
+                Handle(command);
+            }
+            continue; // the port's readiness may have changed meanwhile
+        }
+        if (ready > 0 && count == 3 && fds[2].revents) {
+            if (fds[2].revents & POLLIN)
+                OnInput();
+            else
+                Lose();
+        }
+        if (!m_abort && m_state != State::Dead)
+            CheckTimers();
+    }
+}
+
+void ModemLine::Handle(const Command& command) {
+    switch (command.kind) {
+    case Command::Kind::Dial: {
+        if (m_state != State::Idle) {
+            Reply(command.requestId,
+                  m_state == State::Dead ? LINEERR_OPERATIONFAILED : LINEERR_RESOURCEUNAVAIL);
+            return;
+        }
+        m_parser.Reset();
+        if (!Send("ATDT" + command.number + "\r")) {
+            Reply(command.requestId, LINEERR_OPERATIONFAILED);
+            if (m_lost)
+                Lose();
+            return;
+        }
+        m_call = command.call;
+        m_state = State::Dialing;
+        m_deadline = After(command.noAnswerMs);
+        Reply(command.requestId, LINEERR_OK);
+        CallState(m_call, LINECALLSTATE_DIALING, 0);
+        CallState(m_call, LINECALLSTATE_PROCEEDING, 0);
+        return;
+    }
+    case Command::Kind::Answer:
+        if (m_state != State::Offering || command.call != m_call) {
+            Reply(command.requestId, LINEERR_INVALCALLSTATE);
+            return;
+        }
+        m_parser.Reset();
+        if (!Send("ATA\r")) {
+            Reply(command.requestId, LINEERR_OPERATIONFAILED);
+            if (m_lost)
+                Lose();
+            return;
+        }
+        m_state = State::Answering;
+        m_deadline = After(m_timings.answerMs);
+        Reply(command.requestId, LINEERR_OK);
+        return;
+    case Command::Kind::Drop:
+        if (command.call == m_call && m_state != State::Idle && m_state != State::Dead)
+            HangUp();
+        Reply(command.requestId, LINEERR_OK);
+        CallState(command.call, LINECALLSTATE_IDLE, 0);
+        return;
+    case Command::Kind::Release:
+        if (command.call == m_call && m_state != State::Idle && m_state != State::Dead)
+            HangUp();
+        if (m_state == State::Dead && m_closePending) {
+            m_closePending = false;
+            Emit({ModemEvent::Kind::Closed});
+        }
+        return;
+    }
+}
+
+void ModemLine::HangUp() {
+    switch (m_state) {
+    case State::Offering:
+        Exchange("ATH0\r", m_timings.commandMs);
+        break;
+    case State::Dialing:
+    case State::Answering:
+        // Any character ends a dial or an answer attempt.
+        if (Send("\r")) {
+            AwaitResult(m_timings.commandMs);
+            if (!m_lost)
+                Exchange("ATH0\r", m_timings.commandMs);
+        }
+        break;
+    case State::Connected:
+        if (m_port.HasModemLines() && m_port.SetDtr(false)) {
+            Pause(m_timings.dtrDropMs);
+            m_port.SetDtr(true);
+            m_port.FlushInput();
+        } else {
+            Pause(m_timings.guardMs);
+            m_parser.Reset();
+            if (Send("+++")) {
+                AwaitResult(m_timings.guardMs + m_timings.commandMs);
+                if (!m_lost)
+                    Exchange("ATH0\r", m_timings.commandMs);
+            }
+        }
+        break;
+    case State::Idle:
+    case State::Dead:
+        break;
+    }
+    m_call = 0;
+    m_parser.Reset();
+    if (m_lost) {
+        m_state = State::Dead;
+        m_dead = true;
+        m_closePending = true;
+    } else {
+        m_state = State::Idle;
+    }
+}
+
+void ModemLine::Lose() {
+    if (m_state == State::Dead)
+        return;
+    const bool hadCall = m_state != State::Idle && m_call != 0;
+    if (hadCall) {
+        CallState(m_call, LINECALLSTATE_DISCONNECTED,
+                  m_state == State::Connected ? LINEDISCONNECTMODE_NORMAL : LINEDISCONNECTMODE_UNAVAIL);
+        m_closePending = true;
+    }
+    m_state = State::Dead;
+    m_dead = true;
+    m_call = 0;
+    if (!hadCall)
+        Emit({ModemEvent::Kind::Closed});
+}
+
+void ModemLine::EndCall(std::uint32_t state, std::uint32_t detail) {
+    CallState(m_call, state, detail);
+    m_call = 0;
+    m_state = State::Idle;
+    m_parser.Reset();
+}
+
+void ModemLine::OnInput() {
+    // While a call is being set up, read byte by byte so that nothing after
+    // CONNECT is taken from the data stream.
+    const bool settingUp = m_state == State::Dialing || m_state == State::Answering;
+    std::vector<AtResult> lines;
+    for (;;) {
+        char buffer[256];
+        const ssize_t n = ::read(m_port.Fd(), buffer, settingUp ? 1 : sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            return;
+        if (n <= 0) {
+            Lose();
+            return;
+        }
+        lines.clear();
+        m_parser.Feed(buffer, static_cast<std::size_t>(n), lines);
+        for (const AtResult& line : lines) {
+            OnResult(line);
+            if (m_state == State::Connected || m_state == State::Dead)
+                return;
+        }
+        if (!settingUp)
+            return;
+    }
+}
+
+void ModemLine::OnResult(const AtResult& result) {
+    switch (m_state) {
+    case State::Idle:
+        if (result.kind == AtResultKind::Ring) {
+            m_call = m_newCall();
+            m_state = State::Offering;
+            m_deadline = After(m_timings.ringGapMs);
+            ModemEvent event{ModemEvent::Kind::Ring, m_call};
+            event.newCall = true;
+            Emit(event);
+        }
+        return;
+    case State::Offering:
+        if (result.kind == AtResultKind::Ring) {
+            m_deadline = After(m_timings.ringGapMs);
+            Emit({ModemEvent::Kind::Ring, m_call});
+        } else if (result.kind == AtResultKind::NoCarrier) {
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+        }
+        return;
+    case State::Dialing:
+    case State::Answering:
+        switch (result.kind) {
+        case AtResultKind::Connect:
+            m_state = State::Connected;
+            m_watchCarrier = m_port.CarrierDetect();
+            CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+            return;
+        case AtResultKind::Busy:
+            EndCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
+            return;
+        case AtResultKind::NoAnswer:
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+            return;
+        case AtResultKind::NoDialtone:
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
+            return;
+        case AtResultKind::NoCarrier:
+        case AtResultKind::Error:
+        case AtResultKind::Ok:
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+            return;
+        case AtResultKind::Ring:
+        case AtResultKind::Echo:
+        case AtResultKind::Text:
+            return;
+        }
+        return;
+    case State::Connected:
+    case State::Dead:
+        return;
+    }
+}
+
+void ModemLine::CheckTimers() {
+    const bool due = RemainingMs(m_deadline) == 0;
+    switch (m_state) {
+    case State::Offering:
+        if (due) // the caller gave up before we answered
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+        return;
+    case State::Dialing:
+    case State::Answering: {
+        if (!due)
+            return;
+        // Nobody answered in time: end the attempt (any character does).
+        std::optional<AtResult> result;
+        if (Send("\r"))
+            result = AwaitResult(m_timings.commandMs);
+        if (m_lost) {
+            Lose();
+        } else if (result && result->kind == AtResultKind::Connect) {
+            m_state = State::Connected;
+            m_watchCarrier = m_port.CarrierDetect();
+            CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+        } else {
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+        }
+        return;
+    }
+    case State::Connected:
+        if (m_watchCarrier && !m_port.CarrierDetect())
+            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+        return;
+    case State::Idle:
+    case State::Dead:
+        return;
+    }
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+// The worker that drives one open line's Hayes modem. It owns the port and a
+// thread; the owner (on the UI thread) posts commands and receives events
+// through a sink that runs on the worker thread (the owner queues them to the
+// UI thread).
+//
+// Life of the modem:
+//   setup (ATZ, then echo off, verbose codes, DCD follows carrier, DTR drop
+//   hangs up, no auto-answer) -> idle; RING -> offering (a new call);
+//   Dial -> "ATDT" -> dialing; Answer -> "ATA" -> answering; CONNECT ->
+//   connected: the worker stops reading, the data stream belongs to the
+//   caller, and only the far end hanging up is watched (carrier detect where
+//   the device has modem lines, hang-up of the descriptor where it has none).
+//   Drop: DTR low where supported, else "+++" between guard times and "ATH0".
+// A device that does not answer the setup or goes away makes the line dead:
+// a running call is reported disconnected, and the line reports Closed once
+// no call is left.
+//
+// Shutdown order (destructor): abort flag, wake, join; the port closes last.
+
+#include "HayesTimings.h"
+#include "SerialPort.h"
+#include "TelephonyTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+struct ModemEvent {
+    enum class Kind { Reply, CallState, Ring, Closed };
+    Kind kind = Kind::Reply;
+    tel::Call call = 0;
+    std::uint32_t requestId = 0;
+    std::int32_t result = 0;
+    std::uint32_t state = 0;
+    std::uint32_t detail = 0;
+    bool newCall = false; // Ring: the first ring of a new offered call
+};
+
+class ModemLine {
+public:
+    using Sink = std::function<void(const ModemEvent&)>;
+    using HandleSource = std::function<tel::Call()>;
+
+    // Starts the worker; it sets the modem up first.
+    ModemLine(SerialPort port, HayesTimings timings, Sink sink, HandleSource newCall);
+    ~ModemLine();
+    ModemLine(const ModemLine&) = delete;
+    ModemLine& operator=(const ModemLine&) = delete;
+
+    bool Started() const { return m_thread.joinable(); }
+
+    void Dial(tel::Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId);
+    void Answer(tel::Call call, std::uint32_t requestId);
+    void Drop(tel::Call call, std::uint32_t requestId);
+    // The owner forgot the call: hang it up quietly if it is still going.
+    void Release(tel::Call call);
+
+    // A new descriptor of the port for the data stream of a connected call.
+    int DataHandle() const { return m_port.Reopen(); }
+    bool Dead() const { return m_dead.load(); }
+
+private:
+    enum class State { Idle, Offering, Dialing, Answering, Connected, Dead };
+    struct Command {
+        enum class Kind { Dial, Answer, Drop, Release } kind;
+        tel::Call call = 0;
+        std::string number;
+        int noAnswerMs = 0;
+        std::uint32_t requestId = 0;
+    };
+
+    void Post(Command command);
+    void Run();
+    bool Setup();
+    void Handle(const Command& command);
+    void OnInput();
+    void OnResult(const AtResult& result);
+    void EndCall(std::uint32_t state, std::uint32_t detail);
+    void HangUp();
+    void Lose();
+    void Emit(ModemEvent event);
+    void Reply(std::uint32_t requestId, std::int32_t result);
+    void CallState(tel::Call call, std::uint32_t state, std::uint32_t detail);
+    // Sends a command and waits for its final result; nullopt on time-out,
+    // abort or loss (loss also sets m_lost).
+    std::optional<AtResult> Exchange(std::string_view text, int waitMs);
+    std::optional<AtResult> AwaitResult(int waitMs);
+    bool Send(std::string_view text);
+    void Pause(int ms);
+    void CheckTimers();
+
+    SerialPort m_port;
+    const HayesTimings m_timings;
+    const Sink m_sink;
+    const HandleSource m_newCall;
+
+    // Shared with the UI thread.
+    std::mutex m_mutex;
+    std::deque<Command> m_commands;
+    std::atomic<bool> m_abort{false};
+    std::atomic<bool> m_dead{false};
+    int m_commandFd = -1; // eventfd: a command was posted
+    int m_abortFd = -1;   // eventfd: stop now
+
+    // Worker thread only.
+    State m_state = State::Idle;
+    tel::Call m_call = 0;
+    bool m_closePending = false; // dead with a call: report Closed once it is released
+    bool m_lost = false;
+    bool m_watchCarrier = false;
+    SteadyTime m_deadline{};
+    AtResultParser m_parser;
+    std::thread m_thread;
+};

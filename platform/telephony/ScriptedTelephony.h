@@ -1,0 +1,91 @@
+#pragma once
+
+// A telephony service for tests of the line control: devices are described
+// by the test, every operation is recorded as a line of text, requests are
+// answered as the test says (at once through the event loop, with an error,
+// or never), and the test posts call-state, device-state and other messages
+// itself. Messages arrive through the event loop, as from the real service.
+
+#include "TelephonyService.h"
+
+#include <QObject>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tel {
+
+class ScriptedTelephony : public TelephonyService {
+public:
+    struct Device {
+        std::string name;
+        bool modem = true;
+        bool asciiName = true;
+        bool negotiates = true;
+    };
+    enum class ReplyMode { Succeed, Fail, Never };
+
+    std::vector<Device> devices;
+    std::int32_t initializeResult = LINEERR_OK;
+    std::int32_t openResult = LINEERR_OK;
+    std::uint32_t addressFeatures = LINEADDRFEATURE_MAKECALL;
+    ReplyMode makeCallReply = ReplyMode::Succeed;
+    ReplyMode answerReply = ReplyMode::Succeed;
+    ReplyMode dropReply = ReplyMode::Succeed;
+    std::int32_t getIdResult = LINEERR_OK;
+
+    // Every operation, in order: "Initialize Lookout-Remote", "Open 1", "MakeCall 555",
+    // "Answer 7", "Drop 7", "Deallocate 7", "Close", "Shutdown", "GetID 7".
+    std::vector<std::string> log;
+    std::vector<std::string> Ops(const std::string& prefix) const;
+
+    // Messages to the application, delivered from the event loop.
+    void Post(const LineMessage& message);
+    void PostCallState(Call call, std::uint32_t state, std::uint32_t privilege = 0);
+    void SetCallState(Call call, std::uint32_t state) { m_calls[call] = state; }
+    // A call the service offers (as after RING); returns its handle.
+    Call Offer();
+
+    Call LastCall() const { return m_lastCall; }
+    LineApp App() const { return m_app; }
+    Line OpenLine() const { return m_line; }
+    std::uint32_t LastLineStates() const { return m_lineStates; }
+    CallParams LastCallParams() const { return m_lastParams; }
+
+    std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
+                            std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
+    std::int32_t Shutdown(LineApp app) override;
+    std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+                                     std::uint32_t high, std::uint32_t& version) override;
+    std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                            LineDevCaps& caps) override;
+    std::int32_t GetIcon(std::uint32_t deviceId, DeviceIcon& icon) override;
+    std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
+                      std::uint32_t privileges, std::uint32_t mediaModes) override;
+    std::int32_t SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
+    std::int32_t GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
+    std::int32_t Close(Line line) override;
+    std::int32_t MakeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
+                          const CallParams& params) override;
+    std::int32_t Answer(Call call) override;
+    std::int32_t Drop(Call call) override;
+    std::int32_t DeallocateCall(Call call) override;
+    std::int32_t GetCallStatus(Call call, CallStatus& status) override;
+    std::int32_t GetID(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
+
+private:
+    std::int32_t Request(ReplyMode mode);
+
+    QObject m_context; // queued deliveries die with the service
+    LineCallback m_callback;
+    LineApp m_app = 0;
+    Line m_line = 0;
+    std::uint32_t m_next = 100;
+    std::uint32_t m_lineStates = 0;
+    CallParams m_lastParams;
+    Call m_lastCall = 0;
+    std::map<Call, std::uint32_t> m_calls;
+};
+
+} // namespace tel

@@ -1,0 +1,304 @@
+#include "SerialPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <glob.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <set>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+int RemainingMs(SteadyTime deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 60'000));
+}
+
+std::string Canonical(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real)
+        return path;
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+std::vector<std::string> Glob(const std::string& pattern) {
+    std::vector<std::string> found;
+    glob_t g{};
+    if (glob(pattern.c_str(), 0, nullptr, &g) == 0) {
+        for (std::size_t i = 0; i < g.gl_pathc; ++i)
+            found.emplace_back(g.gl_pathv[i]);
+    }
+    globfree(&g);
+    return found;
+}
+
+// Waits until `fd` is ready for `events`; the wake descriptor interrupts.
+SerialPort::Io WaitFor(int fd, short events, SteadyTime deadline, int wakeFd) {
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+        const int n = poll(fds, wakeFd >= 0 ? 2 : 1, RemainingMs(deadline));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return SerialPort::Io::Lost;
+        }
+        if (n == 0)
+            return SerialPort::Io::Timeout;
+        if (wakeFd >= 0 && (fds[1].revents & POLLIN))
+            return SerialPort::Io::Woken;
+        if (fds[0].revents & events)
+            return SerialPort::Io::Done;
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            return SerialPort::Io::Lost;
+    }
+}
+
+} // namespace
+
+std::optional<SerialPort> SerialPort::Open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return std::nullopt;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag |= CREAD | CLOCAL | HUPCL;
+    tio.c_cc[VMIN] = 1; // so that an empty non-blocking read is EAGAIN and 0 means hung up
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tcsetattr(fd, TCSANOW, &tio);
+    return SerialPort(fd);
+}
+
+SerialPort::SerialPort(SerialPort&& other) noexcept
+    : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+SerialPort::~SerialPort() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+int SerialPort::Reopen() const {
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    const int fd = ::open(self.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0)
+        return fd;
+    const int dup = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    return dup;
+}
+
+bool SerialPort::HasModemLines() const {
+    int status = 0;
+    return ioctl(m_fd, TIOCMGET, &status) == 0;
+}
+
+bool SerialPort::CarrierDetect() const {
+    int status = 0;
+    return ioctl(m_fd, TIOCMGET, &status) == 0 && (status & TIOCM_CD) != 0;
+}
+
+bool SerialPort::SetDtr(bool on) const {
+    int bits = TIOCM_DTR;
+    return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+bool SerialPort::IsAbsentUart() const {
+    serial_struct info{};
+    return ioctl(m_fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
+}
+
+void SerialPort::FlushInput() const {
+    tcflush(m_fd, TCIFLUSH);
+}
+
+SerialPort::Io SerialPort::WriteAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return Io::Lost;
+        const Io waited = WaitFor(m_fd, POLLOUT, deadline, wakeFd);
+        if (waited != Io::Done)
+            return waited;
+    }
+    return Io::Done;
+}
+
+SerialPort::Io SerialPort::ReadSome(std::string& out, std::size_t max, SteadyTime deadline,
+                                    int wakeFd) const {
+    for (;;) {
+        const Io waited = WaitFor(m_fd, POLLIN, deadline, wakeFd);
+        if (waited != Io::Done)
+            return waited;
+        char buffer[256];
+        const ssize_t n = ::read(m_fd, buffer, std::min(max, sizeof buffer));
+        if (n > 0) {
+            out.assign(buffer, static_cast<std::size_t>(n));
+            return Io::Done;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        return Io::Lost; // EIO after a hang-up, or end of file
+    }
+}
+
+PortSources PortSources::FromSystem() {
+    PortSources sources;
+    if (const char* env = std::getenv("DIALSCOPE_MODEMS")) {
+        std::string list(env);
+        std::size_t start = 0;
+        while (start <= list.size()) {
+            const std::size_t end = std::min(list.find(':', start), list.size());
+            if (end > start)
+                sources.explicitPaths.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    sources.scanPatterns = {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/serial/by-id/*"};
+    return sources;
+}
+
+std::vector<std::string> ListSerialPorts(const PortSources& sources) {
+    std::vector<std::string> ports;
+    std::set<std::string> seen;
+    auto add = [&](const std::string& path) {
+        if (Exists(path) && seen.insert(Canonical(path)).second)
+            ports.push_back(path);
+    };
+    for (const std::string& path : sources.explicitPaths)
+        add(path);
+    std::vector<std::string> scanned;
+    for (const std::string& pattern : sources.scanPatterns)
+        for (std::string& path : Glob(pattern))
+            scanned.push_back(std::move(path));
+    // Natural order keeps ttyS2 before ttyS10.
+    std::sort(scanned.begin(), scanned.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    for (const std::string& path : scanned)
+        add(path);
+    return ports;
+}
+
+std::vector<std::string> ScannedPortIds(const PortSources& sources) {
+    std::set<std::string> ids;
+    for (const std::string& pattern : sources.scanPatterns)
+        for (const std::string& path : Glob(pattern))
+            ids.insert(Canonical(path));
+    return {ids.begin(), ids.end()};
+}
+
+std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
+                                   int wakeFd, SerialPort::Io& io, std::vector<std::string>* text) {
+    std::vector<AtResult> lines;
+    std::string chunk;
+    for (;;) {
+        io = port.ReadSome(chunk, 256, deadline, wakeFd);
+        if (io != SerialPort::Io::Done)
+            return std::nullopt;
+        lines.clear();
+        parser.Feed(chunk.data(), chunk.size(), lines);
+        for (AtResult& line : lines) {
+            if (IsFinalResult(line.kind))
+                return std::move(line);
+            if (text && line.kind == AtResultKind::Text)
+                text->push_back(line.text);
+        }
+    }
+}
+
+namespace {
+
+ProbeResult ProbeOne(const std::string& path, int answerMs) {
+    ProbeResult result;
+    result.path = path;
+    result.name = path;
+    std::optional<SerialPort> port = SerialPort::Open(path);
+    if (!port) {
+        // A node we may not open (busy, no permission) is still a port; a
+        // vanished one is not.
+        result.present = errno != ENOENT && errno != ENXIO && errno != ENODEV;
+        return result;
+    }
+    if (port->IsAbsentUart())
+        return result;
+    result.present = true;
+    port->FlushInput();
+    AtResultParser parser;
+    SerialPort::Io io;
+    auto exchange = [&](std::string_view command, std::vector<std::string>* text) {
+        const SteadyTime deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMs);
+        if (port->WriteAll(command, deadline, -1) != SerialPort::Io::Done)
+            return std::optional<AtResult>();
+        return AwaitFinal(*port, parser, deadline, -1, io, text);
+    };
+    const std::optional<AtResult> at = exchange("AT\r", nullptr);
+    if (!at || at->kind != AtResultKind::Ok)
+        return result;
+    result.modem = true;
+    std::vector<std::string> info;
+    exchange("ATI\r", &info);
+    for (const std::string& line : info) {
+        if (!line.empty()) {
+            result.name = line.substr(0, 63);
+            break;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs) {
+    std::vector<ProbeResult> results(paths.size());
+    std::vector<std::thread> probes;
+    probes.reserve(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        try {
+            probes.emplace_back(
+                [&results, &paths, i, answerMs] { results[i] = ProbeOne(paths[i], answerMs); });
+        } catch (const std::system_error&) {
+            results[i] = ProbeOne(paths[i], answerMs); // no thread to spare: probe this one in line
+        }
+    }
+    for (std::thread& t : probes)
+        t.join();
+    return results;
+}

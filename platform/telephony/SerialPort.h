@@ -1,0 +1,92 @@
+#pragma once
+
+// One open serial port as the telephony service uses it: opened without
+// becoming the controlling terminal and without waiting for carrier, raw 8N1,
+// modem status ignored by the driver (the service watches carrier itself),
+// DTR dropped on the last close. Reads and writes never block; the helpers
+// wait with poll() and give up at a deadline or when a wake descriptor fires.
+//
+// Also: which ports exist (the system's serial devices plus explicit paths),
+// and the probe that tells a data modem (answers "AT" with "OK") from a port
+// that does not answer.
+
+#include "AtResultParser.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+class SerialPort {
+public:
+    // Opens and configures `path`; nullopt with errno set when it cannot.
+    static std::optional<SerialPort> Open(const std::string& path);
+
+    SerialPort(SerialPort&& other) noexcept;
+    SerialPort& operator=(SerialPort&& other) noexcept;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort();
+
+    int Fd() const { return m_fd; }
+
+    // A second, independent descriptor of the same port (own file status
+    // flags, blocking), for whoever takes over the data stream; -1 on failure.
+    int Reopen() const;
+
+    // Modem status lines: false on devices without them (pseudo-terminals).
+    bool HasModemLines() const;
+    bool CarrierDetect() const;
+    bool SetDtr(bool on) const;
+    // A UART node with no hardware behind it (the kernel lists ttyS0..31 always).
+    bool IsAbsentUart() const;
+
+    void FlushInput() const;
+
+    enum class Io { Done, Timeout, Woken, Lost };
+    // Writes all of `bytes` before `deadline`. Woken when `wakeFd` (if >= 0) becomes readable.
+    Io WriteAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const;
+    // Reads what is there (at most `max` bytes) once the port is readable.
+    Io ReadSome(std::string& out, std::size_t max, SteadyTime deadline, int wakeFd) const;
+
+private:
+    explicit SerialPort(int fd)
+        : m_fd(fd) {}
+    int m_fd = -1;
+};
+
+// Where ports come from: explicit paths first, in order (each that exists),
+// then every match of the scan patterns, sorted. A port reached by several
+// names (a by-id link and its ttyUSB node) is listed once, under its first name.
+struct PortSources {
+    std::vector<std::string> explicitPaths;
+    std::vector<std::string> scanPatterns; // glob patterns
+
+    // DIALSCOPE_MODEMS (colon-separated) plus /dev/ttyS*, /dev/ttyUSB*,
+    // /dev/ttyACM*, /dev/serial/by-id/*.
+    static PortSources FromSystem();
+};
+
+std::vector<std::string> ListSerialPorts(const PortSources& sources);
+// The canonical names of the ports matched by the scan patterns (explicit paths left out).
+std::vector<std::string> ScannedPortIds(const PortSources& sources);
+
+struct ProbeResult {
+    std::string path;
+    bool present = false; // exists as a port (even if it does not answer)
+    bool modem = false;   // answered "AT" with "OK"
+    std::string name;     // first line of its ATI answer, or the path
+};
+
+// Probes every port at once, each on its own thread; every exchange waits at
+// most `answerMs` for its answer, so the whole probe takes about 2 x answerMs.
+std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs);
+
+// Waits for the final result of a command while feeding `parser`; Text lines
+// are collected into `text` when given. nullopt on time-out, wake or loss
+// (`io` tells which).
+std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
+                                   int wakeFd, SerialPort::Io& io, std::vector<std::string>* text = nullptr);

@@ -1,0 +1,15 @@
+#include "TelephonyTypes.h"
+
+namespace tel {
+
+const char* DeviceIconName(DeviceIcon icon) {
+    switch (icon) {
+    case DeviceIcon::DataModem:
+        return "modem";
+    case DeviceIcon::SerialPort:
+        return "network-wired";
+    }
+    return "network-wired";
+}
+
+} // namespace tel

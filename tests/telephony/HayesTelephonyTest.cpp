@@ -1,0 +1,382 @@
+// The telephony service against modems on real pseudo-terminals.
+#include "HayesTelephony.h"
+#include "PtyModem.h"
+#include "TelephonyTestSupport.h"
+#include "TempDir.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+using namespace tel;
+
+namespace {
+
+HayesTimings ShortTimings() {
+    HayesTimings t;
+    t.probeAnswerMs = 150;
+    t.commandMs = 500;
+    t.guardMs = 90;
+    t.dtrDropMs = 50;
+    t.ringGapMs = 400;
+    t.answerMs = 1000;
+    t.carrierPollMs = 50;
+    t.hotplugSettleMs = 50;
+    return t;
+}
+
+std::string ReadFor(int fd, int ms) {
+    std::string got;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < ms) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) {
+            char buffer[256];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    return got;
+}
+
+class HayesTelephonyTest : public ::testing::Test {
+protected:
+    std::string Path(const std::string& name) { return dir.file(name); }
+
+    void Start(std::vector<std::string> paths, std::vector<std::string> patterns = {}) {
+        PortSources sources;
+        sources.explicitPaths = std::move(paths);
+        sources.scanPatterns = std::move(patterns);
+        service = std::make_unique<HayesTelephony>(sources, ShortTimings());
+        std::uint32_t version = 0x00020000;
+        ASSERT_EQ(service->Initialize(
+                      "Lookout-Remote", [this](const LineMessage& m) { messages.push_back(m); }, app, numDevs,
+                      version),
+                  LINEERR_OK);
+    }
+    Line OpenModem(std::uint32_t device, PtyModem& modem) {
+        Line line = 0;
+        EXPECT_EQ(service->Open(app, device, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_OK);
+        service->SetStatusMessages(line, 0x00BFFFFF, 0x1FF);
+        EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATE0V1") == 1; }, 2000));
+        RunEventsFor(30);
+        return line;
+    }
+    // Waits for a message of `kind` (and call state `state` when given); returns it.
+    std::optional<LineMessage> Await(LineMessageKind kind, std::uint32_t state = 0, int ms = 3000) {
+        std::optional<LineMessage> found;
+        WaitUntil(
+            [&] {
+                for (std::size_t i = 0; i < messages.size(); ++i) {
+                    if (messages[i].kind == kind && (state == 0 || messages[i].param1 == state)) {
+                        found = messages[i];
+                        messages.erase(messages.begin(), messages.begin() + static_cast<long>(i) + 1);
+                        return true;
+                    }
+                }
+                return false;
+            },
+            ms);
+        return found;
+    }
+    std::int32_t AwaitReply(std::int32_t request) {
+        EXPECT_GT(request, 0);
+        std::optional<LineMessage> reply = Await(LINE_REPLY);
+        if (!reply)
+            return 1;
+        EXPECT_EQ(static_cast<std::int32_t>(reply->param1), request);
+        return static_cast<std::int32_t>(reply->param2);
+    }
+    Call Dial(Line line, const std::string& number, std::uint32_t noAnswerS = 30) {
+        CallParams params;
+        params.noAnswerTimeout = noAnswerS;
+        Call call = 0;
+        const std::int32_t request = service->MakeCall(line, call, number, 0, params);
+        EXPECT_EQ(AwaitReply(request), LINEERR_OK);
+        return call;
+    }
+
+    TempDir dir{"dialscope-hayes"};
+    std::unique_ptr<HayesTelephony> service;
+    std::vector<LineMessage> messages;
+    LineApp app = 0;
+    std::uint32_t numDevs = 0;
+};
+
+// ---- Devices ----
+
+TEST_F(HayesTelephonyTest, ListsPortsOnceAndTellsModemsFromSilentAndGarbagePorts) {
+    PtyModem::Options silentOptions, garbageOptions;
+    silentOptions.behaviour = PtyModem::Behaviour::Silent;
+    garbageOptions.behaviour = PtyModem::Behaviour::Garbage;
+    PtyModem silent(Path("silent"), silentOptions);
+    PtyModem garbage(Path("garbage"), garbageOptions);
+    PtyModem modem(Path("modem"));
+    ASSERT_EQ(::symlink(modem.Link().c_str(), Path("alias").c_str()), 0);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    Start({silent.Link(), Path("missing"), garbage.Link(), modem.Link(), Path("alias")});
+    EXPECT_LT(elapsed.elapsed(), 1200); // probed at once, not one after the other
+    ASSERT_EQ(numDevs, 3u);
+
+    LineDevCaps caps;
+    for (std::uint32_t device : {0u, 1u}) {
+        ASSERT_EQ(service->GetDevCaps(app, device, 0x00010004, caps), LINEERR_OK);
+        EXPECT_EQ(caps.lineName, service->DevicePath(device));
+        EXPECT_EQ(caps.bearerModes | caps.mediaModes | caps.lineFeatures, 0u);
+    }
+    ASSERT_EQ(service->GetDevCaps(app, 2, 0x00010004, caps), LINEERR_OK);
+    EXPECT_EQ(caps.lineName, "Test V.34 Data Modem");
+    EXPECT_EQ(caps.stringFormat, StringFormat::Ascii);
+    EXPECT_TRUE(caps.bearerModes & LINEBEARERMODE_VOICE);
+    EXPECT_TRUE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
+    EXPECT_TRUE(caps.lineFeatures & LINEFEATURE_MAKECALL);
+
+    DeviceIcon icon;
+    ASSERT_EQ(service->GetIcon(2, icon), LINEERR_OK);
+    EXPECT_EQ(icon, DeviceIcon::DataModem);
+    ASSERT_EQ(service->GetIcon(0, icon), LINEERR_OK);
+    EXPECT_EQ(icon, DeviceIcon::SerialPort);
+    EXPECT_EQ(service->GetIcon(3, icon), LINEERR_BADDEVICEID);
+
+    std::uint32_t version = 0;
+    EXPECT_EQ(service->NegotiateApiVersion(app, 2, 0x00010004, 0x00010004, version), LINEERR_OK);
+    EXPECT_EQ(version, 0x00010004u);
+    EXPECT_EQ(service->NegotiateApiVersion(app, 2, 0x00030000, 0x00030000, version),
+              LINEERR_INCOMPATIBLEAPIVERSION);
+    EXPECT_EQ(service->NegotiateApiVersion(app, 7, 0x00010004, 0x00010004, version), LINEERR_BADDEVICEID);
+
+    Line line = 0;
+    EXPECT_EQ(service->Open(app, 0, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
+}
+
+TEST_F(HayesTelephonyTest, OpeningTheLineSetsTheModemUpOnce) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    EXPECT_EQ(modem.CountCommands("ATZ"), 1);
+    EXPECT_EQ(modem.CountCommands("ATE0V1&C1&D2S0=0"), 1);
+    Line second = 0;
+    EXPECT_EQ(service->Open(app, 0, second, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_RESOURCEUNAVAIL);
+    AddressStatus status;
+    ASSERT_EQ(service->GetAddressStatus(line, 0, status), LINEERR_OK);
+    EXPECT_TRUE(status.addressFeatures & LINEADDRFEATURE_MAKECALL);
+}
+
+// ---- Dialing ----
+
+TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWays) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    const Call call = Dial(line, "555-01 01");
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT5550101") == 1; }, 1000));
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_DIALING));
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_PROCEEDING));
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
+
+    int fd = -1;
+    EXPECT_EQ(service->GetID(call, LINECALLSELECT_CALL, "comm/other", fd), LINEERR_INVALDEVICECLASS);
+    ASSERT_EQ(service->GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd), LINEERR_OK);
+    ASSERT_EQ(::write(fd, "\x02login\x03", 7), 7);
+    ASSERT_TRUE(WaitUntil([&] { return modem.Data() == "\x02login\x03"; }, 2000));
+    modem.SendData("site-bytes");
+    EXPECT_EQ(ReadFor(fd, 300).find("site-bytes") != std::string::npos, true);
+    ::close(fd);
+
+    // Dropping on a port without modem lines: escape between guard times, then ATH0.
+    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
+    EXPECT_EQ(modem.Escapes(), 1);
+    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
+    EXPECT_FALSE(modem.Online());
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
+    EXPECT_EQ(service->DeallocateCall(call), LINEERR_OK);
+
+    // The line dials again.
+    Dial(line, "777");
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT777") == 1; }, 1000));
+}
+
+TEST_F(HayesTelephonyTest, DialOutcomesBecomeCallStatesWithReasons) {
+    PtyModem::Options options;
+    options.outcomes = {{"1", "BUSY"},       {"2", "NO ANSWER"}, {"3", "NO DIALTONE"},
+                        {"4", "NO CARRIER"}, {"5", "ERROR"},     {"6", ""}};
+    PtyModem modem(Path("modem"), options);
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    struct Expect {
+        const char* number;
+        std::uint32_t state;
+        std::uint32_t detail;
+    };
+    for (const Expect& e : {Expect{"1", LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL},
+                            Expect{"2", LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER},
+                            Expect{"3", LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE},
+                            Expect{"4", LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL},
+                            Expect{"5", LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL},
+                            Expect{"6", LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER}}) {
+        SCOPED_TRACE(e.number);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const Call call = Dial(line, e.number, 1);
+        const std::optional<LineMessage> end = Await(LINE_CALLSTATE, e.state);
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->device, call);
+        EXPECT_EQ(end->param2, e.detail);
+        CallStatus status;
+        ASSERT_EQ(service->GetCallStatus(call, status), LINEERR_OK);
+        EXPECT_EQ(status.callState, e.state);
+        if (std::string(e.number) == "6") {
+            EXPECT_GE(elapsed.elapsed(), 950); // the no-answer time-out of the call parameters
+        }
+        ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
+        service->DeallocateCall(call);
+        messages.clear();
+    }
+    Call call = 0;
+    EXPECT_EQ(service->MakeCall(line, call, "555\rATZ", 0, {}), LINEERR_INVALADDRESS);
+    EXPECT_EQ(service->MakeCall(line, call, "", 0, {}), LINEERR_INVALADDRESS);
+}
+
+TEST_F(HayesTelephonyTest, DroppingADialInProgressAbortsIt) {
+    PtyModem::Options options;
+    options.defaultOutcome = "";
+    PtyModem modem(Path("modem"), options);
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    const Call call = Dial(line, "42");
+    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
+    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
+    // Nothing about the released call arrives any more.
+    service->DeallocateCall(call);
+    RunEventsFor(100);
+    for (const LineMessage& m : messages)
+        EXPECT_NE(m.device, call);
+}
+
+// ---- Incoming calls ----
+
+TEST_F(HayesTelephonyTest, RingOffersOneCallThatIsAnsweredWithATA) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    modem.Ring();
+    const std::optional<LineMessage> offer = Await(LINE_CALLSTATE, LINECALLSTATE_OFFERING);
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(offer->param3, LINECALLPRIVILEGE_OWNER);
+    modem.Ring();
+    const std::optional<LineMessage> ringing = Await(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING);
+    ASSERT_TRUE(ringing);
+    EXPECT_EQ(ringing->device, line);
+    for (const LineMessage& m : messages)
+        EXPECT_NE(m.param1, LINECALLSTATE_OFFERING);
+
+    ASSERT_EQ(AwaitReply(service->Answer(offer->device)), LINEERR_OK);
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATA") == 1; }, 1000));
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
+    EXPECT_EQ(service->Answer(offer->device), LINEERR_INVALCALLSTATE);
+}
+
+TEST_F(HayesTelephonyTest, RingingThatStopsEndsTheOffer) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    OpenModem(0, modem);
+    modem.Ring();
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_OFFERING));
+    const std::optional<LineMessage> gone = Await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 2000);
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->param2, LINEDISCONNECTMODE_NORMAL);
+}
+
+// ---- Hang-ups and bad peers ----
+
+TEST_F(HayesTelephonyTest, FarEndHangUpDisconnectsAndTheModemIsFoundAgainAtItsPath) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    Line line = OpenModem(0, modem);
+    const Call call = Dial(line, "555");
+    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
+    modem.HangUpFarEnd();
+    const std::optional<LineMessage> end = Await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->param2, LINEDISCONNECTMODE_NORMAL);
+    AddressStatus status;
+    ASSERT_EQ(service->GetAddressStatus(line, 0, status), LINEERR_OK);
+    EXPECT_EQ(status.addressFeatures & LINEADDRFEATURE_MAKECALL, 0u);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
+    EXPECT_LT(elapsed.elapsed(), 500); // nothing to wait for on a dead port
+    service->DeallocateCall(call);
+    EXPECT_EQ(service->Close(line), LINEERR_OK);
+    RunEventsFor(50);
+    EXPECT_FALSE(Await(LINE_CLOSE, 0, 10)); // closed by us: not reported
+
+    line = OpenModem(0, modem);
+    EXPECT_EQ(modem.CountCommands("ATZ"), 2);
+}
+
+TEST_F(HayesTelephonyTest, PortThatVanishesOrStopsAnsweringClosesTheLine) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    modem.Unplug();
+    const std::optional<LineMessage> closed = Await(LINE_CLOSE);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->device, line);
+    Call call = 0;
+    EXPECT_EQ(service->MakeCall(line, call, "555", 0, {}), LINEERR_INVALLINEHANDLE);
+
+    // Gone from its path: the line does not open.
+    Line again = 0;
+    EXPECT_EQ(service->Open(app, 0, again, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
+}
+
+TEST_F(HayesTelephonyTest, ShutdownSilencesEverythingStillQueued) {
+    PtyModem modem(Path("modem"));
+    Start({modem.Link()});
+    const Line line = OpenModem(0, modem);
+    Call call = 0;
+    ASSERT_GT(service->MakeCall(line, call, "555", 0, {}), 0);
+    ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
+    messages.clear();
+    RunEventsFor(200);
+    EXPECT_TRUE(messages.empty());
+    CallStatus status;
+    EXPECT_EQ(service->GetCallStatus(call, status), LINEERR_INVALCALLHANDLE);
+}
+
+// ---- Hot plugging ----
+
+TEST_F(HayesTelephonyTest, PortPluggedOrRemovedInAScannedFolderIsReported) {
+    PtyModem modem(Path("modem"));
+    TempDir devDir("dialscope-dev");
+    Start({}, {devDir.path() + "/ttyUSB*"});
+    EXPECT_EQ(numDevs, 0u);
+    ASSERT_EQ(::symlink(modem.Link().c_str(), devDir.file("ttyUSB0").c_str()), 0);
+    const std::optional<LineMessage> created = Await(LINE_CREATE, 0, 3000);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->param1, 0u);
+    ::unlink(devDir.file("ttyUSB0").c_str());
+    ASSERT_TRUE(Await(LINE_REMOVE, 0, 3000));
+}
+
+TEST(HayesDialString, KeepsDialCharactersAndRefusesAnythingElse) {
+    EXPECT_EQ(HayesTelephony::DialString("(02) 555-01.23"), "025550123");
+    EXPECT_EQ(HayesTelephony::DialString("9,W*70#"), "9,W*70#");
+    EXPECT_FALSE(HayesTelephony::DialString("555;ATH"));
+    EXPECT_FALSE(HayesTelephony::DialString("555\r"));
+    EXPECT_FALSE(HayesTelephony::DialString(" - "));
+    EXPECT_FALSE(HayesTelephony::DialString(std::string(61, '1')));
+}
+
+} // namespace

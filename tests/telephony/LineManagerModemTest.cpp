@@ -1,0 +1,246 @@
+// The line control with the real telephony service and modems on
+// pseudo-terminals: choosing the modem, dialled and answered calls, hang-ups
+// from either end and peers that misbehave.
+#include "HayesTelephony.h"
+#include "LineManager.h"
+#include "PtyModem.h"
+#include "TelephonyTestSupport.h"
+#include "TempDir.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+using namespace tel;
+
+namespace {
+
+class LineManagerModemTest : public ::testing::Test {
+protected:
+    LineManagerModemTest()
+        : record(std::make_shared<TestPort::Record>()) {}
+
+    void Make(std::vector<std::string> paths) {
+        PortSources sources;
+        sources.explicitPaths = std::move(paths);
+        HayesTimings hayes;
+        hayes.probeAnswerMs = 150;
+        hayes.commandMs = 500;
+        hayes.guardMs = 90;
+        hayes.ringGapMs = 2000;
+        hayes.answerMs = 5000;
+        service = std::make_unique<HayesTelephony>(sources, hayes);
+        LineManager::Timings timings;
+        timings.answerPauseMs = 200;
+        timings.answerWatchdogMs = 500;
+        timings.replyWaitMs = 2000;
+        timings.noAnswerTimeoutS = 1;
+        lines =
+            std::make_unique<LineManager>(*service, std::make_unique<TestPort>(record), host, host, timings);
+    }
+    void Listen(PtyModem& modem, int device = 0) {
+        ASSERT_TRUE(lines->Reinitialize(device));
+        ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATE0V1") >= 1; }, 2000));
+    }
+    std::string Path(const std::string& name) { return dir.file(name); }
+
+    TempDir dir{"dialscope-line"};
+    TestHost host;
+    std::shared_ptr<TestPort::Record> record;
+    std::unique_ptr<HayesTelephony> service;
+    std::unique_ptr<LineManager> lines;
+};
+
+PtyModem::Options Behaving(PtyModem::Behaviour behaviour) {
+    PtyModem::Options options;
+    options.behaviour = behaviour;
+    return options;
+}
+
+// ---- Choosing the modem ----
+
+TEST_F(LineManagerModemTest, NonModemFirstAndModemSecondPicksTheModem) {
+    PtyModem port(Path("port"), Behaving(PtyModem::Behaviour::Silent));
+    PtyModem modem(Path("modem"));
+    Make({port.Link(), modem.Link()});
+    Listen(modem);
+    EXPECT_EQ(lines->ChosenDevice(), 1);
+    EXPECT_EQ(lines->LineName(), "Test V.34 Data Modem");
+    EXPECT_EQ(lines->GetLineName(0), QString::fromStdString(port.Link()));
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+TEST_F(LineManagerModemTest, StartIndexOneNeverPicksDeviceZero) {
+    PtyModem modem(Path("modem"));
+    PtyModem port(Path("port"), Behaving(PtyModem::Behaviour::Silent));
+    Make({modem.Link(), port.Link()});
+    EXPECT_FALSE(lines->Reinitialize(1));
+    EXPECT_FALSE(lines->IsLineOpen());
+    EXPECT_EQ(modem.CountCommands("ATZ"), 0);
+    EXPECT_EQ(lines->DeviceCount(), 2);
+}
+
+TEST_F(LineManagerModemTest, EmptySystemHasNoDevicesAndNoLine) {
+    Make({Path("nothing-here")});
+    EXPECT_FALSE(lines->Reinitialize(-1));
+    EXPECT_EQ(lines->DeviceCount(), 0);
+    EXPECT_FALSE(lines->IsLineOpen());
+}
+
+// ---- Dialled calls ----
+
+TEST_F(LineManagerModemTest, DialledCallConnectsHandsOverTheDataAndHangsUpWithTheEscape) {
+    PtyModem modem(Path("modem"));
+    Make({modem.Link()});
+    Listen(modem);
+    ASSERT_TRUE(lines->Dial("555 0101"));
+    EXPECT_EQ(host.openWindows, 1);
+    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
+    EXPECT_EQ(host.openWindows, 0);
+    EXPECT_FALSE(record->answered);
+    EXPECT_TRUE(lines->IsConnected());
+    EXPECT_EQ(modem.CountCommands("ATDT5550101"), 1);
+
+    // The port owns the data stream now.
+    ASSERT_EQ(::write(record->fd, "LOGIN", 5), 5);
+    ASSERT_TRUE(WaitUntil([&] { return modem.Data() == "LOGIN"; }, 2000));
+
+    ASSERT_TRUE(lines->DropCall());
+    EXPECT_EQ(record->stops, 1);
+    EXPECT_EQ(modem.Escapes(), 1);
+    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
+    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_FALSE(lines->HasCall());
+
+    // Still listening: a ring is answered.
+    modem.Ring();
+    ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATA") == 1; }, 3000));
+}
+
+TEST_F(LineManagerModemTest, BusyNoAnswerAndNoDialtoneResetTheLineAndKeepItListening) {
+    PtyModem::Options options;
+    options.outcomes = {{"1", "BUSY"}, {"2", "NO ANSWER"}, {"3", "NO DIALTONE"}, {"4", ""}};
+    PtyModem modem(Path("modem"), options);
+    Make({modem.Link()});
+    Listen(modem);
+    for (const char* number : {"1", "2", "3", "4"}) {
+        SCOPED_TRACE(number);
+        const int setups = modem.CountCommands("ATZ");
+        ASSERT_TRUE(lines->Dial(number));
+        ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATZ") == setups + 1; }, 4000));
+        ASSERT_TRUE(WaitUntil([&] { return !lines->HasCall(); }, 1000));
+        EXPECT_TRUE(lines->IsLineOpen());
+        EXPECT_EQ(host.openWindows, 0);
+        EXPECT_EQ(record->starts, 0);
+    }
+}
+
+TEST_F(LineManagerModemTest, HangUpWhileDialingLeavesTheLineListening) {
+    PtyModem::Options options;
+    options.defaultOutcome = "";
+    PtyModem modem(Path("modem"), options);
+    Make({modem.Link()});
+    Listen(modem);
+    ASSERT_TRUE(lines->Dial("42"));
+    ASSERT_TRUE(lines->DropCall());
+    EXPECT_EQ(host.openWindows, 0);
+    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
+    EXPECT_TRUE(lines->IsLineOpen());
+    ASSERT_TRUE(lines->Dial("43"));
+    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT43") == 1; }, 1000));
+}
+
+// ---- Answered calls ----
+
+TEST_F(LineManagerModemTest, RingIsAnsweredAfterThePauseOnceAndStartsThePortAsAnswered) {
+    PtyModem modem(Path("modem"));
+    Make({modem.Link()});
+    Listen(modem);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    modem.Ring();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 2000));
+    modem.Ring();
+    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
+    EXPECT_GE(elapsed.elapsed(), 190);
+    EXPECT_EQ(modem.CountCommands("ATA"), 1);
+    EXPECT_TRUE(record->answered);
+    EXPECT_TRUE(host.watchdogRunning);
+    lines->OnAnswerWatchdog(); // fires after the connect: nothing happens
+    EXPECT_TRUE(lines->IsConnected());
+    EXPECT_EQ(modem.CountCommands("ATZ"), 1);
+}
+
+TEST_F(LineManagerModemTest, AnsweredCallThatNeverConnectsIsEndedByTheWatchdog) {
+    PtyModem::Options options;
+    options.answerOutcome = "";
+    PtyModem modem(Path("modem"), options);
+    Make({modem.Link()});
+    Listen(modem);
+    modem.Ring();
+    ASSERT_TRUE(WaitUntil([&] { return host.watchdogRunning; }, 3000));
+    lines->OnAnswerWatchdog(); // the main window's timer 150 fired
+    EXPECT_FALSE(host.watchdogRunning);
+    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_FALSE(lines->HasCall());
+    ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATZ") == 2; }, 2000));
+    EXPECT_EQ(record->starts, 0);
+}
+
+// ---- Hang-up by the far end and bad peers ----
+
+TEST_F(LineManagerModemTest, FarEndHangUpStopsThePortAndFindsTheModemAgain) {
+    PtyModem modem(Path("modem"));
+    Make({modem.Link()});
+    Listen(modem);
+    ASSERT_TRUE(lines->Dial("555"));
+    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
+    modem.HangUpFarEnd();
+    ASSERT_TRUE(WaitUntil([&] { return record->stops == 1; }, 3000));
+    EXPECT_FALSE(lines->IsConnected());
+    ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATZ") == 2; }, 3000));
+    EXPECT_TRUE(lines->IsLineOpen());
+    modem.Ring();
+    ASSERT_TRUE(WaitUntil([&] { return record->starts == 2; }, 3000));
+    EXPECT_TRUE(record->answered);
+}
+
+TEST_F(LineManagerModemTest, ModemUnpluggedMidCallEndsWithTheLineClosedAndListenBringsItBack) {
+    PtyModem modem(Path("modem"));
+    Make({modem.Link()});
+    Listen(modem);
+    ASSERT_TRUE(lines->Dial("555"));
+    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
+    modem.Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return record->stops == 1 && !lines->IsLineOpen(); }, 3000));
+    EXPECT_FALSE(lines->HasCall());
+
+    // Plugged in again: Listen reopens the line.
+    modem.HangUpFarEnd();
+    ASSERT_TRUE(WaitUntil([&] { return ::access(modem.Link().c_str(), F_OK) == 0; }, 1000));
+    lines->ResetLine();
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+TEST_F(LineManagerModemTest, ModemThatStopsAnsweringOrBabblesLeavesTheLineClosed) {
+    for (PtyModem::Behaviour behaviour : {PtyModem::Behaviour::Silent, PtyModem::Behaviour::Garbage}) {
+        PtyModem modem(Path("modem"));
+        Make({modem.Link()});
+        Listen(modem);
+        modem.SetBehaviour(behaviour);
+        RunEventsFor(20);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        lines->ResetLine(); // the set-up gets no answer
+        EXPECT_LT(elapsed.elapsed(), 500);
+        ASSERT_TRUE(WaitUntil([&] { return !lines->IsLineOpen(); }, 3000));
+        EXPECT_FALSE(lines->Dial("555"));
+        EXPECT_EQ(host.openWindows, 0);
+        lines.reset();
+        service.reset();
+    }
+}
+
+} // namespace

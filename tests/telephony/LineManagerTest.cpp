@@ -1,0 +1,353 @@
+// The line control against the scripted telephony service: device choice,
+// dialing, answering, dropping and the service's messages.
+#include "LineManager.h"
+#include "ScriptedTelephony.h"
+#include "TelephonyTestSupport.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+using namespace tel;
+
+namespace {
+
+class LineManagerTest : public ::testing::Test {
+protected:
+    LineManagerTest()
+        : record(std::make_shared<TestPort::Record>()) {}
+
+    void Make(std::vector<ScriptedTelephony::Device> devices) {
+        service.devices = std::move(devices);
+        LineManager::Timings timings;
+        timings.answerPauseMs = 150;
+        timings.answerWatchdogMs = 777;
+        timings.replyWaitMs = 300;
+        lines =
+            std::make_unique<LineManager>(service, std::make_unique<TestPort>(record), host, host, timings);
+    }
+    void MakeListening() {
+        Make({{"Modem A"}});
+        ASSERT_TRUE(lines->Reinitialize(-1));
+        ASSERT_TRUE(lines->IsLineOpen());
+    }
+    void DialConnected() {
+        ASSERT_TRUE(lines->Dial("555"));
+        service.PostCallState(service.LastCall(), LINECALLSTATE_CONNECTED);
+        ASSERT_TRUE(WaitUntil([&] { return lines->IsConnected(); }, 1000));
+    }
+    int Count(const std::string& prefix) { return static_cast<int>(service.Ops(prefix).size()); }
+
+    ScriptedTelephony service;
+    TestHost host;
+    std::shared_ptr<TestPort::Record> record;
+    std::unique_ptr<LineManager> lines;
+};
+
+// ---- Choosing the device ----
+
+TEST_F(LineManagerTest, SearchPassesOverANonModemAndOpensTheModemForDataCalls) {
+    Make({{"COM1 serial", false}, {"Modem B"}});
+    ASSERT_TRUE(lines->Reinitialize(-1));
+    EXPECT_EQ(service.log.front(), "Initialize Lookout-Remote");
+    EXPECT_EQ(lines->ChosenDevice(), 1);
+    EXPECT_EQ(lines->LineName(), "Modem B");
+    EXPECT_EQ(service.Ops("Open"), std::vector<std::string>{"Open 1 6 16"});
+    EXPECT_EQ(service.LastLineStates(), 0x00BFFFFFu);
+    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_EQ(lines->DeviceCount(), 2);
+}
+
+TEST_F(LineManagerTest, SearchStartsAtTheGivenIndexAndNeverWrapsBelowIt) {
+    Make({{"Modem A"}, {"Serial", false}, {"Modem C"}});
+    ASSERT_TRUE(lines->Reinitialize(1));
+    EXPECT_EQ(lines->ChosenDevice(), 2);
+
+    Make({{"Modem A"}, {"Serial", false}});
+    EXPECT_FALSE(lines->Reinitialize(1));
+    EXPECT_FALSE(lines->IsLineOpen());
+    EXPECT_FALSE(lines->IsInitialized());
+    EXPECT_TRUE(lines->LineName().isEmpty());
+
+    // A start beyond the devices means device 0; -1 means the chosen device.
+    Make({{"Serial", false}, {"Modem B"}, {"Modem C"}});
+    ASSERT_TRUE(lines->Reinitialize(9));
+    EXPECT_EQ(lines->ChosenDevice(), 1);
+    ASSERT_TRUE(lines->Reinitialize(2));
+    ASSERT_TRUE(lines->Reinitialize(-1));
+    EXPECT_EQ(lines->ChosenDevice(), 2);
+}
+
+TEST_F(LineManagerTest, DevicesThatDoNotNegotiateOrHaveNoNameAreHandled) {
+    Make({{"Old modem", true, true, false}, {"", true, false}});
+    ASSERT_TRUE(lines->Reinitialize(-1));
+    EXPECT_EQ(lines->ChosenDevice(), 1);
+    EXPECT_TRUE(lines->LineName().isEmpty());
+    EXPECT_TRUE(lines->GetLineName(0).isEmpty());
+    EXPECT_TRUE(lines->GetLineName(5).isEmpty());
+}
+
+TEST_F(LineManagerTest, EmptySystemLeavesTheLineClosed) {
+    Make({});
+    EXPECT_FALSE(lines->Reinitialize(-1));
+    EXPECT_FALSE(lines->IsLineOpen());
+    EXPECT_FALSE(lines->IsInitialized());
+    EXPECT_EQ(lines->DeviceCount(), 0);
+    EXPECT_EQ(Count("Shutdown"), 1);
+    EXPECT_FALSE(lines->Dial("555"));
+    EXPECT_EQ(host.openWindows, 0);
+
+    service.initializeResult = LINEERR_OPERATIONFAILED;
+    EXPECT_FALSE(lines->Reinitialize(-1));
+}
+
+TEST_F(LineManagerTest, LineNamesStayListedWhenNoModemQualified) {
+    Make({{"COM1", false}, {"COM2", false}});
+    EXPECT_FALSE(lines->Reinitialize(-1));
+    EXPECT_EQ(lines->DeviceCount(), 2);
+    EXPECT_EQ(lines->GetLineName(0), "COM1");
+    EXPECT_EQ(lines->GetLineName(1), "COM2");
+    DeviceIcon icon;
+    ASSERT_TRUE(lines->GetLineIcon(0, icon));
+    EXPECT_EQ(icon, DeviceIcon::SerialPort);
+}
+
+// ---- Dialing ----
+
+TEST_F(LineManagerTest, DialShowsStatusUntilConnectedThenStartsThePort) {
+    MakeListening();
+    ASSERT_TRUE(lines->Dial("555-0101"));
+    EXPECT_EQ(service.Ops("MakeCall"), std::vector<std::string>{"MakeCall 555-0101"});
+    const CallParams params = service.LastCallParams();
+    EXPECT_EQ(params.bearerMode, LINEBEARERMODE_VOICE);
+    EXPECT_EQ(params.mediaMode, LINEMEDIAMODE_DATAMODEM);
+    EXPECT_EQ(params.callParamFlags, LINECALLPARAMFLAGS_IDLE);
+    EXPECT_EQ(params.addressMode, LINEADDRESSMODE_ADDRESSID);
+    EXPECT_EQ(params.noAnswerTimeout, 30u);
+    EXPECT_EQ(host.shownNumbers, std::vector<QString>{"555-0101"});
+    EXPECT_EQ(host.shownStatus, "Wait for connect ... ");
+    EXPECT_EQ(host.openWindows, 1);
+    EXPECT_TRUE(lines->HasCall());
+
+    service.PostCallState(service.LastCall(), LINECALLSTATE_PROCEEDING); // progress changes nothing
+    service.Post({0, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0});    // nor does a call handle of 0
+    RunEventsFor(30);
+    EXPECT_EQ(host.openWindows, 1);
+    EXPECT_EQ(record->starts, 0);
+}
+
+TEST_F(LineManagerTest, ConnectedCallHandsItsDataHandleToThePortOnce) {
+    MakeListening();
+    ASSERT_TRUE(lines->Dial("555"));
+    const Call call = service.LastCall();
+    service.PostCallState(call, LINECALLSTATE_CONNECTED);
+    service.PostCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(WaitUntil([&] { return record->starts > 0; }, 1000));
+    RunEventsFor(30);
+    EXPECT_EQ(record->starts, 1);
+    EXPECT_FALSE(record->answered);
+    EXPECT_TRUE(lines->IsConnected());
+    EXPECT_EQ(host.openWindows, 0);
+    EXPECT_EQ(service.Ops("GetID"),
+              std::vector<std::string>{"GetID " + std::to_string(call) + " comm/datamodem"});
+
+    // Hang up by the program: port stopped, call dropped and released, line still listening.
+    EXPECT_TRUE(lines->DropCall());
+    EXPECT_EQ(record->stops, 1);
+    EXPECT_EQ(Count("Drop"), 1);
+    EXPECT_EQ(Count("Deallocate"), 1);
+    EXPECT_FALSE(lines->HasCall());
+    EXPECT_FALSE(lines->IsConnected());
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+TEST_F(LineManagerTest, DialWithoutReplyFailsAtTheBoundAndClosesTheStatusWindow) {
+    MakeListening();
+    service.makeCallReply = ScriptedTelephony::ReplyMode::Never;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_FALSE(lines->Dial("555"));
+    EXPECT_GE(elapsed.elapsed(), 290);
+    EXPECT_LT(elapsed.elapsed(), 3000);
+    EXPECT_EQ(host.openWindows, 0);
+    EXPECT_EQ(Count("Deallocate"), 1);
+    EXPECT_FALSE(lines->HasCall());
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+TEST_F(LineManagerTest, DialFailuresEndWithTheWindowClosed) {
+    MakeListening();
+    service.makeCallReply = ScriptedTelephony::ReplyMode::Fail;
+    EXPECT_FALSE(lines->Dial("555"));
+    EXPECT_EQ(host.openWindows, 0);
+    EXPECT_EQ(host.shownNumbers.size(), 1u);
+
+    service.addressFeatures = 0; // no make-call feature: nothing is shown at all
+    EXPECT_FALSE(lines->Dial("555"));
+    EXPECT_EQ(host.shownNumbers.size(), 1u);
+}
+
+TEST_F(LineManagerTest, BusyDisconnectedAndUnknownResetTheLineAndLeaveItListening) {
+    for (std::uint32_t state :
+         {LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_SPECIALINFO, LINECALLSTATE_UNKNOWN}) {
+        MakeListening();
+        ASSERT_TRUE(lines->Dial("555"));
+        const Call call = service.LastCall();
+        const int opens = Count("Open");
+        service.PostCallState(call, state);
+        ASSERT_TRUE(WaitUntil([&] { return Count("Open") == opens + 1; }, 1000)) << state;
+        EXPECT_TRUE(lines->IsLineOpen());
+        EXPECT_FALSE(lines->HasCall());
+        EXPECT_EQ(host.openWindows, 0);
+    }
+}
+
+// ---- Answering ----
+
+TEST_F(LineManagerTest, OfferedCallIsAnsweredAfterThePauseAndStartsThePortAsAnswered) {
+    MakeListening();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const Call call = service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 1000));
+    EXPECT_EQ(Count("Answer"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
+    EXPECT_GE(elapsed.elapsed(), 140);
+    EXPECT_EQ(service.Ops("Answer"), std::vector<std::string>{"Answer " + std::to_string(call)});
+    EXPECT_TRUE(host.watchdogRunning);
+    EXPECT_EQ(host.watchdogMs, 777);
+
+    service.PostCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(WaitUntil([&] { return record->starts == 1; }, 1000));
+    EXPECT_TRUE(record->answered);
+
+    // The watchdog firing after the connect changes nothing.
+    const int inits = Count("Initialize");
+    lines->OnAnswerWatchdog();
+    EXPECT_FALSE(host.watchdogRunning);
+    EXPECT_EQ(Count("Initialize"), inits);
+    EXPECT_TRUE(lines->IsConnected());
+}
+
+TEST_F(LineManagerTest, RepeatedOfferWhileAnsweringIsIgnored) {
+    MakeListening();
+    const Call call = service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 1000));
+    service.Post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
+    RunEventsFor(300);
+    EXPECT_EQ(Count("Answer"), 1);
+    EXPECT_EQ(host.watchdogStarts, 1);
+}
+
+TEST_F(LineManagerTest, WatchdogRestartsTheServiceWhenTheAnsweredCallNeverConnects) {
+    MakeListening();
+    service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
+    const int inits = Count("Initialize");
+    lines->OnAnswerWatchdog();
+    EXPECT_FALSE(host.watchdogRunning);
+    EXPECT_EQ(Count("Initialize"), inits + 1);
+    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_FALSE(lines->HasCall());
+    EXPECT_FALSE(lines->IsAnswered());
+}
+
+TEST_F(LineManagerTest, OfferDroppedDuringThePauseIsNotAnswered) {
+    MakeListening();
+    service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 1000));
+    lines->ResetLine();
+    RunEventsFor(300);
+    EXPECT_EQ(Count("Answer"), 0);
+    EXPECT_FALSE(lines->IsAnswering());
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+// ---- Dropping and service messages ----
+
+TEST_F(LineManagerTest, DroppingAnIdleCallOnlyReleasesIt) {
+    MakeListening();
+    const Call call = service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->HasCall(); }, 1000));
+    service.SetCallState(call, LINECALLSTATE_IDLE);
+    EXPECT_TRUE(lines->DropCall());
+    EXPECT_EQ(Count("Drop"), 0);
+    EXPECT_EQ(Count("Deallocate"), 1);
+    EXPECT_TRUE(lines->DropCall()); // no call: nothing to do
+    EXPECT_EQ(Count("Deallocate"), 1);
+}
+
+TEST_F(LineManagerTest, DataHandleFailureOrRefusedPortResetsTheLine) {
+    MakeListening();
+    service.getIdResult = LINEERR_OPERATIONFAILED;
+    Call call = service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
+    int opens = Count("Open");
+    service.PostCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(WaitUntil([&] { return Count("Open") == opens + 1; }, 1000));
+    EXPECT_FALSE(lines->IsConnected());
+    EXPECT_EQ(record->starts, 0);
+
+    service.getIdResult = LINEERR_OK;
+    record->refuse = true;
+    call = service.Offer();
+    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
+    opens = Count("Open");
+    service.PostCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(WaitUntil([&] { return Count("Open") == opens + 1; }, 1000));
+    EXPECT_EQ(record->starts, 1);
+    EXPECT_FALSE(lines->IsConnected());
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+TEST_F(LineManagerTest, LineCloseLeavesTheLineClosedUntilListenReopensIt) {
+    MakeListening();
+    service.Post({service.OpenLine(), LINE_CLOSE, 0, 0, 0});
+    ASSERT_TRUE(WaitUntil([&] { return !lines->IsLineOpen(); }, 1000));
+    EXPECT_TRUE(lines->IsInitialized());
+    lines->ResetLine();
+    EXPECT_TRUE(lines->IsLineOpen());
+
+    // Listen with the service down restarts it.
+    lines->Shutdown();
+    lines->ResetLine();
+    EXPECT_TRUE(lines->IsInitialized());
+    EXPECT_TRUE(lines->IsLineOpen());
+}
+
+TEST_F(LineManagerTest, DeviceChangesRestartTheService) {
+    MakeListening();
+    const Line line = service.OpenLine();
+    int inits = Count("Initialize");
+    service.Post({0, LINE_CREATE, 1, 0, 0});
+    ASSERT_TRUE(WaitUntil([&] { return Count("Initialize") == inits + 1; }, 1000));
+    inits = Count("Initialize");
+    service.Post({0, LINE_REMOVE, 0, 0, 0});
+    ASSERT_TRUE(WaitUntil([&] { return Count("Initialize") == inits + 1; }, 1000));
+
+    // Device states: only for the open line, REINIT only without detail.
+    inits = Count("Initialize");
+    service.Post({line, LINE_LINEDEVSTATE, LINEDEVSTATE_REMOVED, 0, 0}); // an old line handle
+    service.Post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_REINIT, 5, 0});
+    service.Post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
+    RunEventsFor(50);
+    EXPECT_EQ(Count("Initialize"), inits);
+    for (std::uint32_t state :
+         {LINEDEVSTATE_DISCONNECTED, LINEDEVSTATE_OUTOFSERVICE, LINEDEVSTATE_MAINTENANCE,
+          LINEDEVSTATE_TRANSLATECHANGE, LINEDEVSTATE_REMOVED, LINEDEVSTATE_REINIT}) {
+        inits = Count("Initialize");
+        service.Post({service.OpenLine(), LINE_LINEDEVSTATE, state, 0, 0});
+        ASSERT_TRUE(WaitUntil([&] { return Count("Initialize") == inits + 1; }, 1000)) << state;
+        EXPECT_TRUE(lines->IsLineOpen());
+    }
+}
+
+TEST_F(LineManagerTest, DestructionShutsTheServiceDownBeforeThePortGoes) {
+    MakeListening();
+    DialConnected();
+    lines.reset();
+    EXPECT_EQ(record->stops, 1);
+    EXPECT_EQ(service.log.back(), "Shutdown");
+}
+
+} // namespace
