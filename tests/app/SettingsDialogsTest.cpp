@@ -176,6 +176,14 @@ TEST_F(RecordPathTest, OkStoresTheSelectedFolderAndTheCommandTellsTheMainWindow)
     EXPECT_EQ(m_label->text().toStdString(), m_root + "/Other/");
     ClickButton(dialog.get(), 1);
     EXPECT_EQ(m_store.GetRecordPath(), m_root + "/Other/");
+
+    // A folder name that is not UTF-8 is stored byte for byte.
+    std::string latin1 = m_root + "/Caf\xe9/";
+    fs::create_directory(latin1);
+    m_store.SetRecordPath(latin1);
+    dialog = open();
+    ClickButton(dialog.get(), 1);
+    EXPECT_EQ(m_store.GetRecordPath(), latin1);
 }
 
 TEST_F(RecordPathTest, RightArrowAndDoubleClickReadAFolderOnlyWhileItHasNoChildren) {
