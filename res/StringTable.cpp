@@ -29,6 +29,12 @@ constexpr Entry kTable[] = {
     {IDS_STATUS_DISCONNECT, "Disconnect"},
     {IDS_STATUS_STREAM_ERROR, "Stream error!"},
     {IDS_STATUS_CONNECTED, "Connect:  %1 -- %2    Frame: %3"},
+    {IDS_CHANNEL_STOPPED, "Stop."},
+    {IDS_PROMPT_CHANNEL_RECORD, "Start video channel record\nRecord"},
+    {IDS_PROMPT_CHANNEL_STOP, "Stop video channel record\nStop"},
+    {IDS_PROMPT_CHANNEL_FIX, "Fix video channel\nFix"},
+    {IDS_PROMPT_CHANNEL_CLOSE, "Close video channel\nClose"},
+    {IDS_PROMPT_CHANNEL_SNAPSHOT, "Snapshot\nSnapshot"},
 };
 
 } // namespace
