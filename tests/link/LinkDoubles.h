@@ -11,112 +11,78 @@
 
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 // What happened to one channel window; outlives the window's handle.
 struct WindowLog {
     ChannelWindowInfo info;
-    BitmapInfoHeader streamFormat;
-    QSize picture;
+    int streamWidth = 0;
     QRect geometry;
-    bool onTop = false;
-    std::vector<bool> barsApplied;
+    std::vector<bool> bars;
     bool recording = false;
-    int recordedFrames = 0;
-    int deliveredFrames = 0;
+    int recorded = 0;
+    int delivered = 0;
     std::vector<std::vector<uint8_t>> drawn;
     bool closedBySite = false;
-    std::vector<int> postedCommands;
-    int drawnWhenFirstCommandArrived = -1;
+    std::vector<int> commands;
+    size_t drawnAtFirstCommand = 0;
     bool closed = false;
 };
 
 class FakeWindow final : public ChannelWindowHandle {
 public:
     explicit FakeWindow(std::shared_ptr<WindowLog> log)
-        : m_log(std::move(log)) {}
-    void SetStreamFormat(const BitmapInfoHeader& header) override { m_log->streamFormat = header; }
-    void SizeForPicture(int width, int height) override {
-        m_log->picture = QSize(width, height);
-        m_log->geometry.setSize(QSize(width, height));
-    }
-    void MoveOnTop(QPoint topLeft) override {
-        m_log->geometry.moveTopLeft(topLeft);
-        m_log->onTop = true;
-    }
-    void SetCell(const QRect& cell) override { m_log->geometry = cell; }
-    void ApplyBars(bool shown) override { m_log->barsApplied.push_back(shown); }
-    bool IsRecording() const override { return m_log->recording; }
-    void RecordFrame(std::span<const uint8_t>) override { ++m_log->recordedFrames; }
+        : m(std::move(log)) {}
+    void SetStreamFormat(const BitmapInfoHeader& h) override { m->streamWidth = h.biWidth; }
+    void SizeForPicture(int w, int h) override { m->geometry.setSize({w, h}); }
+    void MoveOnTop(QPoint topLeft) override { m->geometry.moveTopLeft(topLeft); }
+    void SetCell(const QRect& cell) override { m->geometry = cell; }
+    void ApplyBars(bool shown) override { m->bars.push_back(shown); }
+    bool IsRecording() const override { return m->recording; }
+    void RecordFrame(std::span<const uint8_t>) override { ++m->recorded; }
     void DeliverFrame(std::span<const uint8_t>, const std::shared_ptr<VideoDecompressor>& d) override {
-        if (d)
-            ++m_log->deliveredFrames;
+        m->delivered += d != nullptr;
     }
-    void Draw(std::span<const uint8_t> image) override {
-        m_log->drawn.emplace_back(image.begin(), image.end());
-    }
-    void MarkClosedBySite() override { m_log->closedBySite = true; }
+    void Draw(std::span<const uint8_t> image) override { m->drawn.emplace_back(image.begin(), image.end()); }
+    void MarkClosedBySite() override { m->closedBySite = true; }
     void OnPostedCommand(int command) override {
-        if (m_log->postedCommands.empty())
-            m_log->drawnWhenFirstCommandArrived = int(m_log->drawn.size());
-        m_log->postedCommands.push_back(command);
+        if (m->commands.empty())
+            m->drawnAtFirstCommand = m->drawn.size();
+        m->commands.push_back(command);
     }
-    void Close() override { m_log->closed = true; }
+    void Close() override { m->closed = true; }
 
 private:
-    std::shared_ptr<WindowLog> m_log;
+    std::shared_ptr<WindowLog> m;
 };
 
-class FakeViewArea final : public ViewArea {
+// The main window, its view area and status line, and the application store.
+class FakeHost final : public MainWindowCommands, public ViewArea, public StatusLine, public ConnectionStore {
 public:
     QSize size{1000, 600};
-    bool failCreation = false;
     std::vector<std::shared_ptr<WindowLog>> windows;
-
-    QSize ClientSize() const override { return size; }
-    std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
-        if (failCreation)
-            return nullptr;
-        auto log = std::make_shared<WindowLog>();
-        log->info = info;
-        windows.push_back(log);
-        return std::make_unique<FakeWindow>(log);
-    }
-};
-
-class FakeStatusLine final : public StatusLine {
-public:
-    QStringList texts;
-    void SetStatusText(const QString& text) override { texts.append(text); }
-    QString last() const { return texts.isEmpty() ? QString() : texts.last(); }
-};
-
-class FakeMainWindow final : public MainWindowCommands {
-public:
     std::vector<int> commands;
     bool maximized = false;
-    int maximizeCalls = 0;
     bool bars = true;
     int alarms = 0;
-
-    void OnPostedCommand(int command) override { commands.push_back(command); }
-    bool IsMaximized() const override { return maximized; }
-    void Maximize() override {
-        maximized = true;
-        ++maximizeCalls;
-    }
-    bool BarsShown() const override { return bars; }
-    void StartAlarm() override { ++alarms; }
-};
-
-class FakeStore final : public ConnectionStore {
-public:
+    QStringList status;
     LoginValues login{"alice", "secret", 1, 30};
     bool videoArrange = false;
     std::vector<std::array<uint8_t, Wire::kSiteRecordSize>> events;
 
+    QSize ClientSize() const override { return size; }
+    std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
+        windows.push_back(std::make_shared<WindowLog>());
+        windows.back()->info = info;
+        return std::make_unique<FakeWindow>(windows.back());
+    }
+    void OnPostedCommand(int command) override { commands.push_back(command); }
+    bool IsMaximized() const override { return maximized; }
+    void Maximize() override { maximized = true; }
+    bool BarsShown() const override { return bars; }
+    void StartAlarm() override { ++alarms; }
+    void SetStatusText(const QString& text) override { status.append(text); }
     LoginValues GetLoginValues() const override { return login; }
     bool VideoArrangeOn() const override { return videoArrange; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>& record) override {
@@ -125,29 +91,24 @@ public:
     }
 };
 
-// Decodes a frame into a marker image: "DEC" followed by the frame's size.
+// Decodes a frame into the marker image "DEC".
 class FakeDecompressor final : public VideoDecompressor {
 public:
-    explicit FakeDecompressor(bool accepts, bool decodes)
+    FakeDecompressor(bool accepts, bool decodes)
         : m_accepts(accepts)
         , m_decodes(decodes) {}
     bool canDecompress(const BitmapInfoHeader&) const override { return m_accepts; }
-    std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> packedDib) override {
-        if (!m_decodes)
-            return std::nullopt;
-        std::vector<uint8_t> image = {'D', 'E', 'C', uint8_t(packedDib.size())};
-        return image;
+    std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t>) override {
+        return m_decodes ? std::optional(std::vector<uint8_t>{'D', 'E', 'C'}) : std::nullopt;
     }
 
 private:
-    bool m_accepts;
-    bool m_decodes;
+    bool m_accepts, m_decodes;
 };
 
 class FakeDecompressorFactory final : public DecompressorFactory {
 public:
-    // Handlers that open, and whether each accepts frames.
-    std::map<std::string, bool> handlers{{"iv50", true}};
+    std::map<std::string, bool> handlers{{"iv50", true}}; // handlers that open, and whether they accept
     bool locates = false;
     bool decodes = true;
     QStringList calls;
@@ -155,18 +116,15 @@ public:
     std::unique_ptr<VideoDecompressor> Open(std::string_view handler) override {
         calls.append(QString::fromLatin1(handler.data(), qsizetype(handler.size())));
         auto it = handlers.find(std::string(handler));
-        if (it == handlers.end())
-            return nullptr;
-        return std::make_unique<FakeDecompressor>(it->second, decodes);
+        return it == handlers.end() ? nullptr : std::make_unique<FakeDecompressor>(it->second, decodes);
     }
     std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader&) override {
-        calls.append(QStringLiteral("locate"));
+        calls.append("locate");
         return locates ? std::make_unique<FakeDecompressor>(true, decodes) : nullptr;
     }
 };
 
-// An inbound packet's bytes.
-inline std::vector<uint8_t> Inbound(uint8_t type, int32_t param1, int32_t param2,
+inline std::vector<uint8_t> Inbound(uint8_t type, int32_t param1 = 0, int32_t param2 = 0,
                                     const std::vector<uint8_t>& payload = {}) {
     std::vector<uint8_t> bytes(Wire::kInboundHeaderSize, 0);
     std::memcpy(bytes.data(), "TOP", 4);
@@ -176,24 +134,20 @@ inline std::vector<uint8_t> Inbound(uint8_t type, int32_t param1, int32_t param2
     WriteInt32(bytes.data() + 16, int32_t(payload.size()));
     std::memcpy(bytes.data() + 20, "EOF", 4);
     bytes.insert(bytes.end(), payload.begin(), payload.end());
-    for (char c : std::string_view("END\0EOF\0", 8))
-        bytes.push_back(uint8_t(c));
+    bytes.insert(bytes.end(), {'E', 'N', 'D', 0, 'E', 'O', 'F', 0});
     return bytes;
 }
-
 inline std::vector<uint8_t> Inbound(InboundType type, int32_t param1 = 0, int32_t param2 = 0,
                                     const std::vector<uint8_t>& payload = {}) {
     return Inbound(uint8_t(type), param1, param2, payload);
 }
 
 // A packed DIB frame payload with `imageBytes` bytes of image after the header.
-inline std::vector<uint8_t> FramePayload(int width, int height, size_t imageBytes = 16,
-                                         uint32_t fourcc = makeFourCC('I', 'V', '5', '0')) {
+inline std::vector<uint8_t> FramePayload(int width, int height, size_t imageBytes = 16) {
     BitmapInfoHeader h;
     h.biWidth = width;
     h.biHeight = height;
-    h.biBitCount = 24;
-    h.biCompression = fourcc;
+    h.biCompression = makeFourCC('I', 'V', '5', '0');
     h.biSizeImage = uint32_t(imageBytes);
     std::vector<uint8_t> bytes(BitmapInfoHeader::kSize + imageBytes, 0x5A);
     h.write(bytes.data());
@@ -210,29 +164,25 @@ inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> p
 struct OutboundPacket {
     uint8_t type = 0;
     std::vector<uint8_t> payload;
+    int32_t value() const { return payload.size() == 4 ? ReadInt32(payload.data()) : -999; }
 };
 
-// Splits a byte stream the viewer sent into packets; stops at the first bytes
-// that are not a well-formed packet.
+// Splits what the viewer sent into packets, up to the first malformed one.
 inline std::vector<OutboundPacket> SplitOutbound(const std::vector<uint8_t>& bytes) {
     std::vector<OutboundPacket> packets;
-    size_t at = 0;
-    while (at + Wire::kOutboundHeaderSize + Wire::kTrailerSize <= bytes.size()) {
+    for (size_t at = 0; at + 24 <= bytes.size();) {
         const uint8_t* h = bytes.data() + at;
-        if (std::memcmp(h, "TOP", 4) != 0 || std::memcmp(h + 12, "EOF", 4) != 0)
-            break;
         const int32_t n = ReadInt32(h + 8);
-        const size_t end = at + Wire::kOutboundHeaderSize + size_t(n);
-        if (n < 0 || end + Wire::kTrailerSize > bytes.size() ||
-            std::memcmp(bytes.data() + end, "END\0EOF", 8) != 0)
+        const size_t end = at + 16 + size_t(n);
+        if (std::memcmp(h, "TOP", 4) || std::memcmp(h + 12, "EOF", 4) || n < 0 || end + 8 > bytes.size() ||
+            std::memcmp(bytes.data() + end, "END\0EOF", 8))
             break;
-        packets.push_back({h[4], std::vector<uint8_t>(h + Wire::kOutboundHeaderSize, bytes.data() + end)});
-        at = end + Wire::kTrailerSize;
+        packets.push_back({h[4], std::vector<uint8_t>(h + 16, bytes.data() + end)});
+        at = end + 8;
     }
     return packets;
 }
 
-// A PacketQueue that keeps the blocks as they were queued.
 class RecordingQueue final : public PacketQueue {
 public:
     std::vector<std::vector<uint8_t>> blocks;
