@@ -5,6 +5,7 @@
 #include "ClipRecorder.h"
 #include "DialogService.h"
 #include "DibPainter.h"
+#include "StillViewer.h"
 #include "StringTable.h"
 
 #include <QAction>
@@ -17,8 +18,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QToolBar>
-
-#include <ctime>
 
 namespace {
 
@@ -44,16 +43,6 @@ constexpr Button kButtons[] = {
     {kChannelSnapshot, IDS_PROMPT_CHANNEL_SNAPSHOT, ":/images/channel_snapshot.png", true},
     {kChannelClose, IDS_PROMPT_CHANNEL_CLOSE, ":/images/channel_close.png", true},
 };
-
-// The locale's time representation of the current local time ("%X").
-QString LocalTimeText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64] = {};
-    std::strftime(text, sizeof text, "%X", &local);
-    return QString::fromLocal8Bit(text);
-}
 
 } // namespace
 
@@ -397,11 +386,10 @@ void ChannelWindow::CloseByOperator() {
 }
 
 void ChannelWindow::Snapshot() {
-    const QString title = windowTitle() + QStringLiteral(" -- ") + LocalTimeText();
-    // A viewer needs a frame; without one nothing appears.
+    // The viewer copies and decodes the frame at once; without a frame nothing appears.
     m_frames.WithFrame(
-        [&](std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& decompressor) {
-            if (!frame.empty())
-                m_context.ShowSnapshot(frame, decompressor, title);
+        [this](std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& decompressor) {
+            StillViewer::showSnapshot(frame, decompressor.get(), m_info.channel,
+                                      m_context.ChannelName(m_info.channel), mdiArea(), m_context.Dialogs());
         });
 }

@@ -8,12 +8,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
 
 class ClipRecorder;
 class DialogService;
-class VideoDecompressor;
 
 class ChannelWindowContext {
 public:
@@ -44,13 +42,6 @@ public:
     // index and clock are the program's).
     virtual std::unique_ptr<ClipRecorder> CreateRecorder() = 0;
 
-    // Opens a still-image viewer on a copy of `frame` (the window's newest
-    // frame, a packed DIB), decoded with `decompressor` (may be null), titled
-    // `title`, owned by the view area, sized to its picture. The frame is only
-    // valid during the call.
-    virtual void ShowSnapshot(std::span<const uint8_t> frame,
-                              const std::shared_ptr<VideoDecompressor>& decompressor,
-                              const QString& title) = 0;
-
+    // Message boxes, and the file dialogs of the snapshot viewers it opens.
     virtual DialogService& Dialogs() = 0;
 };

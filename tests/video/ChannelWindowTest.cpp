@@ -1,8 +1,8 @@
 #include "ChannelWindow.h"
 #include "ChannelWindowLink.h"
 #include "CodecDecompressorFactory.h"
-#include "LinkDoubles.h"
 #include "LiveWindowDoubles.h"
+#include "StillViewer.h"
 #include "TestFrames.h"
 #include "VideoViewArea.h"
 
@@ -102,6 +102,16 @@ protected:
         EXPECT_EQ(buttons.size(), 5);
         const int index = int(std::find(std::begin(kOrder), std::end(kOrder), command) - kOrder);
         return index < buttons.size() ? buttons[index] : nullptr;
+    }
+
+    // Snapshot viewers open anywhere in the program.
+    static QList<StillViewer*> Viewers() {
+        QList<StillViewer*> viewers;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* viewer = qobject_cast<StillViewer*>(widget))
+                viewers.append(viewer);
+        }
+        return viewers;
     }
 
     std::vector<ClipRecord> Clips() {
@@ -223,7 +233,7 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
 
     // No frame yet: a snapshot shows nothing; a recording starts with the next frame.
     handle.OnPostedCommand(kChannelSnapshot);
-    EXPECT_TRUE(m_context.snapshots.empty());
+    EXPECT_TRUE(Viewers().isEmpty());
     EXPECT_FALSE(Action(window, kChannelStop)->isEnabled());
     Action(window, kChannelRecord)->trigger();
     ASSERT_TRUE(handle.IsRecording());
@@ -242,11 +252,11 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
         handle.OnPostedCommand(kChannelSnapshot);
     }
     EXPECT_TRUE(handle.IsRecording());
-    ASSERT_EQ(m_context.snapshots.size(), 2u);
-    EXPECT_EQ(m_context.snapshots[0].frame, m_real.frame);
-    EXPECT_EQ(m_context.snapshots[0].decompressor, m_real.decompressor.get());
-    EXPECT_TRUE(m_context.snapshots[0].title.startsWith(QStringLiteral("0007 Gate -- ")));
-    EXPECT_GT(m_context.snapshots[0].title.size(), 13);
+    const QList<StillViewer*> viewers = Viewers();
+    ASSERT_EQ(viewers.size(), 2);
+    EXPECT_TRUE(viewers[0]->isVisible());
+    EXPECT_TRUE(viewers[0]->decoded()) << "decoded with the channel's decompressor";
+    EXPECT_TRUE(viewers[0]->windowTitle().startsWith(QStringLiteral("0007 Gate -- ")));
 
     handle.Close(); // the connection ends: the recording is filed
     EXPECT_EQ(Clips().size(), 2u) << "one clip per Record that was enabled";
@@ -296,7 +306,7 @@ protected:
         return slot && slot->window ? static_cast<ChannelWindowLink&>(*slot->window).Window() : nullptr;
     }
 
-    FakeStore m_store;
+    FakeConnectionStore m_store;
     CodecDecompressorFactory m_decompressors;
     GrantingViewArea m_granting{*m_area};
     CommPort m_port{m_context.dialogs, m_store, m_context.channels, m_decompressors};
@@ -448,7 +458,7 @@ TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
     handle.DeliverFrame(m_real.frame, m_real.decompressor);
     handle.Draw(m_real.decoded);
     handle.OnPostedCommand(kChannelSnapshot);
-    EXPECT_TRUE(m_context.snapshots.empty());
+    EXPECT_TRUE(Viewers().isEmpty());
     m_port.RemoveChannelWindow(m_port.FindSlotByKey(70), true);
 }
 

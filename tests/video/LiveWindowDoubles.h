@@ -20,12 +20,6 @@
 
 class FakeChannelWindowContext final : public ChannelWindowContext {
 public:
-    struct Snapshot {
-        std::vector<uint8_t> frame;
-        VideoDecompressor* decompressor = nullptr;
-        QString title;
-    };
-
     bool sizeChangeMode = false;
     bool barsShown = true;
     int windowCount = 1;      // without a CommPort
@@ -42,7 +36,6 @@ public:
 
     std::vector<uint64_t> fixCalls;
     std::vector<std::pair<uint64_t, bool>> closeCalls;
-    std::vector<Snapshot> snapshots;
 
     bool SizeChangeMode() const override { return sizeChangeMode; }
     bool BarsShown() const override { return barsShown; }
@@ -66,9 +59,14 @@ public:
         };
         return std::make_unique<ClipRecorder>(clips, environment);
     }
-    void ShowSnapshot(std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& decompressor,
-                      const QString& title) override {
-        snapshots.push_back({std::vector<uint8_t>(frame.begin(), frame.end()), decompressor.get(), title});
-    }
     DialogService& Dialogs() override { return dialogOverride ? *dialogOverride : dialogs; }
+};
+
+// The stored values the connection reads; "VideoArrange" is settable.
+class FakeConnectionStore final : public ConnectionStore {
+public:
+    bool videoArrange = false;
+    LoginValues GetLoginValues() const override { return {}; }
+    bool VideoArrangeOn() const override { return videoArrange; }
+    bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
 };
