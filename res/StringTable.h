@@ -27,10 +27,17 @@ enum StringId : int {
     IDS_STATUS_DISCONNECT = 45110,    // link status line while no call is connected
     IDS_STATUS_STREAM_ERROR = 45111,  // link status line after a packet of unknown type
     IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count
-    IDS_DISK_FREE = 45120,            // status bar disk pane: free megabytes, mount point
-    IDS_ABOUT_VERSION = 45121,        // the About box's text
-    IDS_HELP_TITLE = 45122,           // the help window's title
-    IDP_HELP_NOT_FOUND = 45123,       // the help file is missing
+    IDS_CHANNEL_STOPPED = 45120,      // drawn over a channel's picture once the site stopped it
+    // Command prompts: the status-bar text, a line break, then the tooltip.
+    IDS_PROMPT_CHANNEL_RECORD = 32774,
+    IDS_PROMPT_CHANNEL_STOP = 32775,
+    IDS_PROMPT_CHANNEL_FIX = 32776,
+    IDS_PROMPT_CHANNEL_CLOSE = 32777,
+    IDS_PROMPT_CHANNEL_SNAPSHOT = 32789,
+    IDS_DISK_FREE = 45130,            // status bar disk pane: free megabytes, mount point
+    IDS_ABOUT_VERSION = 45131,        // the About box's text
+    IDS_HELP_TITLE = 45132,           // the help window's title
+    IDP_HELP_NOT_FOUND = 45133,       // the help file is missing
     IDS_READY = 57345,                // status bar prompt pane while no prompt shows
     // Main window commands: status bar prompt, a line break, then the tooltip.
     IDS_CMD_CONNECT = 32771,
