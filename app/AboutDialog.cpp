@@ -28,4 +28,6 @@ AboutDialog::AboutDialog(QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QString AboutDialog::Text() const { return m_text->text(); }
+QString AboutDialog::Text() const {
+    return m_text->text();
+}

@@ -13,7 +13,6 @@
 #include "SingleInstance.h"
 #include "SplashWindow.h"
 #include "StartupSwitches.h"
-#include "VideoViewArea.h"
 
 #include <QApplication>
 
@@ -61,18 +60,13 @@ bool DialscopeApp::Start(const QStringList& arguments) {
 
     MainFrame::Environment env{*m_store,
                                *m_channels,
+                               *m_clips,
                                *m_options.dialogs,
                                *m_options.telephony,
                                *m_decompressors,
                                *m_options.frameDialogs,
                                *this,
-                               {},
                                {}};
-    ClipIndex& clips = *m_clips;
-    AppStore& store = *m_store;
-    env.createViewArea = [&clips, &store](MainFrame& frame) -> QWidget* {
-        return new VideoViewArea(frame, clips, store, &frame);
-    };
     m_frame = std::make_unique<MainFrame>(std::move(env));
     m_frame->Start();
 
@@ -113,6 +107,10 @@ void DialscopeApp::OnAppExit() {
         m_frame->close();
 }
 
-void DialscopeApp::OnSetupPassword() { RunSetupPasswordCommand(m_frame.get(), *m_store, *m_options.dialogs); }
+void DialscopeApp::OnSetupPassword() {
+    RunSetupPasswordCommand(m_frame.get(), *m_store, *m_options.dialogs);
+}
 
-void DialscopeApp::ShowSplash(QWidget* parent) { SplashWindow::Show(parent); }
+void DialscopeApp::ShowSplash(QWidget* parent) {
+    SplashWindow::Show(parent);
+}

@@ -36,10 +36,10 @@ class DialscopeApp final : public AppCommands {
 public:
     // What tests replace; the defaults are the program's own.
     struct Options {
-        DialogService* dialogs = nullptr;            // QtDialogService when null
-        tel::TelephonyService* telephony = nullptr;  // HayesTelephony when null
-        FrameDialogs* frameDialogs = nullptr;        // the real dialogs when null
-        QString instanceName;                        // SingleInstance::DefaultName() when empty
+        DialogService* dialogs = nullptr;           // QtDialogService when null
+        tel::TelephonyService* telephony = nullptr; // HayesTelephony when null
+        FrameDialogs* frameDialogs = nullptr;       // the real dialogs when null
+        QString instanceName;                       // SingleInstance::DefaultName() when empty
         bool showWindow = true;
     };
 

@@ -34,7 +34,9 @@ SingleInstance::SingleInstance(QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::DefaultName() { return QStringLiteral("Dialscope.MainFrame.%1").arg(::getuid()); }
+QString SingleInstance::DefaultName() {
+    return QStringLiteral("Dialscope.MainFrame.%1").arg(::getuid());
+}
 
 bool SingleInstance::RaiseRunning(const QString& name, int timeoutMs) {
     if (name.isEmpty())
@@ -67,4 +69,6 @@ bool SingleInstance::Listen(const QString& name) {
     return m_server->listen(name);
 }
 
-QString SingleInstance::ServerName() const { return m_server->serverName(); }
+QString SingleInstance::ServerName() const {
+    return m_server->serverName();
+}

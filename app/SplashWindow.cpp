@@ -12,9 +12,13 @@ bool g_shownOnce = false;
 QPointer<SplashWindow> g_splash;
 } // namespace
 
-void SplashWindow::SetEnabled(bool enabled) { g_enabled = enabled; }
+void SplashWindow::SetEnabled(bool enabled) {
+    g_enabled = enabled;
+}
 
-SplashWindow* SplashWindow::Current() { return g_splash; }
+SplashWindow* SplashWindow::Current() {
+    return g_splash;
+}
 
 void SplashWindow::Show(QWidget* parent, int showMs) {
     if (!g_enabled || g_shownOnce || g_splash)

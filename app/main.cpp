@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
         DialscopeApp app;
         if (!app.Start(application.arguments().mid(1)))
             return 0;
-        QObject::connect(app.Frame(), &MainFrame::Closed, &application, &QApplication::quit, Qt::QueuedConnection);
+        QObject::connect(app.Frame(), &MainFrame::Closed, &application, &QApplication::quit,
+                         Qt::QueuedConnection);
         status = QApplication::exec();
     }
     return status;

@@ -1,12 +1,15 @@
 #include "MainFrame.h"
 
 #include "AppStore.h"
+#include "ChannelTable.h"
+#include "ClipRecorder.h"
 #include "DialogService.h"
 #include "HelpWindow.h"
 #include "ProgramFiles.h"
 #include "RemoteControlCommand.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
+#include "VideoViewArea.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -40,9 +43,9 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/images/app.svg")));
     setObjectName(QStringLiteral("MainFrame"));
 
-    m_viewWidget = m_env.createViewArea(*this);
-    m_viewArea = dynamic_cast<ViewArea*>(m_viewWidget);
-    setCentralWidget(m_viewWidget);
+    m_view = new VideoViewArea(*this, this);
+    m_view->setObjectName(QStringLiteral("viewArea"));
+    setCentralWidget(m_view);
 
     CreateActions();
     CreateMenus();
@@ -52,7 +55,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     auto port = std::make_unique<CommPort>(m_env.dialogs, m_connectionStore, m_env.channels,
                                            m_env.decompressors, m_env.portOptions);
     m_port = port.get();
-    m_port->AttachMainWindow(this, m_viewArea, this);
+    m_port->AttachMainWindow(this, m_view, this);
     m_lines =
         std::make_unique<LineManager>(m_env.telephony, std::move(port), *this, *this, m_env.lineTimings);
     m_dialStatus = std::make_unique<DialStatusDialogFactory>(this, *m_lines);
@@ -345,8 +348,12 @@ void MainFrame::OnOpenChannel() {
 
 void MainFrame::OnRemoteControl() {
     RemoteControlPrompts prompts;
-    prompts.choose = [this] { return m_env.frameDialogs.RunRemoteControl(this); };
-    prompts.commandLine = [this] { return m_env.frameDialogs.RunCommandLine(this); };
+    prompts.choose = [this] {
+        return m_env.frameDialogs.RunRemoteControl(this);
+    };
+    prompts.commandLine = [this] {
+        return m_env.frameDialogs.RunCommandLine(this);
+    };
     RunRemoteControl(m_lines->IsConnected(), m_port, prompts);
 }
 
@@ -412,6 +419,41 @@ bool MainFrame::IsMaximized() const {
 
 void MainFrame::Maximize() {
     showMaximized();
+}
+
+// ---- Channel windows ----
+
+std::string MainFrame::ChannelName(int32_t channel) const {
+    return m_env.channels.GetChannelName(channel);
+}
+
+int MainFrame::WindowCount() const {
+    return m_port->WindowCount();
+}
+
+uint64_t MainFrame::FixedWindow() const {
+    return m_port->FixedWindow();
+}
+
+void MainFrame::FixWindow(uint64_t windowId) {
+    m_port->FixWindow(windowId);
+}
+
+void MainFrame::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
+    m_port->CloseWindow(windowId, sendCloseChannel);
+}
+
+std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
+    ClipRecorder::Environment environment;
+    AppStore& store = m_env.store;
+    environment.recordPath = [&store] {
+        return store.GetRecordPath();
+    };
+    return std::make_unique<ClipRecorder>(m_env.clips, std::move(environment));
+}
+
+DialogService& MainFrame::Dialogs() {
+    return m_env.dialogs;
 }
 
 // ---- Alarm ----

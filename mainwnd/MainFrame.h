@@ -21,12 +21,14 @@
 #include "AlarmSound.h"
 #include "AnswerWatchdog.h"
 #include "AppConnectionStore.h"
-#include "DialStatusDialog.h"
-#include "DialStatusDialogFactory.h"
+#include "ChannelWindowContext.h"
 #include "CommPort.h"
 #include "CommandTable.h"
+#include "DialStatusDialog.h"
+#include "DialStatusDialogFactory.h"
 #include "DiskWatch.h"
 #include "FrameDialogs.h"
+#include "HelpWindow.h"
 #include "LineManager.h"
 #include "LinkInterfaces.h"
 #include "SettingsCommands.h"
@@ -42,8 +44,9 @@
 class AppStore;
 class BitmapPane;
 class ChannelTable;
+class ClipIndex;
+class VideoViewArea;
 class DialogService;
-class HelpWindow;
 class QLabel;
 class QMenu;
 class QToolBar;
@@ -58,20 +61,20 @@ class MainFrame : public QMainWindow,
                   public MainWindowCommands,
                   public StatusLine,
                   public SettingsFollowUp,
-                  public DialStatusFactory {
+                  public DialStatusFactory,
+                  public ChannelWindowContext {
     Q_OBJECT
 public:
     // Everything the main window works with; all must outlive it.
     struct Environment {
         AppStore& store;
         ChannelTable& channels;
+        ClipIndex& clips;
         DialogService& dialogs;
         tel::TelephonyService& telephony;
         DecompressorFactory& decompressors;
         FrameDialogs& frameDialogs;
         AppCommands& app;
-        // Makes the view area: a widget that is also the connection's ViewArea.
-        std::function<QWidget*(MainFrame& frame)> createViewArea;
         // Where "alarm.wav" and "DScope.Hlp" are looked for.
         QStringList fileFolders;
         LineManager::Timings lineTimings = {};
@@ -98,14 +101,13 @@ public:
 
     LineManager& Lines() { return *m_lines; }
     CommPort& Port() { return *m_port; }
-    QWidget* ViewWidget() const { return m_viewWidget; }
+    VideoViewArea* View() const { return m_view; }
     QLabel* StatusStrip() const { return m_statusText; }
     QString PromptText() const;
     QString DiskText() const;
     QString ModemText() const;
     const DiskWatch& Disk() const { return m_disk; }
     BitmapPane* DiskPane() const { return m_diskPane; }
-    bool SizeChangeMode() const { return m_sizeMode; }
     bool AlarmPlaying() const { return m_alarmPlaying; }
     QToolBar* MainToolBar() const { return m_toolBar; }
     QToolBar* StatusStripBar() const { return m_stripBar; }
@@ -128,6 +130,16 @@ public:
     void Maximize() override;
     bool BarsShown() const override { return m_barsShown; }
     void StartAlarm() override;
+
+    // ChannelWindowContext (BarsShown is shared with MainWindowCommands)
+    bool SizeChangeMode() const override { return m_sizeMode; }
+    std::string ChannelName(int32_t channel) const override;
+    int WindowCount() const override;
+    uint64_t FixedWindow() const override;
+    void FixWindow(uint64_t windowId) override;
+    void CloseWindow(uint64_t windowId, bool sendCloseChannel) override;
+    std::unique_ptr<ClipRecorder> CreateRecorder() override;
+    DialogService& Dialogs() override;
 
     // DialStatusFactory
     std::unique_ptr<DialStatusWindow> OpenDialStatus(const QString& number, const QString& status) override;
@@ -190,8 +202,7 @@ private:
     DiskWatch m_disk;
     AlarmSound m_alarm;
 
-    QWidget* m_viewWidget = nullptr;
-    ViewArea* m_viewArea = nullptr;
+    VideoViewArea* m_view = nullptr;
     QToolBar* m_toolBar = nullptr;
     QToolBar* m_stripBar = nullptr;
     QLabel* m_statusText = nullptr;

@@ -64,7 +64,9 @@ void QtFrameDialogs::RunEventNotify(QWidget* parent) {
     dialog.exec();
 }
 
-void QtFrameDialogs::RunClipBrowser(QWidget* parent) { ClipBrowserDialog::run(m_clips, m_dialogs, parent); }
+void QtFrameDialogs::RunClipBrowser(QWidget* parent) {
+    ClipBrowserDialog::run(m_clips, m_dialogs, parent);
+}
 
 void QtFrameDialogs::RunOptions(QWidget* parent, SettingsFollowUp& followUp) {
     RunOptionsCommand(parent, m_store, m_dialogs, followUp);
