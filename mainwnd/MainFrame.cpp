@@ -177,7 +177,8 @@ void MainFrame::CreateMenus() {
     aboutMenu->addSeparator();
     aboutMenu->addAction(Action(ID_APP_ABOUT));
 
-    bar->addAction(Action(ID_APP_EXIT));
+    // The top-level item shows its text; the toolbar button shares the command.
+    bar->addAction(tr("E&xit"), this, [this] { ExecuteCommand(ID_APP_EXIT); });
 
     for (QMenu* menu : {connectMenu, channelMenu, viewMenu, clipsMenu, setupMenu, aboutMenu})
         connect(menu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
