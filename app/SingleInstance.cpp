@@ -56,11 +56,8 @@ bool SingleInstance::RaiseRunning(const QString& name, int timeoutMs) {
 }
 
 bool SingleInstance::Listen(const QString& name) {
-    if (m_server->listen(name))
-        return true;
-    if (m_server->serverError() != QAbstractSocket::AddressInUseError)
-        return false;
-    // Taken over only when it is a socket file of an instance that is gone.
+    // Someone answering on the name keeps it; a socket file left behind by an
+    // instance that is gone is removed.
     QLocalSocket probe;
     probe.connectToServer(name);
     if (probe.waitForConnected(500))

@@ -28,7 +28,8 @@ public:
     // answered within `timeoutMs`. An empty name finds nobody.
     static bool RaiseRunning(const QString& name, int timeoutMs = 2000);
 
-    // Listens on `name`, taking over a name left behind; false when it cannot.
+    // Listens on `name`, taking over a name left behind; false while another
+    // instance answers on it, or when it cannot.
     bool Listen(const QString& name);
     QString ServerName() const;
 

@@ -1,0 +1,117 @@
+// Start-up pieces of the application object: the command-line switches, the
+// single running instance, the splash picture's key rule and the About box.
+#include "AboutDialog.h"
+#include "SingleInstance.h"
+#include "SplashWindow.h"
+#include "StartupSwitches.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// Counts the key and mouse presses that reach it.
+class PressCounter : public QWidget {
+public:
+    int presses = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent*) override { ++presses; }
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+// Runs RaiseRunning on another thread while this one serves the socket.
+bool RaiseFromAnotherThread(const QString& name) {
+    std::atomic<int> result{-1};
+    std::thread client([&] { result = SingleInstance::RaiseRunning(name, 3000) ? 1 : 0; });
+    while (result < 0)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    client.join();
+    return result == 1;
+}
+
+QString UniqueName(const char* tag) {
+    return QStringLiteral("dialscope-test-%1-%2")
+        .arg(QLatin1String(tag))
+        .arg(QCoreApplication::applicationPid());
+}
+
+} // namespace
+
+TEST(StartupSwitches, OnlyEmbeddingAndAutomationSuppressTheSplash) {
+    EXPECT_TRUE(SplashWanted({}));
+    EXPECT_FALSE(SplashWanted({QStringLiteral("/embedding")}));
+    EXPECT_FALSE(SplashWanted({QStringLiteral("-AUTOMATION")}));
+    EXPECT_FALSE(SplashWanted({QStringLiteral("file.avi"), QStringLiteral("-Embedding")}));
+    EXPECT_TRUE(SplashWanted({QStringLiteral("Embedding")})); // no switch character
+    EXPECT_TRUE(SplashWanted({QStringLiteral("/Embeddings"), QStringLiteral("-"), QStringLiteral("/")}));
+    EXPECT_TRUE(SplashWanted({QStringLiteral("--embedding")}));
+}
+
+TEST(SingleInstance, SecondStartRaisesTheFirst) {
+    const QString name = UniqueName("raise");
+    SingleInstance first;
+    ASSERT_TRUE(first.Listen(name));
+    int raised = 0;
+    QObject::connect(&first, &SingleInstance::raiseRequested, [&] { ++raised; });
+    EXPECT_TRUE(RaiseFromAnotherThread(name));
+    EXPECT_EQ(raised, 1);
+    // A second listener on the same name is refused while the first answers.
+    SingleInstance second;
+    EXPECT_FALSE(second.Listen(name));
+    // Nobody listens on an empty or unknown name.
+    EXPECT_FALSE(SingleInstance::RaiseRunning(QString()));
+    EXPECT_FALSE(SingleInstance::RaiseRunning(UniqueName("nobody"), 300));
+}
+
+TEST(SingleInstance, NameLeftByAVanishedInstanceIsTakenOver) {
+    const QString name = UniqueName("stale");
+    {
+        SingleInstance gone;
+        ASSERT_TRUE(gone.Listen(name));
+    }
+    SingleInstance next;
+    EXPECT_TRUE(next.Listen(name));
+    EXPECT_EQ(next.ServerName(), name);
+    EXPECT_TRUE(RaiseFromAnotherThread(name));
+}
+
+TEST(Splash, KeyOrMousePressClosesItAndIsSwallowed) {
+    PressCounter window;
+    window.show();
+    SplashWindow::SetEnabled(true);
+    SplashWindow::Show(&window, 60000);
+    ASSERT_NE(SplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashWindow::Current()->size(), QSize(480, 300));
+
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(&window, &key);
+    EXPECT_EQ(SplashWindow::Current(), nullptr);
+    EXPECT_EQ(window.presses, 0);
+    // Once gone, presses pass, and the splash never comes back.
+    QApplication::sendEvent(&window, &key);
+    EXPECT_EQ(window.presses, 1);
+    SplashWindow::Show(&window, 60000);
+    EXPECT_EQ(SplashWindow::Current(), nullptr);
+
+    EXPECT_TRUE(SplashWindow::IsDismissEvent(&key));
+    QMouseEvent press(QEvent::NonClientAreaMouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    EXPECT_TRUE(SplashWindow::IsDismissEvent(&press));
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier);
+    EXPECT_FALSE(SplashWindow::IsDismissEvent(&release));
+    QMouseEvent move(QEvent::MouseMove, QPointF(1, 1), QPointF(1, 1), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    EXPECT_FALSE(SplashWindow::IsDismissEvent(&move));
+}
+
+TEST(AboutBox, NamesTheProgramAndItsVersion) {
+    AboutDialog about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About Dialscope..."));
+    EXPECT_EQ(about.Text(), QStringLiteral("Dialscope version 5.20"));
+}

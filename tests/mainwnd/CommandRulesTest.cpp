@@ -1,0 +1,193 @@
+// The main window's enable and check rules in every line state, and the
+// dispatch that asks them again when a command arrives.
+#include "CommandTable.h"
+#include "DiskWatch.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace {
+
+struct LineCase {
+    const char* name;
+    FrameState state;
+    std::set<int> enabled; // of the commands that have a rule
+};
+
+FrameState Make(bool lineOpen, bool call, bool port, bool mayOpen, bool listed, int devices = 1) {
+    FrameState s;
+    s.lineOpen = lineOpen;
+    s.callPresent = call;
+    s.portOpen = port;
+    s.mayOpen = mayOpen;
+    s.channelsListed = listed;
+    s.deviceCount = devices;
+    return s;
+}
+
+const std::vector<int> kRuled = {ID_CONNECT,      ID_HANG_UP,      ID_LISTEN,
+                                 ID_SELECT_MODEM, ID_OPEN_CHANNEL, ID_VIDEO_WINDOW,
+                                 ID_CHANGE_SIZE,  ID_ARRANGE,      ID_STOP_ALARM};
+
+class Recorder final : public FrameCommands {
+public:
+    std::vector<int> ran;
+    void OnConnect() override { ran.push_back(ID_CONNECT); }
+    void OnHangUp() override { ran.push_back(ID_HANG_UP); }
+    void OnListen() override { ran.push_back(ID_LISTEN); }
+    void OnPhoneBook() override { ran.push_back(ID_PHONE_BOOK); }
+    void OnSelectModem() override { ran.push_back(ID_SELECT_MODEM); }
+    void OnOpenChannel() override { ran.push_back(ID_OPEN_CHANNEL); }
+    void OnVideoWindow() override { ran.push_back(ID_VIDEO_WINDOW); }
+    void OnChangeSize() override { ran.push_back(ID_CHANGE_SIZE); }
+    void OnArrange() override { ran.push_back(ID_ARRANGE); }
+    void OnToolbar() override { ran.push_back(ID_TOOLBAR); }
+    void OnEventNotify() override { ran.push_back(ID_EVENT_NOTIFY); }
+    void OnPlayback() override { ran.push_back(ID_PLAYBACK); }
+    void OnOptions() override { ran.push_back(ID_OPTIONS); }
+    void OnRecordPath() override { ran.push_back(ID_RECORD_PATH); }
+    void OnSetupPassword() override { ran.push_back(ID_SETUP_PASSWORD); }
+    void OnStopAlarm() override { ran.push_back(ID_STOP_ALARM); }
+    void OnHelp() override { ran.push_back(ID_HELP); }
+    void OnRemoteControl() override { ran.push_back(ID_REMOTE_CONTROL); }
+    void OnLoginError() override { ran.push_back(ID_LOGIN_ERROR); }
+    void OnCompressionError() override { ran.push_back(ID_COMPRESSION_ERROR); }
+    void OnAbout() override { ran.push_back(ID_APP_ABOUT); }
+    void OnExit() override { ran.push_back(ID_APP_EXIT); }
+};
+
+} // namespace
+
+TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
+    const std::vector<LineCase> cases = {
+        {"no modem", Make(false, false, false, false, false, 0), {ID_LISTEN}},
+        {"line closed", Make(false, false, false, false, false), {ID_LISTEN, ID_SELECT_MODEM}},
+        {"listening", Make(true, false, false, false, false), {ID_CONNECT, ID_SELECT_MODEM}},
+        {"dialing or answering", Make(true, true, false, false, false), {ID_HANG_UP}},
+        {"connected, no channel list", Make(true, true, true, false, false), {ID_HANG_UP, ID_VIDEO_WINDOW}},
+        {"connected, channels but no permission",
+         Make(true, true, true, false, true),
+         {ID_HANG_UP, ID_VIDEO_WINDOW}},
+        {"connected, may open",
+         Make(true, true, true, true, true),
+         {ID_HANG_UP, ID_VIDEO_WINDOW, ID_OPEN_CHANNEL}},
+        {"permission, empty table", Make(true, true, true, true, false), {ID_HANG_UP, ID_VIDEO_WINDOW}},
+        // The line closed under a running call (the service reported it gone).
+        {"call without line",
+         Make(false, true, true, true, true),
+         {ID_LISTEN, ID_VIDEO_WINDOW, ID_OPEN_CHANNEL}},
+    };
+    for (const LineCase& c : cases) {
+        for (int id : kRuled)
+            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1) << c.name << ": " << id;
+        // Commands without a rule are enabled in every state.
+        for (int id : {ID_PHONE_BOOK, ID_TOOLBAR, ID_EVENT_NOTIFY, ID_PLAYBACK, ID_OPTIONS, ID_RECORD_PATH,
+                       ID_SETUP_PASSWORD, ID_HELP, ID_REMOTE_CONTROL, ID_LOGIN_ERROR, ID_COMPRESSION_ERROR,
+                       ID_APP_ABOUT, ID_APP_EXIT})
+            EXPECT_TRUE(IsCommandEnabled(id, c.state)) << c.name << ": " << id;
+    }
+}
+
+TEST(CommandRules, WindowCountSizeModeBarsAndAlarm) {
+    FrameState s;
+    EXPECT_FALSE(IsCommandEnabled(ID_ARRANGE, s));
+    EXPECT_FALSE(IsCommandEnabled(ID_CHANGE_SIZE, s));
+    s.windowCount = 1;
+    EXPECT_TRUE(IsCommandEnabled(ID_ARRANGE, s));
+    EXPECT_TRUE(IsCommandEnabled(ID_CHANGE_SIZE, s));
+    EXPECT_FALSE(IsCommandChecked(ID_CHANGE_SIZE, s));
+    s.sizeMode = true;
+    EXPECT_TRUE(IsCommandChecked(ID_CHANGE_SIZE, s));
+    EXPECT_TRUE(IsCommandChecked(ID_TOOLBAR, s));
+    s.barsShown = false;
+    EXPECT_FALSE(IsCommandChecked(ID_TOOLBAR, s));
+    EXPECT_FALSE(IsCommandEnabled(ID_STOP_ALARM, s));
+    s.alarmPlaying = true;
+    EXPECT_TRUE(IsCommandEnabled(ID_STOP_ALARM, s));
+    // Only the two flags are check marks.
+    for (const CommandEntry& e : FrameCommandTable())
+        if (e.id != ID_CHANGE_SIZE && e.id != ID_TOOLBAR)
+            EXPECT_FALSE(IsCommandChecked(e.id, s)) << e.id;
+}
+
+TEST(CommandRules, DispatchRunsOnlyEnabledKnownCommands) {
+    Recorder target;
+    const FrameState idle = Make(false, false, false, false, false);
+    // Commands the connection posts, arriving while their rule says no.
+    EXPECT_FALSE(DispatchFrameCommand(ID_HANG_UP, idle, target));
+    EXPECT_FALSE(DispatchFrameCommand(ID_OPEN_CHANNEL, idle, target));
+    // The rule-less posted commands always run.
+    EXPECT_TRUE(DispatchFrameCommand(ID_LOGIN_ERROR, idle, target));
+    EXPECT_TRUE(DispatchFrameCommand(ID_COMPRESSION_ERROR, idle, target));
+    // A command of a channel window, or an unknown one, is not the main window's.
+    EXPECT_FALSE(DispatchFrameCommand(32774, idle, target));
+    EXPECT_FALSE(DispatchFrameCommand(0, idle, target));
+    const FrameState connected = Make(true, true, true, true, true);
+    EXPECT_TRUE(DispatchFrameCommand(ID_HANG_UP, connected, target));
+    EXPECT_TRUE(DispatchFrameCommand(ID_OPEN_CHANNEL, connected, target));
+    EXPECT_EQ(target.ran,
+              (std::vector<int>{ID_LOGIN_ERROR, ID_COMPRESSION_ERROR, ID_HANG_UP, ID_OPEN_CHANNEL}));
+}
+
+TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
+    std::set<int> ids;
+    for (const CommandEntry& e : FrameCommandTable()) {
+        Recorder target;
+        FrameState all = Make(false, false, true, true, true);
+        all.windowCount = 1;
+        all.alarmPlaying = true;
+        if (e.id == ID_CONNECT || e.id == ID_HANG_UP) {
+            all.lineOpen = true;
+            all.callPresent = e.id == ID_HANG_UP;
+        }
+        ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << e.id;
+        EXPECT_EQ(target.ran, std::vector<int>{e.id});
+        EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << e.id;
+        EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || e.id == 57664 || e.id == 57665) << e.id;
+    }
+    EXPECT_EQ(ids.size(), 22u);
+}
+
+TEST(DiskWatch, StoredValuesFallBackToDefaults) {
+    EXPECT_EQ(DiskWatch(0, 0).ThresholdMB(), 50u);
+    EXPECT_EQ(DiskWatch(uint32_t(-1), uint32_t(-1)).ThresholdMB(), 50u); // absent settings
+    EXPECT_EQ(DiskWatch(10000, 301).IntervalMs(), 10000);
+    EXPECT_EQ(DiskWatch(9999, 300).ThresholdMB(), 9999u);
+    EXPECT_EQ(DiskWatch(9999, 300).IntervalMs(), 300000);
+}
+
+TEST(DiskWatch, WarnsOnceUntilOptionsAndBlinksWhileBelow) {
+    DiskWatch watch(100, 10);
+    EXPECT_FALSE(watch.Check(500));
+    EXPECT_FALSE(watch.Below());
+    EXPECT_TRUE(watch.Check(99));
+    EXPECT_TRUE(watch.Below());
+    std::vector<bool> phases{watch.BlinkPhase()};
+    for (int i = 0; i < 360; ++i) { // an hour of checks
+        EXPECT_FALSE(watch.Check(10));
+        phases.push_back(watch.BlinkPhase());
+    }
+    for (size_t i = 1; i < phases.size(); ++i)
+        EXPECT_NE(phases[i], phases[i - 1]);
+    watch.Reconfigure(100, 20);
+    EXPECT_EQ(watch.IntervalMs(), 20000);
+    EXPECT_TRUE(watch.Check(10));
+    // Free space equal to the threshold is not below it.
+    EXPECT_FALSE(watch.Check(100));
+    EXPECT_FALSE(watch.Below());
+}
+
+TEST(DiskWatch, ThresholdZeroFromOptionsSwitchesTheCheckOff) {
+    DiskWatch watch(100, 10);
+    watch.Check(5);
+    const bool phase = watch.BlinkPhase();
+    watch.Reconfigure(0, 10);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(watch.Check(0));
+    EXPECT_TRUE(watch.Below()); // the dot stays as it was
+    EXPECT_EQ(watch.BlinkPhase(), phase);
+    EXPECT_EQ(DiskWatch::PaneText(51234, "/home"), QStringLiteral("51234 MB Free on /home"));
+}

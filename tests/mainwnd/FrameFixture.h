@@ -1,0 +1,45 @@
+#pragma once
+
+// A main window on private stores, a scripted telephony service with one
+// modem, scripted message boxes and scripted dialogs.
+
+#include "AppStore.h"
+#include "ChannelTable.h"
+#include "ClipIndex.h"
+#include "CodecDecompressorFactory.h"
+#include "MainFrame.h"
+#include "RegistryStore.h"
+#include "ScriptedDialogService.h"
+#include "ScriptedFrameDialogs.h"
+#include "ScriptedTelephony.h"
+#include "TempDir.h"
+
+#include <memory>
+
+struct FrameFixture {
+    explicit FrameFixture(int modems = 1) {
+        for (int i = 0; i < modems; ++i)
+            telephony.devices.push_back({"Modem " + std::to_string(i)});
+    }
+
+    MainFrame& Make(QStringList fileFolders = {QStringLiteral("/nonexistent")}) {
+        MainFrame::Environment env{store,         channels,     clips, dialogs,    telephony,
+                                   decompressors, frameDialogs, app,   fileFolders};
+        frame = std::make_unique<MainFrame>(std::move(env));
+        frame->Start();
+        return *frame;
+    }
+
+    TempDir dir{"dialscope-frame"};
+    RegistryStore user{dir.file("user.sqlite")};
+    RegistryStore machine{dir.file("machine.sqlite")};
+    AppStore store{user, machine};
+    ChannelTable channels;
+    ClipIndex clips{user, channels};
+    ScriptedDialogService dialogs;
+    tel::ScriptedTelephony telephony;
+    CodecDecompressorFactory decompressors;
+    ScriptedFrameDialogs frameDialogs;
+    CountingAppCommands app;
+    std::unique_ptr<MainFrame> frame;
+};

@@ -1,0 +1,233 @@
+// The main window on a scripted telephony service: command states, posted
+// commands, bars, status texts, the disk warning, and the dialogs its
+// commands open.
+#include "FrameFixture.h"
+#include "StatusPanes.h"
+#include "StringTable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+void Settle() {
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+} // namespace
+
+TEST(MainFrame, StartOpensTheLineAndFillsThePanes) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    EXPECT_EQ(f.app.splashes, 1);
+    EXPECT_TRUE(frame.Lines().IsLineOpen());
+    EXPECT_EQ(frame.ModemText(), QStringLiteral("Modem 0"));
+    EXPECT_EQ(frame.PromptText(), QStringLiteral("Ready"));
+    EXPECT_EQ(frame.StatusStrip()->text(), QStringLiteral("Disconnect"));
+    EXPECT_TRUE(frame.DiskText().contains(QRegularExpression(QStringLiteral("^\\d+ MB Free on /"))))
+        << frame.DiskText().toStdString();
+    EXPECT_EQ(frame.Disk().IntervalMs(), 10000); // CheckTimer absent
+
+    // Menu prompts show in pane 0; "Ready" when none.
+    QStatusTipEvent tip(frame.Action(ID_CONNECT)->statusTip());
+    QApplication::sendEvent(&frame, &tip);
+    EXPECT_EQ(frame.PromptText(), QStringLiteral("Connect to local site"));
+    QStatusTipEvent none{QString()};
+    QApplication::sendEvent(&frame, &none);
+    EXPECT_EQ(frame.PromptText(), QStringLiteral("Ready"));
+
+    // Toolbar buttons are 40 x 42 and share the command's action.
+    const auto* button =
+        qobject_cast<QToolButton*>(frame.MainToolBar()->widgetForAction(frame.Action(ID_CONNECT)));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->size(), QSize(40, 42));
+}
+
+TEST(MainFrame, ActionStatesFollowTheLine) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    EXPECT_TRUE(frame.Action(ID_CONNECT)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_LISTEN)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_OPEN_CHANNEL)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_STOP_ALARM)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_TOOLBAR)->isChecked());
+
+    // The service closes the line: the idle refresh shows it.
+    frame.Lines().CloseLine();
+    frame.RefreshCommandStates();
+    EXPECT_FALSE(frame.Action(ID_CONNECT)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_LISTEN)->isEnabled());
+    // Listen reopens it.
+    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.Lines().IsLineOpen());
+    EXPECT_FALSE(frame.Action(ID_LISTEN)->isEnabled());
+}
+
+TEST(MainFrame, NoModemLeavesOnlyListen) {
+    FrameFixture f(0);
+    MainFrame& frame = f.Make();
+    EXPECT_FALSE(frame.Lines().IsLineOpen());
+    EXPECT_EQ(frame.ModemText(), QString());
+    EXPECT_FALSE(frame.Action(ID_CONNECT)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_SELECT_MODEM)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_LISTEN)->isEnabled());
+}
+
+TEST(MainFrame, PostedCommandsRunOnlyWhenTheirRuleAllows) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    f.telephony.log.clear();
+    // No call: the site's hang-up and channel prompt arrive late and do nothing.
+    frame.OnPostedCommand(ID_HANG_UP);
+    frame.OnPostedCommand(ID_OPEN_CHANNEL);
+    EXPECT_TRUE(f.telephony.log.empty());
+    EXPECT_FALSE(f.frameDialogs.calls.contains("ChannelChoice"));
+
+    // A rejected login resets the line and says so.
+    frame.OnPostedCommand(ID_LOGIN_ERROR);
+    EXPECT_FALSE(f.telephony.Ops("Close").empty());
+    EXPECT_TRUE(frame.Lines().IsLineOpen());
+    // No decompressor: the call is dropped and the operator told.
+    frame.OnPostedCommand(ID_COMPRESSION_ERROR);
+    EXPECT_EQ(f.dialogs.shownTexts(),
+              (QStringList{LoadString(IDP_LOGIN_ERROR), LoadString(IDP_COMPRESSION_ERROR)}));
+    EXPECT_EQ(f.dialogs.shown().front().icon, MessageIcon::Exclamation);
+}
+
+TEST(MainFrame, ConnectDropsDialsAndHangUpResets) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    // Cancelled: nothing is dialled.
+    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_TRUE(f.telephony.Ops("MakeCall").empty());
+    f.frameDialogs.dialNumber = QStringLiteral("555");
+    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_EQ(f.telephony.Ops("MakeCall"), std::vector<std::string>{"MakeCall 555"});
+    EXPECT_TRUE(frame.Lines().HasCall());
+    frame.RefreshCommandStates();
+    EXPECT_FALSE(frame.Action(ID_CONNECT)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_HANG_UP)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_SELECT_MODEM)->isEnabled());
+    EXPECT_TRUE(frame.ExecuteCommand(ID_HANG_UP));
+    EXPECT_FALSE(frame.Lines().HasCall());
+    EXPECT_TRUE(frame.Lines().IsLineOpen());
+}
+
+TEST(MainFrame, SelectModemStoresTheChoiceAndNamesIt) {
+    FrameFixture f(2);
+    MainFrame& frame = f.Make();
+    f.frameDialogs.modem = 1;
+    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_EQ(f.frameDialogs.modemNames, (QStringList{"Modem 0", "Modem 1"}));
+    EXPECT_EQ(frame.Lines().ChosenDevice(), 1);
+    EXPECT_EQ(frame.ModemText(), QStringLiteral("Modem 1"));
+    EXPECT_EQ(f.store.GetModem(), 1);
+    // The same device again: stored, line untouched.
+    f.telephony.log.clear();
+    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_TRUE(f.telephony.Ops("Close").empty());
+}
+
+TEST(MainFrame, BarsHideAndShowToolbarStripAndStatusBar) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    frame.show();
+    EXPECT_TRUE(frame.MainToolBar()->isVisible());
+    EXPECT_TRUE(frame.ExecuteCommand(ID_TOOLBAR));
+    EXPECT_FALSE(frame.BarsShown());
+    EXPECT_FALSE(frame.MainToolBar()->isVisible());
+    EXPECT_FALSE(frame.StatusStripBar()->isVisible());
+    EXPECT_FALSE(frame.statusBar()->isVisible());
+    EXPECT_FALSE(frame.Action(ID_TOOLBAR)->isChecked());
+    // Esc is the key of the same command.
+    EXPECT_EQ(frame.Action(ID_TOOLBAR)->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_TRUE(frame.ExecuteCommand(ID_TOOLBAR));
+    EXPECT_TRUE(frame.MainToolBar()->isVisible());
+    EXPECT_TRUE(frame.StatusStripBar()->isVisible());
+    EXPECT_TRUE(frame.statusBar()->isVisible());
+    EXPECT_TRUE(frame.Action(ID_TOOLBAR)->isChecked());
+}
+
+TEST(MainFrame, DiskWarningOnceThenAgainAfterOptions) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    // A threshold no disk reaches, confirmed through Options.
+    f.frameDialogs.options = std::pair<uint32_t, uint32_t>{0xFFFFFFF0u, 5};
+    EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
+    EXPECT_EQ(frame.Disk().IntervalMs(), 5000);
+    for (int i = 0; i < 4; ++i)
+        frame.CheckDiskSpace();
+    EXPECT_EQ(f.dialogs.shownTexts(), QStringList{LoadString(IDP_DISK_SPACE_LOW)});
+    EXPECT_FALSE(frame.DiskPane()->Dot().isNull());
+    EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
+    frame.CheckDiskSpace();
+    frame.CheckDiskSpace();
+    EXPECT_EQ(f.dialogs.shownTexts().size(), 2);
+    // Threshold 0: no more warnings, even after Options cleared the flag.
+    f.frameDialogs.options = std::pair<uint32_t, uint32_t>{0, 5};
+    EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
+    frame.CheckDiskSpace();
+    EXPECT_EQ(f.dialogs.shownTexts().size(), 2);
+}
+
+TEST(MainFrame, RemoteControlNeedsAConnection) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    f.frameDialogs.remote = RemoteChoice::RebootSite;
+    EXPECT_TRUE(frame.ExecuteCommand(ID_REMOTE_CONTROL));
+    EXPECT_FALSE(f.frameDialogs.calls.contains("RemoteControl"));
+    EXPECT_EQ(frame.Action(ID_REMOTE_CONTROL)->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
+}
+
+TEST(MainFrame, DialogCommandsAndApplicationCommands) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    for (int id : {ID_PHONE_BOOK, ID_EVENT_NOTIFY, ID_PLAYBACK, ID_RECORD_PATH})
+        EXPECT_TRUE(frame.ExecuteCommand(id));
+    EXPECT_EQ(f.frameDialogs.calls, (QStringList{"PhoneBook", "EventNotify", "ClipBrowser", "RecordPath"}));
+    for (int id : {ID_APP_ABOUT, ID_SETUP_PASSWORD, ID_APP_EXIT})
+        EXPECT_TRUE(frame.ExecuteCommand(id));
+    EXPECT_EQ(f.app.about, 1);
+    EXPECT_EQ(f.app.passwords, 1);
+    EXPECT_EQ(f.app.exits, 1);
+    // Stop sound alarm is disabled while nothing plays.
+    EXPECT_FALSE(frame.ExecuteCommand(ID_STOP_ALARM));
+}
+
+TEST(MainFrame, HelpOpensTheContentsPageOrSaysItIsMissing) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    EXPECT_TRUE(frame.ExecuteCommand(ID_HELP));
+    EXPECT_EQ(f.dialogs.shownTexts(), QStringList{LoadString(IDP_HELP_NOT_FOUND)});
+
+    FrameFixture g;
+    MainFrame& withHelp = g.Make({QStringLiteral(DIALSCOPE_HELP_DIR)});
+    EXPECT_TRUE(withHelp.ExecuteCommand(ID_HELP));
+    ASSERT_NE(withHelp.Help(), nullptr);
+    EXPECT_TRUE(withHelp.Help()->isVisible());
+    EXPECT_TRUE(withHelp.Help()->Browser()->toPlainText().contains(QStringLiteral("Contents")));
+    EXPECT_TRUE(g.dialogs.shown().empty());
+}
+
+TEST(MainFrame, CloseStopsTheDiskTimerAndEndsCommands) {
+    FrameFixture f;
+    MainFrame& frame = f.Make();
+    f.frameDialogs.dialNumber = QStringLiteral("555");
+    frame.ExecuteCommand(ID_CONNECT);
+    ASSERT_TRUE(frame.Lines().HasCall());
+    frame.close();
+    EXPECT_FALSE(frame.Lines().HasCall());
+    EXPECT_FALSE(frame.ExecuteCommand(ID_PHONE_BOOK));
+    Settle();
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+// The main window's dialogs answered from a script: each call is counted, and
+// answers come from the fields set beforehand (nothing = cancelled).
+
+#include "FrameDialogs.h"
+#include "SettingsCommands.h"
+
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class ScriptedFrameDialogs final : public FrameDialogs {
+public:
+    std::optional<QString> dialNumber;
+    std::optional<int> modem;
+    // Answers the channel choice; the default picks nothing.
+    std::function<std::optional<int32_t>(const ChannelTable&)> channelChoice;
+    RemoteChoice remote = RemoteChoice::None;
+    std::optional<QString> commandLine;
+    // Options confirmed with these values when set.
+    std::optional<std::pair<uint32_t, uint32_t>> options;
+    QStringList calls;
+    QStringList modemNames;
+
+    std::optional<QString> RunConnect(QWidget*) override {
+        calls << "Connect";
+        return dialNumber;
+    }
+    std::optional<int> RunSelectModem(QWidget*, const QStringList& names, int, LineManager&) override {
+        calls << "SelectModem";
+        modemNames = names;
+        return modem;
+    }
+    std::optional<int32_t> RunChannelChoice(QWidget*, const ChannelTable& channels) override {
+        calls << "ChannelChoice";
+        return channelChoice ? channelChoice(channels) : std::nullopt;
+    }
+    RemoteChoice RunRemoteControl(QWidget*) override {
+        calls << "RemoteControl";
+        return remote;
+    }
+    std::optional<QString> RunCommandLine(QWidget*) override {
+        calls << "CommandLine";
+        return commandLine;
+    }
+    void RunPhoneBook(QWidget*) override { calls << "PhoneBook"; }
+    void RunEventNotify(QWidget*) override { calls << "EventNotify"; }
+    void RunClipBrowser(QWidget*) override { calls << "ClipBrowser"; }
+    void RunOptions(QWidget*, SettingsFollowUp& followUp) override {
+        calls << "Options";
+        if (options)
+            followUp.diskWatchChanged(options->first, options->second);
+    }
+    void RunRecordPath(QWidget*, SettingsFollowUp& followUp) override {
+        calls << "RecordPath";
+        followUp.recordFolderChanged();
+    }
+};
+
+// The application's commands, counted.
+class CountingAppCommands final : public AppCommands {
+public:
+    int about = 0, exits = 0, passwords = 0, splashes = 0;
+    void OnAppAbout() override { ++about; }
+    void OnAppExit() override { ++exits; }
+    void OnSetupPassword() override { ++passwords; }
+    void ShowSplash(QWidget*) override { ++splashes; }
+};
