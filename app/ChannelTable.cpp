@@ -9,7 +9,6 @@ void ChannelTable::Replace(const std::vector<ChannelEntry>& entries) {
 }
 
 std::string ChannelTable::GetChannelName(int32_t channel) const {
-    auto it = std::find_if(m_rows.begin(), m_rows.end(),
-                           [channel](const ChannelEntry& e) { return e.channel == channel; });
+    auto it = std::find_if(m_rows.begin(), m_rows.end(), [channel](const ChannelEntry& e) { return e.channel == channel; });
     return it == m_rows.end() ? std::string() : it->name;
 }
