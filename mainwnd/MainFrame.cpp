@@ -46,6 +46,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     m_view = new VideoViewArea(*this, this);
     m_view->setObjectName(QStringLiteral("viewArea"));
     setCentralWidget(m_view);
+    m_view->installEventFilter(this);
 
     CreateActions();
     CreateMenus();
@@ -420,6 +421,20 @@ bool MainFrame::IsMaximized() const {
 
 void MainFrame::Maximize() {
     showMaximized();
+    // The window system applies the new size later; the tiling that asked
+    // for it is done again once the view area has its new size.
+    m_arrangeAfterResize = true;
+}
+
+bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_view && event->type() == QEvent::Resize && m_arrangeAfterResize) {
+        m_arrangeAfterResize = false;
+        QTimer::singleShot(0, this, [this] {
+            if (m_port)
+                m_port->ArrangeWindows();
+        });
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- Channel windows ----

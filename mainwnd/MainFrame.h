@@ -184,6 +184,7 @@ signals:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateActions();
@@ -222,4 +223,5 @@ private:
     bool m_barsShown = true;
     bool m_alarmPlaying = false;
     bool m_closing = false;
+    bool m_arrangeAfterResize = false;
 };

@@ -1,0 +1,202 @@
+// The whole program against the simulated site over a pseudo-terminal: the
+// main window with the real telephony service, the connection, the channel
+// windows and the stores, with short times injected. A dialled call opens two
+// channels through the site's channel prompt and hangs up; a site that calls
+// back is answered, raises the alarm, files its event and gets a window per
+// channel. Set DIALSCOPE_SCREENSHOT_DIR to keep pictures of the main window.
+#include "ChannelWindow.h"
+#include "FrameFixture.h"
+#include "HayesTelephony.h"
+#include "SiteSimProcess.h"
+#include "VideoViewArea.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// True when the picture shows more than a black area.
+bool ShowsPicture(ChannelWindow* window) {
+    const QImage image = window->Picture()->grab().toImage();
+    int lit = 0;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4)
+            lit += qGray(image.pixel(x, y)) > 40;
+    return lit > 20;
+}
+
+void KeepScreenshot(QWidget& widget, const char* name) {
+    const char* dir = std::getenv("DIALSCOPE_SCREENSHOT_DIR");
+    if (!dir || !*dir)
+        return;
+    QApplication::processEvents();
+    widget.grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name));
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(sim.start(dir.path(), {"--dial-delay",    "200",    "--answer-delay",   "200",
+                                           "--ring-interval", "400",    "--callback-delay", "300",
+                                           "--guard-ms",      "100",    "--channel",        "1:Gate",
+                                           "--channel",       "2:Yard", "--channel",        "3:Hall",
+                                           "--call-channels", "1,2",    "--size",           "320x240"},
+                              error))
+            << error;
+        PortSources sources;
+        sources.explicitPaths = {sim.linkPath()};
+        HayesTimings hayes;
+        hayes.probeAnswerMs = 300;
+        hayes.commandMs = 2000;
+        hayes.guardMs = 120;
+        hayes.dtrDropMs = 50;
+        hayes.answerMs = 5000;
+        telephony = std::make_unique<tel::HayesTelephony>(sources, hayes);
+
+        f.store.SetRecordPath(clipsDir.path() + "/");
+        f.store.SetSetting(AppStore::kVideoArrange, 0);
+        CallSettings call;
+        call.user = "demo";
+        call.password = "demo";
+        f.store.SaveCallSettings(call);
+
+        MainFrame::Environment env{f.store,        f.channels, f.clips,
+                                   f.dialogs,      *telephony, f.decompressors,
+                                   f.frameDialogs, f.app,      {QStringLiteral(DIALSCOPE_SOUND_DIR)}};
+        env.lineTimings.answerPauseMs = 100;
+        env.lineTimings.answerWatchdogMs = 20000;
+        env.lineTimings.replyWaitMs = 5000;
+        env.portOptions.stopBound = std::chrono::milliseconds(2000);
+        frame = std::make_unique<MainFrame>(std::move(env));
+        frame->resize(1000, 720);
+        frame->show();
+        frame->Start();
+        ASSERT_TRUE(WaitFor([&] { return frame->Lines().IsLineOpen(); }, 5000));
+    }
+    void TearDown() override {
+        if (frame)
+            frame->close();
+        frame.reset();
+        telephony.reset();
+    }
+
+    QList<ChannelWindow*> Windows() const { return frame->View()->ChannelWindows(); }
+
+    TempDir dir{"dialscope-e2e"};
+    TempDir clipsDir{"dialscope-e2e-clips"};
+    SiteSimProcess sim;
+    FrameFixture f;
+    std::unique_ptr<tel::HayesTelephony> telephony;
+    std::unique_ptr<MainFrame> frame;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
+    KeepScreenshot(*frame, "main-idle.png");
+
+    // The site's prompt chooses channel 1; a second prompt channel 2.
+    std::vector<int32_t> choices{1, 2};
+    f.frameDialogs.channelChoice = [&](const ChannelTable& table) -> std::optional<int32_t> {
+        EXPECT_EQ(table.GetChannelName(2), "Yard");
+        if (choices.empty())
+            return std::nullopt;
+        const int32_t channel = choices.front();
+        choices.erase(choices.begin());
+        return channel;
+    };
+    f.frameDialogs.dialNumber = QStringLiteral("5551234");
+    ASSERT_TRUE(frame->ExecuteCommand(ID_CONNECT));
+
+    ASSERT_TRUE(WaitFor([&] { return frame->StatusStrip()->text().startsWith("Connect:  "); }, 15000))
+        << frame->StatusStrip()->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 15000));
+    ASSERT_EQ(sim.command("event prompt").rfind("OK", 0), 0u);
+    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 15000));
+    EXPECT_TRUE(frame->Action(ID_OPEN_CHANNEL)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_ARRANGE)->isEnabled());
+
+    // The status line ticks and both windows show decoded pictures.
+    const QString before = frame->StatusStrip()->text();
+    ASSERT_TRUE(WaitFor([&] { return frame->StatusStrip()->text() != before; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return ShowsPicture(Windows()[0]) && ShowsPicture(Windows()[1]); }, 10000));
+    EXPECT_EQ(Windows()[0]->windowTitle(), QStringLiteral("0001 Gate"));
+    // Tiled side by side inside the view area, once the maximised size arrived.
+    EXPECT_TRUE(frame->ExecuteCommand(ID_ARRANGE));
+    const auto tiled = [&] {
+        const QRect area = frame->View()->viewport()->rect();
+        const QRect a = Windows()[0]->geometry(), b = Windows()[1]->geometry();
+        return area.contains(a) && area.contains(b) && !a.intersects(b) && a.width() == b.width();
+    };
+    EXPECT_TRUE(WaitFor(tiled, 3000));
+    KeepScreenshot(*frame, "two-channels.png");
+
+    // Bars hidden: the channel windows lose caption and toolbar too.
+    EXPECT_TRUE(frame->ExecuteCommand(ID_TOOLBAR));
+    EXPECT_FALSE(Windows()[0]->BarsShown());
+    EXPECT_TRUE(frame->ExecuteCommand(ID_TOOLBAR));
+    EXPECT_TRUE(Windows()[1]->BarsShown());
+
+    // Closing channel 1: no new window appears for its stream.
+    const uint64_t first = Windows()[0]->Info().windowId;
+    frame->CloseWindow(first, true);
+    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 5000));
+    const int frames = frame->Port().FrameCount();
+    ASSERT_TRUE(WaitFor([&] { return frame->Port().FrameCount() > frames + 3; }, 10000));
+    EXPECT_EQ(Windows().size(), 1);
+    EXPECT_EQ(Windows()[0]->Info().channel, 2);
+
+    ASSERT_TRUE(frame->ExecuteCommand(ID_HANG_UP));
+    EXPECT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
+    EXPECT_EQ(frame->StatusStrip()->text(), QStringLiteral("Disconnect"));
+    EXPECT_FALSE(frame->Lines().HasCall());
+    EXPECT_TRUE(frame->Lines().IsLineOpen());
+}
+
+TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChannel) {
+    // Dialling the call-back number makes the site hang up and call back.
+    f.frameDialogs.dialNumber = QStringLiteral("999");
+    ASSERT_TRUE(frame->ExecuteCommand(ID_CONNECT));
+    ASSERT_TRUE(WaitFor([&] { return frame->Lines().IsAnswered(); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 20000));
+    EXPECT_TRUE(frame->AlarmPlaying());
+    EXPECT_TRUE(frame->Action(ID_STOP_ALARM)->isEnabled());
+    std::vector<EventRecord> events;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            events.clear();
+            f.store.LoadEventRecords(events);
+            return !events.empty();
+        },
+        5000));
+    // Every window records from its first frame.
+    ASSERT_TRUE(WaitFor([&] { return Windows()[0]->IsRecording() && Windows()[1]->IsRecording(); }, 5000));
+
+    EXPECT_TRUE(frame->ExecuteCommand(ID_STOP_ALARM));
+    EXPECT_FALSE(frame->AlarmPlaying());
+    ASSERT_TRUE(frame->ExecuteCommand(ID_HANG_UP));
+    ASSERT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
+    // Ending the call finished the recordings: one clip record per channel.
+    std::vector<ClipRecord> clips;
+    f.clips.LoadClipRecords(clips);
+    EXPECT_EQ(clips.size(), 2u);
+}
