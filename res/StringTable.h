@@ -23,6 +23,9 @@ enum StringId : int {
     IDP_NOT_COMM_HANDLE = 45100,      // a call's data handle that is not a serial device
     IDP_SAVE_OK = 45101,              // a bitmap file was written completely
     IDP_OPEN_FILE_ERROR = 45102,      // a clip could not be opened for playback
+    IDS_STATUS_DISCONNECT = 45110,    // link status line while no call is connected
+    IDS_STATUS_STREAM_ERROR = 45111,  // link status line after a packet of unknown type
+    IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count
     IDP_PARSE_INT_RANGE = 61714,      // a number field outside its range; %1 and %2 are the bounds
     IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
 };

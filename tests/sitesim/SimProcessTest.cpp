@@ -228,8 +228,10 @@ TEST_F(SimProcessTest, ControlEventsAndScheduledCommands) {
     EXPECT_EQ(m_sim.command("event channel-closed 1"), "OK"); // a session exists from the start
     PtyClient pty(m_sim.linkPath());
     pty.write(loginPacket("op", "pw"));
-    EXPECT_TRUE(pty.nextPacketOfType(VideoFrame, kWait));
+    // The login request comes once, 100 ms after the login; frames keep coming,
+    // so wait for the one-off packet first.
     EXPECT_TRUE(pty.nextPacketOfType(LoginRequest, kWait));
+    EXPECT_TRUE(pty.nextPacketOfType(VideoFrame, kWait));
 
     ASSERT_EQ(m_sim.command("event channel-closed 1"), "OK");
     const auto closed = pty.nextPacketOfType(ChannelClosed, kWait);
