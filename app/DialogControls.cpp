@@ -53,6 +53,13 @@ int AverageCharWidths(const QWidget* widget, int count) {
     return QFontMetrics(widget->font()).averageCharWidth() * count;
 }
 
+QIcon UntintedIcon(const QString& resource) {
+    QIcon icon;
+    icon.addFile(resource, QSize(), QIcon::Normal);
+    icon.addFile(resource, QSize(), QIcon::Selected);
+    return icon;
+}
+
 void FocusEdit(QLineEdit* edit) {
     edit->setFocus(Qt::OtherFocusReason);
     edit->selectAll();

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
@@ -37,6 +38,10 @@ int FirstSelectedRow(const QTreeWidget* list);
 
 // Width in pixels of `count` average characters of the widget's font.
 int AverageCharWidths(const QWidget* widget, int count);
+
+// An icon from the program's pictures that looks the same when its item is
+// selected (the style would otherwise tint it).
+QIcon UntintedIcon(const QString& resource);
 
 // Gives the focus to an edit and selects its text, so the operator can retype it.
 void FocusEdit(QLineEdit* edit);

@@ -23,7 +23,7 @@ std::vector<PhoneEntry> LoadEntries(AppStore& store) {
 }
 
 const QIcon& RowIcon() {
-    static const QIcon icon(QStringLiteral(":/images/phonebook_entry.png"));
+    static const QIcon icon = UntintedIcon(QStringLiteral(":/images/phonebook_entry.png"));
     return icon;
 }
 

@@ -19,9 +19,9 @@ namespace {
 constexpr int kNodeRole = Qt::UserRole;
 
 const QIcon& ImageIcon(FolderImage image) {
-    static const QIcon icons[] = {QIcon(QStringLiteral(":/images/drive_local.png")),
-                                  QIcon(QStringLiteral(":/images/drive_network.png")),
-                                  QIcon(QStringLiteral(":/images/folder.png"))};
+    static const QIcon icons[] = {UntintedIcon(QStringLiteral(":/images/drive_local.png")),
+                                  UntintedIcon(QStringLiteral(":/images/drive_network.png")),
+                                  UntintedIcon(QStringLiteral(":/images/folder.png"))};
     return icons[int(image)];
 }
 
@@ -144,9 +144,11 @@ bool RecordPathDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void RecordPathDialog::accept() {
-    // Before any folder was selected the label names none; the record folder
-    // read at opening then stays as it is.
-    std::string chosen = m_tree.selected() ? FromQt(m_pathLabel->text()) : m_path;
+    // The label shows the selected folder; its path is taken from the tree,
+    // byte for byte, since a folder name need not be valid UTF-8. Before any
+    // folder was selected the label names none, and the record folder read at
+    // opening stays as it is.
+    std::string chosen = m_tree.selected() ? FolderTree::FullPath(m_tree.selected()) : m_path;
     m_path = AsRecordFolder(chosen);
     m_store.SetRecordPath(m_path);
     QDialog::accept();
