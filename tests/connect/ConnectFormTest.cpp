@@ -1,5 +1,5 @@
 // The connect dialog's rules without widgets: the slider steps, what opens
-// from the stored "Call" values and what is stored back, and the checks.
+// from the stored "Call" values, and what the login takes from them.
 #include "ConnectForm.h"
 #include "AppConnectionStore.h"
 #include "RegistryStore.h"
@@ -29,12 +29,6 @@ TEST(ConnectFormTest, SliderStepsStayWithinTheRangeAndOtherNotificationsKeepTheP
     }
 }
 
-TEST(ConnectFormTest, QualityLabelIsThreePlacesRightAlignedThenPercent) {
-    EXPECT_EQ(QualityLabel(30), " 30 %");
-    EXPECT_EQ(QualityLabel(0), "  0 %");
-    EXPECT_EQ(QualityLabel(100), "100 %");
-}
-
 TEST(ConnectFormTest, OpeningClampsQualityPicksTheSizeAndShowsThePasswordOnlyWhenSaved) {
     CallSettings stored{"op", "pw", "555", 1, 150, 0};
     Fields fields = FromStored(stored);
@@ -56,28 +50,6 @@ TEST(ConnectFormTest, OpeningClampsQualityPicksTheSizeAndShowsThePasswordOnlyWhe
     stored.save = 1;
     EXPECT_EQ(FromStored(stored).password, "pw");
     EXPECT_TRUE(FromStored(stored).savePassword);
-}
-
-TEST(ConnectFormTest, StoringKeepsEveryFieldAndNoSelectionStoresTheSmallSize) {
-    Fields fields{"op", "", "555 0101", -1, 77, false};
-    const CallSettings stored = ToStored(fields);
-    EXPECT_EQ(stored.user, "op");
-    EXPECT_EQ(stored.password, "");
-    EXPECT_EQ(stored.dial, "555 0101");
-    EXPECT_EQ(stored.formatSize, 0);
-    EXPECT_EQ(stored.quality, 77);
-    EXPECT_EQ(stored.save, 0);
-    fields.savePassword = true;
-    fields.imageSize = 1;
-    EXPECT_EQ(ToStored(fields).save, 1);
-    EXPECT_EQ(ToStored(fields).formatSize, 1);
-}
-
-TEST(ConnectFormTest, ChecksTheUserNameBeforeTheDialNumber) {
-    EXPECT_EQ(Check({"", "", "", 1, 30, false}), Problem::NoUser);
-    EXPECT_EQ(Check({"", "", "555", 1, 30, false}), Problem::NoUser);
-    EXPECT_EQ(Check({"op", "", "", 1, 30, false}), Problem::NoDial);
-    EXPECT_EQ(Check({"op", "", "5", 1, 30, false}), Problem::None);
 }
 
 TEST(ConnectFormTest, TheLoginTakesTheStoredCallValuesAndSiteRecordsBecomeEvents) {
