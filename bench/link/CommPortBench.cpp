@@ -1,0 +1,145 @@
+// The whole receive path through a pseudo-terminal: a far-end thread writes
+// video packets as fast as the line takes them; the serial reader queues
+// them and the receiver routes each frame to a window. Reports sustained
+// throughput and the CPU time the viewer spends per frame (far end excluded).
+#include "BenchPackets.h"
+#include "ChannelTable.h"
+#include "CommPort.h"
+#include "ScriptedDialogService.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+double CpuSeconds(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+class NullWindow final : public ChannelWindowHandle {
+public:
+    void SetStreamFormat(const BitmapInfoHeader&) override {}
+    void SizeForPicture(int, int) override {}
+    void MoveOnTop(QPoint) override {}
+    void SetCell(const QRect&) override {}
+    void ApplyBars(bool) override {}
+    bool IsRecording() const override { return false; }
+    void RecordFrame(std::span<const uint8_t>) override {}
+    void DeliverFrame(std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>&) override {
+        // A window keeps a copy of every frame; so does this one.
+        m_copy.assign(frame.begin(), frame.end());
+    }
+    void Draw(std::span<const uint8_t>) override {}
+    void MarkClosedBySite() override {}
+    void OnPostedCommand(int) override {}
+    void Close() override {}
+
+private:
+    std::vector<uint8_t> m_copy;
+};
+
+class NullView final : public ViewArea {
+public:
+    QSize ClientSize() const override { return {1000, 600}; }
+    std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo&) override {
+        return std::make_unique<NullWindow>();
+    }
+};
+
+class NullStore final : public ConnectionStore {
+public:
+    LoginValues GetLoginValues() const override { return {}; }
+    bool VideoArrangeOn() const override { return false; }
+    bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
+};
+
+// Decoding is the codec's cost, not the link's: this one yields nothing.
+class NoDecode final : public VideoDecompressor {
+public:
+    bool canDecompress(const BitmapInfoHeader&) const override { return true; }
+    std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t>) override { return std::nullopt; }
+};
+
+class NoDecodeFactory final : public DecompressorFactory {
+public:
+    std::unique_ptr<VideoDecompressor> Open(std::string_view) override {
+        return std::make_unique<NoDecode>();
+    }
+    std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader&) override { return nullptr; }
+};
+
+void BM_CommPortThroughPty(benchmark::State& state) {
+    const size_t payloadSize = size_t(state.range(0));
+    const int framesPerRound = 200;
+    const auto packet = VideoPacket(1, 1, payloadSize, 3);
+
+    int argc = 0;
+    static QCoreApplication* app = new QCoreApplication(argc, nullptr);
+    (void)app;
+    ScriptedDialogService dialogs;
+    NullStore store;
+    ChannelTable channels;
+    NoDecodeFactory codecs;
+    NullView view;
+    CommPortOptions options;
+    options.timerPeriod = std::chrono::hours(1); // drained below as fast as it can go
+    CommPort port(dialogs, store, channels, codecs, options);
+    port.AttachMainWindow(nullptr, &view, nullptr);
+
+    double viewerCpu = 0;
+    size_t frames = 0;
+    for (auto _ : state) {
+        const int controller = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(controller);
+        unlockpt(controller);
+        const int terminal = open(ptsname(controller), O_RDWR | O_NOCTTY);
+        termios tio{};
+        tcgetattr(terminal, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(terminal, TCSANOW, &tio);
+        if (!port.Start(terminal, false)) {
+            state.SkipWithError("start failed");
+            break;
+        }
+        std::atomic<double> farEndCpu{0};
+        std::thread farEnd([&] {
+            for (int i = 0; i < framesPerRound; ++i) {
+                for (size_t at = 0; at < packet.size();) {
+                    const ssize_t n = write(controller, packet.data() + at, packet.size() - at);
+                    if (n <= 0)
+                        return;
+                    at += size_t(n);
+                }
+            }
+            farEndCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        });
+        // Drain what the far end sends to us (the login) so its side never fills.
+        const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        const int start = port.FrameCount();
+        while (port.FrameCount() - start < framesPerRound) {
+            port.DrainReceived();
+            if (port.Port().ReceivedCount() == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        farEnd.join();
+        viewerCpu += CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - farEndCpu;
+        frames += framesPerRound;
+        port.Stop();
+        close(controller);
+    }
+    state.SetBytesProcessed(int64_t(frames * packet.size()));
+    state.counters["viewer_cpu_us_per_frame"] = viewerCpu / double(frames) * 1e6;
+}
+BENCHMARK(BM_CommPortThroughPty)->Arg(20000)->Arg(150000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

@@ -1,0 +1,371 @@
+#include "CommPort.h"
+
+#include "ChannelChoice.h"
+#include "ChannelTable.h"
+#include "DialogService.h"
+#include "StringTable.h"
+#include "TileLayout.h"
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+namespace {
+
+// Handlers tried, in order, before any decompressor that accepts the frame.
+constexpr std::string_view kPreferredHandlers[] = {"iv50", "iv32"};
+
+} // namespace
+
+CommPort::CommPort(DialogService& dialogs, ConnectionStore& store, ChannelTable& channels,
+                   DecompressorFactory& decompressors, Options options)
+    : m_dialogs(dialogs)
+    , m_store(store)
+    , m_channels(channels)
+    , m_decompressors(decompressors)
+    , m_options(std::move(options))
+    , m_port(m_options.stopBound) {
+    m_timer.setInterval(m_options.timerPeriod);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_postTarget, [this] { OnConnectionTimer(); });
+}
+
+CommPort::~CommPort() {
+    Stop();
+}
+
+void CommPort::AttachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewArea, StatusLine* statusLine) {
+    m_mainWindow = mainWindow;
+    m_viewArea = viewArea;
+    m_statusLine = statusLine;
+}
+
+bool CommPort::Start(int fd, bool answered) {
+    if (!SerialEngine::IsCharDevice(fd)) {
+        m_dialogs.notice(nullptr, LoadString(IDP_NOT_COMM_HANDLE));
+        ::close(fd);
+        return false;
+    }
+    if (IsOpen() || m_stopping) {
+        if (fd != m_port.Descriptor()) // never close the running link's own descriptor
+            ::close(fd);
+        return false;
+    }
+    const QTime started = m_options.clock();
+    if (!m_port.Open(fd))
+        return false;
+
+    m_receiver.Reset();
+    m_mayOpen = false;
+    m_mayClose = false;
+    m_draining = false;
+    m_frameCount = 0;
+    m_keepAliveCount = 0;
+    m_windowCount = 0;
+    m_cascade = QPoint(0, 0);
+    m_startTime = started;
+    m_answered = answered;
+
+    SendLogin();
+    m_timer.start();
+    return true;
+}
+
+void CommPort::Stop() {
+    if (!IsOpen() || m_stopping)
+        return;
+    m_stopping = true;
+    m_answered = false;
+    m_timer.stop();
+    // The wait keeps the event loop running; the stopped timer, the busy flag
+    // and m_stopping keep parsing and a second Stop out of it.
+    m_port.Close([] { QCoreApplication::processEvents(); });
+    while (!m_slots.empty())
+        RemoveChannelWindow(&m_slots.front(), true);
+    m_decompressor.reset();
+    m_draining = false;
+    m_stopping = false;
+    SetStatusText(LoadString(IDS_STATUS_DISCONNECT));
+}
+
+void CommPort::QueueBlock(std::vector<uint8_t> block) {
+    m_port.QueueSend(std::move(block));
+}
+
+void CommPort::PushFrontReceived(std::vector<uint8_t> chunk) {
+    m_port.PushFrontReceived(std::move(chunk));
+}
+
+void CommPort::DrainReceived() {
+    if (m_draining || !IsOpen() || m_stopping)
+        return;
+    m_draining = true;
+    while (auto chunk = m_port.TakeReceived()) {
+        std::vector<uint8_t> leftover = m_receiver.ParseChunk(*chunk, *this);
+        if (!leftover.empty())
+            m_port.PushFrontReceived(std::move(leftover));
+    }
+    m_draining = false;
+}
+
+QString CommPort::StatusText() const {
+    return LoadString(IDS_STATUS_CONNECTED)
+        .arg(m_startTime.toString(QStringLiteral("hh:mm:ss")),
+             m_options.clock().toString(QStringLiteral("hh:mm:ss")), QString::number(m_frameCount));
+}
+
+void CommPort::OnConnectionTimer() {
+    if (!IsOpen())
+        return;
+    DrainReceived();
+    SetStatusText(StatusText());
+    if (m_keepAliveCount < kKeepAliveTicks - 1) {
+        ++m_keepAliveCount;
+    } else {
+        SendValue(*this, OutboundType::KeepAlive, 0);
+        m_keepAliveCount = 0;
+    }
+}
+
+void CommPort::SendLogin() {
+    LoginValues values = m_store.GetLoginValues();
+    if (m_answered) {
+        values.user = std::string(Wire::kAnsweredUser);
+        values.password = std::string(Wire::kAnsweredPassword);
+    }
+    QueuePacket(*this, OutboundType::Login, BuildLoginRecord(values));
+    if (m_answered)
+        SendValue(*this, OutboundType::SiteInfoRequest, 0);
+}
+
+void CommPort::SetStatusText(const QString& text) {
+    if (m_statusLine)
+        m_statusLine->SetStatusText(text);
+}
+
+bool CommPort::OnPacket(const InboundPacket& packet) {
+    switch (InboundType(packet.type)) {
+    case InboundType::ChannelList:
+        m_mayOpen = packet.param2 & kMayOpenChannels;
+        m_mayClose = packet.param2 & kMayCloseChannels;
+        m_channels.Replace(ParseChannelList(packet.param1, packet.payload));
+        return true;
+    case InboundType::VideoFrame:
+        return Route(packet);
+    case InboundType::ChannelPrompt:
+        PostToMainWindow(kCommandOpenChannel);
+        return true;
+    case InboundType::LoginRejected:
+        PostToMainWindow(kCommandLoginError);
+        return true;
+    case InboundType::LoginRequest:
+        SendLogin();
+        return true;
+    case InboundType::ChannelClosed:
+        if (ChannelSlot* slot = FindSlotByKey(packet.param2); slot && slot->window)
+            slot->window->MarkClosedBySite();
+        return true;
+    case InboundType::SiteInfo:
+        m_store.AddEventRecord(SiteRecordFromPayload(packet.payload));
+        return true;
+    case InboundType::HangUpRequest:
+        PostToMainWindow(kCommandHangUp);
+        return true;
+    }
+    SetStatusText(LoadString(IDS_STATUS_STREAM_ERROR));
+    return true;
+}
+
+void CommPort::RouteFrame(const InboundPacket& packet) {
+    Route(packet);
+}
+
+bool CommPort::EnsureDecompressor(const BitmapInfoHeader& header) {
+    if (m_decompressor)
+        return true;
+    for (std::string_view handler : kPreferredHandlers) {
+        std::unique_ptr<VideoDecompressor> candidate = m_decompressors.Open(handler);
+        if (candidate && candidate->canDecompress(header)) {
+            m_decompressor = std::move(candidate);
+            return true;
+        }
+    }
+    m_decompressor = m_decompressors.Locate(header);
+    return m_decompressor != nullptr;
+}
+
+// Returns false only when no decompressor exists: the call is then dropped
+// and the receiver halts until the next Start.
+bool CommPort::Route(const InboundPacket& packet) {
+    const PackedDibView frame(packet.payload);
+    if (!frame.valid())
+        return true; // short, not a 40-byte header, or declaring more than it holds
+    if (!EnsureDecompressor(frame.header())) {
+        PostToMainWindow(kCommandCompressionError);
+        return false;
+    }
+    ChannelSlot* slot = FindSlotByKey(packet.param2);
+    if (!slot)
+        slot = CreateChannelWindow(packet.param1, packet.param2, frame.header());
+    if (!slot || !slot->window)
+        return true;
+
+    ChannelWindowHandle& window = *slot->window;
+    ++m_frameCount;
+    if (window.IsRecording())
+        window.RecordFrame(packet.payload);
+    window.DeliverFrame(packet.payload, m_decompressor);
+    if (std::optional<std::vector<uint8_t>> image = m_decompressor->decompress(packet.payload))
+        window.Draw(*image);
+    else
+        window.Draw(packet.payload);
+    return true;
+}
+
+CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t streamKey,
+                                                     const BitmapInfoHeader& header) {
+    if (!m_viewArea)
+        return nullptr;
+    const QSize area = m_viewArea->ClientSize();
+    // 64-bit: the picture size comes from the site and may be anything.
+    if (int64_t(m_cascade.x()) > int64_t(area.width()) - header.biWidth)
+        m_cascade.setX(0);
+    if (int64_t(m_cascade.y()) > int64_t(area.height()) - header.biHeight)
+        m_cascade.setY(0);
+
+    ChannelWindowInfo info{channel, streamKey, m_mayClose, m_nextWindowId};
+    std::unique_ptr<ChannelWindowHandle> window = m_viewArea->CreateChannelWindow(info);
+    if (!window)
+        return nullptr;
+    ++m_nextWindowId;
+    window->SetStreamFormat(header);
+    window->SizeForPicture(header.biWidth, header.biHeight);
+    window->MoveOnTop(m_cascade);
+
+    if (m_answered) {
+        if (m_mainWindow)
+            m_mainWindow->StartAlarm();
+        PostToWindow(info.windowId, kCommandStartRecord);
+        PostToWindow(info.windowId, kCommandSnapshot);
+    }
+    ++m_windowCount;
+    m_cascade += kCascadeStep;
+    m_slots.push_back(ChannelSlot{channel, streamKey, info.windowId, std::move(window)});
+    ChannelSlot* slot = &m_slots.back();
+    if (m_store.VideoArrangeOn())
+        ArrangeWindows();
+    return slot;
+}
+
+void CommPort::RemoveChannelWindow(ChannelSlot* slot, bool discardSlot) {
+    if (!slot)
+        return;
+    if (slot->window) {
+        std::unique_ptr<ChannelWindowHandle> window = std::move(slot->window);
+        slot->windowId = 0;
+        --m_windowCount;
+        window->Close();
+    }
+    if (discardSlot)
+        m_slots.remove_if([slot](const ChannelSlot& s) { return &s == slot; });
+    if (m_store.VideoArrangeOn())
+        ArrangeWindows();
+}
+
+void CommPort::ArrangeWindows() {
+    if (!m_viewArea)
+        return;
+    if (m_windowCount < 1 || m_windowCount > TileLayout::kMaxWindows)
+        return;
+    if (m_mainWindow && !m_mainWindow->IsMaximized())
+        m_mainWindow->Maximize();
+    const std::optional<TileLayout> layout = TileLayout::Compute(m_windowCount, m_viewArea->ClientSize());
+    const bool bars = m_mainWindow ? m_mainWindow->BarsShown() : true;
+    int index = 0;
+    for (ChannelSlot& slot : m_slots) {
+        if (!slot.window)
+            continue;
+        slot.window->ApplyBars(bars);
+        slot.window->SetCell(layout->Cell(index++));
+    }
+}
+
+CommPort::ChannelSlot* CommPort::FindSlotByKey(int32_t streamKey) {
+    for (ChannelSlot& slot : m_slots) {
+        if (slot.streamKey == streamKey)
+            return &slot;
+    }
+    return nullptr;
+}
+
+CommPort::ChannelSlot* CommPort::FindSlotByWindow(uint64_t windowId) {
+    if (windowId == 0)
+        return nullptr;
+    for (ChannelSlot& slot : m_slots) {
+        if (slot.windowId == windowId)
+            return &slot;
+    }
+    return nullptr;
+}
+
+bool CommPort::IsChannelOpen(int32_t channel) const {
+    for (const ChannelSlot& slot : m_slots) {
+        if (slot.channel == channel && slot.window)
+            return true;
+    }
+    return false;
+}
+
+bool CommPort::CanOpenChannel() const {
+    return IsOpen() && m_mayOpen && !m_channels.empty();
+}
+
+QStringList CommPort::ChannelChoiceLines() const {
+    return ::ChannelChoiceLines(m_channels);
+}
+
+bool CommPort::RequestOpenChannel(int32_t channel) {
+    if (!IsOpen() || IsChannelOpen(channel))
+        return false;
+    SendValue(*this, OutboundType::OpenChannel, channel);
+    return true;
+}
+
+void CommPort::FixWindow(uint64_t windowId) {
+    if (m_windowCount <= 1)
+        return;
+    ChannelSlot* slot = FindSlotByWindow(windowId);
+    if (!slot)
+        return;
+    SendValue(*this, OutboundType::FixChannel, slot->channel);
+    m_fixedWindow = m_fixedWindow == windowId ? 0 : windowId;
+}
+
+void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
+    ChannelSlot* slot = FindSlotByWindow(windowId);
+    if (!slot)
+        return;
+    if (sendCloseChannel)
+        SendValue(*this, OutboundType::CloseChannel, slot->channel);
+    RemoveChannelWindow(slot, false);
+}
+
+void CommPort::PostToMainWindow(int command) {
+    QMetaObject::invokeMethod(
+        &m_postTarget,
+        [this, command] {
+            if (m_mainWindow)
+                m_mainWindow->OnPostedCommand(command);
+        },
+        Qt::QueuedConnection);
+}
+
+void CommPort::PostToWindow(uint64_t windowId, int command) {
+    QMetaObject::invokeMethod(
+        &m_postTarget,
+        [this, windowId, command] {
+            if (ChannelSlot* slot = FindSlotByWindow(windowId); slot && slot->window)
+                slot->window->OnPostedCommand(command);
+        },
+        Qt::QueuedConnection);
+}

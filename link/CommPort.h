@@ -1,0 +1,180 @@
+#pragma once
+
+// The link with a remote site for the whole life of the program: one object,
+// reused for every call.
+//
+// Start(fd, answered) takes the connected call's descriptor, starts the serial
+// threads (SerialEngine), queues the login and starts the connection timer. On
+// every tick (250 ms, on the user-interface thread) the receive queue is
+// drained through the PacketReceiver and each packet is dispatched: channel
+// lists rebuild the channel table and set the open/close permissions, video
+// frames are routed to one channel window per stream key (created on the
+// stream's first frame, cascaded, tiled when "VideoArrange" is on), site
+// records become event records, and prompts, rejections and hang-up requests
+// are posted to the main window. The tick then rewrites the status line and
+// every 22nd tick sends a keep-alive. Stop() ends the threads, closes every
+// channel window and shows "Disconnect".
+//
+// Channel slots live until the connection ends, even after the operator
+// closed their window: later frames of that stream key are dropped and make
+// no new window. Window count, cascade position and the fixed window are kept
+// here for the main window and the channel windows.
+//
+// Everything but the serial threads runs on the thread that created the
+// object, which must run a Qt event loop: the timer and the posted commands
+// are delivered through it.
+
+#include "CallPort.h"
+#include "LinkInterfaces.h"
+#include "PacketReceiver.h"
+#include "Protocol.h"
+#include "SerialEngine.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QStringList>
+#include <QTime>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <list>
+#include <memory>
+
+class ChannelTable;
+class DialogService;
+
+// Times the program uses as they are; tests shorten them.
+struct CommPortOptions {
+    std::chrono::milliseconds timerPeriod{250};
+    std::chrono::milliseconds stopBound = SerialEngine::kDefaultStopBound;
+    // The local time of day, for the status line.
+    std::function<QTime()> clock = [] {
+        return QTime::currentTime();
+    };
+};
+
+class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
+public:
+    static constexpr int kKeepAliveTicks = 22;
+    static constexpr QPoint kCascadeStep{28, 22};
+
+    using Options = CommPortOptions;
+
+    // One entry of the channel window list.
+    struct ChannelSlot {
+        int32_t channel = 0;
+        int32_t streamKey = 0;
+        uint64_t windowId = 0;                       // 0 once the window is gone
+        std::unique_ptr<ChannelWindowHandle> window; // none once closed
+    };
+
+    CommPort(DialogService& dialogs, ConnectionStore& store, ChannelTable& channels,
+             DecompressorFactory& decompressors, Options options = {});
+    ~CommPort() override;
+    CommPort(const CommPort&) = delete;
+    CommPort& operator=(const CommPort&) = delete;
+
+    // The main window's parts; any may be null (nothing is then shown there).
+    void AttachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewArea, StatusLine* statusLine);
+
+    // Takes ownership of the connected call's descriptor in every case: on
+    // failure it is closed (after the "not a comm handle" notice when it is no
+    // character device; at once when a connection is already running, which
+    // stays untouched).
+    bool Start(int fd, bool answered) override;
+    // Ends the connection; does nothing when none runs.
+    void Stop() override;
+    bool IsOpen() const { return m_port.IsOpen(); }
+    bool IsAnswered() const { return m_answered; }
+
+    // Appends one outbound block to the send queue (ignored while not open).
+    void QueueBlock(std::vector<uint8_t> block) override;
+
+    // Hands every received chunk to the receiver, in order; re-entry and calls
+    // while not open do nothing.
+    void DrainReceived();
+    void PushFrontReceived(std::vector<uint8_t> chunk);
+    // The connection timer routine (also callable directly).
+    void OnConnectionTimer();
+    void SendLogin();
+    void SetStatusText(const QString& text);
+
+    // Permissions from the last channel list.
+    bool MayOpenChannels() const { return m_mayOpen; }
+    bool MayCloseChannels() const { return m_mayClose; }
+    // The enable rule of "Open local site video channel": port open, open
+    // permission, non-empty channel table.
+    bool CanOpenChannel() const;
+    // The channel choice list's lines ("%04d Name"), sorted.
+    QStringList ChannelChoiceLines() const;
+    // Sends OpenChannel(channel) unless that channel already has a live
+    // window; only while the port is open. True when a packet was queued.
+    bool RequestOpenChannel(int32_t channel);
+
+    // A channel window's Fix command: with two or more windows, sends
+    // FixChannel for its channel and makes it the fixed window, or releases it.
+    void FixWindow(uint64_t windowId);
+    // A channel window's Close command after the operator confirmed (or
+    // without asking when the site had stopped it): sends CloseChannel when
+    // `sendCloseChannel`, then removes the window and keeps the slot.
+    void CloseWindow(uint64_t windowId, bool sendCloseChannel);
+
+    // Frame routing and the channel window list.
+    void RouteFrame(const InboundPacket& packet);
+    ChannelSlot* CreateChannelWindow(int32_t channel, int32_t streamKey, const BitmapInfoHeader& header);
+    void RemoveChannelWindow(ChannelSlot* slot, bool discardSlot);
+    void ArrangeWindows();
+    ChannelSlot* FindSlotByKey(int32_t streamKey);
+    bool IsChannelOpen(int32_t channel) const;
+    const std::list<ChannelSlot>& Slots() const { return m_slots; }
+
+    int WindowCount() const { return m_windowCount; }
+    QPoint CascadePosition() const { return m_cascade; }
+    // The id of the fixed window; 0 when none.
+    uint64_t FixedWindow() const { return m_fixedWindow; }
+    int FrameCount() const { return m_frameCount; }
+
+    SerialEngine& Port() { return m_port; }
+    const PacketReceiver& Receiver() const { return m_receiver; }
+
+private:
+    bool OnPacket(const InboundPacket& packet) override;
+    bool Route(const InboundPacket& packet);
+    bool EnsureDecompressor(const BitmapInfoHeader& header);
+    ChannelSlot* FindSlotByWindow(uint64_t windowId);
+    void PostToMainWindow(int command);
+    void PostToWindow(uint64_t windowId, int command);
+    QString StatusText() const;
+
+    DialogService& m_dialogs;
+    ConnectionStore& m_store;
+    ChannelTable& m_channels;
+    DecompressorFactory& m_decompressors;
+    Options m_options;
+
+    MainWindowCommands* m_mainWindow = nullptr;
+    ViewArea* m_viewArea = nullptr;
+    StatusLine* m_statusLine = nullptr;
+
+    SerialEngine m_port;
+    PacketReceiver m_receiver;
+    QTimer m_timer;
+    QObject m_postTarget; // queued calls die with it
+
+    bool m_answered = false;
+    bool m_mayOpen = false;
+    bool m_mayClose = false;
+    bool m_draining = false;
+    bool m_stopping = false;
+    int m_frameCount = 0;
+    int m_keepAliveCount = 0;
+    QTime m_startTime;
+    std::shared_ptr<VideoDecompressor> m_decompressor;
+
+    std::list<ChannelSlot> m_slots;
+    int m_windowCount = 0;
+    QPoint m_cascade;
+    uint64_t m_fixedWindow = 0;
+    uint64_t m_nextWindowId = 1;
+};

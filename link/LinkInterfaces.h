@@ -1,0 +1,136 @@
+#pragma once
+
+// What the connection needs from the rest of the program, as small interfaces
+// the main window and the application implement (and tests back with doubles).
+//
+// Threading contract: every method here is called on the user-interface thread
+// (the thread that owns the CommPort and runs its connection timer), never on
+// the serial threads. Posted commands (OnPostedCommand) are always delivered
+// later from that thread's event loop, never from inside packet parsing, and
+// the receiver decides then whether the command is enabled. No method may call
+// back into the CommPort's packet parsing; ChannelWindowHandle::Close must not
+// call CommPort::RemoveChannelWindow (the CommPort is already removing it).
+
+#include "PackedDib.h"
+#include "Protocol.h"
+#include "VideoDecompressor.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+// Commands the connection posts to the main window and to new channel windows.
+enum LinkCommand : int {
+    kCommandHangUp = 32772,           // the site asked to hang up
+    kCommandStartRecord = 32774,      // to a new window of an answered call
+    kCommandOpenChannel = 32779,      // the site asks the operator to choose a channel
+    kCommandSnapshot = 32789,         // to a new window of an answered call, after 32774
+    kCommandLoginError = 32791,       // the site rejected the login
+    kCommandCompressionError = 32798, // no decompressor fits the site's video
+};
+
+// What a new channel window is created with. `windowId` is unique for the life
+// of the process and never reused, so a stale id can never reach a new window.
+struct ChannelWindowInfo {
+    int32_t channel = 0;
+    int32_t streamKey = 0;
+    bool mayClose = false;
+    uint64_t windowId = 0;
+};
+
+// One live channel window, owned by its slot in the CommPort's channel window
+// list from creation until Close() (after which the handle is destroyed).
+class ChannelWindowHandle {
+public:
+    virtual ~ChannelWindowHandle() = default;
+
+    // The 40-byte header of the frame that created the window (the stream
+    // format its recordings use).
+    virtual void SetStreamFormat(const BitmapInfoHeader& header) = 0;
+    // Sizes the window for a picture of this size (it picks its size preset).
+    virtual void SizeForPicture(int width, int height) = 0;
+    // Moves to `topLeft` in the view area without resizing, on top of its siblings.
+    virtual void MoveOnTop(QPoint topLeft) = 0;
+    // Moves and resizes the outer frame to `cell`, keeping the sibling order.
+    virtual void SetCell(const QRect& cell) = 0;
+    // Shows or hides caption and toolbar with the main window's bars.
+    virtual void ApplyBars(bool shown) = 0;
+
+    virtual bool IsRecording() const = 0;
+    // Hands a received frame (a packed DIB, exactly as received) to the recorder.
+    virtual void RecordFrame(std::span<const uint8_t> frame) = 0;
+    // Keeps a copy of the frame for repainting, with the decompressor to use.
+    virtual void DeliverFrame(std::span<const uint8_t> frame,
+                              const std::shared_ptr<VideoDecompressor>& decompressor) = 0;
+    // Draws at once: the decompressed packed DIB, or the raw frame when
+    // decompression yielded nothing.
+    virtual void Draw(std::span<const uint8_t> packedDib) = 0;
+    // The site stopped this stream: set the mark and repaint.
+    virtual void MarkClosedBySite() = 0;
+    // A command posted to the window (32774, 32789); runs only if enabled now.
+    virtual void OnPostedCommand(int command) = 0;
+    // Close request: stop recording, then the window goes away.
+    virtual void Close() = 0;
+};
+
+// The main window's view area, parent of every channel window.
+class ViewArea {
+public:
+    virtual ~ViewArea() = default;
+    virtual QSize ClientSize() const = 0;
+    // Creates a hidden-then-shown channel window as a child of the view area;
+    // nothing when it cannot be created.
+    virtual std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) = 0;
+};
+
+// The one-line link status strip of the main window.
+class StatusLine {
+public:
+    virtual ~StatusLine() = default;
+    virtual void SetStatusText(const QString& text) = 0;
+};
+
+// The main window as the connection sees it.
+class MainWindowCommands {
+public:
+    virtual ~MainWindowCommands() = default;
+    // A posted command (32772, 32779, 32791, 32798), carried out only when its
+    // enable rule allows it at this moment.
+    virtual void OnPostedCommand(int command) = 0;
+    virtual bool IsMaximized() const = 0;
+    virtual void Maximize() = 0;
+    // The "Toolbar" setting: whether bars (and channel window captions) show.
+    virtual bool BarsShown() const = 0;
+    // Plays the alarm looped unless it already plays.
+    virtual void StartAlarm() = 0;
+};
+
+// The application's stored values the connection reads and the event store it
+// files site records in.
+class ConnectionStore {
+public:
+    virtual ~ConnectionStore() = default;
+    // The "Call" values User, PassWord, FormatSize and Quality.
+    virtual LoginValues GetLoginValues() const = 0;
+    // The "VideoArrange" setting; a missing value counts as on.
+    virtual bool VideoArrangeOn() const = 0;
+    // Files a site record as a new event under the current local time.
+    virtual bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>& record) = 0;
+};
+
+// Where the connection gets its video decompressor from.
+class DecompressorFactory {
+public:
+    virtual ~DecompressorFactory() = default;
+    // The decompressor for a handler code ("iv50"), or nothing.
+    virtual std::unique_ptr<VideoDecompressor> Open(std::string_view handler) = 0;
+    // Any decompressor that can decompress frames with this header, or nothing.
+    virtual std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader& header) = 0;
+};

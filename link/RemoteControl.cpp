@@ -1,0 +1,20 @@
+#include "RemoteControl.h"
+
+#include <vector>
+
+void SendCloseSite(PacketQueue& queue) {
+    QueuePacket(queue, OutboundType::CloseSite, {});
+}
+
+void SendRebootSite(PacketQueue& queue) {
+    QueuePacket(queue, OutboundType::RebootSite, {});
+}
+
+void SendRunProgram(PacketQueue& queue, std::string_view commandLine) {
+    std::vector<uint8_t> payload;
+    if (!commandLine.empty()) {
+        payload.assign(commandLine.begin(), commandLine.end());
+        payload.push_back(0);
+    }
+    QueuePacket(queue, OutboundType::RunProgram, payload);
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+// The remote-control packets: close the site's program, reboot the site, or
+// have it run a command line. Nothing comes back for any of them.
+
+#include "Protocol.h"
+
+#include <string_view>
+
+void SendCloseSite(PacketQueue& queue);
+void SendRebootSite(PacketQueue& queue);
+// The command line with its terminating NUL as payload; no payload when empty.
+void SendRunProgram(PacketQueue& queue, std::string_view commandLine);

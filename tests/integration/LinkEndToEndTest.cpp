@@ -1,0 +1,113 @@
+// The connection against the simulated site in data-only mode: log in, answer
+// the channel prompt by opening every channel, and receive decoded pictures of
+// every codec the site sends.
+#include "ChannelChoice.h"
+#include "ChannelTable.h"
+#include "CodecDecompressorFactory.h"
+#include "CommPort.h"
+#include "LinkDoubles.h"
+#include "ScriptedDialogService.h"
+#include "SiteSimProcess.h"
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The main window's part in opening channels: on the site's prompt, open
+// every channel of the choice list, as an operator picking each in turn would.
+class OpeningHost final : public MainWindowCommands {
+public:
+    OpeningHost(FakeHost& host, CommPort*& port)
+        : m_host(host)
+        , m_port(port) {}
+    void OnPostedCommand(int command) override {
+        m_host.commands.push_back(command);
+        if (command == kCommandOpenChannel && m_port->CanOpenChannel()) {
+            for (const QString& line : m_port->ChannelChoiceLines())
+                m_port->RequestOpenChannel(ChannelFromChoice(line));
+        }
+    }
+    bool IsMaximized() const override { return true; }
+    void Maximize() override {}
+    bool BarsShown() const override { return true; }
+    void StartAlarm() override {}
+
+private:
+    FakeHost& m_host;
+    CommPort*& m_port;
+};
+
+// A drawable picture as the decompressor yields it: 24-bit uncompressed, of the stream's size.
+bool IsDecodedPicture(const std::vector<uint8_t>& image, int width, int height) {
+    const PackedDibView view(image);
+    return view.valid() && view.header().biCompression == BitmapInfoHeader::kRgb &&
+           view.header().biBitCount == 24 && view.header().biWidth == width &&
+           std::abs(view.header().biHeight) == height;
+}
+
+} // namespace
+
+TEST(LinkEndToEnd, LogsInOpensEveryChannelAndShowsDecodedFramesOfEveryCodec) {
+    TempDir dir("link-e2e");
+    SiteSimProcess sim;
+    std::string error;
+    ASSERT_TRUE(
+        sim.start(dir.path(),
+                  {"--data-only", "--user", "op", "--password", "pw", "--permissions", "3", "--channel",
+                   "1:Gate,codec=mjpg,fps=10", "--channel", "2:Yard,codec=cvid,fps=10", "--channel",
+                   "3:Dock,codec=msvc,fps=10", "--channel", "4:Hall,codec=rgb,fps=10,size=160x120"},
+                  error))
+        << error;
+
+    ScriptedDialogService dialogs;
+    FakeHost host;
+    host.login = {"op", "pw", 1, 50};
+    ChannelTable channels;
+    CodecDecompressorFactory codecs;
+    CommPortOptions options;
+    options.timerPeriod = 20ms;
+    CommPort port(dialogs, host, channels, codecs, options);
+    CommPort* portRef = &port;
+    OpeningHost main(host, portRef);
+    port.AttachMainWindow(&main, &host, &host);
+
+    const int fd = ::open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(port.Start(fd, false));
+
+    // Uncompressed 320 x 240 pictures would not fit a packet; that channel is smaller.
+    auto decodedWindows = [&] {
+        int n = 0;
+        for (const auto& w : host.windows)
+            n += w->drawn.size() >= 2 &&
+                 IsDecodedPicture(w->drawn.back(), w->geometry.width(), w->geometry.height());
+        return n;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (decodedWindows() < 4 && clock.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    EXPECT_EQ(port.ChannelChoiceLines(), QStringList({"0001 Gate", "0002 Yard", "0003 Dock", "0004 Hall"}));
+    EXPECT_EQ(host.commands, std::vector<int>{kCommandOpenChannel});
+    ASSERT_EQ(host.windows.size(), 4u);
+    EXPECT_EQ(decodedWindows(), 4) << "every codec decodes";
+    for (const auto& w : host.windows) {
+        EXPECT_EQ(w->info.streamKey, 1000 + w->info.channel);
+        EXPECT_TRUE(w->info.mayClose);
+    }
+    EXPECT_GE(port.FrameCount(), 8);
+    EXPECT_TRUE(host.status.last().startsWith("Connect:  "));
+
+    port.Stop();
+    EXPECT_EQ(host.status.last(), "Disconnect");
+    for (const auto& w : host.windows)
+        EXPECT_TRUE(w->closed);
+}

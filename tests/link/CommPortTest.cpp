@@ -1,0 +1,353 @@
+#include "CommPort.h"
+#include "ChannelTable.h"
+#include "LinkDoubles.h"
+#include "PtyPair.h"
+#include "ScriptedDialogService.h"
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<uint8_t> ChannelRecords(std::initializer_list<std::pair<int32_t, const char*>> entries) {
+    std::vector<uint8_t> payload;
+    for (const auto& [number, name] : entries) {
+        std::vector<uint8_t> record(ChannelEntry::kRecordSize, 0);
+        WriteInt32(record.data(), number);
+        std::memcpy(record.data() + 4, name, std::strlen(name));
+        payload.insert(payload.end(), record.begin(), record.end());
+    }
+    return payload;
+}
+
+bool IsOpenFd(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+} // namespace
+
+class CommPortTest : public ::testing::Test {
+protected:
+    void SetUp() override { Make(1h); } // ticks are driven by hand unless a test says otherwise
+
+    void Make(std::chrono::milliseconds period) {
+        CommPortOptions options;
+        options.timerPeriod = period;
+        options.stopBound = 2000ms;
+        options.clock = [this] {
+            return now;
+        };
+        port = std::make_unique<CommPort>(dialogs, host, channels, codecs, options);
+        port->AttachMainWindow(&host, &host, &host);
+    }
+    void StartCall(bool answered = false) { ASSERT_TRUE(port->Start(pty.releaseTerminal(), answered)); }
+    // Hands bytes to the receive queue as the reader would, then drains.
+    void Feed(const std::vector<uint8_t>& bytes) {
+        port->PushFrontReceived(bytes);
+        port->DrainReceived();
+    }
+    void Frame(int32_t channel, int32_t key, int width = 320) {
+        Feed(Inbound(InboundType::VideoFrame, channel, key, FramePayload(width, 240)));
+    }
+    // Packets of `type` the viewer sent so far; waits up to 1 s for `count` of
+    // them, or 100 ms when `count` is 0 (to see that none comes).
+    std::vector<OutboundPacket> Sent(OutboundType type, size_t count = 0) {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            std::vector<OutboundPacket> all = SplitOutbound(m_sent);
+            std::erase_if(all, [type](const OutboundPacket& p) { return p.type != uint8_t(type); });
+            if ((count && all.size() >= count) || clock.elapsed() >= (count ? 1000 : 100))
+                return all;
+            const auto more = pty.read(65536, 20);
+            m_sent.insert(m_sent.end(), more.begin(), more.end());
+        }
+    }
+
+    QTime now{10, 2, 13};
+    ScriptedDialogService dialogs;
+    FakeHost host;
+    ChannelTable channels;
+    FakeDecompressorFactory codecs;
+    PtyPair pty;
+    std::unique_ptr<CommPort> port;
+
+private:
+    std::vector<uint8_t> m_sent;
+};
+
+TEST_F(CommPortTest, StartRefusesNonCommHandlesAndSecondCallsClosingTheirHandles) {
+    TempDir dir;
+    const int file = ::open(dir.file("call").c_str(), O_CREAT | O_RDWR, 0600);
+    EXPECT_FALSE(port->Start(file, false));
+    EXPECT_EQ(dialogs.shownTexts(), QStringList({"\n File handle is not a comm handle. \n"}));
+    EXPECT_FALSE(IsOpenFd(file));
+    EXPECT_FALSE(port->IsOpen());
+
+    StartCall();
+    PtyPair other;
+    const int second = other.releaseTerminal();
+    EXPECT_FALSE(port->Start(second, false));
+    EXPECT_FALSE(IsOpenFd(second));
+    EXPECT_EQ(Sent(OutboundType::Login, 1).size(), 1u) << "the running call is untouched";
+}
+
+TEST_F(CommPortTest, LoginUsesStoredValuesOrTheFixedCredentialsOfAnAnsweredCall) {
+    host.login = {"alice", "secret", 0, 250};
+    StartCall();
+    auto logins = Sent(OutboundType::Login, 1);
+    auto record = BuildLoginRecord({"alice", "secret", 0, 30});
+    EXPECT_EQ(logins.at(0).payload, std::vector<uint8_t>(record.begin(), record.end()));
+    Feed(Inbound(InboundType::LoginRequest));
+    EXPECT_EQ(Sent(OutboundType::Login, 2).size(), 2u);
+    EXPECT_TRUE(Sent(OutboundType::SiteInfoRequest).empty());
+    port->Stop();
+
+    PtyPair answered;
+    ASSERT_TRUE(port->Start(answered.releaseTerminal(), true));
+    const auto sent = SplitOutbound(answered.read(16 + 48 + 8 + 16 + 4 + 8));
+    ASSERT_EQ(sent.size(), 2u);
+    record = BuildLoginRecord({"Rav-Lookout", "Q-Lynx", 0, 30});
+    EXPECT_EQ(sent[0].payload, std::vector<uint8_t>(record.begin(), record.end()));
+    EXPECT_EQ(sent[1].type, uint8_t(OutboundType::SiteInfoRequest));
+    EXPECT_EQ(sent[1].value(), 0);
+    Feed(Inbound(InboundType::SiteInfo, 0, 0, std::vector<uint8_t>(12, 'N')));
+    ASSERT_EQ(host.events.size(), 1u);
+    EXPECT_EQ(host.events[0][11], 'N');
+    EXPECT_EQ(host.events[0][12], 0) << "a short site record is zero-filled";
+}
+
+TEST_F(CommPortTest, ChannelListsSetPermissionsAndReplaceTheChannelTable) {
+    StartCall();
+    EXPECT_FALSE(port->CanOpenChannel());
+    Feed(Inbound(InboundType::ChannelList, 3, 3, ChannelRecords({{0, "Zero"}, {-1, "Neg"}, {4, "Gate"}})));
+    EXPECT_TRUE(port->CanOpenChannel());
+    EXPECT_EQ(port->ChannelChoiceLines(), QStringList({"0004 Gate"}));
+    Frame(4, 1);
+    EXPECT_TRUE(host.windows.at(0)->info.mayClose);
+
+    // A count beyond the payload reads only the entries present.
+    Feed(Inbound(InboundType::ChannelList, 50, 1, ChannelRecords({{8, "Yard"}})));
+    EXPECT_EQ(channels.GetChannelName(8), "Yard");
+    EXPECT_FALSE(port->MayCloseChannels());
+    Frame(8, 2);
+    EXPECT_FALSE(host.windows.at(1)->info.mayClose);
+
+    Feed(Inbound(InboundType::ChannelList, 0, 1));
+    EXPECT_TRUE(channels.empty());
+    EXPECT_FALSE(port->CanOpenChannel());
+}
+
+TEST_F(CommPortTest, RequestsArePostedAfterTheDrainAndUnknownTypesShowStreamError) {
+    StartCall();
+    Feed(Concat({Inbound(InboundType::ChannelPrompt), Inbound(7), Inbound(InboundType::LoginRejected),
+                 Inbound(InboundType::HangUpRequest)}));
+    EXPECT_TRUE(host.commands.empty()) << "never delivered from inside parsing";
+    EXPECT_EQ(host.status.last(), "Stream error!");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.commands, (std::vector<int>{32779, 32791, 32772}));
+
+    now = QTime(10, 5, 40);
+    Frame(1, 1);
+    Frame(1, 1);
+    port->OnConnectionTimer();
+    EXPECT_EQ(host.status.last(), "Connect:  10:02:13 -- 10:05:40    Frame: 2");
+}
+
+TEST_F(CommPortTest, KeepAlivesGoOutEveryTwentySecondTick) {
+    StartCall();
+    for (int tick = 1; tick <= 21; ++tick)
+        port->OnConnectionTimer();
+    EXPECT_TRUE(Sent(OutboundType::KeepAlive).empty());
+    port->OnConnectionTimer();
+    EXPECT_EQ(Sent(OutboundType::KeepAlive, 1).size(), 1u);
+    for (int tick = 23; tick <= 43; ++tick)
+        port->OnConnectionTimer();
+    EXPECT_EQ(Sent(OutboundType::KeepAlive).size(), 1u);
+    port->OnConnectionTimer();
+    EXPECT_EQ(Sent(OutboundType::KeepAlive, 2).size(), 2u);
+}
+
+TEST_F(CommPortTest, TheTimerDrainsTheLineOnTheEventLoopUntilStop) {
+    Make(5ms);
+    StartCall();
+    ASSERT_TRUE(pty.write(Inbound(InboundType::ChannelPrompt)));
+    QElapsedTimer clock;
+    clock.start();
+    while ((host.commands.empty() || host.status.size() < 3) && clock.elapsed() < 3000)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(host.commands, std::vector<int>{32779});
+    port->Stop();
+    const auto texts = host.status.size();
+    EXPECT_EQ(host.status.last(), "Disconnect");
+    clock.restart();
+    while (clock.elapsed() < 30)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(host.status.size(), texts) << "no tick after Stop";
+}
+
+TEST_F(CommPortTest, NewStreamsCascadeAndStartOverAtTheLeftEdge) {
+    host.size = QSize(360, 600);
+    StartCall();
+    Frame(1, 11);
+    Frame(2, 12);
+    Frame(3, 13);
+    ASSERT_EQ(host.windows.size(), 3u);
+    EXPECT_EQ(host.windows[0]->geometry, QRect(0, 0, 320, 240));
+    EXPECT_EQ(host.windows[1]->geometry, QRect(28, 22, 320, 240));
+    EXPECT_EQ(host.windows[2]->geometry.topLeft(), QPoint(0, 44)) << "56 > 360 - 320";
+    EXPECT_EQ(host.windows[1]->info.streamKey, 12);
+    EXPECT_EQ(host.windows[1]->streamWidth, 320);
+    EXPECT_FALSE(host.maximized) << "no tiling while VideoArrange is off";
+
+    Frame(2, 12);
+    EXPECT_EQ(host.windows[1]->drawn, (std::vector<std::vector<uint8_t>>(2, {'D', 'E', 'C'})));
+    EXPECT_EQ(host.windows[1]->delivered, 2);
+    EXPECT_EQ(host.windows[0]->drawn.size(), 1u);
+    EXPECT_EQ(port->FrameCount(), 4);
+}
+
+TEST_F(CommPortTest, WithVideoArrangeWindowsAreTiledAndRetiledWhenOneCloses) {
+    host.videoArrange = true;
+    StartCall();
+    Frame(1, 1);
+    Frame(2, 2);
+    host.bars = false;
+    Frame(3, 3);
+    EXPECT_TRUE(host.maximized);
+    EXPECT_EQ(host.windows[0]->geometry, QRect(100, 0, 400, 300));
+    EXPECT_EQ(host.windows[1]->geometry, QRect(500, 0, 400, 300));
+    EXPECT_EQ(host.windows[2]->geometry, QRect(100, 300, 400, 300));
+    EXPECT_EQ(host.windows[2]->bars, std::vector<bool>{false});
+
+    port->CloseWindow(host.windows[1]->info.windowId, true);
+    EXPECT_EQ(host.windows[0]->geometry, QRect(0, 112, 500, 375));
+    EXPECT_EQ(host.windows[2]->geometry, QRect(500, 112, 500, 375));
+}
+
+TEST_F(CommPortTest, ClosedWindowsGetNoFramesAndNoSuccessorAndOpenChecksLiveWindows) {
+    EXPECT_FALSE(port->RequestOpenChannel(5)) << "not while disconnected";
+    StartCall();
+    Frame(5, 50);
+    Frame(6, 60);
+    EXPECT_FALSE(port->RequestOpenChannel(5));
+    const uint64_t first = host.windows[0]->info.windowId;
+    port->CloseWindow(first, true);
+    EXPECT_TRUE(host.windows[0]->closed);
+    EXPECT_EQ(port->WindowCount(), 1);
+    EXPECT_EQ(Sent(OutboundType::CloseChannel, 1).at(0).value(), 5);
+
+    Frame(5, 50);
+    EXPECT_EQ(host.windows.size(), 2u);
+    EXPECT_EQ(port->FrameCount(), 2);
+    EXPECT_EQ(port->Slots().size(), 2u) << "the slot lives on until the call ends";
+    EXPECT_TRUE(port->RequestOpenChannel(5));
+    EXPECT_EQ(Sent(OutboundType::OpenChannel, 1).at(0).value(), 5);
+
+    // A window the site stopped closes without a packet; stale ids do nothing.
+    Feed(Inbound(InboundType::ChannelClosed, 0, 60));
+    EXPECT_TRUE(host.windows[1]->closedBySite);
+    port->CloseWindow(host.windows[1]->info.windowId, false);
+    port->CloseWindow(first, true);
+    EXPECT_EQ(Sent(OutboundType::CloseChannel).size(), 1u);
+}
+
+TEST_F(CommPortTest, MalformedFramesAreDroppedUncounted) {
+    StartCall();
+    auto wrongSize = FramePayload(320, 240);
+    WriteInt32(wrongSize.data(), 41);
+    auto hugeTable = FramePayload(320, 240);
+    WriteInt32(hugeTable.data() + 32, 0x40000001); // 4 x this wraps to 4 in 32 bits
+    auto longImage = FramePayload(320, 240, 16);
+    WriteInt32(longImage.data() + 20, 17);
+    for (const auto& payload : {std::vector<uint8_t>(39, 0), wrongSize, hugeTable, longImage})
+        Feed(Inbound(InboundType::VideoFrame, 1, 1, payload));
+    EXPECT_TRUE(host.windows.empty());
+    EXPECT_EQ(port->FrameCount(), 0);
+    EXPECT_TRUE(codecs.calls.isEmpty());
+}
+
+TEST_F(CommPortTest, TheDecompressorIsChosenOnceOrTheCallIsDroppedOnce) {
+    codecs.handlers = {{"iv50", false}};
+    codecs.locates = true;
+    codecs.decodes = false;
+    StartCall();
+    Frame(1, 1);
+    Frame(2, 2);
+    EXPECT_EQ(codecs.calls, QStringList({"iv50", "iv32", "locate"}));
+    EXPECT_EQ(host.windows.at(1)->drawn.at(0), FramePayload(320, 240)) << "undecodable: drawn as received";
+    port->Stop();
+
+    codecs.locates = false;
+    PtyPair next;
+    ASSERT_TRUE(port->Start(next.releaseTerminal(), false));
+    Frame(1, 1);
+    Feed(Inbound(InboundType::ChannelPrompt));
+    Frame(1, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.commands, std::vector<int>{32798}) << "posted once; the receiver halts";
+    EXPECT_EQ(host.windows.size(), 2u);
+}
+
+TEST_F(CommPortTest, AnsweredCallWindowsSoundTheAlarmRecordAndSnapshotFromTheFirstFrame) {
+    StartCall(true);
+    Frame(1, 1);
+    Frame(2, 2);
+    EXPECT_EQ(host.alarms, 2);
+    EXPECT_TRUE(host.windows[0]->commands.empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.windows[0]->commands, (std::vector<int>{32774, 32789}));
+    EXPECT_EQ(host.windows[0]->drawnAtFirstCommand, 1u) << "after the first picture was shown";
+    host.windows[0]->recording = true;
+    Frame(1, 1);
+    EXPECT_EQ(host.windows[0]->recorded, 1);
+    EXPECT_EQ(host.windows[1]->recorded, 0);
+}
+
+TEST_F(CommPortTest, FixTogglesTheFixedWindowAndSendsFixChannelEachTime) {
+    StartCall();
+    Frame(3, 30);
+    const uint64_t a = host.windows[0]->info.windowId;
+    port->FixWindow(a);
+    EXPECT_EQ(port->FixedWindow(), 0u) << "nothing with a single window";
+    Frame(4, 40);
+    const uint64_t b = host.windows[1]->info.windowId;
+    port->FixWindow(a);
+    port->FixWindow(b);
+    EXPECT_EQ(port->FixedWindow(), b);
+    port->FixWindow(b);
+    EXPECT_EQ(port->FixedWindow(), 0u);
+    const auto fixes = Sent(OutboundType::FixChannel, 3);
+    ASSERT_EQ(fixes.size(), 3u);
+    EXPECT_EQ(fixes[0].value(), 3);
+    EXPECT_EQ(fixes[1].value(), 4);
+}
+
+TEST_F(CommPortTest, StopClosesEveryWindowDropsPendingCommandsAndHangsUpTheLine) {
+    StartCall(true);
+    Frame(1, 1);
+    Frame(2, 2);
+    port->Stop();
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_TRUE(host.windows[0]->closed && host.windows[1]->closed);
+    EXPECT_TRUE(port->Slots().empty());
+    EXPECT_EQ(port->WindowCount(), 0);
+    EXPECT_EQ(host.status.last(), "Disconnect");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(host.windows[0]->commands.empty()) << "commands for closed windows are dropped";
+
+    const auto texts = host.status.size();
+    port->Stop();
+    port->OnConnectionTimer();
+    EXPECT_EQ(host.status.size(), texts) << "a second Stop does nothing";
+    pollfd p{pty.controller(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+    EXPECT_TRUE(p.revents & (POLLHUP | POLLERR)) << "the far end sees the line closed";
+}

@@ -1,0 +1,140 @@
+#include "SerialEngine.h"
+#include "PtyPair.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<uint8_t> Pattern(size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = uint8_t(i * 7 + i / 251);
+    return bytes;
+}
+
+template <typename Pred> bool WaitUntil(Pred pred) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+bool IsOpenFd(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+} // namespace
+
+TEST(SerialEngine, OnlyCharacterDevicesAreCommHandles) {
+    TempDir dir;
+    const int file = ::open(dir.file("plain").c_str(), O_CREAT | O_RDWR, 0600);
+    EXPECT_FALSE(SerialEngine::IsCharDevice(file));
+    ::close(file);
+    PtyPair pty;
+    EXPECT_TRUE(SerialEngine::IsCharDevice(pty.controller()));
+}
+
+TEST(SerialEngine, ABurstArrivesInOrderAsSeveralChunksAndPushedBackBytesComeFirst) {
+    PtyPair pty;
+    SerialEngine engine;
+    ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
+    const std::vector<uint8_t> burst = Pattern(10000);
+    ASSERT_TRUE(pty.write(burst));
+    std::vector<uint8_t> joined;
+    size_t chunks = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        while (auto block = engine.TakeReceived()) {
+            EXPECT_LE(block->size(), SerialEngine::kReadSize);
+            joined.insert(joined.end(), block->begin(), block->end());
+            ++chunks;
+        }
+        return joined.size() >= burst.size();
+    }));
+    EXPECT_EQ(joined, burst);
+    EXPECT_GE(chunks, 10u);
+
+    ASSERT_TRUE(pty.write({1, 2}));
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReceivedCount() == 1; }));
+    engine.PushFrontReceived({9});
+    EXPECT_EQ(engine.TakeReceived(), SerialEngine::Block({9}));
+    EXPECT_EQ(engine.TakeReceived(), SerialEngine::Block({1, 2}));
+}
+
+TEST(SerialEngine, QueuedBlocksLeaveWholeAndInOrderEvenWhenLargerThanTheLineBuffer) {
+    PtyPair pty;
+    SerialEngine engine;
+    ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
+    const std::vector<uint8_t> big = Pattern(300000);
+    engine.QueueSend({'a'});
+    engine.QueueSend(big);
+    engine.QueueSend({'z'});
+    std::vector<uint8_t> expected = {'a'};
+    expected.insert(expected.end(), big.begin(), big.end());
+    expected.push_back('z');
+    EXPECT_EQ(pty.read(expected.size()), expected);
+}
+
+TEST(SerialEngine, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
+    PtyPair pty;
+    SerialEngine engine(5000ms);
+    ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
+    engine.QueueSend(Pattern(1 << 20)); // nobody reads: the writer fills the line and waits
+    engine.QueueSend(Pattern(1000));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(engine.PendingSendCount(), 2u);
+
+    const auto started = std::chrono::steady_clock::now();
+    engine.Close({});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
+    EXPECT_EQ(engine.PendingSendCount(), 0u);
+    EXPECT_LT(pty.read(1 << 21, 200).size(), size_t(1) << 20) << "queued data never reaches the far end";
+}
+
+TEST(SerialEngine, StopIsHarmlessTwiceAndTheEngineServesTheNextCall) {
+    SerialEngine engine;
+    engine.Close({});
+    for (int call = 0; call < 2; ++call) {
+        PtyPair pty;
+        const int fd = pty.releaseTerminal();
+        ASSERT_TRUE(engine.Open(fd));
+        PtyPair other;
+        const int second = other.releaseTerminal();
+        EXPECT_FALSE(engine.Open(second)) << "a running line is never replaced";
+        ::close(second);
+        engine.QueueSend({uint8_t(call)});
+        EXPECT_EQ(pty.read(1), std::vector<uint8_t>({uint8_t(call)}));
+        ASSERT_TRUE(pty.write({1}));
+        ASSERT_TRUE(WaitUntil([&] { return engine.ReceivedCount() == 1; }));
+        engine.Close({});
+        EXPECT_FALSE(IsOpenFd(fd));
+        EXPECT_EQ(engine.ReceivedCount(), 0u);
+        engine.Close({});
+        engine.QueueSend({1});
+        EXPECT_EQ(engine.PendingSendCount(), 0u);
+    }
+}
+
+TEST(SerialEngine, TheReaderEndsSilentlyWhenTheFarEndHangsUp) {
+    PtyPair pty;
+    SerialEngine engine;
+    ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
+    ASSERT_TRUE(pty.write({5, 6}));
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReceivedCount() == 1; }));
+    pty.closeController();
+    EXPECT_TRUE(WaitUntil([&] { return !engine.ReaderRunning(); }));
+    EXPECT_TRUE(engine.WriterRunning());
+    EXPECT_EQ(engine.TakeReceived(), SerialEngine::Block({5, 6}));
+    engine.QueueSend({1, 2, 3}); // fails at once: dropped as if written
+    EXPECT_TRUE(WaitUntil([&] { return engine.PendingSendCount() == 0; }));
+    engine.Close({});
+}
