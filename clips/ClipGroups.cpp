@@ -12,7 +12,7 @@ std::string FormatCount(int count) {
 }
 
 bool ClipGroupList::add(ClipRecord record) {
-    std::string label = ChannelLabel(record.Channel, record.Location);
+    std::string label = ClipChannelLabel(record.Channel, record.Location);
     const auto [it, created] = m_byLabel.try_emplace(label, m_groups.size());
     if (created)
         m_groups.push_back({std::move(label), {}});

@@ -27,7 +27,7 @@ std::string ChannelText(int32_t channel) {
     return text;
 }
 
-std::string ChannelLabel(int32_t channel, const std::string& location) {
+std::string ClipChannelLabel(int32_t channel, const std::string& location) {
     return ChannelText(channel) + " " + location;
 }
 

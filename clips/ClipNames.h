@@ -23,7 +23,7 @@ std::string ClipTimeText(const std::tm& local);
 std::string ChannelText(int32_t channel);
 // "%04d" of the channel, one space, then the channel name (the space is kept
 // when the name is empty).
-std::string ChannelLabel(int32_t channel, const std::string& location);
+std::string ClipChannelLabel(int32_t channel, const std::string& location);
 // The image file that belongs to a video file name: the name up to its first
 // "." followed by ".img".
 std::string ImageNameFor(const std::string& videoFileName);

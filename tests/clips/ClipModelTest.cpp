@@ -35,7 +35,7 @@ TEST(ClipNames, StampsDatesChannelsAndLabels) {
     EXPECT_EQ(ClipDateText(t) + ClipTimeText(t), "2001/07/0504:09");
     EXPECT_EQ(ChannelText(12345), "12345");
     EXPECT_EQ(ChannelText(-3), "-003");
-    EXPECT_EQ(ChannelLabel(2, ""), "0002 ");
+    EXPECT_EQ(ClipChannelLabel(2, ""), "0002 ");
     EXPECT_EQ(ImageNameFor("200107151409330002_1.avi"), "200107151409330002_1.img");
     EXPECT_EQ(ImageNameFor("a.b.avi"), "a.img");
     EXPECT_EQ(ImageNameFor("noext"), "noext.img");
