@@ -30,7 +30,6 @@ ClipListWidget::ClipListWidget(const QStringList& columns, const QList<int>& wid
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setIconSize(QSize(20, 20));
     header()->setSectionsClickable(false);
-    header()->setSortIndicatorShown(false);
     const int charWidth = fontMetrics().averageCharWidth();
     for (int i = 0; i < widths.size(); ++i)
         setColumnWidth(i, widths[i] * charWidth);
@@ -39,6 +38,7 @@ ClipListWidget::ClipListWidget(const QStringList& columns, const QList<int>& wid
     setPalette(colours);
     sortByColumn(0, Qt::DescendingOrder);
     setSortingEnabled(true);
+    header()->setSortIndicatorShown(false);
 }
 
 void ClipListWidget::addClips(const std::vector<const ClipRecord*>& records,
@@ -66,6 +66,7 @@ void ClipListWidget::addClips(const std::vector<const ClipRecord*>& records,
     addTopLevelItems(items);
     setSortingEnabled(true);
     sortByColumn(0, Qt::DescendingOrder);
+    header()->setSortIndicatorShown(false);
 }
 
 QList<QTreeWidgetItem*> ClipListWidget::allItems() const {

@@ -7,6 +7,7 @@
 #include "StringTable.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
@@ -100,6 +101,13 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
     setPalette(background);
     setAutoFillBackground(true);
 
+    // The bars keep the ordinary window colours over the patterned background.
+    for (QWidget* bar : {static_cast<QWidget*>(m_toolBar), static_cast<QWidget*>(m_bar)}) {
+        QPalette plain = bar->palette();
+        plain.setColor(QPalette::Window, QApplication::palette().color(QPalette::Window));
+        bar->setPalette(plain);
+        bar->setAutoFillBackground(true);
+    }
     m_toolBar->setIconSize(QSize(24, 24));
     m_toolBar->setMovable(false);
     for (size_t i = 0; i < std::size(kButtons); ++i) {
