@@ -83,7 +83,6 @@ public:
     bool BarsShown() const { return m_barsShown; }
     bool IsClosedBySite() const { return m_closedBySite; }
     const BitmapInfoHeader& StreamFormat() const { return m_streamFormat; }
-    ChannelFrameBuffer& Frames() { return m_frames; }
 
     // Operations of the connection (see ChannelWindowHandle).
     void SetStreamFormat(const BitmapInfoHeader& header);

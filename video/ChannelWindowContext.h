@@ -4,8 +4,6 @@
 // one interface that the main window implements (tests back it with a
 // double). All calls happen on the user-interface thread.
 
-#include <QString>
-
 #include <cstdint>
 #include <memory>
 #include <string>
