@@ -1,6 +1,13 @@
 // Start-up pieces of the application object: the command-line switches, the
-// single running instance, the splash picture's key rule and the About box.
+// single running instance, the splash picture's key rule, the About box and
+// the start-up sequence.
 #include "AboutDialog.h"
+#include "AppStore.h"
+#include "DialscopeApp.h"
+#include "MainFrame.h"
+#include "ScriptedDialogService.h"
+#include "ScriptedFrameDialogs.h"
+#include "ScriptedTelephony.h"
 #include "SingleInstance.h"
 #include "SplashWindow.h"
 #include "StartupSwitches.h"
@@ -114,4 +121,27 @@ TEST(AboutBox, NamesTheProgramAndItsVersion) {
     AboutDialog about;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About Dialscope..."));
     EXPECT_EQ(about.Text(), QStringLiteral("Dialscope version 5.20"));
+}
+
+TEST(DialscopeApp, StartRecordsTheInstanceAndASecondStartRaisesIt) {
+    ScriptedDialogService dialogs;
+    tel::ScriptedTelephony telephony;
+    ScriptedFrameDialogs frameDialogs;
+    DialscopeApp::Options options;
+    options.dialogs = &dialogs;
+    options.telephony = &telephony;
+    options.frameDialogs = &frameDialogs;
+    options.instanceName = UniqueName("app");
+    options.showWindow = false;
+    DialscopeApp app(options);
+    ASSERT_TRUE(app.Start({QStringLiteral("/automation")}));
+    ASSERT_NE(app.Frame(), nullptr);
+    EXPECT_EQ(QString::fromStdString(app.Store().GetClassName()), options.instanceName);
+    EXPECT_TRUE(dialogs.shown().empty()); // no password stored: nothing asked
+
+    app.Frame()->showMinimized();
+    EXPECT_TRUE(RaiseFromAnotherThread(options.instanceName));
+    EXPECT_FALSE(app.Frame()->isMinimized());
+    EXPECT_TRUE(app.Frame()->isVisible());
+    app.Frame()->close();
 }
