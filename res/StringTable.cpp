@@ -26,6 +26,7 @@ constexpr Entry kTable[] = {
     {IDP_NOT_COMM_HANDLE, "\n File handle is not a comm handle. \n"},
     {IDP_SAVE_OK, "\n\n Save OK. \n\n"},
     {IDP_OPEN_FILE_ERROR, "\n\n Open file error! \n\n"},
+    {IDP_SAVE_FAILED, "\n\n Save file error! \n\n"},
     {IDS_STATUS_DISCONNECT, "Disconnect"},
     {IDS_STATUS_STREAM_ERROR, "Stream error!"},
     {IDS_STATUS_CONNECTED, "Connect:  %1 -- %2    Frame: %3"},

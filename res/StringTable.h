@@ -23,6 +23,7 @@ enum StringId : int {
     IDP_NOT_COMM_HANDLE = 45100,      // a call's data handle that is not a serial device
     IDP_SAVE_OK = 45101,              // a bitmap file was written completely
     IDP_OPEN_FILE_ERROR = 45102,      // a clip could not be opened for playback
+    IDP_SAVE_FAILED = 45103,          // a bitmap file could not be written completely
     IDS_STATUS_DISCONNECT = 45110,    // link status line while no call is connected
     IDS_STATUS_STREAM_ERROR = 45111,  // link status line after a packet of unknown type
     IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count

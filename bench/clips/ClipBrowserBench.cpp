@@ -1,0 +1,102 @@
+// Opening the clips browser over 10,000 and 100,000 clips: the index is read,
+// grouped by channel label and the tree is filled (the list stays empty until
+// a node is chosen). A second case selects a node holding every clip, which
+// fills the list. Both report the median of single runs as "median_ms".
+#include "ChannelTable.h"
+#include "ClipBrowserDialog.h"
+#include "ClipIndex.h"
+#include "ClipListWidget.h"
+#include "RegistryStore.h"
+#include "ScriptedDialogService.h"
+#include "TempDir.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+
+namespace {
+
+struct FilledIndex {
+    FilledIndex(int64_t entries, int channels)
+        : store(dir.file("user.sqlite"))
+        , index(store, table) {
+        table.Replace({{1, "Loading bay"}, {2, "Gate"}, {3, "Office"}});
+        WriteBatch batch(store);
+        for (int64_t n = 0; n < entries; ++n) {
+            ClipRecord r;
+            r.FileName = "2024030514" + std::to_string(10000000 + n) + ".avi";
+            r.ImageName = "2024030514" + std::to_string(10000000 + n) + ".img";
+            r.Channel = int32_t(n % channels + 1);
+            r.Open = int32_t(n % 3 == 0);
+            r.SDate = r.EDate = "2024/03/05";
+            r.STime = "14:07";
+            r.ETime = "14:09";
+            r.Path = "/home/operator/clips/";
+            index.SaveClipRecord(r);
+        }
+        batch.commit();
+    }
+    TempDir dir{"dialscope-bench"};
+    ChannelTable table;
+    RegistryStore store;
+    ClipIndex index;
+};
+
+FilledIndex& Filled(int64_t entries, int channels) {
+    static std::map<std::pair<int64_t, int>, std::unique_ptr<FilledIndex>> cache;
+    auto& slot = cache[{entries, channels}];
+    if (!slot)
+        slot = std::make_unique<FilledIndex>(entries, channels);
+    return *slot;
+}
+
+template <typename Op> void TimeEach(benchmark::State& state, Op op) {
+    std::vector<double> samples;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        op();
+        samples.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(samples.begin(), samples.end());
+    state.counters["median_ms"] = samples[samples.size() / 2];
+}
+
+void BM_OpenBrowser(benchmark::State& state) {
+    FilledIndex& f = Filled(state.range(0), 16);
+    ScriptedDialogService dialogs;
+    TimeEach(state, [&] {
+        ClipBrowserDialog dialog(f.index, dialogs, nullptr);
+        if (int64_t(dialog.groups().groups().size()) != 16)
+            state.SkipWithError("wrong grouping");
+    });
+}
+BENCHMARK(BM_OpenBrowser)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_SelectNodeOfAllClips(benchmark::State& state) {
+    FilledIndex& f = Filled(state.range(0), 1);
+    ScriptedDialogService dialogs;
+    ClipBrowserDialog dialog(f.index, dialogs, nullptr);
+    TimeEach(state, [&] {
+        dialog.tree()->clearSelection();
+        dialog.selectNode("0001 Loading bay");
+        if (dialog.list()->topLevelItemCount() != state.range(0))
+            state.SkipWithError("list not filled");
+    });
+}
+BENCHMARK(BM_SelectNodeOfAllClips)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,269 @@
+#include "ClipBrowserDialog.h"
+
+#include "ClipIndex.h"
+#include "ClipListWidget.h"
+#include "ClipNames.h"
+#include "ClipPlayback.h"
+#include "DialogService.h"
+#include "DibImage.h"
+#include "SearchClipsDialog.h"
+#include "StringTable.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+#include <unordered_set>
+
+namespace {
+
+constexpr int kLabelRole = Qt::UserRole;
+
+} // namespace
+
+ClipPreviewFrame::ClipPreviewFrame(QWidget* parent)
+    : QWidget(parent) {
+    setMinimumSize(176, 132);
+}
+
+void ClipPreviewFrame::setPicture(QImage picture) {
+    m_picture = std::move(picture);
+    update();
+}
+
+void ClipPreviewFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRect r = rect().adjusted(0, 0, -1, -1);
+    painter.setPen(Qt::black);
+    painter.drawRect(r);
+    painter.drawLine(r.topLeft(), r.bottomRight());
+    painter.drawLine(r.bottomLeft(), r.topRight());
+    if (!m_picture.isNull())
+        painter.drawImage(rect(), m_picture);
+}
+
+ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, QWidget* parent,
+                                     MediaPlayer::Clock playerClock)
+    : QDialog(parent)
+    , m_index(index)
+    , m_dialogs(dialogs)
+    , m_playerClock(std::move(playerClock))
+    , m_tree(new QTreeWidget(this))
+    , m_preview(new ClipPreviewFrame(this))
+    , m_list(new ClipListWidget({tr("File name"), tr("Start time"), tr("Ending time"), tr("Path")},
+                                {26, 18, 18, 30}, this))
+    , m_total(new QLabel(this))
+    , m_read(new QLabel(this))
+    , m_unread(new QLabel(this)) {
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSize(font().pointSize());
+    setFont(arial);
+    setWindowTitle(LoadString(IDS_VIDEO_CLIPS));
+
+    m_tree->setHeaderHidden(true);
+    m_tree->setColumnCount(1);
+    m_tree->setRootIsDecorated(true);
+    m_tree->setIconSize(QSize(16, 16));
+    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    auto* play = new QPushButton(tr("&Play"), this);
+    auto* remove = new QPushButton(tr("&Delete"), this);
+    auto* search = new QPushButton(tr("&Search"), this);
+    auto* exit = new QPushButton(tr("E&xit"), this);
+    play->setAutoDefault(false);
+    remove->setAutoDefault(false);
+    search->setAutoDefault(false);
+    exit->setAutoDefault(false);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_tree, 1);
+    top->addWidget(m_preview, 1);
+    auto* countsRow = new QHBoxLayout;
+    for (auto [caption, value] :
+         {std::pair{tr("Video clips:"), m_total}, {tr("Read:"), m_read}, {tr("Unread:"), m_unread}}) {
+        countsRow->addWidget(new QLabel(caption, this));
+        countsRow->addWidget(value);
+        countsRow->addSpacing(12);
+    }
+    countsRow->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    for (QPushButton* b : {play, remove, search, exit})
+        buttons->addWidget(b);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top, 3);
+    layout->addLayout(countsRow);
+    layout->addWidget(m_list, 4);
+    layout->addLayout(buttons);
+    resize(640, 540);
+
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &ClipBrowserDialog::fillList);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, &ClipBrowserDialog::deleteNodeClips);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &ClipBrowserDialog::showPreview);
+    connect(m_list, &ClipListWidget::leftDoubleClicked, this, &ClipBrowserDialog::play);
+    connect(m_list, &ClipListWidget::rightDoubleClicked, this, &ClipBrowserDialog::deleteSelected);
+    connect(play, &QPushButton::clicked, this, &ClipBrowserDialog::play);
+    connect(remove, &QPushButton::clicked, this, &ClipBrowserDialog::deleteSelected);
+    connect(search, &QPushButton::clicked, this, &ClipBrowserDialog::openSearch);
+    connect(exit, &QPushButton::clicked, this, &QDialog::accept);
+
+    // Opening: load the index once and give each new label a node.
+    std::vector<ClipRecord> loaded;
+    m_index.LoadClipRecords(loaded);
+    const QIcon nodeIcon(QStringLiteral(":/images/channel_node.png"));
+    QList<QTreeWidgetItem*> nodes;
+    for (ClipRecord& record : loaded) {
+        if (!m_groups.add(std::move(record)))
+            continue;
+        const std::string& label = m_groups.groups().back().label;
+        auto* node = new QTreeWidgetItem({QString::fromStdString(label)});
+        node->setData(0, kLabelRole, QByteArray::fromStdString(label));
+        node->setIcon(0, nodeIcon);
+        nodes.append(node);
+    }
+    m_tree->addTopLevelItems(nodes);
+    m_tree->sortItems(0, Qt::AscendingOrder);
+}
+
+ClipBrowserDialog::~ClipBrowserDialog() = default;
+
+void ClipBrowserDialog::run(ClipIndex& index, DialogService& dialogs, QWidget* parent) {
+    ClipBrowserDialog dialog(index, dialogs, parent);
+    dialog.exec();
+}
+
+std::string ClipBrowserDialog::selectedLabel() const {
+    const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+    return selected.isEmpty() ? std::string()
+                              : selected.first()->data(0, kLabelRole).toByteArray().toStdString();
+}
+
+bool ClipBrowserDialog::selectNode(const std::string& label) {
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* node = m_tree->topLevelItem(i);
+        if (node->data(0, kLabelRole).toByteArray().toStdString() == label) {
+            m_tree->setCurrentItem(node);
+            node->setSelected(true);
+            return true;
+        }
+    }
+    return false;
+}
+
+QString ClipBrowserDialog::countTexts() const {
+    return m_total->text() + QLatin1Char('|') + m_read->text() + QLatin1Char('|') + m_unread->text();
+}
+
+void ClipBrowserDialog::fillList() {
+    m_list->clear();
+    m_counts = {};
+    if (const ClipGroup* group = m_groups.find(selectedLabel())) {
+        std::vector<const ClipRecord*> records;
+        records.reserve(group->records.size());
+        for (const ClipRecord& r : group->records) {
+            records.push_back(&r);
+            m_counts.read += r.Open == 1;
+        }
+        m_list->addClips(records);
+    }
+    m_counts.total = m_list->topLevelItemCount();
+    ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+void ClipBrowserDialog::showPreview() {
+    const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
+    if (selected.isEmpty())
+        return;
+    const ClipRecord* record =
+        m_groups.findRecord(selectedLabel(), ClipListWidget::fileName(selected.first()));
+    if (!record)
+        return;
+    switch (m_imagePreview.load(record->Path + record->ImageName)) {
+    case ImagePreview::Load::Unchanged:
+        return;
+    case ImagePreview::Load::Loaded: {
+        const auto decoded = m_imagePreview.decode();
+        m_preview->setPicture(decoded ? DibToImage(*decoded) : QImage());
+        return;
+    }
+    case ImagePreview::Load::Missing:
+    case ImagePreview::Load::TooLong:
+        m_preview->setPicture(QImage());
+        return;
+    }
+}
+
+void ClipBrowserDialog::play() {
+    if (m_list->selectedInListOrder().isEmpty())
+        return;
+    const std::string label = selectedLabel();
+    PlaySelectedClips(
+        *m_list, [&](const QTreeWidgetItem*) { return label; }, m_groups, m_index, m_counts, this, m_dialogs,
+        m_playerClock);
+    ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+namespace {
+
+// Removes a clip's index entry and both its files; failures are ignored, so
+// a clip whose files are already gone is removed all the same.
+void DeleteClip(ClipIndex& index, const std::string& folder, const std::string& name) {
+    index.DeleteClipRecord(name);
+    ::unlink((folder + name).c_str());
+    ::unlink((folder + ImageNameFor(name)).c_str());
+}
+
+} // namespace
+
+void ClipBrowserDialog::deleteSelected() {
+    const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
+    if (selected.isEmpty())
+        return;
+    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+                          MessageIcon::Question) != MessageAnswer::Ok)
+        return;
+    const std::string label = selectedLabel();
+    std::unordered_set<std::string> names;
+    const QSignalBlocker quiet(m_list); // no preview per removed item
+    for (QTreeWidgetItem* item : selected) {
+        const std::string name = ClipListWidget::fileName(item);
+        DeleteClip(m_index, ClipListWidget::folder(item), name);
+        names.insert(name);
+        --m_counts.total;
+        delete item;
+    }
+    m_counts.read -= m_groups.removeRecords(label, names);
+    ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+void ClipBrowserDialog::deleteNodeClips() {
+    if (m_tree->selectedItems().isEmpty() || m_list->topLevelItemCount() == 0)
+        return;
+    const std::string label = selectedLabel();
+    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+                          MessageIcon::Question) != MessageAnswer::Ok)
+        return;
+    std::unordered_set<std::string> names;
+    for (QTreeWidgetItem* item : m_list->allItems()) {
+        const std::string name = ClipListWidget::fileName(item);
+        DeleteClip(m_index, ClipListWidget::folder(item), name);
+        names.insert(name);
+    }
+    m_groups.removeRecords(label, names);
+    m_list->clear();
+    m_counts = {};
+    ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+void ClipBrowserDialog::openSearch() {
+    SearchClipsDialog search(m_groups, m_index, m_dialogs, this, m_playerClock);
+    search.exec();
+}

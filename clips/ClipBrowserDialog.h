@@ -1,0 +1,85 @@
+#pragma once
+
+// The clips browser: a tree with one node per channel label, the clips of the
+// selected node (newest first, read and unread icons, counts), a preview of
+// the selected clip's image file with a cross behind it, and Play, Delete and
+// Search.
+//
+// How it works: the whole clip index is loaded once, when the dialog opens,
+// and grouped by channel label; the list is filled when a node is selected.
+// Play and Delete change the index at once and the in-memory groups with it;
+// the search dialog works on the same groups. Players opened here are owned
+// by the dialog and close with it.
+
+#include "ClipGroups.h"
+#include "ImagePreview.h"
+#include "MediaPlayer.h"
+
+#include <QDialog>
+#include <QImage>
+
+class ClipIndex;
+class ClipListWidget;
+class DialogService;
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+
+// The preview frame: a cross over the whole frame, the picture stretched over it.
+class ClipPreviewFrame : public QWidget {
+public:
+    explicit ClipPreviewFrame(QWidget* parent);
+    void setPicture(QImage picture);
+    const QImage& picture() const { return m_picture; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_picture;
+};
+
+class ClipBrowserDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, QWidget* parent,
+                      MediaPlayer::Clock playerClock = {});
+    ~ClipBrowserDialog() override;
+
+    // The main window's "Playback video" command: runs the browser modally.
+    static void run(ClipIndex& index, DialogService& dialogs, QWidget* parent);
+
+    // Selects the tree node with this label (the list follows).
+    bool selectNode(const std::string& label);
+    void play();
+    void deleteSelected();
+    void deleteNodeClips();
+    void openSearch();
+
+    ClipGroupList& groups() { return m_groups; }
+    QTreeWidget* tree() const { return m_tree; }
+    ClipListWidget* list() const { return m_list; }
+    ClipPreviewFrame* previewFrame() const { return m_preview; }
+    const ClipCounts& counts() const { return m_counts; }
+    QString countTexts() const;
+
+private:
+    void fillList();
+    void showPreview();
+    std::string selectedLabel() const;
+
+    ClipIndex& m_index;
+    DialogService& m_dialogs;
+    MediaPlayer::Clock m_playerClock;
+    ClipGroupList m_groups;
+    ImagePreview m_imagePreview;
+    ClipCounts m_counts;
+
+    QTreeWidget* m_tree;
+    ClipPreviewFrame* m_preview;
+    ClipListWidget* m_list;
+    QLabel* m_total;
+    QLabel* m_read;
+    QLabel* m_unread;
+};

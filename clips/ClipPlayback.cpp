@@ -1,0 +1,36 @@
+#include "ClipPlayback.h"
+
+#include "ClipListWidget.h"
+#include "PlayerWindow.h"
+
+#include <QLabel>
+
+int PlaySelectedClips(ClipListWidget& list, const std::function<std::string(const QTreeWidgetItem*)>& labelOf,
+                      ClipGroupList& groups, ClipIndex& index, ClipCounts& counts, QWidget* owner,
+                      DialogService& dialogs, const MediaPlayer::Clock& clock) {
+    int opened = 0;
+    for (QTreeWidgetItem* item : list.selectedInListOrder()) {
+        if (opened >= kMaxPlayersPerPlay)
+            break;
+        const std::string name = ClipListWidget::fileName(item);
+        if (!ClipListWidget::isRead(item)) {
+            ++counts.read;
+            index.MarkClipRead(name, true);
+            ClipListWidget::setRead(item);
+        }
+        ClipRecord* record = groups.findRecord(labelOf(item), name);
+        if (!record)
+            continue;
+        record->Open = 1;
+        auto* player = new PlayerWindow(owner, dialogs, clock);
+        player->Open(*record);
+        ++opened;
+    }
+    return opened;
+}
+
+void ShowCounts(const ClipCounts& counts, QLabel* total, QLabel* read, QLabel* unread) {
+    total->setText(QString::fromStdString(FormatCount(counts.total)));
+    read->setText(QString::fromStdString(FormatCount(counts.read)));
+    unread->setText(QString::fromStdString(FormatCount(counts.unread())));
+}

@@ -1,0 +1,176 @@
+#include "SearchClipsDialog.h"
+
+#include "ClipListWidget.h"
+#include "ClipPlayback.h"
+#include "ClipSearch.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kLabelRole = Qt::UserRole;
+
+std::string Bound(const QDateEdit* date, const QTimeEdit* time) {
+    const QDate d = date->date();
+    const QTime t = time->time();
+    return SearchBound(d.year(), d.month(), d.day(), t.hour(), t.minute());
+}
+
+} // namespace
+
+SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, DialogService& dialogs,
+                                     QWidget* parent, MediaPlayer::Clock playerClock)
+    : QDialog(parent)
+    , m_groups(groups)
+    , m_index(index)
+    , m_dialogs(dialogs)
+    , m_playerClock(std::move(playerClock))
+    , m_channel(new QComboBox(this))
+    , m_after(new QCheckBox(tr("After date:"), this))
+    , m_lowerDate(new QDateEdit(this))
+    , m_lowerTime(new QTimeEdit(this))
+    , m_before(new QCheckBox(tr("Before date:"), this))
+    , m_upperDate(new QDateEdit(this))
+    , m_upperTime(new QTimeEdit(this))
+    , m_list(new ClipListWidget(
+          {tr("File name"), tr("start time"), tr("Ending time"), tr("Path"), tr("Channel")},
+          {26, 18, 18, 30, 30}, this))
+    , m_total(new QLabel(this))
+    , m_read(new QLabel(this))
+    , m_unread(new QLabel(this)) {
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSize(font().pointSize());
+    setFont(arial);
+    setWindowTitle(tr("Search video clips"));
+
+    m_channel->addItem(tr("All video channel"));
+    for (const ClipGroup& group : m_groups.groups())
+        m_channel->addItem(QString::fromStdString(group.label), QByteArray::fromStdString(group.label));
+    m_channel->setCurrentIndex(0);
+
+    const QDate today = QDate::currentDate();
+    for (QDateEdit* date : {m_lowerDate, m_upperDate}) {
+        date->setDisplayFormat(QStringLiteral("yyyy / MM / dd"));
+        date->setCalendarPopup(true);
+        date->setDate(today);
+    }
+    for (QTimeEdit* time : {m_lowerTime, m_upperTime})
+        time->setDisplayFormat(QStringLiteral("HH : mm"));
+    m_lowerTime->setTime(QTime(0, 0));
+    m_upperTime->setTime(QTime(23, 59));
+    enablePickers();
+
+    auto* searchButton = new QPushButton(tr("&Search"), this);
+    auto* exitButton = new QPushButton(tr("E&xit"), this);
+    searchButton->setAutoDefault(false);
+    exitButton->setAutoDefault(false);
+
+    auto* dates = new QGroupBox(tr("Search date"), this);
+    auto* grid = new QGridLayout(dates);
+    grid->addWidget(m_after, 0, 0);
+    grid->addWidget(m_lowerDate, 0, 1);
+    grid->addWidget(m_lowerTime, 0, 2);
+    grid->addWidget(m_before, 1, 0);
+    grid->addWidget(m_upperDate, 1, 1);
+    grid->addWidget(m_upperTime, 1, 2);
+
+    auto* countsRow = new QHBoxLayout;
+    for (auto [caption, value] :
+         {std::pair{tr("Video clips:"), m_total}, {tr("Read:"), m_read}, {tr("Unread:"), m_unread}}) {
+        countsRow->addWidget(new QLabel(caption, this));
+        countsRow->addWidget(value);
+        countsRow->addSpacing(12);
+    }
+    countsRow->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(searchButton);
+    buttons->addWidget(exitButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("Please select video channel:"), this));
+    layout->addWidget(m_channel);
+    layout->addWidget(dates);
+    layout->addLayout(buttons);
+    layout->addLayout(countsRow);
+    layout->addWidget(m_list, 1);
+    resize(680, 560);
+
+    connect(m_after, &QCheckBox::toggled, this, &SearchClipsDialog::enablePickers);
+    connect(m_before, &QCheckBox::toggled, this, &SearchClipsDialog::enablePickers);
+    connect(searchButton, &QPushButton::clicked, this, &SearchClipsDialog::search);
+    connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_list, &ClipListWidget::leftDoubleClicked, this, &SearchClipsDialog::openSelected);
+    connect(m_list, &ClipListWidget::enterPressed, this, &SearchClipsDialog::openSelected);
+}
+
+void SearchClipsDialog::enablePickers() {
+    m_lowerDate->setEnabled(m_after->isChecked());
+    m_lowerTime->setEnabled(m_after->isChecked());
+    m_upperDate->setEnabled(m_before->isChecked());
+    m_upperTime->setEnabled(m_before->isChecked());
+}
+
+QString SearchClipsDialog::countTexts() const {
+    return m_total->text() + QLatin1Char('|') + m_read->text() + QLatin1Char('|') + m_unread->text();
+}
+
+void SearchClipsDialog::search() {
+    const int entry = m_channel->currentIndex();
+    if (entry < 0)
+        return;
+    std::optional<size_t> group;
+    bool found = true;
+    if (entry > 0) {
+        const std::string label = m_channel->itemData(entry, kLabelRole).toByteArray().toStdString();
+        found = false;
+        for (size_t g = 0; g < m_groups.groups().size(); ++g)
+            if (m_groups.groups()[g].label == label) {
+                group = g;
+                found = true;
+                break;
+            }
+    }
+    m_counts = {};
+    m_list->clear();
+
+    const SearchFilter filter{m_after->isChecked(), Bound(m_lowerDate, m_lowerTime), m_before->isChecked(),
+                              Bound(m_upperDate, m_upperTime)};
+    if (found) {
+        const auto hits = SearchClips(m_groups.groups(), group, filter);
+        std::vector<const ClipRecord*> records;
+        std::vector<std::string> labels;
+        records.reserve(hits.size());
+        for (const SearchHit& hit : hits) {
+            const ClipGroup& g = m_groups.groups()[hit.group];
+            records.push_back(&g.records[hit.record]);
+            m_counts.read += g.records[hit.record].Open == 1;
+            if (!group)
+                labels.push_back(g.label);
+        }
+        m_list->addClips(records, labels);
+    }
+    m_counts.total = m_list->topLevelItemCount();
+    ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+void SearchClipsDialog::openSelected() {
+    if (m_list->selectedInListOrder().isEmpty())
+        return;
+    const int entry = m_channel->currentIndex();
+    const std::string chosen = m_channel->itemData(entry, kLabelRole).toByteArray().toStdString();
+    const auto labelOf = [&](const QTreeWidgetItem* item) {
+        return entry == 0 ? ClipListWidget::channelLabel(item) : chosen;
+    };
+    PlaySelectedClips(*m_list, labelOf, m_groups, m_index, m_counts, this, m_dialogs, m_playerClock);
+    ShowCounts(m_counts, m_total, m_read, m_unread);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// Finds clips of one channel (or of all channels) whose start lies within
+// optional inclusive bounds, and plays them. It works on the clips browser's
+// in-memory groups, so clips played here are marked read there too; the
+// browser's list catches up at its next node selection. Players opened here
+// are owned by this dialog.
+
+#include "ClipGroups.h"
+#include "MediaPlayer.h"
+
+#include <QDialog>
+
+class ClipIndex;
+class ClipListWidget;
+class DialogService;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QTimeEdit;
+
+class SearchClipsDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, DialogService& dialogs, QWidget* parent,
+                      MediaPlayer::Clock playerClock = {});
+
+    void search();
+    void openSelected();
+
+    QComboBox* channelBox() const { return m_channel; }
+    QCheckBox* afterBox() const { return m_after; }
+    QCheckBox* beforeBox() const { return m_before; }
+    QDateEdit* lowerDate() const { return m_lowerDate; }
+    QTimeEdit* lowerTime() const { return m_lowerTime; }
+    QDateEdit* upperDate() const { return m_upperDate; }
+    QTimeEdit* upperTime() const { return m_upperTime; }
+    ClipListWidget* list() const { return m_list; }
+    QString countTexts() const;
+
+private:
+    void enablePickers();
+
+    ClipGroupList& m_groups;
+    ClipIndex& m_index;
+    DialogService& m_dialogs;
+    MediaPlayer::Clock m_playerClock;
+    ClipCounts m_counts;
+
+    QComboBox* m_channel;
+    QCheckBox* m_after;
+    QDateEdit* m_lowerDate;
+    QTimeEdit* m_lowerTime;
+    QCheckBox* m_before;
+    QDateEdit* m_upperDate;
+    QTimeEdit* m_upperTime;
+    ClipListWidget* m_list;
+    QLabel* m_total;
+    QLabel* m_read;
+    QLabel* m_unread;
+};
