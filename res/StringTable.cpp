@@ -32,6 +32,12 @@ constexpr Entry kTable[] = {
     {IDS_STATUS_CONNECTED, "Connect:  %1 -- %2    Frame: %3"},
     {IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2."},
     {IDP_PARSE_UINT, "Please enter a positive integer."},
+    {IDS_CHANNEL_STOPPED, "Stop."},
+    {IDS_PROMPT_CHANNEL_RECORD, "Start video channel record\nRecord"},
+    {IDS_PROMPT_CHANNEL_STOP, "Stop video channel record\nStop"},
+    {IDS_PROMPT_CHANNEL_FIX, "Fix video channel\nFix"},
+    {IDS_PROMPT_CHANNEL_CLOSE, "Close video channel\nClose"},
+    {IDS_PROMPT_CHANNEL_SNAPSHOT, "Snapshot\nSnapshot"},
 };
 
 } // namespace

@@ -29,6 +29,13 @@ enum StringId : int {
     IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count
     IDP_PARSE_INT_RANGE = 61714,      // a number field outside its range; %1 and %2 are the bounds
     IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
+    IDS_CHANNEL_STOPPED = 45120,      // drawn over a channel's picture once the site stopped it
+    // Command prompts: the status-bar text, a line break, then the tooltip.
+    IDS_PROMPT_CHANNEL_RECORD = 32774,
+    IDS_PROMPT_CHANNEL_STOP = 32775,
+    IDS_PROMPT_CHANNEL_FIX = 32776,
+    IDS_PROMPT_CHANNEL_CLOSE = 32777,
+    IDS_PROMPT_CHANNEL_SNAPSHOT = 32789,
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

@@ -1,0 +1,109 @@
+#include "ChannelFrameBuffer.h"
+#include "DibPainter.h"
+#include "TestFrames.h"
+
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QColor kGrey(128, 128, 128);
+
+// Red top half over a blue bottom half, so a picture drawn upside down shows.
+TestImage redOverBlue() {
+    TestImage image{4, 4, std::vector<uint8_t>(4 * 4 * 3, 0)};
+    for (int i = 0; i < 16; ++i)
+        image.bgr[size_t(i) * 3 + (i < 8 ? 2 : 0)] = 255;
+    return image;
+}
+
+// Draws into a grey 20 x 20 canvas; the canvas and whether anything was drawn.
+std::pair<QImage, bool> drawInto(const std::vector<uint8_t>& dib, QRect target) {
+    QImage canvas(20, 20, QImage::Format_RGB32);
+    canvas.fill(kGrey);
+    QPainter painter(&canvas);
+    const bool drawn = DrawPackedDib(painter, target, dib);
+    painter.end();
+    return {canvas, drawn};
+}
+
+std::vector<uint8_t> held(ChannelFrameBuffer& buffer) {
+    return buffer.WithFrame([](std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>&) {
+        return std::vector<uint8_t>(frame.begin(), frame.end());
+    });
+}
+
+} // namespace
+
+TEST(DibPainter, DrawsEveryRowOrderAndDepthUprightStretchedOverTheTarget) {
+    for (uint16_t bits : {uint16_t(24), uint16_t(32)}) {
+        for (bool topDown : {false, true}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, top-down " << topDown);
+            const auto [canvas, drawn] = drawInto(rawDib(redOverBlue(), bits, topDown), QRect(2, 4, 16, 12));
+            ASSERT_TRUE(drawn);
+            EXPECT_EQ(canvas.pixelColor(3, 5), QColor(255, 0, 0));
+            EXPECT_EQ(canvas.pixelColor(16, 14), QColor(0, 0, 255));
+            EXPECT_EQ(canvas.pixelColor(1, 1), kGrey);
+            EXPECT_EQ(canvas.pixelColor(10, 17), kGrey);
+        }
+    }
+}
+
+TEST(DibPainter, DrawsNothingForPicturesItCannotShowOrWhoseHeaderLies) {
+    const std::vector<uint8_t> good = rawDib(redOverBlue(), 24, false);
+    auto changed = [&](void (*change)(BitmapInfoHeader&)) {
+        std::vector<uint8_t> dib = good;
+        BitmapInfoHeader header = *BitmapInfoHeader::parse(dib);
+        change(header);
+        header.write(dib.data());
+        return dib;
+    };
+    const std::vector<std::vector<uint8_t>> bad = {
+        changed([](BitmapInfoHeader& h) { h.biCompression = makeFourCC('M', 'J', 'P', 'G'); }),
+        changed([](BitmapInfoHeader& h) { h.biBitCount = 16; }),
+        changed([](BitmapInfoHeader& h) { h.biWidth = 0; }),
+        changed([](BitmapInfoHeader& h) { h.biWidth = 100000; }),
+        changed([](BitmapInfoHeader& h) { h.biHeight = INT32_MIN; }),
+        changed([](BitmapInfoHeader& h) { h.biHeight = 40; }),    // more rows than the image holds
+        changed([](BitmapInfoHeader& h) { h.biSizeImage += 1; }), // declared beyond the bytes
+        std::vector<uint8_t>(good.begin(), good.begin() + 20),
+    };
+    for (size_t i = 0; i < bad.size(); ++i) {
+        const auto [canvas, drawn] = drawInto(bad[i], QRect(0, 0, 8, 8));
+        EXPECT_FALSE(drawn) << "case " << i;
+        EXPECT_EQ(canvas.pixelColor(4, 4), kGrey) << "case " << i;
+    }
+}
+
+TEST(ChannelFrameBuffer, HandsOutOnlyTheNewestValidFrameCutToTheBufferSize) {
+    auto frameOf = [](size_t bytes) {
+        std::vector<uint8_t> frame(bytes, uint8_t(bytes));
+        BitmapInfoHeader header;
+        header.biSizeImage = uint32_t(bytes - BitmapInfoHeader::kSize);
+        header.write(frame.data());
+        return frame;
+    };
+    ChannelFrameBuffer buffer;
+    ASSERT_TRUE(buffer.Usable());
+    EXPECT_FALSE(buffer.HoldsFrame());
+    EXPECT_TRUE(held(buffer).empty());
+
+    buffer.Deliver(frameOf(5000), nullptr);
+    buffer.Deliver(frameOf(100), nullptr);
+    EXPECT_TRUE(buffer.HoldsFrame());
+    EXPECT_EQ(held(buffer), frameOf(100)) << "never the stale tail of a longer frame";
+    EXPECT_FALSE(buffer.Decode().has_value()) << "no decompressor";
+
+    const std::vector<uint8_t> huge = frameOf(ChannelFrameBuffer::kCapacity + 4096);
+    buffer.Deliver(huge, nullptr);
+    const std::vector<uint8_t> cut = held(buffer);
+    ASSERT_EQ(cut.size(), ChannelFrameBuffer::kCapacity);
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), huge.begin()));
+
+    std::vector<uint8_t> notAFrame = frameOf(100);
+    notAFrame[0] = 41;
+    buffer.Deliver(notAFrame, nullptr);
+    EXPECT_FALSE(buffer.HoldsFrame());
+    EXPECT_TRUE(held(buffer).empty());
+}

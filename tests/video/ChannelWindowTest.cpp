@@ -1,0 +1,465 @@
+#include "ChannelWindow.h"
+#include "ChannelWindowLink.h"
+#include "CodecDecompressorFactory.h"
+#include "LiveWindowDoubles.h"
+#include "StillViewer.h"
+#include "TestFrames.h"
+#include "VideoViewArea.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+// Runs what the event loop would run next, including deferred deletions.
+void settle() {
+    for (int i = 0; i < 3; ++i) {
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// A frame as a site sends it, its decompressor and the picture it decodes to.
+struct RealFrame {
+    std::vector<uint8_t> frame;
+    std::shared_ptr<VideoDecompressor> decompressor;
+    std::vector<uint8_t> decoded;
+};
+
+RealFrame colourBarsFrame() {
+    RealFrame real;
+    if (auto encoder = TestFrameEncoder::create("mjpeg", makeFourCC('M', 'J', 'P', 'G'), 24, 320, 240))
+        real.frame = encoder->encode(makeColourBars(320, 240));
+    if (!real.frame.empty())
+        real.decompressor = VideoDecompressor::locate(*BitmapInfoHeader::parse(real.frame));
+    if (real.decompressor)
+        real.decoded = real.decompressor->decompress(real.frame).value_or(std::vector<uint8_t>{});
+    return real;
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Mouse input as the window system delivers it; the left button is the one pressed.
+void mouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons held = Qt::NoButton) {
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)), button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+int countPixels(const QImage& image, const QRect& area, bool (*predicate)(QRgb)) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += predicate(image.pixel(x, y)) ? 1 : 0;
+    return count;
+}
+bool isBlack(QRgb p) {
+    return qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
+}
+bool isRed(QRgb p) {
+    return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60;
+}
+
+class ChannelWindowTest : public ::testing::Test {
+protected:
+    ChannelWindowTest() {
+        m_context.channels.Replace({{7, "Gate"}, {8, "Yard"}});
+        m_area->resize(1000, 600);
+        m_area->show();
+        settle();
+    }
+
+    // A window as the connection creates it; the test keeps the handle as a slot would.
+    ChannelWindow* Open(int32_t channel, bool mayClose = true) {
+        static uint64_t nextId = 1000;
+        m_handles.push_back(m_area->CreateChannelWindow({channel, channel * 10, mayClose, nextId++}));
+        settle();
+        return static_cast<ChannelWindowLink&>(*m_handles.back()).Window();
+    }
+
+    // Where the video goes: right of the toolbar, in picture coordinates.
+    static QRect VideoRect(ChannelWindow* window) {
+        return window->Picture()->rect().adjusted(window->LeftOffset(), 0, 0, 0);
+    }
+
+    // The toolbar button of a command, by its place on the toolbar.
+    static QAction* Action(ChannelWindow* window, int command) {
+        static constexpr int kOrder[] = {kChannelRecord, kChannelStop, kChannelFix, kChannelSnapshot,
+                                         kChannelClose};
+        QList<QAction*> buttons = window->ToolBar()->actions();
+        buttons.removeIf([](QAction* a) { return a->isSeparator(); });
+        EXPECT_EQ(buttons.size(), 5);
+        const int index = int(std::find(std::begin(kOrder), std::end(kOrder), command) - kOrder);
+        return index < buttons.size() ? buttons[index] : nullptr;
+    }
+
+    // Snapshot viewers open anywhere in the program.
+    static QList<StillViewer*> Viewers() {
+        QList<StillViewer*> viewers;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* viewer = qobject_cast<StillViewer*>(widget))
+                viewers.append(viewer);
+        }
+        return viewers;
+    }
+
+    std::vector<ClipRecord> Clips() {
+        std::vector<ClipRecord> records;
+        m_context.clips.LoadClipRecords(records);
+        return records;
+    }
+
+    FakeChannelWindowContext m_context;
+    std::unique_ptr<VideoViewArea> m_area = std::make_unique<VideoViewArea>(m_context);
+    std::vector<std::unique_ptr<ChannelWindowHandle>> m_handles;
+    const RealFrame m_real = colourBarsFrame();
+};
+
+TEST_F(ChannelWindowTest, ShowsTitleAndToolbarAndRefusesClosesFromElsewhere) {
+    ChannelWindow* gate = Open(7);
+    EXPECT_EQ(gate->windowTitle(), QStringLiteral("0007 Gate"));
+    EXPECT_EQ(Open(12345)->windowTitle(), QStringLiteral("12345 ")) << "unlisted channel";
+    EXPECT_TRUE(gate->isVisible());
+    EXPECT_FALSE(gate->windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
+    EXPECT_EQ(gate->systemMenu(), nullptr);
+    QAction* record = Action(gate, kChannelRecord);
+    EXPECT_EQ(record->toolTip(), QStringLiteral("Record"));
+    EXPECT_EQ(record->statusTip(), QStringLiteral("Start video channel record"));
+    EXPECT_FALSE(record->icon().isNull()) << "toolbar pictures are compiled in";
+
+    gate->close();
+    settle();
+    EXPECT_TRUE(gate->isVisible());
+    EXPECT_EQ(m_area->ChannelWindows().size(), 2);
+}
+
+TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThemInSizeChangeMode) {
+    const struct {
+        int width, preset;
+        QSize video;
+    } cases[] = {{160, 0, {160, 120}}, {176, 1, {176, 144}}, {320, 2, {320, 240}},
+                 {352, 3, {352, 288}}, {333, 2, {320, 240}}, {0, 2, {320, 240}}};
+    ChannelWindow* window = Open(7);
+    for (bool bars : {true, false}) {
+        window->ApplyBars(bars);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << "width " << c.width << ", bars " << bars);
+            window->move(30, 40);
+            window->SizeForPicture(c.width, 100);
+            settle();
+            EXPECT_EQ(window->SizePreset(), c.preset);
+            EXPECT_EQ(VideoRect(window).size(), c.video);
+            EXPECT_EQ(window->pos(), QPoint(30, 40));
+        }
+    }
+    window->SizeForPicture(640, 480);
+    EXPECT_EQ(window->geometry(), QRect(QPoint(0, 0), m_area->ClientSize())) << "640 fills the view area";
+
+    // Double-clicks: ignored while the mode is off; with it on the size cursor shows.
+    QWidget* picture = window->Picture();
+    window->SizeForPicture(320, 240);
+    mouse(picture, QEvent::MouseMove, {50, 50});
+    EXPECT_NE(picture->cursor().shape(), Qt::BitmapCursor);
+    mouse(picture, QEvent::MouseButtonDblClick, {50, 50}, Qt::LeftButton);
+    EXPECT_EQ(window->SizePreset(), 2);
+    m_context.sizeChangeMode = true;
+    mouse(picture, QEvent::MouseMove, {50, 50});
+    EXPECT_EQ(picture->cursor().shape(), Qt::BitmapCursor);
+    for (int preset : {3, 4, 0, 1, 2}) {
+        mouse(picture, QEvent::MouseButtonDblClick, {10, 10}, Qt::LeftButton);
+        settle();
+        EXPECT_EQ(window->SizePreset(), preset);
+        if (preset != ChannelWindow::kPresetFullView)
+            EXPECT_EQ(VideoRect(window).size(), ChannelWindow::PresetVideoSize(preset));
+    }
+    m_context.sizeChangeMode = false;
+    mouse(picture, QEvent::MouseMove, {50, 50});
+    EXPECT_NE(picture->cursor().shape(), Qt::BitmapCursor);
+}
+
+TEST_F(ChannelWindowTest, DraggingThePictureRaisesAndMovesTheWindow) {
+    ChannelWindow* below = Open(7);
+    ChannelWindow* above = Open(8);
+    below->MoveOnTop({100, 80});
+    above->MoveOnTop({120, 90});
+    EXPECT_EQ(m_area->subWindowList(QMdiArea::StackingOrder).last(), above);
+
+    QWidget* picture = below->Picture();
+    const QPoint grab(below->LeftOffset() + 20, 30);
+    mouse(picture, QEvent::MouseButtonPress, grab, Qt::LeftButton);
+    EXPECT_EQ(m_area->subWindowList(QMdiArea::StackingOrder).last(), below);
+    mouse(picture, QEvent::MouseMove, grab + QPoint(35, 25), Qt::LeftButton);
+    mouse(picture, QEvent::MouseButtonRelease, grab + QPoint(35, 25));
+    mouse(picture, QEvent::MouseMove, grab); // no button held: no move
+    EXPECT_EQ(below->pos(), QPoint(135, 105));
+}
+
+TEST_F(ChannelWindowTest, HiddenBarsRemoveCaptionAndToolbarAndTheVideoStartsAtTheLeftEdge) {
+    m_context.barsShown = false;
+    ChannelWindow* bare = Open(7);
+    EXPECT_TRUE(bare->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_FALSE(bare->ToolBar()->isVisible());
+    EXPECT_EQ(bare->LeftOffset(), 0);
+    ASSERT_FALSE(m_real.decoded.empty());
+    bare->DeliverFrame(m_real.frame, m_real.decompressor);
+    bare->SizeForPicture(320, 240);
+    settle();
+    EXPECT_GT(qRed(bare->Picture()->grab().toImage().pixel(2, 20)), 200) << "the white bar from x = 0";
+
+    bare->ApplyBars(true);
+    EXPECT_TRUE(bare->windowFlags() & Qt::WindowTitleHint);
+    EXPECT_FALSE(bare->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(bare->ToolBar()->isVisible());
+    EXPECT_GT(bare->LeftOffset(), 16);
+    EXPECT_GT(bare->contentsMargins().top(), bare->contentsMargins().left()) << "a caption";
+}
+
+TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted) {
+    ChannelWindow* window = Open(7);
+    ChannelWindowHandle& handle = *m_handles.back();
+    ASSERT_FALSE(m_real.frame.empty());
+    handle.SetStreamFormat(*BitmapInfoHeader::parse(m_real.frame));
+
+    // No frame yet: a snapshot shows nothing; a recording starts with the next frame.
+    handle.OnPostedCommand(kChannelSnapshot);
+    EXPECT_TRUE(Viewers().isEmpty());
+    EXPECT_FALSE(Action(window, kChannelStop)->isEnabled());
+    Action(window, kChannelRecord)->trigger();
+    ASSERT_TRUE(handle.IsRecording());
+    EXPECT_FALSE(Action(window, kChannelRecord)->isEnabled());
+    handle.RecordFrame(m_real.frame);
+    Action(window, kChannelStop)->trigger();
+    EXPECT_TRUE(Action(window, kChannelRecord)->isEnabled());
+    ASSERT_EQ(Clips().size(), 1u);
+    EXPECT_EQ(Clips()[0].Location, "Gate");
+    EXPECT_EQ(readFile(m_context.recordPath + Clips()[0].ImageName), m_real.frame);
+
+    // An answered call's pair, twice: Record is disabled the second time, Snapshot never is.
+    handle.DeliverFrame(m_real.frame, m_real.decompressor);
+    for (int round = 0; round < 2; ++round) {
+        handle.OnPostedCommand(kChannelRecord);
+        handle.OnPostedCommand(kChannelSnapshot);
+    }
+    EXPECT_TRUE(handle.IsRecording());
+    const QList<StillViewer*> viewers = Viewers();
+    ASSERT_EQ(viewers.size(), 2);
+    EXPECT_TRUE(viewers[0]->isVisible());
+    EXPECT_TRUE(viewers[0]->decoded()) << "decoded with the channel's decompressor";
+    EXPECT_TRUE(viewers[0]->windowTitle().startsWith(QStringLiteral("0007 Gate -- ")));
+
+    handle.Close(); // the connection ends: the recording is filed
+    EXPECT_EQ(Clips().size(), 2u) << "one clip per Record that was enabled";
+    settle();
+    EXPECT_TRUE(m_area->ChannelWindows().isEmpty());
+
+    // A record folder that cannot be written: Record does nothing and stays enabled.
+    m_context.recordPath = m_context.dir.file("missing/");
+    ChannelWindow* other = Open(8);
+    other->ExecuteCommand(kChannelRecord);
+    EXPECT_FALSE(other->IsRecording());
+    EXPECT_TRUE(Action(other, kChannelRecord)->isEnabled());
+}
+
+// ---------------------------------------------------------------------------
+// With the real connection's channel window list
+
+// The view area as the connection sees it; can grant new windows the close
+// permission that otherwise only the site's channel list gives.
+class GrantingViewArea final : public ViewArea {
+public:
+    explicit GrantingViewArea(VideoViewArea& area)
+        : m_area(area) {}
+    bool grant = false;
+    QSize ClientSize() const override { return m_area.ClientSize(); }
+    std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
+        ChannelWindowInfo granted = info;
+        granted.mayClose = info.mayClose || grant;
+        return m_area.CreateChannelWindow(granted);
+    }
+
+private:
+    VideoViewArea& m_area;
+};
+
+class ChannelWindowLinkTest : public ChannelWindowTest {
+protected:
+    ChannelWindowLinkTest() {
+        m_port.AttachMainWindow(nullptr, &m_granting, nullptr);
+        m_context.port = &m_port;
+    }
+
+    ChannelWindow* Route(int32_t channel, int32_t streamKey) {
+        m_port.RouteFrame({uint8_t(InboundType::VideoFrame), channel, streamKey, m_real.frame});
+        settle();
+        CommPort::ChannelSlot* slot = m_port.FindSlotByKey(streamKey);
+        return slot && slot->window ? static_cast<ChannelWindowLink&>(*slot->window).Window() : nullptr;
+    }
+
+    FakeConnectionStore m_store;
+    CodecDecompressorFactory m_decompressors;
+    GrantingViewArea m_granting{*m_area};
+    CommPort m_port{m_context.dialogs, m_store, m_context.channels, m_decompressors};
+};
+
+TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheBufferAndMarkedWhenStopped) {
+    ASSERT_FALSE(m_real.frame.empty());
+    ChannelWindow* window = Route(7, 70);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(VideoRect(window).size(), QSize(320, 240));
+    const QRect video = VideoRect(window);
+    const QImage repainted = window->Picture()->grab().toImage();
+    EXPECT_LT(countPixels(repainted, video.adjusted(0, 0, 0, -90), isBlack), 320 * 150 / 6)
+        << "colour bars, black only in the last bar";
+    EXPECT_GT(qBlue(repainted.pixel(video.left() + 10, 20)), 200) << "the first bar is white";
+
+    // The immediate draw shows a picture that is in no buffer.
+    ChannelWindow* unbuffered = Open(8);
+    unbuffered->SizeForPicture(320, 240);
+    unbuffered->MoveOnTop({500, 0});
+    settle();
+    unbuffered->Draw(m_real.decoded);
+    const QPoint origin = unbuffered->Picture()->mapTo(m_area->window(), VideoRect(unbuffered).topLeft());
+    const QImage screen =
+        m_area->screen()->grabWindow(m_area->window()->winId(), origin.x(), origin.y(), 320, 150).toImage();
+    ASSERT_EQ(screen.size(), QSize(320, 150));
+    EXPECT_LT(countPixels(screen, screen.rect(), isBlack), 320 * 150 / 6);
+    EXPECT_EQ(countPixels(unbuffered->Picture()->grab().toImage(), VideoRect(unbuffered), isBlack), 320 * 240)
+        << "a repaint has nothing to show";
+
+    const QRect mark(video.left() + 5, 5, 40, 20);
+    EXPECT_EQ(countPixels(repainted, mark, isRed), 0);
+    m_port.FindSlotByKey(70)->window->MarkClosedBySite();
+    const QImage stopped = window->Picture()->grab().toImage();
+    EXPECT_GT(countPixels(stopped, mark, isRed), 5) << "the red \"Stop.\"";
+    EXPECT_GT(qBlue(stopped.pixel(video.left() + 10, 100)), 200) << "over the last picture";
+}
+
+TEST_F(ChannelWindowLinkTest, FixNeedsTwoWindowsAndOnlyTheLastFixedOneIsChecked) {
+    ASSERT_FALSE(m_real.frame.empty());
+    ChannelWindow* a = Route(7, 70);
+    EXPECT_FALSE(Action(a, kChannelFix)->isEnabled());
+    a->ExecuteCommand(kChannelFix);
+    EXPECT_TRUE(m_context.fixCalls.empty());
+
+    ChannelWindow* b = Route(8, 80);
+    EXPECT_TRUE(Action(a, kChannelFix)->isEnabled()) << "refreshed once the second window counts";
+    Action(a, kChannelFix)->trigger();
+    Action(b, kChannelFix)->trigger();
+    settle();
+    EXPECT_FALSE(Action(a, kChannelFix)->isChecked());
+    EXPECT_TRUE(Action(b, kChannelFix)->isChecked());
+    EXPECT_EQ(m_context.fixCalls, (std::vector<uint64_t>{a->Info().windowId, b->Info().windowId}));
+    b->ExecuteCommand(kChannelFix); // the same command releases
+    EXPECT_FALSE(Action(b, kChannelFix)->isChecked());
+}
+
+TEST_F(ChannelWindowLinkTest, CloseNeedsThePermissionAndAsksUnlessTheSiteStoppedTheChannel) {
+    ASSERT_FALSE(m_real.frame.empty());
+    ChannelWindow* locked = Route(7, 70);
+    EXPECT_FALSE(Action(locked, kChannelClose)->isEnabled());
+    locked->ExecuteCommand(kChannelClose);
+
+    m_granting.grant = true;
+    ChannelWindow* running = Route(8, 80);
+    ChannelWindow* stopped = Route(9, 90);
+    m_port.FindSlotByKey(90)->window->MarkClosedBySite();
+    m_context.dialogs.setNextAnswer(MessageAnswer::No);
+    running->ExecuteCommand(kChannelClose);
+    ASSERT_EQ(m_context.dialogs.shown().size(), 1u);
+    EXPECT_EQ(m_context.dialogs.shown()[0].text,
+              QStringLiteral("\n\n Are you sure close local site video channel? \n\n"));
+    EXPECT_EQ(m_context.dialogs.shown()[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(m_context.dialogs.shown()[0].icon, MessageIcon::Exclamation);
+    EXPECT_TRUE(m_context.closeCalls.empty());
+    EXPECT_EQ(m_port.WindowCount(), 3);
+
+    const std::vector<std::pair<uint64_t, bool>> expected = {{running->Info().windowId, true},
+                                                             {stopped->Info().windowId, false}};
+    m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
+    running->ExecuteCommand(kChannelClose);
+    stopped->ExecuteCommand(kChannelClose);
+    EXPECT_EQ(m_context.dialogs.shown().size(), 2u) << "no question for a channel the site stopped";
+    EXPECT_EQ(m_context.closeCalls, expected) << "CloseChannel only for the running one";
+    EXPECT_EQ(m_port.WindowCount(), 1);
+}
+
+TEST_F(ChannelWindowLinkTest, TheOperatorsCloseRemovesTheWindowOnceAndItsStreamMakesNoNewOne) {
+    ASSERT_FALSE(m_real.frame.empty());
+    m_granting.grant = true;
+    m_store.videoArrange = true;
+    QPointer<ChannelWindow> window = Route(7, 70);
+    ChannelWindow* other = Route(8, 80);
+    window->ExecuteCommand(kChannelRecord);
+
+    // The connection destroys the handle while the window's own command still
+    // runs; the widget goes once control is back in the event loop.
+    m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
+    Action(window, kChannelClose)->trigger();
+    EXPECT_EQ(m_port.FindSlotByKey(70)->window, nullptr) << "the slot stays, without a window";
+    settle();
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(Clips().size(), 1u) << "closing stopped the recording and filed it";
+
+    const int frames = m_port.FrameCount();
+    EXPECT_EQ(Route(7, 70), nullptr);
+    EXPECT_EQ(m_port.FrameCount(), frames);
+    EXPECT_EQ(m_area->ChannelWindows(), QList<ChannelWindow*>{other});
+    EXPECT_FALSE(Action(other, kChannelFix)->isEnabled()) << "one window left";
+}
+
+TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnoresTheAnswer) {
+    ASSERT_FALSE(m_real.frame.empty());
+    m_granting.grant = true;
+    QPointer<ChannelWindow> window = Route(7, 70);
+    class DroppingDialogs final : public DialogService {
+    public:
+        explicit DroppingDialogs(CommPort& port)
+            : m_port(port) {}
+        MessageAnswer message(QWidget*, const QString&, MessageButtons, MessageIcon) override {
+            m_port.RemoveChannelWindow(m_port.FindSlotByKey(70), true); // the call drops meanwhile
+            return MessageAnswer::Yes;
+        }
+        QString saveFileName(QWidget*, const FileDialogRequest&) override { return {}; }
+        QString openFileName(QWidget*, const FileDialogRequest&) override { return {}; }
+
+    private:
+        CommPort& m_port;
+    } dialogs(m_port);
+    m_context.dialogOverride = &dialogs;
+
+    window->ExecuteCommand(kChannelClose);
+    EXPECT_TRUE(m_context.closeCalls.empty());
+    settle();
+    EXPECT_TRUE(window.isNull());
+}
+
+TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
+    ASSERT_FALSE(m_real.frame.empty());
+    QPointer<ChannelWindow> window = Route(7, 70);
+    window->ExecuteCommand(kChannelRecord);
+    m_port.AttachMainWindow(nullptr, nullptr, nullptr);
+    m_area.reset(); // the view area and its windows go before the connection
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(Clips().size(), 1u) << "a window destroyed with its parent still files its clip";
+
+    ChannelWindowHandle& handle = *m_port.FindSlotByKey(70)->window;
+    EXPECT_FALSE(handle.IsRecording());
+    handle.DeliverFrame(m_real.frame, m_real.decompressor);
+    handle.Draw(m_real.decoded);
+    handle.OnPostedCommand(kChannelSnapshot);
+    EXPECT_TRUE(Viewers().isEmpty());
+    m_port.RemoveChannelWindow(m_port.FindSlotByKey(70), true);
+}
+
+} // namespace

@@ -1,0 +1,72 @@
+#pragma once
+
+// The main window as channel windows see it, for tests: settable modes, the
+// connection's window count and fixed window (from a real CommPort when one
+// is attached), and records of what the windows asked for.
+
+#include "ChannelTable.h"
+#include "ChannelWindowContext.h"
+#include "ClipIndex.h"
+#include "ClipRecorder.h"
+#include "CommPort.h"
+#include "RegistryStore.h"
+#include "ScriptedDialogService.h"
+#include "TempDir.h"
+
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+class FakeChannelWindowContext final : public ChannelWindowContext {
+public:
+    bool sizeChangeMode = false;
+    bool barsShown = true;
+    int windowCount = 1;      // without a CommPort
+    uint64_t fixedWindow = 0; // without a CommPort
+    CommPort* port = nullptr;
+    DialogService* dialogOverride = nullptr; // instead of `dialogs`
+
+    ChannelTable channels;
+    ScriptedDialogService dialogs;
+    TempDir dir{"dialscope-video-test"};
+    RegistryStore store{dir.file("user.sqlite")};
+    ClipIndex clips{store, channels};
+    std::string recordPath = dir.path() + "/";
+
+    std::vector<uint64_t> fixCalls;
+    std::vector<std::pair<uint64_t, bool>> closeCalls;
+
+    bool SizeChangeMode() const override { return sizeChangeMode; }
+    bool BarsShown() const override { return barsShown; }
+    std::string ChannelName(int32_t channel) const override { return channels.GetChannelName(channel); }
+    int WindowCount() const override { return port ? port->WindowCount() : windowCount; }
+    uint64_t FixedWindow() const override { return port ? port->FixedWindow() : fixedWindow; }
+    void FixWindow(uint64_t windowId) override {
+        fixCalls.push_back(windowId);
+        if (port)
+            port->FixWindow(windowId);
+    }
+    void CloseWindow(uint64_t windowId, bool sendCloseChannel) override {
+        closeCalls.emplace_back(windowId, sendCloseChannel);
+        if (port)
+            port->CloseWindow(windowId, sendCloseChannel);
+    }
+    std::unique_ptr<ClipRecorder> CreateRecorder() override {
+        ClipRecorder::Environment environment;
+        environment.recordPath = [this] {
+            return recordPath;
+        };
+        return std::make_unique<ClipRecorder>(clips, environment);
+    }
+    DialogService& Dialogs() override { return dialogOverride ? *dialogOverride : dialogs; }
+};
+
+// The stored values the connection reads; "VideoArrange" is settable.
+class FakeConnectionStore final : public ConnectionStore {
+public:
+    bool videoArrange = false;
+    LoginValues GetLoginValues() const override { return {}; }
+    bool VideoArrangeOn() const override { return videoArrange; }
+    bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
+};

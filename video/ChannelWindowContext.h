@@ -1,0 +1,45 @@
+#pragma once
+
+// What a live channel window needs from the rest of the program, gathered in
+// one interface that the main window implements (tests back it with a
+// double). All calls happen on the user-interface thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class ClipRecorder;
+class DialogService;
+
+class ChannelWindowContext {
+public:
+    virtual ~ChannelWindowContext() = default;
+
+    // The main window's size-change mode ("Change video size"): while on, the
+    // picture shows the size cursor and a double-click steps the size preset.
+    virtual bool SizeChangeMode() const = 0;
+    // The main window's bars ("Toolbar"): a window created while they are
+    // hidden starts without caption and toolbar.
+    virtual bool BarsShown() const = 0;
+    // The channel's name in the application's channel table; empty when the
+    // channel is not listed.
+    virtual std::string ChannelName(int32_t channel) const = 0;
+
+    // The connection's window count and fixed window (0 when none).
+    virtual int WindowCount() const = 0;
+    virtual uint64_t FixedWindow() const = 0;
+    // Sends FixChannel for the window's channel and toggles the fixed window
+    // (the connection ignores it with fewer than two windows).
+    virtual void FixWindow(uint64_t windowId) = 0;
+    // Sends CloseChannel when asked, then has the connection remove the window
+    // (its slot stays). The window is closed through its handle before this
+    // returns.
+    virtual void CloseWindow(uint64_t windowId, bool sendCloseChannel) = 0;
+
+    // The recorder a new window records its clips with (record folder, clip
+    // index and clock are the program's).
+    virtual std::unique_ptr<ClipRecorder> CreateRecorder() = 0;
+
+    // Message boxes, and the file dialogs of the snapshot viewers it opens.
+    virtual DialogService& Dialogs() = 0;
+};
