@@ -27,6 +27,8 @@ enum StringId : int {
     IDS_STATUS_DISCONNECT = 45110,    // link status line while no call is connected
     IDS_STATUS_STREAM_ERROR = 45111,  // link status line after a packet of unknown type
     IDS_STATUS_CONNECTED = 45112,     // link status line: start time, current time, frame count
+    IDP_PARSE_INT_RANGE = 61714,      // a number field outside its range; %1 and %2 are the bounds
+    IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
     IDS_CHANNEL_STOPPED = 45120,      // drawn over a channel's picture once the site stopped it
     // Command prompts: the status-bar text, a line break, then the tooltip.
     IDS_PROMPT_CHANNEL_RECORD = 32774,
@@ -59,8 +61,6 @@ enum StringId : int {
     IDS_CMD_EVENT_NOTIFY = 32794,
     IDS_CMD_ABOUT = 57664,
     IDS_CMD_EXIT = 57665,
-    IDP_PARSE_INT_RANGE = 61714, // a number field outside its range; %1 and %2 are the bounds
-    IDP_PARSE_UINT = 61719,      // a number field that holds no unsigned number
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.
