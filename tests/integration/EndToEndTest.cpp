@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -149,6 +150,15 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     };
     EXPECT_TRUE(WaitFor(tiled, 3000));
     KeepScreenshot(*frame, "two-channels.png");
+
+    // The Video window button drops down its two picture items.
+    EXPECT_TRUE(frame->ExecuteCommand(ID_VIDEO_WINDOW));
+    EXPECT_TRUE(frame->VideoWindowMenu()->isVisible());
+    EXPECT_EQ(frame->VideoWindowMenu()->actions().size(), 3); // arrange, separator, size
+    frame->VideoWindowMenu()->actions().last()->trigger();
+    EXPECT_TRUE(frame->SizeChangeMode());
+    EXPECT_TRUE(frame->Action(ID_CHANGE_SIZE)->isChecked());
+    frame->VideoWindowMenu()->hide();
 
     // Bars hidden: the channel windows lose caption and toolbar too.
     EXPECT_TRUE(frame->ExecuteCommand(ID_TOOLBAR));
