@@ -9,12 +9,12 @@
 // event loop, after the click has been handled, because dropping the call
 // destroys the window. The main window must outlive the LineManager.
 
+#include "DialStatusDialog.h"
 #include "DialStatusWindow.h"
 
 #include <QObject>
 #include <QPointer>
 
-class DialStatusDialog;
 class LineManager;
 class QWidget;
 
