@@ -1,5 +1,8 @@
 #include "BitmapFile.h"
 
+#include <atomic>
+#include <string>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -50,7 +53,12 @@ bool BitmapFile::save(const std::string& path, std::span<const uint8_t> packedDi
     if (!file)
         return report(errnoOut, EINVAL);
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Written under a unique name beside the target and renamed over it, so a
+    // failed save leaves an existing file as it was and no partial file behind.
+    static std::atomic<unsigned> counter{0};
+    const std::string partial =
+        path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return report(errnoOut, errno);
     int error = 0;
@@ -66,8 +74,10 @@ bool BitmapFile::save(const std::string& path, std::span<const uint8_t> packedDi
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
+    if (error == 0 && ::rename(partial.c_str(), path.c_str()) != 0)
+        error = errno;
     if (error != 0) {
-        ::unlink(path.c_str());
+        ::unlink(partial.c_str());
         return report(errnoOut, error);
     }
     return true;

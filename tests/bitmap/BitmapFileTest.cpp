@@ -136,8 +136,16 @@ TEST(BitmapFile, FailedWritesAreReportedAndLeaveNoPartialFile) {
     EXPECT_EQ(error, EFBIG);
     EXPECT_FALSE(std::filesystem::exists(path));
 
-    // An existing file is replaced whole.
+    // An existing file is replaced whole, and kept as it was when the save fails.
     std::ofstream(path) << std::string(500000, 'x');
     ASSERT_TRUE(BitmapFile::save(path, dib));
     EXPECT_EQ(std::filesystem::file_size(path), 14 + dib.size());
+    setrlimit(RLIMIT_FSIZE, &small);
+    oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const bool saved2 = BitmapFile::save(path, rawFrame(160, 120, 3), &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved2);
+    EXPECT_EQ(std::filesystem::file_size(path), 14 + dib.size());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1); // no partial file
 }
