@@ -229,8 +229,10 @@ std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parse
                                    int wakeFd, SerialPort::Io& io, std::vector<std::string>* text) {
     std::vector<AtResult> lines;
     std::string chunk;
+    // One byte at a time: whatever follows the final result (an unsolicited
+    // RING, say) stays in the port for the caller's next read.
     for (;;) {
-        io = port.ReadSome(chunk, 256, deadline, wakeFd);
+        io = port.ReadSome(chunk, 1, deadline, wakeFd);
         if (io != SerialPort::Io::Done)
             return std::nullopt;
         lines.clear();

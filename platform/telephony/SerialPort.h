@@ -86,7 +86,7 @@ struct ProbeResult {
 std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs);
 
 // Waits for the final result of a command while feeding `parser`; Text lines
-// are collected into `text` when given. nullopt on time-out, wake or loss
-// (`io` tells which).
+// are collected into `text` when given. Reads nothing past the final result's
+// line. nullopt on time-out, wake or loss (`io` tells which).
 std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
                                    int wakeFd, SerialPort::Io& io, std::vector<std::string>* text = nullptr);

@@ -285,6 +285,15 @@ TEST_F(HayesTelephonyTest, RingOffersOneCallThatIsAnsweredWithATA) {
     EXPECT_EQ(service->Answer(offer->device), LINEERR_INVALCALLSTATE);
 }
 
+TEST_F(HayesTelephonyTest, RingInTheSameReadAsTheSetupReplyIsNotLost) {
+    PtyModem::Options options;
+    options.afterSetupOk = "RING";
+    PtyModem modem(Path("modem"), options);
+    Start({modem.Link()});
+    OpenModem(0, modem);
+    EXPECT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_OFFERING, 1000));
+}
+
 TEST_F(HayesTelephonyTest, RingingThatStopsEndsTheOffer) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});

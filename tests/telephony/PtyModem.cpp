@@ -189,9 +189,13 @@ void PtyModem::OnCommandLine(const std::string& raw) {
         m_online = false;
         m_commandMode = true;
         Result("OK");
+    } else if (line.find("E0") != std::string::npos) {
+        m_echo = false;
+        std::string reply = "\r\nOK\r\n";
+        if (!m_options.afterSetupOk.empty())
+            reply += "\r\n" + m_options.afterSetupOk + "\r\n";
+        Write(reply);
     } else {
-        if (line.find("E0") != std::string::npos)
-            m_echo = false;
         Result("OK");
     }
 }

@@ -31,6 +31,8 @@ public:
         std::map<std::string, std::string> outcomes;
         std::string defaultOutcome = "CONNECT 33600";
         std::string answerOutcome = "CONNECT 33600"; // "" : ATA never connects
+        // Result lines sent in the same write as the OK of the set-up command.
+        std::string afterSetupOk;
     };
 
     PtyModem(std::string link, Options options);
