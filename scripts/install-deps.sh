@@ -15,6 +15,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg imagemagick sqlite3 xvfb xauth
+  xdotool x11-utils  # the acceptance scenarios press keys and click on a real X server
   # runtime: Qt's offscreen and xcb platforms, multimedia back end, fonts
   qt6-qpa-plugins libqt6multimedia6 fonts-dejavu-core
 )
