@@ -4,6 +4,8 @@
 // arrives) and the application store must come through it: no crash, every
 // channel keeps showing decoded pictures, the store changes only by the site
 // records the site really sent, and the call still hangs up cleanly.
+// DIALSCOPE_CHAOS_SEED and DIALSCOPE_CHAOS_RATE replace the seed and the
+// share of harmed frames, for soak runs (a high rate starves the pictures).
 #include "AppConnectionStore.h"
 #include "ChannelWindow.h"
 #include "CodecDecompressorFactory.h"
@@ -20,6 +22,7 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <set>
@@ -151,41 +154,23 @@ int CountLogged(const SiteSimProcess& sim, const char* event, const char* name) 
 } // namespace
 
 TEST(ChaosSite, AnsweredCallSurvivesABadPeerAndHangsUpCleanly) {
-    // Four codecs; the site record comes on the answer's request and then
-    // three more times, 2.5 s apart (records are filed under the second).
+    // The site record comes on the answer's request and then three more
+    // times, 2.5 s apart (records are filed under the second).
+    const char* seed = std::getenv("DIALSCOPE_CHAOS_SEED");
+    const char* rate = std::getenv("DIALSCOPE_CHAOS_RATE");
+    const std::vector<std::string> args = {
+        "--data-only", "--incoming", std::string("--chaos=") + (seed ? seed : "20240229"), "--chaos-rate",
+        rate ? rate : "0.35", "--site-name", "Quarry", "--site-tel", "555-0199", "--site-memo", "Fence",
+        // Four codecs, one of them uncompressed.
+        "--channel", "1:Gate,codec=mjpg,fps=6", "--channel", "2:Yard,codec=cvid,fps=6", "--channel",
+        "3:Dock,codec=msvc,fps=6", "--channel", "4:Hall,codec=rgb,fps=6,size=160x120",
+        // Three more site records and the channel list again while the damage flows.
+        "--on-login", "2500:event site-info", "--on-login", "5000:event site-info", "--on-login",
+        "7500:event site-info", "--on-login", "4000:event channel-list"};
     TempDir dir("chaos-e2e");
     SiteSimProcess sim;
     std::string error;
-    ASSERT_TRUE(sim.start(dir.path(),
-                          {"--data-only",
-                           "--incoming",
-                           "--chaos=20240229",
-                           "--chaos-rate",
-                           "0.35",
-                           "--site-name",
-                           "Quarry",
-                           "--site-tel",
-                           "555-0199",
-                           "--site-memo",
-                           "Fence",
-                           "--channel",
-                           "1:Gate,codec=mjpg,fps=6",
-                           "--channel",
-                           "2:Yard,codec=cvid,fps=6",
-                           "--channel",
-                           "3:Dock,codec=msvc,fps=6",
-                           "--channel",
-                           "4:Hall,codec=rgb,fps=6,size=160x120",
-                           "--on-login",
-                           "2500:event site-info",
-                           "--on-login",
-                           "5000:event site-info",
-                           "--on-login",
-                           "7500:event site-info",
-                           "--on-login",
-                           "4000:event channel-list"},
-                          error))
-        << error;
+    ASSERT_TRUE(sim.start(dir.path(), args, error)) << error;
 
     TempAppStore temp;
     CallSettings call;

@@ -37,6 +37,11 @@ bool isWellFormed(std::span<const uint8_t> p) {
            std::memcmp(p.data() + p.size() - kTrailerSize, kTrailer, kTrailerSize) == 0;
 }
 
+// A well-formed video frame with at least a bitmap header: what damage works on.
+bool isFrame(std::span<const uint8_t> p) {
+    return isWellFormed(p) && p[4] == VideoFrame && p.size() >= kSiteHeaderSize + kDibSize + kTrailerSize;
+}
+
 void putLe32(std::vector<uint8_t>& bytes, size_t at, int64_t value) {
     writeLe32(bytes.data() + at, int32_t(uint32_t(value)));
 }
@@ -93,8 +98,7 @@ std::vector<uint8_t> DamageGenerator::apply(std::span<const uint8_t> packet) {
     m_last.clear();
     std::vector<uint8_t> out;
     const bool wellFormed = isWellFormed(packet);
-    const bool frame =
-        wellFormed && packet[4] == VideoFrame && packet.size() >= kSiteHeaderSize + kDibSize + kTrailerSize;
+    const bool frame = isFrame(packet);
     const bool spare = !frame || m_spareNextFrame;
     if (spare) {
         // Make sure no unfinished hostile header swallows this packet.
@@ -125,8 +129,12 @@ void DamageGenerator::count(DamageKind kind) {
 
 std::vector<uint8_t> DamageGenerator::damage(DamageKind kind, std::span<const uint8_t> frame) {
     m_last.clear();
-    count(kind);
     std::vector<uint8_t> out;
+    if (!isFrame(frame)) {
+        out.assign(frame.begin(), frame.end());
+        return out;
+    }
+    count(kind);
     std::vector<uint8_t> copy(frame.begin(), frame.end());
     switch (kind) {
     case DamageKind::Garbage:

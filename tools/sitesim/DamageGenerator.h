@@ -68,7 +68,7 @@ public:
     // encodeSitePacket makes it (anything else passes unchanged).
     std::vector<uint8_t> apply(std::span<const uint8_t> packet);
     // What apply() sends for `frame` (a well-formed video frame packet) when
-    // it picks `kind`; counted the same way.
+    // it picks `kind`; counted the same way. Anything else passes unchanged.
     std::vector<uint8_t> damage(DamageKind kind, std::span<const uint8_t> frame);
 
     // What the last apply() did, in order (a burst lists its pieces after it).
