@@ -159,7 +159,9 @@ TEST(DamageGenerator, EachKindDoesWhatItSaysAndNeverForgesACommand) {
              EXPECT_TRUE(h->biWidth != originalHeader.biWidth || h->biHeight != originalHeader.biHeight ||
                          h->biBitCount != originalHeader.biBitCount ||
                          h->biSizeImage != originalHeader.biSizeImage ||
-                         h->biClrUsed != originalHeader.biClrUsed);
+                         h->biClrUsed != originalHeader.biClrUsed ||
+                         h->biCompression != originalHeader.biCompression ||
+                         got[0].payload.size() != original.payload.size());
          }},
         {DamageKind::UnknownType,
          [&](const std::vector<uint8_t>&, const std::vector<Received>& got) {

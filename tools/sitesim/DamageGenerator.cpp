@@ -1,5 +1,6 @@
 #include "DamageGenerator.h"
 
+#include "PackedDib.h"
 #include "SiteFraming.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ constexpr size_t kLengthOffset = 16;
 constexpr size_t kDibWidth = 4;
 constexpr size_t kDibHeight = 8;
 constexpr size_t kDibBitCount = 14;
+constexpr size_t kDibCompression = 16;
 constexpr size_t kDibSizeImage = 20;
 constexpr size_t kDibClrUsed = 32;
 constexpr size_t kDibSize = 40;
@@ -295,6 +297,7 @@ void DamageGenerator::truncate(std::vector<uint8_t>& frame) {
 void DamageGenerator::breakImageSize(std::vector<uint8_t>& frame) {
     const int64_t width = readLe32(frame.data() + kSiteHeaderSize + kDibWidth);
     const int64_t height = readLe32(frame.data() + kSiteHeaderSize + kDibHeight);
+    const int64_t codecBefore = uint32_t(readLe32(frame.data() + kSiteHeaderSize + kDibCompression));
     const auto pick = [this](std::initializer_list<int64_t> values) {
         return *(values.begin() + below(values.size()));
     };
@@ -303,7 +306,7 @@ void DamageGenerator::breakImageSize(std::vector<uint8_t>& frame) {
     };
     for (uint64_t n = 1 + below(2); n > 0; --n) {
         const size_t image = frame.size() - kSiteHeaderSize - kTrailerSize - kDibSize;
-        switch (below(6)) {
+        switch (below(7)) {
         case 0:
             putLe32(frame, kSiteHeaderSize + kDibWidth, dimension(width));
             break;
@@ -323,6 +326,16 @@ void DamageGenerator::breakImageSize(std::vector<uint8_t>& frame) {
         case 4:
             putLe32(frame, kSiteHeaderSize + kDibClrUsed, pick({1, 256, 0x40000000, 0xFFFFFFFF}));
             break;
+        case 5: {
+            // Another codec's name (or none) on this codec's data.
+            int64_t codec = codecBefore;
+            while (codec == codecBefore)
+                codec = pick({0, makeFourCC('M', 'J', 'P', 'G'), makeFourCC('c', 'v', 'i', 'd'),
+                              makeFourCC('M', 'S', 'V', 'C'), makeFourCC('C', 'R', 'A', 'M'),
+                              int64_t(uint32_t(next()))});
+            putLe32(frame, kSiteHeaderSize + kDibCompression, codec);
+            break;
+        }
         default: {
             // Less image than the picture needs, consistently declared.
             const size_t keep = size_t(below(image));

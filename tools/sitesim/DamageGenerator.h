@@ -15,8 +15,8 @@
 //   lying-length    the length field claims more or less than follows
 //   truncated       the frame cut short, with no trailer or re-framed around
 //                   the shorter payload
-//   bad-image-size  framing intact, but the bitmap header's sizes (width,
-//                   height, bit depth, image size, colour count) do not
+//   bad-image-size  framing intact, but the bitmap header (width, height,
+//                   bit depth, image size, colour count, codec) does not
 //                   match the data
 //   unknown-type    a well-framed packet of a type the viewer does not know,
 //                   then the frame

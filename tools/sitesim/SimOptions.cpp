@@ -67,6 +67,8 @@ Bad peer (deterministic from SEED, default 1):
                           truncated frames, frames whose image size does not
                           match their data, unknown packet types, bursts;
                           other packets and enough good frames still pass
+                          (now and then more than the viewer's receive
+                          buffer is sent at once: slow on a --bps link)
   --chaos-rate R          share of video frames harmed, 0 to 1 (default 0.25)
 Modem (times in milliseconds):
   --product TEXT          ATI answer (default "SiteSim V.34 Data Modem")
