@@ -302,7 +302,7 @@ void DamageGenerator::breakImageSize(std::vector<uint8_t>& frame) {
         return *(values.begin() + below(values.size()));
     };
     const auto dimension = [&](int64_t d) {
-        return pick({0, -d, d * 2, d + 1, d - 1, 1, 32767, 65536, INT32_MAX, INT32_MIN});
+        return pick({0, -d, d * 2, d + 1, d - 1, 1, 1025, 8192, -8192, 32767, 65536, INT32_MAX, INT32_MIN});
     };
     for (uint64_t n = 1 + below(2); n > 0; --n) {
         const size_t image = frame.size() - kSiteHeaderSize - kTrailerSize - kDibSize;
