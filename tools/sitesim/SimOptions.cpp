@@ -115,7 +115,8 @@ Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   event unknown [TYPE]     a packet of an unknown type (default 7)
   open N / close N         start / stop streaming channel N
   dial-result RESULT       outcome of later dials
-  chaos on [SEED]          start the bad peer (default seed: --chaos's, else 1)
+  chaos on [SEED]          start the bad peer afresh from SEED (default: the
+                           last seed, else 1); the damage counts restart
   chaos off                stop it; the damage counts stay in status
   status                   state as JSON (with "chaos": on, seed, rate and
                            the damage counts per kind)
