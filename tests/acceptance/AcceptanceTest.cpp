@@ -1,0 +1,90 @@
+#include "AcceptanceTest.h"
+
+#include <filesystem>
+
+namespace {
+
+// Modem timings of the simulated site, short so a scenario does not wait for
+// a real modem; the program's own timers keep their real values.
+const std::vector<std::string> kQuickModem{"--dial-delay",    "300", "--answer-delay", "300",
+                                           "--ring-interval", "500"};
+
+} // namespace
+
+AcceptanceTest::AcceptanceTest() = default;
+
+void AcceptanceTest::SetUp() {
+    ASSERT_TRUE(m_server.start()) << "Xvfb did not start";
+    m_store = std::make_unique<Store>(m_sandbox.path() + "/program/registry");
+}
+
+void AcceptanceTest::TearDown() {
+    if (m_program)
+        m_program->terminate();
+    m_program.reset();
+    m_site.reset();
+}
+
+bool AcceptanceTest::startSite(const std::vector<std::string>& options) {
+    std::vector<std::string> all = kQuickModem;
+    all.insert(all.end(), options.begin(), options.end());
+    std::filesystem::create_directories(m_sandbox.file("site"));
+    m_site = std::make_unique<SiteSim>(m_sandbox.file("site"), all);
+    return m_site->start();
+}
+
+std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::string>& arguments) {
+    std::filesystem::create_directories(m_sandbox.file("program"));
+    m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"),
+                                                   m_site ? m_site->linkPath() : std::string());
+    if (!m_program->start(arguments))
+        return std::nullopt;
+    std::optional<WindowId> main = m_program->waitForMainWindow();
+    m_main = main.value_or(0);
+    return main;
+}
+
+bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey) {
+    const size_t before = m_xdo.windowsOf(m_program->pid()).size();
+    if (!m_xdo.key(m_main, {"alt+" + menuKey}))
+        return false;
+    // The menu pops up as one more (untitled) window that grabs the keyboard.
+    if (!WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
+        return false;
+    return m_xdo.press({itemKey});
+}
+
+std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleRegex) const {
+    std::vector<WindowId> windows;
+    for (WindowId window : m_xdo.search(titleRegex))
+        if (m_program && m_xdo.pid(window) == m_program->pid())
+            windows.push_back(window);
+    return windows;
+}
+
+std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs) {
+    std::optional<WindowId> found;
+    WaitUntil(
+        [&] {
+            for (WindowId window : programWindows(titleRegex))
+                if (window != m_main)
+                    found = window;
+            return found.has_value();
+        },
+        timeoutMs, 200);
+    return found;
+}
+
+std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
+    std::optional<WindowId> found;
+    WaitUntil(
+        [&] {
+            for (WindowId window : programWindows("^Dialscope$"))
+                if (window != m_main &&
+                    m_xdo.property(window, "_NET_WM_WINDOW_TYPE").find("_DIALOG") != std::string::npos)
+                    found = window;
+            return found.has_value();
+        },
+        timeoutMs, 200);
+    return found;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+// The common ground of every whole-program scenario: a sandbox folder, a
+// private X server, the simulated site, the program under test and the tools
+// to drive and inspect them, plus the operator moves every scenario makes
+// (menu commands by mnemonic, waiting for a dialog or a message box).
+//
+// How it works: SetUp starts the X server; a scenario then starts the site
+// (startSite) and the program (startProgram) in the order it needs. Every
+// wait polls with a generous budget, so slow sanitizer builds pass too.
+// TearDown ends the program, then the site, then the server (the members'
+// order), and the sandbox goes last.
+
+#include "Poll.h"
+#include "ProgramUnderTest.h"
+#include "Screen.h"
+#include "SiteSim.h"
+#include "Store.h"
+#include "TempDir.h"
+#include "XServer.h"
+#include "Xdo.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class AcceptanceTest : public ::testing::Test {
+protected:
+    // Store keys the scenarios look at.
+    static constexpr const char* kProfileKey = "HKCU\\software\\Kestrel-Lookout\\Dialscope";
+    static constexpr const char* kStoreRoot = "HKCU\\software\\Kestrel-Lookout";
+
+    AcceptanceTest();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts the simulated site with short modem delays and `options`.
+    bool startSite(const std::vector<std::string>& options = {});
+    // Starts the program (on the site's modem when one runs) and waits for
+    // its main window.
+    std::optional<WindowId> startProgram(const std::vector<std::string>& arguments = {});
+
+    // Alt+`menuKey` in the main window, then `itemKey` in the open menu.
+    bool menuCommand(const std::string& menuKey, const std::string& itemKey);
+    // A visible window of the program (not the main window) whose title
+    // matches `titleRegex` ("^Options$").
+    std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
+    // A message box (the program's title, a dialog window) of the program.
+    std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
+    // Windows of the program whose title matches `titleRegex`.
+    std::vector<WindowId> programWindows(const std::string& titleRegex) const;
+
+    // The sandbox's record folder: the program's working folder.
+    std::string recordFolder() const { return m_program->workingDir(); }
+
+    TempDir m_sandbox{"dialscope-accept"};
+    XServer m_server;
+    Xdo m_xdo{m_server};
+    Screen m_screen{m_server};
+    std::unique_ptr<SiteSim> m_site;
+    std::unique_ptr<ProgramUnderTest> m_program;
+    std::unique_ptr<Store> m_store;
+    WindowId m_main = 0;
+};

@@ -1,0 +1,211 @@
+// The operator's main journeys through the built program on a real X server:
+// first start, a dialled call with three channels, a recording, a snapshot
+// saved as a bitmap, playing the clip back, and a site that calls in.
+#include "AcceptanceTest.h"
+
+#include "AcceptancePaths.h"
+
+#include <QImage>
+#include <QPoint>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A live channel window as seen in a screenshot of the main window: the
+// centres of its toolbar's Record dot and Close cross (both red while the
+// window is not recording), in main-window coordinates.
+struct ChannelToolbar {
+    QPoint record;
+    QPoint close;
+    // The other buttons sit at fixed distances below Record.
+    QPoint stop() const { return record + QPoint(0, 24); }
+    QPoint snapshot() const { return record + QPoint(0, 87); }
+    // A part of the picture, right of the toolbar.
+    QRect picture() const { return QRect(record.x() + 30, record.y() + 10, 140, 90); }
+};
+
+// Red marks stacked in one column, Record above Close, are one window's
+// toolbar; nothing else the main window shows pairs up like that.
+std::vector<ChannelToolbar> channelToolbars(const QImage& image) {
+    const std::vector<QRect> marks = Screen::regions(image, &Screen::isRed, 2, QSize(4, 4), QSize(24, 24));
+    std::vector<ChannelToolbar> toolbars;
+    for (const QRect& upper : marks)
+        for (const QRect& lower : marks) {
+            const QPoint a = upper.center(), b = lower.center();
+            if (std::abs(a.x() - b.x()) <= 3 && b.y() - a.y() > 80 && b.y() - a.y() < 160)
+                toolbars.push_back({a, b});
+        }
+    return toolbars;
+}
+
+bool hasMarkAt(const QImage& image, QPoint centre) {
+    int red = 0;
+    for (int y = centre.y() - 6; y <= centre.y() + 6; ++y)
+        for (int x = centre.x() - 6; x <= centre.x() + 6; ++x)
+            red += image.valid(x, y) && Screen::isRed(image.pixel(x, y)) ? 1 : 0;
+    return red >= 12;
+}
+
+// ffprobe's view of a clip's video stream.
+std::map<std::string, std::string> probeVideo(const std::string& path) {
+    const ToolResult result =
+        RunTool({kFfprobePath, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                 "stream=codec_name,r_frame_rate,nb_read_frames,width,height", "-of",
+                 "default=noprint_wrappers=1", path},
+                {}, kLongWaitMs);
+    std::map<std::string, std::string> fields;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);)
+        if (const size_t equals = line.find('='); equals != std::string::npos)
+            fields[line.substr(0, equals)] = line.substr(equals + 1);
+    return fields;
+}
+
+std::vector<std::string> filesWithExtension(const std::string& folder, const std::string& extension) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
+        if (entry.path().extension() == extension)
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+uintmax_t fileSize(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
+
+} // namespace
+
+class OperatorScenario : public AcceptanceTest {
+protected:
+    static constexpr const char* kChannelChoice = "^Open local site video channel$";
+
+    QImage grabMain() { return m_screen.grab(m_main); }
+
+    // The main window's toolbars once exactly `count` channel windows show.
+    std::vector<ChannelToolbar> waitForChannelWindows(size_t count) {
+        std::vector<ChannelToolbar> toolbars;
+        WaitUntil(
+            [&] {
+                toolbars = channelToolbars(grabMain());
+                return toolbars.size() == count;
+            },
+            kLongWaitMs, 250);
+        return toolbars;
+    }
+
+    // Connect to local site: fills the dialog from the keyboard and dials.
+    void dialAndLogIn() {
+        ASSERT_TRUE(menuCommand("c", "c"));
+        const std::optional<WindowId> dialog = waitForDialog("^Connect to local site$");
+        ASSERT_TRUE(dialog);
+        // The user name field has the focus; Tab goes to password, then number.
+        for (const char* text : {"demo", "demo", "5551234"}) {
+            ASSERT_TRUE(m_xdo.key(*dialog, {"ctrl+a"}));
+            ASSERT_TRUE(m_xdo.type(*dialog, text));
+            ASSERT_TRUE(m_xdo.key(*dialog, {"Tab"}));
+        }
+        ASSERT_TRUE(m_xdo.key(*dialog, {"Return"}));
+    }
+
+    // Chooses the `index`th channel in the channel choice dialog.
+    void chooseChannel(int index) {
+        const std::optional<WindowId> dialog = waitForDialog(kChannelChoice);
+        ASSERT_TRUE(dialog) << "no channel choice";
+        std::vector<std::string> keys(size_t(index), "Down");
+        keys.push_back("Return");
+        ASSERT_TRUE(m_xdo.key(*dialog, keys));
+        ASSERT_TRUE(m_xdo.waitForNoWindow(kChannelChoice));
+    }
+
+    void clickMain(QPoint at) { ASSERT_TRUE(m_xdo.click(m_main, at.x(), at.y())); }
+};
+
+TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefaultsAndExitsFromMenu) {
+    std::filesystem::create_directories(m_sandbox.file("program"));
+    m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"), std::string());
+    ASSERT_TRUE(m_program->start());
+
+    // The splash: a picture-only window centred on the screen, before the
+    // main window shows, gone after a moment.
+    std::optional<QRect> splash;
+    bool mainBeforeSplash = false;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (WindowId window : m_xdo.windowsOf(m_program->pid())) {
+                const std::string type = m_xdo.property(window, "_NET_WM_WINDOW_TYPE");
+                if (type.find("_SPLASH") != std::string::npos)
+                    splash = m_xdo.geometry(window);
+                else if (!splash && type.find("_NORMAL") != std::string::npos)
+                    mainBeforeSplash = true;
+            }
+            return splash.has_value();
+        },
+        kLongWaitMs, 20))
+        << "no splash seen";
+    EXPECT_FALSE(mainBeforeSplash);
+    EXPECT_NEAR(splash->center().x(), XServer::kWidth / 2, 2);
+    EXPECT_NEAR(splash->center().y(), XServer::kHeight / 2, 2);
+
+    const std::optional<WindowId> main = m_program->waitForMainWindow();
+    ASSERT_TRUE(main);
+    m_main = *main;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+                if (m_xdo.property(window, "_NET_WM_WINDOW_TYPE").find("_SPLASH") != std::string::npos)
+                    return false;
+            return true;
+        },
+        kShortWaitMs))
+        << "the splash stays";
+
+    EXPECT_EQ(m_xdo.title(m_main), "Dialscope");
+    const std::string state = m_xdo.property(m_main, "_NET_WM_STATE");
+    EXPECT_NE(state.find("_NET_WM_STATE_MAXIMIZED_VERT"), std::string::npos) << state;
+    EXPECT_NE(state.find("_NET_WM_STATE_MAXIMIZED_HORZ"), std::string::npos) << state;
+
+    // Every menu opens from its mnemonic; Escape closes it again.
+    for (const char* menu : {"c", "v", "i", "l", "s", "a"}) {
+        const size_t before = m_xdo.windowsOf(m_program->pid()).size();
+        ASSERT_TRUE(m_xdo.key(m_main, {std::string("alt+") + menu}));
+        EXPECT_TRUE(
+            WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
+            << "menu " << menu;
+        ASSERT_TRUE(m_xdo.press({"Escape", "Escape"}));
+        EXPECT_TRUE(
+            WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() == before; }, kShortWaitMs, 50))
+            << "menu " << menu;
+    }
+
+    // On disk: the running instance's class name, stored with its zero;
+    // the sections that were only read exist but hold nothing.
+    const std::string setting = std::string(kProfileKey) + "\\Setting";
+    const std::optional<std::string> className = m_store->text(setting, "Class Name");
+    ASSERT_TRUE(className) << m_store->exportTree(kStoreRoot);
+    ASSERT_GE(className->size(), 2u);
+    EXPECT_EQ(className->back(), '\0');
+    EXPECT_FALSE(m_store->describe(setting, "LimitDiskSpace"));
+    EXPECT_FALSE(m_store->describe(setting, "Modem"));
+    const std::vector<std::string> sections = m_store->subkeys(kProfileKey);
+    EXPECT_NE(std::find(sections.begin(), sections.end(), "Key"), sections.end());
+    EXPECT_FALSE(m_store->describe(std::string(kProfileKey) + "\\Key", "User"));
+    EXPECT_FALSE(m_store->describe(std::string(kProfileKey) + "\\Key", "PassWord"));
+    const std::vector<std::string> stores = m_store->subkeys(kStoreRoot);
+    EXPECT_EQ(std::find(stores.begin(), stores.end(), "RemoteRecord"), stores.end());
+
+    // Exit, the top-level menu item: the window goes and the process ends well.
+    ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
+    EXPECT_EQ(m_program->waitForExit(), 0);
+    EXPECT_TRUE(m_xdo.search("^Dialscope$").empty());
+}
