@@ -1,5 +1,6 @@
 #include "AcceptanceTest.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -19,6 +20,15 @@ void AcceptanceTest::SetUp() {
 }
 
 void AcceptanceTest::TearDown() {
+    // A failed scenario leaves what the screen showed where the run asks for it.
+    const char* artifacts = std::getenv("DIALSCOPE_ACCEPTANCE_ARTIFACTS");
+    if (HasFailure() && artifacts && *artifacts && m_program && m_program->running()) {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = std::string(artifacts) + "/" + test->test_suite_name() + "." + test->name();
+        std::filesystem::create_directories(artifacts);
+        for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+            m_screen.grab(window).save(QString::fromStdString(name + "-" + std::to_string(window) + ".png"));
+    }
     if (m_program)
         m_program->terminate();
     m_program.reset();
@@ -41,7 +51,17 @@ std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::stri
         return std::nullopt;
     std::optional<WindowId> main = m_program->waitForMainWindow();
     m_main = main.value_or(0);
+    // The first key or click while the splash shows only closes the splash.
+    if (main && !WaitUntil([&] { return !splashShowing(); }, kLongWaitMs, 100))
+        return std::nullopt;
     return main;
+}
+
+bool AcceptanceTest::splashShowing() const {
+    for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+        if (m_xdo.property(window, "_NET_WM_WINDOW_TYPE").find("_SPLASH") != std::string::npos)
+            return true;
+    return false;
 }
 
 bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey) {

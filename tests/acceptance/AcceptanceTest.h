@@ -9,7 +9,9 @@
 // (startSite) and the program (startProgram) in the order it needs. Every
 // wait polls with a generous budget, so slow sanitizer builds pass too.
 // TearDown ends the program, then the site, then the server (the members'
-// order), and the sandbox goes last.
+// order), and the sandbox goes last. When a scenario failed and
+// DIALSCOPE_ACCEPTANCE_ARTIFACTS names a folder, every window of the program
+// is saved there as a PNG first.
 
 #include "Poll.h"
 #include "ProgramUnderTest.h"
@@ -40,8 +42,10 @@ protected:
     // Starts the simulated site with short modem delays and `options`.
     bool startSite(const std::vector<std::string>& options = {});
     // Starts the program (on the site's modem when one runs) and waits for
-    // its main window.
+    // its main window and for the splash to go.
     std::optional<WindowId> startProgram(const std::vector<std::string>& arguments = {});
+    // True while the program's start-up picture is on the screen.
+    bool splashShowing() const;
 
     // Alt+`menuKey` in the main window, then `itemKey` in the open menu.
     bool menuCommand(const std::string& menuKey, const std::string& itemKey);

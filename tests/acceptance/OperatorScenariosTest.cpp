@@ -31,15 +31,24 @@ struct ChannelToolbar {
     QRect picture() const { return QRect(record.x() + 30, record.y() + 10, 140, 90); }
 };
 
-// Red marks stacked in one column, Record above Close, are one window's
-// toolbar; nothing else the main window shows pairs up like that.
+// Red marks stacked in one column, Record above Close, with the channel
+// toolbar's black strip between and beside them, are one window's toolbar.
 std::vector<ChannelToolbar> channelToolbars(const QImage& image) {
     const std::vector<QRect> marks = Screen::regions(image, &Screen::isRed, 2, QSize(4, 4), QSize(24, 24));
+    auto onBlackStrip = [&](QPoint upper, QPoint lower) {
+        int dark = 0, all = 0;
+        for (int y = upper.y(); y <= lower.y(); ++y, ++all) {
+            const QRgb pixel = image.pixel(upper.x() - 11, y);
+            dark += qRed(pixel) < 40 && qGreen(pixel) < 40 && qBlue(pixel) < 40 ? 1 : 0;
+        }
+        return all > 0 && dark * 10 >= all * 9;
+    };
     std::vector<ChannelToolbar> toolbars;
     for (const QRect& upper : marks)
         for (const QRect& lower : marks) {
             const QPoint a = upper.center(), b = lower.center();
-            if (std::abs(a.x() - b.x()) <= 3 && b.y() - a.y() > 80 && b.y() - a.y() < 160)
+            if (std::abs(a.x() - b.x()) <= 2 && b.y() - a.y() > 80 && b.y() - a.y() < 160 && a.x() > 11 &&
+                onBlackStrip(a, b))
                 toolbars.push_back({a, b});
         }
     return toolbars;
@@ -160,15 +169,7 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
     const std::optional<WindowId> main = m_program->waitForMainWindow();
     ASSERT_TRUE(main);
     m_main = *main;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            for (WindowId window : m_xdo.windowsOf(m_program->pid()))
-                if (m_xdo.property(window, "_NET_WM_WINDOW_TYPE").find("_SPLASH") != std::string::npos)
-                    return false;
-            return true;
-        },
-        kShortWaitMs))
-        << "the splash stays";
+    EXPECT_TRUE(WaitUntil([&] { return !splashShowing(); }, kShortWaitMs)) << "the splash stays";
 
     EXPECT_EQ(m_xdo.title(m_main), "Dialscope");
     const std::string state = m_xdo.property(m_main, "_NET_WM_STATE");
@@ -208,4 +209,113 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
     ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
     EXPECT_EQ(m_program->waitForExit(), 0);
     EXPECT_TRUE(m_xdo.search("^Dialscope$").empty());
+}
+
+TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASnapshot) {
+    ASSERT_TRUE(startSite());
+    ASSERT_TRUE(startProgram());
+    const std::string shots = m_sandbox.file("shots");
+    fs::create_directories(shots);
+
+    ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
+    // The site prompts for a channel once logged in: channel 1, then 2 and 3
+    // through the Video channel menu.
+    ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
+    ASSERT_EQ(waitForChannelWindows(1).size(), 1u);
+    for (int index : {1, 2}) {
+        ASSERT_TRUE(menuCommand("v", "o"));
+        ASSERT_NO_FATAL_FAILURE(chooseChannel(index));
+        ASSERT_EQ(waitForChannelWindows(size_t(index) + 1).size(), size_t(index) + 1);
+    }
+
+    // Arrange tiles them: two in the first row, one below, side by side and
+    // without overlap, each showing a colourful, moving picture.
+    ASSERT_TRUE(menuCommand("v", "a"));
+    const std::vector<ChannelToolbar> windows = waitForChannelWindows(3);
+    ASSERT_EQ(windows.size(), 3u);
+    EXPECT_EQ(windows[0].record.y(), windows[1].record.y());
+    EXPECT_GT(windows[1].record.x(), windows[0].picture().right());
+    EXPECT_EQ(windows[2].record.x(), windows[0].record.x());
+    EXPECT_GT(windows[2].record.y(), windows[0].close.y());
+    const QImage before = grabMain();
+    for (const ChannelToolbar& window : windows)
+        EXPECT_GT(Screen::colourfulShare(before, window.picture()), 0.15);
+    for (const ChannelToolbar& window : windows)
+        EXPECT_TRUE(
+            WaitUntil([&] { return Screen::changedShare(before, grabMain(), window.picture()) > 0.01; },
+                      kShortWaitMs, 250))
+            << "a picture stands still";
+
+    // Record channel 1: its Record dot goes grey while the others stay red,
+    // and the clip grows in the record folder.
+    const ChannelToolbar& gate = windows[0];
+    clickMain(gate.record);
+    EXPECT_TRUE(WaitUntil([&] { return !hasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    const QImage recording = grabMain();
+    EXPECT_TRUE(hasMarkAt(recording, gate.close));
+    EXPECT_TRUE(hasMarkAt(recording, windows[1].record));
+    EXPECT_TRUE(hasMarkAt(recording, windows[2].record));
+    std::string clip;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            clip = clips.empty() ? std::string() : clips.front();
+            return clips.size() == 1 && fileSize(recordFolder() + "/" + clip) > 20000;
+        },
+        kLongWaitMs, 250))
+        << "no clip grows in " << recordFolder();
+
+    // A snapshot of channel 1 opens a viewer titled with the channel and the
+    // time; its right-click menu saves it through the file dialog.
+    clickMain(gate.snapshot());
+    const std::optional<WindowId> viewer = waitForDialog("^0001 Front gate -- [0-9]{2}:[0-9]{2}:[0-9]{2}$");
+    ASSERT_TRUE(viewer);
+    EXPECT_GT(Screen::colourfulShare(m_screen.grab(*viewer), QRect(0, 0, 320, 240)), 0.3);
+    ASSERT_TRUE(m_xdo.click(*viewer, 100, 100, 3));
+    ASSERT_TRUE(WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() >= 3; }, kShortWaitMs, 50));
+    ASSERT_TRUE(m_xdo.press({"Down", "Return"}));
+    const std::optional<WindowId> saveAs = waitForDialog("^Save As$");
+    ASSERT_TRUE(saveAs);
+    const std::string bitmap = shots + "/gate.bmp";
+    ASSERT_TRUE(m_xdo.key(*saveAs, {"ctrl+a"}));
+    ASSERT_TRUE(m_xdo.type(*saveAs, bitmap));
+    ASSERT_TRUE(m_xdo.key(*saveAs, {"Return"}));
+    const std::optional<WindowId> saved = waitForMessageBox();
+    ASSERT_TRUE(saved) << "no \"Save OK.\" box";
+    ASSERT_TRUE(m_xdo.key(*saved, {"Return"}));
+    EXPECT_TRUE(m_xdo.waitForNoWindow("^Save As$"));
+    QImage savedPicture(QString::fromStdString(bitmap), "BMP");
+    EXPECT_EQ(savedPicture.size(), QSize(320, 240));
+    EXPECT_GT(Screen::colourfulShare(savedPicture, savedPicture.rect()), 0.3);
+    EXPECT_EQ(fileSize(bitmap), 54u + 320u * 240u * 3u);
+
+    // Stop (the main window comes forward over the viewer first), then hang
+    // up: the channel windows go, the view area is empty again.
+    ASSERT_TRUE(m_xdo.raise(m_main));
+    clickMain(gate.stop());
+    EXPECT_TRUE(WaitUntil([&] { return hasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    ASSERT_TRUE(menuCommand("c", "h"));
+    EXPECT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    EXPECT_LT(Screen::colourfulShare(grabMain(), windows[0].picture()), 0.05);
+
+    // On disk: the clip (.avi + .img) and its record in the index.
+    ASSERT_EQ(clip.size(), 22u) << clip; // stamp, channel, ".avi"
+    const std::string stem = clip.substr(0, 18);
+    EXPECT_EQ(stem.substr(14), "0001");
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".img"), std::vector<std::string>{stem + ".img"});
+    EXPECT_GT(fileSize(recordFolder() + "/" + stem + ".img"), 40u);
+    std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clip);
+    EXPECT_EQ(video["codec_name"], "mjpeg");
+    EXPECT_EQ(video["r_frame_rate"], "2/1");
+    EXPECT_EQ(video["width"], "320");
+    EXPECT_GT(std::atoi(video["nb_read_frames"].c_str()), 4);
+    const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
+    EXPECT_EQ(m_store->text(record, "FileName"), clip);
+    EXPECT_EQ(m_store->text(record, "ImageName"), stem + ".img");
+    EXPECT_EQ(m_store->dword(record, "Channel"), 1);
+    EXPECT_EQ(m_store->text(record, "Location"), "Front gate");
+    EXPECT_EQ(m_store->text(record, "Path"), recordFolder() + "/");
+    EXPECT_EQ(m_store->dword(record, "Open"), 0);
+    // Exactly one clip was indexed.
+    EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), 1u);
 }
