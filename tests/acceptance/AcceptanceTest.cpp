@@ -108,3 +108,38 @@ std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
         timeoutMs, 200);
     return found;
 }
+
+void AcceptanceTest::dialAndLogIn(const std::string& user, const std::string& password,
+                                  const std::string& number) {
+    ASSERT_TRUE(menuCommand("c", "c"));
+    const std::optional<WindowId> dialog = waitForDialog("^Connect to local site$");
+    ASSERT_TRUE(dialog);
+    // The user name field has the focus; Tab goes to password, then number.
+    for (const std::string& text : {user, password, number}) {
+        ASSERT_TRUE(m_xdo.key(*dialog, {"ctrl+a"}));
+        ASSERT_TRUE(m_xdo.type(*dialog, text));
+        ASSERT_TRUE(m_xdo.key(*dialog, {"Tab"}));
+    }
+    ASSERT_TRUE(m_xdo.key(*dialog, {"Return"}));
+}
+
+void AcceptanceTest::chooseChannel(int index) {
+    static constexpr const char* kChannelChoice = "^Open local site video channel$";
+    const std::optional<WindowId> dialog = waitForDialog(kChannelChoice);
+    ASSERT_TRUE(dialog) << "no channel choice";
+    std::vector<std::string> keys(size_t(index), "Down");
+    keys.push_back("Return");
+    ASSERT_TRUE(m_xdo.key(*dialog, keys));
+    ASSERT_TRUE(m_xdo.waitForNoWindow(kChannelChoice));
+}
+
+std::vector<ChannelToolbar> AcceptanceTest::waitForChannelWindows(size_t count, int timeoutMs) {
+    std::vector<ChannelToolbar> toolbars;
+    WaitUntil(
+        [&] {
+            toolbars = FindChannelToolbars(grabMain());
+            return toolbars.size() == count;
+        },
+        timeoutMs, 250);
+    return toolbars;
+}

@@ -13,6 +13,7 @@
 // DIALSCOPE_ACCEPTANCE_ARTIFACTS names a folder, every window of the program
 // is saved there as a PNG first.
 
+#include "ChannelToolbar.h"
 #include "Poll.h"
 #include "ProgramUnderTest.h"
 #include "Screen.h"
@@ -56,6 +57,17 @@ protected:
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
     // Windows of the program whose title matches `titleRegex`.
     std::vector<WindowId> programWindows(const std::string& titleRegex) const;
+
+    // Connect to local site, filled in from the keyboard, then dialled.
+    void dialAndLogIn(const std::string& user = "demo", const std::string& password = "demo",
+                      const std::string& number = "5551234");
+    // Chooses the `index`th channel in the channel choice dialog.
+    void chooseChannel(int index);
+    // The main window's picture.
+    QImage grabMain() const { return m_screen.grab(m_main); }
+    // The channel windows' toolbars once exactly `count` of them show (fewer
+    // or more when the wait ran out).
+    std::vector<ChannelToolbar> waitForChannelWindows(size_t count, int timeoutMs = kLongWaitMs);
 
     // The sandbox's record folder: the program's working folder.
     std::string recordFolder() const { return m_program->workingDir(); }

@@ -134,3 +134,8 @@ bool Xdo::click(WindowId window, int x, int y, int button) const {
                 "click", std::to_string(button)})
         .ok();
 }
+
+bool Xdo::moveTo(WindowId window, int x, int y) const {
+    return run({"mousemove", "--window", idText(window), "--sync", std::to_string(x), std::to_string(y)})
+        .ok();
+}

@@ -58,6 +58,9 @@ public:
     bool type(WindowId window, const std::string& text) const;
     // Clicks at (x, y) relative to the window's top-left corner.
     bool click(WindowId window, int x, int y, int button = 1) const;
+    // Moves the pointer there without clicking (a button under the pointer
+    // is drawn highlighted, which changes what a screenshot shows).
+    bool moveTo(WindowId window, int x, int y) const;
 
 private:
     ToolResult run(const std::vector<std::string>& arguments) const;
