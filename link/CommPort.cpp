@@ -200,6 +200,14 @@ bool CommPort::Route(const InboundPacket& packet) {
     const PackedDibView frame(packet.payload);
     if (!frame.valid())
         return true; // short, not a 40-byte header, or declaring more than it holds
+    // Decoding, scaling and repainting cost what the header declares, however
+    // few bytes follow it: a frame far larger than any live picture would hold
+    // the user interface for seconds, so it counts as malformed.
+    const auto side = [](int32_t s) {
+        return s < 0 ? -int64_t(s) : int64_t(s);
+    };
+    if (side(frame.header().biWidth) > kMaxLiveFrameSide || side(frame.header().biHeight) > kMaxLiveFrameSide)
+        return true;
     if (!EnsureDecompressor(frame.header())) {
         PostToMainWindow(kCommandCompressionError);
         return false;

@@ -57,6 +57,9 @@ struct CommPortOptions {
 class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
 public:
     static constexpr int kKeepAliveTicks = 22;
+    // The largest picture side a frame may declare; larger frames are dropped
+    // (decoding and scaling them would hold the user interface for seconds).
+    static constexpr int kMaxLiveFrameSide = 1024;
     static constexpr QPoint kCascadeStep{28, 22};
 
     using Options = CommPortOptions;

@@ -274,6 +274,34 @@ TEST_F(CommPortTest, MalformedFramesAreDroppedUncounted) {
     EXPECT_TRUE(codecs.calls.isEmpty());
 }
 
+TEST_F(CommPortTest, FramesDeclaringPicturesBeyondALiveChannelAreDroppedUncounted) {
+    // Decoding and scaling cost what the header declares, whatever data
+    // follows: one such frame would hold the user interface for seconds.
+    constexpr int kMax = CommPort::kMaxLiveFrameSide;
+    StartCall();
+    for (const auto& [w, h] : {std::pair{8192, 8192},
+                               {kMax + 1, 240},
+                               {320, kMax + 1},
+                               {320, -(kMax + 1)},
+                               {INT32_MIN, 240},
+                               {320, INT32_MIN}})
+        Feed(Inbound(InboundType::VideoFrame, 1, 1, FramePayload(w, h)));
+    EXPECT_TRUE(host.windows.empty());
+    EXPECT_EQ(port->FrameCount(), 0);
+    EXPECT_TRUE(codecs.calls.isEmpty());
+
+    // The largest pictures still make windows and are shown; an established
+    // stream drops an oversized frame and goes on.
+    Feed(Inbound(InboundType::VideoFrame, 1, 1, FramePayload(kMax, -kMax)));
+    Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 120)));
+    Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 8192)));
+    Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 120)));
+    ASSERT_EQ(host.windows.size(), 2u);
+    EXPECT_EQ(host.windows[0]->geometry.width(), kMax);
+    EXPECT_EQ(host.windows[1]->drawn.size(), 2u);
+    EXPECT_EQ(port->FrameCount(), 3);
+}
+
 TEST_F(CommPortTest, TheDecompressorIsChosenOnceOrTheCallIsDroppedOnce) {
     codecs.handlers = {{"iv50", false}};
     codecs.locates = true;

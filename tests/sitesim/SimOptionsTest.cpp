@@ -97,3 +97,24 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAReason) {
     ASSERT_TRUE(send);
     EXPECT_EQ(send->sendCommands, (std::vector<std::string>{"ring", "status"}));
 }
+
+TEST(SimOptions, ChaosSeedAndRate) {
+    EXPECT_FALSE(parse({"--link", "x"})->chaosSeed);
+    EXPECT_EQ(parse({"--link", "x", "--chaos"})->chaosSeed, DamageGenerator::kDefaultSeed);
+    const auto options = parse({"--link", "x", "--chaos=18446744073709551615", "--chaos-rate", "0.5"});
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->chaosSeed, UINT64_MAX);
+    EXPECT_DOUBLE_EQ(options->chaosRate, 0.5);
+    EXPECT_DOUBLE_EQ(parse({"--link", "x"})->chaosRate, DamageGenerator::kDefaultRate);
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"--chaos=-1"},
+                                                                 {"--chaos=7x"},
+                                                                 {"--chaos-rate", "1.5"},
+                                                                 {"--chaos-rate", "-0.1"},
+                                                                 {"--chaos-rate"}}) {
+        std::vector<std::string> args = {"--link", "x"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        std::string error;
+        EXPECT_FALSE(parse(args, &error)) << bad.front();
+        EXPECT_FALSE(error.empty());
+    }
+}

@@ -286,6 +286,49 @@ TEST_F(SimProcessTest, LogIsOneJsonObjectPerLine) {
     EXPECT_TRUE(sawRun);
 }
 
+TEST_F(SimProcessTest, ChaosDamagesFramesOnlyAndReportsItsCounts) {
+    startDataOnly({"--chaos=3", "--chaos-rate", "1", "--auto-open", "1,2", "--no-prompt"});
+    PtyClient pty(m_sim.linkPath());
+    pty.write(loginPacket("op", "pw"));
+    // The channel list and the site record pass unharmed, whatever the damage around them.
+    const auto list = pty.nextPacketOfType(ChannelList, kWait);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->payload.size(), 72u);
+    ASSERT_FALSE(m_sim.waitForLog({"\"event\":\"chaos\""}, kWait).empty());
+    pty.write(encodeViewerValue(SiteInfoRequest, 0));
+    const auto info = pty.nextPacketOfType(SiteInfo, kWait);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->payload.size(), 300u);
+
+    const std::string on = m_sim.command("status");
+    EXPECT_NE(on.find("\"chaos\":{\"on\":true,\"seed\":3,\"rate\":1,"), std::string::npos) << on;
+    EXPECT_EQ(on.find("\"garbage\":0,\"header-flip\":0,\"body-flip\":0,\"oversized\":0"), std::string::npos)
+        << "some damage was counted: " << on;
+
+    EXPECT_EQ(m_sim.command("chaos off"), "OK");
+    const std::string off = m_sim.command("status");
+    EXPECT_NE(off.find("\"chaos\":{\"on\":false,\"seed\":3"), std::string::npos) << off;
+    const size_t lines = m_sim.logLines().size();
+    pty.drainFor(std::chrono::milliseconds(300));
+    // Once off, frames go out whole again (after what the client still held)
+    // and no more damage is logged.
+    std::vector<bool> valid;
+    for (int i = 0; i < 8; ++i) {
+        const auto frame = pty.nextPacketOfType(VideoFrame, kWait);
+        ASSERT_TRUE(frame);
+        valid.push_back(PackedDibView(frame->payload).valid());
+    }
+    EXPECT_EQ(std::vector<bool>(valid.end() - 3, valid.end()), std::vector<bool>(3, true));
+    const auto later = m_sim.logLines();
+    EXPECT_TRUE(std::none_of(later.begin() + std::ptrdiff_t(lines), later.end(),
+                             [](const std::string& l) { return l.find("\"event\":\"chaos\"") != l.npos; }));
+
+    EXPECT_EQ(m_sim.command("chaos on 9"), "OK");
+    EXPECT_NE(m_sim.command("status").find("\"chaos\":{\"on\":true,\"seed\":9"), std::string::npos);
+    EXPECT_EQ(m_sim.command("chaos on x"), "ERROR seed expected");
+    EXPECT_EQ(m_sim.command("chaos"), "ERROR chaos on [SEED] | chaos off");
+}
+
 TEST_F(SimProcessTest, BandwidthLimitIsRoughlyHonoured) {
     // 400,000 bit/s is 50,000 bytes/s; uncompressed frames keep the link full.
     startDataOnly(

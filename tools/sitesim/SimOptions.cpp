@@ -60,6 +60,16 @@ Publishing:
   --incoming              with --data-only: the site placed the call
   --bps N                 limit the site's data to N bit/s (N/8 bytes/s)
   --demo                  demo settings: --bps 33600 unless given
+Bad peer (deterministic from SEED, default 1):
+  --chaos[=SEED]          once a call is connected, mix hostile bytes into the
+                          site's data: garbage between packets, flipped header
+                          and body bytes, oversized packets, lying lengths,
+                          truncated frames, frames whose image size does not
+                          match their data, unknown packet types, bursts;
+                          other packets and enough good frames still pass
+                          (now and then more than the viewer's receive
+                          buffer is sent at once: slow on a --bps link)
+  --chaos-rate R          share of video frames harmed, 0 to 1 (default 0.25)
 Modem (times in milliseconds):
   --product TEXT          ATI answer (default "SiteSim V.34 Data Modem")
   --connect-rate N        rate in CONNECT results (default: the --bps rate,
@@ -105,14 +115,19 @@ Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   event unknown [TYPE]     a packet of an unknown type (default 7)
   open N / close N         start / stop streaming channel N
   dial-result RESULT       outcome of later dials
-  status                   state as JSON
+  chaos on [SEED]          start the bad peer afresh from SEED (default: the
+                           last seed, else 1); the damage counts restart
+  chaos off                stop it; the damage counts stay in status
+  status                   state as JSON (with "chaos": on, seed, rate and
+                           the damage counts per kind)
   quit                     exit
 DTR cannot be seen on a pseudo-terminal; closing the port counts as dropping it
 (&D2, the default, hangs up). To hang up with the port open: guard time, "+++",
 guard time, then ATH0.
 The log (--log) has one JSON object per line: "t" (seconds since start),
 "event" (command, result, modem, call, ring, escape, dtr, port, pty, session,
-packet, sent, stream, fixed, control, warning, error) and the event's fields.
+packet, sent, chaos, stream, fixed, control, warning, error) and the event's
+fields; a "chaos" line lists the "damage" kinds sent in place of one packet.
 )";
 }
 
@@ -162,6 +177,10 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
          [&](const std::string& v) {
              bpsSet = true;
              return parseNumber(v, options.bps, 0L, 100000000L);
+         }},
+        {"--chaos-rate",
+         [&](const std::string& v) {
+             return parseNumber(v, options.chaosRate, 0.0, 1.0);
          }},
         {"--product",
          [&](const std::string& v) {
@@ -298,6 +317,13 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
             options.site.prompt = false;
         } else if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--chaos" || arg.rfind("--chaos=", 0) == 0) {
+            uint64_t seed = DamageGenerator::kDefaultSeed;
+            if (arg.size() > 8 && !parseNumber<uint64_t>(arg.substr(8), seed, 0, UINT64_MAX)) {
+                error = "bad seed in '" + arg + "'";
+                return std::nullopt;
+            }
+            options.chaosSeed = seed;
         } else if (arg == "--send") {
             if (i + 1 >= args.size()) {
                 error = "--send needs a socket path";

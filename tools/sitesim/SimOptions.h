@@ -4,6 +4,7 @@
 // where the pseudo-terminal and the control socket are published, and the
 // client mode (--send) that passes control commands to a running simulator.
 
+#include "DamageGenerator.h"
 #include "ModemEmulator.h"
 #include "SiteSimulator.h"
 
@@ -23,8 +24,10 @@ struct SimOptions {
     std::string control; // UNIX socket for control commands; empty: none
     std::string logPath; // JSON lines; "-" for standard output; empty: none
     bool dataOnly = false;
-    bool incoming = false; // data-only: the session is a call the site placed
-    long bps = 0;          // 0: no bandwidth limit
+    bool incoming = false;             // data-only: the session is a call the site placed
+    long bps = 0;                      // 0: no bandwidth limit
+    std::optional<uint64_t> chaosSeed; // set: the site is a bad peer from the start
+    double chaosRate = DamageGenerator::kDefaultRate;
     ModemConfig modem;
     SiteConfig site;
     std::vector<ScheduledCommand> at;      // from start-up

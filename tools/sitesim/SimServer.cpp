@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -43,7 +44,9 @@ bool parseInt(const std::string& text, int32_t& value) {
 } // namespace
 
 SimServer::SimServer(SimOptions options)
-    : m_options(std::move(options)) {
+    : m_options(std::move(options))
+    , m_chaos(m_options.chaosSeed.value_or(DamageGenerator::kDefaultSeed), m_options.chaosRate)
+    , m_chaosOn(m_options.chaosSeed.has_value()) {
     ModemEmulator::Hooks modemHooks;
     modemHooks.toDte = [this](std::string_view text) {
         m_dteOut.append(text);
@@ -66,7 +69,7 @@ SimServer::SimServer(SimOptions options)
     SiteSimulator::Hooks siteHooks;
     siteHooks.send = [this](std::vector<uint8_t> packet) {
         if (linkOnline())
-            m_siteOut.append(packet.begin(), packet.end());
+            sendSitePacket(packet);
     };
     siteHooks.log = [this](const JsonObject& entry) {
         log(entry);
@@ -328,6 +331,41 @@ void SimServer::writeMaster() {
     }
 }
 
+void SimServer::sendSitePacket(const std::vector<uint8_t>& packet) {
+    if (!m_chaosOn) {
+        m_siteOut.append(packet.begin(), packet.end());
+        return;
+    }
+    const std::vector<uint8_t> bytes = m_chaos.apply(packet);
+    m_siteOut.append(bytes.begin(), bytes.end());
+    if (m_chaos.lastDamage().empty())
+        return;
+    std::string kinds = "[";
+    for (const DamageKind kind : m_chaos.lastDamage())
+        kinds += (kinds.size() > 1 ? "," : "") + JsonObject::quote(damageKindName(kind));
+    log(JsonObject("chaos").addRaw("damage", kinds + "]").add("len", bytes.size()));
+}
+
+// "chaos on [SEED]" starts afresh from the seed; "chaos off" keeps the counts.
+std::string SimServer::chaosCommand(const std::vector<std::string>& words) {
+    if (words.size() == 2 && words[1] == "off") {
+        m_chaosOn = false;
+        return "OK";
+    }
+    if (words.size() < 2 || words.size() > 3 || words[1] != "on")
+        return "ERROR chaos on [SEED] | chaos off";
+    uint64_t seed = m_chaos.seed();
+    if (words.size() == 3) {
+        const std::string& text = words[2];
+        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), seed);
+        if (ec != std::errc() || ptr != text.data() + text.size())
+            return "ERROR seed expected";
+    }
+    m_chaos = DamageGenerator(seed, m_options.chaosRate);
+    m_chaosOn = true;
+    return "OK";
+}
+
 void SimServer::acceptClient() {
     const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd >= 0)
@@ -383,6 +421,15 @@ std::string SimServer::status() const {
     for (const int32_t c : m_site->streamingChannels())
         streams += (streams.size() > 1 ? "," : "") + std::to_string(c);
     streams += "]";
+    std::string counts = "{";
+    for (size_t i = 0; i < kDamageKinds; ++i)
+        counts += (i ? "," : "") + JsonObject::quote(damageKindName(DamageKind(i))) + ":" +
+                  std::to_string(m_chaos.counts()[i]);
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", m_chaos.rate());
+    const std::string chaos = std::string("{\"on\":") + (m_chaosOn ? "true" : "false") +
+                              ",\"seed\":" + std::to_string(m_chaos.seed()) + ",\"rate\":" + rate +
+                              ",\"counts\":" + counts + "}}";
     JsonObject o("status");
     o.add("modem", m_options.dataOnly ? "data-only" : ModemEmulator::stateName(m_modem->state()))
         .add("session", m_site->active())
@@ -391,7 +438,8 @@ std::string SimServer::status() const {
         .addRaw("streams", streams)
         .add("pty", m_slavePath)
         .add("bytesToViewer", int64_t(m_bytesToViewer))
-        .add("bytesFromViewer", int64_t(m_bytesFromViewer));
+        .add("bytesFromViewer", int64_t(m_bytesFromViewer))
+        .addRaw("chaos", chaos);
     return o.str();
 }
 
@@ -462,6 +510,8 @@ std::string SimServer::runCommand(const std::string& line) {
             m_modem->setDefaultOutcome(*outcome);
         else
             reply = "ERROR bad dial result";
+    } else if (words[0] == "chaos") {
+        reply = chaosCommand(words);
     } else if (words[0] == "status") {
         reply = "OK " + status();
     } else if (words[0] == "quit") {

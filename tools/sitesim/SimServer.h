@@ -21,8 +21,11 @@
 // never reads what was meant for the previous one.
 //
 // Modem responses go out at once; the site's data goes out only while the
-// call is online, through a token bucket when a bit rate is set.
+// call is online, through a token bucket when a bit rate is set. While the
+// bad peer is on (--chaos, "chaos on"), every site packet passes through a
+// DamageGenerator on its way out.
 
+#include "DamageGenerator.h"
 #include "JsonLog.h"
 #include "ModemEmulator.h"
 #include "SimOptions.h"
@@ -75,6 +78,8 @@ private:
     bool serviceClient(Client& client, short revents);
     void runDueCommands();
     std::string status() const;
+    void sendSitePacket(const std::vector<uint8_t>& packet);
+    std::string chaosCommand(const std::vector<std::string>& words);
     void log(const JsonObject& entry) { m_log.write(entry); }
 
     SimOptions m_options;
@@ -101,6 +106,9 @@ private:
     TimePoint m_lastRefill = Clock::now();
     uint64_t m_bytesToViewer = 0;
     uint64_t m_bytesFromViewer = 0;
+
+    DamageGenerator m_chaos;
+    bool m_chaosOn = false;
 
     std::vector<std::pair<TimePoint, std::string>> m_scheduled;
     bool m_quit = false;
