@@ -18,50 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A live channel window as seen in a screenshot of the main window: the
-// centres of its toolbar's Record dot and Close cross (both red while the
-// window is not recording), in main-window coordinates.
-struct ChannelToolbar {
-    QPoint record;
-    QPoint close;
-    // The other buttons sit at fixed distances below Record.
-    QPoint stop() const { return record + QPoint(0, 24); }
-    QPoint snapshot() const { return record + QPoint(0, 87); }
-    // A part of the picture, right of the toolbar.
-    QRect picture() const { return QRect(record.x() + 30, record.y() + 10, 140, 90); }
-};
-
-// Red marks stacked in one column, Record above Close, with the channel
-// toolbar's black strip between and beside them, are one window's toolbar.
-std::vector<ChannelToolbar> channelToolbars(const QImage& image) {
-    const std::vector<QRect> marks = Screen::regions(image, &Screen::isRed, 2, QSize(4, 4), QSize(24, 24));
-    auto onBlackStrip = [&](QPoint upper, QPoint lower) {
-        int dark = 0, all = 0;
-        for (int y = upper.y(); y <= lower.y(); ++y, ++all) {
-            const QRgb pixel = image.pixel(upper.x() - 11, y);
-            dark += qRed(pixel) < 40 && qGreen(pixel) < 40 && qBlue(pixel) < 40 ? 1 : 0;
-        }
-        return all > 0 && dark * 10 >= all * 9;
-    };
-    std::vector<ChannelToolbar> toolbars;
-    for (const QRect& upper : marks)
-        for (const QRect& lower : marks) {
-            const QPoint a = upper.center(), b = lower.center();
-            if (std::abs(a.x() - b.x()) <= 2 && b.y() - a.y() > 80 && b.y() - a.y() < 160 && a.x() > 11 &&
-                onBlackStrip(a, b))
-                toolbars.push_back({a, b});
-        }
-    return toolbars;
-}
-
-bool hasMarkAt(const QImage& image, QPoint centre) {
-    int red = 0;
-    for (int y = centre.y() - 6; y <= centre.y() + 6; ++y)
-        for (int x = centre.x() - 6; x <= centre.x() + 6; ++x)
-            red += image.valid(x, y) && Screen::isRed(image.pixel(x, y)) ? 1 : 0;
-    return red >= 12;
-}
-
 // ffprobe's view of a clip's video stream.
 std::map<std::string, std::string> probeVideo(const std::string& path) {
     const ToolResult result =
@@ -98,44 +54,6 @@ uintmax_t fileSize(const std::string& path) {
 class OperatorScenario : public AcceptanceTest {
 protected:
     static constexpr const char* kChannelChoice = "^Open local site video channel$";
-
-    QImage grabMain() { return m_screen.grab(m_main); }
-
-    // The main window's toolbars once exactly `count` channel windows show.
-    std::vector<ChannelToolbar> waitForChannelWindows(size_t count) {
-        std::vector<ChannelToolbar> toolbars;
-        WaitUntil(
-            [&] {
-                toolbars = channelToolbars(grabMain());
-                return toolbars.size() == count;
-            },
-            kLongWaitMs, 250);
-        return toolbars;
-    }
-
-    // Connect to local site: fills the dialog from the keyboard and dials.
-    void dialAndLogIn() {
-        ASSERT_TRUE(menuCommand("c", "c"));
-        const std::optional<WindowId> dialog = waitForDialog("^Connect to local site$");
-        ASSERT_TRUE(dialog);
-        // The user name field has the focus; Tab goes to password, then number.
-        for (const char* text : {"demo", "demo", "5551234"}) {
-            ASSERT_TRUE(m_xdo.key(*dialog, {"ctrl+a"}));
-            ASSERT_TRUE(m_xdo.type(*dialog, text));
-            ASSERT_TRUE(m_xdo.key(*dialog, {"Tab"}));
-        }
-        ASSERT_TRUE(m_xdo.key(*dialog, {"Return"}));
-    }
-
-    // Chooses the `index`th channel in the channel choice dialog.
-    void chooseChannel(int index) {
-        const std::optional<WindowId> dialog = waitForDialog(kChannelChoice);
-        ASSERT_TRUE(dialog) << "no channel choice";
-        std::vector<std::string> keys(size_t(index), "Down");
-        keys.push_back("Return");
-        ASSERT_TRUE(m_xdo.key(*dialog, keys));
-        ASSERT_TRUE(m_xdo.waitForNoWindow(kChannelChoice));
-    }
 
     void clickMain(QPoint at) { ASSERT_TRUE(m_xdo.click(m_main, at.x(), at.y())); }
 };
@@ -250,11 +168,11 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     // and the clip grows in the record folder.
     const ChannelToolbar& gate = windows[0];
     clickMain(gate.record);
-    EXPECT_TRUE(WaitUntil([&] { return !hasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    EXPECT_TRUE(WaitUntil([&] { return !HasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
     const QImage recording = grabMain();
-    EXPECT_TRUE(hasMarkAt(recording, gate.close));
-    EXPECT_TRUE(hasMarkAt(recording, windows[1].record));
-    EXPECT_TRUE(hasMarkAt(recording, windows[2].record));
+    EXPECT_TRUE(HasMarkAt(recording, gate.close));
+    EXPECT_TRUE(HasMarkAt(recording, windows[1].record));
+    EXPECT_TRUE(HasMarkAt(recording, windows[2].record));
     std::string clip;
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -293,9 +211,9 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     // up: the channel windows go, the view area is empty again.
     ASSERT_TRUE(m_xdo.raise(m_main));
     clickMain(gate.stop());
-    EXPECT_TRUE(WaitUntil([&] { return hasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    EXPECT_TRUE(WaitUntil([&] { return HasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
     ASSERT_TRUE(menuCommand("c", "h"));
-    EXPECT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    EXPECT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
     EXPECT_LT(Screen::colourfulShare(grabMain(), windows[0].picture()), 0.05);
 
     // On disk: the clip (.avi + .img) and its record in the index.
