@@ -319,3 +319,57 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     // Exactly one clip was indexed.
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), 1u);
 }
+
+TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedAndPlayedBack) {
+    ASSERT_TRUE(startSite());
+    ASSERT_TRUE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
+    ASSERT_NO_FATAL_FAILURE(chooseChannel(1));
+    const std::vector<ChannelToolbar> windows = waitForChannelWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    clickMain(windows[0].record);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            return clips.size() == 1 && fileSize(recordFolder() + "/" + clips.front()) > 20000;
+        },
+        kLongWaitMs, 250));
+    clickMain(windows[0].stop());
+    ASSERT_TRUE(menuCommand("c", "h"));
+    ASSERT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    const std::string clip = filesWithExtension(recordFolder(), ".avi").front();
+
+    // Video clips > Playback video: the channel's node, then its one clip.
+    ASSERT_TRUE(menuCommand("l", "p"));
+    const std::optional<WindowId> browser = waitForDialog("^Video clips$");
+    ASSERT_TRUE(browser);
+    const QRect preview(330, 20, 290, 180); // right of the channel tree
+    EXPECT_LT(Screen::colourfulShare(m_screen.grab(*browser), preview), 0.05);
+    // The tree has the focus on its node: Space selects it, Tab goes to the
+    // clip list, Space selects its first clip.
+    ASSERT_TRUE(m_xdo.key(*browser, {"space", "Tab", "space"}));
+    EXPECT_TRUE(WaitUntil([&] { return Screen::colourfulShare(m_screen.grab(*browser), preview) > 0.15; },
+                          kShortWaitMs, 200))
+        << "no preview";
+
+    // Play opens the player on that clip; its picture moves on by itself.
+    ASSERT_TRUE(m_xdo.key(*browser, {"alt+p"}));
+    const std::optional<WindowId> player = waitForDialog("^" + clip + " ");
+    ASSERT_TRUE(player);
+    const QRect picture(10, 50, 300, 200);
+    QImage first;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            first = m_screen.grab(*player);
+            return Screen::colourfulShare(first, picture) > 0.15;
+        },
+        kShortWaitMs, 200));
+    EXPECT_TRUE(WaitUntil([&] { return Screen::changedShare(first, m_screen.grab(*player), picture) > 0.01; },
+                          kShortWaitMs, 250))
+        << "the clip does not play";
+
+    // Played clips count as read in the index.
+    const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
+    EXPECT_TRUE(WaitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
+    EXPECT_EQ(m_store->dword(record, "Channel"), 2);
+}
