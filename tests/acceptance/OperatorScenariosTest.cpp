@@ -93,6 +93,30 @@ uintmax_t fileSize(const std::string& path) {
     return error ? 0 : size;
 }
 
+// Dark (text) pixels in a band of a list.
+int textPixels(const QImage& image, const QRect& band) {
+    int dark = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            dark += image.valid(x, y) && qGray(image.pixel(x, y)) < 100 ? 1 : 0;
+    return dark;
+}
+
+// The "t" (seconds since the sim started) of the first log line holding all
+// of `fragments`; negative when there is none.
+double logTime(const std::string& log, const std::vector<std::string>& fragments) {
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        bool all = true;
+        for (const std::string& fragment : fragments)
+            all = all && line.find(fragment) != std::string::npos;
+        const size_t t = line.find("\"t\":");
+        if (all && t != std::string::npos)
+            return std::atof(line.c_str() + t + 4);
+    }
+    return -1;
+}
+
 } // namespace
 
 class OperatorScenario : public AcceptanceTest {
@@ -138,6 +162,30 @@ protected:
     }
 
     void clickMain(QPoint at) { ASSERT_TRUE(m_xdo.click(m_main, at.x(), at.y())); }
+
+    // The "Stop sound alarm" toolbar button (fourth, after a separator):
+    // colourful while enabled, grey while not.
+    bool alarmButtonEnabled() {
+        const QRect button(141, 30, 26, 28);
+        return Screen::colourfulShare(grabMain(), button) > 0.08;
+    }
+
+    // View > Browse event notify: the number of rows (of the first two) that
+    // show text; the dialog is closed again.
+    int eventRowsShown() {
+        if (!menuCommand("i", "e"))
+            return -1;
+        const std::optional<WindowId> dialog = waitForDialog("^Browse event notify$");
+        if (!dialog)
+            return -1;
+        const QImage list = m_screen.grab(*dialog);
+        int rows = 0;
+        for (int top : {31, 49})
+            rows += textPixels(list, QRect(14, top, 430, 14)) > 20 ? 1 : 0;
+        m_xdo.key(*dialog, {"alt+x"});
+        m_xdo.waitForNoWindow("^Browse event notify$");
+        return rows;
+    }
 };
 
 TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefaultsAndExitsFromMenu) {
@@ -372,4 +420,85 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedAndPlayedBack) 
     const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
     EXPECT_TRUE(WaitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
     EXPECT_EQ(m_store->dword(record, "Channel"), 2);
+}
+
+TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotted) {
+    ASSERT_TRUE(startSite({"--site-name", "Harbour Gate", "--site-tel", "555-0199"}));
+    ASSERT_TRUE(startProgram());
+    EXPECT_FALSE(alarmButtonEnabled());
+    EXPECT_EQ(eventRowsShown(), 0);
+
+    ASSERT_TRUE(m_site->send("ring"));
+    // Every channel the site sends gets a snapshot viewer...
+    std::vector<WindowId> viewers;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            viewers = programWindows("^000[1-4] [A-Za-z ]+ -- [0-9]{2}:[0-9]{2}:[0-9]{2}$");
+            return viewers.size() == 4;
+        },
+        kLongWaitMs, 250))
+        << viewers.size() << " viewers\n"
+        << m_site->log();
+    // They open on top of each other; each comes forward to be looked at.
+    for (WindowId viewer : viewers) {
+        ASSERT_TRUE(m_xdo.raise(viewer));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Screen::colourfulShare(m_screen.grab(viewer), QRect(0, 0, 320, 240)) > 0.15; },
+            kShortWaitMs, 200))
+            << m_xdo.title(viewer);
+    }
+
+    // ...and is recorded from the start.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            if (clips.size() != 4)
+                return false;
+            for (const std::string& clip : clips)
+                if (fileSize(recordFolder() + "/" + clip) < 8000)
+                    return false;
+            return true;
+        },
+        kLongWaitMs, 250));
+
+    // The call was answered only after the program's pause.
+    const std::string log = m_site->log();
+    const double ring = logTime(log, {"\"event\":\"ring\""});
+    const double answer = logTime(log, {"\"event\":\"call\"", "\"answer\""});
+    ASSERT_GE(ring, 0) << log;
+    ASSERT_GE(answer, 0) << log;
+    EXPECT_GE(answer - ring, 1.9) << log;
+
+    // The alarm sounds until the operator stops it from the toolbar.
+    ASSERT_TRUE(m_xdo.raise(m_main));
+    EXPECT_TRUE(WaitUntil([&] { return alarmButtonEnabled(); }, kShortWaitMs, 200));
+    clickMain(QPoint(154, 44));
+    EXPECT_TRUE(WaitUntil([&] { return !alarmButtonEnabled(); }, kShortWaitMs, 200));
+
+    // The site's identity is filed as an event and listed.
+    const std::string events = std::string(kStoreRoot) + "\\RemotePerson";
+    const std::vector<std::string> ids = m_store->subkeys(events);
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_EQ(ids.front().size(), 14u);
+    EXPECT_EQ(m_store->text(events + "\\" + ids.front(), "ID"), ids.front());
+    EXPECT_EQ(m_store->text(events + "\\" + ids.front(), "Name"), "Harbour Gate" + std::string(18, '\0'));
+    EXPECT_EQ(m_store->text(events + "\\" + ids.front(), "Tel"), "555-0199" + std::string(22, '\0'));
+    EXPECT_EQ(eventRowsShown(), 1);
+
+    // Hanging up ends the four recordings: four clips, each indexed.
+    ASSERT_TRUE(menuCommand("c", "h"));
+    const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
+    ASSERT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 4; }, kLongWaitMs, 250))
+        << m_store->exportTree(index);
+    const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+    ASSERT_EQ(clips.size(), 4u);
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".img").size(), 4u);
+    for (size_t i = 0; i < clips.size(); ++i) {
+        EXPECT_EQ(std::atoi(clips[i].substr(14, 4).c_str()), int(i) + 1) << clips[i];
+        EXPECT_EQ(m_store->dword(index + "\\" + clips[i], "Channel"), int(i) + 1);
+        std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clips[i]);
+        EXPECT_FALSE(video["codec_name"].empty()) << clips[i];
+        EXPECT_EQ(video["r_frame_rate"], "2/1") << clips[i];
+        EXPECT_GT(std::atoi(video["nb_read_frames"].c_str()), 0) << clips[i];
+    }
 }
