@@ -265,16 +265,43 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     const std::string shots = m_sandbox.file("shots");
     fs::create_directories(shots);
 
+    // Setup > Options: auto arrange off (the second check box), so the
+    // windows open cascaded and only Arrange tiles them.
+    ASSERT_TRUE(menuCommand("s", "o"));
+    const std::optional<WindowId> options = waitForDialog("^Options$");
+    ASSERT_TRUE(options);
+    ASSERT_TRUE(m_xdo.key(*options, {"Tab", "space", "alt+o"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Options$"));
+    EXPECT_EQ(m_store->dword(std::string(kProfileKey) + "\\Setting", "VideoArrange"), 0);
+
     ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
     // The site prompts for a channel once logged in: channel 1, then 2 and 3
-    // through the Video channel menu.
+    // through the Video channel menu. Each new window opens on top, at a
+    // place where no window was before.
+    std::vector<QPoint> opened;
+    auto waitForNewWindow = [&] {
+        return WaitUntil(
+            [&] {
+                for (const ChannelToolbar& toolbar : channelToolbars(grabMain()))
+                    if (std::find(opened.begin(), opened.end(), toolbar.record) == opened.end()) {
+                        opened.push_back(toolbar.record);
+                        return true;
+                    }
+                return false;
+            },
+            kLongWaitMs, 250);
+    };
     ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
-    ASSERT_EQ(waitForChannelWindows(1).size(), 1u);
+    ASSERT_TRUE(waitForNewWindow());
     for (int index : {1, 2}) {
         ASSERT_TRUE(menuCommand("v", "o"));
         ASSERT_NO_FATAL_FAILURE(chooseChannel(index));
-        ASSERT_EQ(waitForChannelWindows(size_t(index) + 1).size(), size_t(index) + 1);
+        ASSERT_TRUE(waitForNewWindow()) << "channel window " << index + 1;
     }
+    // Cascaded: each one lower and further right than the one before.
+    EXPECT_GT(opened[1].x(), opened[0].x());
+    EXPECT_GT(opened[1].y(), opened[0].y());
+    EXPECT_GT(opened[2].x(), opened[1].x());
 
     // Arrange tiles them: two in the first row, one below, side by side and
     // without overlap, each showing a colourful, moving picture.
