@@ -43,11 +43,15 @@ bool AcceptanceTest::startSite(const std::vector<std::string>& options) {
     return m_site->start();
 }
 
-std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::string>& arguments) {
+bool AcceptanceTest::launchProgram(const std::vector<std::string>& arguments) {
     std::filesystem::create_directories(m_sandbox.file("program"));
     m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"),
                                                    m_site ? m_site->linkPath() : std::string());
-    if (!m_program->start(arguments))
+    return m_program->start(arguments);
+}
+
+std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::string>& arguments) {
+    if (!launchProgram(arguments))
         return std::nullopt;
     std::optional<WindowId> main = m_program->waitForMainWindow();
     m_main = main.value_or(0);

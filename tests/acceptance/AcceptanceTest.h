@@ -41,8 +41,9 @@ protected:
 
     // Starts the simulated site with short modem delays and `options`.
     bool startSite(const std::vector<std::string>& options = {});
-    // Starts the program (on the site's modem when one runs) and waits for
-    // its main window and for the splash to go.
+    // Starts the program (on the site's modem when one runs), sandboxed.
+    bool launchProgram(const std::vector<std::string>& arguments = {});
+    // launchProgram, then waits for the main window and for the splash to go.
     std::optional<WindowId> startProgram(const std::vector<std::string>& arguments = {});
     // True while the program's start-up picture is on the screen.
     bool splashShowing() const;
