@@ -78,6 +78,12 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
     return m_xdo.press({itemKey});
 }
 
+std::optional<int> AcceptanceTest::exitFromMenu() {
+    if (!m_xdo.key(m_main, {"alt+x"}))
+        return std::nullopt;
+    return m_program->waitForExit();
+}
+
 std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleRegex) const {
     std::vector<WindowId> windows;
     for (WindowId window : m_xdo.search(titleRegex))

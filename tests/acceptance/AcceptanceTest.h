@@ -55,6 +55,10 @@ protected:
     std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
+    // Exit, the main window's top-level menu item (no dialog may be open);
+    // the exit code once the process ended (sanitizer builds report leaks
+    // and errors found at exit through it).
+    std::optional<int> exitFromMenu();
     // Windows of the program whose title matches `titleRegex`.
     std::vector<WindowId> programWindows(const std::string& titleRegex) const;
 

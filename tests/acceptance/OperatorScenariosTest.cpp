@@ -257,8 +257,7 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
     EXPECT_EQ(std::find(stores.begin(), stores.end(), "RemoteRecord"), stores.end());
 
     // Exit, the top-level menu item: the window goes and the process ends well.
-    ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
-    EXPECT_EQ(m_program->waitForExit(), 0);
+    EXPECT_EQ(exitFromMenu(), 0);
     EXPECT_TRUE(m_xdo.search("^Dialscope$").empty());
 }
 
@@ -396,6 +395,9 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     EXPECT_EQ(m_store->dword(record, "Open"), 0);
     // Exactly one clip was indexed.
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), 1u);
+
+    // The snapshot viewer is still open; Exit closes it with the program.
+    EXPECT_EQ(exitFromMenu(), 0);
 }
 
 TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedAndPlayedBack) {
@@ -450,6 +452,12 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedAndPlayedBack) 
     const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
     EXPECT_TRUE(WaitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
     EXPECT_EQ(m_store->dword(record, "Channel"), 2);
+
+    // Exit in the browser closes it and its player; then the program ends.
+    ASSERT_TRUE(m_xdo.key(*browser, {"alt+x"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Video clips$"));
+    EXPECT_TRUE(programWindows("^" + clip + " ").empty());
+    EXPECT_EQ(exitFromMenu(), 0);
 }
 
 TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotted) {
@@ -531,4 +539,5 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
         EXPECT_EQ(video["r_frame_rate"], "2/1") << clips[i];
         EXPECT_GT(std::atoi(video["nb_read_frames"].c_str()), 0) << clips[i];
     }
+    EXPECT_EQ(exitFromMenu(), 0);
 }
