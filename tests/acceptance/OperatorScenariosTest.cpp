@@ -541,3 +541,36 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
     }
     EXPECT_EQ(exitFromMenu(), 0);
 }
+
+TEST_F(OperatorScenario, SecondStartBringsTheRunningInstanceForwardAndEndsWithoutAWindow) {
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(menuCommand("s", "o"));
+    const std::optional<WindowId> options = waitForDialog("^Options$");
+    ASSERT_TRUE(options);
+    // The operator works elsewhere: the keyboard is on the main window.
+    ASSERT_TRUE(m_xdo.focus(m_main));
+
+    // The same user starts the program again (same store, same sessions).
+    ProgramUnderTest second(m_server, m_sandbox.file("program"), std::string());
+    ASSERT_TRUE(second.start());
+    bool secondShowedAWindow = false;
+    std::optional<int> exitCode;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            secondShowedAWindow = secondShowedAWindow || !m_xdo.windowsOf(second.pid()).empty();
+            exitCode = second.waitForExit(0);
+            return exitCode.has_value();
+        },
+        kLongWaitMs, 50))
+        << "the second start does not end";
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_FALSE(secondShowedAWindow);
+
+    // The running instance's open dialog has come forward with the keyboard.
+    EXPECT_TRUE(WaitUntil([&] { return m_xdo.focusedWindow() == *options; }, kShortWaitMs, 100));
+    EXPECT_TRUE(m_program->running());
+
+    ASSERT_TRUE(m_xdo.key(*options, {"Escape"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Options$"));
+    EXPECT_EQ(exitFromMenu(), 0);
+}
