@@ -400,7 +400,7 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     EXPECT_EQ(exitFromMenu(), 0);
 }
 
-TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedAndPlayedBack) {
+TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDeleted) {
     ASSERT_TRUE(startSite());
     ASSERT_TRUE(startProgram());
     ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
@@ -452,6 +452,16 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedAndPlayedBack) 
     const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
     EXPECT_TRUE(WaitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
     EXPECT_EQ(m_store->dword(record, "Channel"), 2);
+
+    // Delete, confirmed: the clip's files and its index entry go, the list
+    // and the preview empty.
+    ASSERT_TRUE(m_xdo.key(*browser, {"alt+d"}));
+    const std::optional<WindowId> question = waitForMessageBox();
+    ASSERT_TRUE(question);
+    ASSERT_TRUE(m_xdo.key(*question, {"Return"}));
+    EXPECT_TRUE(WaitUntil([&] { return filesWithExtension(recordFolder(), ".avi").empty(); }, kShortWaitMs));
+    EXPECT_TRUE(filesWithExtension(recordFolder(), ".img").empty());
+    EXPECT_TRUE(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").empty());
 
     // Exit in the browser closes it and its player; then the program ends.
     ASSERT_TRUE(m_xdo.key(*browser, {"alt+x"}));
@@ -572,5 +582,30 @@ TEST_F(OperatorScenario, SecondStartBringsTheRunningInstanceForwardAndEndsWithou
 
     ASSERT_TRUE(m_xdo.key(*options, {"Escape"}));
     ASSERT_TRUE(m_xdo.waitForNoWindow("^Options$"));
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
+    ASSERT_TRUE(startSite());
+    ASSERT_TRUE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
+    ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
+    const std::vector<ChannelToolbar> windows = waitForChannelWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    clickMain(windows[0].record);
+    ASSERT_TRUE(
+        WaitUntil([&] { return filesWithExtension(recordFolder(), ".avi").size() == 1; }, kLongWaitMs));
+
+    // The line drops at the far end: the window closes and the clip is indexed.
+    ASSERT_TRUE(m_site->send("hangup"));
+    EXPECT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
+    EXPECT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 1; }, kLongWaitMs, 250));
+
+    // The program is ready for the next call: a site calling in is answered.
+    ASSERT_TRUE(m_site->send("ring"));
+    EXPECT_TRUE(
+        WaitUntil([&] { return programWindows("^000[1-4] [A-Za-z ]+ -- ").size() == 4; }, kLongWaitMs, 250))
+        << m_site->log();
     EXPECT_EQ(exitFromMenu(), 0);
 }
