@@ -44,6 +44,8 @@ bool AcceptanceTest::startSite(const std::vector<std::string>& options) {
 }
 
 bool AcceptanceTest::launchProgram(const std::vector<std::string>& arguments) {
+    // The server hands a new client the ids an ended one had: forget them.
+    m_main = 0;
     std::filesystem::create_directories(m_sandbox.file("program"));
     m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"),
                                                    m_site ? m_site->linkPath() : std::string());

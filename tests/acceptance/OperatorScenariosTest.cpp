@@ -609,3 +609,52 @@ TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
         << m_site->log();
     EXPECT_EQ(exitFromMenu(), 0);
 }
+
+TEST_F(OperatorScenario, PasswordSetUpIsAskedBeforeAnyWindowAtTheNextStart) {
+    // Setup > Setup password: user, password and its confirmation.
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(menuCommand("s", "w"));
+    const std::optional<WindowId> setup = waitForDialog("^Setup password$");
+    ASSERT_TRUE(setup);
+    for (const char* text : {"guard", "s3cret", "s3cret"}) {
+        ASSERT_TRUE(m_xdo.key(*setup, {"ctrl+a"}));
+        ASSERT_TRUE(m_xdo.type(*setup, text));
+        ASSERT_TRUE(m_xdo.key(*setup, {"Tab"}));
+    }
+    ASSERT_TRUE(m_xdo.key(*setup, {"alt+o"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Setup password$"));
+    const std::string key = std::string(kProfileKey) + "\\Key";
+    EXPECT_EQ(m_store->text(key, "User"), std::string("guard", 6));
+    EXPECT_EQ(m_store->text(key, "PassWord"), std::string("s3cret", 7));
+    ASSERT_EQ(exitFromMenu(), 0);
+
+    // Next start: only the password dialog, the user name filled in and the
+    // password field taking the keys; a wrong password is refused.
+    ASSERT_TRUE(launchProgram());
+    std::optional<WindowId> ask = waitForDialog("^Enter password$");
+    ASSERT_TRUE(ask);
+    EXPECT_EQ(programWindows("^Dialscope$").size(), 0u);
+    ASSERT_TRUE(m_xdo.type(*ask, "wrong"));
+    ASSERT_TRUE(m_xdo.key(*ask, {"Return"}));
+    const std::optional<WindowId> refused = waitForMessageBox();
+    ASSERT_TRUE(refused);
+    ASSERT_TRUE(m_xdo.key(*refused, {"Return"}));
+    ASSERT_TRUE(WaitUntil([&] { return programWindows("^Dialscope$").empty(); }, kShortWaitMs));
+    EXPECT_EQ(programWindows("^Enter password$").size(), 1u);
+
+    // Cancel ends the program without any window.
+    ASSERT_TRUE(m_xdo.key(*ask, {"alt+c"}));
+    EXPECT_EQ(m_program->waitForExit(), 0);
+
+    // And the right password opens the main window.
+    ASSERT_TRUE(launchProgram());
+    ask = waitForDialog("^Enter password$");
+    ASSERT_TRUE(ask);
+    ASSERT_TRUE(m_xdo.type(*ask, "s3cret"));
+    ASSERT_TRUE(m_xdo.key(*ask, {"Return"}));
+    const std::optional<WindowId> main = m_program->waitForMainWindow();
+    ASSERT_TRUE(main);
+    m_main = *main;
+    ASSERT_TRUE(WaitUntil([&] { return !splashShowing(); }, kLongWaitMs));
+    EXPECT_EQ(exitFromMenu(), 0);
+}
