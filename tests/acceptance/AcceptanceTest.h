@@ -42,8 +42,9 @@ protected:
 
     // Starts the simulated site with short modem delays and `options`.
     bool startSite(const std::vector<std::string>& options = {});
-    // Starts the program (on the site's modem when one runs) and waits for
-    // its main window and for the splash to go.
+    // Starts the program (on the site's modem when one runs), sandboxed.
+    bool launchProgram(const std::vector<std::string>& arguments = {});
+    // launchProgram, then waits for the main window and for the splash to go.
     std::optional<WindowId> startProgram(const std::vector<std::string>& arguments = {});
     // True while the program's start-up picture is on the screen.
     bool splashShowing() const;
@@ -55,6 +56,10 @@ protected:
     std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
+    // Exit, the main window's top-level menu item (no dialog may be open);
+    // the exit code once the process ended (sanitizer builds report leaks
+    // and errors found at exit through it).
+    std::optional<int> exitFromMenu();
     // Windows of the program whose title matches `titleRegex`.
     std::vector<WindowId> programWindows(const std::string& titleRegex) const;
 
