@@ -134,6 +134,7 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
     ASSERT_TRUE(probe.ok()) << probe.output;
     EXPECT_GT(std::atoi(probe.output.c_str()), 10);
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord"), clips);
+    EXPECT_EQ(exitFromMenu(), 0);
 }
 
 } // namespace

@@ -202,7 +202,7 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     auto waitForNewWindow = [&] {
         return WaitUntil(
             [&] {
-                for (const ChannelToolbar& toolbar : channelToolbars(grabMain()))
+                for (const ChannelToolbar& toolbar : FindChannelToolbars(grabMain()))
                     if (std::find(opened.begin(), opened.end(), toolbar.record) == opened.end()) {
                         opened.push_back(toolbar.record);
                         return true;
@@ -334,7 +334,7 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
         kLongWaitMs, 250));
     clickMain(windows[0].stop());
     ASSERT_TRUE(menuCommand("c", "h"));
-    ASSERT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    ASSERT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
     const std::string clip = filesWithExtension(recordFolder(), ".avi").front();
 
     // Video clips > Playback video: the channel's node, then its one clip.
@@ -516,7 +516,7 @@ TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
 
     // The line drops at the far end: the window closes and the clip is indexed.
     ASSERT_TRUE(m_site->send("hangup"));
-    EXPECT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    EXPECT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
     const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
     EXPECT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 1; }, kLongWaitMs, 250));
 

@@ -143,6 +143,7 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
     EXPECT_EQ(CountFiles(recordFolder(), ".avi"), size_t(calls * kRecorded));
     EXPECT_EQ(CountFiles(recordFolder(), ".img"), size_t(calls * kRecorded));
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), size_t(calls * kRecorded));
+    EXPECT_EQ(exitFromMenu(), 0);
 }
 
 } // namespace
