@@ -10,19 +10,49 @@
 
 extern char** environ;
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+namespace {
+
+// The inherited environment with `overrides` ("NAME=value") put in.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
+    std::vector<std::string> merged;
+    auto nameOf = [](const std::string& entry) {
+        return entry.substr(0, entry.find('='));
+    };
+    for (char** entry = environ; *entry; ++entry) {
+        std::string inherited = *entry;
+        bool replaced = false;
+        for (const std::string& override : overrides)
+            replaced = replaced || nameOf(override) == nameOf(inherited);
+        if (!replaced)
+            merged.push_back(inherited);
+    }
+    merged.insert(merged.end(), overrides.begin(), overrides.end());
+    return merged;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                           const std::string& workingDirectory) {
     int fds[2];
     if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0)
         return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    if (!workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    std::vector<std::string> envStrings = mergedEnvironment(environment);
+    std::vector<char*> env;
+    for (std::string& entry : envStrings)
+        env.push_back(entry.data());
+    env.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (rc != 0) {

@@ -6,12 +6,17 @@
 
 // A program started by a test as a separate process (posix_spawn, so it is
 // safe in a test process that runs threads), with its stdout on a pipe. The
-// child inherits the environment. A child still running when the object goes
-// away is killed and reaped.
+// child inherits the environment, with the given "NAME=value" entries added or
+// replacing the inherited ones (so a test never has to setenv in its own,
+// threaded process), optionally in another working folder. A child still running when the object goes away is
+// killed and reaped.
 class ChildProcess {
 public:
     // argv[0] is the program's path. On failure running() is false.
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    // `workingDirectory`: the child's current folder (empty: the test's).
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment = {},
+                          const std::string& workingDirectory = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -1,0 +1,157 @@
+#include "AcceptanceTest.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+// Modem timings of the simulated site, short so a scenario does not wait for
+// a real modem; the program's own timers keep their real values.
+const std::vector<std::string> kQuickModem{"--dial-delay",    "300", "--answer-delay", "300",
+                                           "--ring-interval", "500"};
+
+} // namespace
+
+AcceptanceTest::AcceptanceTest() = default;
+
+void AcceptanceTest::SetUp() {
+    ASSERT_TRUE(m_server.start()) << "Xvfb did not start";
+    m_store = std::make_unique<Store>(m_sandbox.path() + "/program/registry");
+}
+
+void AcceptanceTest::TearDown() {
+    // A failed scenario leaves what the screen showed where the run asks for it.
+    const char* artifacts = std::getenv("DIALSCOPE_ACCEPTANCE_ARTIFACTS");
+    if (HasFailure() && artifacts && *artifacts && m_program && m_program->running()) {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = std::string(artifacts) + "/" + test->test_suite_name() + "." + test->name();
+        std::filesystem::create_directories(artifacts);
+        for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+            m_screen.grab(window).save(QString::fromStdString(name + "-" + std::to_string(window) + ".png"));
+    }
+    if (m_program)
+        m_program->terminate();
+    m_program.reset();
+    m_site.reset();
+}
+
+bool AcceptanceTest::startSite(const std::vector<std::string>& options) {
+    std::vector<std::string> all = kQuickModem;
+    all.insert(all.end(), options.begin(), options.end());
+    std::filesystem::create_directories(m_sandbox.file("site"));
+    m_site = std::make_unique<SiteSim>(m_sandbox.file("site"), all);
+    return m_site->start();
+}
+
+bool AcceptanceTest::launchProgram(const std::vector<std::string>& arguments) {
+    // The server hands a new client the ids an ended one had: forget them.
+    m_main = 0;
+    std::filesystem::create_directories(m_sandbox.file("program"));
+    m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"),
+                                                   m_site ? m_site->linkPath() : std::string());
+    return m_program->start(arguments);
+}
+
+std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::string>& arguments) {
+    if (!launchProgram(arguments))
+        return std::nullopt;
+    std::optional<WindowId> main = m_program->waitForMainWindow();
+    m_main = main.value_or(0);
+    // The first key or click while the splash shows only closes the splash.
+    if (main && !WaitUntil([&] { return !splashShowing(); }, kLongWaitMs, 100))
+        return std::nullopt;
+    return main;
+}
+
+bool AcceptanceTest::splashShowing() const {
+    for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+        if (m_xdo.property(window, "_NET_WM_WINDOW_TYPE").find("_SPLASH") != std::string::npos)
+            return true;
+    return false;
+}
+
+bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey) {
+    const size_t before = m_xdo.windowsOf(m_program->pid()).size();
+    if (!m_xdo.key(m_main, {"alt+" + menuKey}))
+        return false;
+    // The menu pops up as one more (untitled) window that grabs the keyboard.
+    if (!WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
+        return false;
+    return m_xdo.press({itemKey});
+}
+
+std::optional<int> AcceptanceTest::exitFromMenu() {
+    if (!m_xdo.key(m_main, {"alt+x"}))
+        return std::nullopt;
+    return m_program->waitForExit();
+}
+
+std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleRegex) const {
+    std::vector<WindowId> windows;
+    for (WindowId window : m_xdo.search(titleRegex))
+        if (m_program && m_xdo.pid(window) == m_program->pid())
+            windows.push_back(window);
+    return windows;
+}
+
+std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs) {
+    std::optional<WindowId> found;
+    WaitUntil(
+        [&] {
+            for (WindowId window : programWindows(titleRegex))
+                if (window != m_main)
+                    found = window;
+            return found.has_value();
+        },
+        timeoutMs, 200);
+    return found;
+}
+
+std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
+    std::optional<WindowId> found;
+    WaitUntil(
+        [&] {
+            for (WindowId window : programWindows("^Dialscope$"))
+                if (window != m_main &&
+                    m_xdo.property(window, "_NET_WM_WINDOW_TYPE").find("_DIALOG") != std::string::npos)
+                    found = window;
+            return found.has_value();
+        },
+        timeoutMs, 200);
+    return found;
+}
+
+void AcceptanceTest::dialAndLogIn(const std::string& user, const std::string& password,
+                                  const std::string& number) {
+    ASSERT_TRUE(menuCommand("c", "c"));
+    const std::optional<WindowId> dialog = waitForDialog("^Connect to local site$");
+    ASSERT_TRUE(dialog);
+    // The user name field has the focus; Tab goes to password, then number.
+    for (const std::string& text : {user, password, number}) {
+        ASSERT_TRUE(m_xdo.key(*dialog, {"ctrl+a"}));
+        ASSERT_TRUE(m_xdo.type(*dialog, text));
+        ASSERT_TRUE(m_xdo.key(*dialog, {"Tab"}));
+    }
+    ASSERT_TRUE(m_xdo.key(*dialog, {"Return"}));
+}
+
+void AcceptanceTest::chooseChannel(int index) {
+    static constexpr const char* kChannelChoice = "^Open local site video channel$";
+    const std::optional<WindowId> dialog = waitForDialog(kChannelChoice);
+    ASSERT_TRUE(dialog) << "no channel choice";
+    std::vector<std::string> keys(size_t(index), "Down");
+    keys.push_back("Return");
+    ASSERT_TRUE(m_xdo.key(*dialog, keys));
+    ASSERT_TRUE(m_xdo.waitForNoWindow(kChannelChoice));
+}
+
+std::vector<ChannelToolbar> AcceptanceTest::waitForChannelWindows(size_t count, int timeoutMs) {
+    std::vector<ChannelToolbar> toolbars;
+    WaitUntil(
+        [&] {
+            toolbars = FindChannelToolbars(grabMain());
+            return toolbars.size() == count;
+        },
+        timeoutMs, 250);
+    return toolbars;
+}

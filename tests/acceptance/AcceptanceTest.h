@@ -1,0 +1,88 @@
+#pragma once
+
+// The common ground of every whole-program scenario: a sandbox folder, a
+// private X server, the simulated site, the program under test and the tools
+// to drive and inspect them, plus the operator moves every scenario makes
+// (menu commands by mnemonic, waiting for a dialog or a message box).
+//
+// How it works: SetUp starts the X server; a scenario then starts the site
+// (startSite) and the program (startProgram) in the order it needs. Every
+// wait polls with a generous budget, so slow sanitizer builds pass too.
+// TearDown ends the program, then the site, then the server (the members'
+// order), and the sandbox goes last. When a scenario failed and
+// DIALSCOPE_ACCEPTANCE_ARTIFACTS names a folder, every window of the program
+// is saved there as a PNG first.
+
+#include "ChannelToolbar.h"
+#include "Poll.h"
+#include "ProgramUnderTest.h"
+#include "Screen.h"
+#include "SiteSim.h"
+#include "Store.h"
+#include "TempDir.h"
+#include "XServer.h"
+#include "Xdo.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class AcceptanceTest : public ::testing::Test {
+protected:
+    // Store keys the scenarios look at.
+    static constexpr const char* kProfileKey = "HKCU\\software\\Kestrel-Lookout\\Dialscope";
+    static constexpr const char* kStoreRoot = "HKCU\\software\\Kestrel-Lookout";
+
+    AcceptanceTest();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts the simulated site with short modem delays and `options`.
+    bool startSite(const std::vector<std::string>& options = {});
+    // Starts the program (on the site's modem when one runs), sandboxed.
+    bool launchProgram(const std::vector<std::string>& arguments = {});
+    // launchProgram, then waits for the main window and for the splash to go.
+    std::optional<WindowId> startProgram(const std::vector<std::string>& arguments = {});
+    // True while the program's start-up picture is on the screen.
+    bool splashShowing() const;
+
+    // Alt+`menuKey` in the main window, then `itemKey` in the open menu.
+    bool menuCommand(const std::string& menuKey, const std::string& itemKey);
+    // A visible window of the program (not the main window) whose title
+    // matches `titleRegex` ("^Options$").
+    std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
+    // A message box (the program's title, a dialog window) of the program.
+    std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
+    // Exit, the main window's top-level menu item (no dialog may be open);
+    // the exit code once the process ended (sanitizer builds report leaks
+    // and errors found at exit through it).
+    std::optional<int> exitFromMenu();
+    // Windows of the program whose title matches `titleRegex`.
+    std::vector<WindowId> programWindows(const std::string& titleRegex) const;
+
+    // Connect to local site, filled in from the keyboard, then dialled.
+    void dialAndLogIn(const std::string& user = "demo", const std::string& password = "demo",
+                      const std::string& number = "5551234");
+    // Chooses the `index`th channel in the channel choice dialog.
+    void chooseChannel(int index);
+    // The main window's picture.
+    QImage grabMain() const { return m_screen.grab(m_main); }
+    // The channel windows' toolbars once exactly `count` of them show (fewer
+    // or more when the wait ran out).
+    std::vector<ChannelToolbar> waitForChannelWindows(size_t count, int timeoutMs = kLongWaitMs);
+
+    // The sandbox's record folder: the program's working folder.
+    std::string recordFolder() const { return m_program->workingDir(); }
+
+    TempDir m_sandbox{"dialscope-accept"};
+    XServer m_server;
+    Xdo m_xdo{m_server};
+    Screen m_screen{m_server};
+    std::unique_ptr<SiteSim> m_site;
+    std::unique_ptr<ProgramUnderTest> m_program;
+    std::unique_ptr<Store> m_store;
+    WindowId m_main = 0;
+};
