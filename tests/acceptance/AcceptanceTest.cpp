@@ -1,5 +1,7 @@
 #include "AcceptanceTest.h"
 
+#include "AcceptancePaths.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -107,4 +109,18 @@ std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
         },
         timeoutMs, 200);
     return found;
+}
+
+std::string AcceptanceTest::messageBoxText(WindowId box) {
+    std::string text;
+    if (!m_xdo.key(box, {"ctrl+c"}))
+        return text;
+    // The copy reaches the clipboard through the box's own event loop.
+    WaitUntil(
+        [&] {
+            text = RunTool({kClipboardPath}, m_server.clientEnvironment()).output;
+            return !text.empty();
+        },
+        kShortWaitMs, 200);
+    return text;
 }

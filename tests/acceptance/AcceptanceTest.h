@@ -54,6 +54,10 @@ protected:
     std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
+    // The text of a message box of the program, read as the operator can
+    // copy it (Ctrl+C in the box puts caption, text and buttons on the
+    // clipboard); empty when nothing could be read.
+    std::string messageBoxText(WindowId box);
     // Windows of the program whose title matches `titleRegex`.
     std::vector<WindowId> programWindows(const std::string& titleRegex) const;
 
