@@ -3,7 +3,7 @@
 // Where the programs the scenarios start live: the built program, the
 // simulated site and the store tool come from the build (CMake passes their
 // paths), the X tools from the system (found when the build was configured),
-// and the clipboard reader from this folder.
+// and the notice drawer from this folder.
 
 inline constexpr const char* kProgramPath = DIALSCOPE_PROGRAM_PATH;
 inline constexpr const char* kSiteSimPath = DIALSCOPE_SITESIM_PATH;
@@ -14,4 +14,4 @@ inline constexpr const char* kXpropPath = DIALSCOPE_XPROP_PATH;
 inline constexpr const char* kImportPath = DIALSCOPE_IMPORT_PATH;
 inline constexpr const char* kFfprobePath = DIALSCOPE_FFPROBE_PATH;
 inline constexpr const char* kXmessagePath = DIALSCOPE_XMESSAGE_PATH;
-inline constexpr const char* kClipboardPath = DIALSCOPE_CLIPBOARD_PATH;
+inline constexpr const char* kNoticePath = DIALSCOPE_NOTICE_PATH;

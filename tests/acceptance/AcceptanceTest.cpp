@@ -111,16 +111,12 @@ std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
     return found;
 }
 
-std::string AcceptanceTest::messageBoxText(WindowId box) {
-    std::string text;
-    if (!m_xdo.key(box, {"ctrl+c"}))
-        return text;
-    // The copy reaches the clipboard through the box's own event loop.
-    WaitUntil(
-        [&] {
-            text = RunTool({kClipboardPath}, m_server.clientEnvironment()).output;
-            return !text.empty();
-        },
-        kShortWaitMs, 200);
-    return text;
+bool AcceptanceTest::noticeShows(WindowId box, const std::string& text) {
+    const std::string reference = m_sandbox.file("notice.png");
+    if (!RunTool({kNoticePath, reference, text}, m_server.clientEnvironment()).ok())
+        return false;
+    const QImage expected(QString::fromStdString(reference), "PNG");
+    const QImage shown = m_screen.grab(box);
+    return !expected.isNull() && shown.size() == expected.size() &&
+           Screen::changedShare(expected, shown, expected.rect()) < 0.02;
 }

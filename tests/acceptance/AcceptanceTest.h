@@ -54,10 +54,11 @@ protected:
     std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
-    // The text of a message box of the program, read as the operator can
-    // copy it (Ctrl+C in the box puts caption, text and buttons on the
-    // clipboard); empty when nothing could be read.
-    std::string messageBoxText(WindowId box);
+    // True when `box` shows the program's notice with exactly `text` (the
+    // string-table text, line breaks included): it looks like the same notice
+    // drawn apart by the same toolkit on the same display, to the pixel but
+    // for the focus frame.
+    bool noticeShows(WindowId box, const std::string& text);
     // Windows of the program whose title matches `titleRegex`.
     std::vector<WindowId> programWindows(const std::string& titleRegex) const;
 
