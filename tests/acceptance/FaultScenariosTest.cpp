@@ -380,6 +380,8 @@ TEST_F(FaultScenario, SecondStartRaisesTheFirstInstanceAndItsDialogThenEnds) {
     // in front of it with the keyboard.
     EXPECT_TRUE(WaitUntil([&] { return above(m_main, *coverWindow); }, kShortWaitMs)) << "not raised";
     EXPECT_TRUE(WaitUntil([&] { return above(*about, m_main); }, kShortWaitMs));
+    EXPECT_TRUE(WaitUntil([&] { return m_xdo.focusedWindow() == *about; }, kShortWaitMs))
+        << "the keyboard stays with " << m_xdo.focusedWindow();
 
     // The running instance is still the one the store names: the raise
     // request reached it through that name.
