@@ -45,11 +45,17 @@ bool AcceptanceTest::startSite(const std::vector<std::string>& options) {
     return m_site->start();
 }
 
-std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::string>& arguments) {
+bool AcceptanceTest::launchProgram(const std::vector<std::string>& arguments) {
+    // The server hands a new client the ids an ended one had: forget them.
+    m_main = 0;
     std::filesystem::create_directories(m_sandbox.file("program"));
     m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"),
                                                    m_site ? m_site->linkPath() : std::string());
-    if (!m_program->start(arguments))
+    return m_program->start(arguments);
+}
+
+std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::string>& arguments) {
+    if (!launchProgram(arguments))
         return std::nullopt;
     std::optional<WindowId> main = m_program->waitForMainWindow();
     m_main = main.value_or(0);
@@ -74,6 +80,12 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
     if (!WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
         return false;
     return m_xdo.press({itemKey});
+}
+
+std::optional<int> AcceptanceTest::exitFromMenu() {
+    if (!m_xdo.key(m_main, {"alt+x"}))
+        return std::nullopt;
+    return m_program->waitForExit();
 }
 
 std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleRegex) const {

@@ -41,8 +41,9 @@ protected:
 
     // Starts the simulated site with short modem delays and `options`.
     bool startSite(const std::vector<std::string>& options = {});
-    // Starts the program (on the site's modem when one runs) and waits for
-    // its main window and for the splash to go.
+    // Starts the program (on the site's modem when one runs), sandboxed.
+    bool launchProgram(const std::vector<std::string>& arguments = {});
+    // launchProgram, then waits for the main window and for the splash to go.
     std::optional<WindowId> startProgram(const std::vector<std::string>& arguments = {});
     // True while the program's start-up picture is on the screen.
     bool splashShowing() const;
@@ -59,6 +60,10 @@ protected:
     // drawn apart by the same toolkit on the same display, to the pixel but
     // for the focus frame.
     bool noticeShows(WindowId box, const std::string& text);
+    // Exit, the main window's top-level menu item (no dialog may be open);
+    // the exit code once the process ended (sanitizer builds report leaks
+    // and errors found at exit through it).
+    std::optional<int> exitFromMenu();
     // Windows of the program whose title matches `titleRegex`.
     std::vector<WindowId> programWindows(const std::string& titleRegex) const;
 

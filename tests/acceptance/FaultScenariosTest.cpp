@@ -388,8 +388,7 @@ TEST_F(FaultScenario, SecondStartRaisesTheFirstInstanceAndItsDialogThenEnds) {
     EXPECT_TRUE(profileText("Setting", "Class Name").value_or("") != "");
     ASSERT_TRUE(m_xdo.key(*about, {"Return"}));
     EXPECT_TRUE(m_xdo.waitForNoWindow(kAboutTitle));
-    ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
-    EXPECT_EQ(m_program->waitForExit(), 0);
+    EXPECT_EQ(exitFromMenu(), 0);
 }
 
 TEST_F(FaultScenario, StartupPasswordSetByTheOperatorGuardsTheNextStart) {
@@ -409,15 +408,11 @@ TEST_F(FaultScenario, StartupPasswordSetByTheOperatorGuardsTheNextStart) {
     EXPECT_TRUE(m_xdo.waitForNoWindow("^Setup password$"));
     EXPECT_EQ(profileText("Key", "User"), "guard");
     EXPECT_EQ(profileText("Key", "PassWord"), "s3cret");
-    ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
-    ASSERT_EQ(m_program->waitForExit(), 0);
-    // The server hands the next process the same window numbers.
-    m_main = 0;
+    ASSERT_EQ(exitFromMenu(), 0);
 
     // The next start asks first: no main window while the prompt shows; the
     // user name is filled in.
-    m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"), std::string());
-    ASSERT_TRUE(m_program->start());
+    ASSERT_TRUE(launchProgram());
     std::optional<WindowId> prompt = waitForDialog("^Enter password$");
     ASSERT_TRUE(prompt);
     EXPECT_FALSE(m_program->waitForMainWindow(500));
@@ -442,13 +437,10 @@ TEST_F(FaultScenario, StartupPasswordSetByTheOperatorGuardsTheNextStart) {
     ASSERT_TRUE(main);
     m_main = *main;
     ASSERT_TRUE(WaitUntil([&] { return !splashShowing(); }, kLongWaitMs));
-    ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
-    ASSERT_EQ(m_program->waitForExit(), 0);
-    m_main = 0;
+    ASSERT_EQ(exitFromMenu(), 0);
 
     // Cancel at the prompt ends the program without a window or a message.
-    m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"), std::string());
-    ASSERT_TRUE(m_program->start());
+    ASSERT_TRUE(launchProgram());
     prompt = waitForDialog("^Enter password$");
     ASSERT_TRUE(prompt);
     ASSERT_TRUE(m_xdo.key(*prompt, {"Escape"}));

@@ -93,6 +93,30 @@ uintmax_t fileSize(const std::string& path) {
     return error ? 0 : size;
 }
 
+// Dark (text) pixels in a band of a list.
+int textPixels(const QImage& image, const QRect& band) {
+    int dark = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            dark += image.valid(x, y) && qGray(image.pixel(x, y)) < 100 ? 1 : 0;
+    return dark;
+}
+
+// The "t" (seconds since the sim started) of the first log line holding all
+// of `fragments`; negative when there is none.
+double logTime(const std::string& log, const std::vector<std::string>& fragments) {
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        bool all = true;
+        for (const std::string& fragment : fragments)
+            all = all && line.find(fragment) != std::string::npos;
+        const size_t t = line.find("\"t\":");
+        if (all && t != std::string::npos)
+            return std::atof(line.c_str() + t + 4);
+    }
+    return -1;
+}
+
 } // namespace
 
 class OperatorScenario : public AcceptanceTest {
@@ -138,21 +162,48 @@ protected:
     }
 
     void clickMain(QPoint at) { ASSERT_TRUE(m_xdo.click(m_main, at.x(), at.y())); }
+
+    // The "Stop sound alarm" toolbar button (fourth, after a separator):
+    // colourful while enabled, grey while not.
+    bool alarmButtonEnabled() {
+        const QRect button(141, 30, 26, 28);
+        return Screen::colourfulShare(grabMain(), button) > 0.08;
+    }
+
+    // View > Browse event notify: the number of rows (of the first two) that
+    // show text; the dialog is closed again.
+    int eventRowsShown() {
+        if (!menuCommand("i", "e"))
+            return -1;
+        const std::optional<WindowId> dialog = waitForDialog("^Browse event notify$");
+        if (!dialog)
+            return -1;
+        const QImage list = m_screen.grab(*dialog);
+        int rows = 0;
+        for (int top : {31, 49})
+            rows += textPixels(list, QRect(14, top, 430, 14)) > 20 ? 1 : 0;
+        m_xdo.key(*dialog, {"alt+x"});
+        m_xdo.waitForNoWindow("^Browse event notify$");
+        return rows;
+    }
 };
 
 TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefaultsAndExitsFromMenu) {
-    std::filesystem::create_directories(m_sandbox.file("program"));
-    m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"), std::string());
-    ASSERT_TRUE(m_program->start());
+    ASSERT_TRUE(launchProgram());
 
     // The splash: a picture-only window centred on the screen, before the
     // main window shows, gone after a moment.
+    // A window's type never changes: each is asked once, so the poll stays
+    // quick enough to catch a splash that shows for less than a second.
+    std::map<WindowId, std::string> types;
     std::optional<QRect> splash;
     bool mainBeforeSplash = false;
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (WindowId window : m_xdo.windowsOf(m_program->pid())) {
-                const std::string type = m_xdo.property(window, "_NET_WM_WINDOW_TYPE");
+                if (!types.count(window))
+                    types[window] = m_xdo.property(window, "_NET_WM_WINDOW_TYPE");
+                const std::string& type = types[window];
                 if (type.find("_SPLASH") != std::string::npos)
                     splash = m_xdo.geometry(window);
                 else if (!splash && type.find("_NORMAL") != std::string::npos)
@@ -206,8 +257,7 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
     EXPECT_EQ(std::find(stores.begin(), stores.end(), "RemoteRecord"), stores.end());
 
     // Exit, the top-level menu item: the window goes and the process ends well.
-    ASSERT_TRUE(m_xdo.key(m_main, {"alt+x"}));
-    EXPECT_EQ(m_program->waitForExit(), 0);
+    EXPECT_EQ(exitFromMenu(), 0);
     EXPECT_TRUE(m_xdo.search("^Dialscope$").empty());
 }
 
@@ -217,16 +267,43 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     const std::string shots = m_sandbox.file("shots");
     fs::create_directories(shots);
 
+    // Setup > Options: auto arrange off (the second check box), so the
+    // windows open cascaded and only Arrange tiles them.
+    ASSERT_TRUE(menuCommand("s", "o"));
+    const std::optional<WindowId> options = waitForDialog("^Options$");
+    ASSERT_TRUE(options);
+    ASSERT_TRUE(m_xdo.key(*options, {"Tab", "space", "alt+o"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Options$"));
+    EXPECT_EQ(m_store->dword(std::string(kProfileKey) + "\\Setting", "VideoArrange"), 0);
+
     ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
     // The site prompts for a channel once logged in: channel 1, then 2 and 3
-    // through the Video channel menu.
+    // through the Video channel menu. Each new window opens on top, at a
+    // place where no window was before.
+    std::vector<QPoint> opened;
+    auto waitForNewWindow = [&] {
+        return WaitUntil(
+            [&] {
+                for (const ChannelToolbar& toolbar : channelToolbars(grabMain()))
+                    if (std::find(opened.begin(), opened.end(), toolbar.record) == opened.end()) {
+                        opened.push_back(toolbar.record);
+                        return true;
+                    }
+                return false;
+            },
+            kLongWaitMs, 250);
+    };
     ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
-    ASSERT_EQ(waitForChannelWindows(1).size(), 1u);
+    ASSERT_TRUE(waitForNewWindow());
     for (int index : {1, 2}) {
         ASSERT_TRUE(menuCommand("v", "o"));
         ASSERT_NO_FATAL_FAILURE(chooseChannel(index));
-        ASSERT_EQ(waitForChannelWindows(size_t(index) + 1).size(), size_t(index) + 1);
+        ASSERT_TRUE(waitForNewWindow()) << "channel window " << index + 1;
     }
+    // Cascaded: each one lower and further right than the one before.
+    EXPECT_GT(opened[1].x(), opened[0].x());
+    EXPECT_GT(opened[1].y(), opened[0].y());
+    EXPECT_GT(opened[2].x(), opened[1].x());
 
     // Arrange tiles them: two in the first row, one below, side by side and
     // without overlap, each showing a colourful, moving picture.
@@ -318,4 +395,266 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     EXPECT_EQ(m_store->dword(record, "Open"), 0);
     // Exactly one clip was indexed.
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), 1u);
+
+    // The snapshot viewer is still open; Exit closes it with the program.
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDeleted) {
+    ASSERT_TRUE(startSite());
+    ASSERT_TRUE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
+    ASSERT_NO_FATAL_FAILURE(chooseChannel(1));
+    const std::vector<ChannelToolbar> windows = waitForChannelWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    clickMain(windows[0].record);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            return clips.size() == 1 && fileSize(recordFolder() + "/" + clips.front()) > 20000;
+        },
+        kLongWaitMs, 250));
+    clickMain(windows[0].stop());
+    ASSERT_TRUE(menuCommand("c", "h"));
+    ASSERT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    const std::string clip = filesWithExtension(recordFolder(), ".avi").front();
+
+    // Video clips > Playback video: the channel's node, then its one clip.
+    ASSERT_TRUE(menuCommand("l", "p"));
+    const std::optional<WindowId> browser = waitForDialog("^Video clips$");
+    ASSERT_TRUE(browser);
+    const QRect preview(330, 20, 290, 180); // right of the channel tree
+    EXPECT_LT(Screen::colourfulShare(m_screen.grab(*browser), preview), 0.05);
+    // The tree has the focus on its node: Space selects it, Tab goes to the
+    // clip list, Space selects its first clip.
+    ASSERT_TRUE(m_xdo.key(*browser, {"space", "Tab", "space"}));
+    EXPECT_TRUE(WaitUntil([&] { return Screen::colourfulShare(m_screen.grab(*browser), preview) > 0.15; },
+                          kShortWaitMs, 200))
+        << "no preview";
+
+    // Play opens the player on that clip; its picture moves on by itself.
+    ASSERT_TRUE(m_xdo.key(*browser, {"alt+p"}));
+    const std::optional<WindowId> player = waitForDialog("^" + clip + " ");
+    ASSERT_TRUE(player);
+    const QRect picture(10, 50, 300, 200);
+    QImage first;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            first = m_screen.grab(*player);
+            return Screen::colourfulShare(first, picture) > 0.15;
+        },
+        kShortWaitMs, 200));
+    EXPECT_TRUE(WaitUntil([&] { return Screen::changedShare(first, m_screen.grab(*player), picture) > 0.01; },
+                          kShortWaitMs, 250))
+        << "the clip does not play";
+
+    // Played clips count as read in the index.
+    const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
+    EXPECT_TRUE(WaitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
+    EXPECT_EQ(m_store->dword(record, "Channel"), 2);
+
+    // Delete, confirmed: the clip's files and its index entry go, the list
+    // and the preview empty.
+    ASSERT_TRUE(m_xdo.key(*browser, {"alt+d"}));
+    const std::optional<WindowId> question = waitForMessageBox();
+    ASSERT_TRUE(question);
+    ASSERT_TRUE(m_xdo.key(*question, {"Return"}));
+    EXPECT_TRUE(WaitUntil([&] { return filesWithExtension(recordFolder(), ".avi").empty(); }, kShortWaitMs));
+    EXPECT_TRUE(filesWithExtension(recordFolder(), ".img").empty());
+    EXPECT_TRUE(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").empty());
+
+    // Exit in the browser closes it and its player; then the program ends.
+    ASSERT_TRUE(m_xdo.key(*browser, {"alt+x"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Video clips$"));
+    EXPECT_TRUE(programWindows("^" + clip + " ").empty());
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotted) {
+    ASSERT_TRUE(startSite({"--site-name", "Harbour Gate", "--site-tel", "555-0199"}));
+    ASSERT_TRUE(startProgram());
+    EXPECT_FALSE(alarmButtonEnabled());
+    EXPECT_EQ(eventRowsShown(), 0);
+
+    ASSERT_TRUE(m_site->send("ring"));
+    // Every channel the site sends gets a snapshot viewer...
+    std::vector<WindowId> viewers;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            viewers = programWindows("^000[1-4] [A-Za-z ]+ -- [0-9]{2}:[0-9]{2}:[0-9]{2}$");
+            return viewers.size() == 4;
+        },
+        kLongWaitMs, 250))
+        << viewers.size() << " viewers\n"
+        << m_site->log();
+    // They open on top of each other; each comes forward to be looked at.
+    for (WindowId viewer : viewers) {
+        ASSERT_TRUE(m_xdo.raise(viewer));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Screen::colourfulShare(m_screen.grab(viewer), QRect(0, 0, 320, 240)) > 0.15; },
+            kShortWaitMs, 200))
+            << m_xdo.title(viewer);
+    }
+
+    // ...and is recorded from the start.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            if (clips.size() != 4)
+                return false;
+            for (const std::string& clip : clips)
+                if (fileSize(recordFolder() + "/" + clip) < 8000)
+                    return false;
+            return true;
+        },
+        kLongWaitMs, 250));
+
+    // The call was answered only after the program's pause.
+    const std::string log = m_site->log();
+    const double ring = logTime(log, {"\"event\":\"ring\""});
+    const double answer = logTime(log, {"\"event\":\"call\"", "\"answer\""});
+    ASSERT_GE(ring, 0) << log;
+    ASSERT_GE(answer, 0) << log;
+    EXPECT_GE(answer - ring, 1.9) << log;
+
+    // The alarm sounds until the operator stops it from the toolbar.
+    ASSERT_TRUE(m_xdo.raise(m_main));
+    EXPECT_TRUE(WaitUntil([&] { return alarmButtonEnabled(); }, kShortWaitMs, 200));
+    clickMain(QPoint(154, 44));
+    EXPECT_TRUE(WaitUntil([&] { return !alarmButtonEnabled(); }, kShortWaitMs, 200));
+
+    // The site's identity is filed as an event and listed.
+    const std::string events = std::string(kStoreRoot) + "\\RemotePerson";
+    const std::vector<std::string> ids = m_store->subkeys(events);
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_EQ(ids.front().size(), 14u);
+    EXPECT_EQ(m_store->text(events + "\\" + ids.front(), "ID"), ids.front());
+    EXPECT_EQ(m_store->text(events + "\\" + ids.front(), "Name"), "Harbour Gate" + std::string(18, '\0'));
+    EXPECT_EQ(m_store->text(events + "\\" + ids.front(), "Tel"), "555-0199" + std::string(22, '\0'));
+    EXPECT_EQ(eventRowsShown(), 1);
+
+    // Hanging up ends the four recordings: four clips, each indexed.
+    ASSERT_TRUE(menuCommand("c", "h"));
+    const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
+    ASSERT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 4; }, kLongWaitMs, 250))
+        << m_store->exportTree(index);
+    const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+    ASSERT_EQ(clips.size(), 4u);
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".img").size(), 4u);
+    for (size_t i = 0; i < clips.size(); ++i) {
+        EXPECT_EQ(std::atoi(clips[i].substr(14, 4).c_str()), int(i) + 1) << clips[i];
+        EXPECT_EQ(m_store->dword(index + "\\" + clips[i], "Channel"), int(i) + 1);
+        std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clips[i]);
+        EXPECT_FALSE(video["codec_name"].empty()) << clips[i];
+        EXPECT_EQ(video["r_frame_rate"], "2/1") << clips[i];
+        EXPECT_GT(std::atoi(video["nb_read_frames"].c_str()), 0) << clips[i];
+    }
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, SecondStartBringsTheRunningInstanceForwardAndEndsWithoutAWindow) {
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(menuCommand("s", "o"));
+    const std::optional<WindowId> options = waitForDialog("^Options$");
+    ASSERT_TRUE(options);
+    // The operator works elsewhere: the keyboard is on the main window.
+    ASSERT_TRUE(m_xdo.focus(m_main));
+
+    // The same user starts the program again (same store, same sessions).
+    ProgramUnderTest second(m_server, m_sandbox.file("program"), std::string());
+    ASSERT_TRUE(second.start());
+    bool secondShowedAWindow = false;
+    std::optional<int> exitCode;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            secondShowedAWindow = secondShowedAWindow || !m_xdo.windowsOf(second.pid()).empty();
+            exitCode = second.waitForExit(0);
+            return exitCode.has_value();
+        },
+        kLongWaitMs, 50))
+        << "the second start does not end";
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_FALSE(secondShowedAWindow);
+
+    // The running instance's open dialog has come forward with the keyboard.
+    EXPECT_TRUE(WaitUntil([&] { return m_xdo.focusedWindow() == *options; }, kShortWaitMs, 100));
+    EXPECT_TRUE(m_program->running());
+
+    ASSERT_TRUE(m_xdo.key(*options, {"Escape"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Options$"));
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
+    ASSERT_TRUE(startSite());
+    ASSERT_TRUE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
+    ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
+    const std::vector<ChannelToolbar> windows = waitForChannelWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    clickMain(windows[0].record);
+    ASSERT_TRUE(
+        WaitUntil([&] { return filesWithExtension(recordFolder(), ".avi").size() == 1; }, kLongWaitMs));
+
+    // The line drops at the far end: the window closes and the clip is indexed.
+    ASSERT_TRUE(m_site->send("hangup"));
+    EXPECT_TRUE(WaitUntil([&] { return channelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
+    EXPECT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 1; }, kLongWaitMs, 250));
+
+    // The program is ready for the next call: a site calling in is answered.
+    ASSERT_TRUE(m_site->send("ring"));
+    EXPECT_TRUE(
+        WaitUntil([&] { return programWindows("^000[1-4] [A-Za-z ]+ -- ").size() == 4; }, kLongWaitMs, 250))
+        << m_site->log();
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, PasswordSetUpIsAskedBeforeAnyWindowAtTheNextStart) {
+    // Setup > Setup password: user, password and its confirmation.
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(menuCommand("s", "w"));
+    const std::optional<WindowId> setup = waitForDialog("^Setup password$");
+    ASSERT_TRUE(setup);
+    for (const char* text : {"guard", "s3cret", "s3cret"}) {
+        ASSERT_TRUE(m_xdo.key(*setup, {"ctrl+a"}));
+        ASSERT_TRUE(m_xdo.type(*setup, text));
+        ASSERT_TRUE(m_xdo.key(*setup, {"Tab"}));
+    }
+    ASSERT_TRUE(m_xdo.key(*setup, {"alt+o"}));
+    ASSERT_TRUE(m_xdo.waitForNoWindow("^Setup password$"));
+    const std::string key = std::string(kProfileKey) + "\\Key";
+    EXPECT_EQ(m_store->text(key, "User"), std::string("guard", 6));
+    EXPECT_EQ(m_store->text(key, "PassWord"), std::string("s3cret", 7));
+    ASSERT_EQ(exitFromMenu(), 0);
+
+    // Next start: only the password dialog, the user name filled in and the
+    // password field taking the keys; a wrong password is refused.
+    ASSERT_TRUE(launchProgram());
+    std::optional<WindowId> ask = waitForDialog("^Enter password$");
+    ASSERT_TRUE(ask);
+    EXPECT_EQ(programWindows("^Dialscope$").size(), 0u);
+    ASSERT_TRUE(m_xdo.type(*ask, "wrong"));
+    ASSERT_TRUE(m_xdo.key(*ask, {"Return"}));
+    const std::optional<WindowId> refused = waitForMessageBox();
+    ASSERT_TRUE(refused);
+    ASSERT_TRUE(m_xdo.key(*refused, {"Return"}));
+    ASSERT_TRUE(WaitUntil([&] { return programWindows("^Dialscope$").empty(); }, kShortWaitMs));
+    EXPECT_EQ(programWindows("^Enter password$").size(), 1u);
+
+    // Cancel ends the program without any window.
+    ASSERT_TRUE(m_xdo.key(*ask, {"alt+c"}));
+    EXPECT_EQ(m_program->waitForExit(), 0);
+
+    // And the right password opens the main window.
+    ASSERT_TRUE(launchProgram());
+    ask = waitForDialog("^Enter password$");
+    ASSERT_TRUE(ask);
+    ASSERT_TRUE(m_xdo.type(*ask, "s3cret"));
+    ASSERT_TRUE(m_xdo.key(*ask, {"Return"}));
+    const std::optional<WindowId> main = m_program->waitForMainWindow();
+    ASSERT_TRUE(main);
+    m_main = *main;
+    ASSERT_TRUE(WaitUntil([&] { return !splashShowing(); }, kLongWaitMs));
+    EXPECT_EQ(exitFromMenu(), 0);
 }
