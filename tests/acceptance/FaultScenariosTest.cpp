@@ -310,8 +310,10 @@ TEST_F(FaultScenario, BusyNumberEndsTheDialingWindowAndTheOperatorCanDialAgain) 
     ASSERT_TRUE(startProgram());
 
     ASSERT_NO_FATAL_FAILURE(dial("demo", "demo", "5550000"));
-    // The dialing window shows while the modem dials, then goes by itself.
-    EXPECT_TRUE(m_xdo.waitForWindow(kConnectTitle, kShortWaitMs));
+    // The dialing window shows while the modem dials (the connect dialog
+    // has closed by then), then goes by itself.
+    ASSERT_TRUE(m_site->waitForLog({"\"action\":\"dial\"", "\"number\":\"5550000\""})) << m_site->log();
+    EXPECT_EQ(programWindows(kConnectTitle).size(), 1u);
     EXPECT_TRUE(m_site->waitForLog({"\"event\":\"result\"", "\"text\":\"BUSY\""})) << m_site->log();
     EXPECT_TRUE(m_xdo.waitForNoWindow(kConnectTitle, kLongWaitMs));
     EXPECT_TRUE(onlyMainWindow());
