@@ -125,8 +125,12 @@ std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
 
 bool AcceptanceTest::noticeShows(WindowId box, const std::string& text) {
     const std::string reference = m_sandbox.file("notice.png");
-    if (!RunTool({kNoticePath, reference, text}, m_server.clientEnvironment()).ok())
-        return false;
+    std::filesystem::remove(reference);
+    // Without a session bus, as the program runs. Only the picture counts:
+    // the exit code may carry a sanitizer's report about the toolkit.
+    std::vector<std::string> environment = m_server.clientEnvironment();
+    environment.insert(environment.end(), {"DBUS_SESSION_BUS_ADDRESS=disabled:", "NO_AT_BRIDGE=1"});
+    RunTool({kNoticePath, reference, text}, environment);
     const QImage expected(QString::fromStdString(reference), "PNG");
     const QImage shown = m_screen.grab(box);
     return !expected.isNull() && shown.size() == expected.size() &&
