@@ -9,6 +9,10 @@
 // channels differ clearly (video, as opposed to the grey of frames, the view
 // area's pattern and dialog backgrounds), "changed" compares two grabs of the
 // same area.
+//
+// Without a window manager every new top-level window opens at the screen's
+// top-left corner, and there is no compositor: whatever another window covers
+// grabs as black. Raise (Xdo::raise) the window to be looked at first.
 
 #include "Xdo.h"
 
