@@ -15,6 +15,16 @@
 #include "StartupSwitches.h"
 
 #include <QApplication>
+#include <QTimer>
+
+namespace {
+
+// Long enough for the window system's answer to the first activation to
+// arrive, short enough to go unnoticed.
+constexpr int kReactivateMs = 100;
+constexpr int kReactivateTries = 10;
+
+} // namespace
 
 DialscopeApp::DialscopeApp()
     : DialscopeApp(Options{}) {}
@@ -95,6 +105,22 @@ void DialscopeApp::RaiseMainWindow() {
         front = m_frame.get();
     front->raise();
     front->activateWindow();
+    // The request came over a socket, not with an input event, so the
+    // window system may see the activation as older than the focus change
+    // it must override, and ignore it. The first request stamps the window
+    // (a property change, whose notice carries the server's current time);
+    // asked again once that notice is in, the activation is current.
+    ActivateAgain(front, kReactivateTries);
+}
+
+void DialscopeApp::ActivateAgain(QWidget* window, int tries) {
+    // The window as context: a window closed meanwhile cancels the retry.
+    QTimer::singleShot(kReactivateMs, window, [window, tries] {
+        if (window->isActiveWindow() || tries <= 0)
+            return;
+        window->activateWindow();
+        ActivateAgain(window, tries - 1);
+    });
 }
 
 void DialscopeApp::OnAppAbout() {

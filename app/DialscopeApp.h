@@ -68,6 +68,10 @@ public:
     void ShowSplash(QWidget* parent) override;
 
 private:
+    // Asks again for `window` to be activated, every little while, until it
+    // is active or `tries` requests went unanswered.
+    static void ActivateAgain(QWidget* window, int tries);
+
     Options m_options;
     std::unique_ptr<AppStore> m_store;
     std::unique_ptr<ChannelTable> m_channels;

@@ -1,5 +1,7 @@
 #include "AcceptanceTest.h"
 
+#include "AcceptancePaths.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -154,4 +156,18 @@ std::vector<ChannelToolbar> AcceptanceTest::waitForChannelWindows(size_t count, 
         },
         timeoutMs, 250);
     return toolbars;
+}
+
+bool AcceptanceTest::noticeShows(WindowId box, const std::string& text) {
+    const std::string reference = m_sandbox.file("notice.png");
+    std::filesystem::remove(reference);
+    // Without a session bus, as the program runs. Only the picture counts:
+    // the exit code may carry a sanitizer's report about the toolkit.
+    std::vector<std::string> environment = m_server.clientEnvironment();
+    environment.insert(environment.end(), {"DBUS_SESSION_BUS_ADDRESS=disabled:", "NO_AT_BRIDGE=1"});
+    RunTool({kNoticePath, reference, text}, environment);
+    const QImage expected(QString::fromStdString(reference), "PNG");
+    const QImage shown = m_screen.grab(box);
+    return !expected.isNull() && shown.size() == expected.size() &&
+           Screen::changedShare(expected, shown, expected.rect()) < 0.02;
 }

@@ -13,7 +13,7 @@
 // DIALSCOPE_ACCEPTANCE_ARTIFACTS names a folder, every window of the program
 // is saved there as a PNG first.
 
-#include "ChannelToolbar.h"
+#include "ChannelView.h"
 #include "Poll.h"
 #include "ProgramUnderTest.h"
 #include "Screen.h"
@@ -56,6 +56,11 @@ protected:
     std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
+    // True when `box` shows the program's notice with exactly `text` (the
+    // string-table text, line breaks included): it looks like the same notice
+    // drawn apart by the same toolkit on the same display, to the pixel but
+    // for the focus frame.
+    bool noticeShows(WindowId box, const std::string& text);
     // Exit, the main window's top-level menu item (no dialog may be open);
     // the exit code once the process ended (sanitizer builds report leaks
     // and errors found at exit through it).

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -34,15 +33,6 @@ long DamageSent(const std::string& status) {
     for (auto it = std::sregex_iterator(tail.begin(), tail.end(), number); it != std::sregex_iterator(); ++it)
         total += std::stol((*it)[1]);
     return total;
-}
-
-std::vector<std::string> Clips(const std::string& folder) {
-    std::vector<std::string> clips;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        if (entry.path().extension() == ".avi")
-            clips.push_back(entry.path().filename().string());
-    return clips;
 }
 
 class BadPeerScenario : public AcceptanceTest {
@@ -82,7 +72,7 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
     ASSERT_EQ(windows.size(), 3u);
     ASSERT_TRUE(m_xdo.click(m_main, windows[0].record.x(), windows[0].record.y()));
     ASSERT_TRUE(m_xdo.moveTo(m_main, XServer::kWidth - 10, 50));
-    ASSERT_TRUE(WaitUntil([&] { return !HasMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
+    ASSERT_TRUE(WaitUntil([&] { return !HasRedMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
     const std::string settingsBefore = m_store->exportTree(kProfileKey);
 
     // The site turns hostile; every few seconds the operator opens and
@@ -100,7 +90,7 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
         // The recording window's Record dot is grey; its Close cross stays.
         const QImage now = grabMain();
         EXPECT_EQ(FindChannelToolbars(now).size(), 2u) << "a channel window went";
-        EXPECT_TRUE(HasMarkAt(now, windows[0].close)) << "the recording window went";
+        EXPECT_TRUE(HasRedMarkAt(now, windows[0].close)) << "the recording window went";
         std::this_thread::sleep_for(std::chrono::seconds(3));
     }
     const std::optional<std::string> status = m_site->send("chaos off");
@@ -121,18 +111,13 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
                               kShortWaitMs, 250))
             << "a picture stands still after the damage";
     ASSERT_TRUE(m_xdo.click(m_main, windows[0].stop().x(), windows[0].stop().y()));
-    ASSERT_TRUE(WaitUntil([&] { return HasMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
+    ASSERT_TRUE(WaitUntil([&] { return HasRedMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
     ASSERT_TRUE(menuCommand("c", "h"));
     EXPECT_TRUE(waitForChannelWindows(0).empty());
     EXPECT_EQ(m_store->exportTree(kProfileKey), settingsBefore);
-    const std::vector<std::string> clips = Clips(recordFolder());
+    const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
     ASSERT_EQ(clips.size(), 1u);
-    const ToolResult probe =
-        RunTool({kFfprobePath, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                 "stream=nb_read_frames", "-of", "csv=p=0", recordFolder() + "/" + clips[0]},
-                {}, kLongWaitMs);
-    ASSERT_TRUE(probe.ok()) << probe.output;
-    EXPECT_GT(std::atoi(probe.output.c_str()), 10);
+    EXPECT_GT(std::atoi(ProbeVideo(recordFolder() + "/" + clips[0])["nb_read_frames"].c_str()), 10);
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord"), clips);
     EXPECT_EQ(exitFromMenu(), 0);
 }

@@ -18,37 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// ffprobe's view of a clip's video stream.
-std::map<std::string, std::string> probeVideo(const std::string& path) {
-    const ToolResult result =
-        RunTool({kFfprobePath, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                 "stream=codec_name,r_frame_rate,nb_read_frames,width,height", "-of",
-                 "default=noprint_wrappers=1", path},
-                {}, kLongWaitMs);
-    std::map<std::string, std::string> fields;
-    std::istringstream lines(result.output);
-    for (std::string line; std::getline(lines, line);)
-        if (const size_t equals = line.find('='); equals != std::string::npos)
-            fields[line.substr(0, equals)] = line.substr(equals + 1);
-    return fields;
-}
-
-std::vector<std::string> filesWithExtension(const std::string& folder, const std::string& extension) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
-        if (entry.path().extension() == extension)
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-uintmax_t fileSize(const std::string& path) {
-    std::error_code error;
-    const uintmax_t size = fs::file_size(path, error);
-    return error ? 0 : size;
-}
-
 // Dark (text) pixels in a band of a list.
 int textPixels(const QImage& image, const QRect& band) {
     int dark = 0;
@@ -77,8 +46,6 @@ double logTime(const std::string& log, const std::vector<std::string>& fragments
 
 class OperatorScenario : public AcceptanceTest {
 protected:
-    static constexpr const char* kChannelChoice = "^Open local site video channel$";
-
     void clickMain(QPoint at) { ASSERT_TRUE(m_xdo.click(m_main, at.x(), at.y())); }
 
     // The "Stop sound alarm" toolbar button (fourth, after a separator):
@@ -245,17 +212,17 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     // and the clip grows in the record folder.
     const ChannelToolbar& gate = windows[0];
     clickMain(gate.record);
-    EXPECT_TRUE(WaitUntil([&] { return !HasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    EXPECT_TRUE(WaitUntil([&] { return !HasRedMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
     const QImage recording = grabMain();
-    EXPECT_TRUE(HasMarkAt(recording, gate.close));
-    EXPECT_TRUE(HasMarkAt(recording, windows[1].record));
-    EXPECT_TRUE(HasMarkAt(recording, windows[2].record));
+    EXPECT_TRUE(HasRedMarkAt(recording, gate.close));
+    EXPECT_TRUE(HasRedMarkAt(recording, windows[1].record));
+    EXPECT_TRUE(HasRedMarkAt(recording, windows[2].record));
     std::string clip;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
             clip = clips.empty() ? std::string() : clips.front();
-            return clips.size() == 1 && fileSize(recordFolder() + "/" + clip) > 20000;
+            return clips.size() == 1 && FileSize(recordFolder() + "/" + clip) > 20000;
         },
         kLongWaitMs, 250))
         << "no clip grows in " << recordFolder();
@@ -282,13 +249,13 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     QImage savedPicture(QString::fromStdString(bitmap), "BMP");
     EXPECT_EQ(savedPicture.size(), QSize(320, 240));
     EXPECT_GT(Screen::colourfulShare(savedPicture, savedPicture.rect()), 0.3);
-    EXPECT_EQ(fileSize(bitmap), 54u + 320u * 240u * 3u);
+    EXPECT_EQ(FileSize(bitmap), 54u + 320u * 240u * 3u);
 
     // Stop (the main window comes forward over the viewer first), then hang
     // up: the channel windows go, the view area is empty again.
     ASSERT_TRUE(m_xdo.raise(m_main));
     clickMain(gate.stop());
-    EXPECT_TRUE(WaitUntil([&] { return HasMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    EXPECT_TRUE(WaitUntil([&] { return HasRedMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
     ASSERT_TRUE(menuCommand("c", "h"));
     EXPECT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
     EXPECT_LT(Screen::colourfulShare(grabMain(), windows[0].picture()), 0.05);
@@ -297,9 +264,9 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     ASSERT_EQ(clip.size(), 22u) << clip; // stamp, channel, ".avi"
     const std::string stem = clip.substr(0, 18);
     EXPECT_EQ(stem.substr(14), "0001");
-    EXPECT_EQ(filesWithExtension(recordFolder(), ".img"), std::vector<std::string>{stem + ".img"});
-    EXPECT_GT(fileSize(recordFolder() + "/" + stem + ".img"), 40u);
-    std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clip);
+    EXPECT_EQ(FilesWithExtension(recordFolder(), ".img"), std::vector<std::string>{stem + ".img"});
+    EXPECT_GT(FileSize(recordFolder() + "/" + stem + ".img"), 40u);
+    std::map<std::string, std::string> video = ProbeVideo(recordFolder() + "/" + clip);
     EXPECT_EQ(video["codec_name"], "mjpeg");
     EXPECT_EQ(video["r_frame_rate"], "2/1");
     EXPECT_EQ(video["width"], "320");
@@ -328,14 +295,14 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
     clickMain(windows[0].record);
     ASSERT_TRUE(WaitUntil(
         [&] {
-            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
-            return clips.size() == 1 && fileSize(recordFolder() + "/" + clips.front()) > 20000;
+            const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
+            return clips.size() == 1 && FileSize(recordFolder() + "/" + clips.front()) > 20000;
         },
         kLongWaitMs, 250));
     clickMain(windows[0].stop());
     ASSERT_TRUE(menuCommand("c", "h"));
     ASSERT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
-    const std::string clip = filesWithExtension(recordFolder(), ".avi").front();
+    const std::string clip = FilesWithExtension(recordFolder(), ".avi").front();
 
     // Video clips > Playback video: the channel's node, then its one clip.
     ASSERT_TRUE(menuCommand("l", "p"));
@@ -377,8 +344,8 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
     const std::optional<WindowId> question = waitForMessageBox();
     ASSERT_TRUE(question);
     ASSERT_TRUE(m_xdo.key(*question, {"Return"}));
-    EXPECT_TRUE(WaitUntil([&] { return filesWithExtension(recordFolder(), ".avi").empty(); }, kShortWaitMs));
-    EXPECT_TRUE(filesWithExtension(recordFolder(), ".img").empty());
+    EXPECT_TRUE(WaitUntil([&] { return FilesWithExtension(recordFolder(), ".avi").empty(); }, kShortWaitMs));
+    EXPECT_TRUE(FilesWithExtension(recordFolder(), ".img").empty());
     EXPECT_TRUE(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").empty());
 
     // Exit in the browser closes it and its player; then the program ends.
@@ -417,11 +384,11 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
     // ...and is recorded from the start.
     ASSERT_TRUE(WaitUntil(
         [&] {
-            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
             if (clips.size() != 4)
                 return false;
             for (const std::string& clip : clips)
-                if (fileSize(recordFolder() + "/" + clip) < 8000)
+                if (FileSize(recordFolder() + "/" + clip) < 8000)
                     return false;
             return true;
         },
@@ -456,50 +423,17 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
     const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
     ASSERT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 4; }, kLongWaitMs, 250))
         << m_store->exportTree(index);
-    const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+    const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
     ASSERT_EQ(clips.size(), 4u);
-    EXPECT_EQ(filesWithExtension(recordFolder(), ".img").size(), 4u);
+    EXPECT_EQ(FilesWithExtension(recordFolder(), ".img").size(), 4u);
     for (size_t i = 0; i < clips.size(); ++i) {
         EXPECT_EQ(std::atoi(clips[i].substr(14, 4).c_str()), int(i) + 1) << clips[i];
         EXPECT_EQ(m_store->dword(index + "\\" + clips[i], "Channel"), int(i) + 1);
-        std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clips[i]);
+        std::map<std::string, std::string> video = ProbeVideo(recordFolder() + "/" + clips[i]);
         EXPECT_FALSE(video["codec_name"].empty()) << clips[i];
         EXPECT_EQ(video["r_frame_rate"], "2/1") << clips[i];
         EXPECT_GT(std::atoi(video["nb_read_frames"].c_str()), 0) << clips[i];
     }
-    EXPECT_EQ(exitFromMenu(), 0);
-}
-
-TEST_F(OperatorScenario, SecondStartBringsTheRunningInstanceForwardAndEndsWithoutAWindow) {
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(menuCommand("s", "o"));
-    const std::optional<WindowId> options = waitForDialog("^Options$");
-    ASSERT_TRUE(options);
-    // The operator works elsewhere: the keyboard is on the main window.
-    ASSERT_TRUE(m_xdo.focus(m_main));
-
-    // The same user starts the program again (same store, same sessions).
-    ProgramUnderTest second(m_server, m_sandbox.file("program"), std::string());
-    ASSERT_TRUE(second.start());
-    bool secondShowedAWindow = false;
-    std::optional<int> exitCode;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            secondShowedAWindow = secondShowedAWindow || !m_xdo.windowsOf(second.pid()).empty();
-            exitCode = second.waitForExit(0);
-            return exitCode.has_value();
-        },
-        kLongWaitMs, 50))
-        << "the second start does not end";
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_FALSE(secondShowedAWindow);
-
-    // The running instance's open dialog has come forward with the keyboard.
-    EXPECT_TRUE(WaitUntil([&] { return m_xdo.focusedWindow() == *options; }, kShortWaitMs, 100));
-    EXPECT_TRUE(m_program->running());
-
-    ASSERT_TRUE(m_xdo.key(*options, {"Escape"}));
-    ASSERT_TRUE(m_xdo.waitForNoWindow("^Options$"));
     EXPECT_EQ(exitFromMenu(), 0);
 }
 
@@ -512,7 +446,7 @@ TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
     ASSERT_EQ(windows.size(), 1u);
     clickMain(windows[0].record);
     ASSERT_TRUE(
-        WaitUntil([&] { return filesWithExtension(recordFolder(), ".avi").size() == 1; }, kLongWaitMs));
+        WaitUntil([&] { return FilesWithExtension(recordFolder(), ".avi").size() == 1; }, kLongWaitMs));
 
     // The line drops at the far end: the window closes and the clip is indexed.
     ASSERT_TRUE(m_site->send("hangup"));
@@ -525,54 +459,5 @@ TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
     EXPECT_TRUE(
         WaitUntil([&] { return programWindows("^000[1-4] [A-Za-z ]+ -- ").size() == 4; }, kLongWaitMs, 250))
         << m_site->log();
-    EXPECT_EQ(exitFromMenu(), 0);
-}
-
-TEST_F(OperatorScenario, PasswordSetUpIsAskedBeforeAnyWindowAtTheNextStart) {
-    // Setup > Setup password: user, password and its confirmation.
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(menuCommand("s", "w"));
-    const std::optional<WindowId> setup = waitForDialog("^Setup password$");
-    ASSERT_TRUE(setup);
-    for (const char* text : {"guard", "s3cret", "s3cret"}) {
-        ASSERT_TRUE(m_xdo.key(*setup, {"ctrl+a"}));
-        ASSERT_TRUE(m_xdo.type(*setup, text));
-        ASSERT_TRUE(m_xdo.key(*setup, {"Tab"}));
-    }
-    ASSERT_TRUE(m_xdo.key(*setup, {"alt+o"}));
-    ASSERT_TRUE(m_xdo.waitForNoWindow("^Setup password$"));
-    const std::string key = std::string(kProfileKey) + "\\Key";
-    EXPECT_EQ(m_store->text(key, "User"), std::string("guard", 6));
-    EXPECT_EQ(m_store->text(key, "PassWord"), std::string("s3cret", 7));
-    ASSERT_EQ(exitFromMenu(), 0);
-
-    // Next start: only the password dialog, the user name filled in and the
-    // password field taking the keys; a wrong password is refused.
-    ASSERT_TRUE(launchProgram());
-    std::optional<WindowId> ask = waitForDialog("^Enter password$");
-    ASSERT_TRUE(ask);
-    EXPECT_EQ(programWindows("^Dialscope$").size(), 0u);
-    ASSERT_TRUE(m_xdo.type(*ask, "wrong"));
-    ASSERT_TRUE(m_xdo.key(*ask, {"Return"}));
-    const std::optional<WindowId> refused = waitForMessageBox();
-    ASSERT_TRUE(refused);
-    ASSERT_TRUE(m_xdo.key(*refused, {"Return"}));
-    ASSERT_TRUE(WaitUntil([&] { return programWindows("^Dialscope$").empty(); }, kShortWaitMs));
-    EXPECT_EQ(programWindows("^Enter password$").size(), 1u);
-
-    // Cancel ends the program without any window.
-    ASSERT_TRUE(m_xdo.key(*ask, {"alt+c"}));
-    EXPECT_EQ(m_program->waitForExit(), 0);
-
-    // And the right password opens the main window.
-    ASSERT_TRUE(launchProgram());
-    ask = waitForDialog("^Enter password$");
-    ASSERT_TRUE(ask);
-    ASSERT_TRUE(m_xdo.type(*ask, "s3cret"));
-    ASSERT_TRUE(m_xdo.key(*ask, {"Return"}));
-    const std::optional<WindowId> main = m_program->waitForMainWindow();
-    ASSERT_TRUE(main);
-    m_main = *main;
-    ASSERT_TRUE(WaitUntil([&] { return !splashShowing(); }, kLongWaitMs));
     EXPECT_EQ(exitFromMenu(), 0);
 }

@@ -35,6 +35,17 @@ bool SiteSim::start() {
         kShortWaitMs, 50);
 }
 
+void SiteSim::unplug() {
+    if (m_process && m_process->running()) {
+        m_process->kill(SIGKILL);
+        m_process->wait();
+    }
+    m_process.reset();
+    std::error_code ignored;
+    std::filesystem::remove(m_link, ignored);
+    std::filesystem::remove(m_control, ignored);
+}
+
 std::optional<std::string> SiteSim::send(const std::string& command) const {
     const ToolResult result = RunTool({kSiteSimPath, "--send", m_control, command});
     if (!result.ok())

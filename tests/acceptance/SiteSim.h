@@ -30,6 +30,12 @@ public:
     bool start();
     const std::string& linkPath() const { return m_link; }
 
+    // The modem pulled out: the sim dies at once (its terminal vanishes with
+    // it, whatever was being sent) and the link to the terminal goes, as a
+    // USB modem's device node does. A new SiteSim on the same folder plugs
+    // a modem in again.
+    void unplug();
+
     // The reply ("OK", "OK {json}"), or nullopt when the sim did not answer
     // or refused the command.
     std::optional<std::string> send(const std::string& command) const;

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -28,14 +27,6 @@ double EnvNumber(const char* name, double fallback) {
     char* end = nullptr;
     const double value = std::strtod(text, &end);
     return end && *end == '\0' && value > 0 ? value : fallback;
-}
-
-size_t CountFiles(const std::string& folder, const std::string& extension) {
-    size_t count = 0;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        count += entry.path().extension() == extension ? 1 : 0;
-    return count;
 }
 
 class SoakRun : public AcceptanceTest {
@@ -75,8 +66,8 @@ protected:
         ASSERT_EQ(windows.size(), size_t(kChannels));
         for (int index = 0; index < kRecorded; ++index) {
             ASSERT_TRUE(m_xdo.click(m_main, windows[index].record.x(), windows[index].record.y()));
-            ASSERT_TRUE(
-                WaitUntil([&] { return !HasMarkAt(grabMain(), windows[index].record); }, kShortWaitMs, 200))
+            ASSERT_TRUE(WaitUntil([&] { return !HasRedMarkAt(grabMain(), windows[index].record); },
+                                  kShortWaitMs, 200))
                 << "channel window " << index << " does not record";
         }
     }
@@ -140,8 +131,8 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
     EXPECT_FALSE(verdict.Failed()) << verdict.Describe();
 
     // Every call left its two finished clips, each with its record.
-    EXPECT_EQ(CountFiles(recordFolder(), ".avi"), size_t(calls * kRecorded));
-    EXPECT_EQ(CountFiles(recordFolder(), ".img"), size_t(calls * kRecorded));
+    EXPECT_EQ(FilesWithExtension(recordFolder(), ".avi").size(), size_t(calls * kRecorded));
+    EXPECT_EQ(FilesWithExtension(recordFolder(), ".img").size(), size_t(calls * kRecorded));
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), size_t(calls * kRecorded));
     EXPECT_EQ(exitFromMenu(), 0);
 }
