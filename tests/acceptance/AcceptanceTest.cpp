@@ -2,6 +2,7 @@
 
 #include "AcceptancePaths.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -170,4 +171,32 @@ bool AcceptanceTest::noticeShows(WindowId box, const std::string& text) {
     const QImage shown = m_screen.grab(box);
     return !expected.isNull() && shown.size() == expected.size() &&
            Screen::changedShare(expected, shown, expected.rect()) < 0.02;
+}
+
+std::vector<ChannelToolbar> AcceptanceTest::callWithChannels(int channels) {
+    dialAndLogIn();
+    if (HasFatalFailure())
+        return {};
+    for (int index = 0; index < channels; ++index) {
+        if (index > 0 && !menuCommand("v", "o"))
+            return {};
+        chooseChannel(index);
+        if (HasFatalFailure() || waitForChannelWindows(size_t(index) + 1).size() != size_t(index) + 1)
+            return {};
+    }
+    return waitForChannelWindows(size_t(channels));
+}
+
+std::optional<double> AcceptanceTest::aboutRoundTrip() {
+    static constexpr const char* kAboutTitle = "^About Dialscope";
+    const auto start = std::chrono::steady_clock::now();
+    if (!menuCommand("a", "a"))
+        return std::nullopt;
+    const std::optional<WindowId> about = waitForDialog(kAboutTitle, kShortWaitMs);
+    if (!about)
+        return std::nullopt;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!m_xdo.key(*about, {"Return"}) || !m_xdo.waitForNoWindow(kAboutTitle))
+        return std::nullopt;
+    return seconds;
 }

@@ -78,6 +78,12 @@ protected:
     // The channel windows' toolbars once exactly `count` of them show (fewer
     // or more when the wait ran out).
     std::vector<ChannelToolbar> waitForChannelWindows(size_t count, int timeoutMs = kLongWaitMs);
+    // Dials the site, logs in and opens the first `channels` channels; the
+    // windows' toolbars, top to bottom (empty when a step failed).
+    std::vector<ChannelToolbar> callWithChannels(int channels);
+    // Opens About from the menu and closes it again; how long it took to
+    // open, or nullopt when it did not open or close.
+    std::optional<double> aboutRoundTrip();
 
     // The sandbox's record folder: the program's working folder.
     std::string recordFolder() const { return m_program->workingDir(); }

@@ -41,22 +41,6 @@ protected:
         return text;
     }
 
-    // Dials the site, logs in and opens the first `channels` channels; the
-    // windows' toolbars, top to bottom.
-    std::vector<ChannelToolbar> callWithChannels(int channels) {
-        dialAndLogIn();
-        if (HasFatalFailure())
-            return {};
-        for (int index = 0; index < channels; ++index) {
-            if (index > 0 && !menuCommand("v", "o"))
-                return {};
-            chooseChannel(index);
-            if (HasFatalFailure() || waitForChannelWindows(size_t(index) + 1).size() != size_t(index) + 1)
-                return {};
-        }
-        return waitForChannelWindows(size_t(channels));
-    }
-
     // Clicks Record on `window` and waits for its new clip to grow; the
     // clip's file name.
     std::string record(const ChannelToolbar& window) {
@@ -146,13 +130,7 @@ protected:
     }
 
     // The main window still takes commands: About opens and closes again.
-    void expectMainWindowResponds() {
-        ASSERT_TRUE(menuCommand("a", "a"));
-        const std::optional<WindowId> about = waitForDialog(kAboutTitle);
-        ASSERT_TRUE(about) << "About does not open";
-        ASSERT_TRUE(m_xdo.key(*about, {"Return"}));
-        EXPECT_TRUE(m_xdo.waitForNoWindow(kAboutTitle));
-    }
+    void expectMainWindowResponds() { ASSERT_TRUE(aboutRoundTrip()) << "About does not open and close"; }
 };
 
 TEST_F(FaultScenario, RejectedLoginIsReportedEndsTheCallAndTheLineListensAgain) {

@@ -194,8 +194,9 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
         // ran: the first frame, unless more frames of the same timer tick
         // were routed before the command was delivered.
         EXPECT_EQ(cliptest::readFile(shared.folder + ImageNameFor(w->videoName)), w->shownAtRecord);
-        if (w->deliveredAtRecord == 1)
+        if (w->deliveredAtRecord == 1) {
             EXPECT_EQ(w->shownAtRecord, w->firstFrame);
+        }
         auto probed = cliptest::probe(shared.folder + w->videoName);
         EXPECT_EQ(probed["nb_read_packets"], std::to_string(w->recorded));
         EXPECT_EQ(probed["r_frame_rate"], "2/1");

@@ -109,8 +109,9 @@ TEST(CommandRules, WindowCountSizeModeBarsAndAlarm) {
     EXPECT_TRUE(IsCommandEnabled(ID_STOP_ALARM, s));
     // Only the two flags are check marks.
     for (const CommandEntry& e : FrameCommandTable())
-        if (e.id != ID_CHANGE_SIZE && e.id != ID_TOOLBAR)
+        if (e.id != ID_CHANGE_SIZE && e.id != ID_TOOLBAR) {
             EXPECT_FALSE(IsCommandChecked(e.id, s)) << e.id;
+        }
 }
 
 TEST(CommandRules, DispatchRunsOnlyEnabledKnownCommands) {

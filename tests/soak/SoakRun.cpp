@@ -53,14 +53,7 @@ protected:
         // The pointer rests on an empty stretch of the toolbar, not on a
         // channel window's button where the last call's windows were.
         ASSERT_TRUE(m_xdo.moveTo(m_main, XServer::kWidth - 10, 50));
-        ASSERT_NO_FATAL_FAILURE(dialAndLogIn());
-        ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
-        ASSERT_EQ(waitForChannelWindows(1).size(), 1u);
-        for (int index = 1; index < kChannels; ++index) {
-            ASSERT_TRUE(menuCommand("v", "o"));
-            ASSERT_NO_FATAL_FAILURE(chooseChannel(index));
-            ASSERT_EQ(waitForChannelWindows(size_t(index) + 1).size(), size_t(index) + 1);
-        }
+        ASSERT_EQ(callWithChannels(kChannels).size(), size_t(kChannels));
         ASSERT_TRUE(menuCommand("v", "a"));
         const std::vector<ChannelToolbar> windows = waitForChannelWindows(kChannels);
         ASSERT_EQ(windows.size(), size_t(kChannels));

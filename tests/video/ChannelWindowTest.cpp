@@ -180,8 +180,9 @@ TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThe
         mouse(picture, QEvent::MouseButtonDblClick, {10, 10}, Qt::LeftButton);
         settle();
         EXPECT_EQ(window->SizePreset(), preset);
-        if (preset != ChannelWindow::kPresetFullView)
+        if (preset != ChannelWindow::kPresetFullView) {
             EXPECT_EQ(VideoRect(window).size(), ChannelWindow::PresetVideoSize(preset));
+        }
     }
     m_context.sizeChangeMode = false;
     mouse(picture, QEvent::MouseMove, {50, 50});
