@@ -7,13 +7,53 @@
 #include "TileLayout.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <unistd.h>
+
+static_assert(CommPort::kMaxChannelWindows == TileLayout::kMaxWindows,
+              "every open channel window has a tile");
 
 namespace {
 
 // Handlers tried, in order, before any decompressor that accepts the frame.
 constexpr std::string_view kPreferredHandlers[] = {"iv50", "iv32"};
+
+// Main window commands the program shows once per call, however often a
+// site repeats the packet behind them.
+bool OncePerCall(int command) {
+    return command == kCommandLoginError || command == kCommandCompressionError;
+}
+
+// Whether a frame's header describes a picture at all: a positive width, a
+// non-zero height, a bit depth a bitmap can have, and for an uncompressed
+// frame the image bytes every row needs. Anything else cannot be shown or
+// recorded as a playable clip.
+bool DescribesPicture(const PackedDibView& frame, size_t frameBytes) {
+    const BitmapInfoHeader& h = frame.header();
+    if (h.biWidth <= 0 || h.biHeight == 0)
+        return false;
+    switch (h.biBitCount) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        return false;
+    }
+    if (h.biCompression != BitmapInfoHeader::kRgb)
+        return true;
+    const int64_t rows = h.biHeight < 0 ? -int64_t(h.biHeight) : int64_t(h.biHeight);
+    const int64_t rowBytes = (int64_t(h.biWidth) * h.biBitCount + 31) / 32 * 4;
+    // A frame without biSizeImage is read with all the bytes that follow its colour table.
+    const uint64_t held = h.biSizeImage != 0
+                              ? h.biSizeImage
+                              : uint64_t(frameBytes) - BitmapInfoHeader::kSize - h.colorTableBytes();
+    return uint64_t(rowBytes * rows) <= held;
+}
 
 } // namespace
 
@@ -61,6 +101,8 @@ bool CommPort::Start(int fd, bool answered) {
     m_draining = false;
     m_frameCount = 0;
     m_keepAliveCount = 0;
+    m_siteInfoAllowed = 0;
+    m_commandsThisCall.clear();
     m_windowCount = 0;
     m_cascade = QPoint(0, 0);
     m_startTime = started;
@@ -100,7 +142,16 @@ void CommPort::DrainReceived() {
     if (m_draining || !IsOpen() || m_stopping)
         return;
     m_draining = true;
-    while (auto chunk = m_port.TakeReceived()) {
+    m_drainedPackets = 0;
+    QElapsedTimer spent;
+    spent.start();
+    // The receiver hands out at most one packet per chunk and returns what
+    // followed it, so the budget is checked between packets; what is left
+    // stays queued, in order, for the next tick.
+    while (m_drainedPackets < m_options.drainPackets && spent.elapsed() < m_options.drainTime.count()) {
+        std::optional<std::vector<uint8_t>> chunk = m_port.TakeReceived();
+        if (!chunk)
+            break;
         std::vector<uint8_t> leftover = m_receiver.ParseChunk(*chunk, *this);
         if (!leftover.empty())
             m_port.PushFrontReceived(std::move(leftover));
@@ -134,8 +185,10 @@ void CommPort::SendLogin() {
         values.password = std::string(Wire::kAnsweredPassword);
     }
     QueuePacket(*this, OutboundType::Login, BuildLoginRecord(values));
-    if (m_answered)
+    if (m_answered) {
         SendValue(*this, OutboundType::SiteInfoRequest, 0);
+        ++m_siteInfoAllowed;
+    }
 }
 
 void CommPort::SetStatusText(const QString& text) {
@@ -144,6 +197,7 @@ void CommPort::SetStatusText(const QString& text) {
 }
 
 bool CommPort::OnPacket(const InboundPacket& packet) {
+    ++m_drainedPackets;
     switch (InboundType(packet.type)) {
     case InboundType::ChannelList:
         m_mayOpen = packet.param2 & kMayOpenChannels;
@@ -166,7 +220,11 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
             slot->window->MarkClosedBySite();
         return true;
     case InboundType::SiteInfo:
-        m_store.AddEventRecord(SiteRecordFromPayload(packet.payload));
+        // One record answers one request; unasked records are ignored.
+        if (m_siteInfoAllowed > 0) {
+            --m_siteInfoAllowed;
+            m_store.AddEventRecord(SiteRecordFromPayload(packet.payload));
+        }
         return true;
     case InboundType::HangUpRequest:
         PostToMainWindow(kCommandHangUp);
@@ -198,22 +256,22 @@ bool CommPort::EnsureDecompressor(const BitmapInfoHeader& header) {
 // and the receiver halts until the next Start.
 bool CommPort::Route(const InboundPacket& packet) {
     const PackedDibView frame(packet.payload);
-    if (!frame.valid())
-        return true; // short, not a 40-byte header, or declaring more than it holds
+    // Short, not a 40-byte header, declaring more than it holds, or no picture.
+    if (!frame.valid() || !DescribesPicture(frame, packet.payload.size()))
+        return true;
     // Decoding, scaling and repainting cost what the header declares, however
     // few bytes follow it: a frame far larger than any live picture would hold
     // the user interface for seconds, so it counts as malformed.
-    const auto side = [](int32_t s) {
-        return s < 0 ? -int64_t(s) : int64_t(s);
-    };
-    if (side(frame.header().biWidth) > kMaxLiveFrameSide || side(frame.header().biHeight) > kMaxLiveFrameSide)
+    const int64_t rows =
+        frame.header().biHeight < 0 ? -int64_t(frame.header().biHeight) : int64_t(frame.header().biHeight);
+    if (int64_t(frame.header().biWidth) * rows > kMaxLiveFramePixels)
         return true;
     if (!EnsureDecompressor(frame.header())) {
         PostToMainWindow(kCommandCompressionError);
         return false;
     }
     ChannelSlot* slot = FindSlotByKey(packet.param2);
-    if (!slot)
+    if (!slot && MayAddStream())
         slot = CreateChannelWindow(packet.param1, packet.param2, frame.header());
     if (!slot || !slot->window)
         return true;
@@ -222,12 +280,28 @@ bool CommPort::Route(const InboundPacket& packet) {
     ++m_frameCount;
     if (window.IsRecording())
         window.RecordFrame(packet.payload);
-    window.DeliverFrame(packet.payload, m_decompressor);
-    if (std::optional<std::vector<uint8_t>> image = m_decompressor->decompress(packet.payload))
-        window.Draw(*image);
-    else
-        window.Draw(packet.payload);
+    window.DeliverFrame(packet.payload);
+    DrawFrame(*slot, packet, frame);
     return true;
+}
+
+bool CommPort::MayAddStream() const {
+    return m_windowCount < kMaxChannelWindows && m_slotByKey.size() < kMaxStreamKeys;
+}
+
+void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame) {
+    if (!slot.decompressor)
+        slot.decompressor = m_decompressor->fresh();
+    if (slot.decompressor) {
+        if (std::optional<std::vector<uint8_t>> image = slot.decompressor->decompress(packet.payload)) {
+            slot.window->Draw(*image);
+            return;
+        }
+    }
+    // An uncompressed frame may still be drawable as it is; anything else
+    // that does not decode leaves the last picture on screen.
+    if (frame.header().biCompression == BitmapInfoHeader::kRgb)
+        slot.window->Draw(packet.payload);
 }
 
 CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t streamKey,
@@ -258,8 +332,9 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
     }
     ++m_windowCount;
     m_cascade += kCascadeStep;
-    m_slots.push_back(ChannelSlot{channel, streamKey, info.windowId, std::move(window)});
+    m_slots.push_back(ChannelSlot{channel, streamKey, info.windowId, std::move(window), nullptr});
     ChannelSlot* slot = &m_slots.back();
+    m_slotByKey.emplace(streamKey, slot);
     if (m_store.VideoArrangeOn())
         ArrangeWindows();
     return slot;
@@ -271,11 +346,15 @@ void CommPort::RemoveChannelWindow(ChannelSlot* slot, bool discardSlot) {
     if (slot->window) {
         std::unique_ptr<ChannelWindowHandle> window = std::move(slot->window);
         slot->windowId = 0;
+        slot->decompressor.reset();
         --m_windowCount;
         window->Close();
     }
-    if (discardSlot)
+    if (discardSlot) {
+        if (auto it = m_slotByKey.find(slot->streamKey); it != m_slotByKey.end() && it->second == slot)
+            m_slotByKey.erase(it);
         m_slots.remove_if([slot](const ChannelSlot& s) { return &s == slot; });
+    }
     if (m_store.VideoArrangeOn())
         ArrangeWindows();
 }
@@ -299,11 +378,8 @@ void CommPort::ArrangeWindows() {
 }
 
 CommPort::ChannelSlot* CommPort::FindSlotByKey(int32_t streamKey) {
-    for (ChannelSlot& slot : m_slots) {
-        if (slot.streamKey == streamKey)
-            return &slot;
-    }
-    return nullptr;
+    const auto it = m_slotByKey.find(streamKey);
+    return it == m_slotByKey.end() ? nullptr : it->second;
 }
 
 CommPort::ChannelSlot* CommPort::FindSlotByWindow(uint64_t windowId) {
@@ -359,11 +435,19 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
 }
 
 void CommPort::PostToMainWindow(int command) {
+    // A command of a kind already pending or running (a channel choice dialog
+    // still open) absorbs the repeat; some are shown once per call at all.
+    if (m_commandsBusy.contains(command) || (OncePerCall(command) && m_commandsThisCall.contains(command)))
+        return;
+    m_commandsBusy.insert(command);
+    if (OncePerCall(command))
+        m_commandsThisCall.insert(command);
     QMetaObject::invokeMethod(
         &m_postTarget,
         [this, command] {
             if (m_mainWindow)
                 m_mainWindow->OnPostedCommand(command);
+            m_commandsBusy.erase(command);
         },
         Qt::QueuedConnection);
 }

@@ -20,6 +20,20 @@
 // no new window. Window count, cascade position and the fixed window are kept
 // here for the main window and the channel windows.
 //
+// Each stream key decodes with a decompressor of its own (the call's chosen
+// kind, made fresh for the stream): delta-coded frames of one camera never
+// touch another camera's picture. The window keeps the decoded picture, so a
+// repaint or a snapshot never decodes a frame again.
+//
+// A caller may be hostile (in Listen mode anyone who dials in is one), so
+// well-formed floods are bounded: at most kMaxChannelWindows windows and
+// kMaxStreamKeys remembered stream keys per call (a frame of a new key beyond
+// either is dropped uncounted), one pending or running main window command of
+// each kind, one login-rejected and one no-decompressor notice per call, one
+// event record per site record request sent, and each drain handles at most
+// a budget of packets and time so that the timer, the keep-alives and the
+// operator's input keep running while data floods in.
+//
 // Everything but the serial threads runs on the thread that created the
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
@@ -40,6 +54,8 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <set>
+#include <unordered_map>
 
 class ChannelTable;
 class DialogService;
@@ -52,14 +68,25 @@ struct CommPortOptions {
     std::function<QTime()> clock = [] {
         return QTime::currentTime();
     };
+    // What one drain may handle before it leaves the rest for the next tick.
+    int drainPackets = 200;
+    std::chrono::milliseconds drainTime{50};
 };
 
 class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
 public:
     static constexpr int kKeepAliveTicks = 22;
-    // The largest picture side a frame may declare; larger frames are dropped
-    // (decoding and scaling them would hold the user interface for seconds).
-    static constexpr int kMaxLiveFrameSide = 1024;
+    // The most pixels a frame may declare; larger frames are dropped.
+    // Decoding and scaling cost follows the picture's area, whatever bytes
+    // follow the header: this admits every size up to 1280 x 1024 (so 720p
+    // sites, and all the pictures the former 1024-pixel side limit took),
+    // which decodes and scales in milliseconds, and keeps pictures that would
+    // hold the user interface for seconds out.
+    static constexpr int64_t kMaxLiveFramePixels = int64_t(1280) * 1024;
+    // Channel windows open at once per connection: the tiling limit.
+    static constexpr int kMaxChannelWindows = 64;
+    // Stream keys remembered per call (open or closed windows).
+    static constexpr size_t kMaxStreamKeys = 1024;
     static constexpr QPoint kCascadeStep{28, 22};
 
     using Options = CommPortOptions;
@@ -70,6 +97,9 @@ public:
         int32_t streamKey = 0;
         uint64_t windowId = 0;                       // 0 once the window is gone
         std::unique_ptr<ChannelWindowHandle> window; // none once closed
+        // This stream's own decoder state; made with the first frame it
+        // draws and dropped with the window.
+        std::unique_ptr<VideoDecompressor> decompressor;
     };
 
     CommPort(DialogService& dialogs, ConnectionStore& store, ChannelTable& channels,
@@ -145,6 +175,8 @@ private:
     bool OnPacket(const InboundPacket& packet) override;
     bool Route(const InboundPacket& packet);
     bool EnsureDecompressor(const BitmapInfoHeader& header);
+    void DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame);
+    bool MayAddStream() const;
     ChannelSlot* FindSlotByWindow(uint64_t windowId);
     void PostToMainWindow(int command);
     void PostToWindow(uint64_t windowId, int command);
@@ -172,10 +204,15 @@ private:
     bool m_stopping = false;
     int m_frameCount = 0;
     int m_keepAliveCount = 0;
+    int m_drainedPackets = 0;         // packets handled in the running drain
+    int m_siteInfoAllowed = 0;        // site record requests sent minus records filed
+    std::set<int> m_commandsBusy;     // posted to the main window, not finished
+    std::set<int> m_commandsThisCall; // posted once per call and already posted
     QTime m_startTime;
     std::shared_ptr<VideoDecompressor> m_decompressor;
 
     std::list<ChannelSlot> m_slots;
+    std::unordered_map<int32_t, ChannelSlot*> m_slotByKey;
     int m_windowCount = 0;
     QPoint m_cascade;
     uint64_t m_fixedWindow = 0;

@@ -66,11 +66,13 @@ public:
     virtual bool IsRecording() const = 0;
     // Hands a received frame (a packed DIB, exactly as received) to the recorder.
     virtual void RecordFrame(std::span<const uint8_t> frame) = 0;
-    // Keeps a copy of the frame for repainting, with the decompressor to use.
-    virtual void DeliverFrame(std::span<const uint8_t> frame,
-                              const std::shared_ptr<VideoDecompressor>& decompressor) = 0;
-    // Draws at once: the decompressed packed DIB, or the raw frame when
-    // decompression yielded nothing.
+    // Keeps a copy of the newest frame as received (what a recording starts with).
+    virtual void DeliverFrame(std::span<const uint8_t> frame) = 0;
+    // Shows this picture at once and keeps it as the window's picture:
+    // repaints and snapshots use it and never decode again. Called only with a
+    // picture decoded in this window's own stream (or an uncompressed frame
+    // its decompressor could not read); an undecodable frame is not drawn, so
+    // the last picture stays on screen.
     virtual void Draw(std::span<const uint8_t> packedDib) = 0;
     // The site stopped this stream: set the mark and repaint.
     virtual void MarkClosedBySite() = 0;

@@ -7,11 +7,13 @@
 #
 #   scripts/bad-peer.sh [SECONDS]      default 300 per build
 #
-# DIALSCOPE_CHAOS_SEED and DIALSCOPE_CHAOS_RATE (0 to 1) choose the damage.
+# DIALSCOPE_CHAOS_SEED and DIALSCOPE_CHAOS_RATE (0 to 1) choose the damage;
+# DIALSCOPE_FLOOD_SECONDS (default 60 here) is how long each well-formed flood runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export DIALSCOPE_BAD_PEER_SECONDS=${1:-300}
+export DIALSCOPE_FLOOD_SECONDS=${DIALSCOPE_FLOOD_SECONDS:-60}
 
 "$root/scripts/install-deps.sh"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

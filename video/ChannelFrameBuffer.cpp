@@ -1,5 +1,7 @@
 #include "ChannelFrameBuffer.h"
 
+#include "PackedDib.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -7,27 +9,22 @@
 ChannelFrameBuffer::ChannelFrameBuffer()
     : m_bytes(new (std::nothrow) uint8_t[kCapacity]()) {}
 
-void ChannelFrameBuffer::Deliver(std::span<const uint8_t> frame,
-                                 std::shared_ptr<VideoDecompressor> decompressor) {
+void ChannelFrameBuffer::Deliver(std::span<const uint8_t> frame) {
     std::lock_guard lock(m_lock);
     if (!m_bytes)
         return;
     m_length = std::min(frame.size(), kCapacity);
     std::memcpy(m_bytes.get(), frame.data(), m_length);
-    m_decompressor = std::move(decompressor);
+}
+
+void ChannelFrameBuffer::SetPicture(std::span<const uint8_t> picture) {
+    std::lock_guard lock(m_lock);
+    m_picture.assign(picture.begin(), picture.end());
 }
 
 bool ChannelFrameBuffer::HoldsFrame() const {
     std::lock_guard lock(m_lock);
     return !HeldFrame().empty();
-}
-
-std::optional<std::vector<uint8_t>> ChannelFrameBuffer::Decode() {
-    std::lock_guard lock(m_lock);
-    const std::span<const uint8_t> frame = HeldFrame();
-    if (frame.empty() || !m_decompressor)
-        return std::nullopt;
-    return m_decompressor->decompress(frame);
 }
 
 std::span<const uint8_t> ChannelFrameBuffer::HeldFrame() const {

@@ -1,26 +1,25 @@
 #pragma once
 
-// The newest frame of a live channel, exactly as it arrived, with the
-// decompressor that decodes it: what the channel window repaints from, what a
-// recording starts with and what a snapshot freezes.
+// The newest frame of a live channel, exactly as it arrived, and the last
+// picture decoded from its stream: what a recording starts with, and what the
+// channel window repaints and a snapshot freezes.
 //
 // How it works: one block of kCapacity bytes is allocated, zero-filled, at
 // construction and reused for every frame, so a frame costs one copy and no
-// allocation. A mutex (the frame lock) guards the bytes and the decompressor;
-// every access goes through a member that takes it. Only the bytes of the
-// newest frame are handed out, never the stale tail of a longer earlier one.
-// When the block cannot be allocated the buffer stays unusable: frames are
-// ignored and it never holds a frame.
-
-#include "VideoDecompressor.h"
+// allocation. The picture is a drawable packed DIB kept in a vector whose
+// storage is reused while the size stays. Pictures are decoded once, by the
+// connection in the stream's own decoder state; nothing here decodes, so a
+// repaint can never advance or disturb a delta-coded stream. A mutex (the
+// frame lock) guards both; every access goes through a member that takes it.
+// Only the bytes of the newest frame are handed out, never the stale tail of a
+// longer earlier one. When the block cannot be allocated the buffer stays
+// unusable: frames are ignored and it never holds a frame.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <span>
-#include <utility>
 #include <vector>
 
 class ChannelFrameBuffer {
@@ -32,22 +31,24 @@ public:
 
     bool Usable() const { return m_bytes != nullptr; }
 
-    // Copies the frame to the start of the buffer (at most kCapacity bytes)
-    // and keeps the decompressor for later decoding.
-    void Deliver(std::span<const uint8_t> frame, std::shared_ptr<VideoDecompressor> decompressor);
+    // Copies the frame to the start of the buffer (at most kCapacity bytes).
+    void Deliver(std::span<const uint8_t> frame);
+    // Keeps a copy of the picture last drawn (replacing the previous one).
+    void SetPicture(std::span<const uint8_t> picture);
 
     // True when the buffer holds a frame: its first 32-bit word is 40.
     bool HoldsFrame() const;
 
-    // Decodes the held frame with the held decompressor: the drawable packed
-    // DIB, or nothing (no frame, no decompressor, or the frame does not decode).
-    std::optional<std::vector<uint8_t>> Decode();
-
-    // Runs fn(frame, decompressor) under the frame lock; `frame` is empty while
-    // the buffer holds no frame. fn must not use this buffer again.
+    // Runs fn(frame) under the frame lock; `frame` is empty while the buffer
+    // holds no frame. fn must not use this buffer again.
     template <class Fn> auto WithFrame(Fn&& fn) {
         std::lock_guard lock(m_lock);
-        return fn(HeldFrame(), std::as_const(m_decompressor));
+        return fn(HeldFrame());
+    }
+    // Runs fn(picture) under the frame lock; empty while none was drawn.
+    template <class Fn> auto WithPicture(Fn&& fn) {
+        std::lock_guard lock(m_lock);
+        return fn(std::span<const uint8_t>(m_picture));
     }
 
 private:
@@ -56,5 +57,5 @@ private:
     mutable std::mutex m_lock;
     std::unique_ptr<uint8_t[]> m_bytes;
     size_t m_length = 0; // bytes of the newest frame
-    std::shared_ptr<VideoDecompressor> m_decompressor;
+    std::vector<uint8_t> m_picture;
 };

@@ -183,11 +183,10 @@ void ChannelWindow::PaintPicture(QPainter& painter) {
     painter.fillRect(m_picture->rect(), Qt::black);
     const QRect video = VideoRect();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!m_drawNow.empty()) {
-        DrawPackedDib(painter, video, m_drawNow);
-    } else if (std::optional<std::vector<uint8_t>> image = m_frames.Decode()) {
-        DrawPackedDib(painter, video, *image);
-    }
+    m_frames.WithPicture([&](std::span<const uint8_t> picture) {
+        if (!picture.empty())
+            DrawPackedDib(painter, video, picture);
+    });
     if (m_closedBySite) {
         painter.setPen(QColor(255, 0, 0));
         painter.drawText(QRect(m_leftOffset + 5, 5, video.width(), video.height()),
@@ -260,17 +259,14 @@ void ChannelWindow::RecordFrame(std::span<const uint8_t> frame) {
         m_recorder->RecordFrame(frame);
 }
 
-void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame,
-                                 const std::shared_ptr<VideoDecompressor>& decompressor) {
-    m_frames.Deliver(frame, decompressor);
+void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame) {
+    m_frames.Deliver(frame);
 }
 
 void ChannelWindow::Draw(std::span<const uint8_t> packedDib) {
-    if (!m_picture->isVisible())
-        return;
-    m_drawNow = packedDib;
-    m_picture->repaint(VideoRect());
-    m_drawNow = {};
+    m_frames.SetPicture(packedDib);
+    if (m_picture->isVisible())
+        m_picture->repaint(VideoRect());
 }
 
 void ChannelWindow::MarkClosedBySite() {
@@ -355,7 +351,7 @@ void ChannelWindow::ExecuteCommand(int command) {
 }
 
 void ChannelWindow::Record() {
-    m_frames.WithFrame([this](std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>&) {
+    m_frames.WithFrame([this](std::span<const uint8_t> frame) {
         m_recorder->RecordCommand(m_info.channel, m_streamFormat, frame);
     });
     if (m_recorder->recording())
@@ -386,10 +382,17 @@ void ChannelWindow::CloseByOperator() {
 }
 
 void ChannelWindow::Snapshot() {
-    // The viewer copies and decodes the frame at once; without a frame nothing appears.
-    m_frames.WithFrame(
-        [this](std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& decompressor) {
-            StillViewer::showSnapshot(frame, decompressor.get(), m_info.channel,
-                                      m_context.ChannelName(m_info.channel), mdiArea(), m_context.Dialogs());
-        });
+    // The picture the window shows, copied; before any frame decoded, the
+    // newest frame as received (saved as it is). Never a fresh decode: a delta
+    // frame decoded alone shows a wrong picture. Without a frame nothing appears.
+    const std::vector<uint8_t> shown = m_frames.WithPicture(
+        [](std::span<const uint8_t> p) { return std::vector<uint8_t>(p.begin(), p.end()); });
+    const auto show = [this](std::span<const uint8_t> image) {
+        StillViewer::showSnapshotAsIs(image, m_info.channel, m_context.ChannelName(m_info.channel), mdiArea(),
+                                      m_context.Dialogs());
+    };
+    if (!shown.empty())
+        show(shown);
+    else
+        m_frames.WithFrame(show);
 }

@@ -6,9 +6,10 @@
 // no close box) whose client is the picture: a vertical toolbar at its left
 // edge (Record, Stop, Fix, Snapshot, Close) and the video stretched over the
 // rest. The connection hands each frame over twice: DeliverFrame keeps a copy
-// in the frame buffer (under the frame lock) for repaints, snapshots and the
-// start of a recording; Draw shows the picture it already decoded at once,
-// without keeping it. Repaints decode the buffered frame again.
+// in the frame buffer (under the frame lock) for the start of a recording;
+// Draw shows the picture the connection decoded in this stream's own decoder
+// state and keeps it. Repaints and snapshots use that picture and never decode
+// (decoding a delta-coded frame twice, or alone, would show a wrong picture).
 //
 // Commands are carried out only when their enable rule allows it at the
 // moment they arrive, whether from the toolbar or posted by the connection.
@@ -92,7 +93,7 @@ public:
     void ApplyBars(bool shown);
     bool IsRecording() const;
     void RecordFrame(std::span<const uint8_t> frame);
-    void DeliverFrame(std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& decompressor);
+    void DeliverFrame(std::span<const uint8_t> frame);
     void Draw(std::span<const uint8_t> packedDib);
     void MarkClosedBySite();
     // Stops a recording and closes the window; the widget is deleted later.
@@ -149,6 +150,4 @@ private:
     int m_preset = 2;
     bool m_closedBySite = false;
     bool m_closing = false;
-    // The picture Draw shows while the repaint it triggers runs.
-    std::span<const uint8_t> m_drawNow;
 };

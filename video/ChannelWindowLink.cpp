@@ -41,10 +41,9 @@ void ChannelWindowLink::RecordFrame(std::span<const uint8_t> frame) {
         m_window->RecordFrame(frame);
 }
 
-void ChannelWindowLink::DeliverFrame(std::span<const uint8_t> frame,
-                                     const std::shared_ptr<VideoDecompressor>& decompressor) {
+void ChannelWindowLink::DeliverFrame(std::span<const uint8_t> frame) {
     if (m_window)
-        m_window->DeliverFrame(frame, decompressor);
+        m_window->DeliverFrame(frame);
 }
 
 void ChannelWindowLink::Draw(std::span<const uint8_t> packedDib) {

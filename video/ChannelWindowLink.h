@@ -30,8 +30,7 @@ public:
     void ApplyBars(bool shown) override;
     bool IsRecording() const override;
     void RecordFrame(std::span<const uint8_t> frame) override;
-    void DeliverFrame(std::span<const uint8_t> frame,
-                      const std::shared_ptr<VideoDecompressor>& decompressor) override;
+    void DeliverFrame(std::span<const uint8_t> frame) override;
     void Draw(std::span<const uint8_t> packedDib) override;
     void MarkClosedBySite() override;
     void OnPostedCommand(int command) override;

@@ -59,6 +59,19 @@ StillViewer* StillViewer::showSnapshot(std::span<const uint8_t> frameBuffer, Vid
     return viewer;
 }
 
+StillViewer* StillViewer::showSnapshotAsIs(std::span<const uint8_t> packedDib, int32_t channel,
+                                           const std::string& channelName, QWidget* owner,
+                                           DialogService& dialogs, std::time_t now) {
+    const auto header = BitmapInfoHeader::parse(packedDib);
+    if (!header || header->biSize != BitmapInfoHeader::kSize)
+        return nullptr;
+    auto* viewer = new StillViewer(std::vector<uint8_t>(packedDib.begin(), packedDib.end()),
+                                   SnapshotTitle(channel, channelName, now), owner, dialogs);
+    viewer->sizeToImage();
+    viewer->show();
+    return viewer;
+}
+
 QString StillViewer::SnapshotTitle(int32_t channel, const std::string& channelName, std::time_t now) {
     std::tm local{};
     localtime_r(&now, &local);

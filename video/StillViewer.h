@@ -45,6 +45,13 @@ public:
     static StillViewer* showSnapshot(std::span<const uint8_t> frameBuffer, VideoDecompressor* decompressor,
                                      int32_t channel, const std::string& channelName, QWidget* owner,
                                      DialogService& dialogs, std::time_t now = std::time(nullptr));
+    // The same for a live channel window: `packedDib` is the picture the
+    // window shows (already decoded in its stream's own state) or, before any
+    // frame decoded, the frame as received; it is copied and never decoded,
+    // since a delta-coded frame decoded alone shows a wrong picture.
+    static StillViewer* showSnapshotAsIs(std::span<const uint8_t> packedDib, int32_t channel,
+                                         const std::string& channelName, QWidget* owner,
+                                         DialogService& dialogs, std::time_t now = std::time(nullptr));
     // "%04d", a blank, the channel name, " -- " and the local time as "%X".
     static QString SnapshotTitle(int32_t channel, const std::string& channelName, std::time_t now);
 

@@ -35,7 +35,7 @@ public:
     void ApplyBars(bool) override {}
     bool IsRecording() const override { return false; }
     void RecordFrame(std::span<const uint8_t>) override {}
-    void DeliverFrame(std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>&) override {
+    void DeliverFrame(std::span<const uint8_t> frame) override {
         // A window keeps a copy of every frame; so does this one.
         m_copy.assign(frame.begin(), frame.end());
     }
@@ -67,6 +67,7 @@ public:
 class NoDecode final : public VideoDecompressor {
 public:
     bool canDecompress(const BitmapInfoHeader&) const override { return true; }
+    std::unique_ptr<VideoDecompressor> fresh() const override { return std::make_unique<NoDecode>(); }
     std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t>) override { return std::nullopt; }
 };
 
@@ -141,5 +142,60 @@ void BM_CommPortThroughPty(benchmark::State& state) {
     state.counters["viewer_cpu_us_per_frame"] = viewerCpu / double(frames) * 1e6;
 }
 BENCHMARK(BM_CommPortThroughPty)->Arg(20000)->Arg(150000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One connection tick's drain while a hostile caller floods: 5,000 small
+// frames, each under a stream key never seen before, wait in the receive
+// queue. A drain must handle a bounded batch and leave the rest, so the
+// time per drain stays flat however much is queued.
+void BM_DrainReceivedUnderFlood(benchmark::State& state) {
+    int argc = 0;
+    static QCoreApplication* app = new QCoreApplication(argc, nullptr);
+    (void)app;
+    ScriptedDialogService dialogs;
+    NullStore store;
+    ChannelTable channels;
+    NoDecodeFactory codecs;
+    NullView view;
+    CommPortOptions options;
+    options.timerPeriod = std::chrono::hours(1);
+    CommPort port(dialogs, store, channels, codecs, options);
+    port.AttachMainWindow(nullptr, &view, nullptr);
+    const int controller = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(controller);
+    unlockpt(controller);
+    if (!port.Start(open(ptsname(controller), O_RDWR | O_NOCTTY), false)) {
+        state.SkipWithError("start failed");
+        return;
+    }
+    constexpr int kQueued = 5000;
+    int32_t key = 1;
+    double slowest = 0;
+    int64_t packets = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        while (port.Port().ReceivedCount() > 0)
+            port.Port().TakeReceived();
+        // Read-sized chunks, as the serial reader queues them.
+        for (int i = 0; i < kQueued; ++i)
+            port.PushFrontReceived(VideoPacket(1, key++, 400, uint32_t(i)));
+        const int before = port.FrameCount();
+        const size_t queued = port.Port().ReceivedCount();
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        port.DrainReceived();
+        slowest = std::max(
+            slowest,
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        state.PauseTiming();
+        packets += int64_t(queued - port.Port().ReceivedCount());
+        benchmark::DoNotOptimize(port.FrameCount() - before);
+        state.ResumeTiming();
+    }
+    port.Stop();
+    close(controller);
+    state.counters["packets_per_drain"] = double(packets) / double(state.iterations());
+    state.counters["slowest_drain_ms"] = slowest;
+}
+BENCHMARK(BM_DrainReceivedUnderFlood)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 } // namespace

@@ -25,11 +25,16 @@ std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const S
     // Decoding happens on the caller's thread, one picture out per frame in:
     // no frame threads, whose pipeline would hold pictures back.
     context->thread_count = 1;
-    // Formats that take their size from the bitstream must not make a small
-    // frame allocate a huge picture. Decoders also check their scratch buffers
-    // (whole padded rows) against this limit, hence the generous margin.
-    const int64_t area = int64_t(stream.width) * stream.height;
-    context->max_pixels = std::clamp<int64_t>(16 * area, 1 << 22, int64_t(kMaxFrameSide) * kMaxFrameSide);
+    // Formats that take their size from the bitstream must not make a frame
+    // cost more than its header declared: the picture is capped to the
+    // declared width x height. libavcodec checks its buffers against this
+    // limit with whole padded rows (strides aligned to 64 pixels, heights to
+    // macroblocks) and with the edges motion-compensated formats draw around
+    // a picture (16 pixels each side), hence the padding and nothing more.
+    const auto padded = [](int64_t side, int64_t align, int64_t edges) {
+        return (side + align - 1) / align * align + edges;
+    };
+    context->max_pixels = padded(stream.width, 64, 128) * padded(stream.height, 16, 64);
     if (avcodec_open2(context, codec, nullptr) < 0)
         return nullptr;
     return decoder;

@@ -22,6 +22,25 @@ void quietenLibav() {
     });
 }
 
+// The formats recorders of this kind send. A site's frames reach only these
+// decoders, whatever FourCC they carry: libavcodec has hundreds of others,
+// each one more parser a hostile caller could aim at, some far costlier per
+// byte than any of these.
+constexpr AVCodecID kAllowedCodecs[] = {
+    AV_CODEC_ID_INDEO3,   AV_CODEC_ID_INDEO4,   AV_CODEC_ID_INDEO5,
+    AV_CODEC_ID_CINEPAK,  AV_CODEC_ID_MSVIDEO1, // CRAM, MSVC, WHAM
+    AV_CODEC_ID_MSRLE,    AV_CODEC_ID_MJPEG,
+    AV_CODEC_ID_MPEG4, // DIVX, DX50, XVID, MP4V
+    AV_CODEC_ID_H263,     AV_CODEC_ID_H263I,    AV_CODEC_ID_H263P,
+    AV_CODEC_ID_RAWVIDEO, // BI_RGB only, see allowed()
+};
+
+bool allowed(AVCodecID id, uint32_t fourCC) {
+    if (id == AV_CODEC_ID_RAWVIDEO)
+        return fourCC == BitmapInfoHeader::kRgb;
+    return std::find(std::begin(kAllowedCodecs), std::end(kAllowedCodecs), id) != std::end(kAllowedCodecs);
+}
+
 // A handler code of 1 to 4 characters, padded with spaces as FourCCs are.
 std::optional<uint32_t> fourCCOfHandler(std::string_view handler) {
     if (handler.empty() || handler.size() > 4)
@@ -37,7 +56,8 @@ int FfmpegVideoDecompressor::decoderIdFor(uint32_t fourCC) {
     // av_codec_get_id tries the exact tag first, then compares upper-cased tags.
     const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
     const AVCodecID id = av_codec_get_id(tables, fourCC);
-    return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) ? int(id) : int(AV_CODEC_ID_NONE);
+    return id != AV_CODEC_ID_NONE && allowed(id, fourCC) && avcodec_find_decoder(id) ? int(id)
+                                                                                     : int(AV_CODEC_ID_NONE);
 }
 
 std::unique_ptr<VideoDecompressor> VideoDecompressor::open(std::string_view handler) {
@@ -69,6 +89,10 @@ bool FfmpegVideoDecompressor::canDecompress(const BitmapInfoHeader& input) const
     if (input.biCompression == BitmapInfoHeader::kRgb && !RawFrameReader::supports(input.biBitCount))
         return false;
     return decoderIdFor(input.biCompression) == m_codecId;
+}
+
+std::unique_ptr<VideoDecompressor> FfmpegVideoDecompressor::fresh() const {
+    return std::make_unique<FfmpegVideoDecompressor>(m_codecId);
 }
 
 std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompress(std::span<const uint8_t> packedDib) {

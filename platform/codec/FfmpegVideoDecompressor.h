@@ -27,10 +27,13 @@ public:
     explicit FfmpegVideoDecompressor(int codecId);
 
     bool canDecompress(const BitmapInfoHeader& input) const override;
+    std::unique_ptr<VideoDecompressor> fresh() const override;
     std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> packedDib) override;
 
     // The AVCodecID libavformat's RIFF table gives a FourCC (case-insensitive)
-    // when libavcodec has a decoder for it; 0 (AV_CODEC_ID_NONE) otherwise.
+    // when it is one of the formats recorders send (Indeo 3/4/5, Cinepak,
+    // Microsoft Video 1 and RLE, Motion JPEG, MPEG-4 part 2, H.263, BI_RGB)
+    // and libavcodec has a decoder for it; 0 (AV_CODEC_ID_NONE) otherwise.
     static int decoderIdFor(uint32_t fourCC);
 
 private:

@@ -12,10 +12,10 @@
 // uncompressed BI_RGB frames (8-bit palettised, 16-bit 5-5-5, 24 and 32-bit,
 // either row order) are converted without a codec. A frame whose FourCC
 // differs from the one the decompressor was opened with is decoded with a
-// decoder for its own FourCC, kept alongside, so one decompressor serves every
-// channel of a connection. Decoders are kept per stream (FourCC, size, bit
-// depth): inter-coded frames of interleaved channels of different sizes
-// decode against their own previous pictures.
+// decoder for its own FourCC, kept alongside. Delta-coded formats (Cinepak,
+// Microsoft Video 1, Indeo) decode each frame against the previous picture,
+// so a decompressor belongs to exactly one stream: a connection asks fresh()
+// for one per channel stream, never sharing one between streams.
 //
 // All input bytes are untrusted: a corrupt, truncated or inconsistent frame
 // (a side above 8192 pixels, a declared size beyond the given bytes) yields
@@ -48,6 +48,11 @@ public:
     // (any FourCC naming that decoder, a usable size): the query asked before
     // a decompressor is kept.
     virtual bool canDecompress(const BitmapInfoHeader& input) const = 0;
+
+    // A decompressor of the same kind (same decoder choice) that holds no
+    // picture yet: what each further stream of a connection decodes with.
+    // Nothing when one cannot be made.
+    virtual std::unique_ptr<VideoDecompressor> fresh() const = 0;
 
     // Decompresses one whole packed DIB (header, colour table, image; bytes
     // after its declared size are ignored). Returns the drawable packed DIB, or

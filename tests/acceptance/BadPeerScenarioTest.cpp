@@ -5,14 +5,25 @@
 //
 // CI runs it for 40 seconds; scripts/bad-peer.sh runs it for minutes
 // (DIALSCOPE_BAD_PEER_SECONDS), in the sanitizer build too. DIALSCOPE_CHAOS_SEED
-// and DIALSCOPE_CHAOS_RATE choose the damage.
+// and DIALSCOPE_CHAOS_RATE choose the damage. The site sends delta-coded
+// video, as real recorders do, so damage also hits frames that later frames
+// build on.
+//
+// The second scenario is a hostile caller whose packets are all well-formed,
+// only far too many: new stream keys, channel prompts, site records and login
+// rejections on an answered call. Each flood runs DIALSCOPE_FLOOD_SECONDS
+// (default 10) and the figures are printed: keep-alive spacing at the site,
+// the main window's answer to input, resident memory, and the windows,
+// recordings and still viewers the call made.
 #include "AcceptancePaths.h"
 #include "AcceptanceTest.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -35,12 +46,34 @@ long DamageSent(const std::string& status) {
     return total;
 }
 
+// Resident memory of a process in MB; 0 when it cannot be read.
+long ResidentMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6) / 1024;
+    }
+    return 0;
+}
+
+// The "t" of every site log line holding `fragment`, in order.
+std::vector<double> LogTimes(const std::string& log, const std::string& fragment) {
+    std::vector<double> times;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t t = line.find("\"t\":");
+        if (line.find(fragment) != std::string::npos && t != std::string::npos)
+            times.push_back(std::atof(line.c_str() + t + 4));
+    }
+    return times;
+}
+
 using BadPeerScenario = AcceptanceTest;
 
 TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreThroughHostileBytes) {
     const int seconds = std::atoi(EnvText("DIALSCOPE_BAD_PEER_SECONDS", "40").c_str());
     const std::string seed = EnvText("DIALSCOPE_CHAOS_SEED", "7");
-    ASSERT_TRUE(startSite({"--chaos-rate", EnvText("DIALSCOPE_CHAOS_RATE", "0.35")}));
+    ASSERT_TRUE(startSite({"--chaos-rate", EnvText("DIALSCOPE_CHAOS_RATE", "0.35"), "--gop", "5"}));
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(m_xdo.moveTo(m_main, XServer::kWidth - 10, 50));
     ASSERT_EQ(callWithChannels(3).size(), 3u);
@@ -96,6 +129,93 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
     ASSERT_EQ(clips.size(), 1u);
     EXPECT_GT(std::atoi(ProbeVideo(recordFolder() + "/" + clips[0])["nb_read_frames"].c_str()), 10);
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord"), clips);
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiveAndBounded) {
+    static constexpr const char* kChannelChoice = "^Open local site video channel$";
+    static constexpr const char* kViewer = "^[0-9]{4} .* -- [0-9]{2}:[0-9]{2}:[0-9]{2}$";
+    const int seconds = std::atoi(EnvText("DIALSCOPE_FLOOD_SECONDS", "10").c_str());
+    const std::string events = std::string(kStoreRoot) + "\\RemotePerson";
+    size_t clipsBefore = 0;
+    for (const char* kind : {"new-stream-keys", "repeated-prompts", "repeated-site-records"}) {
+        SCOPED_TRACE(kind);
+        m_program.reset();
+        m_site.reset();
+        // Four channels, two of them delta-coded, each frame behind 16 packets of the flood.
+        ASSERT_TRUE(startSite({"--flood", kind, "--chaos-rate", "1", "--gop", "5"}));
+        ASSERT_TRUE(startProgram());
+        const size_t eventsBefore = m_store->subkeys(events).size();
+        ASSERT_EQ(m_site->send("ring"), "OK");
+        ASSERT_TRUE(m_site->waitForLog({"\"name\":\"SiteInfoRequest\""})) << m_site->log();
+        const auto answered = std::chrono::steady_clock::now();
+
+        double slowest = 0;
+        long resident = 0;
+        size_t choices = 0;
+        const auto end = answered + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            ASSERT_TRUE(m_program->running()) << "the program ended";
+            resident = std::max(resident, ResidentMb(m_program->pid()));
+            const std::vector<WindowId> open = programWindows(kChannelChoice);
+            choices = std::max(choices, open.size());
+            const auto start = std::chrono::steady_clock::now();
+            if (!open.empty()) {
+                // The operator answers the channel choice: it must go at once.
+                ASSERT_TRUE(m_xdo.key(open.front(), {"Escape"}));
+                ASSERT_TRUE(m_xdo.waitForNoWindow(kChannelChoice, kShortWaitMs)) << "the choice stays";
+                slowest = std::max(
+                    slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            } else {
+                const std::optional<double> response = aboutRoundTrip();
+                ASSERT_TRUE(response) << "About did not open and close";
+                slowest = std::max(slowest, *response);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        const std::string log = m_site->log();
+        const std::vector<double> keepAlives = LogTimes(log, "\"name\":\"KeepAlive\"");
+        double shortest = 1e9, longest = 0;
+        for (size_t i = 1; i < keepAlives.size(); ++i) {
+            shortest = std::min(shortest, keepAlives[i] - keepAlives[i - 1]);
+            longest = std::max(longest, keepAlives[i] - keepAlives[i - 1]);
+        }
+        const size_t viewers = programWindows(kViewer).size();
+        const size_t clips = FilesWithExtension(recordFolder(), ".avi").size() - clipsBefore;
+        clipsBefore += clips;
+        const size_t filed = m_store->subkeys(events).size() - eventsBefore;
+        std::printf("flood %s: %d s, keep-alives %zu, %.2f to %.2f s apart, slowest input %.2f s, "
+                    "resident %ld MB, %zu recordings, %zu still viewers, %zu choice dialogs at once, "
+                    "%zu events filed\n",
+                    kind, seconds, keepAlives.size(), shortest, longest, slowest, resident, clips, viewers,
+                    choices, filed);
+        EXPECT_GE(keepAlives.size(), size_t(seconds / 6));
+        if (keepAlives.size() > 1) {
+            EXPECT_GT(shortest, 4.5);
+            EXPECT_LT(longest, 6.5);
+        }
+        EXPECT_LT(slowest, 2.0) << "input waits while the flood is handled";
+        EXPECT_LT(resident, 300);
+        EXPECT_LE(clips, 64u);
+        EXPECT_LE(viewers, 64u);
+        EXPECT_LE(choices, 1u);
+        EXPECT_EQ(filed, 1u) << "one record per request";
+    }
+
+    // A flood of rejections: one notice, and the call is over.
+    m_program.reset();
+    m_site.reset();
+    ASSERT_TRUE(startSite({"--flood", "repeated-rejections", "--chaos-rate", "1"}));
+    ASSERT_TRUE(startProgram());
+    ASSERT_EQ(m_site->send("ring"), "OK");
+    const std::optional<WindowId> box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    size_t notices = 0;
+    for (WindowId window : programWindows("^Dialscope$"))
+        notices += window != m_main;
+    EXPECT_EQ(notices, 1u);
+    ASSERT_TRUE(m_xdo.key(*box, {"Return"}));
     EXPECT_EQ(exitFromMenu(), 0);
 }
 

@@ -78,14 +78,13 @@ public:
         m_recorder.RecordFrame(frame);
         ++m_state->recorded;
     }
-    void DeliverFrame(std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& d) override {
+    void DeliverFrame(std::span<const uint8_t> frame) override {
         if (m_state->firstFrame.empty())
             m_state->firstFrame.assign(frame.begin(), frame.end());
         ++m_state->delivered;
         std::copy_n(frame.begin(), std::min(frame.size(), m_buffer.size()), m_buffer.begin());
-        m_decompressor = d;
     }
-    void Draw(std::span<const uint8_t>) override {}
+    void Draw(std::span<const uint8_t> picture) override { m_picture.assign(picture.begin(), picture.end()); }
     void MarkClosedBySite() override {}
     void OnPostedCommand(int command) override {
         m_state->commands.push_back(command);
@@ -98,9 +97,11 @@ public:
                 m_state->videoName = m_recorder.videoFileName();
             }
         } else if (command == kCommandSnapshot) {
-            m_state->snapshot = StillViewer::showSnapshot(m_buffer, m_decompressor.get(), m_state->channel,
-                                                          m_shared.channels->GetChannelName(m_state->channel),
-                                                          nullptr, *m_shared.dialogs);
+            // As the channel window does: the picture on screen, never a new decode.
+            m_state->snapshot = StillViewer::showSnapshotAsIs(
+                m_picture.empty() ? std::span<const uint8_t>(m_buffer) : std::span<const uint8_t>(m_picture),
+                m_state->channel, m_shared.channels->GetChannelName(m_state->channel), nullptr,
+                *m_shared.dialogs);
         }
     }
     void Close() override {
@@ -113,7 +114,7 @@ private:
     std::shared_ptr<WindowState> m_state;
     std::vector<uint8_t> m_buffer;
     BitmapInfoHeader m_format;
-    std::shared_ptr<VideoDecompressor> m_decompressor;
+    std::vector<uint8_t> m_picture; // the last decoded picture
     ClipRecorder m_recorder;
 };
 

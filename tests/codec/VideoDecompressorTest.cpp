@@ -45,11 +45,30 @@ ImageDifference checkDrawable(const std::optional<std::vector<uint8_t>>& dib, co
 // Finding a decompressor
 
 TEST(VideoDecompressorLookup, OpensEveryCodecItsHandlerNamesInAnyCase) {
-    for (const char* handler : {"iv50", "IV50", "iv32", "IV31", "cvid", "CVID", "CRAM", "msvc", "MSVC",
-                                "MJPG", "mjpg", "XVID", "xvid", "DIVX", "FMP4", "YUY2"})
+    for (const char* handler :
+         {"iv50", "IV50", "iv32", "IV31", "IV41", "cvid", "CVID", "CRAM", "msvc", "MSVC",
+          "WHAM", "MJPG", "mjpg", "XVID", "xvid", "DIVX", "DX50", "MP4V", "FMP4", "H263"})
         EXPECT_NE(VideoDecompressor::open(handler), nullptr) << handler;
     for (const char* handler : {"zq9x", "", "iv500", "    "})
         EXPECT_EQ(VideoDecompressor::open(handler), nullptr) << '"' << handler << '"';
+}
+
+TEST(VideoDecompressorLookup, OnlyTheFormatsRecordersSendReachADecoder) {
+    // libavcodec decodes these, but no recorder sends them: a site's frame
+    // naming one finds no decompressor.
+    for (const char* handler :
+         {"H264", "avc1", "HEVC", "VP80", "YUY2", "DIV3", "HFYU", "FFV1", "png ", "tscc"}) {
+        EXPECT_EQ(VideoDecompressor::open(handler), nullptr) << handler;
+        const std::string h(handler);
+        EXPECT_EQ(VideoDecompressor::locate(headerFor(makeFourCC(h[0], h[1], h[2], h[3]))), nullptr)
+            << handler;
+    }
+    auto mjpeg = VideoDecompressor::open("MJPG");
+    ASSERT_NE(mjpeg, nullptr);
+    EXPECT_FALSE(mjpeg->decompress(
+        packDib(headerFor(makeFourCC('H', '2', '6', '4'), 16, 16), {}, std::vector<uint8_t>(64, 0))));
+    // BI_RLE8 is Microsoft RLE.
+    EXPECT_NE(VideoDecompressor::locate(headerFor(1, 16, 16, 8)), nullptr);
 }
 
 TEST(VideoDecompressorLookup, QueryAnswersOnlyForTheOpenedCodec) {
@@ -343,6 +362,24 @@ INSTANTIATE_TEST_SUITE_P(Encoders, VideoDecompressorCodec,
                                          CodecCase{"cinepak", makeFourCC('c', 'v', 'i', 'd'), 24, 3.0},
                                          CodecCase{"msvideo1", kCram, 16, 3.0}),
                          caseName);
+
+TEST(VideoDecompressorStreams, APictureLargerThanItsHeaderDeclaresIsNotDecoded) {
+    // Decoding cost follows the declared size: a small header over a large
+    // picture's bitstream must not make the decoder build the large picture.
+    auto encoder = TestFrameEncoder::create("mjpeg", kMjpg, 24, 640, 480);
+    if (!encoder)
+        GTEST_SKIP() << "this FFmpeg has no mjpeg encoder";
+    std::vector<uint8_t> frame = encoder->encode(makeColourBars(640, 480));
+    ASSERT_FALSE(frame.empty());
+    auto own = VideoDecompressor::locate(*BitmapInfoHeader::parse(frame));
+    ASSERT_NE(own, nullptr);
+    EXPECT_TRUE(own->decompress(frame).has_value());
+    BitmapInfoHeader small = *BitmapInfoHeader::parse(frame);
+    small.biWidth = 64;
+    small.biHeight = 48;
+    small.write(frame.data());
+    EXPECT_FALSE(own->fresh()->decompress(frame).has_value());
+}
 
 TEST(VideoDecompressorStreams, ManyStreamsAtOnceAllDecode) {
     // More streams than the decompressor keeps decoders for, twice round: the

@@ -106,19 +106,19 @@ private:
     LineManager m_lines;
 };
 
+void ExpectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels);
+
 class CallEndToEndTest : public ::testing::Test {
 protected:
-    void Start(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--dial-delay",    "50",
-                                         "--answer-delay",  "30",
-                                         "--ring-interval", "200",
-                                         "--guard-ms",      "100",
-                                         "--user",          "op",
-                                         "--password",      "pw",
-                                         "--site-name",     "North Gate",
-                                         "--site-tel",      "555 0101",
-                                         "--channel",       "1:Gate,codec=rgb,fps=10,size=160x120",
-                                         "--channel",       "2:Yard,codec=mjpg,fps=10"};
+    void Start(std::vector<std::string> extra = {},
+               std::vector<std::string> channels = {"1:Gate,codec=rgb,fps=10,size=160x120",
+                                                    "2:Yard,codec=mjpg,fps=10"}) {
+        std::vector<std::string> args = {"--dial-delay",    "50",         "--answer-delay", "30",
+                                         "--ring-interval", "200",        "--guard-ms",     "100",
+                                         "--user",          "op",         "--password",     "pw",
+                                         "--site-name",     "North Gate", "--site-tel",     "555 0101"};
+        for (const std::string& channel : channels)
+            args.insert(args.end(), {"--channel", channel});
         args.insert(args.end(), extra.begin(), extra.end());
         std::string error;
         ASSERT_TRUE(sim.start(dir.path(), args, error)) << error;
@@ -165,6 +165,23 @@ protected:
         EXPECT_FALSE(program->comm().IsAnswered());
         EXPECT_TRUE(program->lines().IsConnected());
         EXPECT_EQ(program->dialStatus().openWindow(), nullptr);
+    }
+
+    // An answered call from a site sending `count` same-size channels of
+    // `codec` with a key frame every fifth frame, until every window drew 12
+    // pictures; then each window must show only its own stream.
+    void RunDeltaCodedCall(const char* codec, size_t count) {
+        std::vector<std::string> channels;
+        for (size_t c = 1; c <= count; ++c)
+            channels.push_back(std::to_string(c) + ":Cam" + std::to_string(c) + ",codec=" + codec +
+                               ",fps=12,size=160x120");
+        Start({"--gop", "5"}, channels);
+        ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 0, 30, 1}));
+        ASSERT_EQ(sim.command("ring"), "OK");
+        ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(12) == int(count); }, 15000));
+        program->lines().ResetLine();
+        ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+        ExpectEachWindowShowsOnlyItsOwnStream(host, count);
     }
 
     TempDir dir{"dialscope-call"};
@@ -323,6 +340,44 @@ TEST_F(CallEndToEndTest, HangUpFromTheDialingWindowWhileDialingKeepsTheLineListe
     EXPECT_TRUE(program->lines().IsLineOpen());
     EXPECT_FALSE(program->comm().IsOpen());
     EXPECT_GE(LogIndex({"\"action\":\"aborted\""}), 0);
+}
+
+// Same-size delta-coded channels, interleaved on one call: every window
+// shows its own stream's pictures, exactly as a decoder that saw only that
+// stream decodes them, and the channels' pictures differ.
+void ExpectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels) {
+    ASSERT_EQ(host.windows.size(), channels);
+    std::vector<std::vector<uint8_t>> lastPictures;
+    for (const auto& window : host.windows) {
+        SCOPED_TRACE(testing::Message() << "channel " << window->info.channel);
+        ASSERT_FALSE(window->frames.empty());
+        std::unique_ptr<VideoDecompressor> own =
+            VideoDecompressor::locate(*BitmapInfoHeader::parse(window->frames.front()));
+        ASSERT_NE(own, nullptr);
+        std::vector<std::vector<uint8_t>> reference;
+        for (const auto& frame : window->frames) {
+            if (auto picture = own->decompress(frame))
+                reference.push_back(std::move(*picture));
+        }
+        ASSERT_GE(reference.size(), 6u);
+        EXPECT_EQ(window->drawn.size(), reference.size());
+        size_t same = 0;
+        for (size_t i = 0; i < std::min(reference.size(), window->drawn.size()); ++i)
+            same += window->drawn[i] == reference[i];
+        EXPECT_EQ(same, reference.size()) << "pictures that differ from the stream's own decode";
+        lastPictures.push_back(window->drawn.back());
+    }
+    for (size_t a = 0; a < lastPictures.size(); ++a)
+        for (size_t b = a + 1; b < lastPictures.size(); ++b)
+            EXPECT_NE(lastPictures[a], lastPictures[b]) << "channels " << a + 1 << " and " << b + 1;
+}
+
+TEST_F(CallEndToEndTest, TwoSameSizeCinepakChannelsEachShowTheirOwnPictures) {
+    RunDeltaCodedCall("cvid", 2);
+}
+
+TEST_F(CallEndToEndTest, FourSameSizeVideo1ChannelsEachShowTheirOwnPictures) {
+    RunDeltaCodedCall("msvc", 4);
 }
 
 } // namespace

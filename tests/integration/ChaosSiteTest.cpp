@@ -61,9 +61,7 @@ public:
     void ApplyBars(bool shown) override { m_window->ApplyBars(shown); }
     bool IsRecording() const override { return m_window->IsRecording(); }
     void RecordFrame(std::span<const uint8_t> frame) override { m_window->RecordFrame(frame); }
-    void DeliverFrame(std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>& d) override {
-        m_window->DeliverFrame(frame, d);
-    }
+    void DeliverFrame(std::span<const uint8_t> frame) override { m_window->DeliverFrame(frame); }
     void Draw(std::span<const uint8_t> image) override {
         const PackedDibView view(image);
         if (view.valid() && view.header().biCompression == BitmapInfoHeader::kRgb &&

@@ -44,6 +44,7 @@ protected:
         options.clock = [this] {
             return now;
         };
+        options.drainPackets = drainPackets;
         port = std::make_unique<CommPort>(dialogs, host, channels, codecs, options);
         port->AttachMainWindow(&host, &host, &host);
     }
@@ -72,6 +73,7 @@ protected:
     }
 
     QTime now{10, 2, 13};
+    int drainPackets = CommPortOptions{}.drainPackets;
     ScriptedDialogService dialogs;
     FakeHost host;
     ChannelTable channels;
@@ -207,11 +209,17 @@ TEST_F(CommPortTest, NewStreamsCascadeAndStartOverAtTheLeftEdge) {
     EXPECT_EQ(host.windows[1]->streamWidth, 320);
     EXPECT_FALSE(host.maximized) << "no tiling while VideoArrange is off";
 
+    // Each stream decodes in its own state, whatever the interleaving: the
+    // second picture of stream 12 is its own second, not the call's fourth.
     Frame(2, 12);
-    EXPECT_EQ(host.windows[1]->drawn, (std::vector<std::vector<uint8_t>>(2, {'D', 'E', 'C'})));
+    Frame(1, 11);
+    const std::vector<uint8_t> first{'D', 'E', 'C', 1}, second{'D', 'E', 'C', 2};
+    EXPECT_EQ(host.windows[1]->drawn, (std::vector<std::vector<uint8_t>>{first, second}));
+    EXPECT_EQ(host.windows[0]->drawn, (std::vector<std::vector<uint8_t>>{first, second}));
+    EXPECT_EQ(host.windows[2]->drawn, (std::vector<std::vector<uint8_t>>{first}));
     EXPECT_EQ(host.windows[1]->delivered, 2);
-    EXPECT_EQ(host.windows[0]->drawn.size(), 1u);
-    EXPECT_EQ(port->FrameCount(), 4);
+    EXPECT_EQ(port->FrameCount(), 5);
+    EXPECT_EQ(codecs.calls, QStringList{"iv50"}) << "the kind is chosen once per call";
 }
 
 TEST_F(CommPortTest, WithVideoArrangeWindowsAreTiledAndRetiledWhenOneCloses) {
@@ -267,39 +275,70 @@ TEST_F(CommPortTest, MalformedFramesAreDroppedUncounted) {
     WriteInt32(hugeTable.data() + 32, 0x40000001); // 4 x this wraps to 4 in 32 bits
     auto longImage = FramePayload(320, 240, 16);
     WriteInt32(longImage.data() + 20, 17);
+    // Headers that describe no picture: no window, no recording, no clip.
+    const auto header = [](int32_t w, int32_t h, uint16_t bits, uint32_t compression, size_t image) {
+        auto frame = FramePayload(w, h, image);
+        BitmapInfoHeader hd = *BitmapInfoHeader::parse(frame);
+        hd.biBitCount = bits;
+        hd.biCompression = compression;
+        hd.write(frame.data());
+        return frame;
+    };
+    const uint32_t iv50 = makeFourCC('I', 'V', '5', '0');
+    const std::vector<std::vector<uint8_t>> noPicture = {
+        header(0, 240, 24, iv50, 16),
+        header(-320, 240, 24, iv50, 16),
+        header(320, 0, 24, iv50, 16),
+        header(320, 240, 0, iv50, 16),
+        header(320, 240, 12, iv50, 16),
+        header(320, 240, 48, iv50, 16),
+        header(4, 4, 24, BitmapInfoHeader::kRgb, 4 * 12 - 1), // rows need 48 bytes
+        header(4, -4, 8, BitmapInfoHeader::kRgb, 15),         // 4 rows of 4 bytes
+    };
     for (const auto& payload : {std::vector<uint8_t>(39, 0), wrongSize, hugeTable, longImage})
+        Feed(Inbound(InboundType::VideoFrame, 1, 1, payload));
+    for (const auto& payload : noPicture)
         Feed(Inbound(InboundType::VideoFrame, 1, 1, payload));
     EXPECT_TRUE(host.windows.empty());
     EXPECT_EQ(port->FrameCount(), 0);
     EXPECT_TRUE(codecs.calls.isEmpty());
+
+    // The same rows exactly held, with biSizeImage given or 0: a picture.
+    Feed(Inbound(InboundType::VideoFrame, 1, 1, header(4, 4, 24, BitmapInfoHeader::kRgb, 48)));
+    auto unsized = header(4, -4, 8, BitmapInfoHeader::kRgb, 16);
+    WriteInt32(unsized.data() + 20, 0);
+    Feed(Inbound(InboundType::VideoFrame, 2, 2, unsized));
+    EXPECT_EQ(host.windows.size(), 2u);
 }
 
 TEST_F(CommPortTest, FramesDeclaringPicturesBeyondALiveChannelAreDroppedUncounted) {
-    // Decoding and scaling cost what the header declares, whatever data
-    // follows: one such frame would hold the user interface for seconds.
-    constexpr int kMax = CommPort::kMaxLiveFrameSide;
+    // Decoding and scaling cost what the header's area declares, whatever
+    // data follows: one such frame would hold the user interface for seconds.
+    constexpr int64_t kMax = CommPort::kMaxLiveFramePixels;
     StartCall();
     for (const auto& [w, h] : {std::pair{8192, 8192},
-                               {kMax + 1, 240},
-                               {320, kMax + 1},
-                               {320, -(kMax + 1)},
-                               {INT32_MIN, 240},
-                               {320, INT32_MIN}})
+                               {int(kMax / 240 + 1), 240},
+                               {1281, 1024},
+                               {1280, -1025},
+                               {320, INT32_MIN},
+                               {INT32_MAX, 1}})
         Feed(Inbound(InboundType::VideoFrame, 1, 1, FramePayload(w, h)));
     EXPECT_TRUE(host.windows.empty());
     EXPECT_EQ(port->FrameCount(), 0);
     EXPECT_TRUE(codecs.calls.isEmpty());
 
-    // The largest pictures still make windows and are shown; an established
-    // stream drops an oversized frame and goes on.
-    Feed(Inbound(InboundType::VideoFrame, 1, 1, FramePayload(kMax, -kMax)));
+    // Real large sites still get windows (a 720p camera, the largest area,
+    // a wide strip); an established stream drops an oversized frame and goes on.
+    Feed(Inbound(InboundType::VideoFrame, 1, 1, FramePayload(1280, 720)));
+    Feed(Inbound(InboundType::VideoFrame, 3, 3, FramePayload(1280, -1024)));
+    Feed(Inbound(InboundType::VideoFrame, 4, 4, FramePayload(2048, 64)));
     Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 120)));
-    Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 8192)));
+    Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 8193)));
     Feed(Inbound(InboundType::VideoFrame, 2, 2, FramePayload(160, 120)));
-    ASSERT_EQ(host.windows.size(), 2u);
-    EXPECT_EQ(host.windows[0]->geometry.width(), kMax);
-    EXPECT_EQ(host.windows[1]->drawn.size(), 2u);
-    EXPECT_EQ(port->FrameCount(), 3);
+    ASSERT_EQ(host.windows.size(), 4u);
+    EXPECT_EQ(host.windows[0]->geometry.width(), 1280);
+    EXPECT_EQ(host.windows[3]->drawn.size(), 2u);
+    EXPECT_EQ(port->FrameCount(), 5);
 }
 
 TEST_F(CommPortTest, TheDecompressorIsChosenOnceOrTheCallIsDroppedOnce) {
@@ -310,7 +349,7 @@ TEST_F(CommPortTest, TheDecompressorIsChosenOnceOrTheCallIsDroppedOnce) {
     Frame(1, 1);
     Frame(2, 2);
     EXPECT_EQ(codecs.calls, QStringList({"iv50", "iv32", "locate"}));
-    EXPECT_EQ(host.windows.at(1)->drawn.at(0), FramePayload(320, 240)) << "undecodable: drawn as received";
+    EXPECT_TRUE(host.windows.at(1)->drawn.empty()) << "undecodable: the last picture stays";
     port->Stop();
 
     codecs.locates = false;
@@ -378,4 +417,99 @@ TEST_F(CommPortTest, StopClosesEveryWindowDropsPendingCommandsAndHangsUpTheLine)
     pollfd p{pty.controller(), POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 1000), 1);
     EXPECT_TRUE(p.revents & (POLLHUP | POLLERR)) << "the far end sees the line closed";
+}
+
+// ---------------------------------------------------------------------------
+// Well-formed floods from a hostile caller
+
+TEST_F(CommPortTest, NewStreamKeysBeyondTheWindowOrKeyLimitAreDroppedLikeFramesOfClosedWindows) {
+    StartCall(true);
+    const int windows = CommPort::kMaxChannelWindows;
+    for (int key = 1; key <= windows + 20; ++key)
+        Frame(key, key, 160);
+    EXPECT_EQ(host.windows.size(), size_t(windows));
+    EXPECT_EQ(port->WindowCount(), windows);
+    EXPECT_EQ(port->FrameCount(), windows) << "dropped frames are not counted";
+    EXPECT_EQ(host.alarms, windows);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(host.windows.back()->commands.size() == 2u) << "recording and snapshot only for windows";
+
+    // A closed window makes room; keys seen while full were never remembered.
+    port->CloseWindow(host.windows[0]->info.windowId, false);
+    Frame(windows + 5, windows + 5, 160);
+    EXPECT_EQ(host.windows.size(), size_t(windows) + 1);
+
+    // Keys of closed windows stay remembered up to the key limit, then no
+    // new stream gets a window even with room for one.
+    for (size_t key = 10000; port->Slots().size() < CommPort::kMaxStreamKeys; ++key) {
+        port->CloseWindow(host.windows.back()->info.windowId, false);
+        Frame(1, int32_t(key), 160);
+    }
+    const size_t made = host.windows.size();
+    port->CloseWindow(host.windows.back()->info.windowId, false);
+    Frame(1, 999999, 160);
+    EXPECT_EQ(host.windows.size(), made);
+    EXPECT_EQ(port->Slots().size(), CommPort::kMaxStreamKeys);
+    Frame(2, 2, 160);
+    EXPECT_EQ(host.windows[1]->drawn.size(), 2u) << "open streams go on";
+}
+
+TEST_F(CommPortTest, RepeatedRequestsAreCoalescedAndUnaskedSiteRecordsIgnored) {
+    StartCall(true);
+    const std::vector<uint8_t> record(Wire::kSiteRecordSize, 'R');
+    std::vector<uint8_t> flood;
+    for (int i = 0; i < 60; ++i)
+        flood = Concat({flood, Inbound(InboundType::ChannelPrompt), Inbound(InboundType::LoginRejected),
+                        Inbound(InboundType::HangUpRequest), Inbound(InboundType::SiteInfo, 0, 0, record)});
+    port->PushFrontReceived(flood);
+    for (int tick = 0; tick < 4; ++tick)
+        port->DrainReceived();
+    // A prompt that arrives while the channel choice runs is absorbed too.
+    host.whileRunning = [this](int command) {
+        if (command == kCommandOpenChannel) {
+            Feed(Inbound(InboundType::ChannelPrompt));
+            QCoreApplication::processEvents();
+        }
+    };
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.commands, (std::vector<int>{32779, 32791, 32772}));
+    EXPECT_EQ(host.events.size(), 1u) << "one record per request sent";
+
+    // Finished commands may come again; the rejection notice not in this call.
+    host.whileRunning = nullptr;
+    Feed(Concat({Inbound(InboundType::ChannelPrompt), Inbound(InboundType::LoginRejected)}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.commands, (std::vector<int>{32779, 32791, 32772, 32779}));
+
+    // The next call asks (and may be refused) afresh; a LoginRequest resends
+    // the request and allows one more record.
+    port->Stop();
+    PtyPair next;
+    ASSERT_TRUE(port->Start(next.releaseTerminal(), true));
+    Feed(Concat({Inbound(InboundType::LoginRejected), Inbound(InboundType::SiteInfo, 0, 0, record),
+                 Inbound(InboundType::LoginRequest), Inbound(InboundType::SiteInfo, 0, 0, record),
+                 Inbound(InboundType::SiteInfo, 0, 0, record)}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.commands.back(), 32791);
+    EXPECT_EQ(host.events.size(), 3u);
+}
+
+TEST_F(CommPortTest, ADrainHandlesABoundedBatchAndKeepAlivesKeepTheirCadenceUnderAFlood) {
+    drainPackets = 10;
+    Make(1h);
+    StartCall();
+    std::vector<uint8_t> flood;
+    for (int i = 0; i < 400; ++i)
+        flood = Concat({flood, Inbound(InboundType::VideoFrame, 1, 1, FramePayload(160, 120))});
+    port->PushFrontReceived(flood);
+    port->DrainReceived();
+    EXPECT_EQ(port->FrameCount(), 10) << "the rest waits for the next tick";
+    for (int tick = 1; tick <= 22; ++tick)
+        port->OnConnectionTimer();
+    EXPECT_EQ(port->FrameCount(), 230);
+    EXPECT_EQ(Sent(OutboundType::KeepAlive, 1).size(), 1u) << "the 22nd tick, flood or not";
+    for (int tick = 0; tick < 20; ++tick)
+        port->OnConnectionTimer();
+    EXPECT_EQ(port->FrameCount(), 400) << "nothing lost, in order";
+    EXPECT_EQ(host.windows.at(0)->drawn.back(), (std::vector<uint8_t>{'D', 'E', 'C', uint8_t(400 % 256)}));
 }

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ struct WindowLog {
     bool recording = false;
     int recorded = 0;
     int delivered = 0;
+    std::vector<std::vector<uint8_t>> frames; // as delivered, in order
     std::vector<std::vector<uint8_t>> drawn;
     bool closedBySite = false;
     std::vector<int> commands;
@@ -41,8 +43,9 @@ public:
     void ApplyBars(bool shown) override { m->bars.push_back(shown); }
     bool IsRecording() const override { return m->recording; }
     void RecordFrame(std::span<const uint8_t>) override { ++m->recorded; }
-    void DeliverFrame(std::span<const uint8_t>, const std::shared_ptr<VideoDecompressor>& d) override {
-        m->delivered += d != nullptr;
+    void DeliverFrame(std::span<const uint8_t> frame) override {
+        ++m->delivered;
+        m->frames.emplace_back(frame.begin(), frame.end());
     }
     void Draw(std::span<const uint8_t> image) override { m->drawn.emplace_back(image.begin(), image.end()); }
     void MarkClosedBySite() override { m->closedBySite = true; }
@@ -77,7 +80,13 @@ public:
         windows.back()->info = info;
         return std::make_unique<FakeWindow>(windows.back());
     }
-    void OnPostedCommand(int command) override { commands.push_back(command); }
+    // Runs inside a posted command, as a modal dialog's event loop would.
+    std::function<void(int)> whileRunning;
+    void OnPostedCommand(int command) override {
+        commands.push_back(command);
+        if (whileRunning)
+            whileRunning(command);
+    }
     bool IsMaximized() const override { return maximized; }
     void Maximize() override { maximized = true; }
     bool BarsShown() const override { return bars; }
@@ -91,19 +100,26 @@ public:
     }
 };
 
-// Decodes a frame into the marker image "DEC".
+// Decodes a frame into the marker image "DEC" and the number of frames this
+// instance decoded so far, as a delta decoder's state would advance.
 class FakeDecompressor final : public VideoDecompressor {
 public:
     FakeDecompressor(bool accepts, bool decodes)
         : m_accepts(accepts)
         , m_decodes(decodes) {}
     bool canDecompress(const BitmapInfoHeader&) const override { return m_accepts; }
+    std::unique_ptr<VideoDecompressor> fresh() const override {
+        return std::make_unique<FakeDecompressor>(m_accepts, m_decodes);
+    }
     std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t>) override {
-        return m_decodes ? std::optional(std::vector<uint8_t>{'D', 'E', 'C'}) : std::nullopt;
+        if (!m_decodes)
+            return std::nullopt;
+        return std::vector<uint8_t>{'D', 'E', 'C', uint8_t(++m_decoded)};
     }
 
 private:
     bool m_accepts, m_decodes;
+    int m_decoded = 0;
 };
 
 class FakeDecompressorFactory final : public DecompressorFactory {
@@ -147,6 +163,7 @@ inline std::vector<uint8_t> FramePayload(int width, int height, size_t imageByte
     BitmapInfoHeader h;
     h.biWidth = width;
     h.biHeight = height;
+    h.biBitCount = 24;
     h.biCompression = makeFourCC('I', 'V', '5', '0');
     h.biSizeImage = uint32_t(imageBytes);
     std::vector<uint8_t> bytes(BitmapInfoHeader::kSize + imageBytes, 0x5A);

@@ -270,3 +270,53 @@ TEST(DamageGenerator, ASeedReplaysTheSameBytesAndRateZeroChangesNothing) {
     for (size_t i = 0; i < packets.size(); ++i)
         EXPECT_NE(all[i], packets[i]) << "frame " << i;
 }
+
+TEST(DamageGenerator, FloodsAreWellFormedPacketsOfOneKindAndNeverPickedAtRandom) {
+    const std::vector<uint8_t> frame = framePacket(2);
+    const Received original = asReceived(frame);
+    const std::pair<DamageKind, uint8_t> floods[] = {
+        {DamageKind::NewStreamKeys, sitesim::VideoFrame},
+        {DamageKind::RepeatedPrompts, sitesim::ChannelPrompt},
+        {DamageKind::RepeatedRejections, sitesim::LoginRejected},
+        {DamageKind::RepeatedSiteRecords, sitesim::SiteInfo},
+    };
+    for (const auto& [kind, type] : floods) {
+        SCOPED_TRACE(sitesim::damageKindName(kind));
+        EXPECT_EQ(sitesim::parseFloodKind(sitesim::damageKindName(kind)), kind);
+        DamageGenerator generator(3, 1.0);
+        generator.setFlood(kind);
+        std::vector<uint8_t> sent;
+        for (int i = 0; i < 3; ++i) {
+            const std::vector<uint8_t> bytes = generator.apply(frame);
+            sent.insert(sent.end(), bytes.begin(), bytes.end());
+        }
+        EXPECT_EQ(generator.counts()[size_t(kind)], 3u);
+        const std::vector<Received> got = receive(sent, 5);
+        ASSERT_EQ(got.size(), size_t(3 * (DamageGenerator::kFloodCount + 1))) << "nothing lost or merged";
+        std::vector<int32_t> keys;
+        for (size_t i = 0; i < got.size(); ++i) {
+            if (i % (DamageGenerator::kFloodCount + 1) == size_t(DamageGenerator::kFloodCount)) {
+                EXPECT_EQ(got[i], original) << "the frame itself follows its flood";
+                continue;
+            }
+            EXPECT_EQ(got[i].type, type);
+            if (type == sitesim::VideoFrame) {
+                EXPECT_EQ(got[i].payload, original.payload);
+                keys.push_back(got[i].param2);
+            } else if (type == sitesim::SiteInfo) {
+                EXPECT_EQ(got[i].payload.size(), 300u);
+            }
+        }
+        std::sort(keys.begin(), keys.end());
+        EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "every key a new one";
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), original.param2), 0);
+    }
+    EXPECT_FALSE(sitesim::parseFloodKind("garbage"));
+
+    // The random mix never floods: the call would end at the first rejection.
+    DamageGenerator random(9, 1.0);
+    for (int i = 0; i < 400; ++i)
+        random.apply(frame);
+    for (size_t k = sitesim::kRandomDamageKinds; k < sitesim::kDamageKinds; ++k)
+        EXPECT_EQ(random.counts()[k], 0u) << sitesim::damageKindName(DamageKind(k));
+}

@@ -106,10 +106,19 @@ TEST(SimOptions, ChaosSeedAndRate) {
     EXPECT_EQ(options->chaosSeed, UINT64_MAX);
     EXPECT_DOUBLE_EQ(options->chaosRate, 0.5);
     EXPECT_DOUBLE_EQ(parse({"--link", "x"})->chaosRate, DamageGenerator::kDefaultRate);
+    // A flood implies the bad peer; the demo site sends delta frames.
+    EXPECT_EQ(parse({"--link", "x", "--flood", "repeated-prompts"})->flood,
+              sitesim::DamageKind::RepeatedPrompts);
+    EXPECT_TRUE(parse({"--link", "x", "--flood", "new-stream-keys"})->chaosSeed);
+    EXPECT_EQ(parse({"--link", "x"})->site.gop, 1);
+    EXPECT_EQ(parse({"--link", "x", "--demo"})->site.gop, SiteConfig::kDemoGop);
+    EXPECT_EQ(parse({"--link", "x", "--demo", "--gop", "3"})->site.gop, 3);
     for (const auto& bad : std::vector<std::vector<std::string>>{{"--chaos=-1"},
                                                                  {"--chaos=7x"},
                                                                  {"--chaos-rate", "1.5"},
                                                                  {"--chaos-rate", "-0.1"},
+                                                                 {"--flood", "garbage"},
+                                                                 {"--gop", "0"},
                                                                  {"--chaos-rate"}}) {
         std::vector<std::string> args = {"--link", "x"};
         args.insert(args.end(), bad.begin(), bad.end());

@@ -104,3 +104,32 @@ TEST(TestPatternEncoder, QualityAndSizeChecks) {
     EXPECT_EQ(parseCodec("CVID"), Codec::Cinepak);
     EXPECT_FALSE(parseCodec("h264"));
 }
+
+TEST(TestPatternEncoder, DeltaCodedStreamsSendAKeyFrameEveryGopAndDecodeInOrder) {
+    constexpr int kGop = 4;
+    for (const auto& [codec, decoder] :
+         {std::pair{Codec::Cinepak, AV_CODEC_ID_CINEPAK}, {Codec::MsVideo1, AV_CODEC_ID_MSVIDEO1}}) {
+        SCOPED_TRACE(codecName(codec));
+        std::string error;
+        auto encoder = TestPatternEncoder::create(codec, 160, 120, error, kGop);
+        ASSERT_TRUE(encoder) << error;
+        std::vector<std::vector<uint8_t>> frames;
+        for (int64_t i = 0; i <= 2 * kGop; ++i)
+            frames.push_back(*encoder->encode(i, 1, 90));
+        // Delta frames carry only what changed (the bars, the box, the
+        // counter), far less than a key frame.
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (i % kGop == 0 && i > 0) {
+                EXPECT_GT(frames[i].size(), frames[i - 1].size() * 3 / 2) << "key frame " << i;
+            } else if (i % kGop != 0) {
+                EXPECT_LT(frames[i].size(), frames[0].size() * 2 / 3) << i;
+            }
+        }
+        const auto pictures = decodeStreamToRgb(frames, decoder);
+        ASSERT_EQ(pictures.size(), frames.size());
+        for (size_t i = 0; i < pictures.size(); ++i)
+            EXPECT_LT(meanAbsDiff(pictures[i], pattern(int64_t(i), 1, 160, 120)), 20) << i;
+    }
+    // Channels tell apart by content, not only by their number in the corner.
+    EXPECT_GT(meanAbsDiff(pattern(3, 1, 160, 120), pattern(3, 2, 160, 120)), 20);
+}

@@ -29,9 +29,8 @@ std::pair<QImage, bool> drawInto(const std::vector<uint8_t>& dib, QRect target) 
 }
 
 std::vector<uint8_t> held(ChannelFrameBuffer& buffer) {
-    return buffer.WithFrame([](std::span<const uint8_t> frame, const std::shared_ptr<VideoDecompressor>&) {
-        return std::vector<uint8_t>(frame.begin(), frame.end());
-    });
+    return buffer.WithFrame(
+        [](std::span<const uint8_t> frame) { return std::vector<uint8_t>(frame.begin(), frame.end()); });
 }
 
 } // namespace
@@ -89,21 +88,20 @@ TEST(ChannelFrameBuffer, HandsOutOnlyTheNewestValidFrameCutToTheBufferSize) {
     EXPECT_FALSE(buffer.HoldsFrame());
     EXPECT_TRUE(held(buffer).empty());
 
-    buffer.Deliver(frameOf(5000), nullptr);
-    buffer.Deliver(frameOf(100), nullptr);
+    buffer.Deliver(frameOf(5000));
+    buffer.Deliver(frameOf(100));
     EXPECT_TRUE(buffer.HoldsFrame());
     EXPECT_EQ(held(buffer), frameOf(100)) << "never the stale tail of a longer frame";
-    EXPECT_FALSE(buffer.Decode().has_value()) << "no decompressor";
 
     const std::vector<uint8_t> huge = frameOf(ChannelFrameBuffer::kCapacity + 4096);
-    buffer.Deliver(huge, nullptr);
+    buffer.Deliver(huge);
     const std::vector<uint8_t> cut = held(buffer);
     ASSERT_EQ(cut.size(), ChannelFrameBuffer::kCapacity);
     EXPECT_TRUE(std::equal(cut.begin(), cut.end(), huge.begin()));
 
     std::vector<uint8_t> notAFrame = frameOf(100);
     notAFrame[0] = 41;
-    buffer.Deliver(notAFrame, nullptr);
+    buffer.Deliver(notAFrame);
     EXPECT_FALSE(buffer.HoldsFrame());
     EXPECT_TRUE(held(buffer).empty());
 }

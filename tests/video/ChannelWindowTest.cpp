@@ -14,6 +14,7 @@
 #include <QToolBar>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -213,7 +214,8 @@ TEST_F(ChannelWindowTest, HiddenBarsRemoveCaptionAndToolbarAndTheVideoStartsAtTh
     EXPECT_FALSE(bare->ToolBar()->isVisible());
     EXPECT_EQ(bare->LeftOffset(), 0);
     ASSERT_FALSE(m_real.decoded.empty());
-    bare->DeliverFrame(m_real.frame, m_real.decompressor);
+    bare->DeliverFrame(m_real.frame);
+    bare->Draw(m_real.decoded);
     bare->SizeForPicture(320, 240);
     settle();
     EXPECT_GT(qRed(bare->Picture()->grab().toImage().pixel(2, 20)), 200) << "the white bar from x = 0";
@@ -246,8 +248,18 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     EXPECT_EQ(Clips()[0].Location, "Gate");
     EXPECT_EQ(readFile(m_context.recordPath + Clips()[0].ImageName), m_real.frame);
 
+    // A frame that did not decode (yet): the snapshot holds it as received,
+    // never a fresh decode of it on its own.
+    handle.DeliverFrame(m_real.frame);
+    handle.OnPostedCommand(kChannelSnapshot);
+    ASSERT_EQ(Viewers().size(), 1);
+    EXPECT_FALSE(Viewers()[0]->decoded());
+    EXPECT_TRUE(std::ranges::equal(Viewers()[0]->heldImage(), m_real.frame));
+    Viewers()[0]->close();
+    settle();
+
     // An answered call's pair, twice: Record is disabled the second time, Snapshot never is.
-    handle.DeliverFrame(m_real.frame, m_real.decompressor);
+    handle.Draw(m_real.decoded);
     for (int round = 0; round < 2; ++round) {
         handle.OnPostedCommand(kChannelRecord);
         handle.OnPostedCommand(kChannelSnapshot);
@@ -256,7 +268,8 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     const QList<StillViewer*> viewers = Viewers();
     ASSERT_EQ(viewers.size(), 2);
     EXPECT_TRUE(viewers[0]->isVisible());
-    EXPECT_TRUE(viewers[0]->decoded()) << "decoded with the channel's decompressor";
+    EXPECT_TRUE(viewers[0]->decoded());
+    EXPECT_TRUE(std::ranges::equal(viewers[0]->heldImage(), m_real.decoded)) << "the picture on screen";
     EXPECT_TRUE(viewers[0]->windowTitle().startsWith(QStringLiteral("0007 Gate -- ")));
 
     handle.Close(); // the connection ends: the recording is filed
@@ -313,7 +326,7 @@ protected:
     CommPort m_port{m_context.dialogs, m_store, m_context.channels, m_decompressors};
 };
 
-TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheBufferAndMarkedWhenStopped) {
+TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheLastPictureAndMarkedWhenStopped) {
     ASSERT_FALSE(m_real.frame.empty());
     ChannelWindow* window = Route(7, 70);
     ASSERT_NE(window, nullptr);
@@ -324,7 +337,8 @@ TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheBufferAndMarke
         << "colour bars, black only in the last bar";
     EXPECT_GT(qBlue(repainted.pixel(video.left() + 10, 20)), 200) << "the first bar is white";
 
-    // The immediate draw shows a picture that is in no buffer.
+    // The immediate draw shows the picture, and repaints keep showing it
+    // without a frame to decode.
     ChannelWindow* unbuffered = Open(8);
     unbuffered->SizeForPicture(320, 240);
     unbuffered->MoveOnTop({500, 0});
@@ -335,8 +349,19 @@ TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheBufferAndMarke
         m_area->screen()->grabWindow(m_area->window()->winId(), origin.x(), origin.y(), 320, 150).toImage();
     ASSERT_EQ(screen.size(), QSize(320, 150));
     EXPECT_LT(countPixels(screen, screen.rect(), isBlack), 320 * 150 / 6);
-    EXPECT_EQ(countPixels(unbuffered->Picture()->grab().toImage(), VideoRect(unbuffered), isBlack), 320 * 240)
-        << "a repaint has nothing to show";
+    EXPECT_LT(countPixels(unbuffered->Picture()->grab().toImage(), VideoRect(unbuffered), isBlack),
+              320 * 240 / 6)
+        << "a repaint shows the last picture";
+
+    // A frame that does not decode leaves the last picture on screen.
+    CommPort::ChannelSlot* slot = m_port.FindSlotByKey(70);
+    std::vector<uint8_t> garbled = m_real.frame;
+    std::fill(garbled.begin() + 40, garbled.end(), uint8_t(0x11));
+    m_port.RouteFrame({uint8_t(InboundType::VideoFrame), 7, 70, garbled});
+    settle();
+    ASSERT_TRUE(slot->window);
+    EXPECT_GT(qBlue(window->Picture()->grab().toImage().pixel(video.left() + 10, 20)), 200)
+        << "still the last picture, not black";
 
     const QRect mark(video.left() + 5, 5, 40, 20);
     EXPECT_EQ(countPixels(repainted, mark, isRed), 0);
@@ -456,7 +481,7 @@ TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
 
     ChannelWindowHandle& handle = *m_port.FindSlotByKey(70)->window;
     EXPECT_FALSE(handle.IsRecording());
-    handle.DeliverFrame(m_real.frame, m_real.decompressor);
+    handle.DeliverFrame(m_real.frame);
     handle.Draw(m_real.decoded);
     handle.OnPostedCommand(kChannelSnapshot);
     EXPECT_TRUE(Viewers().isEmpty());

@@ -70,8 +70,24 @@ const char* damageKindName(DamageKind kind) {
         return "unknown-type";
     case DamageKind::Burst:
         return "burst";
+    case DamageKind::NewStreamKeys:
+        return "new-stream-keys";
+    case DamageKind::RepeatedPrompts:
+        return "repeated-prompts";
+    case DamageKind::RepeatedRejections:
+        return "repeated-rejections";
+    case DamageKind::RepeatedSiteRecords:
+        return "repeated-site-records";
     }
     return "?";
+}
+
+std::optional<DamageKind> parseFloodKind(std::string_view name) {
+    for (size_t i = kRandomDamageKinds; i < kDamageKinds; ++i) {
+        if (name == damageKindName(DamageKind(i)))
+            return DamageKind(i);
+    }
+    return std::nullopt;
 }
 
 DamageGenerator::DamageGenerator(uint64_t seed, double rate)
@@ -116,7 +132,7 @@ std::vector<uint8_t> DamageGenerator::apply(std::span<const uint8_t> packet) {
             m_spareNextFrame = true;
         out.insert(out.end(), packet.begin(), packet.end());
     } else if (chance(m_rate)) {
-        out = damage(DamageKind(below(kDamageKinds)), packet);
+        out = damage(m_flood ? *m_flood : DamageKind(below(kRandomDamageKinds)), packet);
         m_dirty = true;
     } else {
         out.assign(packet.begin(), packet.end());
@@ -189,9 +205,44 @@ std::vector<uint8_t> DamageGenerator::damage(DamageKind kind, std::span<const ui
         }
         break;
     }
+    case DamageKind::NewStreamKeys:
+    case DamageKind::RepeatedPrompts:
+    case DamageKind::RepeatedRejections:
+    case DamageKind::RepeatedSiteRecords:
+        appendFlood(out, kind, frame);
+        break;
     }
     out.insert(out.end(), copy.begin(), copy.end());
     return out;
+}
+
+void DamageGenerator::appendFlood(std::vector<uint8_t>& out, DamageKind kind,
+                                  std::span<const uint8_t> frame) {
+    const std::span<const uint8_t> payload =
+        frame.subspan(kSiteHeaderSize, frame.size() - kSiteHeaderSize - kTrailerSize);
+    std::vector<uint8_t> record(300, ' ');
+    for (int i = 0; i < kFloodCount; ++i) {
+        std::vector<uint8_t> packet;
+        switch (kind) {
+        case DamageKind::NewStreamKeys:
+            packet = encodeSitePacket(VideoFrame, readLe32(frame.data() + 8), m_nextFloodKey++, payload);
+            break;
+        case DamageKind::RepeatedPrompts:
+            packet = encodeSitePacket(ChannelPrompt, 0, 0, {});
+            break;
+        case DamageKind::RepeatedRejections:
+            packet = encodeSitePacket(LoginRejected, 0, 0, {});
+            break;
+        default: {
+            const std::string name = "Flood " + std::to_string(next() % 100000);
+            std::fill(record.begin(), record.end(), uint8_t(0));
+            std::copy(name.begin(), name.end(), record.begin());
+            packet = encodeSitePacket(SiteInfo, 0, 0, record);
+            break;
+        }
+        }
+        out.insert(out.end(), packet.begin(), packet.end());
+    }
 }
 
 void DamageGenerator::appendGarbage(std::vector<uint8_t>& out, size_t maxLength) {

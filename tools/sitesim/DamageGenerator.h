@@ -22,6 +22,15 @@
 //                   then the frame
 //   burst           several of the above in a row, then the frame
 //
+// Floods are hostile by number only: every packet is well-formed. They are
+// never picked at random (a rejection flood ends the call at the viewer);
+// setFlood() makes every harmed frame one kind of flood:
+//   new-stream-keys         kFloodCount copies of the frame, each with a
+//                           stream key never used before, then the frame
+//   repeated-prompts        kFloodCount channel prompts, then the frame
+//   repeated-rejections     kFloodCount login rejections, then the frame
+//   repeated-site-records   kFloodCount site records, then the frame
+//
 // Everything else the site says (channel lists, prompts, site records,
 // hang-up requests...) passes unchanged, so the call goes on. Once damage was
 // sent, such a packet is preceded by a flush, lest the viewer lose it along
@@ -33,7 +42,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace sitesim {
@@ -48,11 +59,19 @@ enum class DamageKind : uint8_t {
     BadImageSize,
     UnknownType,
     Burst,
+    NewStreamKeys,
+    RepeatedPrompts,
+    RepeatedRejections,
+    RepeatedSiteRecords,
 };
-constexpr size_t kDamageKinds = 9;
+// The kinds picked at random: Garbage to Burst.
+constexpr size_t kRandomDamageKinds = 9;
+constexpr size_t kDamageKinds = 13;
 
 // "garbage", "header-flip", ... as above.
 const char* damageKindName(DamageKind kind);
+// The flood of that name; nothing for any other name.
+std::optional<DamageKind> parseFloodKind(std::string_view name);
 
 class DamageGenerator {
 public:
@@ -60,6 +79,8 @@ public:
     static constexpr uint64_t kDefaultSeed = 1;
     // The flush sent before a packet that must not be lost.
     static constexpr size_t kFlushSize = 24 + 8 + 2048;
+    // Packets one harmed frame floods with.
+    static constexpr int kFloodCount = 16;
 
     // `rate`: the share of video frames harmed, 0 to 1.
     DamageGenerator(uint64_t seed, double rate);
@@ -76,6 +97,10 @@ public:
     // Totals per kind, indexed by DamageKind.
     const std::array<uint64_t, kDamageKinds>& counts() const { return m_counts; }
     uint64_t seed() const { return m_seed; }
+    // From now on every harmed frame (a `rate` share) carries this flood;
+    // nothing: the random mix again.
+    void setFlood(std::optional<DamageKind> flood) { m_flood = flood; }
+    std::optional<DamageKind> flood() const { return m_flood; }
     double rate() const { return m_rate; }
 
 private:
@@ -92,12 +117,15 @@ private:
     void lieAboutLength(std::vector<uint8_t>& frame);
     void truncate(std::vector<uint8_t>& frame);
     void breakImageSize(std::vector<uint8_t>& frame);
+    void appendFlood(std::vector<uint8_t>& out, DamageKind kind, std::span<const uint8_t> frame);
 
     uint64_t m_seed;
     uint64_t m_state;
     double m_rate;
     bool m_dirty = false; // damage sent since the last spared packet
     bool m_spareNextFrame = false;
+    std::optional<DamageKind> m_flood;
+    int32_t m_nextFloodKey = 0x40000000; // far above any key a site uses
     std::vector<DamageKind> m_last;
     std::array<uint64_t, kDamageKinds> m_counts{};
 };

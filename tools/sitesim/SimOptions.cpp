@@ -70,6 +70,11 @@ Bad peer (deterministic from SEED, default 1):
                           (now and then more than the viewer's receive
                           buffer is sent at once: slow on a --bps link)
   --chaos-rate R          share of video frames harmed, 0 to 1 (default 0.25)
+  --flood KIND            (implies --chaos) every harmed frame comes with 16
+                          well-formed packets of one kind: new-stream-keys
+                          (the frame again under never-used stream keys),
+                          repeated-prompts, repeated-rejections or
+                          repeated-site-records
 Modem (times in milliseconds):
   --product TEXT          ATI answer (default "SiteSim V.34 Data Modem")
   --connect-rate N        rate in CONNECT results (default: the --bps rate,
@@ -94,6 +99,9 @@ Site:
   --no-prompt             no ChannelPrompt after a login
   --auto-open LIST        channels the site opens after a login (e.g. 1,2)
   --call-channels LIST    channels sent on a call the site placed (default all)
+  --gop N                 Cinepak and Microsoft Video 1 send a key frame every
+                          N frames and delta frames between (default 1: every
+                          frame a key frame; --demo: 10)
   --size WxH              picture size for every channel (160x120, 176x144,
                           320x240, 352x288, 640x480); default from the login:
                           image size 1 -> 320x240, 0 -> 160x120
@@ -118,6 +126,8 @@ Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   chaos on [SEED]          start the bad peer afresh from SEED (default: the
                            last seed, else 1); the damage counts restart
   chaos off                stop it; the damage counts stay in status
+  chaos flood KIND|off     harmed frames carry this flood (see --flood) /
+                           the random mix again
   status                   state as JSON (with "chaos": on, seed, rate and
                            the damage counts per kind)
   quit                     exit
@@ -138,6 +148,7 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
     bool demo = false;
     bool bpsSet = false;
     bool rateSet = false;
+    bool gopSet = false;
 
     const auto millis = [&](const std::string& value, Millis& out) {
         long ms = 0;
@@ -269,6 +280,18 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
              return parseList(v, options.site.callChannels);
          }},
         {"--size", size},
+        {"--flood",
+         [&](const std::string& v) {
+             options.flood = parseFloodKind(v);
+             if (options.flood && !options.chaosSeed)
+                 options.chaosSeed = DamageGenerator::kDefaultSeed;
+             return options.flood.has_value();
+         }},
+        {"--gop",
+         [&](const std::string& v) {
+             gopSet = true;
+             return parseNumber(v, options.site.gop, 1, 1000);
+         }},
         {"--site-name",
          [&](const std::string& v) {
              options.site.record.name = v;
@@ -362,6 +385,9 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
             DialOutcome{DialOutcome::Kind::Callback, 0, std::nullopt};
     if (demo && !bpsSet)
         options.bps = 33600;
+    // Real recorders send delta-coded video; so does the demo site.
+    if (demo && !gopSet)
+        options.site.gop = SiteConfig::kDemoGop;
     // A limited link reports its own rate unless told otherwise.
     if (options.bps > 0 && !rateSet)
         options.modem.connectRate = int(options.bps);

@@ -28,6 +28,7 @@ struct SimOptions {
     long bps = 0;                      // 0: no bandwidth limit
     std::optional<uint64_t> chaosSeed; // set: the site is a bad peer from the start
     double chaosRate = DamageGenerator::kDefaultRate;
+    std::optional<DamageKind> flood; // set: the bad peer floods with this kind
     ModemConfig modem;
     SiteConfig site;
     std::vector<ScheduledCommand> at;      // from start-up

@@ -47,6 +47,7 @@ SimServer::SimServer(SimOptions options)
     : m_options(std::move(options))
     , m_chaos(m_options.chaosSeed.value_or(DamageGenerator::kDefaultSeed), m_options.chaosRate)
     , m_chaosOn(m_options.chaosSeed.has_value()) {
+    m_chaos.setFlood(m_options.flood);
     ModemEmulator::Hooks modemHooks;
     modemHooks.toDte = [this](std::string_view text) {
         m_dteOut.append(text);
@@ -346,10 +347,18 @@ void SimServer::sendSitePacket(const std::vector<uint8_t>& packet) {
     log(JsonObject("chaos").addRaw("damage", kinds + "]").add("len", bytes.size()));
 }
 
-// "chaos on [SEED]" starts afresh from the seed; "chaos off" keeps the counts.
+// "chaos on [SEED]" starts afresh from the seed (keeping a flood set);
+// "chaos off" keeps the counts; "chaos flood KIND|off" picks the flood.
 std::string SimServer::chaosCommand(const std::vector<std::string>& words) {
     if (words.size() == 2 && words[1] == "off") {
         m_chaosOn = false;
+        return "OK";
+    }
+    if (words.size() == 3 && words[1] == "flood") {
+        const std::optional<DamageKind> flood = parseFloodKind(words[2]);
+        if (!flood && words[2] != "off")
+            return "ERROR chaos flood KIND | chaos flood off";
+        m_chaos.setFlood(flood);
         return "OK";
     }
     if (words.size() < 2 || words.size() > 3 || words[1] != "on")
@@ -361,7 +370,9 @@ std::string SimServer::chaosCommand(const std::vector<std::string>& words) {
         if (ec != std::errc() || ptr != text.data() + text.size())
             return "ERROR seed expected";
     }
+    const std::optional<DamageKind> flood = m_chaos.flood();
     m_chaos = DamageGenerator(seed, m_options.chaosRate);
+    m_chaos.setFlood(flood);
     m_chaosOn = true;
     return "OK";
 }

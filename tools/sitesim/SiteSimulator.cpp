@@ -284,7 +284,7 @@ bool SiteSimulator::openStream(int32_t number, TimePoint now) {
         height = channel->height;
     }
     std::string error;
-    auto encoder = TestPatternEncoder::create(channel->codec, width, height, error);
+    auto encoder = TestPatternEncoder::create(channel->codec, width, height, error, m_config.gop);
     if (!encoder) {
         log(JsonObject("error").add("text", error).add("channel", number));
         return true;

@@ -64,6 +64,9 @@ struct SiteConfig {
     std::vector<int32_t> callChannels; // sent on a call the site placed; empty: all
     int width = 0;                     // overrides the login's image size when set
     int height = 0;
+    // Delta-coded formats send a key frame every `gop` frames (1: all key frames).
+    int gop = 1;
+    static constexpr int kDemoGop = 10;
     SiteRecord record;
     size_t lowWater = 1024;
 

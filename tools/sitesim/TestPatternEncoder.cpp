@@ -125,7 +125,7 @@ void TestPatternEncoder::renderPattern(int64_t index, int channel, int width, in
     static constexpr uint8_t kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                                             {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {16, 16, 16}};
     const int barWidth = std::max(1, width / 8);
-    const int shift = int((index * 4) % (barWidth * 8));
+    const int shift = int((index * 4 + int64_t(channel) * barWidth * 3) % (barWidth * 8));
     for (int x = 0; x < width; ++x) {
         const auto* bar = kBars[((x + shift) / barWidth) % 8];
         canvas.fill(x, height / 3, 1, height / 3, bar[0], bar[1], bar[2]);
@@ -133,7 +133,7 @@ void TestPatternEncoder::renderPattern(int64_t index, int channel, int width, in
     // A box bouncing along the lower third.
     const int box = std::max(4, height / 6);
     const int travel = std::max(1, width - box);
-    const int pos = int(index * 6 % (2 * travel));
+    const int pos = int((index * 6 + int64_t(channel) * 37) % (2 * travel));
     const int bx = pos < travel ? pos : 2 * travel - pos;
     canvas.fill(bx, height * 2 / 3 + (height / 3 - box) / 2, box, box, 255, 128, 0);
     // Channel number top left, frame counter bottom left.
@@ -142,10 +142,11 @@ void TestPatternEncoder::renderPattern(int64_t index, int channel, int width, in
     canvas.number(index, cell * 2, height - cell * 8, cell);
 }
 
-TestPatternEncoder::TestPatternEncoder(Codec codec, int width, int height)
+TestPatternEncoder::TestPatternEncoder(Codec codec, int width, int height, int gop)
     : m_codec(codec)
     , m_width(width)
     , m_height(height)
+    , m_gop(std::max(1, gop))
     , m_rgb(size_t(width) * size_t(height) * 3) {}
 
 TestPatternEncoder::~TestPatternEncoder() {
@@ -156,12 +157,12 @@ TestPatternEncoder::~TestPatternEncoder() {
 }
 
 std::unique_ptr<TestPatternEncoder> TestPatternEncoder::create(Codec codec, int width, int height,
-                                                               std::string& error) {
+                                                               std::string& error, int gop) {
     if (!isSupportedSize(width, height)) {
         error = "unsupported picture size " + std::to_string(width) + "x" + std::to_string(height);
         return nullptr;
     }
-    std::unique_ptr<TestPatternEncoder> encoder(new TestPatternEncoder(codec, width, height));
+    std::unique_ptr<TestPatternEncoder> encoder(new TestPatternEncoder(codec, width, height, gop));
     if (!encoder->open(error))
         return nullptr;
     return encoder;
@@ -198,11 +199,11 @@ bool TestPatternEncoder::open(std::string& error) {
     m_context->height = m_height;
     m_context->pix_fmt = format;
     m_context->time_base = AVRational{1, 25};
-    // Every frame a key frame. Microsoft Video 1 counts frames since its last
-    // key frame against keyint_min (0 forces one each time); Cinepak divides
-    // by it, so it needs 1 there.
-    m_context->gop_size = 1;
-    m_context->keyint_min = m_codec == Codec::MsVideo1 ? 0 : 1;
+    // A key frame every m_gop frames. Microsoft Video 1 counts frames since
+    // its last key frame against keyint_min (0 forces one each time); Cinepak
+    // starts a key frame whenever its frame counter reaches keyint_min.
+    m_context->gop_size = m_gop;
+    m_context->keyint_min = m_codec == Codec::MsVideo1 ? m_gop - 1 : m_gop;
     if (m_codec == Codec::Mjpeg)
         m_context->flags |= AV_CODEC_FLAG_QSCALE;
     if (m_codec == Codec::Cinepak) {
@@ -288,7 +289,7 @@ std::optional<std::vector<uint8_t>> TestPatternEncoder::encodeNow(int64_t index,
                                 m_width * 3, m_height);
         }
         m_frame->pts = m_pts++;
-        m_frame->pict_type = AV_PICTURE_TYPE_I;
+        m_frame->pict_type = m_gop == 1 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         if (m_codec == Codec::Mjpeg) {
             const int qscale = 2 + (100 - std::clamp(quality, 0, 100)) * 29 / 100;
             m_frame->quality = qscale * FF_QP2LAMBDA;

@@ -5,10 +5,15 @@
 // biSizeImage = the size of the encoded image) followed by the image.
 //
 // The pattern (colour bars scrolling sideways, a bouncing box, the channel
-// number and a frame counter in block digits) is drawn in RGB and encoded
-// with libavcodec: Motion JPEG ("MJPG"), Cinepak ("cvid") or Microsoft
-// Video 1 ("MSVC"), every frame a key frame so that a viewer can start
-// anywhere; or stored uncompressed as 24-bit bottom-up BI_RGB.
+// number and a frame counter in block digits, tint, bar order and box phase
+// differing per channel so that channels tell apart by content) is drawn in
+// RGB and encoded with libavcodec: Motion JPEG ("MJPG"), Cinepak ("cvid") or
+// Microsoft Video 1 ("MSVC"); or stored uncompressed as 24-bit bottom-up
+// BI_RGB. Cinepak and Microsoft Video 1 send a key frame every `gop` frames
+// and delta frames (only what changed) between, as real recorders do; with
+// a gop of 1 every frame is a key frame so that a viewer can start anywhere.
+// A delta frame is coded against the picture encoded just before it, so a
+// stream's frames must be requested in order.
 //
 // Cinepak encoding is slow (tens of milliseconds at 160x120, a fifth of a
 // second at 320x240) and would stall the simulator's loop, so a Cinepak
@@ -48,7 +53,8 @@ public:
 
     // Nothing (and a reason in `error`) when the size is not supported or the
     // encoder cannot be opened.
-    static std::unique_ptr<TestPatternEncoder> create(Codec codec, int width, int height, std::string& error);
+    static std::unique_ptr<TestPatternEncoder> create(Codec codec, int width, int height, std::string& error,
+                                                      int gop = 1);
 
     // Packed DIB of picture `index` for `channel`; quality 0..100 (used by
     // Motion JPEG). Nothing when encoding fails.
@@ -62,7 +68,7 @@ public:
     int height() const { return m_height; }
 
 private:
-    TestPatternEncoder(Codec codec, int width, int height);
+    TestPatternEncoder(Codec codec, int width, int height, int gop);
     bool open(std::string& error);
     std::vector<uint8_t> packRgb() const;
     std::optional<std::vector<uint8_t>> encodeNow(int64_t index, int channel, int quality);
@@ -70,6 +76,7 @@ private:
     Codec m_codec;
     int m_width;
     int m_height;
+    int m_gop;
     std::vector<uint8_t> m_rgb;
     std::vector<std::vector<uint8_t>> m_loop; // Cinepak: encoded pictures by index modulo the loop
     int m_loopChannel = -1;
