@@ -29,12 +29,15 @@ std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const S
     // cost more than its header declared: the picture is capped to the
     // declared width x height. libavcodec checks its buffers against this
     // limit with whole padded rows (strides aligned to 64 pixels, heights to
-    // macroblocks) and with the edges motion-compensated formats draw around
-    // a picture (16 pixels each side), hence the padding and nothing more.
-    const auto padded = [](int64_t side, int64_t align, int64_t edges) {
-        return (side + align - 1) / align * align + edges;
+    // macroblocks, the 16-pixel edges motion-compensated formats draw around
+    // a picture), and MPEG-4's edge emulation scratch of 280 padded rows
+    // whatever the height; hence the padding and nothing more.
+    const auto padded = [](int64_t side, int64_t align, int64_t extra) {
+        return (side + align - 1) / align * align + extra;
     };
-    context->max_pixels = padded(stream.width, 64, 128) * padded(stream.height, 16, 64);
+    const int64_t picture = padded(stream.width, 64, 128) * padded(stream.height, 16, 64);
+    const int64_t scratch = padded(stream.width + 32, 64, 128) * 288;
+    context->max_pixels = std::max(picture, scratch);
     if (avcodec_open2(context, codec, nullptr) < 0)
         return nullptr;
     return decoder;
