@@ -279,24 +279,30 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         m_broken = true;
         return;
     }
-    // In WAL mode a commit survives the process being killed at any moment
-    // without waiting for the disk.
-    if (!m_readOnly && (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")))
-        m_readOnly = true;
-    if (hasSchema()) {
-        // Ours: a file (or side file) left wider than owner-only is narrowed.
-        for (const char* suffix : {"", "-wal", "-shm"})
-            tighten(filePath + suffix, kFileMode);
-        return;
-    }
-    if (m_broken || m_readOnly) {
+    // Nothing is changed in a file before it is known to be a store (or new).
+    const bool ours = hasSchema();
+    if (!ours && (m_broken || m_readOnly)) {
         // Nothing to read, and the file must stay as it is.
         m_broken = true;
         return;
     }
-    if (pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
+    if (!ours && pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
         // Another program's database: ours to leave alone, as a damaged file.
         qCWarning(lcStore, "%s is not a settings store; left as it is", filePath.c_str());
+        m_broken = true;
+        return;
+    }
+    // In WAL mode a commit survives the process being killed at any moment
+    // without waiting for the disk.
+    if (!m_readOnly && (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")))
+        m_readOnly = true;
+    if (ours) {
+        // A file (or side file) left wider than owner-only is narrowed.
+        for (const char* suffix : {"", "-wal", "-shm"})
+            tighten(filePath + suffix, kFileMode);
+        return;
+    }
+    if (m_readOnly) {
         m_broken = true;
         return;
     }
