@@ -105,11 +105,13 @@ AppStore::~AppStore() = default;
 // ---- profile access
 
 std::optional<RegValue> AppStore::readProfile(std::string_view section, std::string_view name) {
-    std::string path = EntryPath(kProfileKey, section);
-    RegistryKey key = m_user.createKey(path);
+    // Opened without the write lock, so a read never waits for another
+    // process's transaction; the chain is only created when it is missing.
     // A store we may read but not change still gives its settings.
+    std::string path = EntryPath(kProfileKey, section);
+    RegistryKey key = m_user.openKey(path);
     if (!key)
-        key = m_user.openKey(path);
+        key = m_user.createKey(path);
     return key.queryValue(name);
 }
 
@@ -221,6 +223,9 @@ std::string AppStore::GetRecordPath() {
 }
 
 bool AppStore::SetRecordPath(const std::string& path) {
+    // Clips recorded into a longer folder could be neither played nor deleted.
+    if (!FitsRecordFolder(path))
+        return false;
     return writeProfileText(kKey, "RECPath", path);
 }
 

@@ -4,6 +4,7 @@
 #include "AppStore.h"
 #include "ChannelTable.h"
 #include "ClipIndex.h"
+#include "ClipRecovery.h"
 #include "CodecDecompressorFactory.h"
 #include "HayesTelephony.h"
 #include "MainFrame.h"
@@ -46,6 +47,7 @@ DialscopeApp::DialscopeApp(Options options)
 DialscopeApp::~DialscopeApp() {
     // The main window (and the connection it owns) goes before the services
     // and stores it works with.
+    m_recovery.reset();
     m_frame.reset();
 }
 
@@ -79,6 +81,9 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                {}};
     m_frame = std::make_unique<MainFrame>(std::move(env));
     m_frame->Start();
+    // Clips a crash left without an entry are listed again; the search runs
+    // on a worker, so a slow record folder never holds up the window.
+    m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->GetRecordPath());
 
     m_instance = std::make_unique<SingleInstance>();
     QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_frame.get(),

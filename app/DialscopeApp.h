@@ -22,6 +22,7 @@
 class AppStore;
 class ChannelTable;
 class ClipIndex;
+class ClipRecoveryTask;
 class DecompressorFactory;
 class DialogService;
 class MainFrame;
@@ -82,4 +83,5 @@ private:
     std::unique_ptr<QtFrameDialogs> m_ownedFrameDialogs;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<MainFrame> m_frame;
+    std::unique_ptr<ClipRecoveryTask> m_recovery;
 };

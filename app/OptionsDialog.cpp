@@ -3,6 +3,7 @@
 #include "AppStore.h"
 #include "DialogControls.h"
 #include "DialogService.h"
+#include "StringTable.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -92,7 +93,11 @@ void OptionsDialog::accept() {
     values.lowSpaceMB = *lowSpace;
     values.checkSeconds = *checkSeconds;
     values.autoRun = m_autoRun->isChecked();
-    values.Store(m_store);
+    if (!values.Store(m_store)) {
+        // Closing would look as if saved; the operator is told and may Cancel.
+        m_dialogs.notice(this, LoadString(IDP_SETTINGS_NOT_SAVED));
+        return;
+    }
     m_values = values;
     QDialog::accept();
 }

@@ -12,11 +12,13 @@ OptionsValues OptionsValues::Read(AppStore& store) {
     return values;
 }
 
-void OptionsValues::Store(AppStore& store) const {
+bool OptionsValues::Store(AppStore& store) const {
+    // Start with the session lives in the machine-wide store, which only
+    // the administrator may change; the operator's own settings decide.
     store.SetAutoRun(autoRun);
-    store.SetSetting(AppStore::kVideoArrange, autoArrange ? 1 : 0);
-    store.SetSetting(AppStore::kLimitDiskSpace, int32_t(lowSpaceMB));
-    store.SetSetting(AppStore::kCheckTimer, int32_t(checkSeconds));
+    bool ok = store.SetSetting(AppStore::kVideoArrange, autoArrange ? 1 : 0);
+    ok = store.SetSetting(AppStore::kLimitDiskSpace, int32_t(lowSpaceMB)) && ok;
+    return store.SetSetting(AppStore::kCheckTimer, int32_t(checkSeconds)) && ok;
 }
 
 NumberCheck CheckNumberField(const QString& text, uint32_t min, uint32_t max) {

@@ -30,7 +30,8 @@ struct OptionsValues {
     static OptionsValues Read(AppStore& store);
     // Start at log-in first (it stores "AutoRun" itself), then "VideoArrange",
     // "LimitDiskSpace" and "CheckTimer".
-    void Store(AppStore& store) const;
+    // False when the store refused any of the operator's own settings.
+    bool Store(AppStore& store) const;
 };
 
 // The outcome of checking one number field: the value, or the message to show.

@@ -2,6 +2,9 @@
 
 #include "AppStore.h"
 #include "DialogControls.h"
+#include "DialogService.h"
+#include "RegistryLayout.h"
+#include "StringTable.h"
 
 #include <QDir>
 #include <QHBoxLayout>
@@ -148,8 +151,15 @@ void RecordPathDialog::accept() {
     // byte for byte, since a folder name need not be valid UTF-8. Before any
     // folder was selected the label names none, and the record folder read at
     // opening stays as it is.
-    std::string chosen = m_tree.selected() ? FolderTree::FullPath(m_tree.selected()) : m_path;
-    m_path = AsRecordFolder(chosen);
+    std::string chosen = AsRecordFolder(m_tree.selected() ? FolderTree::FullPath(m_tree.selected()) : m_path);
+    // Clips recorded into a folder whose path the clip index cuts could be
+    // neither played nor deleted: such a folder is refused, and said so.
+    if (!RegistryLayout::FitsRecordFolder(chosen)) {
+        if (m_dialogs)
+            m_dialogs->notice(this, LoadString(IDP_RECORD_PATH_TOO_LONG));
+        return;
+    }
+    m_path = chosen;
     m_store.SetRecordPath(m_path);
     QDialog::accept();
 }

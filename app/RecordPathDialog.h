@@ -19,6 +19,7 @@
 #include <vector>
 
 class AppStore;
+class DialogService;
 class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -35,6 +36,9 @@ public:
     // The record folder read at construction, or the one OK stored.
     const std::string& path() const { return m_path; }
 
+    // Where a refused folder is said (nowhere when not set).
+    void setDialogs(DialogService* dialogs) { m_dialogs = dialogs; }
+
     void accept() override;
 
 protected:
@@ -47,6 +51,7 @@ private:
     FolderNode* nodeOf(QTreeWidgetItem* item) const;
 
     AppStore& m_store;
+    DialogService* m_dialogs = nullptr;
     std::string m_path;
     FolderTree m_tree;
     QTreeWidget* m_view;

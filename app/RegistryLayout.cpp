@@ -48,6 +48,11 @@ bool IsEntryName(std::string_view name) {
            name.find('\0') == name.npos;
 }
 
+bool FitsRecordFolder(std::string_view folder) {
+    const size_t stored = folder.size() + (folder.empty() || folder.back() != '/' ? 1 : 0);
+    return stored < kLoadBuffer && folder.find('\0') == folder.npos;
+}
+
 std::string EntryPath(std::string_view store, std::string_view name) {
     std::string path(store);
     path += '\\';

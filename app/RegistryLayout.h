@@ -50,6 +50,12 @@ int32_t LoadDword(const RegValue* value);
 // nested keys), no zero byte, and short enough to be enumerated back.
 bool IsEntryName(std::string_view name);
 
+// Whether clips recorded into `folder` can be found again: the clip index
+// keeps the folder with a closing "/" and loads it into a kLoadBuffer-byte
+// buffer, so a longer folder would be cut and its clips neither played nor
+// deleted.
+bool FitsRecordFolder(std::string_view folder);
+
 // store + "\" + name
 std::string EntryPath(std::string_view store, std::string_view name);
 

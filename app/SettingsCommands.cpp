@@ -15,7 +15,13 @@ bool RunOptionsCommand(QWidget* parent, AppStore& store, DialogService& dialogs,
 }
 
 bool RunRecordPathCommand(QWidget* parent, AppStore& store, SettingsFollowUp& followUp) {
+    return RunRecordPathCommand(parent, store, nullptr, followUp);
+}
+
+bool RunRecordPathCommand(QWidget* parent, AppStore& store, DialogService* dialogs,
+                          SettingsFollowUp& followUp) {
     RecordPathDialog dialog(store, parent);
+    dialog.setDialogs(dialogs);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     followUp.recordFolderChanged();

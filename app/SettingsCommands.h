@@ -28,3 +28,6 @@ public:
 // Both return true when the dialog ended with OK.
 bool RunOptionsCommand(QWidget* parent, AppStore& store, DialogService& dialogs, SettingsFollowUp& followUp);
 bool RunRecordPathCommand(QWidget* parent, AppStore& store, SettingsFollowUp& followUp);
+// The same, telling the operator through `dialogs` when a folder is refused.
+bool RunRecordPathCommand(QWidget* parent, AppStore& store, DialogService* dialogs,
+                          SettingsFollowUp& followUp);

@@ -67,6 +67,11 @@ void SetupPasswordDialog::accept() {
         m_user->setFocus(Qt::OtherFocusReason);
         return;
     }
-    m_store.SaveAppPassword(FromQt(user), FromQt(password));
+    // The start-up password is a security setting: a refused write is said,
+    // never taken for saved.
+    if (!m_store.SaveAppPassword(FromQt(user), FromQt(password))) {
+        m_dialogs.notice(this, LoadString(IDP_SETTINGS_NOT_SAVED));
+        return;
+    }
     QDialog::accept();
 }

@@ -9,6 +9,12 @@
 // file left behind by a crashed instance finds nobody, and the next Listen
 // removes it. The listening side emits raiseRequested for each request on its
 // own thread's event loop.
+//
+// The socket lives in a folder only this user can write ($XDG_RUNTIME_DIR,
+// else the settings store's 0700 folder), and both sides check the other's
+// user id with the kernel (SO_PEERCRED): a socket of another user, or one
+// left behind, never makes a start end, and another user's request is
+// refused.
 
 #include <QObject>
 #include <QString>
@@ -21,7 +27,8 @@ public:
     explicit SingleInstance(QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // The socket name of this user's main window.
+    // The socket path of this user's main window; empty when there is no
+    // private folder for it (the program then runs without the check).
     static QString DefaultName();
 
     // Asks the instance listening on `name` to come forward; true when one

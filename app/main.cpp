@@ -1,11 +1,24 @@
 // dialscope: the program's entry point.
 #include "DialscopeApp.h"
+#include "DialscopeLog.h"
 #include "MainFrame.h"
+#include "RegistryStore.h"
 #include "StringTable.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // The settings hold passwords; without a private folder for them (no
+    // HOME, no XDG_CONFIG_HOME) the program does not start rather than keep
+    // them somewhere shared.
+    if (RegistryStore::defaultPath(RegistryRoot::CurrentUser).empty()) {
+        std::fprintf(stderr, "dialscope: no folder for the settings: set HOME (or XDG_CONFIG_HOME) to an "
+                             "absolute path\n");
+        return 2;
+    }
+    InstallLogFile();
     QApplication application(argc, argv);
     QApplication::setApplicationName(LoadString(IDS_APP_TITLE));
     QApplication::setOrganizationName(QStringLiteral("Kestrel-Lookout"));

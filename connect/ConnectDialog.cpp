@@ -185,5 +185,9 @@ void ConnectDialog::addToDirectory() {
     if (m_dialogs.message(this, LoadString(IDP_ADD_TO_DIRECTORY), MessageButtons::YesNo,
                           MessageIcon::Question) != MessageAnswer::Yes)
         return;
-    m_store.SavePhoneEntry({FromQt(current.user), FromQt(current.password), FromQt(current.dial), {}});
+    // A name the store cannot take as an entry (too long, holding "\") or a
+    // store that refuses writes: the operator is told instead of left
+    // believing the entry was added.
+    if (!m_store.SavePhoneEntry({FromQt(current.user), FromQt(current.password), FromQt(current.dial), {}}))
+        m_dialogs.notice(this, LoadString(IDP_INPUT_ERROR));
 }

@@ -3,6 +3,7 @@
 #include "AppStore.h"
 #include "ChannelTable.h"
 #include "ClipRecorder.h"
+#include "ClipWriterThread.h"
 #include "DialogService.h"
 #include "HelpWindow.h"
 #include "ProgramFiles.h"
@@ -10,6 +11,7 @@
 #include "StatusPanes.h"
 #include "StringTable.h"
 #include "VideoViewArea.h"
+#include "VolumeProbe.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -85,7 +87,7 @@ void MainFrame::Start() {
     m_env.app.ShowSplash(this);
     m_lines->Reinitialize(m_env.store.GetModem());
     m_modemPane->setText(m_lines->LineName());
-    RefreshDiskPane();
+    RequestDiskPane();
     m_diskTimer.start(m_disk.IntervalMs());
     RefreshCommandStates();
 }
@@ -465,6 +467,11 @@ std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
     environment.recordPath = [&store] {
         return store.GetRecordPath();
     };
+    // One writer thread for every recording, made with the first one; each
+    // recorder keeps it alive until its last clip is complete.
+    if (!m_clipWriter)
+        m_clipWriter = std::make_shared<ClipWriterThread>();
+    environment.writer = m_clipWriter;
     return std::make_unique<ClipRecorder>(m_env.clips, std::move(environment));
 }
 
@@ -489,15 +496,29 @@ void MainFrame::OnStopAlarm() {
 // ---- Disk space ----
 
 void MainFrame::CheckDiskSpace() {
-    if (m_disk.ThresholdMB() != 0 && m_disk.Check(m_env.store.GetRecordFreeMB()))
-        m_env.dialogs.notice(this, LoadString(IDP_DISK_SPACE_LOW));
-    RefreshDiskPane();
+    // The volume is read on the probe's thread; the check runs when the
+    // reading is back, so a hung volume delays the pane, never the window.
+    m_volume.Request(m_env.store.GetRecordPath(), [this](const VolumeProbe::Reading& reading) {
+        m_volumeReading = reading;
+        ++m_diskReadings;
+        if (m_disk.ThresholdMB() != 0 && m_disk.Check(reading.freeMB))
+            m_env.dialogs.notice(this, LoadString(IDP_DISK_SPACE_LOW));
+        RefreshDiskPane();
+    });
+}
+
+void MainFrame::RequestDiskPane() {
+    m_volume.Request(m_env.store.GetRecordPath(), [this](const VolumeProbe::Reading& reading) {
+        m_volumeReading = reading;
+        ++m_diskReadings;
+        RefreshDiskPane();
+    });
 }
 
 void MainFrame::RefreshDiskPane() {
     m_diskText->setText(LoadString(IDS_DISK_FREE)
-                            .arg(m_env.store.GetRecordFreeMB())
-                            .arg(QString::fromStdString(m_env.store.GetRecordDrive())));
+                            .arg(m_volumeReading.freeMB)
+                            .arg(QString::fromStdString(m_volumeReading.mountPoint)));
     m_diskText->setToolTip(m_diskText->text());
     if (m_disk.Below())
         m_diskPane->SetDot(
@@ -512,7 +533,7 @@ void MainFrame::diskWatchChanged(uint32_t thresholdMB, uint32_t checkSeconds) {
 }
 
 void MainFrame::recordFolderChanged() {
-    RefreshDiskPane();
+    RequestDiskPane();
 }
 
 // ---- Dialogs ----

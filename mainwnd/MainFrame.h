@@ -32,6 +32,7 @@
 #include "LineManager.h"
 #include "LinkInterfaces.h"
 #include "SettingsCommands.h"
+#include "VolumeProbe.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -45,6 +46,7 @@ class AppStore;
 class BitmapPane;
 class ChannelTable;
 class ClipIndex;
+class ClipWriterThread;
 class VideoViewArea;
 class DialogService;
 class QLabel;
@@ -118,6 +120,10 @@ public:
     void CheckDiskSpace();
     // Writes the free space and the volume into the disk pane and redraws the dot.
     void RefreshDiskPane();
+    // Reads the record volume on the probe's thread, then refreshes the pane.
+    void RequestDiskPane();
+    // Volume readings handled so far (each check and pane request adds one).
+    int DiskReadings() const { return m_diskReadings; }
 
     // AnswerWatchdog
     void StartAnswerWatchdog(int ms) override;
@@ -201,6 +207,9 @@ private:
     // reaches it through this window's DialStatusFactory.
     std::unique_ptr<DialStatusDialogFactory> m_dialStatus;
     DiskWatch m_disk;
+    VolumeProbe m_volume;
+    VolumeProbe::Reading m_volumeReading;
+    int m_diskReadings = 0;
     AlarmSound m_alarm;
 
     VideoViewArea* m_view = nullptr;
@@ -224,4 +233,6 @@ private:
     bool m_alarmPlaying = false;
     bool m_closing = false;
     bool m_arrangeAfterResize = false;
+    // Writes every recording's files (shared with the recorders).
+    std::shared_ptr<ClipWriterThread> m_clipWriter;
 };

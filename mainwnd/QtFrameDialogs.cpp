@@ -73,5 +73,5 @@ void QtFrameDialogs::RunOptions(QWidget* parent, SettingsFollowUp& followUp) {
 }
 
 void QtFrameDialogs::RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) {
-    RunRecordPathCommand(parent, m_store, followUp);
+    RunRecordPathCommand(parent, m_store, &m_dialogs, followUp);
 }

@@ -21,11 +21,17 @@ template <typename Body> int32_t guarded(Body&& body) noexcept {
     }
 }
 
+// Deleting never creates a store that is not there. Without a folder for the
+// per-user store (no HOME, no XDG_CONFIG_HOME) nothing can be done: 0.
+
 // Deletes each key in turn; a key that is missing or still has subkeys is
-// left and the next one is tried. Always 1.
+// left and the next one is tried. Always 1 once the store's place is known.
 int32_t deleteEach(std::initializer_list<const char*> paths) {
     return guarded([&] {
-        RegistryStore store(RegistryStore::defaultPath(RegistryRoot::CurrentUser));
+        const std::string file = RegistryStore::defaultPath(RegistryRoot::CurrentUser);
+        if (file.empty())
+            return 0;
+        RegistryStore store(file, RegistryStore::OpenMode::ExistingOnly);
         for (const char* path : paths)
             store.deleteKey(path);
         return 1;
@@ -34,7 +40,10 @@ int32_t deleteEach(std::initializer_list<const char*> paths) {
 
 int32_t deleteOne(const char* path) {
     return guarded([&] {
-        RegistryStore store(RegistryStore::defaultPath(RegistryRoot::CurrentUser));
+        const std::string file = RegistryStore::defaultPath(RegistryRoot::CurrentUser);
+        if (file.empty())
+            return 0;
+        RegistryStore store(file, RegistryStore::OpenMode::ExistingOnly);
         return store.deleteKey(path) ? 1 : 0;
     });
 }
@@ -43,7 +52,10 @@ int32_t deleteOne(const char* path) {
 // cannot be created or opened makes the result 0.
 int32_t writeDword(RegistryRoot root, const char* path, const char* valueName, uint32_t value) {
     return guarded([&] {
-        RegistryStore store(RegistryStore::defaultPath(root));
+        const std::string file = RegistryStore::defaultPath(root);
+        if (file.empty())
+            return 0;
+        RegistryStore store(file);
         RegistryKey key = store.createKey(path);
         if (!key)
             return 0;

@@ -62,11 +62,14 @@ constexpr Entry kTable[] = {
     {IDS_CMD_EVENT_NOTIFY, "Browse event notify\nEvent notify"},
     {IDS_CMD_ABOUT, "Display program information and version\nAbout"},
     {IDS_CMD_EXIT, "Quit the application\nExit"},
+    {IDP_SETTINGS_NOT_SAVED, "\n\n Save settings error! \n\n"},
+    {IDP_RECORD_PATH_TOO_LONG, "\n\n Record path is too long! \n\n"},
 };
 
 } // namespace
 
 QString LoadString(StringId id) {
-    const auto* it = std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
+    const auto* it =
+        std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
     return it == std::end(kTable) ? QString() : QString::fromLatin1(it->text);
 }

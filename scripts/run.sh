@@ -31,16 +31,28 @@ modem_answers() {
 }
 
 demo_pid=
+demo_dir=
 cleanup() {
   if [ -n "$demo_pid" ]; then
     kill "$demo_pid" 2>/dev/null || true
     wait "$demo_pid" 2>/dev/null || true
   fi
+  if [ -n "$demo_dir" ]; then
+    rm -rf "$demo_dir"
+  fi
 }
 trap cleanup EXIT INT TERM
 
 if [ -z "${DIALSCOPE_MODEMS:-}" ] && ! modem_answers; then
-  runtime=${XDG_RUNTIME_DIR:-/tmp}
+  # The session's private runtime folder; without one, a private 0700 folder
+  # of our own, never fixed names in a folder every user can write.
+  if [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -d "$XDG_RUNTIME_DIR" ]; then
+    runtime=$XDG_RUNTIME_DIR
+  else
+    demo_dir=$(mktemp -d "${TMPDIR:-/tmp}/dialscope-demo.XXXXXXXX")
+    chmod 0700 "$demo_dir"
+    runtime=$demo_dir
+  fi
   link="$runtime/dialscope-demo-modem"
   control="$runtime/dialscope-demo.sock"
   rm -f "$link" "$control"

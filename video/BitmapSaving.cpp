@@ -10,7 +10,9 @@ SaveResult SaveBitmapInteractive(QWidget* parent, DialogService& dialogs,
                                  std::span<const uint8_t> packedDib) {
     const QString currentDir = QDir::currentPath();
     FileDialogRequest request;
-    request.defaultName = QStringLiteral("capture");
+    // The whole name, so that the overwrite question is asked for the real
+    // file name by native file dialogs too.
+    request.defaultName = QStringLiteral("capture.bmp");
     request.defaultSuffix = QStringLiteral("bmp");
     request.filter = QStringLiteral("Bitmap file (*.bmp)");
     request.confirmOverwrite = true;

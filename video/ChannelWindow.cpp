@@ -115,6 +115,7 @@ ChannelWindow::ChannelWindow(ChannelWindowContext& context, const ChannelWindowI
     connect(&m_flushTimer, &QTimer::timeout, this, [this] {
         if (m_recorder)
             m_recorder->flushIfDue();
+        NoteRecordingEnded();
     });
 
     ApplyBars(m_context.BarsShown());
@@ -255,8 +256,20 @@ bool ChannelWindow::IsRecording() const {
 }
 
 void ChannelWindow::RecordFrame(std::span<const uint8_t> frame) {
-    if (m_recorder)
-        m_recorder->RecordFrame(frame);
+    if (!m_recorder || !m_recorder->recording())
+        return;
+    m_recorder->RecordFrame(frame);
+    NoteRecordingEnded();
+}
+
+void ChannelWindow::NoteRecordingEnded() {
+    // A full disk or a record folder that failed ends the recording by
+    // itself (the writer reports it later): Record is offered again.
+    if (!m_flushTimer.isActive() || !m_recorder || m_recorder->recording())
+        return;
+    m_flushTimer.stop();
+    UpdateCommandStates();
+    emit CommandStatesChanged();
 }
 
 void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame) {

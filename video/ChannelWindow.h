@@ -128,6 +128,7 @@ private:
 
     void Record();
     void StopRecording();
+    void NoteRecordingEnded();
     void Fix();
     void CloseByOperator();
     void Snapshot();

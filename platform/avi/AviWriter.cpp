@@ -1,8 +1,11 @@
 #include "AviWriter.h"
 
+#include "DialscopeLog.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -89,10 +92,14 @@ AviStreamInfo AviStreamInfo::forClip(const BitmapInfoHeader& format) {
 }
 
 std::unique_ptr<AviWriter> AviWriter::create(const std::string& path, Options options, int* errnoOut) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never a file that is there already, and never through a symbolic link:
+    // a recording must not replace or reach anything it did not create.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
     if (fd < 0) {
+        const int error = errno;
+        qCWarning(lcAvi, "cannot create %s: %s", path.c_str(), std::strerror(error));
         if (errnoOut)
-            *errnoOut = errno;
+            *errnoOut = error;
         return nullptr;
     }
     return std::unique_ptr<AviWriter>(new AviWriter(fd, std::move(options)));
@@ -383,8 +390,10 @@ bool AviWriter::flush() {
         return true;
     // Samples reach the disk before the sizes that count them.
     bool ok = ::fdatasync(m_fd) == 0;
-    if (!ok)
+    if (!ok) {
         m_lastError = errno;
+        qCWarning(lcAvi, "sync failed: %s", std::strerror(m_lastError));
+    }
     ok = updateHeader() && ok;
     if (::fdatasync(m_fd) != 0) {
         m_lastError = errno;
@@ -490,6 +499,11 @@ bool AviWriter::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
 }
 
 bool AviWriter::fail(int error) {
+    // EINVAL is a caller's mistake (or a closed writer); anything else comes
+    // from the file system and is worth a trail.
+    if (error != EINVAL)
+        qCWarning(lcAvi, "write failed at byte %llu: %s", static_cast<unsigned long long>(m_end),
+                  std::strerror(error));
     m_lastError = error;
     return false;
 }

@@ -72,8 +72,14 @@ public:
     // Number of segments the super index has room for (256 GiB of samples).
     static constexpr uint32_t kMaxSegments = 256;
 
-    // Creates the file, replacing any file of that name. Nothing when it cannot
-    // be created; errnoOut (if given) then holds the reason.
+    // Clips and snapshots are surveillance footage: group-readable for an
+    // operators' group, never world-readable.
+    static constexpr unsigned kFileMode = 0640;
+
+    // Creates a new file (mode kFileMode); a name that is taken already, even
+    // by a symbolic link, is refused with EEXIST, so nothing is ever replaced.
+    // Nothing when it cannot be created; errnoOut (if given) then holds the
+    // reason.
     static std::unique_ptr<AviWriter> create(const std::string& path, Options options,
                                              int* errnoOut = nullptr);
     static std::unique_ptr<AviWriter> create(const std::string& path) { return create(path, Options{}); }

@@ -58,7 +58,8 @@ bool BitmapFile::save(const std::string& path, std::span<const uint8_t> packedDi
     static std::atomic<unsigned> counter{0};
     const std::string partial =
         path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Snapshots are surveillance footage: group-readable, never world-readable.
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (fd < 0)
         return report(errnoOut, errno);
     int error = 0;

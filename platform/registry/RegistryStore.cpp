@@ -1,9 +1,15 @@
 #include "RegistryStore.h"
 
+#include "DialscopeLog.h"
+
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,6 +20,11 @@ constexpr int64_t kRootId = 1;
 // read it, and only the owner may list its folder.
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
+
+// The layout this program writes (PRAGMA user_version). A store from a newer
+// program is left alone: its settings read as defaults and nothing is written.
+// Stores made before the version was kept hold 0 and have the same layout.
+constexpr int kSchemaVersion = 1;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS keys(
@@ -28,6 +39,7 @@ CREATE TABLE IF NOT EXISTS vals(
   data BLOB NOT NULL,
   PRIMARY KEY(key, name)) WITHOUT ROWID;
 INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, 0, '');
+PRAGMA user_version = 1;
 )sql";
 
 const char* const kStatementSql[] = {
@@ -67,7 +79,9 @@ bool asciiIEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        };
         if (lower(a[i]) != lower(b[i]))
             return false;
     }
@@ -111,7 +125,8 @@ void bindText(sqlite3_stmt* st, int index, std::string_view text) {
 // Resets a statement when the caller is done with it, whatever path it takes.
 class StatementScope {
 public:
-    explicit StatementScope(sqlite3_stmt* st) : m_st(st) {}
+    explicit StatementScope(sqlite3_stmt* st)
+        : m_st(st) {}
     ~StatementScope() {
         if (m_st) {
             sqlite3_reset(m_st);
@@ -125,16 +140,38 @@ private:
     sqlite3_stmt* m_st;
 };
 
+std::string folderOf(const std::string& filePath) {
+    const size_t slash = filePath.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : filePath.substr(0, slash);
+}
+
 // Creates the folder chain for a store file; the last folder gets mode 0700.
 void makeFolders(const std::string& filePath) {
-    size_t slash = filePath.rfind('/');
-    if (slash == std::string::npos || slash == 0)
-        return;
-    std::string folder = filePath.substr(0, slash);
+    const std::string folder = folderOf(filePath);
     for (size_t pos = 1; pos <= folder.size(); ++pos) {
         if (pos == folder.size() || folder[pos] == '/')
             ::mkdir(folder.substr(0, pos).c_str(), pos == folder.size() ? kFolderMode : 0755);
     }
+}
+
+// Brings a path we own down to `mode` when it allows more; anything owned by
+// someone else is theirs to set. Only permission bits that are too wide are
+// taken away.
+void tighten(const std::string& path, mode_t mode) {
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid() || S_ISLNK(st.st_mode))
+        return;
+    if ((st.st_mode & 07777 & ~mode) == 0)
+        return;
+    if (::chmod(path.c_str(), st.st_mode & mode) != 0)
+        qCWarning(lcStore, "cannot restrict %s to %o: %s", path.c_str(), unsigned(mode),
+                  std::strerror(errno));
+}
+
+// An absolute folder from an environment variable; relative ones do not count.
+const char* absoluteEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value && value[0] == '/' ? value : nullptr;
 }
 
 } // namespace
@@ -167,38 +204,64 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
     if (root == RegistryRoot::LocalMachine)
         return std::string("/var/lib/dialscope/") + fileName;
     std::string config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    if (const char* xdg = absoluteEnv("XDG_CONFIG_HOME"))
         config = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
+    else if (const char* home = absoluteEnv("HOME"))
         config = std::string(home) + "/.config";
     else
-        config = "/tmp";
+        return {}; // nowhere private to keep passwords; a shared folder is no place for them
     return config + "/dialscope/" + fileName;
 }
 
-RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
-    makeFolders(filePath);
+RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
+    : m_path(filePath) {
+    if (filePath.empty()) {
+        qCWarning(lcStore, "no folder for the settings store (neither XDG_CONFIG_HOME nor HOME is set)");
+        return;
+    }
     struct stat st {};
     const bool existed = ::stat(filePath.c_str(), &st) == 0;
-    if (existed && !S_ISREG(st.st_mode))
+    if (!existed && mode == OpenMode::ExistingOnly)
+        return; // looking, not creating: a missing store has nothing to show
+    makeFolders(filePath);
+    if (existed && !S_ISREG(st.st_mode)) {
+        qCWarning(lcStore, "%s is not a regular file", filePath.c_str());
         return; // a folder or a device where the file should be
+    }
+    // Modes are checked at every open, not only at creation: a folder or
+    // store file left wider (by hand, by a copy, by an old version) is
+    // narrowed again when it is ours. The store's own folder is only narrowed
+    // when it is the program's ("dialscope"); a folder named by the caller is
+    // theirs, and so is a file that turns out not to be a store.
+    if (const std::string folder = folderOf(filePath);
+        folder.size() >= 10 && folder.compare(folder.size() - 10, 10, "/dialscope") == 0)
+        tighten(folder, kFolderMode);
+    if (!existed) {
+        // Created owner-only from the first byte: a file made by SQLite would
+        // be readable by others until a chmod. Closing this descriptor is
+        // harmless, as no store object can hold locks on a file made just now.
+        const int fd =
+            ::open(filePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
+        if (fd >= 0)
+            ::close(fd);
+        else if (errno != EEXIST)
+            qCWarning(lcStore, "cannot create %s: %s", filePath.c_str(), std::strerror(errno));
+    }
 
-    // The file is never opened here outside SQLite: closing any descriptor of
-    // it would drop the POSIX locks that other store objects of this process
+    // An existing file is never opened here outside SQLite: closing any
+    // descriptor of it would drop the POSIX locks that other store objects of this process
     // hold on it, and another process could then take itself for the file's
-    // last user and remove the write-ahead log under them. SQLite creates the
-    // file and falls back to read-only access on a file it may not write.
+    // last user and remove the write-ahead log under them. SQLite falls back to read-only access on a file it
+    // may not write.
     int rc = sqlite3_open_v2(filePath.c_str(), &m_db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
+        qCWarning(lcStore, "cannot open %s: %s", filePath.c_str(), sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
     }
-    // Owner-only before anything is written; SQLite gives its side files the
-    // same mode as the store file.
-    if (!existed)
-        ::chmod(filePath.c_str(), kFileMode);
+    // SQLite gives its side files the same mode as the store file.
     m_readOnly = sqlite3_db_readonly(m_db, "main") == 1;
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(m_db, 1);
@@ -206,6 +269,26 @@ RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
     // Reading the schema is the first real access: a file that is not a
     // database, or is damaged, shows here.
     if (!exec("PRAGMA schema_version") || !plausibleFileSize()) {
+        qCWarning(lcStore, "%s is damaged or not a database; left as it is", filePath.c_str());
+        m_broken = true;
+        return;
+    }
+    if (const int version = pragmaInt("PRAGMA user_version"); version > kSchemaVersion) {
+        qCWarning(lcStore, "%s has layout %d, newer than this program's %d; left as it is", filePath.c_str(),
+                  version, kSchemaVersion);
+        m_broken = true;
+        return;
+    }
+    // Nothing is changed in a file before it is known to be a store (or new).
+    const bool ours = hasSchema();
+    if (!ours && (m_broken || m_readOnly)) {
+        // Nothing to read, and the file must stay as it is.
+        m_broken = true;
+        return;
+    }
+    if (!ours && pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
+        // Another program's database: ours to leave alone, as a damaged file.
+        qCWarning(lcStore, "%s is not a settings store; left as it is", filePath.c_str());
         m_broken = true;
         return;
     }
@@ -213,15 +296,18 @@ RegistryStore::RegistryStore(const std::string& filePath) : m_path(filePath) {
     // without waiting for the disk.
     if (!m_readOnly && (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")))
         m_readOnly = true;
-    if (hasSchema())
+    if (ours) {
+        // A file (or side file) left wider than owner-only is narrowed.
+        for (const char* suffix : {"", "-wal", "-shm"})
+            tighten(filePath + suffix, kFileMode);
         return;
-    if (m_broken || m_readOnly) {
-        // Nothing to read, and the file must stay as it is.
+    }
+    if (m_readOnly) {
         m_broken = true;
         return;
     }
-    // Only a new (or foreign) file gets the tables; opening an existing store
-    // never waits for another writer.
+    // Only a new, empty file gets the tables; opening an existing store never
+    // waits for another writer.
     if (!exec("BEGIN IMMEDIATE"))
         m_readOnly = true;
     else if (!exec(kSchema) || !exec("COMMIT")) {
@@ -250,6 +336,15 @@ bool RegistryStore::hasSchema() {
         noteError(rc);
     sqlite3_finalize(st);
     return present;
+}
+
+int RegistryStore::pragmaInt(const char* sql) {
+    sqlite3_stmt* st = nullptr;
+    int value = -1;
+    if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        value = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    return value;
 }
 
 bool RegistryStore::plausibleFileSize() {
@@ -281,6 +376,7 @@ bool RegistryStore::exec(const char* sql) {
         return false;
     int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
+        qCWarning(lcStore, "%s: \"%.40s\" failed: %s", m_path.c_str(), sql, sqlite3_errmsg(m_db));
         noteError(rc);
         return false;
     }
@@ -344,6 +440,11 @@ bool RegistryStore::deleteKey(std::string_view path) {
     return RegistryKey(this, kRootId).deleteSubkey(path);
 }
 
+void RegistryStore::setBusyTimeout(int milliseconds) {
+    if (m_db)
+        sqlite3_busy_timeout(m_db, milliseconds);
+}
+
 bool RegistryStore::checkIntegrity() {
     if (!usable())
         return false;
@@ -359,12 +460,18 @@ WriteBatch::WriteBatch(RegistryStore& store)
     : m_store(store) {
     m_outer = store.m_batchDepth == 0;
     ++store.m_batchDepth;
-    if (m_outer && (!store.writable() || !store.exec("BEGIN IMMEDIATE")))
+    if (m_outer && (!store.writable() || !store.exec("BEGIN IMMEDIATE"))) {
+        // Without the transaction every write inside would commit on its own
+        // and a part of the batch would stay: the batch writes nothing.
         m_done = true;
+        store.m_batchFailed = true;
+    }
 }
 
 WriteBatch::~WriteBatch() {
     --m_store.m_batchDepth;
+    if (m_outer)
+        m_store.m_batchFailed = false;
     if (m_outer && !m_done) {
         m_store.exec("ROLLBACK");
         // Enumerations cached inside the batch may list keys that are gone now.
@@ -430,6 +537,11 @@ RegistryKey RegistryKey::createSubkey(std::string_view relativePath) const {
     auto parts = splitPath(relativePath);
     if (!parts)
         return {};
+    // A chain that is all there is opened without taking the write lock, so
+    // a reader never waits for another process's transaction.
+    if (!parts->empty())
+        if (RegistryKey existing = openSubkey(relativePath))
+            return existing;
     WriteBatch batch(*m_store);
     if (!exists())
         return {};

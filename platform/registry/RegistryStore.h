@@ -67,20 +67,34 @@ struct SubkeyValues {
 
 class RegistryStore {
 public:
+    enum class OpenMode {
+        CreateIfMissing, // a missing file (and its folder) is created
+        ExistingOnly,    // a missing file leaves the store unusable; nothing is created
+    };
+
     // Opens (creating when missing and allowed) the store file. Never fails
-    // outright: check usable() and writable().
-    explicit RegistryStore(const std::string& filePath);
+    // outright: check usable() and writable(). An empty path (no folder for
+    // the per-user store) gives an unusable store. Every open narrows a
+    // store file we own to 0600, and its folder to 0700 when it is the
+    // program's "dialscope" folder; a new file is 0600 from the start.
+    // A database that is not a store, or one written by a newer version of
+    // this program (user_version), is left untouched and is unusable.
+    explicit RegistryStore(const std::string& filePath, OpenMode mode = OpenMode::CreateIfMissing);
     ~RegistryStore();
     RegistryStore(const RegistryStore&) = delete;
     RegistryStore& operator=(const RegistryStore&) = delete;
 
     // The file of a root: both in $DIALSCOPE_REGISTRY_DIR when set; otherwise
     // the per-user store under $XDG_CONFIG_HOME (or ~/.config)/dialscope and
-    // the machine-wide one under /var/lib/dialscope.
+    // the machine-wide one under /var/lib/dialscope. Only absolute
+    // XDG_CONFIG_HOME and HOME count; without either the per-user path is
+    // empty (there is no shared fallback).
     static std::string defaultPath(RegistryRoot root);
 
     bool usable() const { return m_db != nullptr && !m_broken; }
-    bool writable() const { return usable() && !m_readOnly; }
+    // False as well inside a WriteBatch that could not begin, so none of its
+    // writes lands on its own.
+    bool writable() const { return usable() && !m_readOnly && !m_batchFailed; }
     const std::string& filePath() const { return m_path; }
 
     // The key at `path` below the root, "" being the root itself. openKey fails
@@ -90,6 +104,10 @@ public:
     // Deletes the key at `path` with its values; fails when it is missing, is
     // the root, or has subkeys.
     bool deleteKey(std::string_view path);
+
+    // How long a write waits for another connection's transaction before it
+    // fails (10 s unless changed; tests use less).
+    void setBusyTimeout(int milliseconds);
 
     // Runs PRAGMA integrity_check; true when the file is sound.
     bool checkIntegrity();
@@ -122,6 +140,8 @@ private:
     bool exec(const char* sql);
     // True when the store's tables and root key are in the file.
     bool hasSchema();
+    // The first column of a one-row query; -1 when it fails.
+    int pragmaInt(const char* sql);
     // False for a file whose size no sound database file has.
     bool plausibleFileSize();
     // Child id of `name` under `parent`, or nothing (missing or on error).
@@ -137,6 +157,7 @@ private:
     bool m_broken = false;
     bool m_readOnly = false;
     int m_batchDepth = 0;
+    bool m_batchFailed = false;
     uint64_t m_localWrites = 0;
 };
 
@@ -200,7 +221,9 @@ public:
 
 private:
     friend class RegistryStore;
-    RegistryKey(RegistryStore* store, int64_t id) : m_store(store), m_id(id) {}
+    RegistryKey(RegistryStore* store, int64_t id)
+        : m_store(store)
+        , m_id(id) {}
     bool exists() const;
 
     RegistryStore* m_store = nullptr;

@@ -132,7 +132,14 @@ int main(int argc, char** argv) {
         }
     }
 
-    RegistryStore store(RegistryStore::defaultPath(target.root));
+    // Looking at a store never creates one; only "set" may.
+    const std::string path = RegistryStore::defaultPath(target.root);
+    if (path.empty()) {
+        std::fprintf(stderr, "dsreg: no folder for the settings store: set HOME or XDG_CONFIG_HOME\n");
+        return 2;
+    }
+    RegistryStore store(path, command == "set" ? RegistryStore::OpenMode::CreateIfMissing
+                                               : RegistryStore::OpenMode::ExistingOnly);
     if (!store.usable()) {
         std::fprintf(stderr, "dsreg: cannot read %s\n", store.filePath().c_str());
         return 1;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sys/statvfs.h>
@@ -163,6 +166,34 @@ TEST_F(AppStoreTest, RecordDriveAndFreeSpaceDescribeTheFoldersVolume) {
     ASSERT_EQ(statvfs(m_dir.path().c_str(), &info), 0);
     // Other processes write meanwhile: allow a little drift.
     EXPECT_NEAR(m_store.GetRecordFreeMB(), double((uint64_t(info.f_bavail) * info.f_frsize) >> 20), 64.0);
+}
+
+// Another connection to the file (as another process holds it) keeps a
+// write transaction open: settings still read at once, without the 10 s
+// wait for the lock.
+TEST_F(AppStoreTest, SettingsReadAtOnceWhileAnotherWriterHoldsTheStore) {
+    ASSERT_TRUE(m_store.SetSetting(AppStore::kCheckTimer, 25));
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(m_dir.file("user.sqlite").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_store.GetSetting(AppStore::kCheckTimer), 25);
+    EXPECT_EQ(m_store.GetSetting(AppStore::kModem), -1) << "a missing value in an existing key";
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::milliseconds(50));
+    RecordProperty("GetSettingMicroseconds",
+                   int(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+}
+
+TEST_F(AppStoreTest, RecordPathRefusesAFolderTheClipIndexCannotGiveBack) {
+    const std::string fits = "/" + std::string(257, 'f');    // 259 bytes with the closing slash
+    const std::string tooLong = "/" + std::string(258, 'f'); // 260 bytes with it
+    EXPECT_FALSE(m_store.SetRecordPath(tooLong));
+    EXPECT_FALSE(m_store.SetRecordPath(tooLong + "/"));
+    EXPECT_EQ(raw(kKey, "RECPath"), "<missing>");
+    EXPECT_TRUE(m_store.SetRecordPath(fits));
 }
 
 TEST_F(AppStoreTest, AnUnusableStoreGivesDefaultsAndRefusesWrites) {

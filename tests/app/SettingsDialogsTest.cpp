@@ -4,6 +4,7 @@
 #include "PasswordCommands.h"
 #include "PasswordDialog.h"
 #include "RecordPathDialog.h"
+#include "RegistryStore.h"
 #include "ScriptedDialogService.h"
 #include "SettingsCommands.h"
 #include "SetupPasswordDialog.h"
@@ -186,6 +187,33 @@ TEST_F(RecordPathTest, OkStoresTheSelectedFolderAndTheCommandTellsTheMainWindow)
     EXPECT_EQ(m_store.GetRecordPath(), latin1);
 }
 
+TEST_F(RecordPathTest, AFolderTooLongForTheClipIndexIsRefusedAndSaid) {
+    m_store.SetRecordPath(m_root + "/Clips/Day1/");
+    std::string deep = m_root;
+    while (deep.size() < 262)
+        deep += "/" + std::string(60, 'n');
+    fs::create_directories(deep);
+    ScriptedDialogService dialogs;
+    auto dialog = open();
+    dialog->setDialogs(&dialogs);
+    dialog->show();
+    // Fill the tree down to the deep folder and select it.
+    QTreeWidgetItem* node = m_tree->topLevelItem(0);
+    for (size_t from = m_root.size() + 1; node && from < deep.size();) {
+        const size_t to = std::min(deep.find('/', from), deep.size());
+        m_tree->setCurrentItem(node);
+        QTest::keyClick(m_tree, Qt::Key_Right);
+        node = item(node, QString::fromStdString(deep.substr(from, to - from)));
+        from = to + 1;
+    }
+    ASSERT_NE(node, nullptr);
+    m_tree->setCurrentItem(node);
+    ClickButton(dialog.get(), 1);
+    EXPECT_EQ(dialogs.shownTexts(), QStringList{"\n\n Record path is too long! \n\n"});
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(m_store.GetRecordPath(), m_root + "/Clips/Day1/");
+}
+
 TEST_F(RecordPathTest, RightArrowAndDoubleClickReadAFolderOnlyWhileItHasNoChildren) {
     m_store.SetRecordPath(m_root + "/");
     auto dialog = open();
@@ -275,6 +303,30 @@ TEST_F(SettingsDialogsTest, SetupPasswordRefusesMismatchAndMissingUserName) {
     EXPECT_FALSE(StartupPasswordCheck(m_store, m_dialogs))
         << "the start-up prompt appears and Cancel fails it";
     EXPECT_EQ(driver.seen(), QStringList{"PasswordDialog"});
+}
+
+// A store that refuses every write (here: a folder where the file should
+// be): the start-up password and the options are not taken for saved.
+TEST_F(SettingsDialogsTest, ARefusedSaveIsSaidAndTheDialogStaysOpen) {
+    RegistryStore refusing(m_temp.dir().path());
+    AppStore store(refusing, refusing);
+    const QString notSaved = "\n\n Save settings error! \n\n";
+
+    SetupPasswordDialog password(store, m_dialogs);
+    password.show();
+    Type(&password, 1021, "op");
+    Type(&password, 1022, "secret");
+    Type(&password, 1023, "secret");
+    ClickButton(&password, 1);
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{notSaved});
+    EXPECT_TRUE(password.isVisible());
+    EXPECT_NE(password.result(), QDialog::Accepted);
+
+    OptionsDialog options(store, m_dialogs);
+    options.show();
+    ClickButton(&options, 1);
+    EXPECT_EQ(m_dialogs.shownTexts(), (QStringList{notSaved, notSaved}));
+    EXPECT_TRUE(options.isVisible());
 }
 
 TEST_F(SettingsDialogsTest, ResetThenCancelKeepsTheProtectionResetThenOkRemovesIt) {

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,26 +59,6 @@ void expectProbe(const std::string& path, const std::string& codec, const std::s
     EXPECT_EQ(p["width"], std::to_string(width));
     EXPECT_EQ(p["height"], std::to_string(height));
 }
-
-// Restores a resource limit and a signal disposition when the test ends.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN); // so write() reports EFBIG
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -273,15 +256,32 @@ TEST(AviWriterUse, RefusesMisuseAndReportsFailedCreation) {
     EXPECT_FALSE(writer->flush());
 }
 
-TEST(AviWriterUse, ReplacesAnExistingFile) {
+TEST(AviWriterUse, NeverReplacesOrFollowsANameThatIsTaken) {
     TempDir dir;
     const std::string path = dir.file("clip.avi");
-    std::vector<std::vector<uint8_t>> frames(30, rawFrame(64, 48, 3));
+    std::vector<std::vector<uint8_t>> frames(3, rawFrame(64, 48, 3));
+    const mode_t oldMask = ::umask(022);
     ASSERT_TRUE(writeClip(path, frames));
-    const auto longSize = readFile(path).size();
-    ASSERT_TRUE(writeClip(path, {rawFrame(64, 48, 5)}));
-    EXPECT_LT(readFile(path).size(), longSize);
-    expectEngineShows(path, 1, {0}, [](int64_t) { return rawFrame(64, 48, 5); });
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "footage is not world-readable";
+    const auto before = readFile(path);
+
+    int error = 0;
+    EXPECT_FALSE(AviWriter::create(path, {}, &error));
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(readFile(path), before);
+
+    // A link planted at the name is not followed, dangling or not.
+    const std::string outside = dir.file("outside");
+    std::ofstream(outside) << "keep";
+    ASSERT_EQ(::symlink(outside.c_str(), dir.file("linked.avi").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), dir.file("dangling.avi").c_str()), 0);
+    EXPECT_FALSE(AviWriter::create(dir.file("linked.avi"), {}, &error));
+    EXPECT_FALSE(AviWriter::create(dir.file("dangling.avi"), {}, &error));
+    EXPECT_EQ(readFile(outside).size(), 4u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
+    ::umask(oldMask);
 }
 
 TEST(AviWriterDurability, HeaderIsUpdatedOnDiskWhileRecording) {
@@ -494,6 +494,46 @@ TEST(AviWriterOpenDml, SegmentsPastTheLimitAreIndexedAndReadable) {
     EXPECT_EQ(p["nb_frames"], "30");
     EXPECT_EQ(p["nb_read_packets"], "30");
     expectEngineShows(path, 30, {29, 0, 17, 4, 5, 28}, [&](int64_t i) { return frames[size_t(i)]; });
+}
+
+TEST(AviWriterOpenDml, TheLastSegmentTheSuperIndexHoldsRefusesFurtherSamples) {
+    TempDir dir;
+    const std::string path = dir.file("full-index.avi");
+    const std::vector<uint8_t> frame = rawFrame(8, 8, 2);
+    AviWriter::Options options;
+    options.segmentLimit = 300; // one 200-byte sample per segment
+    auto writer = AviWriter::create(path, options);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->createStream(AviStreamInfo::forClip(PackedDibView(frame).header())));
+    ASSERT_TRUE(writer->setFormat(std::span(frame).first(40)));
+    int64_t accepted = 0;
+    while (accepted <= AviWriter::kMaxSegments && writer->write(image(frame)))
+        ++accepted;
+    EXPECT_EQ(accepted, AviWriter::kMaxSegments) << "one sample in each segment the super index can name";
+    EXPECT_EQ(writer->lastError(), EFBIG);
+    EXPECT_FALSE(writer->write(image(frame))) << "refused again, not written past the index";
+    EXPECT_EQ(writer->segmentCount(), AviWriter::kMaxSegments);
+    ASSERT_TRUE(writer->close());
+
+    const auto file = readFile(path);
+    const auto top = chunks(file, 0, file.size());
+    ASSERT_EQ(top.size(), AviWriter::kMaxSegments);
+    EXPECT_EQ(top.back().end(), file.size());
+    const auto hdrl = children(file, children(file, top[0]).at(0));
+    const auto strl = children(file, *find(hdrl, "strl"));
+    const auto indx = find(strl, "indx");
+    ASSERT_TRUE(indx);
+    EXPECT_EQ(le32(file, indx->dataOffset() + 4), AviWriter::kMaxSegments);
+    // The last entry names the last segment's chunk index; the odml list
+    // right after the super index is whole.
+    const uint64_t last = indx->dataOffset() + 24 + 16 * (AviWriter::kMaxSegments - 1);
+    EXPECT_EQ(fourcc(le32(file, le32(file, last))), "ix00");
+    const auto odml = find(hdrl, "odml");
+    ASSERT_TRUE(odml);
+    EXPECT_EQ(odml->offset, indx->end());
+    EXPECT_EQ(fourcc(le32(file, odml->dataOffset() + 4)), "dmlh");
+    EXPECT_EQ(le32(file, odml->dataOffset() + 12), uint32_t(accepted)) << "dmlh total frames";
+    EXPECT_EQ(probe(path)["nb_read_packets"], std::to_string(accepted));
 }
 
 TEST(AviWriterOpenDml, ClipPastOneGibibyteContinuesInASecondSegment) {

@@ -7,11 +7,13 @@
 
 #include "AviWriter.h"
 
+#include <csignal>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace cliptest {
@@ -73,5 +75,29 @@ std::vector<Chunk> chunks(std::span<const uint8_t> file, uint64_t begin, uint64_
 std::vector<Chunk> children(std::span<const uint8_t> file, const Chunk& list);
 // The first chunk with this id (or list type) among `list`.
 std::optional<Chunk> find(const std::vector<Chunk>& list, const std::string& idOrType);
+
+// Lets this process write files only up to `bytes` (RLIMIT_FSIZE, as a full
+// disk or quota would) until it goes out of scope; writes past it fail with
+// EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_oldHandler)(int) = nullptr;
+};
 
 } // namespace cliptest

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace cliptest;
 
@@ -54,8 +55,13 @@ TEST(BitmapFile, TwentyFourBitPictureGetsOffset54AndSize54PlusImage) {
     EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file->begin() + 14));
 
     const std::string path = dir.file("capture.bmp");
+    const mode_t oldMask = ::umask(022);
     ASSERT_TRUE(BitmapFile::save(path, dib));
+    ::umask(oldMask);
     EXPECT_EQ(readFile(path), *file);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "footage is not world-readable";
     EXPECT_EQ(identify(path), "BMP3 320 240");
     // The reader sees the picture the right way up: frame colour above, complement below.
     EXPECT_EQ(run("convert '" + path + "' -format '%[pixel:p{160,0}] %[pixel:p{160,239}]' info:"),

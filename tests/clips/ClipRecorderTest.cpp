@@ -1,15 +1,23 @@
 #include "ClipRecorder.h"
 #include "ChannelTable.h"
 #include "ClipIndex.h"
+#include "ClipRecovery.h"
 #include "ClipTestTools.h"
+#include "ClipWriterThread.h"
 #include "RegistryStore.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -107,7 +115,7 @@ TEST_F(ClipRecorderTest, ABufferWithoutAFrameStartsTheClipWithTheNextFrame) {
     auto rec = recorder();
     ASSERT_TRUE(rec->RecordCommand(2, HeaderOf(first), std::vector<uint8_t>(230400, 0)));
     const std::string image = m_folder + rec->imageFileName();
-    EXPECT_FALSE(fs::exists(image));
+    EXPECT_EQ(fs::file_size(image), 0u) << "the name is held, empty until the first frame";
     rec->RecordFrame({});
     rec->RecordFrame(next);
     rec->RecordFrame(first);
@@ -135,7 +143,7 @@ TEST_F(ClipRecorderTest, FramesDeclaringMoreBytesThanTheyHoldAreNotRecorded) {
     rec->RecordFrame(notAFrame);
     rec->RecordFrame(std::span(frame).first(39));
     EXPECT_EQ(rec->writtenFrames(), 0);
-    EXPECT_FALSE(fs::exists(image));
+    EXPECT_EQ(fs::file_size(image), 0u);
 
     // A frame followed by unrelated bytes is recorded up to its own size only.
     auto padded = frame;
@@ -252,17 +260,204 @@ TEST_F(ClipRecorderTest, FailuresLeaveNothingClaimedAsRecorded) {
     rec->StopRecording();
     EXPECT_TRUE(records().empty());
 
-    // An image file that cannot be created: the clip goes on without one.
-    m_folder = m_dir.path() + "/rec/";
+    // A record folder too long for the clip index to give back whole.
+    std::string longFolder = m_dir.path();
+    while (longFolder.size() < 259)
+        longFolder += "/" + std::string(std::min<size_t>(100, 259 - longFolder.size() - 1), 'd');
+    ASSERT_EQ(longFolder.size(), 259u) << "with its closing slash, 260 bytes";
+    fs::create_directories(longFolder);
+    m_folder = longFolder;
+    EXPECT_FALSE(rec->StartRecording(2, HeaderOf(frame)));
+    EXPECT_FALSE(rec->recording());
+    EXPECT_TRUE(fs::is_empty(longFolder));
+    EXPECT_TRUE(records().empty());
+}
+
+TEST_F(ClipRecorderTest, TakenNamesMoveTheClipToTheNextSuffixAndAreLeftAlone) {
+    const auto frame = cliptest::rawFrame(32, 16, 1);
+    const std::string stem = m_folder + "200107151409330002";
+    // A stray image file without its video file, and a link planted at the
+    // next video name, pointing at a file outside the folder.
+    const std::vector<uint8_t> stray{'o', 'l', 'd'};
+    { std::ofstream(stem + ".img", std::ios::binary).write("old", 3); }
+    const std::string outside = m_dir.path() + "/outside";
+    { std::ofstream(outside) << "precious"; }
+    ASSERT_EQ(::symlink(outside.c_str(), (stem + "_1.avi").c_str()), 0);
+
+    const mode_t oldMask = ::umask(022);
+    auto rec = recorder();
     ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
-    fs::create_directory(m_folder + rec->imageFileName()); // occupies the name
+    EXPECT_EQ(rec->videoFileName(), "200107151409330002_2.avi");
+    EXPECT_TRUE(fs::exists(m_folder + rec->imageFileName())) << "the image name is held from the start";
+    EXPECT_FALSE(fs::exists(stem + "_1.img")) << "the half-made pair is given up whole";
     rec->RecordFrame(frame);
-    rec->RecordFrame(frame);
-    const std::string video = m_folder + rec->videoFileName();
     rec->StopRecording();
-    EXPECT_TRUE(fs::is_directory(m_folder + "200107151409330002.img"));
-    EXPECT_EQ(packets(video), "2");
+    ::umask(oldMask);
+
+    EXPECT_EQ(cliptest::readFile(stem + ".img"), stray);
+    EXPECT_FALSE(fs::exists(stem + ".avi"));
+    EXPECT_EQ(cliptest::readFile(outside).size(), 8u);
+    EXPECT_TRUE(fs::is_symlink(stem + "_1.avi"));
+    EXPECT_EQ(cliptest::readFile(stem + "_2.img"), frame);
+    for (const char* ext : {"_2.avi", "_2.img"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((stem + ext).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u) << ext << ": footage is group-readable, not world-readable";
+    }
+    const auto list = records();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].FileName, "200107151409330002_2.avi");
+
+    // A clip that never got a frame leaves no empty image file behind.
+    ASSERT_TRUE(rec->StartRecording(5, HeaderOf(frame)));
+    const std::string image = m_folder + rec->imageFileName();
+    rec->StopRecording();
+    EXPECT_FALSE(fs::exists(image));
+}
+
+TEST_F(ClipRecorderTest, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+    const auto frame = cliptest::rawFrame(160, 120, 3); // 57,640 bytes
+    auto rec = recorder();
+    {
+        // No room even for the headers: as a failed start, with no file left.
+        cliptest::FileSizeLimit limit(1000);
+        EXPECT_FALSE(rec->StartRecording(2, HeaderOf(frame)));
+        EXPECT_FALSE(rec->recording());
+    }
+    EXPECT_TRUE(fs::is_empty(m_folder));
+    EXPECT_TRUE(records().empty());
+
+    // Full in the middle of the clip: the frames before stay, the file is
+    // completed and listed, and Record is offered again.
+    std::string video;
+    {
+        cliptest::FileSizeLimit limit(300000);
+        ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+        video = m_folder + rec->videoFileName();
+        for (int i = 0; i < 10 && rec->recording(); ++i)
+            rec->RecordFrame(frame);
+        EXPECT_FALSE(rec->recording());
+    }
+    const int32_t written = rec->writtenFrames();
+    EXPECT_GE(written, 3);
+    EXPECT_LT(written, 10);
+    EXPECT_EQ(packets(video), std::to_string(written));
     EXPECT_EQ(records().size(), 1u);
+    EXPECT_TRUE(rec->RecordCommand(2, HeaderOf(frame), FrameBuffer(frame)));
+}
+
+// The writer thread stands still, as on a volume whose every write hangs:
+// the recorder's calls still return at once, frames beyond the queue's room
+// are dropped and counted, and once the volume answers again the clip is
+// completed in order and listed.
+TEST_F(ClipRecorderTest, AStalledVolumeNeverHoldsUpTheCaller) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 30; ++i)
+        frames.push_back(cliptest::rawFrame(64, 48, i));
+    auto writer = std::make_shared<ClipWriterThread>(ClipWriterThread::Limits{8, size_t(1) << 20});
+    std::atomic<bool> volumeAnswers{false};
+    writer->post(
+        [&] {
+            while (!volumeAnswers)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        },
+        0, true);
+    ClipRecorder rec(m_index, {[this] { return m_folder; }, [this] { return m_now; }, {}, writer});
+
+    std::chrono::steady_clock::duration longest{};
+    const auto timed = [&](auto&& call) {
+        const auto started = std::chrono::steady_clock::now();
+        call();
+        longest = std::max(longest, std::chrono::steady_clock::now() - started);
+    };
+    timed([&] { EXPECT_TRUE(rec.StartRecording(2, HeaderOf(frames[0]))); });
+    for (const auto& frame : frames)
+        timed([&] {
+            rec.RecordFrame(frame);
+            rec.flushIfDue();
+        });
+    EXPECT_TRUE(rec.recording());
+    timed([&] { rec.StopRecording(); });
+    EXPECT_LT(longest, std::chrono::milliseconds(50));
+    RecordProperty("LongestCallMicroseconds",
+                   int(std::chrono::duration_cast<std::chrono::microseconds>(longest).count()));
+    const int32_t handedOver = rec.writtenFrames();
+    EXPECT_LT(handedOver, 30);
+    EXPECT_GT(writer->dropped(), 0u);
+    EXPECT_TRUE(records().empty()) << "nothing is listed before the files are complete";
+
+    volumeAnswers = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (records().empty() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto list = records();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].FileName, "200107151409330002.avi");
+    EXPECT_EQ(packets(m_folder + list[0].FileName), std::to_string(handedOver));
+    EXPECT_EQ(cliptest::readFile(m_folder + list[0].ImageName), frames[0]) << "frames in the order given";
+}
+
+// Clip files a crash left without entries: every one of ours is listed
+// again from its name and the frames that reached the disk; anything else in
+// the folder, and clips already listed, are left alone.
+TEST_F(ClipRecorderTest, ClipsACrashLeftUnlistedAreIndexedAtStartUp) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 200; ++i)
+        frames.push_back(cliptest::rawFrame(32, 16, i));
+    const std::string whole = m_folder + "200107151409330002.avi";
+    ASSERT_TRUE(cliptest::writeClip(whole, frames));
+    // Killed while writing frame 4: the header counts fewer, the tail is torn.
+    const auto bytes = cliptest::readFile(whole);
+    const size_t chunk = 8 + frames[0].size() - 40;
+    const size_t firstSample = bytes.size() - 8 - 16 * 200 - 200 * chunk;
+    {
+        std::ofstream out(m_folder + "2001071514093312345_1.avi", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(firstSample + 3 * chunk + 20));
+    }
+    // Not ours, or already listed.
+    for (const char* name : {"holiday.avi", "200107151409330002.avi.part", "20010715140933ab02.avi",
+                             "20010715140933000.avi", "200113151409330002.avi"})
+        fs::copy_file(whole, m_folder + name);
+    { std::ofstream(m_folder + "200107151409330005.avi") << "RIFF garbage"; }
+    {
+        auto rec = recorder();
+        m_now = LocalClock(2001, 7, 15, 15, 0, 0);
+        ASSERT_TRUE(rec->StartRecording(5, HeaderOf(frames[0])));
+        rec->RecordFrame(frames[0]);
+    }
+    ASSERT_EQ(records().size(), 1u);
+    // Many crashed clips at once, as a folder of a long-failing machine holds.
+    constexpr int kCopies = 40;
+    for (int i = 0; i < kCopies; ++i)
+        fs::copy_file(whole, m_folder + "200107151409330003_" + std::to_string(i + 1) + ".avi");
+
+    const auto started = std::chrono::steady_clock::now();
+    ClipRecoveryTask task(m_index, m_folder);
+    while (!task.done() && std::chrono::steady_clock::now() - started < std::chrono::seconds(20))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto took = std::chrono::steady_clock::now() - started;
+    RecordProperty("RecoveryMilliseconds",
+                   int(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    ASSERT_TRUE(task.done());
+    EXPECT_EQ(task.saved(), 2 + kCopies);
+
+    const auto list = records();
+    ASSERT_EQ(list.size(), 3u + kCopies);
+    const ClipRecord& full = list[0];
+    EXPECT_EQ(full.FileName, "200107151409330002.avi");
+    EXPECT_EQ(full.Channel, 2);
+    EXPECT_EQ(full.Location, "Gate");
+    EXPECT_EQ(full.Open, 0);
+    EXPECT_EQ(full.SDate + " " + full.STime, "2001/07/15 14:09");
+    EXPECT_EQ(full.EDate + " " + full.ETime, "2001/07/15 14:11") << "200 frames at two a second";
+    EXPECT_EQ(full.ImageName, "200107151409330002.img");
+    EXPECT_EQ(full.Path, m_folder);
+    const ClipRecord& torn = list[list.size() - 2];
+    EXPECT_EQ(torn.FileName, "2001071514093312345_1.avi");
+    EXPECT_EQ(torn.Channel, 12345);
+    EXPECT_EQ(CountAviFrames(m_folder + torn.FileName), 3) << "the torn frame is not counted";
+    EXPECT_EQ(list.back().FileName, "200107151500000005.avi") << "listed before: kept as it was";
+    EXPECT_EQ(list.back().STime, "15:00");
 }
 
 } // namespace

@@ -207,6 +207,17 @@ TEST_F(ConnectDialogTest, AddDirectoryAsksFirstAndNeedsAUserName) {
     EXPECT_EQ(book[0].PassWord, "pw");
     EXPECT_EQ(book[0].Dial, "555 0101");
     EXPECT_EQ(book[0].Memo, "");
+    EXPECT_EQ(dialogs.shown().size(), 2u) << "nothing more said when stored";
+
+    // A name the store cannot take is said, not silently dropped.
+    Edit(dialog, 1021)->setText("North\\Gate");
+    dialogs.setNextAnswer(MessageAnswer::Yes);
+    Click(dialog, 1024);
+    ASSERT_EQ(dialogs.shown().size(), 4u);
+    EXPECT_EQ(dialogs.shown()[3].text, "\n\n Input error! \n\n");
+    book.clear();
+    store.LoadPhoneBook(book);
+    EXPECT_EQ(book.size(), 1u);
 }
 
 TEST_F(ConnectDialogTest, PhoneBookInSelectModeFillsNamePasswordAndNumber) {

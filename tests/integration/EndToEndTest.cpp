@@ -205,8 +205,15 @@ TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChanne
     EXPECT_FALSE(frame->AlarmPlaying());
     ASSERT_TRUE(frame->ExecuteCommand(ID_HANG_UP));
     ASSERT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
-    // Ending the call finished the recordings: one clip record per channel.
+    // Ending the call finished the recordings: one clip record per channel,
+    // saved once the writer thread has completed the files.
     std::vector<ClipRecord> clips;
-    f.clips.LoadClipRecords(clips);
-    EXPECT_EQ(clips.size(), 2u);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            clips.clear();
+            f.clips.LoadClipRecords(clips);
+            return clips.size() == 2u;
+        },
+        5000))
+        << clips.size();
 }

@@ -11,14 +11,25 @@
 #include "SingleInstance.h"
 #include "SplashWindow.h"
 #include "StartupSwitches.h"
+#include "TempDir.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <gtest/gtest.h>
 
+#include <QLocalSocket>
+#include <QThread>
+
 #include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +97,80 @@ TEST(SingleInstance, NameLeftByAVanishedInstanceIsTakenOver) {
     EXPECT_TRUE(next.Listen(name));
     EXPECT_EQ(next.ServerName(), name);
     EXPECT_TRUE(RaiseFromAnotherThread(name));
+}
+
+TEST(SingleInstance, TheSocketLivesInAFolderNoOtherUserCanWrite) {
+    TempDir dir;
+    const std::string runtime = dir.file("runtime");
+    const std::string store = dir.file("store");
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(store.c_str(), 0700), 0);
+    const char* savedRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const char* savedStore = std::getenv("DIALSCOPE_REGISTRY_DIR");
+    const std::string oldRuntime = savedRuntime ? savedRuntime : "", oldStore = savedStore ? savedStore : "";
+
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("DIALSCOPE_REGISTRY_DIR", store.c_str(), 1);
+    EXPECT_EQ(SingleInstance::DefaultName().toStdString(), runtime + "/dialscope.socket");
+    // A runtime folder others may write is no better than /tmp: the store's.
+    ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);
+    EXPECT_EQ(SingleInstance::DefaultName().toStdString(), store + "/dialscope.socket");
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SingleInstance::DefaultName().toStdString(), store + "/dialscope.socket");
+    ASSERT_EQ(::chmod(store.c_str(), 0777), 0);
+    EXPECT_EQ(SingleInstance::DefaultName(), QString()) << "no private folder: no shared name either";
+
+    savedRuntime ? setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+    savedStore ? setenv("DIALSCOPE_REGISTRY_DIR", oldStore.c_str(), 1) : unsetenv("DIALSCOPE_REGISTRY_DIR");
+}
+
+// Another user answers "ok" on the name (as a planted socket would): this
+// start neither ends nor gives up the name.
+TEST(SingleInstance, AnotherUsersSocketIsNoRunningInstance) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to answer as another user";
+    TempDir dir;
+    const std::string path = dir.file("planted.socket");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The peer credentials are taken when listening starts.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::listen(listener, 4) != 0)
+            ::_exit(1);
+        for (int served = 0; served < 4; ++served) {
+            const int peer = ::accept(listener, nullptr, nullptr);
+            if (peer < 0)
+                ::_exit(1);
+            char line[16];
+            if (::read(peer, line, sizeof line) > 0 && ::write(peer, "ok\n", 3) != 3)
+                ::_exit(1);
+            ::close(peer);
+        }
+        ::_exit(0);
+    }
+    ::close(listener);
+    const QString name = QString::fromStdString(path);
+    bool listening = false;
+    for (int i = 0; i < 100 && !listening; ++i) { // until the child listens
+        QLocalSocket probe;
+        probe.connectToServer(name);
+        listening = probe.waitForConnected(50);
+        if (!listening)
+            QThread::msleep(10);
+    }
+    ASSERT_TRUE(listening);
+    EXPECT_FALSE(SingleInstance::RaiseRunning(name, 1000));
+    SingleInstance ours;
+    EXPECT_TRUE(ours.Listen(name)) << "the name is taken over";
+    EXPECT_TRUE(RaiseFromAnotherThread(name));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
 }
 
 TEST(Splash, KeyOrMousePressClosesItAndIsSwallowed) {

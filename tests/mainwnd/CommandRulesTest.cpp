@@ -2,8 +2,17 @@
 // dispatch that asks them again when a command arrives.
 #include "CommandTable.h"
 #include "DiskWatch.h"
+#include "VolumeProbe.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include <map>
 #include <set>
@@ -150,6 +159,59 @@ TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
         EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || e.id == 57664 || e.id == 57665) << e.id;
     }
     EXPECT_EQ(ids.size(), 22u);
+}
+
+// The volume query hangs, as statvfs on a hung network volume does: the
+// caller never waits, only the newest folder asked for meanwhile is read,
+// and a probe destroyed while the query hangs does not wait for it either.
+TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
+    auto volumeAnswers = std::make_shared<std::atomic<bool>>(false);
+    auto asked = std::make_shared<std::vector<std::string>>();
+    auto askedMutex = std::make_shared<std::mutex>();
+    const auto query = [=](const std::string& folder) {
+        {
+            std::lock_guard lock(*askedMutex);
+            asked->push_back(folder);
+        }
+        while (!*volumeAnswers)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return VolumeProbe::Reading{uint32_t(folder.size()), folder};
+    };
+    const auto askedCount = [=] {
+        std::lock_guard lock(*askedMutex);
+        return asked->size();
+    };
+    std::vector<std::string> got;
+    const auto collect = [&](const VolumeProbe::Reading& reading) {
+        got.push_back(reading.mountPoint);
+    };
+    {
+        VolumeProbe probe(query);
+        const auto started = std::chrono::steady_clock::now();
+        probe.Request("/a", collect);
+        while (askedCount() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        probe.Request("/b", collect);
+        probe.Request("/c", collect);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
+        *volumeAnswers = true;
+        for (int i = 0; i < 500 && got.size() < 2; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_EQ(got, (std::vector<std::string>{"/a", "/c"}));
+        EXPECT_EQ(askedCount(), 2u);
+    }
+    *volumeAnswers = false;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        VolumeProbe probe(query);
+        probe.Request("/d", collect);
+        while (askedCount() == 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
+    *volumeAnswers = true; // the abandoned query ends on its own
+    QCoreApplication::processEvents();
+    EXPECT_EQ(got.size(), 2u) << "a probe's readings end with it";
 }
 
 TEST(DiskWatch, StoredValuesFallBackToDefaults) {

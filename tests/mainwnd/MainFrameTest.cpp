@@ -23,6 +23,15 @@ void Settle() {
         QApplication::processEvents();
 }
 
+// The disk check reads the volume on another thread: runs one and waits
+// (bounded) for its reading to be handled.
+void CheckDiskAndWait(MainFrame& frame) {
+    const int before = frame.DiskReadings();
+    frame.CheckDiskSpace();
+    for (int i = 0; i < 500 && frame.DiskReadings() == before; ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
 } // namespace
 
 TEST(MainFrame, StartOpensTheLineAndFillsThePanes) {
@@ -33,6 +42,8 @@ TEST(MainFrame, StartOpensTheLineAndFillsThePanes) {
     EXPECT_EQ(frame.ModemText(), QStringLiteral("Modem 0"));
     EXPECT_EQ(frame.PromptText(), QStringLiteral("Ready"));
     EXPECT_EQ(frame.StatusStrip()->text(), QStringLiteral("Disconnect"));
+    for (int i = 0; i < 500 && frame.DiskReadings() == 0; ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_TRUE(frame.DiskText().contains(QRegularExpression(QStringLiteral("^\\d+ MB Free on /"))))
         << frame.DiskText().toStdString();
     EXPECT_EQ(frame.Disk().IntervalMs(), 10000); // CheckTimer absent
@@ -167,17 +178,17 @@ TEST(MainFrame, DiskWarningOnceThenAgainAfterOptions) {
     EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
     EXPECT_EQ(frame.Disk().IntervalMs(), 5000);
     for (int i = 0; i < 4; ++i)
-        frame.CheckDiskSpace();
+        CheckDiskAndWait(frame);
     EXPECT_EQ(f.dialogs.shownTexts(), QStringList{LoadString(IDP_DISK_SPACE_LOW)});
     EXPECT_FALSE(frame.DiskPane()->Dot().isNull());
     EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
-    frame.CheckDiskSpace();
-    frame.CheckDiskSpace();
+    CheckDiskAndWait(frame);
+    CheckDiskAndWait(frame);
     EXPECT_EQ(f.dialogs.shownTexts().size(), 2);
     // Threshold 0: no more warnings, even after Options cleared the flag.
     f.frameDialogs.options = std::pair<uint32_t, uint32_t>{0, 5};
     EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
-    frame.CheckDiskSpace();
+    CheckDiskAndWait(frame);
     EXPECT_EQ(f.dialogs.shownTexts().size(), 2);
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -259,6 +260,29 @@ TEST_F(PurgekitTest, FolderIsReadOnEveryCall) {
     ASSERT_EQ(m_lib.call("SeteLookoutNTSC"), 1);
     EXPECT_EQ(value(userFile(), kDecoderExports[0].key, "VideoDecoder")->dword(), 1u);
     EXPECT_EQ(value(second.file("user.sqlite"), kDecoderExports[0].key, "VideoDecoder")->dword(), 0u);
+}
+
+// Deleting looks at a store without making one; with no private folder for
+// the per-user store at all, every per-user export fails.
+TEST_F(PurgekitTest, DeletesCreateNoStoreAndNoHomeMeansFailure) {
+    for (const char* name : {"DelaMLookoutSet", "DelKestrelSet", "DelNightjarSet"})
+        m_lib.call(name);
+    EXPECT_FALSE(std::filesystem::exists(userFile()));
+
+    const auto saved = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto home = saved("HOME"), config = saved("XDG_CONFIG_HOME");
+    unsetenv("DIALSCOPE_REGISTRY_DIR");
+    unsetenv("HOME");
+    setenv("XDG_CONFIG_HOME", "relative", 1); // not a folder the XDG rules accept
+    EXPECT_EQ(m_lib.call("DeleLookoutSet"), 0);
+    EXPECT_EQ(m_lib.call("DelKestrelSet"), 0);
+    EXPECT_EQ(m_lib.call("SeteLookoutPAL"), 0);
+    EXPECT_FALSE(std::filesystem::exists("relative"));
+    home ? setenv("HOME", home->c_str(), 1) : unsetenv("HOME");
+    config ? setenv("XDG_CONFIG_HOME", config->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(PurgekitTest, CallsFromSeveralThreadsAllLand) {

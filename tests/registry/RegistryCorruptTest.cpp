@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -106,6 +107,41 @@ TEST_F(RegistryCorruptTest, TruncatedStoreIsLeftAlone) {
     RegistryStore store(m_file);
     EXPECT_TRUE(store.checkIntegrity());
     EXPECT_EQ(store.openKey("software\\kestrel-lookout\\remotephone").subkeyCount(), 400u);
+}
+
+// Sound SQLite files that are not ours to change: another program's
+// database, and a store written by a newer version of this program.
+TEST_F(RegistryCorruptTest, OtherDatabasesAndNewerLayoutsAreLeftAlone) {
+    makeRealStore(m_dir.file("newer.sqlite"));
+    for (const auto& [file, sql] :
+         {std::pair{m_dir.file("other.sqlite"),
+                    "CREATE TABLE songs(title TEXT); INSERT INTO songs VALUES('x');"},
+          std::pair{m_dir.file("newer.sqlite"), "PRAGMA user_version = 7;"}}) {
+        SCOPED_TRACE(file);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        const std::string bytes = readBytes(file);
+        {
+            RegistryStore store(file);
+            EXPECT_FALSE(store.usable());
+            expectNothingReadNothingWritten(store);
+        }
+        EXPECT_EQ(readBytes(file), bytes);
+    }
+    // A store this version writes says which layout it has.
+    RegistryStore ours(m_file);
+    ASSERT_TRUE(ours.writable());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_file.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 1);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
 }
 
 TEST_F(RegistryCorruptTest, FolderInPlaceOfTheFile) {

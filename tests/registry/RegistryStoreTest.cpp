@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -281,6 +284,37 @@ TEST_F(RegistryStoreTest, BatchIsAllOrNothing) {
     EXPECT_EQ(m_store.openKey("batch").subkeyCount(), 2u);
 }
 
+// Another connection (as another process would) holding a write
+// transaction: readers do not wait for it, and a batch that cannot begin
+// writes nothing at all instead of committing statement by statement.
+TEST_F(RegistryStoreTest, AHeldWriteLockStallsNoReaderAndFailsABatchWhole) {
+    ASSERT_TRUE(m_store.createKey("app\Setting").setDword("CheckTimer", 30));
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(m_file.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    const auto started = std::chrono::steady_clock::now();
+    RegistryKey key = m_store.createKey("app\Setting"); // already there: opened, not created
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key.queryValue("CheckTimer")->dword(), 30u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(50));
+
+    m_store.setBusyTimeout(20);
+    {
+        WriteBatch batch(m_store);
+        // The holder lets go: statements inside the failed batch would now
+        // succeed one by one if they were let through.
+        ASSERT_EQ(sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_FALSE(m_store.createKey("app\Other"));
+        EXPECT_FALSE(key.setDword("CheckTimer", 99));
+        EXPECT_FALSE(batch.commit());
+    }
+    sqlite3_close(holder);
+    EXPECT_FALSE(m_store.openKey("app\Other"));
+    EXPECT_EQ(m_store.openKey("app\Setting").queryValue("CheckTimer")->dword(), 30u);
+    EXPECT_TRUE(m_store.createKey("app\Other")) << "writes work again after the batch";
+}
+
 TEST(RegistryFiles, CreatedOwnerOnlyInANewFolder) {
     TempDir dir("registry-files");
     std::string folder = dir.file("nested/dialscope");
@@ -301,10 +335,54 @@ TEST(RegistryFiles, CreatedOwnerOnlyInANewFolder) {
         }
         EXPECT_GE(files, 1);
     }
-    // Reopening keeps what was written.
+    // Reopening keeps what was written, and narrows modes that were widened
+    // since (by hand, by a copy) back to owner-only.
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((folder + "/user.sqlite").c_str(), 0644), 0);
     RegistryStore again(folder + "/user.sqlite");
     EXPECT_EQ(again.openKey("K").queryValue("password")->data, "secret");
     EXPECT_TRUE(again.checkIntegrity());
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(::stat((folder + "/user.sqlite").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST(RegistryFiles, LookingCreatesNothingAndNoPrivateFolderMeansNoStore) {
+    TempDir dir("registry-paths");
+    const std::string file = dir.file("dialscope/user.sqlite");
+    {
+        RegistryStore store(file, RegistryStore::OpenMode::ExistingOnly);
+        EXPECT_FALSE(store.usable());
+        EXPECT_FALSE(store.createKey("k"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("dialscope")));
+    EXPECT_FALSE(RegistryStore("").usable());
+
+    // Only absolute folders count; without one there is no per-user store.
+    const auto saved = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto restore = [](const char* name, const std::optional<std::string>& v) {
+        v ? setenv(name, v->c_str(), 1) : unsetenv(name);
+    };
+    const auto registryDir = saved("DIALSCOPE_REGISTRY_DIR"), home = saved("HOME"),
+               config = saved("XDG_CONFIG_HOME");
+    unsetenv("DIALSCOPE_REGISTRY_DIR");
+    setenv("HOME", "/home/op", 1);
+    setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    EXPECT_EQ(RegistryStore::defaultPath(RegistryRoot::CurrentUser),
+              "/home/op/.config/dialscope/user.sqlite");
+    unsetenv("HOME");
+    EXPECT_EQ(RegistryStore::defaultPath(RegistryRoot::CurrentUser), "");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(RegistryStore::defaultPath(RegistryRoot::CurrentUser), "");
+    EXPECT_EQ(RegistryStore::defaultPath(RegistryRoot::LocalMachine), "/var/lib/dialscope/machine.sqlite");
+    restore("DIALSCOPE_REGISTRY_DIR", registryDir);
+    restore("HOME", home);
+    restore("XDG_CONFIG_HOME", config);
 }
 
 // Store objects in several threads (one each) share the file: every write

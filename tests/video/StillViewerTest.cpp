@@ -86,7 +86,7 @@ TEST_F(StillViewerTest, SavesABitmapFileAndSaysSoOnlyWhenWritten) {
     EXPECT_EQ(m_dialogs.fileDialogCount(), 1);
     EXPECT_TRUE(m_dialogs.shownTexts().isEmpty());
     const FileDialogRequest& request = m_dialogs.lastFileRequest();
-    EXPECT_EQ(request.defaultName, "capture");
+    EXPECT_EQ(request.defaultName, "capture.bmp");
     EXPECT_EQ(request.defaultSuffix, "bmp");
     EXPECT_EQ(request.filter, "Bitmap file (*.bmp)");
     EXPECT_TRUE(request.confirmOverwrite);

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
@@ -177,8 +178,13 @@ bool SimServer::openControl(std::string& error) {
     std::memcpy(addr.sun_path, m_options.control.c_str(), m_options.control.size() + 1);
     ::unlink(m_options.control.c_str());
     m_listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listen, 8) != 0) {
+    // The control socket can hang up or damage a call: only its owner may
+    // connect, from the moment it exists (0600, not 0600 after a chmod).
+    const mode_t oldMask = ::umask(077);
+    const bool bound =
+        m_listen >= 0 && ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::umask(oldMask);
+    if (!bound || ::listen(m_listen, 8) != 0) {
         error = "cannot listen on " + m_options.control + ": " + std::strerror(errno);
         return false;
     }
