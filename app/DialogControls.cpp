@@ -1,7 +1,9 @@
 #include "DialogControls.h"
+#include "WireText.h"
 
 #include <QHeaderView>
 #include <QPalette>
+#include <QRegularExpressionValidator>
 #include <QTreeWidget>
 
 namespace DialogControls {
@@ -58,6 +60,14 @@ QIcon UntintedIcon(const QString& resource) {
     icon.addFile(resource, QSize(), QIcon::Normal);
     icon.addFile(resource, QSize(), QIcon::Selected);
     return icon;
+}
+
+void AcceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused) {
+    QString pattern = QString::fromLatin1(WireText::kTypablePattern);
+    if (!alsoRefused.isEmpty())
+        pattern = QStringLiteral("(?:(?![%1])%2)*")
+                      .arg(QRegularExpression::escape(alsoRefused), pattern.chopped(1));
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
 }
 
 void FocusEdit(QLineEdit* edit) {

@@ -43,6 +43,11 @@ int AverageCharWidths(const QWidget* widget, int count);
 // selected (the style would otherwise tint it).
 QIcon UntintedIcon(const QString& resource);
 
+// Limits an edit to texts that go on the wire as one byte per character:
+// keystrokes and pastes bringing a character outside Latin-1 (or one of
+// `alsoRefused`) are not accepted.
+void AcceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused = {});
+
 // Gives the focus to an edit and selects its text, so the operator can retype it.
 void FocusEdit(QLineEdit* edit);
 

@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QRegularExpressionValidator>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -39,9 +38,9 @@ PhoneBookDialog::PhoneBookDialog(AppStore& store, DialogService& dialogs, Mode m
 
     m_user = MakeEdit(this, 1013, kUserLength);
     // A "\" would nest the entry's key inside another one; the store refuses such names.
-    m_user->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\\\\]*")), m_user));
+    AcceptWireTextOnly(m_user, QStringLiteral("\\"));
     m_password = MakeEdit(this, 1017, kPasswordLength, true);
+    AcceptWireTextOnly(m_password);
     m_phone = MakeEdit(this, 1018, kPhoneLength);
     m_note = MakeEdit(this, 1019, kNoteLength);
 

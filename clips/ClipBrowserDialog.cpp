@@ -8,6 +8,7 @@
 #include "DibImage.h"
 #include "SearchClipsDialog.h"
 #include "StringTable.h"
+#include "WireText.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -124,7 +125,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
         if (!m_groups.add(std::move(record)))
             continue;
         const std::string& label = m_groups.groups().back().label;
-        auto* node = new QTreeWidgetItem({QString::fromStdString(label)});
+        auto* node = new QTreeWidgetItem({WireText::toDisplay(label)});
         node->setData(0, kLabelRole, QByteArray::fromStdString(label));
         node->setIcon(0, nodeIcon);
         nodes.append(node);

@@ -1,4 +1,5 @@
 #include "ClipListWidget.h"
+#include "WireText.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -53,7 +54,7 @@ void ClipListWidget::addClips(const std::vector<const ClipRecord*>& records,
         item->setText(2, QString::fromStdString(r.EDate + " " + r.ETime));
         item->setText(3, QString::fromStdString(r.Path));
         if (i < channelLabels.size()) {
-            item->setText(4, QString::fromStdString(channelLabels[i]));
+            item->setText(4, WireText::toDisplay(channelLabels[i]));
             item->setData(0, kLabelRole, QByteArray::fromStdString(channelLabels[i]));
         }
         item->setData(0, kReadRole, r.Open == 1);

@@ -3,6 +3,7 @@
 #include "ClipListWidget.h"
 #include "ClipPlayback.h"
 #include "ClipSearch.h"
+#include "WireText.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -54,7 +55,7 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
 
     m_channel->addItem(tr("All video channel"));
     for (const ClipGroup& group : m_groups.groups())
-        m_channel->addItem(QString::fromStdString(group.label), QByteArray::fromStdString(group.label));
+        m_channel->addItem(WireText::toDisplay(group.label), QByteArray::fromStdString(group.label));
     m_channel->setCurrentIndex(0);
 
     const QDate today = QDate::currentDate();

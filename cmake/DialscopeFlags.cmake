@@ -19,3 +19,15 @@ if(DIALSCOPE_SANITIZE)
     -fsanitize=${_dialscope_san} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(dialscope_build_flags INTERFACE -fsanitize=${_dialscope_san})
 endif()
+
+# With the fuzz targets on, every target carries libFuzzer's coverage and
+# comparison instrumentation, so the fuzzers are steered by the parsers and the
+# connection they drive, not only by their own harness file. Only the fuzz
+# targets link libFuzzer itself (-fsanitize=fuzzer, tests/CMakeLists.txt); the
+# other programs get the instrumentation's no-op hooks from the sanitizer
+# runtime.
+option(DIALSCOPE_FUZZ "Build libFuzzer targets (needs clang)" OFF)
+if(DIALSCOPE_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(dialscope_build_flags INTERFACE -fsanitize=fuzzer-no-link)
+  target_link_options(dialscope_build_flags INTERFACE -fsanitize=fuzzer-no-link)
+endif()

@@ -1,4 +1,5 @@
 #include "AppConnectionStore.h"
+#include "WireText.h"
 
 #include <cstring>
 
@@ -6,7 +7,8 @@ static_assert(Wire::kSiteRecordSize == kEventBlockSize, "a site record is filed 
 
 LoginValues AppConnectionStore::GetLoginValues() const {
     const CallSettings call = m_store.GetCallSettings();
-    return {call.user, call.password, call.formatSize, call.quality};
+    return {WireText::fromStoredCredential(call.user), WireText::fromStoredCredential(call.password),
+            call.formatSize, call.quality};
 }
 
 bool AppConnectionStore::AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>& record) {

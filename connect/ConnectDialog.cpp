@@ -45,6 +45,8 @@ ConnectDialog::ConnectDialog(AppStore& store, DialogService& dialogs, QWidget* p
 
     m_user = MakeEdit(this, 1021, kUserLength);
     m_password = MakeEdit(this, 1004, kPasswordLength, true);
+    AcceptWireTextOnly(m_user);
+    AcceptWireTextOnly(m_password);
     m_dial = MakeEdit(this, 1000, kDialLength);
 
     m_imageSize = new QComboBox(this);

@@ -1,16 +1,28 @@
 #include "ConnectForm.h"
 
+#include "WireText.h"
+
 #include <algorithm>
 
 namespace ConnectForm {
 
+namespace {
+
+// The bytes the login sends. The edits accept only Latin-1; a character from
+// anywhere else becomes '?' rather than several bytes.
+std::string StoredCredential(const QString& text) {
+    return WireText::toWire(text).value_or(text.toLatin1().toStdString());
+}
+
+} // namespace
+
 Fields FromStored(const CallSettings& stored) {
     Fields fields;
     fields.savePassword = stored.save == 1;
-    fields.user = QString::fromStdString(stored.user);
+    fields.user = WireText::toDisplay(WireText::fromStoredCredential(stored.user));
     fields.dial = QString::fromStdString(stored.dial);
     if (fields.savePassword)
-        fields.password = QString::fromStdString(stored.password);
+        fields.password = WireText::toDisplay(WireText::fromStoredCredential(stored.password));
     fields.imageSize = stored.formatSize == 1 ? 1 : 0;
     fields.quality = stored.quality >= kQualityMin && stored.quality <= kQualityMax ? stored.quality : 30;
     return fields;
@@ -18,8 +30,8 @@ Fields FromStored(const CallSettings& stored) {
 
 CallSettings ToStored(const Fields& fields) {
     CallSettings stored;
-    stored.user = fields.user.toStdString();
-    stored.password = fields.password.toStdString();
+    stored.user = StoredCredential(fields.user);
+    stored.password = StoredCredential(fields.password);
     stored.dial = fields.dial.toStdString();
     stored.formatSize = std::max(fields.imageSize, 0);
     stored.quality = fields.quality;

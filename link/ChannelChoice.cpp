@@ -1,7 +1,8 @@
 #include "ChannelChoice.h"
 
+#include "WireText.h"
 QString ChannelLabel(int32_t channel, const std::string& name) {
-    return QString::asprintf("%04d ", channel) + QString::fromLatin1(name.data(), qsizetype(name.size()));
+    return QString::asprintf("%04d ", channel) + WireText::toDisplay(name);
 }
 
 QStringList ChannelChoiceLines(const ChannelTable& table) {

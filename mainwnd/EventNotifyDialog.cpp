@@ -4,6 +4,7 @@
 #include "DialogControls.h"
 #include "DialogService.h"
 #include "StringTable.h"
+#include "WireText.h"
 
 #include <QFont>
 #include <QHBoxLayout>
@@ -54,7 +55,7 @@ EventNotifyDialog::EventNotifyDialog(AppStore& store, DialogService& dialogs, QW
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, ToQt(record.ID));
         for (int i = 1; i < int(std::size(kColumns)); ++i)
-            item->setText(i, ToQt(record.text(kColumns[i].field)));
+            item->setText(i, WireText::toDisplay(record.text(kColumns[i].field)));
     }
 
     QPushButton* remove = MakeButton(this, tr("&Delete"), 1072);

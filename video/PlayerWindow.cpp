@@ -5,6 +5,7 @@
 #include "PlayerBar.h"
 #include "PlayerTables.h"
 #include "StringTable.h"
+#include "WireText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -154,7 +155,7 @@ bool PlayerWindow::Open(const ClipRecord& record) {
     m_player.close();
 
     const player::HeaderTexts header = player::HeaderFor(record);
-    m_line1 = QString::fromStdString(header.line1);
+    m_line1 = WireText::toDisplay(header.line1);
     m_startText = QString::fromStdString(header.start);
     m_endText = QString::fromStdString(header.end);
 

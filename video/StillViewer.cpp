@@ -5,6 +5,7 @@
 #include "PackedDib.h"
 #include "PrintPlacement.h"
 #include "VideoDecompressor.h"
+#include "WireText.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -77,7 +78,7 @@ QString StillViewer::SnapshotTitle(int32_t channel, const std::string& channelNa
     localtime_r(&now, &local);
     char time[64];
     std::strftime(time, sizeof time, "%X", &local);
-    return QString::asprintf("%04d ", int(channel)) + QString::fromStdString(channelName) +
+    return QString::asprintf("%04d ", int(channel)) + WireText::toDisplay(channelName) +
            QStringLiteral(" -- ") + QString::fromLocal8Bit(time);
 }
 

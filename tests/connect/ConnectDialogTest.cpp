@@ -95,6 +95,33 @@ TEST_F(ConnectDialogTest, TextFieldsTakeAtMostTheirLimits) {
     EXPECT_EQ(store.GetCallSettings().dial, std::string(30, '7'));
 }
 
+TEST_F(ConnectDialogTest, NamesAndPasswordsTakeTwentyLatin1CharactersAndRefuseOthers) {
+    ConnectDialog dialog(store, dialogs);
+    const QString umlauts = QString(25, QChar(0xFC)); // one byte each on the wire
+    for (int id : {1021, 1004}) {
+        QLineEdit* edit = Edit(dialog, id);
+        edit->setFocus();
+        for (QChar c : QStringLiteral("M\u00FCller\u20AC\u0416")) // typed as a keyboard layout would
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        EXPECT_EQ(edit->text(), QStringLiteral("M\u00FCller"))
+            << id << ": the euro sign and the Cyrillic letter are refused";
+        edit->clear();
+        edit->insert(QStringLiteral(
+            "Gr\u00FC\u00DFe \U0001F600")); // a paste with one foreign character is refused whole
+        EXPECT_EQ(edit->text(), QString()) << id;
+        edit->insert(umlauts);
+        EXPECT_EQ(edit->text(), umlauts.left(20)) << id;
+    }
+    Edit(dialog, 1000)->setText(QStringLiteral("555"));
+    Click(dialog, 1);
+    EXPECT_EQ(store.GetCallSettings().user, std::string(20, '\xFC'))
+        << "the store keeps the bytes the login sends";
+    const LoginValues login = AppConnectionStore(store).GetLoginValues();
+    EXPECT_EQ(login.password, std::string(20, '\xFC'));
+    const auto record = BuildLoginRecord(login);
+    EXPECT_EQ(std::string(record.begin(), record.begin() + 40), std::string(40, '\xFC'));
+}
+
 TEST_F(ConnectDialogTest, SliderKeysStepByOneAndTenWithinTheRangeAndTheLabelFollows) {
     ASSERT_TRUE(store.SaveCallSettings({"op", "", "1", 1, 95, 0}));
     ConnectDialog dialog(store, dialogs);

@@ -52,6 +52,41 @@ TEST(ConnectFormTest, OpeningClampsQualityPicksTheSizeAndShowsThePasswordOnlyWhe
     EXPECT_TRUE(FromStored(stored).savePassword);
 }
 
+TEST(ConnectFormTest, CredentialsAreStoredAsLatin1AndEarlierUtf8ValuesReadBackAsTyped) {
+    Fields typed;
+    typed.user = QStringLiteral("M\u00FCller");
+    typed.password = QStringLiteral("\u00E9t\u00E9");
+    typed.savePassword = true;
+    CallSettings stored = ToStored(typed);
+    EXPECT_EQ(stored.user, "M\xFCller");
+    EXPECT_EQ(stored.password, "\xE9t\xE9");
+    EXPECT_EQ(FromStored(stored).user, typed.user);
+    EXPECT_EQ(FromStored(stored).password, typed.password);
+
+    // Values written by earlier builds as UTF-8 show and log in as typed; bytes
+    // that are no UTF-8, or UTF-8 beyond Latin-1, are kept as they are.
+    const struct {
+        std::string stored, sent;
+    } cases[] = {{"M\xC3\xBCller", "M\xFCller"},
+                 {"M\xFCller", "M\xFCller"},
+                 {"\xD0\x96uk", "\xD0\x96uk"},
+                 {"plain", "plain"},
+                 {"", ""}};
+    TempDir dir;
+    RegistryStore user{dir.file("user.sqlite")};
+    RegistryStore machine{dir.file("machine.sqlite")};
+    AppStore store{user, machine};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(store.SaveCallSettings({c.stored, c.stored, "555", 1, 30, 1}));
+        const LoginValues login = AppConnectionStore(store).GetLoginValues();
+        EXPECT_EQ(login.user, c.sent) << c.stored;
+        EXPECT_EQ(login.password, c.sent) << c.stored;
+        EXPECT_EQ(ToStored(FromStored(store.GetCallSettings())).user, c.sent) << c.stored;
+    }
+    typed.user = QStringLiteral("\u0416uk"); // only reachable around the edits
+    EXPECT_EQ(ToStored(typed).user, "?uk");
+}
+
 TEST(ConnectFormTest, TheLoginTakesTheStoredCallValuesAndSiteRecordsBecomeEvents) {
     TempDir dir;
     RegistryStore user{dir.file("user.sqlite")};

@@ -7,6 +7,7 @@
 #include "ChannelTable.h"
 #include "CodecDecompressorFactory.h"
 #include "CommPort.h"
+#include "ConnectForm.h"
 #include "DialStatusDialog.h"
 #include "DialStatusDialogFactory.h"
 #include "HayesTelephony.h"
@@ -231,6 +232,31 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     const size_t rings = LogSize();
     ASSERT_EQ(sim.command("ring"), "OK");
     EXPECT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
+}
+
+TEST_F(CallEndToEndTest, ANonAsciiLoginReachesTheSiteAsLatin1AndChannelNamesShowAsLatin1) {
+    // The site compares single bytes: twenty umlauts fill the name field exactly.
+    const QString name = QStringLiteral("\u00C4\u00D6\u00DC\u00E4\u00F6\u00FC\u00DF").repeated(3).left(20);
+    const std::string wireName = name.toLatin1().toStdString();
+    std::string logged;
+    for (char c : wireName) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(uint8_t(c)));
+        logged += escaped;
+    }
+    Start({"--user", wireName, "--password", "p\xE4sse", "--channel",
+           "3:S\xFC"
+           "dtor,codec=rgb,fps=10,size=160x120"});
+    ConnectForm::Fields typed;
+    typed.user = name;
+    typed.password = QStringLiteral("p\u00E4sse");
+    typed.dial = QStringLiteral("555");
+    ASSERT_TRUE(store.SaveCallSettings(ConnectForm::ToStored(typed)));
+    DialAndConnect(typed.dial);
+    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"" + logged + "\"",
+                            "\"password\":\"p\\u00e4sse\"", "\"accepted\":true"}));
+    ASSERT_TRUE(WaitUntil([&] { return program->channels().rows().size() == 3; }, 8000));
+    EXPECT_TRUE(program->comm().ChannelChoiceLines().contains(QStringLiteral("0003 S\u00FCdtor")));
 }
 
 TEST_F(CallEndToEndTest, BusyNoAnswerAndNoDialToneResetTheLineAndLeaveItListening) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <random>
 
@@ -170,21 +171,31 @@ TEST(PacketReceiver, BehavesExactlyLikeAFullRescanOnRandomStreams) {
     auto pick = [&](int lo, int hi) {
         return std::uniform_int_distribution<int>(lo, hi)(rng);
     };
-    for (int round = 0; round < 100; ++round) {
+    // Near-markers: a marker's letters with anything but NUL after them.
+    auto nearNul = [&] {
+        return uint8_t(pick(0, 1) ? pick(1, 255) : "TOPENDEOF"[pick(0, 8)]);
+    };
+    for (int round = 0; round < 300; ++round) {
         std::vector<uint8_t> stream;
+        std::vector<size_t> markers; // where markers start in the stream, to cut chunks across them
         for (int i = pick(1, 12); i > 0; --i) {
             std::vector<uint8_t> payload(size_t(pick(0, 300)));
             for (auto& b : payload)
                 b = uint8_t(pick(0, 255));
             if (!payload.empty() && pick(0, 3) == 0) { // marker fragments make searches stop mid-way
                 using namespace std::string_view_literals;
-                const std::string_view frag = pick(0, 1) ? "TOP\0"sv : "END\0EOF\0"sv;
+                constexpr std::string_view frags[] = {"TOP\0"sv, "END\0EOF\0"sv, "TOP"sv, "END\0EOF"sv,
+                                                      "END"sv};
+                std::string frag(frags[pick(0, 4)]);
+                if (frag.size() % 4 == 3)
+                    frag.push_back(char(nearNul()));
                 const size_t at = size_t(pick(0, int(payload.size()) - 1));
                 for (size_t k = 0; k < frag.size() && at + k < payload.size(); ++k)
                     payload[at + k] = uint8_t(frag[k]);
             }
             auto packet = Inbound(uint8_t(pick(0, 25)), pick(-5, 5), pick(-5, 5), payload);
-            switch (pick(0, 6)) {
+            const size_t trailer = packet.size() - Wire::kTrailerSize;
+            switch (pick(0, 10)) {
             case 0:
                 WriteInt32(packet.data() + 16, int32_t(payload.size()) + pick(-3, 3));
                 break;
@@ -197,12 +208,35 @@ TEST(PacketReceiver, BehavesExactlyLikeAFullRescanOnRandomStreams) {
             case 3: // enough to overflow the buffer
                 stream.insert(stream.end(), size_t(pick(0, 1)) * 150000, uint8_t('x'));
                 break;
+            case 4: // "TOP" without its NUL
+                packet[3] = nearNul();
+                break;
+            case 5: // the header's "EOF" without its NUL
+                packet[23] = nearNul();
+                break;
+            case 6: // "END" or the trailer's "EOF" without its NUL
+                packet[trailer + size_t(pick(0, 1)) * 4 + 3] = nearNul();
+                break;
+            case 7: // a near-header just before the real one
+                stream.insert(stream.end(), {'T', 'O', 'P', nearNul()});
+                stream.insert(stream.end(), packet.begin() + 4, packet.begin() + std::ptrdiff_t(pick(4, 24)));
+                break;
             }
+            markers.push_back(stream.size());
+            markers.push_back(stream.size() + 20);
+            markers.push_back(stream.size() + trailer);
+            markers.push_back(stream.size() + trailer + 4);
             stream.insert(stream.end(), packet.begin(), packet.end());
         }
         std::deque<std::vector<uint8_t>> chunks;
         for (size_t at = 0; at < stream.size();) {
-            const size_t end = std::min(stream.size(), at + size_t(pick(0, 4) ? pick(1, 2000) : pick(1, 3)));
+            size_t end = std::min(stream.size(), at + size_t(pick(0, 4) ? pick(1, 2000) : pick(1, 3)));
+            if (pick(0, 2) ==
+                0) { // cut inside the next marker: its letters in one chunk, its NUL in the next
+                const auto next = std::upper_bound(markers.begin(), markers.end(), at);
+                if (next != markers.end())
+                    end = std::min(stream.size(), *next + size_t(pick(1, 3)));
+            }
             chunks.emplace_back(stream.begin() + std::ptrdiff_t(at), stream.begin() + std::ptrdiff_t(end));
             at = end;
         }

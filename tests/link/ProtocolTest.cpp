@@ -72,6 +72,10 @@ TEST(InboundPayloads, ChannelListAndSiteRecordStayInsideThePayload) {
 
 TEST(ChannelChoice, LabelsAndTheirRoundTrip) {
     EXPECT_EQ(ChannelLabel(3, "Gate"), "0003 Gate");
+    EXPECT_EQ(ChannelLabel(4, "S\xFC"
+                              "dtor"),
+              QStringLiteral("0004 S\u00FCdtor"))
+        << "names are Latin-1, not UTF-8";
     EXPECT_EQ(ChannelFromChoice(ChannelLabel(-5, "Odd")), -5);
     EXPECT_EQ(ChannelFromChoice(ChannelLabel(9999, "Max")), 9999);
     EXPECT_EQ(ChannelFromChoice(ChannelLabel(12345, "Big")), 1234) << "five digits do not survive";

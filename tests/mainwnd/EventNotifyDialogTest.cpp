@@ -45,7 +45,7 @@ protected:
 };
 
 TEST_F(EventNotifyDialogTest, ShowsEveryRecordInTheStoresOrderInFiveColumns) {
-    addEvent(61, "Depot", "555-0100", "1 Harbour Rd", "door alarm");
+    addEvent(61, "D\xE9p\xF4t", "555-0100", "1 H\xF6henweg", "door alarm"); // site records are Latin-1
     addEvent(0, "Gate");
     addEvent(0, "Gate again", "555-0112"); // the same second: replaces the one before
     EventNotifyDialog dialog(m_store, m_dialogs);
@@ -63,12 +63,13 @@ TEST_F(EventNotifyDialogTest, ShowsEveryRecordInTheStoresOrderInFiveColumns) {
     EXPECT_EQ(l->palette().color(QPalette::Base), QColor(255, 255, 220));
 
     EXPECT_EQ(column(&dialog, 0), storedIds()) << "rows keep the store's order";
-    int depot = column(&dialog, 1).indexOf("Depot");
+    int depot = column(&dialog, 1).indexOf(QStringLiteral("D\u00E9p\u00F4t"));
     ASSERT_GE(depot, 0);
     QStringList row;
     for (int c = 0; c < 5; ++c)
         row << column(&dialog, c)[depot];
-    EXPECT_EQ(row, (QStringList{"20240301100101", "Depot", "555-0100", "1 Harbour Rd", "door alarm"}));
+    EXPECT_EQ(row, (QStringList{"20240301100101", QStringLiteral("D\u00E9p\u00F4t"), "555-0100",
+                                QStringLiteral("1 H\u00F6henweg"), "door alarm"}));
     EXPECT_EQ(column(&dialog, 1).size(), 2);
     EXPECT_TRUE(column(&dialog, 1).contains("Gate again"));
 }

@@ -40,7 +40,7 @@ protected:
             frames.push_back(cliptest::rawFrame(32, 24, i));
         m_record.FileName = "200107151409330002.avi";
         m_record.Channel = 2;
-        m_record.Location = "Gate";
+        m_record.Location = "G\xE4te"; // a Latin-1 channel name, as the site sent it
         m_record.SDate = "2001/07/15";
         m_record.STime = "14:09";
         m_record.EDate = "2001/07/15";
@@ -83,8 +83,8 @@ TEST_F(PlayerWindowTest, OpeningShowsTheClipAndPlaysIt) {
     EXPECT_TRUE(m_player->isVisible());
     EXPECT_TRUE(m_player->windowTitle().startsWith("200107151409330002.avi "));
     EXPECT_TRUE(m_player->windowTitle().endsWith("K"));
-    EXPECT_EQ(m_player->headerTexts(),
-              (QStringList{"0002 Gate", "Start:2001/07/15[14:09]  -  Ending:2001/07/15[14:10]"}));
+    EXPECT_EQ(m_player->headerTexts(), (QStringList{QStringLiteral("0002 G\u00E4te"),
+                                                    "Start:2001/07/15[14:09]  -  Ending:2001/07/15[14:10]"}));
     EXPECT_EQ(m_player->state(), PlayState::Running);
     EXPECT_TRUE(m_player->playbackTimerActive());
     EXPECT_TRUE(m_player->bar()->isEnabled());

@@ -52,11 +52,12 @@ TEST_F(StillViewerTest, DecodesItsOwnCopySizedToThePictureAndStretched) {
     const auto frames = cliptest::jpegFrames(m_dir.path(), 1, 320, 240);
     ASSERT_EQ(frames.size(), 1u);
     std::vector<uint8_t> buffer = FrameBuffer(frames[0]);
-    StillViewer* viewer = StillViewer::showSnapshot(buffer, nullptr, 2, "Gate", nullptr, m_dialogs, 0);
+    StillViewer* viewer = StillViewer::showSnapshot(buffer, nullptr, 2, "T\xF6r", nullptr, m_dialogs, 0);
     m_viewer = viewer;
     ASSERT_NE(viewer, nullptr);
     EXPECT_TRUE(viewer->decoded());
-    EXPECT_TRUE(viewer->windowTitle().startsWith(QStringLiteral("0002 Gate -- ")));
+    EXPECT_TRUE(viewer->windowTitle().startsWith(QStringLiteral("0002 T\u00F6r -- ")))
+        << "channel names are Latin-1";
     EXPECT_EQ(viewer->size(), QSize(320, 240));
     std::fill(buffer.begin(), buffer.end(), 0); // later frames change nothing
     const QImage shown = viewer->grab().toImage();
