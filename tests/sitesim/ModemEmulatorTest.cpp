@@ -85,8 +85,12 @@ TEST(ModemEmulator, CommandTable) {
     const Case cases[] = {
         {"AT\r", "AT\r\r\nOK\r\n"},
         {"at\r", "at\r\r\nOK\r\n"},
-        {"ATI\r", "ATI\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"},
+        // Identification as real modems give it: ATI is a product code.
+        {"ATI\r", "ATI\r\r\n33600\r\n\r\nOK\r\n"},
         {"ATI3\r", "ATI3\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"},
+        {"AT+GMM\r", "AT+GMM\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"},
+        {"at+gmi\r", "at+gmi\r\r\nSiteSim\r\n\r\nOK\r\n"},
+        {"AT+GSN\r", "AT+GSN\r\r\nERROR\r\n"},
         {"ATFOO\r", "ATFOO\r\r\nERROR\r\n"},
         {"ATE2\r", "ATE2\r\r\nERROR\r\n"},
         {"ATS7?\r", "ATS7?\r\r\n050\r\n\r\nOK\r\n"},
