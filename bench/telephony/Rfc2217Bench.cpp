@@ -43,7 +43,8 @@ void BM_Rfc2217FrameOverLoopback(benchmark::State& state) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof addr;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 1) != 0 ||
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 1) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
         state.SkipWithError("no loopback socket");
         return;

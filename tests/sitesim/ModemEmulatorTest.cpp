@@ -102,7 +102,7 @@ TEST(ModemEmulator, CommandTable) {
         {"ATO\r", "ATO\r\r\nERROR\r\n"},      // no call to return to
         {"ATA\r", "ATA\r\r\nNO CARRIER\r\n"}, // nothing ringing
         {"noise AT\r", "noise AT\r\r\nOK\r\n"},
-        {"ATX\bI\r", "ATX\b \bI\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"}, // backspace edits
+        {"ATX\bI\r", "ATX\b \bI\r\r\n33600\r\n\r\nOK\r\n"}, // backspace edits
         {"ATE0\r", "ATE0\r\r\nOK\r\n"}, // echo of the line itself still on
     };
     ModemRig rig;
@@ -111,7 +111,7 @@ TEST(ModemEmulator, CommandTable) {
     // Echo off, numeric codes, quiet.
     EXPECT_EQ(rig.send("ATV0\r"), "0\r");
     EXPECT_EQ(rig.send("ATBAD\r"), "4\r");
-    EXPECT_EQ(rig.send("ATI\r"), "SiteSim V.34 Data Modem\r\n0\r");
+    EXPECT_EQ(rig.send("ATI\r"), "33600\r\n0\r");
     EXPECT_EQ(rig.send("ATQ1\r"), "");
     EXPECT_EQ(rig.send("ATBAD\r"), "");
     // ATZ restores echo, verbose codes and the registers; A/ repeats the last line.

@@ -58,7 +58,8 @@ Publishing:
   --log PATH              JSON log, one object per line ("-": standard output)
   --tcp PORT              also serve the modem over raw TCP on 127.0.0.1:PORT
                           (0: any free port, see "status"); one client at a
-                          time; its disconnecting counts as dropping DTR
+                          time (a new one takes over); a client going away
+                          counts as dropping DTR
   --rfc2217 PORT          the same as Telnet with COM-PORT-CONTROL (RFC 2217):
                           line settings are acknowledged, SET-CONTROL DTR off
                           drops DTR, carrier is sent as NOTIFY-MODEMSTATE

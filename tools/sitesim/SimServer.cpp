@@ -156,11 +156,10 @@ void SimServer::acceptTcp() {
     const int fd = ::accept4(m_tcpListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
         return;
-    if (m_conn >= 0) { // one client at a time, as a device server's port
-        log(JsonObject("tcp").add("action", "refused"));
-        ::close(fd);
-        return;
-    }
+    // One client at a time: a new one takes the port over, as if the old one
+    // had hung up first (a program that closes and reconnects at once may be
+    // seen connecting before its close is read).
+    closeConn();
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_conn = fd;

@@ -21,7 +21,8 @@
 // never reads what was meant for the previous one.
 //
 // With --tcp/--rfc2217 the modem is also reachable on the loopback address,
-// one client at a time: while a client is connected the modem talks to it
+// one client at a time (a new one takes over from the old): while a client is
+// connected the modem talks to it
 // instead of the terminal, and its disconnecting counts as a DTR drop. Over
 // Telnet every byte is IAC-escaped both ways, the COM-PORT-CONTROL settings
 // are acknowledged, SET-CONTROL DTR off is a DTR drop and carrier changes go
