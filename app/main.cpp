@@ -1,4 +1,6 @@
 // dialscope: the program's entry point.
+#include "CommandLine.h"
+#include "DemoSite.h"
 #include "DialscopeApp.h"
 #include "DialscopeLog.h"
 #include "MainFrame.h"
@@ -10,6 +12,19 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // --version and --help answer before anything needs a display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = ParseCommandLine(arguments);
+    if (commandLine.action != CommandLine::Action::Run) {
+        const QByteArray text =
+            (commandLine.action == CommandLine::Action::PrintVersion ? VersionText() : HelpText())
+                .toLocal8Bit();
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+        return 0;
+    }
+
     // The settings hold passwords; without a private folder for them (no
     // HOME, no XDG_CONFIG_HOME) the program does not start rather than keep
     // them somewhere shared.
@@ -19,12 +34,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     InstallLogFile();
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(LoadString(IDS_APP_TITLE));
     QApplication::setOrganizationName(QStringLiteral("Kestrel-Lookout"));
     // Closing the main window ends the program; other top-level windows
     // (viewers, players, help) close with it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // The demo modem must be running before the telephony service lists ports.
+    DemoSite demo;
+    if (commandLine.demo && !demo.Start(QCoreApplication::applicationDirPath()))
+        std::fputs("dialscope: the demo site could not be started (see the log)\n", stderr);
 
     int status = 0;
     {

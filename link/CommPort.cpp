@@ -81,7 +81,7 @@ void CommPort::AttachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewAr
 }
 
 bool CommPort::Start(int fd, bool answered) {
-    if (!SerialEngine::IsCharDevice(fd)) {
+    if (!SerialEngine::IsByteStream(fd)) {
         m_dialogs.notice(nullptr, LoadString(IDP_NOT_COMM_HANDLE));
         ::close(fd);
         return false;

@@ -16,6 +16,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg imagemagick sqlite3 xvfb xauth
   xdotool x11-utils  # the acceptance scenarios press keys and click on a real X server
+  # packaging: the package's checks (scripts/package.sh)
+  lintian desktop-file-utils appstream dpkg-dev
   # runtime: Qt's offscreen and xcb platforms, multimedia back end, fonts
   qt6-qpa-plugins libqt6multimedia6 fonts-dejavu-core
 )

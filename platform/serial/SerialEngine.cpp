@@ -10,6 +10,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -97,6 +98,18 @@ SerialEngine::~SerialEngine() {
 bool SerialEngine::IsCharDevice(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+bool SerialEngine::IsByteStream(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (S_ISCHR(st.st_mode))
+        return true;
+    int type = 0;
+    socklen_t length = sizeof type;
+    return S_ISSOCK(st.st_mode) && ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
+           type == SOCK_STREAM;
 }
 
 bool SerialEngine::Open(int fd) {

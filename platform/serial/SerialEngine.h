@@ -46,6 +46,9 @@ public:
     // Whether the descriptor names a character device (a serial line or a
     // terminal), the only kind of handle a call may hand over.
     static bool IsCharDevice(int fd);
+    // A character device or a connected stream socket (a modem behind a
+    // serial device server): the handles a call may hand over.
+    static bool IsByteStream(int fd);
 
     // Takes the descriptor: raw mode, non-blocking, stop events, reader (at a
     // raised priority where the process may) and writer. On failure everything

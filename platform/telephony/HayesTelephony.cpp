@@ -51,7 +51,8 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
     apiVersion = std::min(apiVersion, kHighestApiVersion);
 
     m_devices.clear();
-    for (const ProbeResult& probe : ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs)) {
+    for (const ProbeResult& probe :
+         ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs)) {
         if (probe.present)
             m_devices.push_back({probe.path, probe.modem, probe.name});
     }
@@ -142,13 +143,25 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
         if (record.deviceId == deviceId)
             return LINEERR_RESOURCEUNAVAIL;
 
-    std::optional<SerialPort> port = SerialPort::Open(device.path);
-    if (!port)
-        return LINEERR_NODEVICE;
+    // A local port opens at once; a network modem is connected on the line's
+    // worker (an unreachable host closes the line instead of holding us).
+    ModemLine::Opener opener;
+    if (IsNetworkModem(device.path)) {
+        opener = [path = device.path, connectMs = m_timings.connectMs](int wakeFd) {
+            return SerialPort::Open(path, connectMs, wakeFd);
+        };
+    } else {
+        std::optional<SerialPort> port = SerialPort::Open(device.path);
+        if (!port)
+            return LINEERR_NODEVICE;
+        opener = [shared = std::make_shared<SerialPort>(std::move(*port))](int) -> std::optional<SerialPort> {
+            return std::move(*shared);
+        };
+    }
     const Line handle = m_nextHandle++;
     const std::uint64_t session = m_session;
     auto modem = std::make_unique<ModemLine>(
-        std::move(*port), m_timings,
+        std::move(opener), m_timings,
         [this, session, handle](const ModemEvent& event) { Enqueue(session, handle, event); },
         [this] { return m_nextHandle++; });
     if (!modem->Started())

@@ -11,4 +11,5 @@ struct HayesTimings {
     int answerMs = 60000;      // ATA must connect within this
     int carrierPollMs = 200;   // how often carrier detect is read during a call
     int hotplugSettleMs = 500; // quiet time after a device folder changed before rescanning
+    int connectMs = 5000;      // a network modem must accept the connection within this
 };

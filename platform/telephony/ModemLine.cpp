@@ -34,7 +34,12 @@ void Drain(int fd) {
 } // namespace
 
 ModemLine::ModemLine(SerialPort port, HayesTimings timings, Sink sink, HandleSource newCall)
-    : m_port(std::move(port))
+    : ModemLine([shared = std::make_shared<SerialPort>(std::move(port))](
+                    int) -> std::optional<SerialPort> { return std::move(*shared); },
+                timings, std::move(sink), std::move(newCall)) {}
+
+ModemLine::ModemLine(Opener open, HayesTimings timings, Sink sink, HandleSource newCall)
+    : m_open(std::move(open))
     , m_timings(timings)
     , m_sink(std::move(sink))
     , m_newCall(std::move(newCall)) {
@@ -150,7 +155,11 @@ bool ModemLine::Setup() {
 }
 
 void ModemLine::Run() {
-    if (!Setup() && !m_abort)
+    std::optional<SerialPort> port = m_open(m_abortFd);
+    m_open = nullptr;
+    if (port)
+        m_port = std::move(*port);
+    if ((!port || !Setup()) && !m_abort)
         Lose();
     while (!m_abort) {
         pollfd fds[3] = {{m_abortFd, POLLIN, 0}, {m_commandFd, POLLIN, 0}, {m_port.Fd(), POLLIN, 0}};
@@ -158,7 +167,7 @@ void ModemLine::Run() {
         if (m_state == State::Dead)
             count = 2; // a dead port keeps signalling its hang-up
         else if (m_state == State::Connected)
-            fds[2].events = 0; // the data belongs to the call; only a hang-up wakes us
+            fds[2].events = POLLRDHUP; // the data belongs to the call; only a hang-up wakes us
 
         int timeout = -1;
         if (m_state == State::Offering || m_state == State::Dialing || m_state == State::Answering)
@@ -268,12 +277,14 @@ void ModemLine::HangUp() {
                 Exchange("ATH0\r", m_timings.commandMs);
         }
         break;
-    case State::Connected:
-        if (m_port.HasModemLines() && m_port.SetDtr(false)) {
+    case State::Connected: {
+        const bool dropped = m_port.HasModemLines() && m_port.SetDtr(false);
+        if (dropped) {
             Pause(m_timings.dtrDropMs);
             m_port.SetDtr(true);
             m_port.FlushInput();
-        } else {
+        }
+        if (!dropped || m_port.MayStillBeOnline()) {
             Pause(m_timings.guardMs);
             m_parser.Reset();
             if (Send("+++")) {
@@ -283,6 +294,7 @@ void ModemLine::HangUp() {
             }
         }
         break;
+    }
     case State::Idle:
     case State::Dead:
         break;
@@ -373,9 +385,7 @@ void ModemLine::OnResult(const AtResult& result) {
     case State::Answering:
         switch (result.kind) {
         case AtResultKind::Connect:
-            m_state = State::Connected;
-            m_watchCarrier = m_port.CarrierDetect();
-            CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+            Connected();
             return;
         case AtResultKind::Busy:
             EndCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
@@ -421,20 +431,32 @@ void ModemLine::CheckTimers() {
         if (m_lost) {
             Lose();
         } else if (result && result->kind == AtResultKind::Connect) {
-            m_state = State::Connected;
-            m_watchCarrier = m_port.CarrierDetect();
-            CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+            Connected();
         } else {
             EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
         }
         return;
     }
     case State::Connected:
-        if (m_watchCarrier && !m_port.CarrierDetect())
+        if (!m_watchCarrier)
+            return;
+        if (m_port.CarrierDetect())
+            m_carrierSeen = true;
+        else if (m_carrierSeen)
             EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
         return;
     case State::Idle:
     case State::Dead:
         return;
     }
+}
+
+void ModemLine::Connected() {
+    m_state = State::Connected;
+    // A local port shows carrier at CONNECT. A device server reports it in its
+    // own time (some poll the lines once a second), so there carrier loss
+    // counts only after carrier was reported on.
+    m_carrierSeen = m_port.CarrierDetect();
+    m_watchCarrier = m_carrierSeen || m_port.Kind() == SerialPort::Transport::Rfc2217;
+    CallState(m_call, LINECALLSTATE_CONNECTED, 0);
 }

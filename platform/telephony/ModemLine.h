@@ -11,8 +11,12 @@
 //   Dial -> "ATDT" -> dialing; Answer -> "ATA" -> answering; CONNECT ->
 //   connected: the worker stops reading, the data stream belongs to the
 //   caller, and only the far end hanging up is watched (carrier detect where
-//   the device has modem lines, hang-up of the descriptor where it has none).
-//   Drop: DTR low where supported, else "+++" between guard times and "ATH0".
+//   the device has modem lines, hang-up of the descriptor where it has none;
+//   carrier reported by a device server counts once it has been seen on).
+//   Drop: DTR low where supported, else "+++" between guard times and "ATH0";
+//   also both when a device server may have ignored the DTR drop.
+// A network modem is connected on the worker, never on the owner's thread;
+// one that cannot be reached makes the line dead at once.
 // A device that does not answer the setup or goes away makes the line dead:
 // a running call is reported disconnected, and the line reports Closed once
 // no call is left.
@@ -47,9 +51,13 @@ class ModemLine {
 public:
     using Sink = std::function<void(const ModemEvent&)>;
     using HandleSource = std::function<tel::Call()>;
+    // Opens the port on the worker thread; `wakeFd` becomes readable on abort.
+    using Opener = std::function<std::optional<SerialPort>(int wakeFd)>;
 
     // Starts the worker; it sets the modem up first.
     ModemLine(SerialPort port, HayesTimings timings, Sink sink, HandleSource newCall);
+    // Starts the worker; it opens the port with `open` first.
+    ModemLine(Opener open, HayesTimings timings, Sink sink, HandleSource newCall);
     ~ModemLine();
     ModemLine(const ModemLine&) = delete;
     ModemLine& operator=(const ModemLine&) = delete;
@@ -95,8 +103,10 @@ private:
     bool Send(std::string_view text);
     void Pause(int ms);
     void CheckTimers();
+    void Connected();
 
-    SerialPort m_port;
+    Opener m_open;
+    SerialPort m_port; // set by the worker before it reports anything
     const HayesTimings m_timings;
     const Sink m_sink;
     const HandleSource m_newCall;
@@ -115,6 +125,7 @@ private:
     bool m_closePending = false; // dead with a call: report Closed once it is released
     bool m_lost = false;
     bool m_watchCarrier = false;
+    bool m_carrierSeen = false;
     SteadyTime m_deadline{};
     AtResultParser m_parser;
     std::thread m_thread;

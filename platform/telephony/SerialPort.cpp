@@ -1,6 +1,7 @@
 #include "SerialPort.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <set>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <system_error>
 #include <termios.h>
 #include <thread>
@@ -69,7 +71,27 @@ SerialPort::Io WaitFor(int fd, short events, SteadyTime deadline, int wakeFd) {
 
 } // namespace
 
-std::optional<SerialPort> SerialPort::Open(const std::string& path) {
+std::optional<SerialPort> SerialPort::OpenNetwork(const std::string& url, int connectMs, int wakeFd) {
+    const std::optional<NetworkEndpoint> endpoint = ParseNetworkEndpoint(url);
+    if (!endpoint) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    const int fd = ConnectTcp(*endpoint, connectMs, wakeFd);
+    if (fd < 0)
+        return std::nullopt;
+    if (endpoint->kind == NetworkEndpoint::Kind::RawTcp)
+        return SerialPort(fd, Transport::RawTcp);
+    int local = -1;
+    std::shared_ptr<Rfc2217Link> link = Rfc2217Link::Start(fd, connectMs, wakeFd, local);
+    if (!link)
+        return std::nullopt;
+    return SerialPort(local, Transport::Rfc2217, std::move(link));
+}
+
+std::optional<SerialPort> SerialPort::Open(const std::string& path, int connectMs, int wakeFd) {
+    if (IsNetworkModem(path))
+        return OpenNetwork(path, connectMs, wakeFd);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
@@ -91,7 +113,9 @@ std::optional<SerialPort> SerialPort::Open(const std::string& path) {
 }
 
 SerialPort::SerialPort(SerialPort&& other) noexcept
-    : m_fd(other.m_fd) {
+    : m_fd(other.m_fd)
+    , m_transport(other.m_transport)
+    , m_link(std::move(other.m_link)) {
     other.m_fd = -1;
 }
 
@@ -100,6 +124,8 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = other.m_fd;
+        m_transport = other.m_transport;
+        m_link = std::move(other.m_link);
         other.m_fd = -1;
     }
     return *this;
@@ -108,9 +134,14 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
 SerialPort::~SerialPort() {
     if (m_fd >= 0)
         ::close(m_fd);
+    m_link.reset(); // the pump stops after the program's end is closed
 }
 
 int SerialPort::Reopen() const {
+    if (m_fd < 0)
+        return -1;
+    if (m_transport != Transport::Serial)
+        return fcntl(m_fd, F_DUPFD_CLOEXEC, 0); // a socket has no second open
     const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
     const int fd = ::open(self.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0)
@@ -120,27 +151,52 @@ int SerialPort::Reopen() const {
 }
 
 bool SerialPort::HasModemLines() const {
+    if (m_transport != Transport::Serial)
+        return m_link != nullptr;
     int status = 0;
     return ioctl(m_fd, TIOCMGET, &status) == 0;
 }
 
 bool SerialPort::CarrierDetect() const {
+    if (m_transport != Transport::Serial)
+        return m_link && m_link->CarrierDetect();
     int status = 0;
     return ioctl(m_fd, TIOCMGET, &status) == 0 && (status & TIOCM_CD) != 0;
 }
 
 bool SerialPort::SetDtr(bool on) const {
+    if (m_transport != Transport::Serial)
+        return m_link && m_link->SetDtr(on);
     int bits = TIOCM_DTR;
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
 bool SerialPort::IsAbsentUart() const {
+    if (m_transport != Transport::Serial)
+        return false;
     serial_struct info{};
     return ioctl(m_fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
 }
 
 void SerialPort::FlushInput() const {
-    tcflush(m_fd, TCIFLUSH);
+    if (m_transport == Transport::Serial) {
+        tcflush(m_fd, TCIFLUSH);
+        return;
+    }
+    // A socket has no input queue to flush: read off what has arrived (bounded,
+    // so a server that keeps sending cannot hold us here).
+    char buffer[4096];
+    for (int i = 0; i < 64; ++i) {
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+    }
+}
+
+bool SerialPort::MayStillBeOnline() const {
+    if (m_transport != Transport::Rfc2217)
+        return false;
+    return !m_link || m_link->Closed() ? false : !m_link->HasModemState() || m_link->CarrierDetect();
 }
 
 SerialPort::Io SerialPort::WriteAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const {
@@ -182,14 +238,7 @@ SerialPort::Io SerialPort::ReadSome(std::string& out, std::size_t max, SteadyTim
 PortSources PortSources::FromSystem() {
     PortSources sources;
     if (const char* env = std::getenv("DIALSCOPE_MODEMS")) {
-        std::string list(env);
-        std::size_t start = 0;
-        while (start <= list.size()) {
-            const std::size_t end = std::min(list.find(':', start), list.size());
-            if (end > start)
-                sources.explicitPaths.push_back(list.substr(start, end - start));
-            start = end + 1;
-        }
+        sources.explicitPaths = SplitModemList(env);
     }
     sources.scanPatterns = {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/serial/by-id/*"};
     return sources;
@@ -199,6 +248,12 @@ std::vector<std::string> ListSerialPorts(const PortSources& sources) {
     std::vector<std::string> ports;
     std::set<std::string> seen;
     auto add = [&](const std::string& path) {
+        if (IsNetworkModem(path)) {
+            // Reachable or not, it is listed: the probe finds out.
+            if (seen.insert(path).second)
+                ports.push_back(path);
+            return;
+        }
         if (Exists(path) && seen.insert(Canonical(path)).second)
             ports.push_back(path);
     };
@@ -248,15 +303,55 @@ std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parse
 
 namespace {
 
-ProbeResult ProbeOne(const std::string& path, int answerMs) {
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The first non-empty line, without a "+GMx:" style prefix.
+std::string FirstLine(const std::vector<std::string>& lines, std::string_view prefix) {
+    for (const std::string& line : lines) {
+        std::string_view text = Trimmed(line);
+        if (!prefix.empty() && text.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) ==
+                       std::toupper(static_cast<unsigned char>(b));
+            }))
+            text = Trimmed(text.substr(prefix.size()));
+        if (!text.empty())
+            return std::string(text);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string ModemName(const std::vector<std::string>& ati3, const std::vector<std::string>& gmi,
+                      const std::vector<std::string>& gmm) {
+    std::string name = FirstLine(ati3, {});
+    if (name.empty()) {
+        const std::string maker = FirstLine(gmi, "+GMI:");
+        const std::string model = FirstLine(gmm, "+GMM:");
+        name = maker.empty() ? model : model.empty() ? maker : maker + " " + model;
+    }
+    return name.substr(0, 63);
+}
+
+namespace {
+
+ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
     ProbeResult result;
     result.path = path;
     result.name = path;
-    std::optional<SerialPort> port = SerialPort::Open(path);
+    std::optional<SerialPort> port = SerialPort::Open(path, connectMs);
     if (!port) {
         // A node we may not open (busy, no permission) is still a port; a
-        // vanished one is not.
-        result.present = errno != ENOENT && errno != ENXIO && errno != ENODEV;
+        // vanished one is not. A network modem that cannot be reached is a
+        // line that does not answer.
+        result.present = IsNetworkModem(path) || (errno != ENOENT && errno != ENXIO && errno != ENODEV);
         return result;
     }
     if (port->IsAbsentUart())
@@ -275,29 +370,40 @@ ProbeResult ProbeOne(const std::string& path, int answerMs) {
     if (!at || at->kind != AtResultKind::Ok)
         return result;
     result.modem = true;
-    std::vector<std::string> info;
-    exchange("ATI\r", &info);
-    for (const std::string& line : info) {
-        if (!line.empty()) {
-            result.name = line.substr(0, 63);
-            break;
-        }
+    // ATI alone is a product code on most modems ("33600"); ATI3 or the
+    // +GMI/+GMM pair name the model.
+    std::vector<std::string> ati3, gmi, gmm;
+    const std::optional<AtResult> i3 = exchange("ATI3\r", &ati3);
+    if (!i3 || i3->kind != AtResultKind::Ok)
+        ati3.clear();
+    if (FirstLine(ati3, {}).empty()) {
+        const std::optional<AtResult> makerAnswer = exchange("AT+GMI\r", &gmi);
+        if (!makerAnswer || makerAnswer->kind != AtResultKind::Ok)
+            gmi.clear();
+        const std::optional<AtResult> modelAnswer = exchange("AT+GMM\r", &gmm);
+        if (!modelAnswer || modelAnswer->kind != AtResultKind::Ok)
+            gmm.clear();
     }
+    const std::string name = ModemName(ati3, gmi, gmm);
+    if (!name.empty())
+        result.name = name;
     return result;
 }
 
 } // namespace
 
-std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs) {
+std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs, int connectMs) {
     std::vector<ProbeResult> results(paths.size());
     std::vector<std::thread> probes;
     probes.reserve(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         try {
-            probes.emplace_back(
-                [&results, &paths, i, answerMs] { results[i] = ProbeOne(paths[i], answerMs); });
+            probes.emplace_back([&results, &paths, i, answerMs, connectMs] {
+                results[i] = ProbeOne(paths[i], answerMs, connectMs);
+            });
         } catch (const std::system_error&) {
-            results[i] = ProbeOne(paths[i], answerMs); // no thread to spare: probe this one in line
+            results[i] =
+                ProbeOne(paths[i], answerMs, connectMs); // no thread to spare: probe this one in line
         }
     }
     for (std::thread& t : probes)

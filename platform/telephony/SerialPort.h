@@ -6,13 +6,21 @@
 // DTR dropped on the last close. Reads and writes never block; the helpers
 // wait with poll() and give up at a deadline or when a wake descriptor fires.
 //
+// A port may also be a modem behind a serial device server ("tcp://HOST:PORT"
+// or "rfc2217://HOST:PORT", see NetworkPort.h): the descriptor then carries
+// the same bare byte stream, DTR and carrier detect travel as RFC 2217
+// messages (raw TCP has neither), and the connection is made within a
+// connect time-out.
+//
 // Also: which ports exist (the system's serial devices plus explicit paths),
 // and the probe that tells a data modem (answers "AT" with "OK") from a port
 // that does not answer.
 
 #include "AtResultParser.h"
+#include "NetworkPort.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,8 +30,17 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 
 class SerialPort {
 public:
-    // Opens and configures `path`; nullopt with errno set when it cannot.
-    static std::optional<SerialPort> Open(const std::string& path);
+    enum class Transport { Serial, RawTcp, Rfc2217 };
+    static constexpr int kConnectMs = 5000;
+
+    // Opens and configures `path`; nullopt with errno set when it cannot. A
+    // network modem is connected within `connectMs`; `wakeFd` (if >= 0)
+    // cancels the wait.
+    static std::optional<SerialPort> Open(const std::string& path, int connectMs = kConnectMs,
+                                          int wakeFd = -1);
+
+    // Not open: every operation fails.
+    SerialPort() = default;
 
     SerialPort(SerialPort&& other) noexcept;
     SerialPort& operator=(SerialPort&& other) noexcept;
@@ -32,6 +49,7 @@ public:
     ~SerialPort();
 
     int Fd() const { return m_fd; }
+    Transport Kind() const { return m_transport; }
 
     // A second, independent descriptor of the same port (own file status
     // flags, blocking), for whoever takes over the data stream; -1 on failure.
@@ -45,6 +63,10 @@ public:
     bool IsAbsentUart() const;
 
     void FlushInput() const;
+    // After a DTR pulse: whether the modem may still be on line, so that the
+    // escape sequence and ATH0 must follow (a server that reports no modem
+    // state, or still reports carrier).
+    bool MayStillBeOnline() const;
 
     enum class Io { Done, Timeout, Woken, Lost };
     // Writes all of `bytes` before `deadline`. Woken when `wakeFd` (if >= 0) becomes readable.
@@ -53,9 +75,16 @@ public:
     Io ReadSome(std::string& out, std::size_t max, SteadyTime deadline, int wakeFd) const;
 
 private:
-    explicit SerialPort(int fd)
-        : m_fd(fd) {}
+    explicit SerialPort(int fd, Transport transport = Transport::Serial,
+                        std::shared_ptr<Rfc2217Link> link = nullptr)
+        : m_fd(fd)
+        , m_transport(transport)
+        , m_link(std::move(link)) {}
+    static std::optional<SerialPort> OpenNetwork(const std::string& url, int connectMs, int wakeFd);
+
     int m_fd = -1;
+    Transport m_transport = Transport::Serial;
+    std::shared_ptr<Rfc2217Link> m_link;
 };
 
 // Where ports come from: explicit paths first, in order (each that exists),
@@ -65,7 +94,7 @@ struct PortSources {
     std::vector<std::string> explicitPaths;
     std::vector<std::string> scanPatterns; // glob patterns
 
-    // DIALSCOPE_MODEMS (colon-separated) plus /dev/ttyS*, /dev/ttyUSB*,
+    // DIALSCOPE_MODEMS (see SplitModemList) plus /dev/ttyS*, /dev/ttyUSB*,
     // /dev/ttyACM*, /dev/serial/by-id/*.
     static PortSources FromSystem();
 };
@@ -78,12 +107,20 @@ struct ProbeResult {
     std::string path;
     bool present = false; // exists as a port (even if it does not answer)
     bool modem = false;   // answered "AT" with "OK"
-    std::string name;     // first line of its ATI answer, or the path
+    std::string name;     // its identification (ATI3, else +GMI/+GMM), or the path
 };
 
 // Probes every port at once, each on its own thread; every exchange waits at
-// most `answerMs` for its answer, so the whole probe takes about 2 x answerMs.
-std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs);
+// most `answerMs` for its answer, so the whole probe takes about 3 x answerMs
+// (plus up to `connectMs` for a network modem that does not accept).
+std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs,
+                                    int connectMs = SerialPort::kConnectMs);
+
+// The modem's name from its identification answers: the first informative
+// line of ATI3, else the +GMI and +GMM answers joined (their "+GMx:" prefixes
+// removed); empty when neither says anything.
+std::string ModemName(const std::vector<std::string>& ati3, const std::vector<std::string>& gmi,
+                      const std::vector<std::string>& gmm);
 
 // Waits for the final result of a command while feeding `parser`; Text lines
 // are collected into `text` when given. Reads nothing past the final result's

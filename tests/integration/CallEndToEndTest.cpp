@@ -1,4 +1,5 @@
-// Whole calls against the simulated modem and site on a pseudo-terminal: the
+// Whole calls against the simulated modem and site on a pseudo-terminal (and
+// behind a simulated serial device server, raw TCP and RFC 2217): the
 // telephony service, the line control, the connection and the login with the
 // stored "Call" values, dialled and answered, ended by either side. Windows
 // are test doubles; everything else is the program's own.
@@ -123,7 +124,8 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         std::string error;
         ASSERT_TRUE(sim.start(dir.path(), args, error)) << error;
-        program = std::make_unique<Program>(sim.linkPath(), connection, host, watchdog);
+        // With --tcp/--rfc2217 the program reaches the modem over the network.
+        program = std::make_unique<Program>(sim.modemUrl(), connection, host, watchdog);
         ASSERT_TRUE(program->lines().Reinitialize(-1));
         ASSERT_TRUE(program->lines().IsLineOpen());
         ASSERT_TRUE(WaitForLog({"\"line\":\"ATE0V1"}));
@@ -405,5 +407,64 @@ TEST_F(CallEndToEndTest, TwoSameSizeCinepakChannelsEachShowTheirOwnPictures) {
 TEST_F(CallEndToEndTest, FourSameSizeVideo1ChannelsEachShowTheirOwnPictures) {
     RunDeltaCodedCall("msvc", 4);
 }
+// The same calls with the modem behind a serial device server.
+class NetworkCallTest : public CallEndToEndTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    bool Telnet() const { return std::string(GetParam()) == "--rfc2217"; }
+};
+
+TEST_P(NetworkCallTest, DialledAndAnsweredCallsCarryVideoAndHangUp) {
+    Start({GetParam(), "0"});
+    EXPECT_EQ(sim.modemUrl().rfind(Telnet() ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:", 0), 0u);
+    EXPECT_TRUE(WaitForLog({"\"action\":\"connected\""}));
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    // Frames (JPEG data is full of 0xFF bytes) decode in their window.
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 1; }, 8000));
+    if (Telnet()) {
+        EXPECT_GE(LogIndex({"\"event\":\"comport\"", "\"code\":1"}), 0); // the line was set up
+    }
+
+    // Hang up: over RFC 2217 by dropping DTR, over raw TCP with the escape.
+    const size_t before = LogSize();
+    program->lines().ResetLine();
+    EXPECT_FALSE(program->comm().IsOpen());
+    ASSERT_TRUE(WaitForLog({Telnet() ? "\"event\":\"dtr\"" : "\"event\":\"escape\""}, before));
+    EXPECT_TRUE(WaitForLog({"\"event\":\"modem\"", "\"state\":\"idle\""}, before));
+    EXPECT_TRUE(program->lines().IsLineOpen());
+
+    // A call from the site is answered over the same connection.
+    host.windows.clear();
+    const size_t rings = LogSize();
+    ASSERT_EQ(sim.command("ring"), "OK");
+    ASSERT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
+    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(program->comm().IsAnswered());
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) >= 1; }, 8000));
+    program->lines().ResetLine();
+}
+
+TEST_P(NetworkCallTest, FarEndHangUpEndsTheCallAndTheModemIsFoundAgain) {
+    Start({GetParam(), "0"});
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+
+    // Raw TCP: the server closes the socket mid-call. RFC 2217: carrier drops.
+    ASSERT_EQ(sim.command("hangup"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    EXPECT_EQ(host.status.last(), "Disconnect");
+    EXPECT_TRUE(host.windows[0]->closed);
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
+
+    host.windows.clear();
+    DialAndConnect("556");
+    EXPECT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    program->lines().ResetLine();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, NetworkCallTest, ::testing::Values("--tcp", "--rfc2217"),
+                         [](const auto& info) { return std::string(info.param + 2); });
 
 } // namespace

@@ -3,6 +3,8 @@
 // the start-up sequence.
 #include "AboutDialog.h"
 #include "AppStore.h"
+#include "CommandLine.h"
+#include "DemoSite.h"
 #include "DialscopeApp.h"
 #include "MainFrame.h"
 #include "ScriptedDialogService.h"
@@ -69,6 +71,42 @@ TEST(StartupSwitches, OnlyEmbeddingAndAutomationSuppressTheSplash) {
     EXPECT_TRUE(SplashWanted({QStringLiteral("Embedding")})); // no switch character
     EXPECT_TRUE(SplashWanted({QStringLiteral("/Embeddings"), QStringLiteral("-"), QStringLiteral("/")}));
     EXPECT_TRUE(SplashWanted({QStringLiteral("--embedding")}));
+}
+
+TEST(CommandLine, VersionAndHelpEndTheStartDemoOnlyAdds) {
+    using A = CommandLine::Action;
+    struct Case {
+        QStringList arguments;
+        A action;
+        bool demo;
+    };
+    const Case cases[] = {
+        {{}, A::Run, false},
+        {{QStringLiteral("/Embedding")}, A::Run, false},
+        {{QStringLiteral("--demo"), QStringLiteral("-Automation")}, A::Run, true},
+        {{QStringLiteral("--version")}, A::PrintVersion, false},
+        {{QStringLiteral("--demo"), QStringLiteral("--help"), QStringLiteral("--version")},
+         A::PrintHelp,
+         true},
+        {{QStringLiteral("-h")}, A::PrintHelp, false},
+        {{QStringLiteral("--"), QStringLiteral("--version")}, A::Run, false},
+        {{QStringLiteral("-version"), QStringLiteral("--Demo")}, A::Run, false}, // exact spellings only
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        const CommandLine line = ParseCommandLine(c.arguments);
+        EXPECT_EQ(line.action, c.action);
+        EXPECT_EQ(line.demo, c.demo);
+    }
+    EXPECT_TRUE(VersionText().startsWith(QStringLiteral("dialscope 5.")));
+    // The help names every switch the program reads.
+    for (const char* word :
+         {"/Embedding", "-Automation", "--demo", "--version", "--help", "DIALSCOPE_MODEMS", "rfc2217://"})
+        EXPECT_TRUE(HelpText().contains(QLatin1String(word))) << word;
+    // The demo site is found in the build tree, beside the tools.
+    EXPECT_FALSE(
+        DemoSite::FindSimulator(QCoreApplication::applicationDirPath() + QStringLiteral("/../../app"))
+            .isEmpty());
 }
 
 TEST(SingleInstance, SecondStartRaisesTheFirst) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -42,6 +44,21 @@ TEST(SerialEngine, OnlyCharacterDevicesAreCommHandles) {
     ::close(file);
     PtyPair pty;
     EXPECT_TRUE(SerialEngine::IsCharDevice(pty.controller()));
+    // A modem behind a device server hands over a stream socket; datagrams
+    // and plain files are no byte streams.
+    EXPECT_TRUE(SerialEngine::IsByteStream(pty.controller()));
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    EXPECT_TRUE(SerialEngine::IsByteStream(pair[0]));
+    ::close(pair[0]);
+    ::close(pair[1]);
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+    EXPECT_FALSE(SerialEngine::IsByteStream(pair[0]));
+    ::close(pair[0]);
+    ::close(pair[1]);
+    const int again = ::open(dir.file("plain").c_str(), O_RDWR);
+    EXPECT_FALSE(SerialEngine::IsByteStream(again));
+    ::close(again);
 }
 
 TEST(SerialEngine, ABurstArrivesInOrderAsSeveralChunksAndPushedBackBytesComeFirst) {

@@ -85,8 +85,12 @@ TEST(ModemEmulator, CommandTable) {
     const Case cases[] = {
         {"AT\r", "AT\r\r\nOK\r\n"},
         {"at\r", "at\r\r\nOK\r\n"},
-        {"ATI\r", "ATI\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"},
+        // Identification as real modems give it: ATI is a product code.
+        {"ATI\r", "ATI\r\r\n33600\r\n\r\nOK\r\n"},
         {"ATI3\r", "ATI3\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"},
+        {"AT+GMM\r", "AT+GMM\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"},
+        {"at+gmi\r", "at+gmi\r\r\nSiteSim\r\n\r\nOK\r\n"},
+        {"AT+GSN\r", "AT+GSN\r\r\nERROR\r\n"},
         {"ATFOO\r", "ATFOO\r\r\nERROR\r\n"},
         {"ATE2\r", "ATE2\r\r\nERROR\r\n"},
         {"ATS7?\r", "ATS7?\r\r\n050\r\n\r\nOK\r\n"},
@@ -98,7 +102,7 @@ TEST(ModemEmulator, CommandTable) {
         {"ATO\r", "ATO\r\r\nERROR\r\n"},      // no call to return to
         {"ATA\r", "ATA\r\r\nNO CARRIER\r\n"}, // nothing ringing
         {"noise AT\r", "noise AT\r\r\nOK\r\n"},
-        {"ATX\bI\r", "ATX\b \bI\r\r\nSiteSim V.34 Data Modem\r\n\r\nOK\r\n"}, // backspace edits
+        {"ATX\bI\r", "ATX\b \bI\r\r\n33600\r\n\r\nOK\r\n"}, // backspace edits
         {"ATE0\r", "ATE0\r\r\nOK\r\n"}, // echo of the line itself still on
     };
     ModemRig rig;
@@ -107,7 +111,7 @@ TEST(ModemEmulator, CommandTable) {
     // Echo off, numeric codes, quiet.
     EXPECT_EQ(rig.send("ATV0\r"), "0\r");
     EXPECT_EQ(rig.send("ATBAD\r"), "4\r");
-    EXPECT_EQ(rig.send("ATI\r"), "SiteSim V.34 Data Modem\r\n0\r");
+    EXPECT_EQ(rig.send("ATI\r"), "33600\r\n0\r");
     EXPECT_EQ(rig.send("ATQ1\r"), "");
     EXPECT_EQ(rig.send("ATBAD\r"), "");
     // ATZ restores echo, verbose codes and the registers; A/ repeats the last line.

@@ -95,7 +95,7 @@ TEST_F(SimProcessTest, AnswersAtCommandsOverThePty) {
     EXPECT_EQ(pty.readUntil("OK\r\n", kWait), "AT\r\r\nOK\r\n");
     pty.write("ATE0V0\r");
     EXPECT_EQ(pty.readUntil("0\r", kWait), "ATE0V0\r0\r");
-    pty.write("ATI\r");
+    pty.write("ATI3\r");
     EXPECT_EQ(pty.readUntil("0\r", kWait), "Test Modem 1\r\n0\r");
     pty.write("ATV1 X4 E0 S0=0 &C1 &D2\r");
     EXPECT_EQ(pty.readUntil("OK\r\n", kWait), "\r\nOK\r\n");

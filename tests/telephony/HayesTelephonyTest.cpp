@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace tel;
@@ -25,6 +27,7 @@ HayesTimings ShortTimings() {
     t.answerMs = 1000;
     t.carrierPollMs = 50;
     t.hotplugSettleMs = 50;
+    t.connectMs = 300;
     return t;
 }
 
@@ -155,6 +158,49 @@ TEST_F(HayesTelephonyTest, ListsPortsOnceAndTellsModemsFromSilentAndGarbagePorts
 
     Line line = 0;
     EXPECT_EQ(service->Open(app, 0, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
+}
+
+// A loopback TCP socket bound to a free port: listening (accepts into its
+// backlog, answers nothing) or not (connections are refused).
+int LoopbackSocket(bool listening, int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (listening)
+        ::listen(fd, 4);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+TEST_F(HayesTelephonyTest, NetworkModemsThatCannotBeReachedAreLinesThatDoNotAnswer) {
+    int refusedPort = 0, silentPort = 0;
+    const int refused = LoopbackSocket(false, refusedPort);
+    const int silent = LoopbackSocket(true, silentPort);
+    const std::string refusedUrl = "tcp://127.0.0.1:" + std::to_string(refusedPort);
+    const std::string silentUrl = "rfc2217://127.0.0.1:" + std::to_string(silentPort);
+    const std::string rawSilentUrl = "tcp://127.0.0.1:" + std::to_string(silentPort);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    Start({refusedUrl, silentUrl, rawSilentUrl, refusedUrl});
+    // Probed at once, each within the connect time-out and its answer time.
+    EXPECT_LT(elapsed.elapsed(), 1500);
+    ASSERT_EQ(numDevs, 3u); // listed once each, reachable or not
+    LineDevCaps caps;
+    for (std::uint32_t device = 0; device < numDevs; ++device) {
+        ASSERT_EQ(service->GetDevCaps(app, device, 0x00010004, caps), LINEERR_OK);
+        EXPECT_EQ(caps.lineName, service->DevicePath(device));
+        EXPECT_EQ(caps.mediaModes, 0u);
+        Line line = 0;
+        EXPECT_EQ(service->Open(app, device, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
+    }
+    EXPECT_EQ(service->DevicePath(1), silentUrl);
+    ::close(refused);
+    ::close(silent);
 }
 
 TEST_F(HayesTelephonyTest, OpeningTheLineSetsTheModemUpOnce) {

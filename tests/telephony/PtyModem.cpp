@@ -174,6 +174,9 @@ void PtyModem::OnCommandLine(const std::string& raw) {
         m_echo = true;
         Result("OK");
     } else if (line == "ATI") {
+        Result("33600"); // a product code, as most modems answer
+        Result("OK");
+    } else if (line == "ATI3") {
         Result(m_options.name);
         Result("OK");
     } else if (line.rfind("ATDT", 0) == 0) {

@@ -303,11 +303,27 @@ void ModemEmulator::execute(const std::string& line, TimePoint now) {
                 endCall();
             factoryReset();
             return result(Result::Ok);
-        case 'I':
-            if (!inRange(number(0), 9))
+        case 'I': {
+            // As most modems: I0 is a product code, I3 the model's name.
+            const int v = number(0);
+            if (!inRange(v, 9))
                 return result(Result::Error);
-            info(m_config.productName);
+            info(v == 0 ? std::to_string(m_config.productCode) : m_config.productName);
             break;
+        }
+        case '+': {
+            // Extended identification: +GMI (maker), +GMM (model); nothing else.
+            std::string name;
+            while (i < line.size() && std::isalpha(static_cast<unsigned char>(line[i])))
+                name += char(std::toupper(static_cast<unsigned char>(line[i++])));
+            if (name == "GMI")
+                info(m_config.maker);
+            else if (name == "GMM")
+                info(m_config.productName);
+            else
+                return result(Result::Error);
+            break;
+        }
         case 'S': {
             const int reg = number(-1);
             if (!inRange(reg, 255))

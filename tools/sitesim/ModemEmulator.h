@@ -3,7 +3,8 @@
 // A Hayes-compatible data modem as seen from its serial side (the DTE).
 //
 // Offline it takes V.250 command lines ("AT" ... CR): echo (E), result code
-// form (V, Q, X), S-registers, reset (Z, &F), identification (I), dial (D),
+// form (V, Q, X), S-registers, reset (Z, &F), identification (I, +GMI,
+// +GMM), dial (D),
 // answer (A), hang up (H), return online (O), and accepts the usual set-up
 // commands (&C, &D, &K, &W, L, M) as no-ops. Several commands may share a
 // line; "A/" repeats the last line; backspace (S5) edits the line.
@@ -54,7 +55,9 @@ struct DialOutcome {
 };
 
 struct ModemConfig {
-    std::string productName = "SiteSim V.34 Data Modem";
+    std::string productName = "SiteSim V.34 Data Modem"; // ATI3, AT+GMM
+    std::string maker = "SiteSim";                       // AT+GMI
+    int productCode = 33600;                             // ATI, ATI0
     int connectRate = 33600;
     Millis dialDelay{3000};
     Millis answerDelay{1500};

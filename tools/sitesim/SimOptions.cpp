@@ -56,6 +56,13 @@ Publishing:
   --link PATH             symlink to the terminal (required)
   --control PATH          UNIX socket taking control commands, one per line
   --log PATH              JSON log, one object per line ("-": standard output)
+  --tcp PORT              also serve the modem over raw TCP on 127.0.0.1:PORT
+                          (0: any free port, see "status"); one client at a
+                          time (a new one takes over); a client going away
+                          counts as dropping DTR
+  --rfc2217 PORT          the same as Telnet with COM-PORT-CONTROL (RFC 2217):
+                          line settings are acknowledged, SET-CONTROL DTR off
+                          drops DTR, carrier is sent as NOTIFY-MODEMSTATE
   --data-only             no modem: the site protocol starts at once
   --incoming              with --data-only: the site placed the call
   --bps N                 limit the site's data to N bit/s (N/8 bytes/s)
@@ -76,7 +83,8 @@ Bad peer (deterministic from SEED, default 1):
                           repeated-prompts, repeated-rejections or
                           repeated-site-records
 Modem (times in milliseconds):
-  --product TEXT          ATI answer (default "SiteSim V.34 Data Modem")
+  --product TEXT          ATI3 and AT+GMM answer (default "SiteSim V.34 Data
+                          Modem"); ATI gives the product code 33600
   --connect-rate N        rate in CONNECT results (default: the --bps rate,
                           else 33600)
   --dial-result RESULT    outcome of a dial (default CONNECT): CONNECT [rate],
@@ -112,7 +120,9 @@ Scripted events:
 
 Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   ring                     incoming call (data-only: a new session the site placed)
-  hangup                   far-end hang-up: new terminal under PATH, old one closed
+  hangup                   far-end hang-up: new terminal under PATH, old one
+                           closed; a raw TCP client is disconnected after
+                           NO CARRIER, a Telnet client sees carrier drop
   event channel-closed N   ChannelClosed for channel N's stream; the stream stops
   event hangup-request     HangUpRequest
   event login-request      LoginRequest
@@ -311,6 +321,20 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
          [&](const std::string& v) {
              options.site.record.memo = v;
              return true;
+         }},
+        {"--tcp",
+         [&](const std::string& v) {
+             uint16_t port = 0;
+             options.telnet = false;
+             options.tcpPort = port;
+             return parseNumber<uint16_t>(v, *options.tcpPort, 0, 65535);
+         }},
+        {"--rfc2217",
+         [&](const std::string& v) {
+             uint16_t port = 0;
+             options.telnet = true;
+             options.tcpPort = port;
+             return parseNumber<uint16_t>(v, *options.tcpPort, 0, 65535);
          }},
         {"--at",
          [&](const std::string& v) {

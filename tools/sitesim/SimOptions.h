@@ -23,6 +23,10 @@ struct SimOptions {
     std::string link;    // symlink to the pseudo-terminal's slave
     std::string control; // UNIX socket for control commands; empty: none
     std::string logPath; // JSON lines; "-" for standard output; empty: none
+    // Also reachable over TCP on the loopback address (port 0: any free one,
+    // shown by "status"); Telnet with COM-PORT-CONTROL when `telnet`.
+    std::optional<uint16_t> tcpPort;
+    bool telnet = false;
     bool dataOnly = false;
     bool incoming = false;             // data-only: the session is a call the site placed
     long bps = 0;                      // 0: no bandwidth limit

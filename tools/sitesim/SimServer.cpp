@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/inotify.h>
@@ -23,6 +25,7 @@ namespace {
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kMaxControlLine = 4096;
 constexpr Millis kHangUpLinger{200};
+constexpr size_t kMaxConnOut = 64 * 1024;
 
 std::vector<std::string> splitWords(const std::string& line) {
     std::istringstream in(line);
@@ -58,10 +61,12 @@ SimServer::SimServer(SimOptions options)
     };
     modemHooks.callStarted = [this](bool placedBySite) {
         m_site->beginSession(placedBySite, m_now);
+        sendModemState(true);
     };
     modemHooks.callEnded = [this] {
         m_site->endSession();
         m_siteOut.clear();
+        sendModemState(false);
     };
     modemHooks.log = [this](const JsonObject& entry) {
         log(entry);
@@ -96,6 +101,10 @@ SimServer::~SimServer() {
         ::close(m_listen);
     if (m_inotify >= 0)
         ::close(m_inotify);
+    if (m_conn >= 0)
+        ::close(m_conn);
+    if (m_tcpListen >= 0)
+        ::close(m_tcpListen);
 }
 
 bool SimServer::start(std::string& error) {
@@ -104,7 +113,7 @@ bool SimServer::start(std::string& error) {
         return false;
     }
     m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (!publishPty(error) || !openControl(error))
+    if (!publishPty(error) || !openControl(error) || !openTcp(error))
         return false;
     m_now = Clock::now();
     for (const ScheduledCommand& c : m_options.at)
@@ -114,9 +123,175 @@ bool SimServer::start(std::string& error) {
     log(JsonObject("start")
             .add("link", m_options.link)
             .add("pty", m_slavePath)
+            .add("tcpPort", int64_t(m_tcpPort))
+            .add("tcpClient", m_conn >= 0)
             .add("dataOnly", m_options.dataOnly)
-            .add("bps", int64_t(m_options.bps)));
+            .add("bps", int64_t(m_options.bps))
+            .add("tcpPort", int64_t(m_tcpPort)));
     return true;
+}
+
+bool SimServer::openTcp(std::string& error) {
+    if (!m_options.tcpPort)
+        return true;
+    m_tcpListen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(*m_options.tcpPort);
+    const int one = 1;
+    if (m_tcpListen >= 0)
+        setsockopt(m_tcpListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    socklen_t length = sizeof addr;
+    if (m_tcpListen < 0 || ::bind(m_tcpListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_tcpListen, 4) != 0 ||
+        ::getsockname(m_tcpListen, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        error =
+            "cannot listen on 127.0.0.1:" + std::to_string(*m_options.tcpPort) + ": " + std::strerror(errno);
+        return false;
+    }
+    m_tcpPort = ntohs(addr.sin_port);
+    return true;
+}
+
+void SimServer::acceptTcp() {
+    const int fd = ::accept4(m_tcpListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    // One client at a time: a new one takes the port over, as if the old one
+    // had hung up first (a program that closes and reconnects at once may be
+    // seen connecting before its close is read).
+    closeConn();
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    m_conn = fd;
+    m_connOut.clear();
+    m_telnetIn.Reset();
+    m_dtr = true;
+    m_dteOut.clear();
+    log(JsonObject("tcp").add("action", "connected").add("telnet", m_options.telnet));
+}
+
+void SimServer::closeConn() {
+    if (m_conn < 0)
+        return;
+    ::close(m_conn);
+    m_conn = -1;
+    m_connOut.clear();
+    log(JsonObject("tcp").add("action", "closed"));
+    // Like the last close of the terminal: a DTR drop.
+    portClosed();
+}
+
+void SimServer::flushConn() {
+    while (m_conn >= 0 && !m_connOut.empty()) {
+        const ssize_t n = ::send(m_conn, m_connOut.data(), m_connOut.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            m_connOut.erase(0, size_t(n));
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        closeConn();
+    }
+}
+
+void SimServer::readConn() {
+    char buf[kReadChunk];
+    const ssize_t n = ::recv(m_conn, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n <= 0) {
+        closeConn();
+        return;
+    }
+    m_bytesFromViewer += uint64_t(n);
+    std::string data;
+    std::vector<telnet::Event> events;
+    if (m_options.telnet)
+        m_telnetIn.Feed(std::string_view(buf, size_t(n)), data, events);
+    else
+        data.assign(buf, size_t(n));
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    if (!bytes.empty()) {
+        if (m_options.dataOnly)
+            m_site->fromViewer(bytes, m_now);
+        else
+            m_modem->fromDte(bytes, m_now);
+    }
+    for (const telnet::Event& event : events)
+        telnetEvent(event);
+    flushConn();
+}
+
+// The server side of the option subset the program uses: binary and
+// suppress-go-ahead both ways, COM-PORT-CONTROL from the client, every
+// setting echoed as applied, DTR from SET-CONTROL.
+void SimServer::telnetEvent(const telnet::Event& event) {
+    using namespace telnet;
+    if (event.kind == Event::Kind::Negotiation) {
+        const uint8_t option = event.option;
+        const bool known = option == kOptBinary || option == kOptSga || option == kOptComPort;
+        if (event.verb == kWill) {
+            m_connOut += Negotiation(known ? kDo : kDont, option);
+            if (option == kOptComPort)
+                sendModemState(m_carrier);
+        } else if (event.verb == kDo) {
+            m_connOut += Negotiation(known && option != kOptComPort ? kWill : kWont, option);
+        }
+        log(JsonObject("telnet").add("verb", int64_t(event.verb)).add("option", int64_t(option)));
+        return;
+    }
+    if (event.kind != Event::Kind::Subnegotiation || event.option != kOptComPort || event.payload.empty())
+        return;
+    const auto code = uint8_t(event.payload[0]);
+    const std::string value = event.payload.substr(1);
+    if (code < kSetBaudRate || code > kPurgeData)
+        return;
+    m_connOut += ComPort(uint8_t(code + kServerOffset), value);
+    log(JsonObject("comport")
+            .add("code", int64_t(code))
+            .add("value", value.empty() ? -1 : int64_t(uint8_t(value.back()))));
+    if (code == kSetControl && value.size() == 1) {
+        const auto control = uint8_t(value[0]);
+        if (control == kControlDtrOff && m_dtr) {
+            m_dtr = false;
+            log(JsonObject("dtr").add("on", false));
+            if (m_options.dataOnly)
+                m_site->beginSession(m_options.incoming, m_now);
+            else
+                m_modem->dtrDropped();
+        } else if (control == kControlDtrOn) {
+            m_dtr = true;
+        }
+    }
+}
+
+void SimServer::sendModemState(bool carrier) {
+    const bool changed = carrier != m_carrier;
+    m_carrier = carrier;
+    if (m_conn < 0 || !m_options.telnet)
+        return;
+    // DSR and CTS always on; the delta bit marks a carrier change.
+    const uint8_t state = uint8_t(telnet::kModemStateDsr | telnet::kModemStateCts |
+                                  (carrier ? telnet::kModemStateCd : 0) | (changed ? 0x08 : 0));
+    m_connOut += telnet::ComPort(uint8_t(telnet::kServerOffset + telnet::kNotifyModemState),
+                                 std::string(1, char(state)));
+}
+
+ssize_t SimServer::dteWrite(const char* bytes, size_t size) {
+    if (m_conn < 0)
+        return ::write(m_master, bytes, size);
+    flushConn();
+    if (m_conn < 0 || m_connOut.size() >= kMaxConnOut)
+        return 0;
+    const std::string_view view(bytes, size);
+    if (m_options.telnet)
+        telnet::AppendEscaped(m_connOut, view);
+    else
+        m_connOut.append(view);
+    flushConn();
+    return ssize_t(size);
 }
 
 bool SimServer::publishPty(std::string& error) {
@@ -267,10 +442,19 @@ void SimServer::farEndHangUp() {
     // Best effort: the modem's NO CARRIER before the line goes dead (the old
     // master lingers a moment so that it can be read). A short write loses
     // nothing that matters on a line that is going away.
-    if (!m_dteOut.empty() && ::write(m_master, m_dteOut.data(), m_dteOut.size()) < 0)
+    if (!m_dteOut.empty() && dteWrite(m_dteOut.data(), m_dteOut.size()) < 0)
         log(JsonObject("warning").add("text", "NO CARRIER not delivered"));
     m_dteOut.clear();
     m_siteOut.clear();
+    if (m_conn >= 0 && !m_options.telnet) {
+        // Raw TCP has no carrier line: the server closes the connection.
+        flushConn();
+        ::shutdown(m_conn, SHUT_WR);
+        closeConn();
+        return;
+    }
+    if (m_conn >= 0)
+        return; // the Telnet client saw carrier drop; the connection stays
     std::string error;
     if (!publishPty(error))
         log(JsonObject("error").add("text", error));
@@ -312,7 +496,7 @@ std::optional<TimePoint> SimServer::bandwidthWake() const {
 
 void SimServer::writeMaster() {
     while (!m_dteOut.empty()) {
-        const ssize_t n = ::write(m_master, m_dteOut.data(), m_dteOut.size());
+        const ssize_t n = dteWrite(m_dteOut.data(), m_dteOut.size());
         if (n <= 0)
             return;
         m_dteOut.erase(0, size_t(n));
@@ -328,7 +512,7 @@ void SimServer::writeMaster() {
             allowed = std::min(allowed, size_t(std::max(0.0, m_tokens)));
         if (allowed == 0)
             return;
-        const ssize_t n = ::write(m_master, m_siteOut.data(), allowed);
+        const ssize_t n = dteWrite(m_siteOut.data(), allowed);
         if (n <= 0)
             return;
         m_siteOut.erase(0, size_t(n));
@@ -454,6 +638,8 @@ std::string SimServer::status() const {
         .add("loggedIn", m_site->loggedIn())
         .addRaw("streams", streams)
         .add("pty", m_slavePath)
+        .add("tcpPort", int64_t(m_tcpPort))
+        .add("tcpClient", m_conn >= 0)
         .add("bytesToViewer", int64_t(m_bytesToViewer))
         .add("bytesFromViewer", int64_t(m_bytesFromViewer))
         .addRaw("chaos", chaos);
@@ -575,9 +761,13 @@ void SimServer::run(int stopFd) {
         const bool wantWrite = !m_dteOut.empty() || (linkOnline() && !m_siteOut.empty() && !bandwidthWake());
         std::vector<pollfd> fds;
         fds.push_back({stopFd, POLLIN, 0});
-        fds.push_back({m_master, short(POLLIN | (wantWrite ? POLLOUT : 0)), 0});
+        fds.push_back({m_master, short(POLLIN | (wantWrite && m_conn < 0 ? POLLOUT : 0)), 0});
         fds.push_back({m_listen, POLLIN, 0});
         fds.push_back({m_inotify, POLLIN, 0});
+        fds.push_back({m_tcpListen, POLLIN, 0});
+        fds.push_back(
+            {m_conn, short(POLLIN | (!m_connOut.empty() || (wantWrite && m_conn >= 0) ? POLLOUT : 0)), 0});
+        constexpr size_t kFixedFds = 6;
         for (const Client& c : m_clients)
             fds.push_back({c.fd, short(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
         if (::poll(fds.data(), fds.size(), timeout) < 0) {
@@ -597,8 +787,14 @@ void SimServer::run(int stopFd) {
             readMaster();
         if (fds[2].revents & POLLIN)
             acceptClient();
-        for (size_t i = 0, n = fds.size() - 4; i < n; ++i) {
-            if (!serviceClient(m_clients[i], fds[4 + i].revents)) {
+        if (m_conn >= 0 && fds[5].fd == m_conn && (fds[5].revents & (POLLIN | POLLHUP | POLLERR)))
+            readConn();
+        if (m_conn >= 0 && fds[5].fd == m_conn && (fds[5].revents & POLLOUT))
+            flushConn();
+        if (fds[4].revents & POLLIN)
+            acceptTcp();
+        for (size_t i = 0, n = fds.size() - kFixedFds; i < n; ++i) {
+            if (!serviceClient(m_clients[i], fds[kFixedFds + i].revents)) {
                 ::close(m_clients[i].fd);
                 m_clients[i].fd = -1;
             }

@@ -20,6 +20,15 @@
 // starts afresh) and unread data is flushed, so the next opener of the port
 // never reads what was meant for the previous one.
 //
+// With --tcp/--rfc2217 the modem is also reachable on the loopback address,
+// one client at a time (a new one takes over from the old): while a client is
+// connected the modem talks to it
+// instead of the terminal, and its disconnecting counts as a DTR drop. Over
+// Telnet every byte is IAC-escaped both ways, the COM-PORT-CONTROL settings
+// are acknowledged, SET-CONTROL DTR off is a DTR drop and carrier changes go
+// out as NOTIFY-MODEMSTATE. What is waiting for the client is bounded: the
+// site's data stays queued while the socket buffer is full.
+//
 // Modem responses go out at once; the site's data goes out only while the
 // call is online, through a token bucket when a bit rate is set. While the
 // bad peer is on (--chaos, "chaos on"), every site packet passes through a
@@ -30,6 +39,7 @@
 #include "ModemEmulator.h"
 #include "SimOptions.h"
 #include "SiteSimulator.h"
+#include "TelnetCodec.h"
 
 #include <memory>
 #include <string>
@@ -79,6 +89,16 @@ private:
     void runDueCommands();
     std::string status() const;
     void sendSitePacket(const std::vector<uint8_t>& packet);
+    bool openTcp(std::string& error);
+    void acceptTcp();
+    void readConn();
+    void flushConn();
+    void closeConn();
+    void telnetEvent(const telnet::Event& event);
+    void sendModemState(bool carrier);
+    // Writes to the modem's terminal side (the TCP client while one is
+    // connected); the bytes taken, <= 0 when none can be taken now.
+    ssize_t dteWrite(const char* bytes, size_t size);
     std::string chaosCommand(const std::vector<std::string>& words);
     void log(const JsonObject& entry) { m_log.write(entry); }
 
@@ -99,6 +119,14 @@ private:
     int m_portOpens = 0; // the program's open descriptions of the current slave
     int m_listen = -1;
     std::vector<Client> m_clients;
+
+    int m_tcpListen = -1;
+    uint16_t m_tcpPort = 0;
+    int m_conn = -1;
+    std::string m_connOut; // encoded bytes waiting for the TCP client
+    telnet::Decoder m_telnetIn;
+    bool m_dtr = true;
+    bool m_carrier = false;
 
     std::string m_dteOut;  // modem responses
     std::string m_siteOut; // site data, sent while online

@@ -1,7 +1,9 @@
 #include "SiteSimProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <spawn.h>
@@ -46,6 +48,7 @@ bool SiteSimProcess::start(const std::string& dir, const std::vector<std::string
     m_log = dir + "/sitesim.log";
     std::vector<std::string> argv = {executable(), "--link", m_link, "--control", m_control, "--log", m_log};
     argv.insert(argv.end(), args.begin(), args.end());
+    m_telnet = std::find(args.begin(), args.end(), "--rfc2217") != args.end();
     std::vector<char*> cargv;
     for (std::string& a : argv)
         cargv.push_back(a.data());
@@ -104,6 +107,20 @@ std::string SiteSimProcess::command(const std::string& line) const {
     if (const auto nl = reply.find('\n'); nl != std::string::npos)
         reply.resize(nl);
     return reply;
+}
+
+int SiteSimProcess::tcpPort() const {
+    const std::string status = command("status");
+    const std::string key = "\"tcpPort\":";
+    const auto at = status.find(key);
+    return at == std::string::npos ? 0 : std::atoi(status.c_str() + at + key.size());
+}
+
+std::string SiteSimProcess::modemUrl() const {
+    const int port = tcpPort();
+    if (port == 0)
+        return m_link;
+    return std::string(m_telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(port);
 }
 
 std::vector<std::string> SiteSimProcess::logLines() const {

@@ -34,6 +34,13 @@ public:
     // simulator cannot be reached).
     std::string command(const std::string& line) const;
 
+    // The TCP port of a simulator started with --tcp or --rfc2217 (0 asks for
+    // any free one); 0 when it has none.
+    int tcpPort() const;
+    // The modem's address for the program: "tcp://127.0.0.1:PORT" or
+    // "rfc2217://127.0.0.1:PORT"; the link path without a TCP port.
+    std::string modemUrl() const;
+
     std::vector<std::string> logLines() const;
     // Waits until a log line contains every fragment; returns that line, or ""
     // after the timeout. Lines before `skip` are not considered.
@@ -48,4 +55,5 @@ private:
     std::string m_link;
     std::string m_control;
     std::string m_log;
+    bool m_telnet = false;
 };

@@ -1,0 +1,198 @@
+// The Telnet codec, the COM-PORT-CONTROL client and the network modem names,
+// as tables, plus a property check of escaping on random video-like frames.
+#include "TelnetCodec.h"
+#include "ComPortClient.h"
+#include "NetworkPort.h"
+#include "SerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace telnet;
+
+namespace {
+
+using K = Event::Kind;
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (const int v : values)
+        out.push_back(static_cast<char>(v));
+    return out;
+}
+
+struct Decoded {
+    std::string data;
+    std::vector<Event> events;
+};
+
+Decoded Decode(const std::string& input, std::size_t step) {
+    Decoder decoder;
+    Decoded out;
+    for (std::size_t at = 0; at < input.size(); at += step)
+        decoder.Feed(std::string_view(input).substr(at, step), out.data, out.events);
+    return out;
+}
+
+TEST(TelnetDecoder, Table) {
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string data;
+        std::vector<Event> events;
+    };
+    const std::string longSub = Bytes({kIac, kSb, kOptComPort}) +
+                                std::string(Decoder::kMaxSubnegotiation + 5, 'x') + Bytes({kIac, kSe}) + "ok";
+    const Case cases[] = {
+        {"plain data", "ATZ\r", "ATZ\r", {}},
+        {"doubled IAC is one data byte", Bytes({'a', kIac, kIac, 'b'}), Bytes({'a', 0xFF, 'b'}), {}},
+        {"negotiation", Bytes({kIac, kDo, kOptComPort, 'x'}), "x", {{K::Negotiation, kDo, kOptComPort, {}}}},
+        {"every verb",
+         Bytes({kIac, kWill, 0, kIac, kWont, 1, kIac, kDo, 3, kIac, kDont, 5}),
+         "",
+         {{K::Negotiation, kWill, 0, {}},
+          {K::Negotiation, kWont, 1, {}},
+          {K::Negotiation, kDo, 3, {}},
+          {K::Negotiation, kDont, 5, {}}}},
+        {"modem state notification",
+         Bytes({'1', kIac, kSb, kOptComPort, 107, 0xB0, kIac, kSe, '2'}),
+         "12",
+         {{K::Subnegotiation, kSb, kOptComPort, Bytes({107, 0xB0})}}},
+        {"escaped IAC inside a subnegotiation",
+         Bytes({kIac, kSb, kOptComPort, 101, 0, kIac, kIac, 0, 0, kIac, kSe}),
+         "",
+         {{K::Subnegotiation, kSb, kOptComPort, Bytes({101, 0, 0xFF, 0, 0})}}},
+        {"bare command (NOP)", Bytes({kIac, 241, 'z'}), "z", {{K::Command, 241, 0, {}}}},
+        {"subnegotiation without SE gives way to a command",
+         Bytes({kIac, kSb, kOptComPort, 7, kIac, kWill, 3, 'd'}),
+         "d",
+         {{K::Negotiation, kWill, 3, {}}}},
+        {"oversized subnegotiation dropped whole", longSub, "ok", {}},
+        {"empty subnegotiation ignored", Bytes({kIac, kSb, kIac, kSe, 'e'}), "e", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Whole and byte by byte: the state carries across calls.
+        for (std::size_t step : {c.input.size() + 1, std::size_t{1}, std::size_t{3}}) {
+            const Decoded got = Decode(c.input, step);
+            EXPECT_EQ(got.data, c.data);
+            EXPECT_EQ(got.events, c.events);
+        }
+    }
+}
+
+TEST(TelnetCodec, RandomFramesSurviveEscapingSplitAnywhere) {
+    std::mt19937 random(2217);
+    for (int round = 0; round < 200; ++round) {
+        // Frames like JPEG data: 0xFF markers common, runs of 0xFF at the ends.
+        std::string frame(random() % 3000, '\0');
+        for (char& c : frame)
+            c = static_cast<char>(random() % 4 == 0 ? 0xFF : random() % 256);
+        if (round % 7 == 0)
+            frame += std::string(5, static_cast<char>(0xFF));
+        const std::string wire = Escaped(frame);
+        ASSERT_EQ(wire.size(),
+                  frame.size() + static_cast<std::size_t>(std::count(frame.begin(), frame.end(), '\xFF')));
+        const Decoded got = Decode(wire, 1 + random() % 700);
+        ASSERT_EQ(got.data, frame) << "round " << round;
+        EXPECT_TRUE(got.events.empty());
+    }
+}
+
+TEST(ComPortClient, NegotiatesOnceSetsTheLineUpAndFollowsCarrier) {
+    ComPortClient client;
+    const std::string start = client.Start();
+    EXPECT_EQ(start, Negotiation(kWill, kOptBinary) + Negotiation(kDo, kOptBinary) +
+                         Negotiation(kWill, kOptSga) + Negotiation(kDo, kOptSga) +
+                         Negotiation(kWill, kOptComPort));
+
+    struct Step {
+        const char* name;
+        Event event;
+        std::string reply;
+    };
+    const std::string settings = ComPort(kSetBaudRate, Bytes({0, 1, 0xC2, 0})) +
+                                 ComPort(kSetDataSize, Bytes({8})) + ComPort(kSetParity, Bytes({1})) +
+                                 ComPort(kSetStopSize, Bytes({1})) + ComPort(kSetControl, Bytes({1})) +
+                                 ComPort(kSetControl, Bytes({8}));
+    const Step steps[] = {
+        {"our offer accepted: no answer", {K::Negotiation, kDo, kOptBinary, {}}, ""},
+        {"server agrees to the option: line settings and DTR on",
+         {K::Negotiation, kDo, kOptComPort, {}},
+         settings},
+        {"agreement repeated: nothing again", {K::Negotiation, kDo, kOptComPort, {}}, ""},
+        {"server echo refused", {K::Negotiation, kWill, kOptEcho, {}}, Negotiation(kDont, kOptEcho)},
+        {"unknown option refused", {K::Negotiation, kDo, 24, {}}, Negotiation(kWont, 24)},
+        {"server binary asked for already", {K::Negotiation, kWill, kOptBinary, {}}, ""},
+        {"server withdraws binary", {K::Negotiation, kWont, kOptBinary, {}}, Negotiation(kDont, kOptBinary)},
+        {"withdrawn again: no loop", {K::Negotiation, kWont, kOptBinary, {}}, ""},
+        {"baud rate acknowledged", {K::Subnegotiation, kSb, kOptComPort, Bytes({101, 0, 1, 0xC2, 0})}, ""},
+        {"carrier on", {K::Subnegotiation, kSb, kOptComPort, Bytes({107, 0xB8})}, ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        std::string reply;
+        client.OnEvent(step.event, reply);
+        EXPECT_EQ(reply, step.reply);
+    }
+    EXPECT_TRUE(client.Accepted());
+    EXPECT_EQ(client.SettingsAcknowledged(), 1);
+    EXPECT_TRUE(client.HasModemState());
+    EXPECT_TRUE(client.CarrierDetect());
+    std::string reply;
+    client.OnEvent({K::Subnegotiation, kSb, kOptComPort, Bytes({107, 0x38})}, reply);
+    EXPECT_FALSE(client.CarrierDetect());
+    client.OnEvent({K::Negotiation, kDont, kOptComPort, {}}, reply);
+    EXPECT_TRUE(client.Refused());
+    EXPECT_EQ(ComPortClient::SetDtr(false), Bytes({kIac, kSb, kOptComPort, kSetControl, 9, kIac, kSe}));
+}
+
+TEST(NetworkModems, UrlsListsAndNames) {
+    struct UrlCase {
+        const char* url;
+        bool valid;
+        NetworkEndpoint::Kind kind;
+        const char* host;
+        int port;
+    };
+    using NK = NetworkEndpoint::Kind;
+    const UrlCase urls[] = {
+        {"tcp://modems.example:4001", true, NK::RawTcp, "modems.example", 4001},
+        {"rfc2217://10.0.0.7:2217/", true, NK::Rfc2217, "10.0.0.7", 2217},
+        {"tcp://[::1]:7000", true, NK::RawTcp, "::1", 7000},
+        {"tcp://host:0", false, NK::RawTcp, "", 0},
+        {"tcp://host:65536", false, NK::RawTcp, "", 0},
+        {"tcp://host", false, NK::RawTcp, "", 0},
+        {"tcp://:4001", false, NK::RawTcp, "", 0},
+        {"tcp://host:40x", false, NK::RawTcp, "", 0},
+        {"telnet://host:23", false, NK::RawTcp, "", 0},
+        {"/dev/ttyS0", false, NK::RawTcp, "", 0},
+    };
+    for (const UrlCase& c : urls) {
+        SCOPED_TRACE(c.url);
+        const auto endpoint = ParseNetworkEndpoint(c.url);
+        ASSERT_EQ(endpoint.has_value(), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(endpoint->kind, c.kind);
+            EXPECT_EQ(endpoint->host, c.host);
+            EXPECT_EQ(endpoint->port, c.port);
+        }
+    }
+
+    using L = std::vector<std::string>;
+    EXPECT_EQ(SplitModemList("/dev/ttyUSB3:/dev/ttyS1"), (L{"/dev/ttyUSB3", "/dev/ttyS1"}));
+    EXPECT_EQ(SplitModemList("tcp://host:4001"), (L{"tcp://host:4001"}));
+    EXPECT_EQ(SplitModemList(" /dev/ttyS1, rfc2217://a:2217\ttcp://b:1,,"),
+              (L{"/dev/ttyS1", "rfc2217://a:2217", "tcp://b:1"}));
+    EXPECT_EQ(SplitModemList(""), L{});
+
+    // The status pane's name: ATI3 first, then maker and model; never the bare ATI code.
+    EXPECT_EQ(ModemName({"", "Acme V.92 External"}, {"ignored"}, {}), "Acme V.92 External");
+    EXPECT_EQ(ModemName({}, {"+GMI: Acme"}, {"+GMM:  V92X "}), "Acme V92X");
+    EXPECT_EQ(ModemName({}, {}, {"V92X"}), "V92X");
+    EXPECT_EQ(ModemName({}, {}, {}), "");
+    EXPECT_EQ(ModemName({std::string(100, 'n')}, {}, {}).size(), 63u);
+}
+
+} // namespace
