@@ -13,6 +13,7 @@
 #include "SingleInstance.h"
 #include "SplashWindow.h"
 #include "StartupSwitches.h"
+#include "StartupTrace.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -78,6 +79,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                *this,
                                {}};
     m_frame = std::make_unique<MainFrame>(std::move(env));
+    StartupTrace::Watch(m_frame.get());
     m_frame->Start();
 
     m_instance = std::make_unique<SingleInstance>();

@@ -62,11 +62,13 @@ constexpr Entry kTable[] = {
     {IDS_CMD_EVENT_NOTIFY, "Browse event notify\nEvent notify"},
     {IDS_CMD_ABOUT, "Display program information and version\nAbout"},
     {IDS_CMD_EXIT, "Quit the application\nExit"},
+    {IDS_LOOKING_FOR_MODEMS, "Looking for modems..."},
 };
 
 } // namespace
 
 QString LoadString(StringId id) {
-    const auto* it = std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
+    const auto* it =
+        std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
     return it == std::end(kTable) ? QString() : QString::fromLatin1(it->text);
 }

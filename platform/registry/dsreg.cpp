@@ -5,17 +5,24 @@
 //   dsreg set    KEY VALUE sz|dword DATA
 //   dsreg delete KEY [VALUE]         a value, or a key without subkeys
 //   dsreg export KEY                 the subtree below KEY as text
+//   dsreg import FILE                that text read back ("-": standard input)
 //
 // KEY starts with its root, HKCU or HKLM (or HKEY_CURRENT_USER,
 // HKEY_LOCAL_MACHINE), then names separated by "\". String data is shown
 // with C escapes for bytes that are not printable, so stored lengths and
-// terminating zeros are visible.
+// terminating zeros are visible. Import creates missing keys and sets the
+// values it reads, one transaction per 10,000 keys (RegistryImport.h).
+#include "RegistryImport.h"
 #include "RegistryStore.h"
+#include "RegistryText.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,27 +31,10 @@ namespace {
 
 int usage() {
     std::fputs("usage: dsreg list|query|set|delete|export KEY [VALUE [sz|dword DATA]]\n"
+               "       dsreg import FILE\n"
                "KEY: HKCU\\path or HKLM\\path; the store folder is $DIALSCOPE_REGISTRY_DIR when set\n",
                stderr);
     return 2;
-}
-
-struct Target {
-    RegistryRoot root;
-    std::string path;
-};
-
-bool parseKey(std::string_view text, Target& target) {
-    size_t slash = text.find('\\');
-    std::string_view root = text.substr(0, slash);
-    if (root == "HKCU" || root == "HKEY_CURRENT_USER")
-        target.root = RegistryRoot::CurrentUser;
-    else if (root == "HKLM" || root == "HKEY_LOCAL_MACHINE")
-        target.root = RegistryRoot::LocalMachine;
-    else
-        return false;
-    target.path = slash == std::string_view::npos ? std::string() : std::string(text.substr(slash + 1));
-    return true;
 }
 
 // A DWORD given in decimal, as 0x hex, or as a negative 32-bit number.
@@ -57,38 +47,9 @@ std::optional<uint32_t> parseDword(const char* text) {
     return uint32_t(value);
 }
 
-std::string escaped(std::string_view bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-            out += char(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += char(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        }
-    }
-    return out;
-}
-
-std::string describe(const RegValue& v) {
-    if (v.type == RegType::Dword) {
-        if (auto d = v.dword()) {
-            char buf[48];
-            std::snprintf(buf, sizeof buf, "dword:%08x (%d)", *d, int32_t(*d));
-            return buf;
-        }
-    }
-    const char* type = v.type == RegType::String ? "sz" : v.type == RegType::Dword ? "dword" : "binary";
-    return std::string(type) + "[" + std::to_string(v.data.size()) + "]:\"" + escaped(v.data) + "\"";
-}
-
 void printValues(const RegistryKey& key) {
     for (const NamedValue& v : key.values())
-        std::printf("  \"%s\" = %s\n", escaped(v.name).c_str(), describe(v.value).c_str());
+        std::printf("  \"%s\" = %s\n", EscapeRegText(v.name).c_str(), DescribeRegValue(v.value).c_str());
 }
 
 void exportTree(const RegistryKey& key, const std::string& path) {
@@ -105,15 +66,48 @@ void exportTree(const RegistryKey& key, const std::string& path) {
     }
 }
 
+// Reads `file` ("-": standard input) into the stores of the roots it names.
+int importText(const char* file) {
+    std::ifstream opened;
+    std::istream* in = &std::cin;
+    if (std::string_view(file) != "-") {
+        opened.open(file, std::ios::binary);
+        if (!opened) {
+            std::fprintf(stderr, "dsreg: cannot read %s\n", file);
+            return 1;
+        }
+        in = &opened;
+    }
+    std::unique_ptr<RegistryStore> stores[2];
+    RegistryImport import([&stores](RegistryRoot root) {
+        std::unique_ptr<RegistryStore>& store = stores[root == RegistryRoot::CurrentUser ? 0 : 1];
+        if (!store)
+            store = std::make_unique<RegistryStore>(RegistryStore::defaultPath(root));
+        return store.get();
+    });
+    std::string line;
+    while (std::getline(*in, line))
+        if (!import.addLine(line))
+            break;
+    if (!import.finish()) {
+        std::fprintf(stderr, "dsreg: %s:%zu: %s\n", file, import.line(), import.error().c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3)
         return usage();
     std::string_view command = argv[1];
-    Target target;
-    if (!parseKey(argv[2], target))
+    if (command == "import")
+        return argc == 3 ? importText(argv[2]) : usage();
+    std::optional<RegKeyPath> parsedKey = ParseRegKeyPath(argv[2]);
+    if (!parsedKey)
         return usage();
+    const RegKeyPath& target = *parsedKey;
     if (command != "list" && command != "query" && command != "set" && command != "delete" &&
         command != "export")
         return usage();
@@ -176,7 +170,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "dsreg: no value %s\n", argv[3]);
                 return 1;
             }
-            std::printf("%s\n", describe(*v).c_str());
+            std::printf("%s\n", DescribeRegValue(*v).c_str());
         } else {
             printValues(key);
         }
