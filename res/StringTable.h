@@ -36,11 +36,11 @@ enum StringId : int {
     IDS_PROMPT_CHANNEL_FIX = 32776,
     IDS_PROMPT_CHANNEL_CLOSE = 32777,
     IDS_PROMPT_CHANNEL_SNAPSHOT = 32789,
-    IDS_DISK_FREE = 45130,      // status bar disk pane: free megabytes, mount point
-    IDS_ABOUT_VERSION = 45131,  // the About box's text
-    IDS_HELP_TITLE = 45132,     // the help window's title
-    IDP_HELP_NOT_FOUND = 45133, // the help file is missing
-    IDS_READY = 57345,          // status bar prompt pane while no prompt shows
+    IDS_DISK_FREE = 45130,            // status bar disk pane: free megabytes, mount point
+    IDS_ABOUT_VERSION = 45131,        // the About box's text
+    IDS_HELP_TITLE = 45132,           // the help window's title
+    IDP_HELP_NOT_FOUND = 45133,       // the help file is missing
+    IDS_READY = 57345,                // status bar prompt pane while no prompt shows
     // Main window commands: status bar prompt, a line break, then the tooltip.
     IDS_CMD_CONNECT = 32771,
     IDS_CMD_HANG_UP = 32772,
@@ -61,7 +61,7 @@ enum StringId : int {
     IDS_CMD_EVENT_NOTIFY = 32794,
     IDS_CMD_ABOUT = 57664,
     IDS_CMD_EXIT = 57665,
-    IDS_LOOKING_FOR_MODEMS = 45390, // status bar modem pane while the ports are probed
+    IDS_LOOKING_FOR_MODEMS = 45390,   // status bar modem pane while the ports are probed
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.
