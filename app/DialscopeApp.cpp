@@ -92,6 +92,9 @@ bool DialscopeApp::Start(const QStringList& arguments) {
         m_frame->showMaximized();
         m_frame->repaint();
     }
+    // The clips browser opens on the catalog of the clip index; it is read
+    // in the background meanwhile.
+    m_clips->PrepareCatalog();
     return true;
 }
 
