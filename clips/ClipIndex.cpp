@@ -53,7 +53,8 @@ void ClipIndex::TakePrepared() {
     // Replaying is safe whether or not the worker already saw these writes:
     // each sets an entry to what this object wrote.
     for (const auto& change : m_pending)
-        change(*m_catalog);
+        if (m_catalog && !change(*m_catalog))
+            m_catalog.reset(); // built again by Catalog()
     m_pending.clear();
 }
 
@@ -67,11 +68,11 @@ const ClipCatalog& ClipIndex::Catalog() {
     return *m_catalog;
 }
 
-void ClipIndex::Follow(std::function<void(ClipCatalog&)> change) {
+void ClipIndex::Follow(std::function<bool(ClipCatalog&)> change) {
     if (m_building)
         m_pending.push_back(std::move(change));
-    else if (m_catalog)
-        change(*m_catalog);
+    else if (m_catalog && !change(*m_catalog))
+        m_catalog.reset(); // built again by Catalog()
 }
 
 bool ClipIndex::SaveClipRecord(ClipRecord& record) {
@@ -82,6 +83,9 @@ bool ClipIndex::SaveClipRecord(ClipRecord& record) {
     RegistryKey entry = m_store.createKey(EntryPath(kClipStore, record.FileName));
     if (!entry)
         return false;
+    // An entry spelled otherwise is overwritten under its old key name; the
+    // catalog cannot follow that by name.
+    const bool sameSpelling = entry.name() == record.FileName;
     entry.setValue("FileName", StoreText(record.FileName));
     entry.setDword("Channel", uint32_t(record.Channel));
     entry.setValue("Location", StoreText(record.Location));
@@ -94,14 +98,14 @@ bool ClipIndex::SaveClipRecord(ClipRecord& record) {
     entry.setValue("Path", StoreText(record.Path));
     if (!batch.commit())
         return false;
-    Follow([record](ClipCatalog& catalog) { catalog.Save(record); });
+    Follow([record, sameSpelling](ClipCatalog& catalog) { return sameSpelling && catalog.Save(record); });
     return true;
 }
 
 bool ClipIndex::DeleteClipRecord(const std::string& fileName) {
     if (!IsEntryName(fileName) || !m_store.deleteKey(EntryPath(kClipStore, fileName)))
         return false;
-    Follow([fileName](ClipCatalog& catalog) { catalog.Remove(fileName); });
+    Follow([fileName](ClipCatalog& catalog) { return catalog.Remove(fileName); });
     return true;
 }
 
@@ -151,5 +155,5 @@ void ClipIndex::MarkClipRead(const std::string& fileName, bool read) {
     if (!entry || entry.name() != fileName)
         return;
     if (entry.setDword("Open", read ? 1 : 0))
-        Follow([fileName, read](ClipCatalog& catalog) { catalog.SetRead(fileName, read); });
+        Follow([fileName, read](ClipCatalog& catalog) { return catalog.SetRead(fileName, read); });
 }

@@ -79,8 +79,9 @@ public:
 private:
     void TakePrepared();
     // Applies one of this object's writes to the catalog (or queues it while
-    // a worker builds one).
-    void Follow(std::function<void(ClipCatalog&)> change);
+    // a worker builds one). A change that returns false could not be followed:
+    // the catalog is dropped and built again when next asked for.
+    void Follow(std::function<bool(ClipCatalog&)> change);
 
     RegistryStore& m_store;
     const ChannelTable& m_channels;
@@ -89,5 +90,5 @@ private:
     std::thread m_worker;
     bool m_building = false;
     std::unique_ptr<ClipCatalog> m_prepared; // the worker's result; read after join
-    std::vector<std::function<void(ClipCatalog&)>> m_pending;
+    std::vector<std::function<bool(ClipCatalog&)>> m_pending;
 };
