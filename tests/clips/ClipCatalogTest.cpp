@@ -157,9 +157,11 @@ TEST_F(ClipCatalogTest, LargeIndexMadeWithBatchWritesAnswersCountsOrderAndSearch
         char line[160];
         for (int n = 0; n < kClips; ++n) {
             // One clip a minute from 2024/01/01 00:00 on; channel n % 16 + 1.
-            const int minute = n % 60, hour = n / 60 % 24, day = n / 1440 % 28 + 1, month = n / 40320 % 12 + 1;
+            // Months of 28 days: a year every 483,840 clips.
+            const int minute = n % 60, hour = n / 60 % 24, day = n / 1440 % 28 + 1, month = n / 40320 % 12 + 1,
+                      year = 2024 + n / 483840;
             char name[40];
-            std::snprintf(name, sizeof name, "2024%02d%02d%02d%02d00%04d.avi", month, day, hour, minute,
+            std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d00%04d.avi", year, month, day, hour, minute,
                           n % kChannels + 1);
             std::snprintf(line, sizeof line, "[HKCU\\%s\\%s]", kContainer, name);
             ASSERT_TRUE(import.addLine(line)) << import.error();
@@ -170,7 +172,7 @@ TEST_F(ClipCatalogTest, LargeIndexMadeWithBatchWritesAnswersCountsOrderAndSearch
             ASSERT_TRUE(import.addLine(line));
             std::snprintf(line, sizeof line, "  \"Open\" = dword:%08x (%d)", n % 3 == 0, n % 3 == 0);
             ASSERT_TRUE(import.addLine(line));
-            std::snprintf(line, sizeof line, "  \"SDate\" = sz[10]:\"2024/%02d/%02d\"", month, day);
+            std::snprintf(line, sizeof line, "  \"SDate\" = sz[10]:\"%04d/%02d/%02d\"", year, month, day);
             ASSERT_TRUE(import.addLine(line));
             std::snprintf(line, sizeof line, "  \"STime\" = sz[5]:\"%02d:%02d\"", hour, minute);
             ASSERT_TRUE(import.addLine(line));
