@@ -14,6 +14,7 @@
 #include "SingleInstance.h"
 #include "SplashWindow.h"
 #include "StartupSwitches.h"
+#include "StartupTrace.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -80,6 +81,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                *this,
                                {}};
     m_frame = std::make_unique<MainFrame>(std::move(env));
+    StartupTrace::Watch(m_frame.get());
     m_frame->Start();
     // Clips a crash left without an entry are listed again; the search runs
     // on a worker, so a slow record folder never holds up the window.
@@ -95,6 +97,9 @@ bool DialscopeApp::Start(const QStringList& arguments) {
         m_frame->showMaximized();
         m_frame->repaint();
     }
+    // The clips browser opens on the catalog of the clip index; it is read
+    // in the background meanwhile.
+    m_clips->PrepareCatalog();
     return true;
 }
 

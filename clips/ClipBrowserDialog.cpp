@@ -1,5 +1,6 @@
 #include "ClipBrowserDialog.h"
 
+#include "ClipCatalog.h"
 #include "ClipIndex.h"
 #include "ClipListWidget.h"
 #include "ClipNames.h"
@@ -16,10 +17,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -116,17 +119,22 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     connect(search, &QPushButton::clicked, this, &ClipBrowserDialog::openSearch);
     connect(exit, &QPushButton::clicked, this, &QDialog::accept);
 
-    // Opening: load the index once and give each new label a node.
-    std::vector<ClipRecord> loaded;
-    m_index.LoadClipRecords(loaded);
+    // Scrolling near the end of the list loads the next clips.
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        const QScrollBar* bar = m_list->verticalScrollBar();
+        if (value + bar->pageStep() >= bar->maximum())
+            loadMore();
+    });
+
+    // Opening: a node per channel label of the catalog; clips load when a
+    // node is chosen, a page at a time.
     const QIcon nodeIcon(QStringLiteral(":/images/channel_node.png"));
     QList<QTreeWidgetItem*> nodes;
-    for (ClipRecord& record : loaded) {
-        if (!m_groups.add(std::move(record)))
+    for (const ClipCatalog::Group& group : m_index.Catalog().groups()) {
+        if (group.entries.empty())
             continue;
-        const std::string& label = m_groups.groups().back().label;
-        auto* node = new QTreeWidgetItem({WireText::toDisplay(label)});
-        node->setData(0, kLabelRole, QByteArray::fromStdString(label));
+        auto* node = new QTreeWidgetItem({WireText::toDisplay(group.label)});
+        node->setData(0, kLabelRole, QByteArray::fromStdString(group.label));
         node->setIcon(0, nodeIcon);
         nodes.append(node);
     }
@@ -165,18 +173,36 @@ QString ClipBrowserDialog::countTexts() const {
 
 void ClipBrowserDialog::fillList() {
     m_list->clear();
-    m_counts = {};
-    if (const ClipGroup* group = m_groups.find(selectedLabel())) {
-        std::vector<const ClipRecord*> records;
-        records.reserve(group->records.size());
-        for (const ClipRecord& r : group->records) {
-            records.push_back(&r);
-            m_counts.read += r.Open == 1;
-        }
-        m_list->addClips(records);
-    }
-    m_counts.total = m_list->topLevelItemCount();
+    m_loaded = 0;
+    const std::string label = selectedLabel();
+    m_groups.clear(label);
+    const ClipCatalog& catalog = m_index.Catalog();
+    const std::optional<size_t> group = catalog.findGroup(label);
+    m_counts = group ? catalog.counts(*group) : ClipCounts{};
+    loadMore();
     ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+void ClipBrowserDialog::loadMore() {
+    const std::string label = selectedLabel();
+    const ClipCatalog& catalog = m_index.Catalog();
+    const std::optional<size_t> group = catalog.findGroup(label);
+    if (!group)
+        return;
+    const size_t end = std::min(catalog.groups()[*group].entries.size(), m_loaded + kPageRows);
+    if (m_loaded >= end)
+        return;
+    const ClipGroup* loaded = m_groups.find(label);
+    const size_t first = loaded ? loaded->records.size() : 0;
+    for (; m_loaded < end; ++m_loaded)
+        m_groups.add(catalog.record(catalog.newest(*group, m_loaded)));
+    loaded = m_groups.find(label);
+    std::vector<const ClipRecord*> records;
+    records.reserve(loaded->records.size() - first);
+    for (size_t i = first; i < loaded->records.size(); ++i)
+        records.push_back(&loaded->records[i]);
+    const QSignalBlocker quiet(m_list->verticalScrollBar()); // no nested load
+    m_list->addClips(records);
 }
 
 void ClipBrowserDialog::showPreview() {
@@ -239,6 +265,7 @@ void ClipBrowserDialog::deleteSelected() {
         DeleteClip(m_index, ClipListWidget::folder(item), name);
         names.insert(name);
         --m_counts.total;
+        --m_loaded;
         delete item;
     }
     m_counts.read -= m_groups.removeRecords(label, names);
@@ -252,13 +279,18 @@ void ClipBrowserDialog::deleteNodeClips() {
     if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
                           MessageIcon::Question) != MessageAnswer::Ok)
         return;
-    std::unordered_set<std::string> names;
-    for (QTreeWidgetItem* item : m_list->allItems()) {
-        const std::string name = ClipListWidget::fileName(item);
-        DeleteClip(m_index, ClipListWidget::folder(item), name);
-        names.insert(name);
-    }
-    m_groups.removeRecords(label, names);
+    // Every clip of the node, also those not loaded into the list yet.
+    std::vector<std::pair<std::string, std::string>> clips; // folder, name
+    const ClipCatalog& catalog = m_index.Catalog();
+    if (const std::optional<size_t> group = catalog.findGroup(label))
+        for (ClipCatalog::Entry entry : catalog.groups()[*group].entries) {
+            const ClipRecord record = catalog.record(entry);
+            clips.emplace_back(record.Path, record.FileName);
+        }
+    for (const auto& [folder, name] : clips)
+        DeleteClip(m_index, folder, name);
+    m_groups.clear(label);
+    m_loaded = 0;
     m_list->clear();
     m_counts = {};
     ShowCounts(m_counts, m_total, m_read, m_unread);

@@ -5,11 +5,13 @@
 // the selected clip's image file with a cross behind it, and Play, Delete and
 // Search.
 //
-// How it works: the whole clip index is loaded once, when the dialog opens,
-// and grouped by channel label; the list is filled when a node is selected.
-// Play and Delete change the index at once and the in-memory groups with it;
-// the search dialog works on the same groups. Players opened here are owned
-// by the dialog and close with it.
+// How it works: the nodes and their counts come from the clip index's
+// catalog (ClipCatalog.h), so opening costs the same for any number of clips.
+// Selecting a node loads its newest clips, a page at a time: the next page
+// when the list is scrolled near its end. Loaded clips are kept in in-memory
+// groups. Play and Delete change the index at once (the catalog follows) and
+// the loaded clips with it. Players opened here are owned by the dialog and
+// close with it.
 
 #include "ClipGroups.h"
 #include "ImagePreview.h"
@@ -43,6 +45,9 @@ class ClipBrowserDialog : public QDialog {
     Q_OBJECT
 
 public:
+    // Clips loaded into the list at a time.
+    static constexpr size_t kPageRows = 500;
+
     ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, QWidget* parent,
                       MediaPlayer::Clock playerClock = {});
     ~ClipBrowserDialog() override;
@@ -66,6 +71,8 @@ public:
 
 private:
     void fillList();
+    // Adds the next page of the selected node's clips to the list.
+    void loadMore();
     void showPreview();
     std::string selectedLabel() const;
 
@@ -75,6 +82,7 @@ private:
     ClipGroupList m_groups;
     ImagePreview m_imagePreview;
     ClipCounts m_counts;
+    size_t m_loaded = 0; // clips of the selected node loaded, newest first
 
     QTreeWidget* m_tree;
     ClipPreviewFrame* m_preview;

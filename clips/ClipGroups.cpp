@@ -47,3 +47,8 @@ int ClipGroupList::removeRecords(std::string_view label, const std::unordered_se
     });
     return read;
 }
+
+void ClipGroupList::clear(std::string_view label) {
+    if (ClipGroup* group = find(label))
+        group->records.clear();
+}

@@ -48,6 +48,8 @@ public:
     // Removes the records with these names from the group; returns how many
     // of the removed records were read.
     int removeRecords(std::string_view label, const std::unordered_set<std::string>& fileNames);
+    // Removes every record of the group (the group stays).
+    void clear(std::string_view label);
 
 private:
     std::vector<ClipGroup> m_groups;

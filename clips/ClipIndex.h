@@ -16,10 +16,14 @@
 // Used on the UI thread only; the store and the channel table must outlive it.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class ChannelTable;
+class ClipCatalog;
 class RegistryStore;
 
 struct ClipRecord {
@@ -38,6 +42,10 @@ struct ClipRecord {
 class ClipIndex {
 public:
     ClipIndex(RegistryStore& userStore, const ChannelTable& channels);
+    // Waits for a catalog build under way (PrepareCatalog).
+    ~ClipIndex();
+    ClipIndex(const ClipIndex&) = delete;
+    ClipIndex& operator=(const ClipIndex&) = delete;
 
     // Replaces record.Location with the channel table's name of
     // record.Channel, then creates or overwrites the entry with all ten values.
@@ -51,7 +59,36 @@ public:
     // Sets "Open" of the entry spelled exactly `fileName`; creates nothing.
     void MarkClipRead(const std::string& fileName, bool read);
 
+    // Every entry of `store`'s clip index, read as LoadClipRecords reads it,
+    // one at a time (the record may be moved from); `visit` must not use the
+    // store. For building other views of the index on any thread that owns
+    // `store`.
+    static void ForEachClipRecord(RegistryStore& store, const std::function<void(ClipRecord&)>& visit);
+
+    // The whole index as a catalog (ClipCatalog.h), kept current by this
+    // object's own writes. It is built (on the calling thread, or taken from
+    // PrepareCatalog's worker) when there is none yet or when another process
+    // wrote to the store since it was built, so it always shows the store.
+    const ClipCatalog& Catalog();
+    // Starts building the catalog on a worker thread with its own connection
+    // to the store file, so that the first Catalog() finds it ready. Writes
+    // made meanwhile are applied to it once it is taken.
+    void PrepareCatalog();
+    bool CatalogReady() const { return m_catalog != nullptr && !m_building; }
+
 private:
+    void TakePrepared();
+    // Applies one of this object's writes to the catalog (or queues it while
+    // a worker builds one). A change that returns false could not be followed:
+    // the catalog is dropped and built again when next asked for.
+    void Follow(std::function<bool(ClipCatalog&)> change);
+
     RegistryStore& m_store;
     const ChannelTable& m_channels;
+    std::unique_ptr<ClipCatalog> m_catalog;
+    uint64_t m_catalogVersion = 0; // the store's othersVersion() it was built at
+    std::thread m_worker;
+    bool m_building = false;
+    std::unique_ptr<ClipCatalog> m_prepared; // the worker's result; read after join
+    std::vector<std::function<bool(ClipCatalog&)>> m_pending;
 };

@@ -1,5 +1,7 @@
 #include "SearchClipsDialog.h"
 
+#include "ClipCatalog.h"
+
 #include "ClipListWidget.h"
 #include "ClipPlayback.h"
 #include "ClipSearch.h"
@@ -54,7 +56,7 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
     setWindowTitle(tr("Search video clips"));
 
     m_channel->addItem(tr("All video channel"));
-    for (const ClipGroup& group : m_groups.groups())
+    for (const ClipCatalog::Group& group : m_index.Catalog().groups())
         m_channel->addItem(WireText::toDisplay(group.label), QByteArray::fromStdString(group.label));
     m_channel->setCurrentIndex(0);
 
@@ -129,35 +131,35 @@ void SearchClipsDialog::search() {
     const int entry = m_channel->currentIndex();
     if (entry < 0)
         return;
+    const ClipCatalog& catalog = m_index.Catalog();
     std::optional<size_t> group;
     bool found = true;
     if (entry > 0) {
-        const std::string label = m_channel->itemData(entry, kLabelRole).toByteArray().toStdString();
-        found = false;
-        for (size_t g = 0; g < m_groups.groups().size(); ++g)
-            if (m_groups.groups()[g].label == label) {
-                group = g;
-                found = true;
-                break;
-            }
+        group = catalog.findGroup(m_channel->itemData(entry, kLabelRole).toByteArray().toStdString());
+        found = group.has_value();
     }
     m_counts = {};
     m_list->clear();
+    m_hits = {};
 
     const SearchFilter filter{m_after->isChecked(), Bound(m_lowerDate, m_lowerTime), m_before->isChecked(),
                               Bound(m_upperDate, m_upperTime)};
     if (found) {
-        const auto hits = SearchClips(m_groups.groups(), group, filter);
-        std::vector<const ClipRecord*> records;
+        // The hits' records are kept here, by label, for the players.
+        const auto hits = catalog.search(group, filter);
         std::vector<std::string> labels;
-        records.reserve(hits.size());
-        for (const SearchHit& hit : hits) {
-            const ClipGroup& g = m_groups.groups()[hit.group];
-            records.push_back(&g.records[hit.record]);
-            m_counts.read += g.records[hit.record].Open == 1;
+        for (const ClipCatalog::Hit& hit : hits) {
+            m_hits.add(catalog.record(hit.entry));
+            m_counts.read += catalog.isRead(hit.entry);
             if (!group)
-                labels.push_back(g.label);
+                labels.push_back(catalog.groups()[hit.group].label);
         }
+        std::vector<const ClipRecord*> records;
+        records.reserve(hits.size());
+        for (const ClipGroup& g : m_hits.groups())
+            for (const ClipRecord& r : g.records)
+                records.push_back(&r);
+        // Hits were added group by group, so the records are in hit order.
         m_list->addClips(records, labels);
     }
     m_counts.total = m_list->topLevelItemCount();
@@ -172,6 +174,12 @@ void SearchClipsDialog::openSelected() {
     const auto labelOf = [&](const QTreeWidgetItem* item) {
         return entry == 0 ? ClipListWidget::channelLabel(item) : chosen;
     };
-    PlaySelectedClips(*m_list, labelOf, m_groups, m_index, m_counts, this, m_dialogs, m_playerClock);
+    PlaySelectedClips(*m_list, labelOf, m_hits, m_index, m_counts, this, m_dialogs, m_playerClock);
+    // The browser's loaded clips follow the players opened here.
+    for (const ClipGroup& g : m_hits.groups())
+        for (const ClipRecord& r : g.records)
+            if (r.Open == 1)
+                if (ClipRecord* shown = m_groups.findRecord(g.label, r.FileName))
+                    shown->Open = 1;
     ShowCounts(m_counts, m_total, m_read, m_unread);
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 // Finds clips of one channel (or of all channels) whose start lies within
-// optional inclusive bounds, and plays them. It works on the clips browser's
-// in-memory groups, so clips played here are marked read there too; the
-// browser's list catches up at its next node selection. Players opened here
-// are owned by this dialog.
+// optional inclusive bounds, and plays them. It searches the clip index's
+// catalog (the whole index, however large); clips played here are marked read
+// in the index and in the browser's loaded clips, and the browser's list
+// catches up at its next node selection. Players opened here are owned by
+// this dialog.
 
 #include "ClipGroups.h"
 #include "MediaPlayer.h"
@@ -43,7 +44,8 @@ public:
 private:
     void enablePickers();
 
-    ClipGroupList& m_groups;
+    ClipGroupList& m_groups; // the browser's loaded clips
+    ClipGroupList m_hits;    // the records of the last search's hits
     ClipIndex& m_index;
     DialogService& m_dialogs;
     MediaPlayer::Clock m_playerClock;

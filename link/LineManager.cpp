@@ -30,7 +30,28 @@ LineManager::LineManager(TelephonyService& service, std::unique_ptr<CallPort> po
 }
 
 LineManager::~LineManager() {
+    CancelDiscovery();
     Shutdown();
+}
+
+void LineManager::Discover(int device, std::function<void()> finished) {
+    m_discovering = true;
+    m_discoveryToken = std::make_shared<int>(0);
+    std::weak_ptr<int> token = m_discoveryToken;
+    m_service.Discover([this, token, device, finished = std::move(finished)] {
+        if (token.expired())
+            return;
+        m_discovering = false;
+        m_discoveryToken.reset();
+        Reinitialize(device);
+        if (finished)
+            finished();
+    });
+}
+
+void LineManager::CancelDiscovery() {
+    m_discovering = false;
+    m_discoveryToken.reset();
 }
 
 bool LineManager::Initialize(int startDevice) {

@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -61,6 +62,14 @@ public:
     // stored modem, after the operator chose a modem, by the watchdog and on
     // device changes.
     bool Reinitialize(int device);
+    // Start-up without holding the window: the service looks for its devices
+    // in the background, then Reinitialize(`device`) runs and `finished`
+    // follows, both from the event loop (or at once, when the service has
+    // nothing slow to look for). Nothing runs once CancelDiscovery was called
+    // or this object is gone.
+    void Discover(int device, std::function<void()> finished);
+    void CancelDiscovery();
+    bool IsDiscovering() const { return m_discovering; }
     // Hang up and Listen: drop, close and reopen the line (restart the service
     // when it is not running).
     void ResetLine();
@@ -124,4 +133,8 @@ private:
     tel::Call m_offeredCall = 0;
     QTimer m_answerPause;
     std::unique_ptr<DialStatusWindow> m_dialStatusWindow;
+    bool m_discovering = false;
+    // What a discovery's answer checks before it runs: reset on cancel and
+    // with this object, so a late answer finds nobody to call.
+    std::shared_ptr<int> m_discoveryToken;
 };

@@ -8,6 +8,11 @@ namespace {
 bool LineIdle(const FrameState& s) {
     return s.lineOpen && !s.callPresent;
 }
+// Commands that need a line are taken while the modems are looked for; they
+// run (asking their rule again) once the search is over.
+bool LineIdleOrComing(const FrameState& s) {
+    return LineIdle(s) || s.discovering;
+}
 bool LineInCall(const FrameState& s) {
     return s.lineOpen && s.callPresent;
 }
@@ -15,7 +20,7 @@ bool LineClosed(const FrameState& s) {
     return !s.lineOpen;
 }
 bool ModemChoosable(const FrameState& s) {
-    return s.deviceCount > 0 && !s.callPresent;
+    return (s.deviceCount > 0 || s.discovering) && !s.callPresent;
 }
 bool ChannelsOpenable(const FrameState& s) {
     return s.portOpen && s.mayOpen && s.channelsListed;
@@ -39,7 +44,7 @@ bool AlarmPlaying(const FrameState& s) {
 using F = FrameCommands;
 
 constexpr CommandEntry kTable[] = {
-    {ID_CONNECT, &F::OnConnect, LineIdle, nullptr},
+    {ID_CONNECT, &F::OnConnect, LineIdleOrComing, nullptr},
     {ID_HANG_UP, &F::OnHangUp, LineInCall, nullptr},
     {ID_PLAYBACK, &F::OnPlayback, nullptr, nullptr},
     {ID_SELECT_MODEM, &F::OnSelectModem, ModemChoosable, nullptr},
@@ -79,6 +84,10 @@ const CommandEntry* FindFrameCommand(int id) {
 bool IsCommandEnabled(int id, const FrameState& state) {
     const CommandEntry* entry = FindFrameCommand(id);
     return entry && (!entry->enabled || entry->enabled(state));
+}
+
+bool CommandWaitsForModems(int id) {
+    return id == ID_CONNECT || id == ID_LISTEN || id == ID_SELECT_MODEM;
 }
 
 bool IsCommandChecked(int id, const FrameState& state) {

@@ -51,6 +51,7 @@ struct FrameState {
     bool sizeMode = false;       // "Change video size" is on
     bool barsShown = true;       // toolbar, status strip and status bar shown
     bool alarmPlaying = false;
+    bool discovering = false; // the modems are still being looked for
 };
 
 // The receiver of the commands: the main window.
@@ -96,6 +97,9 @@ std::span<const CommandEntry> FrameCommandTable();
 const CommandEntry* FindFrameCommand(int id);
 
 bool IsCommandEnabled(int id, const FrameState& state);
+// Commands that need a line (Connect, Listen, Select modem): while the modems
+// are looked for they wait for the search instead of running.
+bool CommandWaitsForModems(int id);
 bool IsCommandChecked(int id, const FrameState& state);
 
 // Carries out `id` on `target` when its rule allows it in `state`; false when

@@ -14,6 +14,7 @@
 #include "VolumeProbe.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLabel>
@@ -23,6 +24,8 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <utility>
 
 namespace {
 
@@ -78,6 +81,8 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
 MainFrame::~MainFrame() {
     m_refreshTimer.stop();
     m_diskTimer.stop();
+    if (m_waitingCommand != 0)
+        QApplication::restoreOverrideCursor();
     // The line control (and the connection with it) goes before the view
     // area, so every channel window is closed while its parent still exists.
     m_lines.reset();
@@ -85,8 +90,8 @@ MainFrame::~MainFrame() {
 
 void MainFrame::Start() {
     m_env.app.ShowSplash(this);
-    m_lines->Reinitialize(m_env.store.GetModem());
-    m_modemPane->setText(m_lines->LineName());
+    m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
+    m_lines->Discover(m_env.store.GetModem(), [this] { OnModemsFound(); });
     RequestDiskPane();
     m_diskTimer.start(m_disk.IntervalMs());
     RefreshCommandStates();
@@ -282,6 +287,7 @@ FrameState MainFrame::CurrentState() const {
     state.sizeMode = m_sizeMode;
     state.barsShown = m_barsShown;
     state.alarmPlaying = m_alarmPlaying;
+    state.discovering = m_lines->IsDiscovering();
     return state;
 }
 
@@ -296,10 +302,29 @@ void MainFrame::RefreshCommandStates() {
     }
 }
 
+void MainFrame::OnModemsFound() {
+    m_modemPane->setText(m_lines->LineName());
+    const int waiting = std::exchange(m_waitingCommand, 0);
+    if (waiting != 0)
+        QApplication::restoreOverrideCursor();
+    RefreshCommandStates();
+    emit ModemsFound();
+    if (waiting != 0)
+        ExecuteCommand(waiting);
+}
+
 bool MainFrame::ExecuteCommand(int id) {
     if (!m_lines || m_closing)
         return false;
-    const bool done = DispatchFrameCommand(id, CurrentState(), *this);
+    const FrameState state = CurrentState();
+    if (state.discovering && CommandWaitsForModems(id) && IsCommandEnabled(id, state)) {
+        // The latest such command wins; the window stays live meanwhile.
+        if (m_waitingCommand == 0)
+            QApplication::setOverrideCursor(Qt::BusyCursor);
+        m_waitingCommand = id;
+        return true;
+    }
+    const bool done = DispatchFrameCommand(id, state, *this);
     RefreshCommandStates();
     return done;
 }
@@ -602,6 +627,9 @@ bool MainFrame::event(QEvent* event) {
 
 void MainFrame::closeEvent(QCloseEvent* event) {
     m_diskTimer.stop();
+    m_lines->CancelDiscovery();
+    if (std::exchange(m_waitingCommand, 0) != 0)
+        QApplication::restoreOverrideCursor();
     // Dropping the call stops the connection, which closes every channel
     // window and so finishes their recordings.
     m_lines->DropCall();

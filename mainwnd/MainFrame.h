@@ -91,8 +91,13 @@ public:
 
     // The creation steps after the window exists: the splash picture, the
     // line control on the stored modem, the modem and disk panes and the
-    // disk-check timer.
+    // disk-check timer. The modems are looked for in the background: the
+    // modem pane says so, the line opens on the stored modem once they are
+    // found (ModemsFound), and Connect, Listen and Select modem given
+    // meanwhile wait for that under a busy cursor, then run.
     void Start();
+    // The command that waits for the modem search; 0 when none does.
+    int WaitingCommand() const { return m_waitingCommand; }
 
     // Runs `id` if its rule allows it now; false when it was not carried out.
     bool ExecuteCommand(int id);
@@ -186,6 +191,8 @@ public:
 signals:
     // The window was closed (close box or Exit): the program ends.
     void Closed();
+    // The modem search at start-up is over and the line control has started.
+    void ModemsFound();
 
 protected:
     bool event(QEvent* event) override;
@@ -198,6 +205,7 @@ private:
     void CreateToolBars();
     void CreateStatusBar();
     QAction* MakeAction(int id, const QString& text, const QString& icon = {});
+    void OnModemsFound();
 
     Environment m_env;
     AppConnectionStore m_connectionStore;
@@ -235,4 +243,5 @@ private:
     bool m_arrangeAfterResize = false;
     // Writes every recording's files (shared with the recorders).
     std::shared_ptr<ClipWriterThread> m_clipWriter;
+    int m_waitingCommand = 0;
 };

@@ -64,6 +64,7 @@ constexpr Entry kTable[] = {
     {IDS_CMD_EXIT, "Quit the application\nExit"},
     {IDP_SETTINGS_NOT_SAVED, "\n\n Save settings error! \n\n"},
     {IDP_RECORD_PATH_TOO_LONG, "\n\n Record path is too long! \n\n"},
+    {IDS_LOOKING_FOR_MODEMS, "Looking for modems..."},
 };
 
 } // namespace

@@ -63,6 +63,7 @@ enum StringId : int {
     IDS_CMD_EXIT = 57665,
     IDP_SETTINGS_NOT_SAVED = 45240,   // the settings store refused a dialog's values
     IDP_RECORD_PATH_TOO_LONG = 45241, // a record folder whose clips could not be listed back
+    IDS_LOOKING_FOR_MODEMS = 45390,   // status bar modem pane while the ports are probed
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

@@ -112,6 +112,11 @@ public:
     // Runs PRAGMA integrity_check; true when the file is sound.
     bool checkIntegrity();
 
+    // Changes when another connection (another process, or another store
+    // object on the same file) committed a write since this one last asked;
+    // this object's own writes leave it alone. For caches derived from the store.
+    uint64_t othersVersion() { return version() >> 32; }
+
 private:
     friend class RegistryKey;
     friend class WriteBatch;

@@ -5,17 +5,23 @@
 //   dsreg set    KEY VALUE sz|dword DATA
 //   dsreg delete KEY [VALUE]         a value, or a key without subkeys
 //   dsreg export KEY                 the subtree below KEY as text
+//   dsreg import FILE                that text read back ("-": standard input)
 //
 // KEY starts with its root, HKCU or HKLM (or HKEY_CURRENT_USER,
 // HKEY_LOCAL_MACHINE), then names separated by "\". String data is shown
 // with C escapes for bytes that are not printable, so stored lengths and
-// terminating zeros are visible.
+// terminating zeros are visible. Import creates missing keys and sets the
+// values it reads, one transaction per 10,000 keys (RegistryImport.h).
+#include "RegistryImport.h"
 #include "RegistryStore.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +30,7 @@ namespace {
 
 int usage() {
     std::fputs("usage: dsreg list|query|set|delete|export KEY [VALUE [sz|dword DATA]]\n"
+               "       dsreg import FILE\n"
                "KEY: HKCU\\path or HKLM\\path; the store folder is $DIALSCOPE_REGISTRY_DIR when set\n",
                stderr);
     return 2;
@@ -105,12 +112,44 @@ void exportTree(const RegistryKey& key, const std::string& path) {
     }
 }
 
+// Reads `file` ("-": standard input) into the stores of the roots it names.
+int importText(const char* file) {
+    std::ifstream opened;
+    std::istream* in = &std::cin;
+    if (std::string_view(file) != "-") {
+        opened.open(file, std::ios::binary);
+        if (!opened) {
+            std::fprintf(stderr, "dsreg: cannot read %s\n", file);
+            return 1;
+        }
+        in = &opened;
+    }
+    std::unique_ptr<RegistryStore> stores[2];
+    RegistryImport import([&stores](RegistryRoot root) {
+        std::unique_ptr<RegistryStore>& store = stores[root == RegistryRoot::CurrentUser ? 0 : 1];
+        if (!store)
+            store = std::make_unique<RegistryStore>(RegistryStore::defaultPath(root));
+        return store.get();
+    });
+    std::string line;
+    while (std::getline(*in, line))
+        if (!import.addLine(line))
+            break;
+    if (!import.finish()) {
+        std::fprintf(stderr, "dsreg: %s:%zu: %s\n", file, import.line(), import.error().c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3)
         return usage();
     std::string_view command = argv[1];
+    if (command == "import")
+        return argc == 3 ? importText(argv[2]) : usage();
     Target target;
     if (!parseKey(argv[2], target))
         return usage();

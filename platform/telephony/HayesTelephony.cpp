@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <system_error>
 
 namespace tel {
 
@@ -36,6 +37,9 @@ HayesTelephony::HayesTelephony(PortSources sources, HayesTimings timings, QObjec
 }
 
 HayesTelephony::~HayesTelephony() {
+    // The discovery worker posts to this object; its answer is dropped with it.
+    if (m_discovery.joinable())
+        m_discovery.join();
     // Workers first: they post to this object until they are joined.
     m_lines.clear();
 }
@@ -50,11 +54,12 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
         return LINEERR_INCOMPATIBLEAPIVERSION;
     apiVersion = std::min(apiVersion, kHighestApiVersion);
 
-    m_devices.clear();
-    for (const ProbeResult& probe :
-         ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs)) {
-        if (probe.present)
-            m_devices.push_back({probe.path, probe.modem, probe.name});
+    if (m_found) {
+        m_devices = std::move(*m_found);
+        m_found.reset();
+    } else {
+        ++m_discoveryRound; // a discovery under way answers for an older state
+        m_devices = PresentDevices(ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
     }
     const std::vector<std::string> scanned = ScannedPortIds(m_sources);
     m_knownPorts = {scanned.begin(), scanned.end()};
@@ -66,6 +71,46 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
     app = m_app;
     numDevs = static_cast<std::uint32_t>(m_devices.size());
     return LINEERR_OK;
+}
+
+std::vector<HayesTelephony::Device> HayesTelephony::PresentDevices(const std::vector<ProbeResult>& probes) {
+    std::vector<Device> devices;
+    for (const ProbeResult& probe : probes)
+        if (probe.present)
+            devices.push_back({probe.path, probe.modem, probe.name});
+    return devices;
+}
+
+void HayesTelephony::Discover(std::function<void()> done) {
+    if (done)
+        m_discoverDone.push_back(std::move(done));
+    if (m_discovering)
+        return; // the one under way answers every caller
+    if (m_discovery.joinable())
+        m_discovery.join(); // finished: its answer has been delivered
+    m_discovering = true;
+    const std::uint64_t round = ++m_discoveryRound;
+    try {
+        m_discovery = std::thread([this, round, sources = m_sources, answerMs = m_timings.probeAnswerMs,
+                                  connectMs = m_timings.connectMs] {
+            const std::vector<ProbeResult> probes = ProbePorts(ListSerialPorts(sources), answerMs, connectMs);
+            QMetaObject::invokeMethod(
+                this, [this, round, probes] { FinishDiscovery(round, probes); }, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        // No thread to spare: probe in line, as Initialize would.
+        FinishDiscovery(round, ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
+    }
+}
+
+void HayesTelephony::FinishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes) {
+    m_discovering = false;
+    if (round == m_discoveryRound)
+        m_found = PresentDevices(probes);
+    std::vector<std::function<void()>> waiting;
+    waiting.swap(m_discoverDone);
+    for (const std::function<void()>& done : waiting)
+        done();
 }
 
 std::int32_t HayesTelephony::Shutdown(LineApp app) {

@@ -6,9 +6,12 @@
 //
 // Initialize lists the ports (SerialPort.h: PortSources) and probes them all
 // at once with short time-outs, so it holds the caller for well under two
-// probe answer times. While initialised, the folders of the scanned ports are
-// watched: a port that appears or disappears there is reported as LINE_CREATE
-// or LINE_REMOVE.
+// probe answer times. Discover does the same listing and probing on a worker
+// thread and hands the result to the next Initialize, which then answers at
+// once; the program starts with it so that its window never waits for a port
+// that does not answer. The worker is joined on destruction (a probe is
+// bounded by two probe answer times, so that wait is short). While initialised, the folders of the scanned
+// ports are watched: a port that appears or disappears there is reported as LINE_CREATE or LINE_REMOVE.
 //
 // Worker threads (one per open line) report through queued calls to this
 // object; every message reaches the callback on this object's thread, and
@@ -27,7 +30,9 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <thread>
 
 namespace tel {
 
@@ -41,6 +46,7 @@ public:
     std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
                             std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
     std::int32_t Shutdown(LineApp app) override;
+    void Discover(std::function<void()> done) override;
     std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
     std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
@@ -92,6 +98,8 @@ private:
     std::uint32_t NextRequest();
     ModemLine* LineOf(Call call);
     void ForgetLine(Line line);
+    void FinishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes);
+    static std::vector<Device> PresentDevices(const std::vector<ProbeResult>& probes);
 
     const PortSources m_sources;
     const HayesTimings m_timings;
@@ -106,6 +114,15 @@ private:
     std::set<std::string> m_knownPorts;
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
+
+    // Discovery: the worker, whether it runs, who waits for it, and what it
+    // found for the next Initialize. A synchronous Initialize meanwhile bumps
+    // the round, so the worker's older answer is not used after it.
+    std::thread m_discovery;
+    bool m_discovering = false;
+    std::uint64_t m_discoveryRound = 0;
+    std::vector<std::function<void()>> m_discoverDone;
+    std::optional<std::vector<Device>> m_found;
 };
 
 } // namespace tel

@@ -1,5 +1,7 @@
 #include "ScriptedTelephony.h"
 
+#include <QTimer>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -62,6 +64,20 @@ std::int32_t ScriptedTelephony::Initialize(const std::string& appName, LineCallb
     app = m_app;
     numDevs = static_cast<std::uint32_t>(devices.size());
     return LINEERR_OK;
+}
+
+void ScriptedTelephony::Discover(std::function<void()> done) {
+    log.push_back("Discover");
+    if (discoveryMs < 0) {
+        TelephonyService::Discover(std::move(done));
+        return;
+    }
+    ++m_discoveries;
+    QTimer::singleShot(discoveryMs, &m_context, [this, done = std::move(done)] {
+        --m_discoveries;
+        if (done)
+            done();
+    });
 }
 
 std::int32_t ScriptedTelephony::Shutdown(LineApp app) {

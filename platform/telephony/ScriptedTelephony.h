@@ -34,6 +34,10 @@ public:
     ReplyMode answerReply = ReplyMode::Succeed;
     ReplyMode dropReply = ReplyMode::Succeed;
     std::int32_t getIdResult = LINEERR_OK;
+    // How long Discover takes (a slow probe); below 0 it is done at once,
+    // inside the call, like a service with nothing to probe.
+    int discoveryMs = -1;
+    int DiscoveriesUnderWay() const { return m_discoveries; }
 
     // Every operation, in order: "Initialize Lookout-Remote", "Open 1", "MakeCall 555",
     // "Answer 7", "Drop 7", "Deallocate 7", "Close", "Shutdown", "GetID 7".
@@ -56,6 +60,7 @@ public:
     std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
                             std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
     std::int32_t Shutdown(LineApp app) override;
+    void Discover(std::function<void()> done) override;
     std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
     std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
@@ -86,6 +91,7 @@ private:
     CallParams m_lastParams;
     Call m_lastCall = 0;
     std::map<Call, std::uint32_t> m_calls;
+    int m_discoveries = 0;
 };
 
 } // namespace tel

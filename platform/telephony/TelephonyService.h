@@ -34,6 +34,10 @@ public:
     virtual std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
                                     std::uint32_t& numDevs, std::uint32_t& apiVersion) = 0;
     virtual std::int32_t Shutdown(LineApp app) = 0;
+    virtual void Discover(std::function<void()> done) {
+        if (done)
+            done();
+    }
 
     virtual std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                              std::uint32_t high, std::uint32_t& version) = 0;

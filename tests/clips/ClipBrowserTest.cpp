@@ -15,9 +15,11 @@
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTimeEdit>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -223,6 +225,39 @@ TEST_F(ClipBrowserTest, DeleteNodeClipsEmptiesTheNodeButKeepsIt) {
     EXPECT_FALSE(fs::exists(m_folder + "200107151409330002.img"));
 }
 
+// A node's clips load a page at a time, newest first, as the list is
+// scrolled; the counts are the node's, and deleting the node's clips removes
+// those not loaded yet as well.
+TEST_F(ClipBrowserTest, ANodeLoadsItsClipsAPageAtATimeAsTheListScrolls) {
+    const int clips = int(ClipBrowserDialog::kPageRows) + 40;
+    for (int n = 0; n < clips; ++n) {
+        char stem[32];
+        std::snprintf(stem, sizeof stem, "2001071514%04d0002", n);
+        add(stem, 2, "2001/07/15", "14:00");
+    }
+    add("200107151500000003", 3, "2001/07/15", "15:00");
+    auto dialog = browser();
+    dialog->resize(640, 540);
+    dialog->show();
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), int(ClipBrowserDialog::kPageRows));
+    EXPECT_EQ(dialog->countTexts(), QString::fromStdString(FormatCount(clips) + "|     0|" + FormatCount(clips)));
+    EXPECT_EQ(dialog->list()->topLevelItem(0)->text(0), QString::asprintf("2001071514%04d0002.avi", clips - 1));
+
+    QScrollBar* bar = dialog->list()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), clips);
+    EXPECT_EQ(dialog->list()->topLevelItem(clips - 1)->text(0), "2001071514" "0000" "0002.avi");
+
+    // Chosen again: the first page only, then every clip of the node deleted.
+    ASSERT_TRUE(dialog->selectNode("0003 Yard"));
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), int(ClipBrowserDialog::kPageRows));
+    m_dialogs.setNextAnswer(MessageAnswer::Ok);
+    dialog->deleteNodeClips();
+    EXPECT_EQ(openFlags().size(), 1u) << "the clips not loaded are gone too";
+}
+
 class SearchTest : public ClipBrowserTest {
 protected:
     void SetUp() override {
@@ -308,8 +343,12 @@ TEST_F(SearchTest, OpenLooksClipsUpUnderTheChannelChosenNow) {
     EXPECT_EQ(players(m_search.get()), 1);
     EXPECT_EQ(m_search->countTexts(), "     4|     2|     2");
     EXPECT_EQ(openFlags().at("200107160000000003.avi"), 1);
-    EXPECT_EQ(m_browser->groups().findRecord("0003 Yard", "200107160000000003.avi")->Open, 0);
+    // The browser catches up when a node is chosen: both read there too.
+    ASSERT_TRUE(m_browser->selectNode("0002 Gate"));
     EXPECT_EQ(m_browser->groups().findRecord("0002 Gate", "200107151400000002.avi")->Open, 1);
+    ASSERT_TRUE(m_browser->selectNode("0003 Yard"));
+    EXPECT_EQ(m_browser->groups().findRecord("0003 Yard", "200107160000000003.avi")->Open, 1);
+    EXPECT_EQ(m_browser->countTexts(), "     2|     1|     1");
     EXPECT_TRUE(m_dialogs.shown().empty()) << "the clip with files opened";
 }
 

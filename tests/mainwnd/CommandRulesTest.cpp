@@ -88,6 +88,14 @@ TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
         {"call without line",
          Make(false, true, true, true, true),
          {ID_LISTEN, ID_VIDEO_WINDOW, ID_OPEN_CHANNEL}},
+        // Modems still looked for: the line commands are taken and wait.
+        {"looking for modems",
+         [] {
+             FrameState s = Make(false, false, false, false, false, 0);
+             s.discovering = true;
+             return s;
+         }(),
+         {ID_CONNECT, ID_LISTEN, ID_SELECT_MODEM}},
     };
     for (const LineCase& c : cases) {
         for (int id : kRuled)

@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStatusBar>
@@ -15,6 +17,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -30,6 +34,15 @@ void CheckDiskAndWait(MainFrame& frame) {
     frame.CheckDiskSpace();
     for (int i = 0; i < 500 && frame.DiskReadings() == before; ++i)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Runs the event loop until `done` or `ms` passed.
+bool RunUntil(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
 }
 
 } // namespace
@@ -241,4 +254,65 @@ TEST(MainFrame, CloseStopsTheDiskTimerAndEndsCommands) {
     EXPECT_FALSE(frame.Lines().HasCall());
     EXPECT_FALSE(frame.ExecuteCommand(ID_PHONE_BOOK));
     Settle();
+}
+
+// The modems are looked for while the window is up: the pane says so, line
+// commands wait for the search (busy cursor, nothing run yet) and then run
+// with the state the search left.
+TEST(MainFrame, ModemSearchRunsWithTheWindowUpAndLineCommandsWaitForIt) {
+    FrameFixture f;
+    f.telephony.discoveryMs = 150;
+    f.frameDialogs.dialNumber = QStringLiteral("555-0101");
+    MainFrame& frame = f.Make();
+    EXPECT_EQ(frame.ModemText(), QStringLiteral("Looking for modems..."));
+    EXPECT_TRUE(f.telephony.Ops("Initialize").empty());
+    EXPECT_FALSE(frame.Lines().IsLineOpen());
+    EXPECT_TRUE(frame.Action(ID_CONNECT)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_SELECT_MODEM)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
+
+    // Listen, then Connect: the later one is what runs.
+    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_EQ(frame.WaitingCommand(), ID_CONNECT);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    EXPECT_TRUE(f.frameDialogs.calls.isEmpty());
+    // Other commands run meanwhile.
+    EXPECT_TRUE(frame.ExecuteCommand(ID_PHONE_BOOK));
+
+    ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
+    EXPECT_EQ(frame.ModemText(), QStringLiteral("Modem 0"));
+    EXPECT_EQ(frame.WaitingCommand(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(f.frameDialogs.calls, QStringList({"PhoneBook", "Connect"}));
+    EXPECT_EQ(f.telephony.Ops("MakeCall"), std::vector<std::string>{"MakeCall 555-0101"});
+    EXPECT_EQ(f.telephony.Ops("Initialize").size(), 1u);
+}
+
+TEST(MainFrame, WaitingCommandAsksItsRuleAgainAndClosingCancelsTheSearch) {
+    {
+        // No modem found: Select modem waited, then is not carried out.
+        FrameFixture f(0);
+        f.telephony.discoveryMs = 50;
+        MainFrame& frame = f.Make();
+        EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+        ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
+        EXPECT_TRUE(f.frameDialogs.calls.isEmpty());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(frame.ModemText().isEmpty());
+    }
+    {
+        // Closed during the search: the line is never opened.
+        FrameFixture f;
+        f.telephony.discoveryMs = 50;
+        MainFrame& frame = f.Make();
+        EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+        frame.close();
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        ASSERT_TRUE(RunUntil([&] { return f.telephony.DiscoveriesUnderWay() == 0; }));
+        Settle();
+        EXPECT_TRUE(f.telephony.Ops("Initialize").empty());
+        EXPECT_FALSE(frame.Lines().IsLineOpen());
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
 
@@ -98,6 +99,43 @@ TEST_F(DsregTest, RootsAreSeparateFilesAndErrorsAreReported) {
     EXPECT_EQ(dsreg({"set", kSetting, "CheckTimer", "dword"}).exitCode, 2);
     EXPECT_EQ(dsreg({"set", kSetting, "CheckTimer", "dword", "thirty"}).exitCode, 2);
     EXPECT_EQ(dsreg({"query", kSetting, "CheckTimer"}).exitCode, 1) << "nothing was written";
+}
+
+TEST_F(DsregTest, ImportReadsBackWhatExportWrote) {
+    EXPECT_EQ(dsreg({"set", kSetting, "CheckTimer", "dword", "30"}).exitCode, 0);
+    {
+        RegistryStore store(RegistryStore::defaultPath(RegistryRoot::CurrentUser));
+        ASSERT_TRUE(store.createKey("software\\Kestrel-Lookout\\RemotePhone\\alice")
+                        .setString("Memo", "a\0\xe9\\\""s));
+    }
+    const std::string exported = dsreg({"export", "HKCU\\software"}).out;
+    const std::string file = m_dir.file("export.txt");
+    {
+        FILE* out = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(exported.data(), 1, exported.size(), out);
+        std::fclose(out);
+    }
+
+    // Into an empty folder: the same export comes out.
+    TempDir other{"registry-dsreg-import"};
+    setenv("DIALSCOPE_REGISTRY_DIR", other.path().c_str(), 1);
+    EXPECT_EQ(dsreg({"import", file}).exitCode, 0);
+    EXPECT_EQ(dsreg({"export", "HKCU\\software"}).out, exported);
+
+    // A damaged line is named, with its number; what came before it stays.
+    const std::string damaged = m_dir.file("damaged.txt");
+    {
+        FILE* out = std::fopen(damaged.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fputs("[HKCU\\software\\Fresh]\n  \"V\" = dword:00000001 (1)\n  \"W\" = sz[2]:\"x\"\n", out);
+        std::fclose(out);
+    }
+    const ToolRun failed = dsreg({"import", damaged});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(dsreg({"query", "HKCU\\software\\Fresh", "V"}).exitCode, 1) << "rolled back";
+    EXPECT_EQ(dsreg({"import", m_dir.file("missing.txt")}).exitCode, 1);
+    EXPECT_EQ(dsreg({"import"}).exitCode, 2);
 }
 
 } // namespace

@@ -435,3 +435,48 @@ TEST(HayesDialString, KeepsDialCharactersAndRefusesAnythingElse) {
 }
 
 } // namespace
+
+// Discovery probes on a worker: the caller is not held by a silent port, the
+// answer arrives through the event loop, and the next Initialize uses it
+// without probing again. A service destroyed mid-search calls nobody.
+TEST_F(HayesTelephonyTest, DiscoveryProbesInTheBackgroundForTheNextInitialize) {
+    PtyModem::Options silentOptions;
+    silentOptions.behaviour = PtyModem::Behaviour::Silent;
+    PtyModem silent(Path("silent"), silentOptions);
+    PtyModem modem(Path("modem"));
+    PortSources sources;
+    sources.explicitPaths = {silent.Link(), modem.Link()};
+    {
+        HayesTelephony early(sources, ShortTimings());
+        bool called = false;
+        early.Discover([&] { called = true; });
+        EXPECT_FALSE(called);
+    } // joined here; its answer is dropped with it
+    RunEventsFor(20);
+
+    service = std::make_unique<HayesTelephony>(sources, ShortTimings());
+    int done = 0;
+    QElapsedTimer held;
+    held.start();
+    service->Discover([&] { ++done; });
+    service->Discover([&] { ++done; }); // joins the search under way
+    // The silent port alone needs a whole probe answer time.
+    EXPECT_LT(held.elapsed(), ShortTimings().probeAnswerMs / 2);
+    EXPECT_EQ(done, 0);
+    ASSERT_TRUE(WaitUntil([&] { return done == 2; }, 3000));
+    const int probes = modem.CountCommands("AT");
+
+    std::uint32_t version = 0x00020000;
+    ASSERT_EQ(
+        service->Initialize(
+            "Lookout-Remote", [this](const LineMessage& m) { messages.push_back(m); }, app, numDevs, version),
+        LINEERR_OK);
+    ASSERT_EQ(numDevs, 2u);
+    EXPECT_EQ(service->DevicePath(1), modem.Link());
+    LineDevCaps caps;
+    ASSERT_EQ(service->GetDevCaps(app, 1, 0x00010004, caps), LINEERR_OK);
+    EXPECT_TRUE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
+    ASSERT_EQ(service->GetDevCaps(app, 0, 0x00010004, caps), LINEERR_OK);
+    EXPECT_FALSE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
+    EXPECT_EQ(modem.CountCommands("AT"), probes);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// Start-up timing in the log: the moments the main window is first painted
+// and the modem search ends, as milliseconds of the wall clock (so that a
+// script that noted when it started the process can subtract). Written to
+// the category "dialscope.startup" at info level, which is off unless
+// enabled (QT_LOGGING_RULES="dialscope.startup.info=true").
+
+#include <QLoggingCategory>
+#include <QObject>
+
+Q_DECLARE_LOGGING_CATEGORY(lcStartup)
+
+class MainFrame;
+
+class StartupTrace : public QObject {
+public:
+    // Follows `frame` (and dies with it) until both moments are logged.
+    static void Watch(MainFrame* frame);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    explicit StartupTrace(MainFrame* frame);
+    bool m_painted = false;
+};

@@ -1,0 +1,20 @@
+// Parses arbitrary bytes as a line of the store's text form; a value that
+// parses must read back the same after being written out again.
+#include "RegistryText.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const RegTextLine line = ParseRegTextLine(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (line.kind != RegTextLine::Kind::Value)
+        return 0;
+    const RegTextLine again = ParseRegTextLine("  \"" + EscapeRegText(line.value.name) +
+                                               "\" = " + DescribeRegValue(line.value.value));
+    if (again.kind != RegTextLine::Kind::Value || again.value.name != line.value.name ||
+        again.value.value.data != line.value.value.data)
+        std::abort();
+    return 0;
+}
