@@ -1,11 +1,14 @@
 // dialscope: the program's entry point.
 #include "DialscopeApp.h"
+#include "ExportCommandLine.h"
 #include "MainFrame.h"
 #include "StringTable.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    if (const int status = RunExportIfAsked(argc, argv); status >= 0)
+        return status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(LoadString(IDS_APP_TITLE));
     QApplication::setOrganizationName(QStringLiteral("Kestrel-Lookout"));

@@ -1,11 +1,13 @@
 #include "ClipBrowserDialog.h"
 
+#include "ClipExportPlan.h"
 #include "ClipIndex.h"
 #include "ClipListWidget.h"
 #include "ClipNames.h"
 #include "ClipPlayback.h"
 #include "DialogService.h"
 #include "DibImage.h"
+#include "ExportRunner.h"
 #include "SearchClipsDialog.h"
 #include "StringTable.h"
 
@@ -78,6 +80,8 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     auto* remove = new QPushButton(tr("&Delete"), this);
     auto* search = new QPushButton(tr("&Search"), this);
     auto* exit = new QPushButton(tr("E&xit"), this);
+    auto* exportButton = new QPushButton(tr("Ex&port..."), this);
+    exportButton->setAutoDefault(false);
     play->setAutoDefault(false);
     remove->setAutoDefault(false);
     search->setAutoDefault(false);
@@ -96,7 +100,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     countsRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    for (QPushButton* b : {play, remove, search, exit})
+    for (QPushButton* b : {play, remove, search, exportButton, exit})
         buttons->addWidget(b);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 3);
@@ -114,6 +118,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     connect(remove, &QPushButton::clicked, this, &ClipBrowserDialog::deleteSelected);
     connect(search, &QPushButton::clicked, this, &ClipBrowserDialog::openSearch);
     connect(exit, &QPushButton::clicked, this, &QDialog::accept);
+    connect(exportButton, &QPushButton::clicked, this, &ClipBrowserDialog::exportSelected);
 
     // Opening: load the index once and give each new label a node.
     std::vector<ClipRecord> loaded;
@@ -266,4 +271,16 @@ void ClipBrowserDialog::deleteNodeClips() {
 void ClipBrowserDialog::openSearch() {
     SearchClipsDialog search(m_groups, m_index, m_dialogs, this, m_playerClock);
     search.exec();
+}
+
+void ClipBrowserDialog::exportSelected() {
+    const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
+    if (selected.isEmpty())
+        return;
+    const std::string label = selectedLabel();
+    std::vector<const ClipRecord*> records;
+    for (const QTreeWidgetItem* item : selected)
+        if (const ClipRecord* record = m_groups.findRecord(label, ClipListWidget::fileName(item)))
+            records.push_back(record);
+    ExportClipsInteractive(this, m_dialogs, ExportPlanForClips(records, label));
 }

@@ -4,7 +4,8 @@
 // optional inclusive bounds, and plays them. It works on the clips browser's
 // in-memory groups, so clips played here are marked read there too; the
 // browser's list catches up at its next node selection. Players opened here
-// are owned by this dialog.
+// are owned by this dialog. Export takes the selected clips of one channel,
+// Export range the chosen channel between both chosen times.
 
 #include "ClipGroups.h"
 #include "MediaPlayer.h"
@@ -29,6 +30,10 @@ public:
 
     void search();
     void openSelected();
+    // Exports the selected clips (of one channel) as one file.
+    void exportSelected();
+    // Exports the chosen channel between the two chosen times, cut to them.
+    void exportRange();
 
     QComboBox* channelBox() const { return m_channel; }
     QCheckBox* afterBox() const { return m_after; }
