@@ -343,6 +343,7 @@ struct ClipExporter::Impl {
         std::deque<PacketPtr> held; // the group of pictures before the range
         size_t heldBytes = 0;
         int64_t index = 0;
+        int64_t corrupt = 0;
         while (true) {
             if (abort.load(std::memory_order_relaxed))
                 return false;
@@ -362,6 +363,13 @@ struct ClipExporter::Impl {
                                 : packet->dts != AV_NOPTS_VALUE ? packet->dts
                                                                 : index;
             ++index;
+            if (packet->flags & AV_PKT_FLAG_CORRUPT) {
+                // A frame cut short (a recording that was interrupted) would
+                // be copied as a broken picture; it is left out.
+                ++corrupt;
+                av_packet_unref(packet.get());
+                continue;
+            }
             const int64_t t = input.timeOf(pts);
             if (pastRange(t)) {
                 av_packet_unref(packet.get());
@@ -407,6 +415,8 @@ struct ClipExporter::Impl {
                 return false;
             tick();
         }
+        if (corrupt > 0)
+            warn(baseName(clipPath(input)) + ": " + std::to_string(corrupt) + " damaged frames left out");
         return true;
     }
 
@@ -610,6 +620,11 @@ struct ClipExporter::Impl {
                 continue;
             }
             ++index;
+            if (packet->flags & AV_PKT_FLAG_CORRUPT) {
+                ++undecodable;
+                av_packet_unref(packet.get());
+                continue;
+            }
             const int sent = avcodec_send_packet(decoder.get(), packet.get());
             av_packet_unref(packet.get());
             if (sent < 0 && sent != AVERROR(EAGAIN))

@@ -3,6 +3,10 @@
 #include <QDateTime>
 #include <QGuiApplication>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -169,6 +173,9 @@ int RunExportIfAsked(int& argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     if (!IsExportCommand(arguments))
         return -1;
+    // The exporter reports what went wrong itself; FFmpeg's own log lines
+    // and encoder statistics would only bury that.
+    av_log_set_level(AV_LOG_QUIET);
     // No window is shown, so no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);

@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -161,8 +162,12 @@ ReadBack readBack(const std::string& path) {
     back.opened = true;
     back.streams = int(format->nb_streams);
     const AVDictionaryEntry* tag = nullptr;
-    while ((tag = av_dict_get(format->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
-        back.tags[tag->key] = tag->value;
+    while ((tag = av_dict_get(format->metadata, "", tag, AV_DICT_IGNORE_SUFFIX))) {
+        std::string key = tag->key;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        back.tags[key] = tag->value;
+    }
     const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index >= 0) {
         const AVStream* stream = format->streams[index];

@@ -54,7 +54,8 @@ std::map<std::string, std::string> probe(const std::string& path);
 
 // A video file as libavformat reads it back: stream count, the first video
 // stream's codec, size and pixel format, its packets (bytes, times in
-// milliseconds from the stream's start, key flags) and the file's tags.
+// milliseconds from the stream's start, key flags) and the file's tags
+// (names in lower case: containers spell them differently).
 struct ReadBack {
     bool opened = false;
     int streams = 0;
