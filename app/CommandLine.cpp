@@ -29,6 +29,8 @@ QString VersionText() {
 
 QString HelpText() {
     return QStringLiteral("Usage: dialscope [/Embedding | -Automation] [--demo]\n"
+                          "       dialscope --export CLIP.avi [CLIP.avi ...] --to OUT.mp4|OUT.mkv\n"
+                          "                 [--from TIME --until TIME]\n"
                           "       dialscope --version | --help\n"
                           "\n"
                           "Remote video surveillance over the telephone network: dials video\n"
@@ -40,6 +42,9 @@ QString HelpText() {
                           "  --demo                   start the simulated site (dialscope-sitesim)\n"
                           "                           as a demo modem and use it; dial any number,\n"
                           "                           user demo, password demo; 999 calls back\n"
+                          "  --export CLIPS --to OUT  export clips to one MP4 (H.264) or MKV\n"
+                          "                           (frames as recorded) file without a window;\n"
+                          "                           --from/--until cut it to a time range\n"
                           "  --version                print the version and exit\n"
                           "  -h, --help               print this help and exit\n"
                           "\n"

@@ -3,6 +3,7 @@
 #include "DemoSite.h"
 #include "DialscopeApp.h"
 #include "DialscopeLog.h"
+#include "ExportCommandLine.h"
 #include "MainFrame.h"
 #include "RegistryStore.h"
 #include "StringTable.h"
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
         std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
         return 0;
     }
+    // --export runs an evidence export without a window.
+    if (const int status = RunExportIfAsked(argc, argv); status >= 0)
+        return status;
 
     // The settings hold passwords; without a private folder for them (no
     // HOME, no XDG_CONFIG_HOME) the program does not start rather than keep

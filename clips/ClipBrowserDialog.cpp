@@ -1,12 +1,14 @@
 #include "ClipBrowserDialog.h"
 
 #include "ClipCatalog.h"
+#include "ClipExportPlan.h"
 #include "ClipIndex.h"
 #include "ClipListWidget.h"
 #include "ClipNames.h"
 #include "ClipPlayback.h"
 #include "DialogService.h"
 #include "DibImage.h"
+#include "ExportRunner.h"
 #include "SearchClipsDialog.h"
 #include "StringTable.h"
 #include "WireText.h"
@@ -82,6 +84,8 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     auto* remove = new QPushButton(tr("&Delete"), this);
     auto* search = new QPushButton(tr("&Search"), this);
     auto* exit = new QPushButton(tr("E&xit"), this);
+    auto* exportButton = new QPushButton(tr("Ex&port..."), this);
+    exportButton->setAutoDefault(false);
     play->setAutoDefault(false);
     remove->setAutoDefault(false);
     search->setAutoDefault(false);
@@ -100,7 +104,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     countsRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    for (QPushButton* b : {play, remove, search, exit})
+    for (QPushButton* b : {play, remove, search, exportButton, exit})
         buttons->addWidget(b);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 3);
@@ -118,6 +122,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     connect(remove, &QPushButton::clicked, this, &ClipBrowserDialog::deleteSelected);
     connect(search, &QPushButton::clicked, this, &ClipBrowserDialog::openSearch);
     connect(exit, &QPushButton::clicked, this, &QDialog::accept);
+    connect(exportButton, &QPushButton::clicked, this, &ClipBrowserDialog::exportSelected);
 
     // Scrolling near the end of the list loads the next clips.
     connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
@@ -299,4 +304,16 @@ void ClipBrowserDialog::deleteNodeClips() {
 void ClipBrowserDialog::openSearch() {
     SearchClipsDialog search(m_groups, m_index, m_dialogs, this, m_playerClock);
     search.exec();
+}
+
+void ClipBrowserDialog::exportSelected() {
+    const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
+    if (selected.isEmpty())
+        return;
+    const std::string label = selectedLabel();
+    std::vector<const ClipRecord*> records;
+    for (const QTreeWidgetItem* item : selected)
+        if (const ClipRecord* record = m_groups.findRecord(label, ClipListWidget::fileName(item)))
+            records.push_back(record);
+    ExportClipsInteractive(this, m_dialogs, ExportPlanForClips(records, label));
 }

@@ -61,6 +61,8 @@ public:
     void deleteSelected();
     void deleteNodeClips();
     void openSearch();
+    // Exports the selected clips of the node as one file.
+    void exportSelected();
 
     ClipGroupList& groups() { return m_groups; }
     QTreeWidget* tree() const { return m_tree; }

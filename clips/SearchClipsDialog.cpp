@@ -1,15 +1,19 @@
 #include "SearchClipsDialog.h"
 
 #include "ClipCatalog.h"
-
+#include "ClipExportPlan.h"
 #include "ClipListWidget.h"
 #include "ClipPlayback.h"
 #include "ClipSearch.h"
+#include "DialogService.h"
+#include "ExportRunner.h"
+#include "StringTable.h"
 #include "WireText.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -74,8 +78,12 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
 
     auto* searchButton = new QPushButton(tr("&Search"), this);
     auto* exitButton = new QPushButton(tr("E&xit"), this);
+    auto* exportButton = new QPushButton(tr("Ex&port..."), this);
+    auto* rangeButton = new QPushButton(tr("Export &range..."), this);
     searchButton->setAutoDefault(false);
     exitButton->setAutoDefault(false);
+    exportButton->setAutoDefault(false);
+    rangeButton->setAutoDefault(false);
 
     auto* dates = new QGroupBox(tr("Search date"), this);
     auto* grid = new QGridLayout(dates);
@@ -97,6 +105,8 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(searchButton);
+    buttons->addWidget(exportButton);
+    buttons->addWidget(rangeButton);
     buttons->addWidget(exitButton);
 
     auto* layout = new QVBoxLayout(this);
@@ -112,6 +122,8 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
     connect(m_before, &QCheckBox::toggled, this, &SearchClipsDialog::enablePickers);
     connect(searchButton, &QPushButton::clicked, this, &SearchClipsDialog::search);
     connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(exportButton, &QPushButton::clicked, this, &SearchClipsDialog::exportSelected);
+    connect(rangeButton, &QPushButton::clicked, this, &SearchClipsDialog::exportRange);
     connect(m_list, &ClipListWidget::leftDoubleClicked, this, &SearchClipsDialog::openSelected);
     connect(m_list, &ClipListWidget::enterPressed, this, &SearchClipsDialog::openSelected);
 }
@@ -182,4 +194,43 @@ void SearchClipsDialog::openSelected() {
                 if (ClipRecord* shown = m_groups.findRecord(g.label, r.FileName))
                     shown->Open = 1;
     ShowCounts(m_counts, m_total, m_read, m_unread);
+}
+
+void SearchClipsDialog::exportSelected() {
+    const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
+    if (selected.isEmpty())
+        return;
+    const int entry = m_channel->currentIndex();
+    const std::string chosen = m_channel->itemData(entry, kLabelRole).toByteArray().toStdString();
+    std::string label;
+    std::vector<const ClipRecord*> records;
+    for (const QTreeWidgetItem* item : selected) {
+        const std::string itemLabel = entry == 0 ? ClipListWidget::channelLabel(item) : chosen;
+        if (!records.empty() && itemLabel != label) {
+            m_dialogs.notice(this, LoadString(IDP_EXPORT_ONE_CHANNEL));
+            return;
+        }
+        label = itemLabel;
+        if (const ClipRecord* record = m_groups.findRecord(label, ClipListWidget::fileName(item)))
+            records.push_back(record);
+    }
+    ExportClipsInteractive(this, m_dialogs, ExportPlanForClips(records, label));
+}
+
+void SearchClipsDialog::exportRange() {
+    const int entry = m_channel->currentIndex();
+    const ClipGroup* group =
+        entry > 0 ? m_groups.find(m_channel->itemData(entry, kLabelRole).toByteArray().toStdString())
+                  : nullptr;
+    const auto boundMs = [](const QDateEdit* date, const QTimeEdit* time) {
+        const QTime t = time->time();
+        return QDateTime(date->date(), QTime(t.hour(), t.minute())).toMSecsSinceEpoch();
+    };
+    const int64_t from = boundMs(m_lowerDate, m_lowerTime);
+    const int64_t until = boundMs(m_upperDate, m_upperTime);
+    if (!group || !m_after->isChecked() || !m_before->isChecked() || until <= from) {
+        m_dialogs.notice(this, LoadString(IDP_EXPORT_NEED_RANGE));
+        return;
+    }
+    ExportClipsInteractive(this, m_dialogs, ExportPlanForRange(*group, from, until));
 }

@@ -5,7 +5,8 @@
 // catalog (the whole index, however large); clips played here are marked read
 // in the index and in the browser's loaded clips, and the browser's list
 // catches up at its next node selection. Players opened here are owned by
-// this dialog.
+// this dialog. Export takes the selected clips of one channel,
+// Export range the chosen channel between both chosen times.
 
 #include "ClipGroups.h"
 #include "MediaPlayer.h"
@@ -30,6 +31,10 @@ public:
 
     void search();
     void openSelected();
+    // Exports the selected clips (of one channel) as one file.
+    void exportSelected();
+    // Exports the chosen channel between the two chosen times, cut to them.
+    void exportRange();
 
     QComboBox* channelBox() const { return m_channel; }
     QCheckBox* afterBox() const { return m_after; }

@@ -65,6 +65,16 @@ constexpr Entry kTable[] = {
     {IDP_SETTINGS_NOT_SAVED, "\n\n Save settings error! \n\n"},
     {IDP_RECORD_PATH_TOO_LONG, "\n\n Record path is too long! \n\n"},
     {IDS_LOOKING_FOR_MODEMS, "Looking for modems..."},
+    {IDS_EXPORT_TITLE, "Export video"},
+    {IDS_EXPORT_FILTER, "MP4 video, H.264 (*.mp4);;MKV video, original frames (*.mkv)"},
+    {IDS_EXPORT_PROGRESS, "Exporting %1\n%2% done, %3 left"},
+    {IDP_EXPORT_OK, "\n\n Export OK. \n\n"},
+    {IDP_EXPORT_FAILED, "\n\n Export file error! \n\n"},
+    {IDP_EXPORT_NO_FOOTAGE, "\n\n No video clip in this time range! \n\n"},
+    {IDP_EXPORT_ONE_CHANNEL, "\n\n Please select video clips of one channel. \n\n"},
+    {IDP_EXPORT_NEED_RANGE, "\n\n Please select one channel and both times. \n\n"},
+    {IDS_PICTURE_FILTER, "Bitmap file (*.bmp);;PNG picture (*.png);;JPEG picture (*.jpg *.jpeg)"},
+    {IDS_EXPORT_TIME_UNKNOWN, "--:--"},
 };
 
 } // namespace

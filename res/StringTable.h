@@ -64,6 +64,17 @@ enum StringId : int {
     IDP_SETTINGS_NOT_SAVED = 45240,   // the settings store refused a dialog's values
     IDP_RECORD_PATH_TOO_LONG = 45241, // a record folder whose clips could not be listed back
     IDS_LOOKING_FOR_MODEMS = 45390,   // status bar modem pane while the ports are probed
+    // Evidence export.
+    IDS_EXPORT_TITLE = 45360,         // the export file dialog's title
+    IDS_EXPORT_FILTER = 45361,        // its file types
+    IDS_EXPORT_PROGRESS = 45362,      // progress: label, percentage, time left
+    IDP_EXPORT_OK = 45363,            // the export file is complete
+    IDP_EXPORT_FAILED = 45364,        // the export file could not be written
+    IDP_EXPORT_NO_FOOTAGE = 45365,    // nothing recorded in the chosen clips or range
+    IDP_EXPORT_ONE_CHANNEL = 45366,   // the selection spans channels
+    IDP_EXPORT_NEED_RANGE = 45367,    // a range export needs one channel and both times
+    IDS_PICTURE_FILTER = 45368,       // picture save dialog: bitmap, PNG, JPEG
+    IDS_EXPORT_TIME_UNKNOWN = 45369,  // progress before the time left is known
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

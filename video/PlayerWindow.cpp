@@ -1,7 +1,9 @@
 #include "PlayerWindow.h"
 
 #include "BitmapSaving.h"
+#include "ClipExportPlan.h"
 #include "DialogService.h"
+#include "ExportRunner.h"
 #include "PlayerBar.h"
 #include "PlayerTables.h"
 #include "StringTable.h"
@@ -9,8 +11,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QSlider>
 #include <QTimer>
@@ -92,6 +96,7 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
     , m_bar(new PlayerBar(this))
     , m_playbackTimer(new QTimer(this))
     , m_frameTimer(new QTimer(this))
+    , m_exportAction(new QAction(tr("Export..."), this))
     , m_sizeIndex(player::kDefaultSize)
     , m_speedIndex(player::kDefaultSpeed) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -125,6 +130,8 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
             m_toolBar->addSeparator();
     }
 
+    connect(m_exportAction, &QAction::triggered, this, [this] { command(ExportClip); });
+
     connect(m_bar, &PlayerBar::positionScrolled, this, &PlayerWindow::positionScroll);
     connect(m_bar, &PlayerBar::speedScrolled, this, &PlayerWindow::speedScroll);
     m_playbackTimer->setInterval(kPlaybackTimerMs);
@@ -154,6 +161,7 @@ bool PlayerWindow::Open(const ClipRecord& record) {
     m_frameTimer->stop();
     m_player.close();
 
+    m_record = record;
     const player::HeaderTexts header = player::HeaderFor(record);
     m_line1 = WireText::toDisplay(header.line1);
     m_startText = QString::fromStdString(header.start);
@@ -219,6 +227,9 @@ void PlayerWindow::command(int id) {
         break;
     case Snapshot:
         snapshot();
+        break;
+    case ExportClip:
+        exportClip();
         break;
     default:
         break;
@@ -324,8 +335,28 @@ void PlayerWindow::snapshot() {
     if (!m_player.isOpen())
         return;
     pause();
-    if (const auto image = m_player.currentImage())
-        SaveBitmapInteractive(this, m_dialogs, *image);
+    if (const auto image = m_player.currentImage()) {
+        PictureInfo info;
+        info.label = QString::fromStdString(player::HeaderFor(m_record).line1);
+        if (const auto start = ClipStartMs(m_record))
+            info.time = QDateTime::fromMSecsSinceEpoch(
+                *start + int64_t(double(m_player.currentFrame()) * m_player.averageTimePerFrame() * 1000.0));
+        SaveBitmapInteractive(this, m_dialogs, *image, info);
+    }
+}
+
+void PlayerWindow::exportClip() {
+    if (m_record.FileName.empty())
+        return;
+    pause();
+    ExportClipsInteractive(this, m_dialogs,
+                           ExportPlanForClips({&m_record}, player::HeaderFor(m_record).line1));
+}
+
+void PlayerWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(m_exportAction);
+    menu.exec(event->globalPos());
 }
 
 void PlayerWindow::layoutFor(int sizeIndex) {

@@ -14,7 +14,8 @@
 // closed, and shares nothing with other players.
 //
 // A clip that cannot be opened is reported ("Open file error!") and the
-// player closes itself.
+// player closes itself. The right-click menu exports the clip; snapshots
+// carry the channel label and the frame's time when saved as PNG or JPEG.
 
 #include "ClipIndex.h"
 #include "MediaPlayer.h"
@@ -44,6 +45,8 @@ public:
         Increase = 32807,
         Decrease = 32808,
         Snapshot = 32809,
+        // Not on the toolbar: the window's right-click menu.
+        ExportClip = 33050,
     };
     static constexpr int kPlaybackTimerMs = 200;
 
@@ -60,6 +63,7 @@ public:
     // Carries out a command by its identifier (all are always enabled).
     void command(int id);
     QAction* action(Command id) const;
+    QAction* exportAction() const { return m_exportAction; }
 
     // The PlayerBar's sliders, by track-bar code.
     void positionScroll(int code, int position);
@@ -83,6 +87,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void play();
@@ -96,6 +101,7 @@ private:
     void showNextFrame();
     void scheduleFrame();
     void snapshot();
+    void exportClip();
     QRect infoRect() const;
 
     DialogService& m_dialogs;
@@ -106,6 +112,8 @@ private:
     QTimer* m_playbackTimer;
     QTimer* m_frameTimer;
     std::array<QAction*, 10> m_actions{};
+    QAction* m_exportAction;
+    ClipRecord m_record;
 
     int m_sizeIndex;
     int m_speedIndex;

@@ -54,6 +54,9 @@ StillViewer* StillViewer::showSnapshot(std::span<const uint8_t> frameBuffer, Vid
     StillViewer* viewer =
         create(frameBuffer, decompressor, SnapshotTitle(channel, channelName, now), owner, dialogs);
     if (viewer) {
+        viewer->setPictureInfo(
+            {QString::asprintf("%04d ", int(channel)) + QString::fromStdString(channelName),
+             QDateTime::fromSecsSinceEpoch(now)});
         viewer->sizeToImage();
         viewer->show();
     }
@@ -127,7 +130,7 @@ void StillViewer::contextMenuEvent(QContextMenuEvent* event) {
 
 void StillViewer::saveFile() {
     if (!m_image.empty())
-        SaveBitmapInteractive(this, m_dialogs, m_image);
+        SaveBitmapInteractive(this, m_dialogs, m_image, m_info);
 }
 
 void StillViewer::print() {

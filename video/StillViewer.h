@@ -11,6 +11,8 @@
 // main window), deletes itself when closed, and follows neither its channel
 // nor the call: any number can be open.
 
+#include "BitmapSaving.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -64,6 +66,9 @@ public:
     QAction* saveAction() const { return m_saveAction; }
     QAction* printAction() const { return m_printAction; }
 
+    // The label and time a picture saved as PNG or JPEG carries.
+    void setPictureInfo(PictureInfo info) { m_info = std::move(info); }
+
     // The packed DIB held: decoded, or the compressed frame.
     std::span<const uint8_t> heldImage() const { return m_image; }
     bool decoded() const { return !m_picture.isNull(); }
@@ -83,4 +88,5 @@ private:
     QImage m_picture;
     QAction* m_saveAction;
     QAction* m_printAction;
+    PictureInfo m_info;
 };

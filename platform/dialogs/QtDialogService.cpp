@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -28,8 +29,17 @@ QMessageBox::Icon toQt(MessageIcon icon) {
 QFileDialog* makeFileDialog(QWidget* parent, const FileDialogRequest& request) {
     auto* dialog = new QFileDialog(parent, request.title, request.directory, request.filter);
     dialog->setAttribute(Qt::WA_DeleteOnClose, false);
-    if (!request.defaultSuffix.isEmpty())
+    if (!request.defaultSuffix.isEmpty()) {
         dialog->setDefaultSuffix(request.defaultSuffix);
+        // With several file types, a name typed without extension takes the
+        // chosen type's.
+        QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString& filter) {
+            static const QRegularExpression extension(QStringLiteral("\\*\\.(\\w+)"));
+            const QRegularExpressionMatch match = extension.match(filter);
+            if (match.hasMatch())
+                dialog->setDefaultSuffix(match.captured(1));
+        });
+    }
     if (!request.defaultName.isEmpty())
         dialog->selectFile(request.defaultName);
     return dialog;

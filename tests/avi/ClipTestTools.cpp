@@ -1,6 +1,14 @@
 #include "ClipTestTools.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -140,6 +148,58 @@ std::map<std::string, std::string> probe(const std::string& path) {
             values[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return values;
+}
+
+ReadBack readBack(const std::string& path) {
+    ReadBack back;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, ("file:" + path).c_str(), nullptr, nullptr) < 0)
+        return back;
+    if (avformat_find_stream_info(format, nullptr) < 0) {
+        avformat_close_input(&format);
+        return back;
+    }
+    back.opened = true;
+    back.streams = int(format->nb_streams);
+    const AVDictionaryEntry* tag = nullptr;
+    while ((tag = av_dict_get(format->metadata, "", tag, AV_DICT_IGNORE_SUFFIX))) {
+        std::string key = tag->key;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        back.tags[key] = tag->value;
+    }
+    const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index >= 0) {
+        const AVStream* stream = format->streams[index];
+        back.codec = avcodec_get_name(stream->codecpar->codec_id);
+        const char* pixel = av_get_pix_fmt_name(AVPixelFormat(stream->codecpar->format));
+        back.pixelFormat = pixel ? pixel : "";
+        back.width = stream->codecpar->width;
+        back.height = stream->codecpar->height;
+        const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(format, packet) >= 0) {
+            if (packet->stream_index == index) {
+                back.packets.emplace_back(packet->data, packet->data + packet->size);
+                back.timesMs.push_back(av_rescale_q(packet->pts - start, stream->time_base, {1, 1000}));
+                back.keys.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
+            }
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        std::sort(back.timesMs.begin(), back.timesMs.end());
+    }
+    avformat_close_input(&format);
+    return back;
+}
+
+std::vector<uint8_t> firstPictureRgb(const std::string& path, int width, int height) {
+    const std::string out = path + ".rgb";
+    run("ffmpeg -v error -y -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -s " +
+        std::to_string(width) + "x" + std::to_string(height) + " '" + out + "'");
+    std::vector<uint8_t> bytes = readFile(out);
+    std::remove(out.c_str());
+    return bytes;
 }
 
 uint32_t le32(std::span<const uint8_t> b, uint64_t o) {

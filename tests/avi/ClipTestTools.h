@@ -3,7 +3,7 @@
 // Helpers shared by the clip-file and playback tests: clip frames with known
 // content, clips written the way the recorder writes them, clips made by the
 // ffmpeg tool, ffprobe as an independent reader, and a RIFF chunk walker for
-// checking header bytes.
+// checking header bytes, and a libavformat read-back of exported files.
 
 #include "AviWriter.h"
 
@@ -53,6 +53,26 @@ std::string run(const std::string& command, int* exitCode = nullptr);
 // ffprobe's view of the first video stream, with packets counted:
 // codec_name, codec_tag_string, r_frame_rate, nb_frames, nb_read_packets, width, height.
 std::map<std::string, std::string> probe(const std::string& path);
+
+// A video file as libavformat reads it back: stream count, the first video
+// stream's codec, size and pixel format, its packets (bytes, times in
+// milliseconds from the stream's start, key flags) and the file's tags
+// (names in lower case: containers spell them differently).
+struct ReadBack {
+    bool opened = false;
+    int streams = 0;
+    std::string codec;
+    std::string pixelFormat;
+    int width = 0;
+    int height = 0;
+    std::vector<std::vector<uint8_t>> packets;
+    std::vector<int64_t> timesMs; // presentation order
+    std::vector<bool> keys;
+    std::map<std::string, std::string> tags;
+};
+ReadBack readBack(const std::string& path);
+// The first decoded picture of a file as rgb24 rows (via the ffmpeg tool).
+std::vector<uint8_t> firstPictureRgb(const std::string& path, int width, int height);
 
 uint32_t le32(std::span<const uint8_t> bytes, uint64_t offset);
 uint16_t le16(std::span<const uint8_t> bytes, uint64_t offset);

@@ -353,3 +353,78 @@ TEST_F(SearchTest, OpenLooksClipsUpUnderTheChannelChosenNow) {
 }
 
 } // namespace
+
+TEST_F(ClipBrowserTest, ExportWritesTheSelectedClipsOfTheNodeAsOneFile) {
+    add("200107151409330002", 2, "2001/07/15", "14:09", true);
+    add("200107151410000002", 2, "2001/07/15", "14:10", true);
+    add("200107151411000003", 3, "2001/07/15", "14:11", true);
+
+    auto dialog = browser();
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    dialog->list()->selectAll();
+    const std::string out = m_dir.file("gate.mkv");
+    m_dialogs.setNextFileName(QString::fromStdString(out));
+    dialog->exportSelected();
+
+    EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, "0002Gate-20010715-140933");
+    EXPECT_EQ(m_dialogs.lastFileRequest().defaultSuffix, "mp4");
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
+    const cliptest::ReadBack file = cliptest::readBack(out);
+    EXPECT_EQ(file.tags.at("title"), "0002 Gate");
+    // Two frames each; the second clip starts 27 s after the first.
+    EXPECT_EQ(file.timesMs, (std::vector<int64_t>{0, 500, 27'000, 27'500}));
+
+    // Cancelling the file dialog exports nothing and says nothing.
+    m_dialogs.clear();
+    dialog->exportSelected();
+    EXPECT_EQ(m_dialogs.fileDialogCount(), 1);
+    EXPECT_TRUE(m_dialogs.shownTexts().isEmpty());
+}
+
+TEST_F(ClipBrowserTest, SearchExportsOneChannelAndRangesWithFootageOnly) {
+    add("200107151409330002", 2, "2001/07/15", "14:09", true);
+    add("200107151411000003", 3, "2001/07/15", "14:11", true);
+    ClipGroupList groups;
+    std::vector<ClipRecord> records;
+    m_index.LoadClipRecords(records);
+    for (ClipRecord& r : records)
+        groups.add(std::move(r));
+    SearchClipsDialog search(groups, m_index, m_dialogs, nullptr);
+
+    // Clips of two channels cannot become one file.
+    search.search();
+    search.list()->selectAll();
+    search.exportSelected();
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_ONE_CHANNEL)});
+    EXPECT_EQ(m_dialogs.fileDialogCount(), 0);
+
+    // A range needs one channel and both times.
+    m_dialogs.clear();
+    search.exportRange();
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_NEED_RANGE)});
+
+    search.channelBox()->setCurrentIndex(search.channelBox()->findText("0002 Gate"));
+    search.afterBox()->setChecked(true);
+    search.beforeBox()->setChecked(true);
+    search.lowerDate()->setDate(QDate(2001, 7, 15));
+    search.upperDate()->setDate(QDate(2001, 7, 15));
+
+    // Before the clip: nothing recorded there, no file dialog.
+    m_dialogs.clear();
+    search.lowerTime()->setTime(QTime(13, 0));
+    search.upperTime()->setTime(QTime(14, 0));
+    search.exportRange();
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_NO_FOOTAGE)});
+    EXPECT_EQ(m_dialogs.fileDialogCount(), 0);
+
+    // Around it: the clip's frames.
+    m_dialogs.clear();
+    search.upperTime()->setTime(QTime(15, 0));
+    const std::string out = m_dir.file("range.mp4");
+    m_dialogs.setNextFileName(QString::fromStdString(out));
+    search.exportRange();
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
+    const cliptest::ReadBack file = cliptest::readBack(out);
+    EXPECT_EQ(file.codec, "h264");
+    EXPECT_EQ(file.packets.size(), 2u);
+}

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QImageReader>
 #include <QPrinter>
 #include <QResizeEvent>
 #include <gtest/gtest.h>
@@ -89,7 +90,7 @@ TEST_F(StillViewerTest, SavesABitmapFileAndSaysSoOnlyWhenWritten) {
     const FileDialogRequest& request = m_dialogs.lastFileRequest();
     EXPECT_EQ(request.defaultName, "capture.bmp");
     EXPECT_EQ(request.defaultSuffix, "bmp");
-    EXPECT_EQ(request.filter, "Bitmap file (*.bmp)");
+    EXPECT_TRUE(request.filter.startsWith("Bitmap file (*.bmp);;")) << request.filter.toStdString();
     EXPECT_TRUE(request.confirmOverwrite);
 
     const std::string path = m_dir.file("capture.bmp");
@@ -109,6 +110,49 @@ TEST_F(StillViewerTest, SavesABitmapFileAndSaysSoOnlyWhenWritten) {
     // A folder that does not exist: reported, never "Save OK".
     m_dialogs.clear();
     m_dialogs.setNextFileName(QString::fromStdString(m_dir.file("missing/capture.bmp")));
+    viewer->saveFile();
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_FAILED)});
+    EXPECT_FALSE(fs::exists(m_dir.file("missing")));
+}
+
+TEST_F(StillViewerTest, SavesPngAndJpegWithChannelAndTimeAsText) {
+    const std::vector<uint8_t> buffer = FrameBuffer(cliptest::rawFrame(64, 48, 5));
+    const std::time_t taken = 1'800'000'000;
+    StillViewer* viewer = StillViewer::showSnapshot(buffer, nullptr, 2, "Gate", nullptr, m_dialogs, taken);
+    m_viewer = viewer;
+    ASSERT_NE(viewer, nullptr);
+    const QString takenText = QDateTime::fromSecsSinceEpoch(taken).toString(Qt::ISODate);
+
+    for (const char* name : {"capture.png", "capture.JPG", "capture.jpeg"}) {
+        SCOPED_TRACE(name);
+        m_dialogs.clear();
+        const std::string path = m_dir.file(name);
+        m_dialogs.setNextFileName(QString::fromStdString(path));
+        viewer->saveFile();
+        EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_OK)});
+        QImageReader reader(QString::fromStdString(path));
+        const bool png = std::string(name).ends_with(".png");
+        EXPECT_EQ(reader.format(), png ? "png" : "jpeg");
+        const QImage read = reader.read();
+        ASSERT_EQ(read.size(), QSize(64, 48));
+        const QColor top = read.pixelColor(32, 4);
+        EXPECT_TRUE(cliptest::near({uint8_t(top.red()), uint8_t(top.green()), uint8_t(top.blue())},
+                                   cliptest::frameColour(5), png ? 0 : 24));
+        if (png) {
+            EXPECT_EQ(read.text("Title"), "0002 Gate");
+            EXPECT_EQ(read.text("Creation Time"), takenText);
+        } else {
+            // JPEG keeps them in its comment.
+            const auto bytes = cliptest::readFile(path);
+            const std::string all(bytes.begin(), bytes.end());
+            EXPECT_NE(all.find("0002 Gate"), std::string::npos);
+            EXPECT_NE(all.find(takenText.toStdString()), std::string::npos);
+        }
+    }
+
+    // A picture that cannot be written leaves no file and says so.
+    m_dialogs.clear();
+    m_dialogs.setNextFileName(QString::fromStdString(m_dir.file("missing/capture.png")));
     viewer->saveFile();
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_FAILED)});
     EXPECT_FALSE(fs::exists(m_dir.file("missing")));
