@@ -25,20 +25,22 @@ const char* pictureFormat(const QString& fileName) {
 
 bool SavePicture(const QString& fileName, const char* format, std::span<const uint8_t> packedDib,
                  const PictureInfo& info) {
-    const QImage picture = DibToImage(packedDib);
+    QImage picture = DibToImage(packedDib);
     if (picture.isNull())
         return false;
+    // Texts set on the image itself reach PNG text chunks and JPEG comments
+    // whole; values holding ":" do not survive the writer's own text list.
+    if (!info.label.isEmpty())
+        picture.setText(QStringLiteral("Title"), info.label);
+    if (info.time.isValid())
+        picture.setText(QStringLiteral("Creation Time"), info.time.toString(Qt::ISODate));
+    picture.setText(QStringLiteral("Software"), LoadString(IDS_APP_TITLE));
     // QSaveFile writes beside the target and renames on commit, so a failed
     // write never leaves a partial picture.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QImageWriter writer(&file, format);
-    if (!info.label.isEmpty())
-        writer.setText(QStringLiteral("Title"), info.label);
-    if (info.time.isValid())
-        writer.setText(QStringLiteral("Creation Time"), info.time.toString(Qt::ISODate));
-    writer.setText(QStringLiteral("Software"), LoadString(IDS_APP_TITLE));
     if (qstrcmp(format, "jpg") == 0)
         writer.setQuality(92);
     if (!writer.write(picture)) {

@@ -138,6 +138,60 @@ bool sameStream(const AVCodecParameters* a, const AVCodecParameters* b) {
            a->bits_per_coded_sample == b->bits_per_coded_sample;
 }
 
+// One libswscale conversion, made again only when the source changes.
+// Full-range ("J") YUV is given as its plain format plus a range setting:
+// handed over as it is, libswscale would rebuild the context every frame.
+struct Converter {
+    SwsContext* context = nullptr;
+    int width = 0;
+    int height = 0;
+    int format = -1;
+
+    ~Converter() { sws_freeContext(context); }
+
+    SwsContext* get(int sourceWidth, int sourceHeight, AVPixelFormat source, int targetWidth,
+                    int targetHeight, AVPixelFormat target) {
+        if (context && sourceWidth == width && sourceHeight == height && source == format)
+            return context;
+        sws_freeContext(context);
+        context = nullptr;
+        bool fullRange = false;
+        AVPixelFormat plain = source;
+        switch (source) {
+        case AV_PIX_FMT_YUVJ420P:
+            plain = AV_PIX_FMT_YUV420P;
+            fullRange = true;
+            break;
+        case AV_PIX_FMT_YUVJ422P:
+            plain = AV_PIX_FMT_YUV422P;
+            fullRange = true;
+            break;
+        case AV_PIX_FMT_YUVJ444P:
+            plain = AV_PIX_FMT_YUV444P;
+            fullRange = true;
+            break;
+        case AV_PIX_FMT_YUVJ440P:
+            plain = AV_PIX_FMT_YUV440P;
+            fullRange = true;
+            break;
+        default:
+            break;
+        }
+        context = sws_getContext(sourceWidth, sourceHeight, plain, targetWidth, targetHeight, target,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (context && fullRange) {
+            const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+            const bool rgbTarget = target == AV_PIX_FMT_RGB32;
+            sws_setColorspaceDetails(context, coefficients, 1, coefficients, rgbTarget ? 1 : 0, 0, 1 << 16,
+                                     1 << 16);
+        }
+        width = sourceWidth;
+        height = sourceHeight;
+        format = source;
+        return context;
+    }
+};
+
 bool captionPossible() {
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
            QFontDatabase::families().size() > 0;
@@ -215,8 +269,9 @@ struct ClipExporter::Impl {
     CodecPtr encoder;
     FramePtr encoded; // yuv420p picture handed to the encoder
     PacketPtr outPacket;
-    SwsContext* toCanvas = nullptr;
-    SwsContext* toYuv = nullptr;
+    Converter toCanvas; // decoded picture to the caption canvas
+    Converter canvasToYuv;
+    Converter toYuv; // decoded picture to the encoder, without caption
     QImage canvas;
     bool caption = false;
     int captionPixels = 0;
@@ -227,8 +282,6 @@ struct ClipExporter::Impl {
         , progress(p) {}
 
     ~Impl() {
-        sws_freeContext(toCanvas);
-        sws_freeContext(toYuv);
         avcodec_parameters_free(&copyParams);
         if (output) {
             if (opened)
@@ -517,28 +570,24 @@ struct ClipExporter::Impl {
             return fail("out of memory");
         const auto sourceFormat = AVPixelFormat(picture->format);
         if (caption) {
-            toCanvas = sws_getCachedContext(toCanvas, picture->width, picture->height, sourceFormat,
-                                            canvas.width(), canvas.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR,
-                                            nullptr, nullptr, nullptr);
-            toYuv = sws_getCachedContext(toYuv, canvas.width(), canvas.height(), AV_PIX_FMT_RGB32,
-                                         encoded->width, encoded->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
-                                         nullptr, nullptr, nullptr);
-            if (!toCanvas || !toYuv)
+            SwsContext* in = toCanvas.get(picture->width, picture->height, sourceFormat, canvas.width(),
+                                          canvas.height(), AV_PIX_FMT_RGB32);
+            SwsContext* out = canvasToYuv.get(canvas.width(), canvas.height(), AV_PIX_FMT_RGB32,
+                                              encoded->width, encoded->height, AV_PIX_FMT_YUV420P);
+            if (!in || !out)
                 return fail("cannot convert the pictures");
             uint8_t* canvasPlanes[4] = {canvas.bits(), nullptr, nullptr, nullptr};
             int canvasStrides[4] = {int(canvas.bytesPerLine()), 0, 0, 0};
-            sws_scale(toCanvas, picture->data, picture->linesize, 0, picture->height, canvasPlanes,
-                      canvasStrides);
+            sws_scale(in, picture->data, picture->linesize, 0, picture->height, canvasPlanes, canvasStrides);
             drawCaption(t);
             const uint8_t* const source[4] = {canvas.constBits(), nullptr, nullptr, nullptr};
-            sws_scale(toYuv, source, canvasStrides, 0, canvas.height(), encoded->data, encoded->linesize);
+            sws_scale(out, source, canvasStrides, 0, canvas.height(), encoded->data, encoded->linesize);
         } else {
-            toYuv = sws_getCachedContext(toYuv, picture->width, picture->height, sourceFormat, encoded->width,
-                                         encoded->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                                         nullptr);
-            if (!toYuv)
+            SwsContext* direct = toYuv.get(picture->width, picture->height, sourceFormat, encoded->width,
+                                           encoded->height, AV_PIX_FMT_YUV420P);
+            if (!direct)
                 return fail("cannot convert the pictures");
-            sws_scale(toYuv, picture->data, picture->linesize, 0, picture->height, encoded->data,
+            sws_scale(direct, picture->data, picture->linesize, 0, picture->height, encoded->data,
                       encoded->linesize);
         }
         encoded->pts = nextPts(t, encoder->time_base);

@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
+#include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QSlider>
@@ -250,6 +252,31 @@ TEST_F(PlayerWindowTest, SnapshotPausesAndSavesTheCurrentPicture) {
     const size_t topRow = file.size() - 32 * 3;
     EXPECT_TRUE(
         cliptest::near({file[topRow + 2], file[topRow + 1], file[topRow]}, cliptest::frameColour(3), 16));
+}
+
+TEST_F(PlayerWindowTest, SnapshotsCarryChannelAndTimeAndTheMenuExportsTheClip) {
+    ASSERT_TRUE(m_player->Open(m_record));
+    // Two frames in: the clip's start plus one second.
+    advance(1000ms);
+    const std::string shot = m_dir.file("shot.png");
+    m_dialogs.setNextFileName(QString::fromStdString(shot));
+    m_player->command(PlayerWindow::Snapshot);
+    ASSERT_EQ(m_player->currentFrame(), 2);
+    const QImage picture(QString::fromStdString(shot));
+    EXPECT_EQ(picture.text("Title"), "0002 Gate");
+    EXPECT_EQ(picture.text("Creation Time"),
+              QDateTime(QDate(2001, 7, 15), QTime(14, 9, 34)).toString(Qt::ISODate));
+
+    m_dialogs.clear();
+    EXPECT_EQ(m_player->exportAction()->text(), "Export...");
+    const std::string out = m_dir.file("gate.mkv");
+    m_dialogs.setNextFileName(QString::fromStdString(out));
+    m_player->command(PlayerWindow::ExportClip);
+    EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, "0002Gate-20010715-140933");
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
+    const cliptest::ReadBack file = cliptest::readBack(out);
+    EXPECT_EQ(file.tags.at("title"), "0002 Gate");
+    EXPECT_EQ(file.packets, cliptest::readBack(m_record.Path + m_record.FileName).packets);
 }
 
 TEST_F(PlayerWindowTest, PlayersAreIndependentAndCloseWithTheirOwner) {
