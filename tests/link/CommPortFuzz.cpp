@@ -195,6 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (step % 16 == 15)
             pty.read(1 << 20, 0); // what the viewer sent, so the writer never waits on a full terminal
     }
+    pty.read(1 << 20, 0);
     port.Stop();
     QCoreApplication::sendPostedEvents();
     CheckInvariants(port, host);
