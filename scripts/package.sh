@@ -34,7 +34,7 @@ done
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "package.sh: no computed dependencies" >&2; exit 1; }
 
 # Lintian: errors fail, warnings are shown.
-lintian_out=$(lintian --no-tag-display-limit "$deb" || true)
+lintian_out=$(lintian --tag-display-limit 0 "$deb" || true)
 [ -n "$lintian_out" ] && echo "$lintian_out"
 if grep -q '^E:' <<<"$lintian_out"; then
   echo "package.sh: lintian reports errors" >&2
