@@ -173,6 +173,8 @@ TEST(MainFrame, BarsHideAndShowToolbarStripAndStatusBar) {
 TEST(MainFrame, DiskWarningOnceThenAgainAfterOptions) {
     FrameFixture f;
     MainFrame& frame = f.Make();
+    for (int i = 0; i < 500 && frame.DiskReadings() == 0; ++i) // the start's reading
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
     // A threshold no disk reaches, confirmed through Options.
     f.frameDialogs.options = std::pair<uint32_t, uint32_t>{0xFFFFFFF0u, 5};
     EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
