@@ -25,6 +25,7 @@ std::unique_ptr<AviWriter> openClip(const std::string& path, uint32_t sampleSize
     format.biBitCount = 24;
     format.biCompression = makeFourCC('M', 'J', 'P', 'G');
     format.biSizeImage = sampleSize;
+    ::unlink(path.c_str()); // the writer never replaces a file
     auto writer = AviWriter::create(path);
     uint8_t header[40];
     format.write(header);

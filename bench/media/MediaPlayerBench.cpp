@@ -53,6 +53,7 @@ bool writeClip(const std::string& path, const std::vector<std::vector<uint8_t>>&
     format.biSizeImage = uint32_t(pictures[0].size());
     uint8_t header[40];
     format.write(header);
+    ::unlink(path.c_str()); // the writer never replaces a file
     auto writer = AviWriter::create(path);
     if (!writer || !writer->createStream(AviStreamInfo::forClip(format)) || !writer->setFormat(header))
         return false;

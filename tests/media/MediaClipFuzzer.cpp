@@ -34,6 +34,7 @@ void writeFuzzedClip(FuzzedDataProvider& in, const std::string& path) {
     const std::vector<uint8_t> table = in.ConsumeBytes<uint8_t>(h.colorTableBytes());
     format.insert(format.end(), table.begin(), table.end());
 
+    ::unlink(path.c_str()); // the writer never replaces a file
     auto writer = AviWriter::create(path);
     if (!writer || !writer->createStream(AviStreamInfo::forClip(h)) || !writer->setFormat(format))
         return;
