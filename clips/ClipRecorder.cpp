@@ -101,6 +101,7 @@ bool ClipRecorder::StartRecording(int32_t channel, const BitmapInfoHeader& strea
 
     m_recording = true;
     m_firstFramePending = true;
+    m_inUse = ClipsInUse::Token(m_folder + m_videoName);
     return true;
 }
 
@@ -166,6 +167,7 @@ void ClipRecorder::StopRecording() {
     }
     m_writer.reset();
     m_recording = false;
+    m_inUse = ClipsInUse::Token();
     m_firstFramePending = false;
     m_folder.clear();
     m_videoName.clear();

@@ -29,6 +29,7 @@
 
 #include "AviWriter.h"
 #include "ClipIndex.h"
+#include "ClipsInUse.h"
 #include "PackedDib.h"
 
 #include <cstdint>
@@ -106,4 +107,5 @@ private:
     std::string m_imageName;
     std::string m_startDate;
     std::string m_startTime;
+    ClipsInUse::Token m_inUse; // keeps clean-ups away from the clip being written
 };

@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
@@ -65,6 +67,9 @@ bool CommPort::Start(int fd, bool answered) {
     m_cascade = QPoint(0, 0);
     m_startTime = started;
     m_answered = answered;
+    m_loggedIn = false;
+    m_reopened = false;
+    m_restartRecord.clear();
 
     SendLogin();
     m_timer.start();
@@ -128,7 +133,7 @@ void CommPort::OnConnectionTimer() {
 }
 
 void CommPort::SendLogin() {
-    LoginValues values = m_store.GetLoginValues();
+    LoginValues values = m_loginOverride && !m_answered ? *m_loginOverride : m_store.GetLoginValues();
     if (m_answered) {
         values.user = std::string(Wire::kAnsweredUser);
         values.password = std::string(Wire::kAnsweredPassword);
@@ -149,11 +154,22 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         m_mayOpen = packet.param2 & kMayOpenChannels;
         m_mayClose = packet.param2 & kMayCloseChannels;
         m_channels.Replace(ParseChannelList(packet.param1, packet.payload));
+        m_loggedIn = true;
+        if (m_reopenPlanned && !m_answered) {
+            m_reopenPlanned = false;
+            m_reopened = true;
+            for (const ReopenChannel& entry : m_reopen) {
+                if (RequestOpenChannel(entry.channel) && entry.recording)
+                    m_restartRecord.push_back(entry.channel);
+            }
+            m_reopen.clear();
+        }
         return true;
     case InboundType::VideoFrame:
         return Route(packet);
     case InboundType::ChannelPrompt:
-        PostToMainWindow(kCommandOpenChannel);
+        if (!m_reopened) // a redial opens its channels itself
+            PostToMainWindow(kCommandOpenChannel);
         return true;
     case InboundType::LoginRejected:
         PostToMainWindow(kCommandLoginError);
@@ -255,6 +271,10 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
             m_mainWindow->StartAlarm();
         PostToWindow(info.windowId, kCommandStartRecord);
         PostToWindow(info.windowId, kCommandSnapshot);
+    } else if (auto it = std::find(m_restartRecord.begin(), m_restartRecord.end(), channel);
+               it != m_restartRecord.end()) {
+        m_restartRecord.erase(it);
+        PostToWindow(info.windowId, kCommandStartRecord);
     }
     ++m_windowCount;
     m_cascade += kCascadeStep;
@@ -356,6 +376,25 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
     if (sendCloseChannel)
         SendValue(*this, OutboundType::CloseChannel, slot->channel);
     RemoveChannelWindow(slot, false);
+}
+
+void CommPort::PlanReopen(const std::vector<ReopenChannel>& channels) {
+    m_reopen = channels;
+    m_reopenPlanned = true;
+}
+
+void CommPort::ClearReopen() {
+    m_reopen.clear();
+    m_reopenPlanned = false;
+}
+
+std::vector<ReopenChannel> CommPort::OpenChannelsNow() const {
+    std::vector<ReopenChannel> open;
+    for (const ChannelSlot& slot : m_slots) {
+        if (slot.window)
+            open.push_back({slot.channel, slot.window->IsRecording()});
+    }
+    return open;
 }
 
 void CommPort::PostToMainWindow(int command) {

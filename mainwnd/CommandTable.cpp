@@ -5,11 +5,12 @@
 
 namespace {
 
+// Hang up also ends a redial series that waits for its next attempt.
+bool LineInCallOrRedial(const FrameState& s) {
+    return (s.lineOpen && s.callPresent) || s.redialPending;
+}
 bool LineIdle(const FrameState& s) {
     return s.lineOpen && !s.callPresent;
-}
-bool LineInCall(const FrameState& s) {
-    return s.lineOpen && s.callPresent;
 }
 bool LineClosed(const FrameState& s) {
     return !s.lineOpen;
@@ -40,7 +41,7 @@ using F = FrameCommands;
 
 constexpr CommandEntry kTable[] = {
     {ID_CONNECT, &F::OnConnect, LineIdle, nullptr},
-    {ID_HANG_UP, &F::OnHangUp, LineInCall, nullptr},
+    {ID_HANG_UP, &F::OnHangUp, LineInCallOrRedial, nullptr},
     {ID_PLAYBACK, &F::OnPlayback, nullptr, nullptr},
     {ID_SELECT_MODEM, &F::OnSelectModem, ModemChoosable, nullptr},
     {ID_OPEN_CHANNEL, &F::OnOpenChannel, ChannelsOpenable, nullptr},
@@ -62,6 +63,7 @@ constexpr CommandEntry kTable[] = {
     {ID_COMPRESSION_ERROR, &F::OnCompressionError, nullptr, nullptr},
     {ID_APP_ABOUT, &F::OnAbout, nullptr, nullptr},
     {ID_APP_EXIT, &F::OnExit, nullptr, nullptr},
+    {ID_UNATTENDED, &F::OnUnattended, nullptr, nullptr},
 };
 
 } // namespace

@@ -37,6 +37,7 @@ enum FrameCommand : int {
     ID_COMPRESSION_ERROR = 32798,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
+    ID_UNATTENDED = 33020, // Setup > Unattended operation
 };
 
 // What the enable and check rules look at, taken at one moment.
@@ -51,6 +52,7 @@ struct FrameState {
     bool sizeMode = false;       // "Change video size" is on
     bool barsShown = true;       // toolbar, status strip and status bar shown
     bool alarmPlaying = false;
+    bool redialPending = false; // a dropped call is to be dialled again
 };
 
 // The receiver of the commands: the main window.
@@ -79,6 +81,7 @@ public:
     virtual void OnCompressionError() = 0;
     virtual void OnAbout() = 0;
     virtual void OnExit() = 0;
+    virtual void OnUnattended() {}
 };
 
 using CommandRule = bool (*)(const FrameState&);

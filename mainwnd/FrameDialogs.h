@@ -45,6 +45,8 @@ public:
     // tells `followUp` what the main window has to apply.
     virtual void RunOptions(QWidget* parent, SettingsFollowUp& followUp) = 0;
     virtual void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) = 0;
+    // "Unattended operation": true when the dialog stored new options.
+    virtual bool RunUnattended(QWidget* /*parent*/) { return false; }
 };
 
 // The commands the application object handles for the main window, and the

@@ -9,6 +9,7 @@
 #include "RemoteControlCommand.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
+#include "UnattendedSettings.h"
 #include "VideoViewArea.h"
 
 #include <QAction>
@@ -21,6 +22,8 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <ctime>
 
 namespace {
 
@@ -60,6 +63,9 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     m_lines =
         std::make_unique<LineManager>(m_env.telephony, std::move(port), *this, *this, m_env.lineTimings);
     m_dialStatus = std::make_unique<DialStatusDialogFactory>(this, *m_lines);
+    m_reconnect = std::make_unique<Reconnector>(*m_lines, *m_port, m_connectionStore, *this);
+    m_lines->SetCallEndObserver([this](const CallEnd& end) { m_reconnect->OnCallEnd(end); });
+    ApplyUnattendedSettings();
 
     m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
     connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
@@ -76,6 +82,8 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
 MainFrame::~MainFrame() {
     m_refreshTimer.stop();
     m_diskTimer.stop();
+    m_retention.reset(); // stops a running pass and waits for it
+    m_reconnect.reset();
     // The line control (and the connection with it) goes before the view
     // area, so every channel window is closed while its parent still exists.
     m_lines.reset();
@@ -131,6 +139,10 @@ void MainFrame::CreateActions() {
     MakeAction(ID_HELP, tr("Online &help"));
     MakeAction(ID_APP_ABOUT, tr("&About Dialscope ..."));
     MakeAction(ID_APP_EXIT, tr("E&xit"), QStringLiteral("tb_exit.svg"));
+    QAction* unattended = MakeAction(ID_UNATTENDED, tr("&Unattended operation"));
+    const QStringList unattendedPrompt = LoadString(IDS_CMD_UNATTENDED).split(QLatin1Char('\n'));
+    unattended->setStatusTip(unattendedPrompt.front());
+    unattended->setToolTip(unattendedPrompt.back());
     // Remote control has a key only: no menu item, no button.
     QAction* remote = MakeAction(ID_REMOTE_CONTROL, QString());
     remote->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
@@ -172,6 +184,8 @@ void MainFrame::CreateMenus() {
     setupMenu->addAction(Action(ID_RECORD_PATH));
     setupMenu->addSeparator();
     setupMenu->addAction(Action(ID_SETUP_PASSWORD));
+    setupMenu->addSeparator();
+    setupMenu->addAction(Action(ID_UNATTENDED));
 
     QMenu* aboutMenu = bar->addMenu(tr("&About"));
     aboutMenu->addAction(Action(ID_HELP));
@@ -280,6 +294,7 @@ FrameState MainFrame::CurrentState() const {
     state.sizeMode = m_sizeMode;
     state.barsShown = m_barsShown;
     state.alarmPlaying = m_alarmPlaying;
+    state.redialPending = m_reconnect && m_reconnect->Pending();
     return state;
 }
 
@@ -313,12 +328,18 @@ void MainFrame::OnConnect() {
     const std::optional<QString> number = m_env.frameDialogs.RunConnect(this);
     if (!number)
         return;
+    m_reconnect->NoteOperatorDial(*number);
     if (!m_lines->IsLineOpen())
         m_lines->ResetLine();
     m_lines->Dial(*number);
 }
 
 void MainFrame::OnHangUp() {
+    // With only a redial waiting there is no call to end: the line listens on.
+    if (m_reconnect->Cancel() && !m_lines->HasCall()) {
+        SetStatusText(LoadString(IDS_STATUS_DISCONNECT));
+        return;
+    }
     m_lines->ResetLine();
 }
 
@@ -360,6 +381,7 @@ void MainFrame::OnRemoteControl() {
 }
 
 void MainFrame::OnLoginError() {
+    m_reconnect->Cancel();
     m_lines->ResetLine();
     m_env.dialogs.notice(this, LoadString(IDP_LOGIN_ERROR));
 }
@@ -492,6 +514,20 @@ void MainFrame::CheckDiskSpace() {
     if (m_disk.ThresholdMB() != 0 && m_disk.Check(m_env.store.GetRecordFreeMB()))
         m_env.dialogs.notice(this, LoadString(IDP_DISK_SPACE_LOW));
     RefreshDiskPane();
+    StartRetention();
+}
+
+bool MainFrame::StartRetention() {
+    if (!m_retention || (!m_unattended.retentionFreeSpace && m_unattended.retentionDays == 0))
+        return false;
+    RetentionRequest request;
+    request.storePath = m_env.store.userStore().filePath();
+    request.recordFolder = m_env.store.GetRecordPath();
+    request.freeSpaceRule = m_unattended.retentionFreeSpace;
+    request.limitBytes = uint64_t(m_disk.ThresholdMB()) << 20;
+    request.maxAgeDays = m_unattended.retentionDays;
+    request.now = std::time(nullptr);
+    return m_retention->Start(std::move(request));
 }
 
 void MainFrame::RefreshDiskPane() {
@@ -545,6 +581,16 @@ void MainFrame::OnAbout() {
     m_env.app.OnAppAbout();
 }
 
+void MainFrame::OnUnattended() {
+    if (m_env.frameDialogs.RunUnattended(this))
+        ApplyUnattendedSettings();
+}
+
+void MainFrame::ApplyUnattendedSettings() {
+    m_unattended = UnattendedSettings::Read(m_env.store);
+    m_reconnect->Configure(m_unattended.reconnect, m_unattended.reconnectAttempts);
+}
+
 void MainFrame::OnExit() {
     m_env.app.OnAppExit();
 }
@@ -581,6 +627,7 @@ bool MainFrame::event(QEvent* event) {
 
 void MainFrame::closeEvent(QCloseEvent* event) {
     m_diskTimer.stop();
+    m_reconnect->Cancel();
     // Dropping the call stops the connection, which closes every channel
     // window and so finishes their recordings.
     m_lines->DropCall();

@@ -31,6 +31,9 @@
 #include "HelpWindow.h"
 #include "LineManager.h"
 #include "LinkInterfaces.h"
+#include "Reconnector.h"
+#include "RetentionWorker.h"
+#include "UnattendedSettings.h"
 #include "SettingsCommands.h"
 
 #include <QMainWindow>
@@ -176,6 +179,15 @@ public:
     void OnCompressionError() override;
     void OnAbout() override;
     void OnExit() override;
+    void OnUnattended() override;
+
+    Reconnector& Reconnect() { return *m_reconnect; }
+    // Re-reads the unattended options from the store and applies them.
+    void ApplyUnattendedSettings();
+    // Starts a retention pass on its thread when an option asks for one (the
+    // disk-check timer calls it); false when none was started.
+    bool StartRetention();
+    RetentionWorker& Retention() { return *m_retention; }
 
 signals:
     // The window was closed (close box or Exit): the program ends.
@@ -224,4 +236,7 @@ private:
     bool m_alarmPlaying = false;
     bool m_closing = false;
     bool m_arrangeAfterResize = false;
+    std::unique_ptr<Reconnector> m_reconnect;
+    UnattendedSettings m_unattended;
+    std::unique_ptr<RetentionWorker> m_retention = std::make_unique<RetentionWorker>();
 };

@@ -8,6 +8,7 @@
 #include "LineManager.h"
 #include "PhoneBookDialog.h"
 #include "RemoteControlDialog.h"
+#include "UnattendedDialog.h"
 #include "SelectModemDialog.h"
 #include "SettingsCommands.h"
 
@@ -70,6 +71,10 @@ void QtFrameDialogs::RunClipBrowser(QWidget* parent) {
 
 void QtFrameDialogs::RunOptions(QWidget* parent, SettingsFollowUp& followUp) {
     RunOptionsCommand(parent, m_store, m_dialogs, followUp);
+}
+
+bool QtFrameDialogs::RunUnattended(QWidget* parent) {
+    return UnattendedDialog::Run(parent, m_store);
 }
 
 void QtFrameDialogs::RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) {

@@ -26,6 +26,7 @@ public:
     void RunClipBrowser(QWidget* parent) override;
     void RunOptions(QWidget* parent, SettingsFollowUp& followUp) override;
     void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) override;
+    bool RunUnattended(QWidget* parent) override;
 
 private:
     AppStore& m_store;

@@ -62,6 +62,9 @@ constexpr Entry kTable[] = {
     {IDS_CMD_EVENT_NOTIFY, "Browse event notify\nEvent notify"},
     {IDS_CMD_ABOUT, "Display program information and version\nAbout"},
     {IDS_CMD_EXIT, "Quit the application\nExit"},
+    {IDS_RECONNECT_COUNTDOWN, "Reconnecting in %1 s (attempt %2 of %3)"},
+    {IDS_CMD_UNATTENDED, "Reconnect, site patrol and clip retention\nUnattended operation"},
+    {IDS_RETENTION_DELETED, "Deleted clip %1 (%2 bytes)"},
 };
 
 } // namespace

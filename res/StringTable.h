@@ -61,6 +61,10 @@ enum StringId : int {
     IDS_CMD_EVENT_NOTIFY = 32794,
     IDS_CMD_ABOUT = 57664,
     IDS_CMD_EXIT = 57665,
+    // Unattended operation.
+    IDS_RECONNECT_COUNTDOWN = 45300,   // link status line while a redial waits: seconds, attempt, attempts
+    IDS_CMD_UNATTENDED = 45301,        // Setup > Unattended operation
+    IDS_RETENTION_DELETED = 45302,     // log line: a clip deleted to free space or by age
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

@@ -12,6 +12,7 @@
 #include "HayesTelephony.h"
 #include "LineManager.h"
 #include "LinkDoubles.h"
+#include "Reconnector.h"
 #include "RegistryStore.h"
 #include "ScriptedDialogService.h"
 #include "SiteSimProcess.h"
@@ -323,6 +324,83 @@ TEST_F(CallEndToEndTest, HangUpFromTheDialingWindowWhileDialingKeepsTheLineListe
     EXPECT_TRUE(program->lines().IsLineOpen());
     EXPECT_FALSE(program->comm().IsOpen());
     EXPECT_GE(LogIndex({"\"action\":\"aborted\""}), 0);
+}
+
+// A far-end hang-up with the reconnect option on: the same number is dialled
+// again after the first wait (a busy attempt counts and waits for the next),
+// the login uses the credentials of the dropped call, the channels open again
+// in their order without the site's prompt reaching the operator, and the
+// channel that was recording records again.
+TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
+    Start();
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    RedialScheduler::TimePoint now{};
+    Reconnector reconnect(program->lines(), program->comm(), connection, host, [&] { return now; },
+                          std::chrono::hours(1)); // ticks by hand only
+    reconnect.Configure(true, 3);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { reconnect.OnCallEnd(end); });
+
+    reconnect.NoteOperatorDial("555");
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    // Channel 2 after channel 1, and channel 2 records.
+    ASSERT_TRUE(program->comm().RequestOpenChannel(2));
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 2; }, 8000));
+    ASSERT_EQ(host.windows[1]->info.channel, 2);
+    host.windows[1]->recording = true;
+
+    ASSERT_EQ(sim.command("dial-result BUSY"), "OK");
+    ASSERT_EQ(sim.command("hangup"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+    ASSERT_TRUE(reconnect.Pending());
+    reconnect.Tick();
+    EXPECT_EQ(host.status.last(), "Reconnecting in 10 s (attempt 1 of 3)");
+    EXPECT_FALSE(program->lines().HasCall());
+
+    // Attempt 1 finds the site busy: it counts, attempt 2 waits 30 s.
+    now += std::chrono::seconds(10);
+    size_t before = LogSize();
+    reconnect.Tick();
+    ASSERT_TRUE(WaitForLog({"\"text\":\"BUSY\""}, before));
+    ASSERT_TRUE(WaitUntil([&] { return reconnect.Scheduler().Attempt() == 2; }, 5000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+    now += std::chrono::seconds(5);
+    reconnect.Tick();
+    EXPECT_EQ(host.status.last(), "Reconnecting in 25 s (attempt 2 of 3)");
+
+    // The operator's values change meanwhile; the redial keeps the dropped call's.
+    ASSERT_TRUE(store.SaveCallSettings({"other", "secret", "777", 1, 30, 0}));
+    ASSERT_EQ(sim.command("dial-result CONNECT"), "OK");
+    host.windows.clear();
+    host.commands.clear();
+    now += std::chrono::seconds(25);
+    before = LogSize();
+    reconnect.Tick();
+    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"555\""}, before));
+    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"accepted\":true"}, before));
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 2; }, 8000));
+    const long first = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":1"}, before);
+    const long second = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":2"}, before);
+    ASSERT_GE(first, 0);
+    EXPECT_GT(second, first);
+    EXPECT_TRUE(host.commands.empty()); // no channel prompt for the operator
+    ASSERT_TRUE(WaitUntil([&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); },
+                          2000));
+    for (const auto& w : host.windows) {
+        SCOPED_TRACE(w->info.channel);
+        EXPECT_EQ(w->commands, w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
+    }
+    reconnect.Tick();
+    EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over
+
+    // The operator's hang-up is not a drop: nothing is redialled.
+    program->lines().ResetLine();
+    reconnect.Tick();
+    EXPECT_FALSE(reconnect.Pending());
 }
 
 } // namespace
