@@ -239,10 +239,16 @@ bool CommPort::Route(const InboundPacket& packet) {
     if (window.IsRecording())
         window.RecordFrame(packet.payload);
     window.DeliverFrame(packet.payload, m_decompressor);
-    if (std::optional<std::vector<uint8_t>> image = m_decompressor->decompress(packet.payload))
+    const int32_t channel = slot->channel;
+    if (std::optional<std::vector<uint8_t>> image = m_decompressor->decompress(packet.payload)) {
         window.Draw(*image);
-    else
+        if (m_frameObserver)
+            m_frameObserver(channel, *image);
+    } else {
         window.Draw(packet.payload);
+        if (m_frameObserver)
+            m_frameObserver(channel, packet.payload);
+    }
     return true;
 }
 
@@ -376,6 +382,16 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
     if (sendCloseChannel)
         SendValue(*this, OutboundType::CloseChannel, slot->channel);
     RemoveChannelWindow(slot, false);
+}
+
+bool CommPort::StartRecordingChannel(int32_t channel) {
+    for (const ChannelSlot& slot : m_slots) {
+        if (slot.channel == channel && slot.window) {
+            PostToWindow(slot.windowId, kCommandStartRecord);
+            return true;
+        }
+    }
+    return false;
 }
 
 void CommPort::PlanReopen(const std::vector<ReopenChannel>& channels) {

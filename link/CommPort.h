@@ -39,6 +39,7 @@
 
 #include <chrono>
 #include <functional>
+#include <span>
 #include <list>
 #include <memory>
 #include <optional>
@@ -157,6 +158,14 @@ public:
     void SetLoginOverride(std::optional<LoginValues> login) { m_loginOverride = std::move(login); }
     // A channel list arrived on this connection (the site accepted the login).
     bool LoggedIn() const { return m_loggedIn; }
+    // Told, on this thread, about every picture a live channel window drew:
+    // the decompressed packed DIB (or the frame as received when it needed
+    // none). For site patrols; none by default.
+    using FrameObserver = std::function<void(int32_t channel, std::span<const uint8_t> picture)>;
+    void SetFrameObserver(FrameObserver observer) { m_frameObserver = std::move(observer); }
+    // Posts the Record command to the live window of `channel`; false when
+    // the channel has none.
+    bool StartRecordingChannel(int32_t channel);
 
     SerialEngine& Port() { return m_port; }
     const PacketReceiver& Receiver() const { return m_receiver; }
@@ -207,4 +216,5 @@ private:
     bool m_reopened = false; // this connection reopened channels: no prompt
     bool m_loggedIn = false;
     std::optional<LoginValues> m_loginOverride;
+    FrameObserver m_frameObserver;
 };

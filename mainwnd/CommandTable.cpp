@@ -12,6 +12,13 @@ bool LineInCallOrRedial(const FrameState& s) {
 bool LineIdle(const FrameState& s) {
     return s.lineOpen && !s.callPresent;
 }
+// A round starts only on a free, listening line and never beside another.
+bool PatrolStartable(const FrameState& s) {
+    return LineIdle(s) && !s.patrolRunning && !s.redialPending;
+}
+bool PatrolRunning(const FrameState& s) {
+    return s.patrolRunning;
+}
 bool LineClosed(const FrameState& s) {
     return !s.lineOpen;
 }
@@ -64,6 +71,10 @@ constexpr CommandEntry kTable[] = {
     {ID_APP_ABOUT, &F::OnAbout, nullptr, nullptr},
     {ID_APP_EXIT, &F::OnExit, nullptr, nullptr},
     {ID_UNATTENDED, &F::OnUnattended, nullptr, nullptr},
+    {ID_PATROL_SETUP, &F::OnPatrolSetup, nullptr, nullptr},
+    {ID_PATROL_RUN, &F::OnPatrolRun, PatrolStartable, nullptr},
+    {ID_PATROL_STOP, &F::OnPatrolStop, PatrolRunning, nullptr},
+    {ID_PATROL_REPORT, &F::OnPatrolReport, nullptr, nullptr},
 };
 
 } // namespace

@@ -38,6 +38,10 @@ enum FrameCommand : int {
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_UNATTENDED = 33020, // Setup > Unattended operation
+    ID_PATROL_SETUP = 33021,
+    ID_PATROL_RUN = 33022,
+    ID_PATROL_STOP = 33023,
+    ID_PATROL_REPORT = 33024,
 };
 
 // What the enable and check rules look at, taken at one moment.
@@ -53,6 +57,7 @@ struct FrameState {
     bool barsShown = true;       // toolbar, status strip and status bar shown
     bool alarmPlaying = false;
     bool redialPending = false; // a dropped call is to be dialled again
+    bool patrolRunning = false; // a patrol round is under way
 };
 
 // The receiver of the commands: the main window.
@@ -82,6 +87,10 @@ public:
     virtual void OnAbout() = 0;
     virtual void OnExit() = 0;
     virtual void OnUnattended() {}
+    virtual void OnPatrolSetup() {}
+    virtual void OnPatrolRun() {}
+    virtual void OnPatrolStop() {}
+    virtual void OnPatrolReport() {}
 };
 
 using CommandRule = bool (*)(const FrameState&);

@@ -31,6 +31,8 @@
 #include "HelpWindow.h"
 #include "LineManager.h"
 #include "LinkInterfaces.h"
+#include "PatrolRunner.h"
+#include "PatrolSettings.h"
 #include "Reconnector.h"
 #include "RetentionWorker.h"
 #include "UnattendedSettings.h"
@@ -180,6 +182,17 @@ public:
     void OnAbout() override;
     void OnExit() override;
     void OnUnattended() override;
+    void OnPatrolSetup() override;
+    void OnPatrolRun() override;
+    void OnPatrolStop() override;
+    void OnPatrolReport() override;
+
+    PatrolRunner& Patrol() { return *m_patrol; }
+    // Starts a round over the named phone-book entries (the stored list when
+    // empty); false when none started (a round runs, no sites).
+    bool StartPatrol(const QStringList& names = {});
+    // The schedule's check (its timer's routine).
+    void CheckPatrolSchedule();
 
     Reconnector& Reconnect() { return *m_reconnect; }
     // Re-reads the unattended options from the store and applies them.
@@ -192,6 +205,8 @@ public:
 signals:
     // The window was closed (close box or Exit): the program ends.
     void Closed();
+    // A patrol round ended; `allReached` when every site was reached.
+    void PatrolFinished(bool allReached);
 
 protected:
     bool event(QEvent* event) override;
@@ -239,4 +254,8 @@ private:
     std::unique_ptr<Reconnector> m_reconnect;
     UnattendedSettings m_unattended;
     std::unique_ptr<RetentionWorker> m_retention = std::make_unique<RetentionWorker>();
+    std::unique_ptr<PatrolRunner> m_patrol;
+    PatrolSettings m_patrolSettings;
+    QDateTime m_patrolLast; // start of the last round, or when the schedule was set
+    QTimer m_patrolTimer;
 };

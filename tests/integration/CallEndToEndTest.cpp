@@ -12,6 +12,7 @@
 #include "HayesTelephony.h"
 #include "LineManager.h"
 #include "LinkDoubles.h"
+#include "PatrolRunner.h"
 #include "Reconnector.h"
 #include "RegistryStore.h"
 #include "ScriptedDialogService.h"
@@ -20,6 +21,8 @@
 #include "TempDir.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QThreadPool>
 #include <QPushButton>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -401,6 +404,82 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
     program->lines().ResetLine();
     reconnect.Tick();
     EXPECT_FALSE(reconnect.Pending());
+}
+
+// A patrol round over three sites behind the simulated modem, the second one
+// busy: every channel of a reached site leaves its first picture as a 24-bit
+// bitmap, the busy site is called once more after the last one, and the
+// report says who was reached and why not.
+TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) {
+    Start({"--number", "2=BUSY"});
+    PatrolRunner::Options options;
+    options.tick = std::chrono::milliseconds(20);
+    options.connectTimeout = std::chrono::milliseconds(8000);
+    options.frameTimeout = std::chrono::milliseconds(5000);
+    options.recordFolder = [&] { return dir.path() + "/"; };
+    options.now = [] { return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)); };
+    PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
+    program->comm().SetFrameObserver([&](int32_t channel, std::span<const uint8_t> picture) {
+        patrol.OnFrame(channel, picture);
+    });
+    const LoginValues login{"op", "pw", 1, 30};
+    std::optional<PatrolReport> finished;
+    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+
+    ASSERT_TRUE(patrol.Start({{"North/Gate", "1", login}, {"Yard", "2", login}, {"Dock", "3", login}}));
+    EXPECT_FALSE(patrol.Start({{"again", "4", login}})); // one round at a time
+    ASSERT_TRUE(WaitUntil([&] { return finished.has_value(); }, 60000));
+    QThreadPool::globalInstance()->waitForDone();
+
+    // Dialled in order, the busy site once more at the end, each with its own login.
+    std::vector<std::string> dialled;
+    for (const std::string& line : sim.logLines()) {
+        for (const char* number : {"1", "2", "3"}) {
+            if (line.find("\"action\":\"dial\"") != std::string::npos &&
+                line.find("\"number\":\"" + std::string(number) + "\"") != std::string::npos)
+                dialled.push_back(number);
+        }
+    }
+    EXPECT_EQ(dialled, (std::vector<std::string>{"1", "2", "3", "2"}));
+
+    const PatrolReport& report = *finished;
+    EXPECT_EQ(report.folder, "patrol/20260304-050607");
+    ASSERT_EQ(report.sites.size(), 3u);
+    EXPECT_FALSE(report.AllReached());
+    EXPECT_FALSE(report.sites[1].reached);
+    EXPECT_EQ(report.sites[1].result, "busy");
+    EXPECT_TRUE(report.sites[1].channels.empty());
+    for (size_t i : {0u, 2u}) {
+        const PatrolSiteResult& site = report.sites[i];
+        SCOPED_TRACE(site.name.toStdString());
+        EXPECT_TRUE(site.reached);
+        EXPECT_EQ(site.result, "reached");
+        ASSERT_EQ(site.channels.size(), 2u);
+        for (const PatrolChannelResult& channel : site.channels) {
+            const QString safe = i == 0 ? "North_Gate" : "Dock";
+            EXPECT_EQ(channel.file, QString("patrol/20260304-050607/%1/%2.bmp").arg(safe).arg(channel.channel, 4, 10,
+                                                                                              QLatin1Char('0')));
+            EXPECT_EQ(channel.result, "picture");
+            QFile bitmap(QString::fromStdString(dir.path() + "/") + channel.file);
+            ASSERT_TRUE(bitmap.open(QIODevice::ReadOnly)) << channel.file.toStdString();
+            const QByteArray head = bitmap.read(30);
+            ASSERT_EQ(head.size(), 30);
+            EXPECT_EQ(head.left(2), "BM");
+            EXPECT_EQ(uint8_t(head[28]), 24u); // bits per pixel
+        }
+    }
+    // The report on disk says the same.
+    QFile json(QString::fromStdString(patrol.RoundFolder()) + "report.json");
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const PatrolReport stored = PatrolReport::FromJson(json.readAll());
+    ASSERT_EQ(stored.sites.size(), 3u);
+    EXPECT_EQ(stored.sites[1].result, "busy");
+    EXPECT_EQ(stored.sites[2].channels.size(), 2u);
+    EXPECT_EQ(stored.sites[0].channels[0].file, report.sites[0].channels[0].file);
+
+    // The line listens again afterwards.
+    EXPECT_TRUE(WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
 }
 
 } // namespace
