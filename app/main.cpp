@@ -1,6 +1,7 @@
 // dialscope: the program's entry point.
 #include "DialscopeApp.h"
 #include "MainFrame.h"
+#include "PatrolOnce.h"
 #include "StringTable.h"
 
 #include <QApplication>
@@ -12,6 +13,9 @@ int main(int argc, char** argv) {
     // Closing the main window ends the program; other top-level windows
     // (viewers, players, help) close with it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    if (const std::optional<QStringList> names = PatrolOnceNames(application.arguments().mid(1)))
+        return RunPatrolOnce(*names);
 
     int status = 0;
     {

@@ -6,6 +6,7 @@
 #include "DialogService.h"
 #include "HelpWindow.h"
 #include "ProgramFiles.h"
+#include "RegistryStore.h"
 #include "RemoteControlCommand.h"
 #include "StatusPanes.h"
 #include "StringTable.h"

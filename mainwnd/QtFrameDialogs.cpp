@@ -6,6 +6,7 @@
 #include "ConnectDialog.h"
 #include "EventNotifyDialog.h"
 #include "LineManager.h"
+#include "PatrolDialogs.h"
 #include "PhoneBookDialog.h"
 #include "RemoteControlDialog.h"
 #include "UnattendedDialog.h"
@@ -75,6 +76,14 @@ void QtFrameDialogs::RunOptions(QWidget* parent, SettingsFollowUp& followUp) {
 
 bool QtFrameDialogs::RunUnattended(QWidget* parent) {
     return UnattendedDialog::Run(parent, m_store);
+}
+
+bool QtFrameDialogs::RunPatrolSetup(QWidget* parent) {
+    return PatrolSetupDialog::Run(parent, m_store);
+}
+
+void QtFrameDialogs::ShowPatrolReport(QWidget* parent, const std::string& recordFolder) {
+    PatrolReportWindow::Show(parent, recordFolder, m_dialogs);
 }
 
 void QtFrameDialogs::RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) {
