@@ -467,6 +467,7 @@ TEST_F(OperatorScenario, PatrolRoundFromTheMenuLeavesAPictureAndAReport) {
     ASSERT_TRUE(startSite());
     // The phone book holds the demo site; the patrol lists it.
     const std::string entry = std::string(kStoreRoot) + "\\RemotePhone\\demo";
+    ASSERT_TRUE(m_store->setText(entry, "Name", "demo"));
     ASSERT_TRUE(m_store->setText(entry, "PassWord", "demo"));
     ASSERT_TRUE(m_store->setText(entry, "Dial", "5551234"));
     ASSERT_TRUE(m_store->setText(std::string(kProfileKey) + "\\Patrol", "Entries", "demo"));
@@ -485,7 +486,7 @@ TEST_F(OperatorScenario, PatrolRoundFromTheMenuLeavesAPictureAndAReport) {
             }
             return !report.empty();
         },
-        kLongWaitMs * 2, 250))
+        kLongWaitMs, 250))
         << m_site->log();
     EXPECT_NE(report.find("\"allReached\": true"), std::string::npos) << report;
     EXPECT_NE(report.find("/demo/0001.bmp"), std::string::npos) << report;
