@@ -39,10 +39,10 @@
 
 #include <chrono>
 #include <functional>
-#include <span>
 #include <list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 class ChannelTable;

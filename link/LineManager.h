@@ -33,8 +33,8 @@
 // How a call ended by itself (not by DropCall): told to the call-end
 // observer before the line is reset.
 struct CallEnd {
-    bool dialled = false;   // placed by Dial, not an answered offer
-    bool connected = false; // it had connected
+    bool dialled = false;     // placed by Dial, not an answered offer
+    bool connected = false;   // it had connected
     std::uint32_t state = 0;  // the LINECALLSTATE_* that ended it
     std::uint32_t detail = 0; // its busy or disconnect mode
 };
@@ -102,7 +102,9 @@ public:
     // Told about every call that ends by itself (far-end hang-up, busy, no
     // answer, line error); not about calls ended through DropCall. Runs on
     // the UI thread while the connection is still up.
-    void SetCallEndObserver(std::function<void(const CallEnd&)> observer) { m_callEnded = std::move(observer); }
+    void SetCallEndObserver(std::function<void(const CallEnd&)> observer) {
+        m_callEnded = std::move(observer);
+    }
 
 private:
     void OnMessage(const tel::LineMessage& message);

@@ -35,8 +35,8 @@
 #include "PatrolSettings.h"
 #include "Reconnector.h"
 #include "RetentionWorker.h"
-#include "UnattendedSettings.h"
 #include "SettingsCommands.h"
+#include "UnattendedSettings.h"
 
 #include <QMainWindow>
 #include <QPointer>

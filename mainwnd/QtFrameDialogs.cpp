@@ -9,9 +9,9 @@
 #include "PatrolDialogs.h"
 #include "PhoneBookDialog.h"
 #include "RemoteControlDialog.h"
-#include "UnattendedDialog.h"
 #include "SelectModemDialog.h"
 #include "SettingsCommands.h"
+#include "UnattendedDialog.h"
 
 std::optional<QString> QtFrameDialogs::RunConnect(QWidget* parent) {
     ConnectDialog dialog(m_store, m_dialogs, parent);

@@ -69,7 +69,6 @@ constexpr Entry kTable[] = {
     {IDS_CMD_PATROL_RUN, "Run a patrol round now\nRun patrol"},
     {IDS_CMD_PATROL_STOP, "Stop the patrol round\nStop patrol"},
     {IDS_CMD_PATROL_REPORT, "Show the last patrol rounds\nPatrol report"},
-    {IDS_PATROL_RUNNING, "Site patrol: %1 of %2"},
     {IDS_PATROL_ONCE_RUNNING, "Dialscope is already running; the patrol needs the modem to itself."},
     {IDS_PATROL_ONCE_EMPTY, "No sites to patrol: store a patrol list or name phone-book entries."},
 };

@@ -69,7 +69,6 @@ enum StringId : int {
     IDS_CMD_PATROL_RUN = 45304,        // Setup > Site patrol > Run now
     IDS_CMD_PATROL_STOP = 45305,       // Setup > Site patrol > Stop
     IDS_CMD_PATROL_REPORT = 45306,     // View > Patrol report
-    IDS_PATROL_RUNNING = 45307,        // link status line while a patrol round waits for the line
     IDS_PATROL_ONCE_RUNNING = 45308,   // stderr: --patrol-once while another instance runs
     IDS_PATROL_ONCE_EMPTY = 45309,     // stderr: --patrol-once without sites
 };

@@ -26,7 +26,8 @@ constexpr qint64 kMaxPictureBytes = 16 << 20;
 
 } // namespace
 
-PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook, QWidget* parent)
+PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook,
+                                     QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(tr("Site patrol"));
     setObjectName(QStringLiteral("patrolSetupDialog"));
@@ -142,7 +143,8 @@ bool PatrolSetupDialog::Run(QWidget* parent, AppStore& store) {
 std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count) {
     std::vector<PatrolReport> reports;
     const QDir patrol(QString::fromStdString(recordFolder) + QStringLiteral("patrol"));
-    const QStringList rounds = patrol.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    const QStringList rounds =
+        patrol.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
     for (const QString& round : rounds) {
         if (int(reports.size()) >= count)
             break;
@@ -172,8 +174,9 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
     layout->addWidget(m_tree);
     const QBrush failed(Qt::red);
     for (const PatrolReport& report : reports) {
-        auto* round = new QTreeWidgetItem(m_tree, {report.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-                                                   report.AllReached() ? tr("all reached") : tr("sites missed")});
+        auto* round =
+            new QTreeWidgetItem(m_tree, {report.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+                                         report.AllReached() ? tr("all reached") : tr("sites missed")});
         if (!report.AllReached())
             round->setForeground(1, failed);
         for (const PatrolSiteResult& site : report.sites) {
@@ -184,8 +187,9 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
             }
             for (const PatrolChannelResult& channel : site.channels) {
                 auto* item = new QTreeWidgetItem(
-                    siteItem, {QStringLiteral("%1 %2").arg(channel.channel, 4, 10, QLatin1Char('0')).arg(channel.name),
-                               channel.result, channel.frameTime.toString(QStringLiteral("hh:mm:ss"))});
+                    siteItem,
+                    {QStringLiteral("%1 %2").arg(channel.channel, 4, 10, QLatin1Char('0')).arg(channel.name),
+                     channel.result, channel.frameTime.toString(QStringLiteral("hh:mm:ss"))});
                 if (channel.file.isEmpty()) {
                     item->setForeground(1, failed);
                     continue;
@@ -216,8 +220,9 @@ bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {
         return false;
     // The still viewer takes the picture without the file header.
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData()) + 14;
-    StillViewer* viewer = StillViewer::create(std::span<const uint8_t>(data, size_t(bytes.size() - 14)), nullptr,
-                                              item->text(0), parentWidget() ? parentWidget() : this, m_dialogs);
+    StillViewer* viewer =
+        StillViewer::create(std::span<const uint8_t>(data, size_t(bytes.size() - 14)), nullptr, item->text(0),
+                            parentWidget() ? parentWidget() : this, m_dialogs);
     if (!viewer)
         return false;
     viewer->sizeToImage();
@@ -226,6 +231,7 @@ bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {
 }
 
 void PatrolReportWindow::Show(QWidget* parent, const std::string& recordFolder, DialogService& dialogs) {
-    auto* window = new PatrolReportWindow(LoadRecentPatrolReports(recordFolder, 10), recordFolder, dialogs, parent);
+    auto* window =
+        new PatrolReportWindow(LoadRecentPatrolReports(recordFolder, 10), recordFolder, dialogs, parent);
     window->show();
 }

@@ -73,8 +73,8 @@ PatrolReport PatrolReport::FromJson(const QByteArray& json) {
 QString FileSafeName(const QString& name) {
     QString safe;
     for (const QChar c : name.trimmed()) {
-        const bool keep = (c.unicode() < 128 && c.isLetterOrNumber()) || c == u' ' || c == u'-' || c == u'_' ||
-                          c == u'.';
+        const bool keep =
+            (c.unicode() < 128 && c.isLetterOrNumber()) || c == u' ' || c == u'-' || c == u'_' || c == u'.';
         safe += keep ? c : QChar(u'_');
     }
     if (safe.isEmpty() || safe == "." || safe == "..")

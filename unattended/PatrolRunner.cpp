@@ -38,7 +38,8 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     m_recordFolder = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
     m_report = PatrolReport();
     m_report.started = m_options.now();
-    m_report.folder = QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    m_report.folder =
+        QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
     m_roundFolder = m_recordFolder + m_report.folder.toStdString() + "/";
     if (!QDir().mkpath(QString::fromStdString(m_roundFolder)))
         qCWarning(lcPatrol) << "cannot create" << m_roundFolder.c_str();
@@ -108,8 +109,8 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
             continue;
         wait.done = true;
         const QString site = FileSafeName(Current().name);
-        const QString relative =
-            m_report.folder + u'/' + site + u'/' + QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
+        const QString relative = m_report.folder + u'/' + site + u'/' +
+                                 QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
         for (PatrolChannelResult& result : Current().channels) {
             if (result.channel == channel) {
                 result.file = relative;
@@ -119,12 +120,13 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
         }
         // Written off this thread; the report only names the file.
         const QString path = QString::fromStdString(m_recordFolder) + relative;
-        QThreadPool::globalInstance()->start([path, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
-            QDir().mkpath(path.section(u'/', 0, -2));
-            int error = 0;
-            if (!BitmapFile::save(path.toStdString(), bytes, &error))
-                qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
-        });
+        QThreadPool::globalInstance()->start(
+            [path, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
+                QDir().mkpath(path.section(u'/', 0, -2));
+                int error = 0;
+                if (!BitmapFile::save(path.toStdString(), bytes, &error))
+                    qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
+            });
         return;
     }
 }
@@ -241,7 +243,8 @@ void PatrolRunner::Tick() {
         return;
     case State::Dialling:
         if (m_callEnded) {
-            const bool retry = *m_callEnded == QStringLiteral("busy") || *m_callEnded == QStringLiteral("no answer");
+            const bool retry =
+                *m_callEnded == QStringLiteral("busy") || *m_callEnded == QStringLiteral("no answer");
             SiteFailed(*m_callEnded, retry);
         } else if (m_port.IsOpen() && m_port.LoggedIn()) {
             OpenChannels();
@@ -296,8 +299,10 @@ void PatrolRunner::Finish() {
     m_report.finished = true;
     QSaveFile file(QString::fromStdString(m_roundFolder) + QStringLiteral("report.json"));
     if (!file.open(QIODevice::WriteOnly) || file.write(m_report.ToJson()) < 0 || !file.commit())
-        qCWarning(lcPatrol) << "cannot write the report in" << m_roundFolder.c_str() << ":" << file.errorString();
-    qCInfo(lcPatrol) << "patrol round done;" << (m_report.AllReached() ? "every site reached" : "sites missed");
+        qCWarning(lcPatrol) << "cannot write the report in" << m_roundFolder.c_str() << ":"
+                            << file.errorString();
+    qCInfo(lcPatrol) << "patrol round done;"
+                     << (m_report.AllReached() ? "every site reached" : "sites missed");
     if (m_finished)
         m_finished(m_report);
 }

@@ -54,7 +54,9 @@ public:
         // The record folder (ends with "/") at the start of a round.
         std::function<std::string()> recordFolder;
         // Local time, for the round's stamp and the pictures' times.
-        std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+        std::function<QDateTime()> now = [] {
+            return QDateTime::currentDateTime();
+        };
     };
 
     PatrolRunner(LineManager& lines, CommPort& port, const ChannelTable& channels, Options options);

@@ -21,7 +21,8 @@ PatrolSettings PatrolSettings::Read(AppStore& store) {
     s.scheduled = store.GetProfileInt(kSection, "Scheduled", 0) == 1;
     const int32_t hours = store.GetProfileInt(kSection, "EveryHours", 0);
     s.everyHours = hours >= 1 && hours <= kMaxHours ? hours : 0;
-    s.times = ParseTimes(QString::fromStdString(store.GetProfileText(kSection, "Times", {}))).value_or(QList<QTime>{});
+    s.times = ParseTimes(QString::fromStdString(store.GetProfileText(kSection, "Times", {})))
+                  .value_or(QList<QTime>{});
     const int32_t seconds = store.GetProfileInt(kSection, "RecordSeconds", 0);
     s.recordSeconds = seconds >= 0 && seconds <= kMaxRecordSeconds ? seconds : 0;
     return s;
@@ -57,7 +58,8 @@ QString PatrolSettings::FormatTimes(const QList<QTime>& times) {
     return items.join(u' ');
 }
 
-std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringList& names, QStringList* missing) {
+std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringList& names,
+                                                 QStringList* missing) {
     std::vector<PhoneEntry> book;
     store.LoadPhoneBook(book);
     const CallSettings call = store.GetCallSettings();

@@ -43,7 +43,8 @@ struct PatrolSettings {
 
 // The phone-book entries named in `names`, in that order, with their numbers
 // and credentials; `missing` gets the names the phone book does not hold.
-std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringList& names, QStringList* missing);
+std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringList& names,
+                                                 QStringList* missing);
 
 class PatrolSchedule {
 public:

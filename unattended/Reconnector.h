@@ -35,9 +35,10 @@ class Reconnector {
 public:
     using Clock = std::function<RedialScheduler::TimePoint()>;
 
-    Reconnector(LineManager& lines, CommPort& port, ConnectionStore& store, StatusLine& status,
-                Clock clock = [] { return std::chrono::steady_clock::now(); },
-                std::chrono::milliseconds tick = std::chrono::seconds(1));
+    Reconnector(
+        LineManager& lines, CommPort& port, ConnectionStore& store, StatusLine& status,
+        Clock clock = [] { return std::chrono::steady_clock::now(); },
+        std::chrono::milliseconds tick = std::chrono::seconds(1));
 
     void Configure(bool enabled, int attempts);
 
@@ -65,7 +66,7 @@ private:
     StatusLine& m_status;
     Clock m_clock;
     RedialScheduler m_scheduler;
-    QString m_number; // the operator's last dialled number; empty: none to redial
+    QString m_number;                   // the operator's last dialled number; empty: none to redial
     std::optional<LoginValues> m_login; // the credentials of the redials; none: the stored ones
     QTimer m_timer;
     QObject m_context;

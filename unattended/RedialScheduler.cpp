@@ -72,6 +72,7 @@ bool RedialScheduler::TakeDue(TimePoint now, bool lineFree) {
 std::optional<QString> RedialScheduler::StatusText(TimePoint now) const {
     if (m_phase != Phase::Waiting)
         return std::nullopt;
-    const auto left = std::chrono::ceil<std::chrono::seconds>(std::max(m_due - now, TimePoint::duration::zero()));
+    const auto left =
+        std::chrono::ceil<std::chrono::seconds>(std::max(m_due - now, TimePoint::duration::zero()));
     return LoadString(IDS_RECONNECT_COUNTDOWN).arg(left.count()).arg(m_attempt).arg(m_maxAttempts);
 }

@@ -24,8 +24,8 @@ uint64_t RetentionStartKey(std::string_view d, std::string_view t) {
     uint64_t year = 0, month = 0, day = 0, hour = 0, minute = 0;
     if (d.size() != 10 || d[4] != '/' || d[7] != '/' || t.size() != 5 || t[2] != ':')
         return 0;
-    if (!Digits(d, 0, 4, year) || !Digits(d, 5, 2, month) || !Digits(d, 8, 2, day) || !Digits(t, 0, 2, hour) ||
-        !Digits(t, 3, 2, minute))
+    if (!Digits(d, 0, 4, year) || !Digits(d, 5, 2, month) || !Digits(d, 8, 2, day) ||
+        !Digits(t, 0, 2, hour) || !Digits(t, 3, 2, minute))
         return 0;
     if (year == 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59)
         return 0;

@@ -30,7 +30,8 @@ uint64_t CutoffKey(std::time_t now, int32_t days) {
     std::tm local{};
     if (!localtime_r(&then, &local))
         return 0;
-    return ((((uint64_t(local.tm_year) + 1900) * 100 + uint64_t(local.tm_mon) + 1) * 100 + uint64_t(local.tm_mday)) *
+    return ((((uint64_t(local.tm_year) + 1900) * 100 + uint64_t(local.tm_mon) + 1) * 100 +
+             uint64_t(local.tm_mday)) *
                 100 +
             uint64_t(local.tm_hour)) *
                100 +
@@ -83,10 +84,11 @@ bool RetentionWorker::Start(RetentionRequest request, std::function<void(const R
 RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
     RetentionResult result;
     const std::optional<uint64_t> free = m_freeSpace(request.recordFolder);
-    const bool spaceShort = request.freeSpaceRule && free && request.limitBytes != 0 && *free < request.limitBytes;
-    const bool ageDue = request.maxAgeDays > 0 &&
-                        (request.forceFullPass || request.now - m_lastAgePass >= kAgePassPace ||
-                         request.now < m_lastAgePass);
+    const bool spaceShort =
+        request.freeSpaceRule && free && request.limitBytes != 0 && *free < request.limitBytes;
+    const bool ageDue =
+        request.maxAgeDays > 0 &&
+        (request.forceFullPass || request.now - m_lastAgePass >= kAgePassPace || request.now < m_lastAgePass);
     if (!spaceShort && !ageDue)
         return result;
     if (request.freeSpaceRule && !free)
@@ -118,12 +120,13 @@ RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
         auto [it, added] = readable.try_emplace(record.Path, false);
         if (added) {
             struct stat info {};
-            it->second = !record.Path.empty() && ::stat(record.Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-                         ::access(record.Path.c_str(), R_OK | X_OK) == 0;
+            it->second = !record.Path.empty() && ::stat(record.Path.c_str(), &info) == 0 &&
+                         S_ISDIR(info.st_mode) && ::access(record.Path.c_str(), R_OK | X_OK) == 0;
         }
         clip.folderReadable = it->second;
         struct stat video {};
-        clip.videoExists = !clip.folderReadable || ::stat((record.Path + record.FileName).c_str(), &video) == 0 || errno != ENOENT;
+        clip.videoExists = !clip.folderReadable ||
+                           ::stat((record.Path + record.FileName).c_str(), &video) == 0 || errno != ENOENT;
         if (clip.folderReadable && clip.videoExists) {
             clip.bytes = uint64_t(video.st_size);
             clip.onRecordVolume = recordKnown && video.st_dev == recordInfo.st_dev;
@@ -159,7 +162,8 @@ RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
             continue; // it came back, or the folder went away meanwhile
         if (index.DeleteClipRecord(clip.fileName)) {
             ++result.entriesDropped;
-            qCInfo(lcRetention) << "dropped the index entry of vanished clip" << (clip.folder + clip.fileName).c_str();
+            qCInfo(lcRetention) << "dropped the index entry of vanished clip"
+                                << (clip.folder + clip.fileName).c_str();
         }
     }
     for (size_t i : plan.deleteClips) {

@@ -41,7 +41,7 @@ struct RetentionRequest {
 };
 
 struct RetentionResult {
-    bool fullPass = false; // the index was read and a plan carried out
+    bool fullPass = false;                                 // the index was read and a plan carried out
     std::vector<std::pair<std::string, uint64_t>> deleted; // video file paths and bytes freed
     size_t entriesDropped = 0;
     size_t patrolFoldersRemoved = 0;

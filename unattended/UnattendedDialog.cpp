@@ -31,7 +31,8 @@ UnattendedDialog::UnattendedDialog(const UnattendedSettings& values, QWidget* pa
 
     auto* clips = new QGroupBox(tr("Clip retention"), this);
     auto* clipForm = new QFormLayout(clips);
-    m_freeSpace = new QCheckBox(tr("When free space falls below the warning limit, delete the oldest clips"), clips);
+    m_freeSpace =
+        new QCheckBox(tr("When free space falls below the warning limit, delete the oldest clips"), clips);
     m_freeSpace->setObjectName(QStringLiteral("retentionFreeSpace"));
     m_freeSpace->setChecked(values.retentionFreeSpace);
     clipForm->addRow(m_freeSpace);

@@ -12,10 +12,12 @@ constexpr std::string_view kSection = "Unattended";
 UnattendedSettings UnattendedSettings::Read(AppStore& store) {
     UnattendedSettings s;
     s.reconnect = store.GetProfileInt(kSection, "Reconnect", 0) == 1;
-    const int32_t attempts = store.GetProfileInt(kSection, "ReconnectAttempts", RedialScheduler::kDefaultAttempts);
-    s.reconnectAttempts = attempts >= RedialScheduler::kMinAttempts && attempts <= RedialScheduler::kMaxAttempts
-                              ? attempts
-                              : RedialScheduler::kDefaultAttempts;
+    const int32_t attempts =
+        store.GetProfileInt(kSection, "ReconnectAttempts", RedialScheduler::kDefaultAttempts);
+    s.reconnectAttempts =
+        attempts >= RedialScheduler::kMinAttempts && attempts <= RedialScheduler::kMaxAttempts
+            ? attempts
+            : RedialScheduler::kDefaultAttempts;
     s.retentionFreeSpace = store.GetProfileInt(kSection, "RetentionFreeSpace", 0) == 1;
     const int32_t days = store.GetProfileInt(kSection, "RetentionDays", 0);
     s.retentionDays = days >= 0 && days <= kMaxRetentionDays ? days : 0;

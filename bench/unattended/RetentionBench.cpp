@@ -38,7 +38,9 @@ void BM_PlanRetention100k(benchmark::State& state) {
     policy.limitBytes = 50'000'000'000ull; // about a tenth of the clips must go
     policy.freeBytes = 1'000'000'000ull;
     policy.ageCutoffKey = state.range(0) ? 201701010000ull : 0;
-    const auto inUse = [](const RetentionClip&) { return false; };
+    const auto inUse = [](const RetentionClip&) {
+        return false;
+    };
     size_t chosen = 0;
     for (auto _ : state) {
         RetentionPlan plan = PlanRetention(clips, policy, inUse);

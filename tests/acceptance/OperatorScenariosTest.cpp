@@ -503,4 +503,3 @@ TEST_F(OperatorScenario, PatrolRoundFromTheMenuLeavesAPictureAndAReport) {
     m_xdo.waitForNoWindow("^Patrol report$");
     EXPECT_EQ(exitFromMenu(), 0);
 }
-

@@ -22,8 +22,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QThreadPool>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -338,8 +338,9 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
     Start();
     ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
     RedialScheduler::TimePoint now{};
-    Reconnector reconnect(program->lines(), program->comm(), connection, host, [&] { return now; },
-                          std::chrono::hours(1)); // ticks by hand only
+    Reconnector reconnect(
+        program->lines(), program->comm(), connection, host, [&] { return now; },
+        std::chrono::hours(1)); // ticks by hand only
     reconnect.Configure(true, 3);
     program->lines().SetCallEndObserver([&](const CallEnd& end) { reconnect.OnCallEnd(end); });
 
@@ -391,11 +392,12 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
     ASSERT_GE(first, 0);
     EXPECT_GT(second, first);
     EXPECT_TRUE(host.commands.empty()); // no channel prompt for the operator
-    ASSERT_TRUE(WaitUntil([&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); },
-                          2000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); }, 2000));
     for (const auto& w : host.windows) {
         SCOPED_TRACE(w->info.channel);
-        EXPECT_EQ(w->commands, w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
+        EXPECT_EQ(w->commands,
+                  w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
     }
     reconnect.Tick();
     EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over
@@ -416,13 +418,16 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     options.tick = std::chrono::milliseconds(20);
     options.connectTimeout = std::chrono::milliseconds(8000);
     options.frameTimeout = std::chrono::milliseconds(5000);
-    options.recordFolder = [&] { return dir.path() + "/"; };
-    options.now = [] { return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)); };
+    options.recordFolder = [&] {
+        return dir.path() + "/";
+    };
+    options.now = [] {
+        return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
+    };
     PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
     program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
-    program->comm().SetFrameObserver([&](int32_t channel, std::span<const uint8_t> picture) {
-        patrol.OnFrame(channel, picture);
-    });
+    program->comm().SetFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
     const LoginValues login{"op", "pw", 1, 30};
     std::optional<PatrolReport> finished;
     patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
@@ -458,8 +463,9 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
         ASSERT_EQ(site.channels.size(), 2u);
         for (const PatrolChannelResult& channel : site.channels) {
             const QString safe = i == 0 ? "North_Gate" : "Dock";
-            EXPECT_EQ(channel.file, QString("patrol/20260304-050607/%1/%2.bmp").arg(safe).arg(channel.channel, 4, 10,
-                                                                                              QLatin1Char('0')));
+            EXPECT_EQ(channel.file, QString("patrol/20260304-050607/%1/%2.bmp")
+                                        .arg(safe)
+                                        .arg(channel.channel, 4, 10, QLatin1Char('0')));
             EXPECT_EQ(channel.result, "picture");
             QFile bitmap(QString::fromStdString(dir.path() + "/") + channel.file);
             ASSERT_TRUE(bitmap.open(QIODevice::ReadOnly)) << channel.file.toStdString();
@@ -479,7 +485,8 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     EXPECT_EQ(stored.sites[0].channels[0].file, report.sites[0].channels[0].file);
 
     // The line listens again afterwards.
-    EXPECT_TRUE(WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
 }
 
 } // namespace

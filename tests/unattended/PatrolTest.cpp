@@ -63,7 +63,8 @@ TEST_F(PatrolStoreTest, SitesComeFromThePhoneBookInTheGivenOrder) {
     ASSERT_TRUE(store.SavePhoneEntry({"North Gate", "pw1", "5550101", ""}));
     ASSERT_TRUE(store.SavePhoneEntry({"Yard", "pw2", "5550102", ""}));
     QStringList missing;
-    const std::vector<PatrolSite> sites = PatrolSitesFromPhoneBook(store, {"yard", "Nowhere", "North Gate"}, &missing);
+    const std::vector<PatrolSite> sites =
+        PatrolSitesFromPhoneBook(store, {"yard", "Nowhere", "North Gate"}, &missing);
     ASSERT_EQ(sites.size(), 2u);
     EXPECT_EQ(sites[0].name, "Yard");
     EXPECT_EQ(sites[0].number, "5550102");
@@ -117,7 +118,8 @@ TEST(PatrolReport, JsonKeepsEverySiteAndChannelAndSaysWhetherAllWereReached) {
     EXPECT_EQ(back.sites[1].result, "busy");
 
     // Whatever a damaged file holds, reading it yields a report, maybe empty.
-    for (const char* damaged : {"", "{", "[1,2]", "{\"sites\": 5}", "{\"sites\": [1, {\"channels\": \"x\"}]}"})
+    for (const char* damaged :
+         {"", "{", "[1,2]", "{\"sites\": 5}", "{\"sites\": [1, {\"channels\": \"x\"}]}"})
         EXPECT_NO_THROW(PatrolReport::FromJson(damaged)) << damaged;
     EXPECT_EQ(PatrolReport::FromJson("{\"sites\": [1, {\"channels\": \"x\"}]}").sites.size(), 2u);
 }

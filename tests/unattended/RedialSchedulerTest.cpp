@@ -37,7 +37,8 @@ std::vector<std::chrono::seconds> FailEveryAttempt(RedialScheduler& s) {
 TEST(RedialScheduler, AttemptsFollowTheWaitsAndStopAtTheCount) {
     RedialScheduler s;
     s.Configure(true, 7);
-    EXPECT_EQ(FailEveryAttempt(s), (std::vector<std::chrono::seconds>{10s, 40s, 100s, 220s, 520s, 820s, 1120s}));
+    EXPECT_EQ(FailEveryAttempt(s),
+              (std::vector<std::chrono::seconds>{10s, 40s, 100s, 220s, 520s, 820s, 1120s}));
     EXPECT_FALSE(s.Pending());
 
     // The count is clamped to 1..20.

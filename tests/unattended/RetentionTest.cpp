@@ -18,7 +18,8 @@
 
 namespace {
 
-RetentionClip Clip(const std::string& name, const std::string& date, const std::string& time, uint64_t bytes) {
+RetentionClip Clip(const std::string& name, const std::string& date, const std::string& time,
+                   uint64_t bytes) {
     RetentionClip c;
     c.fileName = name;
     c.folder = "/rec/";
@@ -42,13 +43,13 @@ const auto kNoneInUse = [](const RetentionClip&) {
 TEST(RetentionPlanner, StartKeysTakeOnlyWellFormedDatesAndTimes) {
     EXPECT_EQ(RetentionStartKey("2024/03/05", "14:07"), 202403051407u);
     for (auto [d, t] : std::vector<std::pair<const char*, const char*>>{{"2024/3/05", "14:07"},
-                                                                       {"2024/13/05", "14:07"},
-                                                                       {"2024/03/05", "24:00"},
-                                                                       {"2024/03/05", "14:7"},
-                                                                       {"2024-03-05", "14:07"},
-                                                                       {"", ""},
-                                                                       {"2024/03/0x", "14:07"},
-                                                                       {"0000/03/05", "14:07"}})
+                                                                        {"2024/13/05", "14:07"},
+                                                                        {"2024/03/05", "24:00"},
+                                                                        {"2024/03/05", "14:7"},
+                                                                        {"2024-03-05", "14:07"},
+                                                                        {"", ""},
+                                                                        {"2024/03/0x", "14:07"},
+                                                                        {"0000/03/05", "14:07"}})
         EXPECT_EQ(RetentionStartKey(d, t), 0u) << d << " " << t;
     EXPECT_EQ(RetentionTargetBytes(1000), 1100u);
 }
@@ -56,8 +57,8 @@ TEST(RetentionPlanner, StartKeysTakeOnlyWellFormedDatesAndTimes) {
 TEST(RetentionPlanner, FreeSpaceRuleDeletesOldestFirstUntilTenPercentAboveTheLimit) {
     // Stored out of order; two share a start minute (then by name).
     std::vector<RetentionClip> clips = {
-        Clip("c", "2024/03/05", "10:00", 300), Clip("a2", "2024/01/01", "09:00", 300),
-        Clip("new", "2025/01/01", "00:00", 300), Clip("a1", "2024/01/01", "09:00", 300),
+        Clip("c", "2024/03/05", "10:00", 300),        Clip("a2", "2024/01/01", "09:00", 300),
+        Clip("new", "2025/01/01", "00:00", 300),      Clip("a1", "2024/01/01", "09:00", 300),
         Clip("bad-date", "2023/13/01", "00:00", 300), Clip("b", "2024/02/01", "23:59", 300)};
     RetentionPolicy policy;
     policy.freeSpaceRule = true;
@@ -93,10 +94,10 @@ TEST(RetentionPlanner, FreeSpaceRuleDeletesOldestFirstUntilTenPercentAboveTheLim
 }
 
 TEST(RetentionPlanner, AgeLimitAndVanishedEntries) {
-    std::vector<RetentionClip> clips = {Clip("old", "2024/01/01", "00:00", 10), Clip("edge", "2024/02/01", "12:00", 10),
-                                        Clip("young", "2024/02/01", "12:01", 10),
-                                        Clip("gone", "2020/01/01", "00:00", 10),
-                                        Clip("unreadable", "2020/01/01", "00:00", 10)};
+    std::vector<RetentionClip> clips = {
+        Clip("old", "2024/01/01", "00:00", 10), Clip("edge", "2024/02/01", "12:00", 10),
+        Clip("young", "2024/02/01", "12:01", 10), Clip("gone", "2020/01/01", "00:00", 10),
+        Clip("unreadable", "2020/01/01", "00:00", 10)};
     clips[3].videoExists = false;
     clips[4].videoExists = false;
     clips[4].folderReadable = false;
@@ -107,8 +108,8 @@ TEST(RetentionPlanner, AgeLimitAndVanishedEntries) {
     // Only the entry whose folder can be read loses its entry.
     EXPECT_EQ(Names(clips, plan.dropEntries), std::vector<std::string>{"gone"});
 
-    EXPECT_EQ(PlanPatrolFolders({"20240101-000000", "20240201-120100", "20240201-120059", "notes", "2024010-1000000",
-                                 "20240101_000000"},
+    EXPECT_EQ(PlanPatrolFolders({"20240101-000000", "20240201-120100", "20240201-120059", "notes",
+                                 "2024010-1000000", "20240101_000000"},
                                 202402011201),
               (std::vector<std::string>{"20240101-000000", "20240201-120059"}));
     EXPECT_TRUE(PlanPatrolFolders({"20240101-000000"}, 0).empty());
@@ -155,7 +156,9 @@ protected:
     ChannelTable channels;
     ClipIndex index{store, channels};
     uint64_t freeBytes = 0;
-    RetentionWorker worker{[this](const std::string&) { return std::optional<uint64_t>(freeBytes); }};
+    RetentionWorker worker{[this](const std::string&) {
+        return std::optional<uint64_t>(freeBytes);
+    }};
 };
 
 TEST_F(RetentionPassTest, FreesSpaceOldestFirstFilesBeforeEntriesSparingClipsInUse) {
@@ -187,7 +190,7 @@ TEST_F(RetentionPassTest, FreesSpaceOldestFirstFilesBeforeEntriesSparingClipsInU
 TEST_F(RetentionPassTest, HealsInterruptedPassesButNeverEmptiesAnUnreachableFolder) {
     AddClip("kept", "2024/05/31", "00:00", 10);
     AddClip("vanished", "2024/05/31", "00:01", 10, {}, false); // files gone, entry left
-    const std::string unmounted = dir.file("unmounted/");       // the folder does not exist
+    const std::string unmounted = dir.file("unmounted/");      // the folder does not exist
     AddClip("away1", "2020/01/01", "00:00", 10, unmounted, false);
     AddClip("away2", "2020/01/01", "00:01", 10, unmounted, false);
     std::filesystem::create_directories(recordFolder + "patrol/20240101-000000/Gate");
