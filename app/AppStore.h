@@ -150,6 +150,21 @@ public:
     void LoadEventRecords(std::vector<EventRecord>& list);
     bool DeleteEventRecord(const std::string& id);
 
+    // Any integer or text value of a profile section ("Dialscope" -> section),
+    // for options kept in sections of their own.
+    int32_t GetProfileInt(std::string_view section, std::string_view name, int32_t fallback) {
+        return readProfileInt(section, name, fallback);
+    }
+    bool SetProfileInt(std::string_view section, std::string_view name, int32_t value) {
+        return writeProfileInt(section, name, value);
+    }
+    std::string GetProfileText(std::string_view section, std::string_view name, const std::string& fallback) {
+        return readProfileText(section, name, fallback);
+    }
+    bool SetProfileText(std::string_view section, std::string_view name, std::string_view text) {
+        return writeProfileText(section, name, text);
+    }
+
     // The clock event IDs are made from (tests pass a fixed one).
     void setClock(std::function<std::time_t()> now) { m_now = std::move(now); }
 

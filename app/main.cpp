@@ -6,6 +6,7 @@
 #include "ExportCommandLine.h"
 #include "MainFrame.h"
 #include "RegistryStore.h"
+#include "PatrolOnce.h"
 #include "StringTable.h"
 
 #include <QApplication>
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
     DemoSite demo;
     if (commandLine.demo && !demo.Start(QCoreApplication::applicationDirPath()))
         std::fputs("dialscope: the demo site could not be started (see the log)\n", stderr);
+    if (const std::optional<QStringList> names = PatrolOnceNames(application.arguments().mid(1)))
+        return RunPatrolOnce(*names);
 
     int status = 0;
     {

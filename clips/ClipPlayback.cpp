@@ -1,6 +1,7 @@
 #include "ClipPlayback.h"
 
 #include "ClipListWidget.h"
+#include "ClipsInUse.h"
 #include "PlayerWindow.h"
 
 #include <QLabel>
@@ -23,6 +24,9 @@ int PlaySelectedClips(ClipListWidget& list, const std::function<std::string(cons
             continue;
         record->Open = 1;
         auto* player = new PlayerWindow(owner, dialogs, clock);
+        // Listed as in use for as long as the player exists.
+        auto inUse = std::make_shared<ClipsInUse::Token>(record->Path + record->FileName);
+        QObject::connect(player, &QObject::destroyed, [inUse] {});
         player->Open(*record);
         ++opened;
     }

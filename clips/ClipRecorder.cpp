@@ -57,6 +57,7 @@ struct ClipRecorder::Clip {
     bool opened = false; // files and headers made: the clip gets a record
     std::string fileVideoName;
     std::string fileImageName;
+    ClipsInUse::Token inUse; // keeps clean-ups away from the clip while it is written
 
     // UI side.
     bool stopped = false; // no more frames: Stop, a failed start or a full disk
@@ -107,6 +108,7 @@ struct ClipRecorder::Clip {
             imageFd = fd;
             fileVideoName = candidate + ".avi";
             fileImageName = candidate + ".img";
+            inUse = ClipsInUse::Token(folder + fileVideoName);
             return true;
         }
         qCWarning(lcClips, "no free clip name for %s in %s", stem.c_str(), folder.c_str());

@@ -43,6 +43,7 @@
 
 #include "AviWriter.h"
 #include "ClipIndex.h"
+#include "ClipsInUse.h"
 #include "PackedDib.h"
 
 #include <cstdint>

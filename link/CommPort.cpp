@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 static_assert(CommPort::kMaxChannelWindows == TileLayout::kMaxWindows,
@@ -107,6 +109,9 @@ bool CommPort::Start(int fd, bool answered) {
     m_cascade = QPoint(0, 0);
     m_startTime = started;
     m_answered = answered;
+    m_loggedIn = false;
+    m_reopened = false;
+    m_restartRecord.clear();
 
     SendLogin();
     m_timer.start();
@@ -179,7 +184,7 @@ void CommPort::OnConnectionTimer() {
 }
 
 void CommPort::SendLogin() {
-    LoginValues values = m_store.GetLoginValues();
+    LoginValues values = m_loginOverride && !m_answered ? *m_loginOverride : m_store.GetLoginValues();
     if (m_answered) {
         values.user = std::string(Wire::kAnsweredUser);
         values.password = std::string(Wire::kAnsweredPassword);
@@ -203,11 +208,22 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         m_mayOpen = packet.param2 & kMayOpenChannels;
         m_mayClose = packet.param2 & kMayCloseChannels;
         m_channels.Replace(ParseChannelList(packet.param1, packet.payload));
+        m_loggedIn = true;
+        if (m_reopenPlanned && !m_answered) {
+            m_reopenPlanned = false;
+            m_reopened = true;
+            for (const ReopenChannel& entry : m_reopen) {
+                if (RequestOpenChannel(entry.channel) && entry.recording)
+                    m_restartRecord.push_back(entry.channel);
+            }
+            m_reopen.clear();
+        }
         return true;
     case InboundType::VideoFrame:
         return Route(packet);
     case InboundType::ChannelPrompt:
-        PostToMainWindow(kCommandOpenChannel);
+        if (!m_reopened) // a redial opens its channels itself
+            PostToMainWindow(kCommandOpenChannel);
         return true;
     case InboundType::LoginRejected:
         PostToMainWindow(kCommandLoginError);
@@ -295,13 +311,18 @@ void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const P
     if (slot.decompressor) {
         if (std::optional<std::vector<uint8_t>> image = slot.decompressor->decompress(packet.payload)) {
             slot.window->Draw(*image);
+            if (m_frameObserver)
+                m_frameObserver(slot.channel, *image);
             return;
         }
     }
     // An uncompressed frame may still be drawable as it is; anything else
     // that does not decode leaves the last picture on screen.
-    if (frame.header().biCompression == BitmapInfoHeader::kRgb)
+    if (frame.header().biCompression == BitmapInfoHeader::kRgb) {
         slot.window->Draw(packet.payload);
+        if (m_frameObserver)
+            m_frameObserver(slot.channel, packet.payload);
+    }
 }
 
 CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t streamKey,
@@ -329,6 +350,10 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
             m_mainWindow->StartAlarm();
         PostToWindow(info.windowId, kCommandStartRecord);
         PostToWindow(info.windowId, kCommandSnapshot);
+    } else if (auto it = std::find(m_restartRecord.begin(), m_restartRecord.end(), channel);
+               it != m_restartRecord.end()) {
+        m_restartRecord.erase(it);
+        PostToWindow(info.windowId, kCommandStartRecord);
     }
     ++m_windowCount;
     m_cascade += kCascadeStep;
@@ -432,6 +457,35 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
     if (sendCloseChannel)
         SendValue(*this, OutboundType::CloseChannel, slot->channel);
     RemoveChannelWindow(slot, false);
+}
+
+bool CommPort::StartRecordingChannel(int32_t channel) {
+    for (const ChannelSlot& slot : m_slots) {
+        if (slot.channel == channel && slot.window) {
+            PostToWindow(slot.windowId, kCommandStartRecord);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CommPort::PlanReopen(const std::vector<ReopenChannel>& channels) {
+    m_reopen = channels;
+    m_reopenPlanned = true;
+}
+
+void CommPort::ClearReopen() {
+    m_reopen.clear();
+    m_reopenPlanned = false;
+}
+
+std::vector<ReopenChannel> CommPort::OpenChannelsNow() const {
+    std::vector<ReopenChannel> open;
+    for (const ChannelSlot& slot : m_slots) {
+        if (slot.window)
+            open.push_back({slot.channel, slot.window->IsRecording()});
+    }
+    return open;
 }
 
 void CommPort::PostToMainWindow(int command) {

@@ -42,6 +42,7 @@
 #include "LinkInterfaces.h"
 #include "PacketReceiver.h"
 #include "Protocol.h"
+#include "ReopenChannel.h"
 #include "SerialEngine.h"
 
 #include <QObject>
@@ -56,6 +57,9 @@
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <optional>
+#include <span>
+#include <vector>
 
 class ChannelTable;
 class DialogService;
@@ -168,6 +172,31 @@ public:
     uint64_t FixedWindow() const { return m_fixedWindow; }
     int FrameCount() const { return m_frameCount; }
 
+    // Redialling a dropped call. The plan holds for the next dialled call:
+    // once its channel list arrives (the login was accepted) OpenChannel goes
+    // out for each planned channel in order, the site's channel prompt is not
+    // passed on, and a channel that was recording starts recording again when
+    // its window opens. ClearReopen drops a plan not yet carried out.
+    void PlanReopen(const std::vector<ReopenChannel>& channels);
+    void ClearReopen();
+    bool ReopenPlanned() const { return m_reopenPlanned; }
+    // The live channels in the order their windows opened, with their
+    // recording state: what a redial reopens.
+    std::vector<ReopenChannel> OpenChannelsNow() const;
+    // Credentials used instead of the stored "Call" values by the next
+    // dialled logins (a redial or a patrol call); nothing: the stored ones.
+    void SetLoginOverride(std::optional<LoginValues> login) { m_loginOverride = std::move(login); }
+    // A channel list arrived on this connection (the site accepted the login).
+    bool LoggedIn() const { return m_loggedIn; }
+    // Told, on this thread, about every picture a live channel window drew:
+    // the decompressed packed DIB (or the frame as received when it needed
+    // none). For site patrols; none by default.
+    using FrameObserver = std::function<void(int32_t channel, std::span<const uint8_t> picture)>;
+    void SetFrameObserver(FrameObserver observer) { m_frameObserver = std::move(observer); }
+    // Posts the Record command to the live window of `channel`; false when
+    // the channel has none.
+    bool StartRecordingChannel(int32_t channel);
+
     SerialEngine& Port() { return m_port; }
     const PacketReceiver& Receiver() const { return m_receiver; }
 
@@ -217,4 +246,12 @@ private:
     QPoint m_cascade;
     uint64_t m_fixedWindow = 0;
     uint64_t m_nextWindowId = 1;
+
+    std::vector<ReopenChannel> m_reopen;  // planned for the next dialled login
+    std::vector<int32_t> m_restartRecord; // reopened channels whose recording restarts
+    bool m_reopenPlanned = false;
+    bool m_reopened = false; // this connection reopened channels: no prompt
+    bool m_loggedIn = false;
+    std::optional<LoginValues> m_loginOverride;
+    FrameObserver m_frameObserver;
 };

@@ -213,11 +213,13 @@ bool LineManager::DropCall() {
         m_watchdogRunning = false;
         m_watchdog.StopAnswerWatchdog();
     }
+    m_dropping = true;
     m_port->Stop();
     CallStatus status;
     if (m_service.GetCallStatus(call, status) != LINEERR_OK || status.callState != LINECALLSTATE_IDLE)
         WaitForReply(m_service.Drop(call));
     const bool released = m_service.DeallocateCall(call) == LINEERR_OK;
+    m_dropping = false;
     // A message handled during the wait may have released this call and taken
     // a new one already; that one is not ours to forget.
     if (m_call == call) {
@@ -264,6 +266,7 @@ bool LineManager::GetLineIcon(int device, DeviceIcon& icon) {
 void LineManager::OnMessage(const LineMessage& message) {
     switch (message.kind) {
     case LINE_CALLSTATE:
+        m_callStateDetail = message.param2;
         OnCallState(message.device, message.param1, message.param3);
         return;
     case LINE_CLOSE:
@@ -319,6 +322,10 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t priv
     case LINECALLSTATE_SPECIALINFO:
     case LINECALLSTATE_DISCONNECTED:
     case LINECALLSTATE_UNKNOWN:
+        if (m_callEnded && !m_dropping && call == m_call) {
+            const CallEnd end{!m_answered && !m_answering, m_connected, state, m_callStateDetail};
+            m_callEnded(end);
+        }
         ResetLine();
         return;
     default:

@@ -30,6 +30,15 @@
 #include <mutex>
 #include <vector>
 
+// How a call ended by itself (not by DropCall): told to the call-end
+// observer before the line is reset.
+struct CallEnd {
+    bool dialled = false;     // placed by Dial, not an answered offer
+    bool connected = false;   // it had connected
+    std::uint32_t state = 0;  // the LINECALLSTATE_* that ended it
+    std::uint32_t detail = 0; // its busy or disconnect mode
+};
+
 class LineManager {
 public:
     struct Timings {
@@ -98,6 +107,13 @@ public:
     std::uint32_t LastCallState() const { return m_callState; }
     CallPort& Port() { return *m_port; }
 
+    // Told about every call that ends by itself (far-end hang-up, busy, no
+    // answer, line error); not about calls ended through DropCall. Runs on
+    // the UI thread while the connection is still up.
+    void SetCallEndObserver(std::function<void(const CallEnd&)> observer) {
+        m_callEnded = std::move(observer);
+    }
+
 private:
     void OnMessage(const tel::LineMessage& message);
     void OnCallState(tel::Call call, std::uint32_t state, std::uint32_t privilege);
@@ -137,4 +153,7 @@ private:
     // What a discovery's answer checks before it runs: reset on cancel and
     // with this object, so a late answer finds nobody to call.
     std::shared_ptr<int> m_discoveryToken;
+    std::function<void(const CallEnd&)> m_callEnded;
+    std::uint32_t m_callStateDetail = 0;
+    bool m_dropping = false;
 };

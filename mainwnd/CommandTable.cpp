@@ -5,6 +5,10 @@
 
 namespace {
 
+// Hang up also ends a redial series that waits for its next attempt.
+bool LineInCallOrRedial(const FrameState& s) {
+    return (s.lineOpen && s.callPresent) || s.redialPending;
+}
 bool LineIdle(const FrameState& s) {
     return s.lineOpen && !s.callPresent;
 }
@@ -13,8 +17,12 @@ bool LineIdle(const FrameState& s) {
 bool LineIdleOrComing(const FrameState& s) {
     return LineIdle(s) || s.discovering;
 }
-bool LineInCall(const FrameState& s) {
-    return s.lineOpen && s.callPresent;
+// A round starts only on a free, listening line and never beside another.
+bool PatrolStartable(const FrameState& s) {
+    return LineIdle(s) && !s.patrolRunning && !s.redialPending;
+}
+bool PatrolRunning(const FrameState& s) {
+    return s.patrolRunning;
 }
 bool LineClosed(const FrameState& s) {
     return !s.lineOpen;
@@ -45,7 +53,7 @@ using F = FrameCommands;
 
 constexpr CommandEntry kTable[] = {
     {ID_CONNECT, &F::OnConnect, LineIdleOrComing, nullptr},
-    {ID_HANG_UP, &F::OnHangUp, LineInCall, nullptr},
+    {ID_HANG_UP, &F::OnHangUp, LineInCallOrRedial, nullptr},
     {ID_PLAYBACK, &F::OnPlayback, nullptr, nullptr},
     {ID_SELECT_MODEM, &F::OnSelectModem, ModemChoosable, nullptr},
     {ID_OPEN_CHANNEL, &F::OnOpenChannel, ChannelsOpenable, nullptr},
@@ -67,6 +75,11 @@ constexpr CommandEntry kTable[] = {
     {ID_COMPRESSION_ERROR, &F::OnCompressionError, nullptr, nullptr},
     {ID_APP_ABOUT, &F::OnAbout, nullptr, nullptr},
     {ID_APP_EXIT, &F::OnExit, nullptr, nullptr},
+    {ID_UNATTENDED, &F::OnUnattended, nullptr, nullptr},
+    {ID_PATROL_SETUP, &F::OnPatrolSetup, nullptr, nullptr},
+    {ID_PATROL_RUN, &F::OnPatrolRun, PatrolStartable, nullptr},
+    {ID_PATROL_STOP, &F::OnPatrolStop, PatrolRunning, nullptr},
+    {ID_PATROL_REPORT, &F::OnPatrolReport, nullptr, nullptr},
 };
 
 } // namespace

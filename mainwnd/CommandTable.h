@@ -37,6 +37,11 @@ enum FrameCommand : int {
     ID_COMPRESSION_ERROR = 32798,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
+    ID_UNATTENDED = 33020, // Setup > Unattended operation
+    ID_PATROL_SETUP = 33021,
+    ID_PATROL_RUN = 33022,
+    ID_PATROL_STOP = 33023,
+    ID_PATROL_REPORT = 33024,
 };
 
 // What the enable and check rules look at, taken at one moment.
@@ -52,6 +57,8 @@ struct FrameState {
     bool barsShown = true;       // toolbar, status strip and status bar shown
     bool alarmPlaying = false;
     bool discovering = false; // the modems are still being looked for
+    bool redialPending = false; // a dropped call is to be dialled again
+    bool patrolRunning = false; // a patrol round is under way
 };
 
 // The receiver of the commands: the main window.
@@ -80,6 +87,11 @@ public:
     virtual void OnCompressionError() = 0;
     virtual void OnAbout() = 0;
     virtual void OnExit() = 0;
+    virtual void OnUnattended() {}
+    virtual void OnPatrolSetup() {}
+    virtual void OnPatrolRun() {}
+    virtual void OnPatrolStop() {}
+    virtual void OnPatrolReport() {}
 };
 
 using CommandRule = bool (*)(const FrameState&);

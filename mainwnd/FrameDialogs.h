@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 class ChannelTable;
 class LineManager;
@@ -45,6 +46,12 @@ public:
     // tells `followUp` what the main window has to apply.
     virtual void RunOptions(QWidget* parent, SettingsFollowUp& followUp) = 0;
     virtual void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) = 0;
+    // "Unattended operation": true when the dialog stored new options.
+    virtual bool RunUnattended(QWidget* /*parent*/) { return false; }
+    // "Site patrol": true when the dialog stored a new patrol.
+    virtual bool RunPatrolSetup(QWidget* /*parent*/) { return false; }
+    // "Patrol report": the last rounds found under the record folder.
+    virtual void ShowPatrolReport(QWidget* /*parent*/, const std::string& /*recordFolder*/) {}
 };
 
 // The commands the application object handles for the main window, and the

@@ -7,9 +7,11 @@
 #include "DialogService.h"
 #include "HelpWindow.h"
 #include "ProgramFiles.h"
+#include "RegistryStore.h"
 #include "RemoteControlCommand.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
+#include "UnattendedSettings.h"
 #include "VideoViewArea.h"
 #include "VolumeProbe.h"
 
@@ -26,6 +28,7 @@
 #include <QToolButton>
 
 #include <utility>
+#include <ctime>
 
 namespace {
 
@@ -65,6 +68,28 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     m_lines =
         std::make_unique<LineManager>(m_env.telephony, std::move(port), *this, *this, m_env.lineTimings);
     m_dialStatus = std::make_unique<DialStatusDialogFactory>(this, *m_lines);
+    m_reconnect = std::make_unique<Reconnector>(*m_lines, *m_port, m_connectionStore, *this);
+    PatrolRunner::Options patrolOptions;
+    patrolOptions.recordFolder = [this] {
+        return m_env.store.GetRecordPath();
+    };
+    m_patrol = std::make_unique<PatrolRunner>(*m_lines, *m_port, m_env.channels, std::move(patrolOptions));
+    m_patrol->SetFinished([this](const PatrolReport& report) {
+        RefreshCommandStates();
+        emit PatrolFinished(report.AllReached());
+    });
+    m_lines->SetCallEndObserver([this](const CallEnd& end) {
+        m_reconnect->OnCallEnd(end);
+        m_patrol->OnCallEnd(end);
+    });
+    m_port->SetFrameObserver(
+        [this](int32_t channel, std::span<const uint8_t> picture) { m_patrol->OnFrame(channel, picture); });
+    ApplyUnattendedSettings();
+    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolLast = QDateTime::currentDateTime();
+    m_patrolTimer.setInterval(30000);
+    connect(&m_patrolTimer, &QTimer::timeout, this, &MainFrame::CheckPatrolSchedule);
+    m_patrolTimer.start();
 
     m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
     connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
@@ -83,6 +108,10 @@ MainFrame::~MainFrame() {
     m_diskTimer.stop();
     if (m_waitingCommand != 0)
         QApplication::restoreOverrideCursor();
+    m_retention.reset(); // stops a running pass and waits for it
+    m_patrolTimer.stop();
+    m_patrol.reset();
+    m_reconnect.reset();
     // The line control (and the connection with it) goes before the view
     // area, so every channel window is closed while its parent still exists.
     m_lines.reset();
@@ -138,6 +167,22 @@ void MainFrame::CreateActions() {
     MakeAction(ID_HELP, tr("Online &help"));
     MakeAction(ID_APP_ABOUT, tr("&About Dialscope ..."));
     MakeAction(ID_APP_EXIT, tr("E&xit"), QStringLiteral("tb_exit.svg"));
+    // Commands of unattended operation take their prompts from their own strings.
+    const std::pair<int, StringId> prompts[] = {{ID_UNATTENDED, IDS_CMD_UNATTENDED},
+                                                {ID_PATROL_SETUP, IDS_CMD_PATROL_SETUP},
+                                                {ID_PATROL_RUN, IDS_CMD_PATROL_RUN},
+                                                {ID_PATROL_STOP, IDS_CMD_PATROL_STOP},
+                                                {ID_PATROL_REPORT, IDS_CMD_PATROL_REPORT}};
+    MakeAction(ID_UNATTENDED, tr("&Unattended operation"));
+    MakeAction(ID_PATROL_SETUP, tr("&Edit site patrol"));
+    MakeAction(ID_PATROL_RUN, tr("&Run now"));
+    MakeAction(ID_PATROL_STOP, tr("&Stop"));
+    MakeAction(ID_PATROL_REPORT, tr("&Patrol report"));
+    for (const auto& [id, text] : prompts) {
+        const QStringList prompt = LoadString(text).split(QLatin1Char('\n'));
+        Action(id)->setStatusTip(prompt.front());
+        Action(id)->setToolTip(prompt.back());
+    }
     // Remote control has a key only: no menu item, no button.
     QAction* remote = MakeAction(ID_REMOTE_CONTROL, QString());
     remote->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
@@ -169,6 +214,7 @@ void MainFrame::CreateMenus() {
     viewMenu->addAction(Action(ID_TOOLBAR));
     viewMenu->addSeparator();
     viewMenu->addAction(Action(ID_EVENT_NOTIFY));
+    viewMenu->addAction(Action(ID_PATROL_REPORT));
 
     QMenu* clipsMenu = bar->addMenu(tr("Video c&lips"));
     clipsMenu->addAction(Action(ID_PLAYBACK));
@@ -179,6 +225,14 @@ void MainFrame::CreateMenus() {
     setupMenu->addAction(Action(ID_RECORD_PATH));
     setupMenu->addSeparator();
     setupMenu->addAction(Action(ID_SETUP_PASSWORD));
+    setupMenu->addSeparator();
+    setupMenu->addAction(Action(ID_UNATTENDED));
+    QMenu* patrolMenu = setupMenu->addMenu(tr("Site p&atrol"));
+    patrolMenu->setObjectName(QStringLiteral("patrolMenu"));
+    patrolMenu->addAction(Action(ID_PATROL_SETUP));
+    patrolMenu->addAction(Action(ID_PATROL_RUN));
+    patrolMenu->addAction(Action(ID_PATROL_STOP));
+    connect(patrolMenu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
 
     QMenu* aboutMenu = bar->addMenu(tr("&About"));
     aboutMenu->addAction(Action(ID_HELP));
@@ -288,6 +342,8 @@ FrameState MainFrame::CurrentState() const {
     state.barsShown = m_barsShown;
     state.alarmPlaying = m_alarmPlaying;
     state.discovering = m_lines->IsDiscovering();
+    state.redialPending = m_reconnect && m_reconnect->Pending();
+    state.patrolRunning = m_patrol && m_patrol->Running();
     return state;
 }
 
@@ -340,12 +396,18 @@ void MainFrame::OnConnect() {
     const std::optional<QString> number = m_env.frameDialogs.RunConnect(this);
     if (!number)
         return;
+    m_reconnect->NoteOperatorDial(*number);
     if (!m_lines->IsLineOpen())
         m_lines->ResetLine();
     m_lines->Dial(*number);
 }
 
 void MainFrame::OnHangUp() {
+    // With only a redial waiting there is no call to end: the line listens on.
+    if (m_reconnect->Cancel() && !m_lines->HasCall()) {
+        SetStatusText(LoadString(IDS_STATUS_DISCONNECT));
+        return;
+    }
     m_lines->ResetLine();
 }
 
@@ -369,7 +431,8 @@ void MainFrame::OnSelectModem() {
 }
 
 void MainFrame::OnOpenChannel() {
-    if (!m_port->IsOpen())
+    // A patrol opens its channels itself; the site's prompt asks no one then.
+    if (!m_port->IsOpen() || m_patrol->Running())
         return;
     if (const std::optional<int32_t> channel = m_env.frameDialogs.RunChannelChoice(this, m_env.channels))
         m_port->RequestOpenChannel(*channel);
@@ -387,6 +450,11 @@ void MainFrame::OnRemoteControl() {
 }
 
 void MainFrame::OnLoginError() {
+    if (m_patrol->Running()) { // unattended: the report says it, no message waits for a person
+        m_patrol->OnLoginRejected();
+        return;
+    }
+    m_reconnect->Cancel();
     m_lines->ResetLine();
     m_env.dialogs.notice(this, LoadString(IDP_LOGIN_ERROR));
 }
@@ -530,6 +598,7 @@ void MainFrame::CheckDiskSpace() {
             m_env.dialogs.notice(this, LoadString(IDP_DISK_SPACE_LOW));
         RefreshDiskPane();
     });
+    StartRetention();
 }
 
 void MainFrame::RequestDiskPane() {
@@ -538,6 +607,19 @@ void MainFrame::RequestDiskPane() {
         ++m_diskReadings;
         RefreshDiskPane();
     });
+}
+
+bool MainFrame::StartRetention() {
+    if (!m_retention || (!m_unattended.retentionFreeSpace && m_unattended.retentionDays == 0))
+        return false;
+    RetentionRequest request;
+    request.storePath = m_env.store.userStore().filePath();
+    request.recordFolder = m_env.store.GetRecordPath();
+    request.freeSpaceRule = m_unattended.retentionFreeSpace;
+    request.limitBytes = uint64_t(m_disk.ThresholdMB()) << 20;
+    request.maxAgeDays = m_unattended.retentionDays;
+    request.now = std::time(nullptr);
+    return m_retention->Start(std::move(request));
 }
 
 void MainFrame::RefreshDiskPane() {
@@ -591,6 +673,62 @@ void MainFrame::OnAbout() {
     m_env.app.OnAppAbout();
 }
 
+void MainFrame::OnUnattended() {
+    if (m_env.frameDialogs.RunUnattended(this))
+        ApplyUnattendedSettings();
+}
+
+void MainFrame::ApplyUnattendedSettings() {
+    m_unattended = UnattendedSettings::Read(m_env.store);
+    m_reconnect->Configure(m_unattended.reconnect, m_unattended.reconnectAttempts);
+}
+
+void MainFrame::OnPatrolSetup() {
+    if (!m_env.frameDialogs.RunPatrolSetup(this))
+        return;
+    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolLast = QDateTime::currentDateTime(); // the schedule counts from now
+}
+
+void MainFrame::OnPatrolRun() {
+    StartPatrol();
+}
+
+void MainFrame::OnPatrolStop() {
+    m_patrol->Stop();
+}
+
+void MainFrame::OnPatrolReport() {
+    m_env.frameDialogs.ShowPatrolReport(this, m_env.store.GetRecordPath());
+}
+
+bool MainFrame::StartPatrol(const QStringList& names) {
+    if (m_patrol->Running())
+        return false;
+    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    QStringList missing;
+    std::vector<PatrolSite> sites =
+        PatrolSitesFromPhoneBook(m_env.store, names.isEmpty() ? m_patrolSettings.entries : names, &missing);
+    for (const QString& name : missing)
+        qWarning("patrol: no phone-book entry named \"%s\"", qPrintable(name));
+    // The patrol's calls are its own: none of them is redialled.
+    m_reconnect->ForgetNumber();
+    m_patrol->SetRecordSeconds(m_patrolSettings.recordSeconds);
+    m_patrolLast = QDateTime::currentDateTime();
+    const bool started = m_patrol->Start(std::move(sites));
+    RefreshCommandStates();
+    return started;
+}
+
+void MainFrame::CheckPatrolSchedule() {
+    const std::optional<QDateTime> due = PatrolSchedule::NextRound(m_patrolSettings, m_patrolLast);
+    if (!due || QDateTime::currentDateTime() < *due)
+        return;
+    // Only on a free, listening line; otherwise the next check tries again.
+    if (IsCommandEnabled(ID_PATROL_RUN, CurrentState()))
+        StartPatrol();
+}
+
 void MainFrame::OnExit() {
     m_env.app.OnAppExit();
 }
@@ -630,6 +768,9 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     m_lines->CancelDiscovery();
     if (std::exchange(m_waitingCommand, 0) != 0)
         QApplication::restoreOverrideCursor();
+    m_reconnect->Cancel();
+    m_patrolTimer.stop();
+    m_patrol->Stop();
     // Dropping the call stops the connection, which closes every channel
     // window and so finishes their recordings.
     m_lines->DropCall();

@@ -31,8 +31,13 @@
 #include "HelpWindow.h"
 #include "LineManager.h"
 #include "LinkInterfaces.h"
+#include "PatrolRunner.h"
+#include "PatrolSettings.h"
+#include "Reconnector.h"
+#include "RetentionWorker.h"
 #include "SettingsCommands.h"
 #include "VolumeProbe.h"
+#include "UnattendedSettings.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -187,12 +192,34 @@ public:
     void OnCompressionError() override;
     void OnAbout() override;
     void OnExit() override;
+    void OnUnattended() override;
+    void OnPatrolSetup() override;
+    void OnPatrolRun() override;
+    void OnPatrolStop() override;
+    void OnPatrolReport() override;
+
+    PatrolRunner& Patrol() { return *m_patrol; }
+    // Starts a round over the named phone-book entries (the stored list when
+    // empty); false when none started (a round runs, no sites).
+    bool StartPatrol(const QStringList& names = {});
+    // The schedule's check (its timer's routine).
+    void CheckPatrolSchedule();
+
+    Reconnector& Reconnect() { return *m_reconnect; }
+    // Re-reads the unattended options from the store and applies them.
+    void ApplyUnattendedSettings();
+    // Starts a retention pass on its thread when an option asks for one (the
+    // disk-check timer calls it); false when none was started.
+    bool StartRetention();
+    RetentionWorker& Retention() { return *m_retention; }
 
 signals:
     // The window was closed (close box or Exit): the program ends.
     void Closed();
     // The modem search at start-up is over and the line control has started.
     void ModemsFound();
+    // A patrol round ended; `allReached` when every site was reached.
+    void PatrolFinished(bool allReached);
 
 protected:
     bool event(QEvent* event) override;
@@ -244,4 +271,11 @@ private:
     // Writes every recording's files (shared with the recorders).
     std::shared_ptr<ClipWriterThread> m_clipWriter;
     int m_waitingCommand = 0;
+    std::unique_ptr<Reconnector> m_reconnect;
+    UnattendedSettings m_unattended;
+    std::unique_ptr<RetentionWorker> m_retention = std::make_unique<RetentionWorker>();
+    std::unique_ptr<PatrolRunner> m_patrol;
+    PatrolSettings m_patrolSettings;
+    QDateTime m_patrolLast; // start of the last round, or when the schedule was set
+    QTimer m_patrolTimer;
 };

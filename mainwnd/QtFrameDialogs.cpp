@@ -6,10 +6,12 @@
 #include "ConnectDialog.h"
 #include "EventNotifyDialog.h"
 #include "LineManager.h"
+#include "PatrolDialogs.h"
 #include "PhoneBookDialog.h"
 #include "RemoteControlDialog.h"
 #include "SelectModemDialog.h"
 #include "SettingsCommands.h"
+#include "UnattendedDialog.h"
 
 std::optional<QString> QtFrameDialogs::RunConnect(QWidget* parent) {
     ConnectDialog dialog(m_store, m_dialogs, parent);
@@ -70,6 +72,18 @@ void QtFrameDialogs::RunClipBrowser(QWidget* parent) {
 
 void QtFrameDialogs::RunOptions(QWidget* parent, SettingsFollowUp& followUp) {
     RunOptionsCommand(parent, m_store, m_dialogs, followUp);
+}
+
+bool QtFrameDialogs::RunUnattended(QWidget* parent) {
+    return UnattendedDialog::Run(parent, m_store);
+}
+
+bool QtFrameDialogs::RunPatrolSetup(QWidget* parent) {
+    return PatrolSetupDialog::Run(parent, m_store);
+}
+
+void QtFrameDialogs::ShowPatrolReport(QWidget* parent, const std::string& recordFolder) {
+    PatrolReportWindow::Show(parent, recordFolder, m_dialogs);
 }
 
 void QtFrameDialogs::RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) {

@@ -26,6 +26,9 @@ public:
     void RunClipBrowser(QWidget* parent) override;
     void RunOptions(QWidget* parent, SettingsFollowUp& followUp) override;
     void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) override;
+    bool RunUnattended(QWidget* parent) override;
+    bool RunPatrolSetup(QWidget* parent) override;
+    void ShowPatrolReport(QWidget* parent, const std::string& recordFolder) override;
 
 private:
     AppStore& m_store;

@@ -75,6 +75,15 @@ constexpr Entry kTable[] = {
     {IDP_EXPORT_NEED_RANGE, "\n\n Please select one channel and both times. \n\n"},
     {IDS_PICTURE_FILTER, "Bitmap file (*.bmp);;PNG picture (*.png);;JPEG picture (*.jpg *.jpeg)"},
     {IDS_EXPORT_TIME_UNKNOWN, "--:--"},
+    {IDS_RECONNECT_COUNTDOWN, "Reconnecting in %1 s (attempt %2 of %3)"},
+    {IDS_CMD_UNATTENDED, "Reconnect, site patrol and clip retention\nUnattended operation"},
+    {IDS_RETENTION_DELETED, "Deleted clip %1 (%2 bytes)"},
+    {IDS_CMD_PATROL_SETUP, "Choose the sites and the schedule of the site patrol\nSite patrol"},
+    {IDS_CMD_PATROL_RUN, "Run a patrol round now\nRun patrol"},
+    {IDS_CMD_PATROL_STOP, "Stop the patrol round\nStop patrol"},
+    {IDS_CMD_PATROL_REPORT, "Show the last patrol rounds\nPatrol report"},
+    {IDS_PATROL_ONCE_RUNNING, "Dialscope is already running; the patrol needs the modem to itself."},
+    {IDS_PATROL_ONCE_EMPTY, "No sites to patrol: store a patrol list or name phone-book entries."},
 };
 
 } // namespace

@@ -75,6 +75,16 @@ enum StringId : int {
     IDP_EXPORT_NEED_RANGE = 45367,    // a range export needs one channel and both times
     IDS_PICTURE_FILTER = 45368,       // picture save dialog: bitmap, PNG, JPEG
     IDS_EXPORT_TIME_UNKNOWN = 45369,  // progress before the time left is known
+    // Unattended operation.
+    IDS_RECONNECT_COUNTDOWN = 45300,   // link status line while a redial waits: seconds, attempt, attempts
+    IDS_CMD_UNATTENDED = 45301,        // Setup > Unattended operation
+    IDS_RETENTION_DELETED = 45302,     // log line: a clip deleted to free space or by age
+    IDS_CMD_PATROL_SETUP = 45303,      // Setup > Site patrol > Edit
+    IDS_CMD_PATROL_RUN = 45304,        // Setup > Site patrol > Run now
+    IDS_CMD_PATROL_STOP = 45305,       // Setup > Site patrol > Stop
+    IDS_CMD_PATROL_REPORT = 45306,     // View > Patrol report
+    IDS_PATROL_ONCE_RUNNING = 45308,   // stderr: --patrol-once while another instance runs
+    IDS_PATROL_ONCE_EMPTY = 45309,     // stderr: --patrol-once without sites
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

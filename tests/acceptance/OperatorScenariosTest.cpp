@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -459,5 +460,46 @@ TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
     EXPECT_TRUE(
         WaitUntil([&] { return programWindows("^000[1-4] [A-Za-z ]+ -- ").size() == 4; }, kLongWaitMs, 250))
         << m_site->log();
+    EXPECT_EQ(exitFromMenu(), 0);
+}
+
+TEST_F(OperatorScenario, PatrolRoundFromTheMenuLeavesAPictureAndAReport) {
+    ASSERT_TRUE(startSite());
+    // The phone book holds the demo site; the patrol lists it.
+    const std::string entry = std::string(kStoreRoot) + "\\RemotePhone\\demo";
+    ASSERT_TRUE(m_store->setText(entry, "Name", "demo"));
+    ASSERT_TRUE(m_store->setText(entry, "PassWord", "demo"));
+    ASSERT_TRUE(m_store->setText(entry, "Dial", "5551234"));
+    ASSERT_TRUE(m_store->setText(std::string(kProfileKey) + "\\Patrol", "Entries", "demo"));
+    ASSERT_TRUE(startProgram());
+
+    // Setup > Site patrol > Run now.
+    ASSERT_TRUE(menuCommand("s", "a"));
+    ASSERT_TRUE(m_xdo.press({"r"}));
+    std::string report;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::error_code error;
+            for (const auto& round : fs::directory_iterator(fs::path(recordFolder()) / "patrol", error)) {
+                std::ifstream in(round.path() / "report.json");
+                report.assign(std::istreambuf_iterator<char>(in), {});
+            }
+            return !report.empty();
+        },
+        kLongWaitMs, 250))
+        << m_site->log();
+    EXPECT_NE(report.find("\"allReached\": true"), std::string::npos) << report;
+    EXPECT_NE(report.find("/demo/0001.bmp"), std::string::npos) << report;
+    size_t pictures = 0;
+    for (const auto& file : fs::recursive_directory_iterator(fs::path(recordFolder()) / "patrol"))
+        pictures += file.path().extension() == ".bmp";
+    EXPECT_GE(pictures, 1u);
+
+    // View > Patrol report shows it.
+    ASSERT_TRUE(menuCommand("i", "p"));
+    const std::optional<WindowId> window = waitForDialog("^Patrol report$");
+    ASSERT_TRUE(window.has_value());
+    m_xdo.key(*window, {"Escape"});
+    m_xdo.waitForNoWindow("^Patrol report$");
     EXPECT_EQ(exitFromMenu(), 0);
 }

@@ -14,6 +14,8 @@
 #include "HayesTelephony.h"
 #include "LineManager.h"
 #include "LinkDoubles.h"
+#include "PatrolRunner.h"
+#include "Reconnector.h"
 #include "RegistryStore.h"
 #include "ScriptedDialogService.h"
 #include "SiteSimProcess.h"
@@ -21,7 +23,9 @@
 #include "TempDir.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -466,5 +470,164 @@ TEST_P(NetworkCallTest, FarEndHangUpEndsTheCallAndTheModemIsFoundAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, NetworkCallTest, ::testing::Values("--tcp", "--rfc2217"),
                          [](const auto& info) { return std::string(info.param + 2); });
+// A far-end hang-up with the reconnect option on: the same number is dialled
+// again after the first wait (a busy attempt counts and waits for the next),
+// the login uses the credentials of the dropped call, the channels open again
+// in their order without the site's prompt reaching the operator, and the
+// channel that was recording records again.
+TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
+    Start();
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    RedialScheduler::TimePoint now{};
+    Reconnector reconnect(
+        program->lines(), program->comm(), connection, host, [&] { return now; },
+        std::chrono::hours(1)); // ticks by hand only
+    reconnect.Configure(true, 3);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { reconnect.OnCallEnd(end); });
+
+    reconnect.NoteOperatorDial("555");
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    // Channel 2 after channel 1, and channel 2 records.
+    ASSERT_TRUE(program->comm().RequestOpenChannel(2));
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 2; }, 8000));
+    ASSERT_EQ(host.windows[1]->info.channel, 2);
+    host.windows[1]->recording = true;
+
+    ASSERT_EQ(sim.command("dial-result BUSY"), "OK");
+    ASSERT_EQ(sim.command("hangup"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+    ASSERT_TRUE(reconnect.Pending());
+    reconnect.Tick();
+    EXPECT_EQ(host.status.last(), "Reconnecting in 10 s (attempt 1 of 3)");
+    EXPECT_FALSE(program->lines().HasCall());
+
+    // Attempt 1 finds the site busy: it counts, attempt 2 waits 30 s.
+    now += std::chrono::seconds(10);
+    size_t before = LogSize();
+    reconnect.Tick();
+    ASSERT_TRUE(WaitForLog({"\"text\":\"BUSY\""}, before));
+    ASSERT_TRUE(WaitUntil([&] { return reconnect.Scheduler().Attempt() == 2; }, 5000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+    now += std::chrono::seconds(5);
+    reconnect.Tick();
+    EXPECT_EQ(host.status.last(), "Reconnecting in 25 s (attempt 2 of 3)");
+
+    // The operator's values change meanwhile; the redial keeps the dropped call's.
+    ASSERT_TRUE(store.SaveCallSettings({"other", "secret", "777", 1, 30, 0}));
+    ASSERT_EQ(sim.command("dial-result CONNECT"), "OK");
+    host.windows.clear();
+    host.commands.clear();
+    now += std::chrono::seconds(25);
+    before = LogSize();
+    reconnect.Tick();
+    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"555\""}, before));
+    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"accepted\":true"}, before));
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 2; }, 8000));
+    const long first = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":1"}, before);
+    const long second = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":2"}, before);
+    ASSERT_GE(first, 0);
+    EXPECT_GT(second, first);
+    EXPECT_TRUE(host.commands.empty()); // no channel prompt for the operator
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); }, 2000));
+    for (const auto& w : host.windows) {
+        SCOPED_TRACE(w->info.channel);
+        EXPECT_EQ(w->commands,
+                  w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
+    }
+    reconnect.Tick();
+    EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over
+
+    // The operator's hang-up is not a drop: nothing is redialled.
+    program->lines().ResetLine();
+    reconnect.Tick();
+    EXPECT_FALSE(reconnect.Pending());
+}
+
+// A patrol round over three sites behind the simulated modem, the second one
+// busy: every channel of a reached site leaves its first picture as a 24-bit
+// bitmap, the busy site is called once more after the last one, and the
+// report says who was reached and why not.
+TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) {
+    Start({"--number", "2=BUSY"});
+    PatrolRunner::Options options;
+    options.tick = std::chrono::milliseconds(20);
+    options.connectTimeout = std::chrono::milliseconds(8000);
+    options.frameTimeout = std::chrono::milliseconds(5000);
+    options.recordFolder = [&] {
+        return dir.path() + "/";
+    };
+    options.now = [] {
+        return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
+    };
+    PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
+    program->comm().SetFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    const LoginValues login{"op", "pw", 1, 30};
+    std::optional<PatrolReport> finished;
+    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+
+    ASSERT_TRUE(patrol.Start({{"North/Gate", "1", login}, {"Yard", "2", login}, {"Dock", "3", login}}));
+    EXPECT_FALSE(patrol.Start({{"again", "4", login}})); // one round at a time
+    ASSERT_TRUE(WaitUntil([&] { return finished.has_value(); }, 60000));
+    QThreadPool::globalInstance()->waitForDone();
+
+    // Dialled in order, the busy site once more at the end, each with its own login.
+    std::vector<std::string> dialled;
+    for (const std::string& line : sim.logLines()) {
+        for (const char* number : {"1", "2", "3"}) {
+            if (line.find("\"action\":\"dial\"") != std::string::npos &&
+                line.find("\"number\":\"" + std::string(number) + "\"") != std::string::npos)
+                dialled.push_back(number);
+        }
+    }
+    EXPECT_EQ(dialled, (std::vector<std::string>{"1", "2", "3", "2"}));
+
+    const PatrolReport& report = *finished;
+    EXPECT_EQ(report.folder, "patrol/20260304-050607");
+    ASSERT_EQ(report.sites.size(), 3u);
+    EXPECT_FALSE(report.AllReached());
+    EXPECT_FALSE(report.sites[1].reached);
+    EXPECT_EQ(report.sites[1].result, "busy");
+    EXPECT_TRUE(report.sites[1].channels.empty());
+    for (size_t i : {0u, 2u}) {
+        const PatrolSiteResult& site = report.sites[i];
+        SCOPED_TRACE(site.name.toStdString());
+        EXPECT_TRUE(site.reached);
+        EXPECT_EQ(site.result, "reached");
+        ASSERT_EQ(site.channels.size(), 2u);
+        for (const PatrolChannelResult& channel : site.channels) {
+            const QString safe = i == 0 ? "North_Gate" : "Dock";
+            EXPECT_EQ(channel.file, QString("patrol/20260304-050607/%1/%2.bmp")
+                                        .arg(safe)
+                                        .arg(channel.channel, 4, 10, QLatin1Char('0')));
+            EXPECT_EQ(channel.result, "picture");
+            QFile bitmap(QString::fromStdString(dir.path() + "/") + channel.file);
+            ASSERT_TRUE(bitmap.open(QIODevice::ReadOnly)) << channel.file.toStdString();
+            const QByteArray head = bitmap.read(30);
+            ASSERT_EQ(head.size(), 30);
+            EXPECT_EQ(head.left(2), "BM");
+            EXPECT_EQ(uint8_t(head[28]), 24u); // bits per pixel
+        }
+    }
+    // The report on disk says the same.
+    QFile json(QString::fromStdString(patrol.RoundFolder()) + "report.json");
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const PatrolReport stored = PatrolReport::FromJson(json.readAll());
+    ASSERT_EQ(stored.sites.size(), 3u);
+    EXPECT_EQ(stored.sites[1].result, "busy");
+    EXPECT_EQ(stored.sites[2].channels.size(), 2u);
+    EXPECT_EQ(stored.sites[0].channels[0].file, report.sites[0].channels[0].file);
+
+    // The line listens again afterwards.
+    EXPECT_TRUE(
+        WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
+}
 
 } // namespace

@@ -66,6 +66,11 @@ public:
     void OnCompressionError() override { ran.push_back(ID_COMPRESSION_ERROR); }
     void OnAbout() override { ran.push_back(ID_APP_ABOUT); }
     void OnExit() override { ran.push_back(ID_APP_EXIT); }
+    void OnUnattended() override { ran.push_back(ID_UNATTENDED); }
+    void OnPatrolSetup() override { ran.push_back(ID_PATROL_SETUP); }
+    void OnPatrolRun() override { ran.push_back(ID_PATROL_RUN); }
+    void OnPatrolStop() override { ran.push_back(ID_PATROL_STOP); }
+    void OnPatrolReport() override { ran.push_back(ID_PATROL_REPORT); }
 };
 
 } // namespace
@@ -157,16 +162,41 @@ TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
         FrameState all = Make(false, false, true, true, true);
         all.windowCount = 1;
         all.alarmPlaying = true;
-        if (e.id == ID_CONNECT || e.id == ID_HANG_UP) {
+        if (e.id == ID_CONNECT || e.id == ID_HANG_UP || e.id == ID_PATROL_RUN) {
             all.lineOpen = true;
             all.callPresent = e.id == ID_HANG_UP;
         }
+        all.patrolRunning = e.id == ID_PATROL_STOP;
         ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << e.id;
         EXPECT_EQ(target.ran, std::vector<int>{e.id});
         EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << e.id;
-        EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || e.id == 57664 || e.id == 57665) << e.id;
+        EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || (e.id >= 33020 && e.id <= 33039) || e.id == 57664 ||
+                    e.id == 57665)
+            << e.id;
     }
-    EXPECT_EQ(ids.size(), 22u);
+    EXPECT_EQ(ids.size(), 27u);
+}
+
+TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {
+    // A redial waiting between attempts: no call, yet Hang up ends the series,
+    // and no patrol starts beside it.
+    FrameState redial = Make(true, false, false, false, false);
+    redial.redialPending = true;
+    EXPECT_TRUE(IsCommandEnabled(ID_HANG_UP, redial));
+    EXPECT_TRUE(IsCommandEnabled(ID_CONNECT, redial));
+    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, redial));
+
+    // A patrol starts on a free listening line only, and once.
+    FrameState idle = Make(true, false, false, false, false);
+    EXPECT_TRUE(IsCommandEnabled(ID_PATROL_RUN, idle));
+    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_STOP, idle));
+    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, Make(true, true, false, false, false)));
+    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, Make(false, false, false, false, false)));
+    idle.patrolRunning = true;
+    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, idle));
+    EXPECT_TRUE(IsCommandEnabled(ID_PATROL_STOP, idle));
+    // Without either, the states the other commands see are unchanged.
+    EXPECT_FALSE(IsCommandEnabled(ID_HANG_UP, Make(true, false, false, false, false)));
 }
 
 // The volume query hangs, as statvfs on a hung network volume does: the

@@ -1,0 +1,237 @@
+#include "PatrolDialogs.h"
+
+#include "AppStore.h"
+#include "StillViewer.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kFileRole = Qt::UserRole + 1;
+constexpr qint64 kMaxReportBytes = 4 << 20;
+constexpr qint64 kMaxPictureBytes = 16 << 20;
+
+} // namespace
+
+PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook,
+                                     QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(tr("Site patrol"));
+    setObjectName(QStringLiteral("patrolSetupDialog"));
+    auto* layout = new QVBoxLayout(this);
+
+    // The patrol's entries first, in their order, then the rest of the phone book.
+    m_sites = new QListWidget(this);
+    m_sites->setObjectName(QStringLiteral("patrolSites"));
+    QStringList order;
+    for (const QString& name : values.entries) {
+        if (phoneBook.contains(name, Qt::CaseInsensitive))
+            order.append(name);
+    }
+    for (const QString& name : phoneBook) {
+        if (!order.contains(name, Qt::CaseInsensitive))
+            order.append(name);
+    }
+    for (const QString& name : order) {
+        auto* item = new QListWidgetItem(name, m_sites);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(values.entries.contains(name, Qt::CaseInsensitive) ? Qt::Checked : Qt::Unchecked);
+    }
+    auto* listRow = new QHBoxLayout;
+    listRow->addWidget(m_sites, 1);
+    auto* buttons = new QVBoxLayout;
+    auto* up = new QPushButton(tr("&Up"), this);
+    auto* down = new QPushButton(tr("&Down"), this);
+    connect(up, &QPushButton::clicked, this, [this] { Move(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { Move(1); });
+    buttons->addWidget(up);
+    buttons->addWidget(down);
+    buttons->addStretch();
+    listRow->addLayout(buttons);
+    layout->addLayout(listRow);
+
+    auto* form = new QFormLayout;
+    m_scheduled = new QCheckBox(tr("Run rounds on a schedule"), this);
+    m_scheduled->setObjectName(QStringLiteral("patrolScheduled"));
+    m_scheduled->setChecked(values.scheduled);
+    form->addRow(m_scheduled);
+    m_hours = new QSpinBox(this);
+    m_hours->setObjectName(QStringLiteral("patrolHours"));
+    m_hours->setRange(0, PatrolSettings::kMaxHours);
+    m_hours->setSpecialValueText(tr("at the times below"));
+    m_hours->setValue(values.everyHours);
+    form->addRow(tr("Every (hours):"), m_hours);
+    m_times = new QLineEdit(PatrolSettings::FormatTimes(values.times), this);
+    m_times->setObjectName(QStringLiteral("patrolTimes"));
+    m_times->setPlaceholderText(QStringLiteral("08:00 20:00"));
+    form->addRow(tr("Times of day:"), m_times);
+    m_record = new QSpinBox(this);
+    m_record->setObjectName(QStringLiteral("patrolRecordSeconds"));
+    m_record->setRange(0, PatrolSettings::kMaxRecordSeconds);
+    m_record->setSpecialValueText(tr("no recording"));
+    m_record->setValue(values.recordSeconds);
+    form->addRow(tr("Record each channel (seconds):"), m_record);
+    layout->addLayout(form);
+
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(box, &QDialogButtonBox::accepted, this, &PatrolSetupDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(box);
+}
+
+void PatrolSetupDialog::Move(int step) {
+    const int row = m_sites->currentRow();
+    const int to = row + step;
+    if (row < 0 || to < 0 || to >= m_sites->count())
+        return;
+    QListWidgetItem* item = m_sites->takeItem(row);
+    m_sites->insertItem(to, item);
+    m_sites->setCurrentRow(to);
+}
+
+std::optional<PatrolSettings> PatrolSetupDialog::Values() const {
+    const std::optional<QList<QTime>> times = PatrolSettings::ParseTimes(m_times->text());
+    if (!times)
+        return std::nullopt;
+    PatrolSettings values;
+    for (int row = 0; row < m_sites->count(); ++row) {
+        if (m_sites->item(row)->checkState() == Qt::Checked)
+            values.entries.append(m_sites->item(row)->text());
+    }
+    values.scheduled = m_scheduled->isChecked();
+    values.everyHours = m_hours->value();
+    values.times = *times;
+    values.recordSeconds = m_record->value();
+    return values;
+}
+
+void PatrolSetupDialog::accept() {
+    if (!Values()) {
+        m_times->setFocus();
+        m_times->selectAll();
+        return;
+    }
+    QDialog::accept();
+}
+
+bool PatrolSetupDialog::Run(QWidget* parent, AppStore& store) {
+    std::vector<PhoneEntry> book;
+    store.LoadPhoneBook(book);
+    QStringList names;
+    for (const PhoneEntry& entry : book)
+        names.append(QString::fromStdString(entry.Name));
+    PatrolSetupDialog dialog(PatrolSettings::Read(store), names, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const std::optional<PatrolSettings> values = dialog.Values();
+    return values && values->Store(store);
+}
+
+std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count) {
+    std::vector<PatrolReport> reports;
+    const QDir patrol(QString::fromStdString(recordFolder) + QStringLiteral("patrol"));
+    const QStringList rounds =
+        patrol.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    for (const QString& round : rounds) {
+        if (int(reports.size()) >= count)
+            break;
+        QFile file(patrol.filePath(round + QStringLiteral("/report.json")));
+        if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxReportBytes)
+            continue;
+        PatrolReport report = PatrolReport::FromJson(file.read(kMaxReportBytes));
+        if (report.finished)
+            reports.push_back(std::move(report));
+    }
+    return reports;
+}
+
+PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::string recordFolder,
+                                       DialogService& dialogs, QWidget* parent)
+    : QDialog(parent)
+    , m_recordFolder(std::move(recordFolder))
+    , m_dialogs(dialogs) {
+    setWindowTitle(tr("Patrol report"));
+    setObjectName(QStringLiteral("patrolReport"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(this);
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QStringLiteral("patrolTree"));
+    m_tree->setHeaderLabels({tr("Round / site / channel"), tr("Result"), tr("Time")});
+    m_tree->setIconSize(QSize(80, 60));
+    layout->addWidget(m_tree);
+    const QBrush failed(Qt::red);
+    for (const PatrolReport& report : reports) {
+        auto* round =
+            new QTreeWidgetItem(m_tree, {report.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+                                         report.AllReached() ? tr("all reached") : tr("sites missed")});
+        if (!report.AllReached())
+            round->setForeground(1, failed);
+        for (const PatrolSiteResult& site : report.sites) {
+            auto* siteItem = new QTreeWidgetItem(round, {site.name, site.result});
+            if (!site.reached) {
+                siteItem->setForeground(0, failed);
+                siteItem->setForeground(1, failed);
+            }
+            for (const PatrolChannelResult& channel : site.channels) {
+                auto* item = new QTreeWidgetItem(
+                    siteItem,
+                    {QStringLiteral("%1 %2").arg(channel.channel, 4, 10, QLatin1Char('0')).arg(channel.name),
+                     channel.result, channel.frameTime.toString(QStringLiteral("hh:mm:ss"))});
+                if (channel.file.isEmpty()) {
+                    item->setForeground(1, failed);
+                    continue;
+                }
+                item->setData(0, kFileRole, channel.file);
+                const QImage picture(QString::fromStdString(m_recordFolder) + channel.file);
+                if (!picture.isNull())
+                    item->setIcon(0, QIcon(QPixmap::fromImage(picture.scaled(80, 60, Qt::KeepAspectRatio))));
+            }
+        }
+        round->setExpanded(true);
+    }
+    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    connect(m_tree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
+    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
+    resize(640, 480);
+}
+
+bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {
+    const QString file = item ? item->data(0, kFileRole).toString() : QString();
+    if (file.isEmpty())
+        return false;
+    QFile bitmap(QString::fromStdString(m_recordFolder) + file);
+    if (!bitmap.open(QIODevice::ReadOnly) || bitmap.size() > kMaxPictureBytes)
+        return false;
+    const QByteArray bytes = bitmap.readAll();
+    if (bytes.size() <= 14)
+        return false;
+    // The still viewer takes the picture without the file header.
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData()) + 14;
+    StillViewer* viewer =
+        StillViewer::create(std::span<const uint8_t>(data, size_t(bytes.size() - 14)), nullptr, item->text(0),
+                            parentWidget() ? parentWidget() : this, m_dialogs);
+    if (!viewer)
+        return false;
+    viewer->sizeToImage();
+    viewer->show();
+    return true;
+}
+
+void PatrolReportWindow::Show(QWidget* parent, const std::string& recordFolder, DialogService& dialogs) {
+    auto* window =
+        new PatrolReportWindow(LoadRecentPatrolReports(recordFolder, 10), recordFolder, dialogs, parent);
+    window->show();
+}

@@ -1,0 +1,308 @@
+#include "PatrolRunner.h"
+
+#include "BitmapFile.h"
+#include "ChannelTable.h"
+#include "CommPort.h"
+#include "LineManager.h"
+#include "TelephonyTypes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <QThreadPool>
+
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcPatrol, "dialscope.patrol")
+
+using namespace tel;
+using Steady = std::chrono::steady_clock;
+
+PatrolRunner::PatrolRunner(LineManager& lines, CommPort& port, const ChannelTable& channels, Options options)
+    : m_lines(lines)
+    , m_port(port)
+    , m_channels(channels)
+    , m_options(std::move(options)) {
+    m_timer.setInterval(m_options.tick);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { Tick(); });
+}
+
+PatrolRunner::~PatrolRunner() {
+    m_timer.stop();
+}
+
+bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
+    if (Running() || sites.empty())
+        return false;
+    m_recordFolder = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
+    m_report = PatrolReport();
+    m_report.started = m_options.now();
+    m_report.folder =
+        QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    m_roundFolder = m_recordFolder + m_report.folder.toStdString() + "/";
+    if (!QDir().mkpath(QString::fromStdString(m_roundFolder)))
+        qCWarning(lcPatrol) << "cannot create" << m_roundFolder.c_str();
+    m_reportSlot.clear();
+    for (const PatrolSite& site : sites) {
+        PatrolSiteResult result;
+        result.name = site.name;
+        result.number = site.number;
+        result.result = QStringLiteral("not called");
+        m_reportSlot.push_back(m_report.sites.size());
+        m_report.sites.push_back(std::move(result));
+    }
+    m_sites = std::move(sites);
+    m_retry.clear();
+    m_next = 0;
+    m_retriesQueued = false;
+    m_callEnded.reset();
+    m_state = State::WaitLine;
+    m_since = Steady::now();
+    qCInfo(lcPatrol) << "patrol round over" << m_sites.size() << "sites into" << m_roundFolder.c_str();
+    m_timer.start();
+    return true;
+}
+
+void PatrolRunner::Stop() {
+    if (!Running())
+        return;
+    const bool inCall = m_state != State::WaitLine;
+    if (inCall) {
+        Current().result = QStringLiteral("stopped");
+        if (m_lines.HasCall() || m_port.IsOpen())
+            m_lines.ResetLine();
+    }
+    for (size_t i = m_next; i < m_sites.size(); ++i) {
+        PatrolSiteResult& site = m_report.sites[m_reportSlot[i]];
+        if (!site.reached)
+            site.result = QStringLiteral("stopped");
+    }
+    Finish();
+}
+
+void PatrolRunner::OnCallEnd(const CallEnd& end) {
+    if (!end.dialled || m_state == State::Idle || m_state == State::WaitLine)
+        return;
+    if (end.state == LINECALLSTATE_BUSY)
+        m_callEnded = QStringLiteral("busy");
+    else if (end.detail == LINEDISCONNECTMODE_NOANSWER)
+        m_callEnded = QStringLiteral("no answer");
+    else if (end.detail == LINEDISCONNECTMODE_NODIALTONE)
+        m_callEnded = QStringLiteral("no dial tone");
+    else if (end.connected)
+        m_callEnded = QStringLiteral("dropped");
+    else
+        m_callEnded = QStringLiteral("no carrier");
+}
+
+void PatrolRunner::OnLoginRejected() {
+    if (m_state == State::Dialling)
+        m_callEnded = QStringLiteral("login rejected");
+}
+
+void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
+    if (m_state != State::Channels)
+        return;
+    for (ChannelWait& wait : m_waits) {
+        if (wait.channel != channel || wait.done)
+            continue;
+        wait.done = true;
+        const QString site = FileSafeName(Current().name);
+        const QString relative = m_report.folder + u'/' + site + u'/' +
+                                 QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
+        for (PatrolChannelResult& result : Current().channels) {
+            if (result.channel == channel) {
+                result.file = relative;
+                result.frameTime = m_options.now();
+                result.result = QStringLiteral("picture");
+            }
+        }
+        // Written off this thread; the report only names the file.
+        const QString path = QString::fromStdString(m_recordFolder) + relative;
+        QThreadPool::globalInstance()->start(
+            [path, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
+                QDir().mkpath(path.section(u'/', 0, -2));
+                int error = 0;
+                if (!BitmapFile::save(path.toStdString(), bytes, &error))
+                    qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
+            });
+        return;
+    }
+}
+
+void PatrolRunner::DialNext() {
+    const PatrolSite& site = m_sites[m_next];
+    m_siteIndex = m_reportSlot[m_next];
+    ++m_next;
+    m_callEnded.reset();
+    m_waits.clear();
+    m_port.ClearReopen();
+    m_port.SetLoginOverride(site.login);
+    m_state = State::Dialling;
+    m_since = Steady::now();
+    qCInfo(lcPatrol) << "patrol calls" << site.name << "at" << site.number;
+    if (!m_lines.Dial(site.number))
+        SiteFailed(QStringLiteral("no connection"), false);
+}
+
+void PatrolRunner::SiteFailed(const QString& reason, bool retry) {
+    PatrolSiteResult& site = Current();
+    site.reached = false;
+    site.result = reason;
+    qCInfo(lcPatrol) << "patrol: site" << site.name << "not reached:" << reason;
+    if (retry && !m_retriesQueued)
+        m_retry.push_back(m_next - 1);
+    if (m_lines.HasCall() || m_port.IsOpen())
+        m_lines.ResetLine();
+    m_callEnded.reset();
+    m_state = State::WaitLine;
+    m_since = Steady::now();
+}
+
+void PatrolRunner::FinishSite() {
+    if (m_callEnded && Current().result == QStringLiteral("reached"))
+        Current().result = *m_callEnded; // the site dropped the call before we were done
+    if (m_lines.HasCall() || m_port.IsOpen())
+        m_lines.ResetLine();
+    m_callEnded.reset();
+    m_waits.clear();
+    m_state = State::WaitLine;
+    m_since = Steady::now();
+}
+
+void PatrolRunner::OpenChannels() {
+    PatrolSiteResult& site = Current();
+    site.reached = true;
+    site.result = QStringLiteral("reached");
+    site.channels.clear();
+    m_waits.clear();
+    for (const ChannelEntry& entry : m_channels.rows()) {
+        PatrolChannelResult result;
+        result.channel = entry.channel;
+        result.name = QString::fromStdString(m_channels.GetChannelName(entry.channel));
+        result.result = QStringLiteral("no picture");
+        site.channels.push_back(std::move(result));
+        m_waits.push_back({entry.channel});
+    }
+    m_allAtOnce = m_port.MayOpenChannels();
+    m_state = State::Channels;
+    if (m_allAtOnce) {
+        for (ChannelWait& wait : m_waits) {
+            m_port.RequestOpenChannel(wait.channel); // false: already streaming, which is as good
+            wait.requested = true;
+            wait.since = Steady::now();
+        }
+    } else {
+        RequestNextChannel();
+    }
+}
+
+void PatrolRunner::RequestNextChannel() {
+    for (ChannelWait& wait : m_waits) {
+        if (wait.done)
+            continue;
+        if (!wait.requested) {
+            m_port.RequestOpenChannel(wait.channel);
+            wait.requested = true;
+            wait.since = Steady::now();
+        }
+        return; // one at a time
+    }
+}
+
+void PatrolRunner::Tick() {
+    const auto now = Steady::now();
+    switch (m_state) {
+    case State::Idle:
+        return;
+    case State::WaitLine:
+        if (m_next >= m_sites.size()) {
+            if (m_retriesQueued || m_retry.empty()) {
+                Finish();
+                return;
+            }
+            m_retriesQueued = true;
+            for (size_t entry : m_retry) {
+                m_sites.push_back(m_sites[entry]);
+                m_reportSlot.push_back(m_reportSlot[entry]);
+            }
+            m_retry.clear();
+        }
+        if (!m_lines.IsLineOpen()) {
+            if (now - m_since > m_options.connectTimeout) {
+                m_siteIndex = m_reportSlot[m_next];
+                ++m_next;
+                SiteFailed(QStringLiteral("no line"), false);
+            }
+            return;
+        }
+        if (m_lines.HasCall())
+            return; // an incoming call goes first; the round goes on after it
+        DialNext();
+        return;
+    case State::Dialling:
+        if (m_callEnded) {
+            const bool retry =
+                *m_callEnded == QStringLiteral("busy") || *m_callEnded == QStringLiteral("no answer");
+            SiteFailed(*m_callEnded, retry);
+        } else if (m_port.IsOpen() && m_port.LoggedIn()) {
+            OpenChannels();
+        } else if (now - m_since > m_options.connectTimeout) {
+            SiteFailed(QStringLiteral("no connection"), false);
+        } else if (now - m_since > std::chrono::seconds(1) && !m_lines.HasCall() && !m_port.IsOpen()) {
+            SiteFailed(QStringLiteral("hung up"), false); // dropped from the dialing window
+        }
+        return;
+    case State::Channels: {
+        if (m_callEnded) {
+            FinishSite();
+            return;
+        }
+        bool allDone = true;
+        for (ChannelWait& wait : m_waits) {
+            if (wait.requested && !wait.done && now - wait.since > m_options.frameTimeout)
+                wait.done = true;
+            allDone = allDone && wait.done;
+        }
+        if (!allDone) {
+            if (!m_allAtOnce)
+                RequestNextChannel();
+            return;
+        }
+        bool pictures = false;
+        if (m_options.recordSeconds > 0) {
+            for (const PatrolChannelResult& channel : Current().channels) {
+                if (!channel.file.isEmpty())
+                    pictures = m_port.StartRecordingChannel(channel.channel) || pictures;
+            }
+        }
+        if (pictures) {
+            m_state = State::Recording;
+            m_since = now;
+        } else {
+            FinishSite();
+        }
+        return;
+    }
+    case State::Recording:
+        if (m_callEnded || now - m_since >= std::chrono::seconds(m_options.recordSeconds))
+            FinishSite();
+        return;
+    }
+}
+
+void PatrolRunner::Finish() {
+    m_timer.stop();
+    m_state = State::Idle;
+    m_port.SetLoginOverride(std::nullopt);
+    m_report.finished = true;
+    QSaveFile file(QString::fromStdString(m_roundFolder) + QStringLiteral("report.json"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_report.ToJson()) < 0 || !file.commit())
+        qCWarning(lcPatrol) << "cannot write the report in" << m_roundFolder.c_str() << ":"
+                            << file.errorString();
+    qCInfo(lcPatrol) << "patrol round done;"
+                     << (m_report.AllReached() ? "every site reached" : "sites missed");
+    if (m_finished)
+        m_finished(m_report);
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+// One patrol round over a list of sites, through the line control's normal
+// dial path: for each site in order dial, log in with its own credentials,
+// open every listed channel, keep the first picture of each as a 24-bit
+// bitmap, optionally let each channel record for a while, hang up, next. A
+// site that is busy or does not answer is tried once more at the end.
+//
+// How it works: a state machine driven by a short timer and by two
+// notifications: the line control's call-end observer (busy, no answer, a
+// dropped call) and the connection's frame observer (a picture drawn). A site
+// is dialled only while the line is open and free; an incoming call holds the
+// round (it is answered as usual) and the round goes on once it ended. Channels
+// open all at once when the site grants the open permission, else one after
+// the other. Every wait has a bound (connection, first picture per channel).
+// Pictures are written off this thread; the report (PatrolReport) is written
+// to <record folder>/patrol/<stamp>/report.json when the round ends.
+//
+// UI thread only. The frame observer runs inside the connection's packet
+// parsing, so it only stores what it sees; calls and hang-ups happen on the
+// timer.
+
+#include "PatrolReport.h"
+#include "Protocol.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+class ChannelTable;
+class CommPort;
+class LineManager;
+struct CallEnd;
+
+struct PatrolSite {
+    QString name;
+    QString number;
+    LoginValues login;
+};
+
+class PatrolRunner {
+public:
+    struct Options {
+        std::chrono::milliseconds tick{200};
+        std::chrono::milliseconds connectTimeout{90000}; // dial to login
+        std::chrono::milliseconds frameTimeout{60000};   // per channel
+        int recordSeconds = 0;                           // 0: no recording
+        // The record folder (ends with "/") at the start of a round.
+        std::function<std::string()> recordFolder;
+        // Local time, for the round's stamp and the pictures' times.
+        std::function<QDateTime()> now = [] {
+            return QDateTime::currentDateTime();
+        };
+    };
+
+    PatrolRunner(LineManager& lines, CommPort& port, const ChannelTable& channels, Options options);
+    ~PatrolRunner();
+    PatrolRunner(const PatrolRunner&) = delete;
+    PatrolRunner& operator=(const PatrolRunner&) = delete;
+
+    // Starts a round; false when one runs or the list is empty.
+    bool Start(std::vector<PatrolSite> sites);
+    // Ends the round: a call under way is hung up, the sites not yet called
+    // are reported as stopped and the report is written.
+    void Stop();
+    bool Running() const { return m_state != State::Idle; }
+    // Seconds each channel records in the next rounds (0: none).
+    void SetRecordSeconds(int seconds) { m_options.recordSeconds = seconds; }
+    // Runs when a round ended (also after Stop), with its report.
+    void SetFinished(std::function<void(const PatrolReport&)> finished) { m_finished = std::move(finished); }
+
+    // Hooks: the line control's call-end observer, the connection's frame
+    // observer and a rejected login.
+    void OnCallEnd(const CallEnd& end);
+    void OnFrame(int32_t channel, std::span<const uint8_t> picture);
+    void OnLoginRejected();
+
+    const PatrolReport& Report() const { return m_report; }
+    // The absolute folder of the current or last round.
+    const std::string& RoundFolder() const { return m_roundFolder; }
+    void Tick();
+
+private:
+    enum class State { Idle, WaitLine, Dialling, Channels, Recording };
+    struct ChannelWait {
+        int32_t channel = 0;
+        bool requested = false;
+        bool done = false;
+        std::chrono::steady_clock::time_point since{};
+    };
+
+    void DialNext();
+    void SiteFailed(const QString& reason, bool retry);
+    void FinishSite();
+    void OpenChannels();
+    void RequestNextChannel();
+    void Finish();
+    PatrolSiteResult& Current() { return m_report.sites[m_siteIndex]; }
+
+    LineManager& m_lines;
+    CommPort& m_port;
+    const ChannelTable& m_channels;
+    Options m_options;
+    QTimer m_timer;
+    QObject m_context;
+
+    State m_state = State::Idle;
+    std::vector<PatrolSite> m_sites;  // what the round calls, retries appended
+    std::vector<size_t> m_reportSlot; // per entry of m_sites: its index in the report
+    std::vector<size_t> m_retry;      // entries of m_sites to call once more at the end
+    size_t m_next = 0;                // next entry of m_sites
+    size_t m_siteIndex = 0;           // report entry of the site under way
+    bool m_retriesQueued = false;
+    std::vector<ChannelWait> m_waits;
+    bool m_allAtOnce = true;
+    std::chrono::steady_clock::time_point m_since{};
+    std::optional<QString> m_callEnded; // reason the call under way ended, set by OnCallEnd
+    PatrolReport m_report;
+    std::string m_recordFolder;
+    std::string m_roundFolder;
+    std::function<void(const PatrolReport&)> m_finished;
+};

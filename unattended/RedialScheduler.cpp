@@ -1,0 +1,78 @@
+#include "RedialScheduler.h"
+
+#include "StringTable.h"
+
+#include <algorithm>
+
+using namespace std::chrono_literals;
+
+std::chrono::seconds RedialScheduler::DelayBefore(int attempt) {
+    switch (attempt) {
+    case 1:
+        return 10s;
+    case 2:
+        return 30s;
+    case 3:
+        return 60s;
+    case 4:
+        return 120s;
+    default:
+        return 300s;
+    }
+}
+
+void RedialScheduler::Configure(bool enabled, int attempts) {
+    m_enabled = enabled;
+    m_maxAttempts = std::clamp(attempts, kMinAttempts, kMaxAttempts);
+    if (!m_enabled)
+        Cancel();
+}
+
+bool RedialScheduler::OnCallDropped(Target target, TimePoint now) {
+    if (!m_enabled)
+        return false;
+    m_target = std::move(target);
+    m_attempt = 1;
+    m_phase = Phase::Waiting;
+    m_due = now + DelayBefore(m_attempt);
+    return true;
+}
+
+bool RedialScheduler::OnAttemptFailed(TimePoint now) {
+    if (m_phase != Phase::Dialling)
+        return m_phase == Phase::Waiting;
+    if (m_attempt >= m_maxAttempts) {
+        Cancel();
+        return false;
+    }
+    ++m_attempt;
+    m_phase = Phase::Waiting;
+    m_due = now + DelayBefore(m_attempt);
+    return true;
+}
+
+void RedialScheduler::OnLoggedIn() {
+    if (m_phase == Phase::Dialling)
+        Cancel();
+}
+
+void RedialScheduler::Cancel() {
+    m_phase = Phase::Idle;
+    m_attempt = 0;
+    m_target = {};
+}
+
+bool RedialScheduler::TakeDue(TimePoint now, bool lineFree) {
+    if (m_phase != Phase::Waiting || now < m_due || !lineFree)
+        return false;
+    m_phase = Phase::Dialling;
+    return true;
+}
+
+std::optional<QString> RedialScheduler::StatusText(TimePoint now) const {
+    if (m_phase != Phase::Waiting)
+        return std::nullopt;
+    const auto left =
+        std::chrono::ceil<std::chrono::seconds>(std::max(m_due - now, TimePoint::duration::zero()));
+    return LoadString(IDS_RECONNECT_COUNTDOWN).arg(left.count()).arg(m_attempt).arg(m_maxAttempts);
+}
