@@ -99,7 +99,7 @@ void ClipCatalog::sortGroups() {
 }
 
 std::vector<ClipCatalog::Entry>::const_iterator ClipCatalog::lowerBound(const Group& group,
-                                                                       std::string_view name) const {
+                                                                        std::string_view name) const {
     return std::lower_bound(group.entries.begin(), group.entries.end(), name,
                             [this](Entry e, std::string_view n) { return fileName(e) < n; });
 }

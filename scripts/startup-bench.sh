@@ -71,10 +71,10 @@ start_once() {
 for setup in plain silent; do
   modems=""
   [ "$setup" = silent ] && modems="$work/silent"
-  : >"$work/$setup"
-  for _ in $(seq "$runs"); do start_once "$modems" >>"$work/$setup"; done
-  paint=$(cut -d' ' -f1 "$work/$setup" | median)
-  found=$(cut -d' ' -f2 "$work/$setup" | median)
+  : >"$work/result-$setup"
+  for _ in $(seq "$runs"); do start_once "$modems" >>"$work/result-$setup"; done
+  paint=$(cut -d' ' -f1 "$work/result-$setup" | median)
+  found=$(cut -d' ' -f2 "$work/result-$setup" | median)
   printf '%-28s first paint %6s ms   modem search over %6s ms   (median of %s)\n' \
     "$([ "$setup" = silent ] && echo 'with a silent device:' || echo 'ports as they are:')" "$paint" "$found" "$runs"
 done

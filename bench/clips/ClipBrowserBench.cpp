@@ -19,9 +19,9 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <string>
 #include <map>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -33,16 +33,16 @@ struct FilledIndex {
         for (int64_t n = 0; n < entries;) {
             WriteBatch batch(store);
             for (const int64_t end = std::min(entries, n + 10000); n < end; ++n) {
-            ClipRecord r;
-            r.FileName = "2024030514" + std::to_string(10000000 + n) + ".avi";
-            r.ImageName = "2024030514" + std::to_string(10000000 + n) + ".img";
-            r.Channel = int32_t(n % channels + 1);
-            r.Open = int32_t(n % 3 == 0);
-            r.SDate = r.EDate = "2024/03/05";
-            r.STime = "14:07";
-            r.ETime = "14:09";
-            r.Path = "/home/operator/clips/";
-            index.SaveClipRecord(r);
+                ClipRecord r;
+                r.FileName = "2024030514" + std::to_string(10000000 + n) + ".avi";
+                r.ImageName = "2024030514" + std::to_string(10000000 + n) + ".img";
+                r.Channel = int32_t(n % channels + 1);
+                r.Open = int32_t(n % 3 == 0);
+                r.SDate = r.EDate = "2024/03/05";
+                r.STime = "14:07";
+                r.ETime = "14:09";
+                r.Path = "/home/operator/clips/";
+                index.SaveClipRecord(r);
             }
             batch.commit();
         }
@@ -109,15 +109,12 @@ void BM_SelectNodeOfAllClips(benchmark::State& state) {
     TimeEach(state, [&] {
         dialog.tree()->clearSelection();
         dialog.selectNode("0001 Loading bay");
-        if (dialog.list()->topLevelItemCount() != int(std::min<int64_t>(state.range(0), ClipBrowserDialog::kPageRows)))
+        if (dialog.list()->topLevelItemCount() !=
+            int(std::min<int64_t>(state.range(0), ClipBrowserDialog::kPageRows)))
             state.SkipWithError("list not filled");
     });
 }
-BENCHMARK(BM_SelectNodeOfAllClips)
-    ->Arg(10'000)
-    ->Arg(100'000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+BENCHMARK(BM_SelectNodeOfAllClips)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 

@@ -155,11 +155,16 @@ void BM_Import(benchmark::State& state) {
     for (int64_t n = 0; n < state.range(0); ++n) {
         const ClipRecord r = MakeClip(n);
         lines.push_back("[HKCU\\software\\Kestrel-Lookout\\RemoteRecord\\" + r.FileName + "]");
-        for (const auto& [name, text] : {std::pair{"FileName", r.FileName}, {"Location", std::string("Gate")},
-                                         {"SDate", r.SDate}, {"STime", r.STime}, {"EDate", r.EDate},
-                                         {"ETime", r.ETime}, {"ImageName", r.ImageName}, {"Path", r.Path}})
-            lines.push_back(std::string("  \"") + name + "\" = sz[" + std::to_string(text.size()) + "]:\"" + text +
-                            "\"");
+        for (const auto& [name, text] : {std::pair{"FileName", r.FileName},
+                                         {"Location", std::string("Gate")},
+                                         {"SDate", r.SDate},
+                                         {"STime", r.STime},
+                                         {"EDate", r.EDate},
+                                         {"ETime", r.ETime},
+                                         {"ImageName", r.ImageName},
+                                         {"Path", r.Path}})
+            lines.push_back(std::string("  \"") + name + "\" = sz[" + std::to_string(text.size()) + "]:\"" +
+                            text + "\"");
         lines.push_back("  \"Channel\" = dword:00000002 (2)");
         lines.push_back("  \"Open\" = dword:00000000 (0)");
     }

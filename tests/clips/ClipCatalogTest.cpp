@@ -2,9 +2,9 @@
 // by the index's own writes (also while a worker builds it), built again when
 // another process wrote, and answering counts, order and searches over a
 // large index made with the import's batch writes.
+#include "ClipCatalog.h"
 #include "ChannelTable.h"
 #include "ChildProcess.h"
-#include "ClipCatalog.h"
 #include "ClipIndex.h"
 #include "RegistryImport.h"
 #include "RegistryStore.h"
@@ -25,7 +25,8 @@ namespace {
 constexpr const char* kContainer = "software\\Kestrel-Lookout\\RemoteRecord";
 
 ClipRecord Clip(const std::string& fileName, int32_t channel, const std::string& start = "14:07") {
-    return {fileName, 0, channel, {}, "2024/03/05", start, "2024/03/05", "14:09", fileName + ".img", "/srv/clips/"};
+    return {fileName,     0,       channel,           {},           "2024/03/05", start,
+            "2024/03/05", "14:09", fileName + ".img", "/srv/clips/"};
 }
 
 std::string Fields(const ClipRecord& r) {
@@ -158,8 +159,8 @@ TEST_F(ClipCatalogTest, LargeIndexMadeWithBatchWritesAnswersCountsOrderAndSearch
         for (int n = 0; n < kClips; ++n) {
             // One clip a minute from 2024/01/01 00:00 on; channel n % 16 + 1.
             // Months of 28 days: a year every 483,840 clips.
-            const int minute = n % 60, hour = n / 60 % 24, day = n / 1440 % 28 + 1, month = n / 40320 % 12 + 1,
-                      year = 2024 + n / 483840;
+            const int minute = n % 60, hour = n / 60 % 24, day = n / 1440 % 28 + 1,
+                      month = n / 40320 % 12 + 1, year = 2024 + n / 483840;
             char name[40];
             std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d00%04d.avi", year, month, day, hour, minute,
                           n % kChannels + 1);
