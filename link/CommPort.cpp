@@ -8,12 +8,23 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
 
 // Handlers tried, in order, before any decompressor that accepts the frame.
 constexpr std::string_view kPreferredHandlers[] = {"iv50", "iv32"};
+
+// The site's name: the identity record's first field, up to its first zero.
+std::string SiteNameOf(const std::array<uint8_t, Wire::kSiteRecordSize>& record) {
+    constexpr size_t kNameField = 30;
+    std::string name;
+    for (size_t i = 0; i < kNameField && record[i] != 0; ++i)
+        name.push_back(char(record[i]));
+    return name;
+}
 
 } // namespace
 
@@ -65,6 +76,10 @@ bool CommPort::Start(int fd, bool answered) {
     m_cascade = QPoint(0, 0);
     m_startTime = started;
     m_answered = answered;
+    m_counters = CallCounters{};
+    m_counters.answered = answered;
+    m_counters.started = m_options.now();
+    m_damagedAtStart = m_receiver.Damaged();
 
     SendLogin();
     m_timer.start();
@@ -89,6 +104,8 @@ void CommPort::Stop() {
 }
 
 void CommPort::QueueBlock(std::vector<uint8_t> block) {
+    if (IsOpen())
+        m_counters.bytesOut += block.size();
     m_port.QueueSend(std::move(block));
 }
 
@@ -102,6 +119,8 @@ void CommPort::DrainReceived() {
     m_draining = true;
     while (auto chunk = m_port.TakeReceived()) {
         std::vector<uint8_t> leftover = m_receiver.ParseChunk(*chunk, *this);
+        // Bytes handed back are taken again with the next chunk: count them then.
+        m_counters.bytesIn += chunk->size() - std::min(leftover.size(), chunk->size());
         if (!leftover.empty())
             m_port.PushFrontReceived(std::move(leftover));
     }
@@ -156,6 +175,7 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         PostToMainWindow(kCommandOpenChannel);
         return true;
     case InboundType::LoginRejected:
+        m_counters.loginRejected = true;
         PostToMainWindow(kCommandLoginError);
         return true;
     case InboundType::LoginRequest:
@@ -165,10 +185,15 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         if (ChannelSlot* slot = FindSlotByKey(packet.param2); slot && slot->window)
             slot->window->MarkClosedBySite();
         return true;
-    case InboundType::SiteInfo:
-        m_store.AddEventRecord(SiteRecordFromPayload(packet.payload));
+    case InboundType::SiteInfo: {
+        const std::array<uint8_t, Wire::kSiteRecordSize> record = SiteRecordFromPayload(packet.payload);
+        if (m_store.AddEventRecord(record))
+            m_counters.eventFiled = true;
+        m_counters.siteName = SiteNameOf(record);
         return true;
+    }
     case InboundType::HangUpRequest:
+        m_counters.siteAskedHangUp = true;
         PostToMainWindow(kCommandHangUp);
         return true;
     }
@@ -198,17 +223,22 @@ bool CommPort::EnsureDecompressor(const BitmapInfoHeader& header) {
 // and the receiver halts until the next Start.
 bool CommPort::Route(const InboundPacket& packet) {
     const PackedDibView frame(packet.payload);
-    if (!frame.valid())
+    if (!frame.valid()) {
+        ++m_counters.damagedPackets;
         return true; // short, not a 40-byte header, or declaring more than it holds
+    }
     // Decoding, scaling and repainting cost what the header declares, however
     // few bytes follow it: a frame far larger than any live picture would hold
     // the user interface for seconds, so it counts as malformed.
     const auto side = [](int32_t s) {
         return s < 0 ? -int64_t(s) : int64_t(s);
     };
-    if (side(frame.header().biWidth) > kMaxLiveFrameSide || side(frame.header().biHeight) > kMaxLiveFrameSide)
+    if (side(frame.header().biWidth) > kMaxLiveFrameSide || side(frame.header().biHeight) > kMaxLiveFrameSide) {
+        ++m_counters.damagedPackets;
         return true;
+    }
     if (!EnsureDecompressor(frame.header())) {
+        m_counters.noDecompressor = true;
         PostToMainWindow(kCommandCompressionError);
         return false;
     }
@@ -220,6 +250,9 @@ bool CommPort::Route(const InboundPacket& packet) {
 
     ChannelWindowHandle& window = *slot->window;
     ++m_frameCount;
+    ++m_counters.frames;
+    if (ChannelCounters* counters = m_counters.Channel(slot->channel, slot->streamKey))
+        counters->CountFrame(packet.payload.size(), m_options.now());
     if (window.IsRecording())
         window.RecordFrame(packet.payload);
     window.DeliverFrame(packet.payload, m_decompressor);
@@ -356,6 +389,12 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
     if (sendCloseChannel)
         SendValue(*this, OutboundType::CloseChannel, slot->channel);
     RemoveChannelWindow(slot, false);
+}
+
+CallCounters CommPort::Counters() const {
+    CallCounters counters = m_counters;
+    counters.damagedPackets += m_receiver.Damaged() - m_damagedAtStart;
+    return counters;
 }
 
 void CommPort::PostToMainWindow(int command) {

@@ -24,6 +24,7 @@
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
 
+#include "CallCounters.h"
 #include "CallPort.h"
 #include "LinkInterfaces.h"
 #include "PacketReceiver.h"
@@ -51,6 +52,10 @@ struct CommPortOptions {
     // The local time of day, for the status line.
     std::function<QTime()> clock = [] {
         return QTime::currentTime();
+    };
+    // The monotonic time frames are stamped with, for the call's counters.
+    std::function<std::chrono::steady_clock::time_point()> now = [] {
+        return std::chrono::steady_clock::now();
     };
 };
 
@@ -141,6 +146,11 @@ public:
     SerialEngine& Port() { return m_port; }
     const PacketReceiver& Receiver() const { return m_receiver; }
 
+    // The running or the last call's counters (see CallCounters.h).
+    CallCounters Counters() const;
+    // A channel window of this call started a clip.
+    void CountClip() { ++m_counters.clipsRecorded; }
+
 private:
     bool OnPacket(const InboundPacket& packet) override;
     bool Route(const InboundPacket& packet);
@@ -180,4 +190,7 @@ private:
     QPoint m_cascade;
     uint64_t m_fixedWindow = 0;
     uint64_t m_nextWindowId = 1;
+
+    CallCounters m_counters;
+    uint64_t m_damagedAtStart = 0; // the receiver's damaged count when the call started
 };

@@ -60,6 +60,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     m_lines =
         std::make_unique<LineManager>(m_env.telephony, std::move(port), *this, *this, m_env.lineTimings);
     m_dialStatus = std::make_unique<DialStatusDialogFactory>(this, *m_lines);
+    CreateCallViews();
 
     m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
     connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
@@ -74,6 +75,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
 }
 
 MainFrame::~MainFrame() {
+    m_callTimer.stop();
     m_refreshTimer.stop();
     m_diskTimer.stop();
     // The line control (and the connection with it) goes before the view
@@ -152,6 +154,7 @@ void MainFrame::CreateMenus() {
     connectMenu->addAction(Action(ID_SELECT_MODEM));
 
     QMenu* channelMenu = bar->addMenu(tr("&Video channel"));
+    m_channelMenu = channelMenu;
     channelMenu->addAction(Action(ID_OPEN_CHANNEL));
     channelMenu->addSeparator();
     channelMenu->addAction(Action(ID_ARRANGE));
@@ -159,6 +162,7 @@ void MainFrame::CreateMenus() {
     channelMenu->addAction(Action(ID_CHANGE_SIZE));
 
     QMenu* viewMenu = bar->addMenu(tr("V&iew"));
+    m_viewMenu = viewMenu;
     viewMenu->addAction(Action(ID_TOOLBAR));
     viewMenu->addSeparator();
     viewMenu->addAction(Action(ID_EVENT_NOTIFY));
@@ -292,6 +296,7 @@ void MainFrame::RefreshCommandStates() {
         if (action->isCheckable())
             action->setChecked(IsCommandChecked(id, state));
     }
+    RefreshViewActions();
 }
 
 bool MainFrame::ExecuteCommand(int id) {

@@ -62,6 +62,27 @@ constexpr Entry kTable[] = {
     {IDS_CMD_EVENT_NOTIFY, "Browse event notify\nEvent notify"},
     {IDS_CMD_ABOUT, "Display program information and version\nAbout"},
     {IDS_CMD_EXIT, "Quit the application\nExit"},
+    {IDS_CALL_PANEL_TITLE, "Call"},
+    {IDS_CALL_PANEL_FIELDS,
+     "Direction\nSite\nModem\nElapsed\nReceived\nSent\nReceive rate\nDamaged packets\nFrames"},
+    {IDS_CALL_PANEL_COLUMNS, "Channel\nFrames\nFrames/min\nLast frame\nAge"},
+    {IDS_CALL_DIRECTIONS, "dialled\nanswered"},
+    {IDS_CALL_IDLE, "No call yet"},
+    {IDS_CALL_RATE, "%1 B/s (%2 % of the line)"},
+    {IDS_CALL_SPEED, "%1 bit/s"},
+    {IDS_FRAME_AGE, "last frame %1 s ago"},
+    {IDS_CHANNEL_STALLED, "stalled (%1 s)"},
+    {IDS_CALL_LOG_TITLE, "Call log"},
+    {IDS_CALL_LOG_COLUMNS, "Start\nDirection\nNumber\nSite\nModem\nResult\nEnded by\nDuration\nReceived\nSent\n"
+                           "Frames\nChannels\nClips\nEvent"},
+    {IDS_CALL_RESULTS, "connected\nbusy\nno answer\nno dial tone\nno carrier\nlogin rejected\nno decompressor"},
+    {IDS_CALL_ENDED_BY, "\noperator\nsite request\nfar end\nline error\nwatchdog"},
+    {IDS_CALL_LOG_FILTERS, "From\nTo\nSite or number\nResult\nAll results\nExport to CSV...\nyes\nno"},
+    {IDS_CALL_LOG_TOTALS, "%1 calls, connected %2, %3 bytes received, %4 bytes sent"},
+    {IDP_CALL_LOG_EXPORT_FAILED, "\n\n The call log could not be written to that file. \n\n"},
+    {IDS_CMD_CALL_PANEL, "Show or hide the call panel\nCall panel"},
+    {IDS_CMD_CALL_LOG, "Show the log of past calls\nCall log"},
+    {IDS_CALL_LAST, "Last call"},
 };
 
 } // namespace

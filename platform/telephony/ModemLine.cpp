@@ -98,12 +98,13 @@ void ModemLine::Reply(std::uint32_t requestId, std::int32_t result) {
     Emit(event);
 }
 
-void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail) {
+void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate) {
     ModemEvent event;
     event.kind = ModemEvent::Kind::CallState;
     event.call = call;
     event.state = state;
     event.detail = detail;
+    event.rate = rate;
     Emit(event);
 }
 
@@ -375,7 +376,7 @@ void ModemLine::OnResult(const AtResult& result) {
         case AtResultKind::Connect:
             m_state = State::Connected;
             m_watchCarrier = m_port.CarrierDetect();
-            CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+            CallState(m_call, LINECALLSTATE_CONNECTED, 0, ConnectRate(result.text));
             return;
         case AtResultKind::Busy:
             EndCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
@@ -423,7 +424,7 @@ void ModemLine::CheckTimers() {
         } else if (result && result->kind == AtResultKind::Connect) {
             m_state = State::Connected;
             m_watchCarrier = m_port.CarrierDetect();
-            CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+            CallState(m_call, LINECALLSTATE_CONNECTED, 0, ConnectRate(result->text));
         } else {
             EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
         }

@@ -3,6 +3,7 @@
 // stored "Call" values, dialled and answered, ended by either side. Windows
 // are test doubles; everything else is the program's own.
 #include "AppConnectionStore.h"
+#include "CallJournal.h"
 #include "ChannelChoiceDialog.h"
 #include "ChannelTable.h"
 #include "CodecDecompressorFactory.h"
@@ -31,13 +32,17 @@ namespace {
 // control owns the connection, the dialing status window drops the call.
 class Program final : public MainWindowCommands {
 public:
-    Program(const std::string& modemPath, ConnectionStore& store, FakeHost& host, TestHost& watchdog)
+    Program(const std::string& modemPath, ConnectionStore& store, FakeHost& host, TestHost& watchdog,
+            const QString& logPath)
         : m_host(host)
+        , log(logPath)
+        , journal(&log, {[this] { return m_comm->Counters(); }, {}, {}})
         , m_service(Sources(modemPath), ModemTimings())
         , m_comm(new CommPort(m_dialogs, store, m_channels, m_codecs, PortOptions()))
         , m_dialStatus(&m_mainWindow, m_lines)
         , m_lines(m_service, std::unique_ptr<CallPort>(m_comm), m_dialStatus, watchdog, LineTimings()) {
         m_comm->AttachMainWindow(this, &host, &host);
+        m_lines.SetCallEndSink(&journal);
     }
 
     LineManager& lines() { return m_lines; }
@@ -96,6 +101,13 @@ private:
     }
 
     FakeHost& m_host;
+
+public:
+    // Every finished call is filed here, as the main window files it.
+    CallLog log;
+    CallJournal journal;
+
+private:
     ScriptedDialogService m_dialogs;
     ChannelTable m_channels;
     CodecDecompressorFactory m_codecs;
@@ -122,7 +134,8 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         std::string error;
         ASSERT_TRUE(sim.start(dir.path(), args, error)) << error;
-        program = std::make_unique<Program>(sim.linkPath(), connection, host, watchdog);
+        program = std::make_unique<Program>(sim.linkPath(), connection, host, watchdog,
+                                            QString::fromStdString(dir.file("calls.sqlite")));
         ASSERT_TRUE(program->lines().Reinitialize(-1));
         ASSERT_TRUE(program->lines().IsLineOpen());
         ASSERT_TRUE(WaitForLog({"\"line\":\"ATE0V1"}));
@@ -211,6 +224,22 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     ASSERT_GE(escape, 0);
     EXPECT_GT(LogIndex({"\"line\":\"ATH0\""}, size_t(escape)), escape);
 
+    // Filed once, as the operator's hang-up of a connected call.
+    const std::vector<CallLogEntry> calls = program->log.Query();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].direction, CallDirection::Dialled);
+    EXPECT_EQ(calls[0].number, "555-0101");
+    EXPECT_EQ(calls[0].result, CallResult::Connected);
+    EXPECT_EQ(calls[0].endedBy, CallEndedBy::Operator);
+    EXPECT_EQ(calls[0].connectSpeed, 33600u);
+    EXPECT_FALSE(calls[0].modem.isEmpty());
+    EXPECT_GT(calls[0].durationMs, 0);
+    EXPECT_GT(calls[0].bytesIn, calls[0].frames * 160 * 120); // raw RGB pictures
+    EXPECT_GT(calls[0].bytesOut, 0u);
+    EXPECT_GE(calls[0].frames, 2u);
+    EXPECT_EQ(calls[0].channels, 1u);
+    EXPECT_FALSE(calls[0].eventFiled);
+
     const size_t rings = LogSize();
     ASSERT_EQ(sim.command("ring"), "OK");
     EXPECT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
@@ -233,6 +262,16 @@ TEST_F(CallEndToEndTest, BusyNoAnswerAndNoDialToneResetTheLineAndLeaveItListenin
     EXPECT_GE(LogIndex({"\"text\":\"NO ANSWER\""}), 0);
     EXPECT_GE(LogIndex({"\"text\":\"NO DIALTONE\""}), 0);
     EXPECT_TRUE(host.status.isEmpty()); // the connection never started
+    const std::vector<CallLogEntry> calls = program->log.Query();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[2].result, CallResult::Busy);
+    EXPECT_EQ(calls[1].result, CallResult::NoAnswer);
+    EXPECT_EQ(calls[0].result, CallResult::NoDialTone);
+    for (const CallLogEntry& call : calls) {
+        EXPECT_EQ(call.endedBy, CallEndedBy::None);
+        EXPECT_EQ(call.durationMs, 0);
+        EXPECT_EQ(call.bytesIn, 0u);
+    }
 
     const size_t rings = LogSize();
     ASSERT_EQ(sim.command("ring"), "OK");
@@ -287,6 +326,17 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
 
     program->lines().OnAnswerWatchdog(); // fires after the connect: the call stays
     EXPECT_TRUE(program->comm().IsOpen());
+    EXPECT_TRUE(program->log.Query().empty()); // nothing filed while the call runs
+
+    program->lines().ResetLine();
+    const std::vector<CallLogEntry> calls = program->log.Query();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].direction, CallDirection::Answered);
+    EXPECT_EQ(calls[0].site, "North Gate");
+    EXPECT_TRUE(calls[0].number.isEmpty());
+    EXPECT_TRUE(calls[0].eventFiled);
+    EXPECT_EQ(calls[0].channels, 2u);
+    EXPECT_EQ(calls[0].result, CallResult::Connected);
 }
 
 TEST_F(CallEndToEndTest, FarEndHangUpStopsThePortResetsTheLineAndFindsTheModemAgain) {
@@ -304,6 +354,10 @@ TEST_F(CallEndToEndTest, FarEndHangUpStopsThePortResetsTheLineAndFindsTheModemAg
     ASSERT_TRUE(WaitForLog({"\"line\":\"ATZ\""}, before));
     ASSERT_TRUE(
         WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+
+    ASSERT_TRUE(program->journal.Last());
+    EXPECT_EQ(program->journal.Last()->endedBy, CallEndedBy::FarEnd);
+    EXPECT_EQ(program->journal.Last()->number, "555");
 
     host.windows.clear();
     DialAndConnect("556");
@@ -323,6 +377,26 @@ TEST_F(CallEndToEndTest, HangUpFromTheDialingWindowWhileDialingKeepsTheLineListe
     EXPECT_TRUE(program->lines().IsLineOpen());
     EXPECT_FALSE(program->comm().IsOpen());
     EXPECT_GE(LogIndex({"\"action\":\"aborted\""}), 0);
+}
+
+TEST_F(CallEndToEndTest, RejectedLoginAndTheSitesHangUpRequestAreFiledAsSuch) {
+    Start();
+    ASSERT_TRUE(store.SaveCallSettings({"op", "wrong", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return !program->lines().HasCall(); }, 8000));
+    ASSERT_TRUE(program->journal.Last());
+    EXPECT_EQ(program->journal.Last()->result, CallResult::LoginRejected);
+
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) >= 1; }, 8000));
+    ASSERT_EQ(sim.command("event hangup-request"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->lines().HasCall(); }, 8000));
+    const std::vector<CallLogEntry> calls = program->log.Query();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].result, CallResult::Connected);
+    EXPECT_EQ(calls[0].endedBy, CallEndedBy::SiteRequest);
+    EXPECT_EQ(calls[1].result, CallResult::LoginRejected);
 }
 
 } // namespace
