@@ -1,4 +1,5 @@
 // dialscope: the program's entry point.
+#include "CallLogCommand.h"
 #include "DialscopeApp.h"
 #include "MainFrame.h"
 #include "StringTable.h"
@@ -6,6 +7,9 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    // A script's export of the call log runs alone and ends here.
+    if (const std::optional<int> status = RunCallLogCommand(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(LoadString(IDS_APP_TITLE));
     QApplication::setOrganizationName(QStringLiteral("Kestrel-Lookout"));

@@ -4,7 +4,9 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcCallLog)
 
-CallJournal::CallJournal(CallLog* log, Sources sources) : m_log(log), m_sources(std::move(sources)) {}
+CallJournal::CallJournal(CallLog* log, Sources sources)
+    : m_log(log)
+    , m_sources(std::move(sources)) {}
 
 void CallJournal::OnCallEnded(const LineCallRecord& record) {
     const CallCounters counters = m_sources.counters ? m_sources.counters() : CallCounters{};

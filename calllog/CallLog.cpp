@@ -42,8 +42,9 @@ CREATE TABLE IF NOT EXISTS Calls(
 CREATE INDEX IF NOT EXISTS CallsByStart ON Calls(Start);
 )";
 
-constexpr const char* kColumns = "Id, Start, UtcOffset, Direction, Number, Site, Modem, ConnectSpeed, Result, "
-                                 "EndedBy, DurationMs, BytesIn, BytesOut, Frames, Channels, Clips, EventFiled";
+constexpr const char* kColumns =
+    "Id, Start, UtcOffset, Direction, Number, Site, Modem, ConnectSpeed, Result, "
+    "EndedBy, DurationMs, BytesIn, BytesOut, Frames, Channels, Clips, EventFiled";
 
 // Statement with automatic finalisation.
 class Statement {
@@ -120,7 +121,8 @@ QString IsoTime(const QDateTime& time) {
 
 } // namespace
 
-CallLog::CallLog(const QString& path, int64_t maxEntries) : m_maxEntries(std::max<int64_t>(1, maxEntries)) {
+CallLog::CallLog(const QString& path, int64_t maxEntries)
+    : m_maxEntries(std::max<int64_t>(1, maxEntries)) {
     const QFileInfo info(path);
     if (!QDir().mkpath(info.absolutePath())) {
         qCWarning(lcCallLog) << "cannot create the folder of" << path;
@@ -128,9 +130,11 @@ CallLog::CallLog(const QString& path, int64_t maxEntries) : m_maxEntries(std::ma
     }
     const bool existed = info.exists();
     const QByteArray file = QFile::encodeName(path);
-    if (sqlite3_open_v2(file.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    if (sqlite3_open_v2(file.constData(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
-        qCWarning(lcCallLog) << "cannot open" << path << ":" << (m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        qCWarning(lcCallLog) << "cannot open" << path << ":"
+                             << (m_db ? sqlite3_errmsg(m_db) : "out of memory");
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
@@ -166,9 +170,10 @@ bool CallLog::Exec(const char* sql) const {
 bool CallLog::Append(const CallLogEntry& entry) {
     if (!m_db)
         return false;
-    Statement insert(m_db, "INSERT INTO Calls(Start, UtcOffset, Direction, Number, Site, Modem, ConnectSpeed, "
-                           "Result, EndedBy, DurationMs, BytesIn, BytesOut, Frames, Channels, Clips, EventFiled) "
-                           "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    Statement insert(m_db,
+                     "INSERT INTO Calls(Start, UtcOffset, Direction, Number, Site, Modem, ConnectSpeed, "
+                     "Result, EndedBy, DurationMs, BytesIn, BytesOut, Frames, Channels, Clips, EventFiled) "
+                     "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!insert)
         return false;
     const auto clampCount = [](uint64_t v) {
@@ -275,7 +280,8 @@ bool CallLog::WriteCsv(const std::vector<CallLogEntry>& entries, QIODevice& out)
         line += QByteArray::number(e.connectSpeed) + ',';
         line += ResultCode(e.result).toUtf8() + ',' + EndedByCode(e.endedBy).toUtf8() + ',';
         line += QByteArray::number(double(e.durationMs) / 1000.0, 'f', 3) + ',';
-        line += QByteArray::number(qulonglong(e.bytesIn)) + ',' + QByteArray::number(qulonglong(e.bytesOut)) + ',';
+        line += QByteArray::number(qulonglong(e.bytesIn)) + ',' + QByteArray::number(qulonglong(e.bytesOut)) +
+                ',';
         line += QByteArray::number(qulonglong(e.frames)) + ',' + QByteArray::number(e.channels) + ',';
         line += QByteArray::number(e.clips) + ',' + (e.eventFiled ? "yes" : "no") + "\r\n";
         ok = out.write(line) == line.size();
@@ -342,16 +348,17 @@ QString CallLog::EndedByCode(CallEndedBy endedBy) {
 }
 
 std::optional<CallResult> CallLog::ResultFromCode(const QString& code) {
-    for (CallResult r : {CallResult::Connected, CallResult::Busy, CallResult::NoAnswer, CallResult::NoDialTone,
-                         CallResult::NoCarrier, CallResult::LoginRejected, CallResult::NoDecompressor})
+    for (CallResult r :
+         {CallResult::Connected, CallResult::Busy, CallResult::NoAnswer, CallResult::NoDialTone,
+          CallResult::NoCarrier, CallResult::LoginRejected, CallResult::NoDecompressor})
         if (ResultCode(r) == code)
             return r;
     return std::nullopt;
 }
 
 std::optional<CallEndedBy> CallLog::EndedByFromCode(const QString& code) {
-    for (CallEndedBy e : {CallEndedBy::None, CallEndedBy::Operator, CallEndedBy::SiteRequest, CallEndedBy::FarEnd,
-                          CallEndedBy::LineError, CallEndedBy::Watchdog})
+    for (CallEndedBy e : {CallEndedBy::None, CallEndedBy::Operator, CallEndedBy::SiteRequest,
+                          CallEndedBy::FarEnd, CallEndedBy::LineError, CallEndedBy::Watchdog})
         if (EndedByCode(e) == code)
             return e;
     return std::nullopt;

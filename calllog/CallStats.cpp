@@ -2,9 +2,11 @@
 
 #include "FrameAge.h"
 
-CallStats::CallStats(Clock clock) : m_clock(std::move(clock)) {}
+CallStats::CallStats(Clock clock)
+    : m_clock(std::move(clock)) {}
 
-double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t value, std::chrono::seconds window) {
+double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
+                       std::chrono::seconds window) {
     history.push_back({now, value});
     // Keep one sample at or before the window's start: the rate's base.
     while (history.size() > 2 && history[1].at <= now - window)
@@ -16,7 +18,8 @@ double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t valu
     return double(value - base.value) / seconds;
 }
 
-void CallStats::Update(bool live, const LineCallRecord& line, const QString& site, const CallCounters& counters) {
+void CallStats::Update(bool live, const LineCallRecord& line, const QString& site,
+                       const CallCounters& counters) {
     if (!live) {
         if (m_seen && !m_frozen) {
             // The call just ended: take its final counters once, then keep them.
@@ -26,9 +29,10 @@ void CallStats::Update(bool live, const LineCallRecord& line, const QString& sit
             m_figures.bytesOut = counters.bytesOut;
             m_figures.frames = counters.frames;
             m_figures.damagedPackets = counters.damagedPackets;
-            m_figures.elapsed = line.connectedFor.count() > 0
-                                    ? line.connectedFor
-                                    : std::chrono::duration_cast<std::chrono::milliseconds>(m_clock() - m_callStart);
+            m_figures.elapsed =
+                line.connectedFor.count() > 0
+                    ? line.connectedFor
+                    : std::chrono::duration_cast<std::chrono::milliseconds>(m_clock() - m_callStart);
             for (ChannelRow& row : m_figures.channels)
                 row.age = std::chrono::milliseconds(0);
         }

@@ -71,7 +71,8 @@ private:
     };
     // Adds (now, value), drops samples older than the window except the one
     // the window starts from, returns the rate per second over the kept span.
-    static double Rate(std::deque<Sample>& history, TimePoint now, uint64_t value, std::chrono::seconds window);
+    static double Rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
+                       std::chrono::seconds window);
 
     Clock m_clock;
     Figures m_figures;

@@ -233,7 +233,8 @@ bool CommPort::Route(const InboundPacket& packet) {
     const auto side = [](int32_t s) {
         return s < 0 ? -int64_t(s) : int64_t(s);
     };
-    if (side(frame.header().biWidth) > kMaxLiveFrameSide || side(frame.header().biHeight) > kMaxLiveFrameSide) {
+    if (side(frame.header().biWidth) > kMaxLiveFrameSide ||
+        side(frame.header().biHeight) > kMaxLiveFrameSide) {
         ++m_counters.damagedPackets;
         return true;
     }

@@ -19,9 +19,9 @@
 
 namespace {
 
-constexpr CallResult kResults[] = {CallResult::Connected,  CallResult::Busy,          CallResult::NoAnswer,
-                                   CallResult::NoDialTone, CallResult::NoCarrier,     CallResult::LoginRejected,
-                                   CallResult::NoDecompressor};
+constexpr CallResult kResults[] = {
+    CallResult::Connected, CallResult::Busy,          CallResult::NoAnswer,      CallResult::NoDialTone,
+    CallResult::NoCarrier, CallResult::LoginRejected, CallResult::NoDecompressor};
 
 QString Line(StringId id, int index) {
     return LoadString(id).split(QLatin1Char('\n')).value(index);
@@ -36,9 +36,20 @@ QString Duration(int64_t ms) {
 }
 
 // A typical text of each column, for its width.
-const char* const kWidthSamples[] = {"2026-12-31 23:59:59", "answered", "+00 000 000 0000", "North Gate Yard",
-                                     "SiteSim V.34 Data Modem", "no decompressor", "site request", "00:00:00",
-                                     "000,000,000", "000,000,000", "0,000,000", "Channels", "Clips", "Event"};
+const char* const kWidthSamples[] = {"2026-12-31 23:59:59",
+                                     "answered",
+                                     "+00 000 000 0000",
+                                     "North Gate Yard",
+                                     "SiteSim V.34 Data Modem",
+                                     "no decompressor",
+                                     "site request",
+                                     "00:00:00",
+                                     "000,000,000",
+                                     "000,000,000",
+                                     "0,000,000",
+                                     "Channels",
+                                     "Clips",
+                                     "Event"};
 
 } // namespace
 

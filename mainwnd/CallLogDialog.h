@@ -30,8 +30,21 @@ class CallLogModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column {
-        kStart, kDirection, kNumber, kSite, kModem, kResult, kEndedBy, kDuration,
-        kReceived, kSent, kFrames, kChannels, kClips, kEvent, kColumnCount
+        kStart,
+        kDirection,
+        kNumber,
+        kSite,
+        kModem,
+        kResult,
+        kEndedBy,
+        kDuration,
+        kReceived,
+        kSent,
+        kFrames,
+        kChannels,
+        kClips,
+        kEvent,
+        kColumnCount
     };
 
     void SetEntries(std::vector<CallLogEntry> entries);

@@ -69,9 +69,9 @@ void CallPanel::Refresh() {
     const QStringList directions = LoadString(IDS_CALL_DIRECTIONS).split(QLatin1Char('\n'));
     m_values[kDirection]->setText(directions.value(f.answered ? 1 : 0));
     m_values[kSite]->setText(f.site);
-    m_values[kModem]->setText(f.connectSpeed > 0
-                                  ? f.modem + QStringLiteral(", ") + LoadString(IDS_CALL_SPEED).arg(f.connectSpeed)
-                                  : f.modem);
+    m_values[kModem]->setText(f.connectSpeed > 0 ? f.modem + QStringLiteral(", ") +
+                                                       LoadString(IDS_CALL_SPEED).arg(f.connectSpeed)
+                                                 : f.modem);
     m_values[kElapsed]->setText(Duration(f.elapsed));
     m_values[kReceived]->setText(Count(f.bytesIn));
     m_values[kSent]->setText(Count(f.bytesOut));
@@ -90,11 +90,13 @@ void CallPanel::Refresh() {
         if (!item)
             item = new QTreeWidgetItem(m_channels);
         const qint64 age = std::chrono::duration_cast<std::chrono::seconds>(row.age).count();
-        item->setText(0, m_sources.channelLabel ? m_sources.channelLabel(row.channel) : QString::number(row.channel));
+        item->setText(0, m_sources.channelLabel ? m_sources.channelLabel(row.channel)
+                                                : QString::number(row.channel));
         item->setText(1, Count(row.frames));
         item->setText(2, QString::number(row.framesPerMinute, 'f', 1));
         item->setText(3, Count(row.lastFrameBytes));
-        item->setText(4, row.stalled ? LoadString(IDS_CHANNEL_STALLED).arg(age) : QStringLiteral("%1 s").arg(age));
+        item->setText(4, row.stalled ? LoadString(IDS_CHANNEL_STALLED).arg(age)
+                                     : QStringLiteral("%1 s").arg(age));
         item->setForeground(4, row.stalled ? QBrush(Qt::red) : QBrush());
     }
 }

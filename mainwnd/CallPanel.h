@@ -24,7 +24,18 @@ class CallPanel final : public QDockWidget {
     Q_OBJECT
 public:
     // The rows of the figure list, in order.
-    enum Field { kDirection, kSite, kModem, kElapsed, kReceived, kSent, kRate, kDamaged, kFrames, kFieldCount };
+    enum Field {
+        kDirection,
+        kSite,
+        kModem,
+        kElapsed,
+        kReceived,
+        kSent,
+        kRate,
+        kDamaged,
+        kFrames,
+        kFieldCount
+    };
 
     struct Sources {
         std::function<bool()> live;

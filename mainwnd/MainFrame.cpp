@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -21,6 +22,8 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -504,6 +507,14 @@ void MainFrame::RefreshDiskPane() {
                             .arg(m_env.store.GetRecordFreeMB())
                             .arg(QString::fromStdString(m_env.store.GetRecordDrive())));
     m_diskText->setToolTip(m_diskText->text());
+    // As wide as its text ("12345 MB Free on /home/operator/clips-volume"),
+    // never narrower than before nor wider than 80 characters (the tooltip
+    // holds the whole text).
+    const QFontMetrics metrics = m_diskText->fontMetrics();
+    const QMargins margins = m_diskText->contentsMargins();
+    const int text = metrics.horizontalAdvance(m_diskText->text()) + margins.left() + margins.right() + 8;
+    m_diskText->setFixedWidth(
+        std::clamp(text, 20 * metrics.averageCharWidth(), 80 * metrics.averageCharWidth()));
     if (m_disk.Below())
         m_diskPane->SetDot(
             Picture(m_disk.BlinkPhase() ? QStringLiteral("dot_large.svg") : QStringLiteral("dot_small.svg")));

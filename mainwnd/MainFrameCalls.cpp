@@ -169,8 +169,9 @@ void MainFrame::SetChannelAloneKeys(bool alone) {
     if (QAction* bars = Action(ID_TOOLBAR))
         bars->setShortcut(alone ? QKeySequence() : QKeySequence(Qt::Key_Escape));
     if (QAction* aloneAction = ViewAction(ID_CHANNEL_ALONE))
-        aloneAction->setShortcuts(alone ? QList<QKeySequence>{QKeySequence(Qt::Key_F11), QKeySequence(Qt::Key_Escape)}
-                                        : QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
+        aloneAction->setShortcuts(
+            alone ? QList<QKeySequence>{QKeySequence(Qt::Key_F11), QKeySequence(Qt::Key_Escape)}
+                  : QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
 }
 
 bool MainFrame::ExecuteViewCommand(int id) {
@@ -214,7 +215,8 @@ bool MainFrame::ExecuteViewCommand(int id) {
         const int command = id == ID_ACTIVE_RECORD ? kChannelRecord
                             : id == ID_ACTIVE_STOP ? kChannelStop
                                                    : kChannelSnapshot;
-        if (ChannelWindow* window = m_view->ActiveChannelWindow(); window && window->IsCommandEnabled(command)) {
+        if (ChannelWindow* window = m_view->ActiveChannelWindow();
+            window && window->IsCommandEnabled(command)) {
             window->ExecuteCommand(command);
             done = true;
         }

@@ -8,7 +8,7 @@
 // (a channel window's Record still asks the window's enable rule).
 
 enum ViewCommand : int {
-    ID_CHANNEL_ALONE = 33000,     // F11: the active channel alone, or back to the layout
+    ID_CHANNEL_ALONE = 33000,      // F11: the active channel alone, or back to the layout
     ID_ACTIVATE_CHANNEL_1 = 33001, // Ctrl+1 ... Ctrl+9: 33001 ... 33009
     ID_ACTIVATE_CHANNEL_9 = 33009,
     ID_ACTIVE_RECORD = 33010,   // Ctrl+R

@@ -73,9 +73,11 @@ constexpr Entry kTable[] = {
     {IDS_FRAME_AGE, "last frame %1 s ago"},
     {IDS_CHANNEL_STALLED, "stalled (%1 s)"},
     {IDS_CALL_LOG_TITLE, "Call log"},
-    {IDS_CALL_LOG_COLUMNS, "Start\nDirection\nNumber\nSite\nModem\nResult\nEnded by\nDuration\nReceived\nSent\n"
-                           "Frames\nChannels\nClips\nEvent"},
-    {IDS_CALL_RESULTS, "connected\nbusy\nno answer\nno dial tone\nno carrier\nlogin rejected\nno decompressor"},
+    {IDS_CALL_LOG_COLUMNS,
+     "Start\nDirection\nNumber\nSite\nModem\nResult\nEnded by\nDuration\nReceived\nSent\n"
+     "Frames\nChannels\nClips\nEvent"},
+    {IDS_CALL_RESULTS,
+     "connected\nbusy\nno answer\nno dial tone\nno carrier\nlogin rejected\nno decompressor"},
     {IDS_CALL_ENDED_BY, "\noperator\nsite request\nfar end\nline error\nwatchdog"},
     {IDS_CALL_LOG_FILTERS, "From\nTo\nSite or number\nResult\nAll results\nExport to CSV...\nyes\nno"},
     {IDS_CALL_LOG_TOTALS, "%1 calls, connected %2, %3 bytes received, %4 bytes sent"},

@@ -36,11 +36,11 @@ enum StringId : int {
     IDS_PROMPT_CHANNEL_FIX = 32776,
     IDS_PROMPT_CHANNEL_CLOSE = 32777,
     IDS_PROMPT_CHANNEL_SNAPSHOT = 32789,
-    IDS_DISK_FREE = 45130,            // status bar disk pane: free megabytes, mount point
-    IDS_ABOUT_VERSION = 45131,        // the About box's text
-    IDS_HELP_TITLE = 45132,           // the help window's title
-    IDP_HELP_NOT_FOUND = 45133,       // the help file is missing
-    IDS_READY = 57345,                // status bar prompt pane while no prompt shows
+    IDS_DISK_FREE = 45130,      // status bar disk pane: free megabytes, mount point
+    IDS_ABOUT_VERSION = 45131,  // the About box's text
+    IDS_HELP_TITLE = 45132,     // the help window's title
+    IDP_HELP_NOT_FOUND = 45133, // the help file is missing
+    IDS_READY = 57345,          // status bar prompt pane while no prompt shows
     // Main window commands: status bar prompt, a line break, then the tooltip.
     IDS_CMD_CONNECT = 32771,
     IDS_CMD_HANG_UP = 32772,
@@ -62,25 +62,25 @@ enum StringId : int {
     IDS_CMD_ABOUT = 57664,
     IDS_CMD_EXIT = 57665,
     // The call panel, the frame-age mark and the call log.
-    IDS_CALL_PANEL_TITLE = 45260,   // the call panel's title
-    IDS_CALL_PANEL_FIELDS = 45261,  // the call panel's field labels, one a line
-    IDS_CALL_PANEL_COLUMNS = 45262, // the channel list's columns, one a line
-    IDS_CALL_DIRECTIONS = 45263,    // "dialled" and "answered", one a line
-    IDS_CALL_IDLE = 45264,          // the call panel before the first call
-    IDS_CALL_RATE = 45265,          // receive rate: bytes per second, share of the line
-    IDS_CALL_SPEED = 45266,         // connect speed in bits per second
-    IDS_FRAME_AGE = 45267,          // drawn over an old picture: its age in seconds
-    IDS_CHANNEL_STALLED = 45268,    // a channel's age column once it stalled
-    IDS_CALL_LOG_TITLE = 45269,     // the call log window's title
-    IDS_CALL_LOG_COLUMNS = 45270,   // the call log's columns, one a line
-    IDS_CALL_RESULTS = 45271,       // the call results in CallResult order, one a line
-    IDS_CALL_ENDED_BY = 45272,      // who ended a call in CallEndedBy order, one a line
-    IDS_CALL_LOG_FILTERS = 45273,   // the call log's filter labels and buttons, one a line
-    IDS_CALL_LOG_TOTALS = 45274,    // totals of the listed calls
+    IDS_CALL_PANEL_TITLE = 45260,       // the call panel's title
+    IDS_CALL_PANEL_FIELDS = 45261,      // the call panel's field labels, one a line
+    IDS_CALL_PANEL_COLUMNS = 45262,     // the channel list's columns, one a line
+    IDS_CALL_DIRECTIONS = 45263,        // "dialled" and "answered", one a line
+    IDS_CALL_IDLE = 45264,              // the call panel before the first call
+    IDS_CALL_RATE = 45265,              // receive rate: bytes per second, share of the line
+    IDS_CALL_SPEED = 45266,             // connect speed in bits per second
+    IDS_FRAME_AGE = 45267,              // drawn over an old picture: its age in seconds
+    IDS_CHANNEL_STALLED = 45268,        // a channel's age column once it stalled
+    IDS_CALL_LOG_TITLE = 45269,         // the call log window's title
+    IDS_CALL_LOG_COLUMNS = 45270,       // the call log's columns, one a line
+    IDS_CALL_RESULTS = 45271,           // the call results in CallResult order, one a line
+    IDS_CALL_ENDED_BY = 45272,          // who ended a call in CallEndedBy order, one a line
+    IDS_CALL_LOG_FILTERS = 45273,       // the call log's filter labels and buttons, one a line
+    IDS_CALL_LOG_TOTALS = 45274,        // totals of the listed calls
     IDP_CALL_LOG_EXPORT_FAILED = 45275, // the CSV file could not be written
-    IDS_CMD_CALL_PANEL = 45276,     // View > Call panel: prompt, line break, tooltip
-    IDS_CMD_CALL_LOG = 45277,       // View > Call log: prompt, line break, tooltip
-    IDS_CALL_LAST = 45278,          // the call panel's title after the call ended
+    IDS_CMD_CALL_PANEL = 45276,         // View > Call panel: prompt, line break, tooltip
+    IDS_CMD_CALL_LOG = 45277,           // View > Call log: prompt, line break, tooltip
+    IDS_CALL_LAST = 45278,              // the call panel's title after the call ended
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

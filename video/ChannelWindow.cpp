@@ -214,7 +214,8 @@ void ChannelWindow::FitInto(const QRect& area) {
         return;
     // The stream's picture size; a missing or odd header counts as 4:3.
     const int64_t width = m_streamFormat.biWidth;
-    const int64_t height = m_streamFormat.biHeight < 0 ? -int64_t(m_streamFormat.biHeight) : m_streamFormat.biHeight;
+    const int64_t height =
+        m_streamFormat.biHeight < 0 ? -int64_t(m_streamFormat.biHeight) : m_streamFormat.biHeight;
     const QSize picture = width > 0 && height > 0 && width <= 4096 && height <= 4096
                               ? QSize(int(width), int(height))
                               : QSize(4, 3);

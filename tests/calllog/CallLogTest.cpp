@@ -2,6 +2,7 @@
 // its size, owner-only access, a damaged file, and the CSV export read back
 // with an independent RFC 4180 reader.
 #include "CallLog.h"
+#include "CallLogCommand.h"
 #include "TempDir.h"
 
 #include <QBuffer>
@@ -205,6 +206,33 @@ TEST_F(CallLogTest, CsvExportReadsBackFieldForField) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(ParseCsv(file.readAll()).size(), 1u);
     EXPECT_FALSE(QFile::exists(none));
+}
+
+TEST_F(CallLogTest, CommandLineExportWritesTheWholeLogAndLeavesOtherCommandLinesAlone) {
+    {
+        CallLog log(path);
+        ASSERT_TRUE(log.Append(Entry(At(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+    }
+    const std::string csv = dir.file("script.csv");
+    const std::string logPath = path.toStdString();
+    const char* const exportArgs[] = {"dialscope", "--call-log-csv", csv.c_str()};
+    EXPECT_EQ(RunCallLogCommand(3, exportArgs, logPath.c_str()), 0);
+    QFile file(QString::fromStdString(csv));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ParseCsv(file.readAll()).size(), 2u);
+
+    const std::string joined = "--call-log-csv=" + dir.file("joined.csv");
+    const char* const joinedArgs[] = {"dialscope", "-Embedding", joined.c_str()};
+    EXPECT_EQ(RunCallLogCommand(3, joinedArgs, logPath.c_str()), 0);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.file("joined.csv"))));
+
+    const char* const missing[] = {"dialscope", "--call-log-csv"};
+    EXPECT_EQ(RunCallLogCommand(2, missing, logPath.c_str()), 2);
+    const std::string unwritable = dir.file("no/such/folder/x.csv");
+    const char* const badTarget[] = {"dialscope", "--call-log-csv", unwritable.c_str()};
+    EXPECT_EQ(RunCallLogCommand(3, badTarget, logPath.c_str()), 1);
+    const char* const other[] = {"dialscope", "/Embedding"};
+    EXPECT_FALSE(RunCallLogCommand(2, other, logPath.c_str()));
 }
 
 } // namespace

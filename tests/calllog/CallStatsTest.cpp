@@ -1,7 +1,7 @@
 // The call panel's figures and the frame-age rule with an injected clock: no
 // test sleeps, time only moves when the test moves it.
-#include "CallEntryBuilder.h"
 #include "CallStats.h"
+#include "CallEntryBuilder.h"
 #include "FrameAge.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,9 @@ namespace {
 struct FakeClock {
     std::chrono::steady_clock::time_point now{std::chrono::steady_clock::time_point{} + 1000h};
     CallStats::Clock function() {
-        return [this] { return now; };
+        return [this] {
+            return now;
+        };
     }
 };
 

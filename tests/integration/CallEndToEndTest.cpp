@@ -212,6 +212,23 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     EXPECT_TRUE(host.windows[0]->commands.empty());
     EXPECT_TRUE(host.status.last().startsWith("Connect:  "));
 
+    // The call's counters against the site's own count: with the stream
+    // stopped and the line drained, the bytes received match what the site
+    // sent (its count also holds the modem's few result-code bytes).
+    ASSERT_EQ(sim.command("close 1"), "OK");
+    uint64_t received = 0;
+    for (int i = 0; i < 20 && program->comm().Counters().bytesIn != received; ++i) {
+        received = program->comm().Counters().bytesIn;
+        RunEventsFor(300);
+    }
+    const std::string status = sim.command("status");
+    const size_t at = status.find("\"bytesToViewer\":");
+    ASSERT_NE(at, std::string::npos) << status;
+    const double sent = std::stod(status.substr(at + 16));
+    EXPECT_GT(sent, 0);
+    EXPECT_NEAR(double(program->comm().Counters().bytesIn), sent, sent * 0.01);
+    EXPECT_EQ(program->comm().Counters().damagedPackets, 0u);
+
     // Hang up (the main window's command): escape, ATH0, the line listens on.
     const size_t before = LogSize();
     program->lines().ResetLine();
