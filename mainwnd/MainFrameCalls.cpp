@@ -30,7 +30,9 @@ void MainFrame::CreateCallViews() {
         return m_port->Counters();
     };
     journal.phoneBookName = [this](const QString& number) {
-        return SiteNameFor(LineCallRecord{false, number}, CallCounters{});
+        LineCallRecord dialled;
+        dialled.number = number;
+        return SiteNameFor(dialled, CallCounters{});
     };
     journal.filed = [this](const CallLogEntry&) {
         if (m_callLogDialog)

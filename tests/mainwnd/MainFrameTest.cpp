@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QStatusTipEvent>
