@@ -121,7 +121,7 @@ public:
 
     // The call views and the keyboard commands (MainFrameCalls.cpp).
     CallPanel* CallPanelDock() const { return m_callPanel; }
-    CallLogDialog* CallLogWindow() const { return m_callLogDialog; }
+    CallLogDialog* CallLogWindow() const;
     const CallJournal& Journal() const { return *m_journal; }
     QAction* ViewAction(int id) const;
     // Runs a ViewCommand; false when it did nothing.

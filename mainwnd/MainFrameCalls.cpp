@@ -114,6 +114,10 @@ void MainFrame::CreateCallViews() {
     m_callTimer.start();
 }
 
+CallLogDialog* MainFrame::CallLogWindow() const {
+    return m_callLogDialog;
+}
+
 QAction* MainFrame::ViewAction(int id) const {
     const auto it = m_viewActions.find(id);
     return it == m_viewActions.end() ? nullptr : it->second;

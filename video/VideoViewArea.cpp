@@ -50,6 +50,10 @@ void VideoViewArea::ScheduleRefresh() {
     QTimer::singleShot(0, this, &VideoViewArea::RefreshCommandStates);
 }
 
+ChannelWindow* VideoViewArea::AloneWindow() const {
+    return m_alone;
+}
+
 ChannelWindow* VideoViewArea::ActiveChannelWindow() const {
     return qobject_cast<ChannelWindow*>(activeSubWindow());
 }

@@ -41,7 +41,7 @@ public:
     void RefreshCommandStates();
 
     // The channel window shown alone; null when the layout shows.
-    ChannelWindow* AloneWindow() const { return m_alone; }
+    ChannelWindow* AloneWindow() const;
     bool ShowAlone(ChannelWindow* window);
     void RestoreLayout();
     // The active channel window; null when none is.
