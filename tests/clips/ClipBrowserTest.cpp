@@ -13,10 +13,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QPointer>
 #include <QTimeEdit>
-#include <QFontMetrics>
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -4,22 +4,22 @@
 // channels through the site's channel prompt and hangs up; a site that calls
 // back is answered, raises the alarm, files its event and gets a window per
 // channel. Set DIALSCOPE_SCREENSHOT_DIR to keep pictures of the main window.
-#include "ChannelWindow.h"
 #include "CallLogDialog.h"
 #include "CallPanel.h"
+#include "ChannelWindow.h"
 #include "FrameFixture.h"
-#include "ViewCommands.h"
 #include "HayesTelephony.h"
 #include "SiteSimProcess.h"
 #include "VideoViewArea.h"
+#include "ViewCommands.h"
 
 #include <QApplication>
-#include <QRegularExpression>
-#include <QTreeWidget>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
