@@ -32,6 +32,8 @@ const char* SettingName(int id) {
         return "Monitor";
     case AppStore::kAutoRun:
         return "AutoRun";
+    case AppStore::kCallPanel:
+        return "CallPanel";
     default:
         return nullptr;
     }

@@ -85,6 +85,7 @@ public:
     static constexpr int kModem = 30;
     static constexpr int kMonitor = 31;
     static constexpr int kAutoRun = 50;
+    static constexpr int kCallPanel = 60; // "CallPanel": 0 keeps the call panel hidden
 
     // Works on the given per-user and machine-wide stores, which must outlive it.
     AppStore(RegistryStore& userStore, RegistryStore& machineStore);

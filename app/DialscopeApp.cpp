@@ -80,6 +80,8 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                *m_options.frameDialogs,
                                *this,
                                {}};
+    m_callLog = std::make_unique<CallLog>(CallLog::DefaultPath());
+    env.callLog = m_callLog.get();
     m_frame = std::make_unique<MainFrame>(std::move(env));
     StartupTrace::Watch(m_frame.get());
     m_frame->Start();

@@ -20,6 +20,7 @@
 #include <memory>
 
 class AppStore;
+class CallLog;
 class ChannelTable;
 class ClipIndex;
 class ClipRecoveryTask;
@@ -82,6 +83,7 @@ private:
     std::unique_ptr<DecompressorFactory> m_decompressors;
     std::unique_ptr<QtFrameDialogs> m_ownedFrameDialogs;
     std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<CallLog> m_callLog; // before the window, which files calls in it until it goes
     std::unique_ptr<MainFrame> m_frame;
     std::unique_ptr<ClipRecoveryTask> m_recovery;
 };

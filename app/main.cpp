@@ -1,6 +1,7 @@
 // dialscope: the program's entry point.
 #include "CommandLine.h"
 #include "DemoSite.h"
+#include "CallLogCommand.h"
 #include "DialscopeApp.h"
 #include "DialscopeLog.h"
 #include "ExportCommandLine.h"
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
     }
     InstallLogFile();
 
+    // A script's export of the call log runs alone and ends here.
+    if (const std::optional<int> status = RunCallLogCommand(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(LoadString(IDS_APP_TITLE));
     QApplication::setOrganizationName(QStringLiteral("Kestrel-Lookout"));

@@ -1,9 +1,12 @@
 #include "ClipListWidget.h"
 #include "WireText.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,15 +34,42 @@ ClipListWidget::ClipListWidget(const QStringList& columns, const QList<int>& wid
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setIconSize(QSize(20, 20));
     header()->setSectionsClickable(false);
-    const int charWidth = fontMetrics().averageCharWidth();
-    for (int i = 0; i < widths.size(); ++i)
-        setColumnWidth(i, widths[i] * charWidth);
+    m_baseWidths = widths;
+    fitColumns();
     QPalette colours = palette();
     colours.setColor(QPalette::Base, QColor(0xFF, 0xFF, 0xDC));
     setPalette(colours);
     sortByColumn(0, Qt::DescendingOrder);
     setSortingEnabled(true);
     header()->setSortIndicatorShown(false);
+}
+
+void ClipListWidget::fitColumns() {
+    const QFontMetrics metrics(font());
+    const int charWidth = metrics.averageCharWidth();
+    constexpr int kPadding = 16; // the cell's margins on both sides
+    for (int column = 0; column < m_baseWidths.size(); ++column) {
+        int width = std::max(m_baseWidths[column] * charWidth,
+                             metrics.horizontalAdvance(headerItem()->text(column)) + kPadding);
+        // File name, start and end time: every listed text shows whole. These
+        // texts are digits in fixed patterns, so the longest by characters
+        // is measured alone (a long list costs one measurement).
+        if (column <= 2 && topLevelItemCount() > 0) {
+            QString longest;
+            for (int i = 0; i < topLevelItemCount(); ++i)
+                if (const QString text = topLevelItem(i)->text(column); text.size() > longest.size())
+                    longest = text;
+            const int extra = kPadding + (column == 0 ? iconSize().width() + 8 : 0);
+            width = std::max(width, metrics.horizontalAdvance(longest) + extra);
+        }
+        setColumnWidth(column, width);
+    }
+}
+
+void ClipListWidget::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitColumns();
 }
 
 void ClipListWidget::addClips(const std::vector<const ClipRecord*>& records,
@@ -65,6 +95,7 @@ void ClipListWidget::addClips(const std::vector<const ClipRecord*>& records,
     }
     setSortingEnabled(false);
     addTopLevelItems(items);
+    fitColumns();
     setSortingEnabled(true);
     sortByColumn(0, Qt::DescendingOrder);
     header()->setSortIndicatorShown(false);

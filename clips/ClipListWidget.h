@@ -47,5 +47,14 @@ signals:
 
 protected:
     bool viewportEvent(QEvent* event) override;
+    // A new font (the dialogs set theirs after building the list) fits the
+    // columns again.
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Widens the columns to their header and to the longest file name, start
+    // and end time listed; never narrower than the base widths.
+    void fitColumns();
+    QList<int> m_baseWidths; // in average characters
 };

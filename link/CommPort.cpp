@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 static_assert(CommPort::kMaxChannelWindows == TileLayout::kMaxWindows,
@@ -55,6 +57,15 @@ bool DescribesPicture(const PackedDibView& frame, size_t frameBytes) {
                               ? h.biSizeImage
                               : uint64_t(frameBytes) - BitmapInfoHeader::kSize - h.colorTableBytes();
     return uint64_t(rowBytes * rows) <= held;
+}
+
+// The site's name: the identity record's first field, up to its first zero.
+std::string SiteNameOf(const std::array<uint8_t, Wire::kSiteRecordSize>& record) {
+    constexpr size_t kNameField = 30;
+    std::string name;
+    for (size_t i = 0; i < kNameField && record[i] != 0; ++i)
+        name.push_back(char(record[i]));
+    return name;
 }
 
 } // namespace
@@ -112,6 +123,10 @@ bool CommPort::Start(int fd, bool answered) {
     m_loggedIn = false;
     m_reopened = false;
     m_restartRecord.clear();
+    m_counters = CallCounters{};
+    m_counters.answered = answered;
+    m_counters.started = m_options.now();
+    m_damagedAtStart = m_receiver.Damaged();
 
     SendLogin();
     m_timer.start();
@@ -136,6 +151,8 @@ void CommPort::Stop() {
 }
 
 void CommPort::QueueBlock(std::vector<uint8_t> block) {
+    if (IsOpen())
+        m_counters.bytesOut += block.size();
     m_port.QueueSend(std::move(block));
 }
 
@@ -158,6 +175,8 @@ void CommPort::DrainReceived() {
         if (!chunk)
             break;
         std::vector<uint8_t> leftover = m_receiver.ParseChunk(*chunk, *this);
+        // Bytes handed back are taken again with the next chunk: count them then.
+        m_counters.bytesIn += chunk->size() - std::min(leftover.size(), chunk->size());
         if (!leftover.empty())
             m_port.PushFrontReceived(std::move(leftover));
     }
@@ -226,6 +245,7 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
             PostToMainWindow(kCommandOpenChannel);
         return true;
     case InboundType::LoginRejected:
+        m_counters.loginRejected = true;
         PostToMainWindow(kCommandLoginError);
         return true;
     case InboundType::LoginRequest:
@@ -235,14 +255,19 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         if (ChannelSlot* slot = FindSlotByKey(packet.param2); slot && slot->window)
             slot->window->MarkClosedBySite();
         return true;
-    case InboundType::SiteInfo:
+    case InboundType::SiteInfo: {
         // One record answers one request; unasked records are ignored.
         if (m_siteInfoAllowed > 0) {
             --m_siteInfoAllowed;
-            m_store.AddEventRecord(SiteRecordFromPayload(packet.payload));
+            const std::array<uint8_t, Wire::kSiteRecordSize> record = SiteRecordFromPayload(packet.payload);
+            if (m_store.AddEventRecord(record))
+                m_counters.eventFiled = true;
+            m_counters.siteName = SiteNameOf(record);
         }
         return true;
+    }
     case InboundType::HangUpRequest:
+        m_counters.siteAskedHangUp = true;
         PostToMainWindow(kCommandHangUp);
         return true;
     }
@@ -273,16 +298,21 @@ bool CommPort::EnsureDecompressor(const BitmapInfoHeader& header) {
 bool CommPort::Route(const InboundPacket& packet) {
     const PackedDibView frame(packet.payload);
     // Short, not a 40-byte header, declaring more than it holds, or no picture.
-    if (!frame.valid() || !DescribesPicture(frame, packet.payload.size()))
+    if (!frame.valid() || !DescribesPicture(frame, packet.payload.size())) {
+        ++m_counters.damagedPackets;
         return true;
+    }
     // Decoding, scaling and repainting cost what the header declares, however
     // few bytes follow it: a frame far larger than any live picture would hold
     // the user interface for seconds, so it counts as malformed.
     const int64_t rows =
         frame.header().biHeight < 0 ? -int64_t(frame.header().biHeight) : int64_t(frame.header().biHeight);
-    if (int64_t(frame.header().biWidth) * rows > kMaxLiveFramePixels)
+    if (int64_t(frame.header().biWidth) * rows > kMaxLiveFramePixels) {
+        ++m_counters.damagedPackets;
         return true;
+    }
     if (!EnsureDecompressor(frame.header())) {
+        m_counters.noDecompressor = true;
         PostToMainWindow(kCommandCompressionError);
         return false;
     }
@@ -294,6 +324,9 @@ bool CommPort::Route(const InboundPacket& packet) {
 
     ChannelWindowHandle& window = *slot->window;
     ++m_frameCount;
+    ++m_counters.frames;
+    if (ChannelCounters* counters = m_counters.Channel(slot->channel, slot->streamKey))
+        counters->CountFrame(packet.payload.size(), m_options.now());
     if (window.IsRecording())
         window.RecordFrame(packet.payload);
     window.DeliverFrame(packet.payload);
@@ -486,6 +519,12 @@ std::vector<ReopenChannel> CommPort::OpenChannelsNow() const {
             open.push_back({slot.channel, slot.window->IsRecording()});
     }
     return open;
+}
+
+CallCounters CommPort::Counters() const {
+    CallCounters counters = m_counters;
+    counters.damagedPackets += m_receiver.Damaged() - m_damagedAtStart;
+    return counters;
 }
 
 void CommPort::PostToMainWindow(int command) {

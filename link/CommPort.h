@@ -38,6 +38,7 @@
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
 
+#include "CallCounters.h"
 #include "CallPort.h"
 #include "LinkInterfaces.h"
 #include "PacketReceiver.h"
@@ -75,6 +76,10 @@ struct CommPortOptions {
     // What one drain may handle before it leaves the rest for the next tick.
     int drainPackets = 200;
     std::chrono::milliseconds drainTime{50};
+    // The monotonic time frames are stamped with, for the call's counters.
+    std::function<std::chrono::steady_clock::time_point()> now = [] {
+        return std::chrono::steady_clock::now();
+    };
 };
 
 class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
@@ -200,6 +205,11 @@ public:
     SerialEngine& Port() { return m_port; }
     const PacketReceiver& Receiver() const { return m_receiver; }
 
+    // The running or the last call's counters (see CallCounters.h).
+    CallCounters Counters() const;
+    // A channel window of this call started a clip.
+    void CountClip() { ++m_counters.clipsRecorded; }
+
 private:
     bool OnPacket(const InboundPacket& packet) override;
     bool Route(const InboundPacket& packet);
@@ -254,4 +264,6 @@ private:
     bool m_loggedIn = false;
     std::optional<LoginValues> m_loginOverride;
     FrameObserver m_frameObserver;
+    CallCounters m_counters;
+    uint64_t m_damagedAtStart = 0; // the receiver's damaged count when the call started
 };

@@ -170,6 +170,7 @@ bool LineManager::Dial(const QString& number) {
     m_answered = false;
     m_connected = false;
     m_answering = false;
+    BeginAttempt(false, number);
     Call call = 0;
     const std::int32_t request = m_service.MakeCall(m_line, call, number.toStdString(), 0, params);
     if (call != 0)
@@ -205,8 +206,10 @@ std::int32_t LineManager::WaitForReply(std::int32_t request) {
 bool LineManager::DropCall() {
     std::lock_guard lock(m_lock);
     CloseDialStatus();
-    if (m_call == 0)
+    if (m_call == 0) {
+        FinishAttempt(); // a dial the service refused before it made a call
         return true;
+    }
     const Call call = m_call;
     m_answerPause.stop();
     if (m_watchdogRunning) {
@@ -223,6 +226,7 @@ bool LineManager::DropCall() {
     // A message handled during the wait may have released this call and taken
     // a new one already; that one is not ours to forget.
     if (m_call == call) {
+        FinishAttempt();
         m_call = 0;
         m_connected = false;
         m_answering = false;
@@ -234,8 +238,10 @@ bool LineManager::DropCall() {
 void LineManager::OnAnswerWatchdog() {
     m_watchdogRunning = false;
     m_watchdog.StopAnswerWatchdog();
-    if (!m_connected)
+    if (!m_connected) {
+        NoteEnd(LineCallEnd::Watchdog);
         Reinitialize(-1);
+    }
 }
 
 QString LineManager::QueryLineName(int device) {
@@ -267,9 +273,10 @@ void LineManager::OnMessage(const LineMessage& message) {
     switch (message.kind) {
     case LINE_CALLSTATE:
         m_callStateDetail = message.param2;
-        OnCallState(message.device, message.param1, message.param3);
+        OnCallState(message.device, message.param1, message.param2, message.param3);
         return;
     case LINE_CLOSE:
+        NoteEnd(LineCallEnd::LineError);
         CloseLine();
         return;
     case LINE_LINEDEVSTATE:
@@ -285,12 +292,13 @@ void LineManager::OnMessage(const LineMessage& message) {
         return;
     case LINE_CREATE:
     case LINE_REMOVE:
+        NoteEnd(LineCallEnd::LineError);
         Reinitialize(-1);
         return;
     }
 }
 
-void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t privilege) {
+void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t privilege) {
     if (call == 0)
         return;
     if (privilege == LINECALLPRIVILEGE_OWNER)
@@ -303,6 +311,10 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t priv
         // Taken now, answered after the pause: a repeated offer meanwhile is ignored.
         m_answering = true;
         m_offeredCall = call;
+        if (m_attemptOpen && !m_connected)
+            FinishAttempt(); // an earlier offer that never became a call
+        if (!m_attemptOpen)
+            BeginAttempt(true, {});
         m_answerPause.start();
         return;
     case LINECALLSTATE_CONNECTED: {
@@ -310,10 +322,15 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t priv
             return;
         m_connected = true;
         CloseDialStatus();
+        m_attempt.connected = true;
+        m_connectedAt = std::chrono::steady_clock::now();
+        if (CallStatus status; m_service.GetCallStatus(call, status) == LINEERR_OK)
+            m_attempt.connectSpeed = status.rate;
         int fd = -1;
         if (m_service.GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd) != LINEERR_OK ||
             !m_port->Start(fd, m_answered)) {
             m_connected = false;
+            m_attempt.connected = false; // the connection never ran: nothing of it to count
             ResetLine();
         }
         return;
@@ -322,6 +339,16 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t priv
     case LINECALLSTATE_SPECIALINFO:
     case LINECALLSTATE_DISCONNECTED:
     case LINECALLSTATE_UNKNOWN:
+        if (state == LINECALLSTATE_BUSY)
+            NoteEnd(LineCallEnd::Busy);
+        else if (state == LINECALLSTATE_DISCONNECTED && m_connected)
+            NoteEnd(LineCallEnd::FarEnd);
+        else if (state == LINECALLSTATE_DISCONNECTED && detail == LINEDISCONNECTMODE_NOANSWER)
+            NoteEnd(LineCallEnd::NoAnswer);
+        else if (state == LINECALLSTATE_DISCONNECTED && detail == LINEDISCONNECTMODE_NODIALTONE)
+            NoteEnd(LineCallEnd::NoDialTone);
+        else
+            NoteEnd(LineCallEnd::NoCarrier);
         if (m_callEnded && !m_dropping && call == m_call) {
             const CallEnd end{!m_answered && !m_answering, m_connected, state, m_callStateDetail};
             m_callEnded(end);
@@ -357,13 +384,47 @@ void LineManager::OnDeviceState(Line line, std::uint32_t state, std::uint32_t de
     case LINEDEVSTATE_MAINTENANCE:
     case LINEDEVSTATE_TRANSLATECHANGE:
     case LINEDEVSTATE_REMOVED:
+        NoteEnd(LineCallEnd::LineError);
         Reinitialize(-1);
         return;
     case LINEDEVSTATE_REINIT:
-        if (detail == 0)
+        if (detail == 0) {
+            NoteEnd(LineCallEnd::LineError);
             Reinitialize(-1);
+        }
         return;
     default:
         return;
     }
+}
+
+void LineManager::BeginAttempt(bool answered, const QString& number) {
+    FinishAttempt();
+    m_attempt = LineCallRecord{};
+    m_attempt.answered = answered;
+    m_attempt.number = number;
+    m_attempt.modem = m_lineName;
+    m_attempt.start = QDateTime::currentDateTime();
+    m_attemptOpen = true;
+    m_endNoted = false;
+}
+
+void LineManager::NoteEnd(LineCallEnd end) {
+    if (!m_attemptOpen || m_endNoted)
+        return;
+    m_attempt.end = end;
+    m_endNoted = true;
+}
+
+void LineManager::FinishAttempt() {
+    if (!m_attemptOpen)
+        return;
+    m_attemptOpen = false;
+    if (!m_endNoted)
+        m_attempt.end = LineCallEnd::Local;
+    if (m_attempt.connected)
+        m_attempt.connectedFor = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - m_connectedAt);
+    if (m_callEndSink)
+        m_callEndSink->OnCallEnded(m_attempt);
 }

@@ -15,15 +15,21 @@
 // An offered call is answered after a pause (a single-shot timer, 2 s) and
 // guarded by the main window's answer watchdog (50 s): a call that has not
 // connected by then restarts the service.
+//
+// Every call attempt, dialled or answered, is reported to the call-end sink
+// once when it ends (DropCall is where every call ends), with the first reason
+// the line saw for its end; a drop without such a reason counts as local.
 
 #include "AnswerWatchdog.h"
 #include "CallPort.h"
 #include "DialStatusWindow.h"
+#include "LineCallRecord.h"
 #include "TelephonyService.h"
 
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -106,6 +112,11 @@ public:
     const QString& LineName() const { return m_lineName; }
     std::uint32_t LastCallState() const { return m_callState; }
     CallPort& Port() { return *m_port; }
+    // Where finished call attempts go; null reports nothing. Must outlive the
+    // line control or be reset before it goes.
+    void SetCallEndSink(CallEndSink* sink) { m_callEndSink = sink; }
+    // The running attempt, or the last one once it ended.
+    const LineCallRecord& CurrentCall() const { return m_attempt; }
 
     // Told about every call that ends by itself (far-end hang-up, busy, no
     // answer, line error); not about calls ended through DropCall. Runs on
@@ -116,12 +127,16 @@ public:
 
 private:
     void OnMessage(const tel::LineMessage& message);
-    void OnCallState(tel::Call call, std::uint32_t state, std::uint32_t privilege);
+    void OnCallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t privilege);
     void OnDeviceState(tel::Line line, std::uint32_t state, std::uint32_t detail);
     void AnswerOffered();
     std::int32_t WaitForReply(std::int32_t request);
     void CloseDialStatus() { m_dialStatusWindow.reset(); }
     QString QueryLineName(int device);
+    void BeginAttempt(bool answered, const QString& number);
+    // Keeps the first reason seen for the end of the running attempt.
+    void NoteEnd(LineCallEnd end);
+    void FinishAttempt();
 
     tel::TelephonyService& m_service;
     std::unique_ptr<CallPort> m_port;
@@ -156,4 +171,10 @@ private:
     std::function<void(const CallEnd&)> m_callEnded;
     std::uint32_t m_callStateDetail = 0;
     bool m_dropping = false;
+
+    CallEndSink* m_callEndSink = nullptr;
+    bool m_attemptOpen = false;
+    bool m_endNoted = false;
+    LineCallRecord m_attempt;
+    std::chrono::steady_clock::time_point m_connectedAt{};
 };

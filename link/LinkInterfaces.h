@@ -23,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -80,6 +81,9 @@ public:
     virtual void OnPostedCommand(int command) = 0;
     // Close request: stop recording, then the window goes away.
     virtual void Close() = 0;
+    // Marks the picture as `seconds` old, or removes the mark (nothing). The
+    // next frame removes it too.
+    virtual void ShowFrameAge(std::optional<int> seconds) { (void)seconds; }
 };
 
 // The main window's view area, parent of every channel window.

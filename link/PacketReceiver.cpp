@@ -83,6 +83,7 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
     if (m_halted)
         return {};
     if (chunk.size() > Wire::kPacketBufferSize - m_held) {
+        ++m_damaged;
         Reset();
         return {};
     }
@@ -99,6 +100,7 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
     const int32_t length = ReadInt32(header + 16);
     const bool lengthPossible = length >= 0 && size_t(length) <= Wire::kMaxInboundPayload;
     if (!lengthPossible || m_endPos != m_startPos + Wire::kInboundHeaderSize + size_t(length)) {
+        ++m_damaged;
         Reset(); // damaged: everything held goes, including what followed
         return {};
     }

@@ -53,6 +53,9 @@ public:
     size_t held() const { return m_held; }
     bool startFound() const { return m_startFound; }
     bool halted() const { return m_halted; }
+    // Packets dropped as damaged (wrong length, overflowing chunk) since
+    // construction; Reset() leaves the count alone.
+    uint64_t Damaged() const { return m_damaged; }
 
 private:
     bool FindStart();
@@ -66,4 +69,5 @@ private:
     size_t m_startScan = 0; // first position not yet ruled out as a header
     size_t m_endScan = 0;   // first position not yet ruled out as a trailer
     bool m_halted = false;
+    uint64_t m_damaged = 0;
 };

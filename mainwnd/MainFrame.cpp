@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -27,8 +28,9 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <utility>
+#include <algorithm>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -90,6 +92,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     m_patrolTimer.setInterval(30000);
     connect(&m_patrolTimer, &QTimer::timeout, this, &MainFrame::CheckPatrolSchedule);
     m_patrolTimer.start();
+    CreateCallViews();
 
     m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
     connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
@@ -104,6 +107,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
 }
 
 MainFrame::~MainFrame() {
+    m_callTimer.stop();
     m_refreshTimer.stop();
     m_diskTimer.stop();
     if (m_waitingCommand != 0)
@@ -204,6 +208,7 @@ void MainFrame::CreateMenus() {
     connectMenu->addAction(Action(ID_SELECT_MODEM));
 
     QMenu* channelMenu = bar->addMenu(tr("&Video channel"));
+    m_channelMenu = channelMenu;
     channelMenu->addAction(Action(ID_OPEN_CHANNEL));
     channelMenu->addSeparator();
     channelMenu->addAction(Action(ID_ARRANGE));
@@ -211,6 +216,7 @@ void MainFrame::CreateMenus() {
     channelMenu->addAction(Action(ID_CHANGE_SIZE));
 
     QMenu* viewMenu = bar->addMenu(tr("V&iew"));
+    m_viewMenu = viewMenu;
     viewMenu->addAction(Action(ID_TOOLBAR));
     viewMenu->addSeparator();
     viewMenu->addAction(Action(ID_EVENT_NOTIFY));
@@ -356,6 +362,7 @@ void MainFrame::RefreshCommandStates() {
         if (action->isCheckable())
             action->setChecked(IsCommandChecked(id, state));
     }
+    RefreshViewActions();
 }
 
 void MainFrame::OnModemsFound() {
@@ -627,6 +634,14 @@ void MainFrame::RefreshDiskPane() {
                             .arg(m_volumeReading.freeMB)
                             .arg(QString::fromStdString(m_volumeReading.mountPoint)));
     m_diskText->setToolTip(m_diskText->text());
+    // As wide as its text ("12345 MB Free on /home/operator/clips-volume"),
+    // never narrower than before nor wider than 80 characters (the tooltip
+    // holds the whole text).
+    const QFontMetrics metrics = m_diskText->fontMetrics();
+    const QMargins margins = m_diskText->contentsMargins();
+    const int text = metrics.horizontalAdvance(m_diskText->text()) + margins.left() + margins.right() + 8;
+    m_diskText->setFixedWidth(
+        std::clamp(text, 20 * metrics.averageCharWidth(), 80 * metrics.averageCharWidth()));
     if (m_disk.Below())
         m_diskPane->SetDot(
             Picture(m_disk.BlinkPhase() ? QStringLiteral("dot_large.svg") : QStringLiteral("dot_small.svg")));

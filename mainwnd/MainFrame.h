@@ -21,6 +21,7 @@
 #include "AlarmSound.h"
 #include "AnswerWatchdog.h"
 #include "AppConnectionStore.h"
+#include "CallJournal.h"
 #include "ChannelWindowContext.h"
 #include "CommPort.h"
 #include "CommandTable.h"
@@ -48,6 +49,8 @@
 #include <memory>
 
 class AppStore;
+class CallLogDialog;
+class CallPanel;
 class BitmapPane;
 class ChannelTable;
 class ClipIndex;
@@ -86,6 +89,8 @@ public:
         QStringList fileFolders;
         LineManager::Timings lineTimings = {};
         CommPortOptions portOptions = {};
+        // Where finished calls are filed; none: they are not.
+        CallLog* callLog = nullptr;
     };
 
     static constexpr int kToolButtonWidth = 40;
@@ -126,6 +131,17 @@ public:
     HelpWindow* Help() const { return m_help; }
     QMenu* VideoWindowMenu() const { return m_videoWindowMenu; }
 
+    // The call views and the keyboard commands (MainFrameCalls.cpp).
+    CallPanel* CallPanelDock() const { return m_callPanel; }
+    CallLogDialog* CallLogWindow() const;
+    const CallJournal& Journal() const { return *m_journal; }
+    QAction* ViewAction(int id) const;
+    // Runs a ViewCommand; false when it did nothing.
+    bool ExecuteViewCommand(int id);
+    // The once-a-second routine: the call panel's figures and every channel
+    // window's old-picture mark.
+    void OnCallTick();
+
     // The disk-space check (the disk timer's routine).
     void CheckDiskSpace();
     // Writes the free space and the volume into the disk pane and redraws the dot.
@@ -155,6 +171,7 @@ public:
     void FixWindow(uint64_t windowId) override;
     void CloseWindow(uint64_t windowId, bool sendCloseChannel) override;
     std::unique_ptr<ClipRecorder> CreateRecorder() override;
+    void ClipStarted() override;
     DialogService& Dialogs() override;
 
     // DialStatusFactory
@@ -233,6 +250,10 @@ private:
     void CreateStatusBar();
     QAction* MakeAction(int id, const QString& text, const QString& icon = {});
     void OnModemsFound();
+    void CreateCallViews();
+    void RefreshViewActions();
+    void SetChannelAloneKeys(bool alone);
+    QString SiteNameFor(const LineCallRecord& line, const CallCounters& counters);
 
     Environment m_env;
     AppConnectionStore m_connectionStore;
@@ -257,6 +278,17 @@ private:
     BitmapPane* m_phonePane = nullptr;
     QLabel* m_modemPane = nullptr;
     QMenu* m_videoWindowMenu = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    QMenu* m_channelMenu = nullptr;
+    std::unique_ptr<CallJournal> m_journal;
+    CallPanel* m_callPanel = nullptr;
+    QPointer<CallLogDialog> m_callLogDialog;
+    std::map<int, QAction*> m_viewActions;
+    QTimer m_callTimer;
+    bool m_wasLive = false;
+    bool m_aloneKeys = false;
+    QString m_siteNumber; // the number whose phone-book name is m_siteName
+    QString m_siteName;
     QPointer<HelpWindow> m_help;
     std::map<int, QAction*> m_actions;
 

@@ -85,6 +85,26 @@ enum StringId : int {
     IDS_CMD_PATROL_REPORT = 45306,     // View > Patrol report
     IDS_PATROL_ONCE_RUNNING = 45308,   // stderr: --patrol-once while another instance runs
     IDS_PATROL_ONCE_EMPTY = 45309,     // stderr: --patrol-once without sites
+    // The call panel, the frame-age mark and the call log.
+    IDS_CALL_PANEL_TITLE = 45260,       // the call panel's title
+    IDS_CALL_PANEL_FIELDS = 45261,      // the call panel's field labels, one a line
+    IDS_CALL_PANEL_COLUMNS = 45262,     // the channel list's columns, one a line
+    IDS_CALL_DIRECTIONS = 45263,        // "dialled" and "answered", one a line
+    IDS_CALL_IDLE = 45264,              // the call panel before the first call
+    IDS_CALL_RATE = 45265,              // receive rate: bytes per second, share of the line
+    IDS_CALL_SPEED = 45266,             // connect speed in bits per second
+    IDS_FRAME_AGE = 45267,              // drawn over an old picture: its age in seconds
+    IDS_CHANNEL_STALLED = 45268,        // a channel's age column once it stalled
+    IDS_CALL_LOG_TITLE = 45269,         // the call log window's title
+    IDS_CALL_LOG_COLUMNS = 45270,       // the call log's columns, one a line
+    IDS_CALL_RESULTS = 45271,           // the call results in CallResult order, one a line
+    IDS_CALL_ENDED_BY = 45272,          // who ended a call in CallEndedBy order, one a line
+    IDS_CALL_LOG_FILTERS = 45273,       // the call log's filter labels and buttons, one a line
+    IDS_CALL_LOG_TOTALS = 45274,        // totals of the listed calls
+    IDP_CALL_LOG_EXPORT_FAILED = 45275, // the CSV file could not be written
+    IDS_CMD_CALL_PANEL = 45276,         // View > Call panel: prompt, line break, tooltip
+    IDS_CMD_CALL_LOG = 45277,           // View > Call log: prompt, line break, tooltip
+    IDS_CALL_LAST = 45278,              // the call panel's title after the call ended
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

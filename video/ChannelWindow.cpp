@@ -193,6 +193,43 @@ void ChannelWindow::PaintPicture(QPainter& painter) {
         painter.drawText(QRect(m_leftOffset + 5, 5, video.width(), video.height()),
                          Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, LoadString(IDS_CHANNEL_STOPPED));
     }
+    if (m_frameAge) {
+        // A dark plate in the bottom-right corner: readable on any picture and
+        // unlike the red stop mark at the top left.
+        const QString text = LoadString(IDS_FRAME_AGE).arg(*m_frameAge);
+        const QRect plate = painter.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
+        QRect place(QPoint(0, 0), plate.size());
+        place.moveBottomRight(video.bottomRight() - QPoint(4, 4));
+        painter.fillRect(place, QColor(0, 0, 0, 170));
+        painter.setPen(QColor(255, 220, 80));
+        painter.drawText(place, Qt::AlignCenter, text);
+    }
+}
+
+void ChannelWindow::FitInto(const QRect& area) {
+    const QMargins frame = contentsMargins();
+    const QSize chrome(frame.left() + frame.right() + m_leftOffset, frame.top() + frame.bottom());
+    const QSize room = area.size() - chrome;
+    if (room.width() <= 0 || room.height() <= 0)
+        return;
+    // The stream's picture size; a missing or odd header counts as 4:3.
+    const int64_t width = m_streamFormat.biWidth;
+    const int64_t height =
+        m_streamFormat.biHeight < 0 ? -int64_t(m_streamFormat.biHeight) : m_streamFormat.biHeight;
+    const QSize picture = width > 0 && height > 0 && width <= 4096 && height <= 4096
+                              ? QSize(int(width), int(height))
+                              : QSize(4, 3);
+    const QSize video = picture.scaled(room, Qt::KeepAspectRatio);
+    QRect outer(QPoint(0, 0), video + chrome);
+    outer.moveCenter(area.center());
+    setGeometry(outer);
+}
+
+void ChannelWindow::ShowFrameAge(std::optional<int> seconds) {
+    if (seconds == m_frameAge)
+        return;
+    m_frameAge = seconds;
+    m_picture->update();
 }
 
 void ChannelWindow::UpdateCursor() {
@@ -274,6 +311,7 @@ void ChannelWindow::NoteRecordingEnded() {
 
 void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame) {
     m_frames.Deliver(frame);
+    m_frameAge.reset(); // the Draw that follows shows the fresh picture without the mark
 }
 
 void ChannelWindow::Draw(std::span<const uint8_t> packedDib) {
@@ -364,11 +402,14 @@ void ChannelWindow::ExecuteCommand(int command) {
 }
 
 void ChannelWindow::Record() {
+    const bool wasRecording = m_recorder->recording();
     m_frames.WithFrame([this](std::span<const uint8_t> frame) {
         m_recorder->RecordCommand(m_info.channel, m_streamFormat, frame);
     });
     if (m_recorder->recording())
         m_flushTimer.start();
+    if (!wasRecording && m_recorder->recording())
+        m_context.ClipStarted();
 }
 
 void ChannelWindow::StopRecording() {

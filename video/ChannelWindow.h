@@ -35,6 +35,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 class ChannelPicture;
@@ -96,6 +97,13 @@ public:
     void DeliverFrame(std::span<const uint8_t> frame);
     void Draw(std::span<const uint8_t> packedDib);
     void MarkClosedBySite();
+    // The old-picture mark ("last frame N s ago", bottom right of the
+    // picture): shown with `seconds`, removed with nothing and by the next frame.
+    void ShowFrameAge(std::optional<int> seconds);
+    // Scales the window so that its picture, aspect kept, is as large as
+    // fits in `area` (view-area coordinates), centred there.
+    void FitInto(const QRect& area);
+    std::optional<int> FrameAgeShown() const { return m_frameAge; }
     // Stops a recording and closes the window; the widget is deleted later.
     void CloseFromLink();
 
@@ -150,5 +158,6 @@ private:
 
     int m_preset = 2;
     bool m_closedBySite = false;
+    std::optional<int> m_frameAge;
     bool m_closing = false;
 };

@@ -42,4 +42,7 @@ public:
 
     // Message boxes, and the file dialogs of the snapshot viewers it opens.
     virtual DialogService& Dialogs() = 0;
+
+    // A window of this call started a clip (the call log counts them).
+    virtual void ClipStarted() {}
 };

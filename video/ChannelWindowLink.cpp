@@ -65,3 +65,8 @@ void ChannelWindowLink::Close() {
     if (m_window)
         m_window->CloseFromLink();
 }
+
+void ChannelWindowLink::ShowFrameAge(std::optional<int> seconds) {
+    if (m_window)
+        m_window->ShowFrameAge(seconds);
+}

@@ -35,6 +35,7 @@ public:
     void MarkClosedBySite() override;
     void OnPostedCommand(int command) override;
     void Close() override;
+    void ShowFrameAge(std::optional<int> seconds) override;
 
 private:
     QPointer<ChannelWindow> m_window;

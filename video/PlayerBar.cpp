@@ -21,6 +21,10 @@ int ScrollCode(int action) {
         return player::PageDown;
     case QAbstractSlider::SliderMove:
         return player::ThumbTrack;
+    // Home and End: the slider already stands at its end; the position is taken.
+    case QAbstractSlider::SliderToMinimum:
+    case QAbstractSlider::SliderToMaximum:
+        return player::ThumbPosition;
     default:
         return -1;
     }
@@ -54,6 +58,9 @@ PlayerBar::PlayerBar(QWidget* parent)
     m_speed->setValue(player::kDefaultSpeed);
     m_speed->setPageStep(1);
     m_speed->setInvertedAppearance(true);
+    // The slowest speed is at the top: Up and PageUp step towards it (line
+    // and page up lower the index), Down and PageDown away from it.
+    m_speed->setInvertedControls(true);
     m_speed->setTickPosition(QSlider::NoTicks);
     m_speed->setFixedHeight(30);
 

@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <utility>
+
 VideoViewArea::VideoViewArea(ChannelWindowContext& context, QWidget* parent)
     : QMdiArea(parent)
     , m_context(context) {
@@ -46,4 +48,42 @@ void VideoViewArea::ScheduleRefresh() {
         return;
     m_refreshPending = true;
     QTimer::singleShot(0, this, &VideoViewArea::RefreshCommandStates);
+}
+
+ChannelWindow* VideoViewArea::AloneWindow() const {
+    return m_alone;
+}
+
+ChannelWindow* VideoViewArea::ActiveChannelWindow() const {
+    return qobject_cast<ChannelWindow*>(activeSubWindow());
+}
+
+bool VideoViewArea::ShowAlone(ChannelWindow* window) {
+    if (!window || m_alone)
+        return false;
+    m_places.clear();
+    for (ChannelWindow* w : ChannelWindows())
+        m_places.append(Place{w, w->geometry(), w->isVisible()});
+    for (ChannelWindow* w : ChannelWindows())
+        if (w != window)
+            w->hide();
+    m_alone = window;
+    connect(window, &QObject::destroyed, &m_windowSignals, [this] { RestoreLayout(); });
+    window->FitInto(QRect(QPoint(0, 0), ClientSize()));
+    setActiveSubWindow(window);
+    window->raise();
+    return true;
+}
+
+void VideoViewArea::RestoreLayout() {
+    if (m_alone)
+        disconnect(m_alone, &QObject::destroyed, &m_windowSignals, nullptr);
+    m_alone = nullptr;
+    const QList<Place> places = std::exchange(m_places, {});
+    for (const Place& place : places) {
+        if (!place.window)
+            continue;
+        place.window->setGeometry(place.geometry);
+        place.window->setVisible(place.visible);
+    }
 }

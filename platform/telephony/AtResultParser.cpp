@@ -145,3 +145,20 @@ void AtResultParser::Feed(const char* data, std::size_t size, std::vector<AtResu
         m_line.push_back(c);
     }
 }
+
+std::uint32_t ConnectRate(std::string_view text) {
+    constexpr std::string_view kCode = "CONNECT";
+    if (text.size() < kCode.size() || !EqualsNoCase(text.substr(0, kCode.size()), kCode))
+        return 0;
+    size_t i = kCode.size();
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    std::uint32_t rate = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (++digits > 9)
+            return 0; // no modem line runs at a billion bits per second
+        rate = rate * 10 + std::uint32_t(text[i] - '0');
+    }
+    return rate;
+}

@@ -8,6 +8,7 @@
 // input makes the parser hold more than kMaxLine bytes.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ struct AtResult {
 
     bool operator==(const AtResult&) const = default;
 };
+
+// The speed of a CONNECT line ("CONNECT 33600", "CONNECT 28800/ARQ/V34"): the
+// number after the code, 0 when there is none or it does not fit a modem.
+std::uint32_t ConnectRate(std::string_view text);
 
 // True for the codes that end a command or a call attempt (all but Ring, Echo, Text).
 bool IsFinalResult(AtResultKind kind);

@@ -409,6 +409,8 @@ void HayesTelephony::Deliver(std::uint64_t session, Line line, const ModemEvent&
             return;
         call->second.status.callState = event.state;
         call->second.status.callStateMode = event.detail;
+        if (event.state == LINECALLSTATE_CONNECTED)
+            call->second.status.rate = event.rate;
         Notify({event.call, LINE_CALLSTATE, event.state, event.detail, 0});
         return;
     }

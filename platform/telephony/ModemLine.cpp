@@ -103,12 +103,13 @@ void ModemLine::Reply(std::uint32_t requestId, std::int32_t result) {
     Emit(event);
 }
 
-void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail) {
+void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate) {
     ModemEvent event;
     event.kind = ModemEvent::Kind::CallState;
     event.call = call;
     event.state = state;
     event.detail = detail;
+    event.rate = rate;
     Emit(event);
 }
 
@@ -385,7 +386,7 @@ void ModemLine::OnResult(const AtResult& result) {
     case State::Answering:
         switch (result.kind) {
         case AtResultKind::Connect:
-            Connected();
+            Connected(ConnectRate(result.text));
             return;
         case AtResultKind::Busy:
             EndCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
@@ -431,7 +432,7 @@ void ModemLine::CheckTimers() {
         if (m_lost) {
             Lose();
         } else if (result && result->kind == AtResultKind::Connect) {
-            Connected();
+            Connected(ConnectRate(result->text));
         } else {
             EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
         }
@@ -451,12 +452,12 @@ void ModemLine::CheckTimers() {
     }
 }
 
-void ModemLine::Connected() {
+void ModemLine::Connected(std::uint32_t rate) {
     m_state = State::Connected;
     // A local port shows carrier at CONNECT. A device server reports it in its
     // own time (some poll the lines once a second), so there carrier loss
     // counts only after carrier was reported on.
     m_carrierSeen = m_port.CarrierDetect();
     m_watchCarrier = m_carrierSeen || m_port.Kind() == SerialPort::Transport::Rfc2217;
-    CallState(m_call, LINECALLSTATE_CONNECTED, 0);
+    CallState(m_call, LINECALLSTATE_CONNECTED, 0, rate);
 }

@@ -45,6 +45,7 @@ struct ModemEvent {
     std::uint32_t state = 0;
     std::uint32_t detail = 0;
     bool newCall = false; // Ring: the first ring of a new offered call
+    std::uint32_t rate = 0; // CallState connected: the speed in the CONNECT line; 0 none
 };
 
 class ModemLine {
@@ -95,7 +96,7 @@ private:
     void Lose();
     void Emit(ModemEvent event);
     void Reply(std::uint32_t requestId, std::int32_t result);
-    void CallState(tel::Call call, std::uint32_t state, std::uint32_t detail);
+    void CallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate = 0);
     // Sends a command and waits for its final result; nullopt on time-out,
     // abort or loss (loss also sets m_lost).
     std::optional<AtResult> Exchange(std::string_view text, int waitMs);
@@ -103,7 +104,7 @@ private:
     bool Send(std::string_view text);
     void Pause(int ms);
     void CheckTimers();
-    void Connected();
+    void Connected(std::uint32_t rate);
 
     Opener m_open;
     SerialPort m_port; // set by the worker before it reports anything

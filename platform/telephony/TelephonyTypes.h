@@ -144,6 +144,7 @@ struct CallStatus {
     std::uint32_t callState = 0;
     std::uint32_t callStateMode = 0;
     std::uint32_t callPrivilege = 0;
+    std::uint32_t rate = 0; // connected call: bits per second the modem reported; 0 unknown
 };
 
 } // namespace tel

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QPointer>
 #include <QScrollBar>
@@ -120,6 +121,14 @@ TEST_F(ClipBrowserTest, GroupsByLabelListsNewestFirstAndCounts) {
     EXPECT_FALSE(ClipListWidget::isRead(dialog->list()->topLevelItem(0)));
     EXPECT_TRUE(ClipListWidget::isRead(dialog->list()->topLevelItem(1)));
     EXPECT_EQ(dialog->list()->headerItem()->text(2), "Ending time");
+    // The columns fit the dialog's own font: file names and times show whole.
+    const QFontMetrics metrics(dialog->list()->font());
+    EXPECT_EQ(dialog->list()->font().family(), dialog->font().family());
+    EXPECT_GE(dialog->list()->columnWidth(0),
+              metrics.horizontalAdvance(QStringLiteral("200107170900000002.avi")) +
+                  dialog->list()->iconSize().width());
+    EXPECT_GE(dialog->list()->columnWidth(1), metrics.horizontalAdvance(QStringLiteral("2001/07/17 09:00")));
+    EXPECT_GE(dialog->list()->columnWidth(2), metrics.horizontalAdvance(QStringLiteral("2001/07/17 09:00")));
 
     ASSERT_TRUE(dialog->selectNode("0002 "));
     EXPECT_EQ(column(dialog->list(), 0), QStringList{"200107180800000002.avi"});

@@ -4,17 +4,22 @@
 // channels through the site's channel prompt and hangs up; a site that calls
 // back is answered, raises the alarm, files its event and gets a window per
 // channel. Set DIALSCOPE_SCREENSHOT_DIR to keep pictures of the main window.
+#include "CallLogDialog.h"
+#include "CallPanel.h"
 #include "ChannelWindow.h"
 #include "FrameFixture.h"
 #include "HayesTelephony.h"
 #include "SiteSimProcess.h"
 #include "VideoViewArea.h"
+#include "ViewCommands.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -87,6 +92,7 @@ protected:
         env.lineTimings.answerWatchdogMs = 20000;
         env.lineTimings.replyWaitMs = 5000;
         env.portOptions.stopBound = std::chrono::milliseconds(2000);
+        env.callLog = &f.callLog;
         frame = std::make_unique<MainFrame>(std::move(env));
         frame->resize(1000, 720);
         frame->show();
@@ -151,6 +157,44 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     EXPECT_TRUE(WaitFor(tiled, 3000));
     KeepScreenshot(*frame, "two-channels.png");
 
+    // F11 shows the active channel alone, Esc (then its key) brings the layout back.
+    const QRect tiledPlace = Windows()[1]->geometry();
+    frame->View()->setActiveSubWindow(Windows()[1]);
+    EXPECT_TRUE(frame->ExecuteViewCommand(ID_CHANNEL_ALONE));
+    EXPECT_FALSE(Windows()[0]->isVisible());
+    EXPECT_TRUE(frame->ViewAction(ID_CHANNEL_ALONE)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
+    EXPECT_TRUE(frame->Action(ID_TOOLBAR)->shortcut().isEmpty());
+    EXPECT_TRUE(frame->ExecuteViewCommand(ID_CHANNEL_ALONE));
+    EXPECT_TRUE(Windows()[0]->isVisible());
+    EXPECT_EQ(Windows()[1]->geometry(), tiledPlace);
+    EXPECT_EQ(frame->Action(ID_TOOLBAR)->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_TRUE(frame->ExecuteViewCommand(ID_ACTIVATE_CHANNEL_1));
+    EXPECT_EQ(frame->View()->ActiveChannelWindow(), Windows()[0]);
+
+    // The call panel came up with the call. With the site's streams stopped
+    // and the line drained, its figures match the site's own count.
+    ASSERT_TRUE(WaitFor([&] { return frame->CallPanelDock()->isVisible(); }, 3000));
+    ASSERT_EQ(sim.command("close 1").rfind("OK", 0), 0u);
+    ASSERT_EQ(sim.command("close 2").rfind("OK", 0), 0u);
+    uint64_t received = 0;
+    for (int i = 0; i < 20 && frame->Port().Counters().bytesIn != received; ++i) {
+        received = frame->Port().Counters().bytesIn;
+        WaitFor([] { return false; }, 300);
+    }
+    frame->OnCallTick();
+    const std::string status = sim.command("status");
+    const size_t at = status.find("\"bytesToViewer\":");
+    ASSERT_NE(at, std::string::npos) << status;
+    const double sent = std::stod(status.substr(at + 16));
+    QString shown = frame->CallPanelDock()->FieldText(CallPanel::kReceived);
+    shown.remove(QRegularExpression(QStringLiteral("[^0-9]")));
+    EXPECT_NEAR(shown.toDouble(), sent, sent * 0.01) << shown.toStdString();
+    EXPECT_EQ(frame->CallPanelDock()->FieldText(CallPanel::kSite), QStringLiteral("5551234"));
+    EXPECT_EQ(frame->CallPanelDock()->ChannelList()->topLevelItemCount(), 2);
+    KeepScreenshot(*frame, "call-panel.png");
+    ASSERT_EQ(sim.command("open 1").rfind("OK", 0), 0u);
+    ASSERT_EQ(sim.command("open 2").rfind("OK", 0), 0u);
+
     // The Video window button drops down its two picture items.
     EXPECT_TRUE(frame->ExecuteCommand(ID_VIDEO_WINDOW));
     EXPECT_TRUE(frame->VideoWindowMenu()->isVisible());
@@ -180,6 +224,19 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     EXPECT_EQ(frame->StatusStrip()->text(), QStringLiteral("Disconnect"));
     EXPECT_FALSE(frame->Lines().HasCall());
     EXPECT_TRUE(frame->Lines().IsLineOpen());
+
+    // Filed once, with the panel's last figures.
+    const std::vector<CallLogEntry> calls = f.callLog.Query();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].result, CallResult::Connected);
+    EXPECT_EQ(calls[0].endedBy, CallEndedBy::Operator);
+    EXPECT_EQ(calls[0].channels, 2u);
+    EXPECT_GE(calls[0].bytesIn, uint64_t(sent));
+    EXPECT_TRUE(frame->ExecuteViewCommand(ID_CALL_LOG));
+    ASSERT_NE(frame->CallLogWindow(), nullptr);
+    EXPECT_EQ(frame->CallLogWindow()->Model().Entries().size(), 1u);
+    KeepScreenshot(*frame->CallLogWindow(), "call-log.png");
+    frame->CallLogWindow()->close();
 }
 
 TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChannel) {

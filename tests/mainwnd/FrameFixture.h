@@ -25,6 +25,7 @@ struct FrameFixture {
     MainFrame& Make(QStringList fileFolders = {QStringLiteral("/nonexistent")}) {
         MainFrame::Environment env{store,         channels,     clips, dialogs,    telephony,
                                    decompressors, frameDialogs, app,   fileFolders};
+        env.callLog = &callLog;
         frame = std::make_unique<MainFrame>(std::move(env));
         frame->Start();
         return *frame;
@@ -34,6 +35,7 @@ struct FrameFixture {
     RegistryStore user{dir.file("user.sqlite")};
     RegistryStore machine{dir.file("machine.sqlite")};
     AppStore store{user, machine};
+    CallLog callLog{QString::fromStdString(dir.file("calls.sqlite"))};
     ChannelTable channels;
     ClipIndex clips{user, channels};
     ScriptedDialogService dialogs;

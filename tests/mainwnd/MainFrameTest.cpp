@@ -1,15 +1,19 @@
 // The main window on a scripted telephony service: command states, posted
 // commands, bars, status texts, the disk warning, and the dialogs its
 // commands open.
+#include "CallLogDialog.h"
+#include "CallPanel.h"
 #include "FrameFixture.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
+#include "ViewCommands.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -324,4 +328,59 @@ TEST(MainFrame, WaitingCommandAsksItsRuleAgainAndClosingCancelsTheSearch) {
         EXPECT_TRUE(f.telephony.Ops("Initialize").empty());
         EXPECT_FALSE(frame.Lines().IsLineOpen());
     }
+TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
+    FrameFixture f;
+    f.store.SavePhoneEntry({"North Gate", "pw", "555", ""});
+    MainFrame& frame = f.Make();
+    f.frameDialogs.dialNumber = QStringLiteral("555");
+    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_TRUE(frame.ExecuteCommand(ID_HANG_UP));
+    std::vector<CallLogEntry> calls = f.callLog.Query();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].number, "555");
+    EXPECT_EQ(calls[0].site, "North Gate");
+    EXPECT_EQ(calls[0].modem, "Modem 0");
+    EXPECT_EQ(calls[0].result, CallResult::NoCarrier); // dropped before it connected
+
+    // The call panel: hidden until a call comes up; the menu item shows and
+    // hides it and the choice is kept.
+    ASSERT_NE(frame.CallPanelDock(), nullptr);
+    frame.show();
+    EXPECT_FALSE(frame.CallPanelDock()->isVisible());
+    EXPECT_TRUE(frame.ExecuteViewCommand(ID_CALL_PANEL));
+    EXPECT_TRUE(frame.CallPanelDock()->isVisible());
+    EXPECT_EQ(f.store.GetSetting(AppStore::kCallPanel), 1);
+    EXPECT_TRUE(frame.ExecuteViewCommand(ID_CALL_PANEL));
+    EXPECT_EQ(f.store.GetSetting(AppStore::kCallPanel), 0);
+    frame.OnCallTick();
+    EXPECT_EQ(frame.CallPanelDock()->FieldText(CallPanel::kSite), LoadString(IDS_CALL_IDLE));
+
+    // The call log window lists the call and follows new ones.
+    EXPECT_TRUE(frame.ExecuteViewCommand(ID_CALL_LOG));
+    ASSERT_NE(frame.CallLogWindow(), nullptr);
+    EXPECT_EQ(frame.CallLogWindow()->Model().Entries().size(), 1u);
+    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_TRUE(frame.ExecuteCommand(ID_HANG_UP));
+    EXPECT_EQ(frame.CallLogWindow()->Model().Entries().size(), 2u);
+
+    // No channel window: the channel keys do nothing and are disabled; the
+    // keys are in the menus' shortcut column.
+    frame.RefreshCommandStates();
+    for (int id : {int(ID_CHANNEL_ALONE), int(ID_ACTIVATE_CHANNEL_1), int(ID_ACTIVE_RECORD),
+                   int(ID_ACTIVE_STOP), int(ID_ACTIVE_SNAPSHOT)}) {
+        EXPECT_FALSE(frame.ViewAction(id)->isEnabled()) << id;
+        EXPECT_FALSE(frame.ExecuteViewCommand(id)) << id;
+    }
+    EXPECT_EQ(frame.ViewAction(ID_CHANNEL_ALONE)->shortcut(), QKeySequence(Qt::Key_F11));
+    EXPECT_EQ(frame.ViewAction(ID_ACTIVATE_CHANNEL_9)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_9));
+    EXPECT_EQ(frame.ViewAction(ID_ACTIVE_SNAPSHOT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    EXPECT_EQ(frame.Action(ID_TOOLBAR)->shortcut(), QKeySequence(Qt::Key_Escape));
+
+    // The Video window pop-up mirrors the items it stands for.
+    const QList<QAction*> popup = frame.VideoWindowMenu()->actions();
+    ASSERT_GE(popup.size(), 3);
+    EXPECT_EQ(popup[0]->isEnabled(), frame.Action(ID_ARRANGE)->isEnabled());
+    EXPECT_EQ(popup[2]->isEnabled(), frame.Action(ID_CHANGE_SIZE)->isEnabled());
+    EXPECT_EQ(popup[2]->isChecked(), frame.Action(ID_CHANGE_SIZE)->isChecked());
+    EXPECT_FALSE(popup[0]->isEnabled());
 }

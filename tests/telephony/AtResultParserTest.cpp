@@ -107,3 +107,19 @@ TEST(AtResultParser, FinalResultsAreThoseThatEndACommand) {
 }
 
 } // namespace
+
+TEST(AtResultParser, ConnectRateIsTheNumberAfterTheCodeOrZero) {
+    const std::pair<std::string_view, std::uint32_t> cases[] = {
+        {"CONNECT 33600", 33600},
+        {"CONNECT 28800/ARQ/V34", 28800},
+        {"connect 2400", 2400},
+        {"CONNECT", 0},
+        {"CONNECT /ARQ", 0},
+        {"NO CARRIER", 0},
+        {"CONNECT 99999999999999", 0},
+        {"CONNEC", 0},
+        {"", 0},
+    };
+    for (const auto& [text, rate] : cases)
+        EXPECT_EQ(ConnectRate(text), rate) << text;
+}

@@ -489,3 +489,66 @@ TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
 }
 
 } // namespace
+
+namespace {
+
+bool isAmber(QRgb p) {
+    return qRed(p) > 200 && qGreen(p) > 170 && qBlue(p) < 140;
+}
+
+TEST_F(ChannelWindowLinkTest, TheOldPictureMarkShowsBottomRightApartFromTheStopMarkAndGoesWithTheNextFrame) {
+    ASSERT_FALSE(m_real.frame.empty());
+    ChannelWindow* window = Route(7, 70);
+    ASSERT_NE(window, nullptr);
+    const QRect video = VideoRect(window);
+    const QRect corner(video.right() - 160, video.bottom() - 30, 160, 30);
+    const QRect stopMark(video.left() + 5, 5, 40, 20);
+    EXPECT_EQ(countPixels(window->Picture()->grab().toImage(), corner, isAmber), 0);
+
+    m_port.FindSlotByKey(70)->window->ShowFrameAge(14);
+    EXPECT_EQ(window->FrameAgeShown(), 14);
+    const QImage marked = window->Picture()->grab().toImage();
+    EXPECT_GT(countPixels(marked, corner, isAmber), 10) << "\"last frame 14 s ago\"";
+    EXPECT_EQ(countPixels(marked, stopMark, isRed), 0);
+
+    Route(7, 70); // the next frame
+    EXPECT_FALSE(window->FrameAgeShown());
+    EXPECT_EQ(countPixels(window->Picture()->grab().toImage(), corner, isAmber), 0);
+}
+
+TEST_F(ChannelWindowLinkTest, OneChannelAloneFillsTheAreaWithItsAspectAndTheLayoutComesBack) {
+    ASSERT_FALSE(m_real.frame.empty());
+    ChannelWindow* first = Route(7, 70);
+    ChannelWindow* second = Route(8, 80);
+    ASSERT_TRUE(first && second);
+    const QRect firstPlace = first->geometry();
+    const QRect secondPlace = second->geometry();
+
+    ASSERT_TRUE(m_area->ShowAlone(second));
+    settle();
+    EXPECT_EQ(m_area->AloneWindow(), second);
+    EXPECT_FALSE(first->isVisible());
+    const QSize area = m_area->ClientSize();
+    const QRect video = VideoRect(second);
+    // 320 x 240 scaled to the area's height (1000 x 600 is wider than 4:3).
+    EXPECT_NEAR(double(video.width()) / video.height(), 4.0 / 3.0, 0.02);
+    EXPECT_GE(second->geometry().height(), area.height() - 2);
+    EXPECT_LE(second->geometry().width(), area.width());
+    EXPECT_FALSE(m_area->ShowAlone(first)) << "one at a time";
+
+    m_area->RestoreLayout();
+    settle();
+    EXPECT_EQ(m_area->AloneWindow(), nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->geometry(), firstPlace);
+    EXPECT_EQ(second->geometry(), secondPlace);
+
+    // Closing the window shown alone brings the others back.
+    ASSERT_TRUE(m_area->ShowAlone(first));
+    m_port.CloseWindow(m_port.FindSlotByKey(70)->windowId, false);
+    settle();
+    EXPECT_EQ(m_area->AloneWindow(), nullptr);
+    EXPECT_TRUE(second->isVisible());
+}
+
+} // namespace

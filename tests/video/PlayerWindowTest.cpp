@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QSlider>
@@ -214,6 +215,21 @@ TEST_F(PlayerWindowTest, SpeedSliderStepsAndThumbWithinTwentySpeeds) {
     speed->triggerAction(QAbstractSlider::SliderPageStepAdd);
     EXPECT_EQ(m_player->speedIndex(), 6);
     EXPECT_EQ(speed->value(), 6);
+
+    // The keys: Up and PageUp lower the index, Down and PageDown raise it,
+    // Home and End move speed, slider and label together.
+    const auto press = [speed](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(speed, &event);
+    };
+    const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Up, 5},       {Qt::Key_PageUp, 4}, {Qt::Key_Down, 5},
+                                            {Qt::Key_PageDown, 6}, {Qt::Key_Home, 0},   {Qt::Key_End, 19}};
+    for (const auto& [key, index] : keys) {
+        press(key);
+        EXPECT_EQ(m_player->speedIndex(), index) << key;
+        EXPECT_EQ(speed->sliderPosition(), index) << key;
+        EXPECT_EQ(m_player->bar()->speedLabel()->text(), player::kSpeeds[size_t(index)].label) << key;
+    }
 }
 
 TEST_F(PlayerWindowTest, DraggingThePositionPausesAndReleasingOnTheCurrentFrameChangesNothing) {

@@ -1,0 +1,259 @@
+// The main window's call views and keyboard commands: the call panel dock,
+// the call log window, the call journal that files every finished call, the
+// once-a-second call tick (panel figures, old-picture marks) and the keys
+// for one channel alone, activating channels and the active channel's
+// Record, Stop and Snapshot.
+#include "AppStore.h"
+#include "CallLogDialog.h"
+#include "CallPanel.h"
+#include "ChannelChoice.h"
+#include "ChannelTable.h"
+#include "ChannelWindow.h"
+#include "FrameAge.h"
+#include "MainFrame.h"
+#include "StringTable.h"
+#include "VideoViewArea.h"
+#include "ViewCommands.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace {
+
+constexpr int kCallTickMs = 1000;
+
+} // namespace
+
+void MainFrame::CreateCallViews() {
+    CallJournal::Sources journal;
+    journal.counters = [this] {
+        return m_port->Counters();
+    };
+    journal.phoneBookName = [this](const QString& number) {
+        LineCallRecord dialled;
+        dialled.number = number;
+        return SiteNameFor(dialled, CallCounters{});
+    };
+    journal.filed = [this](const CallLogEntry&) {
+        if (m_callLogDialog)
+            m_callLogDialog->Reload();
+    };
+    m_journal = std::make_unique<CallJournal>(m_env.callLog, std::move(journal));
+    m_lines->SetCallEndSink(m_journal.get());
+
+    CallPanel::Sources panel;
+    panel.live = [this] {
+        return m_port->IsOpen();
+    };
+    panel.line = [this] {
+        return m_lines->CurrentCall();
+    };
+    panel.counters = [this] {
+        return m_port->Counters();
+    };
+    panel.site = [this](const LineCallRecord& line, const CallCounters& counters) {
+        return SiteNameFor(line, counters);
+    };
+    panel.channelLabel = [this](int32_t channel) {
+        return ChannelLabel(channel, ChannelName(channel));
+    };
+    panel.clock = m_env.portOptions.now;
+    m_callPanel = new CallPanel(std::move(panel), this);
+    addDockWidget(Qt::RightDockWidgetArea, m_callPanel);
+    m_callPanel->hide();
+
+    const auto add = [this](int id, const QString& text, const QKeySequence& key, StringId prompt) {
+        auto* action = new QAction(text, this);
+        action->setData(id);
+        if (!key.isEmpty())
+            action->setShortcut(key);
+        if (prompt != StringId(0)) {
+            const QStringList lines = LoadString(prompt).split(QLatin1Char('\n'));
+            action->setStatusTip(lines.value(0));
+            action->setToolTip(lines.value(1, lines.value(0)));
+        }
+        connect(action, &QAction::triggered, this, [this, id] { ExecuteViewCommand(id); });
+        addAction(action); // keys work while the menus are closed
+        m_viewActions[id] = action;
+        return action;
+    };
+    QAction* panelAction = add(ID_CALL_PANEL, tr("&Call panel"), {}, IDS_CMD_CALL_PANEL);
+    panelAction->setCheckable(true);
+    add(ID_CALL_LOG, tr("Call &log"), {}, IDS_CMD_CALL_LOG);
+    if (m_viewMenu) {
+        m_viewMenu->addSeparator();
+        m_viewMenu->addAction(panelAction);
+        m_viewMenu->addAction(ViewAction(ID_CALL_LOG));
+    }
+    // The dock's own close box stores the choice as the menu item does.
+    connect(m_callPanel, &QDockWidget::visibilityChanged, this, [this](bool) { RefreshViewActions(); });
+
+    add(ID_CHANNEL_ALONE, tr("&Full screen channel"), QKeySequence(Qt::Key_F11), StringId(0));
+    for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id) {
+        const int place = id - ID_ACTIVATE_CHANNEL_1 + 1;
+        add(id, tr("Channel window &%1").arg(place), QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + place)),
+            StringId(0));
+    }
+    add(ID_ACTIVE_RECORD, tr("&Record"), QKeySequence(Qt::CTRL | Qt::Key_R), IDS_PROMPT_CHANNEL_RECORD);
+    add(ID_ACTIVE_STOP, tr("S&top"), QKeySequence(Qt::CTRL | Qt::Key_T), IDS_PROMPT_CHANNEL_STOP);
+    add(ID_ACTIVE_SNAPSHOT, tr("Sna&pshot"), QKeySequence(Qt::CTRL | Qt::Key_P), IDS_PROMPT_CHANNEL_SNAPSHOT);
+    if (m_channelMenu) {
+        m_channelMenu->addSeparator();
+        m_channelMenu->addAction(ViewAction(ID_CHANNEL_ALONE));
+        m_channelMenu->addAction(ViewAction(ID_ACTIVE_RECORD));
+        m_channelMenu->addAction(ViewAction(ID_ACTIVE_STOP));
+        m_channelMenu->addAction(ViewAction(ID_ACTIVE_SNAPSHOT));
+        QMenu* windows = m_channelMenu->addMenu(tr("Channel &windows"));
+        for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id)
+            windows->addAction(ViewAction(id));
+    }
+
+    m_callTimer.setObjectName(QStringLiteral("callTimer"));
+    m_callTimer.setInterval(kCallTickMs);
+    connect(&m_callTimer, &QTimer::timeout, this, &MainFrame::OnCallTick);
+    m_callTimer.start();
+}
+
+CallLogDialog* MainFrame::CallLogWindow() const {
+    return m_callLogDialog;
+}
+
+QAction* MainFrame::ViewAction(int id) const {
+    const auto it = m_viewActions.find(id);
+    return it == m_viewActions.end() ? nullptr : it->second;
+}
+
+QString MainFrame::SiteNameFor(const LineCallRecord& line, const CallCounters& counters) {
+    if (line.answered)
+        return QString::fromLatin1(counters.siteName.data(), qsizetype(counters.siteName.size()));
+    if (line.number != m_siteNumber) {
+        // Once per number: the phone book lives in the settings store.
+        m_siteNumber = line.number;
+        m_siteName.clear();
+        std::vector<PhoneEntry> book;
+        m_env.store.LoadPhoneBook(book);
+        for (const PhoneEntry& entry : book)
+            if (QString::fromStdString(entry.Dial) == line.number) {
+                m_siteName = QString::fromStdString(entry.Name);
+                break;
+            }
+    }
+    return m_siteName.isEmpty() ? line.number : m_siteName;
+}
+
+void MainFrame::ClipStarted() {
+    m_port->CountClip();
+}
+
+void MainFrame::OnCallTick() {
+    const bool live = m_port->IsOpen();
+    // Shown when a call comes up unless the operator hid the panel for good.
+    if (live && !m_wasLive && m_env.store.GetSetting(AppStore::kCallPanel) != 0)
+        m_callPanel->show();
+    m_wasLive = live;
+    m_callPanel->Refresh();
+
+    const CallCounters counters = m_port->Counters();
+    const auto now = m_env.portOptions.now();
+    for (const CommPort::ChannelSlot& slot : m_port->Slots()) {
+        if (!slot.window)
+            continue;
+        std::optional<int> age;
+        for (const ChannelCounters& channel : counters.channels)
+            if (channel.streamKey == slot.streamKey)
+                age = FrameAge::OldPictureSeconds(channel, now);
+        slot.window->ShowFrameAge(age);
+    }
+}
+
+void MainFrame::SetChannelAloneKeys(bool alone) {
+    if (alone == m_aloneKeys)
+        return;
+    m_aloneKeys = alone;
+    // While one channel is alone, Esc returns to the layout; otherwise it
+    // shows and hides the bars.
+    if (QAction* bars = Action(ID_TOOLBAR))
+        bars->setShortcut(alone ? QKeySequence() : QKeySequence(Qt::Key_Escape));
+    if (QAction* aloneAction = ViewAction(ID_CHANNEL_ALONE))
+        aloneAction->setShortcuts(
+            alone ? QList<QKeySequence>{QKeySequence(Qt::Key_F11), QKeySequence(Qt::Key_Escape)}
+                  : QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
+}
+
+bool MainFrame::ExecuteViewCommand(int id) {
+    if (m_closing)
+        return false;
+    bool done = false;
+    if (id == ID_CALL_PANEL) {
+        const bool show = !m_callPanel->isVisible();
+        m_callPanel->setVisible(show);
+        m_env.store.SetSetting(AppStore::kCallPanel, show ? 1 : 0);
+        done = true;
+    } else if (id == ID_CALL_LOG) {
+        if (m_env.callLog) {
+            if (!m_callLogDialog) {
+                m_callLogDialog = new CallLogDialog(*m_env.callLog, m_env.dialogs, this);
+                m_callLogDialog->setAttribute(Qt::WA_DeleteOnClose);
+            }
+            m_callLogDialog->show();
+            m_callLogDialog->raise();
+            m_callLogDialog->activateWindow();
+            done = true;
+        }
+    } else if (id == ID_CHANNEL_ALONE) {
+        if (m_view->AloneWindow()) {
+            m_view->RestoreLayout();
+            done = true;
+        } else {
+            ChannelWindow* active = m_view->ActiveChannelWindow();
+            if (!active && !m_view->ChannelWindows().isEmpty())
+                active = m_view->ChannelWindows().front();
+            done = m_view->ShowAlone(active);
+        }
+    } else if (id >= ID_ACTIVATE_CHANNEL_1 && id <= ID_ACTIVATE_CHANNEL_9) {
+        const QList<ChannelWindow*> windows = m_view->ChannelWindows();
+        const int place = id - ID_ACTIVATE_CHANNEL_1;
+        if (place < windows.size() && (!m_view->AloneWindow() || m_view->AloneWindow() == windows[place])) {
+            m_view->setActiveSubWindow(windows[place]);
+            done = true;
+        }
+    } else if (id == ID_ACTIVE_RECORD || id == ID_ACTIVE_STOP || id == ID_ACTIVE_SNAPSHOT) {
+        const int command = id == ID_ACTIVE_RECORD ? kChannelRecord
+                            : id == ID_ACTIVE_STOP ? kChannelStop
+                                                   : kChannelSnapshot;
+        if (ChannelWindow* window = m_view->ActiveChannelWindow();
+            window && window->IsCommandEnabled(command)) {
+            window->ExecuteCommand(command);
+            done = true;
+        }
+    }
+    RefreshViewActions();
+    return done;
+}
+
+void MainFrame::RefreshViewActions() {
+    if (m_viewActions.empty() || !m_view)
+        return;
+    SetChannelAloneKeys(m_view->AloneWindow() != nullptr);
+    const QList<ChannelWindow*> windows = m_view->ChannelWindows();
+    ChannelWindow* active = m_view->ActiveChannelWindow();
+    ViewAction(ID_CALL_PANEL)->setChecked(m_callPanel->isVisible());
+    ViewAction(ID_CALL_LOG)->setEnabled(m_env.callLog != nullptr);
+    ViewAction(ID_CHANNEL_ALONE)->setEnabled(!windows.isEmpty());
+    for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id)
+        ViewAction(id)->setEnabled(id - ID_ACTIVATE_CHANNEL_1 < windows.size());
+    ViewAction(ID_ACTIVE_RECORD)->setEnabled(active && active->IsCommandEnabled(kChannelRecord));
+    ViewAction(ID_ACTIVE_STOP)->setEnabled(active && active->IsCommandEnabled(kChannelStop));
+    ViewAction(ID_ACTIVE_SNAPSHOT)->setEnabled(active && active->IsCommandEnabled(kChannelSnapshot));
+
+    // The Video window pop-up mirrors the two menu items it stands for.
+    if (m_videoWindowMenu) {
+        const QList<QAction*> items = m_videoWindowMenu->actions(); // tile, separator, overlap
+        if (items.size() >= 3) {
+            items[0]->setEnabled(Action(ID_ARRANGE)->isEnabled());
+            items[2]->setCheckable(true);
+            items[2]->setEnabled(Action(ID_CHANGE_SIZE)->isEnabled());
+            items[2]->setChecked(Action(ID_CHANGE_SIZE)->isChecked());
+        }
+    }
+}
