@@ -445,9 +445,280 @@ TEST_F(CallEndToEndTest, HangUpFromTheDialingWindowWhileDialingKeepsTheLineListe
     EXPECT_GE(LogIndex({"\"action\":\"aborted\""}), 0);
 }
 
-        // With --tcp/--rfc2217 the program reaches the modem over the network.
-        program = std::make_unique<Program>(sim.modemUrl(), connection, host, watchdog,
-                                            QString::fromStdString(dir.file("calls.sqlite")));
+// Same-size delta-coded channels, interleaved on one call: every window
+// shows its own stream's pictures, exactly as a decoder that saw only that
+// stream decodes them, and the channels' pictures differ.
+void ExpectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels) {
+    ASSERT_EQ(host.windows.size(), channels);
+    std::vector<std::vector<uint8_t>> lastPictures;
+    for (const auto& window : host.windows) {
+        SCOPED_TRACE(testing::Message() << "channel " << window->info.channel);
+        ASSERT_FALSE(window->frames.empty());
+        std::unique_ptr<VideoDecompressor> own =
+            VideoDecompressor::locate(*BitmapInfoHeader::parse(window->frames.front()));
+        ASSERT_NE(own, nullptr);
+        std::vector<std::vector<uint8_t>> reference;
+        for (const auto& frame : window->frames) {
+            if (auto picture = own->decompress(frame))
+                reference.push_back(std::move(*picture));
+        }
+        ASSERT_GE(reference.size(), 6u);
+        EXPECT_EQ(window->drawn.size(), reference.size());
+        size_t same = 0;
+        for (size_t i = 0; i < std::min(reference.size(), window->drawn.size()); ++i)
+            same += window->drawn[i] == reference[i];
+        EXPECT_EQ(same, reference.size()) << "pictures that differ from the stream's own decode";
+        lastPictures.push_back(window->drawn.back());
+    }
+    for (size_t a = 0; a < lastPictures.size(); ++a)
+        for (size_t b = a + 1; b < lastPictures.size(); ++b)
+            EXPECT_NE(lastPictures[a], lastPictures[b]) << "channels " << a + 1 << " and " << b + 1;
+}
+
+TEST_F(CallEndToEndTest, TwoSameSizeCinepakChannelsEachShowTheirOwnPictures) {
+    RunDeltaCodedCall("cvid", 2);
+}
+
+TEST_F(CallEndToEndTest, FourSameSizeVideo1ChannelsEachShowTheirOwnPictures) {
+    RunDeltaCodedCall("msvc", 4);
+}
+// The same calls with the modem behind a serial device server.
+class NetworkCallTest : public CallEndToEndTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    bool Telnet() const { return std::string(GetParam()) == "--rfc2217"; }
+};
+
+TEST_P(NetworkCallTest, DialledAndAnsweredCallsCarryVideoAndHangUp) {
+    Start({GetParam(), "0"});
+    EXPECT_EQ(sim.modemUrl().rfind(Telnet() ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:", 0), 0u);
+    EXPECT_TRUE(WaitForLog({"\"action\":\"connected\""}));
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    // Frames (JPEG data is full of 0xFF bytes) decode in their window.
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 1; }, 8000));
+    if (Telnet()) {
+        EXPECT_GE(LogIndex({"\"event\":\"comport\"", "\"code\":1"}), 0); // the line was set up
+    }
+
+    // Hang up: over RFC 2217 by dropping DTR, over raw TCP with the escape.
+    const size_t before = LogSize();
+    program->lines().ResetLine();
+    EXPECT_FALSE(program->comm().IsOpen());
+    ASSERT_TRUE(WaitForLog({Telnet() ? "\"event\":\"dtr\"" : "\"event\":\"escape\""}, before));
+    EXPECT_TRUE(WaitForLog({"\"event\":\"modem\"", "\"state\":\"idle\""}, before));
+    EXPECT_TRUE(program->lines().IsLineOpen());
+
+    // A call from the site is answered over the same connection.
+    host.windows.clear();
+    const size_t rings = LogSize();
+    ASSERT_EQ(sim.command("ring"), "OK");
+    ASSERT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
+    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(program->comm().IsAnswered());
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) >= 1; }, 8000));
+    program->lines().ResetLine();
+}
+
+TEST_P(NetworkCallTest, FarEndHangUpEndsTheCallAndTheModemIsFoundAgain) {
+    Start({GetParam(), "0"});
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+
+    // Raw TCP: the server closes the socket mid-call. RFC 2217: carrier drops.
+    ASSERT_EQ(sim.command("hangup"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    EXPECT_EQ(host.status.last(), "Disconnect");
+    EXPECT_TRUE(host.windows[0]->closed);
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
+
+    host.windows.clear();
+    DialAndConnect("556");
+    EXPECT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    program->lines().ResetLine();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, NetworkCallTest, ::testing::Values("--tcp", "--rfc2217"),
+                         [](const auto& info) { return std::string(info.param + 2); });
+// A far-end hang-up with the reconnect option on: the same number is dialled
+// again after the first wait (a busy attempt counts and waits for the next),
+// the login uses the credentials of the dropped call, the channels open again
+// in their order without the site's prompt reaching the operator, and the
+// channel that was recording records again.
+TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
+    Start();
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    RedialScheduler::TimePoint now{};
+    Reconnector reconnect(
+        program->lines(), program->comm(), connection, host, [&] { return now; },
+        std::chrono::hours(1)); // ticks by hand only
+    reconnect.Configure(true, 3);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { reconnect.OnCallEnd(end); });
+
+    reconnect.NoteOperatorDial("555");
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    // Channel 2 after channel 1, and channel 2 records.
+    ASSERT_TRUE(program->comm().RequestOpenChannel(2));
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 2; }, 8000));
+    ASSERT_EQ(host.windows[1]->info.channel, 2);
+    host.windows[1]->recording = true;
+
+    ASSERT_EQ(sim.command("dial-result BUSY"), "OK");
+    ASSERT_EQ(sim.command("hangup"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+    ASSERT_TRUE(reconnect.Pending());
+    reconnect.Tick();
+    EXPECT_EQ(host.status.last(), "Reconnecting in 10 s (attempt 1 of 3)");
+    EXPECT_FALSE(program->lines().HasCall());
+
+    // Attempt 1 finds the site busy: it counts, attempt 2 waits 30 s.
+    now += std::chrono::seconds(10);
+    size_t before = LogSize();
+    reconnect.Tick();
+    ASSERT_TRUE(WaitForLog({"\"text\":\"BUSY\""}, before));
+    ASSERT_TRUE(WaitUntil([&] { return reconnect.Scheduler().Attempt() == 2; }, 5000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+    now += std::chrono::seconds(5);
+    reconnect.Tick();
+    EXPECT_EQ(host.status.last(), "Reconnecting in 25 s (attempt 2 of 3)");
+
+    // The operator's values change meanwhile; the redial keeps the dropped call's.
+    ASSERT_TRUE(store.SaveCallSettings({"other", "secret", "777", 1, 30, 0}));
+    ASSERT_EQ(sim.command("dial-result CONNECT"), "OK");
+    host.windows.clear();
+    host.commands.clear();
+    now += std::chrono::seconds(25);
+    before = LogSize();
+    reconnect.Tick();
+    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"555\""}, before));
+    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"accepted\":true"}, before));
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 2; }, 8000));
+    const long first = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":1"}, before);
+    const long second = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":2"}, before);
+    ASSERT_GE(first, 0);
+    EXPECT_GT(second, first);
+    EXPECT_TRUE(host.commands.empty()); // no channel prompt for the operator
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); }, 2000));
+    for (const auto& w : host.windows) {
+        SCOPED_TRACE(w->info.channel);
+        EXPECT_EQ(w->commands,
+                  w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
+    }
+    reconnect.Tick();
+    EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over
+
+    // The operator's hang-up is not a drop: nothing is redialled.
+    program->lines().ResetLine();
+    reconnect.Tick();
+    EXPECT_FALSE(reconnect.Pending());
+}
+
+// A patrol round over three sites behind the simulated modem, the second one
+// busy: every channel of a reached site leaves its first picture as a 24-bit
+// bitmap, the busy site is called once more after the last one, and the
+// report says who was reached and why not.
+TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) {
+    Start({"--number", "2=BUSY"});
+    PatrolRunner::Options options;
+    options.tick = std::chrono::milliseconds(20);
+    options.connectTimeout = std::chrono::milliseconds(8000);
+    options.frameTimeout = std::chrono::milliseconds(5000);
+    options.recordFolder = [&] {
+        return dir.path() + "/";
+    };
+    options.now = [] {
+        return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
+    };
+    PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
+    program->comm().SetFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    const LoginValues login{"op", "pw", 1, 30};
+    std::optional<PatrolReport> finished;
+    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+
+    ASSERT_TRUE(patrol.Start({{"North/Gate", "1", login}, {"Yard", "2", login}, {"Dock", "3", login}}));
+    EXPECT_FALSE(patrol.Start({{"again", "4", login}})); // one round at a time
+    ASSERT_TRUE(WaitUntil([&] { return finished.has_value(); }, 60000));
+    QThreadPool::globalInstance()->waitForDone();
+
+    // Dialled in order, the busy site once more at the end, each with its own login.
+    std::vector<std::string> dialled;
+    for (const std::string& line : sim.logLines()) {
+        for (const char* number : {"1", "2", "3"}) {
+            if (line.find("\"action\":\"dial\"") != std::string::npos &&
+                line.find("\"number\":\"" + std::string(number) + "\"") != std::string::npos)
+                dialled.push_back(number);
+        }
+    }
+    EXPECT_EQ(dialled, (std::vector<std::string>{"1", "2", "3", "2"}));
+
+    const PatrolReport& report = *finished;
+    EXPECT_EQ(report.folder, "patrol/20260304-050607");
+    ASSERT_EQ(report.sites.size(), 3u);
+    EXPECT_FALSE(report.AllReached());
+    EXPECT_FALSE(report.sites[1].reached);
+    EXPECT_EQ(report.sites[1].result, "busy");
+    EXPECT_TRUE(report.sites[1].channels.empty());
+    for (size_t i : {0u, 2u}) {
+        const PatrolSiteResult& site = report.sites[i];
+        SCOPED_TRACE(site.name.toStdString());
+        EXPECT_TRUE(site.reached);
+        EXPECT_EQ(site.result, "reached");
+        ASSERT_EQ(site.channels.size(), 2u);
+        for (const PatrolChannelResult& channel : site.channels) {
+            const QString safe = i == 0 ? "North_Gate" : "Dock";
+            EXPECT_EQ(channel.file, QString("patrol/20260304-050607/%1/%2.bmp")
+                                        .arg(safe)
+                                        .arg(channel.channel, 4, 10, QLatin1Char('0')));
+            EXPECT_EQ(channel.result, "picture");
+            QFile bitmap(QString::fromStdString(dir.path() + "/") + channel.file);
+            ASSERT_TRUE(bitmap.open(QIODevice::ReadOnly)) << channel.file.toStdString();
+            const QByteArray head = bitmap.read(30);
+            ASSERT_EQ(head.size(), 30);
+            EXPECT_EQ(head.left(2), "BM");
+            EXPECT_EQ(uint8_t(head[28]), 24u); // bits per pixel
+        }
+    }
+    // The report on disk says the same.
+    QFile json(QString::fromStdString(patrol.RoundFolder()) + "report.json");
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const PatrolReport stored = PatrolReport::FromJson(json.readAll());
+    ASSERT_EQ(stored.sites.size(), 3u);
+    EXPECT_EQ(stored.sites[1].result, "busy");
+    EXPECT_EQ(stored.sites[2].channels.size(), 2u);
+    EXPECT_EQ(stored.sites[0].channels[0].file, report.sites[0].channels[0].file);
+
+    // The line listens again afterwards.
+    EXPECT_TRUE(
+        WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
+}
+
+TEST_F(CallEndToEndTest, RejectedLoginAndTheSitesHangUpRequestAreFiledAsSuch) {
+    Start();
+    ASSERT_TRUE(store.SaveCallSettings({"op", "wrong", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return !program->lines().HasCall(); }, 8000));
+    ASSERT_TRUE(program->journal.Last());
+    EXPECT_EQ(program->journal.Last()->result, CallResult::LoginRejected);
+
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) >= 1; }, 8000));
+    ASSERT_EQ(sim.command("event hangup-request"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->lines().HasCall(); }, 8000));
+    const std::vector<CallLogEntry> calls = program->log.Query();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].result, CallResult::Connected);
+    EXPECT_EQ(calls[0].endedBy, CallEndedBy::SiteRequest);
+    EXPECT_EQ(calls[1].result, CallResult::LoginRejected);
 }
 
 } // namespace

@@ -100,8 +100,8 @@ TEST(CommandLine, VersionAndHelpEndTheStartDemoOnlyAdds) {
     }
     EXPECT_TRUE(VersionText().startsWith(QStringLiteral("dialscope 5.")));
     // The help names every switch the program reads.
-    for (const char* word :
-         {"/Embedding", "-Automation", "--demo", "--version", "--help", "DIALSCOPE_MODEMS", "rfc2217://"})
+    for (const char* word : {"/Embedding", "-Automation", "--demo", "--version", "--help", "--export",
+                             "--patrol-once", "--call-log-csv", "DIALSCOPE_MODEMS", "rfc2217://"})
         EXPECT_TRUE(HelpText().contains(QLatin1String(word))) << word;
     // The demo site is found in the build tree, beside the tools.
     EXPECT_FALSE(

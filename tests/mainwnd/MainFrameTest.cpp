@@ -328,6 +328,8 @@ TEST(MainFrame, WaitingCommandAsksItsRuleAgainAndClosingCancelsTheSearch) {
         EXPECT_TRUE(f.telephony.Ops("Initialize").empty());
         EXPECT_FALSE(frame.Lines().IsLineOpen());
     }
+}
+
 TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
     FrameFixture f;
     f.store.SavePhoneEntry({"North Gate", "pw", "555", ""});
