@@ -84,7 +84,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     auto* remove = new QPushButton(tr("&Delete"), this);
     auto* search = new QPushButton(tr("&Search"), this);
     auto* exit = new QPushButton(tr("E&xit"), this);
-    auto* exportButton = new QPushButton(tr("Ex&port..."), this);
+    auto* exportButton = new QPushButton(tr("&Export..."), this);
     exportButton->setAutoDefault(false);
     play->setAutoDefault(false);
     remove->setAutoDefault(false);

@@ -1,4 +1,5 @@
 #include "ClipExportPlan.h"
+#include "WireText.h"
 
 #include <cstdio>
 #include <ctime>
@@ -41,7 +42,7 @@ std::optional<int64_t> ClipEndMinuteMs(const ClipRecord& record) {
 
 ExportPlan ExportPlanForClips(const std::vector<const ClipRecord*>& records, const std::string& label) {
     ExportPlan plan;
-    plan.title = label;
+    plan.title = WireText::toDisplay(label).toStdString();
     for (const ClipRecord* record : records)
         if (const auto start = ClipStartMs(*record))
             plan.clips.push_back({record->Path + record->FileName, *start});
@@ -51,7 +52,7 @@ ExportPlan ExportPlanForClips(const std::vector<const ClipRecord*>& records, con
 ExportPlan ExportPlanForRange(const ClipGroup& group, int64_t fromMs, int64_t untilMs) {
     constexpr int64_t kMinuteMs = 60'000;
     ExportPlan plan;
-    plan.title = group.label;
+    plan.title = WireText::toDisplay(group.label).toStdString();
     plan.fromMs = fromMs;
     plan.untilMs = untilMs;
     for (const ClipRecord& record : group.records) {

@@ -78,7 +78,7 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
 
     auto* searchButton = new QPushButton(tr("&Search"), this);
     auto* exitButton = new QPushButton(tr("E&xit"), this);
-    auto* exportButton = new QPushButton(tr("Ex&port..."), this);
+    auto* exportButton = new QPushButton(tr("&Export..."), this);
     auto* rangeButton = new QPushButton(tr("Export &range..."), this);
     searchButton->setAutoDefault(false);
     exitButton->setAutoDefault(false);

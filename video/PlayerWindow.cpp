@@ -337,7 +337,7 @@ void PlayerWindow::snapshot() {
     pause();
     if (const auto image = m_player.currentImage()) {
         PictureInfo info;
-        info.label = QString::fromStdString(player::HeaderFor(m_record).line1);
+        info.label = WireText::toDisplay(player::HeaderFor(m_record).line1);
         if (const auto start = ClipStartMs(m_record))
             info.time = QDateTime::fromMSecsSinceEpoch(
                 *start + int64_t(double(m_player.currentFrame()) * m_player.averageTimePerFrame() * 1000.0));

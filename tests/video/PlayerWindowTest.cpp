@@ -279,7 +279,7 @@ TEST_F(PlayerWindowTest, SnapshotsCarryChannelAndTimeAndTheMenuExportsTheClip) {
     m_player->command(PlayerWindow::Snapshot);
     ASSERT_EQ(m_player->currentFrame(), 2);
     const QImage picture(QString::fromStdString(shot));
-    EXPECT_EQ(picture.text("Title"), "0002 Gate");
+    EXPECT_EQ(picture.text("Title"), QString::fromUtf8("0002 G\u00e4te"));
     EXPECT_EQ(picture.text("Creation Time"),
               QDateTime(QDate(2001, 7, 15), QTime(14, 9, 34)).toString(Qt::ISODate));
 
@@ -288,10 +288,10 @@ TEST_F(PlayerWindowTest, SnapshotsCarryChannelAndTimeAndTheMenuExportsTheClip) {
     const std::string out = m_dir.file("gate.mkv");
     m_dialogs.setNextFileName(QString::fromStdString(out));
     m_player->command(PlayerWindow::ExportClip);
-    EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, "0002Gate-20010715-140933");
+    EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, QString::fromUtf8("0002G\u00e4te-20010715-140933"));
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
     const cliptest::ReadBack file = cliptest::readBack(out);
-    EXPECT_EQ(file.tags.at("title"), "0002 Gate");
+    EXPECT_EQ(file.tags.at("title"), "0002 G\u00e4te"); // the Latin-1 name as UTF-8
     EXPECT_EQ(file.packets, cliptest::readBack(m_record.Path + m_record.FileName).packets);
 }
 
