@@ -54,9 +54,12 @@ appstreamcli validate --no-net --pedantic "$tmp/usr/share/metainfo/com.kestrello
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 out=$(LD_LIBRARY_PATH="$tmp/usr/lib/$multiarch" "$tmp/usr/bin/dialscope" --version)
 [ "$out" = "dialscope $version" ] || { echo "package.sh: --version said '$out'" >&2; exit 1; }
-LD_LIBRARY_PATH="$tmp/usr/lib/$multiarch" "$tmp/usr/bin/dialscope" --help | grep -q -- --demo
+# (the output is read whole first: grep -q closing the pipe early would end the writer with SIGPIPE)
+help=$(LD_LIBRARY_PATH="$tmp/usr/lib/$multiarch" "$tmp/usr/bin/dialscope" --help)
+grep -q -- --demo <<<"$help"
 "$tmp/usr/bin/dsreg" >/dev/null 2>&1 || [ $? -eq 2 ]
-"$tmp/usr/bin/dialscope-sitesim" --help | grep -q -- --rfc2217
+simhelp=$("$tmp/usr/bin/dialscope-sitesim" --help)
+grep -q -- --rfc2217 <<<"$simhelp"
 LD_LIBRARY_PATH="$tmp/usr/lib/$multiarch" python3 - "$tmp/usr/lib/$multiarch/libpurgekit.so" <<'PY' 2>/dev/null ||
 import ctypes, sys
 ctypes.CDLL(sys.argv[1])
