@@ -14,6 +14,7 @@
 // values it reads, one transaction per 10,000 keys (RegistryImport.h).
 #include "RegistryImport.h"
 #include "RegistryStore.h"
+#include "RegistryText.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -64,38 +65,9 @@ std::optional<uint32_t> parseDword(const char* text) {
     return uint32_t(value);
 }
 
-std::string escaped(std::string_view bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-            out += char(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += char(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        }
-    }
-    return out;
-}
-
-std::string describe(const RegValue& v) {
-    if (v.type == RegType::Dword) {
-        if (auto d = v.dword()) {
-            char buf[48];
-            std::snprintf(buf, sizeof buf, "dword:%08x (%d)", *d, int32_t(*d));
-            return buf;
-        }
-    }
-    const char* type = v.type == RegType::String ? "sz" : v.type == RegType::Dword ? "dword" : "binary";
-    return std::string(type) + "[" + std::to_string(v.data.size()) + "]:\"" + escaped(v.data) + "\"";
-}
-
 void printValues(const RegistryKey& key) {
     for (const NamedValue& v : key.values())
-        std::printf("  \"%s\" = %s\n", escaped(v.name).c_str(), describe(v.value).c_str());
+        std::printf("  \"%s\" = %s\n", EscapeRegText(v.name).c_str(), DescribeRegValue(v.value).c_str());
 }
 
 void exportTree(const RegistryKey& key, const std::string& path) {
@@ -222,7 +194,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "dsreg: no value %s\n", argv[3]);
                 return 1;
             }
-            std::printf("%s\n", describe(*v).c_str());
+            std::printf("%s\n", DescribeRegValue(*v).c_str());
         } else {
             printValues(key);
         }
