@@ -1,13 +1,13 @@
 // dialscope: the program's entry point.
+#include "CallLogCommand.h"
 #include "CommandLine.h"
 #include "DemoSite.h"
-#include "CallLogCommand.h"
 #include "DialscopeApp.h"
 #include "DialscopeLog.h"
 #include "ExportCommandLine.h"
 #include "MainFrame.h"
-#include "RegistryStore.h"
 #include "PatrolOnce.h"
+#include "RegistryStore.h"
 #include "StringTable.h"
 
 #include <QApplication>
@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
     // --export runs an evidence export without a window.
     if (const int status = RunExportIfAsked(argc, argv); status >= 0)
         return status;
+
+    RegistryStore::setWarningSink([](const char* message) { qCWarning(lcStore, "%s", message); });
 
     // The settings hold passwords; without a private folder for them (no
     // HOME, no XDG_CONFIG_HOME) the program does not start rather than keep

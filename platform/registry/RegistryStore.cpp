@@ -1,6 +1,8 @@
 #include "RegistryStore.h"
 
-#include "DialscopeLog.h"
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
 
 #include <sqlite3.h>
 
@@ -10,6 +12,30 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// Where the store's warnings go: nowhere until a program names a sink, so a
+// library built on the store (Purgekit) prints nothing into its host.
+std::atomic<RegistryStore::WarningSink> g_warningSink{nullptr};
+
+__attribute__((format(printf, 1, 2))) void StoreWarning(const char* format, ...) {
+    const RegistryStore::WarningSink sink = g_warningSink.load();
+    if (!sink)
+        return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    sink(text);
+}
+
+} // namespace
+
+void RegistryStore::setWarningSink(WarningSink sink) {
+    g_warningSink = sink;
+}
 
 namespace {
 
@@ -164,8 +190,7 @@ void tighten(const std::string& path, mode_t mode) {
     if ((st.st_mode & 07777 & ~mode) == 0)
         return;
     if (::chmod(path.c_str(), st.st_mode & mode) != 0)
-        qCWarning(lcStore, "cannot restrict %s to %o: %s", path.c_str(), unsigned(mode),
-                  std::strerror(errno));
+        StoreWarning("cannot restrict %s to %o: %s", path.c_str(), unsigned(mode), std::strerror(errno));
 }
 
 // An absolute folder from an environment variable; relative ones do not count.
@@ -216,7 +241,7 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
 RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     : m_path(filePath) {
     if (filePath.empty()) {
-        qCWarning(lcStore, "no folder for the settings store (neither XDG_CONFIG_HOME nor HOME is set)");
+        StoreWarning("no folder for the settings store (neither XDG_CONFIG_HOME nor HOME is set)");
         return;
     }
     struct stat st {};
@@ -225,7 +250,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         return; // looking, not creating: a missing store has nothing to show
     makeFolders(filePath);
     if (existed && !S_ISREG(st.st_mode)) {
-        qCWarning(lcStore, "%s is not a regular file", filePath.c_str());
+        StoreWarning("%s is not a regular file", filePath.c_str());
         return; // a folder or a device where the file should be
     }
     // Modes are checked at every open, not only at creation: a folder or
@@ -245,7 +270,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         if (fd >= 0)
             ::close(fd);
         else if (errno != EEXIST)
-            qCWarning(lcStore, "cannot create %s: %s", filePath.c_str(), std::strerror(errno));
+            StoreWarning("cannot create %s: %s", filePath.c_str(), std::strerror(errno));
     }
 
     // An existing file is never opened here outside SQLite: closing any
@@ -256,7 +281,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     int rc = sqlite3_open_v2(filePath.c_str(), &m_db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        qCWarning(lcStore, "cannot open %s: %s", filePath.c_str(), sqlite3_errstr(rc));
+        StoreWarning("cannot open %s: %s", filePath.c_str(), sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
@@ -269,13 +294,13 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     // Reading the schema is the first real access: a file that is not a
     // database, or is damaged, shows here.
     if (!exec("PRAGMA schema_version") || !plausibleFileSize()) {
-        qCWarning(lcStore, "%s is damaged or not a database; left as it is", filePath.c_str());
+        StoreWarning("%s is damaged or not a database; left as it is", filePath.c_str());
         m_broken = true;
         return;
     }
     if (const int version = pragmaInt("PRAGMA user_version"); version > kSchemaVersion) {
-        qCWarning(lcStore, "%s has layout %d, newer than this program's %d; left as it is", filePath.c_str(),
-                  version, kSchemaVersion);
+        StoreWarning("%s has layout %d, newer than this program's %d; left as it is", filePath.c_str(),
+                     version, kSchemaVersion);
         m_broken = true;
         return;
     }
@@ -288,7 +313,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     }
     if (!ours && pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
         // Another program's database: ours to leave alone, as a damaged file.
-        qCWarning(lcStore, "%s is not a settings store; left as it is", filePath.c_str());
+        StoreWarning("%s is not a settings store; left as it is", filePath.c_str());
         m_broken = true;
         return;
     }
@@ -376,7 +401,7 @@ bool RegistryStore::exec(const char* sql) {
         return false;
     int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        qCWarning(lcStore, "%s: \"%.40s\" failed: %s", m_path.c_str(), sql, sqlite3_errmsg(m_db));
+        StoreWarning("%s: \"%.40s\" failed: %s", m_path.c_str(), sql, sqlite3_errmsg(m_db));
         noteError(rc);
         return false;
     }

@@ -67,6 +67,12 @@ struct SubkeyValues {
 
 class RegistryStore {
 public:
+    // Receives every warning of every store (a file left alone, a failed
+    // statement, with the reason), from any thread. None is set at first, so
+    // the store says nothing; programs pass their log.
+    using WarningSink = void (*)(const char* message);
+    static void setWarningSink(WarningSink sink);
+
     enum class OpenMode {
         CreateIfMissing, // a missing file (and its folder) is created
         ExistingOnly,    // a missing file leaves the store unusable; nothing is created

@@ -117,6 +117,7 @@ int importText(const char* file) {
 } // namespace
 
 int main(int argc, char** argv) {
+    RegistryStore::setWarningSink([](const char* message) { std::fprintf(stderr, "%s\n", message); });
     if (argc < 3)
         return usage();
     std::string_view command = argv[1];

@@ -57,7 +57,7 @@ protected:
 
     std::unique_ptr<ClipRecorder> recorder() {
         return std::make_unique<ClipRecorder>(
-            m_index, ClipRecorder::Environment{[this] { return m_folder; }, [this] { return m_now; }, {}});
+            m_index, ClipRecorder::Environment{[this] { return m_folder; }, [this] { return m_now; }, {}, {}});
     }
     std::vector<ClipRecord> records() {
         std::vector<ClipRecord> list;

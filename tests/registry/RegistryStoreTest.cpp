@@ -288,13 +288,13 @@ TEST_F(RegistryStoreTest, BatchIsAllOrNothing) {
 // transaction: readers do not wait for it, and a batch that cannot begin
 // writes nothing at all instead of committing statement by statement.
 TEST_F(RegistryStoreTest, AHeldWriteLockStallsNoReaderAndFailsABatchWhole) {
-    ASSERT_TRUE(m_store.createKey("app\Setting").setDword("CheckTimer", 30));
+    ASSERT_TRUE(m_store.createKey("app\\Setting").setDword("CheckTimer", 30));
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(m_file.c_str(), &holder), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
     const auto started = std::chrono::steady_clock::now();
-    RegistryKey key = m_store.createKey("app\Setting"); // already there: opened, not created
+    RegistryKey key = m_store.createKey("app\\Setting"); // already there: opened, not created
     ASSERT_TRUE(key);
     EXPECT_EQ(key.queryValue("CheckTimer")->dword(), 30u);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(50));
@@ -305,14 +305,14 @@ TEST_F(RegistryStoreTest, AHeldWriteLockStallsNoReaderAndFailsABatchWhole) {
         // The holder lets go: statements inside the failed batch would now
         // succeed one by one if they were let through.
         ASSERT_EQ(sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
-        EXPECT_FALSE(m_store.createKey("app\Other"));
+        EXPECT_FALSE(m_store.createKey("app\\Other"));
         EXPECT_FALSE(key.setDword("CheckTimer", 99));
         EXPECT_FALSE(batch.commit());
     }
     sqlite3_close(holder);
-    EXPECT_FALSE(m_store.openKey("app\Other"));
-    EXPECT_EQ(m_store.openKey("app\Setting").queryValue("CheckTimer")->dword(), 30u);
-    EXPECT_TRUE(m_store.createKey("app\Other")) << "writes work again after the batch";
+    EXPECT_FALSE(m_store.openKey("app\\Other"));
+    EXPECT_EQ(m_store.openKey("app\\Setting").queryValue("CheckTimer")->dword(), 30u);
+    EXPECT_TRUE(m_store.createKey("app\\Other")) << "writes work again after the batch";
 }
 
 TEST(RegistryFiles, CreatedOwnerOnlyInANewFolder) {
