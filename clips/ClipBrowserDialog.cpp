@@ -147,7 +147,11 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     m_tree->sortItems(0, Qt::AscendingOrder);
 }
 
-ClipBrowserDialog::~ClipBrowserDialog() = default;
+ClipBrowserDialog::~ClipBrowserDialog() {
+    // The list's scroll bar moves while the children are destroyed; by then
+    // this is no longer a browser to load clips into.
+    m_list->verticalScrollBar()->disconnect(this);
+}
 
 void ClipBrowserDialog::run(ClipIndex& index, DialogService& dialogs, QWidget* parent) {
     ClipBrowserDialog dialog(index, dialogs, parent);

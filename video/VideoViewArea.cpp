@@ -68,7 +68,12 @@ bool VideoViewArea::ShowAlone(ChannelWindow* window) {
         if (w != window)
             w->hide();
     m_alone = window;
-    connect(window, &QObject::destroyed, &m_windowSignals, [this] { RestoreLayout(); });
+    // The layout comes back once the window is gone for good: while its
+    // destroyed() runs, pointers to it still name a half-destroyed object.
+    connect(window, &QObject::destroyed, &m_windowSignals, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { RestoreLayout(); }, Qt::QueuedConnection);
+    });
     window->FitInto(QRect(QPoint(0, 0), ClientSize()));
     setActiveSubWindow(window);
     window->raise();
