@@ -385,6 +385,25 @@ struct ClipExporter::Impl {
         return true;
     }
 
+    // Reads the clip's next video packet into `packet`, passing over other
+    // streams; false at the end of the file or after a read error (said,
+    // with the frames read so far).
+    bool nextVideoPacket(Input& input, AVPacket* packet, int64_t framesRead) {
+        while (true) {
+            const int read = av_read_frame(input.format.get(), packet);
+            if (read == AVERROR_EOF)
+                return false;
+            if (read < 0) {
+                warn(baseName(clipPath(input)) + ": read error after " + std::to_string(framesRead) +
+                     " frames (" + avError(read) + ")");
+                return false;
+            }
+            if (packet->stream_index == input.stream->index)
+                return true;
+            av_packet_unref(packet);
+        }
+    }
+
     // Copies the wanted packets of one clip; false only when the export stops.
     bool copyClip(Input& input) {
         const AVCodecParameters* par = input.stream->codecpar;
@@ -400,18 +419,8 @@ struct ClipExporter::Impl {
         while (true) {
             if (abort.load(std::memory_order_relaxed))
                 return false;
-            const int read = av_read_frame(input.format.get(), packet.get());
-            if (read == AVERROR_EOF)
+            if (!nextVideoPacket(input, packet.get(), index))
                 break;
-            if (read < 0) {
-                warn(baseName(clipPath(input)) + ": read error after " + std::to_string(index) + " frames (" +
-                     avError(read) + ")");
-                break;
-            }
-            if (packet->stream_index != input.stream->index) {
-                av_packet_unref(packet.get());
-                continue;
-            }
             const int64_t pts = packet->pts != AV_NOPTS_VALUE   ? packet->pts
                                 : packet->dts != AV_NOPTS_VALUE ? packet->dts
                                                                 : index;
@@ -656,18 +665,8 @@ struct ClipExporter::Impl {
         while (!past) {
             if (abort.load(std::memory_order_relaxed))
                 return false;
-            const int read = av_read_frame(input.format.get(), packet.get());
-            if (read == AVERROR_EOF)
+            if (!nextVideoPacket(input, packet.get(), index))
                 break;
-            if (read < 0) {
-                warn(baseName(clipPath(input)) + ": read error after " + std::to_string(index) + " frames (" +
-                     avError(read) + ")");
-                break;
-            }
-            if (packet->stream_index != input.stream->index) {
-                av_packet_unref(packet.get());
-                continue;
-            }
             ++index;
             if (packet->flags & AV_PKT_FLAG_CORRUPT) {
                 ++undecodable;
