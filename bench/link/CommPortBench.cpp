@@ -79,23 +79,37 @@ public:
     std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader&) override { return nullptr; }
 };
 
-void BM_CommPortThroughPty(benchmark::State& state) {
-    const size_t payloadSize = size_t(state.range(0));
-    const int framesPerRound = 200;
-    const auto packet = VideoPacket(1, 1, payloadSize, 3);
-
-    int argc = 0;
-    static QCoreApplication* app = new QCoreApplication(argc, nullptr);
-    (void)app;
+// A connection with no windows, store or decoding behind it, whose timer
+// never fires: the benchmark drains it as fast as it can go.
+struct BenchConnection {
+    static CommPortOptions quietOptions() {
+        CommPortOptions options;
+        options.timerPeriod = std::chrono::hours(1);
+        return options;
+    }
+    static QCoreApplication* application() {
+        static int argc = 0; // QCoreApplication keeps a reference to it
+        static QCoreApplication* app = new QCoreApplication(argc, nullptr);
+        return app;
+    }
+    BenchConnection() { port.AttachMainWindow(nullptr, &view, nullptr); }
+    QCoreApplication* app = application(); // before the connection's timers
     ScriptedDialogService dialogs;
     NullStore store;
     ChannelTable channels;
     NoDecodeFactory codecs;
     NullView view;
-    CommPortOptions options;
-    options.timerPeriod = std::chrono::hours(1); // drained below as fast as it can go
-    CommPort port(dialogs, store, channels, codecs, options);
-    port.AttachMainWindow(nullptr, &view, nullptr);
+    CommPortOptions options = quietOptions();
+    CommPort port{dialogs, store, channels, codecs, options};
+};
+
+void BM_CommPortThroughPty(benchmark::State& state) {
+    const size_t payloadSize = size_t(state.range(0));
+    const int framesPerRound = 200;
+    const auto packet = VideoPacket(1, 1, payloadSize, 3);
+
+    BenchConnection connection;
+    CommPort& port = connection.port;
 
     double viewerCpu = 0;
     size_t frames = 0;
@@ -148,18 +162,8 @@ BENCHMARK(BM_CommPortThroughPty)->Arg(20000)->Arg(150000)->Unit(benchmark::kMill
 // queue. A drain must handle a bounded batch and leave the rest, so the
 // time per drain stays flat however much is queued.
 void BM_DrainReceivedUnderFlood(benchmark::State& state) {
-    int argc = 0;
-    static QCoreApplication* app = new QCoreApplication(argc, nullptr);
-    (void)app;
-    ScriptedDialogService dialogs;
-    NullStore store;
-    ChannelTable channels;
-    NoDecodeFactory codecs;
-    NullView view;
-    CommPortOptions options;
-    options.timerPeriod = std::chrono::hours(1);
-    CommPort port(dialogs, store, channels, codecs, options);
-    port.AttachMainWindow(nullptr, &view, nullptr);
+    BenchConnection connection;
+    CommPort& port = connection.port;
     const int controller = posix_openpt(O_RDWR | O_NOCTTY);
     grantpt(controller);
     unlockpt(controller);
