@@ -6,6 +6,7 @@
 #include "ClipIndex.h"
 #include "ClipRecovery.h"
 #include "CodecDecompressorFactory.h"
+#include "DialscopeLog.h"
 #include "HayesTelephony.h"
 #include "MainFrame.h"
 #include "PasswordCommands.h"
@@ -59,7 +60,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
     if (SingleInstance::RaiseRunning(QString::fromStdString(m_store->GetClassName())))
         return false;
 
-    if (!StartupPasswordCheck(*m_store, *m_options.dialogs))
+    if (!m_options.unattended && !StartupPasswordCheck(*m_store, *m_options.dialogs))
         return false;
 
     if (!m_options.telephony) {
@@ -90,12 +91,17 @@ bool DialscopeApp::Start(const QStringList& arguments) {
     m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->GetRecordPath());
 
     m_instance = std::make_unique<SingleInstance>();
-    QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_frame.get(),
-                     [this] { RaiseMainWindow(); });
+    QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_frame.get(), [this] {
+        if (m_options.unattended)
+            qCWarning(lcApp)
+                << "an unattended run shows no window; start the program again when it has ended";
+        else
+            RaiseMainWindow();
+    });
     if (m_instance->Listen(m_options.instanceName))
         m_store->SetClassName(m_options.instanceName.toStdString());
 
-    if (m_options.showWindow) {
+    if (m_options.showWindow && !m_options.unattended) {
         m_frame->showMaximized();
         m_frame->repaint();
     }

@@ -43,6 +43,11 @@ public:
         FrameDialogs* frameDialogs = nullptr;       // the real dialogs when null
         QString instanceName;                       // SingleInstance::DefaultName() when empty
         bool showWindow = true;
+        // A run without the operator's interface (`--patrol-once`): the
+        // start-up password is not asked, since nothing it guards is shown:
+        // the window stays hidden and a second start's request to bring it
+        // forward is refused.
+        bool unattended = false;
     };
 
     DialscopeApp();

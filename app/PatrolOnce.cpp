@@ -34,6 +34,28 @@ void Complain(StringId id) {
 
 } // namespace
 
+MessageAnswer UnattendedDialogService::message(QWidget*, const QString& text, MessageButtons buttons,
+                                               MessageIcon) {
+    std::fprintf(stderr, "dialscope: %s\n", qPrintable(text));
+    switch (buttons) {
+    case MessageButtons::OkCancel:
+        return MessageAnswer::Cancel;
+    case MessageButtons::YesNo:
+        return MessageAnswer::No;
+    case MessageButtons::Ok:
+        break;
+    }
+    return MessageAnswer::Ok;
+}
+
+QString UnattendedDialogService::saveFileName(QWidget*, const FileDialogRequest&) {
+    return {};
+}
+
+QString UnattendedDialogService::openFileName(QWidget*, const FileDialogRequest&) {
+    return {};
+}
+
 std::optional<QStringList> PatrolOnceNames(const QStringList& arguments) {
     if (arguments.isEmpty() || arguments.front() != QStringLiteral("--patrol-once"))
         return std::nullopt;
@@ -41,15 +63,20 @@ std::optional<QStringList> PatrolOnceNames(const QStringList& arguments) {
 }
 
 int RunPatrolOnce(const QStringList& names) {
+    UnattendedDialogService dialogs;
     DialscopeApp::Options options;
     options.showWindow = false;
+    options.unattended = true;
+    options.dialogs = &dialogs;
     DialscopeApp app(options);
     if (InstanceRunning(QString::fromStdString(app.Store().GetClassName()))) {
         Complain(IDS_PATROL_ONCE_RUNNING);
         return kOtherInstance;
     }
-    if (!app.Start({QStringLiteral("/Embedding")}))
-        return kOtherInstance; // one started meanwhile, or the password was refused
+    if (!app.Start({QStringLiteral("/Embedding")})) {
+        Complain(IDS_PATROL_ONCE_RUNNING); // one started meanwhile
+        return kOtherInstance;
+    }
     MainFrame* frame = app.Frame();
     int status = kSitesMissed;
     QObject::connect(frame, &MainFrame::PatrolFinished, frame, [&status](bool allReached) {

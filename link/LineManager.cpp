@@ -306,6 +306,7 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t deta
     m_callState = state;
     switch (state) {
     case LINECALLSTATE_OFFERING:
+        m_lastRing = std::chrono::steady_clock::now();
         if (m_answering)
             return;
         // Taken now, answered after the pause: a repeated offer meanwhile is ignored.
@@ -379,6 +380,9 @@ void LineManager::OnDeviceState(Line line, std::uint32_t state, std::uint32_t de
     if (line == 0 || line != m_line)
         return;
     switch (state) {
+    case LINEDEVSTATE_RINGING:
+        m_lastRing = std::chrono::steady_clock::now();
+        return;
     case LINEDEVSTATE_DISCONNECTED:
     case LINEDEVSTATE_OUTOFSERVICE:
     case LINEDEVSTATE_MAINTENANCE:

@@ -111,6 +111,9 @@ public:
     int ChosenDevice() const { return m_device; }
     const QString& LineName() const { return m_lineName; }
     std::uint32_t LastCallState() const { return m_callState; }
+    // When the line last rang (an offered call, or a ring heard while a call
+    // was being placed); the epoch when it never rang.
+    std::chrono::steady_clock::time_point LastRing() const { return m_lastRing; }
     CallPort& Port() { return *m_port; }
     // Where finished call attempts go; null reports nothing. Must outlive the
     // line control or be reset before it goes.
@@ -177,4 +180,5 @@ private:
     bool m_endNoted = false;
     LineCallRecord m_attempt;
     std::chrono::steady_clock::time_point m_connectedAt{};
+    std::chrono::steady_clock::time_point m_lastRing{};
 };

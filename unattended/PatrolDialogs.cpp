@@ -15,8 +15,12 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QThreadPool>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <mutex>
 
 namespace {
 
@@ -24,7 +28,18 @@ constexpr int kFileRole = Qt::UserRole + 1;
 constexpr qint64 kMaxReportBytes = 4 << 20;
 constexpr qint64 kMaxPictureBytes = 16 << 20;
 
+const QSize kThumbnailSize(80, 60);
+
 } // namespace
+
+// What the window and its worker share. The worker posts to `window` only
+// while holding `lock` and only while it is set; the window clears it (under
+// the lock) as it goes, so no call is posted to a window that is gone.
+struct PatrolReportWindow::ThumbnailJob {
+    std::mutex lock;
+    PatrolReportWindow* window = nullptr;
+    std::atomic<bool> abort{false};
+};
 
 PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook,
                                      QWidget* parent)
@@ -55,6 +70,8 @@ PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QString
     auto* buttons = new QVBoxLayout;
     auto* up = new QPushButton(tr("&Up"), this);
     auto* down = new QPushButton(tr("&Down"), this);
+    up->setObjectName(QStringLiteral("patrolUp"));
+    down->setObjectName(QStringLiteral("patrolDown"));
     connect(up, &QPushButton::clicked, this, [this] { Move(-1); });
     connect(down, &QPushButton::clicked, this, [this] { Move(1); });
     buttons->addWidget(up);
@@ -170,9 +187,10 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
     m_tree = new QTreeWidget(this);
     m_tree->setObjectName(QStringLiteral("patrolTree"));
     m_tree->setHeaderLabels({tr("Round / site / channel"), tr("Result"), tr("Time")});
-    m_tree->setIconSize(QSize(80, 60));
+    m_tree->setIconSize(kThumbnailSize);
     layout->addWidget(m_tree);
     const QBrush failed(Qt::red);
+    std::vector<QString> thumbnails;
     for (const PatrolReport& report : reports) {
         auto* round =
             new QTreeWidgetItem(m_tree, {report.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
@@ -195,17 +213,60 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
                     continue;
                 }
                 item->setData(0, kFileRole, channel.file);
-                const QImage picture(QString::fromStdString(m_recordFolder) + channel.file);
-                if (!picture.isNull())
-                    item->setIcon(0, QIcon(QPixmap::fromImage(picture.scaled(80, 60, Qt::KeepAspectRatio))));
+                if (int(thumbnails.size()) < kMaxThumbnails) {
+                    thumbnails.push_back(QString::fromStdString(m_recordFolder) + channel.file);
+                    m_thumbnailItems.push_back(item);
+                }
             }
         }
         round->setExpanded(true);
     }
+    LoadThumbnails(std::move(thumbnails));
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connect(m_tree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
     connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
     resize(640, 480);
+}
+
+PatrolReportWindow::~PatrolReportWindow() {
+    if (m_job) {
+        m_job->abort = true;
+        std::lock_guard lock(m_job->lock); // waits at most for a post under way
+        m_job->window = nullptr;
+    }
+}
+
+void PatrolReportWindow::LoadThumbnails(std::vector<QString> paths) {
+    if (paths.empty())
+        return;
+    m_job = std::make_shared<ThumbnailJob>();
+    m_job->window = this;
+    m_pendingThumbnails = int(paths.size());
+    QThreadPool::globalInstance()->start([job = m_job, paths = std::move(paths)] {
+        for (size_t index = 0; index < paths.size() && !job->abort; ++index) {
+            QImage thumbnail;
+            QFile file(paths[index]);
+            if (file.open(QIODevice::ReadOnly) && file.size() <= kMaxPictureBytes) {
+                const QImage picture = QImage::fromData(file.read(kMaxPictureBytes));
+                if (!picture.isNull())
+                    thumbnail = picture.scaled(kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            }
+            std::lock_guard lock(job->lock);
+            if (!job->window)
+                return;
+            QMetaObject::invokeMethod(
+                job->window,
+                [window = job->window, index, thumbnail] { window->ShowThumbnail(int(index), thumbnail); },
+                Qt::QueuedConnection);
+        }
+    });
+}
+
+void PatrolReportWindow::ShowThumbnail(int index, const QImage& thumbnail) {
+    --m_pendingThumbnails;
+    if (index < 0 || size_t(index) >= m_thumbnailItems.size() || thumbnail.isNull())
+        return;
+    m_thumbnailItems[size_t(index)]->setIcon(0, QIcon(QPixmap::fromImage(thumbnail)));
 }
 
 bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {

@@ -5,12 +5,20 @@
 // read from their report.json files: per site reached or why not, per channel
 // a thumbnail and the picture's time, failures in red; activating a channel
 // opens its picture in the still viewer).
+//
+// The report window lists the rounds at once and loads the thumbnails on a
+// worker of the global thread pool: at most kMaxThumbnails pictures, each
+// file read only up to its size limit, scaled there; each thumbnail reaches
+// the window by a queued call. Closing the window stops the worker after the
+// picture under way; nothing is delivered to a window that is gone (the
+// worker posts only while the window's link, guarded by a mutex, is set).
 
 #include "PatrolReport.h"
 #include "PatrolSettings.h"
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,7 +60,11 @@ class PatrolReportWindow : public QDialog {
 public:
     PatrolReportWindow(std::vector<PatrolReport> reports, std::string recordFolder, DialogService& dialogs,
                        QWidget* parent = nullptr);
+    ~PatrolReportWindow() override;
     QTreeWidget* Tree() const { return m_tree; }
+    // Thumbnails asked of the worker and not yet shown.
+    int PendingThumbnails() const { return m_pendingThumbnails; }
+    static constexpr int kMaxThumbnails = 1000;
     // Opens the picture of a channel row in the still viewer; false for
     // other rows or a picture that cannot be read.
     bool OpenPicture(QTreeWidgetItem* item);
@@ -60,7 +72,14 @@ public:
     static void Show(QWidget* parent, const std::string& recordFolder, DialogService& dialogs);
 
 private:
+    struct ThumbnailJob;
+    void LoadThumbnails(std::vector<QString> paths);
+    void ShowThumbnail(int index, const QImage& thumbnail);
+
     QTreeWidget* m_tree;
     std::string m_recordFolder;
     DialogService& m_dialogs;
+    std::vector<QTreeWidgetItem*> m_thumbnailItems; // by the worker's index
+    std::shared_ptr<ThumbnailJob> m_job;
+    int m_pendingThumbnails = 0;
 };

@@ -12,6 +12,7 @@
 #include <QSaveFile>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcPatrol, "dialscope.patrol")
@@ -59,6 +60,8 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     m_callEnded.reset();
     m_state = State::WaitLine;
     m_since = Steady::now();
+    m_busyAt = {};
+    m_interrupted = 0;
     qCInfo(lcPatrol) << "patrol round over" << m_sites.size() << "sites into" << m_roundFolder.c_str();
     m_timer.start();
     return true;
@@ -133,6 +136,8 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
 
 void PatrolRunner::DialNext() {
     const PatrolSite& site = m_sites[m_next];
+    if (m_reportSlot[m_next] != m_siteIndex)
+        m_interrupted = 0;
     m_siteIndex = m_reportSlot[m_next];
     ++m_next;
     m_callEnded.reset();
@@ -158,6 +163,27 @@ void PatrolRunner::SiteFailed(const QString& reason, bool retry) {
     m_callEnded.reset();
     m_state = State::WaitLine;
     m_since = Steady::now();
+    m_busyAt = m_since;
+}
+
+void PatrolRunner::DialInterrupted() {
+    // The dial may still be under way, or the line control already reset the
+    // line for its end; a call already taken by the line control is left alone.
+    if (!m_callEnded && !m_lines.IsAnswering() && !m_lines.IsAnswered() &&
+        (m_lines.HasCall() || m_port.IsOpen()))
+        m_lines.ResetLine();
+    ++m_interrupted;
+    qCInfo(lcPatrol) << "patrol: a call came in while dialling" << Current().name
+                     << "; it is called again after it";
+    if (m_interrupted > kMaxInterruptions) {
+        SiteFailed(QStringLiteral("line taken by incoming calls"), false);
+        return;
+    }
+    --m_next; // the same site comes next
+    m_callEnded.reset();
+    m_state = State::WaitLine;
+    m_since = Steady::now();
+    m_busyAt = m_since;
 }
 
 void PatrolRunner::FinishSite() {
@@ -169,6 +195,7 @@ void PatrolRunner::FinishSite() {
     m_waits.clear();
     m_state = State::WaitLine;
     m_since = Steady::now();
+    m_busyAt = m_since;
 }
 
 void PatrolRunner::OpenChannels() {
@@ -237,12 +264,18 @@ void PatrolRunner::Tick() {
             }
             return;
         }
-        if (m_lines.HasCall())
-            return; // an incoming call goes first; the round goes on after it
+        if (m_lines.HasCall()) {
+            m_busyAt = now; // an incoming call goes first; the round goes on after it
+            return;
+        }
+        if (now - std::max(m_busyAt, m_lines.LastRing()) < m_options.lineQuiet)
+            return; // a caller that found the line busy, or rings again, gets through first
         DialNext();
         return;
     case State::Dialling:
-        if (m_callEnded) {
+        if (m_lines.LastRing() >= m_since) {
+            DialInterrupted();
+        } else if (m_callEnded) {
             const bool retry =
                 *m_callEnded == QStringLiteral("busy") || *m_callEnded == QStringLiteral("no answer");
             SiteFailed(*m_callEnded, retry);

@@ -8,9 +8,17 @@
 //
 // How it works: a state machine driven by a short timer and by two
 // notifications: the line control's call-end observer (busy, no answer, a
-// dropped call) and the connection's frame observer (a picture drawn). A site
-// is dialled only while the line is open and free; an incoming call holds the
-// round (it is answered as usual) and the round goes on once it ended. Channels
+// dropped call) and the connection's frame observer (a picture drawn).
+//
+// A site calling in comes first, as a desk operator expects of an alarm: a
+// site is dialled only while the line is open and free and has been quiet
+// (no call, no ring) for `lineQuiet`, so a site that rings between two visits,
+// or that found the line busy during a visit and calls again, gets through.
+// A ring heard while a site is being dialled abandons that dial; the site is
+// called again once the incoming call is over (it does not count as a failed
+// attempt). A visit that is connected runs to its end (the line is busy then:
+// nothing rings) and is bounded by the waits below. The incoming call is
+// answered as usual by the line control; the round goes on after it. Channels
 // open all at once when the site grants the open permission, else one after
 // the other. Every wait has a bound (connection, first picture per channel).
 // Pictures are written off this thread; the report (PatrolReport) is written
@@ -50,6 +58,7 @@ public:
         std::chrono::milliseconds tick{200};
         std::chrono::milliseconds connectTimeout{90000}; // dial to login
         std::chrono::milliseconds frameTimeout{60000};   // per channel
+        std::chrono::milliseconds lineQuiet{10000};      // free line before each dial
         int recordSeconds = 0;                           // 0: no recording
         // The record folder (ends with "/") at the start of a round.
         std::function<std::string()> recordFolder;
@@ -88,6 +97,8 @@ public:
 
 private:
     enum class State { Idle, WaitLine, Dialling, Channels, Recording };
+    // Dials of one site given up for rings before it counts as not reached.
+    static constexpr int kMaxInterruptions = 5;
     struct ChannelWait {
         int32_t channel = 0;
         bool requested = false;
@@ -97,6 +108,9 @@ private:
 
     void DialNext();
     void SiteFailed(const QString& reason, bool retry);
+    // A ring was heard while the current site was dialled: give the dial up
+    // and call the site again after the incoming call.
+    void DialInterrupted();
     void FinishSite();
     void OpenChannels();
     void RequestNextChannel();
@@ -120,7 +134,9 @@ private:
     std::vector<ChannelWait> m_waits;
     bool m_allAtOnce = true;
     std::chrono::steady_clock::time_point m_since{};
-    std::optional<QString> m_callEnded; // reason the call under way ended, set by OnCallEnd
+    std::chrono::steady_clock::time_point m_busyAt{}; // the line was last seen in use
+    int m_interrupted = 0;                            // dials of this site given up for a ring
+    std::optional<QString> m_callEnded;               // reason the call under way ended, set by OnCallEnd
     PatrolReport m_report;
     std::string m_recordFolder;
     std::string m_roundFolder;

@@ -403,6 +403,12 @@ void ModemLine::OnResult(const AtResult& result) {
             EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
             return;
         case AtResultKind::Ring:
+            // A call came in as this one was placed: the line rings. The
+            // owner hears of it (the line device rings) and decides whether
+            // to give up the dial for it.
+            if (m_state == State::Dialing)
+                Emit({ModemEvent::Kind::Ring, m_call});
+            return;
         case AtResultKind::Echo:
         case AtResultKind::Text:
             return;

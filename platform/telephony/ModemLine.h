@@ -8,7 +8,7 @@
 // Life of the modem:
 //   setup (ATZ, then echo off, verbose codes, DCD follows carrier, DTR drop
 //   hangs up, no auto-answer) -> idle; RING -> offering (a new call);
-//   Dial -> "ATDT" -> dialing; Answer -> "ATA" -> answering; CONNECT ->
+//   Dial -> "ATDT" -> dialing (a RING now only rings the line); Answer -> "ATA" -> answering; CONNECT ->
 //   connected: the worker stops reading, the data stream belongs to the
 //   caller, and only the far end hanging up is watched (carrier detect where
 //   the device has modem lines, hang-up of the descriptor where it has none;
@@ -44,7 +44,7 @@ struct ModemEvent {
     std::int32_t result = 0;
     std::uint32_t state = 0;
     std::uint32_t detail = 0;
-    bool newCall = false; // Ring: the first ring of a new offered call
+    bool newCall = false;   // Ring: the first ring of a new offered call
     std::uint32_t rate = 0; // CallState connected: the speed in the CONNECT line; 0 none
 };
 

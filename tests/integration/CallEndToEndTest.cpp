@@ -173,6 +173,16 @@ protected:
         }
         return -1;
     }
+    // The numbers the simulated modem was asked to dial, in order.
+    std::vector<std::string> Dialled() const {
+        std::vector<std::string> dialled;
+        for (const std::string& line : sim.logLines()) {
+            const size_t at = line.find("\"number\":\"");
+            if (line.find("\"action\":\"dial\"") != std::string::npos && at != std::string::npos)
+                dialled.push_back(line.substr(at + 10, line.find('"', at + 10) - (at + 10)));
+        }
+        return dialled;
+    }
     int WindowsWithFrames(size_t frames) const {
         int n = 0;
         for (const auto& w : host.windows)
@@ -630,6 +640,7 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     options.tick = std::chrono::milliseconds(20);
     options.connectTimeout = std::chrono::milliseconds(8000);
     options.frameTimeout = std::chrono::milliseconds(5000);
+    options.lineQuiet = std::chrono::milliseconds(300);
     options.recordFolder = [&] {
         return dir.path() + "/";
     };
@@ -650,15 +661,7 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     QThreadPool::globalInstance()->waitForDone();
 
     // Dialled in order, the busy site once more at the end, each with its own login.
-    std::vector<std::string> dialled;
-    for (const std::string& line : sim.logLines()) {
-        for (const char* number : {"1", "2", "3"}) {
-            if (line.find("\"action\":\"dial\"") != std::string::npos &&
-                line.find("\"number\":\"" + std::string(number) + "\"") != std::string::npos)
-                dialled.push_back(number);
-        }
-    }
-    EXPECT_EQ(dialled, (std::vector<std::string>{"1", "2", "3", "2"}));
+    EXPECT_EQ(Dialled(), (std::vector<std::string>{"1", "2", "3", "2"}));
 
     const PatrolReport& report = *finished;
     EXPECT_EQ(report.folder, "patrol/20260304-050607");
@@ -699,6 +702,69 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     // The line listens again afterwards.
     EXPECT_TRUE(
         WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
+}
+
+// Sites calling in while a round runs are answered first: one calls during a
+// visit (the line is busy; it gets through once the visit is over), one meets
+// the dial of the next site on the line (that dial is given up and the site
+// called again after the incoming call). Both calls are answered and filed
+// with their events; the round then completes with every site reached.
+TEST_F(CallEndToEndTest, IncomingCallsDuringAPatrolRoundAreAnsweredAndTheRoundResumes) {
+    Start({"--number", "2=CONNECT@1500"});
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    PatrolRunner::Options options;
+    options.tick = std::chrono::milliseconds(20);
+    options.connectTimeout = std::chrono::milliseconds(8000);
+    options.frameTimeout = std::chrono::milliseconds(5000);
+    options.lineQuiet = std::chrono::milliseconds(1000); // the caller tries again every 200 ms
+    options.recordFolder = [&] {
+        return dir.path() + "/";
+    };
+    PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
+    program->comm().SetFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    std::optional<PatrolReport> finished;
+    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+    const LoginValues login{"op", "pw", 1, 30};
+    ASSERT_TRUE(patrol.Start({{"North Gate", "1", login}, {"Yard", "2", login}, {"Dock", "3", login}}));
+
+    // Ends the incoming call once the site has sent its record and a picture.
+    const auto answerAndHangUp = [&](size_t from) {
+        ASSERT_TRUE(
+            WaitUntil([&] { return program->comm().IsOpen() && program->comm().IsAnswered(); }, 10000));
+        ASSERT_TRUE(WaitForLog({"\"action\":\"connected\"", "\"placedBySite\":true"}, from));
+        ASSERT_TRUE(WaitUntil([&] { return program->comm().Counters().eventFiled; }, 8000));
+        ASSERT_EQ(sim.command("hangup"), "OK");
+        ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    };
+
+    // During the first visit: the line is busy, the caller waits.
+    ASSERT_TRUE(WaitForLog({"\"name\":\"OpenChannel\""}));
+    size_t mark = LogSize();
+    ASSERT_EQ(sim.command("ring persist"), "OK");
+    answerAndHangUp(mark);
+    EXPECT_EQ(Dialled(), std::vector<std::string>{"1"}); // nothing was dialled before the caller got through
+
+    // While the second site is dialled: the calls meet on the line.
+    ASSERT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"2\""}, mark));
+    mark = LogSize();
+    ASSERT_EQ(sim.command("ring persist"), "OK");
+    ASSERT_TRUE(WaitForLog({"\"action\":\"collision\""}, mark));
+    answerAndHangUp(mark);
+
+    ASSERT_TRUE(WaitUntil([&] { return finished.has_value(); }, 30000));
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(Dialled(), (std::vector<std::string>{"1", "2", "2", "3"}));
+    EXPECT_TRUE(finished->AllReached());
+    for (const PatrolSiteResult& site : finished->sites) {
+        EXPECT_EQ(site.result, "reached") << site.name.toStdString();
+        EXPECT_EQ(site.channels.size(), 2u) << site.name.toStdString();
+    }
+    int answeredWithEvent = 0;
+    for (const CallLogEntry& call : program->log.Query())
+        answeredWithEvent += call.direction == CallDirection::Answered && call.eventFiled;
+    EXPECT_EQ(answeredWithEvent, 2);
 }
 
 TEST_F(CallEndToEndTest, RejectedLoginAndTheSitesHangUpRequestAreFiledAsSuch) {

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <QLocalSocket>
@@ -238,6 +239,54 @@ TEST(Splash, KeyOrMousePressClosesItAndIsSwallowed) {
     QMouseEvent move(QEvent::MouseMove, QPointF(1, 1), QPointF(1, 1), Qt::NoButton, Qt::NoButton,
                      Qt::NoModifier);
     EXPECT_FALSE(SplashWindow::IsDismissEvent(&move));
+}
+
+// An unattended run (--patrol-once) never waits for a person: the stored
+// start-up password is not asked, no window is shown, and a second start's
+// request to bring the window forward is answered (so that start ends) but
+// shows nothing. An ordinary start on the same store still asks.
+TEST(DialscopeApp, AnUnattendedRunAsksNoPasswordAndNeverShowsTheWindow) {
+    ScriptedDialogService dialogs;
+    tel::ScriptedTelephony telephony;
+    ScriptedFrameDialogs frameDialogs;
+    DialscopeApp::Options options;
+    options.dialogs = &dialogs;
+    options.telephony = &telephony;
+    options.frameDialogs = &frameDialogs;
+    options.instanceName = UniqueName("unattended");
+    options.unattended = true;
+    // Whatever modal window comes up is counted and closed, so nothing hangs.
+    int modals = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&modals] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ++modals;
+            modal->close();
+        }
+    });
+    closer.start(20);
+    struct ForgetPassword {
+        ~ForgetPassword() { AppStore().SaveAppPassword("", ""); }
+    } forget;
+    {
+        DialscopeApp app(options);
+        ASSERT_TRUE(app.Store().SaveAppPassword("op", "secret"));
+        ASSERT_TRUE(app.Start({QStringLiteral("/Embedding")}));
+        EXPECT_EQ(modals, 0);
+        EXPECT_TRUE(dialogs.shown().empty());
+        EXPECT_FALSE(app.Frame()->isVisible());
+        EXPECT_TRUE(RaiseFromAnotherThread(options.instanceName));
+        QApplication::processEvents();
+        EXPECT_FALSE(app.Frame()->isVisible());
+        app.Frame()->close();
+    }
+    {
+        options.unattended = false;
+        options.instanceName = UniqueName("attended");
+        DialscopeApp app(options);
+        EXPECT_FALSE(app.Start({QStringLiteral("/Embedding")})); // the password window, closed: refused
+        EXPECT_EQ(modals, 1);
+    }
 }
 
 TEST(AboutBox, NamesTheProgramAndItsVersion) {

@@ -4,6 +4,7 @@
 #include "CallLogDialog.h"
 #include "CallPanel.h"
 #include "FrameFixture.h"
+#include "PatrolDialogs.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
 #include "ViewCommands.h"
@@ -22,8 +23,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -385,4 +386,35 @@ TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
     EXPECT_EQ(popup[2]->isEnabled(), frame.Action(ID_CHANGE_SIZE)->isEnabled());
     EXPECT_EQ(popup[2]->isChecked(), frame.Action(ID_CHANGE_SIZE)->isChecked());
     EXPECT_FALSE(popup[0]->isEnabled());
+}
+
+// Setup > Site patrol > Run now calls the listed phone-book entry with its own
+// number; while the round runs it cannot start again and Stop is offered;
+// Stop hangs up and the round's report says the site was stopped.
+TEST(MainFrame, PatrolRunNowCallsTheListedSiteAndStopEndsTheRoundWithAReport) {
+    FrameFixture f;
+    ASSERT_TRUE(f.store.SavePhoneEntry({"North Gate", "pw", "5550101", ""}));
+    ASSERT_TRUE(f.store.SetProfileText("Patrol", "Entries", "North Gate"));
+    ASSERT_TRUE(f.store.SetRecordPath(f.dir.path() + "/"));
+    MainFrame& frame = f.Make();
+    ASSERT_TRUE(RunUntil([&] { return frame.Lines().IsLineOpen(); }));
+    frame.RefreshCommandStates();
+    EXPECT_FALSE(frame.Action(ID_PATROL_STOP)->isEnabled());
+
+    EXPECT_TRUE(frame.ExecuteCommand(ID_PATROL_RUN));
+    ASSERT_TRUE(RunUntil([&] { return !f.telephony.Ops("MakeCall").empty(); }));
+    EXPECT_EQ(f.telephony.Ops("MakeCall"), std::vector<std::string>{"MakeCall 5550101"});
+    frame.RefreshCommandStates();
+    EXPECT_FALSE(frame.Action(ID_PATROL_RUN)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_PATROL_STOP)->isEnabled());
+
+    EXPECT_TRUE(frame.ExecuteCommand(ID_PATROL_STOP));
+    EXPECT_FALSE(frame.Lines().HasCall());
+    frame.RefreshCommandStates();
+    EXPECT_TRUE(frame.Action(ID_PATROL_RUN)->isEnabled());
+    const std::vector<PatrolReport> reports = LoadRecentPatrolReports(f.dir.path() + "/", 10);
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports[0].sites.size(), 1u);
+    EXPECT_EQ(reports[0].sites[0].name, "North Gate");
+    EXPECT_EQ(reports[0].sites[0].result, "stopped");
 }

@@ -103,7 +103,7 @@ TEST(ModemEmulator, CommandTable) {
         {"ATA\r", "ATA\r\r\nNO CARRIER\r\n"}, // nothing ringing
         {"noise AT\r", "noise AT\r\r\nOK\r\n"},
         {"ATX\bI\r", "ATX\b \bI\r\r\n33600\r\n\r\nOK\r\n"}, // backspace edits
-        {"ATE0\r", "ATE0\r\r\nOK\r\n"}, // echo of the line itself still on
+        {"ATE0\r", "ATE0\r\r\nOK\r\n"},                     // echo of the line itself still on
     };
     ModemRig rig;
     for (const Case& c : cases)
@@ -259,6 +259,36 @@ TEST(ModemEmulator, CallbackNumberHangsUpAndCallsBack) {
     EXPECT_EQ(rig.advance(400ms), "");
     EXPECT_EQ(rig.advance(100ms), "\r\nRING\r\n");
     EXPECT_EQ(rig.modem->state(), ModemEmulator::State::Ringing);
+}
+
+// A caller that keeps trying: it meets a dial under way on the line, waits
+// out a call that is up, rings again after its ringing was cut off, stops once
+// answered and gives up after ring-count tries.
+TEST(ModemEmulator, PersistentCallerMeetsADialWaitsForAFreeLineAndStopsWhenAnswered) {
+    ModemRig rig;
+    rig.send("ATE0\r");
+    rig.send("ATD1\r");
+    rig.dte.clear();
+    rig.modem->persistentCall(rig.now);
+    EXPECT_EQ(rig.dte, "\r\nRING\r\n\r\nNO CARRIER\r\n"); // the dial lost the line
+    EXPECT_EQ(rig.modem->state(), ModemEmulator::State::Ringing);
+    EXPECT_EQ(rig.send("ATA\r"), "");
+    EXPECT_EQ(rig.advance(50ms), "\r\nCONNECT 33600\r\n");
+    EXPECT_FALSE(rig.modem->callerWaiting());
+    EXPECT_TRUE(rig.modem->remoteHangUp());
+
+    // A call is up: nothing rings until the line is free again.
+    rig.dial("1");
+    rig.modem->persistentCall(rig.now);
+    EXPECT_EQ(rig.advance(2500ms), "");
+    EXPECT_TRUE(rig.modem->remoteHangUp());
+    EXPECT_EQ(rig.advance(1000ms), "\r\nRING\r\n");
+    // Cut off unanswered (DTR drop), it calls again; after three tries it stops.
+    rig.modem->dtrDropped();
+    EXPECT_EQ(rig.advance(1000ms), "\r\nRING\r\n");
+    rig.modem->dtrDropped();
+    EXPECT_EQ(rig.advance(3000ms), "");
+    EXPECT_FALSE(rig.modem->callerWaiting());
 }
 
 TEST(ModemEmulator, FarEndHangUpEndsTheCall) {

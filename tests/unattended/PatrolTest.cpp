@@ -1,13 +1,34 @@
-// The patrol's stored form, its schedule and its report's JSON.
+// The patrol's stored form, its schedule, its report's JSON and its two
+// windows (the setup dialog and the report window, offscreen).
 #include "AppStore.h"
+#include "ModalDriver.h"
+#include "PatrolDialogs.h"
 #include "PatrolReport.h"
 #include "PatrolRunner.h"
 #include "PatrolSettings.h"
 #include "RegistryStore.h"
+#include "ScriptedDialogService.h"
+#include "StillViewer.h"
 #include "TempDir.h"
 #include "UnattendedSettings.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QThreadPool>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -17,7 +38,45 @@ protected:
     RegistryStore user{dir.file("user.sqlite")};
     RegistryStore machine{dir.file("machine.sqlite")};
     AppStore store{user, machine};
+
+    std::string Folder() const { return dir.path() + "/"; }
+    // A finished round's report.json (and its folder) under the record folder.
+    void WriteRound(const PatrolReport& report) {
+        const QString folder = QString::fromStdString(Folder()) + report.folder;
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(folder + "/report.json");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(report.ToJson());
+    }
+    // A 24-bit bitmap at `relative` under the record folder.
+    void WritePicture(const QString& relative) {
+        const QString path = QString::fromStdString(Folder()) + relative;
+        ASSERT_TRUE(QDir().mkpath(path.section(u'/', 0, -2)));
+        QImage picture(64, 48, QImage::Format_RGB888);
+        picture.fill(Qt::darkGreen);
+        ASSERT_TRUE(picture.save(path, "BMP"));
+    }
+    static bool RunUntil(const std::function<bool()>& done, int ms = 5000) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!done() && elapsed.elapsed() < ms)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    }
+
+    ScriptedDialogService dialogs;
 };
+
+QStringList Rows(const QListWidget* list) {
+    QStringList rows;
+    for (int row = 0; row < list->count(); ++row)
+        rows << list->item(row)->text() + (list->item(row)->checkState() == Qt::Checked ? "+" : "");
+    return rows;
+}
+
+void ClickOk(QDialog* dialog) {
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+}
 
 TEST_F(PatrolStoreTest, SettingsRoundTripAndUnusableValuesReadAsOff) {
     // Nothing stored: no patrol, no unattended option on.
@@ -72,6 +131,121 @@ TEST_F(PatrolStoreTest, SitesComeFromThePhoneBookInTheGivenOrder) {
     EXPECT_EQ(sites[0].login.password, "pw2");
     EXPECT_EQ(sites[1].name, "North Gate");
     EXPECT_EQ(missing, QStringList{"Nowhere"});
+}
+
+// Setup > Site patrol > Edit: the stored entries come first and checked, the
+// rest of the phone book after them; the operator checks, reorders and sets
+// the schedule; times that do not read keep the dialog open; OK stores the
+// values in the "Patrol" section, Cancel stores nothing.
+TEST_F(PatrolStoreTest, SetupDialogEditsListAndScheduleAndStoresThemInThePatrolSection) {
+    for (const char* name : {"Dock", "Gate", "Yard"})
+        ASSERT_TRUE(store.SavePhoneEntry({name, "pw", "1", ""}));
+    PatrolSettings before;
+    before.entries = {"Yard"};
+    before.times = *PatrolSettings::ParseTimes("08:00");
+    ASSERT_TRUE(before.Store(store));
+
+    ModalDriver driver;
+    driver.then([](QDialog* d) {
+        auto* sites = d->findChild<QListWidget*>("patrolSites");
+        ASSERT_NE(sites, nullptr);
+        EXPECT_EQ(Rows(sites), (QStringList{"Yard+", "Dock", "Gate"}));
+        sites->item(2)->setCheckState(Qt::Checked);
+        sites->setCurrentRow(2);
+        d->findChild<QPushButton*>("patrolUp")->click();
+        d->findChild<QPushButton*>("patrolUp")->click();
+        d->findChild<QPushButton*>("patrolUp")->click(); // already at the top
+        EXPECT_EQ(Rows(sites), (QStringList{"Gate+", "Yard+", "Dock"}));
+        d->findChild<QCheckBox*>("patrolScheduled")->setChecked(true);
+        d->findChild<QSpinBox*>("patrolRecordSeconds")->setValue(15);
+        auto* times = d->findChild<QLineEdit*>("patrolTimes");
+        times->setText("20:00 noon");
+        ClickOk(d);
+        EXPECT_TRUE(d->isVisible()); // not a time: the dialog stays
+        times->setText("20:00, 6:30");
+        ClickOk(d);
+    });
+    EXPECT_TRUE(PatrolSetupDialog::Run(nullptr, store));
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(store.GetProfileText("Patrol", "Entries", {}), "Gate\nYard");
+    EXPECT_EQ(store.GetProfileInt("Patrol", "Scheduled", 0), 1);
+    EXPECT_EQ(store.GetProfileInt("Patrol", "EveryHours", -1), 0);
+    EXPECT_EQ(store.GetProfileText("Patrol", "Times", {}), "06:30 20:00");
+    EXPECT_EQ(store.GetProfileInt("Patrol", "RecordSeconds", 0), 15);
+
+    // Shown again as stored; Cancel keeps it.
+    driver.then([](QDialog* d) {
+        EXPECT_EQ(Rows(d->findChild<QListWidget*>("patrolSites")), (QStringList{"Gate+", "Yard+", "Dock"}));
+        EXPECT_EQ(d->findChild<QLineEdit*>("patrolTimes")->text(), "06:30 20:00");
+        d->findChild<QSpinBox*>("patrolHours")->setValue(12);
+        d->reject();
+    });
+    EXPECT_FALSE(PatrolSetupDialog::Run(nullptr, store));
+    EXPECT_EQ(PatrolSettings::Read(store).everyHours, 0);
+}
+
+// View > Patrol report: finished rounds newest first, failures in red, the
+// thumbnails filled in by the worker, a click on a channel opens its picture;
+// closing a window whose thumbnails are still loading is safe.
+TEST_F(PatrolStoreTest, ReportWindowListsRoundsInRedForFailuresAndOpensAThumbnailsPicture) {
+    PatrolReport older;
+    older.started = QDateTime(QDate(2026, 3, 4), QTime(6, 0));
+    older.folder = "patrol/20260304-060000";
+    PatrolSiteResult gate{"Gate", "1", true, "reached", {}};
+    gate.channels.push_back({1, "Door", older.folder + "/Gate/0001.bmp", older.started, "picture"});
+    gate.channels.push_back({2, "Yard", "", QDateTime(), "no picture"});
+    older.sites.push_back(gate);
+    WriteRound(older);
+    WritePicture(gate.channels[0].file);
+    PatrolReport newer;
+    newer.started = QDateTime(QDate(2026, 3, 4), QTime(18, 0));
+    newer.folder = "patrol/20260304-180000";
+    newer.sites.push_back({"Dock", "2", false, "busy", {}});
+    WriteRound(newer);
+    ASSERT_TRUE(
+        QDir().mkpath(QString::fromStdString(Folder()) + "patrol/20260304-190000")); // under way: no report
+
+    QPointer<PatrolReportWindow> window =
+        new PatrolReportWindow(LoadRecentPatrolReports(Folder(), 10), Folder(), dialogs);
+    window->show();
+    QTreeWidget* tree = window->Tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    QTreeWidgetItem* missed = tree->topLevelItem(0);
+    EXPECT_EQ(missed->text(0), "2026-03-04 18:00:00");
+    EXPECT_EQ(missed->foreground(1).color(), QColor(Qt::red));
+    ASSERT_EQ(missed->childCount(), 1);
+    EXPECT_EQ(missed->child(0)->text(1), "busy");
+    EXPECT_EQ(missed->child(0)->foreground(0).color(), QColor(Qt::red));
+    QTreeWidgetItem* site = tree->topLevelItem(1)->child(0);
+    ASSERT_EQ(site->childCount(), 2);
+    EXPECT_NE(site->foreground(0).color(), QColor(Qt::red));
+    QTreeWidgetItem* picture = site->child(0);
+    QTreeWidgetItem* none = site->child(1);
+    EXPECT_EQ(none->foreground(1).color(), QColor(Qt::red));
+
+    ASSERT_TRUE(RunUntil([&] { return window->PendingThumbnails() == 0; }));
+    EXPECT_FALSE(picture->icon(0).isNull());
+    EXPECT_TRUE(none->icon(0).isNull());
+    emit tree->itemClicked(none, 0);
+    EXPECT_TRUE(window->findChildren<StillViewer*>().isEmpty());
+    emit tree->itemClicked(picture, 0);
+    const QList<StillViewer*> viewers = window->findChildren<StillViewer*>();
+    ASSERT_EQ(viewers.size(), 1);
+    EXPECT_TRUE(viewers[0]->isVisible());
+    EXPECT_TRUE(viewers[0]->windowTitle().contains("0001 Door"));
+    window->close();
+    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+
+    // Many thumbnails, closed at once: the worker stops and posts to nobody.
+    std::vector<PatrolReport> many(1, older);
+    for (int i = 0; i < 400; ++i)
+        many[0].sites[0].channels.push_back(gate.channels[0]);
+    window = new PatrolReportWindow(many, Folder(), dialogs);
+    window->show();
+    window->close();
+    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    QApplication::processEvents();
 }
 
 TEST(PatrolSchedule, EveryNHoursOrTheNextTimeOfDay) {

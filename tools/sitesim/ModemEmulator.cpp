@@ -425,6 +425,8 @@ void ModemEmulator::connect(TimePoint now, bool placedBySite) {
     m_plusCount = 0;
     m_lastData = now;
     m_placedBySite = placedBySite;
+    if (placedBySite)
+        m_callerWaiting = false; // answered: the caller got through
     result(Result::Connect);
     setState(State::Online);
     log(JsonObject("call")
@@ -499,6 +501,23 @@ bool ModemEmulator::incomingCall(TimePoint now) {
     return true;
 }
 
+void ModemEmulator::persistentCall(TimePoint now) {
+    m_callerWaiting = true;
+    m_callerTries = 1;
+    m_callerRetryAt = now + m_config.ringInterval;
+    if (m_state == State::Dialing) {
+        // Both ends took the line in the same moment: the caller's ring wins.
+        log(JsonObject("call").add("action", "collision"));
+        m_deadline.reset();
+        setState(State::Idle);
+        incomingCall(now);
+        result(Result::NoCarrier);
+        return;
+    }
+    if (!incomingCall(now))
+        log(JsonObject("call").add("action", "caller-waiting").add("reason", "line busy"));
+}
+
 void ModemEmulator::ring(TimePoint now) {
     ++m_rings;
     m_s[kRegRings] = uint8_t(std::min(m_rings, 255));
@@ -543,6 +562,18 @@ void ModemEmulator::tick(TimePoint now) {
             m_deadline.reset();
         }
     }
+    if (m_callerWaiting && now >= m_callerRetryAt) {
+        m_callerRetryAt = now + m_config.ringInterval;
+        if (m_state == State::Idle) {
+            if (m_callerTries >= m_config.ringCount) {
+                m_callerWaiting = false;
+                log(JsonObject("call").add("action", "caller-gave-up"));
+            } else {
+                ++m_callerTries;
+                incomingCall(now);
+            }
+        }
+    }
     if (m_callbackAt && now >= *m_callbackAt) {
         m_callbackAt.reset();
         if (!incomingCall(now))
@@ -558,6 +589,8 @@ std::optional<TimePoint> ModemEmulator::nextDeadline() const {
     };
     if (m_callbackAt)
         consider(*m_callbackAt);
+    if (m_callerWaiting)
+        consider(m_callerRetryAt);
     if (m_state == State::Online && m_plusCount > 0)
         consider(m_lastPlus + m_guard);
     return next;

@@ -89,6 +89,14 @@ public:
 
     // The far end calls; false when the line is not idle.
     bool incomingCall(TimePoint now);
+    // The far end calls and keeps calling until it is answered, as sites that
+    // report alarms do: it rings at once on an idle line; a dial under way
+    // meets it on the line (RING, then the dial ends in NO CARRIER and the
+    // line rings on); while a call is up, or when the ringing is cut off
+    // unanswered, it calls again one ring interval after the line is free.
+    // It gives up after ring-count tries.
+    void persistentCall(TimePoint now);
+    bool callerWaiting() const { return m_callerWaiting; }
     // The far end hangs up; true when a call (or call attempt) was ended.
     bool remoteHangUp();
     // The terminal dropped DTR (closed the port). As set by &D: 0 ignores it,
@@ -158,6 +166,9 @@ private:
     // Calls and timers.
     std::optional<TimePoint> m_deadline; // dial outcome, answer, next ring
     std::optional<TimePoint> m_callbackAt;
+    bool m_callerWaiting = false; // a persistent caller not yet answered
+    int m_callerTries = 0;
+    TimePoint m_callerRetryAt{};
     DialOutcome m_pendingOutcome;
     int m_rings = 0;
     int m_callRate = 0;

@@ -120,6 +120,9 @@ Scripted events:
 
 Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   ring                     incoming call (data-only: a new session the site placed)
+  ring persist             incoming call that keeps trying until answered: a dial
+                           under way fails (RING, NO CARRIER), a busy line is
+                           tried again every ring interval once it is free
   hangup                   far-end hang-up: new terminal under PATH, old one
                            closed; a raw TCP client is disconnected after
                            NO CARRIER, a Telnet client sees carrier drop

@@ -665,6 +665,11 @@ std::string SimServer::runCommand(const std::string& line) {
     int32_t channel = 0;
     if (words.empty()) {
         reply = "ERROR empty command";
+    } else if (words[0] == "ring" && words.size() == 2 && words[1] == "persist") {
+        if (m_options.dataOnly)
+            reply = "ERROR no modem";
+        else
+            m_modem->persistentCall(m_now);
     } else if (words[0] == "ring") {
         if (m_options.dataOnly)
             m_site->beginSession(true, m_now);
