@@ -215,10 +215,17 @@ bool AppStore::CheckAppPassword(const std::string& user, const std::string& pass
 }
 
 std::string AppStore::GetRecordPath() {
-    std::string current = CurrentDirectory();
-    std::string path = readProfileText(kKey, "RECPath", current);
+    return ResolveRecordPath(GetStoredRecordPath());
+}
+
+std::string AppStore::GetStoredRecordPath() {
+    return readProfileText(kKey, "RECPath", {});
+}
+
+std::string AppStore::ResolveRecordPath(const std::string& stored) {
+    std::string path = stored;
     if (!IsReachableFolder(path))
-        path = current;
+        path = CurrentDirectory();
     if (path.empty() || path.back() != '/')
         path += '/';
     return path;

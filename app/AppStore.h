@@ -124,6 +124,15 @@ public:
     // names a reachable folder, else the process's current directory. The
     // stored value is never changed here, nor is the current directory.
     std::string GetRecordPath();
+    // The stored "RECPath" as it is ("" when none), read from the store only:
+    // the folder itself is not touched, so the user-interface thread may ask
+    // even while the record volume hangs. ResolveRecordPath of it, on a
+    // thread that may wait, gives what GetRecordPath gives.
+    std::string GetStoredRecordPath();
+    // The record folder that `stored` stands for: itself when it is a
+    // reachable folder, else the current directory, with a trailing "/".
+    // Touches the folder (stat, access): never on the user-interface thread.
+    static std::string ResolveRecordPath(const std::string& stored);
     bool SetRecordPath(const std::string& path);
     // The mount point of the volume holding the record folder.
     std::string GetRecordDrive();

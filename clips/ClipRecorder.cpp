@@ -46,11 +46,12 @@ struct ClipRecorder::Clip {
     std::function<std::time_t()> clock;
     AviWriter::Options aviOptions;
     ClipWriterThread* writerThread = nullptr;
-    std::string folder;
+    std::function<std::string(const std::string&)> resolveFolder;
     int32_t channel = 0;
     std::tm start{};
 
     // Writer side.
+    std::string fileFolder; // the record folder resolved, with a trailing "/"
     std::unique_ptr<AviWriter> writer;
     int imageFd = -1; // created with the clip, written at its first frame
     bool firstFramePending = true;
@@ -60,6 +61,7 @@ struct ClipRecorder::Clip {
     ClipsInUse::Token inUse; // keeps clean-ups away from the clip while it is written
 
     // UI side.
+    std::string folder;   // as asked for; the resolved one once the files exist
     bool stopped = false; // no more frames: Stop, a failed start or a full disk
     bool saved = false;
     std::string videoName; // once the writer made the files
@@ -87,7 +89,7 @@ struct ClipRecorder::Clip {
         const std::string stem = ClipStampText(start) + ChannelText(channel);
         for (int suffix = 0; suffix < kMaxSuffix; ++suffix) {
             const std::string candidate = suffix == 0 ? stem : stem + "_" + std::to_string(suffix);
-            const std::string imagePath = folder + candidate + ".img";
+            const std::string imagePath = fileFolder + candidate + ".img";
             const int fd = ::open(imagePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                   AviWriter::kFileMode);
             if (fd < 0 && errno == EEXIST)
@@ -97,7 +99,7 @@ struct ClipRecorder::Clip {
                 return false;
             }
             int error = 0;
-            writer = AviWriter::create(folder + candidate + ".avi", aviOptions, &error);
+            writer = AviWriter::create(fileFolder + candidate + ".avi", aviOptions, &error);
             if (!writer) {
                 ::close(fd);
                 ::unlink(imagePath.c_str());
@@ -108,10 +110,10 @@ struct ClipRecorder::Clip {
             imageFd = fd;
             fileVideoName = candidate + ".avi";
             fileImageName = candidate + ".img";
-            inUse = ClipsInUse::Token(folder + fileVideoName);
+            inUse = ClipsInUse::Token(fileFolder + fileVideoName);
             return true;
         }
-        qCWarning(lcClips, "no free clip name for %s in %s", stem.c_str(), folder.c_str());
+        qCWarning(lcClips, "no free clip name for %s in %s", stem.c_str(), fileFolder.c_str());
         return false;
     }
 
@@ -121,12 +123,21 @@ struct ClipRecorder::Clip {
             ::close(imageFd);
         imageFd = -1;
         if (!fileVideoName.empty()) {
-            ::unlink((folder + fileVideoName).c_str());
-            ::unlink((folder + fileImageName).c_str());
+            ::unlink((fileFolder + fileVideoName).c_str());
+            ::unlink((fileFolder + fileImageName).c_str());
         }
     }
 
-    bool open(const AviStreamInfo& info, const std::vector<uint8_t>& format) {
+    // `askedFolder` is the recorder's folder text; it is resolved here, on
+    // the writer's side, since that may wait on the volume.
+    bool open(const std::string& askedFolder, const AviStreamInfo& info, const std::vector<uint8_t>& format) {
+        fileFolder = resolveFolder ? resolveFolder(askedFolder) : askedFolder;
+        if (!fileFolder.empty() && fileFolder.back() != '/')
+            fileFolder += '/';
+        if (!FitsRecordFolder(fileFolder)) {
+            qCWarning(lcClips, "record folder too long for the clip index (%zu bytes)", fileFolder.size());
+            return false;
+        }
         if (!createFiles() || !writer->createStream(info)) {
             discardFiles();
             return false;
@@ -134,7 +145,7 @@ struct ClipRecorder::Clip {
         if (!writer->setFormat(format)) {
             // The headers did not reach the disk (full disk, quota, file-size
             // limit): the same as a failed start, with no file left behind.
-            qCWarning(lcClips, "cannot start %s%s: %s", folder.c_str(), fileVideoName.c_str(),
+            qCWarning(lcClips, "cannot start %s%s: %s", fileFolder.c_str(), fileVideoName.c_str(),
                       std::strerror(writer->lastError()));
             discardFiles();
             return false;
@@ -153,9 +164,9 @@ struct ClipRecorder::Clip {
         // A partly written image file would give the browser a broken
         // preview; without the file the clip simply has none.
         if (!closed || !written) {
-            qCWarning(lcClips, "cannot write %s%s: %s", folder.c_str(), fileImageName.c_str(),
+            qCWarning(lcClips, "cannot write %s%s: %s", fileFolder.c_str(), fileImageName.c_str(),
                       std::strerror(written ? errno : writeError));
-            ::unlink((folder + fileImageName).c_str());
+            ::unlink((fileFolder + fileImageName).c_str());
         }
     }
 
@@ -172,7 +183,7 @@ struct ClipRecorder::Clip {
             return true;
         // The disk is full or the file may grow no further: the clip keeps
         // every frame written so far and is completed now.
-        qCWarning(lcClips, "recording %s%s stopped after %lld frames: %s", folder.c_str(),
+        qCWarning(lcClips, "recording %s%s stopped after %lld frames: %s", fileFolder.c_str(),
                   fileVideoName.c_str(), static_cast<long long>(writer->samplesWritten()),
                   std::strerror(writer->lastError()));
         complete();
@@ -181,14 +192,14 @@ struct ClipRecorder::Clip {
 
     void complete() {
         if (writer && !writer->close())
-            qCWarning(lcClips, "completing %s%s: %s", folder.c_str(), fileVideoName.c_str(),
+            qCWarning(lcClips, "completing %s%s: %s", fileFolder.c_str(), fileVideoName.c_str(),
                       std::strerror(writer->lastError()));
         writer.reset();
         if (imageFd >= 0) {
             // No frame came: the empty image file made to hold the name goes.
             ::close(imageFd);
             imageFd = -1;
-            ::unlink((folder + fileImageName).c_str());
+            ::unlink((fileFolder + fileImageName).c_str());
         }
     }
 
@@ -265,6 +276,7 @@ bool ClipRecorder::StartRecording(int32_t channel, const BitmapInfoHeader& strea
     clip->clock = m_env.clock;
     clip->aviOptions = m_env.aviOptions;
     clip->writerThread = m_env.writer.get();
+    clip->resolveFolder = m_env.resolveFolder;
     clip->channel = channel;
     clip->start = LocalTime(now());
     clip->folder = m_env.recordPath ? m_env.recordPath() : std::string();
@@ -292,12 +304,15 @@ bool ClipRecorder::StartRecording(int32_t channel, const BitmapInfoHeader& strea
 
     m_clip = clip;
     run(
-        [clip, info = AviStreamInfo::forClip(streamFormat), formatBytes = std::move(formatBytes)] {
-            if (!clip->open(info, formatBytes)) {
+        [clip, folder = clip->folder, info = AviStreamInfo::forClip(streamFormat),
+         formatBytes = std::move(formatBytes)] {
+            if (!clip->open(folder, info, formatBytes)) {
                 clip->report([clip] { clip->stopped = true; });
                 return;
             }
-            clip->report([clip, video = clip->fileVideoName, image = clip->fileImageName] {
+            clip->report([clip, resolved = clip->fileFolder, video = clip->fileVideoName,
+                          image = clip->fileImageName] {
+                clip->folder = resolved;
                 clip->videoName = video;
                 clip->imageName = image;
                 // Stopped before the files were there: the record is due now.

@@ -58,13 +58,19 @@ class ClipWriterThread;
 class ClipRecorder {
 public:
     struct Environment {
-        // The record folder at the moment a recording starts.
+        // The record folder at the moment a recording starts, as text: called
+        // on the caller's thread, so it must not touch the folder.
         std::function<std::string()> recordPath;
         // The local clock; std::time when empty.
         std::function<std::time_t()> clock;
         AviWriter::Options aviOptions;
         // Where the files are written; on the caller's thread when empty.
         std::shared_ptr<ClipWriterThread> writer;
+        // What recordPath's text stands for on disk (e.g. another folder
+        // when it is unreachable); called where the files are written, the
+        // writer thread, so it may wait on the volume. The text as it is
+        // when empty.
+        std::function<std::string(const std::string&)> resolveFolder;
     };
 
     ClipRecorder(ClipIndex& index, Environment environment);
@@ -102,8 +108,8 @@ public:
     // timer while recording so a pause in the stream loses nothing.
     void flushIfDue();
 
-    // The clip being recorded (empty when idle; the names once the files
-    // exist).
+    // The clip being recorded (empty when idle; the names, and the folder as
+    // resolved, once the files exist).
     const std::string& recordFolder() const;
     const std::string& videoFileName() const;
     const std::string& imageFileName() const;

@@ -199,7 +199,8 @@ std::vector<ClipRecord> FindUnindexedClips(const std::string& folderIn, const st
     return found;
 }
 
-ClipRecoveryTask::ClipRecoveryTask(ClipIndex& index, std::string folder)
+ClipRecoveryTask::ClipRecoveryTask(ClipIndex& index, std::string folder,
+                                   std::function<std::string(const std::string&)> resolve)
     : m_index(index)
     , m_receiver(std::make_unique<QObject>()) {
     std::vector<ClipRecord> known;
@@ -208,8 +209,10 @@ ClipRecoveryTask::ClipRecoveryTask(ClipIndex& index, std::string folder)
     for (ClipRecord& record : known)
         indexed.insert(std::move(record.FileName));
     QObject* receiver = m_receiver.get();
-    m_thread = std::thread([this, receiver, folder = std::move(folder), indexed = std::move(indexed)] {
-        std::vector<ClipRecord> found = FindUnindexedClips(folder, indexed, &m_abort);
+    m_thread = std::thread([this, receiver, folder = std::move(folder), resolve = std::move(resolve),
+                            indexed = std::move(indexed)] {
+        const std::string searched = resolve ? resolve(folder) : folder;
+        std::vector<ClipRecord> found = FindUnindexedClips(searched, indexed, &m_abort);
         if (m_abort)
             return;
         // The receiver lives on the calling thread; should the task be gone

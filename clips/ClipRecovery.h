@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -60,7 +61,10 @@ class QObject;
 // saved. The index must outlive the task.
 class ClipRecoveryTask {
 public:
-    ClipRecoveryTask(ClipIndex& index, std::string folder);
+    // `resolve`, when given, turns `folder` into the folder to search on the
+    // worker thread (it may wait on the volume).
+    ClipRecoveryTask(ClipIndex& index, std::string folder,
+                     std::function<std::string(const std::string&)> resolve = {});
     ~ClipRecoveryTask();
     ClipRecoveryTask(const ClipRecoveryTask&) = delete;
     ClipRecoveryTask& operator=(const ClipRecoveryTask&) = delete;

@@ -3,6 +3,7 @@
 #include "ChannelChoice.h"
 #include "ChannelTable.h"
 #include "DialogService.h"
+#include "DialscopeLog.h"
 #include "StringTable.h"
 #include "TileLayout.h"
 
@@ -10,8 +11,8 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
-
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -22,6 +23,36 @@ namespace {
 
 // Handlers tried, in order, before any decompressor that accepts the frame.
 constexpr std::string_view kPreferredHandlers[] = {"iv50", "iv32"};
+
+// Kinds of trouble a call logs once (CommPort::m_loggedThisCall).
+enum LoggedTrouble : uint32_t {
+    kLoggedDamagedPacket = 1u << 0,
+    kLoggedMalformedFrame = 1u << 1,
+    kLoggedOversizeFrame = 1u << 2,
+    kLoggedUndecodableFrame = 1u << 3,
+    kLoggedUnknownPacket = 1u << 4,
+    kLoggedNoWindow = 1u << 5,
+};
+
+// True the first time `kind` comes up in this call; marks it as logged.
+bool FirstThisCall(uint32_t& logged, LoggedTrouble kind) {
+    if (logged & kind)
+        return false;
+    logged |= kind;
+    return true;
+}
+
+// The frame's compression as four characters, for the log.
+std::string FourCCText(uint32_t fourCC) {
+    if (fourCC == BitmapInfoHeader::kRgb)
+        return "RGB";
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((fourCC >> (8 * i)) & 0xFF);
+        text += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return text;
+}
 
 // Main window commands the program shows once per call, however often a
 // site repeats the packet behind them.
@@ -95,6 +126,7 @@ void CommPort::AttachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewAr
 
 bool CommPort::Start(int fd, bool answered) {
     if (!SerialEngine::IsByteStream(fd)) {
+        qCWarning(lcLink, "the call's handle %d is no byte stream", fd);
         m_dialogs.notice(nullptr, LoadString(IDP_NOT_COMM_HANDLE));
         ::close(fd);
         return false;
@@ -105,8 +137,10 @@ bool CommPort::Start(int fd, bool answered) {
         return false;
     }
     const QTime started = m_options.clock();
-    if (!m_port.Open(fd))
+    if (!m_port.Open(fd)) {
+        qCWarning(lcLink, "cannot start the connection on handle %d", fd);
         return false;
+    }
 
     m_receiver.Reset();
     m_mayOpen = false;
@@ -127,6 +161,7 @@ bool CommPort::Start(int fd, bool answered) {
     m_counters.answered = answered;
     m_counters.started = m_options.now();
     m_damagedAtStart = m_receiver.Damaged();
+    m_loggedThisCall = 0;
 
     SendLogin();
     m_timer.start();
@@ -174,7 +209,11 @@ void CommPort::DrainReceived() {
         std::optional<std::vector<uint8_t>> chunk = m_port.TakeReceived();
         if (!chunk)
             break;
+        const uint64_t damagedBefore = m_receiver.Damaged();
         std::vector<uint8_t> leftover = m_receiver.ParseChunk(*chunk, *this);
+        if (m_receiver.Damaged() != damagedBefore && FirstThisCall(m_loggedThisCall, kLoggedDamagedPacket))
+            qCWarning(lcLink,
+                      "damaged packet from the site (a bad length or check); later ones are counted only");
         // Bytes handed back are taken again with the next chunk: count them then.
         m_counters.bytesIn += chunk->size() - std::min(leftover.size(), chunk->size());
         if (!leftover.empty())
@@ -271,6 +310,8 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         PostToMainWindow(kCommandHangUp);
         return true;
     }
+    if (FirstThisCall(m_loggedThisCall, kLoggedUnknownPacket))
+        qCWarning(lcLink, "packet of unknown type %d from the site", int(packet.type));
     SetStatusText(LoadString(IDS_STATUS_STREAM_ERROR));
     return true;
 }
@@ -299,6 +340,9 @@ bool CommPort::Route(const InboundPacket& packet) {
     const PackedDibView frame(packet.payload);
     // Short, not a 40-byte header, declaring more than it holds, or no picture.
     if (!frame.valid() || !DescribesPicture(frame, packet.payload.size())) {
+        if (FirstThisCall(m_loggedThisCall, kLoggedMalformedFrame))
+            qCWarning(lcLink, "channel %d sent a %zu-byte frame that describes no picture",
+                      int(packet.param1), packet.payload.size());
         ++m_counters.damagedPackets;
         return true;
     }
@@ -308,10 +352,16 @@ bool CommPort::Route(const InboundPacket& packet) {
     const int64_t rows =
         frame.header().biHeight < 0 ? -int64_t(frame.header().biHeight) : int64_t(frame.header().biHeight);
     if (int64_t(frame.header().biWidth) * rows > kMaxLiveFramePixels) {
+        if (FirstThisCall(m_loggedThisCall, kLoggedOversizeFrame))
+            qCWarning(lcLink, "channel %d sent a %dx%lld frame, larger than any live picture",
+                      int(packet.param1), int(frame.header().biWidth), static_cast<long long>(rows));
         ++m_counters.damagedPackets;
         return true;
     }
     if (!EnsureDecompressor(frame.header())) {
+        qCWarning(lcLink, "no decompressor for %s frames of %dx%d, %d bits; the call's frames stop",
+                  FourCCText(frame.header().biCompression).c_str(), int(frame.header().biWidth),
+                  int(frame.header().biHeight), int(frame.header().biBitCount));
         m_counters.noDecompressor = true;
         PostToMainWindow(kCommandCompressionError);
         return false;
@@ -319,8 +369,14 @@ bool CommPort::Route(const InboundPacket& packet) {
     ChannelSlot* slot = FindSlotByKey(packet.param2);
     if (!slot && MayAddStream())
         slot = CreateChannelWindow(packet.param1, packet.param2, frame.header());
-    if (!slot || !slot->window)
+    if (!slot || !slot->window) {
+        if (!slot && FirstThisCall(m_loggedThisCall, kLoggedNoWindow))
+            qCWarning(
+                lcLink,
+                "no window for stream %d of channel %d (%d windows, %zu streams): its frames are dropped",
+                int(packet.param2), int(packet.param1), m_windowCount, m_slotByKey.size());
         return true;
+    }
 
     ChannelWindowHandle& window = *slot->window;
     ++m_frameCount;
@@ -351,6 +407,10 @@ void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const P
     }
     // An uncompressed frame may still be drawable as it is; anything else
     // that does not decode leaves the last picture on screen.
+    if (frame.header().biCompression != BitmapInfoHeader::kRgb &&
+        FirstThisCall(m_loggedThisCall, kLoggedUndecodableFrame))
+        qCWarning(lcLink, "a %s frame of channel %d did not decode; the last picture stays",
+                  FourCCText(frame.header().biCompression).c_str(), int(slot.channel));
     if (frame.header().biCompression == BitmapInfoHeader::kRgb) {
         slot.window->Draw(packet.payload);
         if (m_frameObserver)

@@ -56,10 +56,10 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <set>
-#include <unordered_map>
 #include <optional>
+#include <set>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 class ChannelTable;
@@ -266,4 +266,7 @@ private:
     FrameObserver m_frameObserver;
     CallCounters m_counters;
     uint64_t m_damagedAtStart = 0; // the receiver's damaged count when the call started
+    // Kinds of trouble already logged in this call: one line per kind per
+    // call, however often a peer repeats it.
+    uint32_t m_loggedThisCall = 0;
 };

@@ -1,5 +1,7 @@
 #include "LineManager.h"
 
+#include "DialscopeLog.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -61,6 +63,7 @@ bool LineManager::Initialize(int startDevice) {
     const std::int32_t result = m_service.Initialize(
         kAppName, [this](const LineMessage& message) { OnMessage(message); }, app, numDevs, apiVersion);
     if (result != LINEERR_OK) {
+        qCWarning(lcLink, "the telephony service did not start: error 0x%08x", unsigned(result));
         Shutdown();
         return false;
     }
@@ -70,6 +73,7 @@ bool LineManager::Initialize(int startDevice) {
     for (std::uint32_t device = 0; device < numDevs; ++device)
         m_deviceNames.push_back(QueryLineName(static_cast<int>(device)));
     if (numDevs == 0) {
+        qCWarning(lcLink, "no telephony devices (no port answered)");
         Shutdown();
         return false;
     }
@@ -96,6 +100,8 @@ bool LineManager::Initialize(int startDevice) {
         m_version = 0;
     }
     // No modem among them: nothing is chosen, so no stale name is shown for it.
+    qCWarning(lcLink, "none of %u telephony devices from device %d on is a data modem", unsigned(numDevs),
+              first);
     m_lineName.clear();
     Shutdown();
     return false;
@@ -107,10 +113,13 @@ bool LineManager::OpenLine() {
     if (m_app == 0 || m_device < 0)
         return false;
     Line line = 0;
-    if (m_service.Open(m_app, static_cast<std::uint32_t>(m_device), line, m_version,
-                       LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER,
-                       LINEMEDIAMODE_DATAMODEM) != LINEERR_OK)
+    if (const std::int32_t result =
+            m_service.Open(m_app, static_cast<std::uint32_t>(m_device), line, m_version,
+                           LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM);
+        result != LINEERR_OK) {
+        qCWarning(lcLink, "cannot open line %d: error 0x%08x", m_device, unsigned(result));
         return false;
+    }
     m_line = line;
     m_service.SetStatusMessages(m_line, kLineStates, kAddressStates);
     return true;
@@ -153,8 +162,10 @@ bool LineManager::Dial(const QString& number) {
         return false;
     AddressStatus status;
     if (m_service.GetAddressStatus(m_line, 0, status) != LINEERR_OK ||
-        !(status.addressFeatures & LINEADDRFEATURE_MAKECALL))
+        !(status.addressFeatures & LINEADDRFEATURE_MAKECALL)) {
+        qCWarning(lcLink, "the line cannot dial now (busy or its modem is gone)");
         return false;
+    }
 
     CallParams params;
     params.bearerMode = LINEBEARERMODE_VOICE;
@@ -175,8 +186,11 @@ bool LineManager::Dial(const QString& number) {
     const std::int32_t request = m_service.MakeCall(m_line, call, number.toStdString(), 0, params);
     if (call != 0)
         m_call = call;
-    if (WaitForReply(request) == LINEERR_OK)
+    const std::int32_t reply = WaitForReply(request);
+    if (reply == LINEERR_OK)
         return true;
+    // -1: no reply within the wait.
+    qCWarning(lcLink, "the dial was refused: error 0x%08x", unsigned(reply));
     DropCall();
     return false;
 }
@@ -328,8 +342,10 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t deta
         if (CallStatus status; m_service.GetCallStatus(call, status) == LINEERR_OK)
             m_attempt.connectSpeed = status.rate;
         int fd = -1;
-        if (m_service.GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd) != LINEERR_OK ||
-            !m_port->Start(fd, m_answered)) {
+        const std::int32_t idResult = m_service.GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd);
+        if (idResult != LINEERR_OK)
+            qCWarning(lcLink, "no data handle for the connected call: error 0x%08x", unsigned(idResult));
+        if (idResult != LINEERR_OK || !m_port->Start(fd, m_answered)) {
             m_connected = false;
             m_attempt.connected = false; // the connection never ran: nothing of it to count
             ResetLine();

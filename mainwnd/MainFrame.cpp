@@ -564,9 +564,12 @@ void MainFrame::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
 std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
     ClipRecorder::Environment environment;
     AppStore& store = m_env.store;
+    // Only the stored text is read here; the folder is looked at on the
+    // writer thread, so a hung record volume never holds up this thread.
     environment.recordPath = [&store] {
-        return store.GetRecordPath();
+        return store.GetStoredRecordPath();
     };
+    environment.resolveFolder = &AppStore::ResolveRecordPath;
     // One writer thread for every recording, made with the first one; each
     // recorder keeps it alive until its last clip is complete.
     if (!m_clipWriter)
@@ -598,7 +601,7 @@ void MainFrame::OnStopAlarm() {
 void MainFrame::CheckDiskSpace() {
     // The volume is read on the probe's thread; the check runs when the
     // reading is back, so a hung volume delays the pane, never the window.
-    m_volume.Request(m_env.store.GetRecordPath(), [this](const VolumeProbe::Reading& reading) {
+    m_volume.Request(m_env.store.GetStoredRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
         if (m_disk.ThresholdMB() != 0 && m_disk.Check(reading.freeMB))
@@ -609,7 +612,7 @@ void MainFrame::CheckDiskSpace() {
 }
 
 void MainFrame::RequestDiskPane() {
-    m_volume.Request(m_env.store.GetRecordPath(), [this](const VolumeProbe::Reading& reading) {
+    m_volume.Request(m_env.store.GetStoredRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
         RefreshDiskPane();
@@ -621,7 +624,8 @@ bool MainFrame::StartRetention() {
         return false;
     RetentionRequest request;
     request.storePath = m_env.store.userStore().filePath();
-    request.recordFolder = m_env.store.GetRecordPath();
+    request.recordFolder = m_env.store.GetStoredRecordPath();
+    request.resolveFolder = &AppStore::ResolveRecordPath;
     request.freeSpaceRule = m_unattended.retentionFreeSpace;
     request.limitBytes = uint64_t(m_disk.ThresholdMB()) << 20;
     request.maxAgeDays = m_unattended.retentionDays;

@@ -1,5 +1,6 @@
 #include "VolumeProbe.h"
 
+#include "AppStore.h"
 #include "RecordVolume.h"
 
 #include <QObject>
@@ -85,5 +86,6 @@ void VolumeProbe::Request(const std::string& folder, std::function<void(const Re
 }
 
 VolumeProbe::Reading VolumeProbe::ReadVolume(const std::string& folder) {
-    return {RecordVolume::FreeMegabytes(folder), RecordVolume::MountPointOf(folder)};
+    const std::string resolved = AppStore::ResolveRecordPath(folder);
+    return {RecordVolume::FreeMegabytes(resolved), RecordVolume::MountPointOf(resolved)};
 }

@@ -70,7 +70,9 @@ bool RetentionWorker::Start(RetentionRequest request, std::function<void(const R
     if (m_thread.joinable())
         m_thread.join(); // finished: it only has to be reaped
     m_running = true;
-    m_thread = std::thread([this, request = std::move(request), done = std::move(done)] {
+    m_thread = std::thread([this, request = std::move(request), done = std::move(done)]() mutable {
+        if (request.resolveFolder)
+            request.recordFolder = request.resolveFolder(request.recordFolder);
         RetentionResult result = RunPass(request);
         if (done) {
             QMetaObject::invokeMethod(

@@ -33,6 +33,9 @@
 struct RetentionRequest {
     std::string storePath;    // the per-user store file holding the clip index
     std::string recordFolder; // ends with "/"
+    // What recordFolder's text stands for on disk; called on the worker
+    // thread (it may wait on the volume). recordFolder as it is when empty.
+    std::function<std::string(const std::string&)> resolveFolder;
     bool freeSpaceRule = false;
     uint64_t limitBytes = 0; // the disk warning limit
     int32_t maxAgeDays = 0;  // 0: no age limit

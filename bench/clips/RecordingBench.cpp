@@ -61,7 +61,7 @@ void BM_RecordFourChannels(benchmark::State& state) {
     std::vector<std::unique_ptr<ClipRecorder>> recorders;
     for (int channel = 1; channel <= 4; ++channel) {
         recorders.push_back(std::make_unique<ClipRecorder>(
-            index, ClipRecorder::Environment{[&] { return dir.path() + "/"; }, {}, {}, {}}));
+            index, ClipRecorder::Environment{[&] { return dir.path() + "/"; }, {}, {}, {}, {}}));
         recorders.back()->StartRecording(channel, header);
     }
     const int64_t before = g_allocations.load();

@@ -1,11 +1,36 @@
 #include "CodecDecoder.h"
 
+#include "DialscopeLog.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
 }
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+namespace {
+
+// libavcodec's text for an error code, for the log.
+std::string avErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// The stream's FourCC as four characters, for the log.
+std::string fourCCText(uint32_t fourCC) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((fourCC >> (8 * i)) & 0xFF);
+        text += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return text;
+}
+
+} // namespace
 
 std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const Stream& stream) {
     std::unique_ptr<CodecDecoder> decoder(new CodecDecoder);
@@ -15,8 +40,10 @@ std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const S
     decoder->m_packet = av_packet_alloc();
     decoder->m_frame = av_frame_alloc();
     decoder->m_received = av_frame_alloc();
-    if (!context || !decoder->m_packet || !decoder->m_frame || !decoder->m_received)
+    if (!context || !decoder->m_packet || !decoder->m_frame || !decoder->m_received) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "no memory for a %s decoder", fourCCText(stream.fourCC).c_str());
         return nullptr;
+    }
 
     context->codec_tag = stream.fourCC;
     context->width = stream.width;
@@ -38,8 +65,12 @@ std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const S
     const int64_t picture = padded(stream.width, 64, 128) * padded(stream.height, 16, 64);
     const int64_t scratch = padded(stream.width + 32, 64, 128) * 288;
     context->max_pixels = std::max(picture, scratch);
-    if (avcodec_open2(context, codec, nullptr) < 0)
+    if (const int error = avcodec_open2(context, codec, nullptr); error < 0) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "cannot open the %s decoder for %dx%d, %d bits: %s",
+                               fourCCText(stream.fourCC).c_str(), stream.width, stream.height,
+                               stream.bitCount, avErrorText(error).c_str());
         return nullptr;
+    }
     return decoder;
 }
 
@@ -70,24 +101,40 @@ std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image
         return std::nullopt;
     av_packet_unref(m_packet);
     // av_new_packet zeroes the padding libavcodec's bitstream readers may touch.
-    if (av_new_packet(m_packet, int(image.size())) < 0)
+    if (const int error = av_new_packet(m_packet, int(image.size())); error < 0) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "no packet for a %zu-byte frame: %s", image.size(),
+                               avErrorText(error).c_str());
         return std::nullopt;
+    }
     std::memcpy(m_packet->data, image.data(), image.size());
     if (m_stream.bitCount <= 8 && !colorTable.empty() && !attachPalette(colorTable))
         return std::nullopt;
 
-    if (avcodec_send_packet(m_context, m_packet) < 0) {
+    if (const int error = avcodec_send_packet(m_context, m_packet); error < 0) {
+        // Damaged frames are routine on a telephone line: the budget keeps a
+        // stream of them from flooding the log.
+        DIALSCOPE_WARN_LIMITED(lcCodec, "%s decoder refused a %zu-byte frame: %s",
+                               fourCCText(m_stream.fourCC).c_str(), image.size(), avErrorText(error).c_str());
         m_paletteSent = false; // the decoder may have dropped the packet before taking its palette
         return std::nullopt;
     }
     bool got = false;
-    while (avcodec_receive_frame(m_context, m_received) >= 0) {
+    int received = 0;
+    while ((received = avcodec_receive_frame(m_context, m_received)) >= 0) {
         av_frame_unref(m_frame);
         av_frame_move_ref(m_frame, m_received);
         got = true;
     }
-    if (!got)
+    if (!got) {
+        // EAGAIN only asks for more input (a decoder with a delay).
+        if (received == AVERROR(EAGAIN))
+            qCDebug(lcCodec, "%s decoder holds its picture back", fourCCText(m_stream.fourCC).c_str());
+        else
+            DIALSCOPE_WARN_LIMITED(lcCodec, "%s decoder gave no picture for a %zu-byte frame: %s",
+                                   fourCCText(m_stream.fourCC).c_str(), image.size(),
+                                   avErrorText(received).c_str());
         return std::nullopt;
+    }
     m_hasDecoded = true;
 
     SourcePicture picture;

@@ -1,5 +1,7 @@
 #include "FrameConverter.h"
 
+#include "DialscopeLog.h"
+
 extern "C" {
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
@@ -58,8 +60,11 @@ SwsContext* FrameConverter::scalerFor(const SourcePicture& source, int width, in
     }
     SwsContext* context = sws_getContext(source.width, source.height, source.format, width, height,
                                          AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!context)
+    if (!context) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "no scaler from %dx%d (pixel format %d) to %dx%d", source.width,
+                               source.height, int(source.format), width, height);
         return nullptr;
+    }
     if (m_scalers.size() == kMaxScalers) {
         auto oldest =
             std::min_element(m_scalers.begin(), m_scalers.end(),
@@ -75,8 +80,11 @@ std::optional<std::vector<uint8_t>> FrameConverter::toDrawableDib(const SourcePi
                                                                   int height, const BitmapInfoHeader& input) {
     if (source.width <= 0 || source.height <= 0 || source.width > kMaxFrameSide ||
         source.height > kMaxFrameSide || width <= 0 || height <= 0 || width > kMaxFrameSide ||
-        height > kMaxFrameSide || !sws_isSupportedInput(source.format))
+        height > kMaxFrameSide || !sws_isSupportedInput(source.format)) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "cannot convert a %dx%d picture (pixel format %d) to %dx%d",
+                               source.width, source.height, int(source.format), width, height);
         return std::nullopt;
+    }
     SwsContext* context = scalerFor(source, width, height);
     if (!context)
         return std::nullopt;
@@ -84,12 +92,18 @@ std::optional<std::vector<uint8_t>> FrameConverter::toDrawableDib(const SourcePi
     const size_t rowBytes = size_t(width) * 3;
     const size_t scratchStride = (rowBytes + 63) & ~size_t(63);
     uint8_t* scratch = m_scratch.reserve(scratchStride * size_t(height));
-    if (!scratch)
+    if (!scratch) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "no memory to convert a %dx%d picture", width, height);
         return std::nullopt;
+    }
     uint8_t* const dst[4] = {scratch, nullptr, nullptr, nullptr};
     const int dstStride[4] = {int(scratchStride), 0, 0, 0};
-    if (sws_scale(context, source.planes, source.strides, 0, source.height, dst, dstStride) != height)
+    if (const int rows = sws_scale(context, source.planes, source.strides, 0, source.height, dst, dstStride);
+        rows != height) {
+        DIALSCOPE_WARN_LIMITED(lcCodec, "scaling a %dx%d picture gave %d of %d rows", source.width,
+                               source.height, rows, height);
         return std::nullopt;
+    }
 
     const size_t stride = (rowBytes + 3) & ~size_t(3);
     BitmapInfoHeader out;

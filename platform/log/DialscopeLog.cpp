@@ -1,6 +1,8 @@
 #include "DialscopeLog.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,4 +68,43 @@ bool InstallLogFile() {
     if (!g_previous)
         g_previous = qInstallMessageHandler(logToFile);
     return true;
+}
+
+namespace {
+std::atomic<unsigned> g_budgetGeneration{0};
+} // namespace
+
+LogBudget::LogBudget(int burst, std::chrono::steady_clock::duration period, Clock clock)
+    : m_burst(burst)
+    , m_period(period)
+    , m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })) {}
+
+bool LogBudget::take(int* heldBack) {
+    std::lock_guard lock(m_mutex);
+    const auto now = m_clock();
+    const unsigned generation = g_budgetGeneration.load();
+    if (!m_started || generation != m_generation) {
+        m_started = true;
+        m_generation = generation;
+        m_windowStart = now;
+        m_used = 0;
+        m_heldBack = 0;
+    } else if (now - m_windowStart >= m_period) {
+        m_windowStart = now;
+        m_used = 0;
+    }
+    if (m_used >= m_burst) {
+        if (m_heldBack < INT_MAX)
+            ++m_heldBack;
+        return false;
+    }
+    ++m_used;
+    if (heldBack)
+        *heldBack = m_heldBack;
+    m_heldBack = 0;
+    return true;
+}
+
+void LogBudget::ResetAll() {
+    ++g_budgetGeneration;
 }

@@ -1,10 +1,12 @@
 #include "SerialEngine.h"
 
+#include "DialscopeLog.h"
 #include "SignalEvent.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
@@ -69,7 +71,8 @@ void ConfigureRaw(int fd) {
     tio.c_cflag |= CREAD;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    ::tcsetattr(fd, TCSANOW, &tio);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        qCWarning(lcLink, "cannot make the connection's terminal raw: %s", std::strerror(errno));
 }
 
 void RaiseOwnPriority() {
@@ -116,12 +119,16 @@ bool SerialEngine::Open(int fd) {
     if (m_link)
         return false;
     auto link = std::make_shared<Link>(fd);
-    if (!link->readerStop.valid() || !link->writerStop.valid() || !link->sendSignal.valid())
+    if (!link->readerStop.valid() || !link->writerStop.valid() || !link->sendSignal.valid()) {
+        qCWarning(lcLink, "no events for the connection's threads: %s", std::strerror(errno));
         return false;
+    }
     ConfigureRaw(fd);
     const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+        qCWarning(lcLink, "cannot make the connection non-blocking: %s", std::strerror(errno));
         return false;
+    }
 
     auto reader = std::make_unique<Worker>();
     auto writer = std::make_unique<Worker>();
@@ -137,7 +144,8 @@ bool SerialEngine::Open(int fd) {
     try {
         launch(*reader, RunReader);
         launch(*writer, RunWriter);
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        qCWarning(lcLink, "no thread for the connection: %s", error.what());
         link->readerStop.set();
         link->writerStop.set();
         if (reader->thread.joinable())
@@ -264,6 +272,7 @@ void SerialEngine::RunReader(Link& link) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
+            qCWarning(lcLink, "waiting for received data failed: %s", std::strerror(errno));
             break;
         }
         if (fds[0].revents)
@@ -291,6 +300,8 @@ void SerialEngine::RunReader(Link& link) {
             if (n < 0 && errno == EINTR)
                 continue;
             ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK); // empty read or read error
+            if (n < 0 && ended)
+                qCWarning(lcLink, "reading the connection failed: %s", std::strerror(errno));
             break;
         }
         if (ended)
@@ -321,16 +332,23 @@ bool SerialEngine::WriteBlock(Link& link, const Block& block) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd fds[2] = {{link.writerStop.fd(), POLLIN, 0}, {link.fd, POLLOUT, 0}};
             while (::poll(fds, 2, -1) < 0) {
-                if (errno != EINTR)
+                if (errno != EINTR) {
+                    qCWarning(lcLink, "waiting to send failed; sending stops: %s", std::strerror(errno));
                     return false;
+                }
             }
             if (fds[0].revents)
                 return false;
-            if (!(fds[1].revents & POLLOUT))
+            if (!(fds[1].revents & POLLOUT)) {
+                qCWarning(lcLink, "the connection closed while sending; sending stops");
                 return false;
+            }
             waited = true;
             continue;
         }
+        // Once per block at most, so the budget keeps a failing line quiet.
+        DIALSCOPE_WARN_LIMITED(lcLink, "writing the connection failed: %s%s", std::strerror(errno),
+                               waited ? "; sending stops" : "; the block is dropped");
         return !waited;
     }
     return true;

@@ -1,11 +1,15 @@
 #include "HayesTelephony.h"
 
+#include "DialscopeLog.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 namespace tel {
@@ -59,7 +63,8 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
         m_found.reset();
     } else {
         ++m_discoveryRound; // a discovery under way answers for an older state
-        m_devices = PresentDevices(ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
+        m_devices = PresentDevices(
+            ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
     }
     const std::vector<std::string> scanned = ScannedPortIds(m_sources);
     m_knownPorts = {scanned.begin(), scanned.end()};
@@ -92,14 +97,15 @@ void HayesTelephony::Discover(std::function<void()> done) {
     const std::uint64_t round = ++m_discoveryRound;
     try {
         m_discovery = std::thread([this, round, sources = m_sources, answerMs = m_timings.probeAnswerMs,
-                                  connectMs = m_timings.connectMs] {
+                                   connectMs = m_timings.connectMs] {
             const std::vector<ProbeResult> probes = ProbePorts(ListSerialPorts(sources), answerMs, connectMs);
             QMetaObject::invokeMethod(
                 this, [this, round, probes] { FinishDiscovery(round, probes); }, Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
         // No thread to spare: probe in line, as Initialize would.
-        FinishDiscovery(round, ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
+        FinishDiscovery(round,
+                        ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
     }
 }
 
@@ -193,12 +199,19 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
     ModemLine::Opener opener;
     if (IsNetworkModem(device.path)) {
         opener = [path = device.path, connectMs = m_timings.connectMs](int wakeFd) {
-            return SerialPort::Open(path, connectMs, wakeFd);
+            std::optional<SerialPort> port = SerialPort::Open(path, connectMs, wakeFd);
+            if (!port)
+                qCWarning(lcTelephony, "cannot reach the modem at %s: %s", path.c_str(),
+                          std::strerror(errno));
+            return port;
         };
     } else {
         std::optional<SerialPort> port = SerialPort::Open(device.path);
-        if (!port)
+        if (!port) {
+            qCWarning(lcTelephony, "cannot open the modem at %s: %s", device.path.c_str(),
+                      std::strerror(errno));
             return LINEERR_NODEVICE;
+        }
         opener = [shared = std::make_shared<SerialPort>(std::move(*port))](int) -> std::optional<SerialPort> {
             return std::move(*shared);
         };
@@ -209,8 +222,10 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
         std::move(opener), m_timings,
         [this, session, handle](const ModemEvent& event) { Enqueue(session, handle, event); },
         [this] { return m_nextHandle++; });
-    if (!modem->Started())
+    if (!modem->Started()) {
+        qCWarning(lcTelephony, "no worker for the modem at %s", device.path.c_str());
         return LINEERR_RESOURCEUNAVAIL;
+    }
     m_lines[handle] = OpenLineRecord{deviceId, 0, std::move(modem)};
     line = handle;
     return LINEERR_OK;
@@ -415,6 +430,9 @@ void HayesTelephony::Deliver(std::uint64_t session, Line line, const ModemEvent&
         return;
     }
     case ModemEvent::Kind::Closed:
+        if (it->second.deviceId < m_devices.size())
+            qCWarning(lcTelephony, "the modem at %s is gone; its line is closed",
+                      m_devices[it->second.deviceId].path.c_str());
         ForgetLine(line);
         Notify({line, LINE_CLOSE, 0, 0, 0});
         return;

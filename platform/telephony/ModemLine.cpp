@@ -1,6 +1,9 @@
 #include "ModemLine.h"
 
+#include "DialscopeLog.h"
+
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -158,9 +161,15 @@ bool ModemLine::Setup() {
 void ModemLine::Run() {
     std::optional<SerialPort> port = m_open(m_abortFd);
     m_open = nullptr;
-    if (port)
+    bool setUp = false;
+    if (port) {
         m_port = std::move(*port);
-    if ((!port || !Setup()) && !m_abort)
+        setUp = Setup();
+        if (!setUp && !m_abort)
+            qCWarning(lcTelephony, "the modem %s",
+                      m_lost ? "port failed during its set-up" : "did not answer its set-up commands");
+    }
+    if (!setUp && !m_abort)
         Lose();
     while (!m_abort) {
         pollfd fds[3] = {{m_abortFd, POLLIN, 0}, {m_commandFd, POLLIN, 0}, {m_port.Fd(), POLLIN, 0}};
@@ -180,6 +189,7 @@ void ModemLine::Run() {
         if (m_abort)
             break;
         if (ready < 0 && errno != EINTR) {
+            qCWarning(lcTelephony, "waiting on the modem port failed: %s", std::strerror(errno));
             Lose();
             continue;
         }
@@ -347,6 +357,8 @@ void ModemLine::OnInput() {
         if (n < 0 && errno == EAGAIN)
             return;
         if (n <= 0) {
+            if (m_state != State::Dead)
+                qCWarning(lcTelephony, "the modem port %s", n == 0 ? "hung up" : std::strerror(errno));
             Lose();
             return;
         }

@@ -1,9 +1,12 @@
 #include "SerialPort.h"
 
+#include "DialscopeLog.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <glob.h>
 #include <linux/serial.h>
@@ -108,7 +111,15 @@ std::optional<SerialPort> SerialPort::Open(const std::string& path, int connectM
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, B115200);
     cfsetospeed(&tio, B115200);
-    tcsetattr(fd, TCSANOW, &tio);
+    // A port left in its cooked mode would translate and swallow bytes of
+    // the binary stream: one that takes no raw settings is not used.
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        const int err = errno;
+        qCWarning(lcTelephony, "cannot set %s to raw 115200 bit/s: %s", path.c_str(), std::strerror(err));
+        ::close(fd);
+        errno = err;
+        return std::nullopt;
+    }
     return SerialPort(fd);
 }
 
@@ -351,7 +362,17 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
         // A node we may not open (busy, no permission) is still a port; a
         // vanished one is not. A network modem that cannot be reached is a
         // line that does not answer.
-        result.present = IsNetworkModem(path) || (errno != ENOENT && errno != ENXIO && errno != ENODEV);
+        const int err = errno;
+        result.present = IsNetworkModem(path) || (err != ENOENT && err != ENXIO && err != ENODEV);
+        // Absent nodes and UARTs are the normal case of a scan; a port that
+        // is there but refused (no permission, busy) or an unreachable
+        // network modem is what support needs to see.
+        if (result.present && err != EIO)
+            DIALSCOPE_WARN_LIMITED(lcTelephony, "cannot open %s to look for a modem: %s", path.c_str(),
+                                   std::strerror(err));
+        else
+            qCDebug(lcTelephony, "no port at %s: %s", path.c_str(), std::strerror(err));
+        errno = err;
         return result;
     }
     if (port->IsAbsentUart())
@@ -367,8 +388,11 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
         return AwaitFinal(*port, parser, deadline, -1, io, text);
     };
     const std::optional<AtResult> at = exchange("AT\r", nullptr);
-    if (!at || at->kind != AtResultKind::Ok)
+    if (!at || at->kind != AtResultKind::Ok) {
+        // Most serial ports have no modem behind them: not a warning.
+        qCDebug(lcTelephony, "no modem answered AT on %s", path.c_str());
         return result;
+    }
     result.modem = true;
     // ATI alone is a product code on most modems ("33600"); ATI3 or the
     // +GMI/+GMM pair name the model.

@@ -57,7 +57,8 @@ protected:
 
     std::unique_ptr<ClipRecorder> recorder() {
         return std::make_unique<ClipRecorder>(
-            m_index, ClipRecorder::Environment{[this] { return m_folder; }, [this] { return m_now; }, {}, {}});
+            m_index,
+            ClipRecorder::Environment{[this] { return m_folder; }, [this] { return m_now; }, {}, {}, {}});
     }
     std::vector<ClipRecord> records() {
         std::vector<ClipRecord> list;
@@ -362,7 +363,7 @@ TEST_F(ClipRecorderTest, AStalledVolumeNeverHoldsUpTheCaller) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
         },
         0, true);
-    ClipRecorder rec(m_index, {[this] { return m_folder; }, [this] { return m_now; }, {}, writer});
+    ClipRecorder rec(m_index, {[this] { return m_folder; }, [this] { return m_now; }, {}, writer, {}});
 
     std::chrono::steady_clock::duration longest{};
     const auto timed = [&](auto&& call) {
@@ -395,6 +396,34 @@ TEST_F(ClipRecorderTest, AStalledVolumeNeverHoldsUpTheCaller) {
     EXPECT_EQ(list[0].FileName, "200107151409330002.avi");
     EXPECT_EQ(packets(m_folder + list[0].FileName), std::to_string(handedOver));
     EXPECT_EQ(cliptest::readFile(m_folder + list[0].ImageName), frames[0]) << "frames in the order given";
+}
+
+// The caller hands over the stored folder text only; what it stands for on
+// disk (a fallback folder when it is unreachable) is found on the writer, so
+// the record volume is never touched on the caller's thread.
+TEST_F(ClipRecorderTest, TheFolderIsResolvedOnTheWriterAndTheClipIsListedThere) {
+    const auto frame = cliptest::rawFrame(32, 16, 1);
+    auto writer = std::make_shared<ClipWriterThread>();
+    std::atomic<bool> resolvedOnCaller{false};
+    const auto caller = std::this_thread::get_id();
+    const auto resolve = [&](const std::string& stored) {
+        resolvedOnCaller = resolvedOnCaller || std::this_thread::get_id() == caller;
+        return stored == "unreachable/" ? m_folder.substr(0, m_folder.size() - 1) : stored;
+    };
+    ClipRecorder rec(
+        m_index, {[] { return std::string("unreachable"); }, [this] { return m_now; }, {}, writer, resolve});
+    ASSERT_TRUE(rec.StartRecording(2, HeaderOf(frame)));
+    rec.RecordFrame(frame);
+    rec.StopRecording();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (records().empty() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(resolvedOnCaller);
+    const auto list = records();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Path, m_folder) << "the resolved folder, with its trailing separator";
+    EXPECT_EQ(packets(m_folder + list[0].FileName), "1");
+    EXPECT_FALSE(fs::exists("unreachable"));
 }
 
 // Clip files a crash left without entries: every one of ours is listed

@@ -1,10 +1,14 @@
 #include "VideoDecompressor.h"
+#include "DialscopeLog.h"
 #include "TestFrames.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -451,3 +455,69 @@ TEST(VideoDecompressorPalette, ColourTableReachesPalettisedDecodersAndFollowsCha
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Failures leave a bounded trail in the log
+
+namespace {
+
+struct CapturedLog {
+    static inline std::vector<std::pair<std::string, std::string>> lines; // category, text
+    static void handler(QtMsgType, const QMessageLogContext& context, const QString& text) {
+        lines.emplace_back(context.category ? context.category : "", text.toStdString());
+    }
+};
+
+} // namespace
+
+TEST(VideoDecompressorLog, ABudgetLetsABurstThroughAndCountsWhatItHeldBack) {
+    using namespace std::chrono;
+    steady_clock::time_point now{};
+    LogBudget budget(3, minutes(1), [&] { return now; });
+    int held = -1;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(budget.take(&held)) << i;
+        EXPECT_EQ(held, 0);
+    }
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FALSE(budget.take(&held));
+    now += seconds(59);
+    EXPECT_FALSE(budget.take(&held)) << "still the same minute";
+    now += seconds(1);
+    EXPECT_TRUE(budget.take(&held));
+    EXPECT_EQ(held, 11) << "the next message written says how many were held back";
+    EXPECT_TRUE(budget.take(&held));
+    EXPECT_EQ(held, 0);
+    EXPECT_TRUE(budget.take(&held));
+    EXPECT_FALSE(budget.take(&held));
+    LogBudget::ResetAll();
+    EXPECT_TRUE(budget.take(&held));
+    EXPECT_EQ(held, 0);
+}
+
+TEST(VideoDecompressorLog, FramesThatDoNotDecodeAreLoggedWithTheReasonButNeverFloodTheLog) {
+    LogBudget::ResetAll();
+    CapturedLog::lines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(&CapturedLog::handler);
+    auto d = VideoDecompressor::open("MJPG");
+    ASSERT_NE(d, nullptr);
+    std::vector<uint8_t> junk(3000);
+    for (size_t i = 0; i < junk.size(); ++i)
+        junk[i] = uint8_t(i * 151 + 7);
+    const std::vector<uint8_t> frame = packDib(headerFor(kMjpg, 160, 120), {}, junk);
+    for (int i = 0; i < 2000; ++i) // a hostile site's stream of bad frames
+        EXPECT_FALSE(d->decompress(frame));
+    qInstallMessageHandler(previous);
+
+    size_t codecLines = 0;
+    bool saysWhy = false;
+    for (const auto& [category, text] : CapturedLog::lines) {
+        if (category != "dialscope.codec")
+            continue;
+        ++codecLines;
+        saysWhy = saysWhy || (text.find("MJPG") != std::string::npos && text.find(':') != std::string::npos);
+    }
+    EXPECT_TRUE(saysWhy) << "the codec and libavcodec's reason are named";
+    EXPECT_GE(codecLines, 1u);
+    EXPECT_LE(codecLines, 12u) << "a few lines per minute, not one per frame";
+}
