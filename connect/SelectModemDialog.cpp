@@ -1,12 +1,19 @@
 #include "SelectModemDialog.h"
 
+#include "AppStore.h"
 #include "DialogControls.h"
+#include "DialogService.h"
+#include "DialscopeLog.h"
 #include "LineManager.h"
 #include "ResourceIcons.h"
+#include "StringTable.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QVBoxLayout>
 
 using namespace DialogControls;
@@ -45,6 +52,32 @@ SelectModemDialog::SelectModemDialog(const QStringList& lineNames, int currentDe
     buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+
+    // The network modem list, shown by EnableNetworkModems.
+    const QStringList network = LoadString(IDS_NETWORK_MODEMS).split(QLatin1Char('\n'));
+    auto* box = new QGroupBox(network.value(0), this);
+    m_networkBox = box;
+    m_networkList = new QListWidget(box);
+    m_networkList->setObjectName(QStringLiteral("list1010"));
+    m_networkEdit = new QLineEdit(box);
+    m_networkEdit->setObjectName(QStringLiteral("edit1011"));
+    m_networkEdit->setPlaceholderText(network.value(1));
+    m_networkEdit->setMaxLength(300);
+    QPushButton* add = MakeButton(box, network.value(2), 1012);
+    QPushButton* remove = MakeButton(box, network.value(3), 1013);
+    add->setAutoDefault(false);
+    remove->setAutoDefault(false);
+    connect(add, &QPushButton::clicked, this, &SelectModemDialog::onAddNetworkModem);
+    connect(remove, &QPushButton::clicked, this, &SelectModemDialog::onRemoveNetworkModem);
+    auto* entry = new QHBoxLayout;
+    entry->addWidget(m_networkEdit, 1);
+    entry->addWidget(add);
+    entry->addWidget(remove);
+    auto* boxLayout = new QVBoxLayout(box);
+    boxLayout->addWidget(m_networkList);
+    boxLayout->addLayout(entry);
+    box->hide();
+    layout->addWidget(box);
     layout->addLayout(buttons);
 
     connect(m_list, &QComboBox::currentIndexChanged, this, &SelectModemDialog::onHighlight);
@@ -77,7 +110,59 @@ void SelectModemDialog::onHighlight(int index) {
         m_icon->setPixmap(ResourceIcons::DeviceIcon(*icon));
 }
 
+void SelectModemDialog::EnableNetworkModems(AppStore& store, DialogService& dialogs) {
+    m_store = &store;
+    m_dialogs = &dialogs;
+    m_storedNetwork = NetworkModemList::Load(store);
+    m_network = m_storedNetwork;
+    showNetworkModems();
+    m_networkBox->show();
+}
+
+void SelectModemDialog::showNetworkModems() {
+    m_networkList->clear();
+    for (const std::string& entry : m_network.Entries())
+        m_networkList->addItem(QString::fromStdString(entry));
+}
+
+void SelectModemDialog::onAddNetworkModem() {
+    if (!m_dialogs)
+        return;
+    switch (m_network.Add(m_networkEdit->text().toStdString())) {
+    case NetworkModemList::AddResult::Added:
+        m_networkEdit->clear();
+        showNetworkModems();
+        m_networkList->setCurrentRow(m_networkList->count() - 1);
+        return;
+    case NetworkModemList::AddResult::Invalid:
+        m_dialogs->notice(this, LoadString(IDP_NETWORK_MODEM_INVALID));
+        break;
+    case NetworkModemList::AddResult::Listed:
+        m_dialogs->notice(this, LoadString(IDP_NETWORK_MODEM_LISTED));
+        break;
+    case NetworkModemList::AddResult::Full:
+        m_dialogs->notice(this, LoadString(IDP_NETWORK_MODEMS_FULL));
+        break;
+    }
+    m_networkEdit->setFocus();
+    m_networkEdit->selectAll();
+}
+
+void SelectModemDialog::onRemoveNetworkModem() {
+    const int row = m_networkList->currentRow();
+    if (row < 0 || !m_network.Remove(static_cast<std::size_t>(row)))
+        return;
+    showNetworkModems();
+    m_networkList->setCurrentRow(std::min(row, m_networkList->count() - 1));
+}
+
 void SelectModemDialog::accept() {
+    if (m_store && !(m_network == m_storedNetwork)) {
+        if (m_network.Save(*m_store))
+            m_storedNetwork = m_network;
+        else
+            qCWarning(lcStore, "the network modem list could not be stored");
+    }
     if (m_selected < 0) {
         reject();
         return;

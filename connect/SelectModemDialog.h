@@ -11,7 +11,16 @@
 // acts as "&Cancel", since there is no device to choose. The caller then
 // restarts the line on a changed device and stores the index. Controls:
 // icon1009, combo1008, button1 ("&Select"), button2.
+//
+// With EnableNetworkModems the operator's network modems (NetworkModemList)
+// are listed below, with a field to type one and "&Add" / "&Remove"
+// (list1010, edit1011, button1012, button1013). An address that is not valid,
+// already listed or beyond the list's size is refused with a notice. "&Select"
+// stores a changed list (also when no device can be chosen, so the first
+// network modem can be added); "&Cancel" forgets the changes. The caller finds
+// the list changed in the store and looks for the modems again.
 
+#include "NetworkModemList.h"
 #include "TelephonyTypes.h"
 
 #include <QDialog>
@@ -20,9 +29,14 @@
 #include <functional>
 #include <optional>
 
+class AppStore;
+class DialogService;
 class LineManager;
 class QComboBox;
 class QLabel;
+class QLineEdit;
+class QListWidget;
+class QWidget;
 
 class SelectModemDialog : public QDialog {
     Q_OBJECT
@@ -40,14 +54,29 @@ public:
 
     void accept() override;
 
+    // Shows the network modem list as stored in `store`.
+    void EnableNetworkModems(AppStore& store, DialogService& dialogs);
+    const NetworkModemList& networkModems() const { return m_network; }
+
     // The names of all devices of the line control, in device order.
     static QStringList LineNames(LineManager& lines);
 
 private:
     void onHighlight(int index);
+    void onAddNetworkModem();
+    void onRemoveNetworkModem();
+    void showNetworkModems();
 
     IconLookup m_icons;
     int m_selected = -1;
     QComboBox* m_list;
     QLabel* m_icon;
+
+    AppStore* m_store = nullptr;
+    DialogService* m_dialogs = nullptr;
+    NetworkModemList m_network;
+    NetworkModemList m_storedNetwork;
+    QWidget* m_networkBox = nullptr;
+    QListWidget* m_networkList = nullptr;
+    QLineEdit* m_networkEdit = nullptr;
 };

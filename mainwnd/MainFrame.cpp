@@ -6,6 +6,7 @@
 #include "ClipWriterThread.h"
 #include "DialogService.h"
 #include "HelpWindow.h"
+#include "NetworkModemList.h"
 #include "ProgramFiles.h"
 #include "RegistryStore.h"
 #include "RemoteControlCommand.h"
@@ -124,6 +125,8 @@ MainFrame::~MainFrame() {
 void MainFrame::Start() {
     m_env.app.ShowSplash(this);
     m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
+    m_networkModems = NetworkModemList::Load(m_env.store).Entries();
+    m_env.telephony.SetNetworkModems(m_networkModems);
     m_lines->Discover(m_env.store.GetModem(), [this] { OnModemsFound(); });
     RequestDiskPane();
     m_diskTimer.start(m_disk.IntervalMs());
@@ -374,6 +377,7 @@ void MainFrame::OnModemsFound() {
     emit ModemsFound();
     if (waiting != 0)
         ExecuteCommand(waiting);
+    m_networkRetried = false;
 }
 
 bool MainFrame::ExecuteCommand(int id) {
@@ -420,15 +424,57 @@ void MainFrame::OnHangUp() {
 
 // A reopened line answers incoming calls.
 void MainFrame::OnListen() {
+    if (RetryNetworkModems(0))
+        return; // the line opens once the modems are found
     m_lines->ResetLine();
 }
 
+bool MainFrame::RetryNetworkModems(int command) {
+    if (std::exchange(m_networkRetried, false) || !m_env.telephony.HasUnansweredNetworkModems())
+        return false;
+    // No call is up (both commands need that): the line closes while every
+    // port is probed, so no probe talks to the open modem.
+    m_lines->Shutdown();
+    m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
+    m_lines->Discover(m_lines->ChosenDevice(), [this] { OnModemsFound(); });
+    if (command != 0) {
+        m_networkRetried = true;
+        if (m_waitingCommand == 0)
+            QApplication::setOverrideCursor(Qt::BusyCursor);
+        m_waitingCommand = command;
+    }
+    RefreshCommandStates();
+    return true;
+}
+
+bool MainFrame::ApplyNetworkModems(int device) {
+    const std::vector<std::string> stored = NetworkModemList::Load(m_env.store).Entries();
+    if (stored == m_networkModems)
+        return false;
+    m_networkModems = stored;
+    m_env.telephony.SetNetworkModems(m_networkModems);
+    m_lines->Shutdown();
+    m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
+    m_lines->Discover(device, [this] { OnModemsFound(); });
+    RefreshCommandStates();
+    return true;
+}
+
 void MainFrame::OnSelectModem() {
+    if (RetryNetworkModems(ID_SELECT_MODEM))
+        return; // runs again once the modems are found
     QStringList names;
     for (int device = 0; device < m_lines->DeviceCount(); ++device)
         names.append(m_lines->GetLineName(device));
     const std::optional<int> chosen =
         m_env.frameDialogs.RunSelectModem(this, names, m_lines->ChosenDevice(), *m_lines);
+    // A changed network modem list: the modems are looked for again, and the
+    // chosen device (or the next modem after it) is used when they are found.
+    if (ApplyNetworkModems(chosen.value_or(m_lines->ChosenDevice()))) {
+        if (chosen)
+            m_env.store.SetSetting(AppStore::kModem, *chosen);
+        return;
+    }
     if (!chosen)
         return;
     if (*chosen != m_lines->ChosenDevice())

@@ -250,6 +250,11 @@ private:
     void CreateStatusBar();
     QAction* MakeAction(int id, const QString& text, const QString& icon = {});
     void OnModemsFound();
+    // Network modems: a host that did not answer is looked for again (on the
+    // discovery worker) before Listen or Select modem runs; a list the
+    // operator changed is handed to the service and the modems looked for.
+    bool RetryNetworkModems(int command);
+    bool ApplyNetworkModems(int device);
     void CreateCallViews();
     void RefreshViewActions();
     void SetChannelAloneKeys(bool alone);
@@ -303,6 +308,8 @@ private:
     // Writes every recording's files (shared with the recorders).
     std::shared_ptr<ClipWriterThread> m_clipWriter;
     int m_waitingCommand = 0;
+    bool m_networkRetried = false;            // the waiting command follows a retry
+    std::vector<std::string> m_networkModems; // the list the service was given
     std::unique_ptr<Reconnector> m_reconnect;
     UnattendedSettings m_unattended;
     std::unique_ptr<RetentionWorker> m_retention = std::make_unique<RetentionWorker>();

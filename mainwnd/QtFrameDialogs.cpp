@@ -31,6 +31,7 @@ std::optional<int> QtFrameDialogs::RunSelectModem(QWidget* parent, const QString
             return icon;
         },
         parent);
+    dialog.EnableNetworkModems(m_store, m_dialogs);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedIndex() < 0)
         return std::nullopt;
     return dialog.selectedIndex();

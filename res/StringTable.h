@@ -105,6 +105,10 @@ enum StringId : int {
     IDS_CMD_CALL_PANEL = 45276,         // View > Call panel: prompt, line break, tooltip
     IDS_CMD_CALL_LOG = 45277,           // View > Call log: prompt, line break, tooltip
     IDS_CALL_LAST = 45278,              // the call panel's title after the call ended
+    IDS_NETWORK_MODEMS = 45340,         // Select modem: the network modem list's title, field hint, buttons
+    IDP_NETWORK_MODEM_INVALID = 45341,  // a typed network modem that is no tcp:// or rfc2217:// address
+    IDP_NETWORK_MODEM_LISTED = 45342,   // a typed network modem that is already listed
+    IDP_NETWORK_MODEMS_FULL = 45343,    // the network modem list is full
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

@@ -63,8 +63,7 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
         m_found.reset();
     } else {
         ++m_discoveryRound; // a discovery under way answers for an older state
-        m_devices = PresentDevices(
-            ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
+        m_devices = PresentDevices(ProbeKnown());
     }
     const std::vector<std::string> scanned = ScannedPortIds(m_sources);
     m_knownPorts = {scanned.begin(), scanned.end()};
@@ -84,6 +83,56 @@ std::vector<HayesTelephony::Device> HayesTelephony::PresentDevices(const std::ve
         if (probe.present)
             devices.push_back({probe.path, probe.modem, probe.name});
     return devices;
+}
+
+std::vector<ProbeResult> HayesTelephony::ProbeKnown() {
+    const std::vector<std::string> paths = ListSerialPorts(m_sources);
+    std::vector<std::string> unknown;
+    for (const std::string& path : paths)
+        if (!IsNetworkModem(path) || !m_networkProbes.count(path))
+            unknown.push_back(path);
+    const std::vector<ProbeResult> probed = ProbePorts(unknown, m_timings.probeAnswerMs, m_timings.connectMs);
+    RememberNetworkProbes(probed);
+    std::vector<ProbeResult> results;
+    results.reserve(paths.size());
+    std::size_t next = 0;
+    for (const std::string& path : paths) {
+        const auto known = m_networkProbes.find(path);
+        if (next < probed.size() && probed[next].path == path)
+            results.push_back(probed[next++]);
+        else if (known != m_networkProbes.end())
+            results.push_back(known->second);
+    }
+    return results;
+}
+
+void HayesTelephony::RememberNetworkProbes(const std::vector<ProbeResult>& probes) {
+    for (const ProbeResult& probe : probes) {
+        if (!IsNetworkModem(probe.path))
+            continue;
+        const auto old = m_networkProbes.find(probe.path);
+        const bool wasAnswering = old == m_networkProbes.end() || old->second.modem;
+        if (!probe.modem && wasAnswering)
+            qCWarning(lcTelephony, "network modem %s does not answer (unreachable, or no modem behind it)",
+                      probe.path.c_str());
+        m_networkProbes[probe.path] = probe;
+    }
+}
+
+void HayesTelephony::SetNetworkModems(const std::vector<std::string>& urls) {
+    m_sources.networkModems = urls;
+    // Forget the answers of addresses no longer listed (bounded by the lists).
+    std::erase_if(m_networkProbes, [this](const auto& entry) {
+        const auto listed = [&entry](const std::vector<std::string>& list) {
+            return std::find(list.begin(), list.end(), entry.first) != list.end();
+        };
+        return !listed(m_sources.networkModems) && !listed(m_sources.explicitPaths);
+    });
+}
+
+bool HayesTelephony::HasUnansweredNetworkModems() const {
+    return std::any_of(m_devices.begin(), m_devices.end(),
+                       [](const Device& device) { return IsNetworkModem(device.path) && !device.modem; });
 }
 
 void HayesTelephony::Discover(std::function<void()> done) {
@@ -111,6 +160,7 @@ void HayesTelephony::Discover(std::function<void()> done) {
 
 void HayesTelephony::FinishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes) {
     m_discovering = false;
+    RememberNetworkProbes(probes);
     if (round == m_discoveryRound)
         m_found = PresentDevices(probes);
     std::vector<std::function<void()>> waiting;

@@ -13,6 +13,13 @@
 // bounded by two probe answer times, so that wait is short). While initialised, the folders of the scanned
 // ports are watched: a port that appears or disappears there is reported as LINE_CREATE or LINE_REMOVE.
 //
+// Network modems are probed like serial ports, but an answer (or its absence)
+// is remembered per address: a synchronous Initialize probes only those it has
+// never heard of, so one that did not answer never holds the caller for the
+// connect time-out again. Discover probes them all afresh; that is how an
+// unreachable host is tried again. A network modem that stops answering is
+// logged once, not at every probe.
+//
 // Worker threads (one per open line) report through queued calls to this
 // object; every message reaches the callback on this object's thread, and
 // messages about a session, line or call that has ended meanwhile are dropped
@@ -47,6 +54,8 @@ public:
                             std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
     std::int32_t Shutdown(LineApp app) override;
     void Discover(std::function<void()> done) override;
+    void SetNetworkModems(const std::vector<std::string>& urls) override;
+    bool HasUnansweredNetworkModems() const override;
     std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
     std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
@@ -100,8 +109,12 @@ private:
     void ForgetLine(Line line);
     void FinishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes);
     static std::vector<Device> PresentDevices(const std::vector<ProbeResult>& probes);
+    // Probes the ports, reusing what is known of network modems already probed.
+    std::vector<ProbeResult> ProbeKnown();
+    void RememberNetworkProbes(const std::vector<ProbeResult>& probes);
 
-    const PortSources m_sources;
+    PortSources m_sources; // changed only on this object's thread
+    std::map<std::string, ProbeResult> m_networkProbes; // the last probe of each network modem
     const HayesTimings m_timings;
     LineCallback m_callback;
     LineApp m_app = 0;

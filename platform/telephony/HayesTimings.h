@@ -12,4 +12,5 @@ struct HayesTimings {
     int carrierPollMs = 200;   // how often carrier detect is read during a call
     int hotplugSettleMs = 500; // quiet time after a device folder changed before rescanning
     int connectMs = 5000;      // a network modem must accept the connection within this
+    int noCarrierQuietMs = 1000; // raw TCP: silence after NO CARRIER before the call counts as lost
 };

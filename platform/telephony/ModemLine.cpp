@@ -312,6 +312,7 @@ void ModemLine::HangUp() {
     }
     m_call = 0;
     m_parser.Reset();
+    m_port.WatchNoCarrier(false, 0);
     if (m_lost) {
         m_state = State::Dead;
         m_dead = true;
@@ -338,6 +339,7 @@ void ModemLine::Lose() {
 }
 
 void ModemLine::EndCall(std::uint32_t state, std::uint32_t detail) {
+    m_port.WatchNoCarrier(false, 0);
     CallState(m_call, state, detail);
     m_call = 0;
     m_state = State::Idle;
@@ -472,10 +474,13 @@ void ModemLine::CheckTimers() {
 
 void ModemLine::Connected(std::uint32_t rate) {
     m_state = State::Connected;
+    // Raw TCP has no carrier line: the modem's NO CARRIER result stands in.
+    m_port.WatchNoCarrier(true, m_timings.noCarrierQuietMs);
     // A local port shows carrier at CONNECT. A device server reports it in its
     // own time (some poll the lines once a second), so there carrier loss
     // counts only after carrier was reported on.
     m_carrierSeen = m_port.CarrierDetect();
-    m_watchCarrier = m_carrierSeen || m_port.Kind() == SerialPort::Transport::Rfc2217;
+    m_watchCarrier = m_carrierSeen || m_port.Kind() == SerialPort::Transport::Rfc2217 ||
+                     m_port.Kind() == SerialPort::Transport::RawTcp;
     CallState(m_call, LINECALLSTATE_CONNECTED, 0, rate);
 }

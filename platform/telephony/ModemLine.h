@@ -12,7 +12,8 @@
 //   connected: the worker stops reading, the data stream belongs to the
 //   caller, and only the far end hanging up is watched (carrier detect where
 //   the device has modem lines, hang-up of the descriptor where it has none;
-//   carrier reported by a device server counts once it has been seen on).
+//   carrier reported by a device server counts once it has been seen on; on
+//   raw TCP the modem's NO CARRIER line followed by silence, NoCarrierWatch.h).
 //   Drop: DTR low where supported, else "+++" between guard times and "ATH0";
 //   also both when a device server may have ignored the DTR drop.
 // A network modem is connected on the worker, never on the owner's thread;

@@ -172,7 +172,7 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int
         return nullptr;
     }
     SetNonBlocking(socketFd);
-    std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1]));
+    std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1], false));
     if (link->m_wake < 0) {
         ::close(pair[0]);
         return nullptr;
@@ -204,8 +204,32 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int
     return link;
 }
 
-Rfc2217Link::Rfc2217Link(int socketFd, int pumpFd)
-    : m_socket(socketFd)
+std::shared_ptr<Rfc2217Link> Rfc2217Link::StartRaw(int socketFd, int& localFd) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
+        ::close(socketFd);
+        return nullptr;
+    }
+    SetNonBlocking(socketFd);
+    std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1], true));
+    if (link->m_wake < 0) {
+        ::close(pair[0]);
+        return nullptr;
+    }
+    try {
+        link->m_thread = std::thread(&Rfc2217Link::Run, link.get());
+    } catch (const std::system_error&) {
+        ::close(pair[0]);
+        errno = EAGAIN;
+        return nullptr;
+    }
+    localFd = pair[0];
+    return link;
+}
+
+Rfc2217Link::Rfc2217Link(int socketFd, int pumpFd, bool raw)
+    : m_raw(raw)
+    , m_socket(socketFd)
     , m_pump(pumpFd) {
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
@@ -229,16 +253,31 @@ void Rfc2217Link::Wake() {
 
 bool Rfc2217Link::HasModemState() const {
     std::lock_guard lock(m_mutex);
-    return m_session.HasModemState();
+    return m_raw || m_session.HasModemState();
 }
 
 bool Rfc2217Link::CarrierDetect() const {
     std::lock_guard lock(m_mutex);
+    if (m_raw)
+        return !m_closed && !m_noCarrier.Lost();
     return !m_closed && m_session.CarrierDetect();
 }
 
+void Rfc2217Link::WatchNoCarrier(bool on, int quietMs) {
+    if (!m_raw)
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (on)
+            m_noCarrier.Arm(std::chrono::milliseconds(quietMs));
+        else
+            m_noCarrier.Disarm();
+    }
+    Wake();
+}
+
 bool Rfc2217Link::SetDtr(bool on) {
-    if (m_closed)
+    if (m_closed || m_raw)
         return false;
     {
         std::lock_guard lock(m_mutex);
@@ -286,10 +325,22 @@ void Rfc2217Link::Run() {
             fds[2].events |= POLLIN;
         if (!toLocal.empty())
             fds[2].events |= POLLOUT;
-        if (poll(fds, 3, -1) < 0) {
+        int timeout = -1;
+        if (m_raw && (fds[1].events & POLLIN)) {
+            std::lock_guard lock(m_mutex);
+            if (const std::optional<Clock::time_point> due = m_noCarrier.Deadline())
+                timeout = RemainingMs(*due) + 1;
+        }
+        if (poll(fds, 3, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             break;
+        }
+        // Silence counts only while the socket is read and has nothing: bytes
+        // held back by a full local buffer are not silence.
+        if (m_raw && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN)) {
+            std::lock_guard lock(m_mutex);
+            m_noCarrier.Check(Clock::now());
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t value;
@@ -298,7 +349,12 @@ void Rfc2217Link::Run() {
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
-            if (n > 0) {
+            if (n > 0 && m_raw) {
+                const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+                toLocal += bytes;
+                std::lock_guard lock(m_mutex);
+                m_noCarrier.Feed(bytes, Clock::now());
+            } else if (n > 0) {
                 data.clear();
                 events.clear();
                 decoder.Feed(std::string_view(buffer, static_cast<std::size_t>(n)), data, events);
@@ -337,7 +393,9 @@ void Rfc2217Link::Run() {
         }
         if (fds[2].revents & (POLLIN | POLLHUP)) {
             const ssize_t n = ::recv(m_pump, buffer, sizeof buffer, 0);
-            if (n > 0)
+            if (n > 0 && m_raw)
+                toNet.append(buffer, static_cast<std::size_t>(n));
+            else if (n > 0)
                 telnet::AppendEscaped(toNet, std::string_view(buffer, static_cast<std::size_t>(n)));
             else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                 break; // every local descriptor is closed

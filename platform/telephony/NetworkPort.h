@@ -15,9 +15,15 @@
 // local descriptor of the pair is closed. Its buffers are bounded both ways: it
 // stops reading one side while the other side's buffer is full.
 //
+// Raw TCP goes through the same kind of pump, without Telnet (Rfc2217Link::
+// StartRaw): the bytes pass unchanged, and during a call the pump watches them
+// for the modem's NO CARRIER result (NoCarrierWatch.h), since raw TCP has no
+// carrier line and a device server may keep the connection open.
+//
 // Shutdown order (destructor): abort flag, wake, join; descriptors close last.
 
 #include "ComPortClient.h"
+#include "NoCarrierWatch.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -60,21 +66,31 @@ public:
     // program's end of the byte stream (non-blocking, the caller owns it).
     // nullptr with errno set when the server refuses, closes or stays silent.
     static std::shared_ptr<Rfc2217Link> Start(int socketFd, int timeoutMs, int wakeFd, int& localFd);
+    // Takes over a connected raw TCP socket: a plain pass-through (no Telnet)
+    // that can watch the stream for NO CARRIER. nullptr with errno set on failure.
+    static std::shared_ptr<Rfc2217Link> StartRaw(int socketFd, int& localFd);
     ~Rfc2217Link();
     Rfc2217Link(const Rfc2217Link&) = delete;
     Rfc2217Link& operator=(const Rfc2217Link&) = delete;
 
     bool HasModemState() const;
+    // Telnet: the DCD the server reported. Raw: no NO CARRIER has been seen
+    // since WatchNoCarrier armed the watch. False once the connection is gone.
     bool CarrierDetect() const;
-    // Queues SET-CONTROL DTR on/off; false once the connection is gone.
+    // Queues SET-CONTROL DTR on/off; false once the connection is gone, and
+    // always on raw TCP (no DTR there).
     bool SetDtr(bool on);
+    // Raw TCP: starts (a call connected) or stops watching for NO CARRIER
+    // followed by `quietMs` of silence. Ignored over Telnet.
+    void WatchNoCarrier(bool on, int quietMs);
     bool Closed() const { return m_closed.load(); }
 
 private:
-    Rfc2217Link(int socketFd, int pumpFd);
+    Rfc2217Link(int socketFd, int pumpFd, bool raw);
     void Run();
     void Wake();
 
+    const bool m_raw; // raw TCP: no Telnet, NO CARRIER watched instead
     const int m_socket;
     const int m_pump; // the pump's end of the socket pair
     int m_wake = -1;  // eventfd: abort, or control bytes to send
@@ -84,6 +100,7 @@ private:
     mutable std::mutex m_mutex;        // guards the session and m_control
     std::condition_variable m_changed; // the session or m_closed changed
     telnet::ComPortClient m_session;
+    NoCarrierWatch m_noCarrier;
     std::string m_control; // protocol bytes queued by other threads
     std::thread m_thread;
 };

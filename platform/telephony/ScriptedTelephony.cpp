@@ -66,6 +66,11 @@ std::int32_t ScriptedTelephony::Initialize(const std::string& appName, LineCallb
     return LINEERR_OK;
 }
 
+void ScriptedTelephony::SetNetworkModems(const std::vector<std::string>& urls) {
+    log.push_back("SetNetworkModems " + std::to_string(urls.size()));
+    networkModems = urls;
+}
+
 void ScriptedTelephony::Discover(std::function<void()> done) {
     log.push_back("Discover");
     if (discoveryMs < 0) {

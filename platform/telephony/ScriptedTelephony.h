@@ -38,6 +38,10 @@ public:
     // inside the call, like a service with nothing to probe.
     int discoveryMs = -1;
     int DiscoveriesUnderWay() const { return m_discoveries; }
+    // What HasUnansweredNetworkModems says, and the last list SetNetworkModems
+    // gave (each call is logged as "SetNetworkModems N").
+    bool unansweredNetworkModems = false;
+    std::vector<std::string> networkModems;
 
     // Every operation, in order: "Initialize Lookout-Remote", "Open 1", "MakeCall 555",
     // "Answer 7", "Drop 7", "Deallocate 7", "Close", "Shutdown", "GetID 7".
@@ -61,6 +65,8 @@ public:
                             std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
     std::int32_t Shutdown(LineApp app) override;
     void Discover(std::function<void()> done) override;
+    void SetNetworkModems(const std::vector<std::string>& urls) override;
+    bool HasUnansweredNetworkModems() const override { return unansweredNetworkModems; }
     std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
     std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,

@@ -83,9 +83,13 @@ std::optional<SerialPort> SerialPort::OpenNetwork(const std::string& url, int co
     const int fd = ConnectTcp(*endpoint, connectMs, wakeFd);
     if (fd < 0)
         return std::nullopt;
-    if (endpoint->kind == NetworkEndpoint::Kind::RawTcp)
-        return SerialPort(fd, Transport::RawTcp);
     int local = -1;
+    if (endpoint->kind == NetworkEndpoint::Kind::RawTcp) {
+        std::shared_ptr<Rfc2217Link> link = Rfc2217Link::StartRaw(fd, local);
+        if (!link)
+            return std::nullopt;
+        return SerialPort(local, Transport::RawTcp, std::move(link));
+    }
     std::shared_ptr<Rfc2217Link> link = Rfc2217Link::Start(fd, connectMs, wakeFd, local);
     if (!link)
         return std::nullopt;
@@ -180,6 +184,11 @@ bool SerialPort::SetDtr(bool on) const {
         return m_link && m_link->SetDtr(on);
     int bits = TIOCM_DTR;
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+void SerialPort::WatchNoCarrier(bool on, int quietMs) const {
+    if (m_transport == Transport::RawTcp && m_link)
+        m_link->WatchNoCarrier(on, quietMs);
 }
 
 bool SerialPort::IsAbsentUart() const {
@@ -280,6 +289,9 @@ std::vector<std::string> ListSerialPorts(const PortSources& sources) {
     });
     for (const std::string& path : scanned)
         add(path);
+    for (const std::string& url : sources.networkModems)
+        if (IsNetworkModem(url))
+            add(url);
     return ports;
 }
 

@@ -9,7 +9,8 @@
 // A port may also be a modem behind a serial device server ("tcp://HOST:PORT"
 // or "rfc2217://HOST:PORT", see NetworkPort.h): the descriptor then carries
 // the same bare byte stream, DTR and carrier detect travel as RFC 2217
-// messages (raw TCP has neither), and the connection is made within a
+// messages (raw TCP has no DTR; its carrier loss is the modem's NO CARRIER
+// during a call, see WatchNoCarrier), and the connection is made within a
 // connect time-out.
 //
 // Also: which ports exist (the system's serial devices plus explicit paths),
@@ -59,6 +60,10 @@ public:
     bool HasModemLines() const;
     bool CarrierDetect() const;
     bool SetDtr(bool on) const;
+    // Raw TCP: from a call's CONNECT on, CarrierDetect turns false once the
+    // modem's NO CARRIER line was the last thing received for `quietMs`.
+    // Does nothing on other transports.
+    void WatchNoCarrier(bool on, int quietMs) const;
     // A UART node with no hardware behind it (the kernel lists ttyS0..31 always).
     bool IsAbsentUart() const;
 
@@ -88,11 +93,13 @@ private:
 };
 
 // Where ports come from: explicit paths first, in order (each that exists),
-// then every match of the scan patterns, sorted. A port reached by several
+// then every match of the scan patterns, sorted, then the operator's network
+// modems (last, so adding one moves no other device's index). A port reached by several
 // names (a by-id link and its ttyUSB node) is listed once, under its first name.
 struct PortSources {
     std::vector<std::string> explicitPaths;
     std::vector<std::string> scanPatterns; // glob patterns
+    std::vector<std::string> networkModems; // the operator's network modems, listed last
 
     // DIALSCOPE_MODEMS (see SplitModemList) plus /dev/ttyS*, /dev/ttyUSB*,
     // /dev/ttyACM*, /dev/serial/by-id/*.

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 #include <string>
 
 namespace tel {
@@ -38,6 +39,13 @@ public:
         if (done)
             done();
     }
+    // The operator's network modems ("tcp://HOST:PORT", "rfc2217://HOST:PORT"),
+    // listed after every other device from the next Initialize or Discover on.
+    // Services without network modems ignore them.
+    virtual void SetNetworkModems(const std::vector<std::string>& urls) { (void)urls; }
+    // True when a network modem was listed but did not answer its last probe
+    // (unreachable, or no modem behind it): a Discover tries it again.
+    virtual bool HasUnansweredNetworkModems() const { return false; }
 
     virtual std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                              std::uint32_t high, std::uint32_t& version) = 0;

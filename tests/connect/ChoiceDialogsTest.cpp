@@ -1,17 +1,24 @@
 // The small choice dialogs: modem selection, channel choice, remote control
 // and its command line, and the packets the remote control command sends.
+#include "AppStore.h"
 #include "ChannelChoiceDialog.h"
 #include "ChannelTable.h"
 #include "CommandDialog.h"
 #include "LinkDoubles.h"
+#include "NetworkModemList.h"
+#include "RegistryStore.h"
 #include "RemoteControlCommand.h"
 #include "RemoteControlDialog.h"
+#include "ScriptedDialogService.h"
 #include "SelectModemDialog.h"
+#include "StringTable.h"
+#include "TempDir.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -68,6 +75,126 @@ TEST(SelectModemDialogTest, CurrentDeviceOutsideTheListHighlightsNothingAndAnEmp
     SelectModemDialog empty({}, -1, nullptr);
     Button(empty, 1)->click();
     EXPECT_EQ(empty.result(), QDialog::Rejected);
+}
+
+// Typed addresses are checked and kept in one spelling; the stored text reads
+// back to the same list, and what a damaged store holds is never trusted.
+TEST(NetworkModemListTest, TypedEntriesAreCheckedAndTheStoredTextRoundTrips) {
+    const struct {
+        const char* typed;
+        const char* canonical; // nullptr: refused
+    } cases[] = {
+        {"tcp://modems.example:4001", "tcp://modems.example:4001"},
+        {"  RFC2217://10.0.0.7:2217/ ", "rfc2217://10.0.0.7:2217"},
+        {"tcp://[::1]:7000", "tcp://[::1]:7000"},
+        {"tcp://box_3.site-a:1", "tcp://box_3.site-a:1"},
+        {"tcp://host:0", nullptr},
+        {"tcp://host:65536", nullptr},
+        {"tcp://host", nullptr},
+        {"telnet://host:23", nullptr},
+        {"/dev/ttyS0", nullptr},
+        {"tcp://a,b:1", nullptr},
+        {"tcp://a b:1", nullptr},
+        {"tcp://[fe80::1%eth0]:1", nullptr},
+        {"tcp://user@host:1", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const auto canonical = NetworkModemList::Canonical(c.typed);
+        ASSERT_EQ(canonical.has_value(), c.canonical != nullptr);
+        if (c.canonical) {
+            EXPECT_EQ(*canonical, c.canonical);
+        }
+    }
+
+    NetworkModemList list;
+    using R = NetworkModemList::AddResult;
+    EXPECT_EQ(list.Add("tcp://a:1"), R::Added);
+    EXPECT_EQ(list.Add("rfc2217://[::1]:2217"), R::Added);
+    EXPECT_EQ(list.Add("TCP://a:1/"), R::Listed);
+    EXPECT_EQ(list.Add("tcp://a"), R::Invalid);
+    EXPECT_EQ(list.ToText(), "tcp://a:1, rfc2217://[::1]:2217");
+    EXPECT_EQ(NetworkModemList::FromText(list.ToText()), list);
+    EXPECT_FALSE(list.Remove(2));
+    EXPECT_TRUE(list.Remove(0));
+    EXPECT_EQ(list.Entries(), std::vector<std::string>{"rfc2217://[::1]:2217"});
+
+    // A damaged or hand-edited value: bad entries and repeats go, the rest stays in order.
+    EXPECT_EQ(NetworkModemList::FromText("tcp://b:2,,garbage tcp://b:2\ttcp://c:3:4 rfc2217://d:5").Entries(),
+              (std::vector<std::string>{"tcp://b:2", "rfc2217://d:5"}));
+    std::string many;
+    for (int port = 1; port <= 100; ++port)
+        many += "tcp://h:" + std::to_string(port) + " ";
+    NetworkModemList full = NetworkModemList::FromText(many);
+    EXPECT_EQ(full.Entries().size(), NetworkModemList::kMaxEntries);
+    EXPECT_EQ(full.Add("tcp://other:1"), R::Full);
+}
+
+class SelectModemNetworkTest : public ::testing::Test {
+protected:
+    QLineEdit* Edit(QWidget& dialog) { return dialog.findChild<QLineEdit*>("edit1011"); }
+    QStringList Listed(QWidget& dialog) {
+        QStringList rows;
+        auto* list = dialog.findChild<QListWidget*>("list1010");
+        for (int row = 0; list && row < list->count(); ++row)
+            rows << list->item(row)->text();
+        return rows;
+    }
+    std::string Stored() {
+        return store.GetProfileText(NetworkModemList::kSection, NetworkModemList::kValueName, "<none>");
+    }
+
+    TempDir dir;
+    RegistryStore user{dir.file("user.sqlite")};
+    RegistryStore machine{dir.file("machine.sqlite")};
+    AppStore store{user, machine};
+    ScriptedDialogService dialogs;
+};
+
+TEST_F(SelectModemNetworkTest, AddsAndRemovesCheckedEntriesAndStoresThemOnlyOnSelect) {
+    ASSERT_TRUE(store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001"));
+    {
+        SelectModemDialog dialog({"ttyS0"}, 0, nullptr);
+        dialog.EnableNetworkModems(store, dialogs);
+        EXPECT_EQ(Listed(dialog), QStringList{"tcp://ser2net.lan:4001"});
+
+        for (const char* bad : {"ser2net.lan:4001", "tcp://ser2net.lan:99999"}) {
+            Edit(dialog)->setText(bad);
+            Button(dialog, 1012)->click();
+        }
+        Edit(dialog)->setText("TCP://ser2net.lan:4001");
+        Button(dialog, 1012)->click();
+        EXPECT_EQ(dialogs.shownTexts(),
+                  (QStringList{LoadString(IDP_NETWORK_MODEM_INVALID), LoadString(IDP_NETWORK_MODEM_INVALID),
+                               LoadString(IDP_NETWORK_MODEM_LISTED)}));
+        EXPECT_EQ(Edit(dialog)->text(), "TCP://ser2net.lan:4001"); // kept for correcting
+
+        Edit(dialog)->setText(" rfc2217://10.1.2.3:2217 ");
+        Button(dialog, 1012)->click();
+        EXPECT_EQ(Edit(dialog)->text(), "");
+        EXPECT_EQ(Listed(dialog), (QStringList{"tcp://ser2net.lan:4001", "rfc2217://10.1.2.3:2217"}));
+        dialog.findChild<QListWidget*>("list1010")->setCurrentRow(0);
+        Button(dialog, 1013)->click();
+        EXPECT_EQ(Listed(dialog), QStringList{"rfc2217://10.1.2.3:2217"});
+
+        Button(dialog, 2)->click(); // Cancel forgets it all
+        EXPECT_EQ(Stored(), "tcp://ser2net.lan:4001");
+    }
+    // With no device to choose, Select still keeps the list (the first network modem).
+    SelectModemDialog empty({}, -1, nullptr);
+    empty.EnableNetworkModems(store, dialogs);
+    Edit(empty)->setText("tcp://127.0.0.1:7000");
+    Button(empty, 1012)->click();
+    Button(empty, 1)->click();
+    EXPECT_EQ(empty.result(), QDialog::Rejected);
+    EXPECT_EQ(Stored(), "tcp://ser2net.lan:4001, tcp://127.0.0.1:7000");
+
+    // Without EnableNetworkModems the dialog is the plain device choice.
+    SelectModemDialog plain({"A"}, 0, nullptr);
+    EXPECT_FALSE(plain.findChild<QListWidget*>("list1010")->isVisibleTo(&plain));
+    Button(plain, 1)->click();
+    EXPECT_EQ(Stored(), "tcp://ser2net.lan:4001, tcp://127.0.0.1:7000");
 }
 
 // ---- Channel choice ----

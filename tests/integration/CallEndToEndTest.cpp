@@ -89,6 +89,7 @@ private:
         t.ringGapMs = 3000;
         t.answerMs = 5000;
         t.carrierPollMs = 50;
+        t.noCarrierQuietMs = 300;
         return t;
     }
     static CommPortOptions PortOptions() {
@@ -542,6 +543,39 @@ TEST_P(NetworkCallTest, FarEndHangUpEndsTheCallAndTheModemIsFoundAgain) {
     EXPECT_TRUE(host.windows[0]->closed);
     ASSERT_TRUE(
         WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
+
+    host.windows.clear();
+    DialAndConnect("556");
+    EXPECT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    program->lines().ResetLine();
+}
+
+// Raw TCP has no carrier line: the modem's NO CARRIER, with the connection
+// left open, ends the call as carrier loss does on a serial port; the same
+// text at the end of a picture (followed by the packet's trailer) does not.
+TEST_F(CallEndToEndTest, RawTcpNoCarrierEndsTheCallButThatTextInAPictureDoesNot) {
+    Start({"--tcp", "0"});
+    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    DialAndConnect("555");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+
+    const size_t drawn = host.windows[0]->drawn.size();
+    ASSERT_EQ(sim.command("event text-frame 1"), "OK");
+    // Three quiet times and more frames later the call is still up.
+    ASSERT_TRUE(WaitUntil([&] { return host.windows[0]->drawn.size() >= drawn + 12; }, 8000));
+    EXPECT_TRUE(program->comm().IsOpen());
+    EXPECT_TRUE(program->lines().IsConnected());
+
+    const size_t before = LogSize();
+    ASSERT_EQ(sim.command("carrier-lost"), "OK");
+    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    EXPECT_EQ(host.status.last(), "Disconnect");
+    EXPECT_TRUE(host.windows[0]->closed);
+    ASSERT_TRUE(
+        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
+    // The same connection carried it all: no new client, the line listens on it.
+    EXPECT_NE(sim.command("status").find("\"tcpClient\":true"), std::string::npos);
+    EXPECT_EQ(LogIndex({"\"action\":\"connected\""}, before), -1);
 
     host.windows.clear();
     DialAndConnect("556");

@@ -331,6 +331,64 @@ TEST(MainFrame, WaitingCommandAsksItsRuleAgainAndClosingCancelsTheSearch) {
     }
 }
 
+// Network modems: the stored list reaches the service before the first search;
+// a host that did not answer is looked for again (never on this thread's
+// time) before Select modem or Listen runs; a list changed in Select modem is
+// handed over and searched at once. Without network modems nothing of this runs.
+TEST(MainFrame, NetworkModemsAreRetriedBeforeSelectModemAndListenAndAChangedListIsSearched) {
+    FrameFixture f;
+    f.telephony.discoveryMs = 30;
+    ASSERT_TRUE(f.store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001"));
+    MainFrame& frame = f.Make();
+    ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
+    EXPECT_EQ(f.telephony.networkModems, std::vector<std::string>{"tcp://ser2net.lan:4001"});
+    EXPECT_EQ(f.telephony.Ops("SetNetworkModems"), std::vector<std::string>{"SetNetworkModems 1"});
+
+    // All answered: Select modem opens at once, the line stays as it was.
+    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_EQ(f.frameDialogs.calls, QStringList{"SelectModem"});
+    EXPECT_EQ(f.telephony.Ops("Discover").size(), 1u);
+
+    // One did not answer: the search runs first, the dialog follows it once.
+    f.telephony.unansweredNetworkModems = true;
+    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_EQ(f.frameDialogs.calls.size(), 1);
+    EXPECT_EQ(frame.WaitingCommand(), ID_SELECT_MODEM);
+    EXPECT_TRUE(frame.Lines().IsDiscovering());
+    ASSERT_TRUE(RunUntil([&] { return f.frameDialogs.calls.size() == 2; }));
+    EXPECT_EQ(f.telephony.Ops("Discover").size(), 2u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(frame.Lines().IsLineOpen());
+
+    // Listen on a closed line searches and then listens.
+    frame.Lines().CloseLine();
+    frame.RefreshCommandStates();
+    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.Lines().IsDiscovering());
+    ASSERT_TRUE(RunUntil([&] { return frame.Lines().IsLineOpen() && !frame.Lines().IsDiscovering(); }));
+    EXPECT_EQ(f.telephony.Ops("Discover").size(), 3u);
+
+    // The operator adds one in the dialog: the service gets the new list and searches.
+    f.telephony.unansweredNetworkModems = false;
+    f.frameDialogs.whileSelectingModem = [&] {
+        f.store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001, rfc2217://10.0.0.9:2217");
+    };
+    f.frameDialogs.modem = 0;
+    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_EQ(f.telephony.networkModems.size(), 2u);
+    EXPECT_TRUE(frame.Lines().IsDiscovering());
+    ASSERT_TRUE(RunUntil([&] { return frame.Lines().IsLineOpen() && !frame.Lines().IsDiscovering(); }));
+    EXPECT_EQ(f.telephony.Ops("Discover").size(), 4u);
+    EXPECT_EQ(f.store.GetModem(), 0);
+
+    // Unchanged list, nothing unanswered: Listen just reopens the line.
+    frame.Lines().CloseLine();
+    frame.RefreshCommandStates();
+    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.Lines().IsLineOpen());
+    EXPECT_EQ(f.telephony.Ops("Discover").size(), 4u);
+}
+
 TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
     FrameFixture f;
     f.store.SavePhoneEntry({"North Gate", "pw", "555", ""});

@@ -16,6 +16,8 @@ class ScriptedFrameDialogs final : public FrameDialogs {
 public:
     std::optional<QString> dialNumber;
     std::optional<int> modem;
+    // Runs inside Select modem, as the operator's edits of the network modem list.
+    std::function<void()> whileSelectingModem;
     // Answers the channel choice; the default picks nothing.
     std::function<std::optional<int32_t>(const ChannelTable&)> channelChoice;
     RemoteChoice remote = RemoteChoice::None;
@@ -32,6 +34,8 @@ public:
     std::optional<int> RunSelectModem(QWidget*, const QStringList& names, int, LineManager&) override {
         calls << "SelectModem";
         modemNames = names;
+        if (whileSelectingModem)
+            whileSelectingModem();
         return modem;
     }
     std::optional<int32_t> RunChannelChoice(QWidget*, const ChannelTable& channels) override {

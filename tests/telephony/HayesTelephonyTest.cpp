@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -201,6 +204,85 @@ TEST_F(HayesTelephonyTest, NetworkModemsThatCannotBeReachedAreLinesThatDoNotAnsw
     EXPECT_EQ(service->DevicePath(1), silentUrl);
     ::close(refused);
     ::close(silent);
+}
+
+// The operator's network modems come after every other device. One that did
+// not answer is not connected to again by a plain Initialize (it would hold
+// the caller for the connect time-out each time); Discover, run on a worker,
+// tries it again and finds the modem once the host accepts.
+TEST_F(HayesTelephonyTest, OperatorsNetworkModemsComeLastAndAnUnansweredOneIsTriedAgainByDiscover) {
+    PtyModem modem(Path("modem"));
+    int port = 0;
+    const int server = LoopbackSocket(false, port); // bound, not yet accepting
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
+    PortSources sources;
+    sources.explicitPaths = {modem.Link()};
+    service = std::make_unique<HayesTelephony>(sources, ShortTimings());
+    service->SetNetworkModems({url, "not a url", modem.Link()});
+    EXPECT_FALSE(service->HasUnansweredNetworkModems());
+    const auto initialize = [this] {
+        std::uint32_t version = 0x00020000;
+        return service->Initialize(
+            "Lookout-Remote", [this](const LineMessage& m) { messages.push_back(m); }, app, numDevs, version);
+    };
+    ASSERT_EQ(initialize(), LINEERR_OK);
+    ASSERT_EQ(numDevs, 2u);
+    EXPECT_EQ(service->DevicePath(0), modem.Link());
+    EXPECT_EQ(service->DevicePath(1), url);
+    EXPECT_TRUE(service->HasUnansweredNetworkModems());
+
+    // The host starts accepting and answers like a modem, counting connections.
+    ASSERT_EQ(::listen(server, 4), 0);
+    std::atomic<int> accepted{0};
+    std::atomic<bool> stop{false};
+    std::thread host([&] {
+        while (!stop) {
+            pollfd p{server, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            const int fd = ::accept(server, nullptr, nullptr);
+            ++accepted;
+            std::string line;
+            while (!stop) {
+                pollfd q{fd, POLLIN, 0};
+                if (poll(&q, 1, 20) <= 0)
+                    continue;
+                char buffer[256];
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                line.append(buffer, static_cast<std::size_t>(n));
+                for (std::size_t cr; (cr = line.find('\r')) != std::string::npos; line.erase(0, cr + 1))
+                    [[maybe_unused]] const ssize_t w = ::write(fd, "\r\nOK\r\n", 6);
+            }
+            ::close(fd);
+        }
+    });
+
+    ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
+    ASSERT_EQ(initialize(), LINEERR_OK); // the known answer stands: no connection
+    EXPECT_EQ(accepted, 0);
+    EXPECT_TRUE(service->HasUnansweredNetworkModems());
+    ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
+
+    bool found = false;
+    service->Discover([&] { found = true; });
+    ASSERT_TRUE(WaitUntil([&] { return found; }, 3000));
+    ASSERT_EQ(initialize(), LINEERR_OK);
+    EXPECT_EQ(accepted, 1);
+    EXPECT_FALSE(service->HasUnansweredNetworkModems());
+    LineDevCaps caps;
+    ASSERT_EQ(service->GetDevCaps(app, 1, 0x00010004, caps), LINEERR_OK);
+    EXPECT_TRUE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
+
+    // A removed entry is no longer listed.
+    ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
+    service->SetNetworkModems({});
+    ASSERT_EQ(initialize(), LINEERR_OK);
+    EXPECT_EQ(numDevs, 1u);
+    stop = true;
+    host.join();
+    ::close(server);
 }
 
 TEST_F(HayesTelephonyTest, OpeningTheLineSetsTheModemUpOnce) {

@@ -3,6 +3,7 @@
 #include "TelnetCodec.h"
 #include "ComPortClient.h"
 #include "NetworkPort.h"
+#include "NoCarrierWatch.h"
 #include "SerialPort.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,64 @@ TEST(NetworkModems, UrlsListsAndNames) {
     EXPECT_EQ(ModemName({}, {}, {"V92X"}), "V92X");
     EXPECT_EQ(ModemName({}, {}, {}), "");
     EXPECT_EQ(ModemName({std::string(100, 'n')}, {}, {}).size(), 63u);
+}
+
+// Raw TCP carrier loss: only a whole result line that the modem sent last and
+// then kept quiet after counts; the same text inside a packet never does.
+TEST(NoCarrierWatch, ResultLineCountsOnlyWhenNothingFollowsIt) {
+    using namespace std::chrono_literals;
+    using T = NoCarrierWatch::Clock::time_point;
+    const T t0{};
+    const std::string line(NoCarrierWatch::kResultLine);
+    const std::string trailer("END\0EOF\0", 8);
+    struct Case {
+        const char* name;
+        std::vector<std::string> chunks; // fed 10 ms apart
+        bool lost;                       // asked 1 s after the last chunk
+    };
+    const Case cases[] = {
+        {"alone", {line}, true},
+        {"after a whole packet", {"TOP" + std::string(30, 'x') + trailer + line}, true},
+        {"after a truncated packet", {"TOP\0payload-cut-sh", line}, true},
+        {"split byte by byte", {"\r", "\n", "NO ", "CARR", "IER", "\r", "\n"}, true},
+        {"in a payload, trailer in the same read", {"pic" + line + trailer}, false},
+        {"in a payload, trailer in the next read", {"pic" + line, trailer}, false},
+        {"without its line feeds", {"NO CARRIER"}, false},
+        {"short form", {"\r\nNO CARRIER\r"}, false},
+        {"lower case", {"\r\nno carrier\r\n"}, false},
+        {"another result", {"\r\nOK\r\n"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoCarrierWatch watch;
+        watch.Arm(500ms);
+        T at = t0;
+        for (const std::string& chunk : c.chunks) {
+            watch.Feed(chunk, at);
+            EXPECT_FALSE(watch.Check(at));
+            at += 10ms;
+        }
+        EXPECT_EQ(watch.Check(at + 1s), c.lost);
+    }
+
+    // The quiet time is measured from the line's arrival; before it nothing is final.
+    NoCarrierWatch watch;
+    watch.Feed(line, t0); // not armed: ignored
+    EXPECT_FALSE(watch.Deadline());
+    watch.Arm(500ms);
+    watch.Feed(line, t0);
+    ASSERT_TRUE(watch.Deadline());
+    EXPECT_EQ(*watch.Deadline(), t0 + 500ms);
+    EXPECT_FALSE(watch.Check(t0 + 499ms));
+    EXPECT_TRUE(watch.Check(t0 + 500ms));
+    EXPECT_TRUE(watch.Lost());
+    watch.Feed("more", t0 + 600ms); // lost stays lost until the next call
+    EXPECT_TRUE(watch.Lost());
+    watch.Arm(500ms);
+    EXPECT_FALSE(watch.Lost());
+    watch.Feed(line, t0);
+    watch.Disarm(); // the call ended by other means
+    EXPECT_FALSE(watch.Check(t0 + 1s));
 }
 
 } // namespace

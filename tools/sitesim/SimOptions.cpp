@@ -134,6 +134,8 @@ Control commands (reply "OK", "OK {json}" or "ERROR reason"):
   event prompt             ChannelPrompt
   event site-info          SiteInfo
   event unknown [TYPE]     a packet of an unknown type (default 7)
+  event text-frame N       the next frame of streaming channel N, its last bytes
+                           overwritten by the modem's "\r\nNO CARRIER\r\n"
   open N / close N         start / stop streaming channel N
   dial-result RESULT       outcome of later dials
   chaos on [SEED]          start the bad peer afresh from SEED (default: the
@@ -143,6 +145,8 @@ Control commands (reply "OK", "OK {json}" or "ERROR reason"):
                            the random mix again
   status                   state as JSON (with "chaos": on, seed, rate and
                            the damage counts per kind)
+  carrier-lost             the modem loses carrier: NO CARRIER, back to
+                           command state; the terminal and any TCP client stay
   quit                     exit
 DTR cannot be seen on a pseudo-terminal; closing the port counts as dropping it
 (&D2, the default, hangs up). To hang up with the port open: guard time, "+++",

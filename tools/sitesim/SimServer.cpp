@@ -677,13 +677,19 @@ std::string SimServer::runCommand(const std::string& line) {
             reply = "ERROR line busy";
     } else if (words[0] == "hangup") {
         farEndHangUp();
+    } else if (words[0] == "carrier-lost") {
+        // Unlike "hangup", nothing closes: NO CARRIER is the last thing the
+        // client reads (the call's queued site data is dropped with the call).
+        if (m_options.dataOnly || !m_modem->remoteHangUp())
+            reply = "ERROR no call";
     } else if (words[0] == "event" && words.size() >= 2) {
         const std::string& kind = words[1];
         static const std::map<std::string, uint8_t> bare = {{"hangup-request", HangUpRequest},
                                                             {"login-request", LoginRequest},
                                                             {"login-rejected", LoginRejected},
                                                             {"prompt", ChannelPrompt}};
-        static const char* const kOthers[] = {"channel-closed", "channel-list", "site-info", "unknown"};
+        static const char* const kOthers[] = {"channel-closed", "channel-list", "site-info", "unknown",
+                                              "text-frame"};
         const bool known =
             bare.count(kind) || std::find(std::begin(kOthers), std::end(kOthers), kind) != std::end(kOthers);
         if (!known) {
@@ -698,6 +704,9 @@ std::string SimServer::runCommand(const std::string& line) {
             m_site->sendChannelList();
         } else if (kind == "site-info") {
             m_site->sendSiteInfo();
+        } else if (kind == "text-frame") {
+            if (channelArg(2, channel) && !m_site->sendFrameEndingWith(channel, "\r\nNO CARRIER\r\n"))
+                reply = "ERROR no channel " + std::to_string(channel);
         } else if (kind == "unknown") {
             int32_t type = 7;
             if (words.size() >= 3 && (!parseInt(words[2], type) || type < 0 || type > 255))

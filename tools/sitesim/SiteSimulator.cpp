@@ -370,6 +370,21 @@ void SiteSimulator::tick(TimePoint now, size_t backlogBytes) {
     }
 }
 
+bool SiteSimulator::sendFrameEndingWith(int32_t channel, std::string_view text) {
+    Stream* stream = nullptr;
+    for (const auto& s : m_streams)
+        if (s->channel.number == channel)
+            stream = s.get();
+    if (!m_active || !stream)
+        return false;
+    auto dib = stream->encoder->encode(stream->index++, channel, m_quality);
+    if (!dib || dib->size() < text.size())
+        return false;
+    std::copy(text.begin(), text.end(), dib->end() - std::ptrdiff_t(text.size()));
+    send(VideoFrame, channel, stream->channel.key(), *dib);
+    return true;
+}
+
 std::optional<TimePoint> SiteSimulator::nextDeadline(size_t backlogBytes) const {
     if (!m_active || !m_loggedIn || backlogBytes >= m_config.lowWater)
         return std::nullopt;

@@ -102,6 +102,10 @@ public:
     void sendChannelList();
     void sendSiteInfo();
     void sendBare(uint8_t type); // a packet with zero parameters and no payload
+    // The streaming channel's next frame with its last bytes replaced by
+    // `text` (for receivers that look for text in the stream); false when the
+    // channel is not streaming or its frame is shorter than the text.
+    bool sendFrameEndingWith(int32_t channel, std::string_view text);
 
     std::vector<int32_t> streamingChannels() const;
     std::optional<int32_t> fixedChannel() const { return m_fixed; }

@@ -1,0 +1,49 @@
+#pragma once
+
+// The operator's network modems: modems behind serial device servers that
+// "Select modem" adds and removes, listed after every other device.
+//
+// How it works: an entry is typed as "tcp://HOST:PORT" or
+// "rfc2217://HOST:PORT" and kept in one canonical spelling (scheme in lower
+// case, no trailing "/", an IPv6 host in brackets). Host names hold only
+// letters, digits, '-', '.' and '_', so an entry never holds a blank or a ','
+// and the list is stored as one text value, the entries joined by ", ": the
+// profile's "Setting" section, value "NetworkModems". Reading it back splits
+// it like DIALSCOPE_MODEMS and drops what is not a valid entry, repeats and
+// whatever lies beyond kMaxEntries, since the store is not trusted.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class AppStore;
+
+class NetworkModemList {
+public:
+    static constexpr std::string_view kSection = "Setting";
+    static constexpr std::string_view kValueName = "NetworkModems";
+    static constexpr std::size_t kMaxEntries = 32;
+
+    enum class AddResult { Added, Invalid, Listed, Full };
+
+    // The canonical spelling of a typed entry (blanks around it ignored), or
+    // nullopt when it is not a network modem address.
+    static std::optional<std::string> Canonical(std::string_view typed);
+
+    static NetworkModemList FromText(std::string_view stored);
+    std::string ToText() const;
+    static NetworkModemList Load(AppStore& store);
+    bool Save(AppStore& store) const;
+
+    AddResult Add(std::string_view typed);
+    // False when `index` is out of range.
+    bool Remove(std::size_t index);
+
+    const std::vector<std::string>& Entries() const { return m_entries; }
+    bool operator==(const NetworkModemList& other) const = default;
+
+private:
+    std::vector<std::string> m_entries;
+};
