@@ -215,14 +215,14 @@ bool AppStore::CheckAppPassword(const std::string& user, const std::string& pass
 }
 
 std::string AppStore::GetRecordPath() {
-    return ResolveRecordPath(GetStoredRecordPath());
+    return resolveRecordPath(storedRecordPath());
 }
 
-std::string AppStore::GetStoredRecordPath() {
+std::string AppStore::storedRecordPath() {
     return readProfileText(kKey, "RECPath", {});
 }
 
-std::string AppStore::ResolveRecordPath(const std::string& stored) {
+std::string AppStore::resolveRecordPath(const std::string& stored) {
     std::string path = stored;
     if (!IsReachableFolder(path))
         path = CurrentDirectory();

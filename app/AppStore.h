@@ -126,13 +126,13 @@ public:
     std::string GetRecordPath();
     // The stored "RECPath" as it is ("" when none), read from the store only:
     // the folder itself is not touched, so the user-interface thread may ask
-    // even while the record volume hangs. ResolveRecordPath of it, on a
+    // even while the record volume hangs. resolveRecordPath of it, on a
     // thread that may wait, gives what GetRecordPath gives.
-    std::string GetStoredRecordPath();
+    std::string storedRecordPath();
     // The record folder that `stored` stands for: itself when it is a
     // reachable folder, else the current directory, with a trailing "/".
     // Touches the folder (stat, access): never on the user-interface thread.
-    static std::string ResolveRecordPath(const std::string& stored);
+    static std::string resolveRecordPath(const std::string& stored);
     bool SetRecordPath(const std::string& path);
     // The mount point of the volume holding the record folder.
     std::string GetRecordDrive();

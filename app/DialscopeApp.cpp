@@ -88,8 +88,8 @@ bool DialscopeApp::Start(const QStringList& arguments) {
     m_frame->Start();
     // Clips a crash left without an entry are listed again; the search runs
     // on a worker, so a slow record folder never holds up the window.
-    m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->GetStoredRecordPath(),
-                                                    &AppStore::ResolveRecordPath);
+    m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->storedRecordPath(),
+                                                    &AppStore::resolveRecordPath);
 
     m_instance = std::make_unique<SingleInstance>();
     QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_frame.get(), [this] {

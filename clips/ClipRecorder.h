@@ -9,7 +9,8 @@
 // number "%04d".
 //
 // How it works: a channel window owns one recorder. StartRecording reads the
-// clock and the record folder once; RecordFrame checks a frame and hands a
+// clock and the record folder's text once (the folder itself is looked at
+// with the files, on the writer); RecordFrame checks a frame and hands a
 // copy of it over; StopRecording completes the clip. Everything that touches
 // the disk (creating the files, writing, syncing, completing) runs as jobs
 // on the program's one ClipWriterThread when the environment names one, in

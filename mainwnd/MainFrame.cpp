@@ -613,9 +613,9 @@ std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
     // Only the stored text is read here; the folder is looked at on the
     // writer thread, so a hung record volume never holds up this thread.
     environment.recordPath = [&store] {
-        return store.GetStoredRecordPath();
+        return store.storedRecordPath();
     };
-    environment.resolveFolder = &AppStore::ResolveRecordPath;
+    environment.resolveFolder = &AppStore::resolveRecordPath;
     // One writer thread for every recording, made with the first one; each
     // recorder keeps it alive until its last clip is complete.
     if (!m_clipWriter)
@@ -647,7 +647,7 @@ void MainFrame::OnStopAlarm() {
 void MainFrame::CheckDiskSpace() {
     // The volume is read on the probe's thread; the check runs when the
     // reading is back, so a hung volume delays the pane, never the window.
-    m_volume.Request(m_env.store.GetStoredRecordPath(), [this](const VolumeProbe::Reading& reading) {
+    m_volume.Request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
         if (m_disk.ThresholdMB() != 0 && m_disk.Check(reading.freeMB))
@@ -658,7 +658,7 @@ void MainFrame::CheckDiskSpace() {
 }
 
 void MainFrame::RequestDiskPane() {
-    m_volume.Request(m_env.store.GetStoredRecordPath(), [this](const VolumeProbe::Reading& reading) {
+    m_volume.Request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
         RefreshDiskPane();
@@ -670,8 +670,8 @@ bool MainFrame::StartRetention() {
         return false;
     RetentionRequest request;
     request.storePath = m_env.store.userStore().filePath();
-    request.recordFolder = m_env.store.GetStoredRecordPath();
-    request.resolveFolder = &AppStore::ResolveRecordPath;
+    request.recordFolder = m_env.store.storedRecordPath();
+    request.resolveFolder = &AppStore::resolveRecordPath;
     request.freeSpaceRule = m_unattended.retentionFreeSpace;
     request.limitBytes = uint64_t(m_disk.ThresholdMB()) << 20;
     request.maxAgeDays = m_unattended.retentionDays;

@@ -86,6 +86,6 @@ void VolumeProbe::Request(const std::string& folder, std::function<void(const Re
 }
 
 VolumeProbe::Reading VolumeProbe::ReadVolume(const std::string& folder) {
-    const std::string resolved = AppStore::ResolveRecordPath(folder);
+    const std::string resolved = AppStore::resolveRecordPath(folder);
     return {RecordVolume::FreeMegabytes(resolved), RecordVolume::MountPointOf(resolved)};
 }

@@ -36,7 +36,7 @@ public:
 
     // The real query: RecordVolume's free megabytes and mount point of the
     // record folder that the stored text `folder` stands for
-    // (AppStore::ResolveRecordPath).
+    // (AppStore::resolveRecordPath).
     static Reading ReadVolume(const std::string& folder);
 
     struct Shared; // state shared with the worker thread

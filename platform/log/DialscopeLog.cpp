@@ -105,6 +105,6 @@ bool LogBudget::take(int* heldBack) {
     return true;
 }
 
-void LogBudget::ResetAll() {
+void LogBudget::resetAll() {
     ++g_budgetGeneration;
 }

@@ -46,7 +46,7 @@ public:
 
     // Every budget starts afresh (tests that expect a message from a place
     // earlier tests may have used up).
-    static void ResetAll();
+    static void resetAll();
 
 private:
     std::mutex m_mutex;

@@ -490,13 +490,13 @@ TEST(VideoDecompressorLog, ABudgetLetsABurstThroughAndCountsWhatItHeldBack) {
     EXPECT_EQ(held, 0);
     EXPECT_TRUE(budget.take(&held));
     EXPECT_FALSE(budget.take(&held));
-    LogBudget::ResetAll();
+    LogBudget::resetAll();
     EXPECT_TRUE(budget.take(&held));
     EXPECT_EQ(held, 0);
 }
 
 TEST(VideoDecompressorLog, FramesThatDoNotDecodeAreLoggedWithTheReasonButNeverFloodTheLog) {
-    LogBudget::ResetAll();
+    LogBudget::resetAll();
     CapturedLog::lines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(&CapturedLog::handler);
     auto d = VideoDecompressor::open("MJPG");

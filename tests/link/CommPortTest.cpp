@@ -11,6 +11,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
+#include <string_view>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -295,10 +298,21 @@ TEST_F(CommPortTest, MalformedFramesAreDroppedUncounted) {
         header(4, 4, 24, BitmapInfoHeader::kRgb, 4 * 12 - 1), // rows need 48 bytes
         header(4, -4, 8, BitmapInfoHeader::kRgb, 15),         // 4 rows of 4 bytes
     };
+    // Said once in the log per call, however many come.
+    static std::vector<std::string> logged;
+    logged.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
+            if (context.category && std::string_view(context.category) == "dialscope.link")
+                logged.push_back(text.toStdString());
+        });
     for (const auto& payload : {std::vector<uint8_t>(39, 0), wrongSize, hugeTable, longImage})
         Feed(Inbound(InboundType::VideoFrame, 1, 1, payload));
     for (const auto& payload : noPicture)
         Feed(Inbound(InboundType::VideoFrame, 1, 1, payload));
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("describes no picture"), std::string::npos) << logged[0];
     EXPECT_TRUE(host.windows.empty());
     EXPECT_EQ(port->FrameCount(), 0);
     EXPECT_TRUE(codecs.calls.isEmpty());
