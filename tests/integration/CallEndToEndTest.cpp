@@ -792,7 +792,7 @@ TEST_F(CallEndToEndTest, IncomingCallsDuringAPatrolRoundAreAnsweredAndTheRoundRe
     EXPECT_EQ(Dialled(), (std::vector<std::string>{"1", "2", "2", "3"}));
     EXPECT_TRUE(finished->AllReached());
     for (const PatrolSiteResult& site : finished->sites) {
-        EXPECT_EQ(site.result, "reached") << site.name.toStdString();
+        EXPECT_EQ(site.result.toStdString(), "reached") << site.name.toStdString();
         EXPECT_EQ(site.channels.size(), 2u) << site.name.toStdString();
     }
     int answeredWithEvent = 0;
