@@ -108,8 +108,8 @@ constexpr Entry kTable[] = {
     {IDS_CMD_CALL_LOG, "Show the log of past calls\nCall log"},
     {IDS_CALL_LAST, "Last call"},
     {IDS_NETWORK_MODEMS, "Network modems\ntcp://HOST:PORT or rfc2217://HOST:PORT\n&Add\n&Remove"},
-    {IDP_NETWORK_MODEM_INVALID,
-     "\n\n Type a network modem as tcp://HOST:PORT or rfc2217://HOST:PORT \n (a host name or address, a port from 1 to 65535). \n\n"},
+    {IDP_NETWORK_MODEM_INVALID, "\n\n Type a network modem as tcp://HOST:PORT or rfc2217://HOST:PORT \n (a "
+                                "host name or address, a port from 1 to 65535). \n\n"},
     {IDP_NETWORK_MODEM_LISTED, "\n\n This network modem is already in the list. \n\n"},
     {IDP_NETWORK_MODEMS_FULL, "\n\n The list holds at most 32 network modems. \n\n"},
 };

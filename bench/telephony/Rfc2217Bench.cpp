@@ -1,7 +1,8 @@
 // A 150 KB video frame through a modem behind an RFC 2217 server on the
 // loopback address: the server escapes it (JPEG-like data, many 0xFF bytes),
 // the program's pump unescapes it, the program reads it from its end of the
-// byte stream. Also the codec alone, both ways.
+// byte stream. The same over raw TCP, where the pump passes the bytes through
+// and watches them for the modem's NO CARRIER. Also the codec alone, both ways.
 #include "NetworkPort.h"
 #include "SerialPort.h"
 #include "TelnetCodec.h"
@@ -37,7 +38,7 @@ void SendAll(int fd, const std::string& bytes) {
     }
 }
 
-void BM_Rfc2217FrameOverLoopback(benchmark::State& state) {
+void BM_FrameOverLoopback(benchmark::State& state, bool telnet) {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -56,9 +57,10 @@ void BM_Rfc2217FrameOverLoopback(benchmark::State& state) {
         const int fd = ::accept(listener, nullptr, nullptr);
         if (fd < 0)
             return;
-        SendAll(fd, telnet::Negotiation(telnet::kDo, telnet::kOptComPort));
+        if (telnet)
+            SendAll(fd, telnet::Negotiation(telnet::kDo, telnet::kOptComPort));
         for (int i = 0; i < frames; ++i) {
-            const std::string wire = telnet::Escaped(frame);
+            const std::string wire = telnet ? telnet::Escaped(frame) : frame;
             std::size_t at = 0;
             while (at < wire.size()) {
                 const ssize_t n = ::send(fd, wire.data() + at, wire.size() - at, MSG_NOSIGNAL);
@@ -71,8 +73,8 @@ void BM_Rfc2217FrameOverLoopback(benchmark::State& state) {
         }
         ::close(fd);
     });
-    std::optional<SerialPort> port =
-        SerialPort::Open("rfc2217://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)), 2000);
+    std::optional<SerialPort> port = SerialPort::Open(
+        (telnet ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") + std::to_string(ntohs(addr.sin_port)), 2000);
     if (!port) {
         state.SkipWithError("cannot connect");
         ::shutdown(listener, SHUT_RDWR);
@@ -80,6 +82,7 @@ void BM_Rfc2217FrameOverLoopback(benchmark::State& state) {
         ::close(listener);
         return;
     }
+    port->WatchNoCarrier(true, 1000); // as during a call
     std::string buffer(65536, '\0');
     for (auto _ : state) {
         std::size_t got = 0;
@@ -100,7 +103,8 @@ void BM_Rfc2217FrameOverLoopback(benchmark::State& state) {
     server.join();
     ::close(listener);
 }
-BENCHMARK(BM_Rfc2217FrameOverLoopback)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_FrameOverLoopback, Rfc2217, true)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_FrameOverLoopback, RawTcp, false)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_TelnetEscape(benchmark::State& state) {
     const std::string frame = Frame();

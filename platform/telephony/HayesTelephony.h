@@ -113,7 +113,7 @@ private:
     std::vector<ProbeResult> ProbeKnown();
     void RememberNetworkProbes(const std::vector<ProbeResult>& probes);
 
-    PortSources m_sources; // changed only on this object's thread
+    PortSources m_sources;                              // changed only on this object's thread
     std::map<std::string, ProbeResult> m_networkProbes; // the last probe of each network modem
     const HayesTimings m_timings;
     LineCallback m_callback;

@@ -166,6 +166,8 @@ int SerialPort::Reopen() const {
 }
 
 bool SerialPort::HasModemLines() const {
+    if (m_transport == Transport::RawTcp)
+        return false; // no DTR; carrier comes from the NO CARRIER watch
     if (m_transport != Transport::Serial)
         return m_link != nullptr;
     int status = 0;

@@ -20,8 +20,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace tel {
 
