@@ -12,6 +12,7 @@
 #include <QSaveFile>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcPatrol, "dialscope.patrol")
@@ -99,6 +100,13 @@ void PatrolRunner::OnCallEnd(const CallEnd& end) {
 void PatrolRunner::OnLoginRejected() {
     if (m_state == State::Dialling)
         m_callEnded = QStringLiteral("login rejected");
+}
+
+bool PatrolRunner::WantsFrame(int32_t channel) const {
+    if (m_state != State::Channels)
+        return false;
+    return std::any_of(m_waits.begin(), m_waits.end(),
+                       [channel](const ChannelWait& wait) { return wait.channel == channel && !wait.done; });
 }
 
 void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {

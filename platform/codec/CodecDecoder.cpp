@@ -69,6 +69,9 @@ std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image
     if (image.empty() || image.size() > size_t(INT32_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
         return std::nullopt;
     av_packet_unref(m_packet);
+    // The previous picture is let go first, so that a delta-coded decoder may
+    // update its buffer in place instead of copying it (unless a holder keeps it).
+    av_frame_unref(m_frame);
     // av_new_packet zeroes the padding libavcodec's bitstream readers may touch.
     if (av_new_packet(m_packet, int(image.size())) < 0)
         return std::nullopt;
@@ -99,4 +102,16 @@ std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image
         picture.strides[i] = m_frame->linesize[i];
     }
     return picture;
+}
+
+std::shared_ptr<const void> CodecDecoder::holdPicture() const {
+    if (!m_frame->buf[0])
+        return nullptr;
+    AVFrame* held = av_frame_clone(m_frame);
+    if (!held)
+        return nullptr;
+    return std::shared_ptr<const void>(held, [](const void* p) {
+        AVFrame* frame = static_cast<AVFrame*>(const_cast<void*>(p));
+        av_frame_free(&frame);
+    });
 }
