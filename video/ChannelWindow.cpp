@@ -5,6 +5,7 @@
 #include "ClipRecorder.h"
 #include "DialogService.h"
 #include "DibPainter.h"
+#include "PicturePainter.h"
 #include "StillViewer.h"
 #include "StringTable.h"
 

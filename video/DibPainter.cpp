@@ -1,6 +1,5 @@
 #include "DibPainter.h"
 
-#include "DrawablePicture.h"
 #include "PackedDib.h"
 
 #include <QImage>
@@ -49,30 +48,4 @@ bool DrawPackedDib(QPainter& painter, const QRect& target, std::span<const uint8
     painter.drawImage(QRect(0, 0, target.width(), target.height()), image, source);
     painter.restore();
     return true;
-}
-
-void DrawPicture(QPainter& painter, const QRect& target, const DrawablePicture& picture) {
-    if (picture.layout() == DrawablePicture::Layout::PackedDib) {
-        DrawPackedDib(painter, target, picture.packedBytes());
-        return;
-    }
-    if (target.isEmpty())
-        return;
-    QImage::Format format = QImage::Format_BGR888;
-    switch (picture.layout()) {
-    case DrawablePicture::Layout::Bgr24:
-        format = QImage::Format_BGR888;
-        break;
-    case DrawablePicture::Layout::Rgb24:
-        format = QImage::Format_RGB888;
-        break;
-    case DrawablePicture::Layout::Rgb555:
-        format = QImage::Format_RGB555;
-        break;
-    case DrawablePicture::Layout::PackedDib:
-        break;
-    }
-    const QImage image(picture.data(), picture.width(), picture.height(), qsizetype(picture.stride()),
-                       format);
-    painter.drawImage(target, image, QRect(0, 0, picture.width(), picture.height()));
 }

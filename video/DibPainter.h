@@ -14,11 +14,8 @@
 #include <cstdint>
 #include <span>
 
-class DrawablePicture;
 class QPainter;
 class QRect;
 
 // True when the picture was drawn.
 bool DrawPackedDib(QPainter& painter, const QRect& target, std::span<const uint8_t> packedDib);
-// Draws a decoded picture as it is (a QImage over its bytes, no conversion).
-void DrawPicture(QPainter& painter, const QRect& target, const DrawablePicture& picture);
