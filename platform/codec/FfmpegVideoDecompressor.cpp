@@ -145,10 +145,11 @@ FfmpegVideoDecompressor::decompressPicture(std::span<const uint8_t> packedDib) {
     if (!geometry)
         return std::nullopt;
     if (view.header().biCompression != BitmapInfoHeader::kRgb) {
-        const auto [decoder, picture] = decodeCoded(view, *geometry);
-        if (!picture)
+        const auto decoded = decodeCoded(view, *geometry);
+        if (!decoded.second)
             return std::nullopt;
-        return DrawablePicture::fromSource(*picture, geometry->width, geometry->height, view.header(),
+        CodecDecoder* decoder = decoded.first;
+        return DrawablePicture::fromSource(*decoded.second, geometry->width, geometry->height, view.header(),
                                            m_converter, [decoder] { return decoder->holdPicture(); });
     }
     // The raw reader reuses its buffer: the picture gets a converted copy.
