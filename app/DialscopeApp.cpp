@@ -62,6 +62,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
 
     if (!m_options.unattended && !StartupPasswordCheck(*m_store, *m_options.dialogs))
         return false;
+    StartupTrace::Mark("store and instance check");
 
     if (!m_options.telephony) {
         m_ownedTelephony = std::make_unique<tel::HayesTelephony>();
@@ -83,9 +84,12 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                {}};
     m_callLog = std::make_unique<CallLog>(CallLog::DefaultPath());
     env.callLog = m_callLog.get();
+    StartupTrace::Mark("main window to build");
     m_frame = std::make_unique<MainFrame>(std::move(env));
     StartupTrace::Watch(m_frame.get());
+    StartupTrace::Mark("main window built");
     m_frame->Start();
+    StartupTrace::Mark("main window started");
     // Clips a crash left without an entry are listed again; the search runs
     // on a worker, so a slow record folder never holds up the window.
     m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->storedRecordPath(),
@@ -102,6 +106,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
     if (m_instance->Listen(m_options.instanceName))
         m_store->SetClassName(m_options.instanceName.toStdString());
 
+    StartupTrace::Mark("instance server up");
     if (m_options.showWindow && !m_options.unattended) {
         m_frame->showMaximized();
         m_frame->repaint();

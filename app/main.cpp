@@ -8,6 +8,7 @@
 #include "MainFrame.h"
 #include "PatrolOnce.h"
 #include "RegistryStore.h"
+#include "StartupTrace.h"
 #include "StringTable.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    StartupTrace::Mark("main entered");
     // --version and --help answer before anything needs a display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     // Closing the main window ends the program; other top-level windows
     // (viewers, players, help) close with it.
     QApplication::setQuitOnLastWindowClosed(false);
+    StartupTrace::Mark("application object");
 
     // The demo modem must be running before the telephony service lists ports.
     DemoSite demo;

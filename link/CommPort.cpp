@@ -398,10 +398,10 @@ void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const P
     if (!slot.decompressor)
         slot.decompressor = m_decompressor->fresh();
     if (slot.decompressor) {
-        if (std::optional<std::vector<uint8_t>> image = slot.decompressor->decompress(packet.payload)) {
-            slot.window->Draw(*image);
-            if (m_frameObserver)
-                m_frameObserver(slot.channel, *image);
+        if (std::optional<DrawablePicture> picture = slot.decompressor->decompressPicture(packet.payload)) {
+            slot.window->DrawPicture(*picture);
+            if (m_frameObserver && (!m_frameWanted || m_frameWanted(slot.channel)))
+                m_frameObserver(slot.channel, picture->packedDib());
             return;
         }
     }

@@ -195,9 +195,15 @@ public:
     bool LoggedIn() const { return m_loggedIn; }
     // Told, on this thread, about every picture a live channel window drew:
     // the decompressed packed DIB (or the frame as received when it needed
-    // none). For site patrols; none by default.
+    // none). For site patrols; none by default. With `wanted`, the packed DIB
+    // is made (and the observer told) only for channels it accepts, so the
+    // pictures of a live call are not converted for nobody.
     using FrameObserver = std::function<void(int32_t channel, std::span<const uint8_t> picture)>;
-    void SetFrameObserver(FrameObserver observer) { m_frameObserver = std::move(observer); }
+    using FrameWanted = std::function<bool(int32_t channel)>;
+    void SetFrameObserver(FrameObserver observer, FrameWanted wanted = {}) {
+        m_frameObserver = std::move(observer);
+        m_frameWanted = std::move(wanted);
+    }
     // Posts the Record command to the live window of `channel`; false when
     // the channel has none.
     bool StartRecordingChannel(int32_t channel);
@@ -264,6 +270,7 @@ private:
     bool m_loggedIn = false;
     std::optional<LoginValues> m_loginOverride;
     FrameObserver m_frameObserver;
+    FrameWanted m_frameWanted;
     CallCounters m_counters;
     uint64_t m_damagedAtStart = 0; // the receiver's damaged count when the call started
     // Kinds of trouble already logged in this call: one line per kind per

@@ -75,6 +75,14 @@ public:
     // its decompressor could not read); an undecodable frame is not drawn, so
     // the last picture stays on screen.
     virtual void Draw(std::span<const uint8_t> packedDib) = 0;
+    // The same for a decoded picture in its decoder's layout, drawn without
+    // converting it; by default it is drawn as its packed DIB.
+    virtual void DrawPicture(const DrawablePicture& picture) {
+        if (picture.layout() == DrawablePicture::Layout::PackedDib)
+            Draw(picture.packedBytes());
+        else
+            Draw(picture.packedDib());
+    }
     // The site stopped this stream: set the mark and repaint.
     virtual void MarkClosedBySite() = 0;
     // A command posted to the window (32774, 32789); runs only if enabled now.

@@ -86,7 +86,8 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
         m_patrol->OnCallEnd(end);
     });
     m_port->SetFrameObserver(
-        [this](int32_t channel, std::span<const uint8_t> picture) { m_patrol->OnFrame(channel, picture); });
+        [this](int32_t channel, std::span<const uint8_t> picture) { m_patrol->OnFrame(channel, picture); },
+        [this](int32_t channel) { return m_patrol->WantsFrame(channel); });
     ApplyUnattendedSettings();
     m_patrolSettings = PatrolSettings::Read(m_env.store);
     m_patrolLast = QDateTime::currentDateTime();

@@ -104,6 +104,13 @@ void PatrolRunner::OnLoginRejected() {
         m_callEnded = QStringLiteral("login rejected");
 }
 
+bool PatrolRunner::WantsFrame(int32_t channel) const {
+    if (m_state != State::Channels)
+        return false;
+    return std::any_of(m_waits.begin(), m_waits.end(),
+                       [channel](const ChannelWait& wait) { return wait.channel == channel && !wait.done; });
+}
+
 void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
     if (m_state != State::Channels)
         return;

@@ -88,6 +88,8 @@ public:
     // observer and a rejected login.
     void OnCallEnd(const CallEnd& end);
     void OnFrame(int32_t channel, std::span<const uint8_t> picture);
+    // True when OnFrame would keep a picture of `channel` now.
+    bool WantsFrame(int32_t channel) const;
     void OnLoginRejected();
 
     const PatrolReport& Report() const { return m_report; }

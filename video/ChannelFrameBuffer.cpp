@@ -19,7 +19,14 @@ void ChannelFrameBuffer::Deliver(std::span<const uint8_t> frame) {
 
 void ChannelFrameBuffer::SetPicture(std::span<const uint8_t> picture) {
     std::lock_guard lock(m_lock);
+    m_decoded.reset();
     m_picture.assign(picture.begin(), picture.end());
+}
+
+void ChannelFrameBuffer::SetPicture(DrawablePicture picture) {
+    std::lock_guard lock(m_lock);
+    m_decoded = std::move(picture);
+    m_picture.clear();
 }
 
 bool ChannelFrameBuffer::HoldsFrame() const {

@@ -6,14 +6,18 @@
 //
 // How it works: one block of kCapacity bytes is allocated, zero-filled, at
 // construction and reused for every frame, so a frame costs one copy and no
-// allocation. The picture is a drawable packed DIB kept in a vector whose
-// storage is reused while the size stays. Pictures are decoded once, by the
+// allocation. The picture is either a drawable packed DIB kept in a vector
+// whose storage is reused while the size stays, or a decoded picture in the
+// decoder's own layout (DrawablePicture), which is drawn as it is and turned
+// into a packed DIB only when a snapshot asks for one. Pictures are decoded once, by the
 // connection in the stream's own decoder state; nothing here decodes, so a
 // repaint can never advance or disturb a delta-coded stream. A mutex (the
 // frame lock) guards both; every access goes through a member that takes it.
 // Only the bytes of the newest frame are handed out, never the stale tail of a
 // longer earlier one. When the block cannot be allocated the buffer stays
 // unusable: frames are ignored and it never holds a frame.
+
+#include "DrawablePicture.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +39,8 @@ public:
     void Deliver(std::span<const uint8_t> frame);
     // Keeps a copy of the picture last drawn (replacing the previous one).
     void SetPicture(std::span<const uint8_t> picture);
+    // Keeps a decoded picture as the picture last drawn (replacing the previous one).
+    void SetPicture(DrawablePicture picture);
 
     // True when the buffer holds a frame: its first 32-bit word is 40.
     bool HoldsFrame() const;
@@ -45,10 +51,19 @@ public:
         std::lock_guard lock(m_lock);
         return fn(HeldFrame());
     }
-    // Runs fn(picture) under the frame lock; empty while none was drawn.
+    // Runs fn(picture) under the frame lock with the picture as a packed DIB;
+    // empty while none was drawn.
     template <class Fn> auto WithPicture(Fn&& fn) {
         std::lock_guard lock(m_lock);
+        if (m_decoded)
+            return fn(std::span<const uint8_t>(m_decoded->packedDib()));
         return fn(std::span<const uint8_t>(m_picture));
+    }
+    // Runs fn(decoded, dib) under the frame lock: the decoded picture when the
+    // last one drawn was one (else null), and the packed DIB otherwise.
+    template <class Fn> auto WithDrawable(Fn&& fn) {
+        std::lock_guard lock(m_lock);
+        return fn(m_decoded ? &*m_decoded : nullptr, std::span<const uint8_t>(m_picture));
     }
 
 private:
@@ -58,4 +73,5 @@ private:
     std::unique_ptr<uint8_t[]> m_bytes;
     size_t m_length = 0; // bytes of the newest frame
     std::vector<uint8_t> m_picture;
+    std::optional<DrawablePicture> m_decoded;
 };

@@ -5,6 +5,7 @@
 #include "ClipRecorder.h"
 #include "DialogService.h"
 #include "DibPainter.h"
+#include "PicturePainter.h"
 #include "StillViewer.h"
 #include "StringTable.h"
 
@@ -184,8 +185,10 @@ void ChannelWindow::PaintPicture(QPainter& painter) {
     painter.fillRect(m_picture->rect(), Qt::black);
     const QRect video = VideoRect();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    m_frames.WithPicture([&](std::span<const uint8_t> picture) {
-        if (!picture.empty())
+    m_frames.WithDrawable([&](const DrawablePicture* decoded, std::span<const uint8_t> picture) {
+        if (decoded)
+            ::DrawPicture(painter, video, *decoded);
+        else if (!picture.empty())
             DrawPackedDib(painter, video, picture);
     });
     if (m_closedBySite) {
@@ -316,6 +319,12 @@ void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame) {
 
 void ChannelWindow::Draw(std::span<const uint8_t> packedDib) {
     m_frames.SetPicture(packedDib);
+    if (m_picture->isVisible())
+        m_picture->repaint(VideoRect());
+}
+
+void ChannelWindow::DrawPicture(const DrawablePicture& picture) {
+    m_frames.SetPicture(picture);
     if (m_picture->isVisible())
         m_picture->repaint(VideoRect());
 }

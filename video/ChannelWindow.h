@@ -96,6 +96,7 @@ public:
     void RecordFrame(std::span<const uint8_t> frame);
     void DeliverFrame(std::span<const uint8_t> frame);
     void Draw(std::span<const uint8_t> packedDib);
+    void DrawPicture(const DrawablePicture& picture);
     void MarkClosedBySite();
     // The old-picture mark ("last frame N s ago", bottom right of the
     // picture): shown with `seconds`, removed with nothing and by the next frame.

@@ -51,6 +51,11 @@ void ChannelWindowLink::Draw(std::span<const uint8_t> packedDib) {
         m_window->Draw(packedDib);
 }
 
+void ChannelWindowLink::DrawPicture(const DrawablePicture& picture) {
+    if (m_window)
+        m_window->DrawPicture(picture);
+}
+
 void ChannelWindowLink::MarkClosedBySite() {
     if (m_window)
         m_window->MarkClosedBySite();

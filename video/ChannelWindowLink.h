@@ -32,6 +32,7 @@ public:
     void RecordFrame(std::span<const uint8_t> frame) override;
     void DeliverFrame(std::span<const uint8_t> frame) override;
     void Draw(std::span<const uint8_t> packedDib) override;
+    void DrawPicture(const DrawablePicture& picture) override;
     void MarkClosedBySite() override;
     void OnPostedCommand(int command) override;
     void Close() override;

@@ -99,12 +99,25 @@ std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image
     // An empty packet would start draining the decoder instead of decoding.
     if (image.empty() || image.size() > size_t(INT32_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
         return std::nullopt;
-    av_packet_unref(m_packet);
-    // av_new_packet zeroes the padding libavcodec's bitstream readers may touch.
-    if (const int error = av_new_packet(m_packet, int(image.size())); error < 0) {
-        DIALSCOPE_WARN_LIMITED(lcCodec, "no packet for a %zu-byte frame: %s", image.size(),
-                               avErrorText(error).c_str());
-        return std::nullopt;
+    // The previous picture is let go first, so that a delta-coded decoder may
+    // update its buffer in place instead of copying it (unless a holder keeps it).
+    av_frame_unref(m_frame);
+    // The packet's buffer is reused while the decoder holds no reference to it
+    // and it is large enough; the padding libavcodec's bitstream readers may
+    // touch is zeroed either way (av_new_packet does it for a new buffer).
+    const size_t need = image.size() + AV_INPUT_BUFFER_PADDING_SIZE;
+    av_packet_free_side_data(m_packet);
+    if (m_packet->buf && av_buffer_is_writable(m_packet->buf) && m_packet->buf->size >= need) {
+        m_packet->data = m_packet->buf->data;
+        m_packet->size = int(image.size());
+        std::memset(m_packet->data + image.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    } else {
+        av_packet_unref(m_packet);
+        if (const int error = av_new_packet(m_packet, int(image.size())); error < 0) {
+            DIALSCOPE_WARN_LIMITED(lcCodec, "no packet for a %zu-byte frame: %s", image.size(),
+                                   avErrorText(error).c_str());
+            return std::nullopt;
+        }
     }
     std::memcpy(m_packet->data, image.data(), image.size());
     if (m_stream.bitCount <= 8 && !colorTable.empty() && !attachPalette(colorTable))
@@ -146,4 +159,16 @@ std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image
         picture.strides[i] = m_frame->linesize[i];
     }
     return picture;
+}
+
+std::shared_ptr<const void> CodecDecoder::holdPicture() const {
+    if (!m_frame->buf[0])
+        return nullptr;
+    AVFrame* held = av_frame_clone(m_frame);
+    if (!held)
+        return nullptr;
+    return std::shared_ptr<const void>(held, [](const void* p) {
+        AVFrame* frame = static_cast<AVFrame*>(const_cast<void*>(p));
+        av_frame_free(&frame);
+    });
 }

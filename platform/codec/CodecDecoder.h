@@ -46,6 +46,10 @@ public:
     // 4-byte entries (blue, green, red, unused). The picture stays valid until
     // the next call; nothing when the data does not decode to a picture now.
     std::optional<SourcePicture> decode(std::span<const uint8_t> image, std::span<const uint8_t> colorTable);
+    // A reference to the buffers of the picture decode() returned last, which
+    // keeps its bytes unchanged for as long as it is held (the decoder then
+    // decodes into other buffers of its pool); nothing without a picture.
+    std::shared_ptr<const void> holdPicture() const;
 
 private:
     CodecDecoder() = default;

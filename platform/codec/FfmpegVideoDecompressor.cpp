@@ -110,22 +110,54 @@ std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompress(std::spa
     return m_converter.toDrawableDib(*picture, geometry->width, geometry->height, view.header());
 }
 
-std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompressCoded(const PackedDibView& view,
-                                                                             const FrameGeometry& geometry) {
+std::pair<CodecDecoder*, std::optional<SourcePicture>>
+FfmpegVideoDecompressor::decodeCoded(const PackedDibView& view, const FrameGeometry& geometry) {
     const BitmapInfoHeader& header = view.header();
     CodecDecoder* decoder =
         decoderFor({header.biCompression, geometry.width, geometry.height, header.biBitCount});
     if (!decoder)
-        return std::nullopt;
-    const auto picture = decoder->decode(view.image(), view.colorTable());
+        return {nullptr, std::nullopt};
+    auto picture = decoder->decode(view.image(), view.colorTable());
     if (!picture) {
         if (!decoder->hasDecoded())
             dropDecoder(decoder);
-        return std::nullopt;
+        return {nullptr, std::nullopt};
     }
+    return {decoder, picture};
+}
+
+std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompressCoded(const PackedDibView& view,
+                                                                             const FrameGeometry& geometry) {
+    const auto [decoder, picture] = decodeCoded(view, geometry);
+    if (!picture)
+        return std::nullopt;
     // A picture whose own size differs from the header is fitted to the header,
     // which is what the caller sized its window for.
-    return m_converter.toDrawableDib(*picture, geometry.width, geometry.height, header);
+    return m_converter.toDrawableDib(*picture, geometry.width, geometry.height, view.header());
+}
+
+std::optional<DrawablePicture>
+FfmpegVideoDecompressor::decompressPicture(std::span<const uint8_t> packedDib) {
+    const PackedDibView view(packedDib);
+    if (!view.valid())
+        return std::nullopt;
+    const auto geometry = FrameGeometry::of(view.header());
+    if (!geometry)
+        return std::nullopt;
+    if (view.header().biCompression != BitmapInfoHeader::kRgb) {
+        const auto decoded = decodeCoded(view, *geometry);
+        if (!decoded.second)
+            return std::nullopt;
+        CodecDecoder* decoder = decoded.first;
+        return DrawablePicture::fromSource(*decoded.second, geometry->width, geometry->height, view.header(),
+                                           m_converter, [decoder] { return decoder->holdPicture(); });
+    }
+    // The raw reader reuses its buffer: the picture gets a converted copy.
+    const auto picture = m_raw.read(packedDib, view, *geometry);
+    if (!picture)
+        return std::nullopt;
+    return DrawablePicture::fromSource(*picture, geometry->width, geometry->height, view.header(),
+                                       m_converter, [] { return nullptr; });
 }
 
 CodecDecoder* FfmpegVideoDecompressor::decoderFor(const CodecDecoder::Stream& stream) {

@@ -17,6 +17,7 @@
 #include "VideoDecompressor.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class FfmpegVideoDecompressor final : public VideoDecompressor {
@@ -29,6 +30,7 @@ public:
     bool canDecompress(const BitmapInfoHeader& input) const override;
     std::unique_ptr<VideoDecompressor> fresh() const override;
     std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> packedDib) override;
+    std::optional<DrawablePicture> decompressPicture(std::span<const uint8_t> packedDib) override;
 
     // The AVCodecID libavformat's RIFF table gives a FourCC (case-insensitive)
     // when it is one of the formats recorders send (Indeo 3/4/5, Cinepak,
@@ -39,6 +41,10 @@ public:
 private:
     std::optional<std::vector<uint8_t>> decompressCoded(const PackedDibView& view,
                                                         const FrameGeometry& geometry);
+    // The decoder of the frame's stream and its picture; nothing when it does
+    // not decode.
+    std::pair<CodecDecoder*, std::optional<SourcePicture>> decodeCoded(const PackedDibView& view,
+                                                                       const FrameGeometry& geometry);
     CodecDecoder* decoderFor(const CodecDecoder::Stream& stream);
     void dropDecoder(const CodecDecoder* decoder);
 

@@ -76,33 +76,51 @@ SwsContext* FrameConverter::scalerFor(const SourcePicture& source, int width, in
     return context;
 }
 
-std::optional<std::vector<uint8_t>> FrameConverter::toDrawableDib(const SourcePicture& source, int width,
-                                                                  int height, const BitmapInfoHeader& input) {
+bool FrameConverter::toBgr24(const SourcePicture& source, int width, int height, uint8_t* out,
+                             int outStride) {
     if (source.width <= 0 || source.height <= 0 || source.width > kMaxFrameSide ||
         source.height > kMaxFrameSide || width <= 0 || height <= 0 || width > kMaxFrameSide ||
         height > kMaxFrameSide || !sws_isSupportedInput(source.format)) {
         DIALSCOPE_WARN_LIMITED(lcCodec, "cannot convert a %dx%d picture (pixel format %d) to %dx%d",
                                source.width, source.height, int(source.format), width, height);
-        return std::nullopt;
+        return false;
     }
     SwsContext* context = scalerFor(source, width, height);
     if (!context)
-        return std::nullopt;
-
-    const size_t rowBytes = size_t(width) * 3;
-    const size_t scratchStride = (rowBytes + 63) & ~size_t(63);
-    uint8_t* scratch = m_scratch.reserve(scratchStride * size_t(height));
-    if (!scratch) {
-        DIALSCOPE_WARN_LIMITED(lcCodec, "no memory to convert a %dx%d picture", width, height);
-        return std::nullopt;
-    }
-    uint8_t* const dst[4] = {scratch, nullptr, nullptr, nullptr};
-    const int dstStride[4] = {int(scratchStride), 0, 0, 0};
+        return false;
+    uint8_t* const dst[4] = {out, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {outStride, 0, 0, 0};
     if (const int rows = sws_scale(context, source.planes, source.strides, 0, source.height, dst, dstStride);
         rows != height) {
         DIALSCOPE_WARN_LIMITED(lcCodec, "scaling a %dx%d picture gave %d of %d rows", source.width,
                                source.height, rows, height);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> FrameConverter::toDrawableDib(const SourcePicture& source, int width,
+                                                                  int height, const BitmapInfoHeader& input) {
+    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide)
         return std::nullopt;
+    const size_t rowBytes = size_t(width) * 3;
+    const size_t scratchStride = (rowBytes + 63) & ~size_t(63);
+    const uint8_t* scratch = nullptr;
+    size_t sourceStride = scratchStride;
+    if (source.format == AV_PIX_FMT_BGR24 && source.width == width && source.height == height &&
+        source.strides[0] > 0) {
+        // Already the DIB's pixel layout: its rows are copied as they are.
+        scratch = source.planes[0];
+        sourceStride = size_t(source.strides[0]);
+    } else {
+        uint8_t* converted = m_scratch.reserve(scratchStride * size_t(height));
+        if (!converted) {
+            DIALSCOPE_WARN_LIMITED(lcCodec, "no memory to convert a %dx%d picture", width, height);
+            return std::nullopt;
+        }
+        if (!toBgr24(source, width, height, converted, int(scratchStride)))
+            return std::nullopt;
+        scratch = converted;
     }
 
     const size_t stride = (rowBytes + 3) & ~size_t(3);
@@ -118,7 +136,7 @@ std::optional<std::vector<uint8_t>> FrameConverter::toDrawableDib(const SourcePi
     out.write(dib.data());
     uint8_t* image = dib.data() + BitmapInfoHeader::kSize;
     for (int row = 0; row < height; ++row) // the DIB's first row is the picture's bottom row
-        std::memcpy(image + size_t(row) * stride, scratch + size_t(height - 1 - row) * scratchStride,
+        std::memcpy(image + size_t(row) * stride, scratch + size_t(height - 1 - row) * sourceStride,
                     rowBytes);
     return dib;
 }

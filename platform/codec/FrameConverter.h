@@ -85,6 +85,12 @@ public:
     std::optional<std::vector<uint8_t>> toDrawableDib(const SourcePicture& source, int width, int height,
                                                       const BitmapInfoHeader& input);
 
+    // Converts (and scales) `source` into width x height B,G,R rows from the
+    // top at `out`, `outStride` bytes apart, in one scaler pass. `out` must
+    // hold AlignedBuffer::kSlack writable bytes past its last row. False when
+    // libswscale cannot read the source format or a size is unusable.
+    bool toBgr24(const SourcePicture& source, int width, int height, uint8_t* out, int outStride);
+
 private:
     struct Scaler {
         AVPixelFormat format;

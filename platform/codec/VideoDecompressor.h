@@ -23,6 +23,7 @@
 // uses a decompressor at a time (the caller's frame lock); separate
 // decompressors may run on separate threads.
 
+#include "DrawablePicture.h"
 #include "PackedDib.h"
 
 #include <cstdint>
@@ -59,4 +60,10 @@ public:
     // nothing when the frame cannot be decoded. A BI_RGB frame with biSizeImage
     // 0 is read with its computed image size when the bytes hold it.
     virtual std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> packedDib) = 0;
+
+    // The same picture as decompress(), in the form a window draws without
+    // converting it (see DrawablePicture): what live channels show. Its
+    // packedDib() equals what decompress() returns for the frame. The default
+    // wraps decompress().
+    virtual std::optional<DrawablePicture> decompressPicture(std::span<const uint8_t> packedDib);
 };

@@ -309,6 +309,46 @@ TEST_P(VideoDecompressorCodec, InterFramesOfInterleavedStreamsKeepTheirOwnState)
     }
 }
 
+// What a live window draws is the decoder's own output, kept by reference: it
+// must equal the packed DIB of the same frame, and stay unchanged while the
+// stream decodes on (delta frames update the decoder's picture in place).
+TEST_P(VideoDecompressorCodec, ShownPicturesMatchTheDibAndOutliveLaterFrames) {
+    const CodecCase& c = GetParam();
+    auto encoder = TestFrameEncoder::create(c.encoder, c.fourCC, c.bitCount, 320, 240, 6);
+    if (!encoder)
+        GTEST_SKIP() << "this FFmpeg has no " << c.encoder << " encoder";
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 8; ++i) {
+        frames.push_back(encoder->encode(makeColourBars(320, 240, 10 * i)));
+        ASSERT_FALSE(frames.back().empty());
+    }
+    auto live = VideoDecompressor::locate(*BitmapInfoHeader::parse(frames[0]));
+    auto reference = VideoDecompressor::locate(*BitmapInfoHeader::parse(frames[0]));
+    ASSERT_TRUE(live && reference);
+    std::vector<DrawablePicture> shown;
+    std::vector<std::vector<uint8_t>> expected;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        auto picture = live->decompressPicture(frames[i]);
+        auto dib = reference->decompress(frames[i]);
+        ASSERT_TRUE(picture && dib);
+        EXPECT_NE(picture->layout(), DrawablePicture::Layout::PackedDib);
+        EXPECT_EQ(picture->packedDib(), *dib);
+        shown.push_back(std::move(*picture));
+        expected.push_back(std::move(*dib));
+    }
+    for (size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(shown[i].packedDib(), expected[i]) << "picture " << i << " changed after later frames";
+
+    // Uncompressed frames come out as their own copy, equal to the DIB.
+    auto raw = VideoDecompressor::open("MJPG"); // any decompressor reads BI_RGB frames
+    ASSERT_NE(raw, nullptr);
+    const auto rawFrame = rawDib(makeColourBars(32, 8), 16, false);
+    const auto rawPicture = raw->decompressPicture(rawFrame);
+    ASSERT_TRUE(rawPicture);
+    EXPECT_EQ(rawPicture->packedDib(), raw->decompress(rawFrame));
+}
+
 TEST_P(VideoDecompressorCodec, DamagedFramesNeverCrashAndTheNextGoodFrameDecodes) {
     const CodecCase& c = GetParam();
     auto encoder = TestFrameEncoder::create(c.encoder, c.fourCC, c.bitCount, 160, 120, 1);

@@ -1,5 +1,6 @@
 #include "ChannelFrameBuffer.h"
 #include "DibPainter.h"
+#include "PicturePainter.h"
 #include "TestFrames.h"
 
 #include <QImage>
@@ -72,6 +73,57 @@ TEST(DibPainter, DrawsNothingForPicturesItCannotShowOrWhoseHeaderLies) {
         const auto [canvas, drawn] = drawInto(bad[i], QRect(0, 0, 8, 8));
         EXPECT_FALSE(drawn) << "case " << i;
         EXPECT_EQ(canvas.pixelColor(4, 4), kGrey) << "case " << i;
+    }
+}
+
+// A decoder's own layouts are drawn without conversion: each must come out in
+// its true colours, upright, and a snapshot of the kept picture must be the
+// same picture as a 24-bit DIB.
+TEST(PicturePainter, DrawsEachDecoderLayoutInItsColoursAndSnapshotsItAsADib) {
+    const TestImage image = redOverBlue();
+    for (auto layout :
+         {DrawablePicture::Layout::Bgr24, DrawablePicture::Layout::Rgb24, DrawablePicture::Layout::Rgb555}) {
+        SCOPED_TRACE(int(layout));
+        const int stride = 16; // 4 pixels of 3 or 2 bytes, padded to 4 bytes
+        auto bytes = std::make_shared<std::vector<uint8_t>>(size_t(stride) * 4 + 64, 0);
+        for (int y = 0; y < 4; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                const uint8_t* bgr = &image.bgr[(size_t(y) * 4 + size_t(x)) * 3];
+                uint8_t* out = bytes->data() + y * stride;
+                if (layout == DrawablePicture::Layout::Rgb555) {
+                    const uint16_t v = uint16_t((bgr[2] >> 3) << 10 | (bgr[1] >> 3) << 5 | bgr[0] >> 3);
+                    out[x * 2] = uint8_t(v);
+                    out[x * 2 + 1] = uint8_t(v >> 8);
+                } else {
+                    const bool rgb = layout == DrawablePicture::Layout::Rgb24;
+                    out[x * 3] = rgb ? bgr[2] : bgr[0];
+                    out[x * 3 + 1] = bgr[1];
+                    out[x * 3 + 2] = rgb ? bgr[0] : bgr[2];
+                }
+            }
+        }
+        BitmapInfoHeader header;
+        header.biXPelsPerMeter = 2835;
+        const DrawablePicture picture(layout, 4, 4, bytes->data(), stride, bytes, header);
+
+        QImage canvas(20, 20, QImage::Format_RGB32);
+        canvas.fill(kGrey);
+        QPainter painter(&canvas);
+        DrawPicture(painter, QRect(2, 4, 16, 12), picture);
+        painter.end();
+        EXPECT_EQ(canvas.pixelColor(3, 5), QColor(255, 0, 0));
+        EXPECT_EQ(canvas.pixelColor(16, 14), QColor(0, 0, 255));
+        EXPECT_EQ(canvas.pixelColor(1, 1), kGrey);
+
+        ChannelFrameBuffer buffer;
+        buffer.SetPicture(picture);
+        std::vector<uint8_t> expected = rawDib(image, 24, false);
+        BitmapInfoHeader h = *BitmapInfoHeader::parse(expected);
+        h.biXPelsPerMeter = 2835;
+        h.write(expected.data());
+        EXPECT_EQ(buffer.WithPicture(
+                      [](std::span<const uint8_t> p) { return std::vector<uint8_t>(p.begin(), p.end()); }),
+                  expected);
     }
 }
 
