@@ -30,6 +30,11 @@ bool LineClosed(const FrameState& s) {
 bool ModemChoosable(const FrameState& s) {
     return (s.deviceCount > 0 || s.discovering) && !s.callPresent;
 }
+// The network modem list is edited while no call is up, also before the
+// first device exists (Select modem needs one).
+bool NoCall(const FrameState& s) {
+    return !s.callPresent;
+}
 bool ChannelsOpenable(const FrameState& s) {
     return s.portOpen && s.mayOpen && s.channelsListed;
 }
@@ -80,6 +85,7 @@ constexpr CommandEntry kTable[] = {
     {ID_PATROL_RUN, &F::OnPatrolRun, PatrolStartable, nullptr},
     {ID_PATROL_STOP, &F::OnPatrolStop, PatrolRunning, nullptr},
     {ID_PATROL_REPORT, &F::OnPatrolReport, nullptr, nullptr},
+    {ID_NETWORK_MODEMS, &F::OnNetworkModems, NoCall, nullptr},
 };
 
 } // namespace
@@ -100,7 +106,7 @@ bool IsCommandEnabled(int id, const FrameState& state) {
 }
 
 bool CommandWaitsForModems(int id) {
-    return id == ID_CONNECT || id == ID_LISTEN || id == ID_SELECT_MODEM;
+    return id == ID_CONNECT || id == ID_LISTEN || id == ID_SELECT_MODEM || id == ID_NETWORK_MODEMS;
 }
 
 bool IsCommandChecked(int id, const FrameState& state) {

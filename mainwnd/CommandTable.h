@@ -42,6 +42,7 @@ enum FrameCommand : int {
     ID_PATROL_RUN = 33022,
     ID_PATROL_STOP = 33023,
     ID_PATROL_REPORT = 33024,
+    ID_NETWORK_MODEMS = 33040, // Connect > Network modems (also without any device)
 };
 
 // What the enable and check rules look at, taken at one moment.
@@ -92,6 +93,7 @@ public:
     virtual void OnPatrolRun() {}
     virtual void OnPatrolStop() {}
     virtual void OnPatrolReport() {}
+    virtual void OnNetworkModems() {}
 };
 
 using CommandRule = bool (*)(const FrameState&);

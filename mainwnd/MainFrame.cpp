@@ -176,16 +176,16 @@ void MainFrame::CreateActions() {
     MakeAction(ID_APP_ABOUT, tr("&About Dialscope ..."));
     MakeAction(ID_APP_EXIT, tr("E&xit"), QStringLiteral("tb_exit.svg"));
     // Commands of unattended operation take their prompts from their own strings.
-    const std::pair<int, StringId> prompts[] = {{ID_UNATTENDED, IDS_CMD_UNATTENDED},
-                                                {ID_PATROL_SETUP, IDS_CMD_PATROL_SETUP},
-                                                {ID_PATROL_RUN, IDS_CMD_PATROL_RUN},
-                                                {ID_PATROL_STOP, IDS_CMD_PATROL_STOP},
-                                                {ID_PATROL_REPORT, IDS_CMD_PATROL_REPORT}};
+    const std::pair<int, StringId> prompts[] = {
+        {ID_UNATTENDED, IDS_CMD_UNATTENDED},       {ID_PATROL_SETUP, IDS_CMD_PATROL_SETUP},
+        {ID_PATROL_RUN, IDS_CMD_PATROL_RUN},       {ID_PATROL_STOP, IDS_CMD_PATROL_STOP},
+        {ID_PATROL_REPORT, IDS_CMD_PATROL_REPORT}, {ID_NETWORK_MODEMS, IDS_CMD_NETWORK_MODEMS}};
     MakeAction(ID_UNATTENDED, tr("&Unattended operation"));
     MakeAction(ID_PATROL_SETUP, tr("&Edit site patrol"));
     MakeAction(ID_PATROL_RUN, tr("&Run now"));
     MakeAction(ID_PATROL_STOP, tr("&Stop"));
     MakeAction(ID_PATROL_REPORT, tr("&Patrol report"));
+    MakeAction(ID_NETWORK_MODEMS, tr("&Network modems..."));
     for (const auto& [id, text] : prompts) {
         const QStringList prompt = LoadString(text).split(QLatin1Char('\n'));
         Action(id)->setStatusTip(prompt.front());
@@ -210,6 +210,7 @@ void MainFrame::CreateMenus() {
     connectMenu->addAction(Action(ID_PHONE_BOOK));
     connectMenu->addSeparator();
     connectMenu->addAction(Action(ID_SELECT_MODEM));
+    connectMenu->addAction(Action(ID_NETWORK_MODEMS));
 
     QMenu* channelMenu = bar->addMenu(tr("&Video channel"));
     m_channelMenu = channelMenu;
@@ -462,7 +463,16 @@ bool MainFrame::ApplyNetworkModems(int device) {
 }
 
 void MainFrame::OnSelectModem() {
-    if (RetryNetworkModems(ID_SELECT_MODEM))
+    RunModemChoice(ID_SELECT_MODEM);
+}
+
+// The same dialog: with no device yet, only its network modem list is of use.
+void MainFrame::OnNetworkModems() {
+    RunModemChoice(ID_NETWORK_MODEMS);
+}
+
+void MainFrame::RunModemChoice(int command) {
+    if (RetryNetworkModems(command))
         return; // runs again once the modems are found
     QStringList names;
     for (int device = 0; device < m_lines->DeviceCount(); ++device)

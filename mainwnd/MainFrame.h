@@ -214,6 +214,7 @@ public:
     void OnPatrolRun() override;
     void OnPatrolStop() override;
     void OnPatrolReport() override;
+    void OnNetworkModems() override;
 
     PatrolRunner& Patrol() { return *m_patrol; }
     // Starts a round over the named phone-book entries (the stored list when
@@ -254,6 +255,7 @@ private:
     // discovery worker) before Listen or Select modem runs; a list the
     // operator changed is handed to the service and the modems looked for.
     bool RetryNetworkModems(int command);
+    void RunModemChoice(int command);
     bool ApplyNetworkModems(int device);
     void CreateCallViews();
     void RefreshViewActions();

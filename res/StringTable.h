@@ -109,6 +109,7 @@ enum StringId : int {
     IDP_NETWORK_MODEM_INVALID = 45341,  // a typed network modem that is no tcp:// or rfc2217:// address
     IDP_NETWORK_MODEM_LISTED = 45342,   // a typed network modem that is already listed
     IDP_NETWORK_MODEMS_FULL = 45343,    // the network modem list is full
+    IDS_CMD_NETWORK_MODEMS = 45344,     // Connect > Network modems: prompt, line break, tooltip
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

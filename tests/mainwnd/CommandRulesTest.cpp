@@ -71,6 +71,7 @@ public:
     void OnPatrolRun() override { ran.push_back(ID_PATROL_RUN); }
     void OnPatrolStop() override { ran.push_back(ID_PATROL_STOP); }
     void OnPatrolReport() override { ran.push_back(ID_PATROL_REPORT); }
+    void OnNetworkModems() override { ran.push_back(ID_NETWORK_MODEMS); }
 };
 
 } // namespace
@@ -170,11 +171,11 @@ TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
         ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << e.id;
         EXPECT_EQ(target.ran, std::vector<int>{e.id});
         EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << e.id;
-        EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || (e.id >= 33020 && e.id <= 33039) || e.id == 57664 ||
+        EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || (e.id >= 33020 && e.id <= 33049) || e.id == 57664 ||
                     e.id == 57665)
             << e.id;
     }
-    EXPECT_EQ(ids.size(), 27u);
+    EXPECT_EQ(ids.size(), 28u);
 }
 
 TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {

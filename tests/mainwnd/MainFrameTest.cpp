@@ -110,7 +110,9 @@ TEST(MainFrame, ActionStatesFollowTheLine) {
     EXPECT_FALSE(frame.Action(ID_LISTEN)->isEnabled());
 }
 
-TEST(MainFrame, NoModemLeavesOnlyListen) {
+// Without any device, Listen and the network modem list are left: the first
+// network modem is added there and looked for at once.
+TEST(MainFrame, NoModemLeavesListenAndTheNetworkModemList) {
     FrameFixture f(0);
     MainFrame& frame = f.Make();
     EXPECT_FALSE(frame.Lines().IsLineOpen());
@@ -119,6 +121,25 @@ TEST(MainFrame, NoModemLeavesOnlyListen) {
     EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
     EXPECT_FALSE(frame.Action(ID_SELECT_MODEM)->isEnabled());
     EXPECT_TRUE(frame.Action(ID_LISTEN)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_NETWORK_MODEMS)->isEnabled());
+
+    f.frameDialogs.whileSelectingModem = [&] {
+        f.store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001");
+    };
+    EXPECT_TRUE(frame.ExecuteCommand(ID_NETWORK_MODEMS));
+    EXPECT_EQ(f.frameDialogs.calls, QStringList{"SelectModem"});
+    EXPECT_TRUE(f.frameDialogs.modemNames.isEmpty());
+    EXPECT_EQ(f.telephony.networkModems, std::vector<std::string>{"tcp://ser2net.lan:4001"});
+    EXPECT_TRUE(frame.Lines().IsDiscovering());
+    ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
+
+    // Not while a call is up.
+    FrameFixture g;
+    MainFrame& other = g.Make();
+    g.frameDialogs.dialNumber = QStringLiteral("555");
+    EXPECT_TRUE(other.ExecuteCommand(ID_CONNECT));
+    other.RefreshCommandStates();
+    EXPECT_FALSE(other.Action(ID_NETWORK_MODEMS)->isEnabled());
 }
 
 TEST(MainFrame, PostedCommandsRunOnlyWhenTheirRuleAllows) {
