@@ -75,23 +75,24 @@ bool AcceptanceTest::splashShowing() const {
 }
 
 bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey) {
-    // The menu pops up as an override-redirect window that grabs the keyboard
-    // (other windows may appear meanwhile: a call's snapshot viewers). The
-    // toolkit maps the same window again for the next menu, so a menu still
-    // open from an earlier try is closed first. Top-level windows mapped
-    // while the main window holds the X input focus can leave the toolkit
-    // routing keys to one of them; when the menu does not come, the focus goes
-    // to another window of the program and back, which the toolkit follows.
-    const auto menuOpen = [&] {
+    // The menu pops up as a new override-redirect window that grabs the
+    // keyboard (other windows may appear meanwhile: a call's snapshot
+    // viewers). The toolkit maps the same window again for the next menu, so
+    // a menu still open from an earlier try is closed first. Top-level windows
+    // mapped while the main window holds the X input focus can leave the
+    // toolkit routing keys to one of them; when the menu does not come, the
+    // focus goes to another window of the program and back, which it follows.
+    const auto popups = [&] {
+        std::vector<WindowId> found;
         for (WindowId window : m_xdo.windowsOf(m_program->pid()))
             if (window != m_main && m_xdo.overrideRedirect(window))
-                return true;
-        return false;
+                found.push_back(window);
+        return found;
     };
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (menuOpen() &&
-            (!m_xdo.press({"Escape"}) || !WaitUntil([&] { return !menuOpen(); }, kShortWaitMs, 50)))
-            return false;
+        if (attempt > 0 && !popups().empty() && m_xdo.press({"Escape"}))
+            WaitUntil([&] { return popups().empty(); }, 2000, 50);
+        const std::vector<WindowId> before = popups();
         if (attempt > 0) {
             for (WindowId window : m_xdo.windowsOf(m_program->pid()))
                 if (window != m_main && m_xdo.focus(window))
@@ -99,6 +100,12 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
         }
         if (!m_xdo.key(m_main, {"alt+" + menuKey}))
             return false;
+        const auto menuOpen = [&] {
+            for (WindowId window : popups())
+                if (std::find(before.begin(), before.end(), window) == before.end())
+                    return true;
+            return false;
+        };
         if (WaitUntil(menuOpen, attempt == 2 ? kShortWaitMs : 2000, 50))
             return m_xdo.press({itemKey});
     }
