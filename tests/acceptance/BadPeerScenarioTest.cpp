@@ -222,7 +222,8 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
             EXPECT_GT(shortest, 4.5);
             EXPECT_LT(longest, 6.5);
         }
-        EXPECT_LT(slowest, 2.0) << "input waits while the flood is handled";
+        // As in the hostile-bytes run: a stall of seconds fails, a busy machine does not.
+        EXPECT_LT(slowest, 5.0) << "input waits while the flood is handled";
         EXPECT_LT(resident, 300);
         EXPECT_LE(clips, 64u);
         EXPECT_LE(viewers, 64u);
