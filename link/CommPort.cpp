@@ -200,12 +200,14 @@ void CommPort::DrainReceived() {
         return;
     m_draining = true;
     m_drainedPackets = 0;
+    m_drainedWindows = 0;
     QElapsedTimer spent;
     spent.start();
     // The receiver hands out at most one packet per chunk and returns what
     // followed it, so the budget is checked between packets; what is left
     // stays queued, in order, for the next tick.
-    while (m_drainedPackets < m_options.drainPackets && spent.elapsed() < m_options.drainTime.count()) {
+    while (m_drainedPackets < m_options.drainPackets && m_drainedWindows < m_options.drainNewWindows &&
+           spent.elapsed() < m_options.drainTime.count()) {
         std::optional<std::vector<uint8_t>> chunk = m_port.TakeReceived();
         if (!chunk)
             break;
@@ -453,6 +455,7 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
     m_slots.push_back(ChannelSlot{channel, streamKey, info.windowId, std::move(window), nullptr});
     ChannelSlot* slot = &m_slots.back();
     m_slotByKey.emplace(streamKey, slot);
+    ++m_drainedWindows;
     if (m_store.VideoArrangeOn())
         ArrangeWindows();
     return slot;

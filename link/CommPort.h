@@ -76,6 +76,11 @@ struct CommPortOptions {
     // What one drain may handle before it leaves the rest for the next tick.
     int drainPackets = 200;
     std::chrono::milliseconds drainTime{50};
+    // New channel windows one drain may open. Each brings a window, and on an
+    // answered call a recording and a snapshot viewer whose posted commands
+    // run before the next input event; a burst of new streams is spread over
+    // ticks so input and keep-alives run between them.
+    int drainNewWindows = 4;
     // The monotonic time frames are stamped with, for the call's counters.
     std::function<std::chrono::steady_clock::time_point()> now = [] {
         return std::chrono::steady_clock::now();
@@ -249,6 +254,7 @@ private:
     bool m_stopping = false;
     int m_frameCount = 0;
     int m_keepAliveCount = 0;
+    int m_drainedWindows = 0;         // channel windows opened in the running drain
     int m_drainedPackets = 0;         // packets handled in the running drain
     int m_siteInfoAllowed = 0;        // site record requests sent minus records filed
     std::set<int> m_commandsBusy;     // posted to the main window, not finished

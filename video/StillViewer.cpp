@@ -93,6 +93,9 @@ StillViewer::StillViewer(std::vector<uint8_t> image, const QString& title, QWidg
     , m_picture(DibToImage(m_image)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A viewer has no keyboard use; the snapshots of an answered call open
+    // while the operator may be typing elsewhere and must not take the keys.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(title);
     setWindowIcon(QIcon(QStringLiteral(":/images/still_viewer.png")));
     QPalette black = palette();

@@ -2,6 +2,7 @@
 
 #include "AcceptancePaths.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -74,13 +75,41 @@ bool AcceptanceTest::splashShowing() const {
 }
 
 bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey) {
-    const size_t before = m_xdo.windowsOf(m_program->pid()).size();
-    if (!m_xdo.key(m_main, {"alt+" + menuKey}))
-        return false;
-    // The menu pops up as one more (untitled) window that grabs the keyboard.
-    if (!WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
-        return false;
-    return m_xdo.press({itemKey});
+    // The menu pops up as a new override-redirect window that grabs the
+    // keyboard (other windows may appear meanwhile: a call's snapshot
+    // viewers). The toolkit maps the same window again for the next menu, so
+    // a menu still open from an earlier try is closed first. Top-level windows
+    // mapped while the main window holds the X input focus can leave the
+    // toolkit routing keys to one of them; when the menu does not come, the
+    // focus goes to another window of the program and back, which it follows.
+    const auto popups = [&] {
+        std::vector<WindowId> found;
+        for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+            if (window != m_main && m_xdo.overrideRedirect(window))
+                found.push_back(window);
+        return found;
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0 && !popups().empty() && m_xdo.press({"Escape"}))
+            WaitUntil([&] { return popups().empty(); }, 2000, 50);
+        const std::vector<WindowId> before = popups();
+        if (attempt > 0) {
+            for (WindowId window : m_xdo.windowsOf(m_program->pid()))
+                if (window != m_main && m_xdo.focus(window))
+                    break;
+        }
+        if (!m_xdo.key(m_main, {"alt+" + menuKey}))
+            return false;
+        const auto menuOpen = [&] {
+            for (WindowId window : popups())
+                if (std::find(before.begin(), before.end(), window) == before.end())
+                    return true;
+            return false;
+        };
+        if (WaitUntil(menuOpen, attempt == 2 ? kShortWaitMs : 2000, 50))
+            return m_xdo.press({itemKey});
+    }
+    return false;
 }
 
 std::optional<int> AcceptanceTest::exitFromMenu() {
@@ -190,9 +219,17 @@ std::vector<ChannelToolbar> AcceptanceTest::callWithChannels(int channels) {
 std::optional<double> AcceptanceTest::aboutRoundTrip() {
     static constexpr const char* kAboutTitle = "^About Dialscope";
     const auto start = std::chrono::steady_clock::now();
-    if (!menuCommand("a", "a"))
-        return std::nullopt;
-    const std::optional<WindowId> about = waitForDialog(kAboutTitle, kShortWaitMs);
+    // A window mapped while the menu is open (a call's snapshot viewer) may
+    // close the menu before the item key arrives; the operator then tries
+    // again, unless About came late. The time counts from the first try.
+    std::optional<WindowId> about;
+    for (int attempt = 0; attempt < 3 && !about; ++attempt) {
+        if (!menuCommand("a", "a")) {
+            about = waitForDialog(kAboutTitle, 1000);
+            break;
+        }
+        about = waitForDialog(kAboutTitle, attempt == 2 ? kShortWaitMs : 3000);
+    }
     if (!about)
         return std::nullopt;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -3,6 +3,7 @@
 #include "AcceptancePaths.h"
 #include "XServer.h"
 
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -93,6 +94,13 @@ QRect Xdo::geometry(WindowId window) const {
 
 std::string Xdo::property(WindowId window, const std::string& name) const {
     return trimmed(RunTool({kXpropPath, "-id", idText(window), name}, m_server.clientEnvironment()).output);
+}
+
+bool Xdo::overrideRedirect(WindowId window) const {
+    // xwininfo comes with xprop.
+    const std::string xwininfo = (std::filesystem::path(kXpropPath).parent_path() / "xwininfo").string();
+    return RunTool({xwininfo, "-id", idText(window)}, m_server.clientEnvironment())
+               .output.find("Override Redirect State: yes") != std::string::npos;
 }
 
 WindowId Xdo::focusedWindow() const {

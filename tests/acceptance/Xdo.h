@@ -45,6 +45,8 @@ public:
     QRect geometry(WindowId window) const;
     // The raw xprop text of one property ("_NET_WM_STATE(ATOM) = ...").
     std::string property(WindowId window, const std::string& name) const;
+    // True for a window the window manager never sees (menus, tooltips).
+    bool overrideRedirect(WindowId window) const;
     WindowId focusedWindow() const;
 
     // Puts `window` above the others (an operator clicking its frame).

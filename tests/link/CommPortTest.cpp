@@ -527,3 +527,23 @@ TEST_F(CommPortTest, ADrainHandlesABoundedBatchAndKeepAlivesKeepTheirCadenceUnde
     EXPECT_EQ(port->FrameCount(), 400) << "nothing lost, in order";
     EXPECT_EQ(host.windows.at(0)->drawn.back(), (std::vector<uint8_t>{'D', 'E', 'C', uint8_t(400 % 256)}));
 }
+
+TEST_F(CommPortTest, ABurstOfNewStreamsOpensItsWindowsOverSeveralTicksInOrder) {
+    Make(1h);
+    StartCall(true);
+    std::vector<uint8_t> burst;
+    for (int key = 1; key <= 10; ++key)
+        burst = Concat({burst, Inbound(InboundType::VideoFrame, 1, key, FramePayload(160, 120))});
+    burst = Concat({burst, Inbound(InboundType::VideoFrame, 1, 1, FramePayload(160, 120))});
+    port->PushFrontReceived(burst);
+    const int perDrain = CommPortOptions{}.drainNewWindows;
+    port->DrainReceived();
+    EXPECT_EQ(host.windows.size(), size_t(perDrain)) << "the rest waits for the next tick";
+    EXPECT_EQ(port->FrameCount(), perDrain);
+    port->DrainReceived();
+    port->DrainReceived();
+    ASSERT_EQ(host.windows.size(), 10u);
+    for (size_t i = 0; i < host.windows.size(); ++i)
+        EXPECT_EQ(host.windows[i]->info.streamKey, int32_t(i + 1));
+    EXPECT_EQ(port->FrameCount(), 11) << "nothing lost";
+}
