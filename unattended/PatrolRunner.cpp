@@ -14,17 +14,65 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 Q_LOGGING_CATEGORY(lcPatrol, "dialscope.patrol")
 
 using namespace tel;
 using Steady = std::chrono::steady_clock;
 
+// A round's folders. recordFolder is set by the round's first job and read
+// only by its later jobs (one queue: in order, one at a time); roundFolder is
+// read on the UI thread too, hence the lock.
+struct PatrolRunner::RoundFiles {
+    std::string recordFolder;
+    mutable std::mutex lock;
+    std::string roundFolder;
+};
+
+// File jobs run in the order posted and never two at once: one task of the
+// global pool drains the queue, and Post starts one only when none runs. The
+// jobs hold what they need by value, so they outlive the runner safely (and
+// the global pool's waitForDone still covers them).
+struct PatrolRunner::WorkQueue {
+    std::mutex lock;
+    std::deque<std::function<void()>> jobs;
+    bool draining = false;
+
+    static void Post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job) {
+        {
+            std::lock_guard guard(queue->lock);
+            queue->jobs.push_back(std::move(job));
+            if (queue->draining)
+                return;
+            queue->draining = true;
+        }
+        QThreadPool::globalInstance()->start([queue] {
+            for (;;) {
+                std::function<void()> next;
+                {
+                    std::lock_guard guard(queue->lock);
+                    if (queue->jobs.empty()) {
+                        queue->draining = false;
+                        return;
+                    }
+                    next = std::move(queue->jobs.front());
+                    queue->jobs.pop_front();
+                }
+                next();
+            }
+        });
+    }
+};
+
 PatrolRunner::PatrolRunner(LineManager& lines, CommPort& port, const ChannelTable& channels, Options options)
     : m_lines(lines)
     , m_port(port)
     , m_channels(channels)
-    , m_options(std::move(options)) {
+    , m_options(std::move(options))
+    , m_files(std::make_shared<RoundFiles>())
+    , m_work(std::make_shared<WorkQueue>()) {
     m_timer.setInterval(m_options.tick);
     QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { Tick(); });
 }
@@ -33,17 +81,31 @@ PatrolRunner::~PatrolRunner() {
     m_timer.stop();
 }
 
+std::string PatrolRunner::RoundFolder() const {
+    std::lock_guard guard(m_files->lock);
+    return m_files->roundFolder;
+}
+
 bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     if (Running() || sites.empty())
         return false;
-    m_recordFolder = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
+    const std::string stored = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
     m_report = PatrolReport();
     m_report.started = m_options.now();
     m_report.folder =
         QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    m_roundFolder = m_recordFolder + m_report.folder.toStdString() + "/";
-    if (!QDir().mkpath(QString::fromStdString(m_roundFolder)))
-        qCWarning(lcPatrol) << "cannot create" << m_roundFolder.c_str();
+    m_files = std::make_shared<RoundFiles>();
+    WorkQueue::Post(m_work, [files = m_files, stored, resolve = m_options.resolveFolder,
+                             relative = m_report.folder.toStdString()] {
+        files->recordFolder = resolve ? resolve(stored) : stored;
+        const std::string round = files->recordFolder + relative + "/";
+        {
+            std::lock_guard guard(files->lock);
+            files->roundFolder = round;
+        }
+        if (!QDir().mkpath(QString::fromStdString(round)))
+            qCWarning(lcPatrol) << "cannot create" << round.c_str();
+    });
     m_reportSlot.clear();
     for (const PatrolSite& site : sites) {
         PatrolSiteResult result;
@@ -62,7 +124,8 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     m_since = Steady::now();
     m_busyAt = {};
     m_interrupted = 0;
-    qCInfo(lcPatrol) << "patrol round over" << m_sites.size() << "sites into" << m_roundFolder.c_str();
+    qCInfo(lcPatrol) << "patrol round over" << m_sites.size() << "sites into" << stored.c_str()
+                     << m_report.folder;
     m_timer.start();
     return true;
 }
@@ -129,14 +192,14 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
             }
         }
         // Written off this thread; the report only names the file.
-        const QString path = QString::fromStdString(m_recordFolder) + relative;
-        QThreadPool::globalInstance()->start(
-            [path, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
-                QDir().mkpath(path.section(u'/', 0, -2));
-                int error = 0;
-                if (!BitmapFile::save(path.toStdString(), bytes, &error))
-                    qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
-            });
+        WorkQueue::Post(m_work, [files = m_files, relative,
+                                 bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
+            const QString path = QString::fromStdString(files->recordFolder) + relative;
+            QDir().mkpath(path.section(u'/', 0, -2));
+            int error = 0;
+            if (!BitmapFile::save(path.toStdString(), bytes, &error))
+                qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
+        });
         return;
     }
 }
@@ -337,10 +400,17 @@ void PatrolRunner::Finish() {
     m_state = State::Idle;
     m_port.SetLoginOverride(std::nullopt);
     m_report.finished = true;
-    QSaveFile file(QString::fromStdString(m_roundFolder) + QStringLiteral("report.json"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_report.ToJson()) < 0 || !file.commit())
-        qCWarning(lcPatrol) << "cannot write the report in" << m_roundFolder.c_str() << ":"
-                            << file.errorString();
+    // After the round's pictures: the queue keeps the order.
+    WorkQueue::Post(m_work, [files = m_files, json = m_report.ToJson()] {
+        std::string round;
+        {
+            std::lock_guard guard(files->lock);
+            round = files->roundFolder;
+        }
+        QSaveFile file(QString::fromStdString(round) + QStringLiteral("report.json"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(json) < 0 || !file.commit())
+            qCWarning(lcPatrol) << "cannot write the report in" << round.c_str() << ":" << file.errorString();
+    });
     qCInfo(lcPatrol) << "patrol round done;"
                      << (m_report.AllReached() ? "every site reached" : "sites missed");
     if (m_finished)

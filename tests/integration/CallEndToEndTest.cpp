@@ -30,6 +30,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -677,8 +679,14 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     options.connectTimeout = std::chrono::milliseconds(8000);
     options.frameTimeout = std::chrono::milliseconds(5000);
     options.lineQuiet = std::chrono::milliseconds(300);
-    options.recordFolder = [&] {
-        return dir.path() + "/";
+    // The stored text is only resolved on the worker that writes the files.
+    std::vector<std::thread::id> resolvedOn;
+    options.recordFolder = [] {
+        return std::string("stored/");
+    };
+    options.resolveFolder = [&](const std::string& stored) {
+        resolvedOn.push_back(std::this_thread::get_id());
+        return stored == "stored/" ? dir.path() + "/" : stored;
     };
     options.now = [] {
         return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
@@ -726,6 +734,9 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
             EXPECT_EQ(uint8_t(head[28]), 24u); // bits per pixel
         }
     }
+    ASSERT_EQ(resolvedOn.size(), 1u);
+    EXPECT_NE(resolvedOn[0], std::this_thread::get_id());
+    EXPECT_EQ(patrol.RoundFolder(), dir.path() + "/patrol/20260304-050607/");
     // The report on disk says the same.
     QFile json(QString::fromStdString(patrol.RoundFolder()) + "report.json");
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
