@@ -13,6 +13,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -40,12 +41,17 @@ struct PatrolRunner::WorkQueue {
     std::deque<std::function<void()>> jobs;
     bool draining = false;
 
-    static void Post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job) {
+    // Queues `job`; false (and nothing queued) when `limit` jobs already
+    // wait, which bounds what a hung volume can pile up.
+    static bool Post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job,
+                     size_t limit = SIZE_MAX) {
         {
             std::lock_guard guard(queue->lock);
+            if (queue->jobs.size() >= limit)
+                return false;
             queue->jobs.push_back(std::move(job));
             if (queue->draining)
-                return;
+                return true;
             queue->draining = true;
         }
         QThreadPool::globalInstance()->start([queue] {
@@ -63,6 +69,7 @@ struct PatrolRunner::WorkQueue {
                 next();
             }
         });
+        return true;
     }
 };
 
@@ -184,6 +191,21 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
         const QString site = FileSafeName(Current().name);
         const QString relative = m_report.folder + u'/' + site + u'/' +
                                  QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
+        // Written off this thread; the report only names the file.
+        const bool queued = WorkQueue::Post(
+            m_work,
+            [files = m_files, relative, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
+                const QString path = QString::fromStdString(files->recordFolder) + relative;
+                QDir().mkpath(path.section(u'/', 0, -2));
+                int error = 0;
+                if (!BitmapFile::save(path.toStdString(), bytes, &error))
+                    qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
+            },
+            m_options.maxPendingFiles);
+        if (!queued) {
+            qCWarning(lcPatrol) << "record volume not answering; picture" << relative << "dropped";
+            return;
+        }
         for (PatrolChannelResult& result : Current().channels) {
             if (result.channel == channel) {
                 result.file = relative;
@@ -191,15 +213,6 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
                 result.result = QStringLiteral("picture");
             }
         }
-        // Written off this thread; the report only names the file.
-        WorkQueue::Post(m_work, [files = m_files, relative,
-                                 bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
-            const QString path = QString::fromStdString(files->recordFolder) + relative;
-            QDir().mkpath(path.section(u'/', 0, -2));
-            int error = 0;
-            if (!BitmapFile::save(path.toStdString(), bytes, &error))
-                qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
-        });
         return;
     }
 }

@@ -64,6 +64,9 @@ public:
         std::chrono::milliseconds frameTimeout{60000};   // per channel
         std::chrono::milliseconds lineQuiet{10000};      // free line before each dial
         int recordSeconds = 0;                           // 0: no recording
+        // File jobs waiting behind the one under way (a hung record volume)
+        // beyond which a picture is not kept: its channel is reported without one.
+        size_t maxPendingFiles = 64;
         // The record folder's stored text (ends with "/"), read on this
         // thread at the start of a round: it must not touch the disk.
         std::function<std::string()> recordFolder;
