@@ -50,7 +50,8 @@ public:
     virtual bool RunUnattended(QWidget* /*parent*/) { return false; }
     // "Site patrol": true when the dialog stored a new patrol.
     virtual bool RunPatrolSetup(QWidget* /*parent*/) { return false; }
-    // "Patrol report": the last rounds found under the record folder.
+    // "Patrol report": the last rounds found under the record folder, given
+    // as its stored text (the window resolves it off the UI thread).
     virtual void ShowPatrolReport(QWidget* /*parent*/, const std::string& /*recordFolder*/) {}
 };
 

@@ -74,8 +74,9 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     m_reconnect = std::make_unique<Reconnector>(*m_lines, *m_port, m_connectionStore, *this);
     PatrolRunner::Options patrolOptions;
     patrolOptions.recordFolder = [this] {
-        return m_env.store.GetRecordPath();
+        return m_env.store.storedRecordPath();
     };
+    patrolOptions.resolveFolder = &AppStore::resolveRecordPath;
     m_patrol = std::make_unique<PatrolRunner>(*m_lines, *m_port, m_env.channels, std::move(patrolOptions));
     m_patrol->SetFinished([this](const PatrolReport& report) {
         RefreshCommandStates();
@@ -775,7 +776,7 @@ void MainFrame::OnPatrolStop() {
 }
 
 void MainFrame::OnPatrolReport() {
-    m_env.frameDialogs.ShowPatrolReport(this, m_env.store.GetRecordPath());
+    m_env.frameDialogs.ShowPatrolReport(this, m_env.store.storedRecordPath());
 }
 
 bool MainFrame::StartPatrol(const QStringList& names) {

@@ -39,6 +39,15 @@ struct PatrolReportWindow::ThumbnailJob {
     std::mutex lock;
     PatrolReportWindow* window = nullptr;
     std::atomic<bool> abort{false};
+
+    // Runs `call(window)` on the window's thread, unless the window is gone.
+    template <typename Call> void post(Call call) {
+        std::lock_guard guard(lock);
+        if (window)
+            QMetaObject::invokeMethod(
+                window, [target = window, call = std::move(call)]() mutable { call(target); },
+                Qt::QueuedConnection);
+    }
 };
 
 PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook,
@@ -157,13 +166,14 @@ bool PatrolSetupDialog::Run(QWidget* parent, AppStore& store) {
     return values && values->Store(store);
 }
 
-std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count) {
+std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count,
+                                                  const std::atomic<bool>* abort) {
     std::vector<PatrolReport> reports;
     const QDir patrol(QString::fromStdString(recordFolder) + QStringLiteral("patrol"));
     const QStringList rounds =
         patrol.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
     for (const QString& round : rounds) {
-        if (int(reports.size()) >= count)
+        if (int(reports.size()) >= count || (abort && *abort))
             break;
         QFile file(patrol.filePath(round + QStringLiteral("/report.json")));
         if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxReportBytes)
@@ -180,15 +190,48 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
     : QDialog(parent)
     , m_recordFolder(std::move(recordFolder))
     , m_dialogs(dialogs) {
+    Build();
+    List(std::move(reports));
+}
+
+PatrolReportWindow::PatrolReportWindow(const std::string& storedFolder, Resolver resolve,
+                                       DialogService& dialogs, QWidget* parent)
+    : QDialog(parent)
+    , m_dialogs(dialogs) {
+    Build();
+    QThreadPool::globalInstance()->start([job = m_job, storedFolder, resolve = std::move(resolve)] {
+        std::string folder = resolve ? resolve(storedFolder) : storedFolder;
+        if (job->abort)
+            return;
+        std::vector<PatrolReport> reports = LoadRecentPatrolReports(folder, kRecentRounds, &job->abort);
+        job->post(
+            [folder = std::move(folder), reports = std::move(reports)](PatrolReportWindow* window) mutable {
+                window->m_recordFolder = std::move(folder);
+                window->List(std::move(reports));
+            });
+    });
+}
+
+void PatrolReportWindow::Build() {
     setWindowTitle(tr("Patrol report"));
     setObjectName(QStringLiteral("patrolReport"));
     setAttribute(Qt::WA_DeleteOnClose);
+    m_job = std::make_shared<ThumbnailJob>();
+    m_job->window = this;
     auto* layout = new QVBoxLayout(this);
     m_tree = new QTreeWidget(this);
     m_tree->setObjectName(QStringLiteral("patrolTree"));
     m_tree->setHeaderLabels({tr("Round / site / channel"), tr("Result"), tr("Time")});
     m_tree->setIconSize(kThumbnailSize);
+    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     layout->addWidget(m_tree);
+    connect(m_tree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
+    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
+    resize(640, 480);
+}
+
+void PatrolReportWindow::List(std::vector<PatrolReport> reports) {
+    m_loaded = true;
     const QBrush failed(Qt::red);
     std::vector<QString> thumbnails;
     for (const PatrolReport& report : reports) {
@@ -222,26 +265,18 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
         round->setExpanded(true);
     }
     LoadThumbnails(std::move(thumbnails));
-    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    connect(m_tree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
-    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
-    resize(640, 480);
 }
 
 PatrolReportWindow::~PatrolReportWindow() {
-    if (m_job) {
-        m_job->abort = true;
-        std::lock_guard lock(m_job->lock); // waits at most for a post under way
-        m_job->window = nullptr;
-    }
+    m_job->abort = true;
+    std::lock_guard guard(m_job->lock); // waits at most for a post under way
+    m_job->window = nullptr;
 }
 
 void PatrolReportWindow::LoadThumbnails(std::vector<QString> paths) {
     if (paths.empty())
         return;
-    m_job = std::make_shared<ThumbnailJob>();
-    m_job->window = this;
-    m_pendingThumbnails = int(paths.size());
+    m_pendingThumbnails += int(paths.size());
     QThreadPool::globalInstance()->start([job = m_job, paths = std::move(paths)] {
         for (size_t index = 0; index < paths.size() && !job->abort; ++index) {
             QImage thumbnail;
@@ -251,13 +286,9 @@ void PatrolReportWindow::LoadThumbnails(std::vector<QString> paths) {
                 if (!picture.isNull())
                     thumbnail = picture.scaled(kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
             }
-            std::lock_guard lock(job->lock);
-            if (!job->window)
-                return;
-            QMetaObject::invokeMethod(
-                job->window,
-                [window = job->window, index, thumbnail] { window->ShowThumbnail(int(index), thumbnail); },
-                Qt::QueuedConnection);
+            job->post([index, thumbnail](PatrolReportWindow* window) {
+                window->ShowThumbnail(int(index), thumbnail);
+            });
         }
     });
 }
@@ -273,26 +304,34 @@ bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {
     const QString file = item ? item->data(0, kFileRole).toString() : QString();
     if (file.isEmpty())
         return false;
-    QFile bitmap(QString::fromStdString(m_recordFolder) + file);
-    if (!bitmap.open(QIODevice::ReadOnly) || bitmap.size() > kMaxPictureBytes)
-        return false;
-    const QByteArray bytes = bitmap.readAll();
-    if (bytes.size() <= 14)
-        return false;
-    // The still viewer takes the picture without the file header.
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData()) + 14;
-    StillViewer* viewer =
-        StillViewer::create(std::span<const uint8_t>(data, size_t(bytes.size() - 14)), nullptr, item->text(0),
-                            parentWidget() ? parentWidget() : this, m_dialogs);
-    if (!viewer)
-        return false;
-    viewer->sizeToImage();
-    viewer->show();
+    QThreadPool::globalInstance()->start(
+        [job = m_job, path = QString::fromStdString(m_recordFolder) + file, title = item->text(0)] {
+            QFile bitmap(path);
+            if (!bitmap.open(QIODevice::ReadOnly) || bitmap.size() > kMaxPictureBytes)
+                return;
+            QByteArray bytes = bitmap.read(kMaxPictureBytes);
+            job->post([title, bytes = std::move(bytes)](PatrolReportWindow* window) {
+                window->ShowPicture(title, bytes);
+            });
+        });
     return true;
 }
 
-void PatrolReportWindow::Show(QWidget* parent, const std::string& recordFolder, DialogService& dialogs) {
-    auto* window =
-        new PatrolReportWindow(LoadRecentPatrolReports(recordFolder, 10), recordFolder, dialogs, parent);
+void PatrolReportWindow::ShowPicture(const QString& title, const QByteArray& bytes) {
+    if (bytes.size() <= 14)
+        return;
+    // The still viewer takes the picture without the file header.
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData()) + 14;
+    StillViewer* viewer =
+        StillViewer::create(std::span<const uint8_t>(data, size_t(bytes.size() - 14)), nullptr, title,
+                            parentWidget() ? parentWidget() : this, m_dialogs);
+    if (!viewer)
+        return;
+    viewer->sizeToImage();
+    viewer->show();
+}
+
+void PatrolReportWindow::Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs) {
+    auto* window = new PatrolReportWindow(storedFolder, &AppStore::resolveRecordPath, dialogs, parent);
     window->show();
 }

@@ -6,18 +6,23 @@
 // a thumbnail and the picture's time, failures in red; activating a channel
 // opens its picture in the still viewer).
 //
-// The report window lists the rounds at once and loads the thumbnails on a
-// worker of the global thread pool: at most kMaxThumbnails pictures, each
-// file read only up to its size limit, scaled there; each thumbnail reaches
-// the window by a queued call. Closing the window stops the worker after the
-// picture under way; nothing is delivered to a window that is gone (the
-// worker posts only while the window's link, guarded by a mutex, is set).
+// The report window opens at once; all its file work runs on workers of the
+// global thread pool, so a hung record volume never holds up the window:
+// resolving the record folder and reading the last rounds' report.json files
+// (then the rounds are listed), the thumbnails (at most kMaxThumbnails
+// pictures, each file read only up to its size limit, scaled there) and the
+// picture a click opens. Each result reaches the window by a queued call.
+// Closing the window stops the workers after the file under way; nothing is
+// delivered to a window that is gone (a worker posts only while the window's
+// link, guarded by a mutex, is set).
 
 #include "PatrolReport.h"
 #include "PatrolSettings.h"
 
 #include <QDialog>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,34 +57,53 @@ private:
     QSpinBox* m_record;
 };
 
-// The last `count` rounds under `recordFolder`, newest first.
-std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count);
+// The last `count` rounds under `recordFolder`, newest first. Reads files:
+// never on the UI thread. Stops early (with what it has) once `*abort` is set.
+std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count,
+                                                  const std::atomic<bool>* abort = nullptr);
 
 class PatrolReportWindow : public QDialog {
     Q_OBJECT
 public:
+    // What a stored record folder stands for on disk; called on a worker.
+    using Resolver = std::function<std::string(const std::string&)>;
+
+    // Lists `reports`, found under the resolved `recordFolder`.
     PatrolReportWindow(std::vector<PatrolReport> reports, std::string recordFolder, DialogService& dialogs,
+                       QWidget* parent = nullptr);
+    // Empty at first; the last kRecentRounds rounds under what `resolve`
+    // makes of `storedFolder` are read on a worker and listed when read.
+    PatrolReportWindow(const std::string& storedFolder, Resolver resolve, DialogService& dialogs,
                        QWidget* parent = nullptr);
     ~PatrolReportWindow() override;
     QTreeWidget* Tree() const { return m_tree; }
+    // True once the rounds are listed.
+    bool Loaded() const { return m_loaded; }
     // Thumbnails asked of the worker and not yet shown.
     int PendingThumbnails() const { return m_pendingThumbnails; }
     static constexpr int kMaxThumbnails = 1000;
-    // Opens the picture of a channel row in the still viewer; false for
-    // other rows or a picture that cannot be read.
+    static constexpr int kRecentRounds = 10;
+    // Opens the picture of a channel row in the still viewer once a worker
+    // has read it; false for other rows. A picture that cannot be read opens
+    // nothing.
     bool OpenPicture(QTreeWidgetItem* item);
 
-    static void Show(QWidget* parent, const std::string& recordFolder, DialogService& dialogs);
+    // Opens the window over the record folder's stored text.
+    static void Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs);
 
 private:
     struct ThumbnailJob;
+    void Build();
+    void List(std::vector<PatrolReport> reports);
     void LoadThumbnails(std::vector<QString> paths);
     void ShowThumbnail(int index, const QImage& thumbnail);
+    void ShowPicture(const QString& title, const QByteArray& bytes);
 
     QTreeWidget* m_tree;
     std::string m_recordFolder;
     DialogService& m_dialogs;
     std::vector<QTreeWidgetItem*> m_thumbnailItems; // by the worker's index
     std::shared_ptr<ThumbnailJob> m_job;
+    bool m_loaded = false;
     int m_pendingThumbnails = 0;
 };

@@ -13,18 +13,73 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 Q_LOGGING_CATEGORY(lcPatrol, "dialscope.patrol")
 
 using namespace tel;
 using Steady = std::chrono::steady_clock;
 
+// A round's folders. recordFolder is set by the round's first job and read
+// only by its later jobs (one queue: in order, one at a time); roundFolder is
+// read on the UI thread too, hence the lock.
+struct PatrolRunner::RoundFiles {
+    std::string recordFolder;
+    mutable std::mutex lock;
+    std::string roundFolder;
+};
+
+// File jobs run in the order posted and never two at once: one task of the
+// global pool drains the queue, and Post starts one only when none runs. The
+// jobs hold what they need by value, so they outlive the runner safely (and
+// the global pool's waitForDone still covers them).
+struct PatrolRunner::WorkQueue {
+    std::mutex lock;
+    std::deque<std::function<void()>> jobs;
+    bool draining = false;
+
+    // Queues `job`; false (and nothing queued) when `limit` jobs already
+    // wait, which bounds what a hung volume can pile up.
+    static bool Post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job,
+                     size_t limit = SIZE_MAX) {
+        {
+            std::lock_guard guard(queue->lock);
+            if (queue->jobs.size() >= limit)
+                return false;
+            queue->jobs.push_back(std::move(job));
+            if (queue->draining)
+                return true;
+            queue->draining = true;
+        }
+        QThreadPool::globalInstance()->start([queue] {
+            for (;;) {
+                std::function<void()> next;
+                {
+                    std::lock_guard guard(queue->lock);
+                    if (queue->jobs.empty()) {
+                        queue->draining = false;
+                        return;
+                    }
+                    next = std::move(queue->jobs.front());
+                    queue->jobs.pop_front();
+                }
+                next();
+            }
+        });
+        return true;
+    }
+};
+
 PatrolRunner::PatrolRunner(LineManager& lines, CommPort& port, const ChannelTable& channels, Options options)
     : m_lines(lines)
     , m_port(port)
     , m_channels(channels)
-    , m_options(std::move(options)) {
+    , m_options(std::move(options))
+    , m_files(std::make_shared<RoundFiles>())
+    , m_work(std::make_shared<WorkQueue>()) {
     m_timer.setInterval(m_options.tick);
     QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { Tick(); });
 }
@@ -33,17 +88,31 @@ PatrolRunner::~PatrolRunner() {
     m_timer.stop();
 }
 
+std::string PatrolRunner::RoundFolder() const {
+    std::lock_guard guard(m_files->lock);
+    return m_files->roundFolder;
+}
+
 bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     if (Running() || sites.empty())
         return false;
-    m_recordFolder = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
+    const std::string stored = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
     m_report = PatrolReport();
     m_report.started = m_options.now();
     m_report.folder =
         QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    m_roundFolder = m_recordFolder + m_report.folder.toStdString() + "/";
-    if (!QDir().mkpath(QString::fromStdString(m_roundFolder)))
-        qCWarning(lcPatrol) << "cannot create" << m_roundFolder.c_str();
+    m_files = std::make_shared<RoundFiles>();
+    WorkQueue::Post(m_work, [files = m_files, stored, resolve = m_options.resolveFolder,
+                             relative = m_report.folder.toStdString()] {
+        files->recordFolder = resolve ? resolve(stored) : stored;
+        const std::string round = files->recordFolder + relative + "/";
+        {
+            std::lock_guard guard(files->lock);
+            files->roundFolder = round;
+        }
+        if (!QDir().mkpath(QString::fromStdString(round)))
+            qCWarning(lcPatrol) << "cannot create" << round.c_str();
+    });
     m_reportSlot.clear();
     for (const PatrolSite& site : sites) {
         PatrolSiteResult result;
@@ -62,7 +131,8 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     m_since = Steady::now();
     m_busyAt = {};
     m_interrupted = 0;
-    qCInfo(lcPatrol) << "patrol round over" << m_sites.size() << "sites into" << m_roundFolder.c_str();
+    qCInfo(lcPatrol) << "patrol round over" << m_sites.size() << "sites into" << stored.c_str()
+                     << m_report.folder;
     m_timer.start();
     return true;
 }
@@ -121,6 +191,21 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
         const QString site = FileSafeName(Current().name);
         const QString relative = m_report.folder + u'/' + site + u'/' +
                                  QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
+        // Written off this thread; the report only names the file.
+        const bool queued = WorkQueue::Post(
+            m_work,
+            [files = m_files, relative, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
+                const QString path = QString::fromStdString(files->recordFolder) + relative;
+                QDir().mkpath(path.section(u'/', 0, -2));
+                int error = 0;
+                if (!BitmapFile::save(path.toStdString(), bytes, &error))
+                    qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
+            },
+            m_options.maxPendingFiles);
+        if (!queued) {
+            qCWarning(lcPatrol) << "record volume not answering; picture" << relative << "dropped";
+            return;
+        }
         for (PatrolChannelResult& result : Current().channels) {
             if (result.channel == channel) {
                 result.file = relative;
@@ -128,15 +213,6 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
                 result.result = QStringLiteral("picture");
             }
         }
-        // Written off this thread; the report only names the file.
-        const QString path = QString::fromStdString(m_recordFolder) + relative;
-        QThreadPool::globalInstance()->start(
-            [path, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
-                QDir().mkpath(path.section(u'/', 0, -2));
-                int error = 0;
-                if (!BitmapFile::save(path.toStdString(), bytes, &error))
-                    qCWarning(lcPatrol) << "cannot save" << path << ":" << std::strerror(error);
-            });
         return;
     }
 }
@@ -337,10 +413,17 @@ void PatrolRunner::Finish() {
     m_state = State::Idle;
     m_port.SetLoginOverride(std::nullopt);
     m_report.finished = true;
-    QSaveFile file(QString::fromStdString(m_roundFolder) + QStringLiteral("report.json"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_report.ToJson()) < 0 || !file.commit())
-        qCWarning(lcPatrol) << "cannot write the report in" << m_roundFolder.c_str() << ":"
-                            << file.errorString();
+    // After the round's pictures: the queue keeps the order.
+    WorkQueue::Post(m_work, [files = m_files, json = m_report.ToJson()] {
+        std::string round;
+        {
+            std::lock_guard guard(files->lock);
+            round = files->roundFolder;
+        }
+        QSaveFile file(QString::fromStdString(round) + QStringLiteral("report.json"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(json) < 0 || !file.commit())
+            qCWarning(lcPatrol) << "cannot write the report in" << round.c_str() << ":" << file.errorString();
+    });
     qCInfo(lcPatrol) << "patrol round done;"
                      << (m_report.AllReached() ? "every site reached" : "sites missed");
     if (m_finished)

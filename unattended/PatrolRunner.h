@@ -21,8 +21,11 @@
 // answered as usual by the line control; the round goes on after it. Channels
 // open all at once when the site grants the open permission, else one after
 // the other. Every wait has a bound (connection, first picture per channel).
-// Pictures are written off this thread; the report (PatrolReport) is written
-// to <record folder>/patrol/<stamp>/report.json when the round ends.
+// The file work of a round runs off this thread, in order, on one worker
+// task at a time (the global thread pool): resolving the record folder and
+// creating the round's folder, each picture, and at the round's end the
+// report (PatrolReport) as <record folder>/patrol/<stamp>/report.json. A hung
+// record volume holds up only that worker, never the timer or the line.
 //
 // UI thread only. The frame observer runs inside the connection's packet
 // parsing, so it only stores what it sees; calls and hang-ups happen on the
@@ -37,6 +40,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -60,8 +64,16 @@ public:
         std::chrono::milliseconds frameTimeout{60000};   // per channel
         std::chrono::milliseconds lineQuiet{10000};      // free line before each dial
         int recordSeconds = 0;                           // 0: no recording
-        // The record folder (ends with "/") at the start of a round.
+        // File jobs waiting behind the one under way (a hung record volume)
+        // beyond which a picture is not kept: its channel is reported without one.
+        size_t maxPendingFiles = 64;
+        // The record folder's stored text (ends with "/"), read on this
+        // thread at the start of a round: it must not touch the disk.
         std::function<std::string()> recordFolder;
+        // What that text stands for on disk (it may wait on the volume, and
+        // may create the folder); called on the worker. Empty: the text as
+        // it is.
+        std::function<std::string(const std::string&)> resolveFolder;
         // Local time, for the round's stamp and the pictures' times.
         std::function<QDateTime()> now = [] {
             return QDateTime::currentDateTime();
@@ -93,12 +105,15 @@ public:
     void OnLoginRejected();
 
     const PatrolReport& Report() const { return m_report; }
-    // The absolute folder of the current or last round.
-    const std::string& RoundFolder() const { return m_roundFolder; }
+    // The absolute folder of the current or last round; empty until the
+    // worker has resolved the record folder.
+    std::string RoundFolder() const;
     void Tick();
 
 private:
     enum class State { Idle, WaitLine, Dialling, Channels, Recording };
+    struct RoundFiles;
+    struct WorkQueue;
     // Dials of one site given up for rings before it counts as not reached.
     static constexpr int kMaxInterruptions = 5;
     struct ChannelWait {
@@ -140,7 +155,7 @@ private:
     int m_interrupted = 0;                            // dials of this site given up for a ring
     std::optional<QString> m_callEnded;               // reason the call under way ended, set by OnCallEnd
     PatrolReport m_report;
-    std::string m_recordFolder;
-    std::string m_roundFolder;
+    std::shared_ptr<RoundFiles> m_files; // the current or last round's folders
+    std::shared_ptr<WorkQueue> m_work;   // the file work, in order
     std::function<void(const PatrolReport&)> m_finished;
 };

@@ -30,6 +30,11 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -677,8 +682,14 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     options.connectTimeout = std::chrono::milliseconds(8000);
     options.frameTimeout = std::chrono::milliseconds(5000);
     options.lineQuiet = std::chrono::milliseconds(300);
-    options.recordFolder = [&] {
-        return dir.path() + "/";
+    // The stored text is only resolved on the worker that writes the files.
+    std::vector<std::thread::id> resolvedOn;
+    options.recordFolder = [] {
+        return std::string("stored/");
+    };
+    options.resolveFolder = [&](const std::string& stored) {
+        resolvedOn.push_back(std::this_thread::get_id());
+        return stored == "stored/" ? dir.path() + "/" : stored;
     };
     options.now = [] {
         return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
@@ -726,6 +737,9 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
             EXPECT_EQ(uint8_t(head[28]), 24u); // bits per pixel
         }
     }
+    ASSERT_EQ(resolvedOn.size(), 1u);
+    EXPECT_NE(resolvedOn[0], std::this_thread::get_id());
+    EXPECT_EQ(patrol.RoundFolder(), dir.path() + "/patrol/20260304-050607/");
     // The report on disk says the same.
     QFile json(QString::fromStdString(patrol.RoundFolder()) + "report.json");
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
@@ -738,6 +752,64 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     // The line listens again afterwards.
     EXPECT_TRUE(
         WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
+}
+
+// A record volume that does not answer for the whole round: the round runs
+// to its end all the same (the files wait on the worker, which is held in
+// the folder's job), at most maxPendingFiles further jobs wait, a picture
+// beyond that is reported as none, and once the volume answers the kept
+// picture and the report are written.
+TEST_F(CallEndToEndTest, PatrolRoundRunsWhileTheRecordVolumeHangsAndKeepsItsWaitingFilesBounded) {
+    Start({});
+    struct Volume {
+        std::mutex lock;
+        std::condition_variable wake;
+        bool answers = false;
+    };
+    auto volume = std::make_shared<Volume>();
+    PatrolRunner::Options options;
+    options.tick = std::chrono::milliseconds(20);
+    options.connectTimeout = std::chrono::milliseconds(8000);
+    options.frameTimeout = std::chrono::milliseconds(5000);
+    options.lineQuiet = std::chrono::milliseconds(300);
+    options.maxPendingFiles = 1; // one picture waits behind the folder's job
+    options.recordFolder = [] {
+        return std::string("stored/");
+    };
+    options.resolveFolder = [volume, folder = dir.path() + "/"](const std::string&) {
+        std::unique_lock guard(volume->lock);
+        volume->wake.wait(guard, [&] { return volume->answers; });
+        return folder;
+    };
+    PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
+    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
+    program->comm().SetFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    std::optional<PatrolReport> finished;
+    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+    ASSERT_TRUE(patrol.Start({{"Gate", "1", {"op", "pw", 1, 30}}}));
+    const bool done = WaitUntil([&] { return finished.has_value(); }, 30000);
+    {
+        std::lock_guard guard(volume->lock);
+        volume->answers = true;
+        volume->wake.notify_all();
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    ASSERT_TRUE(done);
+
+    ASSERT_EQ(finished->sites.size(), 1u);
+    EXPECT_TRUE(finished->sites[0].reached);
+    std::vector<QString> files;
+    for (const PatrolChannelResult& channel : finished->sites[0].channels) {
+        if (!channel.file.isEmpty())
+            files.push_back(channel.file);
+        else
+            EXPECT_EQ(channel.result, "no picture");
+    }
+    ASSERT_EQ(finished->sites[0].channels.size(), 2u);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.path() + "/") + files[0]));
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(patrol.RoundFolder()) + "report.json"));
 }
 
 // Sites calling in while a round runs are answered first: one calls during a

@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTextBrowser>
+#include <QThreadPool>
 #include <QToolBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -491,6 +492,7 @@ TEST(MainFrame, PatrolRunNowCallsTheListedSiteAndStopEndsTheRoundWithAReport) {
     EXPECT_FALSE(frame.Lines().HasCall());
     frame.RefreshCommandStates();
     EXPECT_TRUE(frame.Action(ID_PATROL_RUN)->isEnabled());
+    QThreadPool::globalInstance()->waitForDone(); // the report is written off the UI thread
     const std::vector<PatrolReport> reports = LoadRecentPatrolReports(f.dir.path() + "/", 10);
     ASSERT_EQ(reports.size(), 1u);
     ASSERT_EQ(reports[0].sites.size(), 1u);

@@ -28,7 +28,11 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -228,7 +232,8 @@ TEST_F(PatrolStoreTest, ReportWindowListsRoundsInRedForFailuresAndOpensAThumbnai
     EXPECT_TRUE(none->icon(0).isNull());
     emit tree->itemClicked(none, 0);
     EXPECT_TRUE(window->findChildren<StillViewer*>().isEmpty());
-    emit tree->itemClicked(picture, 0);
+    emit tree->itemClicked(picture, 0); // read on a worker, shown when read
+    ASSERT_TRUE(RunUntil([&] { return !window->findChildren<StillViewer*>().isEmpty(); }));
     const QList<StillViewer*> viewers = window->findChildren<StillViewer*>();
     ASSERT_EQ(viewers.size(), 1);
     EXPECT_TRUE(viewers[0]->isVisible());
@@ -244,6 +249,73 @@ TEST_F(PatrolStoreTest, ReportWindowListsRoundsInRedForFailuresAndOpensAThumbnai
     window->show();
     window->close();
     ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    QApplication::processEvents();
+}
+
+// A record volume that hangs while the window opens: the window is up at
+// once, the record folder is resolved and the rounds read on a worker (from
+// what the stored text resolves to), and they are listed when read. A window
+// closed while the volume still hangs gets nothing afterwards.
+TEST_F(PatrolStoreTest, ReportWindowOpensAtOnceAndReadsTheRoundsOffItsThread) {
+    PatrolReport round;
+    round.started = QDateTime(QDate(2026, 3, 4), QTime(6, 0));
+    round.folder = "patrol/20260304-060000";
+    round.sites.push_back({"Gate", "1", true, "reached", {}});
+    WriteRound(round);
+
+    // A resolver that holds its caller until released, as a hung volume does.
+    struct Volume {
+        std::mutex lock;
+        std::condition_variable wake;
+        bool answers = false;
+        std::vector<std::thread::id> callers;
+        std::vector<std::string> asked;
+    };
+    auto volume = std::make_shared<Volume>();
+    const auto resolve = [volume, folder = Folder()](const std::string& stored) {
+        std::unique_lock guard(volume->lock);
+        volume->callers.push_back(std::this_thread::get_id());
+        volume->asked.push_back(stored);
+        volume->wake.wait(guard, [&] { return volume->answers; });
+        return folder;
+    };
+    const auto called = [volume](size_t count) {
+        std::lock_guard guard(volume->lock);
+        return volume->callers.size() >= count;
+    };
+    const auto answer = [volume] {
+        std::lock_guard guard(volume->lock);
+        volume->answers = true;
+        volume->wake.notify_all();
+    };
+
+    QPointer<PatrolReportWindow> window = new PatrolReportWindow("stored/", resolve, dialogs);
+    window->show();
+    ASSERT_TRUE(RunUntil([&] { return called(1); }));
+    QApplication::processEvents();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->Loaded());
+    EXPECT_EQ(window->Tree()->topLevelItemCount(), 0);
+    answer();
+    ASSERT_TRUE(RunUntil([&] { return window->Loaded(); }));
+    ASSERT_EQ(window->Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(window->Tree()->topLevelItem(0)->child(0)->text(0), "Gate");
+    {
+        std::lock_guard guard(volume->lock);
+        EXPECT_NE(volume->callers[0], std::this_thread::get_id());
+        EXPECT_EQ(volume->asked[0], "stored/");
+        volume->answers = false;
+    }
+    window->close();
+    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+
+    window = new PatrolReportWindow("stored/", resolve, dialogs);
+    window->show();
+    ASSERT_TRUE(RunUntil([&] { return called(2); }));
+    window->close();
+    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    answer();
     QThreadPool::globalInstance()->waitForDone();
     QApplication::processEvents();
 }
