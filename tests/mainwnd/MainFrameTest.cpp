@@ -127,12 +127,13 @@ TEST(MainFrame, NoModemLeavesListenAndTheNetworkModemList) {
     f.frameDialogs.whileSelectingModem = [&] {
         f.store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001");
     };
+    const size_t searches = f.telephony.Ops("Discover").size();
     EXPECT_TRUE(frame.ExecuteCommand(ID_NETWORK_MODEMS));
     EXPECT_EQ(f.frameDialogs.calls, QStringList{"SelectModem"});
     EXPECT_TRUE(f.frameDialogs.modemNames.isEmpty());
     EXPECT_EQ(f.telephony.networkModems, std::vector<std::string>{"tcp://ser2net.lan:4001"});
-    EXPECT_TRUE(frame.Lines().IsDiscovering());
     ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
+    EXPECT_EQ(f.telephony.Ops("Discover").size(), searches + 1);
 
     // Not while a call is up.
     FrameFixture g;
