@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -165,21 +166,25 @@ int ConnectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd) {
     return result;
 }
 
-std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int wakeFd, int& localFd) {
+// The link's socket pair and pump thread; `prepare` runs (under the link's
+// lock) before the pump starts. The program's end of the pair goes to
+// `localFd`; on failure every descriptor is closed and errno says why.
+std::shared_ptr<Rfc2217Link> Rfc2217Link::Launch(int socketFd, bool raw, int& localFd,
+                                                 const std::function<void(Rfc2217Link&)>& prepare) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
         ::close(socketFd);
         return nullptr;
     }
     SetNonBlocking(socketFd);
-    std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1], false));
+    std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1], raw));
     if (link->m_wake < 0) {
         ::close(pair[0]);
         return nullptr;
     }
-    {
+    if (prepare) {
         std::lock_guard lock(link->m_mutex);
-        link->m_control = link->m_session.Start();
+        prepare(*link);
     }
     try {
         link->m_thread = std::thread(&Rfc2217Link::Run, link.get());
@@ -188,43 +193,35 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int
         errno = EAGAIN;
         return nullptr;
     }
+    localFd = pair[0];
+    return link;
+}
+
+std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int wakeFd, int& localFd) {
+    int local = -1;
+    std::shared_ptr<Rfc2217Link> link = Launch(socketFd, false, local, [](Rfc2217Link& starting) {
+        starting.m_control = starting.m_session.Start();
+    });
+    if (!link)
+        return nullptr;
     // Wait for the server's answer in short slices so the wake descriptor is seen.
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock lock(link->m_mutex);
     while (!link->m_session.Accepted()) {
         if (link->m_session.Refused() || link->m_closed || RemainingMs(deadline) == 0 || Readable(wakeFd)) {
             lock.unlock();
-            ::close(pair[0]);
+            ::close(local);
             errno = link->m_session.Refused() ? EPROTONOSUPPORT : link->m_closed ? ECONNRESET : ETIMEDOUT;
             return nullptr;
         }
         link->m_changed.wait_for(lock, std::chrono::milliseconds(std::min(50, RemainingMs(deadline) + 1)));
     }
-    localFd = pair[0];
+    localFd = local;
     return link;
 }
 
 std::shared_ptr<Rfc2217Link> Rfc2217Link::StartRaw(int socketFd, int& localFd) {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
-        ::close(socketFd);
-        return nullptr;
-    }
-    SetNonBlocking(socketFd);
-    std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1], true));
-    if (link->m_wake < 0) {
-        ::close(pair[0]);
-        return nullptr;
-    }
-    try {
-        link->m_thread = std::thread(&Rfc2217Link::Run, link.get());
-    } catch (const std::system_error&) {
-        ::close(pair[0]);
-        errno = EAGAIN;
-        return nullptr;
-    }
-    localFd = pair[0];
-    return link;
+    return Launch(socketFd, true, localFd, nullptr);
 }
 
 Rfc2217Link::Rfc2217Link(int socketFd, int pumpFd, bool raw)

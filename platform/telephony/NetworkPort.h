@@ -28,6 +28,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -87,6 +88,8 @@ public:
 
 private:
     Rfc2217Link(int socketFd, int pumpFd, bool raw);
+    static std::shared_ptr<Rfc2217Link> Launch(int socketFd, bool raw, int& localFd,
+                                               const std::function<void(Rfc2217Link&)>& prepare);
     void Run();
     void Wake();
 
