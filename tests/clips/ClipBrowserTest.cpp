@@ -58,7 +58,9 @@ protected:
         EXPECT_TRUE(m_index.SaveClipRecord(r));
         return r;
     }
+    // Opened as the program opens it once the catalog read at start-up is in.
     std::unique_ptr<ClipBrowserDialog> browser() {
+        m_index.catalogNow();
         return std::make_unique<ClipBrowserDialog>(m_index, m_dialogs, nullptr);
     }
     static QStringList column(const QTreeWidget* list, int c) {
@@ -251,15 +253,19 @@ TEST_F(ClipBrowserTest, ANodeLoadsItsClipsAPageAtATimeAsTheListScrolls) {
     dialog->show();
     ASSERT_TRUE(dialog->selectNode("0002 Gate"));
     EXPECT_EQ(dialog->list()->topLevelItemCount(), int(ClipBrowserDialog::kPageRows));
-    EXPECT_EQ(dialog->countTexts(), QString::fromStdString(FormatCount(clips) + "|     0|" + FormatCount(clips)));
-    EXPECT_EQ(dialog->list()->topLevelItem(0)->text(0), QString::asprintf("2001071514%04d0002.avi", clips - 1));
+    EXPECT_EQ(dialog->countTexts(),
+              QString::fromStdString(FormatCount(clips) + "|     0|" + FormatCount(clips)));
+    EXPECT_EQ(dialog->list()->topLevelItem(0)->text(0),
+              QString::asprintf("2001071514%04d0002.avi", clips - 1));
 
     QScrollBar* bar = dialog->list()->verticalScrollBar();
     QCoreApplication::processEvents(); // the list lays its rows out
     ASSERT_GT(bar->maximum(), 0);
     bar->setValue(bar->maximum());
     EXPECT_EQ(dialog->list()->topLevelItemCount(), clips);
-    EXPECT_EQ(dialog->list()->topLevelItem(clips - 1)->text(0), "2001071514" "0000" "0002.avi");
+    EXPECT_EQ(dialog->list()->topLevelItem(clips - 1)->text(0), "2001071514"
+                                                                "0000"
+                                                                "0002.avi");
 
     // Chosen again: the first page only, then every clip of the node deleted.
     ASSERT_TRUE(dialog->selectNode("0003 Yard"));
@@ -401,6 +407,7 @@ TEST_F(ClipBrowserTest, SearchExportsOneChannelAndRangesWithFootageOnly) {
     m_index.LoadClipRecords(records);
     for (ClipRecord& r : records)
         groups.add(std::move(r));
+    m_index.catalogNow();
     SearchClipsDialog search(groups, m_index, m_dialogs, nullptr);
 
     // Clips of two channels cannot become one file.
