@@ -1,3 +1,4 @@
+#include "CatalogBuildGate.h"
 #include "ChannelTable.h"
 #include "ClipBrowserDialog.h"
 #include "ClipIndex.h"
@@ -21,9 +22,12 @@
 #include <QTimeEdit>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -70,6 +74,18 @@ protected:
         return texts;
     }
     static QStringList nodes(const QTreeWidget* tree) { return column(tree, 0); }
+    // Runs the event loop until `done` holds (queued calls from the catalog
+    // worker arrive); false after 20 s.
+    static bool eventsUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
     static int players(const QWidget* owner) {
         return int(owner->findChildren<PlayerWindow*>(Qt::FindDirectChildrenOnly).size());
     }
@@ -274,6 +290,60 @@ TEST_F(ClipBrowserTest, ANodeLoadsItsClipsAPageAtATimeAsTheListScrolls) {
     m_dialogs.setNextAnswer(MessageAnswer::Ok);
     dialog->deleteNodeClips();
     EXPECT_EQ(openFlags().size(), 1u) << "the clips not loaded are gone too";
+}
+
+TEST_F(ClipBrowserTest, OpensAtOnceWhileTheCatalogIsReadAndFollowsAnotherProcessOnTheWorker) {
+    add("200107151409330002", 2, "2001/07/15", "14:09");
+    add("200107161000000003", 3, "2001/07/16", "10:00");
+    BuildGate gate; // each catalog build waits for it, as a large index would
+    m_index.setBuildHook(gate.hook());
+    m_index.PrepareCatalog(); // as at start-up
+
+    auto dialog = std::make_unique<ClipBrowserDialog>(m_index, m_dialogs, nullptr);
+    EXPECT_TRUE(dialog->loading());
+    EXPECT_EQ(nodes(dialog->tree()), QStringList{LoadString(IDS_LOADING_CLIPS)});
+    EXPECT_FALSE(dialog->tree()->topLevelItem(0)->flags() & Qt::ItemIsSelectable);
+    auto search = std::make_unique<SearchClipsDialog>(dialog->groups(), m_index, m_dialogs, dialog.get());
+    EXPECT_TRUE(search->loading());
+    EXPECT_EQ(search->channelBox()->count(), 1);
+    EXPECT_EQ(search->countTexts(), LoadString(IDS_LOADING_CLIPS) + "||");
+    search->search(); // nothing to search yet: no answer rather than a wrong one
+    EXPECT_EQ(search->list()->topLevelItemCount(), 0);
+    add("200107170900000002", 2, "2001/07/17", "09:00"); // recorded meanwhile
+
+    gate.open();
+    ASSERT_TRUE(eventsUntil([&] { return !dialog->loading(); }));
+    EXPECT_EQ(nodes(dialog->tree()), (QStringList{"0002 Gate", "0003 Yard"}));
+    EXPECT_FALSE(search->loading());
+    EXPECT_EQ(search->channelBox()->count(), 3);
+    EXPECT_EQ(search->countTexts(), "||");
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    EXPECT_EQ(column(dialog->list(), 0), (QStringList{"200107170900000002.avi", "200107151409330002.avi"}));
+
+    // Another process adds a clip: the shown catalog answers until the one
+    // rebuilt on the worker replaces it, the chosen node kept.
+    gate.close();
+    RegistryStore otherStore(m_dir.file("user.sqlite"));
+    ClipIndex other(otherStore, m_channels);
+    ClipRecord theirs{"200107180800000002.avi", 0,       2, {}, "2001/07/18", "08:00", "2001/07/18", "08:05",
+                      "200107180800000002.img", m_folder};
+    ASSERT_TRUE(other.SaveClipRecord(theirs));
+    dialog->tree()->clearSelection();
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), 2);
+    EXPECT_TRUE(m_index.catalogBuilding());
+    gate.open();
+    ASSERT_TRUE(eventsUntil([&] { return !m_index.catalogBuilding(); }));
+    EXPECT_EQ(column(dialog->list(), 0),
+              (QStringList{"200107180800000002.avi", "200107170900000002.avi", "200107151409330002.avi"}));
+    EXPECT_EQ(dialog->countTexts(), "     3|     0|     3");
+    search->search();
+    EXPECT_EQ(search->list()->topLevelItemCount(), 4);
+
+    const auto builders = gate.builders();
+    EXPECT_EQ(builders.size(), 2u);
+    for (const std::thread::id id : builders)
+        EXPECT_NE(id, std::this_thread::get_id()) << "the window's thread built a catalog";
 }
 
 class SearchTest : public ClipBrowserTest {

@@ -4,6 +4,7 @@
 // large index made with the import's batch writes, and handed to the
 // index's thread by a post without that thread ever building or waiting.
 #include "ClipCatalog.h"
+#include "CatalogBuildGate.h"
 #include "ChannelTable.h"
 #include "ChildProcess.h"
 #include "ClipIndex.h"
@@ -49,8 +50,7 @@ std::set<std::string> CatalogFields(const ClipCatalog& catalog) {
 }
 
 // A post that queues calls for the test thread to run, as the event loop
-// would; and a gate that holds each build until opened, and records which
-// threads built.
+// would.
 class CallQueue {
 public:
     ClipIndex::Post post() {
@@ -80,36 +80,6 @@ private:
     std::mutex m_lock;
     std::condition_variable m_arrived;
     std::deque<std::function<void()>> m_calls;
-};
-
-class BuildGate {
-public:
-    std::function<void()> hook() {
-        return [this] {
-            std::unique_lock lock(m_lock);
-            m_builders.push_back(std::this_thread::get_id());
-            m_changed.wait(lock, [this] { return m_open; });
-        };
-    }
-    void open() {
-        const std::lock_guard lock(m_lock);
-        m_open = true;
-        m_changed.notify_all();
-    }
-    void close() {
-        const std::lock_guard lock(m_lock);
-        m_open = false;
-    }
-    std::vector<std::thread::id> builders() {
-        const std::lock_guard lock(m_lock);
-        return m_builders;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_open = false;
-    std::vector<std::thread::id> m_builders;
 };
 
 class ClipCatalogTest : public ::testing::Test {
