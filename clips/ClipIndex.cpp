@@ -26,6 +26,8 @@ ClipIndex::ClipIndex(RegistryStore& userStore, const ChannelTable& channels)
     , m_channels(channels) {}
 
 ClipIndex::~ClipIndex() {
+    // A build under way is given up rather than waited for.
+    m_stop.store(true);
     if (m_worker.joinable())
         m_worker.join();
 }
@@ -49,7 +51,10 @@ void ClipIndex::startBuild() {
         if (hook)
             hook();
         RegistryStore own(path);
-        m_prepared = std::make_unique<ClipCatalog>(ClipCatalog::Build(own));
+        std::optional<ClipCatalog> built = ClipCatalog::Build(own, m_stop);
+        if (!built)
+            return; // this index is going away
+        m_prepared = std::make_unique<ClipCatalog>(std::move(*built));
         Post post;
         {
             const std::lock_guard lock(m_postLock);

@@ -47,7 +47,8 @@ struct ClipRecord {
 class ClipIndex {
 public:
     ClipIndex(RegistryStore& userStore, const ChannelTable& channels);
-    // Waits for a catalog build under way (PrepareCatalog).
+    // Stops a catalog build under way (PrepareCatalog) and waits for its
+    // worker to leave.
     ~ClipIndex();
     ClipIndex(const ClipIndex&) = delete;
     ClipIndex& operator=(const ClipIndex&) = delete;
@@ -125,6 +126,7 @@ private:
     uint64_t m_buildVersion = 0;   // the same for the build under way
     std::thread m_worker;
     bool m_building = false;
+    std::atomic<bool> m_stop{false};         // set once, as this object goes
     std::atomic<bool> m_built{false};        // the worker has stored m_prepared (set under m_postLock)
     std::unique_ptr<ClipCatalog> m_prepared; // the worker's result; read once m_built
     std::vector<std::function<bool(ClipCatalog&)>> m_pending;

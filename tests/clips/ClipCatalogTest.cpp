@@ -277,6 +277,26 @@ TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife)
     }
 }
 
+// An index going away stops its worker's build instead of waiting it out;
+// the store read that was given up leaves the connection fit for use.
+TEST_F(ClipCatalogTest, AStoppedBuildGivesUpAndLeavesTheStoreUsable) {
+    Save("20240305140700_0003.avi", 3);
+    Save("20240305140500_0007.avi", 7);
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(ClipCatalog::Build(m_store, stop));
+    Save("20240305150000_0003.avi", 3);
+    stop = false;
+    const auto built = ClipCatalog::Build(m_store, stop);
+    ASSERT_TRUE(built);
+    EXPECT_EQ(CatalogFields(*built), StoreFields());
+    EXPECT_EQ(built->size(), 3u);
+    // Gone while its worker reads.
+    for (int i = 0; i < 3; ++i) {
+        ClipIndex index(m_store, m_channels);
+        index.PrepareCatalog();
+    }
+}
+
 // A large index made as `dsreg import` makes one: counts per channel, the
 // newest clips first, every row reachable, and searches by channel and time.
 TEST_F(ClipCatalogTest, LargeIndexMadeWithBatchWritesAnswersCountsOrderAndSearches) {
