@@ -144,6 +144,13 @@ void ClipBrowserDialog::showCatalog() {
     const ClipCatalog* catalog = m_index.currentCatalog();
     const std::string selected = m_loading ? std::string() : selectedLabel();
     const size_t loaded = m_loaded;
+    // The operator's place in the list survives a newer catalog.
+    std::unordered_set<std::string> chosenClips;
+    for (const QTreeWidgetItem* item : m_list->selectedItems())
+        chosenClips.insert(ClipListWidget::fileName(item));
+    const std::string currentClip =
+        m_list->currentItem() ? ClipListWidget::fileName(m_list->currentItem()) : std::string();
+    const int scrolled = m_list->verticalScrollBar()->value();
     {
         const QSignalBlocker quiet(m_tree); // the list is filled below
         m_tree->clear();
@@ -185,6 +192,16 @@ void ClipBrowserDialog::showCatalog() {
         if (m_loaded == before)
             break;
     }
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = m_list->topLevelItem(i);
+        const std::string name = ClipListWidget::fileName(item);
+        if (name == currentClip)
+            m_list->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+        if (chosenClips.count(name))
+            item->setSelected(true);
+    }
+    const QSignalBlocker quiet(m_list->verticalScrollBar()); // the pages are loaded already
+    m_list->verticalScrollBar()->setValue(scrolled);
 }
 
 ClipBrowserDialog::~ClipBrowserDialog() {

@@ -330,12 +330,15 @@ TEST_F(ClipBrowserTest, OpensAtOnceWhileTheCatalogIsReadAndFollowsAnotherProcess
     ASSERT_TRUE(other.SaveClipRecord(theirs));
     dialog->tree()->clearSelection();
     ASSERT_TRUE(dialog->selectNode("0002 Gate"));
-    EXPECT_EQ(dialog->list()->topLevelItemCount(), 2);
+    ASSERT_EQ(dialog->list()->topLevelItemCount(), 2);
     EXPECT_TRUE(m_index.catalogBuilding());
+    dialog->list()->topLevelItem(1)->setSelected(true); // the operator's choice, kept
     gate.open();
     ASSERT_TRUE(eventsUntil([&] { return !m_index.catalogBuilding(); }));
     EXPECT_EQ(column(dialog->list(), 0),
               (QStringList{"200107180800000002.avi", "200107170900000002.avi", "200107151409330002.avi"}));
+    ASSERT_EQ(dialog->list()->selectedItems().size(), 1);
+    EXPECT_EQ(dialog->list()->selectedItems().front()->text(0), "200107151409330002.avi");
     EXPECT_EQ(dialog->countTexts(), "     3|     0|     3");
     search->search();
     EXPECT_EQ(search->list()->topLevelItemCount(), 4);
