@@ -32,6 +32,10 @@ ClipIndex::~ClipIndex() {
         m_worker.join();
 }
 
+const std::string& ClipIndex::storeFilePath() const {
+    return m_store.filePath();
+}
+
 void ClipIndex::PrepareCatalog() {
     if (m_building || m_catalog)
         return;

@@ -78,6 +78,10 @@ public:
     void setPost(Post post);
     bool hasPost() const { return static_cast<bool>(m_post); }
 
+    // The store's file, for workers that read the index on a connection of
+    // their own.
+    const std::string& storeFilePath() const;
+
     // The whole index as a catalog (ClipCatalog.h), kept current by this
     // object's own writes, or null while the first one is being built. Never
     // waits: when there is none, or another process wrote to the store since
