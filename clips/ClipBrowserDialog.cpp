@@ -136,8 +136,34 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     // so, and it fills in when the catalog arrives (and again whenever a
     // newer one replaces it).
     EnsureQueuedCatalogPost(m_index);
-    m_catalogListener = m_index.addCatalogListener([this] { showCatalog(); });
+    m_catalogListener = m_index.addCatalogListener([this] { catalogArrived(); });
     showCatalog();
+}
+
+class ClipBrowserDialog::Busy {
+public:
+    explicit Busy(ClipBrowserDialog& dialog)
+        : m_dialog(dialog) {
+        ++m_dialog.m_busy;
+    }
+    ~Busy() {
+        if (--m_dialog.m_busy == 0 && m_dialog.m_refreshDue) {
+            m_dialog.m_refreshDue = false;
+            m_dialog.showCatalog();
+        }
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    ClipBrowserDialog& m_dialog;
+};
+
+void ClipBrowserDialog::catalogArrived() {
+    if (m_busy > 0)
+        m_refreshDue = true;
+    else
+        showCatalog();
 }
 
 void ClipBrowserDialog::showCatalog() {
@@ -297,6 +323,7 @@ void ClipBrowserDialog::showPreview() {
 }
 
 void ClipBrowserDialog::play() {
+    const Busy busy(*this);
     if (m_list->selectedInListOrder().isEmpty())
         return;
     const std::string label = selectedLabel();
@@ -319,6 +346,7 @@ void DeleteClip(ClipIndex& index, const std::string& folder, const std::string& 
 } // namespace
 
 void ClipBrowserDialog::deleteSelected() {
+    const Busy busy(*this);
     const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
     if (selected.isEmpty())
         return;
@@ -341,6 +369,7 @@ void ClipBrowserDialog::deleteSelected() {
 }
 
 void ClipBrowserDialog::deleteNodeClips() {
+    const Busy busy(*this);
     if (m_tree->selectedItems().isEmpty() || m_list->topLevelItemCount() == 0)
         return;
     const std::string label = selectedLabel();
@@ -365,11 +394,13 @@ void ClipBrowserDialog::deleteNodeClips() {
 }
 
 void ClipBrowserDialog::openSearch() {
+    const Busy busy(*this);
     SearchClipsDialog search(m_groups, m_index, m_dialogs, this, m_playerClock);
     search.exec();
 }
 
 void ClipBrowserDialog::exportSelected() {
+    const Busy busy(*this);
     const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
     if (selected.isEmpty())
         return;

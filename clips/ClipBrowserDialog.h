@@ -80,6 +80,11 @@ public:
 private:
     // The tree from the catalog at hand, or the loading state.
     void showCatalog();
+    // A newer catalog arrived: shown at once, or when the operation under
+    // way ends (a message box, a file dialog or the search runs the event
+    // loop while it holds items and records of this dialog).
+    void catalogArrived();
+    class Busy;
     void fillList();
     // Adds the next page of the selected node's clips to the list.
     void loadMore();
@@ -94,6 +99,8 @@ private:
     ClipCounts m_counts;
     size_t m_loaded = 0; // clips of the selected node loaded, newest first
     bool m_loading = false;
+    int m_busy = 0;            // operations under way that hold items or records
+    bool m_refreshDue = false; // a catalog arrived meanwhile
     int m_catalogListener = 0;
 
     QTreeWidget* m_tree;

@@ -343,8 +343,29 @@ TEST_F(ClipBrowserTest, OpensAtOnceWhileTheCatalogIsReadAndFollowsAnotherProcess
     search->search();
     EXPECT_EQ(search->list()->topLevelItemCount(), 4);
 
+    // A catalog arriving while a message box is up (its event loop runs)
+    // waits until the operation ends: the clips being deleted stay valid.
+    gate.close();
+    ClipRecord later{"200107190800000002.avi", 0,       2, {}, "2001/07/19", "08:00", "2001/07/19", "08:05",
+                     "200107190800000002.img", m_folder};
+    ASSERT_TRUE(other.SaveClipRecord(later));
+    dialog->tree()->clearSelection();
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    ASSERT_EQ(dialog->list()->topLevelItemCount(), 3);
+    dialog->list()->topLevelItem(0)->setSelected(true);
+    m_dialogs.setNextAnswer(MessageAnswer::Ok);
+    m_dialogs.setWhileShown([&] {
+        gate.open();
+        EXPECT_TRUE(eventsUntil([&] { return !m_index.catalogBuilding(); }));
+    });
+    dialog->deleteSelected();
+    m_dialogs.setWhileShown({});
+    EXPECT_EQ(column(dialog->list(), 0),
+              (QStringList{"200107190800000002.avi", "200107170900000002.avi", "200107151409330002.avi"}));
+    EXPECT_EQ(dialog->countTexts(), "     3|     0|     3");
+
     const auto builders = gate.builders();
-    EXPECT_EQ(builders.size(), 2u);
+    EXPECT_EQ(builders.size(), 3u);
     for (const std::thread::id id : builders)
         EXPECT_NE(id, std::this_thread::get_id()) << "the window's thread built a catalog";
 }
