@@ -4,6 +4,7 @@
 #include "AppStore.h"
 #include "ChannelTable.h"
 #include "ClipIndex.h"
+#include "QueuedCatalogPost.h"
 #include "ClipRecovery.h"
 #include "CodecDecompressorFactory.h"
 #include "DialscopeLog.h"
@@ -112,7 +113,8 @@ bool DialscopeApp::Start(const QStringList& arguments) {
         m_frame->repaint();
     }
     // The clips browser opens on the catalog of the clip index; it is read
-    // in the background meanwhile.
+    // in the background meanwhile, and reaches the browser by a queued call.
+    EnsureQueuedCatalogPost(*m_clips);
     m_clips->PrepareCatalog();
     return true;
 }

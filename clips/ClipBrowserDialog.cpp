@@ -9,6 +9,7 @@
 #include "DialogService.h"
 #include "DibImage.h"
 #include "ExportRunner.h"
+#include "QueuedCatalogPost.h"
 #include "SearchClipsDialog.h"
 #include "StringTable.h"
 #include "WireText.h"
@@ -131,11 +132,69 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
             loadMore();
     });
 
-    // Opening: a node per channel label of the catalog; clips load when a
-    // node is chosen, a page at a time.
+    // Opening never waits for the catalog: while it is read the tree says
+    // so, and it fills in when the catalog arrives (and again whenever a
+    // newer one replaces it).
+    EnsureQueuedCatalogPost(m_index);
+    m_catalogListener = m_index.addCatalogListener([this] { catalogArrived(); });
+    showCatalog();
+}
+
+class ClipBrowserDialog::Busy {
+public:
+    explicit Busy(ClipBrowserDialog& dialog)
+        : m_dialog(dialog) {
+        ++m_dialog.m_busy;
+    }
+    ~Busy() {
+        if (--m_dialog.m_busy == 0 && m_dialog.m_refreshDue) {
+            m_dialog.m_refreshDue = false;
+            m_dialog.showCatalog();
+        }
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    ClipBrowserDialog& m_dialog;
+};
+
+void ClipBrowserDialog::catalogArrived() {
+    if (m_busy > 0)
+        m_refreshDue = true;
+    else
+        showCatalog();
+}
+
+void ClipBrowserDialog::showCatalog() {
+    const ClipCatalog* catalog = m_index.currentCatalog();
+    const std::string selected = m_loading ? std::string() : selectedLabel();
+    const size_t loaded = m_loaded;
+    // The operator's place in the list survives a newer catalog.
+    std::unordered_set<std::string> chosenClips;
+    for (const QTreeWidgetItem* item : m_list->selectedItems())
+        chosenClips.insert(ClipListWidget::fileName(item));
+    const std::string currentClip =
+        m_list->currentItem() ? ClipListWidget::fileName(m_list->currentItem()) : std::string();
+    const int scrolled = m_list->verticalScrollBar()->value();
+    {
+        const QSignalBlocker quiet(m_tree); // the list is filled below
+        m_tree->clear();
+    }
+    m_loading = catalog == nullptr;
+    if (m_loading) {
+        auto* item = new QTreeWidgetItem({LoadString(IDS_LOADING_CLIPS)});
+        item->setFlags(Qt::NoItemFlags);
+        m_tree->addTopLevelItem(item);
+        m_list->clear();
+        m_loaded = 0;
+        return;
+    }
+    // A node per channel label of the catalog; clips load when a node is
+    // chosen, a page at a time.
     const QIcon nodeIcon(QStringLiteral(":/images/channel_node.png"));
     QList<QTreeWidgetItem*> nodes;
-    for (const ClipCatalog::Group& group : m_index.Catalog().groups()) {
+    for (const ClipCatalog::Group& group : catalog->groups()) {
         if (group.entries.empty())
             continue;
         auto* node = new QTreeWidgetItem({WireText::toDisplay(group.label)});
@@ -145,12 +204,37 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     }
     m_tree->addTopLevelItems(nodes);
     m_tree->sortItems(0, Qt::AscendingOrder);
+    if (selected.empty())
+        return;
+    // A newer catalog: the chosen node shows it, as many clips as before.
+    {
+        const QSignalBlocker quiet(m_tree);
+        selectNode(selected);
+    }
+    fillList();
+    while (m_loaded < loaded) {
+        const size_t before = m_loaded;
+        loadMore();
+        if (m_loaded == before)
+            break;
+    }
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = m_list->topLevelItem(i);
+        const std::string name = ClipListWidget::fileName(item);
+        if (name == currentClip)
+            m_list->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+        if (chosenClips.count(name))
+            item->setSelected(true);
+    }
+    const QSignalBlocker quiet(m_list->verticalScrollBar()); // the pages are loaded already
+    m_list->verticalScrollBar()->setValue(scrolled);
 }
 
 ClipBrowserDialog::~ClipBrowserDialog() {
     // The list's scroll bar moves while the children are destroyed; by then
     // this is no longer a browser to load clips into.
     m_list->verticalScrollBar()->disconnect(this);
+    m_index.removeCatalogListener(m_catalogListener);
 }
 
 void ClipBrowserDialog::run(ClipIndex& index, DialogService& dialogs, QWidget* parent) {
@@ -185,19 +269,20 @@ void ClipBrowserDialog::fillList() {
     m_loaded = 0;
     const std::string label = selectedLabel();
     m_groups.clear(label);
-    const ClipCatalog& catalog = m_index.Catalog();
-    const std::optional<size_t> group = catalog.findGroup(label);
-    m_counts = group ? catalog.counts(*group) : ClipCounts{};
+    const ClipCatalog* catalog = m_index.currentCatalog();
+    const std::optional<size_t> group = catalog ? catalog->findGroup(label) : std::nullopt;
+    m_counts = group ? catalog->counts(*group) : ClipCounts{};
     loadMore();
     ShowCounts(m_counts, m_total, m_read, m_unread);
 }
 
 void ClipBrowserDialog::loadMore() {
     const std::string label = selectedLabel();
-    const ClipCatalog& catalog = m_index.Catalog();
-    const std::optional<size_t> group = catalog.findGroup(label);
+    const ClipCatalog* shown = m_index.currentCatalog();
+    const std::optional<size_t> group = shown ? shown->findGroup(label) : std::nullopt;
     if (!group)
         return;
+    const ClipCatalog& catalog = *shown;
     const size_t end = std::min(catalog.groups()[*group].entries.size(), m_loaded + kPageRows);
     if (m_loaded >= end)
         return;
@@ -238,6 +323,7 @@ void ClipBrowserDialog::showPreview() {
 }
 
 void ClipBrowserDialog::play() {
+    const Busy busy(*this);
     if (m_list->selectedInListOrder().isEmpty())
         return;
     const std::string label = selectedLabel();
@@ -260,6 +346,7 @@ void DeleteClip(ClipIndex& index, const std::string& folder, const std::string& 
 } // namespace
 
 void ClipBrowserDialog::deleteSelected() {
+    const Busy busy(*this);
     const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
     if (selected.isEmpty())
         return;
@@ -282,6 +369,7 @@ void ClipBrowserDialog::deleteSelected() {
 }
 
 void ClipBrowserDialog::deleteNodeClips() {
+    const Busy busy(*this);
     if (m_tree->selectedItems().isEmpty() || m_list->topLevelItemCount() == 0)
         return;
     const std::string label = selectedLabel();
@@ -290,12 +378,12 @@ void ClipBrowserDialog::deleteNodeClips() {
         return;
     // Every clip of the node, also those not loaded into the list yet.
     std::vector<std::pair<std::string, std::string>> clips; // folder, name
-    const ClipCatalog& catalog = m_index.Catalog();
-    if (const std::optional<size_t> group = catalog.findGroup(label))
-        for (ClipCatalog::Entry entry : catalog.groups()[*group].entries) {
-            const ClipRecord record = catalog.record(entry);
-            clips.emplace_back(record.Path, record.FileName);
-        }
+    if (const ClipCatalog* catalog = m_index.currentCatalog())
+        if (const std::optional<size_t> group = catalog->findGroup(label))
+            for (ClipCatalog::Entry entry : catalog->groups()[*group].entries) {
+                const ClipRecord record = catalog->record(entry);
+                clips.emplace_back(record.Path, record.FileName);
+            }
     for (const auto& [folder, name] : clips)
         DeleteClip(m_index, folder, name);
     m_groups.clear(label);
@@ -306,11 +394,13 @@ void ClipBrowserDialog::deleteNodeClips() {
 }
 
 void ClipBrowserDialog::openSearch() {
+    const Busy busy(*this);
     SearchClipsDialog search(m_groups, m_index, m_dialogs, this, m_playerClock);
     search.exec();
 }
 
 void ClipBrowserDialog::exportSelected() {
+    const Busy busy(*this);
     const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
     if (selected.isEmpty())
         return;

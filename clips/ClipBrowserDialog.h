@@ -7,6 +7,10 @@
 //
 // How it works: the nodes and their counts come from the clip index's
 // catalog (ClipCatalog.h), so opening costs the same for any number of clips.
+// Opening never waits for the catalog: while it is being read the tree holds
+// one "Loading clips..." line, and it fills in when the catalog arrives; a
+// catalog rebuilt after another process wrote replaces the shown one the same
+// way, the chosen node and its loaded pages kept.
 // Selecting a node loads its newest clips, a page at a time: the next page
 // when the list is scrolled near its end. Loaded clips are kept in in-memory
 // groups. Play and Delete change the index at once (the catalog follows) and
@@ -70,8 +74,17 @@ public:
     ClipPreviewFrame* previewFrame() const { return m_preview; }
     const ClipCounts& counts() const { return m_counts; }
     QString countTexts() const;
+    // The catalog is still being read (the tree says so).
+    bool loading() const { return m_loading; }
 
 private:
+    // The tree from the catalog at hand, or the loading state.
+    void showCatalog();
+    // A newer catalog arrived: shown at once, or when the operation under
+    // way ends (a message box, a file dialog or the search runs the event
+    // loop while it holds items and records of this dialog).
+    void catalogArrived();
+    class Busy;
     void fillList();
     // Adds the next page of the selected node's clips to the list.
     void loadMore();
@@ -85,6 +98,10 @@ private:
     ImagePreview m_imagePreview;
     ClipCounts m_counts;
     size_t m_loaded = 0; // clips of the selected node loaded, newest first
+    bool m_loading = false;
+    int m_busy = 0;            // operations under way that hold items or records
+    bool m_refreshDue = false; // a catalog arrived meanwhile
+    int m_catalogListener = 0;
 
     QTreeWidget* m_tree;
     ClipPreviewFrame* m_preview;

@@ -79,9 +79,31 @@ std::optional<ClipCatalog::Entry> ClipCatalog::add(const ClipRecord& r) {
     return Entry(m_items.size() - 1);
 }
 
+namespace {
+
+struct BuildStopped {};
+
+} // namespace
+
+std::optional<ClipCatalog> ClipCatalog::Build(RegistryStore& store, const std::atomic<bool>& stop) {
+    // Leaving the read by an exception from the visitor is safe: the store's
+    // statement is reset on the way out.
+    try {
+        return Build(store, &stop);
+    } catch (const BuildStopped&) {
+        return std::nullopt;
+    }
+}
+
 ClipCatalog ClipCatalog::Build(RegistryStore& store) {
+    return Build(store, nullptr);
+}
+
+ClipCatalog ClipCatalog::Build(RegistryStore& store, const std::atomic<bool>* stop) {
     ClipCatalog catalog;
-    ClipIndex::ForEachClipRecord(store, [&catalog](ClipRecord& record) {
+    ClipIndex::ForEachClipRecord(store, [&catalog, stop](ClipRecord& record) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            throw BuildStopped{};
         if (const auto entry = catalog.add(record)) {
             Group& group = catalog.m_groups[catalog.m_items[*entry].group];
             group.entries.push_back(*entry);

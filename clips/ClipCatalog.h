@@ -22,6 +22,7 @@
 #include "ClipIndex.h"
 #include "ClipSearch.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -51,6 +52,8 @@ public:
 
     // Every entry of the store's clip index (as ClipIndex loads them).
     static ClipCatalog Build(RegistryStore& store);
+    // The same, given up (nothing) as soon as `stop` is set by another thread.
+    static std::optional<ClipCatalog> Build(RegistryStore& store, const std::atomic<bool>& stop);
 
     // A saved record: replaces the entry of the same file name, wherever it
     // was, or adds one. False when the catalog is full (then nothing changed).
@@ -84,6 +87,8 @@ public:
     std::vector<Hit> search(std::optional<std::size_t> group, const SearchFilter& filter) const;
 
 private:
+    static ClipCatalog Build(RegistryStore& store, const std::atomic<bool>* stop);
+
     struct Text {
         uint32_t offset = 0;
         uint16_t size = 0;

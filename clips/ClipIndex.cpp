@@ -26,53 +26,144 @@ ClipIndex::ClipIndex(RegistryStore& userStore, const ChannelTable& channels)
     , m_channels(channels) {}
 
 ClipIndex::~ClipIndex() {
+    // A build under way is given up rather than waited for.
+    m_stop.store(true);
     if (m_worker.joinable())
         m_worker.join();
+}
+
+const std::string& ClipIndex::storeFilePath() const {
+    return m_store.filePath();
 }
 
 void ClipIndex::PrepareCatalog() {
     if (m_building || m_catalog)
         return;
+    startBuild();
+}
+
+void ClipIndex::startBuild() {
+    if (m_worker.joinable()) // a finished build already taken
+        m_worker.join();
     m_building = true;
+    m_built.store(false);
     m_pending.clear();
     // Taken before the worker reads: a write by another process after this
     // point shows as a changed version, and the catalog is built again.
-    m_catalogVersion = m_store.othersVersion();
-    m_worker = std::thread([this, path = m_store.filePath()] {
+    m_buildVersion = m_store.othersVersion();
+    m_worker = std::thread([this, path = m_store.filePath(), hook = m_buildHook] {
+        if (hook)
+            hook();
         RegistryStore own(path);
-        m_prepared = std::make_unique<ClipCatalog>(ClipCatalog::Build(own));
+        std::optional<ClipCatalog> built = ClipCatalog::Build(own, m_stop);
+        if (!built)
+            return; // this index is going away
+        m_prepared = std::make_unique<ClipCatalog>(std::move(*built));
+        Post post;
+        {
+            const std::lock_guard lock(m_postLock);
+            m_built.store(true, std::memory_order_release);
+            post = m_post;
+        }
+        if (post)
+            postArrival(post);
     });
 }
 
-void ClipIndex::TakePrepared() {
-    if (!m_building)
-        return;
-    m_worker.join();
+void ClipIndex::setPost(Post post) {
+    bool endedUnposted = false;
+    {
+        const std::lock_guard lock(m_postLock);
+        endedUnposted = !m_post && post && m_building && m_built.load();
+        m_post = std::move(post);
+    }
+    if (endedUnposted)
+        postArrival(m_post);
+}
+
+void ClipIndex::postArrival(const Post& post) {
+    // The posted call runs on this object's thread, which is also where it
+    // is destroyed, so `alive` cannot expire while it runs.
+    post([this, alive = std::weak_ptr<int>(m_alive)] {
+        if (alive.lock())
+            catalogArrived();
+    });
+}
+
+bool ClipIndex::takeBuilt() {
+    if (!m_building || !m_built.load(std::memory_order_acquire))
+        return false;
+    if (m_worker.joinable())
+        m_worker.join(); // done already: only the thread's last steps remain
     m_building = false;
     m_catalog = std::move(m_prepared);
+    m_catalogVersion = m_buildVersion;
     // Replaying is safe whether or not the worker already saw these writes:
     // each sets an entry to what this object wrote.
     for (const auto& change : m_pending)
         if (m_catalog && !change(*m_catalog))
-            m_catalog.reset(); // built again by Catalog()
+            m_catalog.reset(); // built again when next asked for
     m_pending.clear();
+    return true;
 }
 
-const ClipCatalog& ClipIndex::Catalog() {
-    TakePrepared();
+void ClipIndex::catalogArrived() {
+    if (takeBuilt())
+        notifyListeners();
+}
+
+void ClipIndex::notifyListeners() {
+    // A listener may remove itself (or others) while being told.
+    const auto listeners = m_listeners;
+    for (const auto& [id, listener] : listeners)
+        if (m_listeners.count(id))
+            listener();
+}
+
+const ClipCatalog* ClipIndex::currentCatalog() {
+    // With a post, the catalog changes only in catalogArrived, where the
+    // listeners learn of it; a caller holding positions in it between two
+    // calls is never surprised by a swap.
+    if (!m_post)
+        takeBuilt();
+    if (!m_building && (!m_catalog || m_store.othersVersion() != m_catalogVersion))
+        startBuild();
+    return m_catalog.get();
+}
+
+const ClipCatalog& ClipIndex::catalogNow() {
+    bool replaced = false;
+    if (m_building) {
+        m_worker.join();
+        replaced = takeBuilt();
+    }
     const uint64_t version = m_store.othersVersion();
     if (!m_catalog || version != m_catalogVersion) {
+        if (m_buildHook)
+            m_buildHook();
         m_catalog = std::make_unique<ClipCatalog>(ClipCatalog::Build(m_store));
         m_catalogVersion = version;
+        replaced = true;
     }
+    if (replaced)
+        notifyListeners();
     return *m_catalog;
+}
+
+int ClipIndex::addCatalogListener(std::function<void()> listener) {
+    m_listeners.emplace(m_nextListener, std::move(listener));
+    return m_nextListener++;
+}
+
+void ClipIndex::removeCatalogListener(int id) {
+    m_listeners.erase(id);
 }
 
 void ClipIndex::Follow(std::function<bool(ClipCatalog&)> change) {
     if (m_building)
-        m_pending.push_back(std::move(change));
-    else if (m_catalog && !change(*m_catalog))
-        m_catalog.reset(); // built again by Catalog()
+        m_pending.push_back(change);
+    if (m_catalog && !change(*m_catalog))
+        m_catalog.reset(); // built again when next asked for
 }
 
 bool ClipIndex::SaveClipRecord(ClipRecord& record) {

@@ -2,6 +2,7 @@
 
 #include "ClipNames.h"
 #include "DialscopeLog.h"
+#include "RegistryStore.h"
 
 #include <QObject>
 
@@ -203,14 +204,28 @@ ClipRecoveryTask::ClipRecoveryTask(ClipIndex& index, std::string folder,
                                    std::function<std::string(const std::string&)> resolve)
     : m_index(index)
     , m_receiver(std::make_unique<QObject>()) {
-    std::vector<ClipRecord> known;
-    m_index.LoadClipRecords(known);
-    std::set<std::string> indexed;
-    for (ClipRecord& record : known)
-        indexed.insert(std::move(record.FileName));
     QObject* receiver = m_receiver.get();
+    // The names already indexed are read here too, on a connection of the
+    // worker's own: with a large index that read takes seconds, which the
+    // window's thread must not spend.
     m_thread = std::thread([this, receiver, folder = std::move(folder), resolve = std::move(resolve),
-                            indexed = std::move(indexed)] {
+                            storePath = m_index.storeFilePath()] {
+        std::set<std::string> indexed;
+        {
+            RegistryStore own(storePath);
+            struct Stopped {};
+            try {
+                // Leaving the read by an exception is safe: the store's
+                // statement is reset on the way out.
+                ClipIndex::ForEachClipRecord(own, [this, &indexed](ClipRecord& record) {
+                    if (m_abort.load(std::memory_order_relaxed))
+                        throw Stopped{};
+                    indexed.insert(std::move(record.FileName));
+                });
+            } catch (const Stopped&) {
+                return;
+            }
+        }
         const std::string searched = resolve ? resolve(folder) : folder;
         std::vector<ClipRecord> found = FindUnindexedClips(searched, indexed, &m_abort);
         if (m_abort)

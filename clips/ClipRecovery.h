@@ -54,8 +54,9 @@ std::vector<ClipRecord> FindUnindexedClips(const std::string& folder, const std:
 
 class QObject;
 
-// The start-up pass: lists the entries the index has (on the calling
-// thread), searches `folder` on a worker thread, and saves what it found
+// The start-up pass: lists the entries the index has and searches `folder`,
+// both on a worker thread (the entries through its own connection to the
+// index's store file), and saves what it found
 // through `index` on the calling thread's event loop, logging each clip
 // recovered. Destroying the task stops the search and drops a result not yet
 // saved. The index must outlive the task.

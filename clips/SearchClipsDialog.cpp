@@ -7,6 +7,7 @@
 #include "ClipSearch.h"
 #include "DialogService.h"
 #include "ExportRunner.h"
+#include "QueuedCatalogPost.h"
 #include "StringTable.h"
 #include "WireText.h"
 
@@ -60,8 +61,6 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
     setWindowTitle(tr("Search video clips"));
 
     m_channel->addItem(tr("All video channel"));
-    for (const ClipCatalog::Group& group : m_index.Catalog().groups())
-        m_channel->addItem(WireText::toDisplay(group.label), QByteArray::fromStdString(group.label));
     m_channel->setCurrentIndex(0);
 
     const QDate today = QDate::currentDate();
@@ -76,7 +75,7 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
     m_upperTime->setTime(QTime(23, 59));
     enablePickers();
 
-    auto* searchButton = new QPushButton(tr("&Search"), this);
+    auto* searchButton = m_searchButton = new QPushButton(tr("&Search"), this);
     auto* exitButton = new QPushButton(tr("E&xit"), this);
     auto* exportButton = new QPushButton(tr("&Export..."), this);
     auto* rangeButton = new QPushButton(tr("Export &range..."), this);
@@ -126,6 +125,34 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
     connect(rangeButton, &QPushButton::clicked, this, &SearchClipsDialog::exportRange);
     connect(m_list, &ClipListWidget::leftDoubleClicked, this, &SearchClipsDialog::openSelected);
     connect(m_list, &ClipListWidget::enterPressed, this, &SearchClipsDialog::openSelected);
+
+    // The channels come from the catalog; until it is read the dialog says
+    // so and cannot search, and it fills in when the catalog arrives.
+    EnsureQueuedCatalogPost(m_index);
+    m_catalogListener = m_index.addCatalogListener([this] { showChannels(); });
+    showChannels();
+}
+
+SearchClipsDialog::~SearchClipsDialog() {
+    m_index.removeCatalogListener(m_catalogListener);
+}
+
+void SearchClipsDialog::showChannels() {
+    const ClipCatalog* catalog = m_index.currentCatalog();
+    const QByteArray chosen = m_channel->currentData(kLabelRole).toByteArray();
+    while (m_channel->count() > 1)
+        m_channel->removeItem(1);
+    const bool wasLoading = m_loading;
+    m_loading = catalog == nullptr;
+    m_searchButton->setEnabled(!m_loading);
+    if (m_loading || wasLoading) // results shown stay until the next search
+        m_total->setText(m_loading ? LoadString(IDS_LOADING_CLIPS) : QString());
+    if (m_loading)
+        return;
+    for (const ClipCatalog::Group& group : catalog->groups())
+        m_channel->addItem(WireText::toDisplay(group.label), QByteArray::fromStdString(group.label));
+    const int keep = chosen.isEmpty() ? 0 : m_channel->findData(chosen, kLabelRole);
+    m_channel->setCurrentIndex(keep < 0 ? 0 : keep);
 }
 
 void SearchClipsDialog::enablePickers() {
@@ -141,9 +168,10 @@ QString SearchClipsDialog::countTexts() const {
 
 void SearchClipsDialog::search() {
     const int entry = m_channel->currentIndex();
-    if (entry < 0)
+    const ClipCatalog* shown = m_index.currentCatalog();
+    if (entry < 0 || !shown)
         return;
-    const ClipCatalog& catalog = m_index.Catalog();
+    const ClipCatalog& catalog = *shown;
     std::optional<size_t> group;
     bool found = true;
     if (entry > 0) {

@@ -6,7 +6,9 @@
 // in the index and in the browser's loaded clips, and the browser's list
 // catches up at its next node selection. Players opened here are owned by
 // this dialog. Export takes the selected clips of one channel,
-// Export range the chosen channel between both chosen times.
+// Export range the chosen channel between both chosen times. It opens at once
+// while the catalog is still being read: the counts line says so and Search
+// waits (disabled) until the channels fill in.
 
 #include "ClipGroups.h"
 #include "MediaPlayer.h"
@@ -20,6 +22,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QPushButton;
 class QTimeEdit;
 
 class SearchClipsDialog : public QDialog {
@@ -28,6 +31,7 @@ class SearchClipsDialog : public QDialog {
 public:
     SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, DialogService& dialogs, QWidget* parent,
                       MediaPlayer::Clock playerClock = {});
+    ~SearchClipsDialog() override;
 
     void search();
     void openSelected();
@@ -45,9 +49,12 @@ public:
     QTimeEdit* upperTime() const { return m_upperTime; }
     ClipListWidget* list() const { return m_list; }
     QString countTexts() const;
+    bool loading() const { return m_loading; }
 
 private:
     void enablePickers();
+    // The channel list from the catalog at hand, or the loading state.
+    void showChannels();
 
     ClipGroupList& m_groups; // the browser's loaded clips
     ClipGroupList m_hits;    // the records of the last search's hits
@@ -55,6 +62,9 @@ private:
     DialogService& m_dialogs;
     MediaPlayer::Clock m_playerClock;
     ClipCounts m_counts;
+    bool m_loading = false;
+    int m_catalogListener = 0;
+    QPushButton* m_searchButton = nullptr;
 
     QComboBox* m_channel;
     QCheckBox* m_after;

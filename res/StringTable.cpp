@@ -113,6 +113,7 @@ constexpr Entry kTable[] = {
     {IDP_NETWORK_MODEM_LISTED, "\n\n This network modem is already in the list. \n\n"},
     {IDP_NETWORK_MODEMS_FULL, "\n\n The list holds at most 32 network modems. \n\n"},
     {IDS_CMD_NETWORK_MODEMS, "Add or remove modems reached over the network\nNetwork modems"},
+    {IDS_LOADING_CLIPS, "Loading clips..."},
 };
 
 } // namespace

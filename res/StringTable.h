@@ -110,6 +110,7 @@ enum StringId : int {
     IDP_NETWORK_MODEM_LISTED = 45342,   // a typed network modem that is already listed
     IDP_NETWORK_MODEMS_FULL = 45343,    // the network modem list is full
     IDS_CMD_NETWORK_MODEMS = 45344,     // Connect > Network modems: prompt, line break, tooltip
+    IDS_LOADING_CLIPS = 45391,          // clips browser and search while the clip catalog is read
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.

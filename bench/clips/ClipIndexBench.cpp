@@ -49,7 +49,7 @@ struct FilledIndex {
             }
             batch.commit();
         }
-        index.Catalog();
+        index.catalogNow();
     }
     TempDir dir{"dialscope-bench"};
     ChannelTable channels;
@@ -136,7 +136,7 @@ void BM_BuildCatalog(benchmark::State& state) {
 
 void BM_SearchChannelAndDay(benchmark::State& state) {
     FilledIndex& f = Filled(state.range(0));
-    const ClipCatalog& catalog = f.index.Catalog();
+    const ClipCatalog& catalog = f.index.catalogNow();
     const auto group = catalog.findGroup("0002 Gate");
     const SearchFilter day{true, SearchBound(2024, 3, 5, 0, 0), true, SearchBound(2024, 3, 5, 23, 59)};
     TimeEach(state, [&] {

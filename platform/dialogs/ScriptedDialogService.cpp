@@ -25,6 +25,8 @@ MessageAnswer ScriptedDialogService::message(QWidget*, const QString& text, Mess
         }
     }
     m_shown.push_back({text, buttons, icon, answer});
+    if (m_whileShown)
+        m_whileShown();
     return answer;
 }
 

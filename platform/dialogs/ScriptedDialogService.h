@@ -3,6 +3,7 @@
 #include "DialogService.h"
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 // A DialogService for tests: nothing is shown. Every message box is recorded,
@@ -20,6 +21,9 @@ public:
 
     void setNextAnswer(MessageAnswer answer) { m_answers.push_back(answer); }
     void setNextFileName(const QString& fileName) { m_fileNames.push_back(fileName); }
+    // Runs while each message box is "shown", as a real one runs the event
+    // loop meanwhile (queued calls may arrive under it).
+    void setWhileShown(std::function<void()> whileShown) { m_whileShown = std::move(whileShown); }
 
     const std::vector<Shown>& shown() const { return m_shown; }
     // Texts of the message boxes shown so far, in order.
@@ -42,4 +46,5 @@ private:
     std::vector<Shown> m_shown;
     FileDialogRequest m_lastFileRequest;
     int m_fileDialogCount = 0;
+    std::function<void()> m_whileShown;
 };

@@ -1,3 +1,4 @@
+#include "CatalogBuildGate.h"
 #include "ChannelTable.h"
 #include "ClipBrowserDialog.h"
 #include "ClipIndex.h"
@@ -21,9 +22,12 @@
 #include <QTimeEdit>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -58,7 +62,9 @@ protected:
         EXPECT_TRUE(m_index.SaveClipRecord(r));
         return r;
     }
+    // Opened as the program opens it once the catalog read at start-up is in.
     std::unique_ptr<ClipBrowserDialog> browser() {
+        m_index.catalogNow();
         return std::make_unique<ClipBrowserDialog>(m_index, m_dialogs, nullptr);
     }
     static QStringList column(const QTreeWidget* list, int c) {
@@ -68,6 +74,18 @@ protected:
         return texts;
     }
     static QStringList nodes(const QTreeWidget* tree) { return column(tree, 0); }
+    // Runs the event loop until `done` holds (queued calls from the catalog
+    // worker arrive); false after 20 s.
+    static bool eventsUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
     static int players(const QWidget* owner) {
         return int(owner->findChildren<PlayerWindow*>(Qt::FindDirectChildrenOnly).size());
     }
@@ -251,15 +269,19 @@ TEST_F(ClipBrowserTest, ANodeLoadsItsClipsAPageAtATimeAsTheListScrolls) {
     dialog->show();
     ASSERT_TRUE(dialog->selectNode("0002 Gate"));
     EXPECT_EQ(dialog->list()->topLevelItemCount(), int(ClipBrowserDialog::kPageRows));
-    EXPECT_EQ(dialog->countTexts(), QString::fromStdString(FormatCount(clips) + "|     0|" + FormatCount(clips)));
-    EXPECT_EQ(dialog->list()->topLevelItem(0)->text(0), QString::asprintf("2001071514%04d0002.avi", clips - 1));
+    EXPECT_EQ(dialog->countTexts(),
+              QString::fromStdString(FormatCount(clips) + "|     0|" + FormatCount(clips)));
+    EXPECT_EQ(dialog->list()->topLevelItem(0)->text(0),
+              QString::asprintf("2001071514%04d0002.avi", clips - 1));
 
     QScrollBar* bar = dialog->list()->verticalScrollBar();
     QCoreApplication::processEvents(); // the list lays its rows out
     ASSERT_GT(bar->maximum(), 0);
     bar->setValue(bar->maximum());
     EXPECT_EQ(dialog->list()->topLevelItemCount(), clips);
-    EXPECT_EQ(dialog->list()->topLevelItem(clips - 1)->text(0), "2001071514" "0000" "0002.avi");
+    EXPECT_EQ(dialog->list()->topLevelItem(clips - 1)->text(0), "2001071514"
+                                                                "0000"
+                                                                "0002.avi");
 
     // Chosen again: the first page only, then every clip of the node deleted.
     ASSERT_TRUE(dialog->selectNode("0003 Yard"));
@@ -268,6 +290,84 @@ TEST_F(ClipBrowserTest, ANodeLoadsItsClipsAPageAtATimeAsTheListScrolls) {
     m_dialogs.setNextAnswer(MessageAnswer::Ok);
     dialog->deleteNodeClips();
     EXPECT_EQ(openFlags().size(), 1u) << "the clips not loaded are gone too";
+}
+
+TEST_F(ClipBrowserTest, OpensAtOnceWhileTheCatalogIsReadAndFollowsAnotherProcessOnTheWorker) {
+    add("200107151409330002", 2, "2001/07/15", "14:09");
+    add("200107161000000003", 3, "2001/07/16", "10:00");
+    BuildGate gate; // each catalog build waits for it, as a large index would
+    m_index.setBuildHook(gate.hook());
+    m_index.PrepareCatalog(); // as at start-up
+
+    auto dialog = std::make_unique<ClipBrowserDialog>(m_index, m_dialogs, nullptr);
+    EXPECT_TRUE(dialog->loading());
+    EXPECT_EQ(nodes(dialog->tree()), QStringList{LoadString(IDS_LOADING_CLIPS)});
+    EXPECT_FALSE(dialog->tree()->topLevelItem(0)->flags() & Qt::ItemIsSelectable);
+    auto search = std::make_unique<SearchClipsDialog>(dialog->groups(), m_index, m_dialogs, dialog.get());
+    EXPECT_TRUE(search->loading());
+    EXPECT_EQ(search->channelBox()->count(), 1);
+    EXPECT_EQ(search->countTexts(), LoadString(IDS_LOADING_CLIPS) + "||");
+    search->search(); // nothing to search yet: no answer rather than a wrong one
+    EXPECT_EQ(search->list()->topLevelItemCount(), 0);
+    add("200107170900000002", 2, "2001/07/17", "09:00"); // recorded meanwhile
+
+    gate.open();
+    ASSERT_TRUE(eventsUntil([&] { return !dialog->loading(); }));
+    EXPECT_EQ(nodes(dialog->tree()), (QStringList{"0002 Gate", "0003 Yard"}));
+    EXPECT_FALSE(search->loading());
+    EXPECT_EQ(search->channelBox()->count(), 3);
+    EXPECT_EQ(search->countTexts(), "||");
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    EXPECT_EQ(column(dialog->list(), 0), (QStringList{"200107170900000002.avi", "200107151409330002.avi"}));
+
+    // Another process adds a clip: the shown catalog answers until the one
+    // rebuilt on the worker replaces it, the chosen node kept.
+    gate.close();
+    RegistryStore otherStore(m_dir.file("user.sqlite"));
+    ClipIndex other(otherStore, m_channels);
+    ClipRecord theirs{"200107180800000002.avi", 0,       2, {}, "2001/07/18", "08:00", "2001/07/18", "08:05",
+                      "200107180800000002.img", m_folder};
+    ASSERT_TRUE(other.SaveClipRecord(theirs));
+    dialog->tree()->clearSelection();
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    ASSERT_EQ(dialog->list()->topLevelItemCount(), 2);
+    EXPECT_TRUE(m_index.catalogBuilding());
+    dialog->list()->topLevelItem(1)->setSelected(true); // the operator's choice, kept
+    gate.open();
+    ASSERT_TRUE(eventsUntil([&] { return !m_index.catalogBuilding(); }));
+    EXPECT_EQ(column(dialog->list(), 0),
+              (QStringList{"200107180800000002.avi", "200107170900000002.avi", "200107151409330002.avi"}));
+    ASSERT_EQ(dialog->list()->selectedItems().size(), 1);
+    EXPECT_EQ(dialog->list()->selectedItems().front()->text(0), "200107151409330002.avi");
+    EXPECT_EQ(dialog->countTexts(), "     3|     0|     3");
+    search->search();
+    EXPECT_EQ(search->list()->topLevelItemCount(), 4);
+
+    // A catalog arriving while a message box is up (its event loop runs)
+    // waits until the operation ends: the clips being deleted stay valid.
+    gate.close();
+    ClipRecord later{"200107190800000002.avi", 0,       2, {}, "2001/07/19", "08:00", "2001/07/19", "08:05",
+                     "200107190800000002.img", m_folder};
+    ASSERT_TRUE(other.SaveClipRecord(later));
+    dialog->tree()->clearSelection();
+    ASSERT_TRUE(dialog->selectNode("0002 Gate"));
+    ASSERT_EQ(dialog->list()->topLevelItemCount(), 3);
+    dialog->list()->topLevelItem(0)->setSelected(true);
+    m_dialogs.setNextAnswer(MessageAnswer::Ok);
+    m_dialogs.setWhileShown([&] {
+        gate.open();
+        EXPECT_TRUE(eventsUntil([&] { return !m_index.catalogBuilding(); }));
+    });
+    dialog->deleteSelected();
+    m_dialogs.setWhileShown({});
+    EXPECT_EQ(column(dialog->list(), 0),
+              (QStringList{"200107190800000002.avi", "200107170900000002.avi", "200107151409330002.avi"}));
+    EXPECT_EQ(dialog->countTexts(), "     3|     0|     3");
+
+    const auto builders = gate.builders();
+    EXPECT_EQ(builders.size(), 3u);
+    for (const std::thread::id id : builders)
+        EXPECT_NE(id, std::this_thread::get_id()) << "the window's thread built a catalog";
 }
 
 class SearchTest : public ClipBrowserTest {
@@ -401,6 +501,7 @@ TEST_F(ClipBrowserTest, SearchExportsOneChannelAndRangesWithFootageOnly) {
     m_index.LoadClipRecords(records);
     for (ClipRecord& r : records)
         groups.add(std::move(r));
+    m_index.catalogNow();
     SearchClipsDialog search(groups, m_index, m_dialogs, nullptr);
 
     // Clips of two channels cannot become one file.

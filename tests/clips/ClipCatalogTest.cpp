@@ -1,8 +1,10 @@
 // The clip catalog against the store it is derived from: built, kept current
 // by the index's own writes (also while a worker builds it), built again when
 // another process wrote, and answering counts, order and searches over a
-// large index made with the import's batch writes.
+// large index made with the import's batch writes, and handed to the
+// index's thread by a post without that thread ever building or waiting.
 #include "ClipCatalog.h"
+#include "CatalogBuildGate.h"
 #include "ChannelTable.h"
 #include "ChildProcess.h"
 #include "ClipIndex.h"
@@ -13,12 +15,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <set>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 
 namespace {
 
@@ -42,6 +48,39 @@ std::set<std::string> CatalogFields(const ClipCatalog& catalog) {
             all.insert(Fields(catalog.record(e)));
     return all;
 }
+
+// A post that queues calls for the test thread to run, as the event loop
+// would.
+class CallQueue {
+public:
+    ClipIndex::Post post() {
+        return [this](std::function<void()> call) {
+            const std::lock_guard lock(m_lock);
+            m_calls.push_back(std::move(call));
+            m_arrived.notify_all();
+        };
+    }
+    // Waits for one posted call (a worker's end) and runs it here.
+    bool runNext() {
+        std::unique_lock lock(m_lock);
+        if (!m_arrived.wait_for(lock, std::chrono::seconds(20), [this] { return !m_calls.empty(); }))
+            return false;
+        auto call = std::move(m_calls.front());
+        m_calls.pop_front();
+        lock.unlock();
+        call();
+        return true;
+    }
+    std::size_t waiting() {
+        const std::lock_guard lock(m_lock);
+        return m_calls.size();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_arrived;
+    std::deque<std::function<void()>> m_calls;
+};
 
 class ClipCatalogTest : public ::testing::Test {
 protected:
@@ -80,7 +119,7 @@ protected:
 TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) {
     Save("20240305140700_0003.avi", 3);
     Save("20240305140500_0007.avi", 7);
-    EXPECT_EQ(CatalogFields(m_index.Catalog()), StoreFields());
+    EXPECT_EQ(CatalogFields(m_index.catalogNow()), StoreFields());
 
     // Written while the worker reads: applied once the catalog is taken.
     m_index.PrepareCatalog(); // no-op: one is there
@@ -96,7 +135,7 @@ TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) 
     ASSERT_TRUE(second.SaveClipRecord(added));
     second.MarkClipRead("20240305140700_0003.avi", true);
     ASSERT_TRUE(second.DeleteClipRecord("20240305140500_0007.avi"));
-    EXPECT_EQ(CatalogFields(second.Catalog()), StoreFields());
+    EXPECT_EQ(CatalogFields(second.catalogNow()), StoreFields());
     EXPECT_TRUE(second.CatalogReady());
 
     // After the fact, on the first index: saved again in another channel,
@@ -105,7 +144,7 @@ TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) 
     ASSERT_TRUE(m_index.SaveClipRecord(moved));
     m_index.MarkClipRead("20240305140700_0003.AVI", true);
     m_index.MarkClipRead("20240305150000_0003.avi", true);
-    const ClipCatalog& catalog = m_index.Catalog();
+    const ClipCatalog& catalog = m_index.catalogNow();
     EXPECT_EQ(CatalogFields(catalog), StoreFields());
     const auto gate = catalog.findGroup("0007 Gate");
     const auto bay = catalog.findGroup("0003 Loading bay");
@@ -119,16 +158,16 @@ TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) 
     // reaches the stored entry, and the catalog still shows the store.
     ClipRecord shouted = Clip("20240305150000_0003.AVI", 3);
     ASSERT_TRUE(m_index.SaveClipRecord(shouted));
-    EXPECT_EQ(CatalogFields(m_index.Catalog()), StoreFields());
+    EXPECT_EQ(CatalogFields(m_index.catalogNow()), StoreFields());
     ASSERT_TRUE(m_index.DeleteClipRecord("20240305140700_0003.Avi"));
-    EXPECT_EQ(CatalogFields(m_index.Catalog()), StoreFields());
-    EXPECT_EQ(m_index.Catalog().size(), 1u);
+    EXPECT_EQ(CatalogFields(m_index.catalogNow()), StoreFields());
+    EXPECT_EQ(m_index.catalogNow().size(), 1u);
 }
 
 TEST_F(ClipCatalogTest, AnotherProcessWritingMakesItBuildAgain) {
     Save("20240305140700_0003.avi", 3);
     Save("20240305140500_0007.avi", 7);
-    EXPECT_EQ(m_index.Catalog().size(), 2u);
+    EXPECT_EQ(m_index.catalogNow().size(), 2u);
 
     const std::string entry = std::string("HKCU\\") + kContainer + "\\20240305140700_0003.avi";
     ASSERT_EQ(Dsreg({"set", entry, "Open", "dword", "1"}), 0);
@@ -137,12 +176,125 @@ TEST_F(ClipCatalogTest, AnotherProcessWritingMakesItBuildAgain) {
     ASSERT_EQ(Dsreg({"set", other, "Channel", "dword", "7"}), 0);
     ASSERT_EQ(Dsreg({"delete", std::string("HKCU\\") + kContainer + "\\20240305140500_0007.avi"}), 0);
 
-    const ClipCatalog& catalog = m_index.Catalog();
+    const ClipCatalog& catalog = m_index.catalogNow();
     EXPECT_EQ(CatalogFields(catalog), StoreFields());
     EXPECT_EQ(catalog.size(), 2u);
     ASSERT_TRUE(catalog.find("20240305140700_0003.avi"));
     EXPECT_TRUE(catalog.isRead(*catalog.find("20240305140700_0003.avi")));
     EXPECT_FALSE(catalog.find("20240305140500_0007.avi"));
+}
+
+TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersUntilReplaced) {
+    Save("20240305140700_0003.avi", 3);
+    CallQueue queue;
+    BuildGate gate;
+    m_index.setPost(queue.post());
+    m_index.setBuildHook(gate.hook());
+    int told = 0;
+    const int listener = m_index.addCatalogListener([&] { ++told; });
+
+    // First build held on the worker: nothing to show yet, and asking again
+    // starts no second build.
+    m_index.PrepareCatalog();
+    EXPECT_EQ(m_index.currentCatalog(), nullptr);
+    EXPECT_EQ(m_index.currentCatalog(), nullptr);
+    EXPECT_TRUE(m_index.catalogBuilding());
+    // Written while it builds: part of the catalog once it arrives.
+    Save("20240305140500_0007.avi", 7);
+    gate.open();
+    ASSERT_TRUE(queue.runNext());
+    EXPECT_EQ(told, 1);
+    ASSERT_NE(m_index.currentCatalog(), nullptr);
+    EXPECT_EQ(CatalogFields(*m_index.currentCatalog()), StoreFields());
+
+    // Another process (a second connection) writes: the catalog at hand
+    // keeps answering while a new one is built, and our own write made
+    // meanwhile shows in both.
+    gate.close();
+    RegistryStore otherStore(m_dir.file("user.sqlite"));
+    ClipIndex other(otherStore, m_channels);
+    ClipRecord theirs = Clip("20240306090000_0003.avi", 3);
+    ASSERT_TRUE(other.SaveClipRecord(theirs));
+    const ClipCatalog* stale = m_index.currentCatalog();
+    ASSERT_NE(stale, nullptr);
+    EXPECT_TRUE(m_index.catalogBuilding());
+    EXPECT_FALSE(stale->find("20240306090000_0003.avi"));
+    Save("20240306100000_0007.avi", 7);
+    EXPECT_TRUE(stale->find("20240306100000_0007.avi"));
+    EXPECT_EQ(m_index.currentCatalog(), stale) << "replaced only through the post";
+    gate.open();
+    ASSERT_TRUE(queue.runNext());
+    EXPECT_EQ(told, 2);
+    const ClipCatalog* fresh = m_index.currentCatalog();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_FALSE(m_index.catalogBuilding());
+    EXPECT_TRUE(fresh->find("20240306090000_0003.avi"));
+    EXPECT_EQ(CatalogFields(*fresh), StoreFields());
+
+    const auto builders = gate.builders();
+    ASSERT_EQ(builders.size(), 2u);
+    for (const std::thread::id id : builders)
+        EXPECT_NE(id, std::this_thread::get_id());
+    m_index.removeCatalogListener(listener);
+    EXPECT_EQ(queue.waiting(), 0u);
+}
+
+TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife) {
+    Save("20240305140700_0003.avi", 3);
+    // Without a post, a later call takes the finished catalog.
+    {
+        ClipIndex index(m_store, m_channels);
+        index.PrepareCatalog();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!index.currentCatalog() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        EXPECT_TRUE(index.CatalogReady());
+    }
+    // A post set while the worker runs or after it ended (whichever comes
+    // first on this run): one arrival either way.
+    CallQueue queue;
+    {
+        ClipIndex index(m_store, m_channels);
+        int told = 0;
+        index.addCatalogListener([&] { ++told; });
+        index.PrepareCatalog();
+        index.setPost(queue.post());
+        ASSERT_TRUE(queue.runNext());
+        EXPECT_EQ(told, 1);
+        EXPECT_TRUE(index.CatalogReady());
+        EXPECT_EQ(queue.waiting(), 0u);
+    }
+    // A call posted by an index gone by the time it runs does nothing.
+    {
+        auto index = std::make_unique<ClipIndex>(m_store, m_channels);
+        index->setPost(queue.post());
+        index->PrepareCatalog();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (queue.waiting() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        index.reset();
+        ASSERT_TRUE(queue.runNext());
+    }
+}
+
+// An index going away stops its worker's build instead of waiting it out;
+// the store read that was given up leaves the connection fit for use.
+TEST_F(ClipCatalogTest, AStoppedBuildGivesUpAndLeavesTheStoreUsable) {
+    Save("20240305140700_0003.avi", 3);
+    Save("20240305140500_0007.avi", 7);
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(ClipCatalog::Build(m_store, stop));
+    Save("20240305150000_0003.avi", 3);
+    stop = false;
+    const auto built = ClipCatalog::Build(m_store, stop);
+    ASSERT_TRUE(built);
+    EXPECT_EQ(CatalogFields(*built), StoreFields());
+    EXPECT_EQ(built->size(), 3u);
+    // Gone while its worker reads.
+    for (int i = 0; i < 3; ++i) {
+        ClipIndex index(m_store, m_channels);
+        index.PrepareCatalog();
+    }
 }
 
 // A large index made as `dsreg import` makes one: counts per channel, the
@@ -181,7 +333,7 @@ TEST_F(ClipCatalogTest, LargeIndexMadeWithBatchWritesAnswersCountsOrderAndSearch
         ASSERT_TRUE(import.finish()) << import.error();
     }
 
-    const ClipCatalog& catalog = m_index.Catalog();
+    const ClipCatalog& catalog = m_index.catalogNow();
     ASSERT_EQ(catalog.size(), std::size_t(kClips));
     ASSERT_EQ(catalog.groups().size(), std::size_t(kChannels));
     int total = 0, read = 0;

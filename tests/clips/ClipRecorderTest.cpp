@@ -489,4 +489,23 @@ TEST_F(ClipRecorderTest, ClipsACrashLeftUnlistedAreIndexedAtStartUp) {
     EXPECT_EQ(list.back().STime, "15:00");
 }
 
+// The task reads the index on its worker: gone before it ended, it saved
+// nothing and left the index to the next run, which finds the clip.
+TEST_F(ClipRecorderTest, ARecoveryGoneBeforeItEndedSavesNothing) {
+    std::vector<std::vector<uint8_t>> frames(3, cliptest::rawFrame(32, 16, 1));
+    ASSERT_TRUE(cliptest::writeClip(m_folder + "200107151409330002.avi", frames));
+    for (int i = 0; i < 20; ++i)
+        std::make_unique<ClipRecoveryTask>(m_index, m_folder).reset();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(records().empty());
+
+    ClipRecoveryTask task(m_index, m_folder);
+    const auto started = std::chrono::steady_clock::now();
+    while (!task.done() && std::chrono::steady_clock::now() - started < std::chrono::seconds(20))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(task.done());
+    ASSERT_EQ(records().size(), 1u);
+    EXPECT_EQ(records()[0].FileName, "200107151409330002.avi");
+}
+
 } // namespace

@@ -63,6 +63,7 @@ TEST(ClipRoundTrip, RecordedClipIsBrowsedPreviewedPlayedAndDeleted) {
     EXPECT_EQ(probed["codec_tag_string"], "MJPG");
     EXPECT_EQ(cliptest::probe(folder + dockName)["nb_read_packets"], "4");
 
+    index.catalogNow(); // read at start-up
     auto browser = std::make_unique<ClipBrowserDialog>(index, dialogs, nullptr, [&] { return steady; });
     ASSERT_EQ(browser->tree()->topLevelItemCount(), 2);
     ASSERT_TRUE(browser->selectNode("0002 Gate"));

@@ -206,6 +206,7 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
     ASSERT_EQ(byChannel.size(), 2u);
 
     auto steady = std::chrono::steady_clock::time_point(std::chrono::hours(1));
+    index.catalogNow(); // read at start-up
     ClipBrowserDialog browser(index, dialogs, nullptr, [&] { return steady; });
     ASSERT_EQ(browser.tree()->topLevelItemCount(), 2);
     ASSERT_TRUE(browser.selectNode("0001 Gate"));

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     StillViewer* viewer = StillViewer::showSnapshot(buffer, nullptr, 2, "Loading bay", nullptr, dialogs);
     ok = viewer && viewer->grab().save(out + "/still_viewer.png") && ok;
 
+    index.catalogNow();
     ClipBrowserDialog browser(index, dialogs, nullptr);
     browser.show();
     browser.selectNode("0001 Main gate");
