@@ -42,7 +42,7 @@ TEST(ClipRoundTrip, RecordedClipIsBrowsedPreviewedPlayedAndDeleted) {
     std::copy(frames[0].begin(), frames[0].end(), buffer.begin());
     {
         // Two channels record at once; channel 2 from the picture on screen.
-        ClipRecorder::Environment env{[&] { return folder; }, [&] { return now; }, {}, {}};
+        ClipRecorder::Environment env{[&] { return folder; }, [&] { return now; }, {}, {}, {}};
         ClipRecorder gate(index, env), dock(index, env);
         const BitmapInfoHeader format = *BitmapInfoHeader::parse(frames[0]);
         ASSERT_TRUE(gate.RecordCommand(2, format, buffer));

@@ -66,7 +66,7 @@ public:
         : m_shared(shared)
         , m_state(std::move(state))
         , m_buffer(230400, 0)
-        , m_recorder(*shared.index, {[&shared] { return shared.folder; }, {}, {}, {}}) {}
+        , m_recorder(*shared.index, {[&shared] { return shared.folder; }, {}, {}, {}, {}}) {}
 
     void SetStreamFormat(const BitmapInfoHeader& header) override { m_format = header; }
     void SizeForPicture(int, int) override {}
