@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
 
     std::time_t now = std::time(nullptr) - 3 * 86400;
     for (int clip = 0; clip < 7; ++clip) {
-        ClipRecorder recorder(index, {[&] { return dir.path() + "/"; }, [&] { return now; }, {}, {}});
+        ClipRecorder recorder(index, {[&] { return dir.path() + "/"; }, [&] { return now; }, {}, {}, {}});
         recorder.StartRecording(clip % 3 + 1, *BitmapInfoHeader::parse(frames[0]));
         for (size_t i = size_t(clip); i < frames.size(); ++i)
             recorder.RecordFrame(frames[i]);
