@@ -52,6 +52,11 @@ constexpr mode_t kFileMode = 0600;
 // Stores made before the version was kept hold 0 and have the same layout.
 constexpr int kSchemaVersion = 1;
 
+// Opening a file another store object holds: how often and how far apart the
+// journal mode change is tried.
+constexpr int kJournalModeAttempts = 50;
+constexpr useconds_t kJournalModeRetryUs = 20 * 1000;
+
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -305,39 +310,62 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         return;
     }
     // Nothing is changed in a file before it is known to be a store (or new).
-    const bool ours = hasSchema();
+    bool ours = hasSchema();
     if (!ours && (m_broken || m_readOnly)) {
         // Nothing to read, and the file must stay as it is.
         m_broken = true;
         return;
     }
-    if (!ours && pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
-        // Another program's database: ours to leave alone, as a damaged file.
-        StoreWarning("%s is not a settings store; left as it is", filePath.c_str());
-        m_broken = true;
-        return;
+    if (!ours) {
+        // A new file: look again and create the tables under the write lock,
+        // so that store objects opening the same new file at once (threads or
+        // processes) never take each other's half-made file for another
+        // program's database. Taking the lock changes no byte of the file.
+        if (!exec("BEGIN IMMEDIATE")) {
+            m_readOnly = true;
+        } else if (hasSchema()) {
+            exec("COMMIT");
+            ours = true;
+        } else if (pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
+            // Another program's database: ours to leave alone, as a damaged file.
+            exec("ROLLBACK");
+            StoreWarning("%s is not a settings store; left as it is", filePath.c_str());
+            m_broken = true;
+            return;
+        } else if (!exec(kSchema) || !exec("COMMIT")) {
+            exec("ROLLBACK");
+            m_readOnly = true;
+        }
     }
     // In WAL mode a commit survives the process being killed at any moment
-    // without waiting for the disk.
-    if (!m_readOnly && (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")))
-        m_readOnly = true;
+    // without waiting for the disk. Changing the mode needs the file to
+    // itself and SQLite does not wait for that, so a busy file is tried again
+    // for a while; a file that stays busy is used in its present mode.
+    if (!m_readOnly) {
+        int rc = SQLITE_OK;
+        for (int attempt = 0;; ++attempt) {
+            rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                rc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+            const int primary = rc & 0xff;
+            if (rc == SQLITE_OK || (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
+                attempt == kJournalModeAttempts)
+                break;
+            ::usleep(kJournalModeRetryUs);
+        }
+        if (rc != SQLITE_OK) {
+            StoreWarning("%s: the journal mode stays as it is: %s", filePath.c_str(), sqlite3_errmsg(m_db));
+            noteError(rc);
+            const int primary = rc & 0xff;
+            if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED)
+                m_readOnly = true;
+        }
+    }
     if (ours) {
         // A file (or side file) left wider than owner-only is narrowed.
         for (const char* suffix : {"", "-wal", "-shm"})
             tighten(filePath + suffix, kFileMode);
         return;
-    }
-    if (m_readOnly) {
-        m_broken = true;
-        return;
-    }
-    // Only a new, empty file gets the tables; opening an existing store never
-    // waits for another writer.
-    if (!exec("BEGIN IMMEDIATE"))
-        m_readOnly = true;
-    else if (!exec(kSchema) || !exec("COMMIT")) {
-        exec("ROLLBACK");
-        m_readOnly = true;
     }
     if (!hasSchema())
         m_broken = true;
