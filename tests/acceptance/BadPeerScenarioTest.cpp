@@ -218,6 +218,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
                     kind, burst, seconds, keepAlives.size(), shortest, longest, slowest, resident, clips,
                     viewers, choices, filed);
         EXPECT_GE(keepAlives.size(), size_t(seconds / 6));
+#ifndef DIALSCOPE_SANITIZED_BUILD
         if (keepAlives.size() > 1) {
             EXPECT_GT(shortest, 4.5);
             EXPECT_LT(longest, 6.5);
@@ -225,6 +226,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
         // As in the hostile-bytes run: a stall of seconds fails, a busy machine does not.
         EXPECT_LT(slowest, 5.0) << "input waits while the flood is handled";
         EXPECT_LT(resident, 300);
+#endif
         EXPECT_LE(clips, 64u);
         EXPECT_LE(viewers, 64u);
         EXPECT_LE(choices, 1u);
