@@ -95,69 +95,55 @@ std::unique_ptr<VideoDecompressor> FfmpegVideoDecompressor::fresh() const {
     return std::make_unique<FfmpegVideoDecompressor>(m_codecId);
 }
 
-std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompress(std::span<const uint8_t> packedDib) {
+std::optional<FfmpegVideoDecompressor::Decoded>
+FfmpegVideoDecompressor::decode(std::span<const uint8_t> packedDib) {
     const PackedDibView view(packedDib);
     if (!view.valid())
         return std::nullopt;
     const auto geometry = FrameGeometry::of(view.header());
     if (!geometry)
         return std::nullopt;
-    if (view.header().biCompression != BitmapInfoHeader::kRgb)
-        return decompressCoded(view, *geometry);
-    const auto picture = m_raw.read(packedDib, view, *geometry);
-    if (!picture)
-        return std::nullopt;
-    return m_converter.toDrawableDib(*picture, geometry->width, geometry->height, view.header());
-}
-
-std::pair<CodecDecoder*, std::optional<SourcePicture>>
-FfmpegVideoDecompressor::decodeCoded(const PackedDibView& view, const FrameGeometry& geometry) {
     const BitmapInfoHeader& header = view.header();
+    if (header.biCompression == BitmapInfoHeader::kRgb) {
+        const auto picture = m_raw.read(packedDib, view, *geometry);
+        if (!picture)
+            return std::nullopt;
+        return Decoded{*picture, nullptr, *geometry, header};
+    }
     CodecDecoder* decoder =
-        decoderFor({header.biCompression, geometry.width, geometry.height, header.biBitCount});
+        decoderFor({header.biCompression, geometry->width, geometry->height, header.biBitCount});
     if (!decoder)
-        return {nullptr, std::nullopt};
-    auto picture = decoder->decode(view.image(), view.colorTable());
+        return std::nullopt;
+    const auto picture = decoder->decode(view.image(), view.colorTable());
     if (!picture) {
         if (!decoder->hasDecoded())
             dropDecoder(decoder);
-        return {nullptr, std::nullopt};
+        return std::nullopt;
     }
-    return {decoder, picture};
+    return Decoded{*picture, decoder, *geometry, header};
 }
 
-std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompressCoded(const PackedDibView& view,
-                                                                             const FrameGeometry& geometry) {
-    const auto [decoder, picture] = decodeCoded(view, geometry);
-    if (!picture)
+std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompress(std::span<const uint8_t> packedDib) {
+    const auto decoded = decode(packedDib);
+    if (!decoded)
         return std::nullopt;
     // A picture whose own size differs from the header is fitted to the header,
     // which is what the caller sized its window for.
-    return m_converter.toDrawableDib(*picture, geometry.width, geometry.height, view.header());
+    return m_converter.toDrawableDib(decoded->picture, decoded->geometry.width, decoded->geometry.height,
+                                     decoded->header);
 }
 
 std::optional<DrawablePicture>
 FfmpegVideoDecompressor::decompressPicture(std::span<const uint8_t> packedDib) {
-    const PackedDibView view(packedDib);
-    if (!view.valid())
+    const auto decoded = decode(packedDib);
+    if (!decoded)
         return std::nullopt;
-    const auto geometry = FrameGeometry::of(view.header());
-    if (!geometry)
-        return std::nullopt;
-    if (view.header().biCompression != BitmapInfoHeader::kRgb) {
-        const auto decoded = decodeCoded(view, *geometry);
-        if (!decoded.second)
-            return std::nullopt;
-        CodecDecoder* decoder = decoded.first;
-        return DrawablePicture::fromSource(*decoded.second, geometry->width, geometry->height, view.header(),
-                                           m_converter, [decoder] { return decoder->holdPicture(); });
-    }
-    // The raw reader reuses its buffer: the picture gets a converted copy.
-    const auto picture = m_raw.read(packedDib, view, *geometry);
-    if (!picture)
-        return std::nullopt;
-    return DrawablePicture::fromSource(*picture, geometry->width, geometry->height, view.header(),
-                                       m_converter, [] { return nullptr; });
+    // A decoder's picture may be held as it is; the raw reader reuses its
+    // buffer, so its picture gets a converted copy.
+    CodecDecoder* decoder = decoded->decoder;
+    return DrawablePicture::fromSource(
+        decoded->picture, decoded->geometry.width, decoded->geometry.height, decoded->header, m_converter,
+        [decoder]() -> std::shared_ptr<const void> { return decoder ? decoder->holdPicture() : nullptr; });
 }
 
 CodecDecoder* FfmpegVideoDecompressor::decoderFor(const CodecDecoder::Stream& stream) {

@@ -39,12 +39,16 @@ public:
     static int decoderIdFor(uint32_t fourCC);
 
 private:
-    std::optional<std::vector<uint8_t>> decompressCoded(const PackedDibView& view,
-                                                        const FrameGeometry& geometry);
-    // The decoder of the frame's stream and its picture; nothing when it does
-    // not decode.
-    std::pair<CodecDecoder*, std::optional<SourcePicture>> decodeCoded(const PackedDibView& view,
-                                                                       const FrameGeometry& geometry);
+    // A frame's picture as decoded: by the decoder of its stream (which may
+    // hold it), or read from BI_RGB rows (decoder null); nothing when the
+    // frame describes no picture or does not decode.
+    struct Decoded {
+        SourcePicture picture;
+        CodecDecoder* decoder;
+        FrameGeometry geometry;
+        BitmapInfoHeader header;
+    };
+    std::optional<Decoded> decode(std::span<const uint8_t> packedDib);
     CodecDecoder* decoderFor(const CodecDecoder::Stream& stream);
     void dropDecoder(const CodecDecoder* decoder);
 
