@@ -50,6 +50,7 @@ bool AcceptanceTest::startSite(const std::vector<std::string>& options) {
 bool AcceptanceTest::launchProgram(const std::vector<std::string>& arguments) {
     // The server hands a new client the ids an ended one had: forget them.
     m_main = 0;
+    m_popup.clear();
     std::filesystem::create_directories(m_sandbox.file("program"));
     m_program = std::make_unique<ProgramUnderTest>(m_server, m_sandbox.file("program"),
                                                    m_site ? m_site->linkPath() : std::string());
@@ -74,7 +75,7 @@ bool AcceptanceTest::splashShowing() const {
     return false;
 }
 
-bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey) {
+bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& itemKey, int keyDelayMs) {
     // The menu pops up as a new override-redirect window that grabs the
     // keyboard (other windows may appear meanwhile: a call's snapshot
     // viewers). The toolkit maps the same window again for the next menu, so
@@ -84,9 +85,13 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
     // focus goes to another window of the program and back, which it follows.
     const auto popups = [&] {
         std::vector<WindowId> found;
-        for (WindowId window : m_xdo.windowsOf(m_program->pid()))
-            if (window != m_main && m_xdo.overrideRedirect(window))
+        for (WindowId window : m_xdo.windowsOf(m_program->pid())) {
+            if (window == m_main)
+                continue;
+            const auto known = m_popup.find(window);
+            if (known != m_popup.end() ? known->second : (m_popup[window] = m_xdo.overrideRedirect(window)))
                 found.push_back(window);
+        }
         return found;
     };
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -98,7 +103,7 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
                 if (window != m_main && m_xdo.focus(window))
                     break;
         }
-        if (!m_xdo.key(m_main, {"alt+" + menuKey}))
+        if (!m_xdo.key(m_main, {"alt+" + menuKey}, keyDelayMs))
             return false;
         const auto menuOpen = [&] {
             for (WindowId window : popups())
@@ -106,8 +111,8 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
                     return true;
             return false;
         };
-        if (WaitUntil(menuOpen, attempt == 2 ? kShortWaitMs : 2000, 50))
-            return m_xdo.press({itemKey});
+        if (WaitUntil(menuOpen, attempt == 2 ? kShortWaitMs : 2000, 20))
+            return m_xdo.press({itemKey}, keyDelayMs);
     }
     return false;
 }
@@ -126,7 +131,7 @@ std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleReg
     return windows;
 }
 
-std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs) {
+std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs, int stepMs) {
     std::optional<WindowId> found;
     WaitUntil(
         [&] {
@@ -135,7 +140,7 @@ std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRe
                     found = window;
             return found.has_value();
         },
-        timeoutMs, 200);
+        timeoutMs, stepMs);
     return found;
 }
 
@@ -218,17 +223,21 @@ std::vector<ChannelToolbar> AcceptanceTest::callWithChannels(int channels) {
 
 std::optional<double> AcceptanceTest::aboutRoundTrip() {
     static constexpr const char* kAboutTitle = "^About Dialscope";
+    // Fine enough that neither the poll nor the tool's pause after a key
+    // hides in the figure.
+    static constexpr int kStepMs = 20;
+    static constexpr int kKeyDelayMs = 5;
     const auto start = std::chrono::steady_clock::now();
     // A window mapped while the menu is open (a call's snapshot viewer) may
     // close the menu before the item key arrives; the operator then tries
     // again, unless About came late. The time counts from the first try.
     std::optional<WindowId> about;
     for (int attempt = 0; attempt < 3 && !about; ++attempt) {
-        if (!menuCommand("a", "a")) {
-            about = waitForDialog(kAboutTitle, 1000);
+        if (!menuCommand("a", "a", kKeyDelayMs)) {
+            about = waitForDialog(kAboutTitle, 1000, kStepMs);
             break;
         }
-        about = waitForDialog(kAboutTitle, attempt == 2 ? kShortWaitMs : 3000);
+        about = waitForDialog(kAboutTitle, attempt == 2 ? kShortWaitMs : 3000, kStepMs);
     }
     if (!about)
         return std::nullopt;

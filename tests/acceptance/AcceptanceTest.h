@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,10 +51,11 @@ protected:
     bool splashShowing() const;
 
     // Alt+`menuKey` in the main window, then `itemKey` in the open menu.
-    bool menuCommand(const std::string& menuKey, const std::string& itemKey);
+    bool menuCommand(const std::string& menuKey, const std::string& itemKey, int keyDelayMs = Xdo::kKeyDelayMs);
     // A visible window of the program (not the main window) whose title
     // matches `titleRegex` ("^Options$").
-    std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs);
+    std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs,
+                                           int stepMs = 200);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
     // True when `box` shows the program's notice with exactly `text` (the
@@ -96,4 +98,8 @@ protected:
     std::unique_ptr<ProgramUnderTest> m_program;
     std::unique_ptr<Store> m_store;
     WindowId m_main = 0;
+    // Whether each of the program's windows is override-redirect (a popup):
+    // asked once per window, since asking is a process per window and a
+    // flooded call has dozens of windows.
+    std::map<WindowId, bool> m_popup;
 };

@@ -165,7 +165,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
         const double burst =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - answered).count();
 
-        double slowest = 0;
+        std::vector<double> answers;
         long resident = 0;
         size_t choices = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -186,8 +186,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
                     },
                     kShortWaitMs, 100))
                     << "the choice stays";
-                slowest = std::max(
-                    slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+                answers.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             } else {
                 // Snapshot viewers open on top: the operator brings the main window forward.
                 ASSERT_TRUE(m_xdo.raise(m_main));
@@ -196,7 +195,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
                 if (!response && !programWindows(kChannelChoice).empty())
                     continue;
                 ASSERT_TRUE(response) << "About did not open and close";
-                slowest = std::max(slowest, *response);
+                answers.push_back(*response);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
@@ -207,15 +206,18 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
             shortest = std::min(shortest, keepAlives[i] - keepAlives[i - 1]);
             longest = std::max(longest, keepAlives[i] - keepAlives[i - 1]);
         }
+        std::sort(answers.begin(), answers.end());
+        const double slowest = answers.empty() ? 0 : answers.back();
+        const double median = answers.empty() ? 0 : answers[answers.size() / 2];
         const size_t viewers = programWindows(kViewer).size();
         const size_t clips = FilesWithExtension(recordFolder(), ".avi").size() - clipsBefore;
         clipsBefore += clips;
         const size_t filed = m_store->subkeys(events).size() - eventsBefore;
         std::printf("flood %s: windows settled after %.1f s; %d s, keep-alives %zu, %.2f to %.2f s apart, "
-                    "slowest input %.2f s, "
+                    "input answered %zu times, median %.2f s, slowest %.2f s, "
                     "resident %ld MB, %zu recordings, %zu still viewers, %zu choice dialogs at once, "
                     "%zu events filed\n",
-                    kind, burst, seconds, keepAlives.size(), shortest, longest, slowest, resident, clips,
+                    kind, burst, seconds, keepAlives.size(), shortest, longest, answers.size(), median, slowest, resident, clips,
                     viewers, choices, filed);
         EXPECT_GE(keepAlives.size(), size_t(seconds / 6));
 #ifndef DIALSCOPE_SANITIZED_BUILD
@@ -223,7 +225,9 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
             EXPECT_GT(shortest, 4.5);
             EXPECT_LT(longest, 6.5);
         }
-        // As in the hostile-bytes run: a stall of seconds fails, a busy machine does not.
+        // The operator's answer is the median; one slow answer of a busy
+        // machine does not fail, a stall of seconds does.
+        EXPECT_LT(median, 0.5) << "input waits while the flood is handled";
         EXPECT_LT(slowest, 5.0) << "input waits while the flood is handled";
         EXPECT_LT(resident, 300);
 #endif

@@ -121,12 +121,12 @@ bool Xdo::raise(WindowId window) const {
     return run({"windowraise", idText(window)}).ok();
 }
 
-bool Xdo::key(WindowId window, const std::vector<std::string>& keys) const {
-    return focus(window) && press(keys);
+bool Xdo::key(WindowId window, const std::vector<std::string>& keys, int delayMs) const {
+    return focus(window) && press(keys, delayMs);
 }
 
-bool Xdo::press(const std::vector<std::string>& keys) const {
-    std::vector<std::string> arguments{"key", "--delay", "60"};
+bool Xdo::press(const std::vector<std::string>& keys, int delayMs) const {
+    std::vector<std::string> arguments{"key", "--delay", std::to_string(delayMs)};
     arguments.insert(arguments.end(), keys.begin(), keys.end());
     return run(arguments).ok();
 }

@@ -53,10 +53,13 @@ public:
     bool raise(WindowId window) const;
     // Gives `window` the keyboard focus; true once it has it.
     bool focus(WindowId window) const;
+    // The tool's pause after each key: slow enough for a dialog typed into.
+    static constexpr int kKeyDelayMs = 60;
     // Presses key combinations ("alt+c", "Return", "ctrl+a") in `window`.
-    bool key(WindowId window, const std::vector<std::string>& keys) const;
+    bool key(WindowId window, const std::vector<std::string>& keys, int delayMs = kKeyDelayMs) const;
     // Presses keys wherever the keyboard is now (an open menu grabs it).
-    bool press(const std::vector<std::string>& keys) const;
+    // The call returns `delayMs` a key after the key went out.
+    bool press(const std::vector<std::string>& keys, int delayMs = kKeyDelayMs) const;
     bool type(WindowId window, const std::string& text) const;
     // Clicks at (x, y) relative to the window's top-left corner.
     bool click(WindowId window, int x, int y, int button = 1) const;
