@@ -1,15 +1,15 @@
 // dialscope: the program's entry point.
-#include "CallLogCommand.h"
-#include "CommandLine.h"
-#include "DemoSite.h"
-#include "DialscopeApp.h"
-#include "DialscopeLog.h"
-#include "ExportCommandLine.h"
-#include "MainFrame.h"
-#include "PatrolOnce.h"
-#include "RegistryStore.h"
-#include "StartupTrace.h"
-#include "StringTable.h"
+#include "app/core/CommandLine.h"
+#include "app/core/DemoSite.h"
+#include "app/ui/DialscopeApp.h"
+#include "app/ui/PatrolOnce.h"
+#include "app/ui/StartupTrace.h"
+#include "calllog/CallLogCommand.h"
+#include "mainwnd/MainFrame.h"
+#include "platform/export/ExportCommandLine.h"
+#include "platform/log/DialscopeLog.h"
+#include "platform/registry/RegistryStore.h"
+#include "res/StringTable.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "CallEntryBuilder.h"
+#include "calllog/CallEntryBuilder.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 // Counters are used only for calls that connected (otherwise they still hold
 // the previous call's).
 
-#include "CallCounters.h"
-#include "CallLog.h"
-#include "LineCallRecord.h"
+#include "calllog/CallLog.h"
+#include "link/CallCounters.h"
+#include "link/LineCallRecord.h"
 
 // `phoneBookName`: the phone-book entry whose number was dialled, if any.
 CallLogEntry BuildCallLogEntry(const LineCallRecord& line, const CallCounters& counters,

@@ -1,4 +1,4 @@
-#include "CallJournal.h"
+#include "calllog/CallJournal.h"
 
 #include <QLoggingCategory>
 

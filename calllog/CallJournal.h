@@ -6,9 +6,9 @@
 // the dialled number. Runs on the user-interface thread; one append costs well
 // under a millisecond.
 
-#include "CallEntryBuilder.h"
-#include "CallLog.h"
-#include "LineCallRecord.h"
+#include "calllog/CallEntryBuilder.h"
+#include "calllog/CallLog.h"
+#include "link/LineCallRecord.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
-#include "CallLog.h"
+#include "calllog/CallLog.h"
 
-#include "RegistryStore.h"
+#include "platform/registry/RegistryStore.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "CallLogCommand.h"
+#include "calllog/CallLogCommand.h"
 
-#include "CallLog.h"
+#include "calllog/CallLog.h"
 
 #include <cstdio>
 #include <cstring>

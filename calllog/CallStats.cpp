@@ -1,6 +1,6 @@
-#include "CallStats.h"
+#include "calllog/CallStats.h"
 
-#include "FrameAge.h"
+#include "calllog/FrameAge.h"
 
 CallStats::CallStats(Clock clock)
     : m_clock(std::move(clock)) {}

@@ -11,8 +11,8 @@
 // call's summary until the next call starts (a new start time in the
 // counters). Nothing here touches a widget.
 
-#include "CallCounters.h"
-#include "LineCallRecord.h"
+#include "link/CallCounters.h"
+#include "link/LineCallRecord.h"
 
 #include <QString>
 

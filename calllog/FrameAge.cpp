@@ -1,4 +1,4 @@
-#include "FrameAge.h"
+#include "calllog/FrameAge.h"
 
 #include <algorithm>
 #include <limits>

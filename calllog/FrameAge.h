@@ -11,7 +11,7 @@
 // the next frame (its age starts again at zero). A channel whose last frame
 // is 60 s old or older is stalled.
 
-#include "CallCounters.h"
+#include "link/CallCounters.h"
 
 #include <chrono>
 #include <optional>

@@ -1,13 +1,17 @@
-# One interface target carries the language level, warnings and sanitizer flags;
-# every target of the project links it. CMAKE_CXX_FLAGS is never edited.
+# One interface target carries the language level, the include root, warnings
+# and sanitizer flags; every target of the project links it. CMAKE_CXX_FLAGS is
+# never edited. Headers are included by their path from the source root
+# ("link/CommPort.h"), so an include shows which folder and layer it reaches.
 
 set(DIALSCOPE_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address;undefined")
 option(DIALSCOPE_WERROR "Treat warnings as errors" OFF)
 
 add_library(dialscope_build_flags INTERFACE)
 target_compile_features(dialscope_build_flags INTERFACE cxx_std_20)
+target_include_directories(dialscope_build_flags INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(dialscope_build_flags INTERFACE
-  -Wall -Wextra -Wnon-virtual-dtor
+  -Wall -Wextra -Wshadow -Wpedantic
+  $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Wold-style-cast>
   $<$<BOOL:${DIALSCOPE_WERROR}>:-Werror>)
 target_compile_definitions(dialscope_build_flags INTERFACE
   QT_NO_NARROWING_CONVERSIONS_IN_CONNECT

@@ -1,5 +1,5 @@
-#include "AppConnectionStore.h"
-#include "WireText.h"
+#include "connect/AppConnectionStore.h"
+#include "app/core/WireText.h"
 
 #include <cstring>
 

@@ -5,8 +5,8 @@
 // tiling follows "VideoArrange", and a calling site's record is filed as an
 // event record.
 
-#include "AppStore.h"
-#include "LinkInterfaces.h"
+#include "app/core/AppStore.h"
+#include "link/LinkInterfaces.h"
 
 class AppConnectionStore final : public ConnectionStore {
 public:

@@ -1,7 +1,7 @@
-#include "ChannelChoiceDialog.h"
+#include "connect/ChannelChoiceDialog.h"
 
-#include "ChannelChoice.h"
-#include "DialogControls.h"
+#include "app/ui/DialogControls.h"
+#include "link/ChannelChoice.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

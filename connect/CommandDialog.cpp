@@ -1,6 +1,6 @@
-#include "CommandDialog.h"
+#include "connect/CommandDialog.h"
 
-#include "DialogControls.h"
+#include "app/ui/DialogControls.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

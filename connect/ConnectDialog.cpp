@@ -1,9 +1,9 @@
-#include "ConnectDialog.h"
+#include "connect/ConnectDialog.h"
 
-#include "DialogControls.h"
-#include "DialogService.h"
-#include "PhoneBookDialog.h"
-#include "StringTable.h"
+#include "app/ui/DialogControls.h"
+#include "app/ui/PhoneBookDialog.h"
+#include "platform/dialogs/DialogService.h"
+#include "res/StringTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -14,7 +14,7 @@
 // slider1006, label1007, check1002, button1, button1070, button2,
 // button1020, button1024).
 
-#include "ConnectForm.h"
+#include "connect/ConnectForm.h"
 
 #include <QDialog>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
-#include "ConnectForm.h"
+#include "connect/ConnectForm.h"
 
-#include "WireText.h"
+#include "app/core/WireText.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 // takes the thumb's position, and the label under it is QualityLabel() of the
 // slider's value. Connect first checks the form (user name, then dial number).
 
-#include "AppStore.h"
+#include "app/core/AppStore.h"
 
 #include <QString>
 

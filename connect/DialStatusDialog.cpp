@@ -1,6 +1,6 @@
-#include "DialStatusDialog.h"
+#include "connect/DialStatusDialog.h"
 
-#include "ResourceIcons.h"
+#include "connect/ResourceIcons.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

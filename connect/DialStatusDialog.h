@@ -13,8 +13,8 @@
 // handler). Controls: icon1010, text1011 (number), text1012 (status),
 // button1069.
 
-#include "DialAnimation.h"
-#include "DialStatusWindow.h"
+#include "connect/DialAnimation.h"
+#include "link/DialStatusWindow.h"
 
 #include <QDialog>
 #include <QTimer>

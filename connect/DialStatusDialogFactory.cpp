@@ -1,7 +1,7 @@
-#include "DialStatusDialogFactory.h"
+#include "connect/DialStatusDialogFactory.h"
 
-#include "DialStatusDialog.h"
-#include "LineManager.h"
+#include "connect/DialStatusDialog.h"
+#include "link/LineManager.h"
 
 DialStatusDialogFactory::DialStatusDialogFactory(QWidget* mainWindow, LineManager& lines, int animationMs)
     : m_mainWindow(mainWindow)

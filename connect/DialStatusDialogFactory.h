@@ -9,8 +9,8 @@
 // event loop, after the click has been handled, because dropping the call
 // destroys the window. The main window must outlive the LineManager.
 
-#include "DialStatusDialog.h"
-#include "DialStatusWindow.h"
+#include "connect/DialStatusDialog.h"
+#include "link/DialStatusWindow.h"
 
 #include <QObject>
 #include <QPointer>

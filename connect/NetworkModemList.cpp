@@ -1,7 +1,7 @@
-#include "NetworkModemList.h"
+#include "connect/NetworkModemList.h"
 
-#include "AppStore.h"
-#include "NetworkPort.h"
+#include "app/core/AppStore.h"
+#include "platform/telephony/NetworkPort.h"
 
 #include <algorithm>
 #include <cctype>

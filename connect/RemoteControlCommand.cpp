@@ -1,6 +1,6 @@
-#include "RemoteControlCommand.h"
+#include "connect/RemoteControlCommand.h"
 
-#include "RemoteControl.h"
+#include "link/RemoteControl.h"
 
 bool RunRemoteControl(bool connected, PacketQueue* port, const RemoteControlPrompts& prompts) {
     if (!connected || port == nullptr)

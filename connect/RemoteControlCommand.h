@@ -6,7 +6,7 @@
 // (with its terminating NUL; no payload when empty) unless that was
 // cancelled. Nothing ever comes back for these packets.
 
-#include "RemoteChoice.h"
+#include "connect/RemoteChoice.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "RemoteControlDialog.h"
+#include "connect/RemoteControlDialog.h"
 
-#include "CommandDialog.h"
-#include "DialogControls.h"
-#include "RemoteControlCommand.h"
+#include "app/ui/DialogControls.h"
+#include "connect/CommandDialog.h"
+#include "connect/RemoteControlCommand.h"
 
 #include <QVBoxLayout>
 

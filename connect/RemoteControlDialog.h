@@ -5,7 +5,7 @@
 // with its choice; "&Q.Exit" (the default button) and Escape close it with
 // RemoteChoice::None. Controls: button1077, button1078, button1079, button1.
 
-#include "RemoteChoice.h"
+#include "connect/RemoteChoice.h"
 
 class PacketQueue;
 

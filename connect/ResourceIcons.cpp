@@ -1,4 +1,4 @@
-#include "ResourceIcons.h"
+#include "connect/ResourceIcons.h"
 
 #include <QIcon>
 #include <QPainter>

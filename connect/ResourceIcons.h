@@ -3,7 +3,7 @@
 // Pictures of the connection dialogs, drawn from the SVG files compiled into
 // the program (":/images/...") at the size a dialog shows them.
 
-#include "TelephonyTypes.h"
+#include "platform/telephony/TelephonyTypes.h"
 
 #include <QPixmap>
 #include <QSize>

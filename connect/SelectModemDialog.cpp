@@ -1,12 +1,12 @@
-#include "SelectModemDialog.h"
+#include "connect/SelectModemDialog.h"
 
-#include "AppStore.h"
-#include "DialogControls.h"
-#include "DialogService.h"
-#include "DialscopeLog.h"
-#include "LineManager.h"
-#include "ResourceIcons.h"
-#include "StringTable.h"
+#include "app/core/AppStore.h"
+#include "app/ui/DialogControls.h"
+#include "connect/ResourceIcons.h"
+#include "link/LineManager.h"
+#include "platform/dialogs/DialogService.h"
+#include "platform/log/DialscopeLog.h"
+#include "res/StringTable.h"
 
 #include <QComboBox>
 #include <QGroupBox>

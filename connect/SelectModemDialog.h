@@ -20,8 +20,8 @@
 // network modem can be added); "&Cancel" forgets the changes. The caller finds
 // the list changed in the store and looks for the modems again.
 
-#include "NetworkModemList.h"
-#include "TelephonyTypes.h"
+#include "connect/NetworkModemList.h"
+#include "platform/telephony/TelephonyTypes.h"
 
 #include <QDialog>
 #include <QStringList>

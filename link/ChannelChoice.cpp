@@ -1,6 +1,6 @@
-#include "ChannelChoice.h"
+#include "link/ChannelChoice.h"
 
-#include "WireText.h"
+#include "app/core/WireText.h"
 QString ChannelLabel(int32_t channel, const std::string& name) {
     return QString::asprintf("%04d ", channel) + WireText::toDisplay(name);
 }

@@ -6,7 +6,7 @@
 // above 9999 do not survive the round trip, and the list sorts numerically
 // only up to 9999.
 
-#include "ChannelTable.h"
+#include "app/core/ChannelTable.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,7 +2,7 @@
 
 // The program's decompressor source: the platform video decompression service.
 
-#include "LinkInterfaces.h"
+#include "link/LinkInterfaces.h"
 
 class CodecDecompressorFactory final : public DecompressorFactory {
 public:

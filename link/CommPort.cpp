@@ -1,11 +1,11 @@
-#include "CommPort.h"
+#include "link/CommPort.h"
 
-#include "ChannelChoice.h"
-#include "ChannelTable.h"
-#include "DialogService.h"
-#include "DialscopeLog.h"
-#include "StringTable.h"
-#include "TileLayout.h"
+#include "app/core/ChannelTable.h"
+#include "link/ChannelChoice.h"
+#include "link/TileLayout.h"
+#include "platform/dialogs/DialogService.h"
+#include "platform/log/DialscopeLog.h"
+#include "res/StringTable.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

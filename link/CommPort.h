@@ -38,13 +38,13 @@
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
 
-#include "CallCounters.h"
-#include "CallPort.h"
-#include "LinkInterfaces.h"
-#include "PacketReceiver.h"
-#include "Protocol.h"
-#include "ReopenChannel.h"
-#include "SerialEngine.h"
+#include "link/CallCounters.h"
+#include "link/CallPort.h"
+#include "link/LinkInterfaces.h"
+#include "link/PacketReceiver.h"
+#include "link/Protocol.h"
+#include "link/ReopenChannel.h"
+#include "platform/serial/SerialEngine.h"
 
 #include <QObject>
 #include <QPoint>

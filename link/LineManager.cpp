@@ -1,6 +1,6 @@
-#include "LineManager.h"
+#include "link/LineManager.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -20,11 +20,11 @@
 // once when it ends (DropCall is where every call ends), with the first reason
 // the line saw for its end; a drop without such a reason counts as local.
 
-#include "AnswerWatchdog.h"
-#include "CallPort.h"
-#include "DialStatusWindow.h"
-#include "LineCallRecord.h"
-#include "TelephonyService.h"
+#include "link/AnswerWatchdog.h"
+#include "link/CallPort.h"
+#include "link/DialStatusWindow.h"
+#include "link/LineCallRecord.h"
+#include "platform/telephony/TelephonyService.h"
 
 #include <QString>
 #include <QTimer>

@@ -11,9 +11,9 @@
 // back into the CommPort's packet parsing; ChannelWindowHandle::Close must not
 // call CommPort::RemoveChannelWindow (the CommPort is already removing it).
 
-#include "PackedDib.h"
-#include "Protocol.h"
-#include "VideoDecompressor.h"
+#include "link/Protocol.h"
+#include "platform/codec/VideoDecompressor.h"
+#include "platform/dib/PackedDib.h"
 
 #include <QPoint>
 #include <QRect>

@@ -1,6 +1,6 @@
-#include "PacketReceiver.h"
+#include "link/PacketReceiver.h"
 
-#include "Protocol.h"
+#include "link/Protocol.h"
 
 #include <cstring>
 

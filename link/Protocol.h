@@ -14,7 +14,7 @@
 // the inbound payloads. Decoders treat their input as untrusted and never read
 // beyond it.
 
-#include "ChannelTable.h"
+#include "app/core/ChannelTable.h"
 
 #include <array>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "RemoteControl.h"
+#include "link/RemoteControl.h"
 
 #include <vector>
 

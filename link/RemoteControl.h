@@ -3,7 +3,7 @@
 // The remote-control packets: close the site's program, reboot the site, or
 // have it run a command line. Nothing comes back for any of them.
 
-#include "Protocol.h"
+#include "link/Protocol.h"
 
 #include <string_view>
 

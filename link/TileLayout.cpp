@@ -1,4 +1,4 @@
-#include "TileLayout.h"
+#include "link/TileLayout.h"
 
 std::optional<TileLayout> TileLayout::Compute(int count, QSize area) {
     if (count < 1 || count > kMaxWindows)

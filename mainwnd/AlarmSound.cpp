@@ -1,4 +1,4 @@
-#include "AlarmSound.h"
+#include "mainwnd/AlarmSound.h"
 
 #include <QSoundEffect>
 #include <QUrl>

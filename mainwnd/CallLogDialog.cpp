@@ -1,7 +1,7 @@
-#include "CallLogDialog.h"
+#include "mainwnd/CallLogDialog.h"
 
-#include "DialogService.h"
-#include "StringTable.h"
+#include "platform/dialogs/DialogService.h"
+#include "res/StringTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -11,7 +11,7 @@
 // font's metrics of typical texts, never from measuring every row. The save
 // dialog and the failure notice go through the dialog service.
 
-#include "CallLog.h"
+#include "calllog/CallLog.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>

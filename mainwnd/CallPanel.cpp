@@ -1,6 +1,6 @@
-#include "CallPanel.h"
+#include "mainwnd/CallPanel.h"
 
-#include "StringTable.h"
+#include "res/StringTable.h"
 
 #include <QFormLayout>
 #include <QHeaderView>

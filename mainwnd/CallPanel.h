@@ -11,7 +11,7 @@
 // Refresh samples the sources (the connection's counters, the line's call)
 // into CallStats and writes the texts. No figure is computed here.
 
-#include "CallStats.h"
+#include "calllog/CallStats.h"
 
 #include <QDockWidget>
 

@@ -1,4 +1,4 @@
-#include "CommandTable.h"
+#include "mainwnd/CommandTable.h"
 
 #include <algorithm>
 #include <iterator>

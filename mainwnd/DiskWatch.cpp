@@ -1,4 +1,4 @@
-#include "DiskWatch.h"
+#include "mainwnd/DiskWatch.h"
 
 DiskWatch::DiskWatch(uint32_t thresholdMB, uint32_t intervalS)
     : m_threshold(thresholdMB == 0 || thresholdMB > 9999 ? kDefaultThresholdMB : thresholdMB)

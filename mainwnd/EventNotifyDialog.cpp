@@ -1,10 +1,10 @@
-#include "EventNotifyDialog.h"
+#include "mainwnd/EventNotifyDialog.h"
 
-#include "AppStore.h"
-#include "DialogControls.h"
-#include "DialogService.h"
-#include "StringTable.h"
-#include "WireText.h"
+#include "app/core/AppStore.h"
+#include "app/core/WireText.h"
+#include "app/ui/DialogControls.h"
+#include "platform/dialogs/DialogService.h"
+#include "res/StringTable.h"
 
 #include <QFont>
 #include <QHBoxLayout>

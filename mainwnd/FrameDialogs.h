@@ -7,7 +7,7 @@
 // Every call blocks until its dialog is closed and reports only what the main
 // window acts on; the dialogs store their own settings themselves.
 
-#include "RemoteChoice.h"
+#include "connect/RemoteChoice.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "HelpWindow.h"
+#include "mainwnd/HelpWindow.h"
 
-#include "StringTable.h"
+#include "res/StringTable.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,17 +3,17 @@
 // once-a-second call tick (panel figures, old-picture marks) and the keys
 // for one channel alone, activating channels and the active channel's
 // Record, Stop and Snapshot.
-#include "AppStore.h"
-#include "CallLogDialog.h"
-#include "CallPanel.h"
-#include "ChannelChoice.h"
-#include "ChannelTable.h"
-#include "ChannelWindow.h"
-#include "FrameAge.h"
-#include "MainFrame.h"
-#include "StringTable.h"
-#include "VideoViewArea.h"
-#include "ViewCommands.h"
+#include "app/core/AppStore.h"
+#include "app/core/ChannelTable.h"
+#include "calllog/FrameAge.h"
+#include "link/ChannelChoice.h"
+#include "mainwnd/CallLogDialog.h"
+#include "mainwnd/CallPanel.h"
+#include "mainwnd/MainFrame.h"
+#include "mainwnd/ViewCommands.h"
+#include "res/StringTable.h"
+#include "video/ui/ChannelWindow.h"
+#include "video/ui/VideoViewArea.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,4 +1,4 @@
-#include "ProgramFiles.h"
+#include "mainwnd/ProgramFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 // The program's real dialogs behind the main window's commands.
 
-#include "FrameDialogs.h"
+#include "mainwnd/FrameDialogs.h"
 
 class AppStore;
 class ClipIndex;

@@ -1,4 +1,4 @@
-#include "StatusPanes.h"
+#include "mainwnd/StatusPanes.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
-#include "VolumeProbe.h"
+#include "mainwnd/VolumeProbe.h"
 
-#include "AppStore.h"
-#include "RecordVolume.h"
+#include "app/core/AppStore.h"
+#include "app/core/RecordVolume.h"
 
 #include <QObject>
 

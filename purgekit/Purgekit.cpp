@@ -2,9 +2,9 @@
 // object, does its deletes or its one write and returns; nothing is shared
 // between calls or threads. No exception leaves the library: a failure inside
 // (even running out of memory) is a 0 result.
-#include "purgekit.h"
+#include "purgekit/purgekit.h"
 
-#include "RegistryStore.h"
+#include "platform/registry/RegistryStore.h"
 
 #include <initializer_list>
 

@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
+  clang-format  # CI checks the format of the files a commit changes
   # libraries
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
   qt6-svg-dev  # the connection dialogs draw their icons from SVG files

@@ -1,7 +1,7 @@
-#include "PatrolDialogs.h"
+#include "unattended/PatrolDialogs.h"
 
-#include "AppStore.h"
-#include "StillViewer.h"
+#include "app/core/AppStore.h"
+#include "video/ui/StillViewer.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -321,9 +321,9 @@ void PatrolReportWindow::ShowPicture(const QString& title, const QByteArray& byt
     if (bytes.size() <= 14)
         return;
     // The still viewer takes the picture without the file header.
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData()) + 14;
+    const auto* dib = reinterpret_cast<const uint8_t*>(bytes.constData()) + 14;
     StillViewer* viewer =
-        StillViewer::create(std::span<const uint8_t>(data, size_t(bytes.size() - 14)), nullptr, title,
+        StillViewer::create(std::span<const uint8_t>(dib, size_t(bytes.size() - 14)), nullptr, title,
                             parentWidget() ? parentWidget() : this, m_dialogs);
     if (!viewer)
         return;

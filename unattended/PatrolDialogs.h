@@ -16,8 +16,8 @@
 // delivered to a window that is gone (a worker posts only while the window's
 // link, guarded by a mutex, is set).
 
-#include "PatrolReport.h"
-#include "PatrolSettings.h"
+#include "unattended/PatrolReport.h"
+#include "unattended/PatrolSettings.h"
 
 #include <QDialog>
 

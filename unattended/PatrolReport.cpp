@@ -1,4 +1,4 @@
-#include "PatrolReport.h"
+#include "unattended/PatrolReport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

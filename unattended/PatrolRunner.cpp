@@ -1,10 +1,10 @@
-#include "PatrolRunner.h"
+#include "unattended/PatrolRunner.h"
 
-#include "BitmapFile.h"
-#include "ChannelTable.h"
-#include "CommPort.h"
-#include "LineManager.h"
-#include "TelephonyTypes.h"
+#include "app/core/ChannelTable.h"
+#include "link/CommPort.h"
+#include "link/LineManager.h"
+#include "platform/bitmap/BitmapFile.h"
+#include "platform/telephony/TelephonyTypes.h"
 
 #include <QDir>
 #include <QFile>

@@ -31,8 +31,8 @@
 // parsing, so it only stores what it sees; calls and hang-ups happen on the
 // timer.
 
-#include "PatrolReport.h"
-#include "Protocol.h"
+#include "link/Protocol.h"
+#include "unattended/PatrolReport.h"
 
 #include <QDateTime>
 #include <QObject>

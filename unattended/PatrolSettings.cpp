@@ -1,7 +1,7 @@
-#include "PatrolSettings.h"
+#include "unattended/PatrolSettings.h"
 
-#include "AppStore.h"
-#include "PatrolRunner.h"
+#include "app/core/AppStore.h"
+#include "unattended/PatrolRunner.h"
 
 #include <QRegularExpression>
 

@@ -1,8 +1,8 @@
-#include "Reconnector.h"
+#include "unattended/Reconnector.h"
 
-#include "CommPort.h"
-#include "LineManager.h"
-#include "LinkInterfaces.h"
+#include "link/CommPort.h"
+#include "link/LineManager.h"
+#include "link/LinkInterfaces.h"
 
 #include <QLoggingCategory>
 

@@ -17,7 +17,7 @@
 // UI thread only; the line control, the connection and the status line must
 // outlive it.
 
-#include "RedialScheduler.h"
+#include "unattended/RedialScheduler.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "RedialScheduler.h"
+#include "unattended/RedialScheduler.h"
 
-#include "StringTable.h"
+#include "res/StringTable.h"
 
 #include <algorithm>
 

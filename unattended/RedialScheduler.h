@@ -12,8 +12,8 @@
 // rejected login or the program closing cancel it. The caller owns the timer
 // and asks TakeDue on every tick.
 
-#include "Protocol.h"
-#include "ReopenChannel.h"
+#include "link/Protocol.h"
+#include "link/ReopenChannel.h"
 
 #include <QString>
 

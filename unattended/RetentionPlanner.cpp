@@ -1,4 +1,4 @@
-#include "RetentionPlanner.h"
+#include "unattended/RetentionPlanner.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "RetentionWorker.h"
+#include "unattended/RetentionWorker.h"
 
-#include "ChannelTable.h"
-#include "ClipIndex.h"
-#include "ClipsInUse.h"
-#include "RegistryStore.h"
-#include "RetentionPlanner.h"
-#include "StringTable.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipsInUse.h"
+#include "platform/registry/RegistryStore.h"
+#include "res/StringTable.h"
+#include "unattended/RetentionPlanner.h"
 
 #include <QLoggingCategory>
 

@@ -1,7 +1,7 @@
-#include "UnattendedDialog.h"
+#include "unattended/UnattendedDialog.h"
 
-#include "AppStore.h"
-#include "RedialScheduler.h"
+#include "app/core/AppStore.h"
+#include "unattended/RedialScheduler.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

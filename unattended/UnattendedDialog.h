@@ -3,7 +3,7 @@
 // Setup > Unattended operation: the reconnect and retention options. OK
 // stores them (UnattendedSettings) and the main window applies them at once.
 
-#include "UnattendedSettings.h"
+#include "unattended/UnattendedSettings.h"
 
 #include <QDialog>
 

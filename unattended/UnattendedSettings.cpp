@@ -1,7 +1,7 @@
-#include "UnattendedSettings.h"
+#include "unattended/UnattendedSettings.h"
 
-#include "AppStore.h"
-#include "RedialScheduler.h"
+#include "app/core/AppStore.h"
+#include "unattended/RedialScheduler.h"
 
 namespace {
 

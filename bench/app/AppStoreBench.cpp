@@ -1,9 +1,9 @@
 // Settings and stores of the application on a warm store: one integer
 // setting, the whole call section, and loading a phone book and an event list.
 // Each case reports the median time of a single operation as "median_ms".
-#include "AppStore.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
 

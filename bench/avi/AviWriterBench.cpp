@@ -1,7 +1,7 @@
 // Cost of recording: appending one sample (CPU time, against a plain write of
 // the same bytes) and closing a clip of 100,000 samples (index written, file
 // synced).
-#include "AviWriter.h"
+#include "platform/avi/AviWriter.h"
 
 #include <benchmark/benchmark.h>
 

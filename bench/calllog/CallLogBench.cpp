@@ -2,10 +2,10 @@
 // on every append) and opening the call log window over 100,000 calls
 // (query, model, totals, column widths). Both report the median of single
 // runs as "median_ms"; the goals are 1 ms and 500 ms.
-#include "CallLog.h"
-#include "CallLogDialog.h"
-#include "ScriptedDialogService.h"
-#include "TempDir.h"
+#include "calllog/CallLog.h"
+#include "mainwnd/CallLogDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QTableView>

@@ -8,13 +8,13 @@
 // right after start-up, or after another process wrote): "open_ms" until the
 // dialog is there (its loading state), "filled_ms" until the catalog built on
 // the worker has filled the tree.
-#include "ChannelTable.h"
-#include "ClipBrowserDialog.h"
-#include "ClipIndex.h"
-#include "ClipListWidget.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/ui/ClipBrowserDialog.h"
+#include "clips/ui/ClipListWidget.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -4,12 +4,12 @@
 // search by channel and day, and importing a million entries as `dsreg
 // import` does, are timed too. Each case reports the median time of a single
 // operation as "median_ms".
-#include "ChannelTable.h"
-#include "ClipCatalog.h"
-#include "ClipIndex.h"
-#include "RegistryImport.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipCatalog.h"
+#include "clips/core/ClipIndex.h"
+#include "platform/registry/RegistryImport.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,11 +3,11 @@
 // each of four clips. Reports CPU time per frame and the heap allocations
 // counted per frame in the recording path ("allocs_per_frame"; the writer's
 // in-memory sample index grows geometrically, so this tends to 0).
-#include "ChannelTable.h"
-#include "ClipIndex.h"
-#include "ClipRecorder.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipRecorder.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // every frame a channel window shows. Run with --benchmark_repetitions=9 to see
 // medians.
 
-#include "TestFrames.h"
-#include "VideoDecompressor.h"
+#include "platform/codec/VideoDecompressor.h"
+#include "tests/codec/TestFrames.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,9 +3,9 @@
 // transcoded to H.264 MP4 with the caption burned in. The counter
 // "realtime" is the clip's hour divided by the time one export took.
 
-#include "AviWriter.h"
-#include "ClipExporter.h"
-#include "TestFrames.h"
+#include "platform/avi/AviWriter.h"
+#include "platform/export/ClipExporter.h"
+#include "tests/codec/TestFrames.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 
 // Inbound video packets for the link benchmarks.
 
-#include "PackedDib.h"
-#include "Protocol.h"
+#include "link/Protocol.h"
+#include "platform/dib/PackedDib.h"
 
 #include <cstring>
 #include <random>

@@ -2,10 +2,10 @@
 // video packets as fast as the line takes them; the serial reader queues
 // them and the receiver routes each frame to a window. Reports sustained
 // throughput and the CPU time the viewer spends per frame (far end excluded).
-#include "BenchPackets.h"
-#include "ChannelTable.h"
-#include "CommPort.h"
-#include "ScriptedDialogService.h"
+#include "app/core/ChannelTable.h"
+#include "bench/link/BenchPackets.h"
+#include "link/CommPort.h"
+#include "platform/dialogs/ScriptedDialogService.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 // Receiver throughput on 150 KB video packets cut into chunks of a fixed size.
-#include "BenchPackets.h"
-#include "PacketReceiver.h"
+#include "bench/link/BenchPackets.h"
+#include "link/PacketReceiver.h"
 
 #include <benchmark/benchmark.h>
 

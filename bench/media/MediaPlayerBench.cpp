@@ -2,8 +2,8 @@
 // and decoding plus converting the next 320 x 240 frame for display. Each
 // reports the medians of the single operations, wall time as "median_ms" and
 // CPU time as "median_cpu_ms".
-#include "AviWriter.h"
-#include "MediaPlayer.h"
+#include "platform/avi/AviWriter.h"
+#include "platform/media/MediaPlayer.h"
 
 #include <benchmark/benchmark.h>
 

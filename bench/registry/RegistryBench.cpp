@@ -1,7 +1,7 @@
 // Settings store costs: reading a setting from a warm store, opening a store
 // per call (as the settings-cleaner exports do), writing a value, and walking
 // a large store key by index.
-#include "RegistryStore.h"
+#include "platform/registry/RegistryStore.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,9 +3,9 @@
 // the program's pump unescapes it, the program reads it from its end of the
 // byte stream. The same over raw TCP, where the pump passes the bytes through
 // and watches them for the modem's NO CARRIER. Also the codec alone, both ways.
-#include "NetworkPort.h"
-#include "SerialPort.h"
-#include "TelnetCodec.h"
+#include "platform/telephony/NetworkPort.h"
+#include "platform/telephony/SerialPort.h"
+#include "platform/telephony/TelnetCodec.h"
 
 #include <benchmark/benchmark.h>
 

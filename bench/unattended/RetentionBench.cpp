@@ -1,7 +1,7 @@
 // Choosing what a retention pass deletes among 100,000 clips, stored in no
 // particular order: the free-space rule needing about a tenth of them gone,
 // and the age rule on top. The budget is 0.5 s per pass.
-#include "RetentionPlanner.h"
+#include "unattended/RetentionPlanner.h"
 
 #include <benchmark/benchmark.h>
 

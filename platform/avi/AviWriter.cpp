@@ -1,6 +1,6 @@
-#include "AviWriter.h"
+#include "platform/avi/AviWriter.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -21,7 +21,7 @@
 // and the header brought up to date, so the file stays readable up to the last
 // good sample. Nothing throws. Not thread-safe: one thread uses a writer.
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 #include <chrono>
 #include <cstdint>

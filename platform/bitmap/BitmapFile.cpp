@@ -1,4 +1,4 @@
-#include "BitmapFile.h"
+#include "platform/bitmap/BitmapFile.h"
 
 #include <atomic>
 #include <string>

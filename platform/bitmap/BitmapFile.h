@@ -14,7 +14,7 @@
 // caller's block. A compressed DIB is written as it is (a bitmap file with a
 // compressed format code).
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "CodecDecoder.h"
+#include "platform/codec/CodecDecoder.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

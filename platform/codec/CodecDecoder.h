@@ -7,7 +7,7 @@
 // packet and whenever it changes. Decoders of inter-coded formats keep the
 // previous picture here, so a stream must keep its own decoder.
 
-#include "FrameConverter.h"
+#include "platform/codec/FrameConverter.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "DrawablePicture.h"
+#include "platform/codec/DrawablePicture.h"
 
-#include "VideoDecompressor.h"
+#include "platform/codec/VideoDecompressor.h"
 
 #include <algorithm>
 #include <climits>

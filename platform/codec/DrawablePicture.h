@@ -14,8 +14,8 @@
 // bytes) for snapshots, files and callers that keep bytes; it is computed
 // only when asked for.
 
-#include "FrameConverter.h"
-#include "PackedDib.h"
+#include "platform/codec/FrameConverter.h"
+#include "platform/dib/PackedDib.h"
 
 #include <cstdint>
 #include <functional>

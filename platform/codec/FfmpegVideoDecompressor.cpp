@@ -1,4 +1,4 @@
-#include "FfmpegVideoDecompressor.h"
+#include "platform/codec/FfmpegVideoDecompressor.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

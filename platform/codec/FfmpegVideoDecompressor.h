@@ -11,10 +11,10 @@
 // inter-frame state. At most kMaxDecoders streams are kept; the least recently
 // used one is dropped.
 
-#include "CodecDecoder.h"
-#include "FrameConverter.h"
-#include "RawFrameReader.h"
-#include "VideoDecompressor.h"
+#include "platform/codec/CodecDecoder.h"
+#include "platform/codec/FrameConverter.h"
+#include "platform/codec/RawFrameReader.h"
+#include "platform/codec/VideoDecompressor.h"
 
 #include <memory>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "FrameConverter.h"
+#include "platform/codec/FrameConverter.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 extern "C" {
 #include <libavutil/mem.h>

@@ -10,7 +10,7 @@
 // DIB. Scaler contexts are kept per source size/format and target size, so
 // channels of different sizes do not rebuild them on every frame.
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

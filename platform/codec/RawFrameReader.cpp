@@ -1,4 +1,4 @@
-#include "RawFrameReader.h"
+#include "platform/codec/RawFrameReader.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 // converter, without any codec. The rows are copied into an aligned, padded
 // buffer first, because libswscale may read past the end of a row.
 
-#include "FrameConverter.h"
+#include "platform/codec/FrameConverter.h"
 
 #include <optional>
 #include <span>

@@ -23,8 +23,8 @@
 // uses a decompressor at a time (the caller's frame lock); separate
 // decompressors may run on separate threads.
 
-#include "DrawablePicture.h"
-#include "PackedDib.h"
+#include "platform/codec/DrawablePicture.h"
+#include "platform/dib/PackedDib.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "QtDialogService.h"
+#include "platform/dialogs/QtDialogService.h"
 
-#include "StringTable.h"
+#include "res/StringTable.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogService.h"
+#include "platform/dialogs/DialogService.h"
 
 // Real modal dialogs: QMessageBox with the application title as caption, and
 // Qt's file dialogs.

@@ -1,4 +1,4 @@
-#include "ScriptedDialogService.h"
+#include "platform/dialogs/ScriptedDialogService.h"
 
 QStringList ScriptedDialogService::shownTexts() const {
     QStringList texts;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogService.h"
+#include "platform/dialogs/DialogService.h"
 
 #include <deque>
 #include <functional>

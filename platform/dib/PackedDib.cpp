@@ -1,4 +1,4 @@
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 namespace {
 

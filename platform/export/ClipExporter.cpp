@@ -1,4 +1,4 @@
-#include "ClipExporter.h"
+#include "platform/export/ClipExporter.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -507,9 +507,9 @@ struct ClipExporter::Impl {
             encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         av_opt_set(encoder->priv_data, "preset", "veryfast", 0);
         av_opt_set(encoder->priv_data, "crf", "23", 0);
-        const int opened = avcodec_open2(encoder.get(), codec, nullptr);
-        if (opened < 0)
-            return fail(std::string("cannot open the ") + codec->name + " encoder: " + avError(opened));
+        const int openError = avcodec_open2(encoder.get(), codec, nullptr);
+        if (openError < 0)
+            return fail(std::string("cannot open the ") + codec->name + " encoder: " + avError(openError));
 
         outStream = avformat_new_stream(output, nullptr);
         if (!outStream || avcodec_parameters_from_context(outStream->codecpar, encoder.get()) < 0)

@@ -1,4 +1,4 @@
-#include "ExportCommandLine.h"
+#include "platform/export/ExportCommandLine.h"
 
 #include <QDateTime>
 #include <QGuiApplication>

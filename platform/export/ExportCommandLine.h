@@ -16,7 +16,7 @@
 // failure to the given stream. Exit status: 0 written, 1 nothing usable or
 // the export failed (no file is left), 2 a usage error.
 
-#include "ClipExporter.h"
+#include "platform/export/ClipExporter.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "ExportJob.h"
+#include "platform/export/ExportJob.h"
 
 #include <QMetaObject>
 

@@ -12,7 +12,7 @@
 // before anything else goes, so no queued call can reach a dead job.
 // Time left is extrapolated from the time spent so far (clock injectable).
 
-#include "ClipExporter.h"
+#include "platform/export/ClipExporter.h"
 
 #include <QObject>
 

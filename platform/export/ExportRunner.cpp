@@ -1,8 +1,8 @@
-#include "ExportRunner.h"
+#include "platform/export/ExportRunner.h"
 
-#include "DialogService.h"
-#include "ExportJob.h"
-#include "StringTable.h"
+#include "platform/dialogs/DialogService.h"
+#include "platform/export/ExportJob.h"
+#include "res/StringTable.h"
 
 #include <QDateTime>
 #include <QEventLoop>

@@ -12,7 +12,7 @@
 // raises the job's abort flag. Warnings about skipped clips go to the log;
 // a cancelled export shows nothing and leaves no file.
 
-#include "ClipExporter.h"
+#include "platform/export/ClipExporter.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 #include <atomic>
 #include <cerrno>

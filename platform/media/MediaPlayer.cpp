@@ -1,6 +1,6 @@
-#include "MediaPlayer.h"
+#include "platform/media/MediaPlayer.h"
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "RegistryImport.h"
+#include "platform/registry/RegistryImport.h"
 
 #include <utility>
 

@@ -13,7 +13,7 @@
 // are created from the parent found for the first of them, so each costs one
 // lookup rather than one per path element.
 
-#include "RegistryText.h"
+#include "platform/registry/RegistryText.h"
 
 #include <cstddef>
 #include <functional>

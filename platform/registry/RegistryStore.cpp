@@ -1,4 +1,4 @@
-#include "RegistryStore.h"
+#include "platform/registry/RegistryStore.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -342,21 +342,21 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     // itself and SQLite does not wait for that, so a busy file is tried again
     // for a while; a file that stays busy is used in its present mode.
     if (!m_readOnly) {
-        int rc = SQLITE_OK;
+        int modeRc = SQLITE_OK;
         for (int attempt = 0;; ++attempt) {
-            rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-            if (rc == SQLITE_OK)
-                rc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-            const int primary = rc & 0xff;
-            if (rc == SQLITE_OK || (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
+            modeRc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+            if (modeRc == SQLITE_OK)
+                modeRc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+            const int primary = modeRc & 0xff;
+            if (modeRc == SQLITE_OK || (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
                 attempt == kJournalModeAttempts)
                 break;
             ::usleep(kJournalModeRetryUs);
         }
-        if (rc != SQLITE_OK) {
+        if (modeRc != SQLITE_OK) {
             StoreWarning("%s: the journal mode stays as it is: %s", filePath.c_str(), sqlite3_errmsg(m_db));
-            noteError(rc);
-            const int primary = rc & 0xff;
+            noteError(modeRc);
+            const int primary = modeRc & 0xff;
             if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED)
                 m_readOnly = true;
         }

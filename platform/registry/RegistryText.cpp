@@ -1,4 +1,4 @@
-#include "RegistryText.h"
+#include "platform/registry/RegistryText.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -16,7 +16,7 @@
 // Parsing is pure and total: any line either parses or is rejected, and a
 // value's stated length must match the bytes it gives.
 
-#include "RegistryStore.h"
+#include "platform/registry/RegistryStore.h"
 
 #include <optional>
 #include <string>

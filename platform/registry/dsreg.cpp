@@ -12,9 +12,9 @@
 // with C escapes for bytes that are not printable, so stored lengths and
 // terminating zeros are visible. Import creates missing keys and sets the
 // values it reads, one transaction per 10,000 keys (RegistryImport.h).
-#include "RegistryImport.h"
-#include "RegistryStore.h"
-#include "RegistryText.h"
+#include "platform/registry/RegistryImport.h"
+#include "platform/registry/RegistryStore.h"
+#include "platform/registry/RegistryText.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "SerialEngine.h"
+#include "platform/serial/SerialEngine.h"
 
-#include "DialscopeLog.h"
-#include "SignalEvent.h"
+#include "platform/log/DialscopeLog.h"
+#include "platform/serial/SignalEvent.h"
 
 #include <algorithm>
 #include <cerrno>

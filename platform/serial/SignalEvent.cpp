@@ -1,4 +1,4 @@
-#include "SignalEvent.h"
+#include "platform/serial/SignalEvent.h"
 
 #include <cerrno>
 #include <cstdint>

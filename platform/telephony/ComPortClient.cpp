@@ -1,4 +1,4 @@
-#include "ComPortClient.h"
+#include "platform/telephony/ComPortClient.h"
 
 namespace telnet {
 

@@ -12,7 +12,7 @@
 // options we do not use are refused. The server's NOTIFY-MODEMSTATE is kept:
 // carrier detect is its CD bit.
 
-#include "TelnetCodec.h"
+#include "platform/telephony/TelnetCodec.h"
 
 #include <array>
 #include <cstdint>

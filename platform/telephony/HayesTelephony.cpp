@@ -1,6 +1,6 @@
-#include "HayesTelephony.h"
+#include "platform/telephony/HayesTelephony.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -25,10 +25,10 @@
 // messages about a session, line or call that has ended meanwhile are dropped
 // on arrival.
 
-#include "HayesTimings.h"
-#include "ModemLine.h"
-#include "SerialPort.h"
-#include "TelephonyService.h"
+#include "platform/telephony/HayesTimings.h"
+#include "platform/telephony/ModemLine.h"
+#include "platform/telephony/SerialPort.h"
+#include "platform/telephony/TelephonyService.h"
 
 #include <QFileSystemWatcher>
 #include <QObject>

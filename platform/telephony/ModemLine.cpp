@@ -1,6 +1,6 @@
-#include "ModemLine.h"
+#include "platform/telephony/ModemLine.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 #include <cerrno>
 #include <cstring>

@@ -24,9 +24,9 @@
 //
 // Shutdown order (destructor): abort flag, wake, join; the port closes last.
 
-#include "HayesTimings.h"
-#include "SerialPort.h"
-#include "TelephonyTypes.h"
+#include "platform/telephony/HayesTimings.h"
+#include "platform/telephony/SerialPort.h"
+#include "platform/telephony/TelephonyTypes.h"
 
 #include <atomic>
 #include <cstdint>

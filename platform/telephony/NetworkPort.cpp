@@ -1,4 +1,4 @@
-#include "NetworkPort.h"
+#include "platform/telephony/NetworkPort.h"
 
 #include <algorithm>
 #include <cerrno>

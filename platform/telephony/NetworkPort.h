@@ -22,8 +22,8 @@
 //
 // Shutdown order (destructor): abort flag, wake, join; descriptors close last.
 
-#include "ComPortClient.h"
-#include "NoCarrierWatch.h"
+#include "platform/telephony/ComPortClient.h"
+#include "platform/telephony/NoCarrierWatch.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "NoCarrierWatch.h"
+#include "platform/telephony/NoCarrierWatch.h"
 
 void NoCarrierWatch::Arm(std::chrono::milliseconds quiet) {
     m_armed = true;

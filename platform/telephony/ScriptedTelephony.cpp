@@ -1,4 +1,4 @@
-#include "ScriptedTelephony.h"
+#include "platform/telephony/ScriptedTelephony.h"
 
 #include <QTimer>
 

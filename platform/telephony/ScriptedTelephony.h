@@ -6,7 +6,7 @@
 // or never), and the test posts call-state, device-state and other messages
 // itself. Messages arrive through the event loop, as from the real service.
 
-#include "TelephonyService.h"
+#include "platform/telephony/TelephonyService.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
-#include "SerialPort.h"
+#include "platform/telephony/SerialPort.h"
 
-#include "DialscopeLog.h"
+#include "platform/log/DialscopeLog.h"
 
 #include <algorithm>
 #include <cctype>

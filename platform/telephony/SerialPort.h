@@ -17,8 +17,8 @@
 // and the probe that tells a data modem (answers "AT" with "OK") from a port
 // that does not answer.
 
-#include "AtResultParser.h"
-#include "NetworkPort.h"
+#include "platform/telephony/AtResultParser.h"
+#include "platform/telephony/NetworkPort.h"
 
 #include <chrono>
 #include <memory>

@@ -16,7 +16,7 @@
 // - The handle returned by GetID for kDataModemClass is a new descriptor that
 //   the caller owns and closes.
 
-#include "TelephonyTypes.h"
+#include "platform/telephony/TelephonyTypes.h"
 
 #include <cstdint>
 #include <functional>

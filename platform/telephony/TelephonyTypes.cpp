@@ -1,4 +1,4 @@
-#include "TelephonyTypes.h"
+#include "platform/telephony/TelephonyTypes.h"
 
 namespace tel {
 

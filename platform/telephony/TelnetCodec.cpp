@@ -1,4 +1,4 @@
-#include "TelnetCodec.h"
+#include "platform/telephony/TelnetCodec.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "AcceptanceTest.h"
+#include "tests/acceptance/AcceptanceTest.h"
 
-#include "AcceptancePaths.h"
+#include "tests/acceptance/AcceptancePaths.h"
 
 #include <algorithm>
 #include <chrono>

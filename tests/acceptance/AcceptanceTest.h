@@ -13,15 +13,15 @@
 // DIALSCOPE_ACCEPTANCE_ARTIFACTS names a folder, every window of the program
 // is saved there as a PNG first.
 
-#include "ChannelView.h"
-#include "Poll.h"
-#include "ProgramUnderTest.h"
-#include "Screen.h"
-#include "SiteSim.h"
-#include "Store.h"
-#include "TempDir.h"
-#include "XServer.h"
-#include "Xdo.h"
+#include "tests/acceptance/ChannelView.h"
+#include "tests/acceptance/Poll.h"
+#include "tests/acceptance/ProgramUnderTest.h"
+#include "tests/acceptance/Screen.h"
+#include "tests/acceptance/SiteSim.h"
+#include "tests/acceptance/Store.h"
+#include "tests/acceptance/XServer.h"
+#include "tests/acceptance/Xdo.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,8 @@
 // (default 10) and the figures are printed: keep-alive spacing at the site,
 // the main window's answer to input, resident memory, and the windows,
 // recordings and still viewers the call made.
-#include "AcceptancePaths.h"
-#include "AcceptanceTest.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/AcceptanceTest.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
-#include "ChannelView.h"
+#include "tests/acceptance/ChannelView.h"
 
-#include "AcceptancePaths.h"
-#include "Poll.h"
-#include "Screen.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/Poll.h"
+#include "tests/acceptance/Screen.h"
 
 #include <algorithm>
 #include <cstdlib>

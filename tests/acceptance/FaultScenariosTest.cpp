@@ -2,10 +2,10 @@
 // the site hanging up or closing a channel, a busy number, the modem pulled
 // out mid-call, a second start and the start-up password. Each scenario
 // checks what the operator sees and what is left on disk.
-#include "AcceptanceTest.h"
+#include "tests/acceptance/AcceptanceTest.h"
 
-#include "AcceptancePaths.h"
-#include "ChannelView.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/ChannelView.h"
 
 #include <QImage>
 #include <QPoint>

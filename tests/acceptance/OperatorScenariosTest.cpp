@@ -1,9 +1,9 @@
 // The operator's main journeys through the built program on a real X server:
 // first start, a dialled call with three channels, a recording, a snapshot
 // saved as a bitmap, playing the clip back, and a site that calls in.
-#include "AcceptanceTest.h"
+#include "tests/acceptance/AcceptanceTest.h"
 
-#include "AcceptancePaths.h"
+#include "tests/acceptance/AcceptancePaths.h"
 
 #include <QImage>
 #include <QPoint>

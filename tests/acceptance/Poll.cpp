@@ -1,6 +1,6 @@
-#include "Poll.h"
+#include "tests/acceptance/Poll.h"
 
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <chrono>
 #include <csignal>

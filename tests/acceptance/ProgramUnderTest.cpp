@@ -1,7 +1,7 @@
-#include "ProgramUnderTest.h"
+#include "tests/acceptance/ProgramUnderTest.h"
 
-#include "AcceptancePaths.h"
-#include "XServer.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/XServer.h"
 
 #include <chrono>
 #include <csignal>

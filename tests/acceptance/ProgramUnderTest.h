@@ -14,8 +14,8 @@
 // exits), so no signal handling is involved. A child still running when the
 // object goes away is killed.
 
-#include "ChildProcess.h"
-#include "Xdo.h"
+#include "tests/acceptance/Xdo.h"
+#include "tests/support/ChildProcess.h"
 
 #include <memory>
 #include <optional>

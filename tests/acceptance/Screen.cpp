@@ -1,8 +1,8 @@
-#include "Screen.h"
+#include "tests/acceptance/Screen.h"
 
-#include "AcceptancePaths.h"
-#include "Poll.h"
-#include "XServer.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/Poll.h"
+#include "tests/acceptance/XServer.h"
 
 #include <algorithm>
 #include <cstdlib>

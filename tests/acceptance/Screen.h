@@ -14,7 +14,7 @@
 // top-left corner, and there is no compositor: whatever another window covers
 // grabs as black. Raise (Xdo::raise) the window to be looked at first.
 
-#include "Xdo.h"
+#include "tests/acceptance/Xdo.h"
 
 #include <QImage>
 #include <QRect>

@@ -1,6 +1,6 @@
-#include "SiteSim.h"
+#include "tests/acceptance/SiteSim.h"
 
-#include "AcceptancePaths.h"
+#include "tests/acceptance/AcceptancePaths.h"
 
 #include <csignal>
 #include <filesystem>

@@ -11,8 +11,8 @@
 // control socket exist. Control commands go through "dialscope-sitesim
 // --send", one tool run per command, and the reply line comes back as it is.
 
-#include "ChildProcess.h"
-#include "Poll.h"
+#include "tests/acceptance/Poll.h"
+#include "tests/support/ChildProcess.h"
 
 #include <memory>
 #include <optional>

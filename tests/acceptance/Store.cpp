@@ -1,7 +1,7 @@
-#include "Store.h"
+#include "tests/acceptance/Store.h"
 
-#include "AcceptancePaths.h"
-#include "Poll.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/Poll.h"
 
 #include <cstdlib>
 #include <sstream>

@@ -1,7 +1,7 @@
-#include "XServer.h"
+#include "tests/acceptance/XServer.h"
 
-#include "AcceptancePaths.h"
-#include "Poll.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/Poll.h"
 
 #include <chrono>
 #include <csignal>

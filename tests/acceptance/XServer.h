@@ -10,7 +10,7 @@
 // explicitly and read the program's own window-state requests. The server is
 // killed and reaped when the object goes away.
 
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
-#include "Xdo.h"
+#include "tests/acceptance/Xdo.h"
 
-#include "AcceptancePaths.h"
-#include "XServer.h"
+#include "tests/acceptance/AcceptancePaths.h"
+#include "tests/acceptance/XServer.h"
 
 #include <filesystem>
 #include <sstream>

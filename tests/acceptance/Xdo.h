@@ -11,7 +11,7 @@
 // a keyboard would, so every input call first focuses its window and checks
 // that the focus arrived (there is no window manager to do it).
 
-#include "Poll.h"
+#include "tests/acceptance/Poll.h"
 
 #include <QRect>
 

@@ -1,6 +1,6 @@
-#include "AppStore.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "OptionsValues.h"
-#include "PhoneBookModel.h"
-#include "TempAppStore.h"
+#include "app/core/OptionsValues.h"
+#include "app/core/PhoneBookModel.h"
+#include "tests/app/TempAppStore.h"
 
 #include <gtest/gtest.h>
 

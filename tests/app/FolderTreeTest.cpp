@@ -1,5 +1,5 @@
-#include "FolderTree.h"
-#include "TempDir.h"
+#include "app/core/FolderTree.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "AppStore.h"
-#include "AutostartEntry.h"
-#include "RecordVolume.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "app/core/AutostartEntry.h"
+#include "app/core/RecordVolume.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

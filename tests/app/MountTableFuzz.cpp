@@ -1,6 +1,6 @@
 // Mount tables of any bytes, whole and split at a point the input chooses,
 // must parse to the same entries without reading outside the input.
-#include "MountTable.h"
+#include "app/core/MountTable.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "MountTable.h"
+#include "app/core/MountTable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "PhoneBookDialog.h"
-#include "DoubleClick.h"
-#include "ModalDriver.h"
-#include "ScriptedDialogService.h"
-#include "TempAppStore.h"
+#include "app/ui/PhoneBookDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/app/DoubleClick.h"
+#include "tests/app/TempAppStore.h"
+#include "tests/support/ModalDriver.h"
 
 #include <QLineEdit>
 #include <QPushButton>

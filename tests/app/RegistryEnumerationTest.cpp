@@ -1,5 +1,5 @@
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // An AppStore on fresh store files in a temporary folder, with the desktop's
 // autostart folder pointed there too, so a test may switch auto run on.
 
-#include "AppStore.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "AviWriter.h"
-#include "ClipTestTools.h"
-#include "MediaPlayer.h"
-#include "TempDir.h"
+#include "platform/avi/AviWriter.h"
+#include "platform/media/MediaPlayer.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ClipTestTools.h"
+#include "tests/avi/ClipTestTools.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -5,7 +5,7 @@
 // ffmpeg tool, ffprobe as an independent reader, and a RIFF chunk walker for
 // checking header bytes, and a libavformat read-back of exported files.
 
-#include "AviWriter.h"
+#include "platform/avi/AviWriter.h"
 
 #include <csignal>
 #include <cstdint>

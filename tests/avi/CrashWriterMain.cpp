@@ -2,8 +2,8 @@
 // the number of frames written after each one. The killed-recording test runs
 // it and kills it with SIGKILL in the middle of a recording.
 //   avi_crash_writer <path> <sync interval ms> <segment limit bytes>
-#include "AviWriter.h"
-#include "ClipTestTools.h"
+#include "platform/avi/AviWriter.h"
+#include "tests/avi/ClipTestTools.h"
 
 #include <cstdio>
 #include <cstdlib>

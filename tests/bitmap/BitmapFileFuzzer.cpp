@@ -1,7 +1,7 @@
 // Any block handed to the bitmap-file writer: encode() either refuses it or
 // returns a file whose header describes exactly the bytes that follow, taken
 // only from inside the block.
-#include "BitmapFile.h"
+#include "platform/bitmap/BitmapFile.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "BitmapFile.h"
-#include "ClipTestTools.h"
-#include "TempDir.h"
+#include "platform/bitmap/BitmapFile.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The call log file: rows round trip with every field, filters, the bound on
 // its size, owner-only access, a damaged file, and the CSV export read back
 // with an independent RFC 4180 reader.
-#include "CallLog.h"
-#include "CallLogCommand.h"
-#include "TempDir.h"
+#include "calllog/CallLog.h"
+#include "calllog/CallLogCommand.h"
+#include "tests/support/TempDir.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The call panel's figures and the frame-age rule with an injected clock: no
 // test sleeps, time only moves when the test moves it.
-#include "CallStats.h"
-#include "CallEntryBuilder.h"
-#include "FrameAge.h"
+#include "calllog/CallStats.h"
+#include "calllog/CallEntryBuilder.h"
+#include "calllog/FrameAge.h"
 
 #include <gtest/gtest.h>
 

@@ -3,14 +3,14 @@
 // another process wrote, and answering counts, order and searches over a
 // large index made with the import's batch writes, and handed to the
 // index's thread by a post without that thread ever building or waiting.
-#include "ClipCatalog.h"
-#include "CatalogBuildGate.h"
-#include "ChannelTable.h"
-#include "ChildProcess.h"
-#include "ClipIndex.h"
-#include "RegistryImport.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "clips/core/ClipCatalog.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "platform/registry/RegistryImport.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/clips/CatalogBuildGate.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

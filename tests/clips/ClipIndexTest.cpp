@@ -1,7 +1,7 @@
-#include "ClipIndex.h"
-#include "ChannelTable.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "clips/core/ClipIndex.h"
+#include "app/core/ChannelTable.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "ClipGroups.h"
-#include "ClipNames.h"
-#include "ClipSearch.h"
-#include "ClipTestTools.h"
-#include "ImagePreview.h"
-#include "TempDir.h"
+#include "clips/core/ClipGroups.h"
+#include "clips/core/ClipNames.h"
+#include "clips/core/ClipSearch.h"
+#include "clips/core/ImagePreview.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

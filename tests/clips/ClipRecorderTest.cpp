@@ -1,11 +1,11 @@
-#include "ClipRecorder.h"
-#include "ChannelTable.h"
-#include "ClipIndex.h"
-#include "ClipRecovery.h"
-#include "ClipTestTools.h"
-#include "ClipWriterThread.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "clips/core/ClipRecorder.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipRecovery.h"
+#include "clips/core/ClipWriterThread.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

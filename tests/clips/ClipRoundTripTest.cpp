@@ -2,18 +2,18 @@
 // buffer and later frames, found in the browser under its channel, previewed
 // from its image file, played to its end at two frames per second, and
 // deleted with its files.
-#include "ChannelTable.h"
-#include "ClipBrowserDialog.h"
-#include "ClipIndex.h"
-#include "ClipListWidget.h"
-#include "ClipNames.h"
-#include "ClipRecorder.h"
-#include "ClipTestTools.h"
-#include "PlayerBar.h"
-#include "PlayerWindow.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipNames.h"
+#include "clips/core/ClipRecorder.h"
+#include "clips/ui/ClipBrowserDialog.h"
+#include "clips/ui/ClipListWidget.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
+#include "video/ui/PlayerBar.h"
+#include "video/ui/PlayerWindow.h"
 
 #include <QSlider>
 #include <gtest/gtest.h>

@@ -2,17 +2,17 @@
 // clips browser with a preview and a player in the middle of a clip, from
 // clips recorded here with colour-bar frames.
 //   clip_screenshots <folder>   (QT_QPA_PLATFORM=offscreen works)
-#include "ChannelTable.h"
-#include "ClipBrowserDialog.h"
-#include "ClipIndex.h"
-#include "ClipListWidget.h"
-#include "ClipRecorder.h"
-#include "PlayerWindow.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "StillViewer.h"
-#include "TempDir.h"
-#include "TestFrames.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipRecorder.h"
+#include "clips/ui/ClipBrowserDialog.h"
+#include "clips/ui/ClipListWidget.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/codec/TestFrames.h"
+#include "tests/support/TempDir.h"
+#include "video/ui/PlayerWindow.h"
+#include "video/ui/StillViewer.h"
 
 #include <QApplication>
 #include <QTreeWidget>

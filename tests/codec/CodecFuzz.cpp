@@ -9,8 +9,8 @@
 // libavcodec is not instrumented for coverage, so mode 2 is what takes the
 // decoders deep into their bitstream parsers.
 
-#include "TestFrames.h"
-#include "VideoDecompressor.h"
+#include "platform/codec/VideoDecompressor.h"
+#include "tests/codec/TestFrames.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "TestFrames.h"
+#include "tests/codec/TestFrames.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -4,8 +4,8 @@
 // test picture compressed with a libavcodec encoder, or stored uncompressed,
 // in a packed DIB whose header names the codec's FourCC.
 
-#include "PackedDib.h"
-#include "TestPattern.h"
+#include "platform/dib/PackedDib.h"
+#include "tests/support/TestPattern.h"
 
 #include <cstdint>
 #include <memory>

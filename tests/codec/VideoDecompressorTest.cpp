@@ -1,6 +1,6 @@
-#include "VideoDecompressor.h"
-#include "DialscopeLog.h"
-#include "TestFrames.h"
+#include "platform/codec/VideoDecompressor.h"
+#include "platform/log/DialscopeLog.h"
+#include "tests/codec/TestFrames.h"
 
 #include <gtest/gtest.h>
 

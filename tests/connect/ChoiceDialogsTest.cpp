@@ -1,18 +1,18 @@
 // The small choice dialogs: modem selection, channel choice, remote control
 // and its command line, and the packets the remote control command sends.
-#include "AppStore.h"
-#include "ChannelChoiceDialog.h"
-#include "ChannelTable.h"
-#include "CommandDialog.h"
-#include "LinkDoubles.h"
-#include "NetworkModemList.h"
-#include "RegistryStore.h"
-#include "RemoteControlCommand.h"
-#include "RemoteControlDialog.h"
-#include "ScriptedDialogService.h"
-#include "SelectModemDialog.h"
-#include "StringTable.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "app/core/ChannelTable.h"
+#include "connect/ChannelChoiceDialog.h"
+#include "connect/CommandDialog.h"
+#include "connect/NetworkModemList.h"
+#include "connect/RemoteControlCommand.h"
+#include "connect/RemoteControlDialog.h"
+#include "connect/SelectModemDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "res/StringTable.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QComboBox>

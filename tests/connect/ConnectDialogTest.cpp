@@ -1,13 +1,13 @@
 // The connect dialog on the offscreen platform: what it opens with, the
 // slider, the checks, what Connect and Apply store, and the phone book.
-#include "ConnectDialog.h"
-#include "AppConnectionStore.h"
-#include "DialStatusDialog.h"
-#include "PhoneBookDialog.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "StringTable.h"
-#include "TempDir.h"
+#include "connect/ConnectDialog.h"
+#include "app/ui/PhoneBookDialog.h"
+#include "connect/AppConnectionStore.h"
+#include "connect/DialStatusDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "res/StringTable.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -278,20 +278,20 @@ TEST_F(ConnectDialogTest, PhoneBookInSelectModeFillsNamePasswordAndNumber) {
 // Screenshot mode: with DIALSCOPE_SCREENSHOT_DIR set, saves a picture of the
 // dialog with sample values there (for the docs); otherwise skipped.
 TEST_F(ConnectDialogTest, Screenshot) {
-    const char* dir = std::getenv("DIALSCOPE_SCREENSHOT_DIR");
-    if (!dir)
+    const char* shots = std::getenv("DIALSCOPE_SCREENSHOT_DIR");
+    if (!shots)
         GTEST_SKIP() << "set DIALSCOPE_SCREENSHOT_DIR to take screenshots";
     ASSERT_TRUE(store.SaveCallSettings({"operator", "secret", "555 0101", 1, 30, 1}));
     ConnectDialog dialog(store, dialogs);
     dialog.show();
-    const QString file = QStringLiteral("%1/connect.png").arg(QString::fromLocal8Bit(dir));
+    const QString file = QStringLiteral("%1/connect.png").arg(QString::fromLocal8Bit(shots));
     EXPECT_TRUE(dialog.grab().save(file)) << file.toStdString();
 
     DialStatusDialog status("555 0101", "Wait for connect ... ", nullptr, 5);
     status.present();
     while (status.shownIcon() != 124)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const QString statusFile = QStringLiteral("%1/dial_status.png").arg(QString::fromLocal8Bit(dir));
+    const QString statusFile = QStringLiteral("%1/dial_status.png").arg(QString::fromLocal8Bit(shots));
     EXPECT_TRUE(status.grab().save(statusFile)) << statusFile.toStdString();
 }
 

@@ -1,9 +1,9 @@
 // The connect dialog's rules without widgets: the slider steps, what opens
 // from the stored "Call" values, and what the login takes from them.
-#include "ConnectForm.h"
-#include "AppConnectionStore.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "connect/ConnectForm.h"
+#include "connect/AppConnectionStore.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The dialing status window: its animation, its looks, and "Hang up" through
 // the line control with the scripted telephony service.
-#include "DialStatusDialog.h"
-#include "DialStatusDialogFactory.h"
-#include "LineManager.h"
-#include "ScriptedTelephony.h"
-#include "TelephonyTestSupport.h"
+#include "connect/DialStatusDialog.h"
+#include "connect/DialStatusDialogFactory.h"
+#include "link/LineManager.h"
+#include "platform/telephony/ScriptedTelephony.h"
+#include "tests/telephony/TelephonyTestSupport.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
-#include "QtDialogService.h"
-#include "ScriptedDialogService.h"
-#include "StringTable.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/dialogs/QtDialogService.h"
+#include "res/StringTable.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "ClipExporter.h"
-#include "ClipTestTools.h"
-#include "ExportJob.h"
-#include "TempDir.h"
+#include "platform/export/ClipExporter.h"
+#include "platform/export/ExportJob.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "ExportCommandLine.h"
-#include "ClipExportPlan.h"
-#include "ClipTestTools.h"
-#include "TempDir.h"
+#include "platform/export/ExportCommandLine.h"
+#include "clips/core/ClipExportPlan.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

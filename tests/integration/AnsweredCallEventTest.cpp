@@ -2,13 +2,13 @@
 // logs in with the answering credentials and asks for the site's identity, the
 // reply is filed as an event record in the application store, and the event
 // list shows it.
-#include "CodecDecompressorFactory.h"
-#include "CommPort.h"
-#include "EventNotifyDialog.h"
-#include "LinkDoubles.h"
-#include "ScriptedDialogService.h"
-#include "SiteSimProcess.h"
-#include "TempAppStore.h"
+#include "link/CodecDecompressorFactory.h"
+#include "link/CommPort.h"
+#include "mainwnd/EventNotifyDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/app/TempAppStore.h"
+#include "tests/link/LinkDoubles.h"
+#include "tools/sitesim/SiteSimProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,25 +3,25 @@
 // telephony service, the line control, the connection and the login with the
 // stored "Call" values, dialled and answered, ended by either side. Windows
 // are test doubles; everything else is the program's own.
-#include "AppConnectionStore.h"
-#include "CallJournal.h"
-#include "ChannelChoiceDialog.h"
-#include "ChannelTable.h"
-#include "CodecDecompressorFactory.h"
-#include "CommPort.h"
-#include "ConnectForm.h"
-#include "DialStatusDialog.h"
-#include "DialStatusDialogFactory.h"
-#include "HayesTelephony.h"
-#include "LineManager.h"
-#include "LinkDoubles.h"
-#include "PatrolRunner.h"
-#include "Reconnector.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "SiteSimProcess.h"
-#include "TelephonyTestSupport.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "calllog/CallJournal.h"
+#include "connect/AppConnectionStore.h"
+#include "connect/ChannelChoiceDialog.h"
+#include "connect/ConnectForm.h"
+#include "connect/DialStatusDialog.h"
+#include "connect/DialStatusDialogFactory.h"
+#include "link/CodecDecompressorFactory.h"
+#include "link/CommPort.h"
+#include "link/LineManager.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "platform/telephony/HayesTelephony.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/TempDir.h"
+#include "tests/telephony/TelephonyTestSupport.h"
+#include "tools/sitesim/SiteSimProcess.h"
+#include "unattended/PatrolRunner.h"
+#include "unattended/Reconnector.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -591,7 +591,7 @@ TEST_F(CallEndToEndTest, RawTcpNoCarrierEndsTheCallButThatTextInAPictureDoesNot)
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, NetworkCallTest, ::testing::Values("--tcp", "--rfc2217"),
-                         [](const auto& info) { return std::string(info.param + 2); });
+                         [](const auto& test) { return std::string(test.param + 2); });
 // A far-end hang-up with the reconnect option on: the same number is dialled
 // again after the first wait (a busy attempt counts and waits for the next),
 // the login uses the credentials of the dropped call, the channels open again

@@ -6,15 +6,15 @@
 // records the site really sent, and the call still hangs up cleanly.
 // DIALSCOPE_CHAOS_SEED and DIALSCOPE_CHAOS_RATE replace the seed and the
 // share of harmed frames, for soak runs (a high rate starves the pictures).
-#include "AppConnectionStore.h"
-#include "ChannelWindow.h"
-#include "CodecDecompressorFactory.h"
-#include "CommPort.h"
-#include "LiveWindowDoubles.h"
-#include "RegistryLayout.h"
-#include "SiteSimProcess.h"
-#include "TempAppStore.h"
-#include "VideoViewArea.h"
+#include "app/core/RegistryLayout.h"
+#include "connect/AppConnectionStore.h"
+#include "link/CodecDecompressorFactory.h"
+#include "link/CommPort.h"
+#include "tests/app/TempAppStore.h"
+#include "tests/video/LiveWindowDoubles.h"
+#include "tools/sitesim/SiteSimProcess.h"
+#include "video/ui/ChannelWindow.h"
+#include "video/ui/VideoViewArea.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

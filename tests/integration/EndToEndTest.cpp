@@ -6,14 +6,14 @@
 // channel. A record folder on a volume that hangs leaves the window and the
 // live video going. Set DIALSCOPE_SCREENSHOT_DIR to keep pictures of the main
 // window.
-#include "CallLogDialog.h"
-#include "CallPanel.h"
-#include "ChannelWindow.h"
-#include "FrameFixture.h"
-#include "HayesTelephony.h"
-#include "SiteSimProcess.h"
-#include "VideoViewArea.h"
-#include "ViewCommands.h"
+#include "mainwnd/CallLogDialog.h"
+#include "mainwnd/CallPanel.h"
+#include "mainwnd/ViewCommands.h"
+#include "platform/telephony/HayesTelephony.h"
+#include "tests/mainwnd/FrameFixture.h"
+#include "tools/sitesim/SiteSimProcess.h"
+#include "video/ui/ChannelWindow.h"
+#include "video/ui/VideoViewArea.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,7 +26,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,14 +1,14 @@
 // The connection against the simulated site in data-only mode: log in, answer
 // the channel prompt by opening every channel, and receive decoded pictures of
 // every codec the site sends.
-#include "ChannelChoice.h"
-#include "ChannelTable.h"
-#include "CodecDecompressorFactory.h"
-#include "CommPort.h"
-#include "LinkDoubles.h"
-#include "ScriptedDialogService.h"
-#include "SiteSimProcess.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "link/ChannelChoice.h"
+#include "link/CodecDecompressorFactory.h"
+#include "link/CommPort.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/TempDir.h"
+#include "tools/sitesim/SiteSimProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -10,11 +10,11 @@
 // behaviour, raw mode), then either steps, each an operation and its fields,
 // or (raw mode) a chunk-size byte and bytes as the site sends them, drained
 // chunk by chunk with a timer tick and the posted commands after each.
-#include "ChannelTable.h"
-#include "CommPort.h"
-#include "LinkDoubles.h"
-#include "PtyPair.h"
-#include "ScriptedDialogService.h"
+#include "app/core/ChannelTable.h"
+#include "link/CommPort.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/PtyPair.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
-#include "CommPort.h"
-#include "ChannelTable.h"
-#include "LinkDoubles.h"
-#include "PtyPair.h"
-#include "ScriptedDialogService.h"
-#include "TempDir.h"
+#include "link/CommPort.h"
+#include "app/core/ChannelTable.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

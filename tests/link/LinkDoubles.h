@@ -4,8 +4,8 @@
 // doubles record geometry and calls so tests can check placement and routing
 // without widgets.
 
-#include "LinkInterfaces.h"
-#include "Protocol.h"
+#include "link/LinkInterfaces.h"
+#include "link/Protocol.h"
 
 #include <QStringList>
 

@@ -1,9 +1,9 @@
 // Fuzzes the packet receiver and the decoders of inbound payloads. The first
 // byte of the input picks the chunk size, so packets are cut at every possible
 // boundary; leftovers are parsed next, as the drain loop does.
-#include "PackedDib.h"
-#include "PacketReceiver.h"
-#include "Protocol.h"
+#include "link/PacketReceiver.h"
+#include "link/Protocol.h"
+#include "platform/dib/PackedDib.h"
 
 #include <algorithm>
 #include <cstddef>

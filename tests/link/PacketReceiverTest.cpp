@@ -1,5 +1,5 @@
-#include "PacketReceiver.h"
-#include "LinkDoubles.h"
+#include "link/PacketReceiver.h"
+#include "tests/link/LinkDoubles.h"
 
 #include <gtest/gtest.h>
 

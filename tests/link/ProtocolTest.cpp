@@ -1,7 +1,7 @@
-#include "ChannelChoice.h"
-#include "LinkDoubles.h"
-#include "RemoteControl.h"
-#include "TileLayout.h"
+#include "link/ChannelChoice.h"
+#include "link/RemoteControl.h"
+#include "link/TileLayout.h"
+#include "tests/link/LinkDoubles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,19 @@
 // Start-up pieces of the application object: the command-line switches, the
 // single running instance, the splash picture's key rule, the About box and
 // the start-up sequence.
-#include "AboutDialog.h"
-#include "AppStore.h"
-#include "CommandLine.h"
-#include "DemoSite.h"
-#include "DialscopeApp.h"
-#include "MainFrame.h"
-#include "ScriptedDialogService.h"
-#include "ScriptedFrameDialogs.h"
-#include "ScriptedTelephony.h"
-#include "SingleInstance.h"
-#include "SplashWindow.h"
-#include "StartupSwitches.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "app/core/CommandLine.h"
+#include "app/core/DemoSite.h"
+#include "app/core/SingleInstance.h"
+#include "app/core/StartupSwitches.h"
+#include "app/ui/AboutDialog.h"
+#include "app/ui/DialscopeApp.h"
+#include "app/ui/SplashWindow.h"
+#include "mainwnd/MainFrame.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/telephony/ScriptedTelephony.h"
+#include "tests/mainwnd/ScriptedFrameDialogs.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,8 +1,8 @@
 // The main window's enable and check rules in every line state, and the
 // dispatch that asks them again when a command arrives.
-#include "CommandTable.h"
-#include "DiskWatch.h"
-#include "VolumeProbe.h"
+#include "mainwnd/CommandTable.h"
+#include "mainwnd/DiskWatch.h"
+#include "mainwnd/VolumeProbe.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "EventNotifyDialog.h"
-#include "ModalDriver.h"
-#include "ScriptedDialogService.h"
-#include "TempAppStore.h"
+#include "mainwnd/EventNotifyDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/app/TempAppStore.h"
+#include "tests/support/ModalDriver.h"
 
 #include <QTreeWidget>
 #include <gtest/gtest.h>

@@ -3,16 +3,16 @@
 // A main window on private stores, a scripted telephony service with one
 // modem, scripted message boxes and scripted dialogs.
 
-#include "AppStore.h"
-#include "ChannelTable.h"
-#include "ClipIndex.h"
-#include "CodecDecompressorFactory.h"
-#include "MainFrame.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "ScriptedFrameDialogs.h"
-#include "ScriptedTelephony.h"
-#include "TempDir.h"
+#include "app/core/AppStore.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "link/CodecDecompressorFactory.h"
+#include "mainwnd/MainFrame.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "platform/telephony/ScriptedTelephony.h"
+#include "tests/mainwnd/ScriptedFrameDialogs.h"
+#include "tests/support/TempDir.h"
 
 #include <memory>
 

@@ -1,13 +1,13 @@
 // The main window on a scripted telephony service: command states, posted
 // commands, bars, status texts, the disk warning, and the dialogs its
 // commands open.
-#include "CallLogDialog.h"
-#include "CallPanel.h"
-#include "FrameFixture.h"
-#include "PatrolDialogs.h"
-#include "StatusPanes.h"
-#include "StringTable.h"
-#include "ViewCommands.h"
+#include "mainwnd/CallLogDialog.h"
+#include "mainwnd/CallPanel.h"
+#include "mainwnd/StatusPanes.h"
+#include "mainwnd/ViewCommands.h"
+#include "res/StringTable.h"
+#include "tests/mainwnd/FrameFixture.h"
+#include "unattended/PatrolDialogs.h"
 
 #include <QAction>
 #include <QApplication>

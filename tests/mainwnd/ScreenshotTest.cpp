@@ -1,12 +1,12 @@
 // Screenshot mode: with DIALSCOPE_SCREENSHOT_DIR set, opens the Options,
 // record path, phone book and event list dialogs with sample data and saves
 // pictures of them there (for the docs); otherwise skipped.
-#include "EventNotifyDialog.h"
-#include "OptionsDialog.h"
-#include "PhoneBookDialog.h"
-#include "RecordPathDialog.h"
-#include "ScriptedDialogService.h"
-#include "TempAppStore.h"
+#include "app/ui/OptionsDialog.h"
+#include "app/ui/PhoneBookDialog.h"
+#include "app/ui/RecordPathDialog.h"
+#include "mainwnd/EventNotifyDialog.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "tests/app/TempAppStore.h"
 
 #include <QTreeWidget>
 #include <gtest/gtest.h>

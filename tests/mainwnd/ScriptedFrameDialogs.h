@@ -3,8 +3,8 @@
 // The main window's dialogs answered from a script: each call is counted, and
 // answers come from the fields set beforehand (nothing = cancelled).
 
-#include "FrameDialogs.h"
-#include "SettingsCommands.h"
+#include "app/ui/SettingsCommands.h"
+#include "mainwnd/FrameDialogs.h"
 
 #include <QStringList>
 

@@ -3,8 +3,8 @@
 // tables and samples, then damaged at fuzzed places, and now and then the raw
 // bytes as they are. Opening, seeking, running and snapshots must never read
 // or write out of bounds, whatever the file holds.
-#include "AviWriter.h"
-#include "MediaPlayer.h"
+#include "platform/avi/AviWriter.h"
+#include "platform/media/MediaPlayer.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,6 +1,6 @@
-#include "MediaPlayer.h"
-#include "ClipTestTools.h"
-#include "TempDir.h"
+#include "platform/media/MediaPlayer.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -363,4 +363,4 @@ INSTANTIATE_TEST_SUITE_P(
                       return frames.size() == 12 && writeClip(path, frames);
                   },
                   12}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });

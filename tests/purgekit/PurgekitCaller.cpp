@@ -8,7 +8,7 @@
 //   purgekit_caller LIB as-nobody NAME VALUE
 //       Drops to user and group 65534, calls SetuLookoutReg(NAME, VALUE) and
 //       prints its result; exit status 3 when the privileges cannot be dropped.
-#include "PurgekitLibrary.h"
+#include "tests/purgekit/PurgekitLibrary.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // Purgekit as outside programs use it: the built library is loaded with
 // dlopen and every export is called by name against private store files.
-#include "ChildProcess.h"
-#include "PurgekitLibrary.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/purgekit/PurgekitLibrary.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 // "crash\B<i>" with DWORDs "a" and "b" = i in one batch; 3 deletes
 // "crash\K<i-3>".
 
-#include "RegistryStore.h"
+#include "platform/registry/RegistryStore.h"
 
 #include <cstdint>
 #include <string>

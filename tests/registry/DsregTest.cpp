@@ -1,8 +1,8 @@
 // The dsreg tool as an operator runs it: output and exit status of each
 // command against a private store folder.
-#include "ChildProcess.h"
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

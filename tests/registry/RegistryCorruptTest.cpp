@@ -1,8 +1,8 @@
 // A store file that is not a sound store never takes its user down: reads
 // find nothing (callers fall back to defaults), writes fail, and the file is
 // left exactly as it was.
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

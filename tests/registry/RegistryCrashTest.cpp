@@ -1,8 +1,8 @@
 // The store survives its writer being killed at any moment, and processes
 // that share the file never lose each other's writes.
-#include "ChildProcess.h"
-#include "CrashSteps.h"
-#include "TempDir.h"
+#include "tests/registry/CrashSteps.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

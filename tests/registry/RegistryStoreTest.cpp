@@ -1,8 +1,8 @@
 // Key and value semantics of the settings store: paths, case rules,
 // enumeration (also while the file changes under it), value bytes, batches,
 // and the permissions of the files it creates.
-#include "RegistryStore.h"
-#include "TempDir.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

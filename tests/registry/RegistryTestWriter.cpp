@@ -6,7 +6,7 @@
 //       to stdout.
 //   registry_test_writer read FILE KEY VALUE
 //       Prints the DWORD value in decimal, or "missing".
-#include "CrashSteps.h"
+#include "tests/registry/CrashSteps.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Parses arbitrary bytes as a line of the store's text form; a value that
 // parses must read back the same after being written out again.
-#include "RegistryText.h"
+#include "platform/registry/RegistryText.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The store's text form: every line kind parsed or rejected, values written
 // and read back unchanged, and the import's transactions.
-#include "RegistryText.h"
-#include "RegistryImport.h"
-#include "TempDir.h"
+#include "platform/registry/RegistryText.h"
+#include "platform/registry/RegistryImport.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

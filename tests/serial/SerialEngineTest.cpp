@@ -1,6 +1,6 @@
-#include "SerialEngine.h"
-#include "PtyPair.h"
-#include "TempDir.h"
+#include "platform/serial/SerialEngine.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

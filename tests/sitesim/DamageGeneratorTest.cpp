@@ -1,10 +1,10 @@
 // The bad peer's damage, judged by the program's own packet receiver: each
 // kind does what it says, damage never forges a command, and the site's
 // events survive any amount of it.
-#include "DamageGenerator.h"
-#include "PackedDib.h"
-#include "PacketReceiver.h"
-#include "SiteFraming.h"
+#include "tools/sitesim/DamageGenerator.h"
+#include "link/PacketReceiver.h"
+#include "platform/dib/PackedDib.h"
+#include "tools/sitesim/SiteFraming.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "FrameDecoding.h"
+#include "tests/sitesim/FrameDecoding.h"
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "ModemEmulator.h"
+#include "tools/sitesim/ModemEmulator.h"
 
 #include <gtest/gtest.h>
 

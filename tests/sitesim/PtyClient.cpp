@@ -1,4 +1,4 @@
-#include "PtyClient.h"
+#include "tests/sitesim/PtyClient.h"
 
 #include <cerrno>
 #include <fcntl.h>

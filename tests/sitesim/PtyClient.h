@@ -4,7 +4,7 @@
 // the published path raw, writes text or packets, and reads with time limits,
 // either as text (modem responses) or as site packets.
 
-#include "SiteFraming.h"
+#include "tools/sitesim/SiteFraming.h"
 
 #include <chrono>
 #include <optional>

@@ -1,11 +1,11 @@
 // The dialscope-sitesim executable over real pseudo-terminals, with short
 // injected times, as the program's integration tests will use it.
-#include "FrameDecoding.h"
-#include "PackedDib.h"
-#include "PtyClient.h"
-#include "SiteFraming.h"
-#include "SiteSimProcess.h"
-#include "TempDir.h"
+#include "platform/dib/PackedDib.h"
+#include "tests/sitesim/FrameDecoding.h"
+#include "tests/sitesim/PtyClient.h"
+#include "tests/support/TempDir.h"
+#include "tools/sitesim/SiteFraming.h"
+#include "tools/sitesim/SiteSimProcess.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

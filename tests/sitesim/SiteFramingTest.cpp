@@ -1,4 +1,4 @@
-#include "SiteFraming.h"
+#include "tools/sitesim/SiteFraming.h"
 
 #include <gtest/gtest.h>
 

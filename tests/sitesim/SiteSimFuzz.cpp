@@ -1,8 +1,8 @@
 // Fuzz target: arbitrary bytes from the program side into the simulator's
 // packet readers, the modem (command and data modes) and the site behind it.
-#include "ModemEmulator.h"
-#include "SiteFraming.h"
-#include "SiteSimulator.h"
+#include "tools/sitesim/ModemEmulator.h"
+#include "tools/sitesim/SiteFraming.h"
+#include "tools/sitesim/SiteSimulator.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "SiteSimulator.h"
+#include "tools/sitesim/SiteSimulator.h"
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "TestPatternEncoder.h"
+#include "tools/sitesim/TestPatternEncoder.h"
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 #include <gtest/gtest.h>
 
-#include "FrameDecoding.h"
+#include "tests/sitesim/FrameDecoding.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "GrowthCheck.h"
+#include "tests/soak/GrowthCheck.h"
 
 #include <algorithm>
 #include <cstdio>

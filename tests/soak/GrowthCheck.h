@@ -9,7 +9,7 @@
 // the first half's maximum by more than their slack (reconnects open and close
 // a few of them, so single peaks are not leaks; a leak raises the ceiling).
 
-#include "ResourceSampler.h"
+#include "tests/soak/ResourceSampler.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // The soak run's verdict on resource samples, and the /proc sampler it uses.
-#include "GrowthCheck.h"
-#include "ResourceSampler.h"
+#include "tests/soak/GrowthCheck.h"
+#include "tests/soak/ResourceSampler.h"
 
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ResourceSampler.h"
+#include "tests/soak/ResourceSampler.h"
 
 #include <chrono>
 #include <cstdio>

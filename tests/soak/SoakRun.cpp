@@ -7,9 +7,9 @@
 // Not part of the test suite (it runs for an hour); scripts/soak.sh builds and
 // runs it. Environment: DIALSCOPE_SOAK_MINUTES (60), DIALSCOPE_SOAK_HANGUP_MINUTES
 // (10), DIALSCOPE_SOAK_CSV (a file for every sample).
-#include "AcceptanceTest.h"
-#include "GrowthCheck.h"
-#include "ResourceSampler.h"
+#include "tests/acceptance/AcceptanceTest.h"
+#include "tests/soak/GrowthCheck.h"
+#include "tests/soak/ResourceSampler.h"
 
 #include <algorithm>
 #include <chrono>

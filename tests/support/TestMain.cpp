@@ -1,7 +1,7 @@
 // Shared main of every test executable: a QApplication on the offscreen
 // platform, so widget tests run headless, and a private registry folder, so no
 // test ever touches the user's real settings.
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "TestPattern.h"
+#include "tests/support/TestPattern.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary modem output to the result parser, whole and in the pieces
 // the first byte chooses, and checks that both ways agree.
-#include "AtResultParser.h"
+#include "platform/telephony/AtResultParser.h"
 
 #include <cstddef>
 #include <cstdint>

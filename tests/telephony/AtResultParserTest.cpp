@@ -1,4 +1,4 @@
-#include "AtResultParser.h"
+#include "platform/telephony/AtResultParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The telephony service against modems on real pseudo-terminals.
-#include "HayesTelephony.h"
-#include "PtyModem.h"
-#include "TelephonyTestSupport.h"
-#include "TempDir.h"
+#include "platform/telephony/HayesTelephony.h"
+#include "tests/support/TempDir.h"
+#include "tests/telephony/PtyModem.h"
+#include "tests/telephony/TelephonyTestSupport.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

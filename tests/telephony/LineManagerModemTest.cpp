@@ -1,11 +1,11 @@
 // The line control with the real telephony service and modems on
 // pseudo-terminals: choosing the modem, dialled and answered calls, hang-ups
 // from either end and peers that misbehave.
-#include "HayesTelephony.h"
-#include "LineManager.h"
-#include "PtyModem.h"
-#include "TelephonyTestSupport.h"
-#include "TempDir.h"
+#include "link/LineManager.h"
+#include "platform/telephony/HayesTelephony.h"
+#include "tests/support/TempDir.h"
+#include "tests/telephony/PtyModem.h"
+#include "tests/telephony/TelephonyTestSupport.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The line control against the scripted telephony service: device choice,
 // dialing, answering, dropping and the service's messages.
-#include "LineManager.h"
-#include "ScriptedTelephony.h"
-#include "TelephonyTestSupport.h"
+#include "link/LineManager.h"
+#include "platform/telephony/ScriptedTelephony.h"
+#include "tests/telephony/TelephonyTestSupport.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Feeds arbitrary modem bytes to the NO CARRIER watch in the pieces the first
 // byte chooses: the result line is pending exactly when the stream so far ends
 // with it, whatever the pieces, and the kept tail never grows.
-#include "NoCarrierWatch.h"
+#include "platform/telephony/NoCarrierWatch.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "PtyModem.h"
+#include "tests/telephony/PtyModem.h"
 
 #include <cctype>
 #include <chrono>

@@ -4,9 +4,9 @@
 // status window and the answer watchdog) and of the serial port engine, plus
 // a wait that keeps the Qt event loop running.
 
-#include "AnswerWatchdog.h"
-#include "CallPort.h"
-#include "DialStatusWindow.h"
+#include "link/AnswerWatchdog.h"
+#include "link/CallPort.h"
+#include "link/DialStatusWindow.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -38,8 +38,8 @@ inline void RunEventsFor(int ms) {
 class TestHost : public DialStatusFactory, public AnswerWatchdog {
 public:
     struct Window : DialStatusWindow {
-        explicit Window(TestHost& host)
-            : host(host) {
+        explicit Window(TestHost& owner)
+            : host(owner) {
             ++host.openWindows;
         }
         ~Window() override { --host.openWindows; }

@@ -1,8 +1,8 @@
 // Feeds arbitrary server bytes to the Telnet decoder and the COM-PORT client,
 // whole and in the pieces the first byte chooses: both ways must agree, no
 // subnegotiation may outgrow its bound, and escaping the data must decode back.
-#include "ComPortClient.h"
-#include "TelnetCodec.h"
+#include "platform/telephony/ComPortClient.h"
+#include "platform/telephony/TelnetCodec.h"
 
 #include <cstddef>
 #include <cstdint>

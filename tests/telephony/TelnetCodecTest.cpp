@@ -1,10 +1,10 @@
 // The Telnet codec, the COM-PORT-CONTROL client and the network modem names,
 // as tables, plus a property check of escaping on random video-like frames.
-#include "TelnetCodec.h"
-#include "ComPortClient.h"
-#include "NetworkPort.h"
-#include "NoCarrierWatch.h"
-#include "SerialPort.h"
+#include "platform/telephony/TelnetCodec.h"
+#include "platform/telephony/ComPortClient.h"
+#include "platform/telephony/NetworkPort.h"
+#include "platform/telephony/NoCarrierWatch.h"
+#include "platform/telephony/SerialPort.h"
 
 #include <gtest/gtest.h>
 

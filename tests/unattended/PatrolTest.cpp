@@ -1,16 +1,16 @@
 // The patrol's stored form, its schedule, its report's JSON and its two
 // windows (the setup dialog and the report window, offscreen).
-#include "AppStore.h"
-#include "ModalDriver.h"
-#include "PatrolDialogs.h"
-#include "PatrolReport.h"
-#include "PatrolRunner.h"
-#include "PatrolSettings.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "StillViewer.h"
-#include "TempDir.h"
-#include "UnattendedSettings.h"
+#include "app/core/AppStore.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/TempDir.h"
+#include "unattended/PatrolDialogs.h"
+#include "unattended/PatrolReport.h"
+#include "unattended/PatrolRunner.h"
+#include "unattended/PatrolSettings.h"
+#include "unattended/UnattendedSettings.h"
+#include "video/ui/StillViewer.h"
 
 #include <QApplication>
 #include <QCheckBox>

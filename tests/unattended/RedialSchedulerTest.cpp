@@ -1,6 +1,6 @@
 // The redial series in isolation, on an injected time: the waits, what counts
 // as an attempt, what ends the series and what takes precedence.
-#include "RedialScheduler.h"
+#include "unattended/RedialScheduler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Clip retention: which clips the planner chooses and in which order, and a
 // whole pass over a real record folder and clip index with an injected free
 // space, including the guards that keep clips and entries that must stay.
-#include "ChannelTable.h"
-#include "ClipIndex.h"
-#include "ClipsInUse.h"
-#include "RegistryStore.h"
-#include "RetentionPlanner.h"
-#include "RetentionWorker.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipsInUse.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
+#include "unattended/RetentionPlanner.h"
+#include "unattended/RetentionWorker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "ChannelFrameBuffer.h"
-#include "DibPainter.h"
-#include "PicturePainter.h"
-#include "TestFrames.h"
+#include "tests/codec/TestFrames.h"
+#include "video/core/ChannelFrameBuffer.h"
+#include "video/core/DibPainter.h"
+#include "video/core/PicturePainter.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,10 +1,10 @@
-#include "ChannelWindow.h"
-#include "ChannelWindowLink.h"
-#include "CodecDecompressorFactory.h"
-#include "LiveWindowDoubles.h"
-#include "StillViewer.h"
-#include "TestFrames.h"
-#include "VideoViewArea.h"
+#include "video/ui/ChannelWindow.h"
+#include "link/CodecDecompressorFactory.h"
+#include "tests/codec/TestFrames.h"
+#include "tests/video/LiveWindowDoubles.h"
+#include "video/ui/ChannelWindowLink.h"
+#include "video/ui/StillViewer.h"
+#include "video/ui/VideoViewArea.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the packed DIB to image conversion that the still
 // viewer, the player's snapshot and the clips browser's preview draw with.
-#include "DibImage.h"
+#include "video/ui/DibImage.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the drawing of a live channel's picture, which
 // also gets a site's raw frame when it could not be decoded.
-#include "DibPainter.h"
+#include "video/core/DibPainter.h"
 
 #include <QImage>
 #include <QPainter>

@@ -4,14 +4,14 @@
 // connection's window count and fixed window (from a real CommPort when one
 // is attached), and records of what the windows asked for.
 
-#include "ChannelTable.h"
-#include "ChannelWindowContext.h"
-#include "ClipIndex.h"
-#include "ClipRecorder.h"
-#include "CommPort.h"
-#include "RegistryStore.h"
-#include "ScriptedDialogService.h"
-#include "TempDir.h"
+#include "app/core/ChannelTable.h"
+#include "clips/core/ClipIndex.h"
+#include "clips/core/ClipRecorder.h"
+#include "link/CommPort.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "platform/registry/RegistryStore.h"
+#include "tests/support/TempDir.h"
+#include "video/core/ChannelWindowContext.h"
 
 #include <QString>
 

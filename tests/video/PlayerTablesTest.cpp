@@ -1,6 +1,6 @@
-#include "PlayerTables.h"
-#include "ClipIndex.h"
-#include "PrintPlacement.h"
+#include "video/core/PlayerTables.h"
+#include "clips/core/ClipIndex.h"
+#include "video/core/PrintPlacement.h"
 
 #include <gtest/gtest.h>
 

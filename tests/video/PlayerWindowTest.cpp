@@ -1,10 +1,10 @@
-#include "PlayerWindow.h"
-#include "ClipTestTools.h"
-#include "PlayerBar.h"
-#include "PlayerTables.h"
-#include "ScriptedDialogService.h"
-#include "StringTable.h"
-#include "TempDir.h"
+#include "video/ui/PlayerWindow.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "res/StringTable.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
+#include "video/core/PlayerTables.h"
+#include "video/ui/PlayerBar.h"
 
 #include <QAction>
 #include <QApplication>

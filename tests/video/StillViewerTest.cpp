@@ -1,10 +1,10 @@
-#include "StillViewer.h"
-#include "ClipTestTools.h"
-#include "DibImage.h"
-#include "ScriptedDialogService.h"
-#include "StringTable.h"
-#include "TempDir.h"
-#include "VideoDecompressor.h"
+#include "video/ui/StillViewer.h"
+#include "platform/codec/VideoDecompressor.h"
+#include "platform/dialogs/ScriptedDialogService.h"
+#include "res/StringTable.h"
+#include "tests/avi/ClipTestTools.h"
+#include "tests/support/TempDir.h"
+#include "video/ui/DibImage.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "DamageGenerator.h"
+#include "tools/sitesim/DamageGenerator.h"
 
-#include "PackedDib.h"
-#include "SiteFraming.h"
+#include "platform/dib/PackedDib.h"
+#include "tools/sitesim/SiteFraming.h"
 
 #include <algorithm>
 #include <climits>

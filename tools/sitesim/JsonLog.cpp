@@ -1,4 +1,4 @@
-#include "JsonLog.h"
+#include "tools/sitesim/JsonLog.h"
 
 #include <cmath>
 

@@ -23,7 +23,7 @@
 // and call events come out through hooks, and nextDeadline() tells the caller
 // when to call tick() again. Nothing here sleeps or reads a clock.
 
-#include "JsonLog.h"
+#include "tools/sitesim/JsonLog.h"
 
 #include <array>
 #include <chrono>

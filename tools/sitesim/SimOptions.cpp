@@ -1,4 +1,4 @@
-#include "SimOptions.h"
+#include "tools/sitesim/SimOptions.h"
 
 #include <charconv>
 #include <functional>

@@ -4,9 +4,9 @@
 // where the pseudo-terminal and the control socket are published, and the
 // client mode (--send) that passes control commands to a running simulator.
 
-#include "DamageGenerator.h"
-#include "ModemEmulator.h"
-#include "SiteSimulator.h"
+#include "tools/sitesim/DamageGenerator.h"
+#include "tools/sitesim/ModemEmulator.h"
+#include "tools/sitesim/SiteSimulator.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "SimServer.h"
+#include "tools/sitesim/SimServer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -34,12 +34,12 @@
 // bad peer is on (--chaos, "chaos on"), every site packet passes through a
 // DamageGenerator on its way out.
 
-#include "DamageGenerator.h"
-#include "JsonLog.h"
-#include "ModemEmulator.h"
-#include "SimOptions.h"
-#include "SiteSimulator.h"
-#include "TelnetCodec.h"
+#include "platform/telephony/TelnetCodec.h"
+#include "tools/sitesim/DamageGenerator.h"
+#include "tools/sitesim/JsonLog.h"
+#include "tools/sitesim/ModemEmulator.h"
+#include "tools/sitesim/SimOptions.h"
+#include "tools/sitesim/SiteSimulator.h"
 
 #include <memory>
 #include <string>

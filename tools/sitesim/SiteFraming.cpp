@@ -1,4 +1,4 @@
-#include "SiteFraming.h"
+#include "tools/sitesim/SiteFraming.h"
 
 #include <algorithm>
 #include <cstring>

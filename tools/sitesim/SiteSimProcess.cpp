@@ -1,4 +1,4 @@
-#include "SiteSimProcess.h"
+#include "tools/sitesim/SiteSimProcess.h"
 
 #include <algorithm>
 #include <cerrno>

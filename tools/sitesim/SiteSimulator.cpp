@@ -1,4 +1,4 @@
-#include "SiteSimulator.h"
+#include "tools/sitesim/SiteSimulator.h"
 
 #include <algorithm>
 #include <charconv>

@@ -13,10 +13,10 @@
 // only while fewer than `lowWater` bytes wait to be sent, so a slow link
 // lowers the frame rate instead of piling up a queue, as on a real site.
 
-#include "JsonLog.h"
-#include "ModemEmulator.h"
-#include "SiteFraming.h"
-#include "TestPatternEncoder.h"
+#include "tools/sitesim/JsonLog.h"
+#include "tools/sitesim/ModemEmulator.h"
+#include "tools/sitesim/SiteFraming.h"
+#include "tools/sitesim/TestPatternEncoder.h"
 
 #include <functional>
 #include <memory>

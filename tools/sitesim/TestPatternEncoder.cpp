@@ -1,6 +1,6 @@
-#include "TestPatternEncoder.h"
+#include "tools/sitesim/TestPatternEncoder.h"
 
-#include "PackedDib.h"
+#include "platform/dib/PackedDib.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // dialscope-sitesim: a simulated modem and video recorder on a pseudo-terminal,
 // for integration tests and demonstrations. See --help.
-#include "SimOptions.h"
-#include "SimServer.h"
+#include "tools/sitesim/SimOptions.h"
+#include "tools/sitesim/SimServer.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,0 +1,54 @@
+#include "app/ui/StartupTrace.h"
+
+#include "mainwnd/MainFrame.h"
+
+#include <QDateTime>
+#include <QEvent>
+
+#include <sys/resource.h>
+
+Q_LOGGING_CATEGORY(lcStartup, "dialscope.startup", QtWarningMsg)
+
+namespace {
+
+qint64 WallClockMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 CpuMs() {
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0)
+        return -1;
+    const auto ms = [](const timeval& t) {
+        return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+} // namespace
+
+void StartupTrace::Mark(const char* what) {
+    if (lcStartup().isInfoEnabled())
+        qCInfo(lcStartup, "%s at %lld ms (cpu %lld ms)", what, WallClockMs(), CpuMs());
+}
+
+void StartupTrace::Watch(MainFrame* frame) {
+    if (lcStartup().isInfoEnabled())
+        new StartupTrace(frame);
+}
+
+StartupTrace::StartupTrace(MainFrame* frame)
+    : QObject(frame) {
+    frame->installEventFilter(this);
+    connect(frame, &MainFrame::ModemsFound, this,
+            [] { qCInfo(lcStartup, "modems found at %lld ms", WallClockMs()); });
+}
+
+bool StartupTrace::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_painted && event->type() == QEvent::Paint) {
+        m_painted = true;
+        watched->removeEventFilter(this);
+        Mark("first paint");
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,461 @@
+#include "video/ui/ChannelWindow.h"
+
+#include "clips/core/ClipRecorder.h"
+#include "link/ChannelChoice.h"
+#include "platform/dialogs/DialogService.h"
+#include "res/StringTable.h"
+#include "video/core/ChannelWindowContext.h"
+#include "video/core/DibPainter.h"
+#include "video/core/PicturePainter.h"
+#include "video/ui/StillViewer.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLayout>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QToolBar>
+
+namespace {
+
+// Caption and sizing frame, no system menu, no minimise, maximise or close box.
+constexpr Qt::WindowFlags kCaptionFlags = Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+// Without the bars: no caption (Qt's sub-windows drop the frame with it).
+constexpr Qt::WindowFlags kBareFlags = Qt::SubWindow | Qt::FramelessWindowHint;
+
+constexpr QPoint kSizeCursorHotSpot{15, 15};
+
+struct Button {
+    ChannelWindowCommand command;
+    StringId prompt;
+    const char* icon;
+    bool separatorBefore;
+};
+
+// Toolbar order; the index is the action's place in m_actions.
+constexpr Button kButtons[] = {
+    {kChannelRecord, IDS_PROMPT_CHANNEL_RECORD, ":/images/channel_record.png", false},
+    {kChannelStop, IDS_PROMPT_CHANNEL_STOP, ":/images/channel_stop.png", false},
+    {kChannelFix, IDS_PROMPT_CHANNEL_FIX, ":/images/channel_fix.png", true},
+    {kChannelSnapshot, IDS_PROMPT_CHANNEL_SNAPSHOT, ":/images/channel_snapshot.png", true},
+    {kChannelClose, IDS_PROMPT_CHANNEL_CLOSE, ":/images/channel_close.png", true},
+};
+
+} // namespace
+
+// The window's client: toolbar on the left, video right of it. Paints the
+// picture and turns mouse input into moving the window and stepping its size.
+class ChannelPicture final : public QWidget {
+public:
+    explicit ChannelPicture(ChannelWindow& window)
+        : m_window(window) {
+        setObjectName(QStringLiteral("picture"));
+        setMouseTracking(true);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        m_window.PaintPicture(painter);
+    }
+    void resizeEvent(QResizeEvent*) override { m_window.LayOutPicture(); }
+    void enterEvent(QEnterEvent*) override { m_window.UpdateCursor(); }
+
+    // A press anywhere on the picture grabs the window as its caption would.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton)
+            return;
+        m_dragging = true;
+        m_grab = event->globalPosition().toPoint() - m_window.pos();
+        if (QMdiArea* area = m_window.mdiArea())
+            area->setActiveSubWindow(&m_window);
+        m_window.raise();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        m_window.UpdateCursor();
+        if (m_dragging && (event->buttons() & Qt::LeftButton))
+            m_window.move(event->globalPosition().toPoint() - m_grab);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton)
+            m_dragging = false;
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && m_window.m_context.SizeChangeMode())
+            m_window.StepSizePreset();
+    }
+
+private:
+    ChannelWindow& m_window;
+    bool m_dragging = false;
+    QPoint m_grab; // pointer position relative to the window's top-left corner
+};
+
+ChannelWindow::ChannelWindow(ChannelWindowContext& context, const ChannelWindowInfo& info, QMdiArea& area)
+    : QMdiSubWindow(nullptr, kCaptionFlags)
+    , m_context(context)
+    , m_info(info)
+    , m_recorder(context.CreateRecorder())
+    , m_sizeCursor(QPixmap(QStringLiteral(":/images/size_cursor.png")), kSizeCursorHotSpot.x(),
+                   kSizeCursorHotSpot.y()) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(ChannelLabel(m_info.channel, m_context.ChannelName(m_info.channel)));
+    m_picture = new ChannelPicture(*this);
+    setWidget(m_picture);
+    BuildToolBar();
+    area.addSubWindow(this, kCaptionFlags);
+    setSystemMenu(nullptr);
+    setGeometry(0, 0, 160, 120);
+
+    m_flushTimer.setInterval(kRecordFlushMs);
+    connect(&m_flushTimer, &QTimer::timeout, this, [this] {
+        if (m_recorder)
+            m_recorder->flushIfDue();
+        NoteRecordingEnded();
+    });
+
+    ApplyBars(m_context.BarsShown());
+    UpdateCommandStates();
+    show();
+}
+
+ChannelWindow::~ChannelWindow() = default;
+
+int ChannelWindow::PresetForWidth(int width) {
+    switch (width) {
+    case 160:
+        return 0;
+    case 176:
+        return 1;
+    case 352:
+        return 3;
+    case 640:
+        return kPresetFullView;
+    default:
+        return 2;
+    }
+}
+
+QSize ChannelWindow::PresetVideoSize(int preset) {
+    static constexpr QSize kSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288}};
+    return preset >= 0 && preset < kPresetFullView ? kSizes[preset] : QSize();
+}
+
+QWidget* ChannelWindow::Picture() const {
+    return m_picture;
+}
+
+void ChannelWindow::BuildToolBar() {
+    m_toolBar = new QToolBar(m_picture);
+    m_toolBar->setOrientation(Qt::Vertical);
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    for (size_t i = 0; i < std::size(kButtons); ++i) {
+        const Button& button = kButtons[i];
+        if (button.separatorBefore)
+            m_toolBar->addSeparator();
+        const QString prompt = LoadString(button.prompt);
+        const qsizetype split = prompt.indexOf(QLatin1Char('\n'));
+        QAction* action =
+            m_toolBar->addAction(QIcon(QString::fromLatin1(button.icon)), prompt.mid(split + 1));
+        action->setStatusTip(prompt.left(split));
+        action->setCheckable(button.command == kChannelFix);
+        const int command = button.command;
+        connect(action, &QAction::triggered, this, [this, command] { ExecuteCommand(command); });
+        m_actions[i] = action;
+    }
+    m_toolBarSize = m_toolBar->sizeHint();
+}
+
+void ChannelWindow::LayOutPicture() {
+    m_toolBar->setGeometry(0, 0, m_toolBarSize.width(), m_picture->height());
+}
+
+QRect ChannelWindow::VideoRect() const {
+    return QRect(m_leftOffset, 0, m_picture->width() - m_leftOffset, m_picture->height());
+}
+
+void ChannelWindow::PaintPicture(QPainter& painter) {
+    painter.fillRect(m_picture->rect(), Qt::black);
+    const QRect video = VideoRect();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    m_frames.WithDrawable([&](const DrawablePicture* decoded, std::span<const uint8_t> picture) {
+        if (decoded)
+            ::DrawPicture(painter, video, *decoded);
+        else if (!picture.empty())
+            DrawPackedDib(painter, video, picture);
+    });
+    if (m_closedBySite) {
+        painter.setPen(QColor(255, 0, 0));
+        painter.drawText(QRect(m_leftOffset + 5, 5, video.width(), video.height()),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, LoadString(IDS_CHANNEL_STOPPED));
+    }
+    if (m_frameAge) {
+        // A dark plate in the bottom-right corner: readable on any picture and
+        // unlike the red stop mark at the top left.
+        const QString text = LoadString(IDS_FRAME_AGE).arg(*m_frameAge);
+        const QRect plate = painter.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
+        QRect place(QPoint(0, 0), plate.size());
+        place.moveBottomRight(video.bottomRight() - QPoint(4, 4));
+        painter.fillRect(place, QColor(0, 0, 0, 170));
+        painter.setPen(QColor(255, 220, 80));
+        painter.drawText(place, Qt::AlignCenter, text);
+    }
+}
+
+void ChannelWindow::FitInto(const QRect& area) {
+    const QMargins frame = contentsMargins();
+    const QSize chrome(frame.left() + frame.right() + m_leftOffset, frame.top() + frame.bottom());
+    const QSize room = area.size() - chrome;
+    if (room.width() <= 0 || room.height() <= 0)
+        return;
+    // The stream's picture size; a missing or odd header counts as 4:3.
+    const int64_t width = m_streamFormat.biWidth;
+    const int64_t height =
+        m_streamFormat.biHeight < 0 ? -int64_t(m_streamFormat.biHeight) : m_streamFormat.biHeight;
+    const QSize picture = width > 0 && height > 0 && width <= 4096 && height <= 4096
+                              ? QSize(int(width), int(height))
+                              : QSize(4, 3);
+    const QSize video = picture.scaled(room, Qt::KeepAspectRatio);
+    QRect outer(QPoint(0, 0), video + chrome);
+    outer.moveCenter(area.center());
+    setGeometry(outer);
+}
+
+void ChannelWindow::ShowFrameAge(std::optional<int> seconds) {
+    if (seconds == m_frameAge)
+        return;
+    m_frameAge = seconds;
+    m_picture->update();
+}
+
+void ChannelWindow::UpdateCursor() {
+    if (m_context.SizeChangeMode())
+        m_picture->setCursor(m_sizeCursor);
+    else
+        m_picture->unsetCursor();
+}
+
+void ChannelWindow::StepSizePreset() {
+    ApplySizePreset((m_preset + 1) % kPresetCount);
+}
+
+void ChannelWindow::ApplySizePreset(int preset) {
+    if (preset < 0 || preset >= kPresetCount)
+        return;
+    m_preset = preset;
+    if (preset == kPresetFullView) {
+        if (QWidget* view = parentWidget())
+            setGeometry(QRect(QPoint(0, 0), view->size()));
+        return;
+    }
+    const QSize video = PresetVideoSize(preset);
+    const QMargins frame = contentsMargins();
+    resize(video.width() + frame.left() + frame.right() + m_leftOffset,
+           video.height() + frame.top() + frame.bottom());
+}
+
+void ChannelWindow::SetStreamFormat(const BitmapInfoHeader& header) {
+    m_streamFormat = header;
+}
+
+void ChannelWindow::SizeForPicture(int width, int /*height: the preset follows the width*/) {
+    ApplySizePreset(PresetForWidth(width));
+}
+
+void ChannelWindow::MoveOnTop(QPoint topLeft) {
+    move(topLeft);
+    raise();
+}
+
+void ChannelWindow::SetCell(const QRect& cell) {
+    setGeometry(cell);
+}
+
+void ChannelWindow::ApplyBars(bool shown) {
+    m_barsShown = shown;
+    const Qt::WindowFlags flags = shown ? kCaptionFlags : kBareFlags;
+    if (windowFlags() != flags)
+        setWindowFlags(flags);
+    m_leftOffset = shown ? m_toolBarSize.width() : 0;
+    m_toolBar->setVisible(shown);
+    if (layout())
+        layout()->activate();
+    LayOutPicture();
+    m_picture->update();
+}
+
+bool ChannelWindow::IsRecording() const {
+    return m_recorder && m_recorder->recording();
+}
+
+void ChannelWindow::RecordFrame(std::span<const uint8_t> frame) {
+    if (!m_recorder || !m_recorder->recording())
+        return;
+    m_recorder->RecordFrame(frame);
+    NoteRecordingEnded();
+}
+
+void ChannelWindow::NoteRecordingEnded() {
+    // A full disk or a record folder that failed ends the recording by
+    // itself (the writer reports it later): Record is offered again.
+    if (!m_flushTimer.isActive() || !m_recorder || m_recorder->recording())
+        return;
+    m_flushTimer.stop();
+    UpdateCommandStates();
+    emit CommandStatesChanged();
+}
+
+void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame) {
+    m_frames.Deliver(frame);
+    m_frameAge.reset(); // the Draw that follows shows the fresh picture without the mark
+}
+
+void ChannelWindow::Draw(std::span<const uint8_t> packedDib) {
+    m_frames.SetPicture(packedDib);
+    if (m_picture->isVisible())
+        m_picture->repaint(VideoRect());
+}
+
+void ChannelWindow::DrawPicture(const DrawablePicture& picture) {
+    m_frames.SetPicture(picture);
+    if (m_picture->isVisible())
+        m_picture->repaint(VideoRect());
+}
+
+void ChannelWindow::MarkClosedBySite() {
+    m_closedBySite = true;
+    m_picture->update();
+}
+
+void ChannelWindow::CloseFromLink() {
+    if (m_closing)
+        return;
+    StopRecording();
+    m_closing = true;
+    close();
+    emit CommandStatesChanged();
+}
+
+void ChannelWindow::closeEvent(QCloseEvent* event) {
+    if (!m_closing) {
+        event->ignore(); // only the Close command and the connection close a channel window
+        return;
+    }
+    QMdiSubWindow::closeEvent(event);
+}
+
+bool ChannelWindow::IsCommandEnabled(int command) const {
+    if (m_closing)
+        return false;
+    switch (command) {
+    case kChannelRecord:
+        return m_recorder && !m_recorder->recording();
+    case kChannelStop:
+        return IsRecording();
+    case kChannelFix:
+        return m_context.WindowCount() > 1;
+    case kChannelClose:
+        return m_info.mayClose;
+    case kChannelSnapshot:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ChannelWindow::IsCommandChecked(int command) const {
+    return command == kChannelFix && m_info.windowId != 0 && m_context.FixedWindow() == m_info.windowId;
+}
+
+void ChannelWindow::UpdateCommandStates() {
+    for (size_t i = 0; i < std::size(kButtons); ++i) {
+        m_actions[i]->setEnabled(IsCommandEnabled(kButtons[i].command));
+        m_actions[i]->setChecked(IsCommandChecked(kButtons[i].command));
+    }
+}
+
+void ChannelWindow::ExecuteCommand(int command) {
+    if (!IsCommandEnabled(command))
+        return;
+    // The Close question runs a nested event loop in which the connection may
+    // close and delete this window.
+    const QPointer<ChannelWindow> self(this);
+    switch (command) {
+    case kChannelRecord:
+        Record();
+        break;
+    case kChannelStop:
+        StopRecording();
+        break;
+    case kChannelFix:
+        Fix();
+        break;
+    case kChannelClose:
+        CloseByOperator();
+        break;
+    case kChannelSnapshot:
+        Snapshot();
+        break;
+    default:
+        break;
+    }
+    if (self)
+        UpdateCommandStates();
+}
+
+void ChannelWindow::Record() {
+    const bool wasRecording = m_recorder->recording();
+    m_frames.WithFrame([this](std::span<const uint8_t> frame) {
+        m_recorder->RecordCommand(m_info.channel, m_streamFormat, frame);
+    });
+    if (m_recorder->recording())
+        m_flushTimer.start();
+    if (!wasRecording && m_recorder->recording())
+        m_context.ClipStarted();
+}
+
+void ChannelWindow::StopRecording() {
+    m_flushTimer.stop();
+    if (m_recorder)
+        m_recorder->StopRecording();
+}
+
+void ChannelWindow::Fix() {
+    m_context.FixWindow(m_info.windowId);
+    emit CommandStatesChanged();
+}
+
+void ChannelWindow::CloseByOperator() {
+    if (!m_closedBySite) {
+        const QPointer<ChannelWindow> self(this);
+        const MessageAnswer answer = m_context.Dialogs().message(
+            this, LoadString(IDP_CLOSE_CHANNEL), MessageButtons::YesNo, MessageIcon::Exclamation);
+        if (!self || m_closing || answer != MessageAnswer::Yes)
+            return;
+    }
+    // A site that stopped the stream (even while the question was open) is not told again.
+    m_context.CloseWindow(m_info.windowId, !m_closedBySite);
+}
+
+void ChannelWindow::Snapshot() {
+    // The picture the window shows, copied; before any frame decoded, the
+    // newest frame as received (saved as it is). Never a fresh decode: a delta
+    // frame decoded alone shows a wrong picture. Without a frame nothing appears.
+    const std::vector<uint8_t> shown = m_frames.WithPicture(
+        [](std::span<const uint8_t> p) { return std::vector<uint8_t>(p.begin(), p.end()); });
+    const auto show = [this](std::span<const uint8_t> image) {
+        StillViewer::showSnapshotAsIs(image, m_info.channel, m_context.ChannelName(m_info.channel), mdiArea(),
+                                      m_context.Dialogs());
+    };
+    if (!shown.empty())
+        show(shown);
+    else
+        m_frames.WithFrame(show);
+}
