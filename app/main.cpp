@@ -1,9 +1,9 @@
 // dialscope: the program's entry point.
+#include "app/DialscopeApp.h"
+#include "app/PatrolOnce.h"
+#include "app/StartupTrace.h"
 #include "app/core/CommandLine.h"
 #include "app/core/DemoSite.h"
-#include "app/ui/DialscopeApp.h"
-#include "app/ui/PatrolOnce.h"
-#include "app/ui/StartupTrace.h"
 #include "calllog/CallLogCommand.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/export/ExportCommandLine.h"

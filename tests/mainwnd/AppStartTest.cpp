@@ -1,14 +1,14 @@
 // Start-up pieces of the application object: the command-line switches, the
 // single running instance, the splash picture's key rule, the About box and
 // the start-up sequence.
+#include "app/AboutDialog.h"
+#include "app/DialscopeApp.h"
+#include "app/SplashWindow.h"
 #include "app/core/AppStore.h"
 #include "app/core/CommandLine.h"
 #include "app/core/DemoSite.h"
 #include "app/core/SingleInstance.h"
 #include "app/core/StartupSwitches.h"
-#include "app/ui/AboutDialog.h"
-#include "app/ui/DialscopeApp.h"
-#include "app/ui/SplashWindow.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/dialogs/ScriptedDialogService.h"
 #include "platform/telephony/ScriptedTelephony.h"

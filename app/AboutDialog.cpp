@@ -1,4 +1,4 @@
-#include "app/ui/AboutDialog.h"
+#include "app/AboutDialog.h"
 
 #include "res/StringTable.h"
 

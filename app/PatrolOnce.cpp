@@ -1,7 +1,7 @@
-#include "app/ui/PatrolOnce.h"
+#include "app/PatrolOnce.h"
 
+#include "app/DialscopeApp.h"
 #include "app/core/AppStore.h"
-#include "app/ui/DialscopeApp.h"
 #include "mainwnd/MainFrame.h"
 #include "res/StringTable.h"
 

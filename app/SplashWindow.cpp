@@ -1,4 +1,4 @@
-#include "app/ui/SplashWindow.h"
+#include "app/SplashWindow.h"
 
 #include <QApplication>
 #include <QEvent>

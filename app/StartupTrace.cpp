@@ -1,4 +1,4 @@
-#include "app/ui/StartupTrace.h"
+#include "app/StartupTrace.h"
 
 #include "mainwnd/MainFrame.h"
 
