@@ -40,6 +40,7 @@
 
 #include "CallCounters.h"
 #include "CallPort.h"
+#include "ChannelControl.h"
 #include "LinkInterfaces.h"
 #include "PacketReceiver.h"
 #include "Protocol.h"
@@ -87,7 +88,7 @@ struct CommPortOptions {
     };
 };
 
-class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
+class CommPort final : public CallPort, public PacketQueue, public ChannelControl, private PacketHandler {
 public:
     static constexpr int kKeepAliveTicks = 22;
     // The most pixels a frame may declare; larger frames are dropped.
@@ -161,11 +162,11 @@ public:
 
     // A channel window's Fix command: with two or more windows, sends
     // FixChannel for its channel and makes it the fixed window, or releases it.
-    void FixWindow(uint64_t windowId);
+    void FixWindow(uint64_t windowId) override;
     // A channel window's Close command after the operator confirmed (or
     // without asking when the site had stopped it): sends CloseChannel when
     // `sendCloseChannel`, then removes the window and keeps the slot.
-    void CloseWindow(uint64_t windowId, bool sendCloseChannel);
+    void CloseWindow(uint64_t windowId, bool sendCloseChannel) override;
 
     // Frame routing and the channel window list.
     void RouteFrame(const InboundPacket& packet);
@@ -176,10 +177,10 @@ public:
     bool IsChannelOpen(int32_t channel) const;
     const std::list<ChannelSlot>& Slots() const { return m_slots; }
 
-    int WindowCount() const { return m_windowCount; }
+    int WindowCount() const override { return m_windowCount; }
     QPoint CascadePosition() const { return m_cascade; }
     // The id of the fixed window; 0 when none.
-    uint64_t FixedWindow() const { return m_fixedWindow; }
+    uint64_t FixedWindow() const override { return m_fixedWindow; }
     int FrameCount() const { return m_frameCount; }
 
     // Redialling a dropped call. The plan holds for the next dialled call:

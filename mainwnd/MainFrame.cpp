@@ -603,20 +603,8 @@ std::string MainFrame::ChannelName(int32_t channel) const {
     return m_env.channels.GetChannelName(channel);
 }
 
-int MainFrame::WindowCount() const {
-    return m_port->WindowCount();
-}
-
-uint64_t MainFrame::FixedWindow() const {
-    return m_port->FixedWindow();
-}
-
-void MainFrame::FixWindow(uint64_t windowId) {
-    m_port->FixWindow(windowId);
-}
-
-void MainFrame::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
-    m_port->CloseWindow(windowId, sendCloseChannel);
+ChannelControl& MainFrame::Control() {
+    return *m_port;
 }
 
 std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {

@@ -166,10 +166,7 @@ public:
     // ChannelWindowContext (BarsShown is shared with MainWindowCommands)
     bool SizeChangeMode() const override { return m_sizeMode; }
     std::string ChannelName(int32_t channel) const override;
-    int WindowCount() const override;
-    uint64_t FixedWindow() const override;
-    void FixWindow(uint64_t windowId) override;
-    void CloseWindow(uint64_t windowId, bool sendCloseChannel) override;
+    ChannelControl& Control() override;
     std::unique_ptr<ClipRecorder> CreateRecorder() override;
     void ClipStarted() override;
     DialogService& Dialogs() override;

@@ -1,6 +1,7 @@
 #include "ChannelWindow.h"
 
 #include "ChannelChoice.h"
+#include "ChannelControl.h"
 #include "ChannelWindowContext.h"
 #include "ClipRecorder.h"
 #include "DialogService.h"
@@ -360,7 +361,7 @@ bool ChannelWindow::IsCommandEnabled(int command) const {
     case kChannelStop:
         return IsRecording();
     case kChannelFix:
-        return m_context.WindowCount() > 1;
+        return m_context.Control().WindowCount() > 1;
     case kChannelClose:
         return m_info.mayClose;
     case kChannelSnapshot:
@@ -371,7 +372,7 @@ bool ChannelWindow::IsCommandEnabled(int command) const {
 }
 
 bool ChannelWindow::IsCommandChecked(int command) const {
-    return command == kChannelFix && m_info.windowId != 0 && m_context.FixedWindow() == m_info.windowId;
+    return command == kChannelFix && m_info.windowId != 0 && m_context.Control().FixedWindow() == m_info.windowId;
 }
 
 void ChannelWindow::UpdateCommandStates() {
@@ -428,7 +429,7 @@ void ChannelWindow::StopRecording() {
 }
 
 void ChannelWindow::Fix() {
-    m_context.FixWindow(m_info.windowId);
+    m_context.Control().FixWindow(m_info.windowId);
     emit CommandStatesChanged();
 }
 
@@ -441,7 +442,7 @@ void ChannelWindow::CloseByOperator() {
             return;
     }
     // A site that stopped the stream (even while the question was open) is not told again.
-    m_context.CloseWindow(m_info.windowId, !m_closedBySite);
+    m_context.Control().CloseWindow(m_info.windowId, !m_closedBySite);
 }
 
 void ChannelWindow::Snapshot() {

@@ -221,7 +221,7 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
 
     // Closing channel 1: no new window appears for its stream.
     const uint64_t first = Windows()[0]->Info().windowId;
-    frame->CloseWindow(first, true);
+    frame->Control().CloseWindow(first, true);
     ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 5000));
     const int frames = frame->Port().FrameCount();
     ASSERT_TRUE(WaitFor([&] { return frame->Port().FrameCount() > frames + 3; }, 10000));
