@@ -229,8 +229,8 @@ private:
     void DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame);
     bool MayAddStream() const;
     ChannelSlot* FindSlotByWindow(uint64_t windowId);
-    void PostToMainWindow(int command);
-    void PostToWindow(uint64_t windowId, int command);
+    void PostToMainWindow(CommandId command);
+    void PostToWindow(uint64_t windowId, CommandId command);
     QString StatusText() const;
 
     DialogService& m_dialogs;
@@ -258,8 +258,8 @@ private:
     int m_drainedWindows = 0;         // channel windows opened in the running drain
     int m_drainedPackets = 0;         // packets handled in the running drain
     int m_siteInfoAllowed = 0;        // site record requests sent minus records filed
-    std::set<int> m_commandsBusy;     // posted to the main window, not finished
-    std::set<int> m_commandsThisCall; // posted once per call and already posted
+    std::set<CommandId> m_commandsBusy;     // posted to the main window, not finished
+    std::set<CommandId> m_commandsThisCall; // posted once per call and already posted
     QTime m_startTime;
     std::shared_ptr<VideoDecompressor> m_decompressor;
 

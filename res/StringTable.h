@@ -5,6 +5,8 @@
 // their framing line breaks and spaces, because operators and support compare
 // them with what they remember from earlier versions.
 
+#include "CommandId.h"
+
 #include <QString>
 
 enum StringId : int {
@@ -31,36 +33,36 @@ enum StringId : int {
     IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
     IDS_CHANNEL_STOPPED = 45120,      // drawn over a channel's picture once the site stopped it
     // Command prompts: the status-bar text, a line break, then the tooltip.
-    IDS_PROMPT_CHANNEL_RECORD = 32774,
-    IDS_PROMPT_CHANNEL_STOP = 32775,
-    IDS_PROMPT_CHANNEL_FIX = 32776,
-    IDS_PROMPT_CHANNEL_CLOSE = 32777,
-    IDS_PROMPT_CHANNEL_SNAPSHOT = 32789,
+    IDS_PROMPT_CHANNEL_RECORD = commandNumber(CommandId::ChannelRecord),
+    IDS_PROMPT_CHANNEL_STOP = commandNumber(CommandId::ChannelStop),
+    IDS_PROMPT_CHANNEL_FIX = commandNumber(CommandId::ChannelFix),
+    IDS_PROMPT_CHANNEL_CLOSE = commandNumber(CommandId::ChannelClose),
+    IDS_PROMPT_CHANNEL_SNAPSHOT = commandNumber(CommandId::ChannelSnapshot),
     IDS_DISK_FREE = 45130,      // status bar disk pane: free megabytes, mount point
     IDS_ABOUT_VERSION = 45131,  // the About box's text
     IDS_HELP_TITLE = 45132,     // the help window's title
     IDP_HELP_NOT_FOUND = 45133, // the help file is missing
     IDS_READY = 57345,          // status bar prompt pane while no prompt shows
     // Main window commands: status bar prompt, a line break, then the tooltip.
-    IDS_CMD_CONNECT = 32771,
-    IDS_CMD_HANG_UP = 32772,
-    IDS_CMD_PLAYBACK = 32773,
-    IDS_CMD_SELECT_MODEM = 32778,
-    IDS_CMD_OPEN_CHANNEL = 32779,
-    IDS_CMD_VIDEO_WINDOW = 32780,
-    IDS_CMD_CHANGE_SIZE = 32781,
-    IDS_CMD_ARRANGE = 32783,
-    IDS_CMD_PHONE_BOOK = 32784,
-    IDS_CMD_TOOLBAR = 32785,
-    IDS_CMD_RECORD_PATH = 32786,
-    IDS_CMD_HELP = 32787,
-    IDS_CMD_SETUP_PASSWORD = 32788,
-    IDS_CMD_OPTIONS = 32790,
-    IDS_CMD_LISTEN = 32792,
-    IDS_CMD_STOP_ALARM = 32793,
-    IDS_CMD_EVENT_NOTIFY = 32794,
-    IDS_CMD_ABOUT = 57664,
-    IDS_CMD_EXIT = 57665,
+    IDS_CMD_CONNECT = commandNumber(CommandId::Connect),
+    IDS_CMD_HANG_UP = commandNumber(CommandId::HangUp),
+    IDS_CMD_PLAYBACK = commandNumber(CommandId::Playback),
+    IDS_CMD_SELECT_MODEM = commandNumber(CommandId::SelectModem),
+    IDS_CMD_OPEN_CHANNEL = commandNumber(CommandId::OpenChannel),
+    IDS_CMD_VIDEO_WINDOW = commandNumber(CommandId::VideoWindow),
+    IDS_CMD_CHANGE_SIZE = commandNumber(CommandId::ChangeSize),
+    IDS_CMD_ARRANGE = commandNumber(CommandId::Arrange),
+    IDS_CMD_PHONE_BOOK = commandNumber(CommandId::PhoneBook),
+    IDS_CMD_TOOLBAR = commandNumber(CommandId::Toolbar),
+    IDS_CMD_RECORD_PATH = commandNumber(CommandId::RecordPath),
+    IDS_CMD_HELP = commandNumber(CommandId::Help),
+    IDS_CMD_SETUP_PASSWORD = commandNumber(CommandId::SetupPassword),
+    IDS_CMD_OPTIONS = commandNumber(CommandId::Options),
+    IDS_CMD_LISTEN = commandNumber(CommandId::Listen),
+    IDS_CMD_STOP_ALARM = commandNumber(CommandId::StopAlarm),
+    IDS_CMD_EVENT_NOTIFY = commandNumber(CommandId::EventNotify),
+    IDS_CMD_ABOUT = commandNumber(CommandId::AppAbout),
+    IDS_CMD_EXIT = commandNumber(CommandId::AppExit),
     IDP_SETTINGS_NOT_SAVED = 45240,   // the settings store refused a dialog's values
     IDP_RECORD_PATH_TOO_LONG = 45241, // a record folder whose clips could not be listed back
     IDS_LOOKING_FOR_MODEMS = 45390,   // status bar modem pane while the ports are probed
@@ -115,3 +117,9 @@ enum StringId : int {
 
 // The text of an identifier; an empty string for an identifier not in the table.
 QString LoadString(StringId id);
+
+// The string filed under a command's number: its prompt (status bar text, a
+// line break, the tooltip), where the table has one.
+constexpr StringId stringIdOf(CommandId id) {
+    return StringId(commandNumber(id));
+}
