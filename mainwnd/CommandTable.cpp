@@ -106,7 +106,8 @@ bool IsCommandEnabled(CommandId id, const FrameState& state) {
 }
 
 bool CommandWaitsForModems(CommandId id) {
-    return id == CommandId::Connect || id == CommandId::Listen || id == CommandId::SelectModem || id == CommandId::NetworkModems;
+    return id == CommandId::Connect || id == CommandId::Listen || id == CommandId::SelectModem ||
+           id == CommandId::NetworkModems;
 }
 
 bool IsCommandChecked(CommandId id, const FrameState& state) {

@@ -159,7 +159,8 @@ void MainFrame::CreateActions() {
     MakeAction(CommandId::Listen, tr("&Listen"), QStringLiteral("tb_listen.svg"));
     MakeAction(CommandId::PhoneBook, tr("Setup &phone book"), QStringLiteral("tb_phonebook.svg"));
     MakeAction(CommandId::SelectModem, tr("Select &modem"), QStringLiteral("tb_modem.svg"));
-    MakeAction(CommandId::OpenChannel, tr("&Open local site video channel"), QStringLiteral("tb_openchannel.svg"));
+    MakeAction(CommandId::OpenChannel, tr("&Open local site video channel"),
+               QStringLiteral("tb_openchannel.svg"));
     MakeAction(CommandId::VideoWindow, tr("&Video window"), QStringLiteral("tb_videowindow.svg"));
     MakeAction(CommandId::Arrange, tr("&Arrange video window"), QStringLiteral("popup_tile.svg"));
     MakeAction(CommandId::ChangeSize, tr("&Change video size"), QStringLiteral("popup_overlap.svg"))
@@ -179,7 +180,7 @@ void MainFrame::CreateActions() {
     MakeAction(CommandId::AppExit, tr("E&xit"), QStringLiteral("tb_exit.svg"));
     // Commands of unattended operation take their prompts from their own strings.
     const std::pair<CommandId, StringId> prompts[] = {
-        {CommandId::Unattended, IDS_CMD_UNATTENDED},       {CommandId::PatrolSetup, IDS_CMD_PATROL_SETUP},
+        {CommandId::Unattended, IDS_CMD_UNATTENDED},      {CommandId::PatrolSetup, IDS_CMD_PATROL_SETUP},
         {CommandId::PatrolRun, IDS_CMD_PATROL_RUN},       {CommandId::PatrolStop, IDS_CMD_PATROL_STOP},
         {CommandId::PatrolReport, IDS_CMD_PATROL_REPORT}, {CommandId::NetworkModems, IDS_CMD_NETWORK_MODEMS}};
     MakeAction(CommandId::Unattended, tr("&Unattended operation"));
@@ -276,14 +277,15 @@ void MainFrame::CreateToolBars() {
     m_toolBar->setFloatable(false);
     m_toolBar->setIconSize(QSize(28, 28));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    const std::initializer_list<CommandId> groups[] = {{CommandId::Connect, CommandId::HangUp, CommandId::PhoneBook},
-                                                       {CommandId::StopAlarm},
-                                                       {CommandId::Listen, CommandId::SelectModem},
-                                                       {CommandId::OpenChannel, CommandId::VideoWindow},
-                                                       {CommandId::Playback},
-                                                       {CommandId::RecordPath},
-                                                       {CommandId::SetupPassword},
-                                                       {CommandId::AppExit}};
+    const std::initializer_list<CommandId> groups[] = {
+        {CommandId::Connect, CommandId::HangUp, CommandId::PhoneBook},
+        {CommandId::StopAlarm},
+        {CommandId::Listen, CommandId::SelectModem},
+        {CommandId::OpenChannel, CommandId::VideoWindow},
+        {CommandId::Playback},
+        {CommandId::RecordPath},
+        {CommandId::SetupPassword},
+        {CommandId::AppExit}};
     bool first = true;
     for (const auto& group : groups) {
         if (!first)

@@ -9,11 +9,11 @@
 #include "ChannelChoice.h"
 #include "ChannelTable.h"
 #include "ChannelWindow.h"
+#include "CommandId.h"
 #include "FrameAge.h"
 #include "MainFrame.h"
 #include "StringTable.h"
 #include "VideoViewArea.h"
-#include "CommandId.h"
 
 #include <QAction>
 #include <QMenu>
@@ -90,12 +90,14 @@ void MainFrame::CreateCallViews() {
 
     add(CommandId::ChannelAlone, tr("&Full screen channel"), QKeySequence(Qt::Key_F11), StringId(0));
     for (int place = 1; place <= kActivatePlaces; ++place) {
-        add(activateChannelCommand(place), tr("Channel window &%1").arg(place), QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + place)),
-            StringId(0));
+        add(activateChannelCommand(place), tr("Channel window &%1").arg(place),
+            QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + place)), StringId(0));
     }
-    add(CommandId::ActiveRecord, tr("&Record"), QKeySequence(Qt::CTRL | Qt::Key_R), IDS_PROMPT_CHANNEL_RECORD);
+    add(CommandId::ActiveRecord, tr("&Record"), QKeySequence(Qt::CTRL | Qt::Key_R),
+        IDS_PROMPT_CHANNEL_RECORD);
     add(CommandId::ActiveStop, tr("S&top"), QKeySequence(Qt::CTRL | Qt::Key_T), IDS_PROMPT_CHANNEL_STOP);
-    add(CommandId::ActiveSnapshot, tr("Sna&pshot"), QKeySequence(Qt::CTRL | Qt::Key_P), IDS_PROMPT_CHANNEL_SNAPSHOT);
+    add(CommandId::ActiveSnapshot, tr("Sna&pshot"), QKeySequence(Qt::CTRL | Qt::Key_P),
+        IDS_PROMPT_CHANNEL_SNAPSHOT);
     if (m_channelMenu) {
         m_channelMenu->addSeparator();
         m_channelMenu->addAction(ViewAction(CommandId::ChannelAlone));
@@ -216,10 +218,11 @@ bool MainFrame::ExecuteViewCommand(CommandId id) {
             m_view->setActiveSubWindow(windows[place]);
             done = true;
         }
-    } else if (id == CommandId::ActiveRecord || id == CommandId::ActiveStop || id == CommandId::ActiveSnapshot) {
+    } else if (id == CommandId::ActiveRecord || id == CommandId::ActiveStop ||
+               id == CommandId::ActiveSnapshot) {
         const CommandId command = id == CommandId::ActiveRecord ? CommandId::ChannelRecord
-                            : id == CommandId::ActiveStop ? CommandId::ChannelStop
-                                                   : CommandId::ChannelSnapshot;
+                                  : id == CommandId::ActiveStop ? CommandId::ChannelStop
+                                                                : CommandId::ChannelSnapshot;
         if (ChannelWindow* window = m_view->ActiveChannelWindow();
             window && window->IsCommandEnabled(command)) {
             window->ExecuteCommand(command);
@@ -241,9 +244,11 @@ void MainFrame::RefreshViewActions() {
     ViewAction(CommandId::ChannelAlone)->setEnabled(!windows.isEmpty());
     for (int place = 1; place <= kActivatePlaces; ++place)
         ViewAction(activateChannelCommand(place))->setEnabled(place - 1 < windows.size());
-    ViewAction(CommandId::ActiveRecord)->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelRecord));
+    ViewAction(CommandId::ActiveRecord)
+        ->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelRecord));
     ViewAction(CommandId::ActiveStop)->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelStop));
-    ViewAction(CommandId::ActiveSnapshot)->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelSnapshot));
+    ViewAction(CommandId::ActiveSnapshot)
+        ->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelSnapshot));
 
     // The Video window pop-up mirrors the two menu items it stands for.
     if (m_videoWindowMenu) {

@@ -13,7 +13,7 @@
 
 enum class CommandId : int {
     Connect = 32771,
-    HangUp = 32772,   // also posted by the connection: the site asked to hang up
+    HangUp = 32772, // also posted by the connection: the site asked to hang up
     Playback = 32773,
     ChannelRecord = 32774, // also posted to a new window of an answered call
     ChannelStop = 32775,
@@ -63,7 +63,7 @@ enum class CommandId : int {
     PatrolRun = 33022,
     PatrolStop = 33023,
     PatrolReport = 33024,
-    NetworkModems = 33040, // Connect > Network modems (also without any device)
+    NetworkModems = 33040,    // Connect > Network modems (also without any device)
     PlayerExportClip = 33050, // the player's right-click menu
     AppAbout = 57664,
     AppExit = 57665,

@@ -372,7 +372,8 @@ bool ChannelWindow::IsCommandEnabled(CommandId command) const {
 }
 
 bool ChannelWindow::IsCommandChecked(CommandId command) const {
-    return command == CommandId::ChannelFix && m_info.windowId != 0 && m_context.Control().FixedWindow() == m_info.windowId;
+    return command == CommandId::ChannelFix && m_info.windowId != 0 &&
+           m_context.Control().FixedWindow() == m_info.windowId;
 }
 
 void ChannelWindow::UpdateCommandStates() {

@@ -126,7 +126,8 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
         connect(action, &QAction::triggered, this, [this, id = b.id] { command(id); });
         m_toolBar->addAction(action);
         m_actions[i] = action;
-        if (b.id == CommandId::PlayerStop || b.id == CommandId::PlayerLastFrame || b.id == CommandId::PlayerDecrease)
+        if (b.id == CommandId::PlayerStop || b.id == CommandId::PlayerLastFrame ||
+            b.id == CommandId::PlayerDecrease)
             m_toolBar->addSeparator();
     }
 
@@ -213,7 +214,7 @@ void PlayerWindow::command(CommandId id) {
             pause();
             const int64_t current = m_player.currentFrame();
             seekTo(id == CommandId::PlayerRewind ? player::RewindTarget(current)
-                                : player::ForwardTarget(current, m_player.totalFrames()));
+                                                 : player::ForwardTarget(current, m_player.totalFrames()));
         }
         break;
     case CommandId::PlayerLastFrame:

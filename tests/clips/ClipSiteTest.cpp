@@ -187,7 +187,8 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
     for (const auto& w : host.windows) {
         byChannel[w->channel] = w;
         EXPECT_TRUE(w->closed);
-        EXPECT_EQ(w->commands, (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
+        EXPECT_EQ(w->commands,
+                  (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
         ASSERT_FALSE(w->snapshot.isNull()) << "one snapshot per window";
         EXPECT_TRUE(w->snapshot->decoded());
         EXPECT_EQ(w->snapshot->size(), QSize(320, 240));

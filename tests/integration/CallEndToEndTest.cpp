@@ -391,7 +391,8 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
         },
         2000));
     for (const auto& w : host.windows)
-        EXPECT_EQ(w->commands, (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
+        EXPECT_EQ(w->commands,
+                  (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
 
     std::vector<EventRecord> events;
     ASSERT_TRUE(WaitUntil(
@@ -659,8 +660,8 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
         [&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); }, 2000));
     for (const auto& w : host.windows) {
         SCOPED_TRACE(w->info.channel);
-        EXPECT_EQ(w->commands,
-                  w->info.channel == 2 ? std::vector<CommandId>{CommandId::ChannelRecord} : std::vector<CommandId>{});
+        EXPECT_EQ(w->commands, w->info.channel == 2 ? std::vector<CommandId>{CommandId::ChannelRecord}
+                                                    : std::vector<CommandId>{});
     }
     reconnect.Tick();
     EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over

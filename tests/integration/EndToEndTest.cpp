@@ -9,11 +9,11 @@
 #include "CallLogDialog.h"
 #include "CallPanel.h"
 #include "ChannelWindow.h"
+#include "CommandId.h"
 #include "FrameFixture.h"
 #include "HayesTelephony.h"
 #include "SiteSimProcess.h"
 #include "VideoViewArea.h"
-#include "CommandId.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -171,7 +171,8 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     frame->View()->setActiveSubWindow(Windows()[1]);
     EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ChannelAlone));
     EXPECT_FALSE(Windows()[0]->isVisible());
-    EXPECT_TRUE(frame->ViewAction(CommandId::ChannelAlone)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
+    EXPECT_TRUE(
+        frame->ViewAction(CommandId::ChannelAlone)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
     EXPECT_TRUE(frame->Action(CommandId::Toolbar)->shortcut().isEmpty());
     EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ChannelAlone));
     EXPECT_TRUE(Windows()[0]->isVisible());

@@ -2,6 +2,7 @@
 // dispatch that asks them again when a command arrives.
 #include "CommandTable.h"
 #include "DiskWatch.h"
+#include "StringTable.h"
 #include "VolumeProbe.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,9 +39,9 @@ FrameState Make(bool lineOpen, bool call, bool port, bool mayOpen, bool listed, 
     return s;
 }
 
-const std::vector<CommandId> kRuled = {CommandId::Connect,      CommandId::HangUp,      CommandId::Listen,
-                                 CommandId::SelectModem, CommandId::OpenChannel, CommandId::VideoWindow,
-                                 CommandId::ChangeSize,  CommandId::Arrange,      CommandId::StopAlarm};
+const std::vector<CommandId> kRuled = {CommandId::Connect,     CommandId::HangUp,      CommandId::Listen,
+                                       CommandId::SelectModem, CommandId::OpenChannel, CommandId::VideoWindow,
+                                       CommandId::ChangeSize,  CommandId::Arrange,     CommandId::StopAlarm};
 
 class Recorder final : public FrameCommands {
 public:
@@ -82,14 +84,18 @@ TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
         {"line closed", Make(false, false, false, false, false), {CommandId::Listen, CommandId::SelectModem}},
         {"listening", Make(true, false, false, false, false), {CommandId::Connect, CommandId::SelectModem}},
         {"dialing or answering", Make(true, true, false, false, false), {CommandId::HangUp}},
-        {"connected, no channel list", Make(true, true, true, false, false), {CommandId::HangUp, CommandId::VideoWindow}},
+        {"connected, no channel list",
+         Make(true, true, true, false, false),
+         {CommandId::HangUp, CommandId::VideoWindow}},
         {"connected, channels but no permission",
          Make(true, true, true, false, true),
          {CommandId::HangUp, CommandId::VideoWindow}},
         {"connected, may open",
          Make(true, true, true, true, true),
          {CommandId::HangUp, CommandId::VideoWindow, CommandId::OpenChannel}},
-        {"permission, empty table", Make(true, true, true, true, false), {CommandId::HangUp, CommandId::VideoWindow}},
+        {"permission, empty table",
+         Make(true, true, true, true, false),
+         {CommandId::HangUp, CommandId::VideoWindow}},
         // The line closed under a running call (the service reported it gone).
         {"call without line",
          Make(false, true, true, true, true),
@@ -105,11 +111,14 @@ TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
     };
     for (const LineCase& c : cases) {
         for (CommandId id : kRuled)
-            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1) << c.name << ": " << commandNumber(id);
+            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1)
+                << c.name << ": " << commandNumber(id);
         // Commands without a rule are enabled in every state.
-        for (CommandId id : {CommandId::PhoneBook, CommandId::Toolbar, CommandId::EventNotify, CommandId::Playback, CommandId::Options, CommandId::RecordPath,
-                       CommandId::SetupPassword, CommandId::Help, CommandId::RemoteControl, CommandId::LoginError, CommandId::CompressionError,
-                       CommandId::AppAbout, CommandId::AppExit})
+        for (CommandId id :
+             {CommandId::PhoneBook, CommandId::Toolbar, CommandId::EventNotify, CommandId::Playback,
+              CommandId::Options, CommandId::RecordPath, CommandId::SetupPassword, CommandId::Help,
+              CommandId::RemoteControl, CommandId::LoginError, CommandId::CompressionError,
+              CommandId::AppAbout, CommandId::AppExit})
             EXPECT_TRUE(IsCommandEnabled(id, c.state)) << c.name << ": " << commandNumber(id);
     }
 }
@@ -152,8 +161,8 @@ TEST(CommandRules, DispatchRunsOnlyEnabledKnownCommands) {
     const FrameState connected = Make(true, true, true, true, true);
     EXPECT_TRUE(DispatchFrameCommand(CommandId::HangUp, connected, target));
     EXPECT_TRUE(DispatchFrameCommand(CommandId::OpenChannel, connected, target));
-    EXPECT_EQ(target.ran,
-              (std::vector<CommandId>{CommandId::LoginError, CommandId::CompressionError, CommandId::HangUp, CommandId::OpenChannel}));
+    EXPECT_EQ(target.ran, (std::vector<CommandId>{CommandId::LoginError, CommandId::CompressionError,
+                                                  CommandId::HangUp, CommandId::OpenChannel}));
 }
 
 TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
@@ -172,11 +181,66 @@ TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
         EXPECT_EQ(target.ran, std::vector<CommandId>{e.id});
         EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << commandNumber(e.id);
         const int number = commandNumber(e.id);
-        EXPECT_TRUE((number >= 32771 && number <= 32813) || (number >= 33020 && number <= 33049) || number == 57664 ||
-                    number == 57665)
+        EXPECT_TRUE((number >= 32771 && number <= 32813) || (number >= 33020 && number <= 33049) ||
+                    number == 57664 || number == 57665)
             << number;
     }
     EXPECT_EQ(ids.size(), 28u);
+}
+
+// The numbers are fixed (stored values and peers compare them), each is used
+// once, and a command's prompt is the string filed under its number.
+TEST(CommandRules, CommandNumbersAreFixedAndPromptsFollowThem) {
+    const std::pair<CommandId, int> numbers[] = {
+        {CommandId::Connect, 32771},          {CommandId::HangUp, 32772},
+        {CommandId::Playback, 32773},         {CommandId::ChannelRecord, 32774},
+        {CommandId::ChannelStop, 32775},      {CommandId::ChannelFix, 32776},
+        {CommandId::ChannelClose, 32777},     {CommandId::SelectModem, 32778},
+        {CommandId::OpenChannel, 32779},      {CommandId::VideoWindow, 32780},
+        {CommandId::ChangeSize, 32781},       {CommandId::Arrange, 32783},
+        {CommandId::PhoneBook, 32784},        {CommandId::Toolbar, 32785},
+        {CommandId::RecordPath, 32786},       {CommandId::Help, 32787},
+        {CommandId::SetupPassword, 32788},    {CommandId::ChannelSnapshot, 32789},
+        {CommandId::Options, 32790},          {CommandId::LoginError, 32791},
+        {CommandId::Listen, 32792},           {CommandId::StopAlarm, 32793},
+        {CommandId::EventNotify, 32794},      {CommandId::RemoteControl, 32796},
+        {CommandId::CompressionError, 32798}, {CommandId::PlayerPlay, 32800},
+        {CommandId::PlayerPause, 32801},      {CommandId::PlayerStop, 32802},
+        {CommandId::PlayerFirstFrame, 32803}, {CommandId::PlayerRewind, 32804},
+        {CommandId::PlayerForward, 32805},    {CommandId::PlayerLastFrame, 32806},
+        {CommandId::PlayerIncrease, 32807},   {CommandId::PlayerDecrease, 32808},
+        {CommandId::PlayerSnapshot, 32809},   {CommandId::ChannelAlone, 33000},
+        {CommandId::ActivateChannel1, 33001}, {CommandId::ActivateChannel9, 33009},
+        {CommandId::ActiveRecord, 33010},     {CommandId::ActiveStop, 33011},
+        {CommandId::ActiveSnapshot, 33012},   {CommandId::CallPanel, 33013},
+        {CommandId::CallLog, 33014},          {CommandId::Unattended, 33020},
+        {CommandId::PatrolSetup, 33021},      {CommandId::PatrolRun, 33022},
+        {CommandId::PatrolStop, 33023},       {CommandId::PatrolReport, 33024},
+        {CommandId::NetworkModems, 33040},    {CommandId::PlayerExportClip, 33050},
+        {CommandId::AppAbout, 57664},         {CommandId::AppExit, 57665}};
+    std::set<int> seen;
+    for (const auto& [id, number] : numbers) {
+        EXPECT_EQ(commandNumber(id), number);
+        EXPECT_TRUE(seen.insert(number).second) << "used twice: " << number;
+    }
+
+    // Menu, toolbar and channel window commands show the prompt filed under their number.
+    for (CommandId id : {CommandId::Connect,       CommandId::HangUp,        CommandId::Playback,
+                         CommandId::SelectModem,   CommandId::OpenChannel,   CommandId::VideoWindow,
+                         CommandId::ChangeSize,    CommandId::Arrange,       CommandId::PhoneBook,
+                         CommandId::Toolbar,       CommandId::RecordPath,    CommandId::Help,
+                         CommandId::SetupPassword, CommandId::Options,       CommandId::Listen,
+                         CommandId::StopAlarm,     CommandId::EventNotify,   CommandId::AppAbout,
+                         CommandId::AppExit,       CommandId::ChannelRecord, CommandId::ChannelStop,
+                         CommandId::ChannelFix,    CommandId::ChannelClose,  CommandId::ChannelSnapshot})
+        EXPECT_TRUE(LoadString(stringIdOf(id)).contains(QLatin1Char('\n'))) << commandNumber(id);
+
+    // Ctrl+1 ... Ctrl+9 map to their places and back; nothing else has a place.
+    for (int place = 1; place <= kActivatePlaces; ++place)
+        EXPECT_EQ(activatedPlace(activateChannelCommand(place)), place);
+    EXPECT_EQ(activateChannelCommand(kActivatePlaces), CommandId::ActivateChannel9);
+    EXPECT_EQ(activatedPlace(CommandId::ChannelAlone), 0);
+    EXPECT_EQ(activatedPlace(CommandId::ActiveRecord), 0);
 }
 
 TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {

@@ -3,11 +3,11 @@
 // commands open.
 #include "CallLogDialog.h"
 #include "CallPanel.h"
+#include "CommandId.h"
 #include "FrameFixture.h"
 #include "PatrolDialogs.h"
 #include "StatusPanes.h"
 #include "StringTable.h"
-#include "CommandId.h"
 
 #include <QAction>
 #include <QApplication>
@@ -248,13 +248,15 @@ TEST(MainFrame, RemoteControlNeedsAConnection) {
     f.frameDialogs.remote = RemoteChoice::RebootSite;
     EXPECT_TRUE(frame.ExecuteCommand(CommandId::RemoteControl));
     EXPECT_FALSE(f.frameDialogs.calls.contains("RemoteControl"));
-    EXPECT_EQ(frame.Action(CommandId::RemoteControl)->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
+    EXPECT_EQ(frame.Action(CommandId::RemoteControl)->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
 }
 
 TEST(MainFrame, DialogCommandsAndApplicationCommands) {
     FrameFixture f;
     MainFrame& frame = f.Make();
-    for (CommandId id : {CommandId::PhoneBook, CommandId::EventNotify, CommandId::Playback, CommandId::RecordPath})
+    for (CommandId id :
+         {CommandId::PhoneBook, CommandId::EventNotify, CommandId::Playback, CommandId::RecordPath})
         EXPECT_TRUE(frame.ExecuteCommand(id));
     EXPECT_EQ(f.frameDialogs.calls, (QStringList{"PhoneBook", "EventNotify", "ClipBrowser", "RecordPath"}));
     for (CommandId id : {CommandId::AppAbout, CommandId::SetupPassword, CommandId::AppExit})

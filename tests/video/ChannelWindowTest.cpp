@@ -96,8 +96,9 @@ protected:
 
     // The toolbar button of a command, by its place on the toolbar.
     static QAction* Action(ChannelWindow* window, CommandId command) {
-        static constexpr CommandId kOrder[] = {CommandId::ChannelRecord, CommandId::ChannelStop, CommandId::ChannelFix, CommandId::ChannelSnapshot,
-                                         CommandId::ChannelClose};
+        static constexpr CommandId kOrder[] = {CommandId::ChannelRecord, CommandId::ChannelStop,
+                                               CommandId::ChannelFix, CommandId::ChannelSnapshot,
+                                               CommandId::ChannelClose};
         QList<QAction*> buttons = window->ToolBar()->actions();
         buttons.removeIf([](QAction* a) { return a->isSeparator(); });
         EXPECT_EQ(buttons.size(), 5);
