@@ -579,7 +579,10 @@ TEST_F(CallEndToEndTest, RawTcpNoCarrierEndsTheCallButThatTextInAPictureDoesNot)
     EXPECT_TRUE(host.windows[0]->closed);
     ASSERT_TRUE(
         WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
-    // The program ended the call and reset the line itself: the server closed nothing.
+    // The program ended the call and reset the line itself: the server closed
+    // nothing. The line counts as open before the simulator logs the new
+    // connection, so wait for that line.
+    EXPECT_TRUE(WaitForLog({"\"tcp\"", "\"action\":\"connected\""}, before));
     const long closed = LogIndex({"\"tcp\"", "\"action\":\"closed\""}, before);
     const long reconnected = LogIndex({"\"tcp\"", "\"action\":\"connected\""}, before);
     EXPECT_GE(reconnected, 0);
