@@ -56,8 +56,8 @@ std::string FourCCText(uint32_t fourCC) {
 
 // Main window commands the program shows once per call, however often a
 // site repeats the packet behind them.
-bool OncePerCall(int command) {
-    return command == kCommandLoginError || command == kCommandCompressionError;
+bool OncePerCall(CommandId command) {
+    return command == CommandId::LoginError || command == CommandId::CompressionError;
 }
 
 // Whether a frame's header describes a picture at all: a positive width, a
@@ -283,11 +283,11 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
         return Route(packet);
     case InboundType::ChannelPrompt:
         if (!m_reopened) // a redial opens its channels itself
-            PostToMainWindow(kCommandOpenChannel);
+            PostToMainWindow(CommandId::OpenChannel);
         return true;
     case InboundType::LoginRejected:
         m_counters.loginRejected = true;
-        PostToMainWindow(kCommandLoginError);
+        PostToMainWindow(CommandId::LoginError);
         return true;
     case InboundType::LoginRequest:
         SendLogin();
@@ -309,7 +309,7 @@ bool CommPort::OnPacket(const InboundPacket& packet) {
     }
     case InboundType::HangUpRequest:
         m_counters.siteAskedHangUp = true;
-        PostToMainWindow(kCommandHangUp);
+        PostToMainWindow(CommandId::HangUp);
         return true;
     }
     if (FirstThisCall(m_loggedThisCall, kLoggedUnknownPacket))
@@ -365,7 +365,7 @@ bool CommPort::Route(const InboundPacket& packet) {
                   FourCCText(frame.header().biCompression).c_str(), int(frame.header().biWidth),
                   int(frame.header().biHeight), int(frame.header().biBitCount));
         m_counters.noDecompressor = true;
-        PostToMainWindow(kCommandCompressionError);
+        PostToMainWindow(CommandId::CompressionError);
         return false;
     }
     ChannelSlot* slot = FindSlotByKey(packet.param2);
@@ -443,12 +443,12 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
     if (m_answered) {
         if (m_mainWindow)
             m_mainWindow->StartAlarm();
-        PostToWindow(info.windowId, kCommandStartRecord);
-        PostToWindow(info.windowId, kCommandSnapshot);
+        PostToWindow(info.windowId, CommandId::ChannelRecord);
+        PostToWindow(info.windowId, CommandId::ChannelSnapshot);
     } else if (auto it = std::find(m_restartRecord.begin(), m_restartRecord.end(), channel);
                it != m_restartRecord.end()) {
         m_restartRecord.erase(it);
-        PostToWindow(info.windowId, kCommandStartRecord);
+        PostToWindow(info.windowId, CommandId::ChannelRecord);
     }
     ++m_windowCount;
     m_cascade += kCascadeStep;
@@ -558,7 +558,7 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
 bool CommPort::StartRecordingChannel(int32_t channel) {
     for (const ChannelSlot& slot : m_slots) {
         if (slot.channel == channel && slot.window) {
-            PostToWindow(slot.windowId, kCommandStartRecord);
+            PostToWindow(slot.windowId, CommandId::ChannelRecord);
             return true;
         }
     }
@@ -590,7 +590,7 @@ CallCounters CommPort::Counters() const {
     return counters;
 }
 
-void CommPort::PostToMainWindow(int command) {
+void CommPort::PostToMainWindow(CommandId command) {
     // A command of a kind already pending or running (a channel choice dialog
     // still open) absorbs the repeat; some are shown once per call at all.
     if (m_commandsBusy.contains(command) || (OncePerCall(command) && m_commandsThisCall.contains(command)))
@@ -608,7 +608,7 @@ void CommPort::PostToMainWindow(int command) {
         Qt::QueuedConnection);
 }
 
-void CommPort::PostToWindow(uint64_t windowId, int command) {
+void CommPort::PostToWindow(uint64_t windowId, CommandId command) {
     QMetaObject::invokeMethod(
         &m_postTarget,
         [this, windowId, command] {

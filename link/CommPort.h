@@ -38,9 +38,10 @@
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
 
+#include "LinkInterfaces.h"
 #include "link/CallCounters.h"
 #include "link/CallPort.h"
-#include "link/LinkInterfaces.h"
+#include "link/ChannelControl.h"
 #include "link/PacketReceiver.h"
 #include "link/Protocol.h"
 #include "link/ReopenChannel.h"
@@ -87,7 +88,7 @@ struct CommPortOptions {
     };
 };
 
-class CommPort final : public CallPort, public PacketQueue, private PacketHandler {
+class CommPort final : public CallPort, public PacketQueue, public ChannelControl, private PacketHandler {
 public:
     static constexpr int kKeepAliveTicks = 22;
     // The most pixels a frame may declare; larger frames are dropped.
@@ -161,11 +162,11 @@ public:
 
     // A channel window's Fix command: with two or more windows, sends
     // FixChannel for its channel and makes it the fixed window, or releases it.
-    void FixWindow(uint64_t windowId);
+    void FixWindow(uint64_t windowId) override;
     // A channel window's Close command after the operator confirmed (or
     // without asking when the site had stopped it): sends CloseChannel when
     // `sendCloseChannel`, then removes the window and keeps the slot.
-    void CloseWindow(uint64_t windowId, bool sendCloseChannel);
+    void CloseWindow(uint64_t windowId, bool sendCloseChannel) override;
 
     // Frame routing and the channel window list.
     void RouteFrame(const InboundPacket& packet);
@@ -176,10 +177,10 @@ public:
     bool IsChannelOpen(int32_t channel) const;
     const std::list<ChannelSlot>& Slots() const { return m_slots; }
 
-    int WindowCount() const { return m_windowCount; }
+    int WindowCount() const override { return m_windowCount; }
     QPoint CascadePosition() const { return m_cascade; }
     // The id of the fixed window; 0 when none.
-    uint64_t FixedWindow() const { return m_fixedWindow; }
+    uint64_t FixedWindow() const override { return m_fixedWindow; }
     int FrameCount() const { return m_frameCount; }
 
     // Redialling a dropped call. The plan holds for the next dialled call:
@@ -228,8 +229,8 @@ private:
     void DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame);
     bool MayAddStream() const;
     ChannelSlot* FindSlotByWindow(uint64_t windowId);
-    void PostToMainWindow(int command);
-    void PostToWindow(uint64_t windowId, int command);
+    void PostToMainWindow(CommandId command);
+    void PostToWindow(uint64_t windowId, CommandId command);
     QString StatusText() const;
 
     DialogService& m_dialogs;
@@ -257,8 +258,8 @@ private:
     int m_drainedWindows = 0;         // channel windows opened in the running drain
     int m_drainedPackets = 0;         // packets handled in the running drain
     int m_siteInfoAllowed = 0;        // site record requests sent minus records filed
-    std::set<int> m_commandsBusy;     // posted to the main window, not finished
-    std::set<int> m_commandsThisCall; // posted once per call and already posted
+    std::set<CommandId> m_commandsBusy;     // posted to the main window, not finished
+    std::set<CommandId> m_commandsThisCall; // posted once per call and already posted
     QTime m_startTime;
     std::shared_ptr<VideoDecompressor> m_decompressor;
 

@@ -14,6 +14,7 @@
 #include "link/Protocol.h"
 #include "platform/codec/VideoDecompressor.h"
 #include "platform/dib/PackedDib.h"
+#include "res/CommandId.h"
 
 #include <QPoint>
 #include <QRect>
@@ -26,16 +27,6 @@
 #include <optional>
 #include <span>
 #include <string_view>
-
-// Commands the connection posts to the main window and to new channel windows.
-enum LinkCommand : int {
-    kCommandHangUp = 32772,           // the site asked to hang up
-    kCommandStartRecord = 32774,      // to a new window of an answered call
-    kCommandOpenChannel = 32779,      // the site asks the operator to choose a channel
-    kCommandSnapshot = 32789,         // to a new window of an answered call, after 32774
-    kCommandLoginError = 32791,       // the site rejected the login
-    kCommandCompressionError = 32798, // no decompressor fits the site's video
-};
 
 // What a new channel window is created with. `windowId` is unique for the life
 // of the process and never reused, so a stale id can never reach a new window.
@@ -85,8 +76,9 @@ public:
     }
     // The site stopped this stream: set the mark and repaint.
     virtual void MarkClosedBySite() = 0;
-    // A command posted to the window (32774, 32789); runs only if enabled now.
-    virtual void OnPostedCommand(int command) = 0;
+    // A command posted to the window (ChannelRecord, ChannelSnapshot); runs
+    // only if enabled now.
+    virtual void OnPostedCommand(CommandId command) = 0;
     // Close request: stop recording, then the window goes away.
     virtual void Close() = 0;
     // Marks the picture as `seconds` old, or removes the mark (nothing). The
@@ -115,9 +107,9 @@ public:
 class MainWindowCommands {
 public:
     virtual ~MainWindowCommands() = default;
-    // A posted command (32772, 32779, 32791, 32798), carried out only when its
-    // enable rule allows it at this moment.
-    virtual void OnPostedCommand(int command) = 0;
+    // A posted command (HangUp, OpenChannel, LoginError, CompressionError),
+    // carried out only when its enable rule allows it at this moment.
+    virtual void OnPostedCommand(CommandId command) = 0;
     virtual bool IsMaximized() const = 0;
     virtual void Maximize() = 0;
     // The "Toolbar" setting: whether bars (and channel window captions) show.

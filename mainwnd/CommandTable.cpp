@@ -57,35 +57,35 @@ bool AlarmPlaying(const FrameState& s) {
 using F = FrameCommands;
 
 constexpr CommandEntry kTable[] = {
-    {ID_CONNECT, &F::OnConnect, LineIdleOrComing, nullptr},
-    {ID_HANG_UP, &F::OnHangUp, LineInCallOrRedial, nullptr},
-    {ID_PLAYBACK, &F::OnPlayback, nullptr, nullptr},
-    {ID_SELECT_MODEM, &F::OnSelectModem, ModemChoosable, nullptr},
-    {ID_OPEN_CHANNEL, &F::OnOpenChannel, ChannelsOpenable, nullptr},
-    {ID_VIDEO_WINDOW, &F::OnVideoWindow, PortOpen, nullptr},
-    {ID_CHANGE_SIZE, &F::OnChangeSize, WindowsOpen, SizeMode},
-    {ID_ARRANGE, &F::OnArrange, WindowsOpen, nullptr},
-    {ID_PHONE_BOOK, &F::OnPhoneBook, nullptr, nullptr},
-    {ID_TOOLBAR, &F::OnToolbar, nullptr, BarsShown},
-    {ID_RECORD_PATH, &F::OnRecordPath, nullptr, nullptr},
-    {ID_HELP, &F::OnHelp, nullptr, nullptr},
-    {ID_SETUP_PASSWORD, &F::OnSetupPassword, nullptr, nullptr},
-    {ID_OPTIONS, &F::OnOptions, nullptr, nullptr},
-    {ID_LOGIN_ERROR, &F::OnLoginError, nullptr, nullptr},
-    {ID_LISTEN, &F::OnListen, LineClosed, nullptr},
-    {ID_STOP_ALARM, &F::OnStopAlarm, AlarmPlaying, nullptr},
-    {ID_EVENT_NOTIFY, &F::OnEventNotify, nullptr, nullptr},
+    {CommandId::Connect, &F::OnConnect, LineIdleOrComing, nullptr},
+    {CommandId::HangUp, &F::OnHangUp, LineInCallOrRedial, nullptr},
+    {CommandId::Playback, &F::OnPlayback, nullptr, nullptr},
+    {CommandId::SelectModem, &F::OnSelectModem, ModemChoosable, nullptr},
+    {CommandId::OpenChannel, &F::OnOpenChannel, ChannelsOpenable, nullptr},
+    {CommandId::VideoWindow, &F::OnVideoWindow, PortOpen, nullptr},
+    {CommandId::ChangeSize, &F::OnChangeSize, WindowsOpen, SizeMode},
+    {CommandId::Arrange, &F::OnArrange, WindowsOpen, nullptr},
+    {CommandId::PhoneBook, &F::OnPhoneBook, nullptr, nullptr},
+    {CommandId::Toolbar, &F::OnToolbar, nullptr, BarsShown},
+    {CommandId::RecordPath, &F::OnRecordPath, nullptr, nullptr},
+    {CommandId::Help, &F::OnHelp, nullptr, nullptr},
+    {CommandId::SetupPassword, &F::OnSetupPassword, nullptr, nullptr},
+    {CommandId::Options, &F::OnOptions, nullptr, nullptr},
+    {CommandId::LoginError, &F::OnLoginError, nullptr, nullptr},
+    {CommandId::Listen, &F::OnListen, LineClosed, nullptr},
+    {CommandId::StopAlarm, &F::OnStopAlarm, AlarmPlaying, nullptr},
+    {CommandId::EventNotify, &F::OnEventNotify, nullptr, nullptr},
     // The remote control checks the connection itself when it runs.
-    {ID_REMOTE_CONTROL, &F::OnRemoteControl, nullptr, nullptr},
-    {ID_COMPRESSION_ERROR, &F::OnCompressionError, nullptr, nullptr},
-    {ID_APP_ABOUT, &F::OnAbout, nullptr, nullptr},
-    {ID_APP_EXIT, &F::OnExit, nullptr, nullptr},
-    {ID_UNATTENDED, &F::OnUnattended, nullptr, nullptr},
-    {ID_PATROL_SETUP, &F::OnPatrolSetup, nullptr, nullptr},
-    {ID_PATROL_RUN, &F::OnPatrolRun, PatrolStartable, nullptr},
-    {ID_PATROL_STOP, &F::OnPatrolStop, PatrolRunning, nullptr},
-    {ID_PATROL_REPORT, &F::OnPatrolReport, nullptr, nullptr},
-    {ID_NETWORK_MODEMS, &F::OnNetworkModems, NoCall, nullptr},
+    {CommandId::RemoteControl, &F::OnRemoteControl, nullptr, nullptr},
+    {CommandId::CompressionError, &F::OnCompressionError, nullptr, nullptr},
+    {CommandId::AppAbout, &F::OnAbout, nullptr, nullptr},
+    {CommandId::AppExit, &F::OnExit, nullptr, nullptr},
+    {CommandId::Unattended, &F::OnUnattended, nullptr, nullptr},
+    {CommandId::PatrolSetup, &F::OnPatrolSetup, nullptr, nullptr},
+    {CommandId::PatrolRun, &F::OnPatrolRun, PatrolStartable, nullptr},
+    {CommandId::PatrolStop, &F::OnPatrolStop, PatrolRunning, nullptr},
+    {CommandId::PatrolReport, &F::OnPatrolReport, nullptr, nullptr},
+    {CommandId::NetworkModems, &F::OnNetworkModems, NoCall, nullptr},
 };
 
 } // namespace
@@ -94,27 +94,28 @@ std::span<const CommandEntry> FrameCommandTable() {
     return kTable;
 }
 
-const CommandEntry* FindFrameCommand(int id) {
+const CommandEntry* FindFrameCommand(CommandId id) {
     const auto* it =
         std::find_if(std::begin(kTable), std::end(kTable), [id](const auto& e) { return e.id == id; });
     return it == std::end(kTable) ? nullptr : it;
 }
 
-bool IsCommandEnabled(int id, const FrameState& state) {
+bool IsCommandEnabled(CommandId id, const FrameState& state) {
     const CommandEntry* entry = FindFrameCommand(id);
     return entry && (!entry->enabled || entry->enabled(state));
 }
 
-bool CommandWaitsForModems(int id) {
-    return id == ID_CONNECT || id == ID_LISTEN || id == ID_SELECT_MODEM || id == ID_NETWORK_MODEMS;
+bool CommandWaitsForModems(CommandId id) {
+    return id == CommandId::Connect || id == CommandId::Listen || id == CommandId::SelectModem ||
+           id == CommandId::NetworkModems;
 }
 
-bool IsCommandChecked(int id, const FrameState& state) {
+bool IsCommandChecked(CommandId id, const FrameState& state) {
     const CommandEntry* entry = FindFrameCommand(id);
     return entry && entry->checked && entry->checked(state);
 }
 
-bool DispatchFrameCommand(int id, const FrameState& state, FrameCommands& target) {
+bool DispatchFrameCommand(CommandId id, const FrameState& state, FrameCommands& target) {
     if (!IsCommandEnabled(id, state))
         return false;
     (target.*(FindFrameCommand(id)->handler))();

@@ -12,38 +12,9 @@
 // of the moment it arrives, whether it comes from a menu, a button, a key or a
 // command posted by the connection.
 
-#include <span>
+#include "res/CommandId.h"
 
-enum FrameCommand : int {
-    ID_CONNECT = 32771,
-    ID_HANG_UP = 32772,
-    ID_PLAYBACK = 32773,
-    ID_SELECT_MODEM = 32778,
-    ID_OPEN_CHANNEL = 32779,
-    ID_VIDEO_WINDOW = 32780,
-    ID_CHANGE_SIZE = 32781,
-    ID_ARRANGE = 32783,
-    ID_PHONE_BOOK = 32784,
-    ID_TOOLBAR = 32785,
-    ID_RECORD_PATH = 32786,
-    ID_HELP = 32787,
-    ID_SETUP_PASSWORD = 32788,
-    ID_OPTIONS = 32790,
-    ID_LOGIN_ERROR = 32791,
-    ID_LISTEN = 32792,
-    ID_STOP_ALARM = 32793,
-    ID_EVENT_NOTIFY = 32794,
-    ID_REMOTE_CONTROL = 32796,
-    ID_COMPRESSION_ERROR = 32798,
-    ID_APP_ABOUT = 57664,
-    ID_APP_EXIT = 57665,
-    ID_UNATTENDED = 33020, // Setup > Unattended operation
-    ID_PATROL_SETUP = 33021,
-    ID_PATROL_RUN = 33022,
-    ID_PATROL_STOP = 33023,
-    ID_PATROL_REPORT = 33024,
-    ID_NETWORK_MODEMS = 33040, // Connect > Network modems (also without any device)
-};
+#include <span>
 
 // What the enable and check rules look at, taken at one moment.
 struct FrameState {
@@ -99,7 +70,7 @@ public:
 using CommandRule = bool (*)(const FrameState&);
 
 struct CommandEntry {
-    int id;
+    CommandId id;
     void (FrameCommands::*handler)();
     CommandRule enabled; // null: always enabled
     CommandRule checked; // null: never checked
@@ -108,14 +79,14 @@ struct CommandEntry {
 // Every command of the main window, in identifier order.
 std::span<const CommandEntry> FrameCommandTable();
 // The entry of `id`; null for an identifier the main window does not handle.
-const CommandEntry* FindFrameCommand(int id);
+const CommandEntry* FindFrameCommand(CommandId id);
 
-bool IsCommandEnabled(int id, const FrameState& state);
+bool IsCommandEnabled(CommandId id, const FrameState& state);
 // Commands that need a line (Connect, Listen, Select modem): while the modems
 // are looked for they wait for the search instead of running.
-bool CommandWaitsForModems(int id);
-bool IsCommandChecked(int id, const FrameState& state);
+bool CommandWaitsForModems(CommandId id);
+bool IsCommandChecked(CommandId id, const FrameState& state);
 
 // Carries out `id` on `target` when its rule allows it in `state`; false when
 // the command is unknown or disabled (then nothing happens).
-bool DispatchFrameCommand(int id, const FrameState& state, FrameCommands& target);
+bool DispatchFrameCommand(CommandId id, const FrameState& state, FrameCommands& target);

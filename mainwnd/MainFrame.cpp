@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <initializer_list>
 #include <utility>
 
 namespace {
@@ -113,7 +114,7 @@ MainFrame::~MainFrame() {
     m_callTimer.stop();
     m_refreshTimer.stop();
     m_diskTimer.stop();
-    if (m_waitingCommand != 0)
+    if (m_waitingCommand)
         QApplication::restoreOverrideCursor();
     m_retention.reset(); // stops a running pass and waits for it
     m_patrolTimer.stop();
@@ -137,63 +138,64 @@ void MainFrame::Start() {
 
 // ---- Commands ----
 
-QAction* MainFrame::MakeAction(int id, const QString& text, const QString& icon) {
+QAction* MainFrame::MakeAction(CommandId id, const QString& text, const QString& icon) {
     auto* action = new QAction(text, this);
-    const QStringList prompt = LoadString(StringId(id)).split(QLatin1Char('\n'));
+    const QStringList prompt = LoadString(stringIdOf(id)).split(QLatin1Char('\n'));
     if (!prompt.isEmpty() && !prompt.front().isEmpty()) {
         action->setStatusTip(prompt.front());
         action->setToolTip(prompt.size() > 1 ? prompt.at(1) : prompt.front());
     }
     if (!icon.isEmpty())
         action->setIcon(QIcon(QStringLiteral(":/images/") + icon));
-    action->setData(id);
+    action->setData(commandNumber(id));
     connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
     m_actions[id] = action;
     return action;
 }
 
 void MainFrame::CreateActions() {
-    MakeAction(ID_CONNECT, tr("&Connect to local site"), QStringLiteral("tb_connect.svg"));
-    MakeAction(ID_HANG_UP, tr("&Hang up"), QStringLiteral("tb_hangup.svg"));
-    MakeAction(ID_LISTEN, tr("&Listen"), QStringLiteral("tb_listen.svg"));
-    MakeAction(ID_PHONE_BOOK, tr("Setup &phone book"), QStringLiteral("tb_phonebook.svg"));
-    MakeAction(ID_SELECT_MODEM, tr("Select &modem"), QStringLiteral("tb_modem.svg"));
-    MakeAction(ID_OPEN_CHANNEL, tr("&Open local site video channel"), QStringLiteral("tb_openchannel.svg"));
-    MakeAction(ID_VIDEO_WINDOW, tr("&Video window"), QStringLiteral("tb_videowindow.svg"));
-    MakeAction(ID_ARRANGE, tr("&Arrange video window"), QStringLiteral("popup_tile.svg"));
-    MakeAction(ID_CHANGE_SIZE, tr("&Change video size"), QStringLiteral("popup_overlap.svg"))
+    MakeAction(CommandId::Connect, tr("&Connect to local site"), QStringLiteral("tb_connect.svg"));
+    MakeAction(CommandId::HangUp, tr("&Hang up"), QStringLiteral("tb_hangup.svg"));
+    MakeAction(CommandId::Listen, tr("&Listen"), QStringLiteral("tb_listen.svg"));
+    MakeAction(CommandId::PhoneBook, tr("Setup &phone book"), QStringLiteral("tb_phonebook.svg"));
+    MakeAction(CommandId::SelectModem, tr("Select &modem"), QStringLiteral("tb_modem.svg"));
+    MakeAction(CommandId::OpenChannel, tr("&Open local site video channel"),
+               QStringLiteral("tb_openchannel.svg"));
+    MakeAction(CommandId::VideoWindow, tr("&Video window"), QStringLiteral("tb_videowindow.svg"));
+    MakeAction(CommandId::Arrange, tr("&Arrange video window"), QStringLiteral("popup_tile.svg"));
+    MakeAction(CommandId::ChangeSize, tr("&Change video size"), QStringLiteral("popup_overlap.svg"))
         ->setCheckable(true);
-    QAction* bars = MakeAction(ID_TOOLBAR, tr("&Toolbar"));
+    QAction* bars = MakeAction(CommandId::Toolbar, tr("&Toolbar"));
     bars->setCheckable(true);
     bars->setShortcut(QKeySequence(Qt::Key_Escape));
     bars->setShortcutContext(Qt::WindowShortcut);
-    MakeAction(ID_EVENT_NOTIFY, tr("Browse &event notify"));
-    MakeAction(ID_PLAYBACK, tr("&Playback video"), QStringLiteral("tb_playback.svg"));
-    MakeAction(ID_OPTIONS, tr("&Options"));
-    MakeAction(ID_RECORD_PATH, tr("Setup video &record path"), QStringLiteral("tb_recordpath.svg"));
-    MakeAction(ID_SETUP_PASSWORD, tr("Setup pass&word"), QStringLiteral("tb_password.svg"));
-    MakeAction(ID_STOP_ALARM, tr("&Stop sound alarm"), QStringLiteral("tb_stopalarm.svg"));
-    MakeAction(ID_HELP, tr("Online &help"));
-    MakeAction(ID_APP_ABOUT, tr("&About Dialscope ..."));
-    MakeAction(ID_APP_EXIT, tr("E&xit"), QStringLiteral("tb_exit.svg"));
+    MakeAction(CommandId::EventNotify, tr("Browse &event notify"));
+    MakeAction(CommandId::Playback, tr("&Playback video"), QStringLiteral("tb_playback.svg"));
+    MakeAction(CommandId::Options, tr("&Options"));
+    MakeAction(CommandId::RecordPath, tr("Setup video &record path"), QStringLiteral("tb_recordpath.svg"));
+    MakeAction(CommandId::SetupPassword, tr("Setup pass&word"), QStringLiteral("tb_password.svg"));
+    MakeAction(CommandId::StopAlarm, tr("&Stop sound alarm"), QStringLiteral("tb_stopalarm.svg"));
+    MakeAction(CommandId::Help, tr("Online &help"));
+    MakeAction(CommandId::AppAbout, tr("&About Dialscope ..."));
+    MakeAction(CommandId::AppExit, tr("E&xit"), QStringLiteral("tb_exit.svg"));
     // Commands of unattended operation take their prompts from their own strings.
-    const std::pair<int, StringId> prompts[] = {
-        {ID_UNATTENDED, IDS_CMD_UNATTENDED},       {ID_PATROL_SETUP, IDS_CMD_PATROL_SETUP},
-        {ID_PATROL_RUN, IDS_CMD_PATROL_RUN},       {ID_PATROL_STOP, IDS_CMD_PATROL_STOP},
-        {ID_PATROL_REPORT, IDS_CMD_PATROL_REPORT}, {ID_NETWORK_MODEMS, IDS_CMD_NETWORK_MODEMS}};
-    MakeAction(ID_UNATTENDED, tr("&Unattended operation"));
-    MakeAction(ID_PATROL_SETUP, tr("&Edit site patrol"));
-    MakeAction(ID_PATROL_RUN, tr("&Run now"));
-    MakeAction(ID_PATROL_STOP, tr("&Stop"));
-    MakeAction(ID_PATROL_REPORT, tr("&Patrol report"));
-    MakeAction(ID_NETWORK_MODEMS, tr("&Network modems..."));
+    const std::pair<CommandId, StringId> prompts[] = {
+        {CommandId::Unattended, IDS_CMD_UNATTENDED},      {CommandId::PatrolSetup, IDS_CMD_PATROL_SETUP},
+        {CommandId::PatrolRun, IDS_CMD_PATROL_RUN},       {CommandId::PatrolStop, IDS_CMD_PATROL_STOP},
+        {CommandId::PatrolReport, IDS_CMD_PATROL_REPORT}, {CommandId::NetworkModems, IDS_CMD_NETWORK_MODEMS}};
+    MakeAction(CommandId::Unattended, tr("&Unattended operation"));
+    MakeAction(CommandId::PatrolSetup, tr("&Edit site patrol"));
+    MakeAction(CommandId::PatrolRun, tr("&Run now"));
+    MakeAction(CommandId::PatrolStop, tr("&Stop"));
+    MakeAction(CommandId::PatrolReport, tr("&Patrol report"));
+    MakeAction(CommandId::NetworkModems, tr("&Network modems..."));
     for (const auto& [id, text] : prompts) {
         const QStringList prompt = LoadString(text).split(QLatin1Char('\n'));
         Action(id)->setStatusTip(prompt.front());
         Action(id)->setToolTip(prompt.back());
     }
     // Remote control has a key only: no menu item, no button.
-    QAction* remote = MakeAction(ID_REMOTE_CONTROL, QString());
+    QAction* remote = MakeAction(CommandId::RemoteControl, QString());
     remote->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
     remote->setShortcutContext(Qt::WindowShortcut);
     addAction(remote);
@@ -204,55 +206,55 @@ void MainFrame::CreateActions() {
 void MainFrame::CreateMenus() {
     QMenuBar* bar = menuBar();
     QMenu* connectMenu = bar->addMenu(tr("&Connect"));
-    connectMenu->addAction(Action(ID_CONNECT));
-    connectMenu->addAction(Action(ID_HANG_UP));
-    connectMenu->addAction(Action(ID_LISTEN));
+    connectMenu->addAction(Action(CommandId::Connect));
+    connectMenu->addAction(Action(CommandId::HangUp));
+    connectMenu->addAction(Action(CommandId::Listen));
     connectMenu->addSeparator();
-    connectMenu->addAction(Action(ID_PHONE_BOOK));
+    connectMenu->addAction(Action(CommandId::PhoneBook));
     connectMenu->addSeparator();
-    connectMenu->addAction(Action(ID_SELECT_MODEM));
-    connectMenu->addAction(Action(ID_NETWORK_MODEMS));
+    connectMenu->addAction(Action(CommandId::SelectModem));
+    connectMenu->addAction(Action(CommandId::NetworkModems));
 
     QMenu* channelMenu = bar->addMenu(tr("&Video channel"));
     m_channelMenu = channelMenu;
-    channelMenu->addAction(Action(ID_OPEN_CHANNEL));
+    channelMenu->addAction(Action(CommandId::OpenChannel));
     channelMenu->addSeparator();
-    channelMenu->addAction(Action(ID_ARRANGE));
+    channelMenu->addAction(Action(CommandId::Arrange));
     channelMenu->addSeparator();
-    channelMenu->addAction(Action(ID_CHANGE_SIZE));
+    channelMenu->addAction(Action(CommandId::ChangeSize));
 
     QMenu* viewMenu = bar->addMenu(tr("V&iew"));
     m_viewMenu = viewMenu;
-    viewMenu->addAction(Action(ID_TOOLBAR));
+    viewMenu->addAction(Action(CommandId::Toolbar));
     viewMenu->addSeparator();
-    viewMenu->addAction(Action(ID_EVENT_NOTIFY));
-    viewMenu->addAction(Action(ID_PATROL_REPORT));
+    viewMenu->addAction(Action(CommandId::EventNotify));
+    viewMenu->addAction(Action(CommandId::PatrolReport));
 
     QMenu* clipsMenu = bar->addMenu(tr("Video c&lips"));
-    clipsMenu->addAction(Action(ID_PLAYBACK));
+    clipsMenu->addAction(Action(CommandId::Playback));
 
     QMenu* setupMenu = bar->addMenu(tr("&Setup"));
-    setupMenu->addAction(Action(ID_OPTIONS));
+    setupMenu->addAction(Action(CommandId::Options));
     setupMenu->addSeparator();
-    setupMenu->addAction(Action(ID_RECORD_PATH));
+    setupMenu->addAction(Action(CommandId::RecordPath));
     setupMenu->addSeparator();
-    setupMenu->addAction(Action(ID_SETUP_PASSWORD));
+    setupMenu->addAction(Action(CommandId::SetupPassword));
     setupMenu->addSeparator();
-    setupMenu->addAction(Action(ID_UNATTENDED));
+    setupMenu->addAction(Action(CommandId::Unattended));
     QMenu* patrolMenu = setupMenu->addMenu(tr("Site p&atrol"));
     patrolMenu->setObjectName(QStringLiteral("patrolMenu"));
-    patrolMenu->addAction(Action(ID_PATROL_SETUP));
-    patrolMenu->addAction(Action(ID_PATROL_RUN));
-    patrolMenu->addAction(Action(ID_PATROL_STOP));
+    patrolMenu->addAction(Action(CommandId::PatrolSetup));
+    patrolMenu->addAction(Action(CommandId::PatrolRun));
+    patrolMenu->addAction(Action(CommandId::PatrolStop));
     connect(patrolMenu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
 
     QMenu* aboutMenu = bar->addMenu(tr("&About"));
-    aboutMenu->addAction(Action(ID_HELP));
+    aboutMenu->addAction(Action(CommandId::Help));
     aboutMenu->addSeparator();
-    aboutMenu->addAction(Action(ID_APP_ABOUT));
+    aboutMenu->addAction(Action(CommandId::AppAbout));
 
     // The top-level item shows its text; the toolbar button shares the command.
-    bar->addAction(tr("E&xit"), this, [this] { ExecuteCommand(ID_APP_EXIT); });
+    bar->addAction(tr("E&xit"), this, [this] { ExecuteCommand(CommandId::AppExit); });
 
     for (QMenu* menu : {connectMenu, channelMenu, viewMenu, clipsMenu, setupMenu, aboutMenu})
         connect(menu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
@@ -261,10 +263,10 @@ void MainFrame::CreateMenus() {
     m_videoWindowMenu = new QMenu(this);
     m_videoWindowMenu->setObjectName(QStringLiteral("videoWindowMenu"));
     m_videoWindowMenu->addAction(QIcon(QStringLiteral(":/images/popup_tile.svg")), QString(), this,
-                                 [this] { ExecuteCommand(ID_ARRANGE); });
+                                 [this] { ExecuteCommand(CommandId::Arrange); });
     m_videoWindowMenu->addSeparator();
     m_videoWindowMenu->addAction(QIcon(QStringLiteral(":/images/popup_overlap.svg")), QString(), this,
-                                 [this] { ExecuteCommand(ID_CHANGE_SIZE); });
+                                 [this] { ExecuteCommand(CommandId::ChangeSize); });
     m_videoWindowMenu->setStyleSheet(QStringLiteral("QMenu { icon-size: 48px; }"));
 }
 
@@ -275,22 +277,21 @@ void MainFrame::CreateToolBars() {
     m_toolBar->setFloatable(false);
     m_toolBar->setIconSize(QSize(28, 28));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    const int groups[][3] = {{ID_CONNECT, ID_HANG_UP, ID_PHONE_BOOK},
-                             {ID_STOP_ALARM, 0, 0},
-                             {ID_LISTEN, ID_SELECT_MODEM, 0},
-                             {ID_OPEN_CHANNEL, ID_VIDEO_WINDOW, 0},
-                             {ID_PLAYBACK, 0, 0},
-                             {ID_RECORD_PATH, 0, 0},
-                             {ID_SETUP_PASSWORD, 0, 0},
-                             {ID_APP_EXIT, 0, 0}};
+    const std::initializer_list<CommandId> groups[] = {
+        {CommandId::Connect, CommandId::HangUp, CommandId::PhoneBook},
+        {CommandId::StopAlarm},
+        {CommandId::Listen, CommandId::SelectModem},
+        {CommandId::OpenChannel, CommandId::VideoWindow},
+        {CommandId::Playback},
+        {CommandId::RecordPath},
+        {CommandId::SetupPassword},
+        {CommandId::AppExit}};
     bool first = true;
     for (const auto& group : groups) {
         if (!first)
             m_toolBar->addSeparator();
         first = false;
-        for (int id : group) {
-            if (id == 0)
-                continue;
+        for (const CommandId id : group) {
             m_toolBar->addAction(Action(id));
             if (QWidget* button = m_toolBar->widgetForAction(Action(id)))
                 button->setFixedSize(kToolButtonWidth, kToolButtonHeight);
@@ -336,7 +337,7 @@ void MainFrame::CreateStatusBar() {
     bar->addPermanentWidget(m_modemPane);
 }
 
-QAction* MainFrame::Action(int id) const {
+QAction* MainFrame::Action(CommandId id) const {
     const auto it = m_actions.find(id);
     return it == m_actions.end() ? nullptr : it->second;
 }
@@ -373,23 +374,23 @@ void MainFrame::RefreshCommandStates() {
 
 void MainFrame::OnModemsFound() {
     m_modemPane->setText(m_lines->LineName());
-    const int waiting = std::exchange(m_waitingCommand, 0);
-    if (waiting != 0)
+    const std::optional<CommandId> waiting = std::exchange(m_waitingCommand, std::nullopt);
+    if (waiting)
         QApplication::restoreOverrideCursor();
     RefreshCommandStates();
     emit ModemsFound();
-    if (waiting != 0)
-        ExecuteCommand(waiting);
+    if (waiting)
+        ExecuteCommand(*waiting);
     m_networkRetried = false;
 }
 
-bool MainFrame::ExecuteCommand(int id) {
+bool MainFrame::ExecuteCommand(CommandId id) {
     if (!m_lines || m_closing)
         return false;
     const FrameState state = CurrentState();
     if (state.discovering && CommandWaitsForModems(id) && IsCommandEnabled(id, state)) {
         // The latest such command wins; the window stays live meanwhile.
-        if (m_waitingCommand == 0)
+        if (!m_waitingCommand)
             QApplication::setOverrideCursor(Qt::BusyCursor);
         m_waitingCommand = id;
         return true;
@@ -399,7 +400,7 @@ bool MainFrame::ExecuteCommand(int id) {
     return done;
 }
 
-void MainFrame::OnPostedCommand(int command) {
+void MainFrame::OnPostedCommand(CommandId command) {
     ExecuteCommand(command);
 }
 
@@ -427,12 +428,12 @@ void MainFrame::OnHangUp() {
 
 // A reopened line answers incoming calls.
 void MainFrame::OnListen() {
-    if (RetryNetworkModems(0))
+    if (RetryNetworkModems(std::nullopt))
         return; // the line opens once the modems are found
     m_lines->ResetLine();
 }
 
-bool MainFrame::RetryNetworkModems(int command) {
+bool MainFrame::RetryNetworkModems(std::optional<CommandId> command) {
     if (std::exchange(m_networkRetried, false) || !m_env.telephony.HasUnansweredNetworkModems())
         return false;
     // No call is up (both commands need that): the line closes while every
@@ -440,9 +441,9 @@ bool MainFrame::RetryNetworkModems(int command) {
     m_lines->Shutdown();
     m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
     m_lines->Discover(m_lines->ChosenDevice(), [this] { OnModemsFound(); });
-    if (command != 0) {
+    if (command) {
         m_networkRetried = true;
-        if (m_waitingCommand == 0)
+        if (!m_waitingCommand)
             QApplication::setOverrideCursor(Qt::BusyCursor);
         m_waitingCommand = command;
     }
@@ -464,15 +465,15 @@ bool MainFrame::ApplyNetworkModems(int device) {
 }
 
 void MainFrame::OnSelectModem() {
-    RunModemChoice(ID_SELECT_MODEM);
+    RunModemChoice(CommandId::SelectModem);
 }
 
 // The same dialog: with no device yet, only its network modem list is of use.
 void MainFrame::OnNetworkModems() {
-    RunModemChoice(ID_NETWORK_MODEMS);
+    RunModemChoice(CommandId::NetworkModems);
 }
 
-void MainFrame::RunModemChoice(int command) {
+void MainFrame::RunModemChoice(CommandId command) {
     if (RetryNetworkModems(command))
         return; // runs again once the modems are found
     QStringList names;
@@ -548,7 +549,7 @@ void MainFrame::SetStatusText(const QString& text) {
 // ---- Video windows ----
 
 void MainFrame::OnVideoWindow() {
-    QWidget* button = m_toolBar->widgetForAction(Action(ID_VIDEO_WINDOW));
+    QWidget* button = m_toolBar->widgetForAction(Action(CommandId::VideoWindow));
     const QPoint at = button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height()))
                                                     : mapToGlobal(QPoint(0, 0));
     m_videoWindowMenu->popup(at);
@@ -603,20 +604,8 @@ std::string MainFrame::ChannelName(int32_t channel) const {
     return m_env.channels.GetChannelName(channel);
 }
 
-int MainFrame::WindowCount() const {
-    return m_port->WindowCount();
-}
-
-uint64_t MainFrame::FixedWindow() const {
-    return m_port->FixedWindow();
-}
-
-void MainFrame::FixWindow(uint64_t windowId) {
-    m_port->FixWindow(windowId);
-}
-
-void MainFrame::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
-    m_port->CloseWindow(windowId, sendCloseChannel);
+ChannelControl& MainFrame::Control() {
+    return *m_port;
 }
 
 std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
@@ -802,7 +791,7 @@ void MainFrame::CheckPatrolSchedule() {
     if (!due || QDateTime::currentDateTime() < *due)
         return;
     // Only on a free, listening line; otherwise the next check tries again.
-    if (IsCommandEnabled(ID_PATROL_RUN, CurrentState()))
+    if (IsCommandEnabled(CommandId::PatrolRun, CurrentState()))
         StartPatrol();
 }
 
@@ -843,7 +832,7 @@ bool MainFrame::event(QEvent* event) {
 void MainFrame::closeEvent(QCloseEvent* event) {
     m_diskTimer.stop();
     m_lines->CancelDiscovery();
-    if (std::exchange(m_waitingCommand, 0) != 0)
+    if (std::exchange(m_waitingCommand, std::nullopt))
         QApplication::restoreOverrideCursor();
     m_reconnect->Cancel();
     m_patrolTimer.stop();

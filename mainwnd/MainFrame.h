@@ -47,6 +47,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class AppStore;
 class CallLogDialog;
@@ -107,12 +108,12 @@ public:
     // meanwhile wait for that under a busy cursor, then run.
     void Start();
     // The command that waits for the modem search; 0 when none does.
-    int WaitingCommand() const { return m_waitingCommand; }
+    std::optional<CommandId> WaitingCommand() const { return m_waitingCommand; }
 
     // Runs `id` if its rule allows it now; false when it was not carried out.
-    bool ExecuteCommand(int id);
+    bool ExecuteCommand(CommandId id);
     FrameState CurrentState() const;
-    QAction* Action(int id) const;
+    QAction* Action(CommandId id) const;
     // Re-reads every action's enabled and checked state.
     void RefreshCommandStates();
 
@@ -135,9 +136,9 @@ public:
     CallPanel* CallPanelDock() const { return m_callPanel; }
     CallLogDialog* CallLogWindow() const;
     const CallJournal& Journal() const { return *m_journal; }
-    QAction* ViewAction(int id) const;
+    QAction* ViewAction(CommandId id) const;
     // Runs a ViewCommand; false when it did nothing.
-    bool ExecuteViewCommand(int id);
+    bool ExecuteViewCommand(CommandId id);
     // The once-a-second routine: the call panel's figures and every channel
     // window's old-picture mark.
     void OnCallTick();
@@ -157,7 +158,7 @@ public:
     bool AnswerWatchdogRunning() const { return m_watchdogTimer.isActive(); }
 
     // MainWindowCommands
-    void OnPostedCommand(int command) override;
+    void OnPostedCommand(CommandId command) override;
     bool IsMaximized() const override;
     void Maximize() override;
     bool BarsShown() const override { return m_barsShown; }
@@ -166,10 +167,7 @@ public:
     // ChannelWindowContext (BarsShown is shared with MainWindowCommands)
     bool SizeChangeMode() const override { return m_sizeMode; }
     std::string ChannelName(int32_t channel) const override;
-    int WindowCount() const override;
-    uint64_t FixedWindow() const override;
-    void FixWindow(uint64_t windowId) override;
-    void CloseWindow(uint64_t windowId, bool sendCloseChannel) override;
+    ChannelControl& Control() override;
     std::unique_ptr<ClipRecorder> CreateRecorder() override;
     void ClipStarted() override;
     DialogService& Dialogs() override;
@@ -249,13 +247,13 @@ private:
     void CreateMenus();
     void CreateToolBars();
     void CreateStatusBar();
-    QAction* MakeAction(int id, const QString& text, const QString& icon = {});
+    QAction* MakeAction(CommandId id, const QString& text, const QString& icon = {});
     void OnModemsFound();
     // Network modems: a host that did not answer is looked for again (on the
     // discovery worker) before Listen or Select modem runs; a list the
     // operator changed is handed to the service and the modems looked for.
-    bool RetryNetworkModems(int command);
-    void RunModemChoice(int command);
+    bool RetryNetworkModems(std::optional<CommandId> command);
+    void RunModemChoice(CommandId command);
     bool ApplyNetworkModems(int device);
     void CreateCallViews();
     void RefreshViewActions();
@@ -290,14 +288,14 @@ private:
     std::unique_ptr<CallJournal> m_journal;
     CallPanel* m_callPanel = nullptr;
     QPointer<CallLogDialog> m_callLogDialog;
-    std::map<int, QAction*> m_viewActions;
+    std::map<CommandId, QAction*> m_viewActions;
     QTimer m_callTimer;
     bool m_wasLive = false;
     bool m_aloneKeys = false;
     QString m_siteNumber; // the number whose phone-book name is m_siteName
     QString m_siteName;
     QPointer<HelpWindow> m_help;
-    std::map<int, QAction*> m_actions;
+    std::map<CommandId, QAction*> m_actions;
 
     QTimer m_diskTimer;
     QTimer m_watchdogTimer;
@@ -309,7 +307,7 @@ private:
     bool m_arrangeAfterResize = false;
     // Writes every recording's files (shared with the recorders).
     std::shared_ptr<ClipWriterThread> m_clipWriter;
-    int m_waitingCommand = 0;
+    std::optional<CommandId> m_waitingCommand;
     bool m_networkRetried = false;            // the waiting command follows a retry
     std::vector<std::string> m_networkModems; // the list the service was given
     std::unique_ptr<Reconnector> m_reconnect;

@@ -10,7 +10,7 @@
 #include "mainwnd/CallLogDialog.h"
 #include "mainwnd/CallPanel.h"
 #include "mainwnd/MainFrame.h"
-#include "mainwnd/ViewCommands.h"
+#include "res/CommandId.h"
 #include "res/StringTable.h"
 #include "video/ui/ChannelWindow.h"
 #include "video/ui/VideoViewArea.h"
@@ -62,9 +62,9 @@ void MainFrame::CreateCallViews() {
     addDockWidget(Qt::RightDockWidgetArea, m_callPanel);
     m_callPanel->hide();
 
-    const auto add = [this](int id, const QString& text, const QKeySequence& key, StringId prompt) {
+    const auto add = [this](CommandId id, const QString& text, const QKeySequence& key, StringId prompt) {
         auto* action = new QAction(text, this);
-        action->setData(id);
+        action->setData(commandNumber(id));
         if (!key.isEmpty())
             action->setShortcut(key);
         if (prompt != StringId(0)) {
@@ -77,35 +77,36 @@ void MainFrame::CreateCallViews() {
         m_viewActions[id] = action;
         return action;
     };
-    QAction* panelAction = add(ID_CALL_PANEL, tr("&Call panel"), {}, IDS_CMD_CALL_PANEL);
+    QAction* panelAction = add(CommandId::CallPanel, tr("&Call panel"), {}, IDS_CMD_CALL_PANEL);
     panelAction->setCheckable(true);
-    add(ID_CALL_LOG, tr("Call &log"), {}, IDS_CMD_CALL_LOG);
+    add(CommandId::CallLog, tr("Call &log"), {}, IDS_CMD_CALL_LOG);
     if (m_viewMenu) {
         m_viewMenu->addSeparator();
         m_viewMenu->addAction(panelAction);
-        m_viewMenu->addAction(ViewAction(ID_CALL_LOG));
+        m_viewMenu->addAction(ViewAction(CommandId::CallLog));
     }
     // The dock's own close box stores the choice as the menu item does.
     connect(m_callPanel, &QDockWidget::visibilityChanged, this, [this](bool) { RefreshViewActions(); });
 
-    add(ID_CHANNEL_ALONE, tr("&Full screen channel"), QKeySequence(Qt::Key_F11), StringId(0));
-    for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id) {
-        const int place = id - ID_ACTIVATE_CHANNEL_1 + 1;
-        add(id, tr("Channel window &%1").arg(place), QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + place)),
-            StringId(0));
+    add(CommandId::ChannelAlone, tr("&Full screen channel"), QKeySequence(Qt::Key_F11), StringId(0));
+    for (int place = 1; place <= kActivatePlaces; ++place) {
+        add(activateChannelCommand(place), tr("Channel window &%1").arg(place),
+            QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + place)), StringId(0));
     }
-    add(ID_ACTIVE_RECORD, tr("&Record"), QKeySequence(Qt::CTRL | Qt::Key_R), IDS_PROMPT_CHANNEL_RECORD);
-    add(ID_ACTIVE_STOP, tr("S&top"), QKeySequence(Qt::CTRL | Qt::Key_T), IDS_PROMPT_CHANNEL_STOP);
-    add(ID_ACTIVE_SNAPSHOT, tr("Sna&pshot"), QKeySequence(Qt::CTRL | Qt::Key_P), IDS_PROMPT_CHANNEL_SNAPSHOT);
+    add(CommandId::ActiveRecord, tr("&Record"), QKeySequence(Qt::CTRL | Qt::Key_R),
+        IDS_PROMPT_CHANNEL_RECORD);
+    add(CommandId::ActiveStop, tr("S&top"), QKeySequence(Qt::CTRL | Qt::Key_T), IDS_PROMPT_CHANNEL_STOP);
+    add(CommandId::ActiveSnapshot, tr("Sna&pshot"), QKeySequence(Qt::CTRL | Qt::Key_P),
+        IDS_PROMPT_CHANNEL_SNAPSHOT);
     if (m_channelMenu) {
         m_channelMenu->addSeparator();
-        m_channelMenu->addAction(ViewAction(ID_CHANNEL_ALONE));
-        m_channelMenu->addAction(ViewAction(ID_ACTIVE_RECORD));
-        m_channelMenu->addAction(ViewAction(ID_ACTIVE_STOP));
-        m_channelMenu->addAction(ViewAction(ID_ACTIVE_SNAPSHOT));
+        m_channelMenu->addAction(ViewAction(CommandId::ChannelAlone));
+        m_channelMenu->addAction(ViewAction(CommandId::ActiveRecord));
+        m_channelMenu->addAction(ViewAction(CommandId::ActiveStop));
+        m_channelMenu->addAction(ViewAction(CommandId::ActiveSnapshot));
         QMenu* windows = m_channelMenu->addMenu(tr("Channel &windows"));
-        for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id)
-            windows->addAction(ViewAction(id));
+        for (int place = 1; place <= kActivatePlaces; ++place)
+            windows->addAction(ViewAction(activateChannelCommand(place)));
     }
 
     m_callTimer.setObjectName(QStringLiteral("callTimer"));
@@ -118,7 +119,7 @@ CallLogDialog* MainFrame::CallLogWindow() const {
     return m_callLogDialog;
 }
 
-QAction* MainFrame::ViewAction(int id) const {
+QAction* MainFrame::ViewAction(CommandId id) const {
     const auto it = m_viewActions.find(id);
     return it == m_viewActions.end() ? nullptr : it->second;
 }
@@ -172,24 +173,24 @@ void MainFrame::SetChannelAloneKeys(bool alone) {
     m_aloneKeys = alone;
     // While one channel is alone, Esc returns to the layout; otherwise it
     // shows and hides the bars.
-    if (QAction* bars = Action(ID_TOOLBAR))
+    if (QAction* bars = Action(CommandId::Toolbar))
         bars->setShortcut(alone ? QKeySequence() : QKeySequence(Qt::Key_Escape));
-    if (QAction* aloneAction = ViewAction(ID_CHANNEL_ALONE))
+    if (QAction* aloneAction = ViewAction(CommandId::ChannelAlone))
         aloneAction->setShortcuts(
             alone ? QList<QKeySequence>{QKeySequence(Qt::Key_F11), QKeySequence(Qt::Key_Escape)}
                   : QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
 }
 
-bool MainFrame::ExecuteViewCommand(int id) {
+bool MainFrame::ExecuteViewCommand(CommandId id) {
     if (m_closing)
         return false;
     bool done = false;
-    if (id == ID_CALL_PANEL) {
+    if (id == CommandId::CallPanel) {
         const bool show = !m_callPanel->isVisible();
         m_callPanel->setVisible(show);
         m_env.store.SetSetting(AppStore::kCallPanel, show ? 1 : 0);
         done = true;
-    } else if (id == ID_CALL_LOG) {
+    } else if (id == CommandId::CallLog) {
         if (m_env.callLog) {
             if (!m_callLogDialog) {
                 m_callLogDialog = new CallLogDialog(*m_env.callLog, m_env.dialogs, this);
@@ -200,7 +201,7 @@ bool MainFrame::ExecuteViewCommand(int id) {
             m_callLogDialog->activateWindow();
             done = true;
         }
-    } else if (id == ID_CHANNEL_ALONE) {
+    } else if (id == CommandId::ChannelAlone) {
         if (m_view->AloneWindow()) {
             m_view->RestoreLayout();
             done = true;
@@ -210,17 +211,18 @@ bool MainFrame::ExecuteViewCommand(int id) {
                 active = m_view->ChannelWindows().front();
             done = m_view->ShowAlone(active);
         }
-    } else if (id >= ID_ACTIVATE_CHANNEL_1 && id <= ID_ACTIVATE_CHANNEL_9) {
+    } else if (activatedPlace(id) != 0) {
         const QList<ChannelWindow*> windows = m_view->ChannelWindows();
-        const int place = id - ID_ACTIVATE_CHANNEL_1;
+        const int place = activatedPlace(id) - 1;
         if (place < windows.size() && (!m_view->AloneWindow() || m_view->AloneWindow() == windows[place])) {
             m_view->setActiveSubWindow(windows[place]);
             done = true;
         }
-    } else if (id == ID_ACTIVE_RECORD || id == ID_ACTIVE_STOP || id == ID_ACTIVE_SNAPSHOT) {
-        const int command = id == ID_ACTIVE_RECORD ? kChannelRecord
-                            : id == ID_ACTIVE_STOP ? kChannelStop
-                                                   : kChannelSnapshot;
+    } else if (id == CommandId::ActiveRecord || id == CommandId::ActiveStop ||
+               id == CommandId::ActiveSnapshot) {
+        const CommandId command = id == CommandId::ActiveRecord ? CommandId::ChannelRecord
+                                  : id == CommandId::ActiveStop ? CommandId::ChannelStop
+                                                                : CommandId::ChannelSnapshot;
         if (ChannelWindow* window = m_view->ActiveChannelWindow();
             window && window->IsCommandEnabled(command)) {
             window->ExecuteCommand(command);
@@ -237,23 +239,25 @@ void MainFrame::RefreshViewActions() {
     SetChannelAloneKeys(m_view->AloneWindow() != nullptr);
     const QList<ChannelWindow*> windows = m_view->ChannelWindows();
     ChannelWindow* active = m_view->ActiveChannelWindow();
-    ViewAction(ID_CALL_PANEL)->setChecked(m_callPanel->isVisible());
-    ViewAction(ID_CALL_LOG)->setEnabled(m_env.callLog != nullptr);
-    ViewAction(ID_CHANNEL_ALONE)->setEnabled(!windows.isEmpty());
-    for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id)
-        ViewAction(id)->setEnabled(id - ID_ACTIVATE_CHANNEL_1 < windows.size());
-    ViewAction(ID_ACTIVE_RECORD)->setEnabled(active && active->IsCommandEnabled(kChannelRecord));
-    ViewAction(ID_ACTIVE_STOP)->setEnabled(active && active->IsCommandEnabled(kChannelStop));
-    ViewAction(ID_ACTIVE_SNAPSHOT)->setEnabled(active && active->IsCommandEnabled(kChannelSnapshot));
+    ViewAction(CommandId::CallPanel)->setChecked(m_callPanel->isVisible());
+    ViewAction(CommandId::CallLog)->setEnabled(m_env.callLog != nullptr);
+    ViewAction(CommandId::ChannelAlone)->setEnabled(!windows.isEmpty());
+    for (int place = 1; place <= kActivatePlaces; ++place)
+        ViewAction(activateChannelCommand(place))->setEnabled(place - 1 < windows.size());
+    ViewAction(CommandId::ActiveRecord)
+        ->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelRecord));
+    ViewAction(CommandId::ActiveStop)->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelStop));
+    ViewAction(CommandId::ActiveSnapshot)
+        ->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelSnapshot));
 
     // The Video window pop-up mirrors the two menu items it stands for.
     if (m_videoWindowMenu) {
         const QList<QAction*> items = m_videoWindowMenu->actions(); // tile, separator, overlap
         if (items.size() >= 3) {
-            items[0]->setEnabled(Action(ID_ARRANGE)->isEnabled());
+            items[0]->setEnabled(Action(CommandId::Arrange)->isEnabled());
             items[2]->setCheckable(true);
-            items[2]->setEnabled(Action(ID_CHANGE_SIZE)->isEnabled());
-            items[2]->setChecked(Action(ID_CHANGE_SIZE)->isChecked());
+            items[2]->setEnabled(Action(CommandId::ChangeSize)->isEnabled());
+            items[2]->setChecked(Action(CommandId::ChangeSize)->isChecked());
         }
     }
 }

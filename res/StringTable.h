@@ -5,6 +5,8 @@
 // their framing line breaks and spaces, because operators and support compare
 // them with what they remember from earlier versions.
 
+#include "res/CommandId.h"
+
 #include <QString>
 
 enum StringId : int {
@@ -31,60 +33,60 @@ enum StringId : int {
     IDP_PARSE_UINT = 61719,           // a number field that holds no unsigned number
     IDS_CHANNEL_STOPPED = 45120,      // drawn over a channel's picture once the site stopped it
     // Command prompts: the status-bar text, a line break, then the tooltip.
-    IDS_PROMPT_CHANNEL_RECORD = 32774,
-    IDS_PROMPT_CHANNEL_STOP = 32775,
-    IDS_PROMPT_CHANNEL_FIX = 32776,
-    IDS_PROMPT_CHANNEL_CLOSE = 32777,
-    IDS_PROMPT_CHANNEL_SNAPSHOT = 32789,
+    IDS_PROMPT_CHANNEL_RECORD = commandNumber(CommandId::ChannelRecord),
+    IDS_PROMPT_CHANNEL_STOP = commandNumber(CommandId::ChannelStop),
+    IDS_PROMPT_CHANNEL_FIX = commandNumber(CommandId::ChannelFix),
+    IDS_PROMPT_CHANNEL_CLOSE = commandNumber(CommandId::ChannelClose),
+    IDS_PROMPT_CHANNEL_SNAPSHOT = commandNumber(CommandId::ChannelSnapshot),
     IDS_DISK_FREE = 45130,      // status bar disk pane: free megabytes, mount point
     IDS_ABOUT_VERSION = 45131,  // the About box's text
     IDS_HELP_TITLE = 45132,     // the help window's title
     IDP_HELP_NOT_FOUND = 45133, // the help file is missing
     IDS_READY = 57345,          // status bar prompt pane while no prompt shows
     // Main window commands: status bar prompt, a line break, then the tooltip.
-    IDS_CMD_CONNECT = 32771,
-    IDS_CMD_HANG_UP = 32772,
-    IDS_CMD_PLAYBACK = 32773,
-    IDS_CMD_SELECT_MODEM = 32778,
-    IDS_CMD_OPEN_CHANNEL = 32779,
-    IDS_CMD_VIDEO_WINDOW = 32780,
-    IDS_CMD_CHANGE_SIZE = 32781,
-    IDS_CMD_ARRANGE = 32783,
-    IDS_CMD_PHONE_BOOK = 32784,
-    IDS_CMD_TOOLBAR = 32785,
-    IDS_CMD_RECORD_PATH = 32786,
-    IDS_CMD_HELP = 32787,
-    IDS_CMD_SETUP_PASSWORD = 32788,
-    IDS_CMD_OPTIONS = 32790,
-    IDS_CMD_LISTEN = 32792,
-    IDS_CMD_STOP_ALARM = 32793,
-    IDS_CMD_EVENT_NOTIFY = 32794,
-    IDS_CMD_ABOUT = 57664,
-    IDS_CMD_EXIT = 57665,
+    IDS_CMD_CONNECT = commandNumber(CommandId::Connect),
+    IDS_CMD_HANG_UP = commandNumber(CommandId::HangUp),
+    IDS_CMD_PLAYBACK = commandNumber(CommandId::Playback),
+    IDS_CMD_SELECT_MODEM = commandNumber(CommandId::SelectModem),
+    IDS_CMD_OPEN_CHANNEL = commandNumber(CommandId::OpenChannel),
+    IDS_CMD_VIDEO_WINDOW = commandNumber(CommandId::VideoWindow),
+    IDS_CMD_CHANGE_SIZE = commandNumber(CommandId::ChangeSize),
+    IDS_CMD_ARRANGE = commandNumber(CommandId::Arrange),
+    IDS_CMD_PHONE_BOOK = commandNumber(CommandId::PhoneBook),
+    IDS_CMD_TOOLBAR = commandNumber(CommandId::Toolbar),
+    IDS_CMD_RECORD_PATH = commandNumber(CommandId::RecordPath),
+    IDS_CMD_HELP = commandNumber(CommandId::Help),
+    IDS_CMD_SETUP_PASSWORD = commandNumber(CommandId::SetupPassword),
+    IDS_CMD_OPTIONS = commandNumber(CommandId::Options),
+    IDS_CMD_LISTEN = commandNumber(CommandId::Listen),
+    IDS_CMD_STOP_ALARM = commandNumber(CommandId::StopAlarm),
+    IDS_CMD_EVENT_NOTIFY = commandNumber(CommandId::EventNotify),
+    IDS_CMD_ABOUT = commandNumber(CommandId::AppAbout),
+    IDS_CMD_EXIT = commandNumber(CommandId::AppExit),
     IDP_SETTINGS_NOT_SAVED = 45240,   // the settings store refused a dialog's values
     IDP_RECORD_PATH_TOO_LONG = 45241, // a record folder whose clips could not be listed back
     IDS_LOOKING_FOR_MODEMS = 45390,   // status bar modem pane while the ports are probed
     // Evidence export.
-    IDS_EXPORT_TITLE = 45360,         // the export file dialog's title
-    IDS_EXPORT_FILTER = 45361,        // its file types
-    IDS_EXPORT_PROGRESS = 45362,      // progress: label, percentage, time left
-    IDP_EXPORT_OK = 45363,            // the export file is complete
-    IDP_EXPORT_FAILED = 45364,        // the export file could not be written
-    IDP_EXPORT_NO_FOOTAGE = 45365,    // nothing recorded in the chosen clips or range
-    IDP_EXPORT_ONE_CHANNEL = 45366,   // the selection spans channels
-    IDP_EXPORT_NEED_RANGE = 45367,    // a range export needs one channel and both times
-    IDS_PICTURE_FILTER = 45368,       // picture save dialog: bitmap, PNG, JPEG
-    IDS_EXPORT_TIME_UNKNOWN = 45369,  // progress before the time left is known
+    IDS_EXPORT_TITLE = 45360,        // the export file dialog's title
+    IDS_EXPORT_FILTER = 45361,       // its file types
+    IDS_EXPORT_PROGRESS = 45362,     // progress: label, percentage, time left
+    IDP_EXPORT_OK = 45363,           // the export file is complete
+    IDP_EXPORT_FAILED = 45364,       // the export file could not be written
+    IDP_EXPORT_NO_FOOTAGE = 45365,   // nothing recorded in the chosen clips or range
+    IDP_EXPORT_ONE_CHANNEL = 45366,  // the selection spans channels
+    IDP_EXPORT_NEED_RANGE = 45367,   // a range export needs one channel and both times
+    IDS_PICTURE_FILTER = 45368,      // picture save dialog: bitmap, PNG, JPEG
+    IDS_EXPORT_TIME_UNKNOWN = 45369, // progress before the time left is known
     // Unattended operation.
-    IDS_RECONNECT_COUNTDOWN = 45300,   // link status line while a redial waits: seconds, attempt, attempts
-    IDS_CMD_UNATTENDED = 45301,        // Setup > Unattended operation
-    IDS_RETENTION_DELETED = 45302,     // log line: a clip deleted to free space or by age
-    IDS_CMD_PATROL_SETUP = 45303,      // Setup > Site patrol > Edit
-    IDS_CMD_PATROL_RUN = 45304,        // Setup > Site patrol > Run now
-    IDS_CMD_PATROL_STOP = 45305,       // Setup > Site patrol > Stop
-    IDS_CMD_PATROL_REPORT = 45306,     // View > Patrol report
-    IDS_PATROL_ONCE_RUNNING = 45308,   // stderr: --patrol-once while another instance runs
-    IDS_PATROL_ONCE_EMPTY = 45309,     // stderr: --patrol-once without sites
+    IDS_RECONNECT_COUNTDOWN = 45300, // link status line while a redial waits: seconds, attempt, attempts
+    IDS_CMD_UNATTENDED = 45301,      // Setup > Unattended operation
+    IDS_RETENTION_DELETED = 45302,   // log line: a clip deleted to free space or by age
+    IDS_CMD_PATROL_SETUP = 45303,    // Setup > Site patrol > Edit
+    IDS_CMD_PATROL_RUN = 45304,      // Setup > Site patrol > Run now
+    IDS_CMD_PATROL_STOP = 45305,     // Setup > Site patrol > Stop
+    IDS_CMD_PATROL_REPORT = 45306,   // View > Patrol report
+    IDS_PATROL_ONCE_RUNNING = 45308, // stderr: --patrol-once while another instance runs
+    IDS_PATROL_ONCE_EMPTY = 45309,   // stderr: --patrol-once without sites
     // The call panel, the frame-age mark and the call log.
     IDS_CALL_PANEL_TITLE = 45260,       // the call panel's title
     IDS_CALL_PANEL_FIELDS = 45261,      // the call panel's field labels, one a line
@@ -115,3 +117,9 @@ enum StringId : int {
 
 // The text of an identifier; an empty string for an identifier not in the table.
 QString LoadString(StringId id);
+
+// The string filed under a command's number: its prompt (status bar text, a
+// line break, the tooltip), where the table has one.
+constexpr StringId stringIdOf(CommandId id) {
+    return StringId(commandNumber(id));
+}

@@ -41,7 +41,7 @@ public:
     }
     void Draw(std::span<const uint8_t>) override {}
     void MarkClosedBySite() override {}
-    void OnPostedCommand(int) override {}
+    void OnPostedCommand(CommandId) override {}
     void Close() override {}
 
 private:

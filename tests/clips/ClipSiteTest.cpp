@@ -55,7 +55,7 @@ struct WindowState {
     int deliveredAtRecord = 0;
     std::string videoName;
     int recorded = 0;
-    std::vector<int> commands;
+    std::vector<CommandId> commands;
     QPointer<StillViewer> snapshot;
     bool closed = false;
 };
@@ -86,9 +86,9 @@ public:
     }
     void Draw(std::span<const uint8_t> picture) override { m_picture.assign(picture.begin(), picture.end()); }
     void MarkClosedBySite() override {}
-    void OnPostedCommand(int command) override {
+    void OnPostedCommand(CommandId command) override {
         m_state->commands.push_back(command);
-        if (command == kCommandStartRecord && !m_recorder.recording()) {
+        if (command == CommandId::ChannelRecord && !m_recorder.recording()) {
             const auto shown = PackedDibView(m_buffer).whole();
             m_state->shownAtRecord.assign(shown.begin(), shown.end());
             m_state->deliveredAtRecord = m_state->delivered;
@@ -96,7 +96,7 @@ public:
                 ++m_state->recorded;
                 m_state->videoName = m_recorder.videoFileName();
             }
-        } else if (command == kCommandSnapshot) {
+        } else if (command == CommandId::ChannelSnapshot) {
             // As the channel window does: the picture on screen, never a new decode.
             m_state->snapshot = StillViewer::showSnapshotAsIs(
                 m_picture.empty() ? std::span<const uint8_t>(m_buffer) : std::span<const uint8_t>(m_picture),
@@ -131,7 +131,7 @@ public:
         windows.back()->channel = info.channel;
         return std::make_unique<RecordingWindow>(m_shared, windows.back());
     }
-    void OnPostedCommand(int) override {}
+    void OnPostedCommand(CommandId) override {}
     bool IsMaximized() const override { return true; }
     void Maximize() override {}
     bool BarsShown() const override { return true; }
@@ -187,7 +187,8 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
     for (const auto& w : host.windows) {
         byChannel[w->channel] = w;
         EXPECT_TRUE(w->closed);
-        EXPECT_EQ(w->commands, (std::vector<int>{kCommandStartRecord, kCommandSnapshot}));
+        EXPECT_EQ(w->commands,
+                  (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
         ASSERT_FALSE(w->snapshot.isNull()) << "one snapshot per window";
         EXPECT_TRUE(w->snapshot->decoded());
         EXPECT_EQ(w->snapshot->size(), QSize(320, 240));

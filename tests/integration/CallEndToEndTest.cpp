@@ -65,12 +65,12 @@ public:
     // The main window's part: the channel prompt runs the channel choice and
     // opens the channel it offers first; a hang-up request or a rejected
     // login resets the line.
-    void OnPostedCommand(int command) override {
+    void OnPostedCommand(CommandId command) override {
         m_host.commands.push_back(command);
-        if (command == kCommandOpenChannel && m_comm->CanOpenChannel()) {
+        if (command == CommandId::OpenChannel && m_comm->CanOpenChannel()) {
             ChannelChoiceDialog choice(m_channels);
             m_comm->RequestOpenChannel(choice.channel());
-        } else if (command == kCommandHangUp || command == kCommandLoginError) {
+        } else if (command == CommandId::HangUp || command == CommandId::LoginError) {
             m_lines.ResetLine();
         }
     }
@@ -243,7 +243,7 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     // Channel list, prompt, the first channel opened, its frames in a window.
     ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 1; }, 8000));
     ASSERT_EQ(program->channels().rows().size(), 2u);
-    EXPECT_EQ(host.commands, std::vector<int>{kCommandOpenChannel});
+    EXPECT_EQ(host.commands, std::vector<CommandId>{CommandId::OpenChannel});
     EXPECT_TRUE(WaitForLog({"\"name\":\"OpenChannel\"", "\"value\":1"}));
     EXPECT_EQ(host.windows[0]->info.channel, 1);
     EXPECT_EQ(host.windows[0]->info.streamKey, 1001);
@@ -391,7 +391,8 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
         },
         2000));
     for (const auto& w : host.windows)
-        EXPECT_EQ(w->commands, (std::vector<int>{kCommandStartRecord, kCommandSnapshot}));
+        EXPECT_EQ(w->commands,
+                  (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
 
     std::vector<EventRecord> events;
     ASSERT_TRUE(WaitUntil(
@@ -578,7 +579,10 @@ TEST_F(CallEndToEndTest, RawTcpNoCarrierEndsTheCallButThatTextInAPictureDoesNot)
     EXPECT_TRUE(host.windows[0]->closed);
     ASSERT_TRUE(
         WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
-    // The program ended the call and reset the line itself: the server closed nothing.
+    // The program ended the call and reset the line itself: the server closed
+    // nothing. The line counts as open before the simulator logs the new
+    // connection, so wait for that line.
+    EXPECT_TRUE(WaitForLog({"\"tcp\"", "\"action\":\"connected\""}, before));
     const long closed = LogIndex({"\"tcp\"", "\"action\":\"closed\""}, before);
     const long reconnected = LogIndex({"\"tcp\"", "\"action\":\"connected\""}, before);
     EXPECT_GE(reconnected, 0);
@@ -659,8 +663,8 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
         [&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); }, 2000));
     for (const auto& w : host.windows) {
         SCOPED_TRACE(w->info.channel);
-        EXPECT_EQ(w->commands,
-                  w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
+        EXPECT_EQ(w->commands, w->info.channel == 2 ? std::vector<CommandId>{CommandId::ChannelRecord}
+                                                    : std::vector<CommandId>{});
     }
     reconnect.Tick();
     EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over

@@ -73,7 +73,7 @@ public:
         m_window->Draw(image);
     }
     void MarkClosedBySite() override { m_window->MarkClosedBySite(); }
-    void OnPostedCommand(int command) override { m_window->OnPostedCommand(command); }
+    void OnPostedCommand(CommandId command) override { m_window->OnPostedCommand(command); }
     void Close() override { m_window->Close(); }
 
 private:
@@ -93,7 +93,7 @@ public:
         , m_clock(clock) {}
 
     std::vector<std::shared_ptr<StreamStats>> streams;
-    std::vector<int> commands;
+    std::vector<CommandId> commands;
     QStringList status;
     int alarms = 0;
 
@@ -109,7 +109,7 @@ public:
             std::move(window), streams.back(),
             picture == m_pictures.end() ? Picture{-1, -1} : picture->second, m_clock);
     }
-    void OnPostedCommand(int command) override { commands.push_back(command); }
+    void OnPostedCommand(CommandId command) override { commands.push_back(command); }
     bool IsMaximized() const override { return true; }
     void Maximize() override {}
     bool BarsShown() const override { return true; }

@@ -8,8 +8,8 @@
 // window.
 #include "mainwnd/CallLogDialog.h"
 #include "mainwnd/CallPanel.h"
-#include "mainwnd/ViewCommands.h"
 #include "platform/telephony/HayesTelephony.h"
+#include "res/CommandId.h"
 #include "tests/mainwnd/FrameFixture.h"
 #include "tools/sitesim/SiteSimProcess.h"
 #include "video/ui/ChannelWindow.h"
@@ -141,15 +141,15 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
         return channel;
     };
     f.frameDialogs.dialNumber = QStringLiteral("5551234");
-    ASSERT_TRUE(frame->ExecuteCommand(ID_CONNECT));
+    ASSERT_TRUE(frame->ExecuteCommand(CommandId::Connect));
 
     ASSERT_TRUE(WaitFor([&] { return frame->StatusStrip()->text().startsWith("Connect:  "); }, 15000))
         << frame->StatusStrip()->text().toStdString();
     ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 15000));
     ASSERT_EQ(sim.command("event prompt").rfind("OK", 0), 0u);
     ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 15000));
-    EXPECT_TRUE(frame->Action(ID_OPEN_CHANNEL)->isEnabled());
-    EXPECT_TRUE(frame->Action(ID_ARRANGE)->isEnabled());
+    EXPECT_TRUE(frame->Action(CommandId::OpenChannel)->isEnabled());
+    EXPECT_TRUE(frame->Action(CommandId::Arrange)->isEnabled());
 
     // The status line ticks and both windows show decoded pictures.
     const QString before = frame->StatusStrip()->text();
@@ -157,7 +157,7 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     ASSERT_TRUE(WaitFor([&] { return ShowsPicture(Windows()[0]) && ShowsPicture(Windows()[1]); }, 10000));
     EXPECT_EQ(Windows()[0]->windowTitle(), QStringLiteral("0001 Gate"));
     // Tiled side by side inside the view area, once the maximised size arrived.
-    EXPECT_TRUE(frame->ExecuteCommand(ID_ARRANGE));
+    EXPECT_TRUE(frame->ExecuteCommand(CommandId::Arrange));
     const auto tiled = [&] {
         const QRect area = frame->View()->viewport()->rect();
         const QRect a = Windows()[0]->geometry(), b = Windows()[1]->geometry();
@@ -169,15 +169,16 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     // F11 shows the active channel alone, Esc (then its key) brings the layout back.
     const QRect tiledPlace = Windows()[1]->geometry();
     frame->View()->setActiveSubWindow(Windows()[1]);
-    EXPECT_TRUE(frame->ExecuteViewCommand(ID_CHANNEL_ALONE));
+    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ChannelAlone));
     EXPECT_FALSE(Windows()[0]->isVisible());
-    EXPECT_TRUE(frame->ViewAction(ID_CHANNEL_ALONE)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
-    EXPECT_TRUE(frame->Action(ID_TOOLBAR)->shortcut().isEmpty());
-    EXPECT_TRUE(frame->ExecuteViewCommand(ID_CHANNEL_ALONE));
+    EXPECT_TRUE(
+        frame->ViewAction(CommandId::ChannelAlone)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
+    EXPECT_TRUE(frame->Action(CommandId::Toolbar)->shortcut().isEmpty());
+    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ChannelAlone));
     EXPECT_TRUE(Windows()[0]->isVisible());
     EXPECT_EQ(Windows()[1]->geometry(), tiledPlace);
-    EXPECT_EQ(frame->Action(ID_TOOLBAR)->shortcut(), QKeySequence(Qt::Key_Escape));
-    EXPECT_TRUE(frame->ExecuteViewCommand(ID_ACTIVATE_CHANNEL_1));
+    EXPECT_EQ(frame->Action(CommandId::Toolbar)->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ActivateChannel1));
     EXPECT_EQ(frame->View()->ActiveChannelWindow(), Windows()[0]);
 
     // The call panel came up with the call. With the site's streams stopped
@@ -205,30 +206,30 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     ASSERT_EQ(sim.command("open 2").rfind("OK", 0), 0u);
 
     // The Video window button drops down its two picture items.
-    EXPECT_TRUE(frame->ExecuteCommand(ID_VIDEO_WINDOW));
+    EXPECT_TRUE(frame->ExecuteCommand(CommandId::VideoWindow));
     EXPECT_TRUE(frame->VideoWindowMenu()->isVisible());
     EXPECT_EQ(frame->VideoWindowMenu()->actions().size(), 3); // arrange, separator, size
     frame->VideoWindowMenu()->actions().last()->trigger();
     EXPECT_TRUE(frame->SizeChangeMode());
-    EXPECT_TRUE(frame->Action(ID_CHANGE_SIZE)->isChecked());
+    EXPECT_TRUE(frame->Action(CommandId::ChangeSize)->isChecked());
     frame->VideoWindowMenu()->hide();
 
     // Bars hidden: the channel windows lose caption and toolbar too.
-    EXPECT_TRUE(frame->ExecuteCommand(ID_TOOLBAR));
+    EXPECT_TRUE(frame->ExecuteCommand(CommandId::Toolbar));
     EXPECT_FALSE(Windows()[0]->BarsShown());
-    EXPECT_TRUE(frame->ExecuteCommand(ID_TOOLBAR));
+    EXPECT_TRUE(frame->ExecuteCommand(CommandId::Toolbar));
     EXPECT_TRUE(Windows()[1]->BarsShown());
 
     // Closing channel 1: no new window appears for its stream.
     const uint64_t first = Windows()[0]->Info().windowId;
-    frame->CloseWindow(first, true);
+    frame->Control().CloseWindow(first, true);
     ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 5000));
     const int frames = frame->Port().FrameCount();
     ASSERT_TRUE(WaitFor([&] { return frame->Port().FrameCount() > frames + 3; }, 10000));
     EXPECT_EQ(Windows().size(), 1);
     EXPECT_EQ(Windows()[0]->Info().channel, 2);
 
-    ASSERT_TRUE(frame->ExecuteCommand(ID_HANG_UP));
+    ASSERT_TRUE(frame->ExecuteCommand(CommandId::HangUp));
     EXPECT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
     EXPECT_EQ(frame->StatusStrip()->text(), QStringLiteral("Disconnect"));
     EXPECT_FALSE(frame->Lines().HasCall());
@@ -241,7 +242,7 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     EXPECT_EQ(calls[0].endedBy, CallEndedBy::Operator);
     EXPECT_EQ(calls[0].channels, 2u);
     EXPECT_GE(calls[0].bytesIn, uint64_t(sent));
-    EXPECT_TRUE(frame->ExecuteViewCommand(ID_CALL_LOG));
+    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::CallLog));
     ASSERT_NE(frame->CallLogWindow(), nullptr);
     EXPECT_EQ(frame->CallLogWindow()->Model().Entries().size(), 1u);
     KeepScreenshot(*frame->CallLogWindow(), "call-log.png");
@@ -251,11 +252,11 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
 TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChannel) {
     // Dialling the call-back number makes the site hang up and call back.
     f.frameDialogs.dialNumber = QStringLiteral("999");
-    ASSERT_TRUE(frame->ExecuteCommand(ID_CONNECT));
+    ASSERT_TRUE(frame->ExecuteCommand(CommandId::Connect));
     ASSERT_TRUE(WaitFor([&] { return frame->Lines().IsAnswered(); }, 20000));
     ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 20000));
     EXPECT_TRUE(frame->AlarmPlaying());
-    EXPECT_TRUE(frame->Action(ID_STOP_ALARM)->isEnabled());
+    EXPECT_TRUE(frame->Action(CommandId::StopAlarm)->isEnabled());
     std::vector<EventRecord> events;
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -267,9 +268,9 @@ TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChanne
     // Every window records from its first frame.
     ASSERT_TRUE(WaitFor([&] { return Windows()[0]->IsRecording() && Windows()[1]->IsRecording(); }, 5000));
 
-    EXPECT_TRUE(frame->ExecuteCommand(ID_STOP_ALARM));
+    EXPECT_TRUE(frame->ExecuteCommand(CommandId::StopAlarm));
     EXPECT_FALSE(frame->AlarmPlaying());
-    ASSERT_TRUE(frame->ExecuteCommand(ID_HANG_UP));
+    ASSERT_TRUE(frame->ExecuteCommand(CommandId::HangUp));
     ASSERT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
     // Ending the call finished the recordings: one clip record per channel,
     // saved once the writer thread has completed the files.
@@ -319,7 +320,7 @@ TEST_F(EndToEnd, AHungRecordVolumeNeverHoldsUpTheWindowOrTheLiveVideo) {
         return 1;
     };
     f.frameDialogs.dialNumber = QStringLiteral("5551234");
-    ASSERT_TRUE(frame->ExecuteCommand(ID_CONNECT));
+    ASSERT_TRUE(frame->ExecuteCommand(CommandId::Connect));
     ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 15000));
     ASSERT_TRUE(WaitFor([&] { return ShowsPicture(Windows()[0]); }, 10000));
 
@@ -337,13 +338,13 @@ TEST_F(EndToEnd, AHungRecordVolumeNeverHoldsUpTheWindowOrTheLiveVideo) {
     const std::string folder = clipsDir.path();
     configure(folder.c_str(), 5000);
     const int framesBefore = frame->Port().FrameCount();
-    Windows()[0]->ExecuteCommand(kChannelRecord);
+    Windows()[0]->ExecuteCommand(CommandId::ChannelRecord);
     EXPECT_TRUE(Windows()[0]->IsRecording());
     frame->CheckDiskSpace();
     WaitFor([] { return false; }, 8000);
     const int framesShown = frame->Port().FrameCount() - framesBefore;
     EXPECT_TRUE(Windows()[0]->IsRecording()) << "the recording goes on while the volume hangs";
-    ASSERT_TRUE(frame->ExecuteCommand(ID_HANG_UP));
+    ASSERT_TRUE(frame->ExecuteCommand(CommandId::HangUp));
     EXPECT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
     WaitFor([] { return false; }, 500);
     heartbeat.stop();

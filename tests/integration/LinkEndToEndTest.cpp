@@ -27,9 +27,9 @@ public:
     OpeningHost(FakeHost& host, CommPort*& port)
         : m_host(host)
         , m_port(port) {}
-    void OnPostedCommand(int command) override {
+    void OnPostedCommand(CommandId command) override {
         m_host.commands.push_back(command);
-        if (command == kCommandOpenChannel && m_port->CanOpenChannel()) {
+        if (command == CommandId::OpenChannel && m_port->CanOpenChannel()) {
             for (const QString& line : m_port->ChannelChoiceLines())
                 m_port->RequestOpenChannel(ChannelFromChoice(line));
         }
@@ -96,7 +96,7 @@ TEST(LinkEndToEnd, LogsInOpensEveryChannelAndShowsDecodedFramesOfEveryCodec) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 
     EXPECT_EQ(port.ChannelChoiceLines(), QStringList({"0001 Gate", "0002 Yard", "0003 Dock", "0004 Hall"}));
-    EXPECT_EQ(host.commands, std::vector<int>{kCommandOpenChannel});
+    EXPECT_EQ(host.commands, std::vector<CommandId>{CommandId::OpenChannel});
     ASSERT_EQ(host.windows.size(), 4u);
     EXPECT_EQ(decodedWindows(), 4) << "every codec decodes";
     for (const auto& w : host.windows) {

@@ -157,7 +157,8 @@ TEST_F(CommPortTest, RequestsArePostedAfterTheDrainAndUnknownTypesShowStreamErro
     EXPECT_TRUE(host.commands.empty()) << "never delivered from inside parsing";
     EXPECT_EQ(host.status.last(), "Stream error!");
     QCoreApplication::processEvents();
-    EXPECT_EQ(host.commands, (std::vector<int>{32779, 32791, 32772}));
+    EXPECT_EQ(host.commands,
+              (std::vector<CommandId>{CommandId::OpenChannel, CommandId::LoginError, CommandId::HangUp}));
 
     now = QTime(10, 5, 40);
     Frame(1, 1);
@@ -188,7 +189,7 @@ TEST_F(CommPortTest, TheTimerDrainsTheLineOnTheEventLoopUntilStop) {
     clock.start();
     while ((host.commands.empty() || host.status.size() < 3) && clock.elapsed() < 3000)
         QCoreApplication::processEvents();
-    EXPECT_EQ(host.commands, std::vector<int>{32779});
+    EXPECT_EQ(host.commands, std::vector<CommandId>{CommandId::OpenChannel});
     port->Stop();
     const auto texts = host.status.size();
     EXPECT_EQ(host.status.last(), "Disconnect");
@@ -373,7 +374,8 @@ TEST_F(CommPortTest, TheDecompressorIsChosenOnceOrTheCallIsDroppedOnce) {
     Feed(Inbound(InboundType::ChannelPrompt));
     Frame(1, 1);
     QCoreApplication::processEvents();
-    EXPECT_EQ(host.commands, std::vector<int>{32798}) << "posted once; the receiver halts";
+    EXPECT_EQ(host.commands, std::vector<CommandId>{CommandId::CompressionError})
+        << "posted once; the receiver halts";
     EXPECT_EQ(host.windows.size(), 2u);
 }
 
@@ -384,7 +386,8 @@ TEST_F(CommPortTest, AnsweredCallWindowsSoundTheAlarmRecordAndSnapshotFromTheFir
     EXPECT_EQ(host.alarms, 2);
     EXPECT_TRUE(host.windows[0]->commands.empty());
     QCoreApplication::processEvents();
-    EXPECT_EQ(host.windows[0]->commands, (std::vector<int>{32774, 32789}));
+    EXPECT_EQ(host.windows[0]->commands,
+              (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
     EXPECT_EQ(host.windows[0]->drawnAtFirstCommand, 1u) << "after the first picture was shown";
     host.windows[0]->recording = true;
     Frame(1, 1);
@@ -479,21 +482,23 @@ TEST_F(CommPortTest, RepeatedRequestsAreCoalescedAndUnaskedSiteRecordsIgnored) {
     for (int tick = 0; tick < 4; ++tick)
         port->DrainReceived();
     // A prompt that arrives while the channel choice runs is absorbed too.
-    host.whileRunning = [this](int command) {
-        if (command == kCommandOpenChannel) {
+    host.whileRunning = [this](CommandId command) {
+        if (command == CommandId::OpenChannel) {
             Feed(Inbound(InboundType::ChannelPrompt));
             QCoreApplication::processEvents();
         }
     };
     QCoreApplication::processEvents();
-    EXPECT_EQ(host.commands, (std::vector<int>{32779, 32791, 32772}));
+    EXPECT_EQ(host.commands,
+              (std::vector<CommandId>{CommandId::OpenChannel, CommandId::LoginError, CommandId::HangUp}));
     EXPECT_EQ(host.events.size(), 1u) << "one record per request sent";
 
     // Finished commands may come again; the rejection notice not in this call.
     host.whileRunning = nullptr;
     Feed(Concat({Inbound(InboundType::ChannelPrompt), Inbound(InboundType::LoginRejected)}));
     QCoreApplication::processEvents();
-    EXPECT_EQ(host.commands, (std::vector<int>{32779, 32791, 32772, 32779}));
+    EXPECT_EQ(host.commands, (std::vector<CommandId>{CommandId::OpenChannel, CommandId::LoginError,
+                                                     CommandId::HangUp, CommandId::OpenChannel}));
 
     // The next call asks (and may be refused) afresh; a LoginRequest resends
     // the request and allows one more record.
@@ -504,7 +509,7 @@ TEST_F(CommPortTest, RepeatedRequestsAreCoalescedAndUnaskedSiteRecordsIgnored) {
                  Inbound(InboundType::LoginRequest), Inbound(InboundType::SiteInfo, 0, 0, record),
                  Inbound(InboundType::SiteInfo, 0, 0, record)}));
     QCoreApplication::processEvents();
-    EXPECT_EQ(host.commands.back(), 32791);
+    EXPECT_EQ(host.commands.back(), CommandId::LoginError);
     EXPECT_EQ(host.events.size(), 3u);
 }
 

@@ -27,7 +27,7 @@ struct WindowLog {
     std::vector<std::vector<uint8_t>> frames; // as delivered, in order
     std::vector<std::vector<uint8_t>> drawn;
     bool closedBySite = false;
-    std::vector<int> commands;
+    std::vector<CommandId> commands;
     size_t drawnAtFirstCommand = 0;
     bool closed = false;
 };
@@ -49,7 +49,7 @@ public:
     }
     void Draw(std::span<const uint8_t> image) override { m->drawn.emplace_back(image.begin(), image.end()); }
     void MarkClosedBySite() override { m->closedBySite = true; }
-    void OnPostedCommand(int command) override {
+    void OnPostedCommand(CommandId command) override {
         if (m->commands.empty())
             m->drawnAtFirstCommand = m->drawn.size();
         m->commands.push_back(command);
@@ -65,7 +65,7 @@ class FakeHost final : public MainWindowCommands, public ViewArea, public Status
 public:
     QSize size{1000, 600};
     std::vector<std::shared_ptr<WindowLog>> windows;
-    std::vector<int> commands;
+    std::vector<CommandId> commands;
     bool maximized = false;
     bool bars = true;
     int alarms = 0;
@@ -81,8 +81,8 @@ public:
         return std::make_unique<FakeWindow>(windows.back());
     }
     // Runs inside a posted command, as a modal dialog's event loop would.
-    std::function<void(int)> whileRunning;
-    void OnPostedCommand(int command) override {
+    std::function<void(CommandId)> whileRunning;
+    void OnPostedCommand(CommandId command) override {
         commands.push_back(command);
         if (whileRunning)
             whileRunning(command);

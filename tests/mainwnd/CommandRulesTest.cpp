@@ -3,6 +3,7 @@
 #include "mainwnd/CommandTable.h"
 #include "mainwnd/DiskWatch.h"
 #include "mainwnd/VolumeProbe.h"
+#include "res/StringTable.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,7 +25,7 @@ namespace {
 struct LineCase {
     const char* name;
     FrameState state;
-    std::set<int> enabled; // of the commands that have a rule
+    std::set<CommandId> enabled; // of the commands that have a rule
 };
 
 FrameState Make(bool lineOpen, bool call, bool port, bool mayOpen, bool listed, int devices = 1) {
@@ -37,63 +39,67 @@ FrameState Make(bool lineOpen, bool call, bool port, bool mayOpen, bool listed, 
     return s;
 }
 
-const std::vector<int> kRuled = {ID_CONNECT,      ID_HANG_UP,      ID_LISTEN,
-                                 ID_SELECT_MODEM, ID_OPEN_CHANNEL, ID_VIDEO_WINDOW,
-                                 ID_CHANGE_SIZE,  ID_ARRANGE,      ID_STOP_ALARM};
+const std::vector<CommandId> kRuled = {CommandId::Connect,     CommandId::HangUp,      CommandId::Listen,
+                                       CommandId::SelectModem, CommandId::OpenChannel, CommandId::VideoWindow,
+                                       CommandId::ChangeSize,  CommandId::Arrange,     CommandId::StopAlarm};
 
 class Recorder final : public FrameCommands {
 public:
-    std::vector<int> ran;
-    void OnConnect() override { ran.push_back(ID_CONNECT); }
-    void OnHangUp() override { ran.push_back(ID_HANG_UP); }
-    void OnListen() override { ran.push_back(ID_LISTEN); }
-    void OnPhoneBook() override { ran.push_back(ID_PHONE_BOOK); }
-    void OnSelectModem() override { ran.push_back(ID_SELECT_MODEM); }
-    void OnOpenChannel() override { ran.push_back(ID_OPEN_CHANNEL); }
-    void OnVideoWindow() override { ran.push_back(ID_VIDEO_WINDOW); }
-    void OnChangeSize() override { ran.push_back(ID_CHANGE_SIZE); }
-    void OnArrange() override { ran.push_back(ID_ARRANGE); }
-    void OnToolbar() override { ran.push_back(ID_TOOLBAR); }
-    void OnEventNotify() override { ran.push_back(ID_EVENT_NOTIFY); }
-    void OnPlayback() override { ran.push_back(ID_PLAYBACK); }
-    void OnOptions() override { ran.push_back(ID_OPTIONS); }
-    void OnRecordPath() override { ran.push_back(ID_RECORD_PATH); }
-    void OnSetupPassword() override { ran.push_back(ID_SETUP_PASSWORD); }
-    void OnStopAlarm() override { ran.push_back(ID_STOP_ALARM); }
-    void OnHelp() override { ran.push_back(ID_HELP); }
-    void OnRemoteControl() override { ran.push_back(ID_REMOTE_CONTROL); }
-    void OnLoginError() override { ran.push_back(ID_LOGIN_ERROR); }
-    void OnCompressionError() override { ran.push_back(ID_COMPRESSION_ERROR); }
-    void OnAbout() override { ran.push_back(ID_APP_ABOUT); }
-    void OnExit() override { ran.push_back(ID_APP_EXIT); }
-    void OnUnattended() override { ran.push_back(ID_UNATTENDED); }
-    void OnPatrolSetup() override { ran.push_back(ID_PATROL_SETUP); }
-    void OnPatrolRun() override { ran.push_back(ID_PATROL_RUN); }
-    void OnPatrolStop() override { ran.push_back(ID_PATROL_STOP); }
-    void OnPatrolReport() override { ran.push_back(ID_PATROL_REPORT); }
-    void OnNetworkModems() override { ran.push_back(ID_NETWORK_MODEMS); }
+    std::vector<CommandId> ran;
+    void OnConnect() override { ran.push_back(CommandId::Connect); }
+    void OnHangUp() override { ran.push_back(CommandId::HangUp); }
+    void OnListen() override { ran.push_back(CommandId::Listen); }
+    void OnPhoneBook() override { ran.push_back(CommandId::PhoneBook); }
+    void OnSelectModem() override { ran.push_back(CommandId::SelectModem); }
+    void OnOpenChannel() override { ran.push_back(CommandId::OpenChannel); }
+    void OnVideoWindow() override { ran.push_back(CommandId::VideoWindow); }
+    void OnChangeSize() override { ran.push_back(CommandId::ChangeSize); }
+    void OnArrange() override { ran.push_back(CommandId::Arrange); }
+    void OnToolbar() override { ran.push_back(CommandId::Toolbar); }
+    void OnEventNotify() override { ran.push_back(CommandId::EventNotify); }
+    void OnPlayback() override { ran.push_back(CommandId::Playback); }
+    void OnOptions() override { ran.push_back(CommandId::Options); }
+    void OnRecordPath() override { ran.push_back(CommandId::RecordPath); }
+    void OnSetupPassword() override { ran.push_back(CommandId::SetupPassword); }
+    void OnStopAlarm() override { ran.push_back(CommandId::StopAlarm); }
+    void OnHelp() override { ran.push_back(CommandId::Help); }
+    void OnRemoteControl() override { ran.push_back(CommandId::RemoteControl); }
+    void OnLoginError() override { ran.push_back(CommandId::LoginError); }
+    void OnCompressionError() override { ran.push_back(CommandId::CompressionError); }
+    void OnAbout() override { ran.push_back(CommandId::AppAbout); }
+    void OnExit() override { ran.push_back(CommandId::AppExit); }
+    void OnUnattended() override { ran.push_back(CommandId::Unattended); }
+    void OnPatrolSetup() override { ran.push_back(CommandId::PatrolSetup); }
+    void OnPatrolRun() override { ran.push_back(CommandId::PatrolRun); }
+    void OnPatrolStop() override { ran.push_back(CommandId::PatrolStop); }
+    void OnPatrolReport() override { ran.push_back(CommandId::PatrolReport); }
+    void OnNetworkModems() override { ran.push_back(CommandId::NetworkModems); }
 };
 
 } // namespace
 
 TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
     const std::vector<LineCase> cases = {
-        {"no modem", Make(false, false, false, false, false, 0), {ID_LISTEN}},
-        {"line closed", Make(false, false, false, false, false), {ID_LISTEN, ID_SELECT_MODEM}},
-        {"listening", Make(true, false, false, false, false), {ID_CONNECT, ID_SELECT_MODEM}},
-        {"dialing or answering", Make(true, true, false, false, false), {ID_HANG_UP}},
-        {"connected, no channel list", Make(true, true, true, false, false), {ID_HANG_UP, ID_VIDEO_WINDOW}},
+        {"no modem", Make(false, false, false, false, false, 0), {CommandId::Listen}},
+        {"line closed", Make(false, false, false, false, false), {CommandId::Listen, CommandId::SelectModem}},
+        {"listening", Make(true, false, false, false, false), {CommandId::Connect, CommandId::SelectModem}},
+        {"dialing or answering", Make(true, true, false, false, false), {CommandId::HangUp}},
+        {"connected, no channel list",
+         Make(true, true, true, false, false),
+         {CommandId::HangUp, CommandId::VideoWindow}},
         {"connected, channels but no permission",
          Make(true, true, true, false, true),
-         {ID_HANG_UP, ID_VIDEO_WINDOW}},
+         {CommandId::HangUp, CommandId::VideoWindow}},
         {"connected, may open",
          Make(true, true, true, true, true),
-         {ID_HANG_UP, ID_VIDEO_WINDOW, ID_OPEN_CHANNEL}},
-        {"permission, empty table", Make(true, true, true, true, false), {ID_HANG_UP, ID_VIDEO_WINDOW}},
+         {CommandId::HangUp, CommandId::VideoWindow, CommandId::OpenChannel}},
+        {"permission, empty table",
+         Make(true, true, true, true, false),
+         {CommandId::HangUp, CommandId::VideoWindow}},
         // The line closed under a running call (the service reported it gone).
         {"call without line",
          Make(false, true, true, true, true),
-         {ID_LISTEN, ID_VIDEO_WINDOW, ID_OPEN_CHANNEL}},
+         {CommandId::Listen, CommandId::VideoWindow, CommandId::OpenChannel}},
         // Modems still looked for: the line commands are taken and wait.
         {"looking for modems",
          [] {
@@ -101,39 +107,42 @@ TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
              s.discovering = true;
              return s;
          }(),
-         {ID_CONNECT, ID_LISTEN, ID_SELECT_MODEM}},
+         {CommandId::Connect, CommandId::Listen, CommandId::SelectModem}},
     };
     for (const LineCase& c : cases) {
-        for (int id : kRuled)
-            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1) << c.name << ": " << id;
+        for (CommandId id : kRuled)
+            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1)
+                << c.name << ": " << commandNumber(id);
         // Commands without a rule are enabled in every state.
-        for (int id : {ID_PHONE_BOOK, ID_TOOLBAR, ID_EVENT_NOTIFY, ID_PLAYBACK, ID_OPTIONS, ID_RECORD_PATH,
-                       ID_SETUP_PASSWORD, ID_HELP, ID_REMOTE_CONTROL, ID_LOGIN_ERROR, ID_COMPRESSION_ERROR,
-                       ID_APP_ABOUT, ID_APP_EXIT})
-            EXPECT_TRUE(IsCommandEnabled(id, c.state)) << c.name << ": " << id;
+        for (CommandId id :
+             {CommandId::PhoneBook, CommandId::Toolbar, CommandId::EventNotify, CommandId::Playback,
+              CommandId::Options, CommandId::RecordPath, CommandId::SetupPassword, CommandId::Help,
+              CommandId::RemoteControl, CommandId::LoginError, CommandId::CompressionError,
+              CommandId::AppAbout, CommandId::AppExit})
+            EXPECT_TRUE(IsCommandEnabled(id, c.state)) << c.name << ": " << commandNumber(id);
     }
 }
 
 TEST(CommandRules, WindowCountSizeModeBarsAndAlarm) {
     FrameState s;
-    EXPECT_FALSE(IsCommandEnabled(ID_ARRANGE, s));
-    EXPECT_FALSE(IsCommandEnabled(ID_CHANGE_SIZE, s));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::Arrange, s));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::ChangeSize, s));
     s.windowCount = 1;
-    EXPECT_TRUE(IsCommandEnabled(ID_ARRANGE, s));
-    EXPECT_TRUE(IsCommandEnabled(ID_CHANGE_SIZE, s));
-    EXPECT_FALSE(IsCommandChecked(ID_CHANGE_SIZE, s));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::Arrange, s));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::ChangeSize, s));
+    EXPECT_FALSE(IsCommandChecked(CommandId::ChangeSize, s));
     s.sizeMode = true;
-    EXPECT_TRUE(IsCommandChecked(ID_CHANGE_SIZE, s));
-    EXPECT_TRUE(IsCommandChecked(ID_TOOLBAR, s));
+    EXPECT_TRUE(IsCommandChecked(CommandId::ChangeSize, s));
+    EXPECT_TRUE(IsCommandChecked(CommandId::Toolbar, s));
     s.barsShown = false;
-    EXPECT_FALSE(IsCommandChecked(ID_TOOLBAR, s));
-    EXPECT_FALSE(IsCommandEnabled(ID_STOP_ALARM, s));
+    EXPECT_FALSE(IsCommandChecked(CommandId::Toolbar, s));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::StopAlarm, s));
     s.alarmPlaying = true;
-    EXPECT_TRUE(IsCommandEnabled(ID_STOP_ALARM, s));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::StopAlarm, s));
     // Only the two flags are check marks.
     for (const CommandEntry& e : FrameCommandTable())
-        if (e.id != ID_CHANGE_SIZE && e.id != ID_TOOLBAR) {
-            EXPECT_FALSE(IsCommandChecked(e.id, s)) << e.id;
+        if (e.id != CommandId::ChangeSize && e.id != CommandId::Toolbar) {
+            EXPECT_FALSE(IsCommandChecked(e.id, s)) << commandNumber(e.id);
         }
 }
 
@@ -141,41 +150,97 @@ TEST(CommandRules, DispatchRunsOnlyEnabledKnownCommands) {
     Recorder target;
     const FrameState idle = Make(false, false, false, false, false);
     // Commands the connection posts, arriving while their rule says no.
-    EXPECT_FALSE(DispatchFrameCommand(ID_HANG_UP, idle, target));
-    EXPECT_FALSE(DispatchFrameCommand(ID_OPEN_CHANNEL, idle, target));
+    EXPECT_FALSE(DispatchFrameCommand(CommandId::HangUp, idle, target));
+    EXPECT_FALSE(DispatchFrameCommand(CommandId::OpenChannel, idle, target));
     // The rule-less posted commands always run.
-    EXPECT_TRUE(DispatchFrameCommand(ID_LOGIN_ERROR, idle, target));
-    EXPECT_TRUE(DispatchFrameCommand(ID_COMPRESSION_ERROR, idle, target));
+    EXPECT_TRUE(DispatchFrameCommand(CommandId::LoginError, idle, target));
+    EXPECT_TRUE(DispatchFrameCommand(CommandId::CompressionError, idle, target));
     // A command of a channel window, or an unknown one, is not the main window's.
-    EXPECT_FALSE(DispatchFrameCommand(32774, idle, target));
-    EXPECT_FALSE(DispatchFrameCommand(0, idle, target));
+    EXPECT_FALSE(DispatchFrameCommand(CommandId::ChannelRecord, idle, target));
+    EXPECT_FALSE(DispatchFrameCommand(CommandId{0}, idle, target));
     const FrameState connected = Make(true, true, true, true, true);
-    EXPECT_TRUE(DispatchFrameCommand(ID_HANG_UP, connected, target));
-    EXPECT_TRUE(DispatchFrameCommand(ID_OPEN_CHANNEL, connected, target));
-    EXPECT_EQ(target.ran,
-              (std::vector<int>{ID_LOGIN_ERROR, ID_COMPRESSION_ERROR, ID_HANG_UP, ID_OPEN_CHANNEL}));
+    EXPECT_TRUE(DispatchFrameCommand(CommandId::HangUp, connected, target));
+    EXPECT_TRUE(DispatchFrameCommand(CommandId::OpenChannel, connected, target));
+    EXPECT_EQ(target.ran, (std::vector<CommandId>{CommandId::LoginError, CommandId::CompressionError,
+                                                  CommandId::HangUp, CommandId::OpenChannel}));
 }
 
 TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
-    std::set<int> ids;
+    std::set<CommandId> ids;
     for (const CommandEntry& e : FrameCommandTable()) {
         Recorder target;
         FrameState all = Make(false, false, true, true, true);
         all.windowCount = 1;
         all.alarmPlaying = true;
-        if (e.id == ID_CONNECT || e.id == ID_HANG_UP || e.id == ID_PATROL_RUN) {
+        if (e.id == CommandId::Connect || e.id == CommandId::HangUp || e.id == CommandId::PatrolRun) {
             all.lineOpen = true;
-            all.callPresent = e.id == ID_HANG_UP;
+            all.callPresent = e.id == CommandId::HangUp;
         }
-        all.patrolRunning = e.id == ID_PATROL_STOP;
-        ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << e.id;
-        EXPECT_EQ(target.ran, std::vector<int>{e.id});
-        EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << e.id;
-        EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || (e.id >= 33020 && e.id <= 33049) || e.id == 57664 ||
-                    e.id == 57665)
-            << e.id;
+        all.patrolRunning = e.id == CommandId::PatrolStop;
+        ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << commandNumber(e.id);
+        EXPECT_EQ(target.ran, std::vector<CommandId>{e.id});
+        EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << commandNumber(e.id);
+        const int number = commandNumber(e.id);
+        EXPECT_TRUE((number >= 32771 && number <= 32813) || (number >= 33020 && number <= 33049) ||
+                    number == 57664 || number == 57665)
+            << number;
     }
     EXPECT_EQ(ids.size(), 28u);
+}
+
+// The numbers are fixed (stored values and peers compare them), each is used
+// once, and a command's prompt is the string filed under its number.
+TEST(CommandRules, CommandNumbersAreFixedAndPromptsFollowThem) {
+    const std::pair<CommandId, int> numbers[] = {
+        {CommandId::Connect, 32771},          {CommandId::HangUp, 32772},
+        {CommandId::Playback, 32773},         {CommandId::ChannelRecord, 32774},
+        {CommandId::ChannelStop, 32775},      {CommandId::ChannelFix, 32776},
+        {CommandId::ChannelClose, 32777},     {CommandId::SelectModem, 32778},
+        {CommandId::OpenChannel, 32779},      {CommandId::VideoWindow, 32780},
+        {CommandId::ChangeSize, 32781},       {CommandId::Arrange, 32783},
+        {CommandId::PhoneBook, 32784},        {CommandId::Toolbar, 32785},
+        {CommandId::RecordPath, 32786},       {CommandId::Help, 32787},
+        {CommandId::SetupPassword, 32788},    {CommandId::ChannelSnapshot, 32789},
+        {CommandId::Options, 32790},          {CommandId::LoginError, 32791},
+        {CommandId::Listen, 32792},           {CommandId::StopAlarm, 32793},
+        {CommandId::EventNotify, 32794},      {CommandId::RemoteControl, 32796},
+        {CommandId::CompressionError, 32798}, {CommandId::PlayerPlay, 32800},
+        {CommandId::PlayerPause, 32801},      {CommandId::PlayerStop, 32802},
+        {CommandId::PlayerFirstFrame, 32803}, {CommandId::PlayerRewind, 32804},
+        {CommandId::PlayerForward, 32805},    {CommandId::PlayerLastFrame, 32806},
+        {CommandId::PlayerIncrease, 32807},   {CommandId::PlayerDecrease, 32808},
+        {CommandId::PlayerSnapshot, 32809},   {CommandId::ChannelAlone, 33000},
+        {CommandId::ActivateChannel1, 33001}, {CommandId::ActivateChannel9, 33009},
+        {CommandId::ActiveRecord, 33010},     {CommandId::ActiveStop, 33011},
+        {CommandId::ActiveSnapshot, 33012},   {CommandId::CallPanel, 33013},
+        {CommandId::CallLog, 33014},          {CommandId::Unattended, 33020},
+        {CommandId::PatrolSetup, 33021},      {CommandId::PatrolRun, 33022},
+        {CommandId::PatrolStop, 33023},       {CommandId::PatrolReport, 33024},
+        {CommandId::NetworkModems, 33040},    {CommandId::PlayerExportClip, 33050},
+        {CommandId::AppAbout, 57664},         {CommandId::AppExit, 57665}};
+    std::set<int> seen;
+    for (const auto& [id, number] : numbers) {
+        EXPECT_EQ(commandNumber(id), number);
+        EXPECT_TRUE(seen.insert(number).second) << "used twice: " << number;
+    }
+
+    // Menu, toolbar and channel window commands show the prompt filed under their number.
+    for (CommandId id : {CommandId::Connect,       CommandId::HangUp,        CommandId::Playback,
+                         CommandId::SelectModem,   CommandId::OpenChannel,   CommandId::VideoWindow,
+                         CommandId::ChangeSize,    CommandId::Arrange,       CommandId::PhoneBook,
+                         CommandId::Toolbar,       CommandId::RecordPath,    CommandId::Help,
+                         CommandId::SetupPassword, CommandId::Options,       CommandId::Listen,
+                         CommandId::StopAlarm,     CommandId::EventNotify,   CommandId::AppAbout,
+                         CommandId::AppExit,       CommandId::ChannelRecord, CommandId::ChannelStop,
+                         CommandId::ChannelFix,    CommandId::ChannelClose,  CommandId::ChannelSnapshot})
+        EXPECT_TRUE(LoadString(stringIdOf(id)).contains(QLatin1Char('\n'))) << commandNumber(id);
+
+    // Ctrl+1 ... Ctrl+9 map to their places and back; nothing else has a place.
+    for (int place = 1; place <= kActivatePlaces; ++place)
+        EXPECT_EQ(activatedPlace(activateChannelCommand(place)), place);
+    EXPECT_EQ(activateChannelCommand(kActivatePlaces), CommandId::ActivateChannel9);
+    EXPECT_EQ(activatedPlace(CommandId::ChannelAlone), 0);
+    EXPECT_EQ(activatedPlace(CommandId::ActiveRecord), 0);
 }
 
 TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {
@@ -183,21 +248,21 @@ TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {
     // and no patrol starts beside it.
     FrameState redial = Make(true, false, false, false, false);
     redial.redialPending = true;
-    EXPECT_TRUE(IsCommandEnabled(ID_HANG_UP, redial));
-    EXPECT_TRUE(IsCommandEnabled(ID_CONNECT, redial));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, redial));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::HangUp, redial));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::Connect, redial));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, redial));
 
     // A patrol starts on a free listening line only, and once.
     FrameState idle = Make(true, false, false, false, false);
-    EXPECT_TRUE(IsCommandEnabled(ID_PATROL_RUN, idle));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_STOP, idle));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, Make(true, true, false, false, false)));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, Make(false, false, false, false, false)));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::PatrolRun, idle));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolStop, idle));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, Make(true, true, false, false, false)));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, Make(false, false, false, false, false)));
     idle.patrolRunning = true;
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, idle));
-    EXPECT_TRUE(IsCommandEnabled(ID_PATROL_STOP, idle));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, idle));
+    EXPECT_TRUE(IsCommandEnabled(CommandId::PatrolStop, idle));
     // Without either, the states the other commands see are unchanged.
-    EXPECT_FALSE(IsCommandEnabled(ID_HANG_UP, Make(true, false, false, false, false)));
+    EXPECT_FALSE(IsCommandEnabled(CommandId::HangUp, Make(true, false, false, false, false)));
 }
 
 // The volume query hangs, as statvfs on a hung network volume does: the

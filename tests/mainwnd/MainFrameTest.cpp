@@ -4,7 +4,7 @@
 #include "mainwnd/CallLogDialog.h"
 #include "mainwnd/CallPanel.h"
 #include "mainwnd/StatusPanes.h"
-#include "mainwnd/ViewCommands.h"
+#include "res/CommandId.h"
 #include "res/StringTable.h"
 #include "tests/mainwnd/FrameFixture.h"
 #include "unattended/PatrolDialogs.h"
@@ -76,7 +76,7 @@ TEST(MainFrame, StartOpensTheLineAndFillsThePanes) {
     EXPECT_EQ(frame.Disk().IntervalMs(), 10000); // CheckTimer absent
 
     // Menu prompts show in pane 0; "Ready" when none.
-    QStatusTipEvent tip(frame.Action(ID_CONNECT)->statusTip());
+    QStatusTipEvent tip(frame.Action(CommandId::Connect)->statusTip());
     QApplication::sendEvent(&frame, &tip);
     EXPECT_EQ(frame.PromptText(), QStringLiteral("Connect to local site"));
     QStatusTipEvent none{QString()};
@@ -85,7 +85,7 @@ TEST(MainFrame, StartOpensTheLineAndFillsThePanes) {
 
     // Toolbar buttons are 40 x 42 and share the command's action.
     const auto* button =
-        qobject_cast<QToolButton*>(frame.MainToolBar()->widgetForAction(frame.Action(ID_CONNECT)));
+        qobject_cast<QToolButton*>(frame.MainToolBar()->widgetForAction(frame.Action(CommandId::Connect)));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->size(), QSize(40, 42));
 }
@@ -93,22 +93,22 @@ TEST(MainFrame, StartOpensTheLineAndFillsThePanes) {
 TEST(MainFrame, ActionStatesFollowTheLine) {
     FrameFixture f;
     MainFrame& frame = f.Make();
-    EXPECT_TRUE(frame.Action(ID_CONNECT)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_LISTEN)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_OPEN_CHANNEL)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_STOP_ALARM)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_TOOLBAR)->isChecked());
+    EXPECT_TRUE(frame.Action(CommandId::Connect)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::HangUp)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::Listen)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::OpenChannel)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::StopAlarm)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::Toolbar)->isChecked());
 
     // The service closes the line: the idle refresh shows it.
     frame.Lines().CloseLine();
     frame.RefreshCommandStates();
-    EXPECT_FALSE(frame.Action(ID_CONNECT)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_LISTEN)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::Connect)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::Listen)->isEnabled());
     // Listen reopens it.
-    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Listen));
     EXPECT_TRUE(frame.Lines().IsLineOpen());
-    EXPECT_FALSE(frame.Action(ID_LISTEN)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::Listen)->isEnabled());
 }
 
 // Without any device, Listen and the network modem list are left: the first
@@ -118,17 +118,17 @@ TEST(MainFrame, NoModemLeavesListenAndTheNetworkModemList) {
     MainFrame& frame = f.Make();
     EXPECT_FALSE(frame.Lines().IsLineOpen());
     EXPECT_EQ(frame.ModemText(), QString());
-    EXPECT_FALSE(frame.Action(ID_CONNECT)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_SELECT_MODEM)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_LISTEN)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_NETWORK_MODEMS)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::Connect)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::HangUp)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::SelectModem)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::Listen)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::NetworkModems)->isEnabled());
 
     f.frameDialogs.whileSelectingModem = [&] {
         f.store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001");
     };
     const size_t searches = f.telephony.Ops("Discover").size();
-    EXPECT_TRUE(frame.ExecuteCommand(ID_NETWORK_MODEMS));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::NetworkModems));
     EXPECT_EQ(f.frameDialogs.calls, QStringList{"SelectModem"});
     EXPECT_TRUE(f.frameDialogs.modemNames.isEmpty());
     EXPECT_EQ(f.telephony.networkModems, std::vector<std::string>{"tcp://ser2net.lan:4001"});
@@ -139,9 +139,9 @@ TEST(MainFrame, NoModemLeavesListenAndTheNetworkModemList) {
     FrameFixture g;
     MainFrame& other = g.Make();
     g.frameDialogs.dialNumber = QStringLiteral("555");
-    EXPECT_TRUE(other.ExecuteCommand(ID_CONNECT));
+    EXPECT_TRUE(other.ExecuteCommand(CommandId::Connect));
     other.RefreshCommandStates();
-    EXPECT_FALSE(other.Action(ID_NETWORK_MODEMS)->isEnabled());
+    EXPECT_FALSE(other.Action(CommandId::NetworkModems)->isEnabled());
 }
 
 TEST(MainFrame, PostedCommandsRunOnlyWhenTheirRuleAllows) {
@@ -149,17 +149,17 @@ TEST(MainFrame, PostedCommandsRunOnlyWhenTheirRuleAllows) {
     MainFrame& frame = f.Make();
     f.telephony.log.clear();
     // No call: the site's hang-up and channel prompt arrive late and do nothing.
-    frame.OnPostedCommand(ID_HANG_UP);
-    frame.OnPostedCommand(ID_OPEN_CHANNEL);
+    frame.OnPostedCommand(CommandId::HangUp);
+    frame.OnPostedCommand(CommandId::OpenChannel);
     EXPECT_TRUE(f.telephony.log.empty());
     EXPECT_FALSE(f.frameDialogs.calls.contains("ChannelChoice"));
 
     // A rejected login resets the line and says so.
-    frame.OnPostedCommand(ID_LOGIN_ERROR);
+    frame.OnPostedCommand(CommandId::LoginError);
     EXPECT_FALSE(f.telephony.Ops("Close").empty());
     EXPECT_TRUE(frame.Lines().IsLineOpen());
     // No decompressor: the call is dropped and the operator told.
-    frame.OnPostedCommand(ID_COMPRESSION_ERROR);
+    frame.OnPostedCommand(CommandId::CompressionError);
     EXPECT_EQ(f.dialogs.shownTexts(),
               (QStringList{LoadString(IDP_LOGIN_ERROR), LoadString(IDP_COMPRESSION_ERROR)}));
     EXPECT_EQ(f.dialogs.shown().front().icon, MessageIcon::Exclamation);
@@ -169,17 +169,17 @@ TEST(MainFrame, ConnectDropsDialsAndHangUpResets) {
     FrameFixture f;
     MainFrame& frame = f.Make();
     // Cancelled: nothing is dialled.
-    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Connect));
     EXPECT_TRUE(f.telephony.Ops("MakeCall").empty());
     f.frameDialogs.dialNumber = QStringLiteral("555");
-    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Connect));
     EXPECT_EQ(f.telephony.Ops("MakeCall"), std::vector<std::string>{"MakeCall 555"});
     EXPECT_TRUE(frame.Lines().HasCall());
     frame.RefreshCommandStates();
-    EXPECT_FALSE(frame.Action(ID_CONNECT)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_HANG_UP)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_SELECT_MODEM)->isEnabled());
-    EXPECT_TRUE(frame.ExecuteCommand(ID_HANG_UP));
+    EXPECT_FALSE(frame.Action(CommandId::Connect)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::HangUp)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::SelectModem)->isEnabled());
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::HangUp));
     EXPECT_FALSE(frame.Lines().HasCall());
     EXPECT_TRUE(frame.Lines().IsLineOpen());
 }
@@ -188,14 +188,14 @@ TEST(MainFrame, SelectModemStoresTheChoiceAndNamesIt) {
     FrameFixture f(2);
     MainFrame& frame = f.Make();
     f.frameDialogs.modem = 1;
-    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::SelectModem));
     EXPECT_EQ(f.frameDialogs.modemNames, (QStringList{"Modem 0", "Modem 1"}));
     EXPECT_EQ(frame.Lines().ChosenDevice(), 1);
     EXPECT_EQ(frame.ModemText(), QStringLiteral("Modem 1"));
     EXPECT_EQ(f.store.GetModem(), 1);
     // The same device again: stored, line untouched.
     f.telephony.log.clear();
-    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::SelectModem));
     EXPECT_TRUE(f.telephony.Ops("Close").empty());
 }
 
@@ -204,19 +204,19 @@ TEST(MainFrame, BarsHideAndShowToolbarStripAndStatusBar) {
     MainFrame& frame = f.Make();
     frame.show();
     EXPECT_TRUE(frame.MainToolBar()->isVisible());
-    EXPECT_TRUE(frame.ExecuteCommand(ID_TOOLBAR));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Toolbar));
     EXPECT_FALSE(frame.BarsShown());
     EXPECT_FALSE(frame.MainToolBar()->isVisible());
     EXPECT_FALSE(frame.StatusStripBar()->isVisible());
     EXPECT_FALSE(frame.statusBar()->isVisible());
-    EXPECT_FALSE(frame.Action(ID_TOOLBAR)->isChecked());
+    EXPECT_FALSE(frame.Action(CommandId::Toolbar)->isChecked());
     // Esc is the key of the same command.
-    EXPECT_EQ(frame.Action(ID_TOOLBAR)->shortcut(), QKeySequence(Qt::Key_Escape));
-    EXPECT_TRUE(frame.ExecuteCommand(ID_TOOLBAR));
+    EXPECT_EQ(frame.Action(CommandId::Toolbar)->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Toolbar));
     EXPECT_TRUE(frame.MainToolBar()->isVisible());
     EXPECT_TRUE(frame.StatusStripBar()->isVisible());
     EXPECT_TRUE(frame.statusBar()->isVisible());
-    EXPECT_TRUE(frame.Action(ID_TOOLBAR)->isChecked());
+    EXPECT_TRUE(frame.Action(CommandId::Toolbar)->isChecked());
 }
 
 TEST(MainFrame, DiskWarningOnceThenAgainAfterOptions) {
@@ -225,19 +225,19 @@ TEST(MainFrame, DiskWarningOnceThenAgainAfterOptions) {
     WaitForDiskReading(frame, 0); // the start's reading
     // A threshold no disk reaches, confirmed through Options.
     f.frameDialogs.options = std::pair<uint32_t, uint32_t>{0xFFFFFFF0u, 5};
-    EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Options));
     EXPECT_EQ(frame.Disk().IntervalMs(), 5000);
     for (int i = 0; i < 4; ++i)
         CheckDiskAndWait(frame);
     EXPECT_EQ(f.dialogs.shownTexts(), QStringList{LoadString(IDP_DISK_SPACE_LOW)});
     EXPECT_FALSE(frame.DiskPane()->Dot().isNull());
-    EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Options));
     CheckDiskAndWait(frame);
     CheckDiskAndWait(frame);
     EXPECT_EQ(f.dialogs.shownTexts().size(), 2);
     // Threshold 0: no more warnings, even after Options cleared the flag.
     f.frameDialogs.options = std::pair<uint32_t, uint32_t>{0, 5};
-    EXPECT_TRUE(frame.ExecuteCommand(ID_OPTIONS));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Options));
     CheckDiskAndWait(frame);
     EXPECT_EQ(f.dialogs.shownTexts().size(), 2);
 }
@@ -246,35 +246,37 @@ TEST(MainFrame, RemoteControlNeedsAConnection) {
     FrameFixture f;
     MainFrame& frame = f.Make();
     f.frameDialogs.remote = RemoteChoice::RebootSite;
-    EXPECT_TRUE(frame.ExecuteCommand(ID_REMOTE_CONTROL));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::RemoteControl));
     EXPECT_FALSE(f.frameDialogs.calls.contains("RemoteControl"));
-    EXPECT_EQ(frame.Action(ID_REMOTE_CONTROL)->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
+    EXPECT_EQ(frame.Action(CommandId::RemoteControl)->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
 }
 
 TEST(MainFrame, DialogCommandsAndApplicationCommands) {
     FrameFixture f;
     MainFrame& frame = f.Make();
-    for (int id : {ID_PHONE_BOOK, ID_EVENT_NOTIFY, ID_PLAYBACK, ID_RECORD_PATH})
+    for (CommandId id :
+         {CommandId::PhoneBook, CommandId::EventNotify, CommandId::Playback, CommandId::RecordPath})
         EXPECT_TRUE(frame.ExecuteCommand(id));
     EXPECT_EQ(f.frameDialogs.calls, (QStringList{"PhoneBook", "EventNotify", "ClipBrowser", "RecordPath"}));
-    for (int id : {ID_APP_ABOUT, ID_SETUP_PASSWORD, ID_APP_EXIT})
+    for (CommandId id : {CommandId::AppAbout, CommandId::SetupPassword, CommandId::AppExit})
         EXPECT_TRUE(frame.ExecuteCommand(id));
     EXPECT_EQ(f.app.about, 1);
     EXPECT_EQ(f.app.passwords, 1);
     EXPECT_EQ(f.app.exits, 1);
     // Stop sound alarm is disabled while nothing plays.
-    EXPECT_FALSE(frame.ExecuteCommand(ID_STOP_ALARM));
+    EXPECT_FALSE(frame.ExecuteCommand(CommandId::StopAlarm));
 }
 
 TEST(MainFrame, HelpOpensTheContentsPageOrSaysItIsMissing) {
     FrameFixture f;
     MainFrame& frame = f.Make();
-    EXPECT_TRUE(frame.ExecuteCommand(ID_HELP));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Help));
     EXPECT_EQ(f.dialogs.shownTexts(), QStringList{LoadString(IDP_HELP_NOT_FOUND)});
 
     FrameFixture g;
     MainFrame& withHelp = g.Make({QStringLiteral(DIALSCOPE_HELP_DIR)});
-    EXPECT_TRUE(withHelp.ExecuteCommand(ID_HELP));
+    EXPECT_TRUE(withHelp.ExecuteCommand(CommandId::Help));
     ASSERT_NE(withHelp.Help(), nullptr);
     EXPECT_TRUE(withHelp.Help()->isVisible());
     EXPECT_TRUE(withHelp.Help()->Browser()->toPlainText().contains(QStringLiteral("Contents")));
@@ -285,11 +287,11 @@ TEST(MainFrame, CloseStopsTheDiskTimerAndEndsCommands) {
     FrameFixture f;
     MainFrame& frame = f.Make();
     f.frameDialogs.dialNumber = QStringLiteral("555");
-    frame.ExecuteCommand(ID_CONNECT);
+    frame.ExecuteCommand(CommandId::Connect);
     ASSERT_TRUE(frame.Lines().HasCall());
     frame.close();
     EXPECT_FALSE(frame.Lines().HasCall());
-    EXPECT_FALSE(frame.ExecuteCommand(ID_PHONE_BOOK));
+    EXPECT_FALSE(frame.ExecuteCommand(CommandId::PhoneBook));
     Settle();
 }
 
@@ -304,23 +306,23 @@ TEST(MainFrame, ModemSearchRunsWithTheWindowUpAndLineCommandsWaitForIt) {
     EXPECT_EQ(frame.ModemText(), QStringLiteral("Looking for modems..."));
     EXPECT_TRUE(f.telephony.Ops("Initialize").empty());
     EXPECT_FALSE(frame.Lines().IsLineOpen());
-    EXPECT_TRUE(frame.Action(ID_CONNECT)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_SELECT_MODEM)->isEnabled());
-    EXPECT_FALSE(frame.Action(ID_HANG_UP)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::Connect)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::SelectModem)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::HangUp)->isEnabled());
 
     // Listen, then Connect: the later one is what runs.
-    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
-    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
-    EXPECT_EQ(frame.WaitingCommand(), ID_CONNECT);
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Listen));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Connect));
+    EXPECT_EQ(frame.WaitingCommand(), CommandId::Connect);
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
     EXPECT_TRUE(f.frameDialogs.calls.isEmpty());
     // Other commands run meanwhile.
-    EXPECT_TRUE(frame.ExecuteCommand(ID_PHONE_BOOK));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::PhoneBook));
 
     ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
     EXPECT_EQ(frame.ModemText(), QStringLiteral("Modem 0"));
-    EXPECT_EQ(frame.WaitingCommand(), 0);
+    EXPECT_EQ(frame.WaitingCommand(), std::nullopt);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(f.frameDialogs.calls, QStringList({"PhoneBook", "Connect"}));
     EXPECT_EQ(f.telephony.Ops("MakeCall"), std::vector<std::string>{"MakeCall 555-0101"});
@@ -333,7 +335,7 @@ TEST(MainFrame, WaitingCommandAsksItsRuleAgainAndClosingCancelsTheSearch) {
         FrameFixture f(0);
         f.telephony.discoveryMs = 50;
         MainFrame& frame = f.Make();
-        EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+        EXPECT_TRUE(frame.ExecuteCommand(CommandId::SelectModem));
         ASSERT_TRUE(RunUntil([&] { return !frame.Lines().IsDiscovering(); }));
         EXPECT_TRUE(f.frameDialogs.calls.isEmpty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -344,7 +346,7 @@ TEST(MainFrame, WaitingCommandAsksItsRuleAgainAndClosingCancelsTheSearch) {
         FrameFixture f;
         f.telephony.discoveryMs = 50;
         MainFrame& frame = f.Make();
-        EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+        EXPECT_TRUE(frame.ExecuteCommand(CommandId::Listen));
         frame.close();
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         ASSERT_TRUE(RunUntil([&] { return f.telephony.DiscoveriesUnderWay() == 0; }));
@@ -368,15 +370,15 @@ TEST(MainFrame, NetworkModemsAreRetriedBeforeSelectModemAndListenAndAChangedList
     EXPECT_EQ(f.telephony.Ops("SetNetworkModems"), std::vector<std::string>{"SetNetworkModems 1"});
 
     // All answered: Select modem opens at once, the line stays as it was.
-    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::SelectModem));
     EXPECT_EQ(f.frameDialogs.calls, QStringList{"SelectModem"});
     EXPECT_EQ(f.telephony.Ops("Discover").size(), 1u);
 
     // One did not answer: the search runs first, the dialog follows it once.
     f.telephony.unansweredNetworkModems = true;
-    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::SelectModem));
     EXPECT_EQ(f.frameDialogs.calls.size(), 1);
-    EXPECT_EQ(frame.WaitingCommand(), ID_SELECT_MODEM);
+    EXPECT_EQ(frame.WaitingCommand(), CommandId::SelectModem);
     EXPECT_TRUE(frame.Lines().IsDiscovering());
     ASSERT_TRUE(RunUntil([&] { return f.frameDialogs.calls.size() == 2; }));
     EXPECT_EQ(f.telephony.Ops("Discover").size(), 2u);
@@ -386,7 +388,7 @@ TEST(MainFrame, NetworkModemsAreRetriedBeforeSelectModemAndListenAndAChangedList
     // Listen on a closed line searches and then listens.
     frame.Lines().CloseLine();
     frame.RefreshCommandStates();
-    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Listen));
     EXPECT_TRUE(frame.Lines().IsDiscovering());
     ASSERT_TRUE(RunUntil([&] { return frame.Lines().IsLineOpen() && !frame.Lines().IsDiscovering(); }));
     EXPECT_EQ(f.telephony.Ops("Discover").size(), 3u);
@@ -397,7 +399,7 @@ TEST(MainFrame, NetworkModemsAreRetriedBeforeSelectModemAndListenAndAChangedList
         f.store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001, rfc2217://10.0.0.9:2217");
     };
     f.frameDialogs.modem = 0;
-    EXPECT_TRUE(frame.ExecuteCommand(ID_SELECT_MODEM));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::SelectModem));
     EXPECT_EQ(f.telephony.networkModems.size(), 2u);
     EXPECT_TRUE(frame.Lines().IsDiscovering());
     ASSERT_TRUE(RunUntil([&] { return frame.Lines().IsLineOpen() && !frame.Lines().IsDiscovering(); }));
@@ -407,7 +409,7 @@ TEST(MainFrame, NetworkModemsAreRetriedBeforeSelectModemAndListenAndAChangedList
     // Unchanged list, nothing unanswered: Listen just reopens the line.
     frame.Lines().CloseLine();
     frame.RefreshCommandStates();
-    EXPECT_TRUE(frame.ExecuteCommand(ID_LISTEN));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Listen));
     EXPECT_TRUE(frame.Lines().IsLineOpen());
     EXPECT_EQ(f.telephony.Ops("Discover").size(), 4u);
 }
@@ -417,8 +419,8 @@ TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
     f.store.SavePhoneEntry({"North Gate", "pw", "555", ""});
     MainFrame& frame = f.Make();
     f.frameDialogs.dialNumber = QStringLiteral("555");
-    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
-    EXPECT_TRUE(frame.ExecuteCommand(ID_HANG_UP));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Connect));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::HangUp));
     std::vector<CallLogEntry> calls = f.callLog.Query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].number, "555");
@@ -431,41 +433,41 @@ TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
     ASSERT_NE(frame.CallPanelDock(), nullptr);
     frame.show();
     EXPECT_FALSE(frame.CallPanelDock()->isVisible());
-    EXPECT_TRUE(frame.ExecuteViewCommand(ID_CALL_PANEL));
+    EXPECT_TRUE(frame.ExecuteViewCommand(CommandId::CallPanel));
     EXPECT_TRUE(frame.CallPanelDock()->isVisible());
     EXPECT_EQ(f.store.GetSetting(AppStore::kCallPanel), 1);
-    EXPECT_TRUE(frame.ExecuteViewCommand(ID_CALL_PANEL));
+    EXPECT_TRUE(frame.ExecuteViewCommand(CommandId::CallPanel));
     EXPECT_EQ(f.store.GetSetting(AppStore::kCallPanel), 0);
     frame.OnCallTick();
     EXPECT_EQ(frame.CallPanelDock()->FieldText(CallPanel::kSite), LoadString(IDS_CALL_IDLE));
 
     // The call log window lists the call and follows new ones.
-    EXPECT_TRUE(frame.ExecuteViewCommand(ID_CALL_LOG));
+    EXPECT_TRUE(frame.ExecuteViewCommand(CommandId::CallLog));
     ASSERT_NE(frame.CallLogWindow(), nullptr);
     EXPECT_EQ(frame.CallLogWindow()->Model().Entries().size(), 1u);
-    EXPECT_TRUE(frame.ExecuteCommand(ID_CONNECT));
-    EXPECT_TRUE(frame.ExecuteCommand(ID_HANG_UP));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::Connect));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::HangUp));
     EXPECT_EQ(frame.CallLogWindow()->Model().Entries().size(), 2u);
 
     // No channel window: the channel keys do nothing and are disabled; the
     // keys are in the menus' shortcut column.
     frame.RefreshCommandStates();
-    for (int id : {int(ID_CHANNEL_ALONE), int(ID_ACTIVATE_CHANNEL_1), int(ID_ACTIVE_RECORD),
-                   int(ID_ACTIVE_STOP), int(ID_ACTIVE_SNAPSHOT)}) {
-        EXPECT_FALSE(frame.ViewAction(id)->isEnabled()) << id;
-        EXPECT_FALSE(frame.ExecuteViewCommand(id)) << id;
+    for (CommandId id : {CommandId::ChannelAlone, CommandId::ActivateChannel1, CommandId::ActiveRecord,
+                         CommandId::ActiveStop, CommandId::ActiveSnapshot}) {
+        EXPECT_FALSE(frame.ViewAction(id)->isEnabled()) << commandNumber(id);
+        EXPECT_FALSE(frame.ExecuteViewCommand(id)) << commandNumber(id);
     }
-    EXPECT_EQ(frame.ViewAction(ID_CHANNEL_ALONE)->shortcut(), QKeySequence(Qt::Key_F11));
-    EXPECT_EQ(frame.ViewAction(ID_ACTIVATE_CHANNEL_9)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_9));
-    EXPECT_EQ(frame.ViewAction(ID_ACTIVE_SNAPSHOT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
-    EXPECT_EQ(frame.Action(ID_TOOLBAR)->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_EQ(frame.ViewAction(CommandId::ChannelAlone)->shortcut(), QKeySequence(Qt::Key_F11));
+    EXPECT_EQ(frame.ViewAction(CommandId::ActivateChannel9)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_9));
+    EXPECT_EQ(frame.ViewAction(CommandId::ActiveSnapshot)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    EXPECT_EQ(frame.Action(CommandId::Toolbar)->shortcut(), QKeySequence(Qt::Key_Escape));
 
     // The Video window pop-up mirrors the items it stands for.
     const QList<QAction*> popup = frame.VideoWindowMenu()->actions();
     ASSERT_GE(popup.size(), 3);
-    EXPECT_EQ(popup[0]->isEnabled(), frame.Action(ID_ARRANGE)->isEnabled());
-    EXPECT_EQ(popup[2]->isEnabled(), frame.Action(ID_CHANGE_SIZE)->isEnabled());
-    EXPECT_EQ(popup[2]->isChecked(), frame.Action(ID_CHANGE_SIZE)->isChecked());
+    EXPECT_EQ(popup[0]->isEnabled(), frame.Action(CommandId::Arrange)->isEnabled());
+    EXPECT_EQ(popup[2]->isEnabled(), frame.Action(CommandId::ChangeSize)->isEnabled());
+    EXPECT_EQ(popup[2]->isChecked(), frame.Action(CommandId::ChangeSize)->isChecked());
     EXPECT_FALSE(popup[0]->isEnabled());
 }
 
@@ -480,19 +482,19 @@ TEST(MainFrame, PatrolRunNowCallsTheListedSiteAndStopEndsTheRoundWithAReport) {
     MainFrame& frame = f.Make();
     ASSERT_TRUE(RunUntil([&] { return frame.Lines().IsLineOpen(); }));
     frame.RefreshCommandStates();
-    EXPECT_FALSE(frame.Action(ID_PATROL_STOP)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::PatrolStop)->isEnabled());
 
-    EXPECT_TRUE(frame.ExecuteCommand(ID_PATROL_RUN));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::PatrolRun));
     ASSERT_TRUE(RunUntil([&] { return !f.telephony.Ops("MakeCall").empty(); }));
     EXPECT_EQ(f.telephony.Ops("MakeCall"), std::vector<std::string>{"MakeCall 5550101"});
     frame.RefreshCommandStates();
-    EXPECT_FALSE(frame.Action(ID_PATROL_RUN)->isEnabled());
-    EXPECT_TRUE(frame.Action(ID_PATROL_STOP)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::PatrolRun)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::PatrolStop)->isEnabled());
 
-    EXPECT_TRUE(frame.ExecuteCommand(ID_PATROL_STOP));
+    EXPECT_TRUE(frame.ExecuteCommand(CommandId::PatrolStop));
     EXPECT_FALSE(frame.Lines().HasCall());
     frame.RefreshCommandStates();
-    EXPECT_TRUE(frame.Action(ID_PATROL_RUN)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::PatrolRun)->isEnabled());
     QThreadPool::globalInstance()->waitForDone(); // the report is written off the UI thread
     const std::vector<PatrolReport> reports = LoadRecentPatrolReports(f.dir.path() + "/", 10);
     ASSERT_EQ(reports.size(), 1u);

@@ -95,9 +95,10 @@ protected:
     }
 
     // The toolbar button of a command, by its place on the toolbar.
-    static QAction* Action(ChannelWindow* window, int command) {
-        static constexpr int kOrder[] = {kChannelRecord, kChannelStop, kChannelFix, kChannelSnapshot,
-                                         kChannelClose};
+    static QAction* Action(ChannelWindow* window, CommandId command) {
+        static constexpr CommandId kOrder[] = {CommandId::ChannelRecord, CommandId::ChannelStop,
+                                               CommandId::ChannelFix, CommandId::ChannelSnapshot,
+                                               CommandId::ChannelClose};
         QList<QAction*> buttons = window->ToolBar()->actions();
         buttons.removeIf([](QAction* a) { return a->isSeparator(); });
         EXPECT_EQ(buttons.size(), 5);
@@ -134,7 +135,7 @@ TEST_F(ChannelWindowTest, ShowsTitleAndToolbarAndRefusesClosesFromElsewhere) {
     EXPECT_TRUE(gate->isVisible());
     EXPECT_FALSE(gate->windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
     EXPECT_EQ(gate->systemMenu(), nullptr);
-    QAction* record = Action(gate, kChannelRecord);
+    QAction* record = Action(gate, CommandId::ChannelRecord);
     EXPECT_EQ(record->toolTip(), QStringLiteral("Record"));
     EXPECT_EQ(record->statusTip(), QStringLiteral("Start video channel record"));
     EXPECT_FALSE(record->icon().isNull()) << "toolbar pictures are compiled in";
@@ -235,15 +236,15 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     handle.SetStreamFormat(*BitmapInfoHeader::parse(m_real.frame));
 
     // No frame yet: a snapshot shows nothing; a recording starts with the next frame.
-    handle.OnPostedCommand(kChannelSnapshot);
+    handle.OnPostedCommand(CommandId::ChannelSnapshot);
     EXPECT_TRUE(Viewers().isEmpty());
-    EXPECT_FALSE(Action(window, kChannelStop)->isEnabled());
-    Action(window, kChannelRecord)->trigger();
+    EXPECT_FALSE(Action(window, CommandId::ChannelStop)->isEnabled());
+    Action(window, CommandId::ChannelRecord)->trigger();
     ASSERT_TRUE(handle.IsRecording());
-    EXPECT_FALSE(Action(window, kChannelRecord)->isEnabled());
+    EXPECT_FALSE(Action(window, CommandId::ChannelRecord)->isEnabled());
     handle.RecordFrame(m_real.frame);
-    Action(window, kChannelStop)->trigger();
-    EXPECT_TRUE(Action(window, kChannelRecord)->isEnabled());
+    Action(window, CommandId::ChannelStop)->trigger();
+    EXPECT_TRUE(Action(window, CommandId::ChannelRecord)->isEnabled());
     ASSERT_EQ(Clips().size(), 1u);
     EXPECT_EQ(Clips()[0].Location, "Gate");
     EXPECT_EQ(readFile(m_context.recordPath + Clips()[0].ImageName), m_real.frame);
@@ -251,7 +252,7 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     // A frame that did not decode (yet): the snapshot holds it as received,
     // never a fresh decode of it on its own.
     handle.DeliverFrame(m_real.frame);
-    handle.OnPostedCommand(kChannelSnapshot);
+    handle.OnPostedCommand(CommandId::ChannelSnapshot);
     ASSERT_EQ(Viewers().size(), 1);
     EXPECT_FALSE(Viewers()[0]->decoded());
     EXPECT_TRUE(std::ranges::equal(Viewers()[0]->heldImage(), m_real.frame));
@@ -261,8 +262,8 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     // An answered call's pair, twice: Record is disabled the second time, Snapshot never is.
     handle.Draw(m_real.decoded);
     for (int round = 0; round < 2; ++round) {
-        handle.OnPostedCommand(kChannelRecord);
-        handle.OnPostedCommand(kChannelSnapshot);
+        handle.OnPostedCommand(CommandId::ChannelRecord);
+        handle.OnPostedCommand(CommandId::ChannelSnapshot);
     }
     EXPECT_TRUE(handle.IsRecording());
     const QList<StillViewer*> viewers = Viewers();
@@ -280,9 +281,9 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     // A record folder that cannot be written: Record does nothing and stays enabled.
     m_context.recordPath = m_context.dir.file("missing/");
     ChannelWindow* other = Open(8);
-    other->ExecuteCommand(kChannelRecord);
+    other->ExecuteCommand(CommandId::ChannelRecord);
     EXPECT_FALSE(other->IsRecording());
-    EXPECT_TRUE(Action(other, kChannelRecord)->isEnabled());
+    EXPECT_TRUE(Action(other, CommandId::ChannelRecord)->isEnabled());
 }
 
 // ---------------------------------------------------------------------------
@@ -374,34 +375,34 @@ TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheLastPictureAnd
 TEST_F(ChannelWindowLinkTest, FixNeedsTwoWindowsAndOnlyTheLastFixedOneIsChecked) {
     ASSERT_FALSE(m_real.frame.empty());
     ChannelWindow* a = Route(7, 70);
-    EXPECT_FALSE(Action(a, kChannelFix)->isEnabled());
-    a->ExecuteCommand(kChannelFix);
+    EXPECT_FALSE(Action(a, CommandId::ChannelFix)->isEnabled());
+    a->ExecuteCommand(CommandId::ChannelFix);
     EXPECT_TRUE(m_context.fixCalls.empty());
 
     ChannelWindow* b = Route(8, 80);
-    EXPECT_TRUE(Action(a, kChannelFix)->isEnabled()) << "refreshed once the second window counts";
-    Action(a, kChannelFix)->trigger();
-    Action(b, kChannelFix)->trigger();
+    EXPECT_TRUE(Action(a, CommandId::ChannelFix)->isEnabled()) << "refreshed once the second window counts";
+    Action(a, CommandId::ChannelFix)->trigger();
+    Action(b, CommandId::ChannelFix)->trigger();
     settle();
-    EXPECT_FALSE(Action(a, kChannelFix)->isChecked());
-    EXPECT_TRUE(Action(b, kChannelFix)->isChecked());
+    EXPECT_FALSE(Action(a, CommandId::ChannelFix)->isChecked());
+    EXPECT_TRUE(Action(b, CommandId::ChannelFix)->isChecked());
     EXPECT_EQ(m_context.fixCalls, (std::vector<uint64_t>{a->Info().windowId, b->Info().windowId}));
-    b->ExecuteCommand(kChannelFix); // the same command releases
-    EXPECT_FALSE(Action(b, kChannelFix)->isChecked());
+    b->ExecuteCommand(CommandId::ChannelFix); // the same command releases
+    EXPECT_FALSE(Action(b, CommandId::ChannelFix)->isChecked());
 }
 
 TEST_F(ChannelWindowLinkTest, CloseNeedsThePermissionAndAsksUnlessTheSiteStoppedTheChannel) {
     ASSERT_FALSE(m_real.frame.empty());
     ChannelWindow* locked = Route(7, 70);
-    EXPECT_FALSE(Action(locked, kChannelClose)->isEnabled());
-    locked->ExecuteCommand(kChannelClose);
+    EXPECT_FALSE(Action(locked, CommandId::ChannelClose)->isEnabled());
+    locked->ExecuteCommand(CommandId::ChannelClose);
 
     m_granting.grant = true;
     ChannelWindow* running = Route(8, 80);
     ChannelWindow* stopped = Route(9, 90);
     m_port.FindSlotByKey(90)->window->MarkClosedBySite();
     m_context.dialogs.setNextAnswer(MessageAnswer::No);
-    running->ExecuteCommand(kChannelClose);
+    running->ExecuteCommand(CommandId::ChannelClose);
     ASSERT_EQ(m_context.dialogs.shown().size(), 1u);
     EXPECT_EQ(m_context.dialogs.shown()[0].text,
               QStringLiteral("\n\n Are you sure close local site video channel? \n\n"));
@@ -413,8 +414,8 @@ TEST_F(ChannelWindowLinkTest, CloseNeedsThePermissionAndAsksUnlessTheSiteStopped
     const std::vector<std::pair<uint64_t, bool>> expected = {{running->Info().windowId, true},
                                                              {stopped->Info().windowId, false}};
     m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
-    running->ExecuteCommand(kChannelClose);
-    stopped->ExecuteCommand(kChannelClose);
+    running->ExecuteCommand(CommandId::ChannelClose);
+    stopped->ExecuteCommand(CommandId::ChannelClose);
     EXPECT_EQ(m_context.dialogs.shown().size(), 2u) << "no question for a channel the site stopped";
     EXPECT_EQ(m_context.closeCalls, expected) << "CloseChannel only for the running one";
     EXPECT_EQ(m_port.WindowCount(), 1);
@@ -426,12 +427,12 @@ TEST_F(ChannelWindowLinkTest, TheOperatorsCloseRemovesTheWindowOnceAndItsStreamM
     m_store.videoArrange = true;
     QPointer<ChannelWindow> window = Route(7, 70);
     ChannelWindow* other = Route(8, 80);
-    window->ExecuteCommand(kChannelRecord);
+    window->ExecuteCommand(CommandId::ChannelRecord);
 
     // The connection destroys the handle while the window's own command still
     // runs; the widget goes once control is back in the event loop.
     m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
-    Action(window, kChannelClose)->trigger();
+    Action(window, CommandId::ChannelClose)->trigger();
     EXPECT_EQ(m_port.FindSlotByKey(70)->window, nullptr) << "the slot stays, without a window";
     settle();
     EXPECT_TRUE(window.isNull());
@@ -441,7 +442,7 @@ TEST_F(ChannelWindowLinkTest, TheOperatorsCloseRemovesTheWindowOnceAndItsStreamM
     EXPECT_EQ(Route(7, 70), nullptr);
     EXPECT_EQ(m_port.FrameCount(), frames);
     EXPECT_EQ(m_area->ChannelWindows(), QList<ChannelWindow*>{other});
-    EXPECT_FALSE(Action(other, kChannelFix)->isEnabled()) << "one window left";
+    EXPECT_FALSE(Action(other, CommandId::ChannelFix)->isEnabled()) << "one window left";
 }
 
 TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnoresTheAnswer) {
@@ -464,7 +465,7 @@ TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnores
     } dialogs(m_port);
     m_context.dialogOverride = &dialogs;
 
-    window->ExecuteCommand(kChannelClose);
+    window->ExecuteCommand(CommandId::ChannelClose);
     EXPECT_TRUE(m_context.closeCalls.empty());
     settle();
     EXPECT_TRUE(window.isNull());
@@ -473,7 +474,7 @@ TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnores
 TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
     ASSERT_FALSE(m_real.frame.empty());
     QPointer<ChannelWindow> window = Route(7, 70);
-    window->ExecuteCommand(kChannelRecord);
+    window->ExecuteCommand(CommandId::ChannelRecord);
     m_port.AttachMainWindow(nullptr, nullptr, nullptr);
     m_area.reset(); // the view area and its windows go before the connection
     EXPECT_TRUE(window.isNull());
@@ -483,7 +484,7 @@ TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
     EXPECT_FALSE(handle.IsRecording());
     handle.DeliverFrame(m_real.frame);
     handle.Draw(m_real.decoded);
-    handle.OnPostedCommand(kChannelSnapshot);
+    handle.OnPostedCommand(CommandId::ChannelSnapshot);
     EXPECT_TRUE(Viewers().isEmpty());
     m_port.RemoveChannelWindow(m_port.FindSlotByKey(70), true);
 }

@@ -1,13 +1,14 @@
 #pragma once
 
-// The main window as channel windows see it, for tests: settable modes, the
-// connection's window count and fixed window (from a real CommPort when one
-// is attached), and records of what the windows asked for.
+// The main window as channel windows see it, for tests: settable modes, and
+// the connection's controls (window count and fixed window from a real
+// CommPort when one is attached) with records of what the windows asked for.
 
+#include "CommPort.h"
 #include "app/core/ChannelTable.h"
 #include "clips/core/ClipIndex.h"
 #include "clips/core/ClipRecorder.h"
-#include "link/CommPort.h"
+#include "link/ChannelControl.h"
 #include "platform/dialogs/ScriptedDialogService.h"
 #include "platform/registry/RegistryStore.h"
 #include "tests/support/TempDir.h"
@@ -18,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-class FakeChannelWindowContext final : public ChannelWindowContext {
+class FakeChannelWindowContext final : public ChannelWindowContext, public ChannelControl {
 public:
     bool sizeChangeMode = false;
     bool barsShown = true;
@@ -40,6 +41,7 @@ public:
     bool SizeChangeMode() const override { return sizeChangeMode; }
     bool BarsShown() const override { return barsShown; }
     std::string ChannelName(int32_t channel) const override { return channels.GetChannelName(channel); }
+    ChannelControl& Control() override { return *this; }
     int WindowCount() const override { return port ? port->WindowCount() : windowCount; }
     uint64_t FixedWindow() const override { return port ? port->FixedWindow() : fixedWindow; }
     void FixWindow(uint64_t windowId) override {

@@ -98,8 +98,8 @@ TEST_F(PlayerWindowTest, OpeningShowsTheClipAndPlaysIt) {
     EXPECT_EQ(m_player->totalFrames(), 9);
     EXPECT_EQ(m_player->videoRect().size(), QSize(352, 288));
     EXPECT_NEAR(m_player->videoRect().left() + 176, m_player->width() / 2.0, 1);
-    EXPECT_EQ(m_player->action(PlayerWindow::FirstFrame)->statusTip(), "Frist frame");
-    EXPECT_EQ(m_player->action(PlayerWindow::FirstFrame)->toolTip(), "Go top");
+    EXPECT_EQ(m_player->action(CommandId::PlayerFirstFrame)->statusTip(), "Frist frame");
+    EXPECT_EQ(m_player->action(CommandId::PlayerFirstFrame)->toolTip(), "Go top");
     EXPECT_EQ(m_player->toolBar()->actions().size(), 13); // ten buttons, three separators
 }
 
@@ -116,7 +116,7 @@ TEST_F(PlayerWindowTest, PlaysToTheEndAtTwoFramesPerSecondThenStopsAndPlayRestar
     EXPECT_FALSE(m_player->playbackTimerActive());
     EXPECT_EQ(m_player->infoText(), "Total: 9/9 Frame  --   4.5/4.5 Sec");
 
-    m_player->command(PlayerWindow::Play);
+    m_player->command(CommandId::PlayerPlay);
     EXPECT_EQ(m_player->state(), PlayState::Running);
     EXPECT_EQ(m_player->currentFrame(), 0);
     advance(1s);
@@ -126,37 +126,37 @@ TEST_F(PlayerWindowTest, PlaysToTheEndAtTwoFramesPerSecondThenStopsAndPlayRestar
 TEST_F(PlayerWindowTest, StepCommandsPauseAndStayWithinTheClip) {
     ASSERT_TRUE(m_player->Open(m_record));
     advance(1s);
-    m_player->command(PlayerWindow::Rewind);
+    m_player->command(CommandId::PlayerRewind);
     EXPECT_EQ(m_player->state(), PlayState::Paused);
     EXPECT_FALSE(m_player->playbackTimerActive());
     EXPECT_EQ(m_player->currentFrame(), 1);
-    m_player->command(PlayerWindow::FirstFrame);
+    m_player->command(CommandId::PlayerFirstFrame);
     EXPECT_EQ(m_player->currentFrame(), 0);
-    m_player->command(PlayerWindow::Rewind);
+    m_player->command(CommandId::PlayerRewind);
     EXPECT_EQ(m_player->currentFrame(), 0);
-    m_player->command(PlayerWindow::Forward);
+    m_player->command(CommandId::PlayerForward);
     EXPECT_EQ(m_player->currentFrame(), 1);
     EXPECT_EQ(m_player->infoText(), "Total: 1/9 Frame  --   0.5/4.5 Sec");
-    m_player->command(PlayerWindow::LastFrame);
+    m_player->command(CommandId::PlayerLastFrame);
     EXPECT_EQ(m_player->currentFrame(), 9);
-    m_player->command(PlayerWindow::Forward);
+    m_player->command(CommandId::PlayerForward);
     EXPECT_EQ(m_player->currentFrame(), 9);
-    m_player->command(PlayerWindow::Rewind);
+    m_player->command(CommandId::PlayerRewind);
     EXPECT_EQ(m_player->currentFrame(), 8);
 
-    m_player->command(PlayerWindow::Play);
+    m_player->command(CommandId::PlayerPlay);
     EXPECT_TRUE(m_player->playbackTimerActive());
-    m_player->command(PlayerWindow::Stop);
+    m_player->command(CommandId::PlayerStop);
     EXPECT_EQ(m_player->state(), PlayState::Stopped);
     EXPECT_FALSE(m_player->playbackTimerActive());
     EXPECT_EQ(m_player->currentFrame(), 8); // stop keeps the position
-    m_player->command(PlayerWindow::Pause);
+    m_player->command(CommandId::PlayerPause);
     EXPECT_EQ(m_player->state(), PlayState::Paused);
 }
 
 TEST_F(PlayerWindowTest, CommandsWithoutAClipDoNothing) {
-    for (int id = PlayerWindow::Play; id <= PlayerWindow::Snapshot; ++id)
-        m_player->command(id);
+    for (int id = commandNumber(CommandId::PlayerPlay); id <= commandNumber(CommandId::PlayerSnapshot); ++id)
+        m_player->command(CommandId(id));
     m_player->positionScroll(player::ThumbTrack, 3);
     EXPECT_EQ(m_player->state(), PlayState::None);
     EXPECT_EQ(m_dialogs.fileDialogCount(), 0);
@@ -168,15 +168,15 @@ TEST_F(PlayerWindowTest, SizesChangeWithinTheTableAndKeepTheTopLeftCorner) {
     m_player->move(40, 30);
     const QPoint corner = m_player->pos();
     const int extraHeight = m_player->height() - 288;
-    m_player->command(PlayerWindow::Increase);
+    m_player->command(CommandId::PlayerIncrease);
     EXPECT_EQ(m_player->videoRect().size(), QSize(480, 360));
     EXPECT_EQ(m_player->height(), 360 + extraHeight);
     const QSize largest = m_player->size();
-    m_player->command(PlayerWindow::Increase);
+    m_player->command(CommandId::PlayerIncrease);
     EXPECT_EQ(m_player->sizeIndex(), 4);
     EXPECT_EQ(m_player->size(), largest);
     for (int i = 0; i < 5; ++i)
-        m_player->command(PlayerWindow::Decrease);
+        m_player->command(CommandId::PlayerDecrease);
     EXPECT_EQ(m_player->sizeIndex(), 0);
     EXPECT_EQ(m_player->videoRect().size(), QSize(160, 120));
     EXPECT_EQ(m_player->height(), 120 + extraHeight);
@@ -256,7 +256,7 @@ TEST_F(PlayerWindowTest, SnapshotPausesAndSavesTheCurrentPicture) {
     advance(1500ms);
     const std::string path = m_dir.file("shot.bmp");
     m_dialogs.setNextFileName(QString::fromStdString(path));
-    m_player->command(PlayerWindow::Snapshot);
+    m_player->command(CommandId::PlayerSnapshot);
     EXPECT_EQ(m_player->state(), PlayState::Paused);
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_OK)});
     const auto file = cliptest::readFile(path);
@@ -276,7 +276,7 @@ TEST_F(PlayerWindowTest, SnapshotsCarryChannelAndTimeAndTheMenuExportsTheClip) {
     advance(1000ms);
     const std::string shot = m_dir.file("shot.png");
     m_dialogs.setNextFileName(QString::fromStdString(shot));
-    m_player->command(PlayerWindow::Snapshot);
+    m_player->command(CommandId::PlayerSnapshot);
     ASSERT_EQ(m_player->currentFrame(), 2);
     const QImage picture(QString::fromStdString(shot));
     EXPECT_EQ(picture.text("Title"), QString::fromUtf8("0002 G\u00e4te"));
@@ -287,7 +287,7 @@ TEST_F(PlayerWindowTest, SnapshotsCarryChannelAndTimeAndTheMenuExportsTheClip) {
     EXPECT_EQ(m_player->exportAction()->text(), "Export...");
     const std::string out = m_dir.file("gate.mkv");
     m_dialogs.setNextFileName(QString::fromStdString(out));
-    m_player->command(PlayerWindow::ExportClip);
+    m_player->command(CommandId::PlayerExportClip);
     EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, QString::fromUtf8("0002G\u00e4te-20010715-140933"));
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
     const cliptest::ReadBack file = cliptest::readBack(out);
@@ -299,8 +299,8 @@ TEST_F(PlayerWindowTest, PlayersAreIndependentAndCloseWithTheirOwner) {
     ASSERT_TRUE(m_player->Open(m_record));
     QPointer<PlayerWindow> second = new PlayerWindow(&m_owner, m_dialogs, m_clock.function());
     ASSERT_TRUE(second->Open(m_record));
-    m_player->command(PlayerWindow::Pause);
-    m_player->command(PlayerWindow::Decrease);
+    m_player->command(CommandId::PlayerPause);
+    m_player->command(CommandId::PlayerDecrease);
     EXPECT_EQ(second->state(), PlayState::Running);
     EXPECT_EQ(second->sizeIndex(), 3);
     m_clock.now += 2s;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+class ChannelControl;
 class ClipRecorder;
 class DialogService;
 
@@ -25,16 +26,9 @@ public:
     // channel is not listed.
     virtual std::string ChannelName(int32_t channel) const = 0;
 
-    // The connection's window count and fixed window (0 when none).
-    virtual int WindowCount() const = 0;
-    virtual uint64_t FixedWindow() const = 0;
-    // Sends FixChannel for the window's channel and toggles the fixed window
-    // (the connection ignores it with fewer than two windows).
-    virtual void FixWindow(uint64_t windowId) = 0;
-    // Sends CloseChannel when asked, then has the connection remove the window
-    // (its slot stays). The window is closed through its handle before this
-    // returns.
-    virtual void CloseWindow(uint64_t windowId, bool sendCloseChannel) = 0;
+    // The connection the window belongs to: window count, fixed window, Fix
+    // and Close.
+    virtual ChannelControl& Control() = 0;
 
     // The recorder a new window records its clips with (record folder, clip
     // index and clock are the program's).

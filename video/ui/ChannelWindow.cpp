@@ -2,6 +2,7 @@
 
 #include "clips/core/ClipRecorder.h"
 #include "link/ChannelChoice.h"
+#include "link/ChannelControl.h"
 #include "platform/dialogs/DialogService.h"
 #include "res/StringTable.h"
 #include "video/core/ChannelWindowContext.h"
@@ -30,7 +31,7 @@ constexpr Qt::WindowFlags kBareFlags = Qt::SubWindow | Qt::FramelessWindowHint;
 constexpr QPoint kSizeCursorHotSpot{15, 15};
 
 struct Button {
-    ChannelWindowCommand command;
+    CommandId command;
     StringId prompt;
     const char* icon;
     bool separatorBefore;
@@ -38,11 +39,11 @@ struct Button {
 
 // Toolbar order; the index is the action's place in m_actions.
 constexpr Button kButtons[] = {
-    {kChannelRecord, IDS_PROMPT_CHANNEL_RECORD, ":/images/channel_record.png", false},
-    {kChannelStop, IDS_PROMPT_CHANNEL_STOP, ":/images/channel_stop.png", false},
-    {kChannelFix, IDS_PROMPT_CHANNEL_FIX, ":/images/channel_fix.png", true},
-    {kChannelSnapshot, IDS_PROMPT_CHANNEL_SNAPSHOT, ":/images/channel_snapshot.png", true},
-    {kChannelClose, IDS_PROMPT_CHANNEL_CLOSE, ":/images/channel_close.png", true},
+    {CommandId::ChannelRecord, IDS_PROMPT_CHANNEL_RECORD, ":/images/channel_record.png", false},
+    {CommandId::ChannelStop, IDS_PROMPT_CHANNEL_STOP, ":/images/channel_stop.png", false},
+    {CommandId::ChannelFix, IDS_PROMPT_CHANNEL_FIX, ":/images/channel_fix.png", true},
+    {CommandId::ChannelSnapshot, IDS_PROMPT_CHANNEL_SNAPSHOT, ":/images/channel_snapshot.png", true},
+    {CommandId::ChannelClose, IDS_PROMPT_CHANNEL_CLOSE, ":/images/channel_close.png", true},
 };
 
 } // namespace
@@ -165,8 +166,8 @@ void ChannelWindow::BuildToolBar() {
         QAction* action =
             m_toolBar->addAction(QIcon(QString::fromLatin1(button.icon)), prompt.mid(split + 1));
         action->setStatusTip(prompt.left(split));
-        action->setCheckable(button.command == kChannelFix);
-        const int command = button.command;
+        action->setCheckable(button.command == CommandId::ChannelFix);
+        const CommandId command = button.command;
         connect(action, &QAction::triggered, this, [this, command] { ExecuteCommand(command); });
         m_actions[i] = action;
     }
@@ -351,27 +352,28 @@ void ChannelWindow::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
 }
 
-bool ChannelWindow::IsCommandEnabled(int command) const {
+bool ChannelWindow::IsCommandEnabled(CommandId command) const {
     if (m_closing)
         return false;
     switch (command) {
-    case kChannelRecord:
+    case CommandId::ChannelRecord:
         return m_recorder && !m_recorder->recording();
-    case kChannelStop:
+    case CommandId::ChannelStop:
         return IsRecording();
-    case kChannelFix:
-        return m_context.WindowCount() > 1;
-    case kChannelClose:
+    case CommandId::ChannelFix:
+        return m_context.Control().WindowCount() > 1;
+    case CommandId::ChannelClose:
         return m_info.mayClose;
-    case kChannelSnapshot:
+    case CommandId::ChannelSnapshot:
         return true;
     default:
         return false;
     }
 }
 
-bool ChannelWindow::IsCommandChecked(int command) const {
-    return command == kChannelFix && m_info.windowId != 0 && m_context.FixedWindow() == m_info.windowId;
+bool ChannelWindow::IsCommandChecked(CommandId command) const {
+    return command == CommandId::ChannelFix && m_info.windowId != 0 &&
+           m_context.Control().FixedWindow() == m_info.windowId;
 }
 
 void ChannelWindow::UpdateCommandStates() {
@@ -381,26 +383,26 @@ void ChannelWindow::UpdateCommandStates() {
     }
 }
 
-void ChannelWindow::ExecuteCommand(int command) {
+void ChannelWindow::ExecuteCommand(CommandId command) {
     if (!IsCommandEnabled(command))
         return;
     // The Close question runs a nested event loop in which the connection may
     // close and delete this window.
     const QPointer<ChannelWindow> self(this);
     switch (command) {
-    case kChannelRecord:
+    case CommandId::ChannelRecord:
         Record();
         break;
-    case kChannelStop:
+    case CommandId::ChannelStop:
         StopRecording();
         break;
-    case kChannelFix:
+    case CommandId::ChannelFix:
         Fix();
         break;
-    case kChannelClose:
+    case CommandId::ChannelClose:
         CloseByOperator();
         break;
-    case kChannelSnapshot:
+    case CommandId::ChannelSnapshot:
         Snapshot();
         break;
     default:
@@ -428,7 +430,7 @@ void ChannelWindow::StopRecording() {
 }
 
 void ChannelWindow::Fix() {
-    m_context.FixWindow(m_info.windowId);
+    m_context.Control().FixWindow(m_info.windowId);
     emit CommandStatesChanged();
 }
 
@@ -441,7 +443,7 @@ void ChannelWindow::CloseByOperator() {
             return;
     }
     // A site that stopped the stream (even while the question was open) is not told again.
-    m_context.CloseWindow(m_info.windowId, !m_closedBySite);
+    m_context.Control().CloseWindow(m_info.windowId, !m_closedBySite);
 }
 
 void ChannelWindow::Snapshot() {

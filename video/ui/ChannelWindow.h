@@ -45,15 +45,6 @@ class QAction;
 class QMdiArea;
 class QToolBar;
 
-// The window's commands (toolbar and posted commands).
-enum ChannelWindowCommand : int {
-    kChannelRecord = 32774,
-    kChannelStop = 32775,
-    kChannelFix = 32776,
-    kChannelClose = 32777,
-    kChannelSnapshot = 32789,
-};
-
 class ChannelWindow final : public QMdiSubWindow {
     Q_OBJECT
 
@@ -109,9 +100,9 @@ public:
     void CloseFromLink();
 
     // Carries out a command if it is enabled now; unknown commands are ignored.
-    void ExecuteCommand(int command);
-    bool IsCommandEnabled(int command) const;
-    bool IsCommandChecked(int command) const;
+    void ExecuteCommand(CommandId command);
+    bool IsCommandEnabled(CommandId command) const;
+    bool IsCommandChecked(CommandId command) const;
     // Shows the enable and check rules on the toolbar.
     void UpdateCommandStates();
 

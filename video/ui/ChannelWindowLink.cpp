@@ -61,7 +61,7 @@ void ChannelWindowLink::MarkClosedBySite() {
         m_window->MarkClosedBySite();
 }
 
-void ChannelWindowLink::OnPostedCommand(int command) {
+void ChannelWindowLink::OnPostedCommand(CommandId command) {
     if (m_window)
         m_window->ExecuteCommand(command);
 }

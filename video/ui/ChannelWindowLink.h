@@ -34,7 +34,7 @@ public:
     void Draw(std::span<const uint8_t> packedDib) override;
     void DrawPicture(const DrawablePicture& picture) override;
     void MarkClosedBySite() override;
-    void OnPostedCommand(int command) override;
+    void OnPostedCommand(CommandId command) override;
     void Close() override;
     void ShowFrameAge(std::optional<int> seconds) override;
 

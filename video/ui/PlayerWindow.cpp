@@ -26,23 +26,23 @@
 namespace {
 
 struct ButtonInfo {
-    PlayerWindow::Command id;
+    CommandId id;
     const char* icon;
     const char* prompt; // status prompt, then tooltip after "\n"
 };
 
 // In toolbar order; a separator follows Stop, Last frame and Decrease.
 constexpr ButtonInfo kButtons[] = {
-    {PlayerWindow::Play, "player_play", "Play\nPlay"},
-    {PlayerWindow::Pause, "player_pause", "Pause\nPause"},
-    {PlayerWindow::Stop, "player_stop", "Stop\nStop"},
-    {PlayerWindow::FirstFrame, "player_first", "Frist frame\nGo top"},
-    {PlayerWindow::Rewind, "player_rewind", "Rewind\nRewind"},
-    {PlayerWindow::Forward, "player_forward", "Forward\nForward"},
-    {PlayerWindow::LastFrame, "player_last", "Last frame\nGo bottom"},
-    {PlayerWindow::Increase, "player_increase", "Increase video window\nIncrease"},
-    {PlayerWindow::Decrease, "player_decrease", "Decrease video window\nDecrease"},
-    {PlayerWindow::Snapshot, "player_snapshot", "Snapshot\nSnapshot"},
+    {CommandId::PlayerPlay, "player_play", "Play\nPlay"},
+    {CommandId::PlayerPause, "player_pause", "Pause\nPause"},
+    {CommandId::PlayerStop, "player_stop", "Stop\nStop"},
+    {CommandId::PlayerFirstFrame, "player_first", "Frist frame\nGo top"},
+    {CommandId::PlayerRewind, "player_rewind", "Rewind\nRewind"},
+    {CommandId::PlayerForward, "player_forward", "Forward\nForward"},
+    {CommandId::PlayerLastFrame, "player_last", "Last frame\nGo bottom"},
+    {CommandId::PlayerIncrease, "player_increase", "Increase video window\nIncrease"},
+    {CommandId::PlayerDecrease, "player_decrease", "Decrease video window\nDecrease"},
+    {CommandId::PlayerSnapshot, "player_snapshot", "Snapshot\nSnapshot"},
 };
 
 const QColor kWheat(245, 222, 179);
@@ -126,11 +126,12 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
         connect(action, &QAction::triggered, this, [this, id = b.id] { command(id); });
         m_toolBar->addAction(action);
         m_actions[i] = action;
-        if (b.id == Stop || b.id == LastFrame || b.id == Decrease)
+        if (b.id == CommandId::PlayerStop || b.id == CommandId::PlayerLastFrame ||
+            b.id == CommandId::PlayerDecrease)
             m_toolBar->addSeparator();
     }
 
-    connect(m_exportAction, &QAction::triggered, this, [this] { command(ExportClip); });
+    connect(m_exportAction, &QAction::triggered, this, [this] { command(CommandId::PlayerExportClip); });
 
     connect(m_bar, &PlayerBar::positionScrolled, this, &PlayerWindow::positionScroll);
     connect(m_bar, &PlayerBar::speedScrolled, this, &PlayerWindow::speedScroll);
@@ -149,7 +150,7 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
 
 PlayerWindow::~PlayerWindow() = default;
 
-QAction* PlayerWindow::action(Command id) const {
+QAction* PlayerWindow::action(CommandId id) const {
     for (size_t i = 0; i < std::size(kButtons); ++i)
         if (kButtons[i].id == id)
             return m_actions[i];
@@ -193,42 +194,42 @@ bool PlayerWindow::Open(const ClipRecord& record) {
     return true;
 }
 
-void PlayerWindow::command(int id) {
+void PlayerWindow::command(CommandId id) {
     switch (id) {
-    case Play:
+    case CommandId::PlayerPlay:
         play();
         break;
-    case Pause:
+    case CommandId::PlayerPause:
         pause();
         break;
-    case Stop:
+    case CommandId::PlayerStop:
         stop();
         break;
-    case FirstFrame:
+    case CommandId::PlayerFirstFrame:
         seekTo(0);
         break;
-    case Rewind:
-    case Forward:
+    case CommandId::PlayerRewind:
+    case CommandId::PlayerForward:
         if (m_player.isOpen()) {
             pause();
             const int64_t current = m_player.currentFrame();
-            seekTo(id == Rewind ? player::RewindTarget(current)
-                                : player::ForwardTarget(current, m_player.totalFrames()));
+            seekTo(id == CommandId::PlayerRewind ? player::RewindTarget(current)
+                                                 : player::ForwardTarget(current, m_player.totalFrames()));
         }
         break;
-    case LastFrame:
+    case CommandId::PlayerLastFrame:
         seekTo(m_player.totalFrames());
         break;
-    case Increase:
+    case CommandId::PlayerIncrease:
         layoutFor(std::min(m_sizeIndex + 1, int(player::kSizes.size()) - 1));
         break;
-    case Decrease:
+    case CommandId::PlayerDecrease:
         layoutFor(std::max(m_sizeIndex - 1, 0));
         break;
-    case Snapshot:
+    case CommandId::PlayerSnapshot:
         snapshot();
         break;
-    case ExportClip:
+    case CommandId::PlayerExportClip:
         exportClip();
         break;
     default:

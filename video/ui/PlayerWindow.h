@@ -19,6 +19,7 @@
 
 #include "clips/core/ClipIndex.h"
 #include "platform/media/MediaPlayer.h"
+#include "res/CommandId.h"
 
 #include <QWidget>
 
@@ -34,20 +35,6 @@ class PlayerWindow : public QWidget {
     Q_OBJECT
 
 public:
-    enum Command {
-        Play = 32800,
-        Pause = 32801,
-        Stop = 32802,
-        FirstFrame = 32803,
-        Rewind = 32804,
-        Forward = 32805,
-        LastFrame = 32806,
-        Increase = 32807,
-        Decrease = 32808,
-        Snapshot = 32809,
-        // Not on the toolbar: the window's right-click menu.
-        ExportClip = 33050,
-    };
     static constexpr int kPlaybackTimerMs = 200;
 
     // A hidden player owned by `parent` (a dialog); Open shows it. The clock
@@ -60,9 +47,10 @@ public:
     // the clip cannot be opened.
     bool Open(const ClipRecord& record);
 
-    // Carries out a command by its identifier (all are always enabled).
-    void command(int id);
-    QAction* action(Command id) const;
+    // Carries out a player command (PlayerPlay ... PlayerSnapshot, and
+    // PlayerExportClip from the right-click menu); all are always enabled.
+    void command(CommandId id);
+    QAction* action(CommandId id) const;
     QAction* exportAction() const { return m_exportAction; }
 
     // The PlayerBar's sliders, by track-bar code.
