@@ -38,10 +38,10 @@
 // object, which must run a Qt event loop: the timer and the posted commands
 // are delivered through it.
 
-#include "LinkInterfaces.h"
 #include "link/CallCounters.h"
 #include "link/CallPort.h"
 #include "link/ChannelControl.h"
+#include "link/LinkInterfaces.h"
 #include "link/PacketReceiver.h"
 #include "link/Protocol.h"
 #include "link/ReopenChannel.h"

@@ -4,11 +4,11 @@
 // the connection's controls (window count and fixed window from a real
 // CommPort when one is attached) with records of what the windows asked for.
 
-#include "CommPort.h"
 #include "app/core/ChannelTable.h"
 #include "clips/core/ClipIndex.h"
 #include "clips/core/ClipRecorder.h"
 #include "link/ChannelControl.h"
+#include "link/CommPort.h"
 #include "platform/dialogs/ScriptedDialogService.h"
 #include "platform/registry/RegistryStore.h"
 #include "tests/support/TempDir.h"
