@@ -400,7 +400,8 @@ void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const P
     if (!slot.decompressor)
         slot.decompressor = m_decompressor->fresh();
     if (slot.decompressor) {
-        if (std::optional<DrawablePicture> picture = slot.decompressor->decompressPicture(packet.payload)) {
+        if (std::optional<DrawablePicture> picture =
+                slot.decompressor->decompressLivePicture(packet.payload)) {
             slot.window->DrawPicture(*picture);
             if (m_frameObserver && (!m_frameWanted || m_frameWanted(slot.channel)))
                 m_frameObserver(slot.channel, picture->packedDib());

@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -30,7 +31,71 @@ std::string fourCCText(uint32_t fourCC) {
     return text;
 }
 
+// Where the bytes of a lendable buffer are: libavcodec's buffer while the
+// decoder holds it, then a copy of its last contents if pictures were still
+// drawn from it when the decoder let it go (null if that copy failed).
+struct LentBytes {
+    const uint8_t* bytes = nullptr;
+    std::unique_ptr<uint8_t[]> copy;
+};
+
+// A buffer libavcodec's default allocator made, wrapped so that its release
+// passes through releaseLendable().
+struct LendableBuffer {
+    static constexpr uint32_t kTag = 0x4c454e44; // marks buffers made here
+    uint32_t tag = kTag;
+    AVBufferRef* inner = nullptr;
+    std::shared_ptr<LentBytes> lent;
+};
+
+void releaseLendable(void* opaque, uint8_t*) {
+    auto* buffer = static_cast<LendableBuffer*>(opaque);
+    if (buffer->lent.use_count() > 1) {
+        // A window still draws this picture: it keeps the last contents.
+        LentBytes& lent = *buffer->lent;
+        lent.copy.reset(new (std::nothrow) uint8_t[buffer->inner->size]);
+        if (lent.copy)
+            std::memcpy(lent.copy.get(), buffer->inner->data, buffer->inner->size);
+        lent.bytes = lent.copy.get();
+    }
+    av_buffer_unref(&buffer->inner);
+    delete buffer;
+}
+
+// The decoders that keep one picture and update it in place with each frame.
+bool updatesInPlace(AVCodecID id) {
+    return id == AV_CODEC_ID_CINEPAK || id == AV_CODEC_ID_MSVIDEO1 || id == AV_CODEC_ID_MSRLE;
+}
+
 } // namespace
+
+int CodecDecoder::getLendableBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
+    if (const int error = avcodec_default_get_buffer2(context, frame, flags); error < 0)
+        return error;
+    // On failure libavcodec lets go of the frame, wrapped buffers or not.
+    for (AVBufferRef*& buffer : frame->buf) {
+        if (!buffer)
+            continue;
+        auto* wrapped = new (std::nothrow) LendableBuffer;
+        if (!wrapped)
+            return AVERROR(ENOMEM);
+        try {
+            wrapped->lent = std::make_shared<LentBytes>();
+        } catch (const std::bad_alloc&) {
+            delete wrapped;
+            return AVERROR(ENOMEM);
+        }
+        wrapped->lent->bytes = buffer->data;
+        AVBufferRef* outer = av_buffer_create(buffer->data, buffer->size, &releaseLendable, wrapped, 0);
+        if (!outer) {
+            delete wrapped;
+            return AVERROR(ENOMEM);
+        }
+        wrapped->inner = buffer;
+        buffer = outer;
+    }
+    return 0;
+}
 
 std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const Stream& stream) {
     std::unique_ptr<CodecDecoder> decoder(new CodecDecoder);
@@ -52,6 +117,10 @@ std::unique_ptr<CodecDecoder> CodecDecoder::create(const AVCodec* codec, const S
     // Decoding happens on the caller's thread, one picture out per frame in:
     // no frame threads, whose pipeline would hold pictures back.
     context->thread_count = 1;
+    if (updatesInPlace(codec->id)) {
+        decoder->m_lends = true;
+        context->get_buffer2 = &CodecDecoder::getLendableBuffer;
+    }
     // Formats that take their size from the bitstream must not make a frame
     // cost more than its header declared: the picture is capped to the
     // declared width x height. libavcodec checks its buffers against this
@@ -161,14 +230,25 @@ std::optional<SourcePicture> CodecDecoder::decode(std::span<const uint8_t> image
     return picture;
 }
 
-std::shared_ptr<const void> CodecDecoder::holdPicture() const {
+PictureHold CodecDecoder::holdPicture(bool live) const {
     if (!m_frame->buf[0])
-        return nullptr;
+        return {};
+    if (live && m_lends && m_frame->buf[1] == nullptr) {
+        // More than our own reference: the decoder keeps this picture to
+        // update it with the next frame, and lends it rather than copy it.
+        auto* buffer = static_cast<LendableBuffer*>(av_buffer_get_opaque(m_frame->buf[0]));
+        if (buffer && buffer->tag == LendableBuffer::kTag && av_buffer_get_ref_count(m_frame->buf[0]) > 1) {
+            std::shared_ptr<const uint8_t* const> where(buffer->lent, &buffer->lent->bytes);
+            return {where, where};
+        }
+    }
     AVFrame* held = av_frame_clone(m_frame);
     if (!held)
-        return nullptr;
-    return std::shared_ptr<const void>(held, [](const void* p) {
-        AVFrame* frame = static_cast<AVFrame*>(const_cast<void*>(p));
-        av_frame_free(&frame);
-    });
+        return {};
+    return {std::shared_ptr<const void>(held,
+                                        [](const void* p) {
+                                            AVFrame* frame = static_cast<AVFrame*>(const_cast<void*>(p));
+                                            av_frame_free(&frame);
+                                        }),
+            nullptr};
 }

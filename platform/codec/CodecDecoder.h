@@ -6,7 +6,13 @@
 // palettised streams the colour table as palette side data with the first
 // packet and whenever it changes. Decoders of inter-coded formats keep the
 // previous picture here, so a stream must keep its own decoder.
+//
+// The decoders that update one picture in place from frame to frame (Cinepak,
+// Microsoft Video 1 and RLE) get their buffers through a wrapper that learns
+// when libavcodec lets a buffer go; that is what lets such a picture be lent
+// to a live window instead of copied by libavcodec before every frame.
 
+#include "platform/codec/DrawablePicture.h"
 #include "platform/codec/FrameConverter.h"
 
 #include <cstdint>
@@ -46,15 +52,21 @@ public:
     // 4-byte entries (blue, green, red, unused). The picture stays valid until
     // the next call; nothing when the data does not decode to a picture now.
     std::optional<SourcePicture> decode(std::span<const uint8_t> image, std::span<const uint8_t> colorTable);
-    // A reference to the buffers of the picture decode() returned last, which
-    // keeps its bytes unchanged for as long as it is held (the decoder then
-    // decodes into other buffers of its pool); nothing without a picture.
-    std::shared_ptr<const void> holdPicture() const;
+    // What keeps the picture decode() returned last drawable; nothing without
+    // a picture. Normally a reference to its buffers, which keeps its bytes
+    // unchanged for as long as it is held (the decoder then decodes into
+    // other buffers of its pool). With `live`, a decoder that keeps the
+    // picture itself to update it in place lends it instead: the bytes then
+    // follow the stream's next frames, and stay readable (copied out) if the
+    // decoder lets the buffer go first.
+    PictureHold holdPicture(bool live = false) const;
 
 private:
     CodecDecoder() = default;
 
     bool attachPalette(std::span<const uint8_t> colorTable);
+    // libavcodec's get_buffer2 for the decoders that lend their picture.
+    static int getLendableBuffer(AVCodecContext* context, AVFrame* frame, int flags);
 
     Stream m_stream;
     AVCodecContext* m_context = nullptr;
@@ -63,5 +75,6 @@ private:
     AVFrame* m_received = nullptr;
     bool m_paletteSent = false;
     bool m_hasDecoded = false;
+    bool m_lends = false;
     Palette m_palette{};
 };

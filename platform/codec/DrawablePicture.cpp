@@ -26,16 +26,23 @@ std::optional<DrawablePicture::Layout> drawableLayout(AVPixelFormat format) {
 
 } // namespace
 
-std::optional<DrawablePicture>
-DrawablePicture::fromSource(const SourcePicture& source, int width, int height,
-                            const BitmapInfoHeader& header, FrameConverter& converter,
-                            const std::function<std::shared_ptr<const void>()>& hold) {
+std::optional<DrawablePicture> DrawablePicture::fromSource(const SourcePicture& source, int width, int height,
+                                                           const BitmapInfoHeader& header,
+                                                           FrameConverter& converter,
+                                                           const std::function<PictureHold()>& hold) {
     const auto layout = drawableLayout(source.format);
     if (layout && source.width == width && source.height == height && source.planes[0] &&
         source.strides[0] > 0 && source.strides[0] % 4 == 0) {
-        if (std::shared_ptr<const void> owner = hold())
-            return DrawablePicture(*layout, width, height, source.planes[0], source.strides[0],
-                                   std::move(owner), header);
+        PictureHold held = hold();
+        if (held.owner) {
+            DrawablePicture picture(*layout, width, height, source.planes[0], source.strides[0],
+                                    std::move(held.owner), header);
+            if (held.lent && *held.lent && source.planes[0] >= *held.lent) {
+                picture.m_lentOffset = size_t(source.planes[0] - *held.lent);
+                picture.m_lent = std::move(held.lent);
+            }
+            return picture;
+        }
     }
     if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide)
         return std::nullopt;
@@ -75,10 +82,12 @@ std::span<const uint8_t> DrawablePicture::packedBytes() const {
 std::vector<uint8_t> DrawablePicture::packedDib(FrameConverter& converter) const {
     if (m_layout == Layout::PackedDib)
         return {m_data, m_data + m_stride};
+    if (!data())
+        return {};
     SourcePicture source;
     source.width = m_width;
     source.height = m_height;
-    source.planes[0] = m_data;
+    source.planes[0] = data();
     source.strides[0] = m_stride;
     switch (m_layout) {
     case Layout::Bgr24:

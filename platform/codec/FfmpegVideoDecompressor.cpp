@@ -135,6 +135,16 @@ std::optional<std::vector<uint8_t>> FfmpegVideoDecompressor::decompress(std::spa
 
 std::optional<DrawablePicture>
 FfmpegVideoDecompressor::decompressPicture(std::span<const uint8_t> packedDib) {
+    return picture(packedDib, false);
+}
+
+std::optional<DrawablePicture>
+FfmpegVideoDecompressor::decompressLivePicture(std::span<const uint8_t> packedDib) {
+    return picture(packedDib, true);
+}
+
+std::optional<DrawablePicture> FfmpegVideoDecompressor::picture(std::span<const uint8_t> packedDib,
+                                                                bool live) {
     const auto decoded = decode(packedDib);
     if (!decoded)
         return std::nullopt;
@@ -143,7 +153,7 @@ FfmpegVideoDecompressor::decompressPicture(std::span<const uint8_t> packedDib) {
     CodecDecoder* decoder = decoded->decoder;
     return DrawablePicture::fromSource(
         decoded->picture, decoded->geometry.width, decoded->geometry.height, decoded->header, m_converter,
-        [decoder]() -> std::shared_ptr<const void> { return decoder ? decoder->holdPicture() : nullptr; });
+        [decoder, live]() { return decoder ? decoder->holdPicture(live) : PictureHold{}; });
 }
 
 CodecDecoder* FfmpegVideoDecompressor::decoderFor(const CodecDecoder::Stream& stream) {

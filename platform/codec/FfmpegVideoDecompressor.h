@@ -31,6 +31,7 @@ public:
     std::unique_ptr<VideoDecompressor> fresh() const override;
     std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> packedDib) override;
     std::optional<DrawablePicture> decompressPicture(std::span<const uint8_t> packedDib) override;
+    std::optional<DrawablePicture> decompressLivePicture(std::span<const uint8_t> packedDib) override;
 
     // The AVCodecID libavformat's RIFF table gives a FourCC (case-insensitive)
     // when it is one of the formats recorders send (Indeo 3/4/5, Cinepak,
@@ -42,6 +43,8 @@ private:
     // A frame's picture as decoded: by the decoder of its stream (which may
     // hold it), or read from BI_RGB rows (decoder null); nothing when the
     // frame describes no picture or does not decode.
+    std::optional<DrawablePicture> picture(std::span<const uint8_t> packedDib, bool live);
+
     struct Decoded {
         SourcePicture picture;
         CodecDecoder* decoder;

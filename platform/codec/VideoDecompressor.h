@@ -66,4 +66,14 @@ public:
     // packedDib() equals what decompress() returns for the frame. The default
     // wraps decompress().
     virtual std::optional<DrawablePicture> decompressPicture(std::span<const uint8_t> packedDib);
+
+    // Like decompressPicture(), for a caller that shows only the newest
+    // picture of the stream and replaces it with the next one (a live channel
+    // window): the picture may be lent by a decoder that updates its picture
+    // in place, so its bytes then follow the stream's later frames instead of
+    // staying as they are. It stays drawable for as long as it is held. The
+    // default is decompressPicture().
+    virtual std::optional<DrawablePicture> decompressLivePicture(std::span<const uint8_t> packedDib) {
+        return decompressPicture(packedDib);
+    }
 };

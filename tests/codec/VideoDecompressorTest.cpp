@@ -349,6 +349,36 @@ TEST_P(VideoDecompressorCodec, ShownPicturesMatchTheDibAndOutliveLaterFrames) {
     EXPECT_EQ(rawPicture->packedDib(), raw->decompress(rawFrame));
 }
 
+// A live window keeps only the newest picture, which a delta-coded decoder may
+// lend instead of copy: it must equal the frame's DIB after every frame, and
+// stay drawable and unchanged once the decoder is gone.
+TEST_P(VideoDecompressorCodec, LivePicturesMatchTheDibAndOutliveTheirDecoder) {
+    const CodecCase& c = GetParam();
+    auto encoder = TestFrameEncoder::create(c.encoder, c.fourCC, c.bitCount, 320, 240, 6);
+    if (!encoder)
+        GTEST_SKIP() << "this FFmpeg has no " << c.encoder << " encoder";
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 8; ++i) {
+        frames.push_back(encoder->encode(makeColourBars(320, 240, 10 * i)));
+        ASSERT_FALSE(frames.back().empty());
+    }
+    auto live = VideoDecompressor::locate(*BitmapInfoHeader::parse(frames[0]));
+    auto reference = VideoDecompressor::locate(*BitmapInfoHeader::parse(frames[0]));
+    ASSERT_TRUE(live && reference);
+    std::optional<DrawablePicture> shown;
+    std::vector<uint8_t> expected;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        shown = live->decompressLivePicture(frames[i]);
+        const auto dib = reference->decompress(frames[i]);
+        ASSERT_TRUE(shown && dib);
+        EXPECT_EQ(shown->packedDib(), *dib);
+        expected = *dib;
+    }
+    live.reset();
+    EXPECT_EQ(shown->packedDib(), expected) << "the picture changed or went with its decoder";
+}
+
 TEST_P(VideoDecompressorCodec, DamagedFramesNeverCrashAndTheNextGoodFrameDecodes) {
     const CodecCase& c = GetParam();
     auto encoder = TestFrameEncoder::create(c.encoder, c.fourCC, c.bitCount, 160, 120, 1);

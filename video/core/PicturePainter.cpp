@@ -23,7 +23,7 @@ void DrawPicture(QPainter& painter, const QRect& target, const DrawablePicture& 
         format = QImage::Format_RGB555;
         break;
     }
-    if (target.isEmpty())
+    if (target.isEmpty() || !picture.data())
         return;
     const QImage image(picture.data(), picture.width(), picture.height(), qsizetype(picture.stride()),
                        format);
