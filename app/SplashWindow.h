@@ -28,11 +28,11 @@ public:
     // The splash window now, or null.
     static SplashWindow* Current();
     // Hides and destroys the splash window; the owner is repainted.
-    static void HideSplash();
+    static void hideSplash();
 
     // True for the events that close the splash and are swallowed: key and
     // mouse button presses, in or outside a window's client area.
-    static bool IsDismissEvent(const QEvent* event);
+    static bool isDismissEvent(const QEvent* event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -19,7 +19,7 @@ class MainFrame;
 class StartupTrace : public QObject {
 public:
     // Follows `frame` (and dies with it) until both moments are logged.
-    static void Watch(MainFrame* frame);
+    static void watch(MainFrame* frame);
     // Logs "`what` at <wall> ms (cpu <cpu> ms)" when the category is on.
     static void Mark(const char* what);
 

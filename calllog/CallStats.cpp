@@ -18,7 +18,7 @@ double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t valu
     return double(value - base.value) / seconds;
 }
 
-void CallStats::Update(bool live, const LineCallRecord& line, const QString& site,
+void CallStats::update(bool live, const LineCallRecord& line, const QString& site,
                        const CallCounters& counters) {
     if (!live) {
         if (m_seen && !m_frozen) {
@@ -76,7 +76,7 @@ void CallStats::Update(bool live, const LineCallRecord& line, const QString& sit
         row.lastFrameBytes = c.lastFrameBytes;
         if (c.frames > 0 && now > c.lastFrame)
             row.age = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.lastFrame);
-        row.stalled = FrameAge::Stalled(c, now);
+        row.stalled = FrameAge::stalled(c, now);
         f.channels.push_back(row);
     }
 }

@@ -61,7 +61,7 @@ public:
 
     // `live`: the connection runs now. `line`: the running (or last) attempt;
     // `site` the name to show for it.
-    void Update(bool live, const LineCallRecord& line, const QString& site, const CallCounters& counters);
+    void update(bool live, const LineCallRecord& line, const QString& site, const CallCounters& counters);
     const Figures& Current() const { return m_figures; }
 
 private:

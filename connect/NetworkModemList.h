@@ -30,10 +30,10 @@ public:
 
     // The canonical spelling of a typed entry (blanks around it ignored), or
     // nullopt when it is not a network modem address.
-    static std::optional<std::string> Canonical(std::string_view typed);
+    static std::optional<std::string> canonical(std::string_view typed);
 
-    static NetworkModemList FromText(std::string_view stored);
-    std::string ToText() const;
+    static NetworkModemList fromText(std::string_view stored);
+    std::string toText() const;
     static NetworkModemList Load(AppStore& store);
     bool Save(AppStore& store) const;
 
@@ -41,7 +41,7 @@ public:
     // False when `index` is out of range.
     bool Remove(std::size_t index);
 
-    const std::vector<std::string>& Entries() const { return m_entries; }
+    const std::vector<std::string>& entries() const { return m_entries; }
     bool operator==(const NetworkModemList& other) const = default;
 
 private:

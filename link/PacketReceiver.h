@@ -36,7 +36,7 @@ public:
     // Handles one packet. Returning false halts the receiver: the packet stays
     // held, nothing is returned for the bytes after it and later chunks are
     // ignored until Reset() (the call is being dropped).
-    virtual bool OnPacket(const InboundPacket& packet) = 0;
+    virtual bool onPacket(const InboundPacket& packet) = 0;
 };
 
 class PacketReceiver {
@@ -55,11 +55,11 @@ public:
     bool halted() const { return m_halted; }
     // Packets dropped as damaged (wrong length, overflowing chunk) since
     // construction; Reset() leaves the count alone.
-    uint64_t Damaged() const { return m_damaged; }
+    uint64_t damaged() const { return m_damaged; }
 
 private:
-    bool FindStart();
-    bool FindEnd();
+    bool findStart();
+    bool findEnd();
 
     std::unique_ptr<uint8_t[]> m_buffer;
     size_t m_held = 0;

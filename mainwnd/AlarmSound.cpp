@@ -27,6 +27,6 @@ void AlarmSound::Stop() {
         m_effect->stop();
 }
 
-bool AlarmSound::IsPlaying() const {
+bool AlarmSound::isPlaying() const {
     return m_effect && m_effect->isPlaying();
 }

@@ -20,7 +20,7 @@ public:
     // Starts the looping sound; false when there is no sound file.
     bool Play();
     void Stop();
-    bool IsPlaying() const;
+    bool isPlaying() const;
 
 private:
     QString m_path;

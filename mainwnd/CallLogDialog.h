@@ -47,8 +47,8 @@ public:
         kColumnCount
     };
 
-    void SetEntries(std::vector<CallLogEntry> entries);
-    const std::vector<CallLogEntry>& Entries() const { return m_entries; }
+    void setEntries(std::vector<CallLogEntry> entries);
+    const std::vector<CallLogEntry>& entries() const { return m_entries; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -67,20 +67,20 @@ public:
     CallLogDialog(CallLog& log, DialogService& dialogs, QWidget* parent = nullptr);
 
     // Reads the rows again with the current filters.
-    void Reload();
+    void reload();
     CallLogFilter Filter() const;
     // Asks for a file and writes the listed rows to it; false when nothing was written.
-    bool ExportListed();
+    bool exportListed();
 
-    const CallLogModel& Model() const { return m_model; }
-    QTableView* Table() const { return m_table; }
-    QLabel* TotalsLabel() const { return m_totals; }
-    QLineEdit* TextFilter() const { return m_text; }
-    QComboBox* ResultFilter() const { return m_result; }
-    QCheckBox* FromEnabled() const { return m_fromOn; }
-    QDateEdit* FromDate() const { return m_from; }
-    QCheckBox* ToEnabled() const { return m_toOn; }
-    QDateEdit* ToDate() const { return m_to; }
+    const CallLogModel& model() const { return m_model; }
+    QTableView* table() const { return m_table; }
+    QLabel* totalsLabel() const { return m_totals; }
+    QLineEdit* textFilter() const { return m_text; }
+    QComboBox* resultFilter() const { return m_result; }
+    QCheckBox* fromEnabled() const { return m_fromOn; }
+    QDateEdit* fromDate() const { return m_from; }
+    QCheckBox* toEnabled() const { return m_toOn; }
+    QDateEdit* toDate() const { return m_to; }
 
 private:
     CallLog& m_log;

@@ -24,38 +24,38 @@ constexpr int kCallTickMs = 1000;
 
 } // namespace
 
-void MainFrame::CreateCallViews() {
+void MainFrame::createCallViews() {
     CallJournal::Sources journal;
     journal.counters = [this] {
-        return m_port->Counters();
+        return m_port->counters();
     };
     journal.phoneBookName = [this](const QString& number) {
         LineCallRecord dialled;
         dialled.number = number;
-        return SiteNameFor(dialled, CallCounters{});
+        return siteNameFor(dialled, CallCounters{});
     };
     journal.filed = [this](const CallLogEntry&) {
         if (m_callLogDialog)
-            m_callLogDialog->Reload();
+            m_callLogDialog->reload();
     };
     m_journal = std::make_unique<CallJournal>(m_env.callLog, std::move(journal));
-    m_lines->SetCallEndSink(m_journal.get());
+    m_lines->setCallEndSink(m_journal.get());
 
     CallPanel::Sources panel;
     panel.live = [this] {
         return m_port->IsOpen();
     };
     panel.line = [this] {
-        return m_lines->CurrentCall();
+        return m_lines->currentCall();
     };
     panel.counters = [this] {
-        return m_port->Counters();
+        return m_port->counters();
     };
     panel.site = [this](const LineCallRecord& line, const CallCounters& counters) {
-        return SiteNameFor(line, counters);
+        return siteNameFor(line, counters);
     };
     panel.channelLabel = [this](int32_t channel) {
-        return ChannelLabel(channel, ChannelName(channel));
+        return channelLabel(channel, channelName(channel));
     };
     panel.clock = m_env.portOptions.now;
     m_callPanel = new CallPanel(std::move(panel), this);
@@ -68,11 +68,11 @@ void MainFrame::CreateCallViews() {
         if (!key.isEmpty())
             action->setShortcut(key);
         if (prompt != StringId(0)) {
-            const QStringList lines = LoadString(prompt).split(QLatin1Char('\n'));
+            const QStringList lines = loadString(prompt).split(QLatin1Char('\n'));
             action->setStatusTip(lines.value(0));
             action->setToolTip(lines.value(1, lines.value(0)));
         }
-        connect(action, &QAction::triggered, this, [this, id] { ExecuteViewCommand(id); });
+        connect(action, &QAction::triggered, this, [this, id] { executeViewCommand(id); });
         addAction(action); // keys work while the menus are closed
         m_viewActions[id] = action;
         return action;
@@ -83,10 +83,10 @@ void MainFrame::CreateCallViews() {
     if (m_viewMenu) {
         m_viewMenu->addSeparator();
         m_viewMenu->addAction(panelAction);
-        m_viewMenu->addAction(ViewAction(ID_CALL_LOG));
+        m_viewMenu->addAction(viewAction(ID_CALL_LOG));
     }
     // The dock's own close box stores the choice as the menu item does.
-    connect(m_callPanel, &QDockWidget::visibilityChanged, this, [this](bool) { RefreshViewActions(); });
+    connect(m_callPanel, &QDockWidget::visibilityChanged, this, [this](bool) { refreshViewActions(); });
 
     add(ID_CHANNEL_ALONE, tr("&Full screen channel"), QKeySequence(Qt::Key_F11), StringId(0));
     for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id) {
@@ -99,31 +99,31 @@ void MainFrame::CreateCallViews() {
     add(ID_ACTIVE_SNAPSHOT, tr("Sna&pshot"), QKeySequence(Qt::CTRL | Qt::Key_P), IDS_PROMPT_CHANNEL_SNAPSHOT);
     if (m_channelMenu) {
         m_channelMenu->addSeparator();
-        m_channelMenu->addAction(ViewAction(ID_CHANNEL_ALONE));
-        m_channelMenu->addAction(ViewAction(ID_ACTIVE_RECORD));
-        m_channelMenu->addAction(ViewAction(ID_ACTIVE_STOP));
-        m_channelMenu->addAction(ViewAction(ID_ACTIVE_SNAPSHOT));
+        m_channelMenu->addAction(viewAction(ID_CHANNEL_ALONE));
+        m_channelMenu->addAction(viewAction(ID_ACTIVE_RECORD));
+        m_channelMenu->addAction(viewAction(ID_ACTIVE_STOP));
+        m_channelMenu->addAction(viewAction(ID_ACTIVE_SNAPSHOT));
         QMenu* windows = m_channelMenu->addMenu(tr("Channel &windows"));
         for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id)
-            windows->addAction(ViewAction(id));
+            windows->addAction(viewAction(id));
     }
 
     m_callTimer.setObjectName(QStringLiteral("callTimer"));
     m_callTimer.setInterval(kCallTickMs);
-    connect(&m_callTimer, &QTimer::timeout, this, &MainFrame::OnCallTick);
+    connect(&m_callTimer, &QTimer::timeout, this, &MainFrame::onCallTick);
     m_callTimer.start();
 }
 
-CallLogDialog* MainFrame::CallLogWindow() const {
+CallLogDialog* MainFrame::callLogWindow() const {
     return m_callLogDialog;
 }
 
-QAction* MainFrame::ViewAction(int id) const {
+QAction* MainFrame::viewAction(int id) const {
     const auto it = m_viewActions.find(id);
     return it == m_viewActions.end() ? nullptr : it->second;
 }
 
-QString MainFrame::SiteNameFor(const LineCallRecord& line, const CallCounters& counters) {
+QString MainFrame::siteNameFor(const LineCallRecord& line, const CallCounters& counters) {
     if (line.answered)
         return QString::fromLatin1(counters.siteName.data(), qsizetype(counters.siteName.size()));
     if (line.number != m_siteNumber) {
@@ -141,46 +141,46 @@ QString MainFrame::SiteNameFor(const LineCallRecord& line, const CallCounters& c
     return m_siteName.isEmpty() ? line.number : m_siteName;
 }
 
-void MainFrame::ClipStarted() {
-    m_port->CountClip();
+void MainFrame::clipStarted() {
+    m_port->countClip();
 }
 
-void MainFrame::OnCallTick() {
+void MainFrame::onCallTick() {
     const bool live = m_port->IsOpen();
     // Shown when a call comes up unless the operator hid the panel for good.
     if (live && !m_wasLive && m_env.store.GetSetting(AppStore::kCallPanel) != 0)
         m_callPanel->show();
     m_wasLive = live;
-    m_callPanel->Refresh();
+    m_callPanel->refresh();
 
-    const CallCounters counters = m_port->Counters();
+    const CallCounters counters = m_port->counters();
     const auto now = m_env.portOptions.now();
-    for (const CommPort::ChannelSlot& slot : m_port->Slots()) {
+    for (const CommPort::ChannelSlot& slot : m_port->channelSlots()) {
         if (!slot.window)
             continue;
         std::optional<int> age;
         for (const ChannelCounters& channel : counters.channels)
             if (channel.streamKey == slot.streamKey)
-                age = FrameAge::OldPictureSeconds(channel, now);
-        slot.window->ShowFrameAge(age);
+                age = FrameAge::oldPictureSeconds(channel, now);
+        slot.window->showFrameAge(age);
     }
 }
 
-void MainFrame::SetChannelAloneKeys(bool alone) {
+void MainFrame::setChannelAloneKeys(bool alone) {
     if (alone == m_aloneKeys)
         return;
     m_aloneKeys = alone;
     // While one channel is alone, Esc returns to the layout; otherwise it
     // shows and hides the bars.
-    if (QAction* bars = Action(ID_TOOLBAR))
+    if (QAction* bars = action(ID_TOOLBAR))
         bars->setShortcut(alone ? QKeySequence() : QKeySequence(Qt::Key_Escape));
-    if (QAction* aloneAction = ViewAction(ID_CHANNEL_ALONE))
+    if (QAction* aloneAction = viewAction(ID_CHANNEL_ALONE))
         aloneAction->setShortcuts(
             alone ? QList<QKeySequence>{QKeySequence(Qt::Key_F11), QKeySequence(Qt::Key_Escape)}
                   : QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
 }
 
-bool MainFrame::ExecuteViewCommand(int id) {
+bool MainFrame::executeViewCommand(int id) {
     if (m_closing)
         return false;
     bool done = false;
@@ -201,19 +201,19 @@ bool MainFrame::ExecuteViewCommand(int id) {
             done = true;
         }
     } else if (id == ID_CHANNEL_ALONE) {
-        if (m_view->AloneWindow()) {
-            m_view->RestoreLayout();
+        if (m_view->aloneWindow()) {
+            m_view->restoreLayout();
             done = true;
         } else {
-            ChannelWindow* active = m_view->ActiveChannelWindow();
-            if (!active && !m_view->ChannelWindows().isEmpty())
-                active = m_view->ChannelWindows().front();
-            done = m_view->ShowAlone(active);
+            ChannelWindow* active = m_view->activeChannelWindow();
+            if (!active && !m_view->channelWindows().isEmpty())
+                active = m_view->channelWindows().front();
+            done = m_view->showAlone(active);
         }
     } else if (id >= ID_ACTIVATE_CHANNEL_1 && id <= ID_ACTIVATE_CHANNEL_9) {
-        const QList<ChannelWindow*> windows = m_view->ChannelWindows();
+        const QList<ChannelWindow*> windows = m_view->channelWindows();
         const int place = id - ID_ACTIVATE_CHANNEL_1;
-        if (place < windows.size() && (!m_view->AloneWindow() || m_view->AloneWindow() == windows[place])) {
+        if (place < windows.size() && (!m_view->aloneWindow() || m_view->aloneWindow() == windows[place])) {
             m_view->setActiveSubWindow(windows[place]);
             done = true;
         }
@@ -221,39 +221,39 @@ bool MainFrame::ExecuteViewCommand(int id) {
         const int command = id == ID_ACTIVE_RECORD ? kChannelRecord
                             : id == ID_ACTIVE_STOP ? kChannelStop
                                                    : kChannelSnapshot;
-        if (ChannelWindow* window = m_view->ActiveChannelWindow();
-            window && window->IsCommandEnabled(command)) {
-            window->ExecuteCommand(command);
+        if (ChannelWindow* window = m_view->activeChannelWindow();
+            window && window->isCommandEnabled(command)) {
+            window->executeCommand(command);
             done = true;
         }
     }
-    RefreshViewActions();
+    refreshViewActions();
     return done;
 }
 
-void MainFrame::RefreshViewActions() {
+void MainFrame::refreshViewActions() {
     if (m_viewActions.empty() || !m_view)
         return;
-    SetChannelAloneKeys(m_view->AloneWindow() != nullptr);
-    const QList<ChannelWindow*> windows = m_view->ChannelWindows();
-    ChannelWindow* active = m_view->ActiveChannelWindow();
-    ViewAction(ID_CALL_PANEL)->setChecked(m_callPanel->isVisible());
-    ViewAction(ID_CALL_LOG)->setEnabled(m_env.callLog != nullptr);
-    ViewAction(ID_CHANNEL_ALONE)->setEnabled(!windows.isEmpty());
+    setChannelAloneKeys(m_view->aloneWindow() != nullptr);
+    const QList<ChannelWindow*> windows = m_view->channelWindows();
+    ChannelWindow* active = m_view->activeChannelWindow();
+    viewAction(ID_CALL_PANEL)->setChecked(m_callPanel->isVisible());
+    viewAction(ID_CALL_LOG)->setEnabled(m_env.callLog != nullptr);
+    viewAction(ID_CHANNEL_ALONE)->setEnabled(!windows.isEmpty());
     for (int id = ID_ACTIVATE_CHANNEL_1; id <= ID_ACTIVATE_CHANNEL_9; ++id)
-        ViewAction(id)->setEnabled(id - ID_ACTIVATE_CHANNEL_1 < windows.size());
-    ViewAction(ID_ACTIVE_RECORD)->setEnabled(active && active->IsCommandEnabled(kChannelRecord));
-    ViewAction(ID_ACTIVE_STOP)->setEnabled(active && active->IsCommandEnabled(kChannelStop));
-    ViewAction(ID_ACTIVE_SNAPSHOT)->setEnabled(active && active->IsCommandEnabled(kChannelSnapshot));
+        viewAction(id)->setEnabled(id - ID_ACTIVATE_CHANNEL_1 < windows.size());
+    viewAction(ID_ACTIVE_RECORD)->setEnabled(active && active->isCommandEnabled(kChannelRecord));
+    viewAction(ID_ACTIVE_STOP)->setEnabled(active && active->isCommandEnabled(kChannelStop));
+    viewAction(ID_ACTIVE_SNAPSHOT)->setEnabled(active && active->isCommandEnabled(kChannelSnapshot));
 
     // The Video window pop-up mirrors the two menu items it stands for.
     if (m_videoWindowMenu) {
         const QList<QAction*> items = m_videoWindowMenu->actions(); // tile, separator, overlap
         if (items.size() >= 3) {
-            items[0]->setEnabled(Action(ID_ARRANGE)->isEnabled());
+            items[0]->setEnabled(action(ID_ARRANGE)->isEnabled());
             items[2]->setCheckable(true);
-            items[2]->setEnabled(Action(ID_CHANGE_SIZE)->isEnabled());
-            items[2]->setChecked(Action(ID_CHANGE_SIZE)->isChecked());
+            items[2]->setEnabled(action(ID_CHANGE_SIZE)->isEnabled());
+            items[2]->setChecked(action(ID_CHANGE_SIZE)->isChecked());
         }
     }
 }

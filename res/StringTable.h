@@ -114,4 +114,4 @@ enum StringId : int {
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.
-QString LoadString(StringId id);
+QString loadString(StringId id);

@@ -59,7 +59,7 @@ private:
 
 // The last `count` rounds under `recordFolder`, newest first. Reads files:
 // never on the UI thread. Stops early (with what it has) once `*abort` is set.
-std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count,
+std::vector<PatrolReport> loadRecentPatrolReports(const std::string& recordFolder, int count,
                                                   const std::atomic<bool>* abort = nullptr);
 
 class PatrolReportWindow : public QDialog {
@@ -76,28 +76,28 @@ public:
     PatrolReportWindow(const std::string& storedFolder, Resolver resolve, DialogService& dialogs,
                        QWidget* parent = nullptr);
     ~PatrolReportWindow() override;
-    QTreeWidget* Tree() const { return m_tree; }
+    QTreeWidget* tree() const { return m_tree; }
     // True once the rounds are listed.
     bool Loaded() const { return m_loaded; }
     // Thumbnails asked of the worker and not yet shown.
-    int PendingThumbnails() const { return m_pendingThumbnails; }
+    int pendingThumbnails() const { return m_pendingThumbnails; }
     static constexpr int kMaxThumbnails = 1000;
     static constexpr int kRecentRounds = 10;
     // Opens the picture of a channel row in the still viewer once a worker
     // has read it; false for other rows. A picture that cannot be read opens
     // nothing.
-    bool OpenPicture(QTreeWidgetItem* item);
+    bool openPicture(QTreeWidgetItem* item);
 
     // Opens the window over the record folder's stored text.
     static void Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs);
 
 private:
     struct ThumbnailJob;
-    void Build();
+    void build();
     void List(std::vector<PatrolReport> reports);
-    void LoadThumbnails(std::vector<QString> paths);
-    void ShowThumbnail(int index, const QImage& thumbnail);
-    void ShowPicture(const QString& title, const QByteArray& bytes);
+    void loadThumbnails(std::vector<QString> paths);
+    void showThumbnail(int index, const QImage& thumbnail);
+    void showPicture(const QString& title, const QByteArray& bytes);
 
     QTreeWidget* m_tree;
     std::string m_recordFolder;

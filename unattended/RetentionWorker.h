@@ -55,9 +55,9 @@ public:
     // Free bytes for an unprivileged user on the volume of a folder; nothing
     // when it cannot be asked.
     using FreeSpace = std::function<std::optional<uint64_t>(const std::string& folder)>;
-    static std::optional<uint64_t> VolumeFreeBytes(const std::string& folder);
+    static std::optional<uint64_t> volumeFreeBytes(const std::string& folder);
 
-    explicit RetentionWorker(FreeSpace freeSpace = VolumeFreeBytes);
+    explicit RetentionWorker(FreeSpace freeSpace = volumeFreeBytes);
     ~RetentionWorker();
     RetentionWorker(const RetentionWorker&) = delete;
     RetentionWorker& operator=(const RetentionWorker&) = delete;
@@ -67,7 +67,7 @@ public:
     bool Running() const { return m_running; }
 
     // One pass on the calling thread (the thread runs exactly this).
-    RetentionResult RunPass(const RetentionRequest& request);
+    RetentionResult runPass(const RetentionRequest& request);
 
 private:
     FreeSpace m_freeSpace;

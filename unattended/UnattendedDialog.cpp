@@ -63,5 +63,5 @@ bool UnattendedDialog::Run(QWidget* parent, AppStore& store) {
     UnattendedDialog dialog(UnattendedSettings::Read(store), parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    return dialog.Values().Store(store);
+    return dialog.Values().store(store);
 }

@@ -21,5 +21,5 @@ struct UnattendedSettings {
 
     // Out-of-range stored numbers read as their defaults.
     static UnattendedSettings Read(AppStore& store);
-    bool Store(AppStore& store) const;
+    bool store(AppStore& store) const;
 };

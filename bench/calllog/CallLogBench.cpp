@@ -50,7 +50,7 @@ FullLog& Full() {
     return *log;
 }
 
-template <typename Op> void TimeEach(benchmark::State& state, Op op) {
+template <typename Op> void timeEach(benchmark::State& state, Op op) {
     std::vector<double> samples;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -65,7 +65,7 @@ template <typename Op> void TimeEach(benchmark::State& state, Op op) {
 void BM_AppendToFullLog(benchmark::State& state) {
     FullLog& f = Full();
     int64_t n = CallLog::kMaxEntries;
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         if (!f.log.Append(Sample(n++)))
             state.SkipWithError("append failed");
     });
@@ -75,11 +75,11 @@ BENCHMARK(BM_AppendToFullLog)->Unit(benchmark::kMillisecond)->Iterations(200);
 void BM_OpenViewerOfFullLog(benchmark::State& state) {
     FullLog& f = Full();
     ScriptedDialogService dialogs;
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         CallLogDialog dialog(f.log, dialogs, nullptr);
         dialog.show();
         QApplication::processEvents();
-        if (dialog.Table()->model()->rowCount() != CallLog::kMaxEntries)
+        if (dialog.table()->model()->rowCount() != CallLog::kMaxEntries)
             state.SkipWithError("not every call listed");
     });
 }

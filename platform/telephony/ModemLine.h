@@ -73,7 +73,7 @@ public:
     void Release(tel::Call call);
 
     // A new descriptor of the port for the data stream of a connected call.
-    int DataHandle() const { return m_port.Reopen(); }
+    int dataHandle() const { return m_port.Reopen(); }
     bool Dead() const { return m_dead.load(); }
 
 private:
@@ -89,22 +89,22 @@ private:
     void Post(Command command);
     void Run();
     bool Setup();
-    void Handle(const Command& command);
-    void OnInput();
-    void OnResult(const AtResult& result);
-    void EndCall(std::uint32_t state, std::uint32_t detail);
-    void HangUp();
-    void Lose();
-    void Emit(ModemEvent event);
+    void handle(const Command& command);
+    void onInput();
+    void onResult(const AtResult& result);
+    void endCall(std::uint32_t state, std::uint32_t detail);
+    void hangUp();
+    void lose();
+    void emitEvent(ModemEvent event);
     void Reply(std::uint32_t requestId, std::int32_t result);
     void CallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate = 0);
     // Sends a command and waits for its final result; nullopt on time-out,
     // abort or loss (loss also sets m_lost).
-    std::optional<AtResult> Exchange(std::string_view text, int waitMs);
-    std::optional<AtResult> AwaitResult(int waitMs);
-    bool Send(std::string_view text);
+    std::optional<AtResult> exchange(std::string_view text, int waitMs);
+    std::optional<AtResult> awaitResult(int waitMs);
+    bool send(std::string_view text);
     void Pause(int ms);
-    void CheckTimers();
+    void checkTimers();
     void Connected(std::uint32_t rate);
 
     Opener m_open;

@@ -52,11 +52,11 @@ TEST(OptionsValuesTest, NumberFieldsTakeUnsignedDecimalsWithinTheirRange) {
         {"1 2", {}, nan},  {"\xd9\xa3", {}, nan}, // Arabic-Indic 3
     };
     for (const Case& c : cases) {
-        NumberCheck check = CheckNumberField(QString::fromUtf8(c.text), 0, 9999);
+        NumberCheck check = checkNumberField(QString::fromUtf8(c.text), 0, 9999);
         EXPECT_EQ(check.value, c.value) << c.text;
         EXPECT_EQ(check.message, c.message) << c.text;
     }
-    EXPECT_EQ(CheckNumberField("0", 1, 300).message, "Please enter an integer between 1 and 300.");
+    EXPECT_EQ(checkNumberField("0", 1, 300).message, "Please enter an integer between 1 and 300.");
 }
 
 TEST(PhoneBookModelTest, RowsAreSortedAndFoundIgnoringCaseWhateverTheStoreOrder) {

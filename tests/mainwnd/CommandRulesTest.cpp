@@ -44,34 +44,34 @@ const std::vector<int> kRuled = {ID_CONNECT,      ID_HANG_UP,      ID_LISTEN,
 class Recorder final : public FrameCommands {
 public:
     std::vector<int> ran;
-    void OnConnect() override { ran.push_back(ID_CONNECT); }
-    void OnHangUp() override { ran.push_back(ID_HANG_UP); }
-    void OnListen() override { ran.push_back(ID_LISTEN); }
-    void OnPhoneBook() override { ran.push_back(ID_PHONE_BOOK); }
-    void OnSelectModem() override { ran.push_back(ID_SELECT_MODEM); }
-    void OnOpenChannel() override { ran.push_back(ID_OPEN_CHANNEL); }
-    void OnVideoWindow() override { ran.push_back(ID_VIDEO_WINDOW); }
-    void OnChangeSize() override { ran.push_back(ID_CHANGE_SIZE); }
-    void OnArrange() override { ran.push_back(ID_ARRANGE); }
-    void OnToolbar() override { ran.push_back(ID_TOOLBAR); }
-    void OnEventNotify() override { ran.push_back(ID_EVENT_NOTIFY); }
-    void OnPlayback() override { ran.push_back(ID_PLAYBACK); }
-    void OnOptions() override { ran.push_back(ID_OPTIONS); }
-    void OnRecordPath() override { ran.push_back(ID_RECORD_PATH); }
-    void OnSetupPassword() override { ran.push_back(ID_SETUP_PASSWORD); }
-    void OnStopAlarm() override { ran.push_back(ID_STOP_ALARM); }
-    void OnHelp() override { ran.push_back(ID_HELP); }
-    void OnRemoteControl() override { ran.push_back(ID_REMOTE_CONTROL); }
-    void OnLoginError() override { ran.push_back(ID_LOGIN_ERROR); }
-    void OnCompressionError() override { ran.push_back(ID_COMPRESSION_ERROR); }
-    void OnAbout() override { ran.push_back(ID_APP_ABOUT); }
-    void OnExit() override { ran.push_back(ID_APP_EXIT); }
-    void OnUnattended() override { ran.push_back(ID_UNATTENDED); }
-    void OnPatrolSetup() override { ran.push_back(ID_PATROL_SETUP); }
-    void OnPatrolRun() override { ran.push_back(ID_PATROL_RUN); }
-    void OnPatrolStop() override { ran.push_back(ID_PATROL_STOP); }
-    void OnPatrolReport() override { ran.push_back(ID_PATROL_REPORT); }
-    void OnNetworkModems() override { ran.push_back(ID_NETWORK_MODEMS); }
+    void onConnect() override { ran.push_back(ID_CONNECT); }
+    void onHangUp() override { ran.push_back(ID_HANG_UP); }
+    void onListen() override { ran.push_back(ID_LISTEN); }
+    void onPhoneBook() override { ran.push_back(ID_PHONE_BOOK); }
+    void onSelectModem() override { ran.push_back(ID_SELECT_MODEM); }
+    void onOpenChannel() override { ran.push_back(ID_OPEN_CHANNEL); }
+    void onVideoWindow() override { ran.push_back(ID_VIDEO_WINDOW); }
+    void onChangeSize() override { ran.push_back(ID_CHANGE_SIZE); }
+    void arrangeWindows() override { ran.push_back(ID_ARRANGE); }
+    void onToolbar() override { ran.push_back(ID_TOOLBAR); }
+    void onEventNotify() override { ran.push_back(ID_EVENT_NOTIFY); }
+    void onPlayback() override { ran.push_back(ID_PLAYBACK); }
+    void onOptions() override { ran.push_back(ID_OPTIONS); }
+    void onRecordPath() override { ran.push_back(ID_RECORD_PATH); }
+    void onSetupPassword() override { ran.push_back(ID_SETUP_PASSWORD); }
+    void onStopAlarm() override { ran.push_back(ID_STOP_ALARM); }
+    void onHelp() override { ran.push_back(ID_HELP); }
+    void onRemoteControl() override { ran.push_back(ID_REMOTE_CONTROL); }
+    void onLoginError() override { ran.push_back(ID_LOGIN_ERROR); }
+    void onCompressionError() override { ran.push_back(ID_COMPRESSION_ERROR); }
+    void onAbout() override { ran.push_back(ID_APP_ABOUT); }
+    void onExit() override { ran.push_back(ID_APP_EXIT); }
+    void onUnattended() override { ran.push_back(ID_UNATTENDED); }
+    void onPatrolSetup() override { ran.push_back(ID_PATROL_SETUP); }
+    void onPatrolRun() override { ran.push_back(ID_PATROL_RUN); }
+    void onPatrolStop() override { ran.push_back(ID_PATROL_STOP); }
+    void onPatrolReport() override { ran.push_back(ID_PATROL_REPORT); }
+    void onNetworkModems() override { ran.push_back(ID_NETWORK_MODEMS); }
 };
 
 } // namespace
@@ -105,35 +105,35 @@ TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
     };
     for (const LineCase& c : cases) {
         for (int id : kRuled)
-            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1) << c.name << ": " << id;
+            EXPECT_EQ(isCommandEnabled(id, c.state), c.enabled.count(id) == 1) << c.name << ": " << id;
         // Commands without a rule are enabled in every state.
         for (int id : {ID_PHONE_BOOK, ID_TOOLBAR, ID_EVENT_NOTIFY, ID_PLAYBACK, ID_OPTIONS, ID_RECORD_PATH,
                        ID_SETUP_PASSWORD, ID_HELP, ID_REMOTE_CONTROL, ID_LOGIN_ERROR, ID_COMPRESSION_ERROR,
                        ID_APP_ABOUT, ID_APP_EXIT})
-            EXPECT_TRUE(IsCommandEnabled(id, c.state)) << c.name << ": " << id;
+            EXPECT_TRUE(isCommandEnabled(id, c.state)) << c.name << ": " << id;
     }
 }
 
 TEST(CommandRules, WindowCountSizeModeBarsAndAlarm) {
     FrameState s;
-    EXPECT_FALSE(IsCommandEnabled(ID_ARRANGE, s));
-    EXPECT_FALSE(IsCommandEnabled(ID_CHANGE_SIZE, s));
+    EXPECT_FALSE(isCommandEnabled(ID_ARRANGE, s));
+    EXPECT_FALSE(isCommandEnabled(ID_CHANGE_SIZE, s));
     s.windowCount = 1;
-    EXPECT_TRUE(IsCommandEnabled(ID_ARRANGE, s));
-    EXPECT_TRUE(IsCommandEnabled(ID_CHANGE_SIZE, s));
-    EXPECT_FALSE(IsCommandChecked(ID_CHANGE_SIZE, s));
+    EXPECT_TRUE(isCommandEnabled(ID_ARRANGE, s));
+    EXPECT_TRUE(isCommandEnabled(ID_CHANGE_SIZE, s));
+    EXPECT_FALSE(isCommandChecked(ID_CHANGE_SIZE, s));
     s.sizeMode = true;
-    EXPECT_TRUE(IsCommandChecked(ID_CHANGE_SIZE, s));
-    EXPECT_TRUE(IsCommandChecked(ID_TOOLBAR, s));
+    EXPECT_TRUE(isCommandChecked(ID_CHANGE_SIZE, s));
+    EXPECT_TRUE(isCommandChecked(ID_TOOLBAR, s));
     s.barsShown = false;
-    EXPECT_FALSE(IsCommandChecked(ID_TOOLBAR, s));
-    EXPECT_FALSE(IsCommandEnabled(ID_STOP_ALARM, s));
+    EXPECT_FALSE(isCommandChecked(ID_TOOLBAR, s));
+    EXPECT_FALSE(isCommandEnabled(ID_STOP_ALARM, s));
     s.alarmPlaying = true;
-    EXPECT_TRUE(IsCommandEnabled(ID_STOP_ALARM, s));
+    EXPECT_TRUE(isCommandEnabled(ID_STOP_ALARM, s));
     // Only the two flags are check marks.
-    for (const CommandEntry& e : FrameCommandTable())
+    for (const CommandEntry& e : frameCommandTable())
         if (e.id != ID_CHANGE_SIZE && e.id != ID_TOOLBAR) {
-            EXPECT_FALSE(IsCommandChecked(e.id, s)) << e.id;
+            EXPECT_FALSE(isCommandChecked(e.id, s)) << e.id;
         }
 }
 
@@ -141,24 +141,24 @@ TEST(CommandRules, DispatchRunsOnlyEnabledKnownCommands) {
     Recorder target;
     const FrameState idle = Make(false, false, false, false, false);
     // Commands the connection posts, arriving while their rule says no.
-    EXPECT_FALSE(DispatchFrameCommand(ID_HANG_UP, idle, target));
-    EXPECT_FALSE(DispatchFrameCommand(ID_OPEN_CHANNEL, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(ID_HANG_UP, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(ID_OPEN_CHANNEL, idle, target));
     // The rule-less posted commands always run.
-    EXPECT_TRUE(DispatchFrameCommand(ID_LOGIN_ERROR, idle, target));
-    EXPECT_TRUE(DispatchFrameCommand(ID_COMPRESSION_ERROR, idle, target));
+    EXPECT_TRUE(dispatchFrameCommand(ID_LOGIN_ERROR, idle, target));
+    EXPECT_TRUE(dispatchFrameCommand(ID_COMPRESSION_ERROR, idle, target));
     // A command of a channel window, or an unknown one, is not the main window's.
-    EXPECT_FALSE(DispatchFrameCommand(32774, idle, target));
-    EXPECT_FALSE(DispatchFrameCommand(0, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(32774, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(0, idle, target));
     const FrameState connected = Make(true, true, true, true, true);
-    EXPECT_TRUE(DispatchFrameCommand(ID_HANG_UP, connected, target));
-    EXPECT_TRUE(DispatchFrameCommand(ID_OPEN_CHANNEL, connected, target));
+    EXPECT_TRUE(dispatchFrameCommand(ID_HANG_UP, connected, target));
+    EXPECT_TRUE(dispatchFrameCommand(ID_OPEN_CHANNEL, connected, target));
     EXPECT_EQ(target.ran,
               (std::vector<int>{ID_LOGIN_ERROR, ID_COMPRESSION_ERROR, ID_HANG_UP, ID_OPEN_CHANNEL}));
 }
 
 TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
     std::set<int> ids;
-    for (const CommandEntry& e : FrameCommandTable()) {
+    for (const CommandEntry& e : frameCommandTable()) {
         Recorder target;
         FrameState all = Make(false, false, true, true, true);
         all.windowCount = 1;
@@ -168,7 +168,7 @@ TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
             all.callPresent = e.id == ID_HANG_UP;
         }
         all.patrolRunning = e.id == ID_PATROL_STOP;
-        ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << e.id;
+        ASSERT_TRUE(dispatchFrameCommand(e.id, all, target)) << e.id;
         EXPECT_EQ(target.ran, std::vector<int>{e.id});
         EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << e.id;
         EXPECT_TRUE((e.id >= 32771 && e.id <= 32813) || (e.id >= 33020 && e.id <= 33049) || e.id == 57664 ||
@@ -183,21 +183,21 @@ TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {
     // and no patrol starts beside it.
     FrameState redial = Make(true, false, false, false, false);
     redial.redialPending = true;
-    EXPECT_TRUE(IsCommandEnabled(ID_HANG_UP, redial));
-    EXPECT_TRUE(IsCommandEnabled(ID_CONNECT, redial));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, redial));
+    EXPECT_TRUE(isCommandEnabled(ID_HANG_UP, redial));
+    EXPECT_TRUE(isCommandEnabled(ID_CONNECT, redial));
+    EXPECT_FALSE(isCommandEnabled(ID_PATROL_RUN, redial));
 
     // A patrol starts on a free listening line only, and once.
     FrameState idle = Make(true, false, false, false, false);
-    EXPECT_TRUE(IsCommandEnabled(ID_PATROL_RUN, idle));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_STOP, idle));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, Make(true, true, false, false, false)));
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, Make(false, false, false, false, false)));
+    EXPECT_TRUE(isCommandEnabled(ID_PATROL_RUN, idle));
+    EXPECT_FALSE(isCommandEnabled(ID_PATROL_STOP, idle));
+    EXPECT_FALSE(isCommandEnabled(ID_PATROL_RUN, Make(true, true, false, false, false)));
+    EXPECT_FALSE(isCommandEnabled(ID_PATROL_RUN, Make(false, false, false, false, false)));
     idle.patrolRunning = true;
-    EXPECT_FALSE(IsCommandEnabled(ID_PATROL_RUN, idle));
-    EXPECT_TRUE(IsCommandEnabled(ID_PATROL_STOP, idle));
+    EXPECT_FALSE(isCommandEnabled(ID_PATROL_RUN, idle));
+    EXPECT_TRUE(isCommandEnabled(ID_PATROL_STOP, idle));
     // Without either, the states the other commands see are unchanged.
-    EXPECT_FALSE(IsCommandEnabled(ID_HANG_UP, Make(true, false, false, false, false)));
+    EXPECT_FALSE(isCommandEnabled(ID_HANG_UP, Make(true, false, false, false, false)));
 }
 
 // The volume query hangs, as statvfs on a hung network volume does: the
@@ -227,11 +227,11 @@ TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
     {
         VolumeProbe probe(query);
         const auto started = std::chrono::steady_clock::now();
-        probe.Request("/a", collect);
+        probe.request("/a", collect);
         while (askedCount() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        probe.Request("/b", collect);
-        probe.Request("/c", collect);
+        probe.request("/b", collect);
+        probe.request("/c", collect);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
         *volumeAnswers = true;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -246,7 +246,7 @@ TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
     const auto started = std::chrono::steady_clock::now();
     {
         VolumeProbe probe(query);
-        probe.Request("/d", collect);
+        probe.request("/d", collect);
         while (askedCount() == 2)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -257,42 +257,42 @@ TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
 }
 
 TEST(DiskWatch, StoredValuesFallBackToDefaults) {
-    EXPECT_EQ(DiskWatch(0, 0).ThresholdMB(), 50u);
-    EXPECT_EQ(DiskWatch(uint32_t(-1), uint32_t(-1)).ThresholdMB(), 50u); // absent settings
-    EXPECT_EQ(DiskWatch(10000, 301).IntervalMs(), 10000);
-    EXPECT_EQ(DiskWatch(9999, 300).ThresholdMB(), 9999u);
-    EXPECT_EQ(DiskWatch(9999, 300).IntervalMs(), 300000);
+    EXPECT_EQ(DiskWatch(0, 0).thresholdMB(), 50u);
+    EXPECT_EQ(DiskWatch(uint32_t(-1), uint32_t(-1)).thresholdMB(), 50u); // absent settings
+    EXPECT_EQ(DiskWatch(10000, 301).intervalMs(), 10000);
+    EXPECT_EQ(DiskWatch(9999, 300).thresholdMB(), 9999u);
+    EXPECT_EQ(DiskWatch(9999, 300).intervalMs(), 300000);
 }
 
 TEST(DiskWatch, WarnsOnceUntilOptionsAndBlinksWhileBelow) {
     DiskWatch watch(100, 10);
     EXPECT_FALSE(watch.Check(500));
-    EXPECT_FALSE(watch.Below());
+    EXPECT_FALSE(watch.below());
     EXPECT_TRUE(watch.Check(99));
-    EXPECT_TRUE(watch.Below());
-    std::vector<bool> phases{watch.BlinkPhase()};
+    EXPECT_TRUE(watch.below());
+    std::vector<bool> phases{watch.blinkPhase()};
     for (int i = 0; i < 360; ++i) { // an hour of checks
         EXPECT_FALSE(watch.Check(10));
-        phases.push_back(watch.BlinkPhase());
+        phases.push_back(watch.blinkPhase());
     }
     for (size_t i = 1; i < phases.size(); ++i)
         EXPECT_NE(phases[i], phases[i - 1]);
-    watch.Reconfigure(100, 20);
-    EXPECT_EQ(watch.IntervalMs(), 20000);
+    watch.reconfigure(100, 20);
+    EXPECT_EQ(watch.intervalMs(), 20000);
     EXPECT_TRUE(watch.Check(10));
     // Free space equal to the threshold is not below it.
     EXPECT_FALSE(watch.Check(100));
-    EXPECT_FALSE(watch.Below());
+    EXPECT_FALSE(watch.below());
 }
 
 TEST(DiskWatch, ThresholdZeroFromOptionsSwitchesTheCheckOff) {
     DiskWatch watch(100, 10);
     watch.Check(5);
-    const bool phase = watch.BlinkPhase();
-    watch.Reconfigure(0, 10);
+    const bool phase = watch.blinkPhase();
+    watch.reconfigure(0, 10);
     for (int i = 0; i < 5; ++i)
         EXPECT_FALSE(watch.Check(0));
-    EXPECT_TRUE(watch.Below()); // the dot stays as it was
-    EXPECT_EQ(watch.BlinkPhase(), phase);
-    EXPECT_EQ(DiskWatch::PaneText(51234, "/home"), QStringLiteral("51234 MB Free on /home"));
+    EXPECT_TRUE(watch.below()); // the dot stays as it was
+    EXPECT_EQ(watch.blinkPhase(), phase);
+    EXPECT_EQ(DiskWatch::paneText(51234, "/home"), QStringLiteral("51234 MB Free on /home"));
 }

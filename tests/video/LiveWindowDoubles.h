@@ -37,9 +37,9 @@ public:
     std::vector<uint64_t> fixCalls;
     std::vector<std::pair<uint64_t, bool>> closeCalls;
 
-    bool SizeChangeMode() const override { return sizeChangeMode; }
-    bool BarsShown() const override { return barsShown; }
-    std::string ChannelName(int32_t channel) const override { return channels.GetChannelName(channel); }
+    bool sizeChangeMode() const override { return sizeChangeMode; }
+    bool barsShown() const override { return barsShown; }
+    std::string channelName(int32_t channel) const override { return channels.GetChannelName(channel); }
     int WindowCount() const override { return port ? port->WindowCount() : windowCount; }
     uint64_t FixedWindow() const override { return port ? port->FixedWindow() : fixedWindow; }
     void FixWindow(uint64_t windowId) override {
@@ -52,21 +52,21 @@ public:
         if (port)
             port->CloseWindow(windowId, sendCloseChannel);
     }
-    std::unique_ptr<ClipRecorder> CreateRecorder() override {
+    std::unique_ptr<ClipRecorder> createRecorder() override {
         ClipRecorder::Environment environment;
         environment.recordPath = [this] {
             return recordPath;
         };
         return std::make_unique<ClipRecorder>(clips, environment);
     }
-    DialogService& Dialogs() override { return dialogOverride ? *dialogOverride : dialogs; }
+    DialogService& dialogs() override { return dialogOverride ? *dialogOverride : dialogs; }
 };
 
 // The stored values the connection reads; "VideoArrange" is settable.
 class FakeConnectionStore final : public ConnectionStore {
 public:
     bool videoArrange = false;
-    LoginValues GetLoginValues() const override { return {}; }
-    bool VideoArrangeOn() const override { return videoArrange; }
+    LoginValues loginValues() const override { return {}; }
+    bool videoArrangeOn() const override { return videoArrange; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
 };
