@@ -28,6 +28,6 @@ AboutDialog::AboutDialog(QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QString AboutDialog::Text() const {
+QString AboutDialog::text() const {
     return m_text->text();
 }

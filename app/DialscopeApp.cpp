@@ -63,7 +63,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
 
     if (!m_options.unattended && !StartupPasswordCheck(*m_store, *m_options.dialogs))
         return false;
-    StartupTrace::Mark("store and instance check");
+    StartupTrace::mark("store and instance check");
 
     if (!m_options.telephony) {
         m_ownedTelephony = std::make_unique<tel::HayesTelephony>();
@@ -85,12 +85,12 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                {}};
     m_callLog = std::make_unique<CallLog>(CallLog::defaultPath());
     env.callLog = m_callLog.get();
-    StartupTrace::Mark("main window to build");
+    StartupTrace::mark("main window to build");
     m_frame = std::make_unique<MainFrame>(std::move(env));
     StartupTrace::watch(m_frame.get());
-    StartupTrace::Mark("main window built");
+    StartupTrace::mark("main window built");
     m_frame->Start();
-    StartupTrace::Mark("main window started");
+    StartupTrace::mark("main window started");
     // Clips a crash left without an entry are listed again; the search runs
     // on a worker, so a slow record folder never holds up the window.
     m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->storedRecordPath(),
@@ -107,7 +107,7 @@ bool DialscopeApp::Start(const QStringList& arguments) {
     if (m_instance->listen(m_options.instanceName))
         m_store->setClassName(m_options.instanceName.toStdString());
 
-    StartupTrace::Mark("instance server up");
+    StartupTrace::mark("instance server up");
     if (m_options.showWindow && !m_options.unattended) {
         m_frame->showMaximized();
         m_frame->repaint();

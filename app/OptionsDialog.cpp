@@ -32,7 +32,7 @@ OptionsDialog::OptionsDialog(AppStore& store, DialogService& dialogs, QWidget* p
     : QDialog(parent)
     , m_store(store)
     , m_dialogs(dialogs)
-    , m_values(OptionsValues::Read(store)) {
+    , m_values(OptionsValues::read(store)) {
     setWindowTitle(tr("Options"));
 
     m_autoRun = new QCheckBox(tr("Auto run Dialscope software"), this);

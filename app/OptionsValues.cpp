@@ -3,7 +3,7 @@
 #include "AppStore.h"
 #include "StringTable.h"
 
-OptionsValues OptionsValues::Read(AppStore& store) {
+OptionsValues OptionsValues::read(AppStore& store) {
     OptionsValues values;
     values.autoRun = store.autoRun();
     values.autoArrange = store.videoArrange();

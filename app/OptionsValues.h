@@ -27,7 +27,7 @@ struct OptionsValues {
     uint32_t checkSeconds = 10;
     bool autoRun = false;
 
-    static OptionsValues Read(AppStore& store);
+    static OptionsValues read(AppStore& store);
     // Start at log-in first (it stores "AutoRun" itself), then "VideoArrange",
     // "LimitDiskSpace" and "CheckTimer".
     // False when the store refused any of the operator's own settings.

@@ -16,7 +16,7 @@ void SplashWindow::SetEnabled(bool enabled) {
     g_enabled = enabled;
 }
 
-SplashWindow* SplashWindow::Current() {
+SplashWindow* SplashWindow::current() {
     return g_splash;
 }
 

@@ -26,7 +26,7 @@ public:
     // nothing when switched off, already shown once, or the picture is missing.
     static void Show(QWidget* parent, int showMs = kShowMs);
     // The splash window now, or null.
-    static SplashWindow* Current();
+    static SplashWindow* current();
     // Hides and destroys the splash window; the owner is repainted.
     static void hideSplash();
 

@@ -27,7 +27,7 @@ qint64 cpuMs() {
 
 } // namespace
 
-void StartupTrace::Mark(const char* what) {
+void StartupTrace::mark(const char* what) {
     if (lcStartup().isInfoEnabled())
         qCInfo(lcStartup, "%s at %lld ms (cpu %lld ms)", what, wallClockMs(), cpuMs());
 }
@@ -48,7 +48,7 @@ bool StartupTrace::eventFilter(QObject* watched, QEvent* event) {
     if (!m_painted && event->type() == QEvent::Paint) {
         m_painted = true;
         watched->removeEventFilter(this);
-        Mark("first paint");
+        mark("first paint");
     }
     return QObject::eventFilter(watched, event);
 }

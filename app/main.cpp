@@ -16,7 +16,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    StartupTrace::Mark("main entered");
+    StartupTrace::mark("main entered");
     // --version and --help answer before anything needs a display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     // Closing the main window ends the program; other top-level windows
     // (viewers, players, help) close with it.
     QApplication::setQuitOnLastWindowClosed(false);
-    StartupTrace::Mark("application object");
+    StartupTrace::mark("application object");
 
     // The demo modem must be running before the telephony service lists ports.
     DemoSite demo;

@@ -13,7 +13,7 @@ void CallJournal::onCallEnded(const LineCallRecord& record) {
     const QString name =
         !record.answered && m_sources.phoneBookName ? m_sources.phoneBookName(record.number) : QString();
     m_last = buildCallLogEntry(record, counters, name);
-    if (m_log && !m_log->Append(*m_last))
+    if (m_log && !m_log->append(*m_last))
         qCWarning(lcCallLog) << "call not logged:" << CallLog::resultCode(m_last->result) << record.number;
     if (m_sources.filed)
         m_sources.filed(*m_last);

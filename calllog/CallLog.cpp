@@ -167,7 +167,7 @@ bool CallLog::exec(const char* sql) const {
     return false;
 }
 
-bool CallLog::Append(const CallLogEntry& entry) {
+bool CallLog::append(const CallLogEntry& entry) {
     if (!m_db)
         return false;
     Statement insert(m_db,
@@ -214,7 +214,7 @@ bool CallLog::Append(const CallLogEntry& entry) {
     return true;
 }
 
-std::vector<CallLogEntry> CallLog::Query(const CallLogFilter& filter) const {
+std::vector<CallLogEntry> CallLog::query(const CallLogFilter& filter) const {
     std::vector<CallLogEntry> entries;
     if (!m_db)
         return entries;
@@ -295,7 +295,7 @@ bool CallLog::exportCsv(const QString& logPath, const QString& csvPath) {
         const CallLog log(logPath);
         if (!log.IsOpen())
             return false;
-        entries = log.Query();
+        entries = log.query();
     }
     QSaveFile out(csvPath);
     if (!out.open(QIODevice::WriteOnly)) {

@@ -91,9 +91,9 @@ public:
 
     bool IsOpen() const { return m_db != nullptr; }
     // Stores `entry` (its id is ignored); false when it was not written.
-    bool Append(const CallLogEntry& entry);
+    bool append(const CallLogEntry& entry);
     // Matching rows, newest first.
-    std::vector<CallLogEntry> Query(const CallLogFilter& filter = {}) const;
+    std::vector<CallLogEntry> query(const CallLogFilter& filter = {}) const;
 
     static CallLogTotals totals(const std::vector<CallLogEntry>& entries);
     // Writes the header row and one row per entry; false when a write failed.

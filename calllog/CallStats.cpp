@@ -5,7 +5,7 @@
 CallStats::CallStats(Clock clock)
     : m_clock(std::move(clock)) {}
 
-double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
+double CallStats::rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
                        std::chrono::seconds window) {
     history.push_back({now, value});
     // Keep one sample at or before the window's start: the rate's base.
@@ -58,7 +58,7 @@ void CallStats::update(bool live, const LineCallRecord& line, const QString& sit
                                   : std::chrono::milliseconds(0);
     f.bytesIn = counters.bytesIn;
     f.bytesOut = counters.bytesOut;
-    f.receiveRate = Rate(m_bytes, now, counters.bytesIn, kRateWindow);
+    f.receiveRate = rate(m_bytes, now, counters.bytesIn, kRateWindow);
     // Bytes carry 8 data bits over the modem's error-corrected link.
     f.lineShare = f.connectSpeed > 0 ? f.receiveRate * 8.0 / double(f.connectSpeed) : -1.0;
     f.damagedPackets = counters.damagedPackets;
@@ -72,7 +72,7 @@ void CallStats::update(bool live, const LineCallRecord& line, const QString& sit
         ChannelRow row;
         row.channel = c.channel;
         row.frames = c.frames;
-        row.framesPerMinute = Rate(it->second, now, c.frames, kFrameRateWindow) * 60.0;
+        row.framesPerMinute = rate(it->second, now, c.frames, kFrameRateWindow) * 60.0;
         row.lastFrameBytes = c.lastFrameBytes;
         if (c.frames > 0 && now > c.lastFrame)
             row.age = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.lastFrame);

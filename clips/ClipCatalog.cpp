@@ -135,8 +135,8 @@ std::optional<ClipCatalog::Entry> ClipCatalog::find(std::string_view name) const
     return std::nullopt;
 }
 
-bool ClipCatalog::Save(const ClipRecord& record) {
-    Remove(record.FileName);
+bool ClipCatalog::save(const ClipRecord& record) {
+    remove(record.FileName);
     const auto entry = add(record);
     if (!entry)
         return false;
@@ -148,7 +148,7 @@ bool ClipCatalog::Save(const ClipRecord& record) {
     return true;
 }
 
-bool ClipCatalog::Remove(std::string_view name) {
+bool ClipCatalog::remove(std::string_view name) {
     const auto entry = find(name);
     if (!entry)
         return false;

@@ -57,8 +57,8 @@ public:
 
     // A saved record: replaces the entry of the same file name, wherever it
     // was, or adds one. False when the catalog is full (then nothing changed).
-    bool Save(const ClipRecord& record);
-    bool Remove(std::string_view fileName);
+    bool save(const ClipRecord& record);
+    bool remove(std::string_view fileName);
     bool setRead(std::string_view fileName, bool read);
 
     std::size_t size() const { return m_live; }

@@ -189,14 +189,14 @@ bool ClipIndex::SaveClipRecord(ClipRecord& record) {
     entry.setValue("Path", storeText(record.Path));
     if (!batch.commit())
         return false;
-    follow([record, sameSpelling](ClipCatalog& catalog) { return sameSpelling && catalog.Save(record); });
+    follow([record, sameSpelling](ClipCatalog& catalog) { return sameSpelling && catalog.save(record); });
     return true;
 }
 
 bool ClipIndex::DeleteClipRecord(const std::string& fileName) {
     if (!isEntryName(fileName) || !m_store.deleteKey(entryPath(kClipStore, fileName)))
         return false;
-    follow([fileName](ClipCatalog& catalog) { return catalog.Remove(fileName); });
+    follow([fileName](ClipCatalog& catalog) { return catalog.remove(fileName); });
     return true;
 }
 

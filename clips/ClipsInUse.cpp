@@ -53,7 +53,7 @@ void ClipsInUse::Token::release() {
     m_path.clear();
 }
 
-bool ClipsInUse::Contains(const std::string& path) {
+bool ClipsInUse::contains(const std::string& path) {
     std::lock_guard lock(Lock());
     return held().count(path) != 0;
 }

@@ -39,7 +39,7 @@ CallSettings toStored(const Fields& fields) {
     return stored;
 }
 
-Problem Check(const Fields& fields) {
+Problem check(const Fields& fields) {
     if (fields.user.isEmpty())
         return Problem::NoUser;
     if (fields.dial.isEmpty())

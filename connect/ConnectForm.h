@@ -44,7 +44,7 @@ CallSettings toStored(const Fields& fields);
 
 enum class Problem { None, NoUser, NoDial };
 // The first missing required field: the user name, then the dial number.
-Problem Check(const Fields& fields);
+Problem check(const Fields& fields);
 
 // Scroll notifications of the horizontal quality slider.
 enum class SliderAction { LineLeft, LineRight, PageLeft, PageRight, ThumbPosition, Other };

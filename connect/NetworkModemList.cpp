@@ -49,7 +49,7 @@ NetworkModemList NetworkModemList::fromText(std::string_view stored) {
     for (const std::string& entry : splitModemList(stored)) {
         if (list.m_entries.size() >= kMaxEntries)
             break;
-        list.Add(entry);
+        list.add(entry);
     }
     return list;
 }
@@ -61,15 +61,15 @@ std::string NetworkModemList::toText() const {
     return text;
 }
 
-NetworkModemList NetworkModemList::Load(AppStore& store) {
+NetworkModemList NetworkModemList::load(AppStore& store) {
     return fromText(store.profileText(kSection, kValueName, {}));
 }
 
-bool NetworkModemList::Save(AppStore& store) const {
+bool NetworkModemList::save(AppStore& store) const {
     return store.setProfileText(kSection, kValueName, toText());
 }
 
-NetworkModemList::AddResult NetworkModemList::Add(std::string_view typed) {
+NetworkModemList::AddResult NetworkModemList::add(std::string_view typed) {
     const std::optional<std::string> entry = canonical(typed);
     if (!entry)
         return AddResult::Invalid;
@@ -81,7 +81,7 @@ NetworkModemList::AddResult NetworkModemList::Add(std::string_view typed) {
     return AddResult::Added;
 }
 
-bool NetworkModemList::Remove(std::size_t index) {
+bool NetworkModemList::remove(std::size_t index) {
     if (index >= m_entries.size())
         return false;
     m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));

@@ -34,12 +34,12 @@ public:
 
     static NetworkModemList fromText(std::string_view stored);
     std::string toText() const;
-    static NetworkModemList Load(AppStore& store);
-    bool Save(AppStore& store) const;
+    static NetworkModemList load(AppStore& store);
+    bool save(AppStore& store) const;
 
-    AddResult Add(std::string_view typed);
+    AddResult add(std::string_view typed);
     // False when `index` is out of range.
-    bool Remove(std::size_t index);
+    bool remove(std::size_t index);
 
     const std::vector<std::string>& entries() const { return m_entries; }
     bool operator==(const NetworkModemList& other) const = default;

@@ -40,7 +40,7 @@ void RemoteControlDialog::choose(RemoteChoice choice) {
     done(static_cast<int>(choice));
 }
 
-bool RemoteControlDialog::Run(QWidget* parent, bool connected, PacketQueue* port) {
+bool RemoteControlDialog::run(QWidget* parent, bool connected, PacketQueue* port) {
     RemoteControlPrompts prompts;
     prompts.choose = [parent] {
         RemoteControlDialog dialog(parent);

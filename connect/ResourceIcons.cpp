@@ -21,7 +21,7 @@ QPixmap dialIcon(int id) {
     return svg(QStringLiteral(":/images/dialing%1.svg").arg(id));
 }
 
-QPixmap DeviceIcon(tel::DeviceIcon icon) {
+QPixmap deviceIcon(tel::DeviceIcon icon) {
     const QIcon themed = QIcon::fromTheme(QString::fromLatin1(tel::deviceIconName(icon)));
     if (!themed.isNull())
         return themed.pixmap(kIconSize);

@@ -18,6 +18,6 @@ QPixmap svg(const QString& resource, QSize size = kIconSize);
 // The dialing animation's icon `id` (121 to 125).
 QPixmap dialIcon(int id);
 // A line device's picture: the desktop theme's icon when it has one, else ours.
-QPixmap DeviceIcon(tel::DeviceIcon icon);
+QPixmap deviceIcon(tel::DeviceIcon icon);
 
 } // namespace ResourceIcons

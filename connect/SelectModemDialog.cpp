@@ -107,13 +107,13 @@ void SelectModemDialog::onHighlight(int index) {
         return;
     m_selected = index;
     if (std::optional<tel::DeviceIcon> icon = m_icons ? m_icons(index) : std::nullopt)
-        m_icon->setPixmap(ResourceIcons::DeviceIcon(*icon));
+        m_icon->setPixmap(ResourceIcons::deviceIcon(*icon));
 }
 
 void SelectModemDialog::enableNetworkModems(AppStore& store, DialogService& dialogs) {
     m_store = &store;
     m_dialogs = &dialogs;
-    m_storedNetwork = NetworkModemList::Load(store);
+    m_storedNetwork = NetworkModemList::load(store);
     m_network = m_storedNetwork;
     showNetworkModems();
     m_networkBox->show();
@@ -128,7 +128,7 @@ void SelectModemDialog::showNetworkModems() {
 void SelectModemDialog::onAddNetworkModem() {
     if (!m_dialogs)
         return;
-    switch (m_network.Add(m_networkEdit->text().toStdString())) {
+    switch (m_network.add(m_networkEdit->text().toStdString())) {
     case NetworkModemList::AddResult::Added:
         m_networkEdit->clear();
         showNetworkModems();
@@ -150,7 +150,7 @@ void SelectModemDialog::onAddNetworkModem() {
 
 void SelectModemDialog::onRemoveNetworkModem() {
     const int row = m_networkList->currentRow();
-    if (row < 0 || !m_network.Remove(static_cast<std::size_t>(row)))
+    if (row < 0 || !m_network.remove(static_cast<std::size_t>(row)))
         return;
     showNetworkModems();
     m_networkList->setCurrentRow(std::min(row, m_networkList->count() - 1));
@@ -158,7 +158,7 @@ void SelectModemDialog::onRemoveNetworkModem() {
 
 void SelectModemDialog::accept() {
     if (m_store && !(m_network == m_storedNetwork)) {
-        if (m_network.Save(*m_store))
+        if (m_network.save(*m_store))
             m_storedNetwork = m_network;
         else
             qCWarning(lcStore, "the network modem list could not be stored");

@@ -142,7 +142,7 @@ bool CommPort::Start(int fd, bool answered) {
         return false;
     }
 
-    m_receiver.Reset();
+    m_receiver.reset();
     m_mayOpen = false;
     m_mayClose = false;
     m_draining = false;
@@ -176,7 +176,7 @@ void CommPort::Stop() {
     m_timer.stop();
     // The wait keeps the event loop running; the stopped timer, the busy flag
     // and m_stopping keep parsing and a second Stop out of it.
-    m_port.Close([] { QCoreApplication::processEvents(); });
+    m_port.close([] { QCoreApplication::processEvents(); });
     while (!m_slots.empty())
         RemoveChannelWindow(&m_slots.front(), true);
     m_decompressor.reset();
@@ -469,7 +469,7 @@ void CommPort::RemoveChannelWindow(ChannelSlot* slot, bool discardSlot) {
         slot->windowId = 0;
         slot->decompressor.reset();
         --m_windowCount;
-        window->Close();
+        window->close();
     }
     if (discardSlot) {
         if (auto it = m_slotByKey.find(slot->streamKey); it != m_slotByKey.end() && it->second == slot)

@@ -130,7 +130,7 @@ void LineManager::CloseLine() {
     if (m_line != 0) {
         const Line line = m_line;
         m_line = 0;
-        m_service.Close(line);
+        m_service.close(line);
     }
 }
 
@@ -234,7 +234,7 @@ bool LineManager::DropCall() {
     m_port->Stop();
     CallStatus status;
     if (m_service.callStatus(call, status) != LINEERR_OK || status.callState != LINECALLSTATE_IDLE)
-        waitForReply(m_service.Drop(call));
+        waitForReply(m_service.drop(call));
     const bool released = m_service.deallocateCall(call) == LINEERR_OK;
     m_dropping = false;
     // A message handled during the wait may have released this call and taken
@@ -384,7 +384,7 @@ void LineManager::answerOffered() {
     if (call == 0 || call != m_call || m_line == 0)
         return;
     m_answering = true;
-    waitForReply(m_service.Answer(call));
+    waitForReply(m_service.answer(call));
     if (m_call != call)
         return; // dropped while the answer was under way
     m_answered = true;

@@ -8,7 +8,7 @@
 // the serial threads. Posted commands (OnPostedCommand) are always delivered
 // later from that thread's event loop, never from inside packet parsing, and
 // the receiver decides then whether the command is enabled. No method may call
-// back into the CommPort's packet parsing; ChannelWindowHandle::Close must not
+// back into the CommPort's packet parsing; ChannelWindowHandle::close must not
 // call CommPort::RemoveChannelWindow (the CommPort is already removing it).
 
 #include "PackedDib.h"
@@ -47,7 +47,7 @@ struct ChannelWindowInfo {
 };
 
 // One live channel window, owned by its slot in the CommPort's channel window
-// list from creation until Close() (after which the handle is destroyed).
+// list from creation until close() (after which the handle is destroyed).
 class ChannelWindowHandle {
 public:
     virtual ~ChannelWindowHandle() = default;
@@ -88,7 +88,7 @@ public:
     // A command posted to the window (32774, 32789); runs only if enabled now.
     virtual void onPostedCommand(int command) = 0;
     // Close request: stop recording, then the window goes away.
-    virtual void Close() = 0;
+    virtual void close() = 0;
     // Marks the picture as `seconds` old, or removes the mark (nothing). The
     // next frame removes it too.
     virtual void showFrameAge(std::optional<int> seconds) { (void)seconds; }

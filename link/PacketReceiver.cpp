@@ -7,7 +7,7 @@
 PacketReceiver::PacketReceiver()
     : m_buffer(new uint8_t[Wire::kPacketBufferSize]()) {}
 
-void PacketReceiver::Reset() {
+void PacketReceiver::reset() {
     m_held = 0;
     m_startFound = false;
     m_startPos = 0;
@@ -84,7 +84,7 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
         return {};
     if (chunk.size() > Wire::kPacketBufferSize - m_held) {
         ++m_damaged;
-        Reset();
+        reset();
         return {};
     }
     if (!chunk.empty())
@@ -101,7 +101,7 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
     const bool lengthPossible = length >= 0 && size_t(length) <= Wire::kMaxInboundPayload;
     if (!lengthPossible || m_endPos != m_startPos + Wire::kInboundHeaderSize + size_t(length)) {
         ++m_damaged;
-        Reset(); // damaged: everything held goes, including what followed
+        reset(); // damaged: everything held goes, including what followed
         return {};
     }
 
@@ -119,6 +119,6 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
     const size_t after = m_endPos + Wire::kTrailerSize;
     if (after < m_held)
         leftover.assign(m_buffer.get() + after, m_buffer.get() + m_held);
-    Reset();
+    reset();
     return leftover;
 }

@@ -8,7 +8,7 @@ AlarmSound::AlarmSound(QString path)
 
 AlarmSound::~AlarmSound() = default;
 
-bool AlarmSound::Play() {
+bool AlarmSound::play() {
     if (m_path.isEmpty())
         return false;
     if (!m_effect) {

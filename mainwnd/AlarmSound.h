@@ -18,7 +18,7 @@ public:
     AlarmSound& operator=(const AlarmSound&) = delete;
 
     // Starts the looping sound; false when there is no sound file.
-    bool Play();
+    bool play();
     void Stop();
     bool isPlaying() const;
 

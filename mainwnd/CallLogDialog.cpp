@@ -67,7 +67,7 @@ int CallLogModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumnCount;
 }
 
-QString CallLogModel::Text(const CallLogEntry& e, int column) {
+QString CallLogModel::text(const CallLogEntry& e, int column) {
     const QLocale locale;
     switch (column) {
     case kStart:
@@ -107,7 +107,7 @@ QVariant CallLogModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || size_t(index.row()) >= m_entries.size())
         return {};
     if (role == Qt::DisplayRole)
-        return Text(m_entries[size_t(index.row())], index.column());
+        return text(m_entries[size_t(index.row())], index.column());
     if (role == Qt::TextAlignmentRole && index.column() >= kDuration)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
@@ -195,7 +195,7 @@ CallLogDialog::CallLogDialog(CallLog& log, DialogService& dialogs, QWidget* pare
     reload();
 }
 
-CallLogFilter CallLogDialog::Filter() const {
+CallLogFilter CallLogDialog::filter() const {
     CallLogFilter filter;
     if (m_fromOn->isChecked())
         filter.from = m_from->date().startOfDay();
@@ -208,7 +208,7 @@ CallLogFilter CallLogDialog::Filter() const {
 }
 
 void CallLogDialog::reload() {
-    m_model.setEntries(m_log.Query(Filter()));
+    m_model.setEntries(m_log.query(filter()));
     const CallLogTotals totals = CallLog::totals(m_model.entries());
     const QLocale locale;
     m_totals->setText(loadString(IDS_CALL_LOG_TOTALS)

@@ -6,7 +6,7 @@
 // calls.
 //
 // How it works: the rows are read once per filter change with
-// CallLog::Query into a table model that formats cells on demand, so a log at
+// CallLog::query into a table model that formats cells on demand, so a log at
 // its full size opens in a fraction of a second; column widths come from the
 // font's metrics of typical texts, never from measuring every row. The save
 // dialog and the failure notice go through the dialog service.
@@ -55,7 +55,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    static QString Text(const CallLogEntry& entry, int column);
+    static QString text(const CallLogEntry& entry, int column);
 
 private:
     std::vector<CallLogEntry> m_entries;
@@ -68,7 +68,7 @@ public:
 
     // Reads the rows again with the current filters.
     void reload();
-    CallLogFilter Filter() const;
+    CallLogFilter filter() const;
     // Asks for a file and writes the listed rows to it; false when nothing was written.
     bool exportListed();
 

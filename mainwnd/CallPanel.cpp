@@ -59,9 +59,9 @@ void CallPanel::refresh() {
     const bool live = m_sources.live && m_sources.live();
     const LineCallRecord line = m_sources.line ? m_sources.line() : LineCallRecord{};
     const CallCounters counters = m_sources.counters ? m_sources.counters() : CallCounters{};
-    const QString site = live && m_sources.site ? m_sources.site(line, counters) : m_stats.Current().site;
+    const QString site = live && m_sources.site ? m_sources.site(line, counters) : m_stats.current().site;
     m_stats.update(live, line, site, counters);
-    const CallStats::Figures& f = m_stats.Current();
+    const CallStats::Figures& f = m_stats.current();
     if (!f.any)
         return;
 

@@ -11,7 +11,7 @@ void DiskWatch::reconfigure(uint32_t thresholdMB, uint32_t intervalS) {
     m_warned = false;
 }
 
-bool DiskWatch::Check(uint32_t freeMB) {
+bool DiskWatch::check(uint32_t freeMB) {
     if (m_threshold == 0)
         return false;
     m_below = freeMB < m_threshold;

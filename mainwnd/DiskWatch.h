@@ -29,7 +29,7 @@ public:
     void reconfigure(uint32_t thresholdMB, uint32_t intervalS);
 
     // One check with the free space now; true when the warning is to be shown.
-    bool Check(uint32_t freeMB);
+    bool check(uint32_t freeMB);
 
     uint32_t thresholdMB() const { return m_threshold; }
     int intervalMs() const { return int(m_interval) * 1000; }

@@ -90,7 +90,7 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
         [this](int32_t channel, std::span<const uint8_t> picture) { m_patrol->onFrame(channel, picture); },
         [this](int32_t channel) { return m_patrol->wantsFrame(channel); });
     applyUnattendedSettings();
-    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolSettings = PatrolSettings::read(m_env.store);
     m_patrolLast = QDateTime::currentDateTime();
     m_patrolTimer.setInterval(30000);
     connect(&m_patrolTimer, &QTimer::timeout, this, &MainFrame::checkPatrolSchedule);
@@ -127,7 +127,7 @@ MainFrame::~MainFrame() {
 void MainFrame::Start() {
     m_env.app.ShowSplash(this);
     m_modemPane->setText(loadString(IDS_LOOKING_FOR_MODEMS));
-    m_networkModems = NetworkModemList::Load(m_env.store).entries();
+    m_networkModems = NetworkModemList::load(m_env.store).entries();
     m_env.telephony.setNetworkModems(m_networkModems);
     m_lines->discover(m_env.store.modem(), [this] { onModemsFound(); });
     requestDiskPane();
@@ -354,8 +354,8 @@ FrameState MainFrame::currentState() const {
     state.barsShown = m_barsShown;
     state.alarmPlaying = m_alarmPlaying;
     state.discovering = m_lines->isDiscovering();
-    state.redialPending = m_reconnect && m_reconnect->Pending();
-    state.patrolRunning = m_patrol && m_patrol->Running();
+    state.redialPending = m_reconnect && m_reconnect->pending();
+    state.patrolRunning = m_patrol && m_patrol->running();
     return state;
 }
 
@@ -418,7 +418,7 @@ void MainFrame::onConnect() {
 
 void MainFrame::onHangUp() {
     // With only a redial waiting there is no call to end: the line listens on.
-    if (m_reconnect->Cancel() && !m_lines->hasCall()) {
+    if (m_reconnect->cancel() && !m_lines->hasCall()) {
         SetStatusText(loadString(IDS_STATUS_DISCONNECT));
         return;
     }
@@ -451,7 +451,7 @@ bool MainFrame::retryNetworkModems(int command) {
 }
 
 bool MainFrame::applyNetworkModems(int device) {
-    const std::vector<std::string> stored = NetworkModemList::Load(m_env.store).entries();
+    const std::vector<std::string> stored = NetworkModemList::load(m_env.store).entries();
     if (stored == m_networkModems)
         return false;
     m_networkModems = stored;
@@ -497,7 +497,7 @@ void MainFrame::runModemChoice(int command) {
 
 void MainFrame::onOpenChannel() {
     // A patrol opens its channels itself; the site's prompt asks no one then.
-    if (!m_port->IsOpen() || m_patrol->Running())
+    if (!m_port->IsOpen() || m_patrol->running())
         return;
     if (const std::optional<int32_t> channel = m_env.frameDialogs.runChannelChoice(this, m_env.channels))
         m_port->requestOpenChannel(*channel);
@@ -515,11 +515,11 @@ void MainFrame::onRemoteControl() {
 }
 
 void MainFrame::onLoginError() {
-    if (m_patrol->Running()) { // unattended: the report says it, no message waits for a person
+    if (m_patrol->running()) { // unattended: the report says it, no message waits for a person
         m_patrol->onLoginRejected();
         return;
     }
-    m_reconnect->Cancel();
+    m_reconnect->cancel();
     m_lines->ResetLine();
     m_env.dialogs.notice(this, loadString(IDP_LOGIN_ERROR));
 }
@@ -641,7 +641,7 @@ DialogService& MainFrame::dialogs() {
 void MainFrame::startAlarm() {
     if (m_alarmPlaying)
         return;
-    m_alarmPlaying = m_alarm.Play();
+    m_alarmPlaying = m_alarm.play();
     refreshCommandStates();
 }
 
@@ -658,7 +658,7 @@ void MainFrame::checkDiskSpace() {
     m_volume.request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
-        if (m_disk.thresholdMB() != 0 && m_disk.Check(reading.freeMB))
+        if (m_disk.thresholdMB() != 0 && m_disk.check(reading.freeMB))
             m_env.dialogs.notice(this, loadString(IDP_DISK_SPACE_LOW));
         refreshDiskPane();
     });
@@ -752,14 +752,14 @@ void MainFrame::onUnattended() {
 }
 
 void MainFrame::applyUnattendedSettings() {
-    m_unattended = UnattendedSettings::Read(m_env.store);
+    m_unattended = UnattendedSettings::read(m_env.store);
     m_reconnect->configure(m_unattended.reconnect, m_unattended.reconnectAttempts);
 }
 
 void MainFrame::onPatrolSetup() {
     if (!m_env.frameDialogs.runPatrolSetup(this))
         return;
-    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolSettings = PatrolSettings::read(m_env.store);
     m_patrolLast = QDateTime::currentDateTime(); // the schedule counts from now
 }
 
@@ -776,9 +776,9 @@ void MainFrame::onPatrolReport() {
 }
 
 bool MainFrame::startPatrol(const QStringList& names) {
-    if (m_patrol->Running())
+    if (m_patrol->running())
         return false;
-    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolSettings = PatrolSettings::read(m_env.store);
     QStringList missing;
     std::vector<PatrolSite> sites =
         patrolSitesFromPhoneBook(m_env.store, names.isEmpty() ? m_patrolSettings.entries : names, &missing);
@@ -841,7 +841,7 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     m_lines->cancelDiscovery();
     if (std::exchange(m_waitingCommand, 0) != 0)
         QApplication::restoreOverrideCursor();
-    m_reconnect->Cancel();
+    m_reconnect->cancel();
     m_patrolTimer.stop();
     m_patrol->Stop();
     // Dropping the call stops the connection, which closes every channel

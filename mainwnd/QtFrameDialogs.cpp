@@ -76,11 +76,11 @@ void QtFrameDialogs::runOptions(QWidget* parent, SettingsFollowUp& followUp) {
 }
 
 bool QtFrameDialogs::runUnattended(QWidget* parent) {
-    return UnattendedDialog::Run(parent, m_store);
+    return UnattendedDialog::run(parent, m_store);
 }
 
 bool QtFrameDialogs::runPatrolSetup(QWidget* parent) {
-    return PatrolSetupDialog::Run(parent, m_store);
+    return PatrolSetupDialog::run(parent, m_store);
 }
 
 void QtFrameDialogs::showPatrolReport(QWidget* parent, const std::string& recordFolder) {

@@ -128,7 +128,7 @@ void PatrolSetupDialog::Move(int step) {
     m_sites->setCurrentRow(to);
 }
 
-std::optional<PatrolSettings> PatrolSetupDialog::Values() const {
+std::optional<PatrolSettings> PatrolSetupDialog::values() const {
     const std::optional<QList<QTime>> times = PatrolSettings::parseTimes(m_times->text());
     if (!times)
         return std::nullopt;
@@ -145,7 +145,7 @@ std::optional<PatrolSettings> PatrolSetupDialog::Values() const {
 }
 
 void PatrolSetupDialog::accept() {
-    if (!Values()) {
+    if (!values()) {
         m_times->setFocus();
         m_times->selectAll();
         return;
@@ -153,16 +153,16 @@ void PatrolSetupDialog::accept() {
     QDialog::accept();
 }
 
-bool PatrolSetupDialog::Run(QWidget* parent, AppStore& store) {
+bool PatrolSetupDialog::run(QWidget* parent, AppStore& store) {
     std::vector<PhoneEntry> book;
     store.LoadPhoneBook(book);
     QStringList names;
     for (const PhoneEntry& entry : book)
         names.append(QString::fromStdString(entry.Name));
-    PatrolSetupDialog dialog(PatrolSettings::Read(store), names, parent);
+    PatrolSetupDialog dialog(PatrolSettings::read(store), names, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    const std::optional<PatrolSettings> values = dialog.Values();
+    const std::optional<PatrolSettings> values = dialog.values();
     return values && values->store(store);
 }
 
@@ -191,7 +191,7 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
     , m_recordFolder(std::move(recordFolder))
     , m_dialogs(dialogs) {
     build();
-    List(std::move(reports));
+    list(std::move(reports));
 }
 
 PatrolReportWindow::PatrolReportWindow(const std::string& storedFolder, Resolver resolve,
@@ -207,7 +207,7 @@ PatrolReportWindow::PatrolReportWindow(const std::string& storedFolder, Resolver
         job->post(
             [folder = std::move(folder), reports = std::move(reports)](PatrolReportWindow* window) mutable {
                 window->m_recordFolder = std::move(folder);
-                window->List(std::move(reports));
+                window->list(std::move(reports));
             });
     });
 }
@@ -230,7 +230,7 @@ void PatrolReportWindow::build() {
     resize(640, 480);
 }
 
-void PatrolReportWindow::List(std::vector<PatrolReport> reports) {
+void PatrolReportWindow::list(std::vector<PatrolReport> reports) {
     m_loaded = true;
     const QBrush failed(Qt::red);
     std::vector<QString> thumbnails;

@@ -41,11 +41,11 @@ class PatrolSetupDialog : public QDialog {
 public:
     PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook, QWidget* parent = nullptr);
     // The values shown; nothing while the times field holds no valid times.
-    std::optional<PatrolSettings> Values() const;
+    std::optional<PatrolSettings> values() const;
     void accept() override;
 
     // Runs the dialog over the stored patrol; true when OK stored a new one.
-    static bool Run(QWidget* parent, AppStore& store);
+    static bool run(QWidget* parent, AppStore& store);
 
 private:
     void Move(int step);
@@ -94,7 +94,7 @@ public:
 private:
     struct ThumbnailJob;
     void build();
-    void List(std::vector<PatrolReport> reports);
+    void list(std::vector<PatrolReport> reports);
     void loadThumbnails(std::vector<QString> paths);
     void showThumbnail(int index, const QImage& thumbnail);
     void showPicture(const QString& title, const QByteArray& bytes);

@@ -43,7 +43,7 @@ struct PatrolRunner::WorkQueue {
 
     // Queues `job`; false (and nothing queued) when `limit` jobs already
     // wait, which bounds what a hung volume can pile up.
-    static bool Post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job,
+    static bool post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job,
                      size_t limit = SIZE_MAX) {
         {
             std::lock_guard guard(queue->lock);
@@ -102,7 +102,7 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     m_report.folder =
         QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
     m_files = std::make_shared<RoundFiles>();
-    WorkQueue::Post(m_work, [files = m_files, stored, resolve = m_options.resolveFolder,
+    WorkQueue::post(m_work, [files = m_files, stored, resolve = m_options.resolveFolder,
                              relative = m_report.folder.toStdString()] {
         files->recordFolder = resolve ? resolve(stored) : stored;
         const std::string round = files->recordFolder + relative + "/";
@@ -192,7 +192,7 @@ void PatrolRunner::onFrame(int32_t channel, std::span<const uint8_t> picture) {
         const QString relative = m_report.folder + u'/' + site + u'/' +
                                  QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
         // Written off this thread; the report only names the file.
-        const bool queued = WorkQueue::Post(
+        const bool queued = WorkQueue::post(
             m_work,
             [files = m_files, relative, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
                 const QString path = QString::fromStdString(files->recordFolder) + relative;
@@ -414,7 +414,7 @@ void PatrolRunner::finish() {
     m_port.setLoginOverride(std::nullopt);
     m_report.finished = true;
     // After the round's pictures: the queue keeps the order.
-    WorkQueue::Post(m_work, [files = m_files, json = m_report.toJson()] {
+    WorkQueue::post(m_work, [files = m_files, json = m_report.toJson()] {
         std::string round;
         {
             std::lock_guard guard(files->lock);

@@ -90,7 +90,7 @@ public:
     // Ends the round: a call under way is hung up, the sites not yet called
     // are reported as stopped and the report is written.
     void Stop();
-    bool Running() const { return m_state != State::Idle; }
+    bool running() const { return m_state != State::Idle; }
     // Seconds each channel records in the next rounds (0: none).
     void setRecordSeconds(int seconds) { m_options.recordSeconds = seconds; }
     // Runs when a round ended (also after Stop), with its report.
@@ -132,7 +132,7 @@ private:
     void openChannels();
     void requestNextChannel();
     void finish();
-    PatrolSiteResult& Current() { return m_report.sites[m_siteIndex]; }
+    PatrolSiteResult& current() { return m_report.sites[m_siteIndex]; }
 
     LineManager& m_lines;
     CommPort& m_port;

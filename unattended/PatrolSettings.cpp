@@ -13,7 +13,7 @@ constexpr std::string_view kSection = "Patrol";
 
 } // namespace
 
-PatrolSettings PatrolSettings::Read(AppStore& store) {
+PatrolSettings PatrolSettings::read(AppStore& store) {
     PatrolSettings s;
     const QString entries = QString::fromStdString(store.profileText(kSection, "Entries", {}));
     for (const QString& name : entries.split(u'\n', Qt::SkipEmptyParts))

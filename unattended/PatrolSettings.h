@@ -32,7 +32,7 @@ struct PatrolSettings {
     QList<QTime> times;
     int32_t recordSeconds = 0;
 
-    static PatrolSettings Read(AppStore& store);
+    static PatrolSettings read(AppStore& store);
     bool store(AppStore& store) const;
 
     // "hh:mm" items separated by blanks or commas, sorted, duplicates dropped;

@@ -30,22 +30,22 @@ void Reconnector::configure(bool enabled, int attempts) {
 }
 
 void Reconnector::noteOperatorDial(const QString& number) {
-    Cancel();
+    cancel();
     m_number = number;
     m_login.reset();
     m_port.setLoginOverride(std::nullopt);
 }
 
 void Reconnector::forgetNumber() {
-    Cancel();
+    cancel();
     m_number.clear();
 }
 
-bool Reconnector::Cancel() {
-    const bool running = m_scheduler.Pending();
+bool Reconnector::cancel() {
+    const bool running = m_scheduler.pending();
     if (running)
         qCInfo(lcReconnect) << "redial series ended by the operator or the site";
-    m_scheduler.Cancel();
+    m_scheduler.cancel();
     m_port.clearReopen();
     return running;
 }
@@ -89,7 +89,7 @@ void Reconnector::tick() {
             m_scheduler.onLoggedIn();
         } else if (!m_lines.hasCall() && !m_port.IsOpen()) {
             // Dropped through the dialing window: the operator ended it.
-            Cancel();
+            cancel();
         }
         return;
     }

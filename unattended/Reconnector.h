@@ -48,13 +48,13 @@ public:
     // Another dial path (a patrol) took the line: its calls are not redialled.
     void forgetNumber();
     // Ends a series; true when one was running.
-    bool Cancel();
+    bool cancel();
     // The line control's call-end observer.
     void onCallEnd(const CallEnd& end);
     // The timer's routine (tests call it with their own clock).
     void tick();
 
-    bool Pending() const { return m_scheduler.Pending(); }
+    bool pending() const { return m_scheduler.pending(); }
     const RedialScheduler& scheduler() const { return m_scheduler; }
 
 private:

@@ -25,7 +25,7 @@ void RedialScheduler::configure(bool enabled, int attempts) {
     m_enabled = enabled;
     m_maxAttempts = std::clamp(attempts, kMinAttempts, kMaxAttempts);
     if (!m_enabled)
-        Cancel();
+        cancel();
 }
 
 bool RedialScheduler::onCallDropped(Target target, TimePoint now) {
@@ -42,7 +42,7 @@ bool RedialScheduler::onAttemptFailed(TimePoint now) {
     if (m_phase != Phase::Dialling)
         return m_phase == Phase::Waiting;
     if (m_attempt >= m_maxAttempts) {
-        Cancel();
+        cancel();
         return false;
     }
     ++m_attempt;
@@ -53,10 +53,10 @@ bool RedialScheduler::onAttemptFailed(TimePoint now) {
 
 void RedialScheduler::onLoggedIn() {
     if (m_phase == Phase::Dialling)
-        Cancel();
+        cancel();
 }
 
-void RedialScheduler::Cancel() {
+void RedialScheduler::cancel() {
     m_phase = Phase::Idle;
     m_attempt = 0;
     m_target = {};

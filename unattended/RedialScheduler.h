@@ -59,14 +59,14 @@ public:
     bool onAttemptFailed(TimePoint now);
     // The attempt under way logged in: the series ends.
     void onLoggedIn();
-    void Cancel();
+    void cancel();
 
     // True when an attempt is to be placed now: due and the line is free.
     // The attempt then counts and the phase becomes Dialling.
     bool takeDue(TimePoint now, bool lineFree);
 
     Phase currentPhase() const { return m_phase; }
-    bool Pending() const { return m_phase != Phase::Idle; }
+    bool pending() const { return m_phase != Phase::Idle; }
     // The number of the attempt under way or next.
     int attempt() const { return m_attempt; }
     const Target& currentTarget() const { return m_target; }

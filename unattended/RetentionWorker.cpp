@@ -145,7 +145,7 @@ RetentionResult RetentionWorker::runPass(const RetentionRequest& request) {
     policy.freeBytes = free.value_or(0);
     policy.ageCutoffKey = cutoffKey(request.now, request.maxAgeDays);
     const auto inUse = [](const RetentionClip& clip) {
-        return ClipsInUse::Contains(clip.folder + clip.fileName);
+        return ClipsInUse::contains(clip.folder + clip.fileName);
     };
     // Clips in unreadable folders stay out of the plan altogether.
     std::vector<RetentionClip> reachable;
@@ -173,7 +173,7 @@ RetentionResult RetentionWorker::runPass(const RetentionRequest& request) {
             return result;
         const RetentionClip& clip = reachable[i];
         const std::string video = clip.folder + clip.fileName;
-        if (ClipsInUse::Contains(video))
+        if (ClipsInUse::contains(video))
             continue;
         if (!removeFile(video))
             continue;

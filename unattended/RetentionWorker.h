@@ -64,7 +64,7 @@ public:
 
     // Starts a pass unless one runs; `done` runs on the caller's thread.
     bool Start(RetentionRequest request, std::function<void(const RetentionResult&)> done = {});
-    bool Running() const { return m_running; }
+    bool running() const { return m_running; }
 
     // One pass on the calling thread (the thread runs exactly this).
     RetentionResult runPass(const RetentionRequest& request);

@@ -9,7 +9,7 @@ constexpr std::string_view kSection = "Unattended";
 
 } // namespace
 
-UnattendedSettings UnattendedSettings::Read(AppStore& store) {
+UnattendedSettings UnattendedSettings::read(AppStore& store) {
     UnattendedSettings s;
     s.reconnect = store.profileInt(kSection, "Reconnect", 0) == 1;
     const int32_t attempts =

@@ -4,7 +4,7 @@ ChannelWindowLink::ChannelWindowLink(ChannelWindow* window)
     : m_window(window) {}
 
 ChannelWindowLink::~ChannelWindowLink() {
-    Close();
+    close();
 }
 
 void ChannelWindowLink::setStreamFormat(const BitmapInfoHeader& header) {
@@ -66,7 +66,7 @@ void ChannelWindowLink::onPostedCommand(int command) {
         m_window->executeCommand(command);
 }
 
-void ChannelWindowLink::Close() {
+void ChannelWindowLink::close() {
     if (m_window)
         m_window->closeFromLink();
 }

@@ -35,7 +35,7 @@ public:
     void drawPicture(const DrawablePicture& picture) override;
     void markClosedBySite() override;
     void onPostedCommand(int command) override;
-    void Close() override;
+    void close() override;
     void showFrameAge(std::optional<int> seconds) override;
 
 private:

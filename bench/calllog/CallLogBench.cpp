@@ -39,7 +39,7 @@ struct FullLog {
     FullLog()
         : log(QString::fromStdString(dir.file("calls.sqlite"))) {
         for (int64_t n = 0; n < CallLog::kMaxEntries; ++n)
-            log.Append(Sample(n));
+            log.append(Sample(n));
     }
     TempDir dir{"dialscope-bench"};
     CallLog log;
@@ -66,7 +66,7 @@ void BM_AppendToFullLog(benchmark::State& state) {
     FullLog& f = Full();
     int64_t n = CallLog::kMaxEntries;
     timeEach(state, [&] {
-        if (!f.log.Append(Sample(n++)))
+        if (!f.log.append(Sample(n++)))
             state.SkipWithError("append failed");
     });
 }

@@ -42,7 +42,7 @@ public:
     void draw(std::span<const uint8_t>) override {}
     void markClosedBySite() override {}
     void onPostedCommand(int) override {}
-    void Close() override {}
+    void close() override {}
 
 private:
     std::vector<uint8_t> m_copy;

@@ -21,7 +21,7 @@
 
 // Everything the two threads touch. Shared with them, so a thread that outlives
 // its stop bound never uses freed memory; the descriptor is closed when the
-// last holder lets go, or by Close() once both threads have ended.
+// last holder lets go, or by close() once both threads have ended.
 struct SerialEngine::Link {
     explicit Link(int descriptor)
         : fd(descriptor) {}
@@ -95,7 +95,7 @@ SerialEngine::SerialEngine(std::chrono::milliseconds stopBound)
     : m_stopBound(stopBound) {}
 
 SerialEngine::~SerialEngine() {
-    Close({});
+    close({});
 }
 
 bool SerialEngine::isCharDevice(int fd) {
@@ -183,7 +183,7 @@ bool SerialEngine::stopWorker(Worker& worker, const std::function<void()>& pump)
     return true;
 }
 
-void SerialEngine::Close(const std::function<void()>& pump) {
+void SerialEngine::close(const std::function<void()>& pump) {
     if (!m_link)
         return;
     std::shared_ptr<Link> link = m_link;

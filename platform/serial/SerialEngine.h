@@ -62,7 +62,7 @@ public:
     // Stops both threads and discards both queues; then purges both
     // directions and closes the descriptor. `pump` runs between wait slices.
     // Does nothing when not open.
-    void Close(const std::function<void()>& pump);
+    void close(const std::function<void()>& pump);
 
     // Appends one block to the send queue and wakes the writer. Ignored while
     // not open.

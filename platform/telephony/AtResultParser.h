@@ -47,7 +47,7 @@ public:
     // Feeds bytes; every completed line is appended to `out`.
     void feed(const char* data, std::size_t size, std::vector<AtResult>& out);
     // Drops a partial line.
-    void Reset() { m_line.clear(); }
+    void reset() { m_line.clear(); }
 
     // Classifies one complete line (without its terminator).
     static AtResult classify(std::string_view line);

@@ -304,7 +304,7 @@ std::int32_t HayesTelephony::addressStatus(Line line, std::uint32_t addressId, A
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::Close(Line line) {
+std::int32_t HayesTelephony::close(Line line) {
     if (m_lines.find(line) == m_lines.end())
         return LINEERR_INVALLINEHANDLE;
     forgetLine(line);
@@ -333,7 +333,7 @@ std::optional<std::string> HayesTelephony::dialString(const std::string& number)
     return dial;
 }
 
-std::uint32_t HayesTelephony::NextRequest() {
+std::uint32_t HayesTelephony::nextRequest() {
     if (++m_nextRequest > static_cast<std::uint32_t>(INT32_MAX))
         m_nextRequest = 1;
     return m_nextRequest;
@@ -351,7 +351,7 @@ std::int32_t HayesTelephony::makeCall(Line line, Call& call, const std::string& 
         return LINEERR_OPERATIONFAILED;
     const Call handle = m_nextHandle++;
     m_calls[handle] = CallRecord{line, CallStatus{LINECALLSTATE_DIALING, 0, LINECALLPRIVILEGE_OWNER}};
-    const std::uint32_t request = NextRequest();
+    const std::uint32_t request = nextRequest();
     const std::uint32_t seconds = params.noAnswerTimeout ? params.noAnswerTimeout : kDefaultNoAnswerSeconds;
     it->second.modem->Dial(handle, *dial, static_cast<int>(std::min<std::uint32_t>(seconds, 3600) * 1000),
                            request);
@@ -367,23 +367,23 @@ ModemLine* HayesTelephony::lineOf(Call call) {
     return line == m_lines.end() ? nullptr : line->second.modem.get();
 }
 
-std::int32_t HayesTelephony::Answer(Call call) {
+std::int32_t HayesTelephony::answer(Call call) {
     ModemLine* modem = lineOf(call);
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
     if (m_calls[call].status.callState != LINECALLSTATE_OFFERING)
         return LINEERR_INVALCALLSTATE;
-    const std::uint32_t request = NextRequest();
-    modem->Answer(call, request);
+    const std::uint32_t request = nextRequest();
+    modem->answer(call, request);
     return static_cast<std::int32_t>(request);
 }
 
-std::int32_t HayesTelephony::Drop(Call call) {
+std::int32_t HayesTelephony::drop(Call call) {
     ModemLine* modem = lineOf(call);
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
-    const std::uint32_t request = NextRequest();
-    modem->Drop(call, request);
+    const std::uint32_t request = nextRequest();
+    modem->drop(call, request);
     return static_cast<std::int32_t>(request);
 }
 
@@ -392,7 +392,7 @@ std::int32_t HayesTelephony::deallocateCall(Call call) {
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
     m_calls.erase(call);
-    modem->Release(call);
+    modem->release(call);
     return LINEERR_OK;
 }
 
@@ -427,7 +427,7 @@ void HayesTelephony::enqueue(std::uint64_t session, Line line, const ModemEvent&
         this, [this, session, line, event] { deliver(session, line, event); }, Qt::QueuedConnection);
 }
 
-void HayesTelephony::Notify(const LineMessage& message) {
+void HayesTelephony::notify(const LineMessage& message) {
     // A copy: the callback may shut the service down and replace m_callback.
     const LineCallback callback = m_callback;
     if (callback)
@@ -440,7 +440,7 @@ void HayesTelephony::postNotify(const LineMessage& message) {
         this,
         [this, session, message] {
             if (session == m_session && m_app != 0)
-                Notify(message);
+                notify(message);
         },
         Qt::QueuedConnection);
 }
@@ -453,19 +453,19 @@ void HayesTelephony::deliver(std::uint64_t session, Line line, const ModemEvent&
         return;
     switch (event.kind) {
     case ModemEvent::Kind::Reply:
-        Notify({0, LINE_REPLY, event.requestId, static_cast<std::uint32_t>(event.result), 0});
+        notify({0, LINE_REPLY, event.requestId, static_cast<std::uint32_t>(event.result), 0});
         return;
     case ModemEvent::Kind::Ring: {
         const bool ringing = (it->second.lineStates & LINEDEVSTATE_RINGING) != 0;
         if (event.newCall) {
             m_calls[event.call] =
                 CallRecord{line, CallStatus{LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER}};
-            Notify({event.call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+            notify({event.call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
         } else if (m_calls.count(event.call) == 0) {
             return;
         }
         if (ringing && session == m_session && m_lines.count(line))
-            Notify({line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
+            notify({line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
         return;
     }
     case ModemEvent::Kind::CallState: {
@@ -476,7 +476,7 @@ void HayesTelephony::deliver(std::uint64_t session, Line line, const ModemEvent&
         call->second.status.callStateMode = event.detail;
         if (event.state == LINECALLSTATE_CONNECTED)
             call->second.status.rate = event.rate;
-        Notify({event.call, LINE_CALLSTATE, event.state, event.detail, 0});
+        notify({event.call, LINE_CALLSTATE, event.state, event.detail, 0});
         return;
     }
     case ModemEvent::Kind::Closed:
@@ -484,7 +484,7 @@ void HayesTelephony::deliver(std::uint64_t session, Line line, const ModemEvent&
             qCWarning(lcTelephony, "the modem at %s is gone; its line is closed",
                       m_devices[it->second.deviceId].path.c_str());
         forgetLine(line);
-        Notify({line, LINE_CLOSE, 0, 0, 0});
+        notify({line, LINE_CLOSE, 0, 0, 0});
         return;
     }
 }

@@ -65,11 +65,11 @@ public:
                       std::uint32_t privileges, std::uint32_t mediaModes) override;
     std::int32_t setStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
     std::int32_t addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
-    std::int32_t Close(Line line) override;
+    std::int32_t close(Line line) override;
     std::int32_t makeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
                           const CallParams& params) override;
-    std::int32_t Answer(Call call) override;
-    std::int32_t Drop(Call call) override;
+    std::int32_t answer(Call call) override;
+    std::int32_t drop(Call call) override;
     std::int32_t deallocateCall(Call call) override;
     std::int32_t callStatus(Call call, CallStatus& status) override;
     std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
@@ -100,11 +100,11 @@ private:
 
     void enqueue(std::uint64_t session, Line line, const ModemEvent& event);
     void deliver(std::uint64_t session, Line line, const ModemEvent& event);
-    void Notify(const LineMessage& message);
+    void notify(const LineMessage& message);
     void postNotify(const LineMessage& message);
     void rescan();
     void watchFolders();
-    std::uint32_t NextRequest();
+    std::uint32_t nextRequest();
     ModemLine* lineOf(Call call);
     void forgetLine(Line line);
     void finishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes);

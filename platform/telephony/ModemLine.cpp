@@ -51,7 +51,7 @@ ModemLine::ModemLine(Opener open, HayesTimings timings, Sink sink, HandleSource 
     if (m_commandFd < 0 || m_abortFd < 0)
         return;
     try {
-        m_thread = std::thread(&ModemLine::Run, this);
+        m_thread = std::thread(&ModemLine::run, this);
     } catch (const std::system_error&) {
         // Started() stays false; the owner refuses to open the line.
     }
@@ -69,7 +69,7 @@ ModemLine::~ModemLine() {
         ::close(m_abortFd);
 }
 
-void ModemLine::Post(Command command) {
+void ModemLine::post(Command command) {
     {
         std::lock_guard lock(m_mutex);
         m_commands.push_back(std::move(command));
@@ -78,19 +78,19 @@ void ModemLine::Post(Command command) {
 }
 
 void ModemLine::Dial(Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId) {
-    Post({Command::Kind::Dial, call, number, noAnswerMs, requestId});
+    post({Command::Kind::Dial, call, number, noAnswerMs, requestId});
 }
 
-void ModemLine::Answer(Call call, std::uint32_t requestId) {
-    Post({Command::Kind::Answer, call, {}, 0, requestId});
+void ModemLine::answer(Call call, std::uint32_t requestId) {
+    post({Command::Kind::Answer, call, {}, 0, requestId});
 }
 
-void ModemLine::Drop(Call call, std::uint32_t requestId) {
-    Post({Command::Kind::Drop, call, {}, 0, requestId});
+void ModemLine::drop(Call call, std::uint32_t requestId) {
+    post({Command::Kind::Drop, call, {}, 0, requestId});
 }
 
-void ModemLine::Release(Call call) {
-    Post({Command::Kind::Release, call, {}, 0, 0});
+void ModemLine::release(Call call) {
+    post({Command::Kind::Release, call, {}, 0, 0});
 }
 
 void ModemLine::emitEvent(ModemEvent event) {
@@ -137,14 +137,14 @@ std::optional<AtResult> ModemLine::exchange(std::string_view text, int waitMs) {
     return awaitResult(waitMs);
 }
 
-void ModemLine::Pause(int ms) {
+void ModemLine::pause(int ms) {
     pollfd abortFd{m_abortFd, POLLIN, 0};
     const SteadyTime until = After(ms);
     while (!m_abort && remainingMs(until) > 0)
         poll(&abortFd, 1, remainingMs(until));
 }
 
-bool ModemLine::Setup() {
+bool ModemLine::setup() {
     m_port.flushInput();
     if (!exchange("ATZ\r", m_timings.commandMs))
         return false;
@@ -158,13 +158,13 @@ bool ModemLine::Setup() {
     return true;
 }
 
-void ModemLine::Run() {
+void ModemLine::run() {
     std::optional<SerialPort> port = m_open(m_abortFd);
     m_open = nullptr;
     bool setUp = false;
     if (port) {
         m_port = std::move(*port);
-        setUp = Setup();
+        setUp = setup();
         if (!setUp && !m_abort)
             qCWarning(lcTelephony, "the modem %s",
                       m_lost ? "port failed during its set-up" : "did not answer its set-up commands");
@@ -226,7 +226,7 @@ void ModemLine::handle(const Command& command) {
                   m_state == State::Dead ? LINEERR_OPERATIONFAILED : LINEERR_RESOURCEUNAVAIL);
             return;
         }
-        m_parser.Reset();
+        m_parser.reset();
         if (!send("ATDT" + command.number + "\r")) {
             Reply(command.requestId, LINEERR_OPERATIONFAILED);
             if (m_lost)
@@ -246,7 +246,7 @@ void ModemLine::handle(const Command& command) {
             Reply(command.requestId, LINEERR_INVALCALLSTATE);
             return;
         }
-        m_parser.Reset();
+        m_parser.reset();
         if (!send("ATA\r")) {
             Reply(command.requestId, LINEERR_OPERATIONFAILED);
             if (m_lost)
@@ -291,13 +291,13 @@ void ModemLine::hangUp() {
     case State::Connected: {
         const bool dropped = m_port.hasModemLines() && m_port.setDtr(false);
         if (dropped) {
-            Pause(m_timings.dtrDropMs);
+            pause(m_timings.dtrDropMs);
             m_port.setDtr(true);
             m_port.flushInput();
         }
         if (!dropped || m_port.mayStillBeOnline()) {
-            Pause(m_timings.guardMs);
-            m_parser.Reset();
+            pause(m_timings.guardMs);
+            m_parser.reset();
             if (send("+++")) {
                 awaitResult(m_timings.guardMs + m_timings.commandMs);
                 if (!m_lost)
@@ -311,7 +311,7 @@ void ModemLine::hangUp() {
         break;
     }
     m_call = 0;
-    m_parser.Reset();
+    m_parser.reset();
     m_port.watchNoCarrier(false, 0);
     if (m_lost) {
         m_state = State::Dead;
@@ -343,7 +343,7 @@ void ModemLine::endCall(std::uint32_t state, std::uint32_t detail) {
     CallState(m_call, state, detail);
     m_call = 0;
     m_state = State::Idle;
-    m_parser.Reset();
+    m_parser.reset();
 }
 
 void ModemLine::onInput() {

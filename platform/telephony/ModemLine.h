@@ -67,13 +67,13 @@ public:
     bool Started() const { return m_thread.joinable(); }
 
     void Dial(tel::Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId);
-    void Answer(tel::Call call, std::uint32_t requestId);
-    void Drop(tel::Call call, std::uint32_t requestId);
+    void answer(tel::Call call, std::uint32_t requestId);
+    void drop(tel::Call call, std::uint32_t requestId);
     // The owner forgot the call: hang it up quietly if it is still going.
-    void Release(tel::Call call);
+    void release(tel::Call call);
 
     // A new descriptor of the port for the data stream of a connected call.
-    int dataHandle() const { return m_port.Reopen(); }
+    int dataHandle() const { return m_port.reopen(); }
     bool Dead() const { return m_dead.load(); }
 
 private:
@@ -86,9 +86,9 @@ private:
         std::uint32_t requestId = 0;
     };
 
-    void Post(Command command);
-    void Run();
-    bool Setup();
+    void post(Command command);
+    void run();
+    bool setup();
     void handle(const Command& command);
     void onInput();
     void onResult(const AtResult& result);
@@ -103,7 +103,7 @@ private:
     std::optional<AtResult> exchange(std::string_view text, int waitMs);
     std::optional<AtResult> awaitResult(int waitMs);
     bool send(std::string_view text);
-    void Pause(int ms);
+    void pause(int ms);
     void checkTimers();
     void Connected(std::uint32_t rate);
 

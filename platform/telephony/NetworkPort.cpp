@@ -187,7 +187,7 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::launch(int socketFd, bool raw, int& lo
         prepare(*link);
     }
     try {
-        link->m_thread = std::thread(&Rfc2217Link::Run, link.get());
+        link->m_thread = std::thread(&Rfc2217Link::run, link.get());
     } catch (const std::system_error&) {
         ::close(pair[0]);
         errno = EAGAIN;
@@ -284,7 +284,7 @@ bool Rfc2217Link::setDtr(bool on) {
     return true;
 }
 
-void Rfc2217Link::Run() {
+void Rfc2217Link::run() {
     std::string toNet;   // escaped data and protocol bytes for the server
     std::string toLocal; // unescaped data for the program
     std::string data;
@@ -337,7 +337,7 @@ void Rfc2217Link::Run() {
         // held back by a full local buffer are not silence.
         if (m_raw && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN)) {
             std::lock_guard lock(m_mutex);
-            m_noCarrier.Check(Clock::now());
+            m_noCarrier.check(Clock::now());
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t value;

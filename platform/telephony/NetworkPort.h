@@ -90,7 +90,7 @@ private:
     Rfc2217Link(int socketFd, int pumpFd, bool raw);
     static std::shared_ptr<Rfc2217Link> launch(int socketFd, bool raw, int& localFd,
                                                const std::function<void(Rfc2217Link&)>& prepare);
-    void Run();
+    void run();
     void wake();
 
     const bool m_raw; // raw TCP: no Telnet, NO CARRIER watched instead

@@ -38,7 +38,7 @@ std::optional<NoCarrierWatch::Clock::time_point> NoCarrierWatch::deadline() cons
     return *m_pendingSince + m_quiet;
 }
 
-bool NoCarrierWatch::Check(Clock::time_point now) {
+bool NoCarrierWatch::check(Clock::time_point now) {
     if (m_armed && !m_lost && m_pendingSince && now >= *m_pendingSince + m_quiet) {
         m_lost = true;
         m_pendingSince.reset();

@@ -39,7 +39,7 @@ public:
     std::optional<Clock::time_point> deadline() const;
     // True once the carrier is lost: a result line stayed the last thing
     // received until `now` reached its deadline. Stays true until re-armed.
-    bool Check(Clock::time_point now);
+    bool check(Clock::time_point now);
     bool Lost() const { return m_lost; }
 
 private:

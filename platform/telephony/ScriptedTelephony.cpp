@@ -15,7 +15,7 @@ std::vector<std::string> ScriptedTelephony::ops(const std::string& prefix) const
     return found;
 }
 
-void ScriptedTelephony::Post(const LineMessage& message) {
+void ScriptedTelephony::post(const LineMessage& message) {
     QMetaObject::invokeMethod(
         &m_context,
         [this, message] {
@@ -41,7 +41,7 @@ Call ScriptedTelephony::offer() {
     const Call call = m_next++;
     m_lastCall = call;
     m_calls[call] = LINECALLSTATE_OFFERING;
-    Post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+    post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
     return call;
 }
 
@@ -49,7 +49,7 @@ std::int32_t ScriptedTelephony::request(ReplyMode mode) {
     const std::int32_t request = static_cast<std::int32_t>(m_next++);
     if (mode != ReplyMode::Never) {
         const std::int32_t result = mode == ReplyMode::Succeed ? LINEERR_OK : LINEERR_OPERATIONFAILED;
-        Post({0, LINE_REPLY, static_cast<std::uint32_t>(request), static_cast<std::uint32_t>(result), 0});
+        post({0, LINE_REPLY, static_cast<std::uint32_t>(request), static_cast<std::uint32_t>(result), 0});
     }
     return request;
 }
@@ -159,7 +159,7 @@ std::int32_t ScriptedTelephony::addressStatus(Line line, std::uint32_t, AddressS
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::Close(Line line) {
+std::int32_t ScriptedTelephony::close(Line line) {
     log.push_back("Close");
     if (line != m_line || m_line == 0)
         return LINEERR_INVALLINEHANDLE;
@@ -180,14 +180,14 @@ std::int32_t ScriptedTelephony::makeCall(Line line, Call& call, const std::strin
     return request(makeCallReply);
 }
 
-std::int32_t ScriptedTelephony::Answer(Call call) {
+std::int32_t ScriptedTelephony::answer(Call call) {
     log.push_back("Answer " + std::to_string(call));
     if (m_calls.count(call) == 0)
         return LINEERR_INVALCALLHANDLE;
     return request(answerReply);
 }
 
-std::int32_t ScriptedTelephony::Drop(Call call) {
+std::int32_t ScriptedTelephony::drop(Call call) {
     log.push_back("Drop " + std::to_string(call));
     if (m_calls.count(call) == 0)
         return LINEERR_INVALCALLHANDLE;

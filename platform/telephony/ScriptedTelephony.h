@@ -49,7 +49,7 @@ public:
     std::vector<std::string> ops(const std::string& prefix) const;
 
     // Messages to the application, delivered from the event loop.
-    void Post(const LineMessage& message);
+    void post(const LineMessage& message);
     void postCallState(Call call, std::uint32_t state, std::uint32_t privilege = 0);
     void setCallState(Call call, std::uint32_t state) { m_calls[call] = state; }
     // A call the service offers (as after RING); returns its handle.
@@ -76,11 +76,11 @@ public:
                       std::uint32_t privileges, std::uint32_t mediaModes) override;
     std::int32_t setStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
     std::int32_t addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
-    std::int32_t Close(Line line) override;
+    std::int32_t close(Line line) override;
     std::int32_t makeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
                           const CallParams& params) override;
-    std::int32_t Answer(Call call) override;
-    std::int32_t Drop(Call call) override;
+    std::int32_t answer(Call call) override;
+    std::int32_t drop(Call call) override;
     std::int32_t deallocateCall(Call call) override;
     std::int32_t callStatus(Call call, CallStatus& status) override;
     std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;

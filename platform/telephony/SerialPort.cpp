@@ -152,7 +152,7 @@ SerialPort::~SerialPort() {
     m_link.reset(); // the pump stops after the program's end is closed
 }
 
-int SerialPort::Reopen() const {
+int SerialPort::reopen() const {
     if (m_fd < 0)
         return -1;
     if (m_transport != Transport::Serial)

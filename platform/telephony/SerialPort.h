@@ -54,7 +54,7 @@ public:
 
     // A second, independent descriptor of the same port (own file status
     // flags, blocking), for whoever takes over the data stream; -1 on failure.
-    int Reopen() const;
+    int reopen() const;
 
     // Modem status lines: false on devices without them (pseudo-terminals).
     bool hasModemLines() const;

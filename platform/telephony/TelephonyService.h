@@ -58,12 +58,12 @@ public:
     virtual std::int32_t setStatusMessages(Line line, std::uint32_t lineStates,
                                            std::uint32_t addressStates) = 0;
     virtual std::int32_t addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) = 0;
-    virtual std::int32_t Close(Line line) = 0;
+    virtual std::int32_t close(Line line) = 0;
 
     virtual std::int32_t makeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
                                   const CallParams& params) = 0;
-    virtual std::int32_t Answer(Call call) = 0;
-    virtual std::int32_t Drop(Call call) = 0;
+    virtual std::int32_t answer(Call call) = 0;
+    virtual std::int32_t drop(Call call) = 0;
     virtual std::int32_t deallocateCall(Call call) = 0;
     virtual std::int32_t callStatus(Call call, CallStatus& status) = 0;
     virtual std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass,

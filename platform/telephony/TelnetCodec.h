@@ -79,7 +79,7 @@ public:
     // Appends the data bytes in `bytes` to `data` and the protocol events to
     // `events`, in the order they came.
     void feed(std::string_view bytes, std::string& data, std::vector<Event>& events);
-    void Reset() { *this = Decoder(); }
+    void reset() { *this = Decoder(); }
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };

@@ -29,7 +29,7 @@ TEST(OptionsValuesTest, ReadsDefaultsForMissingOrUnusableStoredValues) {
         for (int i = 0; i < 4; ++i)
             if (values[i] != -2)
                 store.SetSetting(ids[i], values[i]);
-        OptionsValues v = OptionsValues::Read(store);
+        OptionsValues v = OptionsValues::read(store);
         EXPECT_EQ(v.autoArrange, c.wantArrange) << c.arrange;
         EXPECT_EQ(v.lowSpaceMB, c.wantLowSpace) << c.lowSpace;
         EXPECT_EQ(v.checkSeconds, c.wantCheck) << c.check;

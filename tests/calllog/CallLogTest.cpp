@@ -87,16 +87,16 @@ TEST_F(CallLogTest, RowsComeBackWholeNewestFirstAndSurviveReopening) {
     {
         CallLog log(path);
         ASSERT_TRUE(log.IsOpen());
-        ASSERT_TRUE(log.Append(full));
-        ASSERT_TRUE(log.Append(answered));
-        ASSERT_TRUE(log.Append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+        ASSERT_TRUE(log.append(full));
+        ASSERT_TRUE(log.append(answered));
+        ASSERT_TRUE(log.append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
     }
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     CallLog log(path);
-    const std::vector<CallLogEntry> rows = log.Query();
+    const std::vector<CallLogEntry> rows = log.query();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].start, answered.start);
     EXPECT_EQ(rows[2].result, CallResult::Busy);
@@ -118,24 +118,24 @@ TEST_F(CallLogTest, FiltersCombineAndTotalsCoverTheFilteredRows) {
     b.bytesIn = 50;
     CallLogEntry c = Entry(at(3, 10, 0), QStringLiteral("100%_x"), CallResult::NoAnswer);
     for (const CallLogEntry& e : {a, b, c})
-        ASSERT_TRUE(log.Append(e));
+        ASSERT_TRUE(log.append(e));
 
     CallLogFilter range;
     range.from = at(2, 0, 0);
     range.to = at(3, 10, 0); // exclusive
-    ASSERT_EQ(log.Query(range).size(), 1u);
-    EXPECT_EQ(log.Query(range)[0].number, "555-0202");
+    ASSERT_EQ(log.query(range).size(), 1u);
+    EXPECT_EQ(log.query(range)[0].number, "555-0202");
 
     CallLogFilter text;
     text.text = QStringLiteral("gate"); // the site name, any case
-    ASSERT_EQ(log.Query(text).size(), 1u);
+    ASSERT_EQ(log.query(text).size(), 1u);
     text.text = QStringLiteral("%_"); // wildcard characters match only themselves
-    ASSERT_EQ(log.Query(text).size(), 1u);
-    EXPECT_EQ(log.Query(text)[0].number, "100%_x");
+    ASSERT_EQ(log.query(text).size(), 1u);
+    EXPECT_EQ(log.query(text)[0].number, "100%_x");
 
     CallLogFilter result;
     result.result = CallResult::Connected;
-    const std::vector<CallLogEntry> connected = log.Query(result);
+    const std::vector<CallLogEntry> connected = log.query(result);
     ASSERT_EQ(connected.size(), 2u);
     const CallLogTotals totals = CallLog::totals(connected);
     EXPECT_EQ(totals.calls, 2u);
@@ -147,8 +147,8 @@ TEST_F(CallLogTest, KeepsOnlyTheNewestRowsAndAnUnusableFileFailsQuietly) {
     {
         CallLog log(path, 5);
         for (int i = 0; i < 8; ++i)
-            ASSERT_TRUE(log.Append(Entry(at(1, 0, i), QString::number(i), CallResult::Busy)));
-        const std::vector<CallLogEntry> rows = log.Query();
+            ASSERT_TRUE(log.append(Entry(at(1, 0, i), QString::number(i), CallResult::Busy)));
+        const std::vector<CallLogEntry> rows = log.query();
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_EQ(rows.front().number, "7");
         EXPECT_EQ(rows.back().number, "3");
@@ -160,8 +160,8 @@ TEST_F(CallLogTest, KeepsOnlyTheNewestRowsAndAnUnusableFileFailsQuietly) {
     file.close();
     CallLog broken(junk);
     EXPECT_FALSE(broken.IsOpen());
-    EXPECT_FALSE(broken.Append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
-    EXPECT_TRUE(broken.Query().empty());
+    EXPECT_FALSE(broken.append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+    EXPECT_TRUE(broken.query().empty());
 }
 
 TEST_F(CallLogTest, CsvExportReadsBackFieldForField) {
@@ -174,8 +174,8 @@ TEST_F(CallLogTest, CsvExportReadsBackFieldForField) {
     CallLogEntry plain = Entry(at(4, 8, 0), QStringLiteral("7"), CallResult::NoDialTone);
     {
         CallLog log(path);
-        ASSERT_TRUE(log.Append(plain));
-        ASSERT_TRUE(log.Append(tricky));
+        ASSERT_TRUE(log.append(plain));
+        ASSERT_TRUE(log.append(tricky));
     }
     const QString csv = QString::fromStdString(dir.file("out.csv"));
     ASSERT_TRUE(CallLog::exportCsv(path, csv));
@@ -211,7 +211,7 @@ TEST_F(CallLogTest, CsvExportReadsBackFieldForField) {
 TEST_F(CallLogTest, CommandLineExportWritesTheWholeLogAndLeavesOtherCommandLinesAlone) {
     {
         CallLog log(path);
-        ASSERT_TRUE(log.Append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+        ASSERT_TRUE(log.append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
     }
     const std::string csv = dir.file("script.csv");
     const std::string logPath = path.toStdString();

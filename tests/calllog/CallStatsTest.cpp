@@ -47,26 +47,26 @@ protected:
 TEST_F(CallStatsTest, ReceiveRateCoversTheLastTenSecondsAndItsShareOfTheLine) {
     for (int i = 0; i < 5; ++i)
         Second(4200); // a full 33.6 kbit/s line
-    EXPECT_DOUBLE_EQ(stats.Current().receiveRate, 4200);
-    EXPECT_DOUBLE_EQ(stats.Current().lineShare, 1.0);
-    EXPECT_EQ(stats.Current().elapsed, 5s);
+    EXPECT_DOUBLE_EQ(stats.current().receiveRate, 4200);
+    EXPECT_DOUBLE_EQ(stats.current().lineShare, 1.0);
+    EXPECT_EQ(stats.current().elapsed, 5s);
     for (int i = 0; i < 10; ++i)
         Second(1050);
     // Only the last ten seconds count: the fast start is out of the window.
-    EXPECT_DOUBLE_EQ(stats.Current().receiveRate, 1050);
-    EXPECT_DOUBLE_EQ(stats.Current().lineShare, 0.25);
+    EXPECT_DOUBLE_EQ(stats.current().receiveRate, 1050);
+    EXPECT_DOUBLE_EQ(stats.current().lineShare, 0.25);
     Second(0);
-    EXPECT_NEAR(stats.Current().receiveRate, 945, 0.01);
+    EXPECT_NEAR(stats.current().receiveRate, 945, 0.01);
 
     line.connectSpeed = 0;
     Second(0);
-    EXPECT_LT(stats.Current().lineShare, 0); // unknown without a CONNECT speed
+    EXPECT_LT(stats.current().lineShare, 0); // unknown without a CONNECT speed
 }
 
 TEST_F(CallStatsTest, ChannelsShowFramesPerMinuteAgeAndStallAndTheEndFreezesTheSummary) {
     for (int i = 0; i < 30; ++i)
         Second(100, {{1001, 1}, {1002, i % 2}}); // one a second, one every two seconds
-    const auto& rows = stats.Current().channels;
+    const auto& rows = stats.current().channels;
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_DOUBLE_EQ(rows[0].framesPerMinute, 60);
     EXPECT_DOUBLE_EQ(rows[1].framesPerMinute, 30);
@@ -74,28 +74,28 @@ TEST_F(CallStatsTest, ChannelsShowFramesPerMinuteAgeAndStallAndTheEndFreezesTheS
     EXPECT_EQ(rows[0].age, 0ms);
     for (int i = 0; i < 60; ++i)
         Second(10, {{1001, 1}});
-    EXPECT_TRUE(stats.Current().channels[1].stalled);
-    EXPECT_FALSE(stats.Current().channels[0].stalled);
-    EXPECT_EQ(stats.Current().channels[1].age, 60s);
-    EXPECT_DOUBLE_EQ(stats.Current().channels[1].framesPerMinute, 0);
+    EXPECT_TRUE(stats.current().channels[1].stalled);
+    EXPECT_FALSE(stats.current().channels[0].stalled);
+    EXPECT_EQ(stats.current().channels[1].age, 60s);
+    EXPECT_DOUBLE_EQ(stats.current().channels[1].framesPerMinute, 0);
 
     // The call ends: the figures stay as they were, time stops.
     line.connectedFor = 90s;
     stats.update(false, line, {}, counters);
     clock.now += 1h;
     stats.update(false, line, {}, counters);
-    EXPECT_FALSE(stats.Current().live);
-    EXPECT_TRUE(stats.Current().any);
-    EXPECT_EQ(stats.Current().elapsed, 90s);
-    EXPECT_EQ(stats.Current().frames, 30u + 15u + 60u);
+    EXPECT_FALSE(stats.current().live);
+    EXPECT_TRUE(stats.current().any);
+    EXPECT_EQ(stats.current().elapsed, 90s);
+    EXPECT_EQ(stats.current().frames, 30u + 15u + 60u);
 
     // The next call starts from nothing.
     counters = CallCounters{};
     counters.started = clock.now;
     Second(10);
-    EXPECT_TRUE(stats.Current().live);
-    EXPECT_TRUE(stats.Current().channels.empty());
-    EXPECT_EQ(stats.Current().elapsed, 1s);
+    EXPECT_TRUE(stats.current().live);
+    EXPECT_TRUE(stats.current().channels.empty());
+    EXPECT_EQ(stats.current().elapsed, 1s);
 }
 
 TEST(FrameAge, SteadyFramesNeverLookOldWhateverTheirPace) {

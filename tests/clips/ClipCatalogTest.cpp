@@ -94,7 +94,7 @@ protected:
             all.insert(Fields(r));
         return all;
     }
-    void Save(const std::string& name, int32_t channel) {
+    void save(const std::string& name, int32_t channel) {
         ClipRecord r = Clip(name, channel);
         ASSERT_TRUE(m_index.SaveClipRecord(r));
     }
@@ -117,8 +117,8 @@ protected:
 };
 
 TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) {
-    Save("20240305140700_0003.avi", 3);
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140700_0003.avi", 3);
+    save("20240305140500_0007.avi", 7);
     EXPECT_EQ(catalogFields(m_index.catalogNow()), storeFields());
 
     // Written while the worker reads: applied once the catalog is taken.
@@ -165,8 +165,8 @@ TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) 
 }
 
 TEST_F(ClipCatalogTest, AnotherProcessWritingMakesItBuildAgain) {
-    Save("20240305140700_0003.avi", 3);
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140700_0003.avi", 3);
+    save("20240305140500_0007.avi", 7);
     EXPECT_EQ(m_index.catalogNow().size(), 2u);
 
     const std::string entry = std::string("HKCU\\") + kContainer + "\\20240305140700_0003.avi";
@@ -185,7 +185,7 @@ TEST_F(ClipCatalogTest, AnotherProcessWritingMakesItBuildAgain) {
 }
 
 TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersUntilReplaced) {
-    Save("20240305140700_0003.avi", 3);
+    save("20240305140700_0003.avi", 3);
     CallQueue queue;
     BuildGate gate;
     m_index.setPost(queue.post());
@@ -200,7 +200,7 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
     EXPECT_EQ(m_index.currentCatalog(), nullptr);
     EXPECT_TRUE(m_index.catalogBuilding());
     // Written while it builds: part of the catalog once it arrives.
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140500_0007.avi", 7);
     gate.open();
     ASSERT_TRUE(queue.runNext());
     EXPECT_EQ(told, 1);
@@ -219,7 +219,7 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
     ASSERT_NE(stale, nullptr);
     EXPECT_TRUE(m_index.catalogBuilding());
     EXPECT_FALSE(stale->find("20240306090000_0003.avi"));
-    Save("20240306100000_0007.avi", 7);
+    save("20240306100000_0007.avi", 7);
     EXPECT_TRUE(stale->find("20240306100000_0007.avi"));
     EXPECT_EQ(m_index.currentCatalog(), stale) << "replaced only through the post";
     gate.open();
@@ -240,7 +240,7 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
 }
 
 TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife) {
-    Save("20240305140700_0003.avi", 3);
+    save("20240305140700_0003.avi", 3);
     // Without a post, a later call takes the finished catalog.
     {
         ClipIndex index(m_store, m_channels);
@@ -280,11 +280,11 @@ TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife)
 // An index going away stops its worker's build instead of waiting it out;
 // the store read that was given up leaves the connection fit for use.
 TEST_F(ClipCatalogTest, AStoppedBuildGivesUpAndLeavesTheStoreUsable) {
-    Save("20240305140700_0003.avi", 3);
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140700_0003.avi", 3);
+    save("20240305140500_0007.avi", 7);
     std::atomic<bool> stop{true};
     EXPECT_FALSE(ClipCatalog::build(m_store, stop));
-    Save("20240305150000_0003.avi", 3);
+    save("20240305150000_0003.avi", 3);
     stop = false;
     const auto built = ClipCatalog::build(m_store, stop);
     ASSERT_TRUE(built);

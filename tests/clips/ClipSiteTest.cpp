@@ -104,7 +104,7 @@ public:
                 *m_shared.dialogs);
         }
     }
-    void Close() override {
+    void close() override {
         m_recorder.StopRecording();
         m_state->closed = true;
     }

@@ -110,14 +110,14 @@ TEST(NetworkModemListTest, TypedEntriesAreCheckedAndTheStoredTextRoundTrips) {
 
     NetworkModemList list;
     using R = NetworkModemList::AddResult;
-    EXPECT_EQ(list.Add("tcp://a:1"), R::Added);
-    EXPECT_EQ(list.Add("rfc2217://[::1]:2217"), R::Added);
-    EXPECT_EQ(list.Add("TCP://a:1/"), R::Listed);
-    EXPECT_EQ(list.Add("tcp://a"), R::Invalid);
+    EXPECT_EQ(list.add("tcp://a:1"), R::Added);
+    EXPECT_EQ(list.add("rfc2217://[::1]:2217"), R::Added);
+    EXPECT_EQ(list.add("TCP://a:1/"), R::Listed);
+    EXPECT_EQ(list.add("tcp://a"), R::Invalid);
     EXPECT_EQ(list.toText(), "tcp://a:1, rfc2217://[::1]:2217");
     EXPECT_EQ(NetworkModemList::fromText(list.toText()), list);
-    EXPECT_FALSE(list.Remove(2));
-    EXPECT_TRUE(list.Remove(0));
+    EXPECT_FALSE(list.remove(2));
+    EXPECT_TRUE(list.remove(0));
     EXPECT_EQ(list.entries(), std::vector<std::string>{"rfc2217://[::1]:2217"});
 
     // A damaged or hand-edited value: bad entries and repeats go, the rest stays in order.
@@ -128,7 +128,7 @@ TEST(NetworkModemListTest, TypedEntriesAreCheckedAndTheStoredTextRoundTrips) {
         many += "tcp://h:" + std::to_string(port) + " ";
     NetworkModemList full = NetworkModemList::fromText(many);
     EXPECT_EQ(full.entries().size(), NetworkModemList::kMaxEntries);
-    EXPECT_EQ(full.Add("tcp://other:1"), R::Full);
+    EXPECT_EQ(full.add("tcp://other:1"), R::Full);
 }
 
 class SelectModemNetworkTest : public ::testing::Test {
@@ -323,7 +323,7 @@ TEST_F(RemoteControlCommandTest, DialogsRunInTurnAndTheEnteredLineIsSent) {
             command->findChild<QPushButton*>("button1")->click();
         });
     });
-    EXPECT_TRUE(RemoteControlDialog::Run(nullptr, true, &queue));
+    EXPECT_TRUE(RemoteControlDialog::run(nullptr, true, &queue));
     const auto sent = sent();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].type, 22);

@@ -48,7 +48,7 @@ public:
         : m_host(host)
         , log(logPath)
         , journal(&log, {[this] { return m_comm->counters(); }, {}, {}})
-        , m_service(Sources(modemPath), modemTimings())
+        , m_service(sources(modemPath), modemTimings())
         , m_comm(new CommPort(m_dialogs, store, m_channels, m_codecs, portOptions()))
         , m_dialStatus(&m_mainWindow, m_lines)
         , m_lines(m_service, std::unique_ptr<CallPort>(m_comm), m_dialStatus, watchdog, lineTimings()) {
@@ -80,7 +80,7 @@ public:
     void startAlarm() override { ++alarms; }
 
 private:
-    static PortSources Sources(const std::string& path) {
+    static PortSources sources(const std::string& path) {
         PortSources sources;
         sources.explicitPaths = {path};
         return sources;
@@ -282,7 +282,7 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     EXPECT_GT(logIndex({"\"line\":\"ATH0\""}, size_t(escape)), escape);
 
     // Filed once, as the operator's hang-up of a connected call.
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].direction, CallDirection::Dialled);
     EXPECT_EQ(calls[0].number, "555-0101");
@@ -344,7 +344,7 @@ TEST_F(CallEndToEndTest, BusyNoAnswerAndNoDialToneResetTheLineAndLeaveItListenin
     EXPECT_GE(logIndex({"\"text\":\"NO ANSWER\""}), 0);
     EXPECT_GE(logIndex({"\"text\":\"NO DIALTONE\""}), 0);
     EXPECT_TRUE(host.status.isEmpty()); // the connection never started
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[2].result, CallResult::Busy);
     EXPECT_EQ(calls[1].result, CallResult::NoAnswer);
@@ -408,10 +408,10 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
 
     program->lines().OnAnswerWatchdog(); // fires after the connect: the call stays
     EXPECT_TRUE(program->comm().IsOpen());
-    EXPECT_TRUE(program->log.Query().empty()); // nothing filed while the call runs
+    EXPECT_TRUE(program->log.query().empty()); // nothing filed while the call runs
 
     program->lines().ResetLine();
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].direction, CallDirection::Answered);
     EXPECT_EQ(calls[0].site, "North Gate");
@@ -621,7 +621,7 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
     ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
     ASSERT_TRUE(
         waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 5000));
-    ASSERT_TRUE(reconnect.Pending());
+    ASSERT_TRUE(reconnect.pending());
     reconnect.tick();
     EXPECT_EQ(host.status.last(), "Reconnecting in 10 s (attempt 1 of 3)");
     EXPECT_FALSE(program->lines().hasCall());
@@ -663,12 +663,12 @@ TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
                   w->info.channel == 2 ? std::vector<int>{kCommandStartRecord} : std::vector<int>{});
     }
     reconnect.tick();
-    EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over
+    EXPECT_FALSE(reconnect.pending()); // logged in: the series is over
 
     // The operator's hang-up is not a drop: nothing is redialled.
     program->lines().ResetLine();
     reconnect.tick();
-    EXPECT_FALSE(reconnect.Pending());
+    EXPECT_FALSE(reconnect.pending());
 }
 
 // A patrol round over three sites behind the simulated modem, the second one
@@ -870,7 +870,7 @@ TEST_F(CallEndToEndTest, IncomingCallsDuringAPatrolRoundAreAnsweredAndTheRoundRe
         EXPECT_EQ(site.channels.size(), 2u) << site.name.toStdString();
     }
     int answeredWithEvent = 0;
-    for (const CallLogEntry& call : program->log.Query())
+    for (const CallLogEntry& call : program->log.query())
         answeredWithEvent += call.direction == CallDirection::Answered && call.eventFiled;
     EXPECT_EQ(answeredWithEvent, 2);
 }
@@ -888,7 +888,7 @@ TEST_F(CallEndToEndTest, RejectedLoginAndTheSitesHangUpRequestAreFiledAsSuch) {
     ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) >= 1; }, 8000));
     ASSERT_EQ(sim.command("event hangup-request"), "OK");
     ASSERT_TRUE(waitUntil([&] { return !program->lines().hasCall(); }, 8000));
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].result, CallResult::Connected);
     EXPECT_EQ(calls[0].endedBy, CallEndedBy::SiteRequest);

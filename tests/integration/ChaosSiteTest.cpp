@@ -74,7 +74,7 @@ public:
     }
     void markClosedBySite() override { m_window->markClosedBySite(); }
     void onPostedCommand(int command) override { m_window->onPostedCommand(command); }
-    void Close() override { m_window->Close(); }
+    void close() override { m_window->close(); }
 
 private:
     std::unique_ptr<ChannelWindowHandle> m_window;

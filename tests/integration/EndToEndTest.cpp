@@ -235,7 +235,7 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
     EXPECT_TRUE(frame->lines().isLineOpen());
 
     // Filed once, with the panel's last figures.
-    const std::vector<CallLogEntry> calls = f.callLog.Query();
+    const std::vector<CallLogEntry> calls = f.callLog.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].result, CallResult::Connected);
     EXPECT_EQ(calls[0].endedBy, CallEndedBy::Operator);

@@ -54,7 +54,7 @@ public:
             m->drawnAtFirstCommand = m->drawn.size();
         m->commands.push_back(command);
     }
-    void Close() override { m->closed = true; }
+    void close() override { m->closed = true; }
 
 private:
     std::shared_ptr<WindowLog> m;

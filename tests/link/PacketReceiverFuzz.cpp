@@ -46,7 +46,7 @@ extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const size_t chunk = size_t(data[0]) * 4 + 1;
     static PacketReceiver receiver; // allocated once, like the engine's buffer
-    receiver.Reset();
+    receiver.reset();
     Decoders decoders;
     std::deque<std::vector<uint8_t>> queue;
     for (size_t at = 1; at < size; at += chunk)

@@ -32,7 +32,7 @@ class ReferenceReceiver {
 public:
     std::vector<uint8_t> ParseChunk(const std::vector<uint8_t>& chunk, Recorder& out) {
         if (m_buf.size() + chunk.size() > Wire::kPacketBufferSize)
-            return Reset();
+            return reset();
         m_buf.insert(m_buf.end(), chunk.begin(), chunk.end());
         const auto start = find("TOP", 24, 20, 0);
         const auto end = start ? find("END", 8, 4, *start) : std::nullopt;
@@ -41,10 +41,10 @@ public:
         const uint8_t* h = m_buf.data() + *start;
         const int32_t n = readInt32(h + 16);
         if (n < 0 || *end != *start + 24 + size_t(n))
-            return Reset();
+            return reset();
         out.seen.push_back({h[4], readInt32(h + 8), readInt32(h + 12), {h + 24, h + 24 + n}});
         std::vector<uint8_t> leftover(m_buf.begin() + std::ptrdiff_t(*end + 8), m_buf.end());
-        Reset();
+        reset();
         return leftover;
     }
     size_t held() const { return m_buf.size(); }
@@ -65,7 +65,7 @@ private:
         }
         return std::nullopt;
     }
-    std::vector<uint8_t> Reset() {
+    std::vector<uint8_t> reset() {
         m_buf.clear();
         return {};
     }
@@ -161,7 +161,7 @@ TEST(PacketReceiver, AHaltingHandlerFreezesTheReceiverUntilReset) {
     EXPECT_TRUE(receiver.ParseChunk(concat({inbound(InboundType::VideoFrame), prompt}), rec).empty());
     receiver.ParseChunk(prompt, rec);
     EXPECT_EQ(rec.seen.size(), 1u);
-    receiver.Reset();
+    receiver.reset();
     receiver.ParseChunk(prompt, rec);
     EXPECT_EQ(rec.seen.size(), 2u);
 }

@@ -217,18 +217,18 @@ TEST(Splash, KeyOrMousePressClosesItAndIsSwallowed) {
     window.show();
     SplashWindow::SetEnabled(true);
     SplashWindow::Show(&window, 60000);
-    ASSERT_NE(SplashWindow::Current(), nullptr);
-    EXPECT_EQ(SplashWindow::Current()->size(), QSize(480, 300));
+    ASSERT_NE(SplashWindow::current(), nullptr);
+    EXPECT_EQ(SplashWindow::current()->size(), QSize(480, 300));
 
     QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     QApplication::sendEvent(&window, &key);
-    EXPECT_EQ(SplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashWindow::current(), nullptr);
     EXPECT_EQ(window.presses, 0);
     // Once gone, presses pass, and the splash never comes back.
     QApplication::sendEvent(&window, &key);
     EXPECT_EQ(window.presses, 1);
     SplashWindow::Show(&window, 60000);
-    EXPECT_EQ(SplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashWindow::current(), nullptr);
 
     EXPECT_TRUE(SplashWindow::isDismissEvent(&key));
     QMouseEvent press(QEvent::NonClientAreaMouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
@@ -292,7 +292,7 @@ TEST(DialscopeApp, AnUnattendedRunAsksNoPasswordAndNeverShowsTheWindow) {
 TEST(AboutBox, NamesTheProgramAndItsVersion) {
     AboutDialog about;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About Dialscope..."));
-    EXPECT_EQ(about.Text(), QStringLiteral("Dialscope version 5.20"));
+    EXPECT_EQ(about.text(), QStringLiteral("Dialscope version 5.20"));
 }
 
 TEST(DialscopeApp, StartRecordsTheInstanceAndASecondStartRaisesIt) {

@@ -266,32 +266,32 @@ TEST(DiskWatch, StoredValuesFallBackToDefaults) {
 
 TEST(DiskWatch, WarnsOnceUntilOptionsAndBlinksWhileBelow) {
     DiskWatch watch(100, 10);
-    EXPECT_FALSE(watch.Check(500));
+    EXPECT_FALSE(watch.check(500));
     EXPECT_FALSE(watch.below());
-    EXPECT_TRUE(watch.Check(99));
+    EXPECT_TRUE(watch.check(99));
     EXPECT_TRUE(watch.below());
     std::vector<bool> phases{watch.blinkPhase()};
     for (int i = 0; i < 360; ++i) { // an hour of checks
-        EXPECT_FALSE(watch.Check(10));
+        EXPECT_FALSE(watch.check(10));
         phases.push_back(watch.blinkPhase());
     }
     for (size_t i = 1; i < phases.size(); ++i)
         EXPECT_NE(phases[i], phases[i - 1]);
     watch.reconfigure(100, 20);
     EXPECT_EQ(watch.intervalMs(), 20000);
-    EXPECT_TRUE(watch.Check(10));
+    EXPECT_TRUE(watch.check(10));
     // Free space equal to the threshold is not below it.
-    EXPECT_FALSE(watch.Check(100));
+    EXPECT_FALSE(watch.check(100));
     EXPECT_FALSE(watch.below());
 }
 
 TEST(DiskWatch, ThresholdZeroFromOptionsSwitchesTheCheckOff) {
     DiskWatch watch(100, 10);
-    watch.Check(5);
+    watch.check(5);
     const bool phase = watch.blinkPhase();
     watch.reconfigure(0, 10);
     for (int i = 0; i < 5; ++i)
-        EXPECT_FALSE(watch.Check(0));
+        EXPECT_FALSE(watch.check(0));
     EXPECT_TRUE(watch.below()); // the dot stays as it was
     EXPECT_EQ(watch.blinkPhase(), phase);
     EXPECT_EQ(DiskWatch::paneText(51234, "/home"), QStringLiteral("51234 MB Free on /home"));

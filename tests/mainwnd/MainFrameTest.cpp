@@ -419,7 +419,7 @@ TEST(MainFrame, EveryCallIsLoggedAndTheCallViewsAndKeysFollowTheirRules) {
     f.frameDialogs.dialNumber = QStringLiteral("555");
     EXPECT_TRUE(frame.executeCommand(ID_CONNECT));
     EXPECT_TRUE(frame.executeCommand(ID_HANG_UP));
-    std::vector<CallLogEntry> calls = f.callLog.Query();
+    std::vector<CallLogEntry> calls = f.callLog.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].number, "555");
     EXPECT_EQ(calls[0].site, "North Gate");

@@ -111,7 +111,7 @@ TEST(SerialEngine, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
     ASSERT_EQ(engine.pendingSendCount(), 2u);
 
     const auto started = std::chrono::steady_clock::now();
-    engine.Close({});
+    engine.close({});
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
     EXPECT_EQ(engine.pendingSendCount(), 0u);
     EXPECT_LT(pty.read(1 << 21, 200).size(), size_t(1) << 20) << "queued data never reaches the far end";
@@ -119,7 +119,7 @@ TEST(SerialEngine, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
 
 TEST(SerialEngine, StopIsHarmlessTwiceAndTheEngineServesTheNextCall) {
     SerialEngine engine;
-    engine.Close({});
+    engine.close({});
     for (int call = 0; call < 2; ++call) {
         PtyPair pty;
         const int fd = pty.releaseTerminal();
@@ -132,10 +132,10 @@ TEST(SerialEngine, StopIsHarmlessTwiceAndTheEngineServesTheNextCall) {
         EXPECT_EQ(pty.read(1), std::vector<uint8_t>({uint8_t(call)}));
         ASSERT_TRUE(pty.write({1}));
         ASSERT_TRUE(waitUntil([&] { return engine.receivedCount() == 1; }));
-        engine.Close({});
+        engine.close({});
         EXPECT_FALSE(isOpenFd(fd));
         EXPECT_EQ(engine.receivedCount(), 0u);
-        engine.Close({});
+        engine.close({});
         engine.QueueSend({1});
         EXPECT_EQ(engine.pendingSendCount(), 0u);
     }
@@ -153,5 +153,5 @@ TEST(SerialEngine, TheReaderEndsSilentlyWhenTheFarEndHangsUp) {
     EXPECT_EQ(engine.takeReceived(), SerialEngine::Block({5, 6}));
     engine.QueueSend({1, 2, 3}); // fails at once: dropped as if written
     EXPECT_TRUE(waitUntil([&] { return engine.pendingSendCount() == 0; }));
-    engine.Close({});
+    engine.close({});
 }

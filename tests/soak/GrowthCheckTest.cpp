@@ -103,7 +103,7 @@ TEST(ResourceSampler, ReadsAProcessWhoseNameHasSpacesAndParenthesesAndNothingOnc
     const ResourceSampler sampler(child.pid());
     std::optional<ResourceSample> sample;
     for (int i = 0; i < 100 && !sample; ++i) {
-        sample = sampler.Sample();
+        sample = sampler.sample();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(sample);
@@ -113,7 +113,7 @@ TEST(ResourceSampler, ReadsAProcessWhoseNameHasSpacesAndParenthesesAndNothingOnc
     EXPECT_GE(sample->cpuSeconds, 0);
     child.kill(SIGKILL);
     child.wait();
-    EXPECT_FALSE(sampler.Sample());
+    EXPECT_FALSE(sampler.sample());
 }
 
 } // namespace

@@ -58,7 +58,7 @@ ResourceSampler::ResourceSampler(pid_t pid)
     : m_pid(pid)
     , m_startSeconds(steadySeconds()) {}
 
-std::optional<ResourceSample> ResourceSampler::Sample() const {
+std::optional<ResourceSample> ResourceSampler::sample() const {
     ResourceSample sample;
     sample.seconds = steadySeconds() - m_startSeconds;
     std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");

@@ -87,7 +87,7 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
 
     while (elapsedMinutes(start) < minutes) {
         if (Clock::now() >= nextSample) {
-            const std::optional<ResourceSample> sample = sampler.Sample();
+            const std::optional<ResourceSample> sample = sampler.sample();
             ASSERT_TRUE(sample && m_program->running()) << "the program ended";
             samples.push_back(*sample);
             if (samples.size() % 6 == 1)

@@ -83,7 +83,7 @@ TEST(AtResultParser, PartialLineWaitsForItsEndAndResetDropsIt) {
 
     out.clear();
     parser.feed("BU", 2, out);
-    parser.Reset();
+    parser.reset();
     parser.feed("OK\r", 3, out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].kind, AtResultKind::Ok);

@@ -320,7 +320,7 @@ TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWa
     ::close(fd);
 
     // Dropping on a port without modem lines: escape between guard times, then ATH0.
-    ASSERT_EQ(awaitReply(service->Drop(call)), LINEERR_OK);
+    ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
     EXPECT_EQ(modem.escapes(), 1);
     EXPECT_EQ(modem.countCommands("ATH0"), 1);
     EXPECT_FALSE(modem.Online());
@@ -364,7 +364,7 @@ TEST_F(HayesTelephonyTest, DialOutcomesBecomeCallStatesWithReasons) {
         if (std::string(e.number) == "6") {
             EXPECT_GE(elapsed.elapsed(), 950); // the no-answer time-out of the call parameters
         }
-        ASSERT_EQ(awaitReply(service->Drop(call)), LINEERR_OK);
+        ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
         service->deallocateCall(call);
         messages.clear();
     }
@@ -380,7 +380,7 @@ TEST_F(HayesTelephonyTest, DroppingADialInProgressAbortsIt) {
     Start({modem.Link()});
     const Line line = openModem(0, modem);
     const Call call = Dial(line, "42");
-    ASSERT_EQ(awaitReply(service->Drop(call)), LINEERR_OK);
+    ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
     EXPECT_EQ(modem.countCommands("ATH0"), 1);
     ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
     // Nothing about the released call arrives any more.
@@ -407,10 +407,10 @@ TEST_F(HayesTelephonyTest, RingOffersOneCallThatIsAnsweredWithATA) {
     for (const LineMessage& m : messages)
         EXPECT_NE(m.param1, LINECALLSTATE_OFFERING);
 
-    ASSERT_EQ(awaitReply(service->Answer(offer->device)), LINEERR_OK);
+    ASSERT_EQ(awaitReply(service->answer(offer->device)), LINEERR_OK);
     EXPECT_TRUE(waitUntil([&] { return modem.countCommands("ATA") == 1; }, 1000));
     ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
-    EXPECT_EQ(service->Answer(offer->device), LINEERR_INVALCALLSTATE);
+    EXPECT_EQ(service->answer(offer->device), LINEERR_INVALCALLSTATE);
 }
 
 TEST_F(HayesTelephonyTest, RingInTheSameReadAsTheSetupReplyIsNotLost) {
@@ -451,10 +451,10 @@ TEST_F(HayesTelephonyTest, FarEndHangUpDisconnectsAndTheModemIsFoundAgainAtItsPa
 
     QElapsedTimer elapsed;
     elapsed.start();
-    ASSERT_EQ(awaitReply(service->Drop(call)), LINEERR_OK);
+    ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
     EXPECT_LT(elapsed.elapsed(), 500); // nothing to wait for on a dead port
     service->deallocateCall(call);
-    EXPECT_EQ(service->Close(line), LINEERR_OK);
+    EXPECT_EQ(service->close(line), LINEERR_OK);
     runEventsFor(50);
     EXPECT_FALSE(await(LINE_CLOSE, 0, 10)); // closed by us: not reported
 

@@ -129,7 +129,7 @@ TEST_F(LineManagerTest, DialShowsStatusUntilConnectedThenStartsThePort) {
     EXPECT_TRUE(lines->hasCall());
 
     service.postCallState(service.lastCall(), LINECALLSTATE_PROCEEDING); // progress changes nothing
-    service.Post({0, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0});    // nor does a call handle of 0
+    service.post({0, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0});    // nor does a call handle of 0
     runEventsFor(30);
     EXPECT_EQ(host.openWindows, 1);
     EXPECT_EQ(record->starts, 0);
@@ -232,7 +232,7 @@ TEST_F(LineManagerTest, RepeatedOfferWhileAnsweringIsIgnored) {
     makeListening();
     const Call call = service.offer();
     ASSERT_TRUE(waitUntil([&] { return lines->isAnswering(); }, 1000));
-    service.Post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+    service.post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
     ASSERT_TRUE(waitUntil([&] { return lines->isAnswered(); }, 2000));
     runEventsFor(300);
     EXPECT_EQ(count("Answer"), 1);
@@ -302,7 +302,7 @@ TEST_F(LineManagerTest, DataHandleFailureOrRefusedPortResetsTheLine) {
 
 TEST_F(LineManagerTest, LineCloseLeavesTheLineClosedUntilListenReopensIt) {
     makeListening();
-    service.Post({service.OpenLine(), LINE_CLOSE, 0, 0, 0});
+    service.post({service.OpenLine(), LINE_CLOSE, 0, 0, 0});
     ASSERT_TRUE(waitUntil([&] { return !lines->isLineOpen(); }, 1000));
     EXPECT_TRUE(lines->isInitialized());
     lines->ResetLine();
@@ -319,24 +319,24 @@ TEST_F(LineManagerTest, DeviceChangesRestartTheService) {
     makeListening();
     const Line line = service.OpenLine();
     int inits = count("Initialize");
-    service.Post({0, LINE_CREATE, 1, 0, 0});
+    service.post({0, LINE_CREATE, 1, 0, 0});
     ASSERT_TRUE(waitUntil([&] { return count("Initialize") == inits + 1; }, 1000));
     inits = count("Initialize");
-    service.Post({0, LINE_REMOVE, 0, 0, 0});
+    service.post({0, LINE_REMOVE, 0, 0, 0});
     ASSERT_TRUE(waitUntil([&] { return count("Initialize") == inits + 1; }, 1000));
 
     // Device states: only for the open line, REINIT only without detail.
     inits = count("Initialize");
-    service.Post({line, LINE_LINEDEVSTATE, LINEDEVSTATE_REMOVED, 0, 0}); // an old line handle
-    service.Post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_REINIT, 5, 0});
-    service.Post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
+    service.post({line, LINE_LINEDEVSTATE, LINEDEVSTATE_REMOVED, 0, 0}); // an old line handle
+    service.post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_REINIT, 5, 0});
+    service.post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
     runEventsFor(50);
     EXPECT_EQ(count("Initialize"), inits);
     for (std::uint32_t state :
          {LINEDEVSTATE_DISCONNECTED, LINEDEVSTATE_OUTOFSERVICE, LINEDEVSTATE_MAINTENANCE,
           LINEDEVSTATE_TRANSLATECHANGE, LINEDEVSTATE_REMOVED, LINEDEVSTATE_REINIT}) {
         inits = count("Initialize");
-        service.Post({service.OpenLine(), LINE_LINEDEVSTATE, state, 0, 0});
+        service.post({service.OpenLine(), LINE_LINEDEVSTATE, state, 0, 0});
         ASSERT_TRUE(waitUntil([&] { return count("Initialize") == inits + 1; }, 1000)) << state;
         EXPECT_TRUE(lines->isLineOpen());
     }

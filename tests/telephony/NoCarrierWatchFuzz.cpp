@@ -30,7 +30,7 @@ extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break; // stays lost until re-armed
         if (watch.deadline().has_value() != ends)
             std::abort();
-        if (watch.Check(now + std::chrono::milliseconds(99)))
+        if (watch.check(now + std::chrono::milliseconds(99)))
             std::abort(); // never before the quiet time
     }
     return 0;

@@ -31,7 +31,7 @@ PtyModem::PtyModem(std::string link, Options options)
     , m_options(std::move(options)) {
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     publish();
-    m_thread = std::thread(&PtyModem::Run, this);
+    m_thread = std::thread(&PtyModem::run, this);
 }
 
 PtyModem::~PtyModem() {
@@ -75,7 +75,7 @@ void PtyModem::closeMaster() {
     m_master = m_slave = -1;
 }
 
-void PtyModem::Post(std::function<void()> action) {
+void PtyModem::post(std::function<void()> action) {
     {
         std::lock_guard lock(m_mutex);
         m_actions.push_back(std::move(action));
@@ -85,18 +85,18 @@ void PtyModem::Post(std::function<void()> action) {
 }
 
 void PtyModem::Ring() {
-    Post([this] {
+    post([this] {
         if (m_commandMode)
             Result("RING");
     });
 }
 
 void PtyModem::sendData(const std::string& bytes) {
-    Post([this, bytes] { Write(bytes); });
+    post([this, bytes] { Write(bytes); });
 }
 
 void PtyModem::hangUpFarEnd() {
-    Post([this] {
+    post([this] {
         closeMaster();
         {
             std::lock_guard lock(m_mutex);
@@ -107,7 +107,7 @@ void PtyModem::hangUpFarEnd() {
 }
 
 void PtyModem::unplug() {
-    Post([this] {
+    post([this] {
         closeMaster();
         ::unlink(m_link.c_str());
         std::lock_guard lock(m_mutex);
@@ -116,7 +116,7 @@ void PtyModem::unplug() {
 }
 
 void PtyModem::setBehaviour(Behaviour behaviour) {
-    Post([this, behaviour] { m_options.behaviour = behaviour; });
+    post([this, behaviour] { m_options.behaviour = behaviour; });
 }
 
 std::vector<std::string> PtyModem::commands() const {
@@ -241,7 +241,7 @@ void PtyModem::onBytes(const char* data, std::size_t size) {
     }
 }
 
-void PtyModem::Run() {
+void PtyModem::run() {
     while (!m_stop) {
         int timeout = 20;
         pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_master, POLLIN, 0}};

@@ -59,8 +59,8 @@ public:
 
 private:
     void publish();
-    void Run();
-    void Post(std::function<void()> action);
+    void run();
+    void post(std::function<void()> action);
     void Write(const std::string& text);
     void Result(const std::string& text);
     void onCommandLine(const std::string& line);

@@ -228,10 +228,10 @@ TEST(NoCarrierWatch, ResultLineCountsOnlyWhenNothingFollowsIt) {
         T at = t0;
         for (const std::string& chunk : c.chunks) {
             watch.feed(chunk, at);
-            EXPECT_FALSE(watch.Check(at));
+            EXPECT_FALSE(watch.check(at));
             at += 10ms;
         }
-        EXPECT_EQ(watch.Check(at + 1s), c.lost);
+        EXPECT_EQ(watch.check(at + 1s), c.lost);
     }
 
     // The quiet time is measured from the line's arrival; before it nothing is final.
@@ -242,8 +242,8 @@ TEST(NoCarrierWatch, ResultLineCountsOnlyWhenNothingFollowsIt) {
     watch.feed(line, t0);
     ASSERT_TRUE(watch.deadline());
     EXPECT_EQ(*watch.deadline(), t0 + 500ms);
-    EXPECT_FALSE(watch.Check(t0 + 499ms));
-    EXPECT_TRUE(watch.Check(t0 + 500ms));
+    EXPECT_FALSE(watch.check(t0 + 499ms));
+    EXPECT_TRUE(watch.check(t0 + 500ms));
     EXPECT_TRUE(watch.Lost());
     watch.feed("more", t0 + 600ms); // lost stays lost until the next call
     EXPECT_TRUE(watch.Lost());
@@ -251,7 +251,7 @@ TEST(NoCarrierWatch, ResultLineCountsOnlyWhenNothingFollowsIt) {
     EXPECT_FALSE(watch.Lost());
     watch.feed(line, t0);
     watch.disarm(); // the call ended by other means
-    EXPECT_FALSE(watch.Check(t0 + 1s));
+    EXPECT_FALSE(watch.check(t0 + 1s));
 }
 
 } // namespace

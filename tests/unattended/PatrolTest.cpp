@@ -84,10 +84,10 @@ void clickOk(QDialog* dialog) {
 
 TEST_F(PatrolStoreTest, SettingsRoundTripAndUnusableValuesReadAsOff) {
     // Nothing stored: no patrol, no unattended option on.
-    const PatrolSettings empty = PatrolSettings::Read(store);
+    const PatrolSettings empty = PatrolSettings::read(store);
     EXPECT_TRUE(empty.entries.isEmpty());
     EXPECT_FALSE(empty.scheduled);
-    const UnattendedSettings off = UnattendedSettings::Read(store);
+    const UnattendedSettings off = UnattendedSettings::read(store);
     EXPECT_FALSE(off.reconnect);
     EXPECT_EQ(off.reconnectAttempts, 5);
     EXPECT_FALSE(off.retentionFreeSpace);
@@ -100,7 +100,7 @@ TEST_F(PatrolStoreTest, SettingsRoundTripAndUnusableValuesReadAsOff) {
     s.times = *PatrolSettings::parseTimes("20:00, 8:00 08:00");
     s.recordSeconds = 15;
     ASSERT_TRUE(s.store(store));
-    const PatrolSettings back = PatrolSettings::Read(store);
+    const PatrolSettings back = PatrolSettings::read(store);
     EXPECT_EQ(back.entries, s.entries);
     EXPECT_TRUE(back.scheduled);
     EXPECT_EQ(back.everyHours, 6);
@@ -113,12 +113,12 @@ TEST_F(PatrolStoreTest, SettingsRoundTripAndUnusableValuesReadAsOff) {
     ASSERT_TRUE(store.setProfileText("Patrol", "Times", "25:00"));
     ASSERT_TRUE(store.setProfileInt("Unattended", "ReconnectAttempts", 21));
     ASSERT_TRUE(store.setProfileInt("Unattended", "RetentionDays", -3));
-    const PatrolSettings bad = PatrolSettings::Read(store);
+    const PatrolSettings bad = PatrolSettings::read(store);
     EXPECT_EQ(bad.everyHours, 0);
     EXPECT_EQ(bad.recordSeconds, 0);
     EXPECT_TRUE(bad.times.isEmpty());
-    EXPECT_EQ(UnattendedSettings::Read(store).reconnectAttempts, 5);
-    EXPECT_EQ(UnattendedSettings::Read(store).retentionDays, 0);
+    EXPECT_EQ(UnattendedSettings::read(store).reconnectAttempts, 5);
+    EXPECT_EQ(UnattendedSettings::read(store).retentionDays, 0);
     EXPECT_FALSE(PatrolSettings::parseTimes("8:00 noon").has_value());
 }
 
@@ -169,7 +169,7 @@ TEST_F(PatrolStoreTest, SetupDialogEditsListAndScheduleAndStoresThemInThePatrolS
         times->setText("20:00, 6:30");
         clickOk(d);
     });
-    EXPECT_TRUE(PatrolSetupDialog::Run(nullptr, store));
+    EXPECT_TRUE(PatrolSetupDialog::run(nullptr, store));
     EXPECT_TRUE(driver.done());
     EXPECT_EQ(store.profileText("Patrol", "Entries", {}), "Gate\nYard");
     EXPECT_EQ(store.profileInt("Patrol", "Scheduled", 0), 1);
@@ -184,8 +184,8 @@ TEST_F(PatrolStoreTest, SetupDialogEditsListAndScheduleAndStoresThemInThePatrolS
         d->findChild<QSpinBox*>("patrolHours")->setValue(12);
         d->reject();
     });
-    EXPECT_FALSE(PatrolSetupDialog::Run(nullptr, store));
-    EXPECT_EQ(PatrolSettings::Read(store).everyHours, 0);
+    EXPECT_FALSE(PatrolSetupDialog::run(nullptr, store));
+    EXPECT_EQ(PatrolSettings::read(store).everyHours, 0);
 }
 
 // View > Patrol report: finished rounds newest first, failures in red, the

@@ -24,7 +24,7 @@ std::vector<std::chrono::seconds> failEveryAttempt(RedialScheduler& s) {
     TimePoint now{};
     s.onCallDropped(Target(), now);
     std::vector<std::chrono::seconds> placed;
-    for (int guard = 0; guard < 100000 && s.Pending(); ++guard) {
+    for (int guard = 0; guard < 100000 && s.pending(); ++guard) {
         now += 1s;
         if (s.takeDue(now, true)) {
             placed.push_back(std::chrono::duration_cast<std::chrono::seconds>(now - TimePoint{}));
@@ -39,7 +39,7 @@ TEST(RedialScheduler, AttemptsFollowTheWaitsAndStopAtTheCount) {
     s.configure(true, 7);
     EXPECT_EQ(failEveryAttempt(s),
               (std::vector<std::chrono::seconds>{10s, 40s, 100s, 220s, 520s, 820s, 1120s}));
-    EXPECT_FALSE(s.Pending());
+    EXPECT_FALSE(s.pending());
 
     // The count is clamped to 1..20.
     s.configure(true, 0);
@@ -57,7 +57,7 @@ TEST(RedialScheduler, SwitchedOffPlansNothingAndSwitchingOffEndsASeries) {
     s.configure(true, 5);
     ASSERT_TRUE(s.onCallDropped(Target(), TimePoint{}));
     s.configure(false, 5);
-    EXPECT_FALSE(s.Pending());
+    EXPECT_FALSE(s.pending());
     EXPECT_FALSE(s.takeDue(TimePoint{} + 1h, true));
 }
 
@@ -66,24 +66,24 @@ TEST(RedialScheduler, CancelAndLoginEndTheSeries) {
     s.configure(true, 5);
     // Hang up while waiting.
     s.onCallDropped(Target(), TimePoint{});
-    s.Cancel();
-    EXPECT_FALSE(s.Pending());
+    s.cancel();
+    EXPECT_FALSE(s.pending());
     EXPECT_FALSE(s.takeDue(TimePoint{} + 1h, true));
     EXPECT_FALSE(s.statusText(TimePoint{}).has_value());
 
     // Hang up while an attempt is under way: its failure afterwards plans nothing.
     s.onCallDropped(Target(), TimePoint{});
     ASSERT_TRUE(s.takeDue(TimePoint{} + 10s, true));
-    s.Cancel();
+    s.cancel();
     EXPECT_FALSE(s.onAttemptFailed(TimePoint{} + 11s));
-    EXPECT_FALSE(s.Pending());
+    EXPECT_FALSE(s.pending());
 
     // A login ends it; a later failure report is ignored.
     s.onCallDropped(Target(), TimePoint{});
     ASSERT_TRUE(s.takeDue(TimePoint{} + 10s, true));
     EXPECT_EQ(s.currentTarget().channels, Target().channels);
     s.onLoggedIn();
-    EXPECT_FALSE(s.Pending());
+    EXPECT_FALSE(s.pending());
     EXPECT_EQ(s.attempt(), 0);
     // A login report while only waiting changes nothing.
     s.onCallDropped(Target(), TimePoint{});

@@ -272,7 +272,7 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     EXPECT_TRUE(std::ranges::equal(viewers[0]->heldImage(), m_real.decoded)) << "the picture on screen";
     EXPECT_TRUE(viewers[0]->windowTitle().startsWith(QStringLiteral("0007 Gate -- ")));
 
-    handle.Close(); // the connection ends: the recording is filed
+    handle.close(); // the connection ends: the recording is filed
     EXPECT_EQ(clips().size(), 2u) << "one clip per Record that was enabled";
     settle();
     EXPECT_TRUE(m_area->channelWindows().isEmpty());

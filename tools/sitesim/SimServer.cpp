@@ -166,7 +166,7 @@ void SimServer::acceptTcp() {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_conn = fd;
     m_connOut.clear();
-    m_telnetIn.Reset();
+    m_telnetIn.reset();
     m_dtr = true;
     m_dteOut.clear();
     log(JsonObject("tcp").add("action", "connected").add("telnet", m_options.telnet));
