@@ -206,8 +206,8 @@ ClipRecord ClipCatalog::record(Entry entry) const {
     r.Open = item.open ? 1 : 0;
     r.Channel = item.channel;
     const std::string& label = m_groups[item.group].label;
-    const std::string channelText = channelText(item.channel);
-    r.Location = label.size() > channelText.size() ? label.substr(channelText.size() + 1) : std::string();
+    const std::string channelPart = channelText(item.channel);
+    r.Location = label.size() > channelPart.size() ? label.substr(channelPart.size() + 1) : std::string();
     const std::string_view start = text(item.start);
     r.SDate = start.substr(0, item.startDate);
     r.STime = start.substr(item.startDate);

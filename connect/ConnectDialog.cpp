@@ -140,7 +140,7 @@ void ConnectDialog::store() {
 }
 
 void ConnectDialog::accept() {
-    switch (Check(fields())) {
+    switch (check(fields())) {
     case Problem::NoUser:
         m_dialogs.notice(this, loadString(IDP_INPUT_USER_NAME));
         focusEdit(m_user);

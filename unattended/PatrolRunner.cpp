@@ -94,7 +94,7 @@ std::string PatrolRunner::roundFolder() const {
 }
 
 bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
-    if (Running() || sites.empty())
+    if (running() || sites.empty())
         return false;
     const std::string stored = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
     m_report = PatrolReport();
@@ -138,11 +138,11 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
 }
 
 void PatrolRunner::Stop() {
-    if (!Running())
+    if (!running())
         return;
     const bool inCall = m_state != State::WaitLine;
     if (inCall) {
-        Current().result = QStringLiteral("stopped");
+        current().result = QStringLiteral("stopped");
         if (m_lines.hasCall() || m_port.IsOpen())
             m_lines.ResetLine();
     }
@@ -188,7 +188,7 @@ void PatrolRunner::onFrame(int32_t channel, std::span<const uint8_t> picture) {
         if (wait.channel != channel || wait.done)
             continue;
         wait.done = true;
-        const QString site = fileSafeName(Current().name);
+        const QString site = fileSafeName(current().name);
         const QString relative = m_report.folder + u'/' + site + u'/' +
                                  QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
         // Written off this thread; the report only names the file.
@@ -206,7 +206,7 @@ void PatrolRunner::onFrame(int32_t channel, std::span<const uint8_t> picture) {
             qCWarning(lcPatrol) << "record volume not answering; picture" << relative << "dropped";
             return;
         }
-        for (PatrolChannelResult& result : Current().channels) {
+        for (PatrolChannelResult& result : current().channels) {
             if (result.channel == channel) {
                 result.file = relative;
                 result.frameTime = m_options.now();
@@ -235,7 +235,7 @@ void PatrolRunner::dialNext() {
 }
 
 void PatrolRunner::siteFailed(const QString& reason, bool retry) {
-    PatrolSiteResult& site = Current();
+    PatrolSiteResult& site = current();
     site.reached = false;
     site.result = reason;
     qCInfo(lcPatrol) << "patrol: site" << site.name << "not reached:" << reason;
@@ -256,7 +256,7 @@ void PatrolRunner::dialInterrupted() {
         (m_lines.hasCall() || m_port.IsOpen()))
         m_lines.ResetLine();
     ++m_interrupted;
-    qCInfo(lcPatrol) << "patrol: a call came in while dialling" << Current().name
+    qCInfo(lcPatrol) << "patrol: a call came in while dialling" << current().name
                      << "; it is called again after it";
     if (m_interrupted > kMaxInterruptions) {
         siteFailed(QStringLiteral("line taken by incoming calls"), false);
@@ -270,8 +270,8 @@ void PatrolRunner::dialInterrupted() {
 }
 
 void PatrolRunner::finishSite() {
-    if (m_callEnded && Current().result == QStringLiteral("reached"))
-        Current().result = *m_callEnded; // the site dropped the call before we were done
+    if (m_callEnded && current().result == QStringLiteral("reached"))
+        current().result = *m_callEnded; // the site dropped the call before we were done
     if (m_lines.hasCall() || m_port.IsOpen())
         m_lines.ResetLine();
     m_callEnded.reset();
@@ -282,7 +282,7 @@ void PatrolRunner::finishSite() {
 }
 
 void PatrolRunner::openChannels() {
-    PatrolSiteResult& site = Current();
+    PatrolSiteResult& site = current();
     site.reached = true;
     site.result = QStringLiteral("reached");
     site.channels.clear();
@@ -388,7 +388,7 @@ void PatrolRunner::tick() {
         }
         bool pictures = false;
         if (m_options.recordSeconds > 0) {
-            for (const PatrolChannelResult& channel : Current().channels) {
+            for (const PatrolChannelResult& channel : current().channels) {
                 if (!channel.file.isEmpty())
                     pictures = m_port.startRecordingChannel(channel.channel) || pictures;
             }

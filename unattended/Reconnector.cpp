@@ -16,7 +16,7 @@ Reconnector::Reconnector(LineManager& lines, CommPort& port, ConnectionStore& st
     , m_status(status)
     , m_clock(std::move(clock)) {
     m_timer.setInterval(tick);
-    QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { tick(); });
+    QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { this->tick(); });
 }
 
 void Reconnector::configure(bool enabled, int attempts) {
