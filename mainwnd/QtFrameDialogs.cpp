@@ -84,7 +84,7 @@ bool QtFrameDialogs::runPatrolSetup(QWidget* parent) {
 }
 
 void QtFrameDialogs::showPatrolReport(QWidget* parent, const std::string& recordFolder) {
-    PatrolReportWindow::Show(parent, recordFolder, m_dialogs);
+    PatrolReportWindow::showReport(parent, recordFolder, m_dialogs);
 }
 
 void QtFrameDialogs::runRecordPath(QWidget* parent, SettingsFollowUp& followUp) {

@@ -81,8 +81,8 @@ PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QString
     auto* down = new QPushButton(tr("&Down"), this);
     up->setObjectName(QStringLiteral("patrolUp"));
     down->setObjectName(QStringLiteral("patrolDown"));
-    connect(up, &QPushButton::clicked, this, [this] { Move(-1); });
-    connect(down, &QPushButton::clicked, this, [this] { Move(1); });
+    connect(up, &QPushButton::clicked, this, [this] { moveSite(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { moveSite(1); });
     buttons->addWidget(up);
     buttons->addWidget(down);
     buttons->addStretch();
@@ -118,7 +118,7 @@ PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QString
     layout->addWidget(box);
 }
 
-void PatrolSetupDialog::Move(int step) {
+void PatrolSetupDialog::moveSite(int step) {
     const int row = m_sites->currentRow();
     const int to = row + step;
     if (row < 0 || to < 0 || to >= m_sites->count())
@@ -331,7 +331,7 @@ void PatrolReportWindow::showPicture(const QString& title, const QByteArray& byt
     viewer->show();
 }
 
-void PatrolReportWindow::Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs) {
+void PatrolReportWindow::showReport(QWidget* parent, const std::string& storedFolder, DialogService& dialogs) {
     auto* window = new PatrolReportWindow(storedFolder, &AppStore::resolveRecordPath, dialogs, parent);
     window->show();
 }

@@ -48,7 +48,7 @@ public:
     static bool run(QWidget* parent, AppStore& store);
 
 private:
-    void Move(int step);
+    void moveSite(int step);
 
     QListWidget* m_sites;
     QCheckBox* m_scheduled;
@@ -89,7 +89,7 @@ public:
     bool openPicture(QTreeWidgetItem* item);
 
     // Opens the window over the record folder's stored text.
-    static void Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs);
+    static void showReport(QWidget* parent, const std::string& storedFolder, DialogService& dialogs);
 
 private:
     struct ThumbnailJob;

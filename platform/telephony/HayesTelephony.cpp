@@ -272,7 +272,7 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
         std::move(opener), m_timings,
         [this, session, handle](const ModemEvent& event) { enqueue(session, handle, event); },
         [this] { return m_nextHandle++; });
-    if (!modem->Started()) {
+    if (!modem->started()) {
         qCWarning(lcTelephony, "no worker for the modem at %s", device.path.c_str());
         return LINEERR_RESOURCEUNAVAIL;
     }

@@ -53,7 +53,7 @@ ModemLine::ModemLine(Opener open, HayesTimings timings, Sink sink, HandleSource 
     try {
         m_thread = std::thread(&ModemLine::run, this);
     } catch (const std::system_error&) {
-        // Started() stays false; the owner refuses to open the line.
+        // started() stays false; the owner refuses to open the line.
     }
 }
 

@@ -64,7 +64,7 @@ public:
     ModemLine(const ModemLine&) = delete;
     ModemLine& operator=(const ModemLine&) = delete;
 
-    bool Started() const { return m_thread.joinable(); }
+    bool started() const { return m_thread.joinable(); }
 
     void Dial(tel::Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId);
     void answer(tel::Call call, std::uint32_t requestId);
