@@ -331,7 +331,8 @@ void PatrolReportWindow::showPicture(const QString& title, const QByteArray& byt
     viewer->show();
 }
 
-void PatrolReportWindow::showReport(QWidget* parent, const std::string& storedFolder, DialogService& dialogs) {
+void PatrolReportWindow::showReport(QWidget* parent, const std::string& storedFolder,
+                                    DialogService& dialogs) {
     auto* window = new PatrolReportWindow(storedFolder, &AppStore::resolveRecordPath, dialogs, parent);
     window->show();
 }

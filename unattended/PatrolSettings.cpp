@@ -21,8 +21,8 @@ PatrolSettings PatrolSettings::read(AppStore& store) {
     s.scheduled = store.profileInt(kSection, "Scheduled", 0) == 1;
     const int32_t hours = store.profileInt(kSection, "EveryHours", 0);
     s.everyHours = hours >= 1 && hours <= kMaxHours ? hours : 0;
-    s.times = parseTimes(QString::fromStdString(store.profileText(kSection, "Times", {})))
-                  .value_or(QList<QTime>{});
+    s.times =
+        parseTimes(QString::fromStdString(store.profileText(kSection, "Times", {}))).value_or(QList<QTime>{});
     const int32_t seconds = store.profileInt(kSection, "RecordSeconds", 0);
     s.recordSeconds = seconds >= 0 && seconds <= kMaxRecordSeconds ? seconds : 0;
     return s;

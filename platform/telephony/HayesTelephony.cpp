@@ -195,7 +195,7 @@ std::int32_t HayesTelephony::negotiateApiVersion(LineApp app, std::uint32_t devi
 }
 
 std::int32_t HayesTelephony::devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                        LineDevCaps& caps) {
+                                     LineDevCaps& caps) {
     if (m_app == 0 || app != m_app)
         return LINEERR_INVALAPPHANDLE;
     if (deviceId >= m_devices.size())
@@ -405,7 +405,7 @@ std::int32_t HayesTelephony::callStatus(Call call, CallStatus& status) {
 }
 
 std::int32_t HayesTelephony::id(Call call, std::uint32_t select, const std::string& deviceClass,
-                                   int& handle) {
+                                int& handle) {
     if (select != LINECALLSELECT_CALL)
         return LINEERR_INVALPARAM;
     ModemLine* modem = lineOf(call);

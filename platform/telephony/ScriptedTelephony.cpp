@@ -108,7 +108,7 @@ std::int32_t ScriptedTelephony::negotiateApiVersion(LineApp app, std::uint32_t d
 }
 
 std::int32_t ScriptedTelephony::devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t,
-                                           LineDevCaps& caps) {
+                                        LineDevCaps& caps) {
     if (app != m_app || m_app == 0)
         return LINEERR_INVALAPPHANDLE;
     if (deviceId >= devices.size())

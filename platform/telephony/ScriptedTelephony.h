@@ -70,7 +70,7 @@ public:
     std::int32_t negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
     std::int32_t devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                            LineDevCaps& caps) override;
+                         LineDevCaps& caps) override;
     std::int32_t icon(std::uint32_t deviceId, DeviceIcon& icon) override;
     std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
                       std::uint32_t privileges, std::uint32_t mediaModes) override;

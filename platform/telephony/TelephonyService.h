@@ -50,7 +50,7 @@ public:
     virtual std::int32_t negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                              std::uint32_t high, std::uint32_t& version) = 0;
     virtual std::int32_t devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                    LineDevCaps& caps) = 0;
+                                 LineDevCaps& caps) = 0;
     virtual std::int32_t icon(std::uint32_t deviceId, DeviceIcon& icon) = 0;
 
     virtual std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
@@ -66,8 +66,7 @@ public:
     virtual std::int32_t drop(Call call) = 0;
     virtual std::int32_t deallocateCall(Call call) = 0;
     virtual std::int32_t callStatus(Call call, CallStatus& status) = 0;
-    virtual std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass,
-                               int& handle) = 0;
+    virtual std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) = 0;
 };
 
 } // namespace tel
