@@ -299,7 +299,7 @@ TEST_F(RemoteControlCommandTest, SendsOnePacketPerChoice) {
     EXPECT_TRUE(runRemoteControl(true, &queue, prompts(RemoteChoice::RunProgram, QString())));
     EXPECT_TRUE(
         runRemoteControl(true, &queue, prompts(RemoteChoice::RunProgram, QString(50, QLatin1Char('c')))));
-    const auto sent = sent();
+    const auto sent = this->sent();
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].type, 20);
     EXPECT_TRUE(sent[0].payload.empty());
@@ -324,7 +324,7 @@ TEST_F(RemoteControlCommandTest, DialogsRunInTurnAndTheEnteredLineIsSent) {
         });
     });
     EXPECT_TRUE(RemoteControlDialog::run(nullptr, true, &queue));
-    const auto sent = sent();
+    const auto sent = this->sent();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].type, 22);
     EXPECT_EQ(std::string(sent[0].payload.begin(), sent[0].payload.end()), std::string("zb-hsr -now\0", 12));

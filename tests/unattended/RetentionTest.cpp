@@ -169,7 +169,7 @@ TEST_F(RetentionPassTest, FreesSpaceOldestFirstFilesBeforeEntriesSparingClipsInU
     ClipsInUse::Token playing(recordFolder + "a.avi");
     freeBytes = 500; // 600 short of 1100: b and c (410 each)
 
-    RetentionRequest request = request();
+    RetentionRequest request = this->request();
     request.freeSpaceRule = true;
     const RetentionResult result = worker.runPass(request);
     ASSERT_TRUE(result.fullPass);
@@ -196,7 +196,7 @@ TEST_F(RetentionPassTest, HealsInterruptedPassesButNeverEmptiesAnUnreachableFold
     std::filesystem::create_directories(recordFolder + "patrol/20240101-000000/Gate");
     std::filesystem::create_directories(recordFolder + "patrol/20240531-000000");
 
-    RetentionRequest request = request();
+    RetentionRequest request = this->request();
     request.maxAgeDays = 30;
     freeBytes = 0;
     const RetentionResult result = worker.runPass(request);
@@ -218,7 +218,7 @@ TEST_F(RetentionPassTest, HealsInterruptedPassesButNeverEmptiesAnUnreachableFold
 TEST_F(RetentionPassTest, AgeLimitOnTheWorkerThreadReportsOnTheCallersThread) {
     addClip("old", "2024/04/01", "00:00", 10);
     addClip("young", "2024/05/30", "00:00", 10);
-    RetentionRequest request = request();
+    RetentionRequest request = this->request();
     request.maxAgeDays = 30;
     std::optional<RetentionResult> reported;
     ASSERT_TRUE(worker.Start(request, [&](const RetentionResult& r) { reported = r; }));

@@ -174,7 +174,7 @@ TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThe
     EXPECT_NE(picture->cursor().shape(), Qt::BitmapCursor);
     mouse(picture, QEvent::MouseButtonDblClick, {50, 50}, Qt::LeftButton);
     EXPECT_EQ(window->sizePreset(), 2);
-    m_context.sizeChangeMode = true;
+    m_context.sizeModeOn = true;
     mouse(picture, QEvent::MouseMove, {50, 50});
     EXPECT_EQ(picture->cursor().shape(), Qt::BitmapCursor);
     for (int preset : {3, 4, 0, 1, 2}) {
@@ -185,7 +185,7 @@ TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThe
             EXPECT_EQ(videoRect(window).size(), ChannelWindow::presetVideoSize(preset));
         }
     }
-    m_context.sizeChangeMode = false;
+    m_context.sizeModeOn = false;
     mouse(picture, QEvent::MouseMove, {50, 50});
     EXPECT_NE(picture->cursor().shape(), Qt::BitmapCursor);
 }
@@ -208,7 +208,7 @@ TEST_F(ChannelWindowTest, DraggingThePictureRaisesAndMovesTheWindow) {
 }
 
 TEST_F(ChannelWindowTest, HiddenBarsRemoveCaptionAndToolbarAndTheVideoStartsAtTheLeftEdge) {
-    m_context.barsShown = false;
+    m_context.barsOn = false;
     ChannelWindow* bare = Open(7);
     EXPECT_TRUE(bare->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_FALSE(bare->toolBar()->isVisible());
@@ -265,7 +265,7 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
         handle.onPostedCommand(kChannelSnapshot);
     }
     EXPECT_TRUE(handle.isRecording());
-    const QList<StillViewer*> viewers = viewers();
+    const QList<StillViewer*> viewers = this->viewers();
     ASSERT_EQ(viewers.size(), 2);
     EXPECT_TRUE(viewers[0]->isVisible());
     EXPECT_TRUE(viewers[0]->decoded());
@@ -323,7 +323,7 @@ protected:
     FakeConnectionStore m_store;
     CodecDecompressorFactory m_decompressors;
     GrantingViewArea m_granting{*m_area};
-    CommPort m_port{m_context.dialogs, m_store, m_context.channels, m_decompressors};
+    CommPort m_port{m_context.scriptedDialogs, m_store, m_context.channels, m_decompressors};
 };
 
 TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheLastPictureAndMarkedWhenStopped) {
@@ -400,22 +400,22 @@ TEST_F(ChannelWindowLinkTest, CloseNeedsThePermissionAndAsksUnlessTheSiteStopped
     ChannelWindow* running = route(8, 80);
     ChannelWindow* stopped = route(9, 90);
     m_port.FindSlotByKey(90)->window->markClosedBySite();
-    m_context.dialogs.setNextAnswer(MessageAnswer::No);
+    m_context.scriptedDialogs.setNextAnswer(MessageAnswer::No);
     running->executeCommand(kChannelClose);
-    ASSERT_EQ(m_context.dialogs.shown().size(), 1u);
-    EXPECT_EQ(m_context.dialogs.shown()[0].text,
+    ASSERT_EQ(m_context.scriptedDialogs.shown().size(), 1u);
+    EXPECT_EQ(m_context.scriptedDialogs.shown()[0].text,
               QStringLiteral("\n\n Are you sure close local site video channel? \n\n"));
-    EXPECT_EQ(m_context.dialogs.shown()[0].buttons, MessageButtons::YesNo);
-    EXPECT_EQ(m_context.dialogs.shown()[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(m_context.scriptedDialogs.shown()[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(m_context.scriptedDialogs.shown()[0].icon, MessageIcon::Exclamation);
     EXPECT_TRUE(m_context.closeCalls.empty());
     EXPECT_EQ(m_port.WindowCount(), 3);
 
     const std::vector<std::pair<uint64_t, bool>> expected = {{running->info().windowId, true},
                                                              {stopped->info().windowId, false}};
-    m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
+    m_context.scriptedDialogs.setNextAnswer(MessageAnswer::Yes);
     running->executeCommand(kChannelClose);
     stopped->executeCommand(kChannelClose);
-    EXPECT_EQ(m_context.dialogs.shown().size(), 2u) << "no question for a channel the site stopped";
+    EXPECT_EQ(m_context.scriptedDialogs.shown().size(), 2u) << "no question for a channel the site stopped";
     EXPECT_EQ(m_context.closeCalls, expected) << "CloseChannel only for the running one";
     EXPECT_EQ(m_port.WindowCount(), 1);
 }
@@ -430,7 +430,7 @@ TEST_F(ChannelWindowLinkTest, TheOperatorsCloseRemovesTheWindowOnceAndItsStreamM
 
     // The connection destroys the handle while the window's own command still
     // runs; the widget goes once control is back in the event loop.
-    m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
+    m_context.scriptedDialogs.setNextAnswer(MessageAnswer::Yes);
     Action(window, kChannelClose)->trigger();
     EXPECT_EQ(m_port.FindSlotByKey(70)->window, nullptr) << "the slot stays, without a window";
     settle();

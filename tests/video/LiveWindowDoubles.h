@@ -20,15 +20,15 @@
 
 class FakeChannelWindowContext final : public ChannelWindowContext {
 public:
-    bool sizeChangeMode = false;
-    bool barsShown = true;
+    bool sizeModeOn = false;
+    bool barsOn = true;
     int windowCount = 1;      // without a CommPort
     uint64_t fixedWindow = 0; // without a CommPort
     CommPort* port = nullptr;
-    DialogService* dialogOverride = nullptr; // instead of `dialogs`
+    DialogService* dialogOverride = nullptr; // instead of `scriptedDialogs`
 
     ChannelTable channels;
-    ScriptedDialogService dialogs;
+    ScriptedDialogService scriptedDialogs;
     TempDir dir{"dialscope-video-test"};
     RegistryStore store{dir.file("user.sqlite")};
     ClipIndex clips{store, channels};
@@ -37,8 +37,8 @@ public:
     std::vector<uint64_t> fixCalls;
     std::vector<std::pair<uint64_t, bool>> closeCalls;
 
-    bool sizeChangeMode() const override { return sizeChangeMode; }
-    bool barsShown() const override { return barsShown; }
+    bool sizeChangeMode() const override { return sizeModeOn; }
+    bool barsShown() const override { return barsOn; }
     std::string channelName(int32_t channel) const override { return channels.GetChannelName(channel); }
     int WindowCount() const override { return port ? port->WindowCount() : windowCount; }
     uint64_t FixedWindow() const override { return port ? port->FixedWindow() : fixedWindow; }
@@ -59,7 +59,7 @@ public:
         };
         return std::make_unique<ClipRecorder>(clips, environment);
     }
-    DialogService& dialogs() override { return dialogOverride ? *dialogOverride : dialogs; }
+    DialogService& dialogs() override { return dialogOverride ? *dialogOverride : scriptedDialogs; }
 };
 
 // The stored values the connection reads; "VideoArrange" is settable.
