@@ -10,8 +10,8 @@
 
 AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent)
-    , m_text(new QLabel(LoadString(IDS_ABOUT_VERSION), this)) {
-    setWindowTitle(QStringLiteral("About %1...").arg(LoadString(IDS_APP_TITLE)));
+    , m_text(new QLabel(loadString(IDS_ABOUT_VERSION), this)) {
+    setWindowTitle(QStringLiteral("About %1...").arg(loadString(IDS_APP_TITLE)));
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/images/app.svg")).pixmap(48, 48));
     auto* ok = new QPushButton(tr("&OK"), this);
@@ -28,6 +28,6 @@ AboutDialog::AboutDialog(QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QString AboutDialog::Text() const {
+QString AboutDialog::text() const {
     return m_text->text();
 }

@@ -10,7 +10,7 @@ class AboutDialog : public QDialog {
     Q_OBJECT
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
-    QString Text() const;
+    QString text() const;
 
 private:
     QLabel* m_text;

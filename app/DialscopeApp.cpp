@@ -44,7 +44,7 @@ DialscopeApp::DialscopeApp(Options options)
         m_options.dialogs = m_ownedDialogs.get();
     }
     if (m_options.instanceName.isEmpty())
-        m_options.instanceName = SingleInstance::DefaultName();
+        m_options.instanceName = SingleInstance::defaultName();
 }
 
 DialscopeApp::~DialscopeApp() {
@@ -55,15 +55,15 @@ DialscopeApp::~DialscopeApp() {
 }
 
 bool DialscopeApp::Start(const QStringList& arguments) {
-    SplashWindow::SetEnabled(SplashWanted(arguments));
+    SplashWindow::SetEnabled(splashWanted(arguments));
 
     // Another instance comes forward; this one shows nothing and ends.
-    if (SingleInstance::RaiseRunning(QString::fromStdString(m_store->GetClassName())))
+    if (SingleInstance::raiseRunning(QString::fromStdString(m_store->className())))
         return false;
 
     if (!m_options.unattended && !StartupPasswordCheck(*m_store, *m_options.dialogs))
         return false;
-    StartupTrace::Mark("store and instance check");
+    StartupTrace::mark("store and instance check");
 
     if (!m_options.telephony) {
         m_ownedTelephony = std::make_unique<tel::HayesTelephony>();
@@ -83,14 +83,14 @@ bool DialscopeApp::Start(const QStringList& arguments) {
                                *m_options.frameDialogs,
                                *this,
                                {}};
-    m_callLog = std::make_unique<CallLog>(CallLog::DefaultPath());
+    m_callLog = std::make_unique<CallLog>(CallLog::defaultPath());
     env.callLog = m_callLog.get();
-    StartupTrace::Mark("main window to build");
+    StartupTrace::mark("main window to build");
     m_frame = std::make_unique<MainFrame>(std::move(env));
-    StartupTrace::Watch(m_frame.get());
-    StartupTrace::Mark("main window built");
+    StartupTrace::watch(m_frame.get());
+    StartupTrace::mark("main window built");
     m_frame->Start();
-    StartupTrace::Mark("main window started");
+    StartupTrace::mark("main window started");
     // Clips a crash left without an entry are listed again; the search runs
     // on a worker, so a slow record folder never holds up the window.
     m_recovery = std::make_unique<ClipRecoveryTask>(*m_clips, m_store->storedRecordPath(),
@@ -102,24 +102,24 @@ bool DialscopeApp::Start(const QStringList& arguments) {
             qCWarning(lcApp)
                 << "an unattended run shows no window; start the program again when it has ended";
         else
-            RaiseMainWindow();
+            raiseMainWindow();
     });
-    if (m_instance->Listen(m_options.instanceName))
-        m_store->SetClassName(m_options.instanceName.toStdString());
+    if (m_instance->listen(m_options.instanceName))
+        m_store->setClassName(m_options.instanceName.toStdString());
 
-    StartupTrace::Mark("instance server up");
+    StartupTrace::mark("instance server up");
     if (m_options.showWindow && !m_options.unattended) {
         m_frame->showMaximized();
         m_frame->repaint();
     }
     // The clips browser opens on the catalog of the clip index; it is read
     // in the background meanwhile, and reaches the browser by a queued call.
-    EnsureQueuedCatalogPost(*m_clips);
-    m_clips->PrepareCatalog();
+    ensureQueuedCatalogPost(*m_clips);
+    m_clips->prepareCatalog();
     return true;
 }
 
-void DialscopeApp::RaiseMainWindow() {
+void DialscopeApp::raiseMainWindow() {
     if (!m_frame)
         return;
     if (m_frame->isMinimized())
@@ -136,31 +136,31 @@ void DialscopeApp::RaiseMainWindow() {
     // it must override, and ignore it. The first request stamps the window
     // (a property change, whose notice carries the server's current time);
     // asked again once that notice is in, the activation is current.
-    ActivateAgain(front, kReactivateTries);
+    activateAgain(front, kReactivateTries);
 }
 
-void DialscopeApp::ActivateAgain(QWidget* window, int tries) {
+void DialscopeApp::activateAgain(QWidget* window, int tries) {
     // The window as context: a window closed meanwhile cancels the retry.
     QTimer::singleShot(kReactivateMs, window, [window, tries] {
         if (window->isActiveWindow() || tries <= 0)
             return;
         window->activateWindow();
-        ActivateAgain(window, tries - 1);
+        activateAgain(window, tries - 1);
     });
 }
 
-void DialscopeApp::OnAppAbout() {
+void DialscopeApp::onAppAbout() {
     AboutDialog dialog(m_frame.get());
     dialog.exec();
 }
 
-void DialscopeApp::OnAppExit() {
+void DialscopeApp::onAppExit() {
     if (m_frame)
         m_frame->close();
 }
 
-void DialscopeApp::OnSetupPassword() {
-    RunSetupPasswordCommand(m_frame.get(), *m_store, *m_options.dialogs);
+void DialscopeApp::onSetupPassword() {
+    runSetupPasswordCommand(m_frame.get(), *m_store, *m_options.dialogs);
 }
 
 void DialscopeApp::ShowSplash(QWidget* parent) {

@@ -41,7 +41,7 @@ public:
         DialogService* dialogs = nullptr;           // QtDialogService when null
         tel::TelephonyService* telephony = nullptr; // HayesTelephony when null
         FrameDialogs* frameDialogs = nullptr;       // the real dialogs when null
-        QString instanceName;                       // SingleInstance::DefaultName() when empty
+        QString instanceName;                       // SingleInstance::defaultName() when empty
         bool showWindow = true;
         // A run without the operator's interface (`--patrol-once`): the
         // start-up password is not asked, since nothing it guards is shown:
@@ -60,24 +60,24 @@ public:
     // instance runs, or the password was not given).
     bool Start(const QStringList& arguments);
 
-    MainFrame* Frame() const { return m_frame.get(); }
-    AppStore& Store() { return *m_store; }
-    ChannelTable& Channels() { return *m_channels; }
+    MainFrame* frame() const { return m_frame.get(); }
+    AppStore& store() { return *m_store; }
+    ChannelTable& channels() { return *m_channels; }
 
     // Brings the main window forward (restoring it when minimised), with the
     // dialog active in it on top.
-    void RaiseMainWindow();
+    void raiseMainWindow();
 
     // AppCommands
-    void OnAppAbout() override;
-    void OnAppExit() override;
-    void OnSetupPassword() override;
+    void onAppAbout() override;
+    void onAppExit() override;
+    void onSetupPassword() override;
     void ShowSplash(QWidget* parent) override;
 
 private:
     // Asks again for `window` to be activated, every little while, until it
     // is active or `tries` requests went unanswered.
-    static void ActivateAgain(QWidget* window, int tries);
+    static void activateAgain(QWidget* window, int tries);
 
     Options m_options;
     std::unique_ptr<AppStore> m_store;

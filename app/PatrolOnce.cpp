@@ -20,7 +20,7 @@ constexpr int kOtherInstance = 3;
 
 // Whether an instance answers on its stored socket name; nothing is asked of
 // it (it is not brought forward).
-bool InstanceRunning(const QString& name) {
+bool instanceRunning(const QString& name) {
     if (name.isEmpty())
         return false;
     QLocalSocket probe;
@@ -28,8 +28,8 @@ bool InstanceRunning(const QString& name) {
     return probe.waitForConnected(500);
 }
 
-void Complain(StringId id) {
-    std::fprintf(stderr, "dialscope: %s\n", qPrintable(LoadString(id)));
+void complain(StringId id) {
+    std::fprintf(stderr, "dialscope: %s\n", qPrintable(loadString(id)));
 }
 
 } // namespace
@@ -56,36 +56,36 @@ QString UnattendedDialogService::openFileName(QWidget*, const FileDialogRequest&
     return {};
 }
 
-std::optional<QStringList> PatrolOnceNames(const QStringList& arguments) {
+std::optional<QStringList> patrolOnceNames(const QStringList& arguments) {
     if (arguments.isEmpty() || arguments.front() != QStringLiteral("--patrol-once"))
         return std::nullopt;
     return arguments.mid(1);
 }
 
-int RunPatrolOnce(const QStringList& names) {
+int runPatrolOnce(const QStringList& names) {
     UnattendedDialogService dialogs;
     DialscopeApp::Options options;
     options.showWindow = false;
     options.unattended = true;
     options.dialogs = &dialogs;
     DialscopeApp app(options);
-    if (InstanceRunning(QString::fromStdString(app.Store().GetClassName()))) {
-        Complain(IDS_PATROL_ONCE_RUNNING);
+    if (instanceRunning(QString::fromStdString(app.store().className()))) {
+        complain(IDS_PATROL_ONCE_RUNNING);
         return kOtherInstance;
     }
     if (!app.Start({QStringLiteral("/Embedding")})) {
-        Complain(IDS_PATROL_ONCE_RUNNING); // one started meanwhile
+        complain(IDS_PATROL_ONCE_RUNNING); // one started meanwhile
         return kOtherInstance;
     }
-    MainFrame* frame = app.Frame();
+    MainFrame* frame = app.frame();
     int status = kSitesMissed;
-    QObject::connect(frame, &MainFrame::PatrolFinished, frame, [&status](bool allReached) {
+    QObject::connect(frame, &MainFrame::patrolFinished, frame, [&status](bool allReached) {
         status = allReached ? kAllReached : kSitesMissed;
         QApplication::quit();
     });
     QTimer::singleShot(0, frame, [frame, names] {
-        if (!frame->StartPatrol(names)) {
-            Complain(IDS_PATROL_ONCE_EMPTY);
+        if (!frame->startPatrol(names)) {
+            complain(IDS_PATROL_ONCE_EMPTY);
             QApplication::quit();
         }
     });

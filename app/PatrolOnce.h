@@ -25,10 +25,10 @@
 
 // The names after "--patrol-once" when it is the first argument; nothing
 // otherwise. `arguments` excludes the program name.
-std::optional<QStringList> PatrolOnceNames(const QStringList& arguments);
+std::optional<QStringList> patrolOnceNames(const QStringList& arguments);
 
 // Runs the round inside the running QApplication; returns the exit status.
-int RunPatrolOnce(const QStringList& names);
+int runPatrolOnce(const QStringList& names);
 
 // Answers every message box at once with its default after writing its text
 // to stderr; file dialogs are cancelled.

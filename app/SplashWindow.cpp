@@ -16,7 +16,7 @@ void SplashWindow::SetEnabled(bool enabled) {
     g_enabled = enabled;
 }
 
-SplashWindow* SplashWindow::Current() {
+SplashWindow* SplashWindow::current() {
     return g_splash;
 }
 
@@ -32,7 +32,7 @@ void SplashWindow::Show(QWidget* parent, int showMs) {
     g_splash->repaint();
 }
 
-void SplashWindow::HideSplash() {
+void SplashWindow::hideSplash() {
     if (!g_splash)
         return;
     SplashWindow* splash = g_splash;
@@ -45,7 +45,7 @@ void SplashWindow::HideSplash() {
         owner->update();
 }
 
-bool SplashWindow::IsDismissEvent(const QEvent* event) {
+bool SplashWindow::isDismissEvent(const QEvent* event) {
     switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
@@ -66,7 +66,7 @@ SplashWindow::SplashWindow(QPixmap picture, QWidget* parent, int showMs)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &SplashWindow::HideSplash);
+    connect(&m_timer, &QTimer::timeout, this, &SplashWindow::hideSplash);
     m_timer.start(showMs);
     qApp->installEventFilter(this);
 }
@@ -83,8 +83,8 @@ bool SplashWindow::eventFilter(QObject* watched, QEvent* event) {
         event->accept();
         return true;
     }
-    if (IsDismissEvent(event)) {
-        HideSplash();
+    if (isDismissEvent(event)) {
+        hideSplash();
         return true;
     }
     return QWidget::eventFilter(watched, event);

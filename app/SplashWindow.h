@@ -26,13 +26,13 @@ public:
     // nothing when switched off, already shown once, or the picture is missing.
     static void Show(QWidget* parent, int showMs = kShowMs);
     // The splash window now, or null.
-    static SplashWindow* Current();
+    static SplashWindow* current();
     // Hides and destroys the splash window; the owner is repainted.
-    static void HideSplash();
+    static void hideSplash();
 
     // True for the events that close the splash and are swallowed: key and
     // mouse button presses, in or outside a window's client area.
-    static bool IsDismissEvent(const QEvent* event);
+    static bool isDismissEvent(const QEvent* event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -11,11 +11,11 @@ Q_LOGGING_CATEGORY(lcStartup, "dialscope.startup", QtWarningMsg)
 
 namespace {
 
-qint64 WallClockMs() {
+qint64 wallClockMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-qint64 CpuMs() {
+qint64 cpuMs() {
     rusage usage{};
     if (getrusage(RUSAGE_SELF, &usage) != 0)
         return -1;
@@ -27,12 +27,12 @@ qint64 CpuMs() {
 
 } // namespace
 
-void StartupTrace::Mark(const char* what) {
+void StartupTrace::mark(const char* what) {
     if (lcStartup().isInfoEnabled())
-        qCInfo(lcStartup, "%s at %lld ms (cpu %lld ms)", what, WallClockMs(), CpuMs());
+        qCInfo(lcStartup, "%s at %lld ms (cpu %lld ms)", what, wallClockMs(), cpuMs());
 }
 
-void StartupTrace::Watch(MainFrame* frame) {
+void StartupTrace::watch(MainFrame* frame) {
     if (lcStartup().isInfoEnabled())
         new StartupTrace(frame);
 }
@@ -40,15 +40,15 @@ void StartupTrace::Watch(MainFrame* frame) {
 StartupTrace::StartupTrace(MainFrame* frame)
     : QObject(frame) {
     frame->installEventFilter(this);
-    connect(frame, &MainFrame::ModemsFound, this,
-            [] { qCInfo(lcStartup, "modems found at %lld ms", WallClockMs()); });
+    connect(frame, &MainFrame::modemsFound, this,
+            [] { qCInfo(lcStartup, "modems found at %lld ms", wallClockMs()); });
 }
 
 bool StartupTrace::eventFilter(QObject* watched, QEvent* event) {
     if (!m_painted && event->type() == QEvent::Paint) {
         m_painted = true;
         watched->removeEventFilter(this);
-        Mark("first paint");
+        mark("first paint");
     }
     return QObject::eventFilter(watched, event);
 }

@@ -6,7 +6,7 @@
 // the category "dialscope.startup" at info level, which is off unless
 // enabled (QT_LOGGING_RULES="dialscope.startup.info=true"). Each line also
 // gives the process's CPU time (user + system) so far, which a loaded machine
-// disturbs far less than the wall clock; Mark() adds the moments between, so
+// disturbs far less than the wall clock; mark() adds the moments between, so
 // a slow start shows where its time went.
 
 #include <QLoggingCategory>
@@ -19,9 +19,9 @@ class MainFrame;
 class StartupTrace : public QObject {
 public:
     // Follows `frame` (and dies with it) until both moments are logged.
-    static void Watch(MainFrame* frame);
+    static void watch(MainFrame* frame);
     // Logs "`what` at <wall> ms (cpu <cpu> ms)" when the category is on.
-    static void Mark(const char* what);
+    static void mark(const char* what);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -16,21 +16,21 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    StartupTrace::Mark("main entered");
+    StartupTrace::mark("main entered");
     // --version and --help answer before anything needs a display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine commandLine = ParseCommandLine(arguments);
+    const CommandLine commandLine = parseCommandLine(arguments);
     if (commandLine.action != CommandLine::Action::Run) {
         const QByteArray text =
-            (commandLine.action == CommandLine::Action::PrintVersion ? VersionText() : HelpText())
+            (commandLine.action == CommandLine::Action::PrintVersion ? versionText() : helpText())
                 .toLocal8Bit();
         std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
         return 0;
     }
     // --export runs an evidence export without a window.
-    if (const int status = RunExportIfAsked(argc, argv); status >= 0)
+    if (const int status = runExportIfAsked(argc, argv); status >= 0)
         return status;
 
     RegistryStore::setWarningSink([](const char* message) { qCWarning(lcStore, "%s", message); });
@@ -43,32 +43,32 @@ int main(int argc, char** argv) {
                              "absolute path\n");
         return 2;
     }
-    InstallLogFile();
+    installLogFile();
 
     // A script's export of the call log runs alone and ends here.
-    if (const std::optional<int> status = RunCallLogCommand(argc, argv))
+    if (const std::optional<int> status = runCallLogCommand(argc, argv))
         return *status;
     QApplication application(argc, argv);
-    QApplication::setApplicationName(LoadString(IDS_APP_TITLE));
+    QApplication::setApplicationName(loadString(IDS_APP_TITLE));
     QApplication::setOrganizationName(QStringLiteral("Kestrel-Lookout"));
     // Closing the main window ends the program; other top-level windows
     // (viewers, players, help) close with it.
     QApplication::setQuitOnLastWindowClosed(false);
-    StartupTrace::Mark("application object");
+    StartupTrace::mark("application object");
 
     // The demo modem must be running before the telephony service lists ports.
     DemoSite demo;
     if (commandLine.demo && !demo.Start(QCoreApplication::applicationDirPath()))
         std::fputs("dialscope: the demo site could not be started (see the log)\n", stderr);
-    if (const std::optional<QStringList> names = PatrolOnceNames(application.arguments().mid(1)))
-        return RunPatrolOnce(*names);
+    if (const std::optional<QStringList> names = patrolOnceNames(application.arguments().mid(1)))
+        return runPatrolOnce(*names);
 
     int status = 0;
     {
         DialscopeApp app;
         if (!app.Start(application.arguments().mid(1)))
             return 0;
-        QObject::connect(app.Frame(), &MainFrame::Closed, &application, &QApplication::quit,
+        QObject::connect(app.frame(), &MainFrame::closed, &application, &QApplication::quit,
                          Qt::QueuedConnection);
         status = QApplication::exec();
     }

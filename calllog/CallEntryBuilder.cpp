@@ -2,7 +2,7 @@
 
 namespace {
 
-CallResult UnconnectedResult(LineCallEnd end) {
+CallResult unconnectedResult(LineCallEnd end) {
     switch (end) {
     case LineCallEnd::Busy:
         return CallResult::Busy;
@@ -15,7 +15,7 @@ CallResult UnconnectedResult(LineCallEnd end) {
     }
 }
 
-CallEndedBy EndedBy(LineCallEnd end, const CallCounters& counters) {
+CallEndedBy endedBy(LineCallEnd end, const CallCounters& counters) {
     switch (end) {
     case LineCallEnd::LineError:
         return CallEndedBy::LineError;
@@ -31,7 +31,7 @@ CallEndedBy EndedBy(LineCallEnd end, const CallCounters& counters) {
 
 } // namespace
 
-CallLogEntry BuildCallLogEntry(const LineCallRecord& line, const CallCounters& counters,
+CallLogEntry buildCallLogEntry(const LineCallRecord& line, const CallCounters& counters,
                                const QString& phoneBookName) {
     CallLogEntry entry;
     entry.start = line.start;
@@ -41,7 +41,7 @@ CallLogEntry BuildCallLogEntry(const LineCallRecord& line, const CallCounters& c
     entry.modem = line.modem;
     entry.connectSpeed = line.connectSpeed;
     if (!line.connected) {
-        entry.result = UnconnectedResult(line.end);
+        entry.result = unconnectedResult(line.end);
         if (line.end == LineCallEnd::Watchdog)
             entry.endedBy = CallEndedBy::Watchdog;
         else if (line.end == LineCallEnd::LineError)
@@ -66,7 +66,7 @@ CallLogEntry BuildCallLogEntry(const LineCallRecord& line, const CallCounters& c
         entry.result = CallResult::NoDecompressor;
     } else {
         entry.result = CallResult::Connected;
-        entry.endedBy = EndedBy(line.end, counters);
+        entry.endedBy = endedBy(line.end, counters);
     }
     return entry;
 }

@@ -13,5 +13,5 @@
 #include "link/LineCallRecord.h"
 
 // `phoneBookName`: the phone-book entry whose number was dialled, if any.
-CallLogEntry BuildCallLogEntry(const LineCallRecord& line, const CallCounters& counters,
+CallLogEntry buildCallLogEntry(const LineCallRecord& line, const CallCounters& counters,
                                const QString& phoneBookName);

@@ -25,9 +25,9 @@ public:
     // `log` may be null: nothing is filed then. It must outlive the journal.
     CallJournal(CallLog* log, Sources sources);
 
-    void OnCallEnded(const LineCallRecord& record) override;
+    void onCallEnded(const LineCallRecord& record) override;
     // The row of the last call reported; nothing before the first.
-    const std::optional<CallLogEntry>& Last() const { return m_last; }
+    const std::optional<CallLogEntry>& last() const { return m_last; }
 
 private:
     CallLog* m_log;

@@ -79,11 +79,11 @@ const QString kDirectionDialled = QStringLiteral("dialled");
 const QString kDirectionAnswered = QStringLiteral("answered");
 
 // A stored count read back: never negative, whatever the file holds.
-uint64_t Count(int64_t v) {
+uint64_t count(int64_t v) {
     return v < 0 ? 0 : uint64_t(v);
 }
 
-CallLogEntry EntryFromRow(const Statement& row) {
+CallLogEntry entryFromRow(const Statement& row) {
     CallLogEntry e;
     e.id = row.integer(0);
     const int64_t offset = std::clamp<int64_t>(row.integer(2), -18 * 3600, 18 * 3600);
@@ -92,21 +92,21 @@ CallLogEntry EntryFromRow(const Statement& row) {
     e.number = row.text(4);
     e.site = row.text(5);
     e.modem = row.text(6);
-    e.connectSpeed = uint32_t(std::min<uint64_t>(Count(row.integer(7)), UINT32_MAX));
-    e.result = CallLog::ResultFromCode(row.text(8)).value_or(CallResult::NoCarrier);
-    e.endedBy = CallLog::EndedByFromCode(row.text(9)).value_or(CallEndedBy::None);
-    e.durationMs = int64_t(Count(row.integer(10)));
-    e.bytesIn = Count(row.integer(11));
-    e.bytesOut = Count(row.integer(12));
-    e.frames = Count(row.integer(13));
-    e.channels = uint32_t(std::min<uint64_t>(Count(row.integer(14)), UINT32_MAX));
-    e.clips = uint32_t(std::min<uint64_t>(Count(row.integer(15)), UINT32_MAX));
+    e.connectSpeed = uint32_t(std::min<uint64_t>(count(row.integer(7)), UINT32_MAX));
+    e.result = CallLog::resultFromCode(row.text(8)).value_or(CallResult::NoCarrier);
+    e.endedBy = CallLog::endedByFromCode(row.text(9)).value_or(CallEndedBy::None);
+    e.durationMs = int64_t(count(row.integer(10)));
+    e.bytesIn = count(row.integer(11));
+    e.bytesOut = count(row.integer(12));
+    e.frames = count(row.integer(13));
+    e.channels = uint32_t(std::min<uint64_t>(count(row.integer(14)), UINT32_MAX));
+    e.clips = uint32_t(std::min<uint64_t>(count(row.integer(15)), UINT32_MAX));
     e.eventFiled = row.integer(16) != 0;
     return e;
 }
 
 // RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
-QByteArray CsvField(const QString& text) {
+QByteArray csvField(const QString& text) {
     QByteArray utf8 = text.toUtf8();
     if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\r') && !utf8.contains('\n'))
         return utf8;
@@ -114,7 +114,7 @@ QByteArray CsvField(const QString& text) {
     return '"' + utf8 + '"';
 }
 
-QString IsoTime(const QDateTime& time) {
+QString isoTime(const QDateTime& time) {
     // Always with the offset, so the text names one instant wherever it is read.
     return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
 }
@@ -142,7 +142,7 @@ CallLog::CallLog(const QString& path, int64_t maxEntries)
     if (!existed)
         ::chmod(file.constData(), 0600); // the log names sites and numbers
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") || !Exec(kSchema)) {
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(kSchema)) {
         qCWarning(lcCallLog) << "unusable call log" << path;
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -153,12 +153,12 @@ CallLog::~CallLog() {
     sqlite3_close(m_db);
 }
 
-QString CallLog::DefaultPath() {
+QString CallLog::defaultPath() {
     const QString store = QString::fromStdString(RegistryStore::defaultPath(RegistryRoot::CurrentUser));
     return QFileInfo(store).absolutePath() + QStringLiteral("/calls.sqlite");
 }
 
-bool CallLog::Exec(const char* sql) const {
+bool CallLog::exec(const char* sql) const {
     char* error = nullptr;
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) == SQLITE_OK)
         return true;
@@ -167,7 +167,7 @@ bool CallLog::Exec(const char* sql) const {
     return false;
 }
 
-bool CallLog::Append(const CallLogEntry& entry) {
+bool CallLog::append(const CallLogEntry& entry) {
     if (!m_db)
         return false;
     Statement insert(m_db,
@@ -186,8 +186,8 @@ bool CallLog::Append(const CallLogEntry& entry) {
     insert.bind(5, entry.site);
     insert.bind(6, entry.modem);
     insert.bind(7, int64_t(entry.connectSpeed));
-    insert.bind(8, ResultCode(entry.result));
-    insert.bind(9, EndedByCode(entry.endedBy));
+    insert.bind(8, resultCode(entry.result));
+    insert.bind(9, endedByCode(entry.endedBy));
     insert.bind(10, std::max<int64_t>(0, entry.durationMs));
     insert.bind(11, clampCount(entry.bytesIn));
     insert.bind(12, clampCount(entry.bytesOut));
@@ -196,7 +196,7 @@ bool CallLog::Append(const CallLogEntry& entry) {
     insert.bind(15, int64_t(entry.clips));
     insert.bind(16, entry.eventFiled ? 1 : 0);
 
-    if (!Exec("BEGIN IMMEDIATE"))
+    if (!exec("BEGIN IMMEDIATE"))
         return false;
     bool ok = sqlite3_step(insert.get()) == SQLITE_DONE;
     if (!ok)
@@ -207,14 +207,14 @@ bool CallLog::Append(const CallLogEntry& entry) {
         trim.bind(1, sqlite3_last_insert_rowid(m_db) - m_maxEntries);
         ok = trim && sqlite3_step(trim.get()) == SQLITE_DONE;
     }
-    if (!ok || !Exec("COMMIT")) {
-        Exec("ROLLBACK");
+    if (!ok || !exec("COMMIT")) {
+        exec("ROLLBACK");
         return false;
     }
     return true;
 }
 
-std::vector<CallLogEntry> CallLog::Query(const CallLogFilter& filter) const {
+std::vector<CallLogEntry> CallLog::query(const CallLogFilter& filter) const {
     std::vector<CallLogEntry> entries;
     if (!m_db)
         return entries;
@@ -246,16 +246,16 @@ std::vector<CallLogEntry> CallLog::Query(const CallLogFilter& filter) const {
         query.bind(index(":text"), QLatin1Char('%') + pattern + QLatin1Char('%'));
     }
     if (filter.result)
-        query.bind(index(":result"), ResultCode(*filter.result));
+        query.bind(index(":result"), resultCode(*filter.result));
     int rc;
     while ((rc = sqlite3_step(query.get())) == SQLITE_ROW)
-        entries.push_back(EntryFromRow(query));
+        entries.push_back(entryFromRow(query));
     if (rc != SQLITE_DONE)
         qCWarning(lcCallLog) << "query stopped:" << sqlite3_errmsg(m_db);
     return entries;
 }
 
-CallLogTotals CallLog::Totals(const std::vector<CallLogEntry>& entries) {
+CallLogTotals CallLog::totals(const std::vector<CallLogEntry>& entries) {
     CallLogTotals totals;
     for (const CallLogEntry& e : entries) {
         ++totals.calls;
@@ -267,18 +267,18 @@ CallLogTotals CallLog::Totals(const std::vector<CallLogEntry>& entries) {
     return totals;
 }
 
-bool CallLog::WriteCsv(const std::vector<CallLogEntry>& entries, QIODevice& out) {
+bool CallLog::writeCsv(const std::vector<CallLogEntry>& entries, QIODevice& out) {
     bool ok = out.write("Start,Direction,Number,Site,Modem,ConnectSpeed,Result,EndedBy,DurationSeconds,"
                         "BytesIn,BytesOut,Frames,Channels,Clips,EventFiled\r\n") > 0;
     for (const CallLogEntry& e : entries) {
         if (!ok)
             break;
         QByteArray line;
-        line += CsvField(IsoTime(e.start)) + ',';
+        line += csvField(isoTime(e.start)) + ',';
         line += (e.direction == CallDirection::Answered ? "answered" : "dialled");
-        line += ',' + CsvField(e.number) + ',' + CsvField(e.site) + ',' + CsvField(e.modem) + ',';
+        line += ',' + csvField(e.number) + ',' + csvField(e.site) + ',' + csvField(e.modem) + ',';
         line += QByteArray::number(e.connectSpeed) + ',';
-        line += ResultCode(e.result).toUtf8() + ',' + EndedByCode(e.endedBy).toUtf8() + ',';
+        line += resultCode(e.result).toUtf8() + ',' + endedByCode(e.endedBy).toUtf8() + ',';
         line += QByteArray::number(double(e.durationMs) / 1000.0, 'f', 3) + ',';
         line += QByteArray::number(qulonglong(e.bytesIn)) + ',' + QByteArray::number(qulonglong(e.bytesOut)) +
                 ',';
@@ -289,27 +289,27 @@ bool CallLog::WriteCsv(const std::vector<CallLogEntry>& entries, QIODevice& out)
     return ok;
 }
 
-bool CallLog::ExportCsv(const QString& logPath, const QString& csvPath) {
+bool CallLog::exportCsv(const QString& logPath, const QString& csvPath) {
     std::vector<CallLogEntry> entries;
     if (QFileInfo::exists(logPath)) {
         const CallLog log(logPath);
         if (!log.IsOpen())
             return false;
-        entries = log.Query();
+        entries = log.query();
     }
     QSaveFile out(csvPath);
     if (!out.open(QIODevice::WriteOnly)) {
         qCWarning(lcCallLog) << "cannot write" << csvPath << ":" << out.errorString();
         return false;
     }
-    if (!WriteCsv(entries, out)) {
+    if (!writeCsv(entries, out)) {
         out.cancelWriting();
         return false;
     }
     return out.commit();
 }
 
-QString CallLog::ResultCode(CallResult result) {
+QString CallLog::resultCode(CallResult result) {
     switch (result) {
     case CallResult::Connected:
         return QStringLiteral("connected");
@@ -329,7 +329,7 @@ QString CallLog::ResultCode(CallResult result) {
     return {};
 }
 
-QString CallLog::EndedByCode(CallEndedBy endedBy) {
+QString CallLog::endedByCode(CallEndedBy endedBy) {
     switch (endedBy) {
     case CallEndedBy::None:
         return QString();
@@ -347,19 +347,19 @@ QString CallLog::EndedByCode(CallEndedBy endedBy) {
     return {};
 }
 
-std::optional<CallResult> CallLog::ResultFromCode(const QString& code) {
+std::optional<CallResult> CallLog::resultFromCode(const QString& code) {
     for (CallResult r :
          {CallResult::Connected, CallResult::Busy, CallResult::NoAnswer, CallResult::NoDialTone,
           CallResult::NoCarrier, CallResult::LoginRejected, CallResult::NoDecompressor})
-        if (ResultCode(r) == code)
+        if (resultCode(r) == code)
             return r;
     return std::nullopt;
 }
 
-std::optional<CallEndedBy> CallLog::EndedByFromCode(const QString& code) {
+std::optional<CallEndedBy> CallLog::endedByFromCode(const QString& code) {
     for (CallEndedBy e : {CallEndedBy::None, CallEndedBy::Operator, CallEndedBy::SiteRequest,
                           CallEndedBy::FarEnd, CallEndedBy::LineError, CallEndedBy::Watchdog})
-        if (EndedByCode(e) == code)
+        if (endedByCode(e) == code)
             return e;
     return std::nullopt;
 }

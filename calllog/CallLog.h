@@ -87,28 +87,28 @@ public:
     CallLog& operator=(const CallLog&) = delete;
 
     // "calls.sqlite" in the folder of the per-user settings store.
-    static QString DefaultPath();
+    static QString defaultPath();
 
     bool IsOpen() const { return m_db != nullptr; }
     // Stores `entry` (its id is ignored); false when it was not written.
-    bool Append(const CallLogEntry& entry);
+    bool append(const CallLogEntry& entry);
     // Matching rows, newest first.
-    std::vector<CallLogEntry> Query(const CallLogFilter& filter = {}) const;
+    std::vector<CallLogEntry> query(const CallLogFilter& filter = {}) const;
 
-    static CallLogTotals Totals(const std::vector<CallLogEntry>& entries);
+    static CallLogTotals totals(const std::vector<CallLogEntry>& entries);
     // Writes the header row and one row per entry; false when a write failed.
-    static bool WriteCsv(const std::vector<CallLogEntry>& entries, QIODevice& out);
+    static bool writeCsv(const std::vector<CallLogEntry>& entries, QIODevice& out);
     // Writes the whole log to `path` as CSV (replacing it whole or not at all).
-    static bool ExportCsv(const QString& logPath, const QString& csvPath);
+    static bool exportCsv(const QString& logPath, const QString& csvPath);
 
     // The stable codes stored and exported ("connected", "no-answer", "far-end").
-    static QString ResultCode(CallResult result);
-    static QString EndedByCode(CallEndedBy endedBy);
-    static std::optional<CallResult> ResultFromCode(const QString& code);
-    static std::optional<CallEndedBy> EndedByFromCode(const QString& code);
+    static QString resultCode(CallResult result);
+    static QString endedByCode(CallEndedBy endedBy);
+    static std::optional<CallResult> resultFromCode(const QString& code);
+    static std::optional<CallEndedBy> endedByFromCode(const QString& code);
 
 private:
-    bool Exec(const char* sql) const;
+    bool exec(const char* sql) const;
 
     sqlite3* m_db = nullptr;
     int64_t m_maxEntries;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-std::optional<int> RunCallLogCommand(int argc, const char* const* argv, const char* logPath) {
+std::optional<int> runCallLogCommand(int argc, const char* const* argv, const char* logPath) {
     constexpr std::string_view kSwitch = "--call-log-csv";
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i] ? argv[i] : "";
@@ -24,8 +24,8 @@ std::optional<int> RunCallLogCommand(int argc, const char* const* argv, const ch
                          argc > 0 && argv[0] ? argv[0] : "dialscope");
             return 2;
         }
-        const QString log = logPath && *logPath ? QString::fromLocal8Bit(logPath) : CallLog::DefaultPath();
-        if (!CallLog::ExportCsv(log, QString::fromLocal8Bit(file))) {
+        const QString log = logPath && *logPath ? QString::fromLocal8Bit(logPath) : CallLog::defaultPath();
+        if (!CallLog::exportCsv(log, QString::fromLocal8Bit(file))) {
             std::fprintf(stderr, "%s: the call log could not be written to %s\n",
                          argc > 0 && argv[0] ? argv[0] : "dialscope", file);
             return 1;

@@ -11,4 +11,4 @@
 // The exit status when the command line asks for the export (0: written,
 // 1: the log could not be read or FILE written, 2: FILE missing); nothing
 // when it does not ask for it. `logPath` empty: the default call log.
-std::optional<int> RunCallLogCommand(int argc, const char* const* argv, const char* logPath = nullptr);
+std::optional<int> runCallLogCommand(int argc, const char* const* argv, const char* logPath = nullptr);

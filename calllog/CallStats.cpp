@@ -5,7 +5,7 @@
 CallStats::CallStats(Clock clock)
     : m_clock(std::move(clock)) {}
 
-double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
+double CallStats::rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
                        std::chrono::seconds window) {
     history.push_back({now, value});
     // Keep one sample at or before the window's start: the rate's base.
@@ -18,7 +18,7 @@ double CallStats::Rate(std::deque<Sample>& history, TimePoint now, uint64_t valu
     return double(value - base.value) / seconds;
 }
 
-void CallStats::Update(bool live, const LineCallRecord& line, const QString& site,
+void CallStats::update(bool live, const LineCallRecord& line, const QString& site,
                        const CallCounters& counters) {
     if (!live) {
         if (m_seen && !m_frozen) {
@@ -58,7 +58,7 @@ void CallStats::Update(bool live, const LineCallRecord& line, const QString& sit
                                   : std::chrono::milliseconds(0);
     f.bytesIn = counters.bytesIn;
     f.bytesOut = counters.bytesOut;
-    f.receiveRate = Rate(m_bytes, now, counters.bytesIn, kRateWindow);
+    f.receiveRate = rate(m_bytes, now, counters.bytesIn, kRateWindow);
     // Bytes carry 8 data bits over the modem's error-corrected link.
     f.lineShare = f.connectSpeed > 0 ? f.receiveRate * 8.0 / double(f.connectSpeed) : -1.0;
     f.damagedPackets = counters.damagedPackets;
@@ -72,11 +72,11 @@ void CallStats::Update(bool live, const LineCallRecord& line, const QString& sit
         ChannelRow row;
         row.channel = c.channel;
         row.frames = c.frames;
-        row.framesPerMinute = Rate(it->second, now, c.frames, kFrameRateWindow) * 60.0;
+        row.framesPerMinute = rate(it->second, now, c.frames, kFrameRateWindow) * 60.0;
         row.lastFrameBytes = c.lastFrameBytes;
         if (c.frames > 0 && now > c.lastFrame)
             row.age = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.lastFrame);
-        row.stalled = FrameAge::Stalled(c, now);
+        row.stalled = FrameAge::stalled(c, now);
         f.channels.push_back(row);
     }
 }

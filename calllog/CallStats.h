@@ -61,8 +61,8 @@ public:
 
     // `live`: the connection runs now. `line`: the running (or last) attempt;
     // `site` the name to show for it.
-    void Update(bool live, const LineCallRecord& line, const QString& site, const CallCounters& counters);
-    const Figures& Current() const { return m_figures; }
+    void update(bool live, const LineCallRecord& line, const QString& site, const CallCounters& counters);
+    const Figures& current() const { return m_figures; }
 
 private:
     struct Sample {
@@ -71,7 +71,7 @@ private:
     };
     // Adds (now, value), drops samples older than the window except the one
     // the window starts from, returns the rate per second over the kept span.
-    static double Rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
+    static double rate(std::deque<Sample>& history, TimePoint now, uint64_t value,
                        std::chrono::seconds window);
 
     Clock m_clock;

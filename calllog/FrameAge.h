@@ -23,10 +23,10 @@ inline constexpr int kIntervalFactor = 3;
 inline constexpr std::chrono::milliseconds kStalledAge{60000};
 
 // The age above which the channel's picture counts as old.
-std::chrono::milliseconds Threshold(const ChannelCounters& channel);
+std::chrono::milliseconds threshold(const ChannelCounters& channel);
 // The picture's age in whole seconds when it counts as old; nothing while
 // it is fresh or before the channel's first frame.
-std::optional<int> OldPictureSeconds(const ChannelCounters& channel, ChannelCounters::TimePoint now);
-bool Stalled(const ChannelCounters& channel, ChannelCounters::TimePoint now);
+std::optional<int> oldPictureSeconds(const ChannelCounters& channel, ChannelCounters::TimePoint now);
+bool stalled(const ChannelCounters& channel, ChannelCounters::TimePoint now);
 
 } // namespace FrameAge

@@ -5,8 +5,8 @@
 
 static_assert(Wire::kSiteRecordSize == kEventBlockSize, "a site record is filed as one event block");
 
-LoginValues AppConnectionStore::GetLoginValues() const {
-    const CallSettings call = m_store.GetCallSettings();
+LoginValues AppConnectionStore::loginValues() const {
+    const CallSettings call = m_store.callSettings();
     return {WireText::fromStoredCredential(call.user), WireText::fromStoredCredential(call.password),
             call.formatSize, call.quality};
 }

@@ -13,8 +13,8 @@ public:
     explicit AppConnectionStore(AppStore& store)
         : m_store(store) {}
 
-    LoginValues GetLoginValues() const override;
-    bool VideoArrangeOn() const override { return m_store.GetVideoArrange(); }
+    LoginValues loginValues() const override;
+    bool videoArrangeOn() const override { return m_store.videoArrange(); }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>& record) override;
 
 private:

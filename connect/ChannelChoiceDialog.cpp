@@ -16,12 +16,12 @@ ChannelChoiceDialog::ChannelChoiceDialog(const ChannelTable& channels, QWidget* 
 
     m_list = new QComboBox(this);
     m_list->setObjectName(QStringLiteral("combo1"));
-    m_list->setMinimumWidth(AverageCharWidths(this, 40));
-    m_list->addItems(ChannelChoiceLines(channels));
+    m_list->setMinimumWidth(averageCharWidths(this, 40));
+    m_list->addItems(channelChoiceLines(channels));
     m_list->setCurrentIndex(m_list->count() > 0 ? 0 : -1);
 
-    QPushButton* open = MakeButton(this, tr("&Open"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
+    QPushButton* open = makeButton(this, tr("&Open"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
     open->setDefault(true);
     cancel->setAutoDefault(false);
     connect(open, &QPushButton::clicked, this, &ChannelChoiceDialog::accept);
@@ -38,5 +38,5 @@ ChannelChoiceDialog::ChannelChoiceDialog(const ChannelTable& channels, QWidget* 
 }
 
 int32_t ChannelChoiceDialog::channel() const {
-    return m_list->currentIndex() < 0 ? 0 : ChannelFromChoice(m_list->currentText());
+    return m_list->currentIndex() < 0 ? 0 : channelFromChoice(m_list->currentText());
 }

@@ -23,10 +23,10 @@ CommandDialog::CommandDialog(QWidget* parent)
     m_command->lineEdit()->setMaxLength(kMaxLength);
     m_command->setCurrentIndex(-1);
     m_command->setEditText({});
-    m_command->setMinimumWidth(AverageCharWidths(this, kMaxLength));
+    m_command->setMinimumWidth(averageCharWidths(this, kMaxLength));
 
-    QPushButton* ok = MakeButton(this, tr("&OK"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
+    QPushButton* ok = makeButton(this, tr("&OK"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
     ok->setDefault(true);
     cancel->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &CommandDialog::accept);

@@ -18,7 +18,7 @@ using namespace DialogControls;
 
 namespace {
 
-SliderAction FromQt(int action) {
+SliderAction fromQt(int action) {
     switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
         return SliderAction::LineLeft;
@@ -43,11 +43,11 @@ ConnectDialog::ConnectDialog(AppStore& store, DialogService& dialogs, QWidget* p
     , m_dialogs(dialogs) {
     setWindowTitle(tr("Connect to local site"));
 
-    m_user = MakeEdit(this, 1021, kUserLength);
-    m_password = MakeEdit(this, 1004, kPasswordLength, true);
-    AcceptWireTextOnly(m_user);
-    AcceptWireTextOnly(m_password);
-    m_dial = MakeEdit(this, 1000, kDialLength);
+    m_user = makeEdit(this, 1021, kUserLength);
+    m_password = makeEdit(this, 1004, kPasswordLength, true);
+    acceptWireTextOnly(m_user);
+    acceptWireTextOnly(m_password);
+    m_dial = makeEdit(this, 1000, kDialLength);
 
     m_imageSize = new QComboBox(this);
     m_imageSize->setObjectName(QStringLiteral("combo1005"));
@@ -62,16 +62,16 @@ ConnectDialog::ConnectDialog(AppStore& store, DialogService& dialogs, QWidget* p
     m_slider->setTickPosition(QSlider::NoTicks);
     m_qualityLabel = new QLabel(this);
     m_qualityLabel->setObjectName(QStringLiteral("label1007"));
-    m_qualityLabel->setMinimumWidth(AverageCharWidths(this, 6));
+    m_qualityLabel->setMinimumWidth(averageCharWidths(this, 6));
 
     m_savePassword = new QCheckBox(tr("Save password"), this);
     m_savePassword->setObjectName(QStringLiteral("check1002"));
 
-    QPushButton* connectButton = MakeButton(this, tr("Co&nnect"), 1);
-    QPushButton* apply = MakeButton(this, tr("&Apply"), 1070);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
-    QPushButton* phoneBook = MakeButton(this, tr("Phone book"), 1020);
-    QPushButton* addDirectory = MakeButton(this, tr("Add \ndirectory"), 1024);
+    QPushButton* connectButton = makeButton(this, tr("Co&nnect"), 1);
+    QPushButton* apply = makeButton(this, tr("&Apply"), 1070);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
+    QPushButton* phoneBook = makeButton(this, tr("Phone book"), 1020);
+    QPushButton* addDirectory = makeButton(this, tr("Add \ndirectory"), 1024);
     connectButton->setDefault(true);
     for (QPushButton* button : {apply, cancel, phoneBook, addDirectory})
         button->setAutoDefault(false);
@@ -103,7 +103,7 @@ ConnectDialog::ConnectDialog(AppStore& store, DialogService& dialogs, QWidget* p
     qualityRow->addWidget(new QLabel(tr("Good"), this));
     qualityRow->addWidget(m_qualityLabel);
     fieldsGrid->addLayout(qualityRow, 5, 1, 1, 3);
-    fieldsGrid->setColumnMinimumWidth(1, AverageCharWidths(this, 30));
+    fieldsGrid->setColumnMinimumWidth(1, averageCharWidths(this, 30));
 
     auto* buttons = new QVBoxLayout;
     for (QPushButton* button : {connectButton, apply, cancel, phoneBook, addDirectory})
@@ -114,7 +114,7 @@ ConnectDialog::ConnectDialog(AppStore& store, DialogService& dialogs, QWidget* p
     layout->addLayout(fieldsGrid, 1);
     layout->addLayout(buttons);
 
-    const Fields stored = FromStored(m_store.GetCallSettings());
+    const Fields stored = fromStored(m_store.callSettings());
     m_user->setText(stored.user);
     m_password->setText(stored.password);
     m_dial->setText(stored.dial);
@@ -136,18 +136,18 @@ Fields ConnectDialog::fields() const {
 }
 
 void ConnectDialog::store() {
-    m_store.SaveCallSettings(ToStored(fields()));
+    m_store.saveCallSettings(toStored(fields()));
 }
 
 void ConnectDialog::accept() {
-    switch (Check(fields())) {
+    switch (check(fields())) {
     case Problem::NoUser:
-        m_dialogs.notice(this, LoadString(IDP_INPUT_USER_NAME));
-        FocusEdit(m_user);
+        m_dialogs.notice(this, loadString(IDP_INPUT_USER_NAME));
+        focusEdit(m_user);
         return;
     case Problem::NoDial:
-        m_dialogs.notice(this, LoadString(IDP_INPUT_DIAL_NUMBER));
-        FocusEdit(m_dial);
+        m_dialogs.notice(this, loadString(IDP_INPUT_DIAL_NUMBER));
+        focusEdit(m_dial);
         return;
     case Problem::None:
         break;
@@ -159,7 +159,7 @@ void ConnectDialog::accept() {
 void ConnectDialog::onSliderAction(int action) {
     // Qt has already moved the position for this action; the dialog's own rule
     // decides where it ends up.
-    if (std::optional<int> next = QualityAfter(FromQt(action), m_quality, m_slider->sliderPosition())) {
+    if (std::optional<int> next = qualityAfter(fromQt(action), m_quality, m_slider->sliderPosition())) {
         m_quality = *next;
         m_slider->setSliderPosition(*next);
     }
@@ -167,7 +167,7 @@ void ConnectDialog::onSliderAction(int action) {
 
 void ConnectDialog::refreshQualityFromSlider() {
     m_quality = m_slider->value();
-    m_qualityLabel->setText(QualityLabel(m_quality));
+    m_qualityLabel->setText(qualityLabel(m_quality));
 }
 
 void ConnectDialog::openPhoneBook() {
@@ -175,21 +175,21 @@ void ConnectDialog::openPhoneBook() {
     if (book.exec() != QDialog::Accepted)
         return;
     const PhoneEntry entry = book.selectedEntry();
-    m_user->setText(ToQt(entry.Name));
-    m_password->setText(ToQt(entry.PassWord));
-    m_dial->setText(ToQt(entry.Dial));
+    m_user->setText(toQt(entry.Name));
+    m_password->setText(toQt(entry.PassWord));
+    m_dial->setText(toQt(entry.Dial));
 }
 
 void ConnectDialog::addToDirectory() {
     const Fields current = fields();
     if (current.user.isEmpty())
         return;
-    if (m_dialogs.message(this, LoadString(IDP_ADD_TO_DIRECTORY), MessageButtons::YesNo,
+    if (m_dialogs.message(this, loadString(IDP_ADD_TO_DIRECTORY), MessageButtons::YesNo,
                           MessageIcon::Question) != MessageAnswer::Yes)
         return;
     // A name the store cannot take as an entry (too long, holding "\") or a
     // store that refuses writes: the operator is told instead of left
     // believing the entry was added.
-    if (!m_store.SavePhoneEntry({FromQt(current.user), FromQt(current.password), FromQt(current.dial), {}}))
-        m_dialogs.notice(this, LoadString(IDP_INPUT_ERROR));
+    if (!m_store.SavePhoneEntry({fromQt(current.user), fromQt(current.password), fromQt(current.dial), {}}))
+        m_dialogs.notice(this, loadString(IDP_INPUT_ERROR));
 }

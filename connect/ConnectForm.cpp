@@ -10,13 +10,13 @@ namespace {
 
 // The bytes the login sends. The edits accept only Latin-1; a character from
 // anywhere else becomes '?' rather than several bytes.
-std::string StoredCredential(const QString& text) {
+std::string storedCredential(const QString& text) {
     return WireText::toWire(text).value_or(text.toLatin1().toStdString());
 }
 
 } // namespace
 
-Fields FromStored(const CallSettings& stored) {
+Fields fromStored(const CallSettings& stored) {
     Fields fields;
     fields.savePassword = stored.save == 1;
     fields.user = WireText::toDisplay(WireText::fromStoredCredential(stored.user));
@@ -28,10 +28,10 @@ Fields FromStored(const CallSettings& stored) {
     return fields;
 }
 
-CallSettings ToStored(const Fields& fields) {
+CallSettings toStored(const Fields& fields) {
     CallSettings stored;
-    stored.user = StoredCredential(fields.user);
-    stored.password = StoredCredential(fields.password);
+    stored.user = storedCredential(fields.user);
+    stored.password = storedCredential(fields.password);
     stored.dial = fields.dial.toStdString();
     stored.formatSize = std::max(fields.imageSize, 0);
     stored.quality = fields.quality;
@@ -39,7 +39,7 @@ CallSettings ToStored(const Fields& fields) {
     return stored;
 }
 
-Problem Check(const Fields& fields) {
+Problem check(const Fields& fields) {
     if (fields.user.isEmpty())
         return Problem::NoUser;
     if (fields.dial.isEmpty())
@@ -47,7 +47,7 @@ Problem Check(const Fields& fields) {
     return Problem::None;
 }
 
-std::optional<int> QualityAfter(SliderAction action, int position, int thumb) {
+std::optional<int> qualityAfter(SliderAction action, int position, int thumb) {
     switch (action) {
     case SliderAction::LineLeft:
         return std::max(position - 1, kQualityMin);
@@ -65,7 +65,7 @@ std::optional<int> QualityAfter(SliderAction action, int position, int thumb) {
     return std::nullopt;
 }
 
-QString QualityLabel(int quality) {
+QString qualityLabel(int quality) {
     return QString::asprintf("%3d", quality) + QStringLiteral(" %");
 }
 

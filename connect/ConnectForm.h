@@ -5,9 +5,9 @@
 // How it works: the dialog's fields are read from the "Call" values when it
 // opens (the password only while "Save password" was checked, so an unchecked
 // box hides it without forgetting it) and written back as a whole by Connect
-// and Apply. The quality slider is driven by QualityAfter(): the dialog keeps
+// and Apply. The quality slider is driven by qualityAfter(): the dialog keeps
 // its own copy of the position, moves it by one or ten within 0..100, or
-// takes the thumb's position, and the label under it is QualityLabel() of the
+// takes the thumb's position, and the label under it is qualityLabel() of the
 // slider's value. Connect first checks the form (user name, then dial number).
 
 #include "app/core/AppStore.h"
@@ -38,13 +38,13 @@ struct Fields {
 };
 
 // The fields the dialog opens with.
-Fields FromStored(const CallSettings& stored);
+Fields fromStored(const CallSettings& stored);
 // The "Call" values to store for these fields (no selection stores size 0).
-CallSettings ToStored(const Fields& fields);
+CallSettings toStored(const Fields& fields);
 
 enum class Problem { None, NoUser, NoDial };
 // The first missing required field: the user name, then the dial number.
-Problem Check(const Fields& fields);
+Problem check(const Fields& fields);
 
 // Scroll notifications of the horizontal quality slider.
 enum class SliderAction { LineLeft, LineRight, PageLeft, PageRight, ThumbPosition, Other };
@@ -52,9 +52,9 @@ enum class SliderAction { LineLeft, LineRight, PageLeft, PageRight, ThumbPositio
 // The slider position after `action` from `position`; `thumb` is the position
 // carried by a thumb notification. Nothing for any other notification: the
 // position is then taken from the slider as it is.
-std::optional<int> QualityAfter(SliderAction action, int position, int thumb);
+std::optional<int> qualityAfter(SliderAction action, int position, int thumb);
 
 // The label under the slider: the value right-aligned in three places and " %".
-QString QualityLabel(int quality);
+QString qualityLabel(int quality);
 
 } // namespace ConnectForm

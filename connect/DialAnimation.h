@@ -10,12 +10,12 @@ public:
     static constexpr int kSteps = 5;
 
     // The icon to show on this tick.
-    int Tick() {
+    int tick() {
         const int icon = kFirstIcon + m_index;
         m_index = (m_index + 1) % kSteps;
         return icon;
     }
-    int Index() const { return m_index; }
+    int index() const { return m_index; }
 
 private:
     int m_index = 0;

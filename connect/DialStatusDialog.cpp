@@ -11,7 +11,7 @@
 
 namespace {
 
-QLabel* MakeText(QWidget* parent, const QString& text, int id) {
+QLabel* makeText(QWidget* parent, const QString& text, int id) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QStringLiteral("text%1").arg(id));
     return label;
@@ -36,8 +36,8 @@ DialStatusDialog::DialStatusDialog(const QString& number, const QString& status,
 
     auto* texts = new QGridLayout;
     texts->addWidget(new QLabel(tr("Dial number:"), this), 0, 0);
-    texts->addWidget(MakeText(this, number, 1011), 0, 1);
-    texts->addWidget(MakeText(this, status, 1012), 1, 0, 1, 2);
+    texts->addWidget(makeText(this, number, 1011), 0, 1);
+    texts->addWidget(makeText(this, status, 1012), 1, 0, 1, 2);
     texts->setColumnStretch(1, 1);
 
     auto* top = new QHBoxLayout;
@@ -49,13 +49,13 @@ DialStatusDialog::DialStatusDialog(const QString& number, const QString& status,
     setMinimumWidth(fontMetrics().averageCharWidth() * 40);
 
     m_timer.setInterval(animationMs);
-    connect(&m_timer, &QTimer::timeout, this, [this] { showIcon(m_animation.Tick()); });
+    connect(&m_timer, &QTimer::timeout, this, [this] { showIcon(m_animation.tick()); });
     m_timer.start();
 }
 
 void DialStatusDialog::showIcon(int id) {
     m_shownIcon = id;
-    m_icon->setPixmap(ResourceIcons::DialIcon(id));
+    m_icon->setPixmap(ResourceIcons::dialIcon(id));
     emit iconShown(id);
 }
 

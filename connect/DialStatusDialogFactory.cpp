@@ -8,7 +8,7 @@ DialStatusDialogFactory::DialStatusDialogFactory(QWidget* mainWindow, LineManage
     , m_lines(lines)
     , m_animationMs(animationMs) {}
 
-std::unique_ptr<DialStatusWindow> DialStatusDialogFactory::OpenDialStatus(const QString& number,
+std::unique_ptr<DialStatusWindow> DialStatusDialogFactory::openDialStatus(const QString& number,
                                                                           const QString& status) {
     auto dialog = std::make_unique<DialStatusDialog>(number, status, m_mainWindow, m_animationMs);
     QObject::connect(

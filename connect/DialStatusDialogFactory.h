@@ -22,7 +22,7 @@ class DialStatusDialogFactory final : public DialStatusFactory {
 public:
     DialStatusDialogFactory(QWidget* mainWindow, LineManager& lines, int animationMs = 250);
 
-    std::unique_ptr<DialStatusWindow> OpenDialStatus(const QString& number, const QString& status) override;
+    std::unique_ptr<DialStatusWindow> openDialStatus(const QString& number, const QString& status) override;
 
     // The window open now, or null.
     DialStatusDialog* openWindow() const { return m_open; }

@@ -30,18 +30,18 @@ public:
 
     // The canonical spelling of a typed entry (blanks around it ignored), or
     // nullopt when it is not a network modem address.
-    static std::optional<std::string> Canonical(std::string_view typed);
+    static std::optional<std::string> canonical(std::string_view typed);
 
-    static NetworkModemList FromText(std::string_view stored);
-    std::string ToText() const;
-    static NetworkModemList Load(AppStore& store);
-    bool Save(AppStore& store) const;
+    static NetworkModemList fromText(std::string_view stored);
+    std::string toText() const;
+    static NetworkModemList load(AppStore& store);
+    bool save(AppStore& store) const;
 
-    AddResult Add(std::string_view typed);
+    AddResult add(std::string_view typed);
     // False when `index` is out of range.
-    bool Remove(std::size_t index);
+    bool remove(std::size_t index);
 
-    const std::vector<std::string>& Entries() const { return m_entries; }
+    const std::vector<std::string>& entries() const { return m_entries; }
     bool operator==(const NetworkModemList& other) const = default;
 
 private:

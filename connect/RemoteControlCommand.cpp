@@ -2,21 +2,21 @@
 
 #include "link/RemoteControl.h"
 
-bool RunRemoteControl(bool connected, PacketQueue* port, const RemoteControlPrompts& prompts) {
+bool runRemoteControl(bool connected, PacketQueue* port, const RemoteControlPrompts& prompts) {
     if (!connected || port == nullptr)
         return false;
     switch (prompts.choose()) {
     case RemoteChoice::CloseSite:
-        SendCloseSite(*port);
+        sendCloseSite(*port);
         return true;
     case RemoteChoice::RebootSite:
-        SendRebootSite(*port);
+        sendRebootSite(*port);
         return true;
     case RemoteChoice::RunProgram:
         if (std::optional<QString> line = prompts.commandLine()) {
             // The site takes single-byte text; a character it cannot take is sent as '?'.
             const QByteArray bytes = line->toLatin1();
-            SendRunProgram(*port, std::string_view(bytes.constData(), size_t(bytes.size())));
+            sendRunProgram(*port, std::string_view(bytes.constData(), size_t(bytes.size())));
             return true;
         }
         return false;

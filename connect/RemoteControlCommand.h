@@ -22,4 +22,4 @@ struct RemoteControlPrompts {
 };
 
 // True when a packet was queued. `port` may be null (no port: nothing happens).
-bool RunRemoteControl(bool connected, PacketQueue* port, const RemoteControlPrompts& prompts);
+bool runRemoteControl(bool connected, PacketQueue* port, const RemoteControlPrompts& prompts);

@@ -22,14 +22,14 @@ RemoteControlDialog::RemoteControlDialog(QWidget* parent)
         {QT_TR_NOOP("&C. Execute extra program."), 1079, RemoteChoice::RunProgram},
     };
     for (const auto& entry : kButtons) {
-        QPushButton* button = MakeButton(this, tr(entry.text), entry.id);
+        QPushButton* button = makeButton(this, tr(entry.text), entry.id);
         button->setAutoDefault(false);
         button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px 12px;"));
         const RemoteChoice choice = entry.choice;
         connect(button, &QPushButton::clicked, this, [this, choice] { choose(choice); });
         layout->addWidget(button);
     }
-    QPushButton* exit = MakeButton(this, tr("&Q.Exit"), 1);
+    QPushButton* exit = makeButton(this, tr("&Q.Exit"), 1);
     exit->setDefault(true);
     connect(exit, &QPushButton::clicked, this, [this] { choose(RemoteChoice::None); });
     layout->addWidget(exit, 0, Qt::AlignRight);
@@ -40,7 +40,7 @@ void RemoteControlDialog::choose(RemoteChoice choice) {
     done(static_cast<int>(choice));
 }
 
-bool RemoteControlDialog::Run(QWidget* parent, bool connected, PacketQueue* port) {
+bool RemoteControlDialog::run(QWidget* parent, bool connected, PacketQueue* port) {
     RemoteControlPrompts prompts;
     prompts.choose = [parent] {
         RemoteControlDialog dialog(parent);
@@ -53,5 +53,5 @@ bool RemoteControlDialog::Run(QWidget* parent, bool connected, PacketQueue* port
             return std::nullopt;
         return dialog.commandLine();
     };
-    return RunRemoteControl(connected, port, prompts);
+    return runRemoteControl(connected, port, prompts);
 }

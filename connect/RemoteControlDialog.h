@@ -22,7 +22,7 @@ public:
     // The whole command (Ctrl+Shift+F10): only while `connected` and with a
     // port, this dialog and, for RunProgram, the command dialog, then the
     // packet. True when one was queued.
-    static bool Run(QWidget* parent, bool connected, PacketQueue* port);
+    static bool run(QWidget* parent, bool connected, PacketQueue* port);
 
 private:
     void choose(RemoteChoice choice);

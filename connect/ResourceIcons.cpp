@@ -6,7 +6,7 @@
 
 namespace ResourceIcons {
 
-QPixmap Svg(const QString& resource, QSize size) {
+QPixmap svg(const QString& resource, QSize size) {
     QSvgRenderer renderer(resource);
     if (!renderer.isValid())
         return {};
@@ -17,15 +17,15 @@ QPixmap Svg(const QString& resource, QSize size) {
     return pixmap;
 }
 
-QPixmap DialIcon(int id) {
-    return Svg(QStringLiteral(":/images/dialing%1.svg").arg(id));
+QPixmap dialIcon(int id) {
+    return svg(QStringLiteral(":/images/dialing%1.svg").arg(id));
 }
 
-QPixmap DeviceIcon(tel::DeviceIcon icon) {
-    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(tel::DeviceIconName(icon)));
+QPixmap deviceIcon(tel::DeviceIcon icon) {
+    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(tel::deviceIconName(icon)));
     if (!themed.isNull())
         return themed.pixmap(kIconSize);
-    return Svg(icon == tel::DeviceIcon::DataModem ? QStringLiteral(":/images/device_modem.svg")
+    return svg(icon == tel::DeviceIcon::DataModem ? QStringLiteral(":/images/device_modem.svg")
                                                   : QStringLiteral(":/images/device_serial.svg"));
 }
 

@@ -14,10 +14,10 @@ namespace ResourceIcons {
 inline constexpr QSize kIconSize{32, 32};
 
 // An SVG resource drawn at `size`; a null pixmap when it cannot be read.
-QPixmap Svg(const QString& resource, QSize size = kIconSize);
+QPixmap svg(const QString& resource, QSize size = kIconSize);
 // The dialing animation's icon `id` (121 to 125).
-QPixmap DialIcon(int id);
+QPixmap dialIcon(int id);
 // A line device's picture: the desktop theme's icon when it has one, else ours.
-QPixmap DeviceIcon(tel::DeviceIcon icon);
+QPixmap deviceIcon(tel::DeviceIcon icon);
 
 } // namespace ResourceIcons

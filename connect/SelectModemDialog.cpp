@@ -29,12 +29,12 @@ SelectModemDialog::SelectModemDialog(const QStringList& lineNames, int currentDe
     m_icon->setFixedSize(ResourceIcons::kIconSize);
     m_list = new QComboBox(this);
     m_list->setObjectName(QStringLiteral("combo1008"));
-    m_list->setMinimumWidth(AverageCharWidths(this, 40));
+    m_list->setMinimumWidth(averageCharWidths(this, 40));
     m_list->addItems(lineNames);
     m_list->setCurrentIndex(currentDevice >= 0 && currentDevice < lineNames.size() ? currentDevice : -1);
 
-    QPushButton* select = MakeButton(this, tr("&Select"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
+    QPushButton* select = makeButton(this, tr("&Select"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
     select->setDefault(true);
     cancel->setAutoDefault(false);
     connect(select, &QPushButton::clicked, this, &SelectModemDialog::accept);
@@ -54,7 +54,7 @@ SelectModemDialog::SelectModemDialog(const QStringList& lineNames, int currentDe
     layout->addLayout(top);
 
     // The network modem list, shown by EnableNetworkModems.
-    const QStringList network = LoadString(IDS_NETWORK_MODEMS).split(QLatin1Char('\n'));
+    const QStringList network = loadString(IDS_NETWORK_MODEMS).split(QLatin1Char('\n'));
     auto* box = new QGroupBox(network.value(0), this);
     m_networkBox = box;
     m_networkList = new QListWidget(box);
@@ -63,8 +63,8 @@ SelectModemDialog::SelectModemDialog(const QStringList& lineNames, int currentDe
     m_networkEdit->setObjectName(QStringLiteral("edit1011"));
     m_networkEdit->setPlaceholderText(network.value(1));
     m_networkEdit->setMaxLength(300);
-    QPushButton* add = MakeButton(box, network.value(2), 1012);
-    QPushButton* remove = MakeButton(box, network.value(3), 1013);
+    QPushButton* add = makeButton(box, network.value(2), 1012);
+    QPushButton* remove = makeButton(box, network.value(3), 1013);
     add->setAutoDefault(false);
     remove->setAutoDefault(false);
     connect(add, &QPushButton::clicked, this, &SelectModemDialog::onAddNetworkModem);
@@ -86,18 +86,18 @@ SelectModemDialog::SelectModemDialog(const QStringList& lineNames, int currentDe
 
 SelectModemDialog::SelectModemDialog(LineManager& lines, QWidget* parent)
     : SelectModemDialog(
-          LineNames(lines), lines.ChosenDevice(),
+          lineNames(lines), lines.chosenDevice(),
           [&lines](int device) -> std::optional<tel::DeviceIcon> {
               tel::DeviceIcon icon;
-              if (!lines.GetLineIcon(device, icon))
+              if (!lines.lineIcon(device, icon))
                   return std::nullopt;
               return icon;
           },
           parent) {}
 
-QStringList SelectModemDialog::LineNames(LineManager& lines) {
+QStringList SelectModemDialog::lineNames(LineManager& lines) {
     QStringList names;
-    for (int device = 0; device < lines.DeviceCount(); ++device)
+    for (int device = 0; device < lines.deviceCount(); ++device)
         names.append(lines.GetLineName(device));
     return names;
 }
@@ -107,13 +107,13 @@ void SelectModemDialog::onHighlight(int index) {
         return;
     m_selected = index;
     if (std::optional<tel::DeviceIcon> icon = m_icons ? m_icons(index) : std::nullopt)
-        m_icon->setPixmap(ResourceIcons::DeviceIcon(*icon));
+        m_icon->setPixmap(ResourceIcons::deviceIcon(*icon));
 }
 
-void SelectModemDialog::EnableNetworkModems(AppStore& store, DialogService& dialogs) {
+void SelectModemDialog::enableNetworkModems(AppStore& store, DialogService& dialogs) {
     m_store = &store;
     m_dialogs = &dialogs;
-    m_storedNetwork = NetworkModemList::Load(store);
+    m_storedNetwork = NetworkModemList::load(store);
     m_network = m_storedNetwork;
     showNetworkModems();
     m_networkBox->show();
@@ -121,27 +121,27 @@ void SelectModemDialog::EnableNetworkModems(AppStore& store, DialogService& dial
 
 void SelectModemDialog::showNetworkModems() {
     m_networkList->clear();
-    for (const std::string& entry : m_network.Entries())
+    for (const std::string& entry : m_network.entries())
         m_networkList->addItem(QString::fromStdString(entry));
 }
 
 void SelectModemDialog::onAddNetworkModem() {
     if (!m_dialogs)
         return;
-    switch (m_network.Add(m_networkEdit->text().toStdString())) {
+    switch (m_network.add(m_networkEdit->text().toStdString())) {
     case NetworkModemList::AddResult::Added:
         m_networkEdit->clear();
         showNetworkModems();
         m_networkList->setCurrentRow(m_networkList->count() - 1);
         return;
     case NetworkModemList::AddResult::Invalid:
-        m_dialogs->notice(this, LoadString(IDP_NETWORK_MODEM_INVALID));
+        m_dialogs->notice(this, loadString(IDP_NETWORK_MODEM_INVALID));
         break;
     case NetworkModemList::AddResult::Listed:
-        m_dialogs->notice(this, LoadString(IDP_NETWORK_MODEM_LISTED));
+        m_dialogs->notice(this, loadString(IDP_NETWORK_MODEM_LISTED));
         break;
     case NetworkModemList::AddResult::Full:
-        m_dialogs->notice(this, LoadString(IDP_NETWORK_MODEMS_FULL));
+        m_dialogs->notice(this, loadString(IDP_NETWORK_MODEMS_FULL));
         break;
     }
     m_networkEdit->setFocus();
@@ -150,7 +150,7 @@ void SelectModemDialog::onAddNetworkModem() {
 
 void SelectModemDialog::onRemoveNetworkModem() {
     const int row = m_networkList->currentRow();
-    if (row < 0 || !m_network.Remove(static_cast<std::size_t>(row)))
+    if (row < 0 || !m_network.remove(static_cast<std::size_t>(row)))
         return;
     showNetworkModems();
     m_networkList->setCurrentRow(std::min(row, m_networkList->count() - 1));
@@ -158,7 +158,7 @@ void SelectModemDialog::onRemoveNetworkModem() {
 
 void SelectModemDialog::accept() {
     if (m_store && !(m_network == m_storedNetwork)) {
-        if (m_network.Save(*m_store))
+        if (m_network.save(*m_store))
             m_storedNetwork = m_network;
         else
             qCWarning(lcStore, "the network modem list could not be stored");

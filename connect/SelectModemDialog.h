@@ -55,11 +55,11 @@ public:
     void accept() override;
 
     // Shows the network modem list as stored in `store`.
-    void EnableNetworkModems(AppStore& store, DialogService& dialogs);
+    void enableNetworkModems(AppStore& store, DialogService& dialogs);
     const NetworkModemList& networkModems() const { return m_network; }
 
     // The names of all devices of the line control, in device order.
-    static QStringList LineNames(LineManager& lines);
+    static QStringList lineNames(LineManager& lines);
 
 private:
     void onHighlight(int index);

@@ -8,6 +8,6 @@ class AnswerWatchdog {
 public:
     virtual ~AnswerWatchdog() = default;
 
-    virtual void StartAnswerWatchdog(int ms) = 0;
-    virtual void StopAnswerWatchdog() = 0;
+    virtual void startAnswerWatchdog(int ms) = 0;
+    virtual void stopAnswerWatchdog() = 0;
 };

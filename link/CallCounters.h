@@ -24,7 +24,7 @@ struct ChannelCounters {
     std::chrono::milliseconds recentInterval{0};
 
     // Counts one frame of `bytes` that arrived at `now`.
-    void CountFrame(uint64_t bytes, TimePoint now) {
+    void countFrame(uint64_t bytes, TimePoint now) {
         if (frames == 0) {
             firstFrame = now;
         } else {

@@ -1,19 +1,19 @@
 #include "link/ChannelChoice.h"
 
 #include "app/core/WireText.h"
-QString ChannelLabel(int32_t channel, const std::string& name) {
+QString channelLabel(int32_t channel, const std::string& name) {
     return QString::asprintf("%04d ", channel) + WireText::toDisplay(name);
 }
 
-QStringList ChannelChoiceLines(const ChannelTable& table) {
+QStringList channelChoiceLines(const ChannelTable& table) {
     QStringList lines;
     for (const ChannelEntry& entry : table.rows())
-        lines.append(ChannelLabel(entry.channel, entry.name));
+        lines.append(channelLabel(entry.channel, entry.name));
     lines.sort();
     return lines;
 }
 
-int32_t ChannelFromChoice(const QString& line) {
+int32_t channelFromChoice(const QString& line) {
     const QString head = line.left(4);
     qsizetype i = 0;
     while (i < head.size() && head[i].isSpace())

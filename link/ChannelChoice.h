@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <string>
 
-QString ChannelLabel(int32_t channel, const std::string& name);
+QString channelLabel(int32_t channel, const std::string& name);
 // One label per channel table row, sorted as the choice list shows them.
-QStringList ChannelChoiceLines(const ChannelTable& table);
+QStringList channelChoiceLines(const ChannelTable& table);
 // The channel number of a choice line: the integer value of its first four
 // characters (leading blanks and a sign allowed, stops at the first non-digit);
 // 0 for an empty line (nothing selected).
-int32_t ChannelFromChoice(const QString& line);
+int32_t channelFromChoice(const QString& line);

@@ -9,7 +9,7 @@ public:
     std::unique_ptr<VideoDecompressor> Open(std::string_view handler) override {
         return VideoDecompressor::open(handler);
     }
-    std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader& header) override {
+    std::unique_ptr<VideoDecompressor> locate(const BitmapInfoHeader& header) override {
         return VideoDecompressor::locate(header);
     }
 };

@@ -35,7 +35,7 @@ enum LoggedTrouble : uint32_t {
 };
 
 // True the first time `kind` comes up in this call; marks it as logged.
-bool FirstThisCall(uint32_t& logged, LoggedTrouble kind) {
+bool firstThisCall(uint32_t& logged, LoggedTrouble kind) {
     if (logged & kind)
         return false;
     logged |= kind;
@@ -43,7 +43,7 @@ bool FirstThisCall(uint32_t& logged, LoggedTrouble kind) {
 }
 
 // The frame's compression as four characters, for the log.
-std::string FourCCText(uint32_t fourCC) {
+std::string fourCCText(uint32_t fourCC) {
     if (fourCC == BitmapInfoHeader::kRgb)
         return "RGB";
     std::string text;
@@ -56,7 +56,7 @@ std::string FourCCText(uint32_t fourCC) {
 
 // Main window commands the program shows once per call, however often a
 // site repeats the packet behind them.
-bool OncePerCall(CommandId command) {
+bool oncePerCall(CommandId command) {
     return command == CommandId::LoginError || command == CommandId::CompressionError;
 }
 
@@ -64,7 +64,7 @@ bool OncePerCall(CommandId command) {
 // non-zero height, a bit depth a bitmap can have, and for an uncompressed
 // frame the image bytes every row needs. Anything else cannot be shown or
 // recorded as a playable clip.
-bool DescribesPicture(const PackedDibView& frame, size_t frameBytes) {
+bool describesPicture(const PackedDibView& frame, size_t frameBytes) {
     const BitmapInfoHeader& h = frame.header();
     if (h.biWidth <= 0 || h.biHeight == 0)
         return false;
@@ -91,7 +91,7 @@ bool DescribesPicture(const PackedDibView& frame, size_t frameBytes) {
 }
 
 // The site's name: the identity record's first field, up to its first zero.
-std::string SiteNameOf(const std::array<uint8_t, Wire::kSiteRecordSize>& record) {
+std::string siteNameOf(const std::array<uint8_t, Wire::kSiteRecordSize>& record) {
     constexpr size_t kNameField = 30;
     std::string name;
     for (size_t i = 0; i < kNameField && record[i] != 0; ++i)
@@ -118,21 +118,21 @@ CommPort::~CommPort() {
     Stop();
 }
 
-void CommPort::AttachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewArea, StatusLine* statusLine) {
+void CommPort::attachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewArea, StatusLine* statusLine) {
     m_mainWindow = mainWindow;
     m_viewArea = viewArea;
     m_statusLine = statusLine;
 }
 
 bool CommPort::Start(int fd, bool answered) {
-    if (!SerialEngine::IsByteStream(fd)) {
+    if (!SerialEngine::isByteStream(fd)) {
         qCWarning(lcLink, "the call's handle %d is no byte stream", fd);
-        m_dialogs.notice(nullptr, LoadString(IDP_NOT_COMM_HANDLE));
+        m_dialogs.notice(nullptr, loadString(IDP_NOT_COMM_HANDLE));
         ::close(fd);
         return false;
     }
     if (IsOpen() || m_stopping) {
-        if (fd != m_port.Descriptor()) // never close the running link's own descriptor
+        if (fd != m_port.descriptor()) // never close the running link's own descriptor
             ::close(fd);
         return false;
     }
@@ -142,7 +142,7 @@ bool CommPort::Start(int fd, bool answered) {
         return false;
     }
 
-    m_receiver.Reset();
+    m_receiver.reset();
     m_mayOpen = false;
     m_mayClose = false;
     m_draining = false;
@@ -160,7 +160,7 @@ bool CommPort::Start(int fd, bool answered) {
     m_counters = CallCounters{};
     m_counters.answered = answered;
     m_counters.started = m_options.now();
-    m_damagedAtStart = m_receiver.Damaged();
+    m_damagedAtStart = m_receiver.damaged();
     m_loggedThisCall = 0;
 
     SendLogin();
@@ -176,16 +176,16 @@ void CommPort::Stop() {
     m_timer.stop();
     // The wait keeps the event loop running; the stopped timer, the busy flag
     // and m_stopping keep parsing and a second Stop out of it.
-    m_port.Close([] { QCoreApplication::processEvents(); });
+    m_port.close([] { QCoreApplication::processEvents(); });
     while (!m_slots.empty())
         RemoveChannelWindow(&m_slots.front(), true);
     m_decompressor.reset();
     m_draining = false;
     m_stopping = false;
-    SetStatusText(LoadString(IDS_STATUS_DISCONNECT));
+    SetStatusText(loadString(IDS_STATUS_DISCONNECT));
 }
 
-void CommPort::QueueBlock(std::vector<uint8_t> block) {
+void CommPort::queueBlock(std::vector<uint8_t> block) {
     if (IsOpen())
         m_counters.bytesOut += block.size();
     m_port.QueueSend(std::move(block));
@@ -208,12 +208,12 @@ void CommPort::DrainReceived() {
     // stays queued, in order, for the next tick.
     while (m_drainedPackets < m_options.drainPackets && m_drainedWindows < m_options.drainNewWindows &&
            spent.elapsed() < m_options.drainTime.count()) {
-        std::optional<std::vector<uint8_t>> chunk = m_port.TakeReceived();
+        std::optional<std::vector<uint8_t>> chunk = m_port.takeReceived();
         if (!chunk)
             break;
-        const uint64_t damagedBefore = m_receiver.Damaged();
+        const uint64_t damagedBefore = m_receiver.damaged();
         std::vector<uint8_t> leftover = m_receiver.ParseChunk(*chunk, *this);
-        if (m_receiver.Damaged() != damagedBefore && FirstThisCall(m_loggedThisCall, kLoggedDamagedPacket))
+        if (m_receiver.damaged() != damagedBefore && firstThisCall(m_loggedThisCall, kLoggedDamagedPacket))
             qCWarning(lcLink,
                       "damaged packet from the site (a bad length or check); later ones are counted only");
         // Bytes handed back are taken again with the next chunk: count them then.
@@ -224,8 +224,8 @@ void CommPort::DrainReceived() {
     m_draining = false;
 }
 
-QString CommPort::StatusText() const {
-    return LoadString(IDS_STATUS_CONNECTED)
+QString CommPort::statusText() const {
+    return loadString(IDS_STATUS_CONNECTED)
         .arg(m_startTime.toString(QStringLiteral("hh:mm:ss")),
              m_options.clock().toString(QStringLiteral("hh:mm:ss")), QString::number(m_frameCount));
 }
@@ -234,7 +234,7 @@ void CommPort::OnConnectionTimer() {
     if (!IsOpen())
         return;
     DrainReceived();
-    SetStatusText(StatusText());
+    SetStatusText(statusText());
     if (m_keepAliveCount < kKeepAliveTicks - 1) {
         ++m_keepAliveCount;
     } else {
@@ -244,12 +244,12 @@ void CommPort::OnConnectionTimer() {
 }
 
 void CommPort::SendLogin() {
-    LoginValues values = m_loginOverride && !m_answered ? *m_loginOverride : m_store.GetLoginValues();
+    LoginValues values = m_loginOverride && !m_answered ? *m_loginOverride : m_store.loginValues();
     if (m_answered) {
         values.user = std::string(Wire::kAnsweredUser);
         values.password = std::string(Wire::kAnsweredPassword);
     }
-    QueuePacket(*this, OutboundType::Login, BuildLoginRecord(values));
+    QueuePacket(*this, OutboundType::Login, buildLoginRecord(values));
     if (m_answered) {
         SendValue(*this, OutboundType::SiteInfoRequest, 0);
         ++m_siteInfoAllowed;
@@ -261,68 +261,68 @@ void CommPort::SetStatusText(const QString& text) {
         m_statusLine->SetStatusText(text);
 }
 
-bool CommPort::OnPacket(const InboundPacket& packet) {
+bool CommPort::onPacket(const InboundPacket& packet) {
     ++m_drainedPackets;
     switch (InboundType(packet.type)) {
     case InboundType::ChannelList:
         m_mayOpen = packet.param2 & kMayOpenChannels;
         m_mayClose = packet.param2 & kMayCloseChannels;
-        m_channels.Replace(ParseChannelList(packet.param1, packet.payload));
+        m_channels.replace(parseChannelList(packet.param1, packet.payload));
         m_loggedIn = true;
         if (m_reopenPlanned && !m_answered) {
             m_reopenPlanned = false;
             m_reopened = true;
             for (const ReopenChannel& entry : m_reopen) {
-                if (RequestOpenChannel(entry.channel) && entry.recording)
+                if (requestOpenChannel(entry.channel) && entry.recording)
                     m_restartRecord.push_back(entry.channel);
             }
             m_reopen.clear();
         }
         return true;
     case InboundType::VideoFrame:
-        return Route(packet);
+        return route(packet);
     case InboundType::ChannelPrompt:
         if (!m_reopened) // a redial opens its channels itself
-            PostToMainWindow(CommandId::OpenChannel);
+            postToMainWindow(CommandId::OpenChannel);
         return true;
     case InboundType::LoginRejected:
         m_counters.loginRejected = true;
-        PostToMainWindow(CommandId::LoginError);
+        postToMainWindow(CommandId::LoginError);
         return true;
     case InboundType::LoginRequest:
         SendLogin();
         return true;
     case InboundType::ChannelClosed:
         if (ChannelSlot* slot = FindSlotByKey(packet.param2); slot && slot->window)
-            slot->window->MarkClosedBySite();
+            slot->window->markClosedBySite();
         return true;
     case InboundType::SiteInfo: {
         // One record answers one request; unasked records are ignored.
         if (m_siteInfoAllowed > 0) {
             --m_siteInfoAllowed;
-            const std::array<uint8_t, Wire::kSiteRecordSize> record = SiteRecordFromPayload(packet.payload);
+            const std::array<uint8_t, Wire::kSiteRecordSize> record = siteRecordFromPayload(packet.payload);
             if (m_store.AddEventRecord(record))
                 m_counters.eventFiled = true;
-            m_counters.siteName = SiteNameOf(record);
+            m_counters.siteName = siteNameOf(record);
         }
         return true;
     }
     case InboundType::HangUpRequest:
         m_counters.siteAskedHangUp = true;
-        PostToMainWindow(CommandId::HangUp);
+        postToMainWindow(CommandId::HangUp);
         return true;
     }
-    if (FirstThisCall(m_loggedThisCall, kLoggedUnknownPacket))
+    if (firstThisCall(m_loggedThisCall, kLoggedUnknownPacket))
         qCWarning(lcLink, "packet of unknown type %d from the site", int(packet.type));
-    SetStatusText(LoadString(IDS_STATUS_STREAM_ERROR));
+    SetStatusText(loadString(IDS_STATUS_STREAM_ERROR));
     return true;
 }
 
 void CommPort::RouteFrame(const InboundPacket& packet) {
-    Route(packet);
+    route(packet);
 }
 
-bool CommPort::EnsureDecompressor(const BitmapInfoHeader& header) {
+bool CommPort::ensureDecompressor(const BitmapInfoHeader& header) {
     if (m_decompressor)
         return true;
     for (std::string_view handler : kPreferredHandlers) {
@@ -332,17 +332,17 @@ bool CommPort::EnsureDecompressor(const BitmapInfoHeader& header) {
             return true;
         }
     }
-    m_decompressor = m_decompressors.Locate(header);
+    m_decompressor = m_decompressors.locate(header);
     return m_decompressor != nullptr;
 }
 
 // Returns false only when no decompressor exists: the call is then dropped
 // and the receiver halts until the next Start.
-bool CommPort::Route(const InboundPacket& packet) {
+bool CommPort::route(const InboundPacket& packet) {
     const PackedDibView frame(packet.payload);
     // Short, not a 40-byte header, declaring more than it holds, or no picture.
-    if (!frame.valid() || !DescribesPicture(frame, packet.payload.size())) {
-        if (FirstThisCall(m_loggedThisCall, kLoggedMalformedFrame))
+    if (!frame.valid() || !describesPicture(frame, packet.payload.size())) {
+        if (firstThisCall(m_loggedThisCall, kLoggedMalformedFrame))
             qCWarning(lcLink, "channel %d sent a %zu-byte frame that describes no picture",
                       int(packet.param1), packet.payload.size());
         ++m_counters.damagedPackets;
@@ -354,25 +354,25 @@ bool CommPort::Route(const InboundPacket& packet) {
     const int64_t rows =
         frame.header().biHeight < 0 ? -int64_t(frame.header().biHeight) : int64_t(frame.header().biHeight);
     if (int64_t(frame.header().biWidth) * rows > kMaxLiveFramePixels) {
-        if (FirstThisCall(m_loggedThisCall, kLoggedOversizeFrame))
+        if (firstThisCall(m_loggedThisCall, kLoggedOversizeFrame))
             qCWarning(lcLink, "channel %d sent a %dx%lld frame, larger than any live picture",
                       int(packet.param1), int(frame.header().biWidth), static_cast<long long>(rows));
         ++m_counters.damagedPackets;
         return true;
     }
-    if (!EnsureDecompressor(frame.header())) {
+    if (!ensureDecompressor(frame.header())) {
         qCWarning(lcLink, "no decompressor for %s frames of %dx%d, %d bits; the call's frames stop",
-                  FourCCText(frame.header().biCompression).c_str(), int(frame.header().biWidth),
+                  fourCCText(frame.header().biCompression).c_str(), int(frame.header().biWidth),
                   int(frame.header().biHeight), int(frame.header().biBitCount));
         m_counters.noDecompressor = true;
-        PostToMainWindow(CommandId::CompressionError);
+        postToMainWindow(CommandId::CompressionError);
         return false;
     }
     ChannelSlot* slot = FindSlotByKey(packet.param2);
-    if (!slot && MayAddStream())
+    if (!slot && mayAddStream())
         slot = CreateChannelWindow(packet.param1, packet.param2, frame.header());
     if (!slot || !slot->window) {
-        if (!slot && FirstThisCall(m_loggedThisCall, kLoggedNoWindow))
+        if (!slot && firstThisCall(m_loggedThisCall, kLoggedNoWindow))
             qCWarning(
                 lcLink,
                 "no window for stream %d of channel %d (%d windows, %zu streams): its frames are dropped",
@@ -384,25 +384,25 @@ bool CommPort::Route(const InboundPacket& packet) {
     ++m_frameCount;
     ++m_counters.frames;
     if (ChannelCounters* counters = m_counters.Channel(slot->channel, slot->streamKey))
-        counters->CountFrame(packet.payload.size(), m_options.now());
-    if (window.IsRecording())
+        counters->countFrame(packet.payload.size(), m_options.now());
+    if (window.isRecording())
         window.RecordFrame(packet.payload);
-    window.DeliverFrame(packet.payload);
-    DrawFrame(*slot, packet, frame);
+    window.deliverFrame(packet.payload);
+    drawFrame(*slot, packet, frame);
     return true;
 }
 
-bool CommPort::MayAddStream() const {
+bool CommPort::mayAddStream() const {
     return m_windowCount < kMaxChannelWindows && m_slotByKey.size() < kMaxStreamKeys;
 }
 
-void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame) {
+void CommPort::drawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame) {
     if (!slot.decompressor)
         slot.decompressor = m_decompressor->fresh();
     if (slot.decompressor) {
         if (std::optional<DrawablePicture> picture =
                 slot.decompressor->decompressLivePicture(packet.payload)) {
-            slot.window->DrawPicture(*picture);
+            slot.window->drawPicture(*picture);
             if (m_frameObserver && (!m_frameWanted || m_frameWanted(slot.channel)))
                 m_frameObserver(slot.channel, picture->packedDib());
             return;
@@ -411,11 +411,11 @@ void CommPort::DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const P
     // An uncompressed frame may still be drawable as it is; anything else
     // that does not decode leaves the last picture on screen.
     if (frame.header().biCompression != BitmapInfoHeader::kRgb &&
-        FirstThisCall(m_loggedThisCall, kLoggedUndecodableFrame))
+        firstThisCall(m_loggedThisCall, kLoggedUndecodableFrame))
         qCWarning(lcLink, "a %s frame of channel %d did not decode; the last picture stays",
-                  FourCCText(frame.header().biCompression).c_str(), int(slot.channel));
+                  fourCCText(frame.header().biCompression).c_str(), int(slot.channel));
     if (frame.header().biCompression == BitmapInfoHeader::kRgb) {
-        slot.window->Draw(packet.payload);
+        slot.window->draw(packet.payload);
         if (m_frameObserver)
             m_frameObserver(slot.channel, packet.payload);
     }
@@ -425,7 +425,7 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
                                                      const BitmapInfoHeader& header) {
     if (!m_viewArea)
         return nullptr;
-    const QSize area = m_viewArea->ClientSize();
+    const QSize area = m_viewArea->clientSize();
     // 64-bit: the picture size comes from the site and may be anything.
     if (int64_t(m_cascade.x()) > int64_t(area.width()) - header.biWidth)
         m_cascade.setX(0);
@@ -437,19 +437,19 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
     if (!window)
         return nullptr;
     ++m_nextWindowId;
-    window->SetStreamFormat(header);
-    window->SizeForPicture(header.biWidth, header.biHeight);
-    window->MoveOnTop(m_cascade);
+    window->setStreamFormat(header);
+    window->sizeForPicture(header.biWidth, header.biHeight);
+    window->moveOnTop(m_cascade);
 
     if (m_answered) {
         if (m_mainWindow)
-            m_mainWindow->StartAlarm();
-        PostToWindow(info.windowId, CommandId::ChannelRecord);
-        PostToWindow(info.windowId, CommandId::ChannelSnapshot);
+            m_mainWindow->startAlarm();
+        postToWindow(info.windowId, CommandId::ChannelRecord);
+        postToWindow(info.windowId, CommandId::ChannelSnapshot);
     } else if (auto it = std::find(m_restartRecord.begin(), m_restartRecord.end(), channel);
                it != m_restartRecord.end()) {
         m_restartRecord.erase(it);
-        PostToWindow(info.windowId, CommandId::ChannelRecord);
+        postToWindow(info.windowId, CommandId::ChannelRecord);
     }
     ++m_windowCount;
     m_cascade += kCascadeStep;
@@ -457,7 +457,7 @@ CommPort::ChannelSlot* CommPort::CreateChannelWindow(int32_t channel, int32_t st
     ChannelSlot* slot = &m_slots.back();
     m_slotByKey.emplace(streamKey, slot);
     ++m_drainedWindows;
-    if (m_store.VideoArrangeOn())
+    if (m_store.videoArrangeOn())
         ArrangeWindows();
     return slot;
 }
@@ -470,14 +470,14 @@ void CommPort::RemoveChannelWindow(ChannelSlot* slot, bool discardSlot) {
         slot->windowId = 0;
         slot->decompressor.reset();
         --m_windowCount;
-        window->Close();
+        window->close();
     }
     if (discardSlot) {
         if (auto it = m_slotByKey.find(slot->streamKey); it != m_slotByKey.end() && it->second == slot)
             m_slotByKey.erase(it);
         m_slots.remove_if([slot](const ChannelSlot& s) { return &s == slot; });
     }
-    if (m_store.VideoArrangeOn())
+    if (m_store.videoArrangeOn())
         ArrangeWindows();
 }
 
@@ -486,16 +486,16 @@ void CommPort::ArrangeWindows() {
         return;
     if (m_windowCount < 1 || m_windowCount > TileLayout::kMaxWindows)
         return;
-    if (m_mainWindow && !m_mainWindow->IsMaximized())
-        m_mainWindow->Maximize();
-    const std::optional<TileLayout> layout = TileLayout::Compute(m_windowCount, m_viewArea->ClientSize());
-    const bool bars = m_mainWindow ? m_mainWindow->BarsShown() : true;
+    if (m_mainWindow && !m_mainWindow->isMaximized())
+        m_mainWindow->maximize();
+    const std::optional<TileLayout> layout = TileLayout::compute(m_windowCount, m_viewArea->clientSize());
+    const bool bars = m_mainWindow ? m_mainWindow->barsShown() : true;
     int index = 0;
     for (ChannelSlot& slot : m_slots) {
         if (!slot.window)
             continue;
-        slot.window->ApplyBars(bars);
-        slot.window->SetCell(layout->Cell(index++));
+        slot.window->applyBars(bars);
+        slot.window->setCell(layout->cell(index++));
     }
 }
 
@@ -504,7 +504,7 @@ CommPort::ChannelSlot* CommPort::FindSlotByKey(int32_t streamKey) {
     return it == m_slotByKey.end() ? nullptr : it->second;
 }
 
-CommPort::ChannelSlot* CommPort::FindSlotByWindow(uint64_t windowId) {
+CommPort::ChannelSlot* CommPort::findSlotByWindow(uint64_t windowId) {
     if (windowId == 0)
         return nullptr;
     for (ChannelSlot& slot : m_slots) {
@@ -522,15 +522,15 @@ bool CommPort::IsChannelOpen(int32_t channel) const {
     return false;
 }
 
-bool CommPort::CanOpenChannel() const {
+bool CommPort::canOpenChannel() const {
     return IsOpen() && m_mayOpen && !m_channels.empty();
 }
 
-QStringList CommPort::ChannelChoiceLines() const {
-    return ::ChannelChoiceLines(m_channels);
+QStringList CommPort::channelChoiceLines() const {
+    return ::channelChoiceLines(m_channels);
 }
 
-bool CommPort::RequestOpenChannel(int32_t channel) {
+bool CommPort::requestOpenChannel(int32_t channel) {
     if (!IsOpen() || IsChannelOpen(channel))
         return false;
     SendValue(*this, OutboundType::OpenChannel, channel);
@@ -540,7 +540,7 @@ bool CommPort::RequestOpenChannel(int32_t channel) {
 void CommPort::FixWindow(uint64_t windowId) {
     if (m_windowCount <= 1)
         return;
-    ChannelSlot* slot = FindSlotByWindow(windowId);
+    ChannelSlot* slot = findSlotByWindow(windowId);
     if (!slot)
         return;
     SendValue(*this, OutboundType::FixChannel, slot->channel);
@@ -548,7 +548,7 @@ void CommPort::FixWindow(uint64_t windowId) {
 }
 
 void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
-    ChannelSlot* slot = FindSlotByWindow(windowId);
+    ChannelSlot* slot = findSlotByWindow(windowId);
     if (!slot)
         return;
     if (sendCloseChannel)
@@ -556,65 +556,65 @@ void CommPort::CloseWindow(uint64_t windowId, bool sendCloseChannel) {
     RemoveChannelWindow(slot, false);
 }
 
-bool CommPort::StartRecordingChannel(int32_t channel) {
+bool CommPort::startRecordingChannel(int32_t channel) {
     for (const ChannelSlot& slot : m_slots) {
         if (slot.channel == channel && slot.window) {
-            PostToWindow(slot.windowId, CommandId::ChannelRecord);
+            postToWindow(slot.windowId, CommandId::ChannelRecord);
             return true;
         }
     }
     return false;
 }
 
-void CommPort::PlanReopen(const std::vector<ReopenChannel>& channels) {
+void CommPort::planReopen(const std::vector<ReopenChannel>& channels) {
     m_reopen = channels;
     m_reopenPlanned = true;
 }
 
-void CommPort::ClearReopen() {
+void CommPort::clearReopen() {
     m_reopen.clear();
     m_reopenPlanned = false;
 }
 
-std::vector<ReopenChannel> CommPort::OpenChannelsNow() const {
+std::vector<ReopenChannel> CommPort::openChannelsNow() const {
     std::vector<ReopenChannel> open;
     for (const ChannelSlot& slot : m_slots) {
         if (slot.window)
-            open.push_back({slot.channel, slot.window->IsRecording()});
+            open.push_back({slot.channel, slot.window->isRecording()});
     }
     return open;
 }
 
-CallCounters CommPort::Counters() const {
+CallCounters CommPort::counters() const {
     CallCounters counters = m_counters;
-    counters.damagedPackets += m_receiver.Damaged() - m_damagedAtStart;
+    counters.damagedPackets += m_receiver.damaged() - m_damagedAtStart;
     return counters;
 }
 
-void CommPort::PostToMainWindow(CommandId command) {
+void CommPort::postToMainWindow(CommandId command) {
     // A command of a kind already pending or running (a channel choice dialog
     // still open) absorbs the repeat; some are shown once per call at all.
-    if (m_commandsBusy.contains(command) || (OncePerCall(command) && m_commandsThisCall.contains(command)))
+    if (m_commandsBusy.contains(command) || (oncePerCall(command) && m_commandsThisCall.contains(command)))
         return;
     m_commandsBusy.insert(command);
-    if (OncePerCall(command))
+    if (oncePerCall(command))
         m_commandsThisCall.insert(command);
     QMetaObject::invokeMethod(
         &m_postTarget,
         [this, command] {
             if (m_mainWindow)
-                m_mainWindow->OnPostedCommand(command);
+                m_mainWindow->onPostedCommand(command);
             m_commandsBusy.erase(command);
         },
         Qt::QueuedConnection);
 }
 
-void CommPort::PostToWindow(uint64_t windowId, CommandId command) {
+void CommPort::postToWindow(uint64_t windowId, CommandId command) {
     QMetaObject::invokeMethod(
         &m_postTarget,
         [this, windowId, command] {
-            if (ChannelSlot* slot = FindSlotByWindow(windowId); slot && slot->window)
-                slot->window->OnPostedCommand(command);
+            if (ChannelSlot* slot = findSlotByWindow(windowId); slot && slot->window)
+                slot->window->onPostedCommand(command);
         },
         Qt::QueuedConnection);
 }

@@ -124,7 +124,7 @@ public:
     CommPort& operator=(const CommPort&) = delete;
 
     // The main window's parts; any may be null (nothing is then shown there).
-    void AttachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewArea, StatusLine* statusLine);
+    void attachMainWindow(MainWindowCommands* mainWindow, ViewArea* viewArea, StatusLine* statusLine);
 
     // Takes ownership of the connected call's descriptor in every case: on
     // failure it is closed (after the "not a comm handle" notice when it is no
@@ -134,10 +134,10 @@ public:
     // Ends the connection; does nothing when none runs.
     void Stop() override;
     bool IsOpen() const { return m_port.IsOpen(); }
-    bool IsAnswered() const { return m_answered; }
+    bool isAnswered() const { return m_answered; }
 
     // Appends one outbound block to the send queue (ignored while not open).
-    void QueueBlock(std::vector<uint8_t> block) override;
+    void queueBlock(std::vector<uint8_t> block) override;
 
     // Hands every received chunk to the receiver, in order; re-entry and calls
     // while not open do nothing.
@@ -149,16 +149,16 @@ public:
     void SetStatusText(const QString& text);
 
     // Permissions from the last channel list.
-    bool MayOpenChannels() const { return m_mayOpen; }
-    bool MayCloseChannels() const { return m_mayClose; }
+    bool mayOpenChannels() const { return m_mayOpen; }
+    bool mayCloseChannels() const { return m_mayClose; }
     // The enable rule of "Open local site video channel": port open, open
     // permission, non-empty channel table.
-    bool CanOpenChannel() const;
+    bool canOpenChannel() const;
     // The channel choice list's lines ("%04d Name"), sorted.
-    QStringList ChannelChoiceLines() const;
+    QStringList channelChoiceLines() const;
     // Sends OpenChannel(channel) unless that channel already has a live
     // window; only while the port is open. True when a packet was queued.
-    bool RequestOpenChannel(int32_t channel);
+    bool requestOpenChannel(int32_t channel);
 
     // A channel window's Fix command: with two or more windows, sends
     // FixChannel for its channel and makes it the fixed window, or releases it.
@@ -175,30 +175,30 @@ public:
     void ArrangeWindows();
     ChannelSlot* FindSlotByKey(int32_t streamKey);
     bool IsChannelOpen(int32_t channel) const;
-    const std::list<ChannelSlot>& Slots() const { return m_slots; }
+    const std::list<ChannelSlot>& channelSlots() const { return m_slots; }
 
     int WindowCount() const override { return m_windowCount; }
-    QPoint CascadePosition() const { return m_cascade; }
+    QPoint cascadePosition() const { return m_cascade; }
     // The id of the fixed window; 0 when none.
     uint64_t FixedWindow() const override { return m_fixedWindow; }
-    int FrameCount() const { return m_frameCount; }
+    int frameCount() const { return m_frameCount; }
 
     // Redialling a dropped call. The plan holds for the next dialled call:
     // once its channel list arrives (the login was accepted) OpenChannel goes
     // out for each planned channel in order, the site's channel prompt is not
     // passed on, and a channel that was recording starts recording again when
     // its window opens. ClearReopen drops a plan not yet carried out.
-    void PlanReopen(const std::vector<ReopenChannel>& channels);
-    void ClearReopen();
-    bool ReopenPlanned() const { return m_reopenPlanned; }
+    void planReopen(const std::vector<ReopenChannel>& channels);
+    void clearReopen();
+    bool reopenPlanned() const { return m_reopenPlanned; }
     // The live channels in the order their windows opened, with their
     // recording state: what a redial reopens.
-    std::vector<ReopenChannel> OpenChannelsNow() const;
+    std::vector<ReopenChannel> openChannelsNow() const;
     // Credentials used instead of the stored "Call" values by the next
     // dialled logins (a redial or a patrol call); nothing: the stored ones.
-    void SetLoginOverride(std::optional<LoginValues> login) { m_loginOverride = std::move(login); }
+    void setLoginOverride(std::optional<LoginValues> login) { m_loginOverride = std::move(login); }
     // A channel list arrived on this connection (the site accepted the login).
-    bool LoggedIn() const { return m_loggedIn; }
+    bool loggedIn() const { return m_loggedIn; }
     // Told, on this thread, about every picture a live channel window drew:
     // the decompressed packed DIB (or the frame as received when it needed
     // none). For site patrols; none by default. With `wanted`, the packed DIB
@@ -206,32 +206,32 @@ public:
     // pictures of a live call are not converted for nobody.
     using FrameObserver = std::function<void(int32_t channel, std::span<const uint8_t> picture)>;
     using FrameWanted = std::function<bool(int32_t channel)>;
-    void SetFrameObserver(FrameObserver observer, FrameWanted wanted = {}) {
+    void setFrameObserver(FrameObserver observer, FrameWanted wanted = {}) {
         m_frameObserver = std::move(observer);
         m_frameWanted = std::move(wanted);
     }
     // Posts the Record command to the live window of `channel`; false when
     // the channel has none.
-    bool StartRecordingChannel(int32_t channel);
+    bool startRecordingChannel(int32_t channel);
 
-    SerialEngine& Port() { return m_port; }
-    const PacketReceiver& Receiver() const { return m_receiver; }
+    SerialEngine& port() { return m_port; }
+    const PacketReceiver& receiver() const { return m_receiver; }
 
     // The running or the last call's counters (see CallCounters.h).
-    CallCounters Counters() const;
+    CallCounters counters() const;
     // A channel window of this call started a clip.
-    void CountClip() { ++m_counters.clipsRecorded; }
+    void countClip() { ++m_counters.clipsRecorded; }
 
 private:
-    bool OnPacket(const InboundPacket& packet) override;
-    bool Route(const InboundPacket& packet);
-    bool EnsureDecompressor(const BitmapInfoHeader& header);
-    void DrawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame);
-    bool MayAddStream() const;
-    ChannelSlot* FindSlotByWindow(uint64_t windowId);
-    void PostToMainWindow(CommandId command);
-    void PostToWindow(uint64_t windowId, CommandId command);
-    QString StatusText() const;
+    bool onPacket(const InboundPacket& packet) override;
+    bool route(const InboundPacket& packet);
+    bool ensureDecompressor(const BitmapInfoHeader& header);
+    void drawFrame(ChannelSlot& slot, const InboundPacket& packet, const PackedDibView& frame);
+    bool mayAddStream() const;
+    ChannelSlot* findSlotByWindow(uint64_t windowId);
+    void postToMainWindow(CommandId command);
+    void postToWindow(uint64_t windowId, CommandId command);
+    QString statusText() const;
 
     DialogService& m_dialogs;
     ConnectionStore& m_store;

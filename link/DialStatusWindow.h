@@ -20,6 +20,6 @@ public:
 
     // Opens the window over the main window showing `number` and `status`,
     // centred and painted at once.
-    virtual std::unique_ptr<DialStatusWindow> OpenDialStatus(const QString& number,
+    virtual std::unique_ptr<DialStatusWindow> openDialStatus(const QString& number,
                                                              const QString& status) = 0;
 };

@@ -39,5 +39,5 @@ struct LineCallRecord {
 class CallEndSink {
 public:
     virtual ~CallEndSink() = default;
-    virtual void OnCallEnded(const LineCallRecord& record) = 0;
+    virtual void onCallEnded(const LineCallRecord& record) = 0;
 };

@@ -28,19 +28,19 @@ LineManager::LineManager(TelephonyService& service, std::unique_ptr<CallPort> po
     , m_timings(timings) {
     m_answerPause.setSingleShot(true);
     m_answerPause.setInterval(m_timings.answerPauseMs);
-    QObject::connect(&m_answerPause, &QTimer::timeout, [this] { AnswerOffered(); });
+    QObject::connect(&m_answerPause, &QTimer::timeout, [this] { answerOffered(); });
 }
 
 LineManager::~LineManager() {
-    CancelDiscovery();
+    cancelDiscovery();
     Shutdown();
 }
 
-void LineManager::Discover(int device, std::function<void()> finished) {
+void LineManager::discover(int device, std::function<void()> finished) {
     m_discovering = true;
     m_discoveryToken = std::make_shared<int>(0);
     std::weak_ptr<int> token = m_discoveryToken;
-    m_service.Discover([this, token, device, finished = std::move(finished)] {
+    m_service.discover([this, token, device, finished = std::move(finished)] {
         if (token.expired())
             return;
         m_discovering = false;
@@ -51,7 +51,7 @@ void LineManager::Discover(int device, std::function<void()> finished) {
     });
 }
 
-void LineManager::CancelDiscovery() {
+void LineManager::cancelDiscovery() {
     m_discovering = false;
     m_discoveryToken.reset();
 }
@@ -61,7 +61,7 @@ bool LineManager::Initialize(int startDevice) {
     std::uint32_t numDevs = 0;
     std::uint32_t apiVersion = kRequestedApiVersion;
     const std::int32_t result = m_service.Initialize(
-        kAppName, [this](const LineMessage& message) { OnMessage(message); }, app, numDevs, apiVersion);
+        kAppName, [this](const LineMessage& message) { onMessage(message); }, app, numDevs, apiVersion);
     if (result != LINEERR_OK) {
         qCWarning(lcLink, "the telephony service did not start: error 0x%08x", unsigned(result));
         Shutdown();
@@ -71,7 +71,7 @@ bool LineManager::Initialize(int startDevice) {
     m_numDevs = numDevs;
     m_deviceNames.clear();
     for (std::uint32_t device = 0; device < numDevs; ++device)
-        m_deviceNames.push_back(QueryLineName(static_cast<int>(device)));
+        m_deviceNames.push_back(queryLineName(static_cast<int>(device)));
     if (numDevs == 0) {
         qCWarning(lcLink, "no telephony devices (no port answered)");
         Shutdown();
@@ -83,12 +83,12 @@ bool LineManager::Initialize(int startDevice) {
         first = 0;
     for (std::uint32_t device = static_cast<std::uint32_t>(first); device < numDevs; ++device) {
         std::uint32_t version = 0;
-        if (m_service.NegotiateApiVersion(m_app, device, kDeviceApiVersion, kDeviceApiVersion, version) !=
+        if (m_service.negotiateApiVersion(m_app, device, kDeviceApiVersion, kDeviceApiVersion, version) !=
             LINEERR_OK)
             continue;
         m_version = version;
         LineDevCaps caps;
-        if (m_service.GetDevCaps(m_app, device, m_version, caps) == LINEERR_OK) {
+        if (m_service.devCaps(m_app, device, m_version, caps) == LINEERR_OK) {
             m_lineName =
                 caps.stringFormat == StringFormat::Ascii ? QString::fromLatin1(caps.lineName) : QString();
             if ((caps.bearerModes & LINEBEARERMODE_VOICE) && (caps.mediaModes & LINEMEDIAMODE_DATAMODEM) &&
@@ -121,7 +121,7 @@ bool LineManager::OpenLine() {
         return false;
     }
     m_line = line;
-    m_service.SetStatusMessages(m_line, kLineStates, kAddressStates);
+    m_service.setStatusMessages(m_line, kLineStates, kAddressStates);
     return true;
 }
 
@@ -130,7 +130,7 @@ void LineManager::CloseLine() {
     if (m_line != 0) {
         const Line line = m_line;
         m_line = 0;
-        m_service.Close(line);
+        m_service.close(line);
     }
 }
 
@@ -161,7 +161,7 @@ bool LineManager::Dial(const QString& number) {
     if (m_line == 0)
         return false;
     AddressStatus status;
-    if (m_service.GetAddressStatus(m_line, 0, status) != LINEERR_OK ||
+    if (m_service.addressStatus(m_line, 0, status) != LINEERR_OK ||
         !(status.addressFeatures & LINEADDRFEATURE_MAKECALL)) {
         qCWarning(lcLink, "the line cannot dial now (busy or its modem is gone)");
         return false;
@@ -175,18 +175,18 @@ bool LineManager::Dial(const QString& number) {
     params.addressId = 0;
     params.noAnswerTimeout = m_timings.noAnswerTimeoutS;
 
-    CloseDialStatus();
-    m_dialStatusWindow = m_dialStatus.OpenDialStatus(number, QString::fromLatin1(kWaitForConnect));
+    closeDialStatus();
+    m_dialStatusWindow = m_dialStatus.openDialStatus(number, QString::fromLatin1(kWaitForConnect));
 
     m_answered = false;
     m_connected = false;
     m_answering = false;
-    BeginAttempt(false, number);
+    beginAttempt(false, number);
     Call call = 0;
-    const std::int32_t request = m_service.MakeCall(m_line, call, number.toStdString(), 0, params);
+    const std::int32_t request = m_service.makeCall(m_line, call, number.toStdString(), 0, params);
     if (call != 0)
         m_call = call;
-    const std::int32_t reply = WaitForReply(request);
+    const std::int32_t reply = waitForReply(request);
     if (reply == LINEERR_OK)
         return true;
     // -1: no reply within the wait.
@@ -195,7 +195,7 @@ bool LineManager::Dial(const QString& number) {
     return false;
 }
 
-std::int32_t LineManager::WaitForReply(std::int32_t request) {
+std::int32_t LineManager::waitForReply(std::int32_t request) {
     if (request <= 0)
         return request;
     m_pendingRequest = request;
@@ -219,28 +219,28 @@ std::int32_t LineManager::WaitForReply(std::int32_t request) {
 
 bool LineManager::DropCall() {
     std::lock_guard lock(m_lock);
-    CloseDialStatus();
+    closeDialStatus();
     if (m_call == 0) {
-        FinishAttempt(); // a dial the service refused before it made a call
+        finishAttempt(); // a dial the service refused before it made a call
         return true;
     }
     const Call call = m_call;
     m_answerPause.stop();
     if (m_watchdogRunning) {
         m_watchdogRunning = false;
-        m_watchdog.StopAnswerWatchdog();
+        m_watchdog.stopAnswerWatchdog();
     }
     m_dropping = true;
     m_port->Stop();
     CallStatus status;
-    if (m_service.GetCallStatus(call, status) != LINEERR_OK || status.callState != LINECALLSTATE_IDLE)
-        WaitForReply(m_service.Drop(call));
-    const bool released = m_service.DeallocateCall(call) == LINEERR_OK;
+    if (m_service.callStatus(call, status) != LINEERR_OK || status.callState != LINECALLSTATE_IDLE)
+        waitForReply(m_service.drop(call));
+    const bool released = m_service.deallocateCall(call) == LINEERR_OK;
     m_dropping = false;
     // A message handled during the wait may have released this call and taken
     // a new one already; that one is not ours to forget.
     if (m_call == call) {
-        FinishAttempt();
+        finishAttempt();
         m_call = 0;
         m_connected = false;
         m_answering = false;
@@ -251,21 +251,21 @@ bool LineManager::DropCall() {
 
 void LineManager::OnAnswerWatchdog() {
     m_watchdogRunning = false;
-    m_watchdog.StopAnswerWatchdog();
+    m_watchdog.stopAnswerWatchdog();
     if (!m_connected) {
-        NoteEnd(LineCallEnd::Watchdog);
+        noteEnd(LineCallEnd::Watchdog);
         Reinitialize(-1);
     }
 }
 
-QString LineManager::QueryLineName(int device) {
+QString LineManager::queryLineName(int device) {
     if (m_app == 0 || device < 0)
         return {};
     std::uint32_t version = 0;
     LineDevCaps caps;
-    if (m_service.NegotiateApiVersion(m_app, static_cast<std::uint32_t>(device), kDeviceApiVersion,
+    if (m_service.negotiateApiVersion(m_app, static_cast<std::uint32_t>(device), kDeviceApiVersion,
                                       kDeviceApiVersion, version) != LINEERR_OK ||
-        m_service.GetDevCaps(m_app, static_cast<std::uint32_t>(device), version, caps) != LINEERR_OK ||
+        m_service.devCaps(m_app, static_cast<std::uint32_t>(device), version, caps) != LINEERR_OK ||
         caps.stringFormat != StringFormat::Ascii)
         return {};
     return QString::fromLatin1(caps.lineName);
@@ -273,28 +273,28 @@ QString LineManager::QueryLineName(int device) {
 
 QString LineManager::GetLineName(int device) {
     if (m_app != 0)
-        return QueryLineName(device);
+        return queryLineName(device);
     if (device >= 0 && device < static_cast<int>(m_deviceNames.size()))
         return m_deviceNames[static_cast<std::size_t>(device)];
     return {};
 }
 
-bool LineManager::GetLineIcon(int device, DeviceIcon& icon) {
-    return device >= 0 && m_service.GetIcon(static_cast<std::uint32_t>(device), icon) == LINEERR_OK;
+bool LineManager::lineIcon(int device, DeviceIcon& icon) {
+    return device >= 0 && m_service.icon(static_cast<std::uint32_t>(device), icon) == LINEERR_OK;
 }
 
-void LineManager::OnMessage(const LineMessage& message) {
+void LineManager::onMessage(const LineMessage& message) {
     switch (message.kind) {
     case LINE_CALLSTATE:
         m_callStateDetail = message.param2;
-        OnCallState(message.device, message.param1, message.param2, message.param3);
+        onCallState(message.device, message.param1, message.param2, message.param3);
         return;
     case LINE_CLOSE:
-        NoteEnd(LineCallEnd::LineError);
+        noteEnd(LineCallEnd::LineError);
         CloseLine();
         return;
     case LINE_LINEDEVSTATE:
-        OnDeviceState(message.device, message.param1, message.param2);
+        onDeviceState(message.device, message.param1, message.param2);
         return;
     case LINE_REPLY:
         if (static_cast<std::int32_t>(message.param1) == m_pendingRequest || m_answering) {
@@ -306,13 +306,13 @@ void LineManager::OnMessage(const LineMessage& message) {
         return;
     case LINE_CREATE:
     case LINE_REMOVE:
-        NoteEnd(LineCallEnd::LineError);
+        noteEnd(LineCallEnd::LineError);
         Reinitialize(-1);
         return;
     }
 }
 
-void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t privilege) {
+void LineManager::onCallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t privilege) {
     if (call == 0)
         return;
     if (privilege == LINECALLPRIVILEGE_OWNER)
@@ -327,22 +327,22 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t deta
         m_answering = true;
         m_offeredCall = call;
         if (m_attemptOpen && !m_connected)
-            FinishAttempt(); // an earlier offer that never became a call
+            finishAttempt(); // an earlier offer that never became a call
         if (!m_attemptOpen)
-            BeginAttempt(true, {});
+            beginAttempt(true, {});
         m_answerPause.start();
         return;
     case LINECALLSTATE_CONNECTED: {
         if (m_connected)
             return;
         m_connected = true;
-        CloseDialStatus();
+        closeDialStatus();
         m_attempt.connected = true;
         m_connectedAt = std::chrono::steady_clock::now();
-        if (CallStatus status; m_service.GetCallStatus(call, status) == LINEERR_OK)
+        if (CallStatus status; m_service.callStatus(call, status) == LINEERR_OK)
             m_attempt.connectSpeed = status.rate;
         int fd = -1;
-        const std::int32_t idResult = m_service.GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd);
+        const std::int32_t idResult = m_service.id(call, LINECALLSELECT_CALL, kDataModemClass, fd);
         if (idResult != LINEERR_OK)
             qCWarning(lcLink, "no data handle for the connected call: error 0x%08x", unsigned(idResult));
         if (idResult != LINEERR_OK || !m_port->Start(fd, m_answered)) {
@@ -357,15 +357,15 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t deta
     case LINECALLSTATE_DISCONNECTED:
     case LINECALLSTATE_UNKNOWN:
         if (state == LINECALLSTATE_BUSY)
-            NoteEnd(LineCallEnd::Busy);
+            noteEnd(LineCallEnd::Busy);
         else if (state == LINECALLSTATE_DISCONNECTED && m_connected)
-            NoteEnd(LineCallEnd::FarEnd);
+            noteEnd(LineCallEnd::FarEnd);
         else if (state == LINECALLSTATE_DISCONNECTED && detail == LINEDISCONNECTMODE_NOANSWER)
-            NoteEnd(LineCallEnd::NoAnswer);
+            noteEnd(LineCallEnd::NoAnswer);
         else if (state == LINECALLSTATE_DISCONNECTED && detail == LINEDISCONNECTMODE_NODIALTONE)
-            NoteEnd(LineCallEnd::NoDialTone);
+            noteEnd(LineCallEnd::NoDialTone);
         else
-            NoteEnd(LineCallEnd::NoCarrier);
+            noteEnd(LineCallEnd::NoCarrier);
         if (m_callEnded && !m_dropping && call == m_call) {
             const CallEnd end{!m_answered && !m_answering, m_connected, state, m_callStateDetail};
             m_callEnded(end);
@@ -377,22 +377,22 @@ void LineManager::OnCallState(Call call, std::uint32_t state, std::uint32_t deta
     }
 }
 
-void LineManager::AnswerOffered() {
+void LineManager::answerOffered() {
     const Call call = m_offeredCall;
     m_offeredCall = 0;
     // The offer may have ended during the pause (dropped, line reset).
     if (call == 0 || call != m_call || m_line == 0)
         return;
     m_answering = true;
-    WaitForReply(m_service.Answer(call));
+    waitForReply(m_service.answer(call));
     if (m_call != call)
         return; // dropped while the answer was under way
     m_answered = true;
     m_watchdogRunning = true;
-    m_watchdog.StartAnswerWatchdog(m_timings.answerWatchdogMs);
+    m_watchdog.startAnswerWatchdog(m_timings.answerWatchdogMs);
 }
 
-void LineManager::OnDeviceState(Line line, std::uint32_t state, std::uint32_t detail) {
+void LineManager::onDeviceState(Line line, std::uint32_t state, std::uint32_t detail) {
     if (line == 0 || line != m_line)
         return;
     switch (state) {
@@ -404,12 +404,12 @@ void LineManager::OnDeviceState(Line line, std::uint32_t state, std::uint32_t de
     case LINEDEVSTATE_MAINTENANCE:
     case LINEDEVSTATE_TRANSLATECHANGE:
     case LINEDEVSTATE_REMOVED:
-        NoteEnd(LineCallEnd::LineError);
+        noteEnd(LineCallEnd::LineError);
         Reinitialize(-1);
         return;
     case LINEDEVSTATE_REINIT:
         if (detail == 0) {
-            NoteEnd(LineCallEnd::LineError);
+            noteEnd(LineCallEnd::LineError);
             Reinitialize(-1);
         }
         return;
@@ -418,8 +418,8 @@ void LineManager::OnDeviceState(Line line, std::uint32_t state, std::uint32_t de
     }
 }
 
-void LineManager::BeginAttempt(bool answered, const QString& number) {
-    FinishAttempt();
+void LineManager::beginAttempt(bool answered, const QString& number) {
+    finishAttempt();
     m_attempt = LineCallRecord{};
     m_attempt.answered = answered;
     m_attempt.number = number;
@@ -429,14 +429,14 @@ void LineManager::BeginAttempt(bool answered, const QString& number) {
     m_endNoted = false;
 }
 
-void LineManager::NoteEnd(LineCallEnd end) {
+void LineManager::noteEnd(LineCallEnd end) {
     if (!m_attemptOpen || m_endNoted)
         return;
     m_attempt.end = end;
     m_endNoted = true;
 }
 
-void LineManager::FinishAttempt() {
+void LineManager::finishAttempt() {
     if (!m_attemptOpen)
         return;
     m_attemptOpen = false;
@@ -446,5 +446,5 @@ void LineManager::FinishAttempt() {
         m_attempt.connectedFor = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - m_connectedAt);
     if (m_callEndSink)
-        m_callEndSink->OnCallEnded(m_attempt);
+        m_callEndSink->onCallEnded(m_attempt);
 }

@@ -82,9 +82,9 @@ public:
     // follows, both from the event loop (or at once, when the service has
     // nothing slow to look for). Nothing runs once CancelDiscovery was called
     // or this object is gone.
-    void Discover(int device, std::function<void()> finished);
-    void CancelDiscovery();
-    bool IsDiscovering() const { return m_discovering; }
+    void discover(int device, std::function<void()> finished);
+    void cancelDiscovery();
+    bool isDiscovering() const { return m_discovering; }
     // Hang up and Listen: drop, close and reopen the line (restart the service
     // when it is not running).
     void ResetLine();
@@ -98,48 +98,48 @@ public:
     // Name of any device, for the modem selection list; empty when unknown.
     QString GetLineName(int device);
     // Icon of any device; false when the service has none for it.
-    bool GetLineIcon(int device, tel::DeviceIcon& icon);
+    bool lineIcon(int device, tel::DeviceIcon& icon);
 
     // States the main window's commands depend on.
-    bool IsLineOpen() const { return m_line != 0; }
-    bool HasCall() const { return m_call != 0; }
-    bool IsConnected() const { return m_connected; }
-    bool IsAnswered() const { return m_answered; }
-    bool IsAnswering() const { return m_answering; }
-    bool IsInitialized() const { return m_app != 0; }
-    int DeviceCount() const { return static_cast<int>(m_numDevs); }
-    int ChosenDevice() const { return m_device; }
-    const QString& LineName() const { return m_lineName; }
-    std::uint32_t LastCallState() const { return m_callState; }
+    bool isLineOpen() const { return m_line != 0; }
+    bool hasCall() const { return m_call != 0; }
+    bool isConnected() const { return m_connected; }
+    bool isAnswered() const { return m_answered; }
+    bool isAnswering() const { return m_answering; }
+    bool isInitialized() const { return m_app != 0; }
+    int deviceCount() const { return static_cast<int>(m_numDevs); }
+    int chosenDevice() const { return m_device; }
+    const QString& lineName() const { return m_lineName; }
+    std::uint32_t lastCallState() const { return m_callState; }
     // When the line last rang (an offered call, or a ring heard while a call
     // was being placed); the epoch when it never rang.
-    std::chrono::steady_clock::time_point LastRing() const { return m_lastRing; }
-    CallPort& Port() { return *m_port; }
+    std::chrono::steady_clock::time_point lastRing() const { return m_lastRing; }
+    CallPort& port() { return *m_port; }
     // Where finished call attempts go; null reports nothing. Must outlive the
     // line control or be reset before it goes.
-    void SetCallEndSink(CallEndSink* sink) { m_callEndSink = sink; }
+    void setCallEndSink(CallEndSink* sink) { m_callEndSink = sink; }
     // The running attempt, or the last one once it ended.
-    const LineCallRecord& CurrentCall() const { return m_attempt; }
+    const LineCallRecord& currentCall() const { return m_attempt; }
 
     // Told about every call that ends by itself (far-end hang-up, busy, no
     // answer, line error); not about calls ended through DropCall. Runs on
     // the UI thread while the connection is still up.
-    void SetCallEndObserver(std::function<void(const CallEnd&)> observer) {
+    void setCallEndObserver(std::function<void(const CallEnd&)> observer) {
         m_callEnded = std::move(observer);
     }
 
 private:
-    void OnMessage(const tel::LineMessage& message);
-    void OnCallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t privilege);
-    void OnDeviceState(tel::Line line, std::uint32_t state, std::uint32_t detail);
-    void AnswerOffered();
-    std::int32_t WaitForReply(std::int32_t request);
-    void CloseDialStatus() { m_dialStatusWindow.reset(); }
-    QString QueryLineName(int device);
-    void BeginAttempt(bool answered, const QString& number);
+    void onMessage(const tel::LineMessage& message);
+    void onCallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t privilege);
+    void onDeviceState(tel::Line line, std::uint32_t state, std::uint32_t detail);
+    void answerOffered();
+    std::int32_t waitForReply(std::int32_t request);
+    void closeDialStatus() { m_dialStatusWindow.reset(); }
+    QString queryLineName(int device);
+    void beginAttempt(bool answered, const QString& number);
     // Keeps the first reason seen for the end of the running attempt.
-    void NoteEnd(LineCallEnd end);
-    void FinishAttempt();
+    void noteEnd(LineCallEnd end);
+    void finishAttempt();
 
     tel::TelephonyService& m_service;
     std::unique_ptr<CallPort> m_port;

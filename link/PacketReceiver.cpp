@@ -7,7 +7,7 @@
 PacketReceiver::PacketReceiver()
     : m_buffer(new uint8_t[Wire::kPacketBufferSize]()) {}
 
-void PacketReceiver::Reset() {
+void PacketReceiver::reset() {
     m_held = 0;
     m_startFound = false;
     m_startPos = 0;
@@ -17,7 +17,7 @@ void PacketReceiver::Reset() {
     m_halted = false;
 }
 
-bool PacketReceiver::FindStart() {
+bool PacketReceiver::findStart() {
     const uint8_t* buf = m_buffer.get();
     size_t p = m_startScan;
     for (;;) {
@@ -49,7 +49,7 @@ bool PacketReceiver::FindStart() {
     }
 }
 
-bool PacketReceiver::FindEnd() {
+bool PacketReceiver::findEnd() {
     const uint8_t* buf = m_buffer.get();
     size_t p = m_endScan;
     for (;;) {
@@ -84,33 +84,33 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
         return {};
     if (chunk.size() > Wire::kPacketBufferSize - m_held) {
         ++m_damaged;
-        Reset();
+        reset();
         return {};
     }
     if (!chunk.empty())
         std::memcpy(m_buffer.get() + m_held, chunk.data(), chunk.size());
     m_held += chunk.size();
 
-    if (!m_startFound && !FindStart())
+    if (!m_startFound && !findStart())
         return {};
-    if (!FindEnd())
+    if (!findEnd())
         return {};
 
     const uint8_t* header = m_buffer.get() + m_startPos;
-    const int32_t length = ReadInt32(header + 16);
+    const int32_t length = readInt32(header + 16);
     const bool lengthPossible = length >= 0 && size_t(length) <= Wire::kMaxInboundPayload;
     if (!lengthPossible || m_endPos != m_startPos + Wire::kInboundHeaderSize + size_t(length)) {
         ++m_damaged;
-        Reset(); // damaged: everything held goes, including what followed
+        reset(); // damaged: everything held goes, including what followed
         return {};
     }
 
     InboundPacket packet;
     packet.type = header[4];
-    packet.param1 = ReadInt32(header + 8);
-    packet.param2 = ReadInt32(header + 12);
+    packet.param1 = readInt32(header + 8);
+    packet.param2 = readInt32(header + 12);
     packet.payload = {header + Wire::kInboundHeaderSize, size_t(length)};
-    if (!handler.OnPacket(packet)) {
+    if (!handler.onPacket(packet)) {
         m_halted = true;
         return {};
     }
@@ -119,6 +119,6 @@ std::vector<uint8_t> PacketReceiver::ParseChunk(std::span<const uint8_t> chunk, 
     const size_t after = m_endPos + Wire::kTrailerSize;
     if (after < m_held)
         leftover.assign(m_buffer.get() + after, m_buffer.get() + m_held);
-    Reset();
+    reset();
     return leftover;
 }

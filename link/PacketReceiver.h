@@ -35,8 +35,8 @@ public:
     virtual ~PacketHandler() = default;
     // Handles one packet. Returning false halts the receiver: the packet stays
     // held, nothing is returned for the bytes after it and later chunks are
-    // ignored until Reset() (the call is being dropped).
-    virtual bool OnPacket(const InboundPacket& packet) = 0;
+    // ignored until reset() (the call is being dropped).
+    virtual bool onPacket(const InboundPacket& packet) = 0;
 };
 
 class PacketReceiver {
@@ -44,7 +44,7 @@ public:
     PacketReceiver();
 
     // Forgets every held byte and any found header or trailer; un-halts.
-    void Reset();
+    void reset();
 
     // Takes one chunk. Returns the bytes that followed a dispatched packet's
     // trailer (empty when none), to be parsed next.
@@ -54,12 +54,12 @@ public:
     bool startFound() const { return m_startFound; }
     bool halted() const { return m_halted; }
     // Packets dropped as damaged (wrong length, overflowing chunk) since
-    // construction; Reset() leaves the count alone.
-    uint64_t Damaged() const { return m_damaged; }
+    // construction; reset() leaves the count alone.
+    uint64_t damaged() const { return m_damaged; }
 
 private:
-    bool FindStart();
-    bool FindEnd();
+    bool findStart();
+    bool findEnd();
 
     std::unique_ptr<uint8_t[]> m_buffer;
     size_t m_held = 0;

@@ -9,11 +9,11 @@ constexpr uint8_t kTrailer[Wire::kTrailerSize] = {'E', 'N', 'D', 0, 'E', 'O', 'F
 
 } // namespace
 
-int32_t ReadInt32(const uint8_t* p) {
+int32_t readInt32(const uint8_t* p) {
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }
 
-void WriteInt32(uint8_t* p, int32_t value) {
+void writeInt32(uint8_t* p, int32_t value) {
     const auto v = uint32_t(value);
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -25,34 +25,34 @@ void QueuePacket(PacketQueue& queue, OutboundType type, std::span<const uint8_t>
     std::vector<uint8_t> header(Wire::kOutboundHeaderSize, 0);
     std::memcpy(header.data(), "TOP", 4);
     header[4] = uint8_t(type);
-    WriteInt32(header.data() + 8, int32_t(payload.size()));
+    writeInt32(header.data() + 8, int32_t(payload.size()));
     std::memcpy(header.data() + 12, "EOF", 4);
-    queue.QueueBlock(std::move(header));
+    queue.queueBlock(std::move(header));
     if (!payload.empty())
-        queue.QueueBlock(std::vector<uint8_t>(payload.begin(), payload.end()));
-    queue.QueueBlock(std::vector<uint8_t>(std::begin(kTrailer), std::end(kTrailer)));
+        queue.queueBlock(std::vector<uint8_t>(payload.begin(), payload.end()));
+    queue.queueBlock(std::vector<uint8_t>(std::begin(kTrailer), std::end(kTrailer)));
 }
 
 void SendValue(PacketQueue& queue, OutboundType type, int32_t value) {
     uint8_t payload[4];
-    WriteInt32(payload, value);
+    writeInt32(payload, value);
     QueuePacket(queue, type, payload);
 }
 
-std::array<uint8_t, Wire::kLoginRecordSize> BuildLoginRecord(const LoginValues& values) {
+std::array<uint8_t, Wire::kLoginRecordSize> buildLoginRecord(const LoginValues& values) {
     std::array<uint8_t, Wire::kLoginRecordSize> record{};
     auto putText = [&record](size_t offset, const std::string& text) {
         std::memcpy(record.data() + offset, text.data(), std::min(text.size(), Wire::kLoginTextField));
     };
     putText(0, values.user);
     putText(Wire::kLoginTextField, values.password);
-    WriteInt32(record.data() + 40, values.formatSize == 1 ? 1 : 0);
+    writeInt32(record.data() + 40, values.formatSize == 1 ? 1 : 0);
     const bool qualityValid = values.quality >= 0 && values.quality <= 100;
-    WriteInt32(record.data() + 44, qualityValid ? values.quality : Wire::kDefaultQuality);
+    writeInt32(record.data() + 44, qualityValid ? values.quality : Wire::kDefaultQuality);
     return record;
 }
 
-std::vector<ChannelEntry> ParseChannelList(int32_t count, std::span<const uint8_t> payload) {
+std::vector<ChannelEntry> parseChannelList(int32_t count, std::span<const uint8_t> payload) {
     std::vector<ChannelEntry> entries;
     if (count <= 0)
         return entries;
@@ -63,14 +63,14 @@ std::vector<ChannelEntry> ParseChannelList(int32_t count, std::span<const uint8_
         const uint8_t* record = payload.data() + i * ChannelEntry::kRecordSize;
         const auto* name = reinterpret_cast<const char*>(record + 4);
         ChannelEntry entry;
-        entry.channel = ReadInt32(record);
+        entry.channel = readInt32(record);
         entry.name.assign(name, ::strnlen(name, ChannelEntry::kNameField));
         entries.push_back(std::move(entry));
     }
     return entries;
 }
 
-std::array<uint8_t, Wire::kSiteRecordSize> SiteRecordFromPayload(std::span<const uint8_t> payload) {
+std::array<uint8_t, Wire::kSiteRecordSize> siteRecordFromPayload(std::span<const uint8_t> payload) {
     std::array<uint8_t, Wire::kSiteRecordSize> record{};
     std::copy_n(payload.begin(), std::min(payload.size(), record.size()), record.begin());
     return record;

@@ -78,7 +78,7 @@ enum ChannelPermission : int32_t {
 class PacketQueue {
 public:
     virtual ~PacketQueue() = default;
-    virtual void QueueBlock(std::vector<uint8_t> block) = 0;
+    virtual void queueBlock(std::vector<uint8_t> block) = 0;
 };
 
 // Queues one packet as three blocks: header, payload (left out when empty),
@@ -88,8 +88,8 @@ void QueuePacket(PacketQueue& queue, OutboundType type, std::span<const uint8_t>
 // A packet whose payload is one integer.
 void SendValue(PacketQueue& queue, OutboundType type, int32_t value);
 
-int32_t ReadInt32(const uint8_t* p);
-void WriteInt32(uint8_t* p, int32_t value);
+int32_t readInt32(const uint8_t* p);
+void writeInt32(uint8_t* p, int32_t value);
 
 // What goes into a login record.
 struct LoginValues {
@@ -102,14 +102,14 @@ struct LoginValues {
 // The 48-byte login record: user and password NUL-padded in 20 bytes each (a
 // 20-byte text has no terminator; longer texts are cut to 20), the image size
 // flag (1 when formatSize is 1, else 0) and the quality (30 when outside 0..100).
-std::array<uint8_t, Wire::kLoginRecordSize> BuildLoginRecord(const LoginValues& values);
+std::array<uint8_t, Wire::kLoginRecordSize> buildLoginRecord(const LoginValues& values);
 
 // The entries of a channel list payload: `count` 36-byte records, but never
 // more than the payload holds whole (none for a negative count). Names end at
 // their NUL or at the field's end. Entries numbered 0 or below are kept here;
 // the channel table drops them.
-std::vector<ChannelEntry> ParseChannelList(int32_t count, std::span<const uint8_t> payload);
+std::vector<ChannelEntry> parseChannelList(int32_t count, std::span<const uint8_t> payload);
 
 // A site record of exactly 300 bytes: the payload's first 300 bytes,
 // zero-filled when it is shorter.
-std::array<uint8_t, Wire::kSiteRecordSize> SiteRecordFromPayload(std::span<const uint8_t> payload);
+std::array<uint8_t, Wire::kSiteRecordSize> siteRecordFromPayload(std::span<const uint8_t> payload);

@@ -2,15 +2,15 @@
 
 #include <vector>
 
-void SendCloseSite(PacketQueue& queue) {
+void sendCloseSite(PacketQueue& queue) {
     QueuePacket(queue, OutboundType::CloseSite, {});
 }
 
-void SendRebootSite(PacketQueue& queue) {
+void sendRebootSite(PacketQueue& queue) {
     QueuePacket(queue, OutboundType::RebootSite, {});
 }
 
-void SendRunProgram(PacketQueue& queue, std::string_view commandLine) {
+void sendRunProgram(PacketQueue& queue, std::string_view commandLine) {
     std::vector<uint8_t> payload;
     if (!commandLine.empty()) {
         payload.assign(commandLine.begin(), commandLine.end());

@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-void SendCloseSite(PacketQueue& queue);
-void SendRebootSite(PacketQueue& queue);
+void sendCloseSite(PacketQueue& queue);
+void sendRebootSite(PacketQueue& queue);
 // The command line with its terminating NUL as payload; no payload when empty.
-void SendRunProgram(PacketQueue& queue, std::string_view commandLine);
+void sendRunProgram(PacketQueue& queue, std::string_view commandLine);

@@ -1,6 +1,6 @@
 #include "link/TileLayout.h"
 
-std::optional<TileLayout> TileLayout::Compute(int count, QSize area) {
+std::optional<TileLayout> TileLayout::compute(int count, QSize area) {
     if (count < 1 || count > kMaxWindows)
         return std::nullopt;
     TileLayout t;
@@ -22,6 +22,6 @@ std::optional<TileLayout> TileLayout::Compute(int count, QSize area) {
     return t;
 }
 
-QRect TileLayout::Cell(int index) const {
+QRect TileLayout::cell(int index) const {
     return QRect(left + (index % cols) * cellWidth, top + (index / cols) * cellHeight, cellWidth, cellHeight);
 }

@@ -22,7 +22,7 @@ struct TileLayout {
 
     // The layout for `count` windows in `area`; nothing for 0 windows or for
     // more than 64 (then windows are left where they are).
-    static std::optional<TileLayout> Compute(int count, QSize area);
+    static std::optional<TileLayout> compute(int count, QSize area);
     // The cell of the index-th window.
-    QRect Cell(int index) const;
+    QRect cell(int index) const;
 };

@@ -8,7 +8,7 @@ AlarmSound::AlarmSound(QString path)
 
 AlarmSound::~AlarmSound() = default;
 
-bool AlarmSound::Play() {
+bool AlarmSound::play() {
     if (m_path.isEmpty())
         return false;
     if (!m_effect) {
@@ -27,6 +27,6 @@ void AlarmSound::Stop() {
         m_effect->stop();
 }
 
-bool AlarmSound::IsPlaying() const {
+bool AlarmSound::isPlaying() const {
     return m_effect && m_effect->isPlaying();
 }

@@ -18,9 +18,9 @@ public:
     AlarmSound& operator=(const AlarmSound&) = delete;
 
     // Starts the looping sound; false when there is no sound file.
-    bool Play();
+    bool play();
     void Stop();
-    bool IsPlaying() const;
+    bool isPlaying() const;
 
 private:
     QString m_path;

@@ -24,10 +24,10 @@ constexpr CallResult kResults[] = {
     CallResult::NoCarrier, CallResult::LoginRejected, CallResult::NoDecompressor};
 
 QString Line(StringId id, int index) {
-    return LoadString(id).split(QLatin1Char('\n')).value(index);
+    return loadString(id).split(QLatin1Char('\n')).value(index);
 }
 
-QString Duration(int64_t ms) {
+QString duration(int64_t ms) {
     const int64_t s = ms / 1000;
     return QStringLiteral("%1:%2:%3")
         .arg(s / 3600, 2, 10, QLatin1Char('0'))
@@ -53,7 +53,7 @@ const char* const kWidthSamples[] = {"2026-12-31 23:59:59",
 
 } // namespace
 
-void CallLogModel::SetEntries(std::vector<CallLogEntry> entries) {
+void CallLogModel::setEntries(std::vector<CallLogEntry> entries) {
     beginResetModel();
     m_entries = std::move(entries);
     endResetModel();
@@ -67,7 +67,7 @@ int CallLogModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumnCount;
 }
 
-QString CallLogModel::Text(const CallLogEntry& e, int column) {
+QString CallLogModel::text(const CallLogEntry& e, int column) {
     const QLocale locale;
     switch (column) {
     case kStart:
@@ -85,7 +85,7 @@ QString CallLogModel::Text(const CallLogEntry& e, int column) {
     case kEndedBy:
         return Line(IDS_CALL_ENDED_BY, int(e.endedBy));
     case kDuration:
-        return Duration(e.durationMs);
+        return duration(e.durationMs);
     case kReceived:
         return locale.toString(qulonglong(e.bytesIn));
     case kSent:
@@ -107,7 +107,7 @@ QVariant CallLogModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || size_t(index.row()) >= m_entries.size())
         return {};
     if (role == Qt::DisplayRole)
-        return Text(m_entries[size_t(index.row())], index.column());
+        return text(m_entries[size_t(index.row())], index.column());
     if (role == Qt::TextAlignmentRole && index.column() >= kDuration)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
@@ -124,7 +124,7 @@ CallLogDialog::CallLogDialog(CallLog& log, DialogService& dialogs, QWidget* pare
     , m_log(log)
     , m_dialogs(dialogs) {
     setObjectName(QStringLiteral("callLogDialog"));
-    setWindowTitle(LoadString(IDS_CALL_LOG_TITLE));
+    setWindowTitle(loadString(IDS_CALL_LOG_TITLE));
     auto* column = new QVBoxLayout(this);
     auto* filters = new QHBoxLayout;
     const QDate today = QDate::currentDate();
@@ -179,23 +179,23 @@ CallLogDialog::CallLogDialog(CallLog& log, DialogService& dialogs, QWidget* pare
     column->addLayout(bottom);
     resize(1000, 520);
 
-    connect(m_fromOn, &QCheckBox::toggled, this, &CallLogDialog::Reload);
-    connect(m_toOn, &QCheckBox::toggled, this, &CallLogDialog::Reload);
+    connect(m_fromOn, &QCheckBox::toggled, this, &CallLogDialog::reload);
+    connect(m_toOn, &QCheckBox::toggled, this, &CallLogDialog::reload);
     connect(m_from, &QDateEdit::dateChanged, this, [this] {
         if (m_fromOn->isChecked())
-            Reload();
+            reload();
     });
     connect(m_to, &QDateEdit::dateChanged, this, [this] {
         if (m_toOn->isChecked())
-            Reload();
+            reload();
     });
-    connect(m_text, &QLineEdit::textChanged, this, &CallLogDialog::Reload);
-    connect(m_result, &QComboBox::currentIndexChanged, this, &CallLogDialog::Reload);
-    connect(exportButton, &QPushButton::clicked, this, &CallLogDialog::ExportListed);
-    Reload();
+    connect(m_text, &QLineEdit::textChanged, this, &CallLogDialog::reload);
+    connect(m_result, &QComboBox::currentIndexChanged, this, &CallLogDialog::reload);
+    connect(exportButton, &QPushButton::clicked, this, &CallLogDialog::exportListed);
+    reload();
 }
 
-CallLogFilter CallLogDialog::Filter() const {
+CallLogFilter CallLogDialog::filter() const {
     CallLogFilter filter;
     if (m_fromOn->isChecked())
         filter.from = m_from->date().startOfDay();
@@ -207,17 +207,17 @@ CallLogFilter CallLogDialog::Filter() const {
     return filter;
 }
 
-void CallLogDialog::Reload() {
-    m_model.SetEntries(m_log.Query(Filter()));
-    const CallLogTotals totals = CallLog::Totals(m_model.Entries());
+void CallLogDialog::reload() {
+    m_model.setEntries(m_log.query(filter()));
+    const CallLogTotals totals = CallLog::totals(m_model.entries());
     const QLocale locale;
-    m_totals->setText(LoadString(IDS_CALL_LOG_TOTALS)
-                          .arg(locale.toString(qulonglong(totals.calls)), Duration(totals.connectedMs),
+    m_totals->setText(loadString(IDS_CALL_LOG_TOTALS)
+                          .arg(locale.toString(qulonglong(totals.calls)), duration(totals.connectedMs),
                                locale.toString(qulonglong(totals.bytesIn)),
                                locale.toString(qulonglong(totals.bytesOut))));
 }
 
-bool CallLogDialog::ExportListed() {
+bool CallLogDialog::exportListed() {
     FileDialogRequest request;
     request.title = Line(IDS_CALL_LOG_FILTERS, 5);
     request.directory = QDir::homePath();
@@ -228,8 +228,8 @@ bool CallLogDialog::ExportListed() {
     if (path.isEmpty())
         return false;
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || !CallLog::WriteCsv(m_model.Entries(), out) || !out.commit()) {
-        m_dialogs.notice(this, LoadString(IDP_CALL_LOG_EXPORT_FAILED));
+    if (!out.open(QIODevice::WriteOnly) || !CallLog::writeCsv(m_model.entries(), out) || !out.commit()) {
+        m_dialogs.notice(this, loadString(IDP_CALL_LOG_EXPORT_FAILED));
         return false;
     }
     return true;

@@ -6,7 +6,7 @@
 // calls.
 //
 // How it works: the rows are read once per filter change with
-// CallLog::Query into a table model that formats cells on demand, so a log at
+// CallLog::query into a table model that formats cells on demand, so a log at
 // its full size opens in a fraction of a second; column widths come from the
 // font's metrics of typical texts, never from measuring every row. The save
 // dialog and the failure notice go through the dialog service.
@@ -47,15 +47,15 @@ public:
         kColumnCount
     };
 
-    void SetEntries(std::vector<CallLogEntry> entries);
-    const std::vector<CallLogEntry>& Entries() const { return m_entries; }
+    void setEntries(std::vector<CallLogEntry> entries);
+    const std::vector<CallLogEntry>& entries() const { return m_entries; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    static QString Text(const CallLogEntry& entry, int column);
+    static QString text(const CallLogEntry& entry, int column);
 
 private:
     std::vector<CallLogEntry> m_entries;
@@ -67,20 +67,20 @@ public:
     CallLogDialog(CallLog& log, DialogService& dialogs, QWidget* parent = nullptr);
 
     // Reads the rows again with the current filters.
-    void Reload();
-    CallLogFilter Filter() const;
+    void reload();
+    CallLogFilter filter() const;
     // Asks for a file and writes the listed rows to it; false when nothing was written.
-    bool ExportListed();
+    bool exportListed();
 
-    const CallLogModel& Model() const { return m_model; }
-    QTableView* Table() const { return m_table; }
-    QLabel* TotalsLabel() const { return m_totals; }
-    QLineEdit* TextFilter() const { return m_text; }
-    QComboBox* ResultFilter() const { return m_result; }
-    QCheckBox* FromEnabled() const { return m_fromOn; }
-    QDateEdit* FromDate() const { return m_from; }
-    QCheckBox* ToEnabled() const { return m_toOn; }
-    QDateEdit* ToDate() const { return m_to; }
+    const CallLogModel& model() const { return m_model; }
+    QTableView* table() const { return m_table; }
+    QLabel* totalsLabel() const { return m_totals; }
+    QLineEdit* textFilter() const { return m_text; }
+    QComboBox* resultFilter() const { return m_result; }
+    QCheckBox* fromEnabled() const { return m_fromOn; }
+    QDateEdit* fromDate() const { return m_from; }
+    QCheckBox* toEnabled() const { return m_toOn; }
+    QDateEdit* toDate() const { return m_to; }
 
 private:
     CallLog& m_log;

@@ -50,9 +50,9 @@ public:
 
     CallPanel(Sources sources, QWidget* parent = nullptr);
 
-    void Refresh();
-    const CallStats& Stats() const { return m_stats; }
-    QString FieldText(Field field) const;
+    void refresh();
+    const CallStats& stats() const { return m_stats; }
+    QString fieldText(Field field) const;
     QTreeWidget* ChannelList() const { return m_channels; }
 
 private:

@@ -6,118 +6,118 @@
 namespace {
 
 // Hang up also ends a redial series that waits for its next attempt.
-bool LineInCallOrRedial(const FrameState& s) {
+bool lineInCallOrRedial(const FrameState& s) {
     return (s.lineOpen && s.callPresent) || s.redialPending;
 }
-bool LineIdle(const FrameState& s) {
+bool lineIdle(const FrameState& s) {
     return s.lineOpen && !s.callPresent;
 }
 // Commands that need a line are taken while the modems are looked for; they
 // run (asking their rule again) once the search is over.
-bool LineIdleOrComing(const FrameState& s) {
-    return LineIdle(s) || s.discovering;
+bool lineIdleOrComing(const FrameState& s) {
+    return lineIdle(s) || s.discovering;
 }
 // A round starts only on a free, listening line and never beside another.
-bool PatrolStartable(const FrameState& s) {
-    return LineIdle(s) && !s.patrolRunning && !s.redialPending;
+bool patrolStartable(const FrameState& s) {
+    return lineIdle(s) && !s.patrolRunning && !s.redialPending;
 }
-bool PatrolRunning(const FrameState& s) {
+bool patrolRunning(const FrameState& s) {
     return s.patrolRunning;
 }
-bool LineClosed(const FrameState& s) {
+bool lineClosed(const FrameState& s) {
     return !s.lineOpen;
 }
-bool ModemChoosable(const FrameState& s) {
+bool modemChoosable(const FrameState& s) {
     return (s.deviceCount > 0 || s.discovering) && !s.callPresent;
 }
 // The network modem list is edited while no call is up, also before the
 // first device exists (Select modem needs one).
-bool NoCall(const FrameState& s) {
+bool noCall(const FrameState& s) {
     return !s.callPresent;
 }
-bool ChannelsOpenable(const FrameState& s) {
+bool channelsOpenable(const FrameState& s) {
     return s.portOpen && s.mayOpen && s.channelsListed;
 }
-bool PortOpen(const FrameState& s) {
+bool portOpen(const FrameState& s) {
     return s.portOpen;
 }
-bool WindowsOpen(const FrameState& s) {
+bool windowsOpen(const FrameState& s) {
     return s.windowCount != 0;
 }
-bool SizeMode(const FrameState& s) {
+bool sizeMode(const FrameState& s) {
     return s.sizeMode;
 }
-bool BarsShown(const FrameState& s) {
+bool barsShown(const FrameState& s) {
     return s.barsShown;
 }
-bool AlarmPlaying(const FrameState& s) {
+bool alarmPlaying(const FrameState& s) {
     return s.alarmPlaying;
 }
 
 using F = FrameCommands;
 
 constexpr CommandEntry kTable[] = {
-    {CommandId::Connect, &F::OnConnect, LineIdleOrComing, nullptr},
-    {CommandId::HangUp, &F::OnHangUp, LineInCallOrRedial, nullptr},
-    {CommandId::Playback, &F::OnPlayback, nullptr, nullptr},
-    {CommandId::SelectModem, &F::OnSelectModem, ModemChoosable, nullptr},
-    {CommandId::OpenChannel, &F::OnOpenChannel, ChannelsOpenable, nullptr},
-    {CommandId::VideoWindow, &F::OnVideoWindow, PortOpen, nullptr},
-    {CommandId::ChangeSize, &F::OnChangeSize, WindowsOpen, SizeMode},
-    {CommandId::Arrange, &F::OnArrange, WindowsOpen, nullptr},
-    {CommandId::PhoneBook, &F::OnPhoneBook, nullptr, nullptr},
-    {CommandId::Toolbar, &F::OnToolbar, nullptr, BarsShown},
-    {CommandId::RecordPath, &F::OnRecordPath, nullptr, nullptr},
-    {CommandId::Help, &F::OnHelp, nullptr, nullptr},
-    {CommandId::SetupPassword, &F::OnSetupPassword, nullptr, nullptr},
-    {CommandId::Options, &F::OnOptions, nullptr, nullptr},
-    {CommandId::LoginError, &F::OnLoginError, nullptr, nullptr},
-    {CommandId::Listen, &F::OnListen, LineClosed, nullptr},
-    {CommandId::StopAlarm, &F::OnStopAlarm, AlarmPlaying, nullptr},
-    {CommandId::EventNotify, &F::OnEventNotify, nullptr, nullptr},
+    {CommandId::Connect, &F::onConnect, lineIdleOrComing, nullptr},
+    {CommandId::HangUp, &F::onHangUp, lineInCallOrRedial, nullptr},
+    {CommandId::Playback, &F::onPlayback, nullptr, nullptr},
+    {CommandId::SelectModem, &F::onSelectModem, modemChoosable, nullptr},
+    {CommandId::OpenChannel, &F::onOpenChannel, channelsOpenable, nullptr},
+    {CommandId::VideoWindow, &F::onVideoWindow, portOpen, nullptr},
+    {CommandId::ChangeSize, &F::onChangeSize, windowsOpen, sizeMode},
+    {CommandId::Arrange, &F::arrangeWindows, windowsOpen, nullptr},
+    {CommandId::PhoneBook, &F::onPhoneBook, nullptr, nullptr},
+    {CommandId::Toolbar, &F::onToolbar, nullptr, barsShown},
+    {CommandId::RecordPath, &F::onRecordPath, nullptr, nullptr},
+    {CommandId::Help, &F::onHelp, nullptr, nullptr},
+    {CommandId::SetupPassword, &F::onSetupPassword, nullptr, nullptr},
+    {CommandId::Options, &F::onOptions, nullptr, nullptr},
+    {CommandId::LoginError, &F::onLoginError, nullptr, nullptr},
+    {CommandId::Listen, &F::onListen, lineClosed, nullptr},
+    {CommandId::StopAlarm, &F::onStopAlarm, alarmPlaying, nullptr},
+    {CommandId::EventNotify, &F::onEventNotify, nullptr, nullptr},
     // The remote control checks the connection itself when it runs.
-    {CommandId::RemoteControl, &F::OnRemoteControl, nullptr, nullptr},
-    {CommandId::CompressionError, &F::OnCompressionError, nullptr, nullptr},
-    {CommandId::AppAbout, &F::OnAbout, nullptr, nullptr},
-    {CommandId::AppExit, &F::OnExit, nullptr, nullptr},
-    {CommandId::Unattended, &F::OnUnattended, nullptr, nullptr},
-    {CommandId::PatrolSetup, &F::OnPatrolSetup, nullptr, nullptr},
-    {CommandId::PatrolRun, &F::OnPatrolRun, PatrolStartable, nullptr},
-    {CommandId::PatrolStop, &F::OnPatrolStop, PatrolRunning, nullptr},
-    {CommandId::PatrolReport, &F::OnPatrolReport, nullptr, nullptr},
-    {CommandId::NetworkModems, &F::OnNetworkModems, NoCall, nullptr},
+    {CommandId::RemoteControl, &F::onRemoteControl, nullptr, nullptr},
+    {CommandId::CompressionError, &F::onCompressionError, nullptr, nullptr},
+    {CommandId::AppAbout, &F::onAbout, nullptr, nullptr},
+    {CommandId::AppExit, &F::onExit, nullptr, nullptr},
+    {CommandId::Unattended, &F::onUnattended, nullptr, nullptr},
+    {CommandId::PatrolSetup, &F::onPatrolSetup, nullptr, nullptr},
+    {CommandId::PatrolRun, &F::onPatrolRun, patrolStartable, nullptr},
+    {CommandId::PatrolStop, &F::onPatrolStop, patrolRunning, nullptr},
+    {CommandId::PatrolReport, &F::onPatrolReport, nullptr, nullptr},
+    {CommandId::NetworkModems, &F::onNetworkModems, noCall, nullptr},
 };
 
 } // namespace
 
-std::span<const CommandEntry> FrameCommandTable() {
+std::span<const CommandEntry> frameCommandTable() {
     return kTable;
 }
 
-const CommandEntry* FindFrameCommand(CommandId id) {
+const CommandEntry* findFrameCommand(CommandId id) {
     const auto* it =
         std::find_if(std::begin(kTable), std::end(kTable), [id](const auto& e) { return e.id == id; });
     return it == std::end(kTable) ? nullptr : it;
 }
 
-bool IsCommandEnabled(CommandId id, const FrameState& state) {
-    const CommandEntry* entry = FindFrameCommand(id);
+bool isCommandEnabled(CommandId id, const FrameState& state) {
+    const CommandEntry* entry = findFrameCommand(id);
     return entry && (!entry->enabled || entry->enabled(state));
 }
 
-bool CommandWaitsForModems(CommandId id) {
+bool commandWaitsForModems(CommandId id) {
     return id == CommandId::Connect || id == CommandId::Listen || id == CommandId::SelectModem ||
            id == CommandId::NetworkModems;
 }
 
-bool IsCommandChecked(CommandId id, const FrameState& state) {
-    const CommandEntry* entry = FindFrameCommand(id);
+bool isCommandChecked(CommandId id, const FrameState& state) {
+    const CommandEntry* entry = findFrameCommand(id);
     return entry && entry->checked && entry->checked(state);
 }
 
-bool DispatchFrameCommand(CommandId id, const FrameState& state, FrameCommands& target) {
-    if (!IsCommandEnabled(id, state))
+bool dispatchFrameCommand(CommandId id, const FrameState& state, FrameCommands& target) {
+    if (!isCommandEnabled(id, state))
         return false;
-    (target.*(FindFrameCommand(id)->handler))();
+    (target.*(findFrameCommand(id)->handler))();
     return true;
 }

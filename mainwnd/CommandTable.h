@@ -37,34 +37,34 @@ struct FrameState {
 class FrameCommands {
 public:
     virtual ~FrameCommands() = default;
-    virtual void OnConnect() = 0;
-    virtual void OnHangUp() = 0;
-    virtual void OnListen() = 0;
-    virtual void OnPhoneBook() = 0;
-    virtual void OnSelectModem() = 0;
-    virtual void OnOpenChannel() = 0;
-    virtual void OnVideoWindow() = 0;
-    virtual void OnChangeSize() = 0;
-    virtual void OnArrange() = 0;
-    virtual void OnToolbar() = 0;
-    virtual void OnEventNotify() = 0;
-    virtual void OnPlayback() = 0;
-    virtual void OnOptions() = 0;
-    virtual void OnRecordPath() = 0;
-    virtual void OnSetupPassword() = 0;
-    virtual void OnStopAlarm() = 0;
-    virtual void OnHelp() = 0;
-    virtual void OnRemoteControl() = 0;
-    virtual void OnLoginError() = 0;
-    virtual void OnCompressionError() = 0;
-    virtual void OnAbout() = 0;
-    virtual void OnExit() = 0;
-    virtual void OnUnattended() {}
-    virtual void OnPatrolSetup() {}
-    virtual void OnPatrolRun() {}
-    virtual void OnPatrolStop() {}
-    virtual void OnPatrolReport() {}
-    virtual void OnNetworkModems() {}
+    virtual void onConnect() = 0;
+    virtual void onHangUp() = 0;
+    virtual void onListen() = 0;
+    virtual void onPhoneBook() = 0;
+    virtual void onSelectModem() = 0;
+    virtual void onOpenChannel() = 0;
+    virtual void onVideoWindow() = 0;
+    virtual void onChangeSize() = 0;
+    virtual void arrangeWindows() = 0;
+    virtual void onToolbar() = 0;
+    virtual void onEventNotify() = 0;
+    virtual void onPlayback() = 0;
+    virtual void onOptions() = 0;
+    virtual void onRecordPath() = 0;
+    virtual void onSetupPassword() = 0;
+    virtual void onStopAlarm() = 0;
+    virtual void onHelp() = 0;
+    virtual void onRemoteControl() = 0;
+    virtual void onLoginError() = 0;
+    virtual void onCompressionError() = 0;
+    virtual void onAbout() = 0;
+    virtual void onExit() = 0;
+    virtual void onUnattended() {}
+    virtual void onPatrolSetup() {}
+    virtual void onPatrolRun() {}
+    virtual void onPatrolStop() {}
+    virtual void onPatrolReport() {}
+    virtual void onNetworkModems() {}
 };
 
 using CommandRule = bool (*)(const FrameState&);
@@ -77,16 +77,16 @@ struct CommandEntry {
 };
 
 // Every command of the main window, in identifier order.
-std::span<const CommandEntry> FrameCommandTable();
+std::span<const CommandEntry> frameCommandTable();
 // The entry of `id`; null for an identifier the main window does not handle.
-const CommandEntry* FindFrameCommand(CommandId id);
+const CommandEntry* findFrameCommand(CommandId id);
 
-bool IsCommandEnabled(CommandId id, const FrameState& state);
-// Commands that need a line (Connect, Listen, Select modem): while the modems
+bool isCommandEnabled(CommandId id, const FrameState& state);
+// commands that need a line (Connect, listen, Select modem): while the modems
 // are looked for they wait for the search instead of running.
-bool CommandWaitsForModems(CommandId id);
-bool IsCommandChecked(CommandId id, const FrameState& state);
+bool commandWaitsForModems(CommandId id);
+bool isCommandChecked(CommandId id, const FrameState& state);
 
 // Carries out `id` on `target` when its rule allows it in `state`; false when
 // the command is unknown or disabled (then nothing happens).
-bool DispatchFrameCommand(CommandId id, const FrameState& state, FrameCommands& target);
+bool dispatchFrameCommand(CommandId id, const FrameState& state, FrameCommands& target);

@@ -26,20 +26,20 @@ public:
 
     // New values from Options (taken as they are; threshold 0 is "off") and
     // the warning made due again.
-    void Reconfigure(uint32_t thresholdMB, uint32_t intervalS);
+    void reconfigure(uint32_t thresholdMB, uint32_t intervalS);
 
     // One check with the free space now; true when the warning is to be shown.
-    bool Check(uint32_t freeMB);
+    bool check(uint32_t freeMB);
 
-    uint32_t ThresholdMB() const { return m_threshold; }
-    int IntervalMs() const { return int(m_interval) * 1000; }
-    bool Below() const { return m_below; }
+    uint32_t thresholdMB() const { return m_threshold; }
+    int intervalMs() const { return int(m_interval) * 1000; }
+    bool below() const { return m_below; }
     // Which dot shows while below: the large one when set.
-    bool BlinkPhase() const { return m_blink; }
-    bool Warned() const { return m_warned; }
+    bool blinkPhase() const { return m_blink; }
+    bool warned() const { return m_warned; }
 
     // The disk pane's text, e.g. "51234 MB Free on /home".
-    static QString PaneText(uint32_t freeMB, const std::string& mountPoint);
+    static QString paneText(uint32_t freeMB, const std::string& mountPoint);
 
 private:
     uint32_t m_threshold;

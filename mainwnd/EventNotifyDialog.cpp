@@ -28,7 +28,7 @@ constexpr Column kColumns[] = {{"Event", {}},
                                {"Memo", EventRecord::kMemo}};
 
 // Dialog units of the dialog's font to pixels, as the dialog template is laid out.
-QSize DialogUnits(const QWidget* widget, int x, int y) {
+QSize dialogUnits(const QWidget* widget, int x, int y) {
     QFontMetrics metrics(widget->font());
     return {x * metrics.averageCharWidth() / 4, y * metrics.height() / 8};
 }
@@ -47,19 +47,19 @@ EventNotifyDialog::EventNotifyDialog(AppStore& store, DialogService& dialogs, QW
     QStringList headers;
     for (const Column& column : kColumns)
         headers << tr(column.header);
-    m_list = MakeReportList(this, 1071, headers, {20, 30, 30, 60, 60});
+    m_list = makeReportList(this, 1071, headers, {20, 30, 30, 60, 60});
 
     std::vector<EventRecord> records;
     store.LoadEventRecords(records);
     for (const EventRecord& record : records) {
         auto* item = new QTreeWidgetItem(m_list);
-        item->setText(0, ToQt(record.ID));
+        item->setText(0, toQt(record.ID));
         for (int i = 1; i < int(std::size(kColumns)); ++i)
             item->setText(i, WireText::toDisplay(record.text(kColumns[i].field)));
     }
 
-    QPushButton* remove = MakeButton(this, tr("&Delete"), 1072);
-    QPushButton* exit = MakeButton(this, tr("E&xit"), 2);
+    QPushButton* remove = makeButton(this, tr("&Delete"), 1072);
+    QPushButton* exit = makeButton(this, tr("E&xit"), 2);
     connect(remove, &QPushButton::clicked, this, &EventNotifyDialog::deleteSelected);
     connect(exit, &QPushButton::clicked, this, &EventNotifyDialog::reject);
 
@@ -70,17 +70,17 @@ EventNotifyDialog::EventNotifyDialog(AppStore& store, DialogService& dialogs, QW
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
-    resize(DialogUnits(this, 311, 145));
+    resize(dialogUnits(this, 311, 145));
 }
 
 void EventNotifyDialog::deleteSelected() {
-    if (FirstSelectedRow(m_list) < 0)
+    if (firstSelectedRow(m_list) < 0)
         return;
-    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+    if (m_dialogs.message(this, loadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
                           MessageIcon::Question) != MessageAnswer::Ok)
         return;
-    for (int row = FirstSelectedRow(m_list); row >= 0; row = FirstSelectedRow(m_list)) {
+    for (int row = firstSelectedRow(m_list); row >= 0; row = firstSelectedRow(m_list)) {
         std::unique_ptr<QTreeWidgetItem> item(m_list->takeTopLevelItem(row));
-        m_store.DeleteEventRecord(FromQt(item->text(0)));
+        m_store.DeleteEventRecord(fromQt(item->text(0)));
     }
 }

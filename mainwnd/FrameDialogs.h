@@ -26,33 +26,33 @@ public:
     virtual ~FrameDialogs() = default;
 
     // "Connect to local site": the dial number after "Connect", else nothing.
-    virtual std::optional<QString> RunConnect(QWidget* parent) = 0;
+    virtual std::optional<QString> runConnect(QWidget* parent) = 0;
     // "Select modem" over `names` (list position = device index) with
     // `current` highlighted: the chosen index after "Select", else nothing.
-    virtual std::optional<int> RunSelectModem(QWidget* parent, const QStringList& names, int current,
+    virtual std::optional<int> runSelectModem(QWidget* parent, const QStringList& names, int current,
                                               LineManager& lines) = 0;
     // The channel choice over the channel table: the chosen channel number
     // after "Open" (0 when no line was selected), else nothing.
-    virtual std::optional<int32_t> RunChannelChoice(QWidget* parent, const ChannelTable& channels) = 0;
+    virtual std::optional<int32_t> runChannelChoice(QWidget* parent, const ChannelTable& channels) = 0;
     // "Remote control": which packet the operator asked for.
-    virtual RemoteChoice RunRemoteControl(QWidget* parent) = 0;
+    virtual RemoteChoice runRemoteControl(QWidget* parent) = 0;
     // "Command": the command line after "OK", else nothing.
-    virtual std::optional<QString> RunCommandLine(QWidget* parent) = 0;
+    virtual std::optional<QString> runCommandLine(QWidget* parent) = 0;
 
-    virtual void RunPhoneBook(QWidget* parent) = 0;
-    virtual void RunEventNotify(QWidget* parent) = 0;
-    virtual void RunClipBrowser(QWidget* parent) = 0;
+    virtual void runPhoneBook(QWidget* parent) = 0;
+    virtual void runEventNotify(QWidget* parent) = 0;
+    virtual void runClipBrowser(QWidget* parent) = 0;
     // Options and the record folder: on OK the dialog stores its values and
     // tells `followUp` what the main window has to apply.
-    virtual void RunOptions(QWidget* parent, SettingsFollowUp& followUp) = 0;
-    virtual void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) = 0;
+    virtual void runOptions(QWidget* parent, SettingsFollowUp& followUp) = 0;
+    virtual void runRecordPath(QWidget* parent, SettingsFollowUp& followUp) = 0;
     // "Unattended operation": true when the dialog stored new options.
-    virtual bool RunUnattended(QWidget* /*parent*/) { return false; }
+    virtual bool runUnattended(QWidget* /*parent*/) { return false; }
     // "Site patrol": true when the dialog stored a new patrol.
-    virtual bool RunPatrolSetup(QWidget* /*parent*/) { return false; }
+    virtual bool runPatrolSetup(QWidget* /*parent*/) { return false; }
     // "Patrol report": the last rounds found under the record folder, given
     // as its stored text (the window resolves it off the UI thread).
-    virtual void ShowPatrolReport(QWidget* /*parent*/, const std::string& /*recordFolder*/) {}
+    virtual void showPatrolReport(QWidget* /*parent*/, const std::string& /*recordFolder*/) {}
 };
 
 // The commands the application object handles for the main window, and the
@@ -60,8 +60,8 @@ public:
 class AppCommands {
 public:
     virtual ~AppCommands() = default;
-    virtual void OnAppAbout() = 0;
-    virtual void OnAppExit() = 0;
-    virtual void OnSetupPassword() = 0;
+    virtual void onAppAbout() = 0;
+    virtual void onAppExit() = 0;
+    virtual void onSetupPassword() = 0;
     virtual void ShowSplash(QWidget* parent) = 0;
 };

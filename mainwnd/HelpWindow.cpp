@@ -11,7 +11,7 @@
 HelpWindow::HelpWindow(QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_browser(new QTextBrowser(this)) {
-    setWindowTitle(LoadString(IDS_HELP_TITLE));
+    setWindowTitle(loadString(IDS_HELP_TITLE));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_browser);
@@ -19,7 +19,7 @@ HelpWindow::HelpWindow(QWidget* parent)
     resize(640, 520);
 }
 
-bool HelpWindow::ShowContents(const QString& path) {
+bool HelpWindow::showContents(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;

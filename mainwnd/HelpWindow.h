@@ -13,8 +13,8 @@ public:
     explicit HelpWindow(QWidget* parent = nullptr);
 
     // Shows `path` at its contents page; false when the file cannot be read.
-    bool ShowContents(const QString& path);
-    QTextBrowser* Browser() const { return m_browser; }
+    bool showContents(const QString& path);
+    QTextBrowser* browser() const { return m_browser; }
 
 private:
     QTextBrowser* m_browser;

@@ -48,10 +48,10 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     : QMainWindow(parent)
     , m_env(std::move(env))
     , m_connectionStore(m_env.store)
-    , m_disk(m_env.store.GetLimitDiskSpace(), m_env.store.GetCheckTimer())
-    , m_alarm(FindProgramFile(QStringLiteral("alarm.wav"),
-                              m_env.fileFolders.isEmpty() ? ProgramFileFolders() : m_env.fileFolders)) {
-    setWindowTitle(LoadString(IDS_APP_TITLE));
+    , m_disk(m_env.store.limitDiskSpace(), m_env.store.checkTimer())
+    , m_alarm(findProgramFile(QStringLiteral("alarm.wav"),
+                              m_env.fileFolders.isEmpty() ? programFileFolders() : m_env.fileFolders)) {
+    setWindowTitle(loadString(IDS_APP_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/images/app.svg")));
     setObjectName(QStringLiteral("MainFrame"));
 
@@ -60,15 +60,15 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     setCentralWidget(m_view);
     m_view->installEventFilter(this);
 
-    CreateActions();
-    CreateMenus();
-    CreateToolBars();
-    CreateStatusBar();
+    createActions();
+    createMenus();
+    createToolBars();
+    createStatusBar();
 
     auto port = std::make_unique<CommPort>(m_env.dialogs, m_connectionStore, m_env.channels,
                                            m_env.decompressors, m_env.portOptions);
     m_port = port.get();
-    m_port->AttachMainWindow(this, m_view, this);
+    m_port->attachMainWindow(this, m_view, this);
     m_lines =
         std::make_unique<LineManager>(m_env.telephony, std::move(port), *this, *this, m_env.lineTimings);
     m_dialStatus = std::make_unique<DialStatusDialogFactory>(this, *m_lines);
@@ -79,35 +79,35 @@ MainFrame::MainFrame(Environment env, QWidget* parent)
     };
     patrolOptions.resolveFolder = &AppStore::resolveRecordPath;
     m_patrol = std::make_unique<PatrolRunner>(*m_lines, *m_port, m_env.channels, std::move(patrolOptions));
-    m_patrol->SetFinished([this](const PatrolReport& report) {
-        RefreshCommandStates();
-        emit PatrolFinished(report.AllReached());
+    m_patrol->setFinished([this](const PatrolReport& report) {
+        refreshCommandStates();
+        emit patrolFinished(report.allReached());
     });
-    m_lines->SetCallEndObserver([this](const CallEnd& end) {
-        m_reconnect->OnCallEnd(end);
-        m_patrol->OnCallEnd(end);
+    m_lines->setCallEndObserver([this](const CallEnd& end) {
+        m_reconnect->onCallEnd(end);
+        m_patrol->onCallEnd(end);
     });
-    m_port->SetFrameObserver(
-        [this](int32_t channel, std::span<const uint8_t> picture) { m_patrol->OnFrame(channel, picture); },
-        [this](int32_t channel) { return m_patrol->WantsFrame(channel); });
-    ApplyUnattendedSettings();
-    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_port->setFrameObserver(
+        [this](int32_t channel, std::span<const uint8_t> picture) { m_patrol->onFrame(channel, picture); },
+        [this](int32_t channel) { return m_patrol->wantsFrame(channel); });
+    applyUnattendedSettings();
+    m_patrolSettings = PatrolSettings::read(m_env.store);
     m_patrolLast = QDateTime::currentDateTime();
     m_patrolTimer.setInterval(30000);
-    connect(&m_patrolTimer, &QTimer::timeout, this, &MainFrame::CheckPatrolSchedule);
+    connect(&m_patrolTimer, &QTimer::timeout, this, &MainFrame::checkPatrolSchedule);
     m_patrolTimer.start();
-    CreateCallViews();
+    createCallViews();
 
     m_diskTimer.setObjectName(QStringLiteral("diskTimer"));
-    connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::CheckDiskSpace);
+    connect(&m_diskTimer, &QTimer::timeout, this, &MainFrame::checkDiskSpace);
     m_watchdogTimer.setSingleShot(true);
     connect(&m_watchdogTimer, &QTimer::timeout, this, [this] { m_lines->OnAnswerWatchdog(); });
     // Line and port states change inside the telephony service's callbacks
     // and the connection timer; the actions follow them on this idle tick.
     m_refreshTimer.setInterval(kRefreshMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &MainFrame::RefreshCommandStates);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &MainFrame::refreshCommandStates);
     m_refreshTimer.start();
-    RefreshCommandStates();
+    refreshCommandStates();
 }
 
 MainFrame::~MainFrame() {
@@ -127,20 +127,20 @@ MainFrame::~MainFrame() {
 
 void MainFrame::Start() {
     m_env.app.ShowSplash(this);
-    m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
-    m_networkModems = NetworkModemList::Load(m_env.store).Entries();
-    m_env.telephony.SetNetworkModems(m_networkModems);
-    m_lines->Discover(m_env.store.GetModem(), [this] { OnModemsFound(); });
-    RequestDiskPane();
-    m_diskTimer.start(m_disk.IntervalMs());
-    RefreshCommandStates();
+    m_modemPane->setText(loadString(IDS_LOOKING_FOR_MODEMS));
+    m_networkModems = NetworkModemList::load(m_env.store).entries();
+    m_env.telephony.setNetworkModems(m_networkModems);
+    m_lines->discover(m_env.store.modem(), [this] { onModemsFound(); });
+    requestDiskPane();
+    m_diskTimer.start(m_disk.intervalMs());
+    refreshCommandStates();
 }
 
 // ---- Commands ----
 
-QAction* MainFrame::MakeAction(CommandId id, const QString& text, const QString& icon) {
+QAction* MainFrame::makeAction(CommandId id, const QString& text, const QString& icon) {
     auto* action = new QAction(text, this);
-    const QStringList prompt = LoadString(stringIdOf(id)).split(QLatin1Char('\n'));
+    const QStringList prompt = loadString(stringIdOf(id)).split(QLatin1Char('\n'));
     if (!prompt.isEmpty() && !prompt.front().isEmpty()) {
         action->setStatusTip(prompt.front());
         action->setToolTip(prompt.size() > 1 ? prompt.at(1) : prompt.front());
@@ -148,54 +148,54 @@ QAction* MainFrame::MakeAction(CommandId id, const QString& text, const QString&
     if (!icon.isEmpty())
         action->setIcon(QIcon(QStringLiteral(":/images/") + icon));
     action->setData(commandNumber(id));
-    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    connect(action, &QAction::triggered, this, [this, id] { executeCommand(id); });
     m_actions[id] = action;
     return action;
 }
 
-void MainFrame::CreateActions() {
-    MakeAction(CommandId::Connect, tr("&Connect to local site"), QStringLiteral("tb_connect.svg"));
-    MakeAction(CommandId::HangUp, tr("&Hang up"), QStringLiteral("tb_hangup.svg"));
-    MakeAction(CommandId::Listen, tr("&Listen"), QStringLiteral("tb_listen.svg"));
-    MakeAction(CommandId::PhoneBook, tr("Setup &phone book"), QStringLiteral("tb_phonebook.svg"));
-    MakeAction(CommandId::SelectModem, tr("Select &modem"), QStringLiteral("tb_modem.svg"));
-    MakeAction(CommandId::OpenChannel, tr("&Open local site video channel"),
+void MainFrame::createActions() {
+    makeAction(CommandId::Connect, tr("&Connect to local site"), QStringLiteral("tb_connect.svg"));
+    makeAction(CommandId::HangUp, tr("&Hang up"), QStringLiteral("tb_hangup.svg"));
+    makeAction(CommandId::Listen, tr("&Listen"), QStringLiteral("tb_listen.svg"));
+    makeAction(CommandId::PhoneBook, tr("Setup &phone book"), QStringLiteral("tb_phonebook.svg"));
+    makeAction(CommandId::SelectModem, tr("Select &modem"), QStringLiteral("tb_modem.svg"));
+    makeAction(CommandId::OpenChannel, tr("&Open local site video channel"),
                QStringLiteral("tb_openchannel.svg"));
-    MakeAction(CommandId::VideoWindow, tr("&Video window"), QStringLiteral("tb_videowindow.svg"));
-    MakeAction(CommandId::Arrange, tr("&Arrange video window"), QStringLiteral("popup_tile.svg"));
-    MakeAction(CommandId::ChangeSize, tr("&Change video size"), QStringLiteral("popup_overlap.svg"))
+    makeAction(CommandId::VideoWindow, tr("&Video window"), QStringLiteral("tb_videowindow.svg"));
+    makeAction(CommandId::Arrange, tr("&Arrange video window"), QStringLiteral("popup_tile.svg"));
+    makeAction(CommandId::ChangeSize, tr("&Change video size"), QStringLiteral("popup_overlap.svg"))
         ->setCheckable(true);
-    QAction* bars = MakeAction(CommandId::Toolbar, tr("&Toolbar"));
+    QAction* bars = makeAction(CommandId::Toolbar, tr("&Toolbar"));
     bars->setCheckable(true);
     bars->setShortcut(QKeySequence(Qt::Key_Escape));
     bars->setShortcutContext(Qt::WindowShortcut);
-    MakeAction(CommandId::EventNotify, tr("Browse &event notify"));
-    MakeAction(CommandId::Playback, tr("&Playback video"), QStringLiteral("tb_playback.svg"));
-    MakeAction(CommandId::Options, tr("&Options"));
-    MakeAction(CommandId::RecordPath, tr("Setup video &record path"), QStringLiteral("tb_recordpath.svg"));
-    MakeAction(CommandId::SetupPassword, tr("Setup pass&word"), QStringLiteral("tb_password.svg"));
-    MakeAction(CommandId::StopAlarm, tr("&Stop sound alarm"), QStringLiteral("tb_stopalarm.svg"));
-    MakeAction(CommandId::Help, tr("Online &help"));
-    MakeAction(CommandId::AppAbout, tr("&About Dialscope ..."));
-    MakeAction(CommandId::AppExit, tr("E&xit"), QStringLiteral("tb_exit.svg"));
-    // Commands of unattended operation take their prompts from their own strings.
+    makeAction(CommandId::EventNotify, tr("Browse &event notify"));
+    makeAction(CommandId::Playback, tr("&Playback video"), QStringLiteral("tb_playback.svg"));
+    makeAction(CommandId::Options, tr("&Options"));
+    makeAction(CommandId::RecordPath, tr("Setup video &record path"), QStringLiteral("tb_recordpath.svg"));
+    makeAction(CommandId::SetupPassword, tr("Setup pass&word"), QStringLiteral("tb_password.svg"));
+    makeAction(CommandId::StopAlarm, tr("&Stop sound alarm"), QStringLiteral("tb_stopalarm.svg"));
+    makeAction(CommandId::Help, tr("Online &help"));
+    makeAction(CommandId::AppAbout, tr("&About Dialscope ..."));
+    makeAction(CommandId::AppExit, tr("E&xit"), QStringLiteral("tb_exit.svg"));
+    // commands of unattended operation take their prompts from their own strings.
     const std::pair<CommandId, StringId> prompts[] = {
         {CommandId::Unattended, IDS_CMD_UNATTENDED},      {CommandId::PatrolSetup, IDS_CMD_PATROL_SETUP},
         {CommandId::PatrolRun, IDS_CMD_PATROL_RUN},       {CommandId::PatrolStop, IDS_CMD_PATROL_STOP},
         {CommandId::PatrolReport, IDS_CMD_PATROL_REPORT}, {CommandId::NetworkModems, IDS_CMD_NETWORK_MODEMS}};
-    MakeAction(CommandId::Unattended, tr("&Unattended operation"));
-    MakeAction(CommandId::PatrolSetup, tr("&Edit site patrol"));
-    MakeAction(CommandId::PatrolRun, tr("&Run now"));
-    MakeAction(CommandId::PatrolStop, tr("&Stop"));
-    MakeAction(CommandId::PatrolReport, tr("&Patrol report"));
-    MakeAction(CommandId::NetworkModems, tr("&Network modems..."));
+    makeAction(CommandId::Unattended, tr("&Unattended operation"));
+    makeAction(CommandId::PatrolSetup, tr("&Edit site patrol"));
+    makeAction(CommandId::PatrolRun, tr("&Run now"));
+    makeAction(CommandId::PatrolStop, tr("&Stop"));
+    makeAction(CommandId::PatrolReport, tr("&Patrol report"));
+    makeAction(CommandId::NetworkModems, tr("&Network modems..."));
     for (const auto& [id, text] : prompts) {
-        const QStringList prompt = LoadString(text).split(QLatin1Char('\n'));
-        Action(id)->setStatusTip(prompt.front());
-        Action(id)->setToolTip(prompt.back());
+        const QStringList prompt = loadString(text).split(QLatin1Char('\n'));
+        action(id)->setStatusTip(prompt.front());
+        action(id)->setToolTip(prompt.back());
     }
     // Remote control has a key only: no menu item, no button.
-    QAction* remote = MakeAction(CommandId::RemoteControl, QString());
+    QAction* remote = makeAction(CommandId::RemoteControl, QString());
     remote->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10));
     remote->setShortcutContext(Qt::WindowShortcut);
     addAction(remote);
@@ -203,74 +203,74 @@ void MainFrame::CreateActions() {
     // table like the rest (ExecuteCommand), without an action.
 }
 
-void MainFrame::CreateMenus() {
+void MainFrame::createMenus() {
     QMenuBar* bar = menuBar();
     QMenu* connectMenu = bar->addMenu(tr("&Connect"));
-    connectMenu->addAction(Action(CommandId::Connect));
-    connectMenu->addAction(Action(CommandId::HangUp));
-    connectMenu->addAction(Action(CommandId::Listen));
+    connectMenu->addAction(action(CommandId::Connect));
+    connectMenu->addAction(action(CommandId::HangUp));
+    connectMenu->addAction(action(CommandId::Listen));
     connectMenu->addSeparator();
-    connectMenu->addAction(Action(CommandId::PhoneBook));
+    connectMenu->addAction(action(CommandId::PhoneBook));
     connectMenu->addSeparator();
-    connectMenu->addAction(Action(CommandId::SelectModem));
-    connectMenu->addAction(Action(CommandId::NetworkModems));
+    connectMenu->addAction(action(CommandId::SelectModem));
+    connectMenu->addAction(action(CommandId::NetworkModems));
 
     QMenu* channelMenu = bar->addMenu(tr("&Video channel"));
     m_channelMenu = channelMenu;
-    channelMenu->addAction(Action(CommandId::OpenChannel));
+    channelMenu->addAction(action(CommandId::OpenChannel));
     channelMenu->addSeparator();
-    channelMenu->addAction(Action(CommandId::Arrange));
+    channelMenu->addAction(action(CommandId::Arrange));
     channelMenu->addSeparator();
-    channelMenu->addAction(Action(CommandId::ChangeSize));
+    channelMenu->addAction(action(CommandId::ChangeSize));
 
     QMenu* viewMenu = bar->addMenu(tr("V&iew"));
     m_viewMenu = viewMenu;
-    viewMenu->addAction(Action(CommandId::Toolbar));
+    viewMenu->addAction(action(CommandId::Toolbar));
     viewMenu->addSeparator();
-    viewMenu->addAction(Action(CommandId::EventNotify));
-    viewMenu->addAction(Action(CommandId::PatrolReport));
+    viewMenu->addAction(action(CommandId::EventNotify));
+    viewMenu->addAction(action(CommandId::PatrolReport));
 
     QMenu* clipsMenu = bar->addMenu(tr("Video c&lips"));
-    clipsMenu->addAction(Action(CommandId::Playback));
+    clipsMenu->addAction(action(CommandId::Playback));
 
     QMenu* setupMenu = bar->addMenu(tr("&Setup"));
-    setupMenu->addAction(Action(CommandId::Options));
+    setupMenu->addAction(action(CommandId::Options));
     setupMenu->addSeparator();
-    setupMenu->addAction(Action(CommandId::RecordPath));
+    setupMenu->addAction(action(CommandId::RecordPath));
     setupMenu->addSeparator();
-    setupMenu->addAction(Action(CommandId::SetupPassword));
+    setupMenu->addAction(action(CommandId::SetupPassword));
     setupMenu->addSeparator();
-    setupMenu->addAction(Action(CommandId::Unattended));
+    setupMenu->addAction(action(CommandId::Unattended));
     QMenu* patrolMenu = setupMenu->addMenu(tr("Site p&atrol"));
     patrolMenu->setObjectName(QStringLiteral("patrolMenu"));
-    patrolMenu->addAction(Action(CommandId::PatrolSetup));
-    patrolMenu->addAction(Action(CommandId::PatrolRun));
-    patrolMenu->addAction(Action(CommandId::PatrolStop));
-    connect(patrolMenu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
+    patrolMenu->addAction(action(CommandId::PatrolSetup));
+    patrolMenu->addAction(action(CommandId::PatrolRun));
+    patrolMenu->addAction(action(CommandId::PatrolStop));
+    connect(patrolMenu, &QMenu::aboutToShow, this, &MainFrame::refreshCommandStates);
 
     QMenu* aboutMenu = bar->addMenu(tr("&About"));
-    aboutMenu->addAction(Action(CommandId::Help));
+    aboutMenu->addAction(action(CommandId::Help));
     aboutMenu->addSeparator();
-    aboutMenu->addAction(Action(CommandId::AppAbout));
+    aboutMenu->addAction(action(CommandId::AppAbout));
 
     // The top-level item shows its text; the toolbar button shares the command.
-    bar->addAction(tr("E&xit"), this, [this] { ExecuteCommand(CommandId::AppExit); });
+    bar->addAction(tr("E&xit"), this, [this] { executeCommand(CommandId::AppExit); });
 
     for (QMenu* menu : {connectMenu, channelMenu, viewMenu, clipsMenu, setupMenu, aboutMenu})
-        connect(menu, &QMenu::aboutToShow, this, &MainFrame::RefreshCommandStates);
+        connect(menu, &QMenu::aboutToShow, this, &MainFrame::refreshCommandStates);
 
     // The Video window button's pop-up: the two picture items.
     m_videoWindowMenu = new QMenu(this);
     m_videoWindowMenu->setObjectName(QStringLiteral("videoWindowMenu"));
     m_videoWindowMenu->addAction(QIcon(QStringLiteral(":/images/popup_tile.svg")), QString(), this,
-                                 [this] { ExecuteCommand(CommandId::Arrange); });
+                                 [this] { executeCommand(CommandId::Arrange); });
     m_videoWindowMenu->addSeparator();
     m_videoWindowMenu->addAction(QIcon(QStringLiteral(":/images/popup_overlap.svg")), QString(), this,
-                                 [this] { ExecuteCommand(CommandId::ChangeSize); });
+                                 [this] { executeCommand(CommandId::ChangeSize); });
     m_videoWindowMenu->setStyleSheet(QStringLiteral("QMenu { icon-size: 48px; }"));
 }
 
-void MainFrame::CreateToolBars() {
+void MainFrame::createToolBars() {
     m_toolBar = new QToolBar(tr("Toolbar"), this);
     m_toolBar->setObjectName(QStringLiteral("toolBar115"));
     m_toolBar->setMovable(false);
@@ -292,8 +292,8 @@ void MainFrame::CreateToolBars() {
             m_toolBar->addSeparator();
         first = false;
         for (const CommandId id : group) {
-            m_toolBar->addAction(Action(id));
-            if (QWidget* button = m_toolBar->widgetForAction(Action(id)))
+            m_toolBar->addAction(action(id));
+            if (QWidget* button = m_toolBar->widgetForAction(action(id)))
                 button->setFixedSize(kToolButtonWidth, kToolButtonHeight);
         }
     }
@@ -306,7 +306,7 @@ void MainFrame::CreateToolBars() {
     m_stripBar->setMovable(false);
     m_stripBar->setFloatable(false);
     m_stripBar->toggleViewAction()->setVisible(false);
-    m_statusText = new QLabel(LoadString(IDS_STATUS_DISCONNECT), m_stripBar);
+    m_statusText = new QLabel(loadString(IDS_STATUS_DISCONNECT), m_stripBar);
     m_statusText->setObjectName(QStringLiteral("control1001"));
     m_statusText->setMinimumWidth(m_statusText->fontMetrics().averageCharWidth() * 80);
     m_statusText->setContentsMargins(6, 1, 6, 1);
@@ -315,10 +315,10 @@ void MainFrame::CreateToolBars() {
     setContextMenuPolicy(Qt::NoContextMenu);
 }
 
-void MainFrame::CreateStatusBar() {
+void MainFrame::createStatusBar() {
     QStatusBar* bar = statusBar();
     const int charWidth = fontMetrics().averageCharWidth();
-    m_promptPane = new QLabel(LoadString(IDS_READY), bar);
+    m_promptPane = new QLabel(loadString(IDS_READY), bar);
     m_promptPane->setObjectName(QStringLiteral("pane0"));
     bar->addWidget(m_promptPane, 1);
     m_diskPane = new BitmapPane(32, Picture(QStringLiteral("status_disk.svg")), bar);
@@ -337,209 +337,209 @@ void MainFrame::CreateStatusBar() {
     bar->addPermanentWidget(m_modemPane);
 }
 
-QAction* MainFrame::Action(CommandId id) const {
+QAction* MainFrame::action(CommandId id) const {
     const auto it = m_actions.find(id);
     return it == m_actions.end() ? nullptr : it->second;
 }
 
-FrameState MainFrame::CurrentState() const {
+FrameState MainFrame::currentState() const {
     FrameState state;
-    state.lineOpen = m_lines->IsLineOpen();
-    state.callPresent = m_lines->HasCall();
-    state.deviceCount = m_lines->DeviceCount();
+    state.lineOpen = m_lines->isLineOpen();
+    state.callPresent = m_lines->hasCall();
+    state.deviceCount = m_lines->deviceCount();
     state.portOpen = m_port->IsOpen();
-    state.mayOpen = m_port->MayOpenChannels();
+    state.mayOpen = m_port->mayOpenChannels();
     state.channelsListed = !m_env.channels.empty();
     state.windowCount = m_port->WindowCount();
     state.sizeMode = m_sizeMode;
     state.barsShown = m_barsShown;
     state.alarmPlaying = m_alarmPlaying;
-    state.discovering = m_lines->IsDiscovering();
-    state.redialPending = m_reconnect && m_reconnect->Pending();
-    state.patrolRunning = m_patrol && m_patrol->Running();
+    state.discovering = m_lines->isDiscovering();
+    state.redialPending = m_reconnect && m_reconnect->pending();
+    state.patrolRunning = m_patrol && m_patrol->running();
     return state;
 }
 
-void MainFrame::RefreshCommandStates() {
+void MainFrame::refreshCommandStates() {
     if (!m_lines)
         return;
-    const FrameState state = CurrentState();
+    const FrameState state = currentState();
     for (const auto& [id, action] : m_actions) {
-        action->setEnabled(IsCommandEnabled(id, state));
+        action->setEnabled(isCommandEnabled(id, state));
         if (action->isCheckable())
-            action->setChecked(IsCommandChecked(id, state));
+            action->setChecked(isCommandChecked(id, state));
     }
-    RefreshViewActions();
+    refreshViewActions();
 }
 
-void MainFrame::OnModemsFound() {
-    m_modemPane->setText(m_lines->LineName());
+void MainFrame::onModemsFound() {
+    m_modemPane->setText(m_lines->lineName());
     const std::optional<CommandId> waiting = std::exchange(m_waitingCommand, std::nullopt);
     if (waiting)
         QApplication::restoreOverrideCursor();
-    RefreshCommandStates();
-    emit ModemsFound();
+    refreshCommandStates();
+    emit modemsFound();
     if (waiting)
-        ExecuteCommand(*waiting);
+        executeCommand(*waiting);
     m_networkRetried = false;
 }
 
-bool MainFrame::ExecuteCommand(CommandId id) {
+bool MainFrame::executeCommand(CommandId id) {
     if (!m_lines || m_closing)
         return false;
-    const FrameState state = CurrentState();
-    if (state.discovering && CommandWaitsForModems(id) && IsCommandEnabled(id, state)) {
+    const FrameState state = currentState();
+    if (state.discovering && commandWaitsForModems(id) && isCommandEnabled(id, state)) {
         // The latest such command wins; the window stays live meanwhile.
         if (!m_waitingCommand)
             QApplication::setOverrideCursor(Qt::BusyCursor);
         m_waitingCommand = id;
         return true;
     }
-    const bool done = DispatchFrameCommand(id, state, *this);
-    RefreshCommandStates();
+    const bool done = dispatchFrameCommand(id, state, *this);
+    refreshCommandStates();
     return done;
 }
 
-void MainFrame::OnPostedCommand(CommandId command) {
-    ExecuteCommand(command);
+void MainFrame::onPostedCommand(CommandId command) {
+    executeCommand(command);
 }
 
 // ---- Connection ----
 
-void MainFrame::OnConnect() {
+void MainFrame::onConnect() {
     m_lines->DropCall();
-    const std::optional<QString> number = m_env.frameDialogs.RunConnect(this);
+    const std::optional<QString> number = m_env.frameDialogs.runConnect(this);
     if (!number)
         return;
-    m_reconnect->NoteOperatorDial(*number);
-    if (!m_lines->IsLineOpen())
+    m_reconnect->noteOperatorDial(*number);
+    if (!m_lines->isLineOpen())
         m_lines->ResetLine();
     m_lines->Dial(*number);
 }
 
-void MainFrame::OnHangUp() {
+void MainFrame::onHangUp() {
     // With only a redial waiting there is no call to end: the line listens on.
-    if (m_reconnect->Cancel() && !m_lines->HasCall()) {
-        SetStatusText(LoadString(IDS_STATUS_DISCONNECT));
+    if (m_reconnect->cancel() && !m_lines->hasCall()) {
+        SetStatusText(loadString(IDS_STATUS_DISCONNECT));
         return;
     }
     m_lines->ResetLine();
 }
 
 // A reopened line answers incoming calls.
-void MainFrame::OnListen() {
-    if (RetryNetworkModems(std::nullopt))
+void MainFrame::onListen() {
+    if (retryNetworkModems(std::nullopt))
         return; // the line opens once the modems are found
     m_lines->ResetLine();
 }
 
-bool MainFrame::RetryNetworkModems(std::optional<CommandId> command) {
-    if (std::exchange(m_networkRetried, false) || !m_env.telephony.HasUnansweredNetworkModems())
+bool MainFrame::retryNetworkModems(std::optional<CommandId> command) {
+    if (std::exchange(m_networkRetried, false) || !m_env.telephony.hasUnansweredNetworkModems())
         return false;
     // No call is up (both commands need that): the line closes while every
     // port is probed, so no probe talks to the open modem.
     m_lines->Shutdown();
-    m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
-    m_lines->Discover(m_lines->ChosenDevice(), [this] { OnModemsFound(); });
+    m_modemPane->setText(loadString(IDS_LOOKING_FOR_MODEMS));
+    m_lines->discover(m_lines->chosenDevice(), [this] { onModemsFound(); });
     if (command) {
         m_networkRetried = true;
         if (!m_waitingCommand)
             QApplication::setOverrideCursor(Qt::BusyCursor);
         m_waitingCommand = command;
     }
-    RefreshCommandStates();
+    refreshCommandStates();
     return true;
 }
 
-bool MainFrame::ApplyNetworkModems(int device) {
-    const std::vector<std::string> stored = NetworkModemList::Load(m_env.store).Entries();
+bool MainFrame::applyNetworkModems(int device) {
+    const std::vector<std::string> stored = NetworkModemList::load(m_env.store).entries();
     if (stored == m_networkModems)
         return false;
     m_networkModems = stored;
-    m_env.telephony.SetNetworkModems(m_networkModems);
+    m_env.telephony.setNetworkModems(m_networkModems);
     m_lines->Shutdown();
-    m_modemPane->setText(LoadString(IDS_LOOKING_FOR_MODEMS));
-    m_lines->Discover(device, [this] { OnModemsFound(); });
-    RefreshCommandStates();
+    m_modemPane->setText(loadString(IDS_LOOKING_FOR_MODEMS));
+    m_lines->discover(device, [this] { onModemsFound(); });
+    refreshCommandStates();
     return true;
 }
 
-void MainFrame::OnSelectModem() {
-    RunModemChoice(CommandId::SelectModem);
+void MainFrame::onSelectModem() {
+    runModemChoice(CommandId::SelectModem);
 }
 
 // The same dialog: with no device yet, only its network modem list is of use.
-void MainFrame::OnNetworkModems() {
-    RunModemChoice(CommandId::NetworkModems);
+void MainFrame::onNetworkModems() {
+    runModemChoice(CommandId::NetworkModems);
 }
 
-void MainFrame::RunModemChoice(CommandId command) {
-    if (RetryNetworkModems(command))
+void MainFrame::runModemChoice(CommandId command) {
+    if (retryNetworkModems(command))
         return; // runs again once the modems are found
     QStringList names;
-    for (int device = 0; device < m_lines->DeviceCount(); ++device)
+    for (int device = 0; device < m_lines->deviceCount(); ++device)
         names.append(m_lines->GetLineName(device));
     const std::optional<int> chosen =
-        m_env.frameDialogs.RunSelectModem(this, names, m_lines->ChosenDevice(), *m_lines);
+        m_env.frameDialogs.runSelectModem(this, names, m_lines->chosenDevice(), *m_lines);
     // A changed network modem list: the modems are looked for again, and the
     // chosen device (or the next modem after it) is used when they are found.
-    if (ApplyNetworkModems(chosen.value_or(m_lines->ChosenDevice()))) {
+    if (applyNetworkModems(chosen.value_or(m_lines->chosenDevice()))) {
         if (chosen)
             m_env.store.SetSetting(AppStore::kModem, *chosen);
         return;
     }
     if (!chosen)
         return;
-    if (*chosen != m_lines->ChosenDevice())
+    if (*chosen != m_lines->chosenDevice())
         m_lines->Reinitialize(*chosen);
-    m_modemPane->setText(m_lines->LineName());
+    m_modemPane->setText(m_lines->lineName());
     m_env.store.SetSetting(AppStore::kModem, *chosen);
 }
 
-void MainFrame::OnOpenChannel() {
+void MainFrame::onOpenChannel() {
     // A patrol opens its channels itself; the site's prompt asks no one then.
-    if (!m_port->IsOpen() || m_patrol->Running())
+    if (!m_port->IsOpen() || m_patrol->running())
         return;
-    if (const std::optional<int32_t> channel = m_env.frameDialogs.RunChannelChoice(this, m_env.channels))
-        m_port->RequestOpenChannel(*channel);
+    if (const std::optional<int32_t> channel = m_env.frameDialogs.runChannelChoice(this, m_env.channels))
+        m_port->requestOpenChannel(*channel);
 }
 
-void MainFrame::OnRemoteControl() {
+void MainFrame::onRemoteControl() {
     RemoteControlPrompts prompts;
     prompts.choose = [this] {
-        return m_env.frameDialogs.RunRemoteControl(this);
+        return m_env.frameDialogs.runRemoteControl(this);
     };
     prompts.commandLine = [this] {
-        return m_env.frameDialogs.RunCommandLine(this);
+        return m_env.frameDialogs.runCommandLine(this);
     };
-    RunRemoteControl(m_lines->IsConnected(), m_port, prompts);
+    runRemoteControl(m_lines->isConnected(), m_port, prompts);
 }
 
-void MainFrame::OnLoginError() {
-    if (m_patrol->Running()) { // unattended: the report says it, no message waits for a person
-        m_patrol->OnLoginRejected();
+void MainFrame::onLoginError() {
+    if (m_patrol->running()) { // unattended: the report says it, no message waits for a person
+        m_patrol->onLoginRejected();
         return;
     }
-    m_reconnect->Cancel();
+    m_reconnect->cancel();
     m_lines->ResetLine();
-    m_env.dialogs.notice(this, LoadString(IDP_LOGIN_ERROR));
+    m_env.dialogs.notice(this, loadString(IDP_LOGIN_ERROR));
 }
 
-void MainFrame::OnCompressionError() {
+void MainFrame::onCompressionError() {
     m_lines->DropCall();
-    m_env.dialogs.notice(this, LoadString(IDP_COMPRESSION_ERROR));
+    m_env.dialogs.notice(this, loadString(IDP_COMPRESSION_ERROR));
 }
 
-void MainFrame::StartAnswerWatchdog(int ms) {
+void MainFrame::startAnswerWatchdog(int ms) {
     m_watchdogTimer.start(ms);
 }
 
-void MainFrame::StopAnswerWatchdog() {
+void MainFrame::stopAnswerWatchdog() {
     m_watchdogTimer.stop();
 }
 
-std::unique_ptr<DialStatusWindow> MainFrame::OpenDialStatus(const QString& number, const QString& status) {
-    return m_dialStatus->OpenDialStatus(number, status);
+std::unique_ptr<DialStatusWindow> MainFrame::openDialStatus(const QString& number, const QString& status) {
+    return m_dialStatus->openDialStatus(number, status);
 }
 
 void MainFrame::SetStatusText(const QString& text) {
@@ -548,26 +548,22 @@ void MainFrame::SetStatusText(const QString& text) {
 
 // ---- Video windows ----
 
-void MainFrame::OnVideoWindow() {
-    QWidget* button = m_toolBar->widgetForAction(Action(CommandId::VideoWindow));
+void MainFrame::onVideoWindow() {
+    QWidget* button = m_toolBar->widgetForAction(action(CommandId::VideoWindow));
     const QPoint at = button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height()))
                                                     : mapToGlobal(QPoint(0, 0));
     m_videoWindowMenu->popup(at);
 }
 
-void MainFrame::OnChangeSize() {
+void MainFrame::onChangeSize() {
     m_sizeMode = !m_sizeMode;
-}
-
-void MainFrame::OnArrange() {
-    m_port->ArrangeWindows();
 }
 
 void MainFrame::arrangeWindows() {
     m_port->ArrangeWindows();
 }
 
-void MainFrame::OnToolbar() {
+void MainFrame::onToolbar() {
     m_barsShown = !m_barsShown;
     m_toolBar->setVisible(m_barsShown);
     m_stripBar->setVisible(m_barsShown);
@@ -576,11 +572,11 @@ void MainFrame::OnToolbar() {
     m_port->ArrangeWindows();
 }
 
-bool MainFrame::IsMaximized() const {
-    return isMaximized();
+bool MainFrame::isMaximized() const {
+    return QMainWindow::isMaximized();
 }
 
-void MainFrame::Maximize() {
+void MainFrame::maximize() {
     showMaximized();
     // The window system applies the new size later; the tiling that asked
     // for it is done again once the view area has its new size.
@@ -600,7 +596,7 @@ bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Channel windows ----
 
-std::string MainFrame::ChannelName(int32_t channel) const {
+std::string MainFrame::channelName(int32_t channel) const {
     return m_env.channels.GetChannelName(channel);
 }
 
@@ -608,7 +604,7 @@ ChannelControl& MainFrame::Control() {
     return *m_port;
 }
 
-std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
+std::unique_ptr<ClipRecorder> MainFrame::createRecorder() {
     ClipRecorder::Environment environment;
     AppStore& store = m_env.store;
     // Only the stored text is read here; the folder is looked at on the
@@ -625,48 +621,48 @@ std::unique_ptr<ClipRecorder> MainFrame::CreateRecorder() {
     return std::make_unique<ClipRecorder>(m_env.clips, std::move(environment));
 }
 
-DialogService& MainFrame::Dialogs() {
+DialogService& MainFrame::dialogs() {
     return m_env.dialogs;
 }
 
 // ---- Alarm ----
 
-void MainFrame::StartAlarm() {
+void MainFrame::startAlarm() {
     if (m_alarmPlaying)
         return;
-    m_alarmPlaying = m_alarm.Play();
-    RefreshCommandStates();
+    m_alarmPlaying = m_alarm.play();
+    refreshCommandStates();
 }
 
-void MainFrame::OnStopAlarm() {
+void MainFrame::onStopAlarm() {
     m_alarmPlaying = false;
     m_alarm.Stop();
 }
 
 // ---- Disk space ----
 
-void MainFrame::CheckDiskSpace() {
+void MainFrame::checkDiskSpace() {
     // The volume is read on the probe's thread; the check runs when the
     // reading is back, so a hung volume delays the pane, never the window.
-    m_volume.Request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
+    m_volume.request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
-        if (m_disk.ThresholdMB() != 0 && m_disk.Check(reading.freeMB))
-            m_env.dialogs.notice(this, LoadString(IDP_DISK_SPACE_LOW));
-        RefreshDiskPane();
+        if (m_disk.thresholdMB() != 0 && m_disk.check(reading.freeMB))
+            m_env.dialogs.notice(this, loadString(IDP_DISK_SPACE_LOW));
+        refreshDiskPane();
     });
-    StartRetention();
+    startRetention();
 }
 
-void MainFrame::RequestDiskPane() {
-    m_volume.Request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
+void MainFrame::requestDiskPane() {
+    m_volume.request(m_env.store.storedRecordPath(), [this](const VolumeProbe::Reading& reading) {
         m_volumeReading = reading;
         ++m_diskReadings;
-        RefreshDiskPane();
+        refreshDiskPane();
     });
 }
 
-bool MainFrame::StartRetention() {
+bool MainFrame::startRetention() {
     if (!m_retention || (!m_unattended.retentionFreeSpace && m_unattended.retentionDays == 0))
         return false;
     RetentionRequest request;
@@ -674,14 +670,14 @@ bool MainFrame::StartRetention() {
     request.recordFolder = m_env.store.storedRecordPath();
     request.resolveFolder = &AppStore::resolveRecordPath;
     request.freeSpaceRule = m_unattended.retentionFreeSpace;
-    request.limitBytes = uint64_t(m_disk.ThresholdMB()) << 20;
+    request.limitBytes = uint64_t(m_disk.thresholdMB()) << 20;
     request.maxAgeDays = m_unattended.retentionDays;
     request.now = std::time(nullptr);
     return m_retention->Start(std::move(request));
 }
 
-void MainFrame::RefreshDiskPane() {
-    m_diskText->setText(LoadString(IDS_DISK_FREE)
+void MainFrame::refreshDiskPane() {
+    m_diskText->setText(loadString(IDS_DISK_FREE)
                             .arg(m_volumeReading.freeMB)
                             .arg(QString::fromStdString(m_volumeReading.mountPoint)));
     m_diskText->setToolTip(m_diskText->text());
@@ -693,137 +689,137 @@ void MainFrame::RefreshDiskPane() {
     const int text = metrics.horizontalAdvance(m_diskText->text()) + margins.left() + margins.right() + 8;
     m_diskText->setFixedWidth(
         std::clamp(text, 20 * metrics.averageCharWidth(), 80 * metrics.averageCharWidth()));
-    if (m_disk.Below())
-        m_diskPane->SetDot(
-            Picture(m_disk.BlinkPhase() ? QStringLiteral("dot_large.svg") : QStringLiteral("dot_small.svg")));
+    if (m_disk.below())
+        m_diskPane->setDot(
+            Picture(m_disk.blinkPhase() ? QStringLiteral("dot_large.svg") : QStringLiteral("dot_small.svg")));
     else
-        m_diskPane->SetDot(QPixmap());
+        m_diskPane->setDot(QPixmap());
 }
 
 void MainFrame::diskWatchChanged(uint32_t thresholdMB, uint32_t checkSeconds) {
-    m_disk.Reconfigure(thresholdMB, checkSeconds);
-    m_diskTimer.start(m_disk.IntervalMs());
+    m_disk.reconfigure(thresholdMB, checkSeconds);
+    m_diskTimer.start(m_disk.intervalMs());
 }
 
 void MainFrame::recordFolderChanged() {
-    RequestDiskPane();
+    requestDiskPane();
 }
 
 // ---- Dialogs ----
 
-void MainFrame::OnPhoneBook() {
-    m_env.frameDialogs.RunPhoneBook(this);
+void MainFrame::onPhoneBook() {
+    m_env.frameDialogs.runPhoneBook(this);
 }
 
-void MainFrame::OnEventNotify() {
-    m_env.frameDialogs.RunEventNotify(this);
+void MainFrame::onEventNotify() {
+    m_env.frameDialogs.runEventNotify(this);
 }
 
-void MainFrame::OnPlayback() {
-    m_env.frameDialogs.RunClipBrowser(this);
+void MainFrame::onPlayback() {
+    m_env.frameDialogs.runClipBrowser(this);
 }
 
-void MainFrame::OnOptions() {
-    m_env.frameDialogs.RunOptions(this, *this);
+void MainFrame::onOptions() {
+    m_env.frameDialogs.runOptions(this, *this);
 }
 
-void MainFrame::OnRecordPath() {
-    m_env.frameDialogs.RunRecordPath(this, *this);
+void MainFrame::onRecordPath() {
+    m_env.frameDialogs.runRecordPath(this, *this);
 }
 
-void MainFrame::OnSetupPassword() {
-    m_env.app.OnSetupPassword();
+void MainFrame::onSetupPassword() {
+    m_env.app.onSetupPassword();
 }
 
-void MainFrame::OnAbout() {
-    m_env.app.OnAppAbout();
+void MainFrame::onAbout() {
+    m_env.app.onAppAbout();
 }
 
-void MainFrame::OnUnattended() {
-    if (m_env.frameDialogs.RunUnattended(this))
-        ApplyUnattendedSettings();
+void MainFrame::onUnattended() {
+    if (m_env.frameDialogs.runUnattended(this))
+        applyUnattendedSettings();
 }
 
-void MainFrame::ApplyUnattendedSettings() {
-    m_unattended = UnattendedSettings::Read(m_env.store);
-    m_reconnect->Configure(m_unattended.reconnect, m_unattended.reconnectAttempts);
+void MainFrame::applyUnattendedSettings() {
+    m_unattended = UnattendedSettings::read(m_env.store);
+    m_reconnect->configure(m_unattended.reconnect, m_unattended.reconnectAttempts);
 }
 
-void MainFrame::OnPatrolSetup() {
-    if (!m_env.frameDialogs.RunPatrolSetup(this))
+void MainFrame::onPatrolSetup() {
+    if (!m_env.frameDialogs.runPatrolSetup(this))
         return;
-    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolSettings = PatrolSettings::read(m_env.store);
     m_patrolLast = QDateTime::currentDateTime(); // the schedule counts from now
 }
 
-void MainFrame::OnPatrolRun() {
-    StartPatrol();
+void MainFrame::onPatrolRun() {
+    startPatrol();
 }
 
-void MainFrame::OnPatrolStop() {
+void MainFrame::onPatrolStop() {
     m_patrol->Stop();
 }
 
-void MainFrame::OnPatrolReport() {
-    m_env.frameDialogs.ShowPatrolReport(this, m_env.store.storedRecordPath());
+void MainFrame::onPatrolReport() {
+    m_env.frameDialogs.showPatrolReport(this, m_env.store.storedRecordPath());
 }
 
-bool MainFrame::StartPatrol(const QStringList& names) {
-    if (m_patrol->Running())
+bool MainFrame::startPatrol(const QStringList& names) {
+    if (m_patrol->running())
         return false;
-    m_patrolSettings = PatrolSettings::Read(m_env.store);
+    m_patrolSettings = PatrolSettings::read(m_env.store);
     QStringList missing;
     std::vector<PatrolSite> sites =
-        PatrolSitesFromPhoneBook(m_env.store, names.isEmpty() ? m_patrolSettings.entries : names, &missing);
+        patrolSitesFromPhoneBook(m_env.store, names.isEmpty() ? m_patrolSettings.entries : names, &missing);
     for (const QString& name : missing)
         qWarning("patrol: no phone-book entry named \"%s\"", qPrintable(name));
     // The patrol's calls are its own: none of them is redialled.
-    m_reconnect->ForgetNumber();
-    m_patrol->SetRecordSeconds(m_patrolSettings.recordSeconds);
+    m_reconnect->forgetNumber();
+    m_patrol->setRecordSeconds(m_patrolSettings.recordSeconds);
     m_patrolLast = QDateTime::currentDateTime();
     const bool started = m_patrol->Start(std::move(sites));
-    RefreshCommandStates();
+    refreshCommandStates();
     return started;
 }
 
-void MainFrame::CheckPatrolSchedule() {
-    const std::optional<QDateTime> due = PatrolSchedule::NextRound(m_patrolSettings, m_patrolLast);
+void MainFrame::checkPatrolSchedule() {
+    const std::optional<QDateTime> due = PatrolSchedule::nextRound(m_patrolSettings, m_patrolLast);
     if (!due || QDateTime::currentDateTime() < *due)
         return;
     // Only on a free, listening line; otherwise the next check tries again.
-    if (IsCommandEnabled(CommandId::PatrolRun, CurrentState()))
-        StartPatrol();
+    if (isCommandEnabled(CommandId::PatrolRun, currentState()))
+        startPatrol();
 }
 
-void MainFrame::OnExit() {
-    m_env.app.OnAppExit();
+void MainFrame::onExit() {
+    m_env.app.onAppExit();
 }
 
-void MainFrame::OnHelp() {
-    const QString path = FindProgramFile(
-        QStringLiteral("DScope.Hlp"), m_env.fileFolders.isEmpty() ? ProgramFileFolders() : m_env.fileFolders);
+void MainFrame::onHelp() {
+    const QString path = findProgramFile(
+        QStringLiteral("DScope.Hlp"), m_env.fileFolders.isEmpty() ? programFileFolders() : m_env.fileFolders);
     if (!m_help)
         m_help = new HelpWindow(this);
-    if (path.isEmpty() || !m_help->ShowContents(path))
-        m_env.dialogs.notice(this, LoadString(IDP_HELP_NOT_FOUND));
+    if (path.isEmpty() || !m_help->showContents(path))
+        m_env.dialogs.notice(this, loadString(IDP_HELP_NOT_FOUND));
 }
 
 // ---- Panes and closing ----
 
-QString MainFrame::PromptText() const {
+QString MainFrame::promptText() const {
     return m_promptPane->text();
 }
-QString MainFrame::DiskText() const {
+QString MainFrame::diskText() const {
     return m_diskText->text();
 }
-QString MainFrame::ModemText() const {
+QString MainFrame::modemText() const {
     return m_modemPane->text();
 }
 
 bool MainFrame::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        m_promptPane->setText(tip.isEmpty() ? LoadString(IDS_READY) : tip);
+        m_promptPane->setText(tip.isEmpty() ? loadString(IDS_READY) : tip);
         return true;
     }
     return QMainWindow::event(event);
@@ -831,10 +827,10 @@ bool MainFrame::event(QEvent* event) {
 
 void MainFrame::closeEvent(QCloseEvent* event) {
     m_diskTimer.stop();
-    m_lines->CancelDiscovery();
+    m_lines->cancelDiscovery();
     if (std::exchange(m_waitingCommand, std::nullopt))
         QApplication::restoreOverrideCursor();
-    m_reconnect->Cancel();
+    m_reconnect->cancel();
     m_patrolTimer.stop();
     m_patrol->Stop();
     // Dropping the call stops the connection, which closes every channel
@@ -844,5 +840,5 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         m_help->close();
     m_closing = true;
     event->accept();
-    emit Closed();
+    emit closed();
 }

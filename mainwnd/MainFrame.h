@@ -108,134 +108,133 @@ public:
     // meanwhile wait for that under a busy cursor, then run.
     void Start();
     // The command that waits for the modem search; 0 when none does.
-    std::optional<CommandId> WaitingCommand() const { return m_waitingCommand; }
+    std::optional<CommandId> waitingCommand() const { return m_waitingCommand; }
 
     // Runs `id` if its rule allows it now; false when it was not carried out.
-    bool ExecuteCommand(CommandId id);
-    FrameState CurrentState() const;
-    QAction* Action(CommandId id) const;
+    bool executeCommand(CommandId id);
+    FrameState currentState() const;
+    QAction* action(CommandId id) const;
     // Re-reads every action's enabled and checked state.
-    void RefreshCommandStates();
+    void refreshCommandStates();
 
-    LineManager& Lines() { return *m_lines; }
-    CommPort& Port() { return *m_port; }
-    VideoViewArea* View() const { return m_view; }
-    QLabel* StatusStrip() const { return m_statusText; }
-    QString PromptText() const;
-    QString DiskText() const;
-    QString ModemText() const;
-    const DiskWatch& Disk() const { return m_disk; }
-    BitmapPane* DiskPane() const { return m_diskPane; }
-    bool AlarmPlaying() const { return m_alarmPlaying; }
-    QToolBar* MainToolBar() const { return m_toolBar; }
-    QToolBar* StatusStripBar() const { return m_stripBar; }
-    HelpWindow* Help() const { return m_help; }
-    QMenu* VideoWindowMenu() const { return m_videoWindowMenu; }
+    LineManager& lines() { return *m_lines; }
+    CommPort& port() { return *m_port; }
+    VideoViewArea* view() const { return m_view; }
+    QLabel* statusStrip() const { return m_statusText; }
+    QString promptText() const;
+    QString diskText() const;
+    QString modemText() const;
+    const DiskWatch& disk() const { return m_disk; }
+    BitmapPane* diskPane() const { return m_diskPane; }
+    bool alarmPlaying() const { return m_alarmPlaying; }
+    QToolBar* mainToolBar() const { return m_toolBar; }
+    QToolBar* statusStripBar() const { return m_stripBar; }
+    HelpWindow* help() const { return m_help; }
+    QMenu* videoWindowMenu() const { return m_videoWindowMenu; }
 
     // The call views and the keyboard commands (MainFrameCalls.cpp).
-    CallPanel* CallPanelDock() const { return m_callPanel; }
-    CallLogDialog* CallLogWindow() const;
-    const CallJournal& Journal() const { return *m_journal; }
-    QAction* ViewAction(CommandId id) const;
+    CallPanel* callPanelDock() const { return m_callPanel; }
+    CallLogDialog* callLogWindow() const;
+    const CallJournal& journal() const { return *m_journal; }
+    QAction* viewAction(CommandId id) const;
     // Runs a ViewCommand; false when it did nothing.
-    bool ExecuteViewCommand(CommandId id);
+    bool executeViewCommand(CommandId id);
     // The once-a-second routine: the call panel's figures and every channel
     // window's old-picture mark.
-    void OnCallTick();
+    void onCallTick();
 
     // The disk-space check (the disk timer's routine).
-    void CheckDiskSpace();
+    void checkDiskSpace();
     // Writes the free space and the volume into the disk pane and redraws the dot.
-    void RefreshDiskPane();
+    void refreshDiskPane();
     // Reads the record volume on the probe's thread, then refreshes the pane.
-    void RequestDiskPane();
+    void requestDiskPane();
     // Volume readings handled so far (each check and pane request adds one).
-    int DiskReadings() const { return m_diskReadings; }
+    int diskReadings() const { return m_diskReadings; }
 
     // AnswerWatchdog
-    void StartAnswerWatchdog(int ms) override;
-    void StopAnswerWatchdog() override;
-    bool AnswerWatchdogRunning() const { return m_watchdogTimer.isActive(); }
+    void startAnswerWatchdog(int ms) override;
+    void stopAnswerWatchdog() override;
+    bool answerWatchdogRunning() const { return m_watchdogTimer.isActive(); }
 
     // MainWindowCommands
-    void OnPostedCommand(CommandId command) override;
-    bool IsMaximized() const override;
-    void Maximize() override;
-    bool BarsShown() const override { return m_barsShown; }
-    void StartAlarm() override;
+    void onPostedCommand(CommandId command) override;
+    bool isMaximized() const override;
+    void maximize() override;
+    bool barsShown() const override { return m_barsShown; }
+    void startAlarm() override;
 
-    // ChannelWindowContext (BarsShown is shared with MainWindowCommands)
-    bool SizeChangeMode() const override { return m_sizeMode; }
-    std::string ChannelName(int32_t channel) const override;
+    // ChannelWindowContext (barsOn is shared with MainWindowCommands)
+    bool sizeChangeMode() const override { return m_sizeMode; }
+    std::string channelName(int32_t channel) const override;
     ChannelControl& Control() override;
-    std::unique_ptr<ClipRecorder> CreateRecorder() override;
-    void ClipStarted() override;
-    DialogService& Dialogs() override;
+    std::unique_ptr<ClipRecorder> createRecorder() override;
+    void clipStarted() override;
+    DialogService& dialogs() override;
 
     // DialStatusFactory
-    std::unique_ptr<DialStatusWindow> OpenDialStatus(const QString& number, const QString& status) override;
-    DialStatusDialogFactory& DialStatus() { return *m_dialStatus; }
+    std::unique_ptr<DialStatusWindow> openDialStatus(const QString& number, const QString& status) override;
+    DialStatusDialogFactory& dialStatus() { return *m_dialStatus; }
 
     // StatusLine
     void SetStatusText(const QString& text) override;
 
-    // SettingsFollowUp
+    // SettingsFollowUp; also the Arrange command of FrameCommands
     void diskWatchChanged(uint32_t thresholdMB, uint32_t checkSeconds) override;
     void arrangeWindows() override;
     void recordFolderChanged() override;
 
     // FrameCommands
-    void OnConnect() override;
-    void OnHangUp() override;
-    void OnListen() override;
-    void OnPhoneBook() override;
-    void OnSelectModem() override;
-    void OnOpenChannel() override;
-    void OnVideoWindow() override;
-    void OnChangeSize() override;
-    void OnArrange() override;
-    void OnToolbar() override;
-    void OnEventNotify() override;
-    void OnPlayback() override;
-    void OnOptions() override;
-    void OnRecordPath() override;
-    void OnSetupPassword() override;
-    void OnStopAlarm() override;
-    void OnHelp() override;
-    void OnRemoteControl() override;
-    void OnLoginError() override;
-    void OnCompressionError() override;
-    void OnAbout() override;
-    void OnExit() override;
-    void OnUnattended() override;
-    void OnPatrolSetup() override;
-    void OnPatrolRun() override;
-    void OnPatrolStop() override;
-    void OnPatrolReport() override;
-    void OnNetworkModems() override;
+    void onConnect() override;
+    void onHangUp() override;
+    void onListen() override;
+    void onPhoneBook() override;
+    void onSelectModem() override;
+    void onOpenChannel() override;
+    void onVideoWindow() override;
+    void onChangeSize() override;
+    void onToolbar() override;
+    void onEventNotify() override;
+    void onPlayback() override;
+    void onOptions() override;
+    void onRecordPath() override;
+    void onSetupPassword() override;
+    void onStopAlarm() override;
+    void onHelp() override;
+    void onRemoteControl() override;
+    void onLoginError() override;
+    void onCompressionError() override;
+    void onAbout() override;
+    void onExit() override;
+    void onUnattended() override;
+    void onPatrolSetup() override;
+    void onPatrolRun() override;
+    void onPatrolStop() override;
+    void onPatrolReport() override;
+    void onNetworkModems() override;
 
-    PatrolRunner& Patrol() { return *m_patrol; }
+    PatrolRunner& patrol() { return *m_patrol; }
     // Starts a round over the named phone-book entries (the stored list when
     // empty); false when none started (a round runs, no sites).
-    bool StartPatrol(const QStringList& names = {});
+    bool startPatrol(const QStringList& names = {});
     // The schedule's check (its timer's routine).
-    void CheckPatrolSchedule();
+    void checkPatrolSchedule();
 
-    Reconnector& Reconnect() { return *m_reconnect; }
+    Reconnector& reconnect() { return *m_reconnect; }
     // Re-reads the unattended options from the store and applies them.
-    void ApplyUnattendedSettings();
+    void applyUnattendedSettings();
     // Starts a retention pass on its thread when an option asks for one (the
     // disk-check timer calls it); false when none was started.
-    bool StartRetention();
-    RetentionWorker& Retention() { return *m_retention; }
+    bool startRetention();
+    RetentionWorker& retention() { return *m_retention; }
 
 signals:
     // The window was closed (close box or Exit): the program ends.
-    void Closed();
+    void closed();
     // The modem search at start-up is over and the line control has started.
-    void ModemsFound();
+    void modemsFound();
     // A patrol round ended; `allReached` when every site was reached.
-    void PatrolFinished(bool allReached);
+    void patrolFinished(bool allReached);
 
 protected:
     bool event(QEvent* event) override;
@@ -243,22 +242,22 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void CreateActions();
-    void CreateMenus();
-    void CreateToolBars();
-    void CreateStatusBar();
-    QAction* MakeAction(CommandId id, const QString& text, const QString& icon = {});
-    void OnModemsFound();
+    void createActions();
+    void createMenus();
+    void createToolBars();
+    void createStatusBar();
+    QAction* makeAction(CommandId id, const QString& text, const QString& icon = {});
+    void onModemsFound();
     // Network modems: a host that did not answer is looked for again (on the
-    // discovery worker) before Listen or Select modem runs; a list the
+    // discovery worker) before listen or Select modem runs; a list the
     // operator changed is handed to the service and the modems looked for.
-    bool RetryNetworkModems(std::optional<CommandId> command);
-    void RunModemChoice(CommandId command);
-    bool ApplyNetworkModems(int device);
-    void CreateCallViews();
-    void RefreshViewActions();
-    void SetChannelAloneKeys(bool alone);
-    QString SiteNameFor(const LineCallRecord& line, const CallCounters& counters);
+    bool retryNetworkModems(std::optional<CommandId> command);
+    void runModemChoice(CommandId command);
+    bool applyNetworkModems(int device);
+    void createCallViews();
+    void refreshViewActions();
+    void setChannelAloneKeys(bool alone);
+    QString siteNameFor(const LineCallRecord& line, const CallCounters& counters);
 
     Environment m_env;
     AppConnectionStore m_connectionStore;

@@ -24,38 +24,38 @@ constexpr int kCallTickMs = 1000;
 
 } // namespace
 
-void MainFrame::CreateCallViews() {
+void MainFrame::createCallViews() {
     CallJournal::Sources journal;
     journal.counters = [this] {
-        return m_port->Counters();
+        return m_port->counters();
     };
     journal.phoneBookName = [this](const QString& number) {
         LineCallRecord dialled;
         dialled.number = number;
-        return SiteNameFor(dialled, CallCounters{});
+        return siteNameFor(dialled, CallCounters{});
     };
     journal.filed = [this](const CallLogEntry&) {
         if (m_callLogDialog)
-            m_callLogDialog->Reload();
+            m_callLogDialog->reload();
     };
     m_journal = std::make_unique<CallJournal>(m_env.callLog, std::move(journal));
-    m_lines->SetCallEndSink(m_journal.get());
+    m_lines->setCallEndSink(m_journal.get());
 
     CallPanel::Sources panel;
     panel.live = [this] {
         return m_port->IsOpen();
     };
     panel.line = [this] {
-        return m_lines->CurrentCall();
+        return m_lines->currentCall();
     };
     panel.counters = [this] {
-        return m_port->Counters();
+        return m_port->counters();
     };
     panel.site = [this](const LineCallRecord& line, const CallCounters& counters) {
-        return SiteNameFor(line, counters);
+        return siteNameFor(line, counters);
     };
     panel.channelLabel = [this](int32_t channel) {
-        return ChannelLabel(channel, ChannelName(channel));
+        return channelLabel(channel, channelName(channel));
     };
     panel.clock = m_env.portOptions.now;
     m_callPanel = new CallPanel(std::move(panel), this);
@@ -68,11 +68,11 @@ void MainFrame::CreateCallViews() {
         if (!key.isEmpty())
             action->setShortcut(key);
         if (prompt != StringId(0)) {
-            const QStringList lines = LoadString(prompt).split(QLatin1Char('\n'));
+            const QStringList lines = loadString(prompt).split(QLatin1Char('\n'));
             action->setStatusTip(lines.value(0));
             action->setToolTip(lines.value(1, lines.value(0)));
         }
-        connect(action, &QAction::triggered, this, [this, id] { ExecuteViewCommand(id); });
+        connect(action, &QAction::triggered, this, [this, id] { executeViewCommand(id); });
         addAction(action); // keys work while the menus are closed
         m_viewActions[id] = action;
         return action;
@@ -83,10 +83,10 @@ void MainFrame::CreateCallViews() {
     if (m_viewMenu) {
         m_viewMenu->addSeparator();
         m_viewMenu->addAction(panelAction);
-        m_viewMenu->addAction(ViewAction(CommandId::CallLog));
+        m_viewMenu->addAction(viewAction(CommandId::CallLog));
     }
     // The dock's own close box stores the choice as the menu item does.
-    connect(m_callPanel, &QDockWidget::visibilityChanged, this, [this](bool) { RefreshViewActions(); });
+    connect(m_callPanel, &QDockWidget::visibilityChanged, this, [this](bool) { refreshViewActions(); });
 
     add(CommandId::ChannelAlone, tr("&Full screen channel"), QKeySequence(Qt::Key_F11), StringId(0));
     for (int place = 1; place <= kActivatePlaces; ++place) {
@@ -100,31 +100,31 @@ void MainFrame::CreateCallViews() {
         IDS_PROMPT_CHANNEL_SNAPSHOT);
     if (m_channelMenu) {
         m_channelMenu->addSeparator();
-        m_channelMenu->addAction(ViewAction(CommandId::ChannelAlone));
-        m_channelMenu->addAction(ViewAction(CommandId::ActiveRecord));
-        m_channelMenu->addAction(ViewAction(CommandId::ActiveStop));
-        m_channelMenu->addAction(ViewAction(CommandId::ActiveSnapshot));
+        m_channelMenu->addAction(viewAction(CommandId::ChannelAlone));
+        m_channelMenu->addAction(viewAction(CommandId::ActiveRecord));
+        m_channelMenu->addAction(viewAction(CommandId::ActiveStop));
+        m_channelMenu->addAction(viewAction(CommandId::ActiveSnapshot));
         QMenu* windows = m_channelMenu->addMenu(tr("Channel &windows"));
         for (int place = 1; place <= kActivatePlaces; ++place)
-            windows->addAction(ViewAction(activateChannelCommand(place)));
+            windows->addAction(viewAction(activateChannelCommand(place)));
     }
 
     m_callTimer.setObjectName(QStringLiteral("callTimer"));
     m_callTimer.setInterval(kCallTickMs);
-    connect(&m_callTimer, &QTimer::timeout, this, &MainFrame::OnCallTick);
+    connect(&m_callTimer, &QTimer::timeout, this, &MainFrame::onCallTick);
     m_callTimer.start();
 }
 
-CallLogDialog* MainFrame::CallLogWindow() const {
+CallLogDialog* MainFrame::callLogWindow() const {
     return m_callLogDialog;
 }
 
-QAction* MainFrame::ViewAction(CommandId id) const {
+QAction* MainFrame::viewAction(CommandId id) const {
     const auto it = m_viewActions.find(id);
     return it == m_viewActions.end() ? nullptr : it->second;
 }
 
-QString MainFrame::SiteNameFor(const LineCallRecord& line, const CallCounters& counters) {
+QString MainFrame::siteNameFor(const LineCallRecord& line, const CallCounters& counters) {
     if (line.answered)
         return QString::fromLatin1(counters.siteName.data(), qsizetype(counters.siteName.size()));
     if (line.number != m_siteNumber) {
@@ -142,46 +142,46 @@ QString MainFrame::SiteNameFor(const LineCallRecord& line, const CallCounters& c
     return m_siteName.isEmpty() ? line.number : m_siteName;
 }
 
-void MainFrame::ClipStarted() {
-    m_port->CountClip();
+void MainFrame::clipStarted() {
+    m_port->countClip();
 }
 
-void MainFrame::OnCallTick() {
+void MainFrame::onCallTick() {
     const bool live = m_port->IsOpen();
     // Shown when a call comes up unless the operator hid the panel for good.
     if (live && !m_wasLive && m_env.store.GetSetting(AppStore::kCallPanel) != 0)
         m_callPanel->show();
     m_wasLive = live;
-    m_callPanel->Refresh();
+    m_callPanel->refresh();
 
-    const CallCounters counters = m_port->Counters();
+    const CallCounters counters = m_port->counters();
     const auto now = m_env.portOptions.now();
-    for (const CommPort::ChannelSlot& slot : m_port->Slots()) {
+    for (const CommPort::ChannelSlot& slot : m_port->channelSlots()) {
         if (!slot.window)
             continue;
         std::optional<int> age;
         for (const ChannelCounters& channel : counters.channels)
             if (channel.streamKey == slot.streamKey)
-                age = FrameAge::OldPictureSeconds(channel, now);
-        slot.window->ShowFrameAge(age);
+                age = FrameAge::oldPictureSeconds(channel, now);
+        slot.window->showFrameAge(age);
     }
 }
 
-void MainFrame::SetChannelAloneKeys(bool alone) {
+void MainFrame::setChannelAloneKeys(bool alone) {
     if (alone == m_aloneKeys)
         return;
     m_aloneKeys = alone;
     // While one channel is alone, Esc returns to the layout; otherwise it
     // shows and hides the bars.
-    if (QAction* bars = Action(CommandId::Toolbar))
+    if (QAction* bars = action(CommandId::Toolbar))
         bars->setShortcut(alone ? QKeySequence() : QKeySequence(Qt::Key_Escape));
-    if (QAction* aloneAction = ViewAction(CommandId::ChannelAlone))
+    if (QAction* aloneAction = viewAction(CommandId::ChannelAlone))
         aloneAction->setShortcuts(
             alone ? QList<QKeySequence>{QKeySequence(Qt::Key_F11), QKeySequence(Qt::Key_Escape)}
                   : QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
 }
 
-bool MainFrame::ExecuteViewCommand(CommandId id) {
+bool MainFrame::executeViewCommand(CommandId id) {
     if (m_closing)
         return false;
     bool done = false;
@@ -202,19 +202,19 @@ bool MainFrame::ExecuteViewCommand(CommandId id) {
             done = true;
         }
     } else if (id == CommandId::ChannelAlone) {
-        if (m_view->AloneWindow()) {
-            m_view->RestoreLayout();
+        if (m_view->aloneWindow()) {
+            m_view->restoreLayout();
             done = true;
         } else {
-            ChannelWindow* active = m_view->ActiveChannelWindow();
-            if (!active && !m_view->ChannelWindows().isEmpty())
-                active = m_view->ChannelWindows().front();
-            done = m_view->ShowAlone(active);
+            ChannelWindow* active = m_view->activeChannelWindow();
+            if (!active && !m_view->channelWindows().isEmpty())
+                active = m_view->channelWindows().front();
+            done = m_view->showAlone(active);
         }
     } else if (activatedPlace(id) != 0) {
-        const QList<ChannelWindow*> windows = m_view->ChannelWindows();
+        const QList<ChannelWindow*> windows = m_view->channelWindows();
         const int place = activatedPlace(id) - 1;
-        if (place < windows.size() && (!m_view->AloneWindow() || m_view->AloneWindow() == windows[place])) {
+        if (place < windows.size() && (!m_view->aloneWindow() || m_view->aloneWindow() == windows[place])) {
             m_view->setActiveSubWindow(windows[place]);
             done = true;
         }
@@ -223,41 +223,41 @@ bool MainFrame::ExecuteViewCommand(CommandId id) {
         const CommandId command = id == CommandId::ActiveRecord ? CommandId::ChannelRecord
                                   : id == CommandId::ActiveStop ? CommandId::ChannelStop
                                                                 : CommandId::ChannelSnapshot;
-        if (ChannelWindow* window = m_view->ActiveChannelWindow();
-            window && window->IsCommandEnabled(command)) {
-            window->ExecuteCommand(command);
+        if (ChannelWindow* window = m_view->activeChannelWindow();
+            window && window->isCommandEnabled(command)) {
+            window->executeCommand(command);
             done = true;
         }
     }
-    RefreshViewActions();
+    refreshViewActions();
     return done;
 }
 
-void MainFrame::RefreshViewActions() {
+void MainFrame::refreshViewActions() {
     if (m_viewActions.empty() || !m_view)
         return;
-    SetChannelAloneKeys(m_view->AloneWindow() != nullptr);
-    const QList<ChannelWindow*> windows = m_view->ChannelWindows();
-    ChannelWindow* active = m_view->ActiveChannelWindow();
-    ViewAction(CommandId::CallPanel)->setChecked(m_callPanel->isVisible());
-    ViewAction(CommandId::CallLog)->setEnabled(m_env.callLog != nullptr);
-    ViewAction(CommandId::ChannelAlone)->setEnabled(!windows.isEmpty());
+    setChannelAloneKeys(m_view->aloneWindow() != nullptr);
+    const QList<ChannelWindow*> windows = m_view->channelWindows();
+    ChannelWindow* active = m_view->activeChannelWindow();
+    viewAction(CommandId::CallPanel)->setChecked(m_callPanel->isVisible());
+    viewAction(CommandId::CallLog)->setEnabled(m_env.callLog != nullptr);
+    viewAction(CommandId::ChannelAlone)->setEnabled(!windows.isEmpty());
     for (int place = 1; place <= kActivatePlaces; ++place)
-        ViewAction(activateChannelCommand(place))->setEnabled(place - 1 < windows.size());
-    ViewAction(CommandId::ActiveRecord)
-        ->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelRecord));
-    ViewAction(CommandId::ActiveStop)->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelStop));
-    ViewAction(CommandId::ActiveSnapshot)
-        ->setEnabled(active && active->IsCommandEnabled(CommandId::ChannelSnapshot));
+        viewAction(activateChannelCommand(place))->setEnabled(place - 1 < windows.size());
+    viewAction(CommandId::ActiveRecord)
+        ->setEnabled(active && active->isCommandEnabled(CommandId::ChannelRecord));
+    viewAction(CommandId::ActiveStop)->setEnabled(active && active->isCommandEnabled(CommandId::ChannelStop));
+    viewAction(CommandId::ActiveSnapshot)
+        ->setEnabled(active && active->isCommandEnabled(CommandId::ChannelSnapshot));
 
     // The Video window pop-up mirrors the two menu items it stands for.
     if (m_videoWindowMenu) {
         const QList<QAction*> items = m_videoWindowMenu->actions(); // tile, separator, overlap
         if (items.size() >= 3) {
-            items[0]->setEnabled(Action(CommandId::Arrange)->isEnabled());
+            items[0]->setEnabled(action(CommandId::Arrange)->isEnabled());
             items[2]->setCheckable(true);
-            items[2]->setEnabled(Action(CommandId::ChangeSize)->isEnabled());
-            items[2]->setChecked(Action(CommandId::ChangeSize)->isChecked());
+            items[2]->setEnabled(action(CommandId::ChangeSize)->isEnabled());
+            items[2]->setChecked(action(CommandId::ChangeSize)->isChecked());
         }
     }
 }

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-QStringList ProgramFileFolders() {
+QStringList programFileFolders() {
     const QString exeDir = QCoreApplication::applicationDirPath();
     QStringList folders{exeDir};
     for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
@@ -14,7 +14,7 @@ QStringList ProgramFileFolders() {
     return folders;
 }
 
-QString FindProgramFile(const QString& name, const QStringList& folders) {
+QString findProgramFile(const QString& name, const QStringList& folders) {
     for (const QString& folder : folders) {
         const QFileInfo info(QDir(folder), name);
         if (info.isFile())

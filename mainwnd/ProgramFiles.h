@@ -9,6 +9,6 @@
 #include <QStringList>
 
 // The folders searched, in order.
-QStringList ProgramFileFolders();
+QStringList programFileFolders();
 // The path of the first existing file `name` in `folders`; empty when none.
-QString FindProgramFile(const QString& name, const QStringList& folders = ProgramFileFolders());
+QString findProgramFile(const QString& name, const QStringList& folders = programFileFolders());

@@ -13,80 +13,80 @@
 #include "unattended/PatrolDialogs.h"
 #include "unattended/UnattendedDialog.h"
 
-std::optional<QString> QtFrameDialogs::RunConnect(QWidget* parent) {
+std::optional<QString> QtFrameDialogs::runConnect(QWidget* parent) {
     ConnectDialog dialog(m_store, m_dialogs, parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.dialNumber();
 }
 
-std::optional<int> QtFrameDialogs::RunSelectModem(QWidget* parent, const QStringList& names, int current,
+std::optional<int> QtFrameDialogs::runSelectModem(QWidget* parent, const QStringList& names, int current,
                                                   LineManager& lines) {
     SelectModemDialog dialog(
         names, current,
         [&lines](int device) -> std::optional<tel::DeviceIcon> {
             tel::DeviceIcon icon;
-            if (!lines.GetLineIcon(device, icon))
+            if (!lines.lineIcon(device, icon))
                 return std::nullopt;
             return icon;
         },
         parent);
-    dialog.EnableNetworkModems(m_store, m_dialogs);
+    dialog.enableNetworkModems(m_store, m_dialogs);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedIndex() < 0)
         return std::nullopt;
     return dialog.selectedIndex();
 }
 
-std::optional<int32_t> QtFrameDialogs::RunChannelChoice(QWidget* parent, const ChannelTable& channels) {
+std::optional<int32_t> QtFrameDialogs::runChannelChoice(QWidget* parent, const ChannelTable& channels) {
     ChannelChoiceDialog dialog(channels, parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.channel();
 }
 
-RemoteChoice QtFrameDialogs::RunRemoteControl(QWidget* parent) {
+RemoteChoice QtFrameDialogs::runRemoteControl(QWidget* parent) {
     RemoteControlDialog dialog(parent);
     dialog.exec();
     return dialog.choice();
 }
 
-std::optional<QString> QtFrameDialogs::RunCommandLine(QWidget* parent) {
+std::optional<QString> QtFrameDialogs::runCommandLine(QWidget* parent) {
     CommandDialog dialog(parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.commandLine();
 }
 
-void QtFrameDialogs::RunPhoneBook(QWidget* parent) {
+void QtFrameDialogs::runPhoneBook(QWidget* parent) {
     PhoneBookDialog dialog(m_store, m_dialogs, PhoneBookDialog::Mode::Edit, parent);
     dialog.exec();
 }
 
-void QtFrameDialogs::RunEventNotify(QWidget* parent) {
+void QtFrameDialogs::runEventNotify(QWidget* parent) {
     EventNotifyDialog dialog(m_store, m_dialogs, parent);
     dialog.exec();
 }
 
-void QtFrameDialogs::RunClipBrowser(QWidget* parent) {
+void QtFrameDialogs::runClipBrowser(QWidget* parent) {
     ClipBrowserDialog::run(m_clips, m_dialogs, parent);
 }
 
-void QtFrameDialogs::RunOptions(QWidget* parent, SettingsFollowUp& followUp) {
-    RunOptionsCommand(parent, m_store, m_dialogs, followUp);
+void QtFrameDialogs::runOptions(QWidget* parent, SettingsFollowUp& followUp) {
+    runOptionsCommand(parent, m_store, m_dialogs, followUp);
 }
 
-bool QtFrameDialogs::RunUnattended(QWidget* parent) {
-    return UnattendedDialog::Run(parent, m_store);
+bool QtFrameDialogs::runUnattended(QWidget* parent) {
+    return UnattendedDialog::run(parent, m_store);
 }
 
-bool QtFrameDialogs::RunPatrolSetup(QWidget* parent) {
-    return PatrolSetupDialog::Run(parent, m_store);
+bool QtFrameDialogs::runPatrolSetup(QWidget* parent) {
+    return PatrolSetupDialog::run(parent, m_store);
 }
 
-void QtFrameDialogs::ShowPatrolReport(QWidget* parent, const std::string& recordFolder) {
-    PatrolReportWindow::Show(parent, recordFolder, m_dialogs);
+void QtFrameDialogs::showPatrolReport(QWidget* parent, const std::string& recordFolder) {
+    PatrolReportWindow::showReport(parent, recordFolder, m_dialogs);
 }
 
-void QtFrameDialogs::RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) {
-    RunRecordPathCommand(parent, m_store, &m_dialogs, followUp);
+void QtFrameDialogs::runRecordPath(QWidget* parent, SettingsFollowUp& followUp) {
+    runRecordPathCommand(parent, m_store, &m_dialogs, followUp);
 }

@@ -15,20 +15,20 @@ public:
         , m_clips(clips)
         , m_dialogs(dialogs) {}
 
-    std::optional<QString> RunConnect(QWidget* parent) override;
-    std::optional<int> RunSelectModem(QWidget* parent, const QStringList& names, int current,
+    std::optional<QString> runConnect(QWidget* parent) override;
+    std::optional<int> runSelectModem(QWidget* parent, const QStringList& names, int current,
                                       LineManager& lines) override;
-    std::optional<int32_t> RunChannelChoice(QWidget* parent, const ChannelTable& channels) override;
-    RemoteChoice RunRemoteControl(QWidget* parent) override;
-    std::optional<QString> RunCommandLine(QWidget* parent) override;
-    void RunPhoneBook(QWidget* parent) override;
-    void RunEventNotify(QWidget* parent) override;
-    void RunClipBrowser(QWidget* parent) override;
-    void RunOptions(QWidget* parent, SettingsFollowUp& followUp) override;
-    void RunRecordPath(QWidget* parent, SettingsFollowUp& followUp) override;
-    bool RunUnattended(QWidget* parent) override;
-    bool RunPatrolSetup(QWidget* parent) override;
-    void ShowPatrolReport(QWidget* parent, const std::string& recordFolder) override;
+    std::optional<int32_t> runChannelChoice(QWidget* parent, const ChannelTable& channels) override;
+    RemoteChoice runRemoteControl(QWidget* parent) override;
+    std::optional<QString> runCommandLine(QWidget* parent) override;
+    void runPhoneBook(QWidget* parent) override;
+    void runEventNotify(QWidget* parent) override;
+    void runClipBrowser(QWidget* parent) override;
+    void runOptions(QWidget* parent, SettingsFollowUp& followUp) override;
+    void runRecordPath(QWidget* parent, SettingsFollowUp& followUp) override;
+    bool runUnattended(QWidget* parent) override;
+    bool runPatrolSetup(QWidget* parent) override;
+    void showPatrolReport(QWidget* parent, const std::string& recordFolder) override;
 
 private:
     AppStore& m_store;

@@ -9,7 +9,7 @@ BitmapPane::BitmapPane(int width, QPixmap picture, QWidget* parent)
     setMinimumHeight(16);
 }
 
-void BitmapPane::SetDot(const QPixmap& dot) {
+void BitmapPane::setDot(const QPixmap& dot) {
     if (dot.cacheKey() == m_dot.cacheKey())
         return;
     m_dot = dot;

@@ -13,8 +13,8 @@ public:
     BitmapPane(int width, QPixmap picture, QWidget* parent = nullptr);
 
     // The dot drawn 17 pixels right of the picture; a null pixmap draws none.
-    void SetDot(const QPixmap& dot);
-    const QPixmap& Dot() const { return m_dot; }
+    void setDot(const QPixmap& dot);
+    const QPixmap& dot() const { return m_dot; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -55,7 +55,7 @@ void serve(const std::shared_ptr<VolumeProbe::Shared>& shared) {
 
 VolumeProbe::VolumeProbe(Query query)
     : m_shared(std::make_shared<Shared>()) {
-    m_shared->query = query ? std::move(query) : Query(&VolumeProbe::ReadVolume);
+    m_shared->query = query ? std::move(query) : Query(&VolumeProbe::readVolume);
     m_shared->receiver = std::make_unique<QObject>();
     m_shared->thread = std::thread([shared = m_shared] { serve(shared); });
 }
@@ -77,7 +77,7 @@ VolumeProbe::~VolumeProbe() {
         m_shared->thread.join();
 }
 
-void VolumeProbe::Request(const std::string& folder, std::function<void(const Reading&)> done) {
+void VolumeProbe::request(const std::string& folder, std::function<void(const Reading&)> done) {
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->pending = Shared::Pending{folder, std::move(done)};
@@ -85,7 +85,7 @@ void VolumeProbe::Request(const std::string& folder, std::function<void(const Re
     m_shared->wake.notify_one();
 }
 
-VolumeProbe::Reading VolumeProbe::ReadVolume(const std::string& folder) {
+VolumeProbe::Reading VolumeProbe::readVolume(const std::string& folder) {
     const std::string resolved = AppStore::resolveRecordPath(folder);
-    return {RecordVolume::FreeMegabytes(resolved), RecordVolume::MountPointOf(resolved)};
+    return {RecordVolume::freeMegabytes(resolved), RecordVolume::mountPointOf(resolved)};
 }

@@ -32,12 +32,12 @@ public:
     VolumeProbe& operator=(const VolumeProbe&) = delete;
 
     // Asks for a reading of `folder`'s volume; never waits.
-    void Request(const std::string& folder, std::function<void(const Reading&)> done);
+    void request(const std::string& folder, std::function<void(const Reading&)> done);
 
     // The real query: RecordVolume's free megabytes and mount point of the
     // record folder that the stored text `folder` stands for
     // (AppStore::resolveRecordPath).
-    static Reading ReadVolume(const std::string& folder);
+    static Reading readVolume(const std::string& folder);
 
     struct Shared; // state shared with the worker thread
 

@@ -118,7 +118,7 @@ constexpr Entry kTable[] = {
 
 } // namespace
 
-QString LoadString(StringId id) {
+QString loadString(StringId id) {
     const auto* it =
         std::find_if(std::begin(kTable), std::end(kTable), [id](const Entry& e) { return e.id == id; });
     return it == std::end(kTable) ? QString() : QString::fromLatin1(it->text);

@@ -79,12 +79,12 @@ enum StringId : int {
     IDS_EXPORT_TIME_UNKNOWN = 45369, // progress before the time left is known
     // Unattended operation.
     IDS_RECONNECT_COUNTDOWN = 45300, // link status line while a redial waits: seconds, attempt, attempts
-    IDS_CMD_UNATTENDED = 45301,      // Setup > Unattended operation
+    IDS_CMD_UNATTENDED = 45301,      // setup > Unattended operation
     IDS_RETENTION_DELETED = 45302,   // log line: a clip deleted to free space or by age
-    IDS_CMD_PATROL_SETUP = 45303,    // Setup > Site patrol > Edit
-    IDS_CMD_PATROL_RUN = 45304,      // Setup > Site patrol > Run now
-    IDS_CMD_PATROL_STOP = 45305,     // Setup > Site patrol > Stop
-    IDS_CMD_PATROL_REPORT = 45306,   // View > Patrol report
+    IDS_CMD_PATROL_SETUP = 45303,    // setup > Site patrol > Edit
+    IDS_CMD_PATROL_RUN = 45304,      // setup > Site patrol > run now
+    IDS_CMD_PATROL_STOP = 45305,     // setup > Site patrol > Stop
+    IDS_CMD_PATROL_REPORT = 45306,   // view > patrol report
     IDS_PATROL_ONCE_RUNNING = 45308, // stderr: --patrol-once while another instance runs
     IDS_PATROL_ONCE_EMPTY = 45309,   // stderr: --patrol-once without sites
     // The call panel, the frame-age mark and the call log.
@@ -116,7 +116,7 @@ enum StringId : int {
 };
 
 // The text of an identifier; an empty string for an identifier not in the table.
-QString LoadString(StringId id);
+QString loadString(StringId id);
 
 // The string filed under a command's number: its prompt (status bar text, a
 // line break, the tooltip), where the table has one.

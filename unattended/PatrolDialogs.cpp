@@ -81,8 +81,8 @@ PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QString
     auto* down = new QPushButton(tr("&Down"), this);
     up->setObjectName(QStringLiteral("patrolUp"));
     down->setObjectName(QStringLiteral("patrolDown"));
-    connect(up, &QPushButton::clicked, this, [this] { Move(-1); });
-    connect(down, &QPushButton::clicked, this, [this] { Move(1); });
+    connect(up, &QPushButton::clicked, this, [this] { moveSite(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { moveSite(1); });
     buttons->addWidget(up);
     buttons->addWidget(down);
     buttons->addStretch();
@@ -100,7 +100,7 @@ PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QString
     m_hours->setSpecialValueText(tr("at the times below"));
     m_hours->setValue(values.everyHours);
     form->addRow(tr("Every (hours):"), m_hours);
-    m_times = new QLineEdit(PatrolSettings::FormatTimes(values.times), this);
+    m_times = new QLineEdit(PatrolSettings::formatTimes(values.times), this);
     m_times->setObjectName(QStringLiteral("patrolTimes"));
     m_times->setPlaceholderText(QStringLiteral("08:00 20:00"));
     form->addRow(tr("Times of day:"), m_times);
@@ -118,7 +118,7 @@ PatrolSetupDialog::PatrolSetupDialog(const PatrolSettings& values, const QString
     layout->addWidget(box);
 }
 
-void PatrolSetupDialog::Move(int step) {
+void PatrolSetupDialog::moveSite(int step) {
     const int row = m_sites->currentRow();
     const int to = row + step;
     if (row < 0 || to < 0 || to >= m_sites->count())
@@ -128,8 +128,8 @@ void PatrolSetupDialog::Move(int step) {
     m_sites->setCurrentRow(to);
 }
 
-std::optional<PatrolSettings> PatrolSetupDialog::Values() const {
-    const std::optional<QList<QTime>> times = PatrolSettings::ParseTimes(m_times->text());
+std::optional<PatrolSettings> PatrolSetupDialog::values() const {
+    const std::optional<QList<QTime>> times = PatrolSettings::parseTimes(m_times->text());
     if (!times)
         return std::nullopt;
     PatrolSettings values;
@@ -145,7 +145,7 @@ std::optional<PatrolSettings> PatrolSetupDialog::Values() const {
 }
 
 void PatrolSetupDialog::accept() {
-    if (!Values()) {
+    if (!values()) {
         m_times->setFocus();
         m_times->selectAll();
         return;
@@ -153,20 +153,20 @@ void PatrolSetupDialog::accept() {
     QDialog::accept();
 }
 
-bool PatrolSetupDialog::Run(QWidget* parent, AppStore& store) {
+bool PatrolSetupDialog::run(QWidget* parent, AppStore& store) {
     std::vector<PhoneEntry> book;
     store.LoadPhoneBook(book);
     QStringList names;
     for (const PhoneEntry& entry : book)
         names.append(QString::fromStdString(entry.Name));
-    PatrolSetupDialog dialog(PatrolSettings::Read(store), names, parent);
+    PatrolSetupDialog dialog(PatrolSettings::read(store), names, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    const std::optional<PatrolSettings> values = dialog.Values();
-    return values && values->Store(store);
+    const std::optional<PatrolSettings> values = dialog.values();
+    return values && values->store(store);
 }
 
-std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count,
+std::vector<PatrolReport> loadRecentPatrolReports(const std::string& recordFolder, int count,
                                                   const std::atomic<bool>* abort) {
     std::vector<PatrolReport> reports;
     const QDir patrol(QString::fromStdString(recordFolder) + QStringLiteral("patrol"));
@@ -178,7 +178,7 @@ std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolde
         QFile file(patrol.filePath(round + QStringLiteral("/report.json")));
         if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxReportBytes)
             continue;
-        PatrolReport report = PatrolReport::FromJson(file.read(kMaxReportBytes));
+        PatrolReport report = PatrolReport::fromJson(file.read(kMaxReportBytes));
         if (report.finished)
             reports.push_back(std::move(report));
     }
@@ -190,29 +190,29 @@ PatrolReportWindow::PatrolReportWindow(std::vector<PatrolReport> reports, std::s
     : QDialog(parent)
     , m_recordFolder(std::move(recordFolder))
     , m_dialogs(dialogs) {
-    Build();
-    List(std::move(reports));
+    build();
+    list(std::move(reports));
 }
 
 PatrolReportWindow::PatrolReportWindow(const std::string& storedFolder, Resolver resolve,
                                        DialogService& dialogs, QWidget* parent)
     : QDialog(parent)
     , m_dialogs(dialogs) {
-    Build();
+    build();
     QThreadPool::globalInstance()->start([job = m_job, storedFolder, resolve = std::move(resolve)] {
         std::string folder = resolve ? resolve(storedFolder) : storedFolder;
         if (job->abort)
             return;
-        std::vector<PatrolReport> reports = LoadRecentPatrolReports(folder, kRecentRounds, &job->abort);
+        std::vector<PatrolReport> reports = loadRecentPatrolReports(folder, kRecentRounds, &job->abort);
         job->post(
             [folder = std::move(folder), reports = std::move(reports)](PatrolReportWindow* window) mutable {
                 window->m_recordFolder = std::move(folder);
-                window->List(std::move(reports));
+                window->list(std::move(reports));
             });
     });
 }
 
-void PatrolReportWindow::Build() {
+void PatrolReportWindow::build() {
     setWindowTitle(tr("Patrol report"));
     setObjectName(QStringLiteral("patrolReport"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -225,20 +225,20 @@ void PatrolReportWindow::Build() {
     m_tree->setIconSize(kThumbnailSize);
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     layout->addWidget(m_tree);
-    connect(m_tree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
-    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OpenPicture(item); });
+    connect(m_tree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { openPicture(item); });
+    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { openPicture(item); });
     resize(640, 480);
 }
 
-void PatrolReportWindow::List(std::vector<PatrolReport> reports) {
+void PatrolReportWindow::list(std::vector<PatrolReport> reports) {
     m_loaded = true;
     const QBrush failed(Qt::red);
     std::vector<QString> thumbnails;
     for (const PatrolReport& report : reports) {
         auto* round =
             new QTreeWidgetItem(m_tree, {report.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-                                         report.AllReached() ? tr("all reached") : tr("sites missed")});
-        if (!report.AllReached())
+                                         report.allReached() ? tr("all reached") : tr("sites missed")});
+        if (!report.allReached())
             round->setForeground(1, failed);
         for (const PatrolSiteResult& site : report.sites) {
             auto* siteItem = new QTreeWidgetItem(round, {site.name, site.result});
@@ -264,7 +264,7 @@ void PatrolReportWindow::List(std::vector<PatrolReport> reports) {
         }
         round->setExpanded(true);
     }
-    LoadThumbnails(std::move(thumbnails));
+    loadThumbnails(std::move(thumbnails));
 }
 
 PatrolReportWindow::~PatrolReportWindow() {
@@ -273,7 +273,7 @@ PatrolReportWindow::~PatrolReportWindow() {
     m_job->window = nullptr;
 }
 
-void PatrolReportWindow::LoadThumbnails(std::vector<QString> paths) {
+void PatrolReportWindow::loadThumbnails(std::vector<QString> paths) {
     if (paths.empty())
         return;
     m_pendingThumbnails += int(paths.size());
@@ -287,20 +287,20 @@ void PatrolReportWindow::LoadThumbnails(std::vector<QString> paths) {
                     thumbnail = picture.scaled(kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
             }
             job->post([index, thumbnail](PatrolReportWindow* window) {
-                window->ShowThumbnail(int(index), thumbnail);
+                window->showThumbnail(int(index), thumbnail);
             });
         }
     });
 }
 
-void PatrolReportWindow::ShowThumbnail(int index, const QImage& thumbnail) {
+void PatrolReportWindow::showThumbnail(int index, const QImage& thumbnail) {
     --m_pendingThumbnails;
     if (index < 0 || size_t(index) >= m_thumbnailItems.size() || thumbnail.isNull())
         return;
     m_thumbnailItems[size_t(index)]->setIcon(0, QIcon(QPixmap::fromImage(thumbnail)));
 }
 
-bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {
+bool PatrolReportWindow::openPicture(QTreeWidgetItem* item) {
     const QString file = item ? item->data(0, kFileRole).toString() : QString();
     if (file.isEmpty())
         return false;
@@ -311,13 +311,13 @@ bool PatrolReportWindow::OpenPicture(QTreeWidgetItem* item) {
                 return;
             QByteArray bytes = bitmap.read(kMaxPictureBytes);
             job->post([title, bytes = std::move(bytes)](PatrolReportWindow* window) {
-                window->ShowPicture(title, bytes);
+                window->showPicture(title, bytes);
             });
         });
     return true;
 }
 
-void PatrolReportWindow::ShowPicture(const QString& title, const QByteArray& bytes) {
+void PatrolReportWindow::showPicture(const QString& title, const QByteArray& bytes) {
     if (bytes.size() <= 14)
         return;
     // The still viewer takes the picture without the file header.
@@ -331,7 +331,8 @@ void PatrolReportWindow::ShowPicture(const QString& title, const QByteArray& byt
     viewer->show();
 }
 
-void PatrolReportWindow::Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs) {
+void PatrolReportWindow::showReport(QWidget* parent, const std::string& storedFolder,
+                                    DialogService& dialogs) {
     auto* window = new PatrolReportWindow(storedFolder, &AppStore::resolveRecordPath, dialogs, parent);
     window->show();
 }

@@ -41,14 +41,14 @@ class PatrolSetupDialog : public QDialog {
 public:
     PatrolSetupDialog(const PatrolSettings& values, const QStringList& phoneBook, QWidget* parent = nullptr);
     // The values shown; nothing while the times field holds no valid times.
-    std::optional<PatrolSettings> Values() const;
+    std::optional<PatrolSettings> values() const;
     void accept() override;
 
     // Runs the dialog over the stored patrol; true when OK stored a new one.
-    static bool Run(QWidget* parent, AppStore& store);
+    static bool run(QWidget* parent, AppStore& store);
 
 private:
-    void Move(int step);
+    void moveSite(int step);
 
     QListWidget* m_sites;
     QCheckBox* m_scheduled;
@@ -59,7 +59,7 @@ private:
 
 // The last `count` rounds under `recordFolder`, newest first. Reads files:
 // never on the UI thread. Stops early (with what it has) once `*abort` is set.
-std::vector<PatrolReport> LoadRecentPatrolReports(const std::string& recordFolder, int count,
+std::vector<PatrolReport> loadRecentPatrolReports(const std::string& recordFolder, int count,
                                                   const std::atomic<bool>* abort = nullptr);
 
 class PatrolReportWindow : public QDialog {
@@ -76,28 +76,28 @@ public:
     PatrolReportWindow(const std::string& storedFolder, Resolver resolve, DialogService& dialogs,
                        QWidget* parent = nullptr);
     ~PatrolReportWindow() override;
-    QTreeWidget* Tree() const { return m_tree; }
+    QTreeWidget* tree() const { return m_tree; }
     // True once the rounds are listed.
     bool Loaded() const { return m_loaded; }
     // Thumbnails asked of the worker and not yet shown.
-    int PendingThumbnails() const { return m_pendingThumbnails; }
+    int pendingThumbnails() const { return m_pendingThumbnails; }
     static constexpr int kMaxThumbnails = 1000;
     static constexpr int kRecentRounds = 10;
     // Opens the picture of a channel row in the still viewer once a worker
     // has read it; false for other rows. A picture that cannot be read opens
     // nothing.
-    bool OpenPicture(QTreeWidgetItem* item);
+    bool openPicture(QTreeWidgetItem* item);
 
     // Opens the window over the record folder's stored text.
-    static void Show(QWidget* parent, const std::string& storedFolder, DialogService& dialogs);
+    static void showReport(QWidget* parent, const std::string& storedFolder, DialogService& dialogs);
 
 private:
     struct ThumbnailJob;
-    void Build();
-    void List(std::vector<PatrolReport> reports);
-    void LoadThumbnails(std::vector<QString> paths);
-    void ShowThumbnail(int index, const QImage& thumbnail);
-    void ShowPicture(const QString& title, const QByteArray& bytes);
+    void build();
+    void list(std::vector<PatrolReport> reports);
+    void loadThumbnails(std::vector<QString> paths);
+    void showThumbnail(int index, const QImage& thumbnail);
+    void showPicture(const QString& title, const QByteArray& bytes);
 
     QTreeWidget* m_tree;
     std::string m_recordFolder;

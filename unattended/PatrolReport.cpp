@@ -4,7 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-bool PatrolReport::AllReached() const {
+bool PatrolReport::allReached() const {
     for (const PatrolSiteResult& site : sites) {
         if (!site.reached)
             return false;
@@ -12,7 +12,7 @@ bool PatrolReport::AllReached() const {
     return true;
 }
 
-QByteArray PatrolReport::ToJson() const {
+QByteArray PatrolReport::toJson() const {
     QJsonArray siteArray;
     for (const PatrolSiteResult& site : sites) {
         QJsonArray channelArray;
@@ -36,13 +36,13 @@ QByteArray PatrolReport::ToJson() const {
     const QJsonObject root{
         {"started", started.toString(Qt::ISODate)},
         {"folder", folder},
-        {"allReached", AllReached()},
+        {"allReached", allReached()},
         {"sites", siteArray},
     };
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-PatrolReport PatrolReport::FromJson(const QByteArray& json) {
+PatrolReport PatrolReport::fromJson(const QByteArray& json) {
     PatrolReport report;
     const QJsonObject root = QJsonDocument::fromJson(json).object();
     report.started = QDateTime::fromString(root.value("started").toString(), Qt::ISODate);
@@ -70,7 +70,7 @@ PatrolReport PatrolReport::FromJson(const QByteArray& json) {
     return report;
 }
 
-QString FileSafeName(const QString& name) {
+QString fileSafeName(const QString& name) {
     QString safe;
     for (const QChar c : name.trimmed()) {
         const bool keep =

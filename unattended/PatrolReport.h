@@ -39,12 +39,12 @@ struct PatrolReport {
     std::vector<PatrolSiteResult> sites;
     bool finished = false;
 
-    bool AllReached() const;
-    QByteArray ToJson() const;
+    bool allReached() const;
+    QByteArray toJson() const;
     // Reads a report written by ToJson; nothing usable gives an empty report.
-    static PatrolReport FromJson(const QByteArray& json);
+    static PatrolReport fromJson(const QByteArray& json);
 };
 
 // A site name as one folder name: letters, digits, blank, '-', '_' and '.'
 // kept, everything else '_'; never empty, "." or "..".
-QString FileSafeName(const QString& name);
+QString fileSafeName(const QString& name);

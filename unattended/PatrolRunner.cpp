@@ -43,7 +43,7 @@ struct PatrolRunner::WorkQueue {
 
     // Queues `job`; false (and nothing queued) when `limit` jobs already
     // wait, which bounds what a hung volume can pile up.
-    static bool Post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job,
+    static bool post(const std::shared_ptr<WorkQueue>& queue, std::function<void()> job,
                      size_t limit = SIZE_MAX) {
         {
             std::lock_guard guard(queue->lock);
@@ -81,20 +81,20 @@ PatrolRunner::PatrolRunner(LineManager& lines, CommPort& port, const ChannelTabl
     , m_files(std::make_shared<RoundFiles>())
     , m_work(std::make_shared<WorkQueue>()) {
     m_timer.setInterval(m_options.tick);
-    QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { Tick(); });
+    QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { tick(); });
 }
 
 PatrolRunner::~PatrolRunner() {
     m_timer.stop();
 }
 
-std::string PatrolRunner::RoundFolder() const {
+std::string PatrolRunner::roundFolder() const {
     std::lock_guard guard(m_files->lock);
     return m_files->roundFolder;
 }
 
 bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
-    if (Running() || sites.empty())
+    if (running() || sites.empty())
         return false;
     const std::string stored = m_options.recordFolder ? m_options.recordFolder() : std::string("./");
     m_report = PatrolReport();
@@ -102,7 +102,7 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
     m_report.folder =
         QStringLiteral("patrol/") + m_report.started.toString(QStringLiteral("yyyyMMdd-hhmmss"));
     m_files = std::make_shared<RoundFiles>();
-    WorkQueue::Post(m_work, [files = m_files, stored, resolve = m_options.resolveFolder,
+    WorkQueue::post(m_work, [files = m_files, stored, resolve = m_options.resolveFolder,
                              relative = m_report.folder.toStdString()] {
         files->recordFolder = resolve ? resolve(stored) : stored;
         const std::string round = files->recordFolder + relative + "/";
@@ -138,12 +138,12 @@ bool PatrolRunner::Start(std::vector<PatrolSite> sites) {
 }
 
 void PatrolRunner::Stop() {
-    if (!Running())
+    if (!running())
         return;
     const bool inCall = m_state != State::WaitLine;
     if (inCall) {
-        Current().result = QStringLiteral("stopped");
-        if (m_lines.HasCall() || m_port.IsOpen())
+        current().result = QStringLiteral("stopped");
+        if (m_lines.hasCall() || m_port.IsOpen())
             m_lines.ResetLine();
     }
     for (size_t i = m_next; i < m_sites.size(); ++i) {
@@ -151,10 +151,10 @@ void PatrolRunner::Stop() {
         if (!site.reached)
             site.result = QStringLiteral("stopped");
     }
-    Finish();
+    finish();
 }
 
-void PatrolRunner::OnCallEnd(const CallEnd& end) {
+void PatrolRunner::onCallEnd(const CallEnd& end) {
     if (!end.dialled || m_state == State::Idle || m_state == State::WaitLine)
         return;
     if (end.state == LINECALLSTATE_BUSY)
@@ -169,30 +169,30 @@ void PatrolRunner::OnCallEnd(const CallEnd& end) {
         m_callEnded = QStringLiteral("no carrier");
 }
 
-void PatrolRunner::OnLoginRejected() {
+void PatrolRunner::onLoginRejected() {
     if (m_state == State::Dialling)
         m_callEnded = QStringLiteral("login rejected");
 }
 
-bool PatrolRunner::WantsFrame(int32_t channel) const {
+bool PatrolRunner::wantsFrame(int32_t channel) const {
     if (m_state != State::Channels)
         return false;
     return std::any_of(m_waits.begin(), m_waits.end(),
                        [channel](const ChannelWait& wait) { return wait.channel == channel && !wait.done; });
 }
 
-void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
+void PatrolRunner::onFrame(int32_t channel, std::span<const uint8_t> picture) {
     if (m_state != State::Channels)
         return;
     for (ChannelWait& wait : m_waits) {
         if (wait.channel != channel || wait.done)
             continue;
         wait.done = true;
-        const QString site = FileSafeName(Current().name);
+        const QString site = fileSafeName(current().name);
         const QString relative = m_report.folder + u'/' + site + u'/' +
                                  QStringLiteral("%1.bmp").arg(channel, 4, 10, QLatin1Char('0'));
         // Written off this thread; the report only names the file.
-        const bool queued = WorkQueue::Post(
+        const bool queued = WorkQueue::post(
             m_work,
             [files = m_files, relative, bytes = std::vector<uint8_t>(picture.begin(), picture.end())] {
                 const QString path = QString::fromStdString(files->recordFolder) + relative;
@@ -206,7 +206,7 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
             qCWarning(lcPatrol) << "record volume not answering; picture" << relative << "dropped";
             return;
         }
-        for (PatrolChannelResult& result : Current().channels) {
+        for (PatrolChannelResult& result : current().channels) {
             if (result.channel == channel) {
                 result.file = relative;
                 result.frameTime = m_options.now();
@@ -217,7 +217,7 @@ void PatrolRunner::OnFrame(int32_t channel, std::span<const uint8_t> picture) {
     }
 }
 
-void PatrolRunner::DialNext() {
+void PatrolRunner::dialNext() {
     const PatrolSite& site = m_sites[m_next];
     if (m_reportSlot[m_next] != m_siteIndex)
         m_interrupted = 0;
@@ -225,23 +225,23 @@ void PatrolRunner::DialNext() {
     ++m_next;
     m_callEnded.reset();
     m_waits.clear();
-    m_port.ClearReopen();
-    m_port.SetLoginOverride(site.login);
+    m_port.clearReopen();
+    m_port.setLoginOverride(site.login);
     m_state = State::Dialling;
     m_since = Steady::now();
     qCInfo(lcPatrol) << "patrol calls" << site.name << "at" << site.number;
     if (!m_lines.Dial(site.number))
-        SiteFailed(QStringLiteral("no connection"), false);
+        siteFailed(QStringLiteral("no connection"), false);
 }
 
-void PatrolRunner::SiteFailed(const QString& reason, bool retry) {
-    PatrolSiteResult& site = Current();
+void PatrolRunner::siteFailed(const QString& reason, bool retry) {
+    PatrolSiteResult& site = current();
     site.reached = false;
     site.result = reason;
     qCInfo(lcPatrol) << "patrol: site" << site.name << "not reached:" << reason;
     if (retry && !m_retriesQueued)
         m_retry.push_back(m_next - 1);
-    if (m_lines.HasCall() || m_port.IsOpen())
+    if (m_lines.hasCall() || m_port.IsOpen())
         m_lines.ResetLine();
     m_callEnded.reset();
     m_state = State::WaitLine;
@@ -249,17 +249,17 @@ void PatrolRunner::SiteFailed(const QString& reason, bool retry) {
     m_busyAt = m_since;
 }
 
-void PatrolRunner::DialInterrupted() {
+void PatrolRunner::dialInterrupted() {
     // The dial may still be under way, or the line control already reset the
     // line for its end; a call already taken by the line control is left alone.
-    if (!m_callEnded && !m_lines.IsAnswering() && !m_lines.IsAnswered() &&
-        (m_lines.HasCall() || m_port.IsOpen()))
+    if (!m_callEnded && !m_lines.isAnswering() && !m_lines.isAnswered() &&
+        (m_lines.hasCall() || m_port.IsOpen()))
         m_lines.ResetLine();
     ++m_interrupted;
-    qCInfo(lcPatrol) << "patrol: a call came in while dialling" << Current().name
+    qCInfo(lcPatrol) << "patrol: a call came in while dialling" << current().name
                      << "; it is called again after it";
     if (m_interrupted > kMaxInterruptions) {
-        SiteFailed(QStringLiteral("line taken by incoming calls"), false);
+        siteFailed(QStringLiteral("line taken by incoming calls"), false);
         return;
     }
     --m_next; // the same site comes next
@@ -269,10 +269,10 @@ void PatrolRunner::DialInterrupted() {
     m_busyAt = m_since;
 }
 
-void PatrolRunner::FinishSite() {
-    if (m_callEnded && Current().result == QStringLiteral("reached"))
-        Current().result = *m_callEnded; // the site dropped the call before we were done
-    if (m_lines.HasCall() || m_port.IsOpen())
+void PatrolRunner::finishSite() {
+    if (m_callEnded && current().result == QStringLiteral("reached"))
+        current().result = *m_callEnded; // the site dropped the call before we were done
+    if (m_lines.hasCall() || m_port.IsOpen())
         m_lines.ResetLine();
     m_callEnded.reset();
     m_waits.clear();
@@ -281,8 +281,8 @@ void PatrolRunner::FinishSite() {
     m_busyAt = m_since;
 }
 
-void PatrolRunner::OpenChannels() {
-    PatrolSiteResult& site = Current();
+void PatrolRunner::openChannels() {
+    PatrolSiteResult& site = current();
     site.reached = true;
     site.result = QStringLiteral("reached");
     site.channels.clear();
@@ -295,25 +295,25 @@ void PatrolRunner::OpenChannels() {
         site.channels.push_back(std::move(result));
         m_waits.push_back({entry.channel});
     }
-    m_allAtOnce = m_port.MayOpenChannels();
+    m_allAtOnce = m_port.mayOpenChannels();
     m_state = State::Channels;
     if (m_allAtOnce) {
         for (ChannelWait& wait : m_waits) {
-            m_port.RequestOpenChannel(wait.channel); // false: already streaming, which is as good
+            m_port.requestOpenChannel(wait.channel); // false: already streaming, which is as good
             wait.requested = true;
             wait.since = Steady::now();
         }
     } else {
-        RequestNextChannel();
+        requestNextChannel();
     }
 }
 
-void PatrolRunner::RequestNextChannel() {
+void PatrolRunner::requestNextChannel() {
     for (ChannelWait& wait : m_waits) {
         if (wait.done)
             continue;
         if (!wait.requested) {
-            m_port.RequestOpenChannel(wait.channel);
+            m_port.requestOpenChannel(wait.channel);
             wait.requested = true;
             wait.since = Steady::now();
         }
@@ -321,7 +321,7 @@ void PatrolRunner::RequestNextChannel() {
     }
 }
 
-void PatrolRunner::Tick() {
+void PatrolRunner::tick() {
     const auto now = Steady::now();
     switch (m_state) {
     case State::Idle:
@@ -329,7 +329,7 @@ void PatrolRunner::Tick() {
     case State::WaitLine:
         if (m_next >= m_sites.size()) {
             if (m_retriesQueued || m_retry.empty()) {
-                Finish();
+                finish();
                 return;
             }
             m_retriesQueued = true;
@@ -339,40 +339,40 @@ void PatrolRunner::Tick() {
             }
             m_retry.clear();
         }
-        if (!m_lines.IsLineOpen()) {
+        if (!m_lines.isLineOpen()) {
             if (now - m_since > m_options.connectTimeout) {
                 m_siteIndex = m_reportSlot[m_next];
                 ++m_next;
-                SiteFailed(QStringLiteral("no line"), false);
+                siteFailed(QStringLiteral("no line"), false);
             }
             return;
         }
-        if (m_lines.HasCall()) {
+        if (m_lines.hasCall()) {
             m_busyAt = now; // an incoming call goes first; the round goes on after it
             return;
         }
-        if (now - std::max(m_busyAt, m_lines.LastRing()) < m_options.lineQuiet)
+        if (now - std::max(m_busyAt, m_lines.lastRing()) < m_options.lineQuiet)
             return; // a caller that found the line busy, or rings again, gets through first
-        DialNext();
+        dialNext();
         return;
     case State::Dialling:
-        if (m_lines.LastRing() >= m_since) {
-            DialInterrupted();
+        if (m_lines.lastRing() >= m_since) {
+            dialInterrupted();
         } else if (m_callEnded) {
             const bool retry =
                 *m_callEnded == QStringLiteral("busy") || *m_callEnded == QStringLiteral("no answer");
-            SiteFailed(*m_callEnded, retry);
-        } else if (m_port.IsOpen() && m_port.LoggedIn()) {
-            OpenChannels();
+            siteFailed(*m_callEnded, retry);
+        } else if (m_port.IsOpen() && m_port.loggedIn()) {
+            openChannels();
         } else if (now - m_since > m_options.connectTimeout) {
-            SiteFailed(QStringLiteral("no connection"), false);
-        } else if (now - m_since > std::chrono::seconds(1) && !m_lines.HasCall() && !m_port.IsOpen()) {
-            SiteFailed(QStringLiteral("hung up"), false); // dropped from the dialing window
+            siteFailed(QStringLiteral("no connection"), false);
+        } else if (now - m_since > std::chrono::seconds(1) && !m_lines.hasCall() && !m_port.IsOpen()) {
+            siteFailed(QStringLiteral("hung up"), false); // dropped from the dialing window
         }
         return;
     case State::Channels: {
         if (m_callEnded) {
-            FinishSite();
+            finishSite();
             return;
         }
         bool allDone = true;
@@ -383,38 +383,38 @@ void PatrolRunner::Tick() {
         }
         if (!allDone) {
             if (!m_allAtOnce)
-                RequestNextChannel();
+                requestNextChannel();
             return;
         }
         bool pictures = false;
         if (m_options.recordSeconds > 0) {
-            for (const PatrolChannelResult& channel : Current().channels) {
+            for (const PatrolChannelResult& channel : current().channels) {
                 if (!channel.file.isEmpty())
-                    pictures = m_port.StartRecordingChannel(channel.channel) || pictures;
+                    pictures = m_port.startRecordingChannel(channel.channel) || pictures;
             }
         }
         if (pictures) {
             m_state = State::Recording;
             m_since = now;
         } else {
-            FinishSite();
+            finishSite();
         }
         return;
     }
     case State::Recording:
         if (m_callEnded || now - m_since >= std::chrono::seconds(m_options.recordSeconds))
-            FinishSite();
+            finishSite();
         return;
     }
 }
 
-void PatrolRunner::Finish() {
+void PatrolRunner::finish() {
     m_timer.stop();
     m_state = State::Idle;
-    m_port.SetLoginOverride(std::nullopt);
+    m_port.setLoginOverride(std::nullopt);
     m_report.finished = true;
     // After the round's pictures: the queue keeps the order.
-    WorkQueue::Post(m_work, [files = m_files, json = m_report.ToJson()] {
+    WorkQueue::post(m_work, [files = m_files, json = m_report.toJson()] {
         std::string round;
         {
             std::lock_guard guard(files->lock);
@@ -425,7 +425,7 @@ void PatrolRunner::Finish() {
             qCWarning(lcPatrol) << "cannot write the report in" << round.c_str() << ":" << file.errorString();
     });
     qCInfo(lcPatrol) << "patrol round done;"
-                     << (m_report.AllReached() ? "every site reached" : "sites missed");
+                     << (m_report.allReached() ? "every site reached" : "sites missed");
     if (m_finished)
         m_finished(m_report);
 }

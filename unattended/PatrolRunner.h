@@ -90,25 +90,25 @@ public:
     // Ends the round: a call under way is hung up, the sites not yet called
     // are reported as stopped and the report is written.
     void Stop();
-    bool Running() const { return m_state != State::Idle; }
+    bool running() const { return m_state != State::Idle; }
     // Seconds each channel records in the next rounds (0: none).
-    void SetRecordSeconds(int seconds) { m_options.recordSeconds = seconds; }
+    void setRecordSeconds(int seconds) { m_options.recordSeconds = seconds; }
     // Runs when a round ended (also after Stop), with its report.
-    void SetFinished(std::function<void(const PatrolReport&)> finished) { m_finished = std::move(finished); }
+    void setFinished(std::function<void(const PatrolReport&)> finished) { m_finished = std::move(finished); }
 
     // Hooks: the line control's call-end observer, the connection's frame
     // observer and a rejected login.
-    void OnCallEnd(const CallEnd& end);
-    void OnFrame(int32_t channel, std::span<const uint8_t> picture);
+    void onCallEnd(const CallEnd& end);
+    void onFrame(int32_t channel, std::span<const uint8_t> picture);
     // True when OnFrame would keep a picture of `channel` now.
-    bool WantsFrame(int32_t channel) const;
-    void OnLoginRejected();
+    bool wantsFrame(int32_t channel) const;
+    void onLoginRejected();
 
-    const PatrolReport& Report() const { return m_report; }
+    const PatrolReport& report() const { return m_report; }
     // The absolute folder of the current or last round; empty until the
     // worker has resolved the record folder.
-    std::string RoundFolder() const;
-    void Tick();
+    std::string roundFolder() const;
+    void tick();
 
 private:
     enum class State { Idle, WaitLine, Dialling, Channels, Recording };
@@ -123,16 +123,16 @@ private:
         std::chrono::steady_clock::time_point since{};
     };
 
-    void DialNext();
-    void SiteFailed(const QString& reason, bool retry);
+    void dialNext();
+    void siteFailed(const QString& reason, bool retry);
     // A ring was heard while the current site was dialled: give the dial up
     // and call the site again after the incoming call.
-    void DialInterrupted();
-    void FinishSite();
-    void OpenChannels();
-    void RequestNextChannel();
-    void Finish();
-    PatrolSiteResult& Current() { return m_report.sites[m_siteIndex]; }
+    void dialInterrupted();
+    void finishSite();
+    void openChannels();
+    void requestNextChannel();
+    void finish();
+    PatrolSiteResult& current() { return m_report.sites[m_siteIndex]; }
 
     LineManager& m_lines;
     CommPort& m_port;

@@ -13,31 +13,31 @@ constexpr std::string_view kSection = "Patrol";
 
 } // namespace
 
-PatrolSettings PatrolSettings::Read(AppStore& store) {
+PatrolSettings PatrolSettings::read(AppStore& store) {
     PatrolSettings s;
-    const QString entries = QString::fromStdString(store.GetProfileText(kSection, "Entries", {}));
+    const QString entries = QString::fromStdString(store.profileText(kSection, "Entries", {}));
     for (const QString& name : entries.split(u'\n', Qt::SkipEmptyParts))
         s.entries.append(name);
-    s.scheduled = store.GetProfileInt(kSection, "Scheduled", 0) == 1;
-    const int32_t hours = store.GetProfileInt(kSection, "EveryHours", 0);
+    s.scheduled = store.profileInt(kSection, "Scheduled", 0) == 1;
+    const int32_t hours = store.profileInt(kSection, "EveryHours", 0);
     s.everyHours = hours >= 1 && hours <= kMaxHours ? hours : 0;
-    s.times = ParseTimes(QString::fromStdString(store.GetProfileText(kSection, "Times", {})))
-                  .value_or(QList<QTime>{});
-    const int32_t seconds = store.GetProfileInt(kSection, "RecordSeconds", 0);
+    s.times =
+        parseTimes(QString::fromStdString(store.profileText(kSection, "Times", {}))).value_or(QList<QTime>{});
+    const int32_t seconds = store.profileInt(kSection, "RecordSeconds", 0);
     s.recordSeconds = seconds >= 0 && seconds <= kMaxRecordSeconds ? seconds : 0;
     return s;
 }
 
-bool PatrolSettings::Store(AppStore& store) const {
-    bool ok = store.SetProfileText(kSection, "Entries", entries.join(u'\n').toStdString());
-    ok = store.SetProfileInt(kSection, "Scheduled", scheduled ? 1 : 0) && ok;
-    ok = store.SetProfileInt(kSection, "EveryHours", everyHours) && ok;
-    ok = store.SetProfileText(kSection, "Times", FormatTimes(times).toStdString()) && ok;
-    ok = store.SetProfileInt(kSection, "RecordSeconds", recordSeconds) && ok;
+bool PatrolSettings::store(AppStore& store) const {
+    bool ok = store.setProfileText(kSection, "Entries", entries.join(u'\n').toStdString());
+    ok = store.setProfileInt(kSection, "Scheduled", scheduled ? 1 : 0) && ok;
+    ok = store.setProfileInt(kSection, "EveryHours", everyHours) && ok;
+    ok = store.setProfileText(kSection, "Times", formatTimes(times).toStdString()) && ok;
+    ok = store.setProfileInt(kSection, "RecordSeconds", recordSeconds) && ok;
     return ok;
 }
 
-std::optional<QList<QTime>> PatrolSettings::ParseTimes(const QString& text) {
+std::optional<QList<QTime>> PatrolSettings::parseTimes(const QString& text) {
     QList<QTime> times;
     static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
     for (const QString& item : text.split(separators, Qt::SkipEmptyParts)) {
@@ -51,18 +51,18 @@ std::optional<QList<QTime>> PatrolSettings::ParseTimes(const QString& text) {
     return times;
 }
 
-QString PatrolSettings::FormatTimes(const QList<QTime>& times) {
+QString PatrolSettings::formatTimes(const QList<QTime>& times) {
     QStringList items;
     for (const QTime& time : times)
         items.append(time.toString(QStringLiteral("hh:mm")));
     return items.join(u' ');
 }
 
-std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringList& names,
+std::vector<PatrolSite> patrolSitesFromPhoneBook(AppStore& store, const QStringList& names,
                                                  QStringList* missing) {
     std::vector<PhoneEntry> book;
     store.LoadPhoneBook(book);
-    const CallSettings call = store.GetCallSettings();
+    const CallSettings call = store.callSettings();
     std::vector<PatrolSite> sites;
     for (const QString& name : names) {
         const auto it = std::find_if(book.begin(), book.end(), [&](const PhoneEntry& e) {
@@ -87,7 +87,7 @@ std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringL
     return sites;
 }
 
-std::optional<QDateTime> PatrolSchedule::NextRound(const PatrolSettings& settings, const QDateTime& last) {
+std::optional<QDateTime> PatrolSchedule::nextRound(const PatrolSettings& settings, const QDateTime& last) {
     if (!settings.scheduled || settings.entries.isEmpty())
         return std::nullopt;
     if (settings.everyHours > 0)

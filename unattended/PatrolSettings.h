@@ -32,23 +32,23 @@ struct PatrolSettings {
     QList<QTime> times;
     int32_t recordSeconds = 0;
 
-    static PatrolSettings Read(AppStore& store);
-    bool Store(AppStore& store) const;
+    static PatrolSettings read(AppStore& store);
+    bool store(AppStore& store) const;
 
     // "hh:mm" items separated by blanks or commas, sorted, duplicates dropped;
     // nothing when any item is not a valid time.
-    static std::optional<QList<QTime>> ParseTimes(const QString& text);
-    static QString FormatTimes(const QList<QTime>& times);
+    static std::optional<QList<QTime>> parseTimes(const QString& text);
+    static QString formatTimes(const QList<QTime>& times);
 };
 
 // The phone-book entries named in `names`, in that order, with their numbers
 // and credentials; `missing` gets the names the phone book does not hold.
-std::vector<PatrolSite> PatrolSitesFromPhoneBook(AppStore& store, const QStringList& names,
+std::vector<PatrolSite> patrolSitesFromPhoneBook(AppStore& store, const QStringList& names,
                                                  QStringList* missing);
 
 class PatrolSchedule {
 public:
     // When the round after one that started at `last` is due; nothing when the
     // settings schedule no rounds.
-    static std::optional<QDateTime> NextRound(const PatrolSettings& settings, const QDateTime& last);
+    static std::optional<QDateTime> nextRound(const PatrolSettings& settings, const QDateTime& last);
 };

@@ -40,25 +40,25 @@ public:
         Clock clock = [] { return std::chrono::steady_clock::now(); },
         std::chrono::milliseconds tick = std::chrono::seconds(1));
 
-    void Configure(bool enabled, int attempts);
+    void configure(bool enabled, int attempts);
 
     // The operator placed a call to `number`: a running series ends and a
     // later drop of this call redials this number.
-    void NoteOperatorDial(const QString& number);
+    void noteOperatorDial(const QString& number);
     // Another dial path (a patrol) took the line: its calls are not redialled.
-    void ForgetNumber();
+    void forgetNumber();
     // Ends a series; true when one was running.
-    bool Cancel();
+    bool cancel();
     // The line control's call-end observer.
-    void OnCallEnd(const CallEnd& end);
+    void onCallEnd(const CallEnd& end);
     // The timer's routine (tests call it with their own clock).
-    void Tick();
+    void tick();
 
-    bool Pending() const { return m_scheduler.Pending(); }
-    const RedialScheduler& Scheduler() const { return m_scheduler; }
+    bool pending() const { return m_scheduler.pending(); }
+    const RedialScheduler& scheduler() const { return m_scheduler; }
 
 private:
-    void StartSeries();
+    void startSeries();
 
     LineManager& m_lines;
     CommPort& m_port;

@@ -6,7 +6,7 @@
 
 using namespace std::chrono_literals;
 
-std::chrono::seconds RedialScheduler::DelayBefore(int attempt) {
+std::chrono::seconds RedialScheduler::delayBefore(int attempt) {
     switch (attempt) {
     case 1:
         return 10s;
@@ -21,58 +21,58 @@ std::chrono::seconds RedialScheduler::DelayBefore(int attempt) {
     }
 }
 
-void RedialScheduler::Configure(bool enabled, int attempts) {
+void RedialScheduler::configure(bool enabled, int attempts) {
     m_enabled = enabled;
     m_maxAttempts = std::clamp(attempts, kMinAttempts, kMaxAttempts);
     if (!m_enabled)
-        Cancel();
+        cancel();
 }
 
-bool RedialScheduler::OnCallDropped(Target target, TimePoint now) {
+bool RedialScheduler::onCallDropped(Target target, TimePoint now) {
     if (!m_enabled)
         return false;
     m_target = std::move(target);
     m_attempt = 1;
     m_phase = Phase::Waiting;
-    m_due = now + DelayBefore(m_attempt);
+    m_due = now + delayBefore(m_attempt);
     return true;
 }
 
-bool RedialScheduler::OnAttemptFailed(TimePoint now) {
+bool RedialScheduler::onAttemptFailed(TimePoint now) {
     if (m_phase != Phase::Dialling)
         return m_phase == Phase::Waiting;
     if (m_attempt >= m_maxAttempts) {
-        Cancel();
+        cancel();
         return false;
     }
     ++m_attempt;
     m_phase = Phase::Waiting;
-    m_due = now + DelayBefore(m_attempt);
+    m_due = now + delayBefore(m_attempt);
     return true;
 }
 
-void RedialScheduler::OnLoggedIn() {
+void RedialScheduler::onLoggedIn() {
     if (m_phase == Phase::Dialling)
-        Cancel();
+        cancel();
 }
 
-void RedialScheduler::Cancel() {
+void RedialScheduler::cancel() {
     m_phase = Phase::Idle;
     m_attempt = 0;
     m_target = {};
 }
 
-bool RedialScheduler::TakeDue(TimePoint now, bool lineFree) {
+bool RedialScheduler::takeDue(TimePoint now, bool lineFree) {
     if (m_phase != Phase::Waiting || now < m_due || !lineFree)
         return false;
     m_phase = Phase::Dialling;
     return true;
 }
 
-std::optional<QString> RedialScheduler::StatusText(TimePoint now) const {
+std::optional<QString> RedialScheduler::statusText(TimePoint now) const {
     if (m_phase != Phase::Waiting)
         return std::nullopt;
     const auto left =
         std::chrono::ceil<std::chrono::seconds>(std::max(m_due - now, TimePoint::duration::zero()));
-    return LoadString(IDS_RECONNECT_COUNTDOWN).arg(left.count()).arg(m_attempt).arg(m_maxAttempts);
+    return loadString(IDS_RECONNECT_COUNTDOWN).arg(left.count()).arg(m_attempt).arg(m_maxAttempts);
 }

@@ -44,34 +44,34 @@ public:
     };
 
     // The wait before attempt `attempt` (1-based).
-    static std::chrono::seconds DelayBefore(int attempt);
+    static std::chrono::seconds delayBefore(int attempt);
 
     // Off by default; attempts are clamped into 1..20.
-    void Configure(bool enabled, int attempts);
-    bool Enabled() const { return m_enabled; }
-    int MaxAttempts() const { return m_maxAttempts; }
+    void configure(bool enabled, int attempts);
+    bool enabled() const { return m_enabled; }
+    int maxAttempts() const { return m_maxAttempts; }
 
     // A dialled call that had connected ended without the operator. False
     // (nothing planned) while switched off.
-    bool OnCallDropped(Target target, TimePoint now);
+    bool onCallDropped(Target target, TimePoint now);
     // The attempt under way ended before logging in. Arms the next one; false
     // when the attempts are used up (the series ends).
-    bool OnAttemptFailed(TimePoint now);
+    bool onAttemptFailed(TimePoint now);
     // The attempt under way logged in: the series ends.
-    void OnLoggedIn();
-    void Cancel();
+    void onLoggedIn();
+    void cancel();
 
     // True when an attempt is to be placed now: due and the line is free.
     // The attempt then counts and the phase becomes Dialling.
-    bool TakeDue(TimePoint now, bool lineFree);
+    bool takeDue(TimePoint now, bool lineFree);
 
-    Phase CurrentPhase() const { return m_phase; }
-    bool Pending() const { return m_phase != Phase::Idle; }
+    Phase currentPhase() const { return m_phase; }
+    bool pending() const { return m_phase != Phase::Idle; }
     // The number of the attempt under way or next.
-    int Attempt() const { return m_attempt; }
-    const Target& CurrentTarget() const { return m_target; }
+    int attempt() const { return m_attempt; }
+    const Target& currentTarget() const { return m_target; }
     // The countdown ("Reconnecting in 25 s (attempt 2 of 5)") while waiting.
-    std::optional<QString> StatusText(TimePoint now) const;
+    std::optional<QString> statusText(TimePoint now) const;
 
 private:
     bool m_enabled = false;

@@ -6,7 +6,7 @@ namespace {
 
 // The digits of `text` at the given positions as a number; false when any is
 // not a digit.
-bool Digits(std::string_view text, size_t from, size_t count, uint64_t& value) {
+bool digits(std::string_view text, size_t from, size_t count, uint64_t& value) {
     if (text.size() < from + count)
         return false;
     value = 0;
@@ -20,23 +20,23 @@ bool Digits(std::string_view text, size_t from, size_t count, uint64_t& value) {
 
 } // namespace
 
-uint64_t RetentionStartKey(std::string_view d, std::string_view t) {
+uint64_t retentionStartKey(std::string_view d, std::string_view t) {
     uint64_t year = 0, month = 0, day = 0, hour = 0, minute = 0;
     if (d.size() != 10 || d[4] != '/' || d[7] != '/' || t.size() != 5 || t[2] != ':')
         return 0;
-    if (!Digits(d, 0, 4, year) || !Digits(d, 5, 2, month) || !Digits(d, 8, 2, day) ||
-        !Digits(t, 0, 2, hour) || !Digits(t, 3, 2, minute))
+    if (!digits(d, 0, 4, year) || !digits(d, 5, 2, month) || !digits(d, 8, 2, day) ||
+        !digits(t, 0, 2, hour) || !digits(t, 3, 2, minute))
         return 0;
     if (year == 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59)
         return 0;
     return (((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute;
 }
 
-uint64_t RetentionTargetBytes(uint64_t limitBytes) {
+uint64_t retentionTargetBytes(uint64_t limitBytes) {
     return limitBytes + limitBytes / 10;
 }
 
-RetentionPlan PlanRetention(const std::vector<RetentionClip>& clips, const RetentionPolicy& policy,
+RetentionPlan planRetention(const std::vector<RetentionClip>& clips, const RetentionPolicy& policy,
                             const std::function<bool(const RetentionClip&)>& inUse) {
     RetentionPlan plan;
     std::vector<uint64_t> keys(clips.size());
@@ -49,7 +49,7 @@ RetentionPlan PlanRetention(const std::vector<RetentionClip>& clips, const Reten
                 plan.dropEntries.push_back(i);
             continue;
         }
-        keys[i] = RetentionStartKey(clip.sDate, clip.sTime);
+        keys[i] = retentionStartKey(clip.sDate, clip.sTime);
         if (keys[i] != 0)
             order.push_back(i);
     }
@@ -57,7 +57,7 @@ RetentionPlan PlanRetention(const std::vector<RetentionClip>& clips, const Reten
         return keys[a] != keys[b] ? keys[a] < keys[b] : clips[a].fileName < clips[b].fileName;
     });
 
-    const uint64_t target = RetentionTargetBytes(policy.limitBytes);
+    const uint64_t target = retentionTargetBytes(policy.limitBytes);
     uint64_t free = policy.freeBytes;
     const bool spaceShort = policy.freeSpaceRule && policy.limitBytes != 0 && free < policy.limitBytes;
     for (size_t i : order) {
@@ -83,13 +83,13 @@ RetentionPlan PlanRetention(const std::vector<RetentionClip>& clips, const Reten
     return plan;
 }
 
-std::vector<std::string> PlanPatrolFolders(const std::vector<std::string>& names, uint64_t ageCutoffKey) {
+std::vector<std::string> planPatrolFolders(const std::vector<std::string>& names, uint64_t ageCutoffKey) {
     std::vector<std::string> old;
     if (ageCutoffKey == 0)
         return old;
     for (const std::string& name : names) {
         uint64_t date = 0, time = 0;
-        if (name.size() != 15 || name[8] != '-' || !Digits(name, 0, 8, date) || !Digits(name, 9, 6, time))
+        if (name.size() != 15 || name[8] != '-' || !digits(name, 0, 8, date) || !digits(name, 9, 6, time))
             continue;
         const uint64_t key = date * 10000 + time / 100;
         if (key < ageCutoffKey)

@@ -49,13 +49,13 @@ struct RetentionPlan {
 };
 
 // yyyymmddhhmm from "yyyy/mm/dd" and "hh:mm"; 0 when either is malformed.
-uint64_t RetentionStartKey(std::string_view sDate, std::string_view sTime);
+uint64_t retentionStartKey(std::string_view sDate, std::string_view sTime);
 // The target the free-space rule works towards: the limit plus 10 %.
-uint64_t RetentionTargetBytes(uint64_t limitBytes);
+uint64_t retentionTargetBytes(uint64_t limitBytes);
 
-RetentionPlan PlanRetention(const std::vector<RetentionClip>& clips, const RetentionPolicy& policy,
+RetentionPlan planRetention(const std::vector<RetentionClip>& clips, const RetentionPolicy& policy,
                             const std::function<bool(const RetentionClip&)>& inUse);
 
 // Patrol picture folders ("yyyymmdd-hhmmss") older than the cut-off key;
 // other names are never chosen.
-std::vector<std::string> PlanPatrolFolders(const std::vector<std::string>& names, uint64_t ageCutoffKey);
+std::vector<std::string> planPatrolFolders(const std::vector<std::string>& names, uint64_t ageCutoffKey);

@@ -23,7 +23,7 @@ namespace {
 
 constexpr std::time_t kAgePassPace = 3600;
 
-uint64_t CutoffKey(std::time_t now, int32_t days) {
+uint64_t cutoffKey(std::time_t now, int32_t days) {
     if (days <= 0)
         return 0;
     const std::time_t then = now - std::time_t(days) * 86400;
@@ -39,7 +39,7 @@ uint64_t CutoffKey(std::time_t now, int32_t days) {
 }
 
 // Removes a file; a file already gone counts as removed.
-bool RemoveFile(const std::string& path) {
+bool removeFile(const std::string& path) {
     if (::unlink(path.c_str()) == 0 || errno == ENOENT)
         return true;
     qCWarning(lcRetention) << "cannot delete" << path.c_str() << ":" << std::strerror(errno);
@@ -48,7 +48,7 @@ bool RemoveFile(const std::string& path) {
 
 } // namespace
 
-std::optional<uint64_t> RetentionWorker::VolumeFreeBytes(const std::string& folder) {
+std::optional<uint64_t> RetentionWorker::volumeFreeBytes(const std::string& folder) {
     struct statvfs info {};
     if (::statvfs(folder.c_str(), &info) != 0)
         return std::nullopt;
@@ -73,7 +73,7 @@ bool RetentionWorker::Start(RetentionRequest request, std::function<void(const R
     m_thread = std::thread([this, request = std::move(request), done = std::move(done)]() mutable {
         if (request.resolveFolder)
             request.recordFolder = request.resolveFolder(request.recordFolder);
-        RetentionResult result = RunPass(request);
+        RetentionResult result = runPass(request);
         if (done) {
             QMetaObject::invokeMethod(
                 &m_context, [done, result = std::move(result)] { done(result); }, Qt::QueuedConnection);
@@ -83,7 +83,7 @@ bool RetentionWorker::Start(RetentionRequest request, std::function<void(const R
     return true;
 }
 
-RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
+RetentionResult RetentionWorker::runPass(const RetentionRequest& request) {
     RetentionResult result;
     const std::optional<uint64_t> free = m_freeSpace(request.recordFolder);
     const bool spaceShort =
@@ -143,9 +143,9 @@ RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
     policy.freeSpaceRule = request.freeSpaceRule;
     policy.limitBytes = request.limitBytes;
     policy.freeBytes = free.value_or(0);
-    policy.ageCutoffKey = CutoffKey(request.now, request.maxAgeDays);
+    policy.ageCutoffKey = cutoffKey(request.now, request.maxAgeDays);
     const auto inUse = [](const RetentionClip& clip) {
-        return ClipsInUse::Contains(clip.folder + clip.fileName);
+        return ClipsInUse::contains(clip.folder + clip.fileName);
     };
     // Clips in unreadable folders stay out of the plan altogether.
     std::vector<RetentionClip> reachable;
@@ -153,7 +153,7 @@ RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
         if (clip.folderReadable)
             reachable.push_back(std::move(clip));
     }
-    const RetentionPlan plan = PlanRetention(reachable, policy, inUse);
+    const RetentionPlan plan = planRetention(reachable, policy, inUse);
 
     for (size_t i : plan.dropEntries) {
         if (m_abort)
@@ -173,20 +173,20 @@ RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
             return result;
         const RetentionClip& clip = reachable[i];
         const std::string video = clip.folder + clip.fileName;
-        if (ClipsInUse::Contains(video))
+        if (ClipsInUse::contains(video))
             continue;
-        if (!RemoveFile(video))
+        if (!removeFile(video))
             continue;
         if (!clip.imageName.empty())
-            RemoveFile(clip.folder + clip.imageName);
+            removeFile(clip.folder + clip.imageName);
         if (!index.DeleteClipRecord(clip.fileName))
             qCWarning(lcRetention) << "cannot remove the index entry of" << video.c_str();
         qCInfo(lcRetention).noquote()
-            << LoadString(IDS_RETENTION_DELETED).arg(QString::fromStdString(video)).arg(clip.bytes);
+            << loadString(IDS_RETENTION_DELETED).arg(QString::fromStdString(video)).arg(clip.bytes);
         result.deleted.emplace_back(video, clip.bytes);
     }
 
-    const uint64_t cutoff = CutoffKey(request.now, request.maxAgeDays);
+    const uint64_t cutoff = cutoffKey(request.now, request.maxAgeDays);
     if (cutoff != 0) {
         namespace fs = std::filesystem;
         const fs::path patrol = fs::path(request.recordFolder) / "patrol";
@@ -196,7 +196,7 @@ RetentionResult RetentionWorker::RunPass(const RetentionRequest& request) {
             if (entry.is_directory(error))
                 names.push_back(entry.path().filename().string());
         }
-        for (const std::string& name : PlanPatrolFolders(names, cutoff)) {
+        for (const std::string& name : planPatrolFolders(names, cutoff)) {
             if (m_abort)
                 return result;
             std::error_code removeError;

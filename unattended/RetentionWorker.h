@@ -55,19 +55,19 @@ public:
     // Free bytes for an unprivileged user on the volume of a folder; nothing
     // when it cannot be asked.
     using FreeSpace = std::function<std::optional<uint64_t>(const std::string& folder)>;
-    static std::optional<uint64_t> VolumeFreeBytes(const std::string& folder);
+    static std::optional<uint64_t> volumeFreeBytes(const std::string& folder);
 
-    explicit RetentionWorker(FreeSpace freeSpace = VolumeFreeBytes);
+    explicit RetentionWorker(FreeSpace freeSpace = volumeFreeBytes);
     ~RetentionWorker();
     RetentionWorker(const RetentionWorker&) = delete;
     RetentionWorker& operator=(const RetentionWorker&) = delete;
 
     // Starts a pass unless one runs; `done` runs on the caller's thread.
     bool Start(RetentionRequest request, std::function<void(const RetentionResult&)> done = {});
-    bool Running() const { return m_running; }
+    bool running() const { return m_running; }
 
     // One pass on the calling thread (the thread runs exactly this).
-    RetentionResult RunPass(const RetentionRequest& request);
+    RetentionResult runPass(const RetentionRequest& request);
 
 private:
     FreeSpace m_freeSpace;

@@ -50,7 +50,7 @@ UnattendedDialog::UnattendedDialog(const UnattendedSettings& values, QWidget* pa
     layout->addWidget(buttons);
 }
 
-UnattendedSettings UnattendedDialog::Values() const {
+UnattendedSettings UnattendedDialog::values() const {
     UnattendedSettings values;
     values.reconnect = m_reconnect->isChecked();
     values.reconnectAttempts = m_attempts->value();
@@ -59,9 +59,9 @@ UnattendedSettings UnattendedDialog::Values() const {
     return values;
 }
 
-bool UnattendedDialog::Run(QWidget* parent, AppStore& store) {
-    UnattendedDialog dialog(UnattendedSettings::Read(store), parent);
+bool UnattendedDialog::run(QWidget* parent, AppStore& store) {
+    UnattendedDialog dialog(UnattendedSettings::read(store), parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    return dialog.Values().Store(store);
+    return dialog.values().store(store);
 }

@@ -15,10 +15,10 @@ class UnattendedDialog : public QDialog {
     Q_OBJECT
 public:
     UnattendedDialog(const UnattendedSettings& values, QWidget* parent = nullptr);
-    UnattendedSettings Values() const;
+    UnattendedSettings values() const;
 
     // Runs the dialog over the stored values; true when OK stored new ones.
-    static bool Run(QWidget* parent, AppStore& store);
+    static bool run(QWidget* parent, AppStore& store);
 
 private:
     QCheckBox* m_reconnect;

@@ -20,6 +20,6 @@ struct UnattendedSettings {
     int32_t retentionDays = 0;
 
     // Out-of-range stored numbers read as their defaults.
-    static UnattendedSettings Read(AppStore& store);
-    bool Store(AppStore& store) const;
+    static UnattendedSettings read(AppStore& store);
+    bool store(AppStore& store) const;
 };

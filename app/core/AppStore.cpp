@@ -18,7 +18,7 @@ constexpr std::string_view kSetting = "Setting";
 constexpr std::string_view kKey = "Key";
 constexpr std::string_view kCall = "Call";
 
-const char* SettingName(int id) {
+const char* settingName(int id) {
     switch (id) {
     case AppStore::kVideoArrange:
         return "VideoArrange";
@@ -39,19 +39,19 @@ const char* SettingName(int id) {
     }
 }
 
-std::string CurrentDirectory() {
+std::string currentDirectory() {
     std::unique_ptr<char, void (*)(void*)> cwd(getcwd(nullptr, 0), std::free);
     return cwd ? std::string(cwd.get()) : std::string();
 }
 
 // The same test as making the folder the current directory, without doing it.
-bool IsReachableFolder(const std::string& path) {
+bool isReachableFolder(const std::string& path) {
     struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
 
-std::string RunningProgramPath() {
+std::string runningProgramPath() {
     std::string path(4096, '\0');
     ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
     if (n <= 0 || size_t(n) >= path.size())
@@ -60,7 +60,7 @@ std::string RunningProgramPath() {
     return path;
 }
 
-std::string EventId(std::time_t when) {
+std::string eventId(std::time_t when) {
     std::tm local{};
     char id[32] = {};
     if (!localtime_r(&when, &local) || std::strftime(id, sizeof id, "%Y%m%d%H%M%S", &local) == 0)
@@ -72,11 +72,11 @@ std::string EventId(std::time_t when) {
 
 std::string EventRecord::text(Field field) const {
     std::string_view bytes(block.data() + field.offset, field.size);
-    return std::string(CText(bytes));
+    return std::string(cText(bytes));
 }
 
 void EventRecord::setText(EventBlock& block, Field field, std::string_view text) {
-    text = CText(text).substr(0, field.size - 1);
+    text = cText(text).substr(0, field.size - 1);
     char* place = block.data() + field.offset;
     std::fill(place, place + field.size, '\0');
     std::copy(text.begin(), text.end(), place);
@@ -110,7 +110,7 @@ std::optional<RegValue> AppStore::readProfile(std::string_view section, std::str
     // Opened without the write lock, so a read never waits for another
     // process's transaction; the chain is only created when it is missing.
     // A store we may read but not change still gives its settings.
-    std::string path = EntryPath(kProfileKey, section);
+    std::string path = entryPath(kProfileKey, section);
     RegistryKey key = m_user.openKey(path);
     if (!key)
         key = m_user.createKey(path);
@@ -118,7 +118,7 @@ std::optional<RegValue> AppStore::readProfile(std::string_view section, std::str
 }
 
 bool AppStore::writeProfile(std::string_view section, std::string_view name, const RegValue& value) {
-    RegistryKey key = m_user.createKey(EntryPath(kProfileKey, section));
+    RegistryKey key = m_user.createKey(entryPath(kProfileKey, section));
     return key.setValue(name, value);
 }
 
@@ -127,12 +127,12 @@ std::string AppStore::readProfileText(std::string_view section, std::string_view
     std::optional<RegValue> value = readProfile(section, name);
     if (!value || (value->type != RegType::String && value->type != RegType::ExpandString))
         return fallback;
-    return std::string(CText(value->data));
+    return std::string(cText(value->data));
 }
 
 bool AppStore::writeProfileText(std::string_view section, std::string_view name, std::string_view text) {
     // Profile texts keep their terminating zero in the store.
-    std::string bytes(CText(text));
+    std::string bytes(cText(text));
     bytes += '\0';
     return writeProfile(section, name, RegValue::fromString(bytes));
 }
@@ -151,42 +151,42 @@ bool AppStore::writeProfileInt(std::string_view section, std::string_view name, 
 // ---- "Setting"
 
 int32_t AppStore::GetSetting(int id) {
-    const char* name = SettingName(id);
+    const char* name = settingName(id);
     return name ? readProfileInt(kSetting, name, -1) : -1;
 }
 
 bool AppStore::SetSetting(int id, int32_t value) {
-    const char* name = SettingName(id);
+    const char* name = settingName(id);
     return name && writeProfileInt(kSetting, name, value);
 }
 
-bool AppStore::GetVideoArrange() {
+bool AppStore::videoArrange() {
     return GetSetting(kVideoArrange) != 0;
 }
 
-uint32_t AppStore::GetLimitDiskSpace() {
+uint32_t AppStore::limitDiskSpace() {
     uint32_t megabytes = uint32_t(GetSetting(kLimitDiskSpace));
     return megabytes == 0 || megabytes > 9999 ? 50 : megabytes;
 }
 
-uint32_t AppStore::GetCheckTimer() {
+uint32_t AppStore::checkTimer() {
     uint32_t seconds = uint32_t(GetSetting(kCheckTimer));
     return seconds == 0 || seconds > 300 ? 10 : seconds;
 }
 
-int32_t AppStore::GetModem() {
+int32_t AppStore::modem() {
     return GetSetting(kModem);
 }
 
-bool AppStore::GetAutoRun() {
+bool AppStore::autoRun() {
     return GetSetting(kAutoRun) == 1;
 }
 
-std::string AppStore::GetClassName() {
+std::string AppStore::className() {
     return readProfileText(kSetting, "Class Name", {});
 }
 
-bool AppStore::SetClassName(const std::string& name) {
+bool AppStore::setClassName(const std::string& name) {
     return writeProfileText(kSetting, "Class Name", name);
 }
 
@@ -209,9 +209,9 @@ bool AppStore::SaveAppPassword(const std::string& user, const std::string& passw
 }
 
 bool AppStore::CheckAppPassword(const std::string& user, const std::string& password) {
-    if (GetAppUser() != CText(user))
+    if (GetAppUser() != cText(user))
         return false;
-    return GetAppPassword() == CText(password);
+    return GetAppPassword() == cText(password);
 }
 
 std::string AppStore::GetRecordPath() {
@@ -224,8 +224,8 @@ std::string AppStore::storedRecordPath() {
 
 std::string AppStore::resolveRecordPath(const std::string& stored) {
     std::string path = stored;
-    if (!IsReachableFolder(path))
-        path = CurrentDirectory();
+    if (!isReachableFolder(path))
+        path = currentDirectory();
     if (path.empty() || path.back() != '/')
         path += '/';
     return path;
@@ -233,23 +233,23 @@ std::string AppStore::resolveRecordPath(const std::string& stored) {
 
 bool AppStore::SetRecordPath(const std::string& path) {
     // Clips recorded into a longer folder could be neither played nor deleted.
-    if (!FitsRecordFolder(path))
+    if (!fitsRecordFolder(path))
         return false;
     return writeProfileText(kKey, "RECPath", path);
 }
 
 std::string AppStore::GetRecordDrive() {
-    return RecordVolume::MountPointOf(GetRecordPath());
+    return RecordVolume::mountPointOf(GetRecordPath());
 }
 
 uint32_t AppStore::GetRecordFreeMB() {
-    return RecordVolume::FreeMegabytes(GetRecordPath());
+    return RecordVolume::freeMegabytes(GetRecordPath());
 }
 
 void AppStore::SetAutoRun(bool on) {
     if (RegistryKey run = m_machine.createKey(kRunKey)) {
         if (on) {
-            if (std::string program = RunningProgramPath(); !program.empty())
+            if (std::string program = runningProgramPath(); !program.empty())
                 run.setString(kRunValue, program);
         } else {
             run.deleteValue(kRunValue);
@@ -257,9 +257,9 @@ void AppStore::SetAutoRun(bool on) {
     }
     // The machine-wide Run key starts nothing on a Linux desktop; the user's
     // autostart entry does.
-    AutostartEntry entry = AutostartEntry::ForCurrentUser();
+    AutostartEntry entry = AutostartEntry::forCurrentUser();
     if (on)
-        entry.install(RunningProgramPath());
+        entry.install(runningProgramPath());
     else
         entry.remove();
     SetSetting(kAutoRun, on ? 1 : 0);
@@ -267,7 +267,7 @@ void AppStore::SetAutoRun(bool on) {
 
 // ---- "Call"
 
-CallSettings AppStore::GetCallSettings() {
+CallSettings AppStore::callSettings() {
     CallSettings settings;
     settings.save = readProfileInt(kCall, "Save", 0);
     settings.user = readProfileText(kCall, "User", {});
@@ -280,7 +280,7 @@ CallSettings AppStore::GetCallSettings() {
     return settings;
 }
 
-bool AppStore::SaveCallSettings(const CallSettings& settings) {
+bool AppStore::saveCallSettings(const CallSettings& settings) {
     WriteBatch batch(m_user);
     bool ok = writeProfileText(kCall, "User", settings.user);
     ok = writeProfileText(kCall, "Dial", settings.dial) && ok;
@@ -300,37 +300,37 @@ void AppStore::LoadPhoneBook(std::vector<PhoneEntry>& list) {
     for (const SubkeyValues& entry : store.subkeysWithValues()) {
         if (entry.name.size() >= kLoadBuffer)
             continue;
-        list.push_back({LoadText(entry.find("Name")), LoadText(entry.find("PassWord")),
-                        LoadText(entry.find("Dial")), LoadText(entry.find("Memo"))});
+        list.push_back({loadText(entry.find("Name")), loadText(entry.find("PassWord")),
+                        loadText(entry.find("Dial")), loadText(entry.find("Memo"))});
     }
 }
 
 bool AppStore::SavePhoneEntry(const PhoneEntry& entry) {
-    if (!IsEntryName(entry.Name))
+    if (!isEntryName(entry.Name))
         return false;
     WriteBatch batch(m_user);
-    RegistryKey key = m_user.createKey(EntryPath(kPhoneStore, entry.Name));
+    RegistryKey key = m_user.createKey(entryPath(kPhoneStore, entry.Name));
     if (!key)
         return false;
-    key.setValue("Name", StoreText(entry.Name));
-    key.setValue("PassWord", StoreText(entry.PassWord));
-    key.setValue("Dial", StoreText(entry.Dial));
-    key.setValue("Memo", StoreText(entry.Memo));
+    key.setValue("Name", storeText(entry.Name));
+    key.setValue("PassWord", storeText(entry.PassWord));
+    key.setValue("Dial", storeText(entry.Dial));
+    key.setValue("Memo", storeText(entry.Memo));
     return batch.commit();
 }
 
 bool AppStore::DeletePhoneEntry(const std::string& name) {
-    return IsEntryName(name) && m_user.deleteKey(EntryPath(kPhoneStore, name));
+    return isEntryName(name) && m_user.deleteKey(entryPath(kPhoneStore, name));
 }
 
 // ---- event records
 
 bool AppStore::AddEventRecord(const EventBlock& block) {
-    std::string id = EventId(m_now());
-    if (!IsEntryName(id))
+    std::string id = eventId(m_now());
+    if (!isEntryName(id))
         return false;
     WriteBatch batch(m_user);
-    RegistryKey key = m_user.createKey(EntryPath(kEventStore, id));
+    RegistryKey key = m_user.createKey(entryPath(kEventStore, id));
     if (!key)
         return false;
     auto field = [&block](EventRecord::Field f) {
@@ -353,14 +353,14 @@ void AppStore::LoadEventRecords(std::vector<EventRecord>& list) {
             continue;
         EventRecord record;
         record.ID = entry.name;
-        EventRecord::setText(record.block, EventRecord::kName, LoadText(entry.find("Name")));
-        EventRecord::setText(record.block, EventRecord::kTel, LoadText(entry.find("Tel")));
-        EventRecord::setText(record.block, EventRecord::kAddress, LoadText(entry.find("Address")));
-        EventRecord::setText(record.block, EventRecord::kMemo, LoadText(entry.find("Memo")));
+        EventRecord::setText(record.block, EventRecord::kName, loadText(entry.find("Name")));
+        EventRecord::setText(record.block, EventRecord::kTel, loadText(entry.find("Tel")));
+        EventRecord::setText(record.block, EventRecord::kAddress, loadText(entry.find("Address")));
+        EventRecord::setText(record.block, EventRecord::kMemo, loadText(entry.find("Memo")));
         list.push_back(std::move(record));
     }
 }
 
 bool AppStore::DeleteEventRecord(const std::string& id) {
-    return IsEntryName(id) && m_user.deleteKey(EntryPath(kEventStore, id));
+    return isEntryName(id) && m_user.deleteKey(entryPath(kEventStore, id));
 }

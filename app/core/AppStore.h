@@ -103,15 +103,15 @@ public:
     bool SetSetting(int id, int32_t value);
 
     // Each setting as its reader takes it.
-    bool GetVideoArrange();       // on unless stored as 0
-    uint32_t GetLimitDiskSpace(); // megabytes; 0, missing or above 9999 -> 50
-    uint32_t GetCheckTimer();     // seconds; 0, missing or above 300 -> 10
-    int32_t GetModem();           // modem index; -1 when none was chosen
-    bool GetAutoRun();            // on only when stored as exactly 1
+    bool videoArrange();       // on unless stored as 0
+    uint32_t limitDiskSpace(); // megabytes; 0, missing or above 9999 -> 50
+    uint32_t checkTimer();     // seconds; 0, missing or above 300 -> 10
+    int32_t modem();           // modem index; -1 when none was chosen
+    bool autoRun();            // on only when stored as exactly 1
 
     // "Setting"/"Class Name": how a new process finds the running instance.
-    std::string GetClassName();
-    bool SetClassName(const std::string& name);
+    std::string className();
+    bool setClassName(const std::string& name);
 
     std::string GetAppUser();
     std::string GetAppPassword();
@@ -144,8 +144,8 @@ public:
     // autostart entry; in every case stores "AutoRun".
     void SetAutoRun(bool on);
 
-    CallSettings GetCallSettings();
-    bool SaveCallSettings(const CallSettings& settings);
+    CallSettings callSettings();
+    bool saveCallSettings(const CallSettings& settings);
 
     // Appends every stored entry, in the store's order.
     void LoadPhoneBook(std::vector<PhoneEntry>& list);
@@ -162,16 +162,16 @@ public:
 
     // Any integer or text value of a profile section ("Dialscope" -> section),
     // for options kept in sections of their own.
-    int32_t GetProfileInt(std::string_view section, std::string_view name, int32_t fallback) {
+    int32_t profileInt(std::string_view section, std::string_view name, int32_t fallback) {
         return readProfileInt(section, name, fallback);
     }
-    bool SetProfileInt(std::string_view section, std::string_view name, int32_t value) {
+    bool setProfileInt(std::string_view section, std::string_view name, int32_t value) {
         return writeProfileInt(section, name, value);
     }
-    std::string GetProfileText(std::string_view section, std::string_view name, const std::string& fallback) {
+    std::string profileText(std::string_view section, std::string_view name, const std::string& fallback) {
         return readProfileText(section, name, fallback);
     }
-    bool SetProfileText(std::string_view section, std::string_view name, std::string_view text) {
+    bool setProfileText(std::string_view section, std::string_view name, std::string_view text) {
         return writeProfileText(section, name, text);
     }
 

@@ -14,7 +14,7 @@ constexpr std::string_view kReservedInExec = " \t\n\"'\\><~|&;$*?#()`";
 // with '"', '`', '$' and '\' escaped inside the quotes; '%' doubled so it is no
 // field code; then every '\' doubled again by the string escaping of desktop
 // entry values (so a literal backslash takes four).
-std::string ExecArgument(std::string_view path) {
+std::string execArgument(std::string_view path) {
     std::string argument;
     bool quote = path.find_first_of(kReservedInExec) != path.npos;
     if (quote)
@@ -39,7 +39,7 @@ std::string ExecArgument(std::string_view path) {
 
 } // namespace
 
-AutostartEntry AutostartEntry::ForCurrentUser() {
+AutostartEntry AutostartEntry::forCurrentUser() {
     std::string config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         config = xdg;
@@ -50,7 +50,7 @@ AutostartEntry AutostartEntry::ForCurrentUser() {
     return AutostartEntry(config + "/autostart/dialscope.desktop");
 }
 
-std::optional<std::string> AutostartEntry::DesktopFileText(std::string_view programPath) {
+std::optional<std::string> AutostartEntry::desktopFileText(std::string_view programPath) {
     if (programPath.empty() || programPath.front() != '/')
         return std::nullopt;
     for (char c : programPath)
@@ -61,7 +61,7 @@ std::optional<std::string> AutostartEntry::DesktopFileText(std::string_view prog
                        "Name=Dialscope\n"
                        "Comment=Remote video surveillance over the telephone network\n"
                        "Exec=";
-    text += ExecArgument(programPath);
+    text += execArgument(programPath);
     text += "\n"
             "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
@@ -69,7 +69,7 @@ std::optional<std::string> AutostartEntry::DesktopFileText(std::string_view prog
 }
 
 bool AutostartEntry::install(const std::string& programPath) const {
-    std::optional<std::string> text = DesktopFileText(programPath);
+    std::optional<std::string> text = desktopFileText(programPath);
     if (!text || m_filePath.empty())
         return false;
     std::error_code error;

@@ -20,7 +20,7 @@ public:
         : m_filePath(std::move(filePath)) {}
     // The entry of the current user; its path is "" when neither
     // XDG_CONFIG_HOME nor HOME names a folder, and then nothing can be written.
-    static AutostartEntry ForCurrentUser();
+    static AutostartEntry forCurrentUser();
 
     const std::string& filePath() const { return m_filePath; }
 
@@ -30,7 +30,7 @@ public:
 
     // The desktop entry that starts `programPath`; nothing for a path that an
     // Exec line cannot carry (a relative path or one with control characters).
-    static std::optional<std::string> DesktopFileText(std::string_view programPath);
+    static std::optional<std::string> desktopFileText(std::string_view programPath);
 
 private:
     std::string m_filePath;

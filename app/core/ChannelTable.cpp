@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void ChannelTable::Replace(const std::vector<ChannelEntry>& entries) {
+void ChannelTable::replace(const std::vector<ChannelEntry>& entries) {
     m_rows.clear();
     std::copy_if(entries.begin(), entries.end(), std::back_inserter(m_rows),
                  [](const ChannelEntry& e) { return e.channel > 0; });

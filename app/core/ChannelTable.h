@@ -21,7 +21,7 @@ struct ChannelEntry {
 class ChannelTable {
 public:
     // Empties the table, then appends every entry numbered above 0, in order.
-    void Replace(const std::vector<ChannelEntry>& entries);
+    void replace(const std::vector<ChannelEntry>& entries);
     // The name of the first row numbered `channel`; empty when there is none.
     std::string GetChannelName(int32_t channel) const;
 

@@ -4,7 +4,7 @@
 #define DIALSCOPE_VERSION "0"
 #endif
 
-CommandLine ParseCommandLine(const QStringList& arguments) {
+CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine line;
     for (const QString& argument : arguments) {
         if (argument == QLatin1String("--"))
@@ -23,11 +23,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     return line;
 }
 
-QString VersionText() {
+QString versionText() {
     return QStringLiteral("dialscope " DIALSCOPE_VERSION "\n");
 }
 
-QString HelpText() {
+QString helpText() {
     return QStringLiteral("Usage: dialscope [/Embedding | -Automation] [--demo]\n"
                           "       dialscope --export CLIP.avi [CLIP.avi ...] --to OUT.mp4|OUT.mkv\n"
                           "                 [--from TIME --until TIME]\n"

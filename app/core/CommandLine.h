@@ -17,7 +17,7 @@ struct CommandLine {
 
 // `arguments` excludes the program name. The first of "--version" or
 // "--help"/"-h" wins; a "--" ends the switches this build reads.
-CommandLine ParseCommandLine(const QStringList& arguments);
+CommandLine parseCommandLine(const QStringList& arguments);
 
-QString VersionText();
-QString HelpText();
+QString versionText();
+QString helpText();

@@ -22,7 +22,7 @@ DemoSite::~DemoSite() {
     }
 }
 
-QString DemoSite::FindSimulator(const QString& programDir) {
+QString DemoSite::findSimulator(const QString& programDir) {
     const QString name = QLatin1String(kSimulator);
     for (const QString& candidate :
          {programDir + QLatin1Char('/') + name, programDir + QStringLiteral("/../tools/sitesim/") + name}) {
@@ -34,7 +34,7 @@ QString DemoSite::FindSimulator(const QString& programDir) {
 }
 
 bool DemoSite::Start(const QString& programDir, int waitMs) {
-    const QString simulator = FindSimulator(programDir);
+    const QString simulator = findSimulator(programDir);
     if (simulator.isEmpty()) {
         qCWarning(lcDemo) << "no" << kSimulator << "beside the program or on PATH";
         return false;

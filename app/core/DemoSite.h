@@ -21,11 +21,11 @@ public:
     DemoSite& operator=(const DemoSite&) = delete;
 
     // The simulator's path, empty when none is found.
-    static QString FindSimulator(const QString& programDir);
+    static QString findSimulator(const QString& programDir);
     // Starts it and points DIALSCOPE_MODEMS at it; false (with the reason in
     // the log) when it cannot.
     bool Start(const QString& programDir, int waitMs = 5000);
-    QString ModemPath() const { return m_link; }
+    QString modemPath() const { return m_link; }
 
 private:
     QProcess m_process;

@@ -10,7 +10,7 @@
 
 namespace {
 
-void SplitNames(std::string_view text, std::vector<std::string>& out) {
+void splitNames(std::string_view text, std::vector<std::string>& out) {
     size_t start = 0;
     while (start <= text.size()) {
         size_t slash = text.find('/', start);
@@ -49,7 +49,7 @@ void FolderTree::select(FolderNode* node) {
 void FolderTree::fill(FolderNode* node) {
     if (!node || !node->children.empty())
         return;
-    for (std::string& name : m_lister(FullPath(node))) {
+    for (std::string& name : m_lister(fullPath(node))) {
         auto child = std::make_unique<FolderNode>();
         child->text = std::move(name);
         child->image = FolderImage::Folder;
@@ -64,7 +64,7 @@ void FolderTree::selectAlongPath(const std::string& path) {
     std::vector<std::string> rootTexts;
     for (const auto& root : m_roots)
         rootTexts.push_back(root->text);
-    for (const std::string& component : PathComponents(path, rootTexts)) {
+    for (const std::string& component : pathComponents(path, rootTexts)) {
         const auto& candidates = m_selected ? m_selected->children : m_roots;
         auto found = std::find_if(candidates.begin(), candidates.end(),
                                   [&](const auto& node) { return node->text == component; });
@@ -76,7 +76,7 @@ void FolderTree::selectAlongPath(const std::string& path) {
     }
 }
 
-std::string FolderTree::FullPath(const FolderNode* node) {
+std::string FolderTree::fullPath(const FolderNode* node) {
     std::string path;
     for (; node; node = node->parent) {
         std::string part = node->text;
@@ -87,10 +87,10 @@ std::string FolderTree::FullPath(const FolderNode* node) {
     return path;
 }
 
-std::vector<std::string> FolderTree::PathComponents(const std::string& path,
+std::vector<std::string> FolderTree::pathComponents(const std::string& path,
                                                     const std::vector<std::string>& rootTexts) {
     std::vector<std::string> components;
-    std::string root = RecordVolume::LongestMountPrefix(path, rootTexts);
+    std::string root = RecordVolume::longestMountPrefix(path, rootTexts);
     std::string_view rest = path;
     if (!root.empty()) {
         // The root's own text, as the tree spells it (a trailing "/" included).
@@ -103,11 +103,11 @@ std::vector<std::string> FolderTree::PathComponents(const std::string& path,
         components.push_back(*same);
         rest.remove_prefix(root.size());
     }
-    SplitNames(rest, components);
+    splitNames(rest, components);
     return components;
 }
 
-std::vector<std::string> FolderTree::ListSubfolders(const std::string& folder) {
+std::vector<std::string> FolderTree::listSubfolders(const std::string& folder) {
     std::vector<std::string> names;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir)

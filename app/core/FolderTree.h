@@ -35,7 +35,7 @@ public:
     // Names of the subfolders of a folder ("." and ".." left out).
     using Lister = std::function<std::vector<std::string>(const std::string& folder)>;
 
-    explicit FolderTree(Lister lister = ListSubfolders);
+    explicit FolderTree(Lister lister = listSubfolders);
 
     // Called after a node's children were appended by a fill, and after the
     // selection changed.
@@ -59,17 +59,17 @@ public:
     void selectAlongPath(const std::string& path);
 
     // The node's folder, ending with "/".
-    static std::string FullPath(const FolderNode* node);
+    static std::string fullPath(const FolderNode* node);
 
     // The components selectAlongPath searches for: the longest of `rootTexts`
     // that leads `path` (by whole components), then the remaining names split
     // at "/", empty names left out. Without such a root, every name of the path.
-    static std::vector<std::string> PathComponents(const std::string& path,
+    static std::vector<std::string> pathComponents(const std::string& path,
                                                    const std::vector<std::string>& rootTexts);
 
     // The subfolders of `folder` on disk (symbolic links to folders count),
     // sorted by name; none when it cannot be read.
-    static std::vector<std::string> ListSubfolders(const std::string& folder);
+    static std::vector<std::string> listSubfolders(const std::string& folder);
 
 private:
     Lister m_lister;

@@ -8,23 +8,23 @@
 
 namespace {
 
-bool IsOctal(char c) {
+bool isOctal(char c) {
     return c >= '0' && c <= '7';
 }
 
-bool IsBlank(char c) {
+bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
 // The fields of a line, still escaped.
-std::vector<std::string_view> SplitFields(std::string_view line) {
+std::vector<std::string_view> splitFields(std::string_view line) {
     std::vector<std::string_view> fields;
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && IsBlank(line[i]))
+        while (i < line.size() && isBlank(line[i]))
             ++i;
         size_t start = i;
-        while (i < line.size() && !IsBlank(line[i]))
+        while (i < line.size() && !isBlank(line[i]))
             ++i;
         if (i > start)
             fields.push_back(line.substr(start, i - start));
@@ -33,11 +33,11 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
 }
 
 // True when `path` is `folder` or lies below it.
-bool IsUnder(std::string_view path, std::string_view folder) {
+bool isUnder(std::string_view path, std::string_view folder) {
     return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
-template <size_t N> bool OneOf(std::string_view value, const std::array<std::string_view, N>& set) {
+template <size_t N> bool oneOf(std::string_view value, const std::array<std::string_view, N>& set) {
     return std::find(set.begin(), set.end(), value) != set.end();
 }
 
@@ -88,26 +88,26 @@ std::vector<MountEntry> MountTableParser::finish() {
 
 void MountTableParser::endLine() {
     if (!m_overlong) {
-        std::vector<std::string_view> fields = SplitFields(m_line);
+        std::vector<std::string_view> fields = splitFields(m_line);
         if (fields.size() >= 3)
-            m_entries.push_back({Unescape(fields[0]), Unescape(fields[1]), Unescape(fields[2])});
+            m_entries.push_back({unescape(fields[0]), unescape(fields[1]), unescape(fields[2])});
     }
     m_line.clear();
     m_overlong = false;
 }
 
-std::vector<MountEntry> MountTableParser::Parse(std::string_view text) {
+std::vector<MountEntry> MountTableParser::parse(std::string_view text) {
     MountTableParser parser;
     parser.feed(text);
     return parser.finish();
 }
 
-std::string MountTableParser::Unescape(std::string_view field) {
+std::string MountTableParser::unescape(std::string_view field) {
     std::string out;
     out.reserve(field.size());
     for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && IsOctal(field[i + 1]) && IsOctal(field[i + 2]) &&
-            IsOctal(field[i + 3])) {
+        if (field[i] == '\\' && i + 3 < field.size() && isOctal(field[i + 1]) && isOctal(field[i + 2]) &&
+            isOctal(field[i + 3])) {
             int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
             out.push_back(char(value & 0xFF));
             i += 3;
@@ -118,29 +118,29 @@ std::string MountTableParser::Unescape(std::string_view field) {
     return out;
 }
 
-VolumeKind ClassifyMount(const MountEntry& entry) {
+VolumeKind classifyMount(const MountEntry& entry) {
     std::string_view point = entry.mountPoint;
     std::string_view type = entry.type;
     if (point.empty() || point.front() != '/')
         return VolumeKind::Hidden;
-    if (IsUnder(point, "/proc") || IsUnder(point, "/sys") || IsUnder(point, "/dev"))
+    if (isUnder(point, "/proc") || isUnder(point, "/sys") || isUnder(point, "/dev"))
         return VolumeKind::Hidden;
-    if (OneOf(type, kPseudoTypes) || OneOf(type, kReadOnlyMediaTypes))
+    if (oneOf(type, kPseudoTypes) || oneOf(type, kReadOnlyMediaTypes))
         return VolumeKind::Hidden;
-    if (OneOf(type, kMemoryTypes) && IsUnder(point, "/run"))
+    if (oneOf(type, kMemoryTypes) && isUnder(point, "/run"))
         return VolumeKind::Hidden;
-    if (OneOf(type, kNetworkTypes))
+    if (oneOf(type, kNetworkTypes))
         return VolumeKind::Network;
     return VolumeKind::Local;
 }
 
-std::vector<Volume> ListedVolumes(const std::vector<MountEntry>& table) {
+std::vector<Volume> listedVolumes(const std::vector<MountEntry>& table) {
     std::vector<Volume> volumes;
     for (const MountEntry& entry : table) {
         // A later mount on the same point hides the earlier one, even when it
         // is itself not listed.
         std::erase_if(volumes, [&](const Volume& v) { return v.mountPoint == entry.mountPoint; });
-        VolumeKind kind = ClassifyMount(entry);
+        VolumeKind kind = classifyMount(entry);
         if (kind != VolumeKind::Hidden)
             volumes.push_back({entry.mountPoint, kind == VolumeKind::Network});
     }
@@ -149,12 +149,12 @@ std::vector<Volume> ListedVolumes(const std::vector<MountEntry>& table) {
     return volumes;
 }
 
-std::vector<Volume> CurrentVolumes() {
+std::vector<Volume> currentVolumes() {
     std::ifstream file("/proc/self/mounts", std::ios::binary);
     std::vector<Volume> volumes;
     if (file) {
         std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        volumes = ListedVolumes(MountTableParser::Parse(text));
+        volumes = listedVolumes(MountTableParser::parse(text));
     }
     std::erase_if(volumes, [](const Volume& v) {
         struct stat info {};

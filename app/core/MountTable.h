@@ -33,9 +33,9 @@ public:
     // Takes a last line that has no line break; returns every entry parsed.
     std::vector<MountEntry> finish();
 
-    static std::vector<MountEntry> Parse(std::string_view text);
+    static std::vector<MountEntry> parse(std::string_view text);
     // Decodes backslash + three octal digits; any other backslash stays as is.
-    static std::string Unescape(std::string_view field);
+    static std::string unescape(std::string_view field);
 
 private:
     void endLine();
@@ -55,12 +55,12 @@ struct Volume {
 };
 
 // How the record path tree shows a mount.
-VolumeKind ClassifyMount(const MountEntry& entry);
+VolumeKind classifyMount(const MountEntry& entry);
 
 // The volumes to offer, sorted by mount point.
-std::vector<Volume> ListedVolumes(const std::vector<MountEntry>& table);
+std::vector<Volume> listedVolumes(const std::vector<MountEntry>& table);
 
 // ListedVolumes of /proc/self/mounts, keeping only mount points that are
 // folders (a container's bind-mounted files are not volumes); "/" alone when
 // the table cannot be read.
-std::vector<Volume> CurrentVolumes();
+std::vector<Volume> currentVolumes();

@@ -3,16 +3,16 @@
 #include "app/core/AppStore.h"
 #include "res/StringTable.h"
 
-OptionsValues OptionsValues::Read(AppStore& store) {
+OptionsValues OptionsValues::read(AppStore& store) {
     OptionsValues values;
-    values.autoRun = store.GetAutoRun();
-    values.autoArrange = store.GetVideoArrange();
-    values.lowSpaceMB = store.GetLimitDiskSpace();
-    values.checkSeconds = store.GetCheckTimer();
+    values.autoRun = store.autoRun();
+    values.autoArrange = store.videoArrange();
+    values.lowSpaceMB = store.limitDiskSpace();
+    values.checkSeconds = store.checkTimer();
     return values;
 }
 
-bool OptionsValues::Store(AppStore& store) const {
+bool OptionsValues::store(AppStore& store) const {
     // Start with the session lives in the machine-wide store, which only
     // the administrator may change; the operator's own settings decide.
     store.SetAutoRun(autoRun);
@@ -21,19 +21,19 @@ bool OptionsValues::Store(AppStore& store) const {
     return store.SetSetting(AppStore::kCheckTimer, int32_t(checkSeconds)) && ok;
 }
 
-NumberCheck CheckNumberField(const QString& text, uint32_t min, uint32_t max) {
+NumberCheck checkNumberField(const QString& text, uint32_t min, uint32_t max) {
     QString digits = text.trimmed();
     bool allDigits = !digits.isEmpty();
     for (QChar c : digits)
         allDigits = allDigits && c >= u'0' && c <= u'9';
     if (!allDigits)
-        return {std::nullopt, LoadString(IDP_PARSE_UINT)};
+        return {std::nullopt, loadString(IDP_PARSE_UINT)};
 
     // Saturates, so a long run of digits is out of range rather than wrapped.
     uint64_t value = 0;
     for (QChar c : digits)
         value = std::min<uint64_t>(value * 10 + uint64_t(c.unicode() - u'0'), uint64_t(UINT32_MAX) + 1);
     if (value < min || value > max)
-        return {std::nullopt, LoadString(IDP_PARSE_INT_RANGE).arg(min).arg(max)};
+        return {std::nullopt, loadString(IDP_PARSE_INT_RANGE).arg(min).arg(max)};
     return {uint32_t(value), QString()};
 }

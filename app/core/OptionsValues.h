@@ -27,11 +27,11 @@ struct OptionsValues {
     uint32_t checkSeconds = 10;
     bool autoRun = false;
 
-    static OptionsValues Read(AppStore& store);
+    static OptionsValues read(AppStore& store);
     // Start at log-in first (it stores "AutoRun" itself), then "VideoArrange",
     // "LimitDiskSpace" and "CheckTimer".
     // False when the store refused any of the operator's own settings.
-    bool Store(AppStore& store) const;
+    bool store(AppStore& store) const;
 };
 
 // The outcome of checking one number field: the value, or the message to show.
@@ -40,4 +40,4 @@ struct NumberCheck {
     QString message;
 };
 
-NumberCheck CheckNumberField(const QString& text, uint32_t min, uint32_t max);
+NumberCheck checkNumberField(const QString& text, uint32_t min, uint32_t max);

@@ -4,16 +4,16 @@
 
 namespace {
 
-char AsciiLower(char c) {
+char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 // Compares ignoring the case of ASCII letters, as the store compares key names.
-int CompareBlind(const std::string& a, const std::string& b) {
+int compareBlind(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
-        const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
+        const auto x = static_cast<unsigned char>(asciiLower(a[i]));
+        const auto y = static_cast<unsigned char>(asciiLower(b[i]));
         if (x != y)
             return x < y ? -1 : 1;
     }
@@ -28,18 +28,18 @@ PhoneBookModel::PhoneBookModel(std::vector<PhoneEntry> entries)
         upsertRow(entry);
 }
 
-int PhoneBookModel::CompareNames(const std::string& a, const std::string& b) {
-    int blind = CompareBlind(a, b);
+int PhoneBookModel::compareNames(const std::string& a, const std::string& b) {
+    int blind = compareBlind(a, b);
     return blind != 0 ? blind : a.compare(b);
 }
 
-bool PhoneBookModel::SameName(const std::string& a, const std::string& b) {
-    return CompareBlind(a, b) == 0;
+bool PhoneBookModel::sameName(const std::string& a, const std::string& b) {
+    return compareBlind(a, b) == 0;
 }
 
 int PhoneBookModel::findRow(const std::string& name) const {
     auto it =
-        std::find_if(m_rows.begin(), m_rows.end(), [&](const Row& row) { return SameName(row.name, name); });
+        std::find_if(m_rows.begin(), m_rows.end(), [&](const Row& row) { return sameName(row.name, name); });
     return it == m_rows.end() ? -1 : int(it - m_rows.begin());
 }
 
@@ -49,7 +49,7 @@ PhoneBookModel::RowChange PhoneBookModel::upsertRow(const PhoneEntry& entry) {
     if (inserted) {
         auto at = std::upper_bound(
             m_rows.begin(), m_rows.end(), entry.Name,
-            [](const std::string& name, const Row& row) { return CompareNames(name, row.name) < 0; });
+            [](const std::string& name, const Row& row) { return compareNames(name, row.name) < 0; });
         index = int(at - m_rows.begin());
         m_rows.insert(at, Row{entry.Name, {}, {}});
     }
@@ -64,7 +64,7 @@ void PhoneBookModel::upsertEntry(const PhoneEntry& entry) {
     if (exact == m_entries.end())
         m_entries.push_back(entry);
     for (PhoneEntry& e : m_entries) {
-        if (SameName(e.Name, entry.Name)) {
+        if (sameName(e.Name, entry.Name)) {
             e.PassWord = entry.PassWord;
             e.Dial = entry.Dial;
             e.Memo = entry.Memo;
@@ -77,7 +77,7 @@ void PhoneBookModel::removeRow(int index) {
         return;
     std::string name = m_rows[size_t(index)].name;
     m_rows.erase(m_rows.begin() + index);
-    std::erase_if(m_entries, [&](const PhoneEntry& e) { return SameName(e.Name, name); });
+    std::erase_if(m_entries, [&](const PhoneEntry& e) { return sameName(e.Name, name); });
 }
 
 std::optional<std::string> PhoneBookModel::passwordOf(const std::string& name) const {

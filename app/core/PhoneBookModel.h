@@ -56,8 +56,8 @@ public:
     std::optional<std::string> passwordOf(const std::string& name) const;
 
     // Sort order of the rows: case-blind, then byte order.
-    static int CompareNames(const std::string& a, const std::string& b);
-    static bool SameName(const std::string& a, const std::string& b);
+    static int compareNames(const std::string& a, const std::string& b);
+    static bool sameName(const std::string& a, const std::string& b);
 
 private:
     std::vector<Row> m_rows;

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::vector<std::string> ReadMountPoints() {
+std::vector<std::string> readMountPoints() {
     std::vector<std::string> points;
     std::unique_ptr<FILE, int (*)(FILE*)> table(setmntent("/proc/self/mounts", "r"), endmntent);
     if (!table)
@@ -23,7 +23,7 @@ std::vector<std::string> ReadMountPoints() {
 
 } // namespace
 
-std::string RecordVolume::LongestMountPrefix(std::string_view realPath,
+std::string RecordVolume::longestMountPrefix(std::string_view realPath,
                                              const std::vector<std::string>& mountPoints) {
     std::string best;
     bool found = false;
@@ -44,16 +44,16 @@ std::string RecordVolume::LongestMountPrefix(std::string_view realPath,
     return best;
 }
 
-std::string RecordVolume::MountPointOf(const std::string& folder) {
+std::string RecordVolume::mountPointOf(const std::string& folder) {
     std::unique_ptr<char, void (*)(void*)> real(realpath(folder.c_str(), nullptr), std::free);
     if (!real)
         return {};
-    std::string mount = LongestMountPrefix(real.get(), ReadMountPoints());
+    std::string mount = longestMountPrefix(real.get(), readMountPoints());
     // Without a readable mount table, every absolute path is on the root volume.
     return mount.empty() ? std::string("/") : mount;
 }
 
-uint32_t RecordVolume::FreeMegabytes(const std::string& folder) {
+uint32_t RecordVolume::freeMegabytes(const std::string& folder) {
     struct statvfs info {};
     if (statvfs(folder.c_str(), &info) != 0)
         return 0;

@@ -18,14 +18,14 @@ class RecordVolume {
 public:
     // The mount point of the volume holding `folder`; "" when the folder cannot
     // be resolved, "/" when the mount table cannot be read.
-    static std::string MountPointOf(const std::string& folder);
+    static std::string mountPointOf(const std::string& folder);
 
     // The longest of `mountPoints` that equals `realPath` or is a parent folder
     // of it, compared by whole path components; "" when none is.
-    static std::string LongestMountPrefix(std::string_view realPath,
+    static std::string longestMountPrefix(std::string_view realPath,
                                           const std::vector<std::string>& mountPoints);
 
     // Whole megabytes free to an unprivileged user on the volume of `folder`,
     // cut to 32 bits; 0 when the query fails.
-    static uint32_t FreeMegabytes(const std::string& folder);
+    static uint32_t freeMegabytes(const std::string& folder);
 };

@@ -32,31 +32,31 @@ inline constexpr std::string_view kRunValue = "Kestrel";
 inline constexpr size_t kLoadBuffer = 260;
 
 // The text a C caller sees in these bytes: everything before the first zero.
-std::string_view CText(std::string_view bytes);
+std::string_view cText(std::string_view bytes);
 
 // An entry text as stored: the C string's bytes, without terminating zero.
-RegValue StoreText(std::string_view text);
+RegValue storeText(std::string_view text);
 
 // A string value as a load reads it: its text, cut to kLoadBuffer - 1 bytes.
 // Missing values and values that are not strings read as empty text.
-std::string LoadText(const RegValue* value);
+std::string loadText(const RegValue* value);
 // The same, taking the bytes out of a value that is no longer needed.
-std::string TakeText(RegValue& value);
+std::string takeText(RegValue& value);
 
 // A 4-byte integer value; 0 when missing or of another size.
-int32_t LoadDword(const RegValue* value);
+int32_t loadDword(const RegValue* value);
 
 // Whether `name` can name an entry key: not empty, no "\" (which would make
 // nested keys), no zero byte, and short enough to be enumerated back.
-bool IsEntryName(std::string_view name);
+bool isEntryName(std::string_view name);
 
 // Whether clips recorded into `folder` can be found again: the clip index
 // keeps the folder with a closing "/" and loads it into a kLoadBuffer-byte
 // buffer, so a longer folder would be cut and its clips neither played nor
 // deleted.
-bool FitsRecordFolder(std::string_view folder);
+bool fitsRecordFolder(std::string_view folder);
 
 // store + "\" + name
-std::string EntryPath(std::string_view store, std::string_view name);
+std::string entryPath(std::string_view store, std::string_view name);
 
 } // namespace RegistryLayout

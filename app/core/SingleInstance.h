@@ -29,16 +29,16 @@ public:
 
     // The socket path of this user's main window; empty when there is no
     // private folder for it (the program then runs without the check).
-    static QString DefaultName();
+    static QString defaultName();
 
     // Asks the instance listening on `name` to come forward; true when one
     // answered within `timeoutMs`. An empty name finds nobody.
-    static bool RaiseRunning(const QString& name, int timeoutMs = 2000);
+    static bool raiseRunning(const QString& name, int timeoutMs = 2000);
 
     // Listens on `name`, taking over a name left behind; false while another
     // instance answers on it, or when it cannot.
-    bool Listen(const QString& name);
-    QString ServerName() const;
+    bool listen(const QString& name);
+    QString serverName() const;
 
 signals:
     void raiseRequested();

@@ -1,6 +1,6 @@
 #include "app/core/StartupSwitches.h"
 
-bool SplashWanted(const QStringList& arguments) {
+bool splashWanted(const QStringList& arguments) {
     for (const QString& argument : arguments) {
         if (argument.size() < 2 ||
             (argument.front() != QLatin1Char('/') && argument.front() != QLatin1Char('-')))

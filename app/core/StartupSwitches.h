@@ -8,4 +8,4 @@
 
 // True when the splash picture is to be shown; `arguments` excludes the
 // program name.
-bool SplashWanted(const QStringList& arguments);
+bool splashWanted(const QStringList& arguments);

@@ -8,7 +8,7 @@
 
 namespace DialogControls {
 
-QLineEdit* MakeEdit(QWidget* parent, int id, int maxLength, bool hidden) {
+QLineEdit* makeEdit(QWidget* parent, int id, int maxLength, bool hidden) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QStringLiteral("edit%1").arg(id));
     edit->setMaxLength(maxLength);
@@ -17,13 +17,13 @@ QLineEdit* MakeEdit(QWidget* parent, int id, int maxLength, bool hidden) {
     return edit;
 }
 
-QPushButton* MakeButton(QWidget* parent, const QString& text, int id) {
+QPushButton* makeButton(QWidget* parent, const QString& text, int id) {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QStringLiteral("button%1").arg(id));
     return button;
 }
 
-QTreeWidget* MakeReportList(QWidget* parent, int id, const QStringList& headers,
+QTreeWidget* makeReportList(QWidget* parent, int id, const QStringList& headers,
                             std::initializer_list<int> widthsInChars) {
     auto* list = new QTreeWidget(parent);
     list->setObjectName(QStringLiteral("list%1").arg(id));
@@ -36,7 +36,7 @@ QTreeWidget* MakeReportList(QWidget* parent, int id, const QStringList& headers,
     list->header()->setStretchLastSection(false);
     int column = 0;
     for (int chars : widthsInChars)
-        list->setColumnWidth(column++, AverageCharWidths(parent, chars));
+        list->setColumnWidth(column++, averageCharWidths(parent, chars));
     QPalette palette = list->palette();
     palette.setColor(QPalette::Base, kListBackground);
     palette.setColor(QPalette::AlternateBase, kListBackground);
@@ -44,25 +44,25 @@ QTreeWidget* MakeReportList(QWidget* parent, int id, const QStringList& headers,
     return list;
 }
 
-int FirstSelectedRow(const QTreeWidget* list) {
+int firstSelectedRow(const QTreeWidget* list) {
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (list->topLevelItem(i)->isSelected())
             return i;
     return -1;
 }
 
-int AverageCharWidths(const QWidget* widget, int count) {
+int averageCharWidths(const QWidget* widget, int count) {
     return QFontMetrics(widget->font()).averageCharWidth() * count;
 }
 
-QIcon UntintedIcon(const QString& resource) {
+QIcon untintedIcon(const QString& resource) {
     QIcon icon;
     icon.addFile(resource, QSize(), QIcon::Normal);
     icon.addFile(resource, QSize(), QIcon::Selected);
     return icon;
 }
 
-void AcceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused) {
+void acceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused) {
     QString pattern = QString::fromLatin1(WireText::kTypablePattern);
     if (!alsoRefused.isEmpty())
         pattern = QStringLiteral("(?:(?![%1])%2)*")
@@ -70,7 +70,7 @@ void AcceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused) {
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
 }
 
-void FocusEdit(QLineEdit* edit) {
+void focusEdit(QLineEdit* edit) {
     edit->setFocus(Qt::OtherFocusReason);
     edit->selectAll();
 }

@@ -25,36 +25,36 @@ namespace DialogControls {
 // The pale yellow behind the rows of the phone book and event lists.
 inline const QColor kListBackground{255, 255, 220};
 
-QLineEdit* MakeEdit(QWidget* parent, int id, int maxLength = 32767, bool hidden = false);
-QPushButton* MakeButton(QWidget* parent, const QString& text, int id);
+QLineEdit* makeEdit(QWidget* parent, int id, int maxLength = 32767, bool hidden = false);
+QPushButton* makeButton(QWidget* parent, const QString& text, int id);
 
 // A report-style list: several rows selectable, header not clickable, pale
 // yellow background; each column `widthsInChars[i]` average characters wide.
-QTreeWidget* MakeReportList(QWidget* parent, int id, const QStringList& headers,
+QTreeWidget* makeReportList(QWidget* parent, int id, const QStringList& headers,
                             std::initializer_list<int> widthsInChars);
 
 // The index of the first selected row, or -1.
-int FirstSelectedRow(const QTreeWidget* list);
+int firstSelectedRow(const QTreeWidget* list);
 
 // Width in pixels of `count` average characters of the widget's font.
-int AverageCharWidths(const QWidget* widget, int count);
+int averageCharWidths(const QWidget* widget, int count);
 
 // An icon from the program's pictures that looks the same when its item is
 // selected (the style would otherwise tint it).
-QIcon UntintedIcon(const QString& resource);
+QIcon untintedIcon(const QString& resource);
 
 // Limits an edit to texts that go on the wire as one byte per character:
 // keystrokes and pastes bringing a character outside Latin-1 (or one of
 // `alsoRefused`) are not accepted.
-void AcceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused = {});
+void acceptWireTextOnly(QLineEdit* edit, const QString& alsoRefused = {});
 
 // Gives the focus to an edit and selects its text, so the operator can retype it.
-void FocusEdit(QLineEdit* edit);
+void focusEdit(QLineEdit* edit);
 
-inline QString ToQt(const std::string& text) {
+inline QString toQt(const std::string& text) {
     return QString::fromStdString(text);
 }
-inline std::string FromQt(const QString& text) {
+inline std::string fromQt(const QString& text) {
     return text.toStdString();
 }
 

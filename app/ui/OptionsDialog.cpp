@@ -17,12 +17,12 @@ using namespace DialogControls;
 
 namespace {
 
-QLineEdit* MakeNumberEdit(QWidget* parent, int id, uint32_t value) {
-    QLineEdit* edit = MakeEdit(parent, id);
+QLineEdit* makeNumberEdit(QWidget* parent, int id, uint32_t value) {
+    QLineEdit* edit = makeEdit(parent, id);
     edit->setAlignment(Qt::AlignRight);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
     edit->setText(QString::number(value));
-    edit->setMaximumWidth(AverageCharWidths(edit, 8));
+    edit->setMaximumWidth(averageCharWidths(edit, 8));
     return edit;
 }
 
@@ -32,7 +32,7 @@ OptionsDialog::OptionsDialog(AppStore& store, DialogService& dialogs, QWidget* p
     : QDialog(parent)
     , m_store(store)
     , m_dialogs(dialogs)
-    , m_values(OptionsValues::Read(store)) {
+    , m_values(OptionsValues::read(store)) {
     setWindowTitle(tr("Options"));
 
     m_autoRun = new QCheckBox(tr("Auto run Dialscope software"), this);
@@ -43,8 +43,8 @@ OptionsDialog::OptionsDialog(AppStore& store, DialogService& dialogs, QWidget* p
     m_autoArrange->setChecked(m_values.autoArrange);
 
     auto* disk = new QGroupBox(tr("Detect hard disk capacity:"), this);
-    m_lowSpace = MakeNumberEdit(disk, 1026, m_values.lowSpaceMB);
-    m_checkSeconds = MakeNumberEdit(disk, 1027, m_values.checkSeconds);
+    m_lowSpace = makeNumberEdit(disk, 1026, m_values.lowSpaceMB);
+    m_checkSeconds = makeNumberEdit(disk, 1027, m_values.checkSeconds);
     auto* grid = new QGridLayout(disk);
     grid->addWidget(new QLabel(tr("Notify insufficient disk space:"), disk), 0, 0);
     grid->addWidget(m_lowSpace, 0, 1);
@@ -53,8 +53,8 @@ OptionsDialog::OptionsDialog(AppStore& store, DialogService& dialogs, QWidget* p
     grid->addWidget(m_checkSeconds, 1, 1);
     grid->addWidget(new QLabel(tr("Sec."), disk), 1, 2);
 
-    QPushButton* ok = MakeButton(this, tr("&OK"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
+    QPushButton* ok = makeButton(this, tr("&OK"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &OptionsDialog::reject);
@@ -71,10 +71,10 @@ OptionsDialog::OptionsDialog(AppStore& store, DialogService& dialogs, QWidget* p
 }
 
 std::optional<uint32_t> OptionsDialog::readNumber(QLineEdit* edit, uint32_t min, uint32_t max) {
-    NumberCheck check = CheckNumberField(edit->text(), min, max);
+    NumberCheck check = checkNumberField(edit->text(), min, max);
     if (!check.value) {
         m_dialogs.notice(this, check.message);
-        FocusEdit(edit);
+        focusEdit(edit);
     }
     return check.value;
 }
@@ -93,9 +93,9 @@ void OptionsDialog::accept() {
     values.lowSpaceMB = *lowSpace;
     values.checkSeconds = *checkSeconds;
     values.autoRun = m_autoRun->isChecked();
-    if (!values.Store(m_store)) {
+    if (!values.store(m_store)) {
         // Closing would look as if saved; the operator is told and may Cancel.
-        m_dialogs.notice(this, LoadString(IDP_SETTINGS_NOT_SAVED));
+        m_dialogs.notice(this, loadString(IDP_SETTINGS_NOT_SAVED));
         return;
     }
     m_values = values;

@@ -11,7 +11,7 @@ bool StartupPasswordCheck(AppStore& store, DialogService& dialogs) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool RunSetupPasswordCommand(QWidget* parent, AppStore& store, DialogService& dialogs) {
+bool runSetupPasswordCommand(QWidget* parent, AppStore& store, DialogService& dialogs) {
     if (!store.CheckAppPassword("", "")) {
         PasswordDialog check(store, dialogs, parent);
         if (check.exec() != QDialog::Accepted)

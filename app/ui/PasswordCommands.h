@@ -17,4 +17,4 @@ class QWidget;
 bool StartupPasswordCheck(AppStore& store, DialogService& dialogs);
 
 // Runs the Setup password command; true when the set-up dialog ended with OK.
-bool RunSetupPasswordCommand(QWidget* parent, AppStore& store, DialogService& dialogs);
+bool runSetupPasswordCommand(QWidget* parent, AppStore& store, DialogService& dialogs);

@@ -16,12 +16,12 @@ PasswordDialog::PasswordDialog(AppStore& store, DialogService& dialogs, QWidget*
     , m_store(store)
     , m_dialogs(dialogs) {
     setWindowTitle(tr("Enter password"));
-    m_user = MakeEdit(this, 1021, kMaxLength);
-    m_user->setText(ToQt(store.GetAppUser()));
-    m_password = MakeEdit(this, 1022, kMaxLength, true);
+    m_user = makeEdit(this, 1021, kMaxLength);
+    m_user->setText(toQt(store.GetAppUser()));
+    m_password = makeEdit(this, 1022, kMaxLength, true);
 
-    QPushButton* ok = MakeButton(this, tr("&OK"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
+    QPushButton* ok = makeButton(this, tr("&OK"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &PasswordDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &PasswordDialog::reject);
@@ -40,10 +40,10 @@ PasswordDialog::PasswordDialog(AppStore& store, DialogService& dialogs, QWidget*
 }
 
 void PasswordDialog::accept() {
-    if (m_store.CheckAppPassword(FromQt(m_user->text()), FromQt(m_password->text()))) {
+    if (m_store.CheckAppPassword(fromQt(m_user->text()), fromQt(m_password->text()))) {
         QDialog::accept();
         return;
     }
-    m_dialogs.notice(this, LoadString(IDP_PASSWORD_NOT_CORRECT));
+    m_dialogs.notice(this, loadString(IDP_PASSWORD_NOT_CORRECT));
     m_password->setFocus(Qt::OtherFocusReason);
 }

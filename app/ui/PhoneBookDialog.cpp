@@ -15,14 +15,14 @@ using namespace DialogControls;
 
 namespace {
 
-std::vector<PhoneEntry> LoadEntries(AppStore& store) {
+std::vector<PhoneEntry> loadEntries(AppStore& store) {
     std::vector<PhoneEntry> entries;
     store.LoadPhoneBook(entries);
     return entries;
 }
 
-const QIcon& RowIcon() {
-    static const QIcon icon = UntintedIcon(QStringLiteral(":/images/phonebook_entry.png"));
+const QIcon& rowIcon() {
+    static const QIcon icon = untintedIcon(QStringLiteral(":/images/phonebook_entry.png"));
     return icon;
 }
 
@@ -32,29 +32,29 @@ PhoneBookDialog::PhoneBookDialog(AppStore& store, DialogService& dialogs, Mode m
     : QDialog(parent)
     , m_store(store)
     , m_dialogs(dialogs)
-    , m_model(LoadEntries(store)) {
+    , m_model(loadEntries(store)) {
     setWindowTitle(tr("Setup phone book"));
-    setWindowIcon(RowIcon());
+    setWindowIcon(rowIcon());
 
-    m_user = MakeEdit(this, 1013, kUserLength);
+    m_user = makeEdit(this, 1013, kUserLength);
     // A "\" would nest the entry's key inside another one; the store refuses such names.
-    AcceptWireTextOnly(m_user, QStringLiteral("\\"));
-    m_password = MakeEdit(this, 1017, kPasswordLength, true);
-    AcceptWireTextOnly(m_password);
-    m_phone = MakeEdit(this, 1018, kPhoneLength);
-    m_note = MakeEdit(this, 1019, kNoteLength);
+    acceptWireTextOnly(m_user, QStringLiteral("\\"));
+    m_password = makeEdit(this, 1017, kPasswordLength, true);
+    acceptWireTextOnly(m_password);
+    m_phone = makeEdit(this, 1018, kPhoneLength);
+    m_note = makeEdit(this, 1019, kNoteLength);
 
-    m_list = MakeReportList(this, 1014, {tr("User Name"), tr("Phone Number"), tr("Note")}, {20, 30, 50});
+    m_list = makeReportList(this, 1014, {tr("User Name"), tr("Phone Number"), tr("Note")}, {20, 30, 50});
     m_list->setIconSize(QSize(34, 20));
     m_list->setMinimumHeight(fontMetrics().height() * 12);
     for (size_t i = 0; i < m_model.rows().size(); ++i)
         showRow({int(i), true});
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { fillFromSelection(); });
 
-    QPushButton* add = MakeButton(this, tr("&Add"), 1016);
-    QPushButton* remove = MakeButton(this, tr("&Delete"), 1015);
-    QPushButton* select = MakeButton(this, tr("&Select"), 1);
-    QPushButton* exit = MakeButton(this, tr("E&xit"), 2);
+    QPushButton* add = makeButton(this, tr("&Add"), 1016);
+    QPushButton* remove = makeButton(this, tr("&Delete"), 1015);
+    QPushButton* select = makeButton(this, tr("&Select"), 1);
+    QPushButton* exit = makeButton(this, tr("E&xit"), 2);
     select->setEnabled(mode == Mode::Select);
     exit->setDefault(true);
     connect(add, &QPushButton::clicked, this, &PhoneBookDialog::add);
@@ -81,7 +81,7 @@ PhoneBookDialog::PhoneBookDialog(AppStore& store, DialogService& dialogs, Mode m
     layout->addWidget(m_list, 1);
     layout->addLayout(edits);
     layout->addLayout(buttons);
-    resize(AverageCharWidths(this, 108), sizeHint().height());
+    resize(averageCharWidths(this, 108), sizeHint().height());
 }
 
 void PhoneBookDialog::showRow(PhoneBookModel::RowChange change) {
@@ -89,21 +89,21 @@ void PhoneBookDialog::showRow(PhoneBookModel::RowChange change) {
     QTreeWidgetItem* item;
     if (change.inserted) {
         item = new QTreeWidgetItem;
-        item->setText(0, ToQt(row.name));
-        item->setIcon(0, RowIcon());
+        item->setText(0, toQt(row.name));
+        item->setIcon(0, rowIcon());
         m_list->insertTopLevelItem(change.index, item);
     } else {
         item = m_list->topLevelItem(change.index);
     }
-    item->setText(1, ToQt(row.dial));
-    item->setText(2, ToQt(row.memo));
+    item->setText(1, toQt(row.dial));
+    item->setText(2, toQt(row.memo));
 }
 
 void PhoneBookDialog::add() {
-    PhoneEntry entry{FromQt(m_user->text()), FromQt(m_password->text()), FromQt(m_phone->text()),
-                     FromQt(m_note->text())};
+    PhoneEntry entry{fromQt(m_user->text()), fromQt(m_password->text()), fromQt(m_phone->text()),
+                     fromQt(m_note->text())};
     if (entry.Name.empty()) {
-        m_dialogs.notice(this, LoadString(IDP_INPUT_USER_NAME));
+        m_dialogs.notice(this, loadString(IDP_INPUT_USER_NAME));
         m_user->setFocus(Qt::OtherFocusReason);
         return;
     }
@@ -118,12 +118,12 @@ void PhoneBookDialog::add() {
 }
 
 void PhoneBookDialog::deleteSelected() {
-    if (FirstSelectedRow(m_list) < 0)
+    if (firstSelectedRow(m_list) < 0)
         return;
-    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+    if (m_dialogs.message(this, loadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
                           MessageIcon::Question) != MessageAnswer::Ok)
         return;
-    for (int row = FirstSelectedRow(m_list); row >= 0; row = FirstSelectedRow(m_list)) {
+    for (int row = firstSelectedRow(m_list); row >= 0; row = firstSelectedRow(m_list)) {
         std::string name = m_model.rows()[size_t(row)].name;
         delete m_list->takeTopLevelItem(row);
         m_model.removeRow(row);
@@ -132,24 +132,24 @@ void PhoneBookDialog::deleteSelected() {
 }
 
 bool PhoneBookDialog::fillFromSelection() {
-    int row = FirstSelectedRow(m_list);
+    int row = firstSelectedRow(m_list);
     if (row < 0)
         return false;
     const PhoneBookModel::Row& selected = m_model.rows()[size_t(row)];
-    m_user->setText(ToQt(selected.name));
-    m_phone->setText(ToQt(selected.dial));
-    m_note->setText(ToQt(selected.memo));
+    m_user->setText(toQt(selected.name));
+    m_phone->setText(toQt(selected.dial));
+    m_note->setText(toQt(selected.memo));
     if (std::optional<std::string> password = m_model.passwordOf(selected.name))
-        m_password->setText(ToQt(*password));
+        m_password->setText(toQt(*password));
     return true;
 }
 
 void PhoneBookDialog::select() {
     if (!fillFromSelection()) {
-        m_dialogs.notice(this, LoadString(IDP_INPUT_ERROR));
+        m_dialogs.notice(this, loadString(IDP_INPUT_ERROR));
         return;
     }
-    m_selected = {FromQt(m_user->text()), FromQt(m_password->text()), FromQt(m_phone->text()),
-                  FromQt(m_note->text())};
+    m_selected = {fromQt(m_user->text()), fromQt(m_password->text()), fromQt(m_phone->text()),
+                  fromQt(m_note->text())};
     accept();
 }

@@ -34,7 +34,7 @@ public:
 
     PhoneBookDialog(AppStore& store, DialogService& dialogs, Mode mode, QWidget* parent = nullptr);
 
-    // After exec() returned Accepted (select mode only): Name, PassWord and
+    // After exec() returned accepted (select mode only): Name, PassWord and
     // Dial of the chosen row, and its note as Memo.
     PhoneEntry selectedEntry() const { return m_selected; }
 

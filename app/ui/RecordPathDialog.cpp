@@ -21,17 +21,17 @@ namespace {
 
 constexpr int kNodeRole = Qt::UserRole;
 
-const QIcon& ImageIcon(FolderImage image) {
-    static const QIcon icons[] = {UntintedIcon(QStringLiteral(":/images/drive_local.png")),
-                                  UntintedIcon(QStringLiteral(":/images/drive_network.png")),
-                                  UntintedIcon(QStringLiteral(":/images/folder.png"))};
+const QIcon& imageIcon(FolderImage image) {
+    static const QIcon icons[] = {untintedIcon(QStringLiteral(":/images/drive_local.png")),
+                                  untintedIcon(QStringLiteral(":/images/drive_network.png")),
+                                  untintedIcon(QStringLiteral(":/images/folder.png"))};
     return icons[int(image)];
 }
 
 // The folder as stored: the current directory when empty, always ending with "/".
-std::string AsRecordFolder(std::string path) {
+std::string asRecordFolder(std::string path) {
     if (path.empty())
-        path = FromQt(QDir::currentPath());
+        path = fromQt(QDir::currentPath());
     if (!path.ends_with('/'))
         path.push_back('/');
     return path;
@@ -56,7 +56,7 @@ RecordPathDialog::RecordPathDialog(AppStore& store, QWidget* parent, std::vector
     m_view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_view->header()->setStretchLastSection(false);
     m_view->installEventFilter(this);
-    m_view->setMinimumSize(AverageCharWidths(this, 45), fontMetrics().height() * 16);
+    m_view->setMinimumSize(averageCharWidths(this, 45), fontMetrics().height() * 16);
 
     m_pathLabel = new QLabel(tr("Path"), this);
     m_pathLabel->setObjectName(QStringLiteral("label1081"));
@@ -68,8 +68,8 @@ RecordPathDialog::RecordPathDialog(AppStore& store, QWidget* parent, std::vector
     m_pathLabel->setPalette(palette);
     m_pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    QPushButton* ok = MakeButton(this, tr("&OK"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
+    QPushButton* ok = makeButton(this, tr("&OK"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &RecordPathDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &RecordPathDialog::reject);
@@ -88,8 +88,8 @@ RecordPathDialog::RecordPathDialog(AppStore& store, QWidget* parent, std::vector
     m_tree.setSelectedObserver([this](FolderNode* node) { showSelection(node); });
     m_tree.setRoots(volumes);
     for (const auto& root : m_tree.roots()) {
-        auto* item = new QTreeWidgetItem(m_view, {ToQt(root->text)});
-        item->setIcon(0, ImageIcon(root->image));
+        auto* item = new QTreeWidgetItem(m_view, {toQt(root->text)});
+        item->setIcon(0, imageIcon(root->image));
         item->setData(0, kNodeRole, QVariant::fromValue<quintptr>(quintptr(root.get())));
         m_items[root.get()] = item;
     }
@@ -102,7 +102,7 @@ RecordPathDialog::RecordPathDialog(AppStore& store, QWidget* parent, std::vector
     // freshly filled item.
     connect(m_view, &QTreeWidget::itemDoubleClicked, this, [this] { fillCurrent(); });
 
-    m_tree.selectAlongPath(AsRecordFolder(m_path));
+    m_tree.selectAlongPath(asRecordFolder(m_path));
 }
 
 FolderNode* RecordPathDialog::nodeOf(QTreeWidgetItem* item) const {
@@ -112,8 +112,8 @@ FolderNode* RecordPathDialog::nodeOf(QTreeWidgetItem* item) const {
 void RecordPathDialog::addChildItems(FolderNode* node) {
     QTreeWidgetItem* parent = m_items.at(node);
     for (const auto& child : node->children) {
-        auto* item = new QTreeWidgetItem(parent, {ToQt(child->text)});
-        item->setIcon(0, ImageIcon(child->image));
+        auto* item = new QTreeWidgetItem(parent, {toQt(child->text)});
+        item->setIcon(0, imageIcon(child->image));
         item->setData(0, kNodeRole, QVariant::fromValue<quintptr>(quintptr(child.get())));
         m_items[child.get()] = item;
     }
@@ -129,7 +129,7 @@ void RecordPathDialog::showSelection(FolderNode* node) {
     m_view->setCurrentItem(item);
     m_view->scrollToItem(item);
     m_syncing = false;
-    m_pathLabel->setText(ToQt(FolderTree::FullPath(node)));
+    m_pathLabel->setText(toQt(FolderTree::fullPath(node)));
 }
 
 void RecordPathDialog::fillCurrent() {
@@ -151,12 +151,12 @@ void RecordPathDialog::accept() {
     // byte for byte, since a folder name need not be valid UTF-8. Before any
     // folder was selected the label names none, and the record folder read at
     // opening stays as it is.
-    std::string chosen = AsRecordFolder(m_tree.selected() ? FolderTree::FullPath(m_tree.selected()) : m_path);
+    std::string chosen = asRecordFolder(m_tree.selected() ? FolderTree::fullPath(m_tree.selected()) : m_path);
     // Clips recorded into a folder whose path the clip index cuts could be
     // neither played nor deleted: such a folder is refused, and said so.
-    if (!RegistryLayout::FitsRecordFolder(chosen)) {
+    if (!RegistryLayout::fitsRecordFolder(chosen)) {
         if (m_dialogs)
-            m_dialogs->notice(this, LoadString(IDP_RECORD_PATH_TOO_LONG));
+            m_dialogs->notice(this, loadString(IDP_RECORD_PATH_TOO_LONG));
         return;
     }
     m_path = chosen;

@@ -30,8 +30,8 @@ public:
     // Offers `volumes` as the roots (the mounted volumes by default) and reads
     // folders with `lister`.
     RecordPathDialog(AppStore& store, QWidget* parent = nullptr,
-                     std::vector<Volume> volumes = CurrentVolumes(),
-                     FolderTree::Lister lister = FolderTree::ListSubfolders);
+                     std::vector<Volume> volumes = currentVolumes(),
+                     FolderTree::Lister lister = FolderTree::listSubfolders);
 
     // The record folder read at construction, or the one OK stored.
     const std::string& path() const { return m_path; }

@@ -26,8 +26,8 @@ public:
 };
 
 // Both return true when the dialog ended with OK.
-bool RunOptionsCommand(QWidget* parent, AppStore& store, DialogService& dialogs, SettingsFollowUp& followUp);
-bool RunRecordPathCommand(QWidget* parent, AppStore& store, SettingsFollowUp& followUp);
+bool runOptionsCommand(QWidget* parent, AppStore& store, DialogService& dialogs, SettingsFollowUp& followUp);
+bool runRecordPathCommand(QWidget* parent, AppStore& store, SettingsFollowUp& followUp);
 // The same, telling the operator through `dialogs` when a folder is refused.
-bool RunRecordPathCommand(QWidget* parent, AppStore& store, DialogService* dialogs,
+bool runRecordPathCommand(QWidget* parent, AppStore& store, DialogService* dialogs,
                           SettingsFollowUp& followUp);

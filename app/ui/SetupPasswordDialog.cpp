@@ -16,17 +16,17 @@ SetupPasswordDialog::SetupPasswordDialog(AppStore& store, DialogService& dialogs
     , m_store(store)
     , m_dialogs(dialogs) {
     setWindowTitle(tr("Setup password"));
-    m_user = MakeEdit(this, 1021, kMaxLength);
-    m_password = MakeEdit(this, 1022, kMaxLength, true);
-    m_confirm = MakeEdit(this, 1023, kMaxLength, true);
-    m_user->setText(ToQt(store.GetAppUser()));
-    QString password = ToQt(store.GetAppPassword());
+    m_user = makeEdit(this, 1021, kMaxLength);
+    m_password = makeEdit(this, 1022, kMaxLength, true);
+    m_confirm = makeEdit(this, 1023, kMaxLength, true);
+    m_user->setText(toQt(store.GetAppUser()));
+    QString password = toQt(store.GetAppPassword());
     m_password->setText(password);
     m_confirm->setText(password);
 
-    QPushButton* ok = MakeButton(this, tr("&OK"), 1);
-    QPushButton* cancel = MakeButton(this, tr("&Cancel"), 2);
-    QPushButton* reset = MakeButton(this, tr("Reset"), 1073);
+    QPushButton* ok = makeButton(this, tr("&OK"), 1);
+    QPushButton* cancel = makeButton(this, tr("&Cancel"), 2);
+    QPushButton* reset = makeButton(this, tr("Reset"), 1073);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &SetupPasswordDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &SetupPasswordDialog::reject);
@@ -58,19 +58,19 @@ void SetupPasswordDialog::accept() {
     QString confirm = m_confirm->text();
     if (!user.isEmpty()) {
         if (password != confirm) {
-            m_dialogs.notice(this, LoadString(IDP_PASSWORD_NOT_CORRECT));
+            m_dialogs.notice(this, loadString(IDP_PASSWORD_NOT_CORRECT));
             m_confirm->setFocus(Qt::OtherFocusReason);
             return;
         }
     } else if (!password.isEmpty() || !confirm.isEmpty()) {
-        m_dialogs.notice(this, LoadString(IDP_INPUT_USER_NAME));
+        m_dialogs.notice(this, loadString(IDP_INPUT_USER_NAME));
         m_user->setFocus(Qt::OtherFocusReason);
         return;
     }
     // The start-up password is a security setting: a refused write is said,
     // never taken for saved.
-    if (!m_store.SaveAppPassword(FromQt(user), FromQt(password))) {
-        m_dialogs.notice(this, LoadString(IDP_SETTINGS_NOT_SAVED));
+    if (!m_store.SaveAppPassword(fromQt(user), fromQt(password))) {
+        m_dialogs.notice(this, loadString(IDP_SETTINGS_NOT_SAVED));
         return;
     }
     QDialog::accept();

@@ -20,12 +20,12 @@ struct Stores {
     AppStore app{user, machine};
 };
 
-Stores& Warm() {
+Stores& warm() {
     static Stores stores;
     return stores;
 }
 
-template <typename Op> void TimeEach(benchmark::State& state, Op op) {
+template <typename Op> void timeEach(benchmark::State& state, Op op) {
     std::vector<double> samples;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
@@ -39,25 +39,25 @@ template <typename Op> void TimeEach(benchmark::State& state, Op op) {
 }
 
 void BM_GetSetting(benchmark::State& state) {
-    AppStore& app = Warm().app;
+    AppStore& app = warm().app;
     app.SetSetting(AppStore::kCheckTimer, 30);
-    TimeEach(state, [&] { benchmark::DoNotOptimize(app.GetSetting(AppStore::kCheckTimer)); });
+    timeEach(state, [&] { benchmark::DoNotOptimize(app.GetSetting(AppStore::kCheckTimer)); });
 }
 
 void BM_SetSetting(benchmark::State& state) {
-    AppStore& app = Warm().app;
+    AppStore& app = warm().app;
     int32_t n = 0;
-    TimeEach(state, [&] { benchmark::DoNotOptimize(app.SetSetting(AppStore::kModem, n++ % 4)); });
+    timeEach(state, [&] { benchmark::DoNotOptimize(app.SetSetting(AppStore::kModem, n++ % 4)); });
 }
 
 void BM_GetCallSettings(benchmark::State& state) {
-    AppStore& app = Warm().app;
-    app.SaveCallSettings({"guard", "pw", "5551234", 1, 60, 1});
-    TimeEach(state, [&] { benchmark::DoNotOptimize(app.GetCallSettings()); });
+    AppStore& app = warm().app;
+    app.saveCallSettings({"guard", "pw", "5551234", 1, 60, 1});
+    timeEach(state, [&] { benchmark::DoNotOptimize(app.callSettings()); });
 }
 
 void BM_LoadPhoneBook(benchmark::State& state) {
-    Stores& s = Warm();
+    Stores& s = warm();
     {
         WriteBatch batch(s.user);
         for (int64_t n = 0; n < state.range(0); ++n)
@@ -65,7 +65,7 @@ void BM_LoadPhoneBook(benchmark::State& state) {
                 {"Site " + std::to_string(n), "password", "555" + std::to_string(n), "memo"});
         batch.commit();
     }
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         std::vector<PhoneEntry> list;
         s.app.LoadPhoneBook(list);
         benchmark::DoNotOptimize(list.data());

@@ -39,7 +39,7 @@ struct FullLog {
     FullLog()
         : log(QString::fromStdString(dir.file("calls.sqlite"))) {
         for (int64_t n = 0; n < CallLog::kMaxEntries; ++n)
-            log.Append(Sample(n));
+            log.append(Sample(n));
     }
     TempDir dir{"dialscope-bench"};
     CallLog log;
@@ -50,7 +50,7 @@ FullLog& Full() {
     return *log;
 }
 
-template <typename Op> void TimeEach(benchmark::State& state, Op op) {
+template <typename Op> void timeEach(benchmark::State& state, Op op) {
     std::vector<double> samples;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -65,8 +65,8 @@ template <typename Op> void TimeEach(benchmark::State& state, Op op) {
 void BM_AppendToFullLog(benchmark::State& state) {
     FullLog& f = Full();
     int64_t n = CallLog::kMaxEntries;
-    TimeEach(state, [&] {
-        if (!f.log.Append(Sample(n++)))
+    timeEach(state, [&] {
+        if (!f.log.append(Sample(n++)))
             state.SkipWithError("append failed");
     });
 }
@@ -75,11 +75,11 @@ BENCHMARK(BM_AppendToFullLog)->Unit(benchmark::kMillisecond)->Iterations(200);
 void BM_OpenViewerOfFullLog(benchmark::State& state) {
     FullLog& f = Full();
     ScriptedDialogService dialogs;
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         CallLogDialog dialog(f.log, dialogs, nullptr);
         dialog.show();
         QApplication::processEvents();
-        if (dialog.Table()->model()->rowCount() != CallLog::kMaxEntries)
+        if (dialog.table()->model()->rowCount() != CallLog::kMaxEntries)
             state.SkipWithError("not every call listed");
     });
 }

@@ -35,7 +35,7 @@ struct FilledIndex {
     FilledIndex(int64_t entries, int channels)
         : store(dir.file("user.sqlite"))
         , index(store, table) {
-        table.Replace({{1, "Loading bay"}, {2, "Gate"}, {3, "Office"}});
+        table.replace({{1, "Loading bay"}, {2, "Gate"}, {3, "Office"}});
         for (int64_t n = 0; n < entries;) {
             WriteBatch batch(store);
             for (const int64_t end = std::min(entries, n + 10000); n < end; ++n) {
@@ -60,7 +60,7 @@ struct FilledIndex {
     ClipIndex index;
 };
 
-FilledIndex& Filled(int64_t entries, int channels) {
+FilledIndex& filled(int64_t entries, int channels) {
     static std::map<std::pair<int64_t, int>, std::unique_ptr<FilledIndex>> cache;
     auto& slot = cache[{entries, channels}];
     if (!slot)
@@ -68,7 +68,7 @@ FilledIndex& Filled(int64_t entries, int channels) {
     return *slot;
 }
 
-template <typename Op> void TimeEach(benchmark::State& state, Op op) {
+template <typename Op> void timeEach(benchmark::State& state, Op op) {
     std::vector<double> samples;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -81,7 +81,7 @@ template <typename Op> void TimeEach(benchmark::State& state, Op op) {
 }
 
 // Resident memory of this process, in MB.
-double ResidentMB() {
+double residentMB() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
@@ -91,14 +91,14 @@ double ResidentMB() {
 }
 
 void BM_OpenBrowser(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0), 16);
+    FilledIndex& f = filled(state.range(0), 16);
     ScriptedDialogService dialogs;
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         ClipBrowserDialog dialog(f.index, dialogs, nullptr);
         if (dialog.tree()->topLevelItemCount() != 16)
             state.SkipWithError("wrong grouping");
         dialog.tree()->setCurrentItem(dialog.tree()->topLevelItem(0));
-        state.counters["rss_mb"] = ResidentMB();
+        state.counters["rss_mb"] = residentMB();
     });
 }
 BENCHMARK(BM_OpenBrowser)
@@ -109,10 +109,10 @@ BENCHMARK(BM_OpenBrowser)
     ->Iterations(5);
 
 void BM_SelectNodeOfAllClips(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0), 1);
+    FilledIndex& f = filled(state.range(0), 1);
     ScriptedDialogService dialogs;
     ClipBrowserDialog dialog(f.index, dialogs, nullptr);
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         dialog.tree()->clearSelection();
         dialog.selectNode("0001 Loading bay");
         if (dialog.list()->topLevelItemCount() !=
@@ -123,7 +123,7 @@ void BM_SelectNodeOfAllClips(benchmark::State& state) {
 BENCHMARK(BM_SelectNodeOfAllClips)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_OpenBrowserBeforeTheCatalog(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0), 16);
+    FilledIndex& f = filled(state.range(0), 16);
     ScriptedDialogService dialogs;
     std::vector<double> open, filled;
     for (auto _ : state) {

@@ -21,7 +21,7 @@
 
 namespace {
 
-ClipRecord MakeClip(int64_t n) {
+ClipRecord makeClip(int64_t n) {
     ClipRecord r;
     r.FileName = "20240305" + std::to_string(100000000 + n) + "_3.avi";
     r.Channel = int32_t(n % 16 + 1);
@@ -39,12 +39,12 @@ struct FilledIndex {
     explicit FilledIndex(int64_t entries)
         : store(dir.file("user.sqlite"))
         , index(store, channels) {
-        channels.Replace({{1, "Loading bay"}, {2, "Gate"}, {3, "Office"}});
+        channels.replace({{1, "Loading bay"}, {2, "Gate"}, {3, "Office"}});
         // As an import writes: one transaction per 10,000 entries.
         for (int64_t n = 0; n < entries;) {
             WriteBatch batch(store);
             for (const int64_t end = std::min(entries, n + 10000); n < end; ++n) {
-                ClipRecord r = MakeClip(n);
+                ClipRecord r = makeClip(n);
                 index.SaveClipRecord(r);
             }
             batch.commit();
@@ -58,7 +58,7 @@ struct FilledIndex {
     int64_t next = 1'000'000;
 };
 
-FilledIndex& Filled(int64_t entries) {
+FilledIndex& filled(int64_t entries) {
     static std::map<int64_t, std::unique_ptr<FilledIndex>> cache;
     auto& slot = cache[entries];
     if (!slot)
@@ -67,7 +67,7 @@ FilledIndex& Filled(int64_t entries) {
 }
 
 // Times each operation on its own and reports the median.
-template <typename Op> void TimeEach(benchmark::State& state, Op op) {
+template <typename Op> void timeEach(benchmark::State& state, Op op) {
     std::vector<double> samples;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
@@ -81,8 +81,8 @@ template <typename Op> void TimeEach(benchmark::State& state, Op op) {
 }
 
 void BM_LoadClipRecords(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0));
-    TimeEach(state, [&] {
+    FilledIndex& f = filled(state.range(0));
+    timeEach(state, [&] {
         std::vector<ClipRecord> records;
         f.index.LoadClipRecords(records);
         benchmark::DoNotOptimize(records.data());
@@ -93,30 +93,30 @@ void BM_LoadClipRecords(benchmark::State& state) {
 }
 
 void BM_SaveClipRecord(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0));
-    TimeEach(state, [&] {
-        ClipRecord r = MakeClip(f.next++);
+    FilledIndex& f = filled(state.range(0));
+    timeEach(state, [&] {
+        ClipRecord r = makeClip(f.next++);
         benchmark::DoNotOptimize(f.index.SaveClipRecord(r));
     });
 }
 
 void BM_MarkClipRead(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0));
+    FilledIndex& f = filled(state.range(0));
     int64_t n = 0;
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         // Spread over the whole index, alternating read and unread.
         int64_t which = (n * 7919) % state.range(0);
-        f.index.MarkClipRead(MakeClip(which).FileName, n++ % 2 == 0);
+        f.index.MarkClipRead(makeClip(which).FileName, n++ % 2 == 0);
     });
 }
 
 void BM_DeleteClipRecord(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0));
+    FilledIndex& f = filled(state.range(0));
     int64_t n = 0;
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         // Spread over the index; each deleted entry is saved again untimed.
         const int64_t which = (n++ * 7919) % state.range(0);
-        ClipRecord r = MakeClip(which);
+        ClipRecord r = makeClip(which);
         if (!f.index.DeleteClipRecord(r.FileName))
             state.SkipWithError("not deleted");
         state.PauseTiming();
@@ -126,20 +126,20 @@ void BM_DeleteClipRecord(benchmark::State& state) {
 }
 
 void BM_BuildCatalog(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0));
-    TimeEach(state, [&] {
-        ClipCatalog catalog = ClipCatalog::Build(f.store);
+    FilledIndex& f = filled(state.range(0));
+    timeEach(state, [&] {
+        ClipCatalog catalog = ClipCatalog::build(f.store);
         if (int64_t(catalog.size()) < state.range(0))
             state.SkipWithError("entries missing");
     });
 }
 
 void BM_SearchChannelAndDay(benchmark::State& state) {
-    FilledIndex& f = Filled(state.range(0));
+    FilledIndex& f = filled(state.range(0));
     const ClipCatalog& catalog = f.index.catalogNow();
     const auto group = catalog.findGroup("0002 Gate");
-    const SearchFilter day{true, SearchBound(2024, 3, 5, 0, 0), true, SearchBound(2024, 3, 5, 23, 59)};
-    TimeEach(state, [&] {
+    const SearchFilter day{true, searchBound(2024, 3, 5, 0, 0), true, searchBound(2024, 3, 5, 23, 59)};
+    timeEach(state, [&] {
         const auto hits = catalog.search(group, day);
         benchmark::DoNotOptimize(hits.data());
         if (hits.empty())
@@ -153,7 +153,7 @@ void BM_Import(benchmark::State& state) {
     std::vector<std::string> lines;
     lines.reserve(size_t(state.range(0)) * 11);
     for (int64_t n = 0; n < state.range(0); ++n) {
-        const ClipRecord r = MakeClip(n);
+        const ClipRecord r = makeClip(n);
         lines.push_back("[HKCU\\software\\Kestrel-Lookout\\RemoteRecord\\" + r.FileName + "]");
         for (const auto& [name, text] : {std::pair{"FileName", r.FileName},
                                          {"Location", std::string("Gate")},
@@ -168,7 +168,7 @@ void BM_Import(benchmark::State& state) {
         lines.push_back("  \"Channel\" = dword:00000002 (2)");
         lines.push_back("  \"Open\" = dword:00000000 (0)");
     }
-    TimeEach(state, [&] {
+    timeEach(state, [&] {
         state.PauseTiming();
         auto dir = std::make_unique<TempDir>("dialscope-bench-import");
         RegistryStore store(dir->file("user.sqlite"));

@@ -9,13 +9,13 @@
 #include <random>
 #include <vector>
 
-inline std::vector<uint8_t> VideoPacket(int32_t channel, int32_t key, size_t payloadSize, uint32_t seed) {
+inline std::vector<uint8_t> videoPacket(int32_t channel, int32_t key, size_t payloadSize, uint32_t seed) {
     std::vector<uint8_t> packet(Wire::kInboundHeaderSize + payloadSize + Wire::kTrailerSize);
     std::memcpy(packet.data(), "TOP", 4);
     packet[4] = uint8_t(InboundType::VideoFrame);
-    WriteInt32(packet.data() + 8, channel);
-    WriteInt32(packet.data() + 12, key);
-    WriteInt32(packet.data() + 16, int32_t(payloadSize));
+    writeInt32(packet.data() + 8, channel);
+    writeInt32(packet.data() + 12, key);
+    writeInt32(packet.data() + 16, int32_t(payloadSize));
     std::memcpy(packet.data() + 20, "EOF", 4);
     uint8_t* payload = packet.data() + Wire::kInboundHeaderSize;
     std::mt19937 rng(seed);

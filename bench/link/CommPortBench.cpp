@@ -20,7 +20,7 @@
 
 namespace {
 
-double CpuSeconds(clockid_t clock) {
+double cpuSeconds(clockid_t clock) {
     timespec ts{};
     clock_gettime(clock, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
@@ -28,21 +28,21 @@ double CpuSeconds(clockid_t clock) {
 
 class NullWindow final : public ChannelWindowHandle {
 public:
-    void SetStreamFormat(const BitmapInfoHeader&) override {}
-    void SizeForPicture(int, int) override {}
-    void MoveOnTop(QPoint) override {}
-    void SetCell(const QRect&) override {}
-    void ApplyBars(bool) override {}
-    bool IsRecording() const override { return false; }
+    void setStreamFormat(const BitmapInfoHeader&) override {}
+    void sizeForPicture(int, int) override {}
+    void moveOnTop(QPoint) override {}
+    void setCell(const QRect&) override {}
+    void applyBars(bool) override {}
+    bool isRecording() const override { return false; }
     void RecordFrame(std::span<const uint8_t>) override {}
-    void DeliverFrame(std::span<const uint8_t> frame) override {
+    void deliverFrame(std::span<const uint8_t> frame) override {
         // A window keeps a copy of every frame; so does this one.
         m_copy.assign(frame.begin(), frame.end());
     }
-    void Draw(std::span<const uint8_t>) override {}
-    void MarkClosedBySite() override {}
-    void OnPostedCommand(CommandId) override {}
-    void Close() override {}
+    void draw(std::span<const uint8_t>) override {}
+    void markClosedBySite() override {}
+    void onPostedCommand(CommandId) override {}
+    void close() override {}
 
 private:
     std::vector<uint8_t> m_copy;
@@ -50,7 +50,7 @@ private:
 
 class NullView final : public ViewArea {
 public:
-    QSize ClientSize() const override { return {1000, 600}; }
+    QSize clientSize() const override { return {1000, 600}; }
     std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo&) override {
         return std::make_unique<NullWindow>();
     }
@@ -58,8 +58,8 @@ public:
 
 class NullStore final : public ConnectionStore {
 public:
-    LoginValues GetLoginValues() const override { return {}; }
-    bool VideoArrangeOn() const override { return false; }
+    LoginValues loginValues() const override { return {}; }
+    bool videoArrangeOn() const override { return false; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
 };
 
@@ -76,7 +76,7 @@ public:
     std::unique_ptr<VideoDecompressor> Open(std::string_view) override {
         return std::make_unique<NoDecode>();
     }
-    std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader&) override { return nullptr; }
+    std::unique_ptr<VideoDecompressor> locate(const BitmapInfoHeader&) override { return nullptr; }
 };
 
 // A connection with no windows, store or decoding behind it, whose timer
@@ -92,7 +92,7 @@ struct BenchConnection {
         static QCoreApplication* app = new QCoreApplication(argc, nullptr);
         return app;
     }
-    BenchConnection() { port.AttachMainWindow(nullptr, &view, nullptr); }
+    BenchConnection() { port.attachMainWindow(nullptr, &view, nullptr); }
     QCoreApplication* app = application(); // before the connection's timers
     ScriptedDialogService dialogs;
     NullStore store;
@@ -106,7 +106,7 @@ struct BenchConnection {
 void BM_CommPortThroughPty(benchmark::State& state) {
     const size_t payloadSize = size_t(state.range(0));
     const int framesPerRound = 200;
-    const auto packet = VideoPacket(1, 1, payloadSize, 3);
+    const auto packet = videoPacket(1, 1, payloadSize, 3);
 
     BenchConnection connection;
     CommPort& port = connection.port;
@@ -136,18 +136,18 @@ void BM_CommPortThroughPty(benchmark::State& state) {
                     at += size_t(n);
                 }
             }
-            farEndCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            farEndCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         });
         // Drain what the far end sends to us (the login) so its side never fills.
-        const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-        const int start = port.FrameCount();
-        while (port.FrameCount() - start < framesPerRound) {
+        const double cpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        const int start = port.frameCount();
+        while (port.frameCount() - start < framesPerRound) {
             port.DrainReceived();
-            if (port.Port().ReceivedCount() == 0)
+            if (port.port().receivedCount() == 0)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         farEnd.join();
-        viewerCpu += CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - farEndCpu;
+        viewerCpu += cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - farEndCpu;
         frames += framesPerRound;
         port.Stop();
         close(controller);
@@ -177,13 +177,13 @@ void BM_DrainReceivedUnderFlood(benchmark::State& state) {
     int64_t packets = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        while (port.Port().ReceivedCount() > 0)
-            port.Port().TakeReceived();
+        while (port.port().receivedCount() > 0)
+            port.port().takeReceived();
         // Read-sized chunks, as the serial reader queues them.
         for (int i = 0; i < kQueued; ++i)
-            port.PushFrontReceived(VideoPacket(1, key++, 400, uint32_t(i)));
-        const int before = port.FrameCount();
-        const size_t queued = port.Port().ReceivedCount();
+            port.PushFrontReceived(videoPacket(1, key++, 400, uint32_t(i)));
+        const int before = port.frameCount();
+        const size_t queued = port.port().receivedCount();
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         port.DrainReceived();
@@ -191,8 +191,8 @@ void BM_DrainReceivedUnderFlood(benchmark::State& state) {
             slowest,
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         state.PauseTiming();
-        packets += int64_t(queued - port.Port().ReceivedCount());
-        benchmark::DoNotOptimize(port.FrameCount() - before);
+        packets += int64_t(queued - port.port().receivedCount());
+        benchmark::DoNotOptimize(port.frameCount() - before);
         state.ResumeTiming();
     }
     port.Stop();

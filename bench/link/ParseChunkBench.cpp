@@ -11,7 +11,7 @@ namespace {
 class CountingHandler final : public PacketHandler {
 public:
     size_t packets = 0;
-    bool OnPacket(const InboundPacket& packet) override {
+    bool onPacket(const InboundPacket& packet) override {
         packets += packet.payload.size() > 0;
         return true;
     }
@@ -21,7 +21,7 @@ void BM_ParseChunk(benchmark::State& state) {
     const size_t chunkSize = size_t(state.range(0));
     std::vector<uint8_t> stream;
     for (uint32_t i = 0; i < 8; ++i) {
-        const auto packet = VideoPacket(1, 1, 150000, i + 1);
+        const auto packet = videoPacket(1, 1, 150000, i + 1);
         stream.insert(stream.end(), packet.begin(), packet.end());
     }
     PacketReceiver receiver;

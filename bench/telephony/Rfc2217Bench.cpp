@@ -28,7 +28,7 @@ std::string Frame() {
     return frame;
 }
 
-void SendAll(int fd, const std::string& bytes) {
+void sendAll(int fd, const std::string& bytes) {
     std::size_t at = 0;
     while (at < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
@@ -58,9 +58,9 @@ void BM_FrameOverLoopback(benchmark::State& state, bool telnet) {
         if (fd < 0)
             return;
         if (telnet)
-            SendAll(fd, telnet::Negotiation(telnet::kDo, telnet::kOptComPort));
+            sendAll(fd, telnet::Negotiation(telnet::kDo, telnet::kOptComPort));
         for (int i = 0; i < frames; ++i) {
-            const std::string wire = telnet ? telnet::Escaped(frame) : frame;
+            const std::string wire = telnet ? telnet::escaped(frame) : frame;
             std::size_t at = 0;
             while (at < wire.size()) {
                 const ssize_t n = ::send(fd, wire.data() + at, wire.size() - at, MSG_NOSIGNAL);
@@ -82,14 +82,14 @@ void BM_FrameOverLoopback(benchmark::State& state, bool telnet) {
         ::close(listener);
         return;
     }
-    port->WatchNoCarrier(true, 1000); // as during a call
+    port->watchNoCarrier(true, 1000); // as during a call
     std::string buffer(65536, '\0');
     for (auto _ : state) {
         std::size_t got = 0;
         while (got < kFrame) {
-            pollfd p{port->Fd(), POLLIN, 0};
+            pollfd p{port->fd(), POLLIN, 0};
             poll(&p, 1, 2000);
-            const ssize_t n = ::read(port->Fd(), buffer.data(), std::min(buffer.size(), kFrame - got));
+            const ssize_t n = ::read(port->fd(), buffer.data(), std::min(buffer.size(), kFrame - got));
             if (n <= 0 && errno != EAGAIN) {
                 state.SkipWithError("stream ended");
                 break;
@@ -111,7 +111,7 @@ void BM_TelnetEscape(benchmark::State& state) {
     std::string out;
     for (auto _ : state) {
         out.clear();
-        telnet::AppendEscaped(out, frame);
+        telnet::appendEscaped(out, frame);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFrame));
@@ -119,13 +119,13 @@ void BM_TelnetEscape(benchmark::State& state) {
 BENCHMARK(BM_TelnetEscape)->Unit(benchmark::kMicrosecond);
 
 void BM_TelnetDecode(benchmark::State& state) {
-    const std::string wire = telnet::Escaped(Frame());
+    const std::string wire = telnet::escaped(Frame());
     std::string data;
     std::vector<telnet::Event> events;
     telnet::Decoder decoder;
     for (auto _ : state) {
         data.clear();
-        decoder.Feed(wire, data, events);
+        decoder.feed(wire, data, events);
         benchmark::DoNotOptimize(data.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFrame));

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::vector<RetentionClip> MakeClips(size_t count) {
+std::vector<RetentionClip> makeClips(size_t count) {
     std::mt19937 random(15);
     std::vector<RetentionClip> clips(count);
     char text[32];
@@ -32,7 +32,7 @@ std::vector<RetentionClip> MakeClips(size_t count) {
 }
 
 void BM_PlanRetention100k(benchmark::State& state) {
-    const std::vector<RetentionClip> clips = MakeClips(100'000);
+    const std::vector<RetentionClip> clips = makeClips(100'000);
     RetentionPolicy policy;
     policy.freeSpaceRule = true;
     policy.limitBytes = 50'000'000'000ull; // about a tenth of the clips must go
@@ -43,7 +43,7 @@ void BM_PlanRetention100k(benchmark::State& state) {
     };
     size_t chosen = 0;
     for (auto _ : state) {
-        RetentionPlan plan = PlanRetention(clips, policy, inUse);
+        RetentionPlan plan = planRetention(clips, policy, inUse);
         chosen = plan.deleteClips.size();
         benchmark::DoNotOptimize(plan);
     }

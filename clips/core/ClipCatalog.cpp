@@ -41,7 +41,7 @@ std::string_view ClipCatalog::text(Text t) const {
 }
 
 std::size_t ClipCatalog::groupOf(int32_t channel, const std::string& location) {
-    std::string label = ClipChannelLabel(channel, location);
+    std::string label = clipChannelLabel(channel, location);
     const auto [it, created] = m_groupIds.try_emplace(label, m_groups.size());
     if (created)
         m_groups.push_back({std::move(label), channel, {}, 0});
@@ -85,23 +85,23 @@ struct BuildStopped {};
 
 } // namespace
 
-std::optional<ClipCatalog> ClipCatalog::Build(RegistryStore& store, const std::atomic<bool>& stop) {
+std::optional<ClipCatalog> ClipCatalog::build(RegistryStore& store, const std::atomic<bool>& stop) {
     // Leaving the read by an exception from the visitor is safe: the store's
     // statement is reset on the way out.
     try {
-        return Build(store, &stop);
+        return build(store, &stop);
     } catch (const BuildStopped&) {
         return std::nullopt;
     }
 }
 
-ClipCatalog ClipCatalog::Build(RegistryStore& store) {
-    return Build(store, nullptr);
+ClipCatalog ClipCatalog::build(RegistryStore& store) {
+    return build(store, nullptr);
 }
 
-ClipCatalog ClipCatalog::Build(RegistryStore& store, const std::atomic<bool>* stop) {
+ClipCatalog ClipCatalog::build(RegistryStore& store, const std::atomic<bool>* stop) {
     ClipCatalog catalog;
-    ClipIndex::ForEachClipRecord(store, [&catalog, stop](ClipRecord& record) {
+    ClipIndex::forEachClipRecord(store, [&catalog, stop](ClipRecord& record) {
         if (stop && stop->load(std::memory_order_relaxed))
             throw BuildStopped{};
         if (const auto entry = catalog.add(record)) {
@@ -135,8 +135,8 @@ std::optional<ClipCatalog::Entry> ClipCatalog::find(std::string_view name) const
     return std::nullopt;
 }
 
-bool ClipCatalog::Save(const ClipRecord& record) {
-    Remove(record.FileName);
+bool ClipCatalog::save(const ClipRecord& record) {
+    remove(record.FileName);
     const auto entry = add(record);
     if (!entry)
         return false;
@@ -148,7 +148,7 @@ bool ClipCatalog::Save(const ClipRecord& record) {
     return true;
 }
 
-bool ClipCatalog::Remove(std::string_view name) {
+bool ClipCatalog::remove(std::string_view name) {
     const auto entry = find(name);
     if (!entry)
         return false;
@@ -162,7 +162,7 @@ bool ClipCatalog::Remove(std::string_view name) {
     return true;
 }
 
-bool ClipCatalog::SetRead(std::string_view name, bool read) {
+bool ClipCatalog::setRead(std::string_view name, bool read) {
     const auto entry = find(name);
     if (!entry)
         return false;
@@ -206,8 +206,8 @@ ClipRecord ClipCatalog::record(Entry entry) const {
     r.Open = item.open ? 1 : 0;
     r.Channel = item.channel;
     const std::string& label = m_groups[item.group].label;
-    const std::string channelText = ChannelText(item.channel);
-    r.Location = label.size() > channelText.size() ? label.substr(channelText.size() + 1) : std::string();
+    const std::string channelPart = channelText(item.channel);
+    r.Location = label.size() > channelPart.size() ? label.substr(channelPart.size() + 1) : std::string();
     const std::string_view start = text(item.start);
     r.SDate = start.substr(0, item.startDate);
     r.STime = start.substr(item.startDate);

@@ -51,15 +51,15 @@ public:
     ClipCatalog& operator=(ClipCatalog&&) noexcept;
 
     // Every entry of the store's clip index (as ClipIndex loads them).
-    static ClipCatalog Build(RegistryStore& store);
+    static ClipCatalog build(RegistryStore& store);
     // The same, given up (nothing) as soon as `stop` is set by another thread.
-    static std::optional<ClipCatalog> Build(RegistryStore& store, const std::atomic<bool>& stop);
+    static std::optional<ClipCatalog> build(RegistryStore& store, const std::atomic<bool>& stop);
 
     // A saved record: replaces the entry of the same file name, wherever it
     // was, or adds one. False when the catalog is full (then nothing changed).
-    bool Save(const ClipRecord& record);
-    bool Remove(std::string_view fileName);
-    bool SetRead(std::string_view fileName, bool read);
+    bool save(const ClipRecord& record);
+    bool remove(std::string_view fileName);
+    bool setRead(std::string_view fileName, bool read);
 
     std::size_t size() const { return m_live; }
     // Groups in the order their labels first appeared; positions never change
@@ -87,7 +87,7 @@ public:
     std::vector<Hit> search(std::optional<std::size_t> group, const SearchFilter& filter) const;
 
 private:
-    static ClipCatalog Build(RegistryStore& store, const std::atomic<bool>* stop);
+    static ClipCatalog build(RegistryStore& store, const std::atomic<bool>* stop);
 
     struct Text {
         uint32_t offset = 0;

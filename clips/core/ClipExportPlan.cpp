@@ -30,36 +30,36 @@ std::optional<int64_t> minuteMs(const std::string& date, const std::string& time
 
 } // namespace
 
-std::optional<int64_t> ClipStartMs(const ClipRecord& record) {
-    if (const auto fromName = ClipStartFromFileName(record.FileName))
+std::optional<int64_t> clipStartMs(const ClipRecord& record) {
+    if (const auto fromName = clipStartFromFileName(record.FileName))
         return fromName;
     return minuteMs(record.SDate, record.STime);
 }
 
-std::optional<int64_t> ClipEndMinuteMs(const ClipRecord& record) {
+std::optional<int64_t> clipEndMinuteMs(const ClipRecord& record) {
     return minuteMs(record.EDate, record.ETime);
 }
 
-ExportPlan ExportPlanForClips(const std::vector<const ClipRecord*>& records, const std::string& label) {
+ExportPlan exportPlanForClips(const std::vector<const ClipRecord*>& records, const std::string& label) {
     ExportPlan plan;
     plan.title = WireText::toDisplay(label).toStdString();
     for (const ClipRecord* record : records)
-        if (const auto start = ClipStartMs(*record))
+        if (const auto start = clipStartMs(*record))
             plan.clips.push_back({record->Path + record->FileName, *start});
     return plan;
 }
 
-ExportPlan ExportPlanForRange(const ClipGroup& group, int64_t fromMs, int64_t untilMs) {
+ExportPlan exportPlanForRange(const ClipGroup& group, int64_t fromMs, int64_t untilMs) {
     constexpr int64_t kMinuteMs = 60'000;
     ExportPlan plan;
     plan.title = WireText::toDisplay(group.label).toStdString();
     plan.fromMs = fromMs;
     plan.untilMs = untilMs;
     for (const ClipRecord& record : group.records) {
-        const auto start = ClipStartMs(record);
+        const auto start = clipStartMs(record);
         if (!start || *start >= untilMs)
             continue;
-        const auto end = ClipEndMinuteMs(record);
+        const auto end = clipEndMinuteMs(record);
         if (end && *end + kMinuteMs <= fromMs)
             continue;
         plan.clips.push_back({record.Path + record.FileName, *start});

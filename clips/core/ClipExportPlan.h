@@ -18,9 +18,9 @@
 
 // Milliseconds since the epoch of the clip's start; nothing when neither the
 // name nor SDate/STime can be read.
-std::optional<int64_t> ClipStartMs(const ClipRecord& record);
+std::optional<int64_t> clipStartMs(const ClipRecord& record);
 // The start of the minute EDate/ETime names.
-std::optional<int64_t> ClipEndMinuteMs(const ClipRecord& record);
+std::optional<int64_t> clipEndMinuteMs(const ClipRecord& record);
 
-ExportPlan ExportPlanForClips(const std::vector<const ClipRecord*>& records, const std::string& label);
-ExportPlan ExportPlanForRange(const ClipGroup& group, int64_t fromMs, int64_t untilMs);
+ExportPlan exportPlanForClips(const std::vector<const ClipRecord*>& records, const std::string& label);
+ExportPlan exportPlanForRange(const ClipGroup& group, int64_t fromMs, int64_t untilMs);

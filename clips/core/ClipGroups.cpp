@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string FormatCount(int count) {
+std::string formatCount(int count) {
     char text[24];
     std::snprintf(text, sizeof text, "%6d", count);
     return text;
 }
 
 bool ClipGroupList::add(ClipRecord record) {
-    std::string label = ClipChannelLabel(record.Channel, record.Location);
+    std::string label = clipChannelLabel(record.Channel, record.Location);
     const auto [it, created] = m_byLabel.try_emplace(label, m_groups.size());
     if (created)
         m_groups.push_back({std::move(label), {}});

@@ -31,7 +31,7 @@ struct ClipCounts {
 };
 
 // A count as the count labels show it: "%6d".
-std::string FormatCount(int count);
+std::string formatCount(int count);
 
 class ClipGroupList {
 public:

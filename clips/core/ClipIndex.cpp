@@ -36,7 +36,7 @@ const std::string& ClipIndex::storeFilePath() const {
     return m_store.filePath();
 }
 
-void ClipIndex::PrepareCatalog() {
+void ClipIndex::prepareCatalog() {
     if (m_building || m_catalog)
         return;
     startBuild();
@@ -55,7 +55,7 @@ void ClipIndex::startBuild() {
         if (hook)
             hook();
         RegistryStore own(path);
-        std::optional<ClipCatalog> built = ClipCatalog::Build(own, m_stop);
+        std::optional<ClipCatalog> built = ClipCatalog::build(own, m_stop);
         if (!built)
             return; // this index is going away
         m_prepared = std::make_unique<ClipCatalog>(std::move(*built));
@@ -141,7 +141,7 @@ const ClipCatalog& ClipIndex::catalogNow() {
     if (!m_catalog || version != m_catalogVersion) {
         if (m_buildHook)
             m_buildHook();
-        m_catalog = std::make_unique<ClipCatalog>(ClipCatalog::Build(m_store));
+        m_catalog = std::make_unique<ClipCatalog>(ClipCatalog::build(m_store));
         m_catalogVersion = version;
         replaced = true;
     }
@@ -159,7 +159,7 @@ void ClipIndex::removeCatalogListener(int id) {
     m_listeners.erase(id);
 }
 
-void ClipIndex::Follow(std::function<bool(ClipCatalog&)> change) {
+void ClipIndex::follow(std::function<bool(ClipCatalog&)> change) {
     if (m_building)
         m_pending.push_back(change);
     if (m_catalog && !change(*m_catalog))
@@ -168,35 +168,35 @@ void ClipIndex::Follow(std::function<bool(ClipCatalog&)> change) {
 
 bool ClipIndex::SaveClipRecord(ClipRecord& record) {
     record.Location = m_channels.GetChannelName(record.Channel);
-    if (!IsEntryName(record.FileName))
+    if (!isEntryName(record.FileName))
         return false;
     WriteBatch batch(m_store);
-    RegistryKey entry = m_store.createKey(EntryPath(kClipStore, record.FileName));
+    RegistryKey entry = m_store.createKey(entryPath(kClipStore, record.FileName));
     if (!entry)
         return false;
     // An entry spelled otherwise is overwritten under its old key name; the
     // catalog cannot follow that by name.
     const bool sameSpelling = entry.name() == record.FileName;
-    entry.setValue("FileName", StoreText(record.FileName));
+    entry.setValue("FileName", storeText(record.FileName));
     entry.setDword("Channel", uint32_t(record.Channel));
-    entry.setValue("Location", StoreText(record.Location));
+    entry.setValue("Location", storeText(record.Location));
     entry.setDword("Open", uint32_t(record.Open));
-    entry.setValue("SDate", StoreText(record.SDate));
-    entry.setValue("STime", StoreText(record.STime));
-    entry.setValue("EDate", StoreText(record.EDate));
-    entry.setValue("ETime", StoreText(record.ETime));
-    entry.setValue("ImageName", StoreText(record.ImageName));
-    entry.setValue("Path", StoreText(record.Path));
+    entry.setValue("SDate", storeText(record.SDate));
+    entry.setValue("STime", storeText(record.STime));
+    entry.setValue("EDate", storeText(record.EDate));
+    entry.setValue("ETime", storeText(record.ETime));
+    entry.setValue("ImageName", storeText(record.ImageName));
+    entry.setValue("Path", storeText(record.Path));
     if (!batch.commit())
         return false;
-    Follow([record, sameSpelling](ClipCatalog& catalog) { return sameSpelling && catalog.Save(record); });
+    follow([record, sameSpelling](ClipCatalog& catalog) { return sameSpelling && catalog.save(record); });
     return true;
 }
 
 bool ClipIndex::DeleteClipRecord(const std::string& fileName) {
-    if (!IsEntryName(fileName) || !m_store.deleteKey(EntryPath(kClipStore, fileName)))
+    if (!isEntryName(fileName) || !m_store.deleteKey(entryPath(kClipStore, fileName)))
         return false;
-    Follow([fileName](ClipCatalog& catalog) { return catalog.Remove(fileName); });
+    follow([fileName](ClipCatalog& catalog) { return catalog.remove(fileName); });
     return true;
 }
 
@@ -204,10 +204,10 @@ void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) {
     if (RegistryKey container = m_store.openKey(kClipStore))
         if (std::optional<uint32_t> count = container.subkeyCount())
             records.reserve(records.size() + *count);
-    ForEachClipRecord(m_store, [&records](ClipRecord& record) { records.push_back(std::move(record)); });
+    forEachClipRecord(m_store, [&records](ClipRecord& record) { records.push_back(std::move(record)); });
 }
 
-void ClipIndex::ForEachClipRecord(RegistryStore& store, const std::function<void(ClipRecord&)>& visit) {
+void ClipIndex::forEachClipRecord(RegistryStore& store, const std::function<void(ClipRecord&)>& visit) {
     RegistryKey container = store.openKey(kClipStore);
     if (!container)
         return;
@@ -222,13 +222,13 @@ void ClipIndex::ForEachClipRecord(RegistryStore& store, const std::function<void
         for (NamedValue& value : entry.values) {
             const char* name = value.name.c_str();
             if (strcasecmp(name, "Channel") == 0) {
-                record.Channel = LoadDword(&value.value);
+                record.Channel = loadDword(&value.value);
             } else if (strcasecmp(name, "Open") == 0) {
-                record.Open = LoadDword(&value.value) != 0 ? 1 : 0;
+                record.Open = loadDword(&value.value) != 0 ? 1 : 0;
             } else {
                 for (const auto& [textName, field] : kTextValues)
                     if (strcasecmp(name, textName) == 0) {
-                        record.*field = TakeText(value.value);
+                        record.*field = takeText(value.value);
                         break;
                     }
             }
@@ -238,7 +238,7 @@ void ClipIndex::ForEachClipRecord(RegistryStore& store, const std::function<void
 }
 
 void ClipIndex::MarkClipRead(const std::string& fileName, bool read) {
-    if (!IsEntryName(fileName))
+    if (!isEntryName(fileName))
         return;
     RegistryKey container = m_store.openKey(kClipStore);
     RegistryKey entry = container.openSubkey(fileName);
@@ -246,5 +246,5 @@ void ClipIndex::MarkClipRead(const std::string& fileName, bool read) {
     if (!entry || entry.name() != fileName)
         return;
     if (entry.setDword("Open", read ? 1 : 0))
-        Follow([fileName, read](ClipCatalog& catalog) { return catalog.SetRead(fileName, read); });
+        follow([fileName, read](ClipCatalog& catalog) { return catalog.setRead(fileName, read); });
 }

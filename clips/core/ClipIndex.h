@@ -69,7 +69,7 @@ public:
     // one at a time (the record may be moved from); `visit` must not use the
     // store. For building other views of the index on any thread that owns
     // `store`.
-    static void ForEachClipRecord(RegistryStore& store, const std::function<void(ClipRecord&)>& visit);
+    static void forEachClipRecord(RegistryStore& store, const std::function<void(ClipRecord&)>& visit);
 
     // Runs a callable on the thread that uses this index, later (for the UI
     // thread: a queued call). Called from the catalog worker when it is done.
@@ -97,8 +97,8 @@ public:
     const ClipCatalog& catalogNow();
     // Starts building the catalog on the worker, so that it is ready when
     // first asked for. Writes made meanwhile are applied to it once it is taken.
-    void PrepareCatalog();
-    bool CatalogReady() const { return m_catalog != nullptr && !m_building; }
+    void prepareCatalog();
+    bool catalogReady() const { return m_catalog != nullptr && !m_building; }
     bool catalogBuilding() const { return m_building; }
 
     // Called (through the post, or from catalogNow) each time a newly built
@@ -121,7 +121,7 @@ private:
     // Applies one of this object's writes to the catalog (and queues it for
     // the one a worker builds). A change that returns false could not be
     // followed: the catalog is dropped and built again when next asked for.
-    void Follow(std::function<bool(ClipCatalog&)> change);
+    void follow(std::function<bool(ClipCatalog&)> change);
 
     RegistryStore& m_store;
     const ChannelTable& m_channels;

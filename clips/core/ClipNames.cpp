@@ -2,40 +2,40 @@
 
 #include <cstdio>
 
-std::string ClipStampText(const std::tm& t) {
+std::string clipStampText(const std::tm& t) {
     char text[64];
     std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                   t.tm_hour, t.tm_min, t.tm_sec);
     return text;
 }
 
-std::string ClipDateText(const std::tm& t) {
+std::string clipDateText(const std::tm& t) {
     char text[48];
     std::snprintf(text, sizeof text, "%04d/%02d/%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
     return text;
 }
 
-std::string ClipTimeText(const std::tm& t) {
+std::string clipTimeText(const std::tm& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d", t.tm_hour, t.tm_min);
     return text;
 }
 
-std::string ChannelText(int32_t channel) {
+std::string channelText(int32_t channel) {
     char text[16];
     std::snprintf(text, sizeof text, "%04d", int(channel));
     return text;
 }
 
-std::string ClipChannelLabel(int32_t channel, const std::string& location) {
-    return ChannelText(channel) + " " + location;
+std::string clipChannelLabel(int32_t channel, const std::string& location) {
+    return channelText(channel) + " " + location;
 }
 
-std::string ImageNameFor(const std::string& videoFileName) {
+std::string imageNameFor(const std::string& videoFileName) {
     return videoFileName.substr(0, videoFileName.find('.')) + ".img";
 }
 
-std::tm LocalTime(std::time_t time) {
+std::tm localTime(std::time_t time) {
     std::tm local{};
     localtime_r(&time, &local);
     return local;

@@ -14,18 +14,18 @@
 #include <string>
 
 // "%Y%m%d%H%M%S" of a local time: 14 digits.
-std::string ClipStampText(const std::tm& local);
+std::string clipStampText(const std::tm& local);
 // "%04d/%02d/%02d": year, month 1-12, day.
-std::string ClipDateText(const std::tm& local);
+std::string clipDateText(const std::tm& local);
 // "%02d:%02d": hour 0-23, minute.
-std::string ClipTimeText(const std::tm& local);
+std::string clipTimeText(const std::tm& local);
 // The channel number as "%04d" (more digits above 9999).
-std::string ChannelText(int32_t channel);
+std::string channelText(int32_t channel);
 // "%04d" of the channel, one space, then the channel name (the space is kept
 // when the name is empty).
-std::string ClipChannelLabel(int32_t channel, const std::string& location);
+std::string clipChannelLabel(int32_t channel, const std::string& location);
 // The image file that belongs to a video file name: the name up to its first
 // "." followed by ".img".
-std::string ImageNameFor(const std::string& videoFileName);
+std::string imageNameFor(const std::string& videoFileName);
 // The local time of a clock reading.
-std::tm LocalTime(std::time_t time);
+std::tm localTime(std::time_t time);

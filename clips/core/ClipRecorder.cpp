@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-using RegistryLayout::FitsRecordFolder;
+using RegistryLayout::fitsRecordFolder;
 
 namespace {
 
@@ -86,7 +86,7 @@ struct ClipRecorder::Clip {
         // that is taken in any way (an earlier clip, a stray image file, a
         // link) moves the clip to the next suffix, and nothing in the folder
         // is replaced.
-        const std::string stem = ClipStampText(start) + ChannelText(channel);
+        const std::string stem = clipStampText(start) + channelText(channel);
         for (int suffix = 0; suffix < kMaxSuffix; ++suffix) {
             const std::string candidate = suffix == 0 ? stem : stem + "_" + std::to_string(suffix);
             const std::string imagePath = fileFolder + candidate + ".img";
@@ -134,7 +134,7 @@ struct ClipRecorder::Clip {
         fileFolder = resolveFolder ? resolveFolder(askedFolder) : askedFolder;
         if (!fileFolder.empty() && fileFolder.back() != '/')
             fileFolder += '/';
-        if (!FitsRecordFolder(fileFolder)) {
+        if (!fitsRecordFolder(fileFolder)) {
             qCWarning(lcClips, "record folder too long for the clip index (%zu bytes)", fileFolder.size());
             return false;
         }
@@ -209,7 +209,7 @@ struct ClipRecorder::Clip {
         if (stopped)
             return;
         stopped = true;
-        end = LocalTime(now());
+        end = localTime(now());
     }
 
     void saveRecord() {
@@ -220,10 +220,10 @@ struct ClipRecorder::Clip {
         record.FileName = videoName;
         record.Open = 0;
         record.Channel = channel;
-        record.SDate = ClipDateText(start);
-        record.STime = ClipTimeText(start);
-        record.EDate = ClipDateText(end);
-        record.ETime = ClipTimeText(end);
+        record.SDate = clipDateText(start);
+        record.STime = clipTimeText(start);
+        record.EDate = clipDateText(end);
+        record.ETime = clipTimeText(end);
         record.ImageName = imageName;
         record.Path = folder;
         if (!index->SaveClipRecord(record))
@@ -278,13 +278,13 @@ bool ClipRecorder::StartRecording(int32_t channel, const BitmapInfoHeader& strea
     clip->writerThread = m_env.writer.get();
     clip->resolveFolder = m_env.resolveFolder;
     clip->channel = channel;
-    clip->start = LocalTime(now());
+    clip->start = localTime(now());
     clip->folder = m_env.recordPath ? m_env.recordPath() : std::string();
     if (!clip->folder.empty() && clip->folder.back() != '/')
         clip->folder += '/';
     // The index could not give a longer folder back whole: nothing is written
     // rather than a clip the browser can neither play nor delete.
-    if (!FitsRecordFolder(clip->folder)) {
+    if (!fitsRecordFolder(clip->folder)) {
         qCWarning(lcClips, "record folder too long for the clip index (%zu bytes)", clip->folder.size());
         return false;
     }
@@ -352,7 +352,7 @@ void ClipRecorder::RecordFrame(std::span<const uint8_t> frame) {
         ++m_written;
 }
 
-bool ClipRecorder::RecordCommand(int32_t channel, const BitmapInfoHeader& streamFormat,
+bool ClipRecorder::recordCommand(int32_t channel, const BitmapInfoHeader& streamFormat,
                                  std::span<const uint8_t> frameBuffer) {
     if (recording())
         return false;

@@ -99,7 +99,7 @@ public:
     // StartRecording and, when the frame buffer holds a frame (its first word
     // is 40), record that frame at once so the clip begins with the picture
     // on screen. True when a recording was started.
-    bool RecordCommand(int32_t channel, const BitmapInfoHeader& streamFormat,
+    bool recordCommand(int32_t channel, const BitmapInfoHeader& streamFormat,
                        std::span<const uint8_t> frameBuffer);
 
     // Enable rules: Record while idle, Stop while recording.

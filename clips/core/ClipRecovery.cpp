@@ -55,7 +55,7 @@ bool tagIs(const uint8_t* p, const char (&tag)[5]) {
 
 } // namespace
 
-std::optional<ClipFileName> ParseClipFileName(const std::string& name) {
+std::optional<ClipFileName> parseClipFileName(const std::string& name) {
     constexpr std::string_view kExt = ".avi";
     if (name.size() < kStampDigits + kMinChannelDigits + kExt.size() ||
         name.compare(name.size() - kExt.size(), kExt.size(), kExt) != 0)
@@ -100,7 +100,7 @@ std::optional<ClipFileName> ParseClipFileName(const std::string& name) {
     return parsed;
 }
 
-std::optional<int64_t> CountAviFrames(const std::string& path) {
+std::optional<int64_t> countAviFrames(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return std::nullopt;
@@ -147,33 +147,33 @@ std::optional<int64_t> CountAviFrames(const std::string& path) {
     return frames;
 }
 
-std::optional<ClipRecord> RecoverClipRecord(const std::string& folder, const std::string& fileName) {
-    const auto parsed = ParseClipFileName(fileName);
+std::optional<ClipRecord> recoverClipRecord(const std::string& folder, const std::string& fileName) {
+    const auto parsed = parseClipFileName(fileName);
     if (!parsed)
         return std::nullopt;
-    const auto frames = CountAviFrames(folder + fileName);
+    const auto frames = countAviFrames(folder + fileName);
     if (!frames)
         return std::nullopt;
     std::tm start = parsed->start;
     const std::time_t startTime = std::mktime(&start);
     if (startTime == std::time_t(-1))
         return std::nullopt;
-    const std::tm end = LocalTime(startTime + std::time_t(*frames / kFramesPerSecond));
+    const std::tm end = localTime(startTime + std::time_t(*frames / kFramesPerSecond));
 
     ClipRecord record;
     record.FileName = fileName;
     record.Open = 0;
     record.Channel = parsed->channel;
-    record.SDate = ClipDateText(start);
-    record.STime = ClipTimeText(start);
-    record.EDate = ClipDateText(end);
-    record.ETime = ClipTimeText(end);
-    record.ImageName = ImageNameFor(fileName);
+    record.SDate = clipDateText(start);
+    record.STime = clipTimeText(start);
+    record.EDate = clipDateText(end);
+    record.ETime = clipTimeText(end);
+    record.ImageName = imageNameFor(fileName);
     record.Path = folder;
     return record;
 }
 
-std::vector<ClipRecord> FindUnindexedClips(const std::string& folderIn, const std::set<std::string>& indexed,
+std::vector<ClipRecord> findUnindexedClips(const std::string& folderIn, const std::set<std::string>& indexed,
                                            const std::atomic<bool>* abort) {
     std::string folder = folderIn;
     if (!folder.empty() && folder.back() != '/')
@@ -187,14 +187,14 @@ std::vector<ClipRecord> FindUnindexedClips(const std::string& folderIn, const st
         if (abort && abort->load())
             return found;
         std::string name = entry->d_name;
-        if (!indexed.count(name) && ParseClipFileName(name))
+        if (!indexed.count(name) && parseClipFileName(name))
             names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (abort && abort->load())
             break;
-        if (auto record = RecoverClipRecord(folder, name))
+        if (auto record = recoverClipRecord(folder, name))
             found.push_back(std::move(*record));
     }
     return found;
@@ -217,7 +217,7 @@ ClipRecoveryTask::ClipRecoveryTask(ClipIndex& index, std::string folder,
             try {
                 // Leaving the read by an exception is safe: the store's
                 // statement is reset on the way out.
-                ClipIndex::ForEachClipRecord(own, [this, &indexed](ClipRecord& record) {
+                ClipIndex::forEachClipRecord(own, [this, &indexed](ClipRecord& record) {
                     if (m_abort.load(std::memory_order_relaxed))
                         throw Stopped{};
                     indexed.insert(std::move(record.FileName));
@@ -227,7 +227,7 @@ ClipRecoveryTask::ClipRecoveryTask(ClipIndex& index, std::string folder,
             }
         }
         const std::string searched = resolve ? resolve(folder) : folder;
-        std::vector<ClipRecord> found = FindUnindexedClips(searched, indexed, &m_abort);
+        std::vector<ClipRecord> found = findUnindexedClips(searched, indexed, &m_abort);
         if (m_abort)
             return;
         // The receiver lives on the calling thread; should the task be gone

@@ -36,20 +36,20 @@ struct ClipFileName {
     std::tm start{}; // local time of the stamp
     int32_t channel = 0;
 };
-std::optional<ClipFileName> ParseClipFileName(const std::string& fileName);
+std::optional<ClipFileName> parseClipFileName(const std::string& fileName);
 
 // Frames ("##db"/"##dc" chunks whose data is complete) in an AVI file;
 // nothing when the file cannot be read or is not an AVI file.
-std::optional<int64_t> CountAviFrames(const std::string& path);
+std::optional<int64_t> countAviFrames(const std::string& path);
 
 // The entry for one unindexed clip file in `folder` (ending with "/"), or
 // nothing when the name or the file is not a clip of ours.
-std::optional<ClipRecord> RecoverClipRecord(const std::string& folder, const std::string& fileName);
+std::optional<ClipRecord> recoverClipRecord(const std::string& folder, const std::string& fileName);
 
 // Entries for every clip file in `folder` whose name is not in `indexed`
 // (the index's FileName values), sorted by name. Stops early, with what it
 // has, once `abort` is set.
-std::vector<ClipRecord> FindUnindexedClips(const std::string& folder, const std::set<std::string>& indexed,
+std::vector<ClipRecord> findUnindexedClips(const std::string& folder, const std::set<std::string>& indexed,
                                            const std::atomic<bool>* abort = nullptr);
 
 class QObject;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-std::string SearchBound(int year, int month, int day, int hour, int minute);
+std::string searchBound(int year, int month, int day, int hour, int minute);
 
 struct SearchFilter {
     bool after = false;
@@ -22,7 +22,7 @@ struct SearchFilter {
     std::string upper;
 };
 
-bool ClipMatches(const ClipRecord& record, const SearchFilter& filter);
+bool clipMatches(const ClipRecord& record, const SearchFilter& filter);
 
 struct SearchHit {
     size_t group;
@@ -31,5 +31,5 @@ struct SearchHit {
 
 // The matching records of one group, or of every group in group order when
 // `group` is empty.
-std::vector<SearchHit> SearchClips(const std::vector<ClipGroup>& groups, std::optional<size_t> group,
+std::vector<SearchHit> searchClips(const std::vector<ClipGroup>& groups, std::optional<size_t> group,
                                    const SearchFilter& filter);

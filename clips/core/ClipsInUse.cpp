@@ -10,7 +10,7 @@ std::mutex& Lock() {
     return lock;
 }
 
-std::unordered_map<std::string, int>& Held() {
+std::unordered_map<std::string, int>& held() {
     static std::unordered_map<std::string, int> held;
     return held;
 }
@@ -22,7 +22,7 @@ ClipsInUse::Token::Token(std::string path)
     if (m_path.empty())
         return;
     std::lock_guard lock(Lock());
-    ++Held()[m_path];
+    ++held()[m_path];
 }
 
 ClipsInUse::Token::~Token() {
@@ -47,13 +47,13 @@ void ClipsInUse::Token::release() {
     if (m_path.empty())
         return;
     std::lock_guard lock(Lock());
-    auto it = Held().find(m_path);
-    if (it != Held().end() && --it->second <= 0)
-        Held().erase(it);
+    auto it = held().find(m_path);
+    if (it != held().end() && --it->second <= 0)
+        held().erase(it);
     m_path.clear();
 }
 
-bool ClipsInUse::Contains(const std::string& path) {
+bool ClipsInUse::contains(const std::string& path) {
     std::lock_guard lock(Lock());
-    return Held().count(path) != 0;
+    return held().count(path) != 0;
 }

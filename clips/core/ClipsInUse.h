@@ -26,5 +26,5 @@ public:
         std::string m_path;
     };
 
-    static bool Contains(const std::string& path);
+    static bool contains(const std::string& path);
 };

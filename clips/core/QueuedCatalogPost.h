@@ -9,7 +9,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-inline void EnsureQueuedCatalogPost(ClipIndex& index) {
+inline void ensureQueuedCatalogPost(ClipIndex& index) {
     if (index.hasPost())
         return;
     index.setPost([](std::function<void()> call) {

@@ -72,7 +72,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSize(font().pointSize());
     setFont(arial);
-    setWindowTitle(LoadString(IDS_VIDEO_CLIPS));
+    setWindowTitle(loadString(IDS_VIDEO_CLIPS));
 
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
@@ -135,7 +135,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, DialogService& dialogs, Q
     // Opening never waits for the catalog: while it is read the tree says
     // so, and it fills in when the catalog arrives (and again whenever a
     // newer one replaces it).
-    EnsureQueuedCatalogPost(m_index);
+    ensureQueuedCatalogPost(m_index);
     m_catalogListener = m_index.addCatalogListener([this] { catalogArrived(); });
     showCatalog();
 }
@@ -183,7 +183,7 @@ void ClipBrowserDialog::showCatalog() {
     }
     m_loading = catalog == nullptr;
     if (m_loading) {
-        auto* item = new QTreeWidgetItem({LoadString(IDS_LOADING_CLIPS)});
+        auto* item = new QTreeWidgetItem({loadString(IDS_LOADING_CLIPS)});
         item->setFlags(Qt::NoItemFlags);
         m_tree->addTopLevelItem(item);
         m_list->clear();
@@ -273,7 +273,7 @@ void ClipBrowserDialog::fillList() {
     const std::optional<size_t> group = catalog ? catalog->findGroup(label) : std::nullopt;
     m_counts = group ? catalog->counts(*group) : ClipCounts{};
     loadMore();
-    ShowCounts(m_counts, m_total, m_read, m_unread);
+    showCounts(m_counts, m_total, m_read, m_unread);
 }
 
 void ClipBrowserDialog::loadMore() {
@@ -312,7 +312,7 @@ void ClipBrowserDialog::showPreview() {
         return;
     case ImagePreview::Load::Loaded: {
         const auto decoded = m_imagePreview.decode();
-        m_preview->setPicture(decoded ? DibToImage(*decoded) : QImage());
+        m_preview->setPicture(decoded ? dibToImage(*decoded) : QImage());
         return;
     }
     case ImagePreview::Load::Missing:
@@ -327,20 +327,20 @@ void ClipBrowserDialog::play() {
     if (m_list->selectedInListOrder().isEmpty())
         return;
     const std::string label = selectedLabel();
-    PlaySelectedClips(
+    playSelectedClips(
         *m_list, [&](const QTreeWidgetItem*) { return label; }, m_groups, m_index, m_counts, this, m_dialogs,
         m_playerClock);
-    ShowCounts(m_counts, m_total, m_read, m_unread);
+    showCounts(m_counts, m_total, m_read, m_unread);
 }
 
 namespace {
 
 // Removes a clip's index entry and both its files; failures are ignored, so
 // a clip whose files are already gone is removed all the same.
-void DeleteClip(ClipIndex& index, const std::string& folder, const std::string& name) {
+void deleteClip(ClipIndex& index, const std::string& folder, const std::string& name) {
     index.DeleteClipRecord(name);
     ::unlink((folder + name).c_str());
-    ::unlink((folder + ImageNameFor(name)).c_str());
+    ::unlink((folder + imageNameFor(name)).c_str());
 }
 
 } // namespace
@@ -350,7 +350,7 @@ void ClipBrowserDialog::deleteSelected() {
     const QList<QTreeWidgetItem*> selected = m_list->selectedInListOrder();
     if (selected.isEmpty())
         return;
-    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+    if (m_dialogs.message(this, loadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
                           MessageIcon::Question) != MessageAnswer::Ok)
         return;
     const std::string label = selectedLabel();
@@ -358,14 +358,14 @@ void ClipBrowserDialog::deleteSelected() {
     const QSignalBlocker quiet(m_list); // no preview per removed item
     for (QTreeWidgetItem* item : selected) {
         const std::string name = ClipListWidget::fileName(item);
-        DeleteClip(m_index, ClipListWidget::folder(item), name);
+        deleteClip(m_index, ClipListWidget::folder(item), name);
         names.insert(name);
         --m_counts.total;
         --m_loaded;
         delete item;
     }
     m_counts.read -= m_groups.removeRecords(label, names);
-    ShowCounts(m_counts, m_total, m_read, m_unread);
+    showCounts(m_counts, m_total, m_read, m_unread);
 }
 
 void ClipBrowserDialog::deleteNodeClips() {
@@ -373,7 +373,7 @@ void ClipBrowserDialog::deleteNodeClips() {
     if (m_tree->selectedItems().isEmpty() || m_list->topLevelItemCount() == 0)
         return;
     const std::string label = selectedLabel();
-    if (m_dialogs.message(this, LoadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
+    if (m_dialogs.message(this, loadString(IDP_DELETE_SELECTED), MessageButtons::OkCancel,
                           MessageIcon::Question) != MessageAnswer::Ok)
         return;
     // Every clip of the node, also those not loaded into the list yet.
@@ -385,12 +385,12 @@ void ClipBrowserDialog::deleteNodeClips() {
                 clips.emplace_back(record.Path, record.FileName);
             }
     for (const auto& [folder, name] : clips)
-        DeleteClip(m_index, folder, name);
+        deleteClip(m_index, folder, name);
     m_groups.clear(label);
     m_loaded = 0;
     m_list->clear();
     m_counts = {};
-    ShowCounts(m_counts, m_total, m_read, m_unread);
+    showCounts(m_counts, m_total, m_read, m_unread);
 }
 
 void ClipBrowserDialog::openSearch() {
@@ -409,5 +409,5 @@ void ClipBrowserDialog::exportSelected() {
     for (const QTreeWidgetItem* item : selected)
         if (const ClipRecord* record = m_groups.findRecord(label, ClipListWidget::fileName(item)))
             records.push_back(record);
-    ExportClipsInteractive(this, m_dialogs, ExportPlanForClips(records, label));
+    exportClipsInteractive(this, m_dialogs, exportPlanForClips(records, label));
 }

@@ -17,7 +17,7 @@ constexpr int kFileNameRole = Qt::UserRole + 1;
 constexpr int kFolderRole = Qt::UserRole + 2;
 constexpr int kLabelRole = Qt::UserRole + 3;
 
-QIcon ClipIcon(bool read) {
+QIcon clipIcon(bool read) {
     static const QIcon unread(QStringLiteral(":/images/clip_unread.png"));
     static const QIcon seen(QStringLiteral(":/images/clip_read.png"));
     return read ? seen : unread;
@@ -90,7 +90,7 @@ void ClipListWidget::addClips(const std::vector<const ClipRecord*>& records,
         item->setData(0, kReadRole, r.Open == 1);
         item->setData(0, kFileNameRole, QByteArray::fromStdString(r.FileName));
         item->setData(0, kFolderRole, QByteArray::fromStdString(r.Path));
-        item->setIcon(0, ClipIcon(r.Open == 1));
+        item->setIcon(0, clipIcon(r.Open == 1));
         items.append(item);
     }
     setSortingEnabled(false);
@@ -123,7 +123,7 @@ bool ClipListWidget::isRead(const QTreeWidgetItem* item) {
 
 void ClipListWidget::setRead(QTreeWidgetItem* item) {
     item->setData(0, kReadRole, true);
-    item->setIcon(0, ClipIcon(true));
+    item->setIcon(0, clipIcon(true));
 }
 
 std::string ClipListWidget::fileName(const QTreeWidgetItem* item) {

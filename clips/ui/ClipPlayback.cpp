@@ -6,7 +6,7 @@
 
 #include <QLabel>
 
-int PlaySelectedClips(ClipListWidget& list, const std::function<std::string(const QTreeWidgetItem*)>& labelOf,
+int playSelectedClips(ClipListWidget& list, const std::function<std::string(const QTreeWidgetItem*)>& labelOf,
                       ClipGroupList& groups, ClipIndex& index, ClipCounts& counts, QWidget* owner,
                       DialogService& dialogs, const MediaPlayer::Clock& clock) {
     int opened = 0;
@@ -33,8 +33,8 @@ int PlaySelectedClips(ClipListWidget& list, const std::function<std::string(cons
     return opened;
 }
 
-void ShowCounts(const ClipCounts& counts, QLabel* total, QLabel* read, QLabel* unread) {
-    total->setText(QString::fromStdString(FormatCount(counts.total)));
-    read->setText(QString::fromStdString(FormatCount(counts.read)));
-    unread->setText(QString::fromStdString(FormatCount(counts.unread())));
+void showCounts(const ClipCounts& counts, QLabel* total, QLabel* read, QLabel* unread) {
+    total->setText(QString::fromStdString(formatCount(counts.total)));
+    read->setText(QString::fromStdString(formatCount(counts.read)));
+    unread->setText(QString::fromStdString(formatCount(counts.unread())));
 }

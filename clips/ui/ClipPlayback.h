@@ -21,10 +21,10 @@ class QWidget;
 inline constexpr int kMaxPlayersPerPlay = 6;
 
 // Returns the number of players opened.
-int PlaySelectedClips(ClipListWidget& list, const std::function<std::string(const QTreeWidgetItem*)>& labelOf,
+int playSelectedClips(ClipListWidget& list, const std::function<std::string(const QTreeWidgetItem*)>& labelOf,
                       ClipGroupList& groups, ClipIndex& index, ClipCounts& counts, QWidget* owner,
                       DialogService& dialogs, const MediaPlayer::Clock& clock);
 
 // Shows counts as "%6d" in the three labels.
 class QLabel;
-void ShowCounts(const ClipCounts& counts, QLabel* total, QLabel* read, QLabel* unread);
+void showCounts(const ClipCounts& counts, QLabel* total, QLabel* read, QLabel* unread);

@@ -27,10 +27,10 @@ namespace {
 
 constexpr int kLabelRole = Qt::UserRole;
 
-std::string Bound(const QDateEdit* date, const QTimeEdit* time) {
+std::string bound(const QDateEdit* date, const QTimeEdit* time) {
     const QDate d = date->date();
     const QTime t = time->time();
-    return SearchBound(d.year(), d.month(), d.day(), t.hour(), t.minute());
+    return searchBound(d.year(), d.month(), d.day(), t.hour(), t.minute());
 }
 
 } // namespace
@@ -128,7 +128,7 @@ SearchClipsDialog::SearchClipsDialog(ClipGroupList& groups, ClipIndex& index, Di
 
     // The channels come from the catalog; until it is read the dialog says
     // so and cannot search, and it fills in when the catalog arrives.
-    EnsureQueuedCatalogPost(m_index);
+    ensureQueuedCatalogPost(m_index);
     m_catalogListener = m_index.addCatalogListener([this] { showChannels(); });
     showChannels();
 }
@@ -146,7 +146,7 @@ void SearchClipsDialog::showChannels() {
     m_loading = catalog == nullptr;
     m_searchButton->setEnabled(!m_loading);
     if (m_loading || wasLoading) // results shown stay until the next search
-        m_total->setText(m_loading ? LoadString(IDS_LOADING_CLIPS) : QString());
+        m_total->setText(m_loading ? loadString(IDS_LOADING_CLIPS) : QString());
     if (m_loading)
         return;
     for (const ClipCatalog::Group& group : catalog->groups())
@@ -182,8 +182,8 @@ void SearchClipsDialog::search() {
     m_list->clear();
     m_hits = {};
 
-    const SearchFilter filter{m_after->isChecked(), Bound(m_lowerDate, m_lowerTime), m_before->isChecked(),
-                              Bound(m_upperDate, m_upperTime)};
+    const SearchFilter filter{m_after->isChecked(), bound(m_lowerDate, m_lowerTime), m_before->isChecked(),
+                              bound(m_upperDate, m_upperTime)};
     if (found) {
         // The hits' records are kept here, by label, for the players.
         const auto hits = catalog.search(group, filter);
@@ -203,7 +203,7 @@ void SearchClipsDialog::search() {
         m_list->addClips(records, labels);
     }
     m_counts.total = m_list->topLevelItemCount();
-    ShowCounts(m_counts, m_total, m_read, m_unread);
+    showCounts(m_counts, m_total, m_read, m_unread);
 }
 
 void SearchClipsDialog::openSelected() {
@@ -214,14 +214,14 @@ void SearchClipsDialog::openSelected() {
     const auto labelOf = [&](const QTreeWidgetItem* item) {
         return entry == 0 ? ClipListWidget::channelLabel(item) : chosen;
     };
-    PlaySelectedClips(*m_list, labelOf, m_hits, m_index, m_counts, this, m_dialogs, m_playerClock);
+    playSelectedClips(*m_list, labelOf, m_hits, m_index, m_counts, this, m_dialogs, m_playerClock);
     // The browser's loaded clips follow the players opened here.
     for (const ClipGroup& g : m_hits.groups())
         for (const ClipRecord& r : g.records)
             if (r.Open == 1)
                 if (ClipRecord* shown = m_groups.findRecord(g.label, r.FileName))
                     shown->Open = 1;
-    ShowCounts(m_counts, m_total, m_read, m_unread);
+    showCounts(m_counts, m_total, m_read, m_unread);
 }
 
 void SearchClipsDialog::exportSelected() {
@@ -235,14 +235,14 @@ void SearchClipsDialog::exportSelected() {
     for (const QTreeWidgetItem* item : selected) {
         const std::string itemLabel = entry == 0 ? ClipListWidget::channelLabel(item) : chosen;
         if (!records.empty() && itemLabel != label) {
-            m_dialogs.notice(this, LoadString(IDP_EXPORT_ONE_CHANNEL));
+            m_dialogs.notice(this, loadString(IDP_EXPORT_ONE_CHANNEL));
             return;
         }
         label = itemLabel;
         if (const ClipRecord* record = m_groups.findRecord(label, ClipListWidget::fileName(item)))
             records.push_back(record);
     }
-    ExportClipsInteractive(this, m_dialogs, ExportPlanForClips(records, label));
+    exportClipsInteractive(this, m_dialogs, exportPlanForClips(records, label));
 }
 
 void SearchClipsDialog::exportRange() {
@@ -257,8 +257,8 @@ void SearchClipsDialog::exportRange() {
     const int64_t from = boundMs(m_lowerDate, m_lowerTime);
     const int64_t until = boundMs(m_upperDate, m_upperTime);
     if (!group || !m_after->isChecked() || !m_before->isChecked() || until <= from) {
-        m_dialogs.notice(this, LoadString(IDP_EXPORT_NEED_RANGE));
+        m_dialogs.notice(this, loadString(IDP_EXPORT_NEED_RANGE));
         return;
     }
-    ExportClipsInteractive(this, m_dialogs, ExportPlanForRange(*group, from, until));
+    exportClipsInteractive(this, m_dialogs, exportPlanForRange(*group, from, until));
 }

@@ -49,7 +49,7 @@ QFileDialog* makeFileDialog(QWidget* parent, const FileDialogRequest& request) {
 
 MessageAnswer QtDialogService::message(QWidget* parent, const QString& text, MessageButtons buttons,
                                        MessageIcon icon) {
-    QMessageBox box(toQt(icon), LoadString(IDS_APP_TITLE), text, QMessageBox::NoButton, parent);
+    QMessageBox box(toQt(icon), loadString(IDS_APP_TITLE), text, QMessageBox::NoButton, parent);
     switch (buttons) {
     case MessageButtons::Ok:
         box.setStandardButtons(QMessageBox::Ok);

@@ -199,7 +199,7 @@ bool captionPossible() {
 
 } // namespace
 
-std::optional<int64_t> ClipStartFromFileName(const std::string& fileName) {
+std::optional<int64_t> clipStartFromFileName(const std::string& fileName) {
     const std::string name = baseName(fileName);
     if (name.size() < 14 ||
         !std::all_of(name.begin(), name.begin() + 14, [](char c) { return c >= '0' && c <= '9'; }))

@@ -98,4 +98,4 @@ private:
 
 // The wall-clock start of a recorded clip from its file name, whose first 14
 // characters are the local start "%Y%m%d%H%M%S"; nothing for other names.
-std::optional<int64_t> ClipStartFromFileName(const std::string& fileName);
+std::optional<int64_t> clipStartFromFileName(const std::string& fileName);

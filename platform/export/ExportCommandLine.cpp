@@ -43,11 +43,11 @@ std::string channelTitle(const std::string& path) {
 
 } // namespace
 
-bool IsExportCommand(const QStringList& arguments) {
+bool isExportCommand(const QStringList& arguments) {
     return arguments.contains(kExport);
 }
 
-std::optional<int64_t> ParseExportTime(const QString& text) {
+std::optional<int64_t> parseExportTime(const QString& text) {
     const QString trimmed = text.trimmed();
     for (const char* format : {"yyyy-MM-dd hh:mm:ss", "yyyy-MM-dd hh:mm", "yyyy-MM-ddThh:mm:ss",
                                "yyyy-MM-ddThh:mm", "yyyyMMddhhmmss"}) {
@@ -58,7 +58,7 @@ std::optional<int64_t> ParseExportTime(const QString& text) {
     return std::nullopt;
 }
 
-std::optional<ExportCommand> ParseExportCommand(const QStringList& arguments, std::string& error) {
+std::optional<ExportCommand> parseExportCommand(const QStringList& arguments, std::string& error) {
     ExportCommand command;
     ExportRequest& request = command.request;
     std::optional<std::string> title;
@@ -76,7 +76,7 @@ std::optional<ExportCommand> ParseExportCommand(const QStringList& arguments, st
             seenExport = true;
             while (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QStringLiteral("--"))) {
                 const std::string path = arguments[++i].toStdString();
-                if (const auto start = ClipStartFromFileName(path))
+                if (const auto start = clipStartFromFileName(path))
                     request.clips.push_back({path, *start});
                 else
                     command.undated.push_back(path);
@@ -91,7 +91,7 @@ std::optional<ExportCommand> ParseExportCommand(const QStringList& arguments, st
             const auto text = value(from ? "--from" : "--until");
             if (!text)
                 return std::nullopt;
-            const auto time = ParseExportTime(*text);
+            const auto time = parseExportTime(*text);
             if (!time) {
                 error = "cannot read the time \"" + text->toStdString() + "\"";
                 return std::nullopt;
@@ -137,7 +137,7 @@ std::optional<ExportCommand> ParseExportCommand(const QStringList& arguments, st
     return command;
 }
 
-int RunExportCommand(const ExportCommand& command, std::ostream& err) {
+int runExportCommand(const ExportCommand& command, std::ostream& err) {
     for (const std::string& path : command.undated)
         err << "dialscope: warning: " << path << ": skipped, its name holds no start time\n";
     if (command.request.clips.empty()) {
@@ -155,23 +155,23 @@ int RunExportCommand(const ExportCommand& command, std::ostream& err) {
     return 0;
 }
 
-int ExportCommandMain(const QStringList& arguments, std::ostream& err) {
+int exportCommandMain(const QStringList& arguments, std::ostream& err) {
     std::string error;
-    const auto command = ParseExportCommand(arguments, error);
+    const auto command = parseExportCommand(arguments, error);
     if (!command) {
         err << "dialscope: " << error << "\n"
             << "usage: dialscope --export CLIP.avi [CLIP.avi ...] --to OUT.mp4|OUT.mkv"
                " [--from TIME --until TIME] [--title TEXT] [--no-caption]\n";
         return 2;
     }
-    return RunExportCommand(*command, err);
+    return runExportCommand(*command, err);
 }
 
-int RunExportIfAsked(int& argc, char** argv) {
+int runExportIfAsked(int& argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!IsExportCommand(arguments))
+    if (!isExportCommand(arguments))
         return -1;
     // The exporter reports what went wrong itself; FFmpeg's own log lines
     // and encoder statistics would only bury that.
@@ -179,5 +179,5 @@ int RunExportIfAsked(int& argc, char** argv) {
     // No window is shown, so no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
-    return ExportCommandMain(QGuiApplication::arguments().mid(1), std::cerr);
+    return exportCommandMain(QGuiApplication::arguments().mid(1), std::cerr);
 }

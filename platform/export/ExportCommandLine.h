@@ -31,17 +31,17 @@ struct ExportCommand {
 };
 
 // True when the arguments (without the program name) ask for an export.
-bool IsExportCommand(const QStringList& arguments);
+bool isExportCommand(const QStringList& arguments);
 // The export the arguments ask for; nothing, with `error` set, when they are
 // not usable.
-std::optional<ExportCommand> ParseExportCommand(const QStringList& arguments, std::string& error);
+std::optional<ExportCommand> parseExportCommand(const QStringList& arguments, std::string& error);
 // A local time as the switches take it, in milliseconds since the epoch.
-std::optional<int64_t> ParseExportTime(const QString& text);
+std::optional<int64_t> parseExportTime(const QString& text);
 // Runs the export; returns the process's exit status.
-int RunExportCommand(const ExportCommand& command, std::ostream& err);
+int runExportCommand(const ExportCommand& command, std::ostream& err);
 // The whole command for main(): parses `arguments` and runs the export.
-int ExportCommandMain(const QStringList& arguments, std::ostream& err);
+int exportCommandMain(const QStringList& arguments, std::ostream& err);
 // For main() before anything else: when the command line asks for an export,
 // runs it under a windowless QGuiApplication (the caption needs fonts) and
 // returns the exit status; otherwise -1.
-int RunExportIfAsked(int& argc, char** argv);
+int runExportIfAsked(int& argc, char** argv);

@@ -16,13 +16,13 @@ namespace {
 
 QString timeLeftText(int seconds) {
     if (seconds < 0)
-        return LoadString(IDS_EXPORT_TIME_UNKNOWN);
+        return loadString(IDS_EXPORT_TIME_UNKNOWN);
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
 
-QString ExportDefaultName(const ExportPlan& plan) {
+QString exportDefaultName(const ExportPlan& plan) {
     QString name;
     for (const QChar c : QString::fromStdString(plan.title))
         if (c.isLetterOrNumber())
@@ -36,21 +36,21 @@ QString ExportDefaultName(const ExportPlan& plan) {
     return name.isEmpty() ? stamp : name + QLatin1Char('-') + stamp;
 }
 
-ExportFormat ExportFormatFor(const QString& fileName) {
+ExportFormat exportFormatFor(const QString& fileName) {
     return fileName.endsWith(QStringLiteral(".mkv"), Qt::CaseInsensitive) ? ExportFormat::MkvCopy
                                                                           : ExportFormat::Mp4H264;
 }
 
-ExportResult::Status ExportClipsInteractive(QWidget* parent, DialogService& dialogs, const ExportPlan& plan) {
+ExportResult::Status exportClipsInteractive(QWidget* parent, DialogService& dialogs, const ExportPlan& plan) {
     if (plan.clips.empty()) {
-        dialogs.notice(parent, LoadString(IDP_EXPORT_NO_FOOTAGE));
+        dialogs.notice(parent, loadString(IDP_EXPORT_NO_FOOTAGE));
         return ExportResult::Status::NothingToExport;
     }
     FileDialogRequest ask;
-    ask.title = LoadString(IDS_EXPORT_TITLE);
-    ask.defaultName = ExportDefaultName(plan);
+    ask.title = loadString(IDS_EXPORT_TITLE);
+    ask.defaultName = exportDefaultName(plan);
     ask.defaultSuffix = QStringLiteral("mp4");
-    ask.filter = LoadString(IDS_EXPORT_FILTER);
+    ask.filter = loadString(IDS_EXPORT_FILTER);
     ask.confirmOverwrite = true;
     const QString fileName = dialogs.saveFileName(parent, ask);
     if (fileName.isEmpty())
@@ -59,7 +59,7 @@ ExportResult::Status ExportClipsInteractive(QWidget* parent, DialogService& dial
     ExportRequest request;
     request.clips = plan.clips;
     request.outputPath = QFile::encodeName(fileName).toStdString();
-    request.format = ExportFormatFor(fileName);
+    request.format = exportFormatFor(fileName);
     request.fromMs = plan.fromMs;
     request.untilMs = plan.untilMs;
     request.title = plan.title;
@@ -67,18 +67,18 @@ ExportResult::Status ExportClipsInteractive(QWidget* parent, DialogService& dial
 
     ExportJob job(std::move(request));
     QProgressDialog progress(parent);
-    progress.setWindowTitle(LoadString(IDS_EXPORT_TITLE));
+    progress.setWindowTitle(loadString(IDS_EXPORT_TITLE));
     progress.setWindowModality(Qt::WindowModal);
     progress.setRange(0, 100);
     progress.setMinimumDuration(0);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     const QString label = QString::fromStdString(plan.title);
-    progress.setLabelText(LoadString(IDS_EXPORT_PROGRESS).arg(label).arg(0).arg(timeLeftText(-1)));
+    progress.setLabelText(loadString(IDS_EXPORT_PROGRESS).arg(label).arg(0).arg(timeLeftText(-1)));
     QObject::connect(&job, &ExportJob::progressed, &progress, [&](int percent, int secondsLeft) {
         progress.setValue(percent);
         progress.setLabelText(
-            LoadString(IDS_EXPORT_PROGRESS).arg(label).arg(percent).arg(timeLeftText(secondsLeft)));
+            loadString(IDS_EXPORT_PROGRESS).arg(label).arg(percent).arg(timeLeftText(secondsLeft)));
     });
     QObject::connect(&progress, &QProgressDialog::canceled, &job, &ExportJob::cancel);
     QEventLoop wait;
@@ -93,14 +93,14 @@ ExportResult::Status ExportClipsInteractive(QWidget* parent, DialogService& dial
         qCWarning(lcExport) << "export:" << QString::fromStdString(warning);
     switch (result.status) {
     case ExportResult::Status::Done:
-        dialogs.notice(parent, LoadString(IDP_EXPORT_OK));
+        dialogs.notice(parent, loadString(IDP_EXPORT_OK));
         break;
     case ExportResult::Status::NothingToExport:
-        dialogs.notice(parent, LoadString(IDP_EXPORT_NO_FOOTAGE));
+        dialogs.notice(parent, loadString(IDP_EXPORT_NO_FOOTAGE));
         break;
     case ExportResult::Status::Failed:
         qCWarning(lcExport) << "export failed:" << QString::fromStdString(result.reason);
-        dialogs.notice(parent, LoadString(IDP_EXPORT_FAILED));
+        dialogs.notice(parent, loadString(IDP_EXPORT_FAILED));
         break;
     case ExportResult::Status::Cancelled:
         break;

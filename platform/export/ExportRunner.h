@@ -25,10 +25,10 @@ class QWidget;
 
 // The file name the dialog proposes: the label's letters and digits, then the
 // first clip's local start "yyyyMMdd-hhmmss".
-QString ExportDefaultName(const ExportPlan& plan);
+QString exportDefaultName(const ExportPlan& plan);
 // The format for a chosen file name: MKV for ".mkv", MP4 otherwise.
-ExportFormat ExportFormatFor(const QString& fileName);
+ExportFormat exportFormatFor(const QString& fileName);
 
 // Returns the job's outcome; Cancelled when the operator cancelled either
 // dialog; NothingToExport, after its notice, for a plan without clips.
-ExportResult::Status ExportClipsInteractive(QWidget* parent, DialogService& dialogs, const ExportPlan& plan);
+ExportResult::Status exportClipsInteractive(QWidget* parent, DialogService& dialogs, const ExportPlan& plan);

@@ -50,7 +50,7 @@ void logToFile(QtMsgType type, const QMessageLogContext& context, const QString&
 
 } // namespace
 
-bool InstallLogFile() {
+bool installLogFile() {
     const char* path = std::getenv("DIALSCOPE_LOG");
     if (!path || !*path)
         return false;

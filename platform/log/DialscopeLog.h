@@ -7,7 +7,7 @@
 // (errno text, codec or SQLite message). Warnings and worse are on by
 // default, debug messages off; QT_LOGGING_RULES changes that as usual
 // ("dialscope.avi.debug=true"). Messages go to stderr; a program that calls
-// InstallLogFile() also appends them to the file named by DIALSCOPE_LOG.
+// installLogFile() also appends them to the file named by DIALSCOPE_LOG.
 
 #include <QLoggingCategory>
 
@@ -27,7 +27,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcApp)
 // stderr and appended to that file (created 0600). True when a file was
 // opened; false when the variable is unset or the file cannot be opened (said
 // on stderr).
-bool InstallLogFile();
+bool installLogFile();
 
 // Bounds how much one place in the code may write: a failure that a peer can
 // repeat (a damaged frame, a stream the decoder refuses) must not make the

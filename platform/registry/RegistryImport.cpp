@@ -68,7 +68,7 @@ bool RegistryImport::addLine(std::string_view line) {
     if (!m_error.empty())
         return false;
     ++m_line;
-    RegTextLine parsed = ParseRegTextLine(line);
+    RegTextLine parsed = parseRegTextLine(line);
     switch (parsed.kind) {
     case RegTextLine::Kind::Blank:
         return true;

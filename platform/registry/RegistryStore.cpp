@@ -19,7 +19,7 @@ namespace {
 // library built on the store (Purgekit) prints nothing into its host.
 std::atomic<RegistryStore::WarningSink> g_warningSink{nullptr};
 
-__attribute__((format(printf, 1, 2))) void StoreWarning(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void storeWarning(const char* format, ...) {
     const RegistryStore::WarningSink sink = g_warningSink.load();
     if (!sink)
         return;
@@ -195,7 +195,7 @@ void tighten(const std::string& path, mode_t mode) {
     if ((st.st_mode & 07777 & ~mode) == 0)
         return;
     if (::chmod(path.c_str(), st.st_mode & mode) != 0)
-        StoreWarning("cannot restrict %s to %o: %s", path.c_str(), unsigned(mode), std::strerror(errno));
+        storeWarning("cannot restrict %s to %o: %s", path.c_str(), unsigned(mode), std::strerror(errno));
 }
 
 // An absolute folder from an environment variable; relative ones do not count.
@@ -246,7 +246,7 @@ std::string RegistryStore::defaultPath(RegistryRoot root) {
 RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     : m_path(filePath) {
     if (filePath.empty()) {
-        StoreWarning("no folder for the settings store (neither XDG_CONFIG_HOME nor HOME is set)");
+        storeWarning("no folder for the settings store (neither XDG_CONFIG_HOME nor HOME is set)");
         return;
     }
     struct stat st {};
@@ -255,7 +255,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         return; // looking, not creating: a missing store has nothing to show
     makeFolders(filePath);
     if (existed && !S_ISREG(st.st_mode)) {
-        StoreWarning("%s is not a regular file", filePath.c_str());
+        storeWarning("%s is not a regular file", filePath.c_str());
         return; // a folder or a device where the file should be
     }
     // Modes are checked at every open, not only at creation: a folder or
@@ -275,7 +275,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         if (fd >= 0)
             ::close(fd);
         else if (errno != EEXIST)
-            StoreWarning("cannot create %s: %s", filePath.c_str(), std::strerror(errno));
+            storeWarning("cannot create %s: %s", filePath.c_str(), std::strerror(errno));
     }
 
     // An existing file is never opened here outside SQLite: closing any
@@ -286,7 +286,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     int rc = sqlite3_open_v2(filePath.c_str(), &m_db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        StoreWarning("cannot open %s: %s", filePath.c_str(), sqlite3_errstr(rc));
+        storeWarning("cannot open %s: %s", filePath.c_str(), sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
@@ -299,12 +299,12 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
     // Reading the schema is the first real access: a file that is not a
     // database, or is damaged, shows here.
     if (!exec("PRAGMA schema_version") || !plausibleFileSize()) {
-        StoreWarning("%s is damaged or not a database; left as it is", filePath.c_str());
+        storeWarning("%s is damaged or not a database; left as it is", filePath.c_str());
         m_broken = true;
         return;
     }
     if (const int version = pragmaInt("PRAGMA user_version"); version > kSchemaVersion) {
-        StoreWarning("%s has layout %d, newer than this program's %d; left as it is", filePath.c_str(),
+        storeWarning("%s has layout %d, newer than this program's %d; left as it is", filePath.c_str(),
                      version, kSchemaVersion);
         m_broken = true;
         return;
@@ -329,7 +329,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
         } else if (pragmaInt("SELECT count(*) FROM sqlite_master") != 0) {
             // Another program's database: ours to leave alone, as a damaged file.
             exec("ROLLBACK");
-            StoreWarning("%s is not a settings store; left as it is", filePath.c_str());
+            storeWarning("%s is not a settings store; left as it is", filePath.c_str());
             m_broken = true;
             return;
         } else if (!exec(kSchema) || !exec("COMMIT")) {
@@ -354,7 +354,7 @@ RegistryStore::RegistryStore(const std::string& filePath, OpenMode mode)
             ::usleep(kJournalModeRetryUs);
         }
         if (modeRc != SQLITE_OK) {
-            StoreWarning("%s: the journal mode stays as it is: %s", filePath.c_str(), sqlite3_errmsg(m_db));
+            storeWarning("%s: the journal mode stays as it is: %s", filePath.c_str(), sqlite3_errmsg(m_db));
             noteError(modeRc);
             const int primary = modeRc & 0xff;
             if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED)
@@ -429,7 +429,7 @@ bool RegistryStore::exec(const char* sql) {
         return false;
     int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        StoreWarning("%s: \"%.40s\" failed: %s", m_path.c_str(), sql, sqlite3_errmsg(m_db));
+        storeWarning("%s: \"%.40s\" failed: %s", m_path.c_str(), sql, sqlite3_errmsg(m_db));
         noteError(rc);
         return false;
     }

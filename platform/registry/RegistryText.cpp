@@ -111,7 +111,7 @@ std::optional<RegValue> parseValue(std::string_view text) {
 
 } // namespace
 
-std::optional<RegKeyPath> ParseRegKeyPath(std::string_view text) {
+std::optional<RegKeyPath> parseRegKeyPath(std::string_view text) {
     const size_t slash = text.find('\\');
     const std::string_view root = text.substr(0, slash);
     RegKeyPath key;
@@ -125,7 +125,7 @@ std::optional<RegKeyPath> ParseRegKeyPath(std::string_view text) {
     return key;
 }
 
-std::string EscapeRegText(std::string_view bytes) {
+std::string escapeRegText(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char c : bytes) {
@@ -143,7 +143,7 @@ std::string EscapeRegText(std::string_view bytes) {
     return out;
 }
 
-std::string DescribeRegValue(const RegValue& v) {
+std::string describeRegValue(const RegValue& v) {
     if (v.type == RegType::Dword) {
         if (auto d = v.dword()) {
             char buf[48];
@@ -152,10 +152,10 @@ std::string DescribeRegValue(const RegValue& v) {
         }
     }
     const char* type = v.type == RegType::String ? "sz" : v.type == RegType::Dword ? "dword" : "binary";
-    return std::string(type) + "[" + std::to_string(v.data.size()) + "]:\"" + EscapeRegText(v.data) + "\"";
+    return std::string(type) + "[" + std::to_string(v.data.size()) + "]:\"" + escapeRegText(v.data) + "\"";
 }
 
-RegTextLine ParseRegTextLine(std::string_view line) {
+RegTextLine parseRegTextLine(std::string_view line) {
     RegTextLine result;
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
@@ -166,7 +166,7 @@ RegTextLine ParseRegTextLine(std::string_view line) {
     if (line.front() == '[') {
         if (line.back() != ']')
             return result;
-        auto key = ParseRegKeyPath(line.substr(1, line.size() - 2));
+        auto key = parseRegKeyPath(line.substr(1, line.size() - 2));
         if (!key)
             return result;
         result.key = std::move(*key);

@@ -28,12 +28,12 @@ struct RegKeyPath {
     RegistryRoot root = RegistryRoot::CurrentUser;
     std::string path;
 };
-std::optional<RegKeyPath> ParseRegKeyPath(std::string_view text);
+std::optional<RegKeyPath> parseRegKeyPath(std::string_view text);
 
 // Bytes quoted as the text shows them (without the surrounding quotes).
-std::string EscapeRegText(std::string_view bytes);
+std::string escapeRegText(std::string_view bytes);
 // A value as the text shows it after " = ".
-std::string DescribeRegValue(const RegValue& value);
+std::string describeRegValue(const RegValue& value);
 
 struct RegTextLine {
     enum class Kind { Blank, Key, Value, Bad };
@@ -42,4 +42,4 @@ struct RegTextLine {
     NamedValue value; // Kind::Value
 };
 // One line of the text, without its line break.
-RegTextLine ParseRegTextLine(std::string_view line);
+RegTextLine parseRegTextLine(std::string_view line);

@@ -67,7 +67,7 @@ std::optional<uint32_t> parseDword(const char* text) {
 
 void printValues(const RegistryKey& key) {
     for (const NamedValue& v : key.values())
-        std::printf("  \"%s\" = %s\n", EscapeRegText(v.name).c_str(), DescribeRegValue(v.value).c_str());
+        std::printf("  \"%s\" = %s\n", escapeRegText(v.name).c_str(), describeRegValue(v.value).c_str());
 }
 
 void exportTree(const RegistryKey& key, const std::string& path) {
@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "dsreg: no value %s\n", argv[3]);
                 return 1;
             }
-            std::printf("%s\n", DescribeRegValue(*v).c_str());
+            std::printf("%s\n", describeRegValue(*v).c_str());
         } else {
             printValues(key);
         }

@@ -21,7 +21,7 @@
 
 // Everything the two threads touch. Shared with them, so a thread that outlives
 // its stop bound never uses freed memory; the descriptor is closed when the
-// last holder lets go, or by Close() once both threads have ended.
+// last holder lets go, or by close() once both threads have ended.
 struct SerialEngine::Link {
     explicit Link(int descriptor)
         : fd(descriptor) {}
@@ -61,7 +61,7 @@ namespace {
 // Raw binary mode: no line editing, echo, signals, character translation or
 // output processing; reads return as soon as one byte is there. Speed, parity,
 // stop bits and both kinds of flow control stay as they were set.
-void ConfigureRaw(int fd) {
+void configureRaw(int fd) {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0)
         return; // a character device that is no terminal: nothing to configure
@@ -75,13 +75,13 @@ void ConfigureRaw(int fd) {
         qCWarning(lcLink, "cannot make the connection's terminal raw: %s", std::strerror(errno));
 }
 
-void RaiseOwnPriority() {
+void raiseOwnPriority() {
     // Only a privileged process may lower its nice value; failure is fine.
     ::setpriority(PRIO_PROCESS, ::gettid(), -10);
 }
 
 // Waits until the stop event fires or `ms` pass; true when it fired.
-bool StopWithin(const SignalEvent& stop, int ms) {
+bool stopWithin(const SignalEvent& stop, int ms) {
     pollfd p{stop.fd(), POLLIN, 0};
     int r;
     while ((r = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {
@@ -95,15 +95,15 @@ SerialEngine::SerialEngine(std::chrono::milliseconds stopBound)
     : m_stopBound(stopBound) {}
 
 SerialEngine::~SerialEngine() {
-    Close({});
+    close({});
 }
 
-bool SerialEngine::IsCharDevice(int fd) {
+bool SerialEngine::isCharDevice(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-bool SerialEngine::IsByteStream(int fd) {
+bool SerialEngine::isByteStream(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return false;
@@ -123,7 +123,7 @@ bool SerialEngine::Open(int fd) {
         qCWarning(lcLink, "no events for the connection's threads: %s", std::strerror(errno));
         return false;
     }
-    ConfigureRaw(fd);
+    configureRaw(fd);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
         qCWarning(lcLink, "cannot make the connection non-blocking: %s", std::strerror(errno));
@@ -142,8 +142,8 @@ bool SerialEngine::Open(int fd) {
         });
     };
     try {
-        launch(*reader, RunReader);
-        launch(*writer, RunWriter);
+        launch(*reader, runReader);
+        launch(*writer, runWriter);
     } catch (const std::system_error& error) {
         qCWarning(lcLink, "no thread for the connection: %s", error.what());
         link->readerStop.set();
@@ -158,7 +158,7 @@ bool SerialEngine::Open(int fd) {
     return true;
 }
 
-bool SerialEngine::StopWorker(Worker& worker, const std::function<void()>& pump) {
+bool SerialEngine::stopWorker(Worker& worker, const std::function<void()>& pump) {
     if (!worker.thread.joinable())
         return true;
     const auto deadline = std::chrono::steady_clock::now() + m_stopBound;
@@ -183,14 +183,14 @@ bool SerialEngine::StopWorker(Worker& worker, const std::function<void()>& pump)
     return true;
 }
 
-void SerialEngine::Close(const std::function<void()>& pump) {
+void SerialEngine::close(const std::function<void()>& pump) {
     if (!m_link)
         return;
     std::shared_ptr<Link> link = m_link;
     link->readerStop.set();
-    const bool readerEnded = StopWorker(*m_reader, pump);
+    const bool readerEnded = stopWorker(*m_reader, pump);
     link->writerStop.set();
-    const bool writerEnded = StopWorker(*m_writer, pump);
+    const bool writerEnded = stopWorker(*m_writer, pump);
     {
         std::lock_guard lock(link->receiveLock);
         link->received.clear();
@@ -220,7 +220,7 @@ void SerialEngine::QueueSend(Block block) {
     m_link->sendSignal.set();
 }
 
-std::optional<SerialEngine::Block> SerialEngine::TakeReceived() {
+std::optional<SerialEngine::Block> SerialEngine::takeReceived() {
     if (!m_link)
         return std::nullopt;
     std::lock_guard lock(m_link->receiveLock);
@@ -238,34 +238,34 @@ void SerialEngine::PushFrontReceived(Block block) {
     m_link->received.push_front(std::move(block));
 }
 
-size_t SerialEngine::ReceivedCount() const {
+size_t SerialEngine::receivedCount() const {
     if (!m_link)
         return 0;
     std::lock_guard lock(m_link->receiveLock);
     return m_link->received.size();
 }
 
-size_t SerialEngine::PendingSendCount() const {
+size_t SerialEngine::pendingSendCount() const {
     if (!m_link)
         return 0;
     std::lock_guard lock(m_link->sendLock);
     return m_link->sendQueue.size();
 }
 
-int SerialEngine::Descriptor() const {
+int SerialEngine::descriptor() const {
     return m_link ? m_link->fd : -1;
 }
 
-bool SerialEngine::ReaderRunning() const {
+bool SerialEngine::readerRunning() const {
     return m_reader && m_reader->running();
 }
-bool SerialEngine::WriterRunning() const {
+bool SerialEngine::writerRunning() const {
     return m_writer && m_writer->running();
 }
 
 // Reader thread body. Ends on its stop event, an empty read or a read error.
-void SerialEngine::RunReader(Link& link) {
-    RaiseOwnPriority();
+void SerialEngine::runReader(Link& link) {
+    raiseOwnPriority();
     uint8_t buffer[SerialEngine::kReadSize];
     pollfd fds[2] = {{link.readerStop.fd(), POLLIN, 0}, {link.fd, POLLIN | POLLPRI, 0}};
     for (;;) {
@@ -309,7 +309,7 @@ void SerialEngine::RunReader(Link& link) {
         // A line error without data: the poll reported it and it is cleared; a
         // short pause keeps a condition that stays raised from spinning.
         if (!gotData && (events & (POLLERR | POLLPRI | POLLHUP))) {
-            if (StopWithin(link.readerStop, 10))
+            if (stopWithin(link.readerStop, 10))
                 break;
         }
     }
@@ -318,7 +318,7 @@ void SerialEngine::RunReader(Link& link) {
 
 // Writes one block whole. An error straight away drops the block as written;
 // the stop event, or an error after waiting for the line, fails the write.
-bool SerialEngine::WriteBlock(Link& link, const Block& block) {
+bool SerialEngine::writeBlock(Link& link, const Block& block) {
     size_t offset = 0;
     bool waited = false;
     while (offset < block.size()) {
@@ -355,7 +355,7 @@ bool SerialEngine::WriteBlock(Link& link, const Block& block) {
 }
 
 // Writer thread body. Ends on its stop event or a failed write.
-void SerialEngine::RunWriter(Link& link) {
+void SerialEngine::runWriter(Link& link) {
     pollfd fds[2] = {{link.writerStop.fd(), POLLIN, 0}, {link.sendSignal.fd(), POLLIN, 0}};
     bool failed = false;
     while (!failed) {
@@ -377,7 +377,7 @@ void SerialEngine::RunWriter(Link& link) {
                 // a deque leaves references to existing items valid.
                 item = &link.sendQueue.front();
             }
-            if (!WriteBlock(link, *item)) {
+            if (!writeBlock(link, *item)) {
                 failed = true;
                 break;
             }

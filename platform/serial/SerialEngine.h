@@ -45,10 +45,10 @@ public:
 
     // Whether the descriptor names a character device (a serial line or a
     // terminal), the only kind of handle a call may hand over.
-    static bool IsCharDevice(int fd);
+    static bool isCharDevice(int fd);
     // A character device or a connected stream socket (a modem behind a
     // serial device server): the handles a call may hand over.
-    static bool IsByteStream(int fd);
+    static bool isByteStream(int fd);
 
     // Takes the descriptor: raw mode, non-blocking, stop events, reader (at a
     // raised priority where the process may) and writer. On failure everything
@@ -57,27 +57,27 @@ public:
     bool Open(int fd);
     bool IsOpen() const { return m_link != nullptr; }
     // The open descriptor, or -1.
-    int Descriptor() const;
+    int descriptor() const;
 
     // Stops both threads and discards both queues; then purges both
     // directions and closes the descriptor. `pump` runs between wait slices.
     // Does nothing when not open.
-    void Close(const std::function<void()>& pump);
+    void close(const std::function<void()>& pump);
 
     // Appends one block to the send queue and wakes the writer. Ignored while
     // not open.
     void QueueSend(Block block);
     // Removes and returns the head of the receive queue.
-    std::optional<Block> TakeReceived();
+    std::optional<Block> takeReceived();
     // Puts a block at the head of the receive queue (taken next).
     void PushFrontReceived(Block block);
 
     // Blocks waiting in the queues (for tests and diagnostics).
-    size_t ReceivedCount() const;
-    size_t PendingSendCount() const;
+    size_t receivedCount() const;
+    size_t pendingSendCount() const;
     // Whether each thread is still running.
-    bool ReaderRunning() const;
-    bool WriterRunning() const;
+    bool readerRunning() const;
+    bool writerRunning() const;
 
     void setStopBound(std::chrono::milliseconds bound) { m_stopBound = bound; }
 
@@ -85,10 +85,10 @@ private:
     struct Link;
     struct Worker;
 
-    bool StopWorker(Worker& worker, const std::function<void()>& pump);
-    static void RunReader(Link& link);
-    static void RunWriter(Link& link);
-    static bool WriteBlock(Link& link, const Block& block);
+    bool stopWorker(Worker& worker, const std::function<void()>& pump);
+    static void runReader(Link& link);
+    static void runWriter(Link& link);
+    static bool writeBlock(Link& link, const Block& block);
 
     std::chrono::milliseconds m_stopBound;
     std::shared_ptr<Link> m_link;

@@ -23,7 +23,7 @@ constexpr std::array<Verbose, 9> kVerbose{{
     {"NO ANSWER", AtResultKind::NoAnswer},
 }};
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
+bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -34,7 +34,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 // Numeric result codes (ATV0): 0 OK, 1 CONNECT, 2 RING, 3 NO CARRIER, 4 ERROR,
 // 6 NO DIALTONE, 7 BUSY, 8 NO ANSWER; 5 and 9..99 are CONNECT at a given speed.
-bool NumericKind(std::string_view line, AtResultKind& kind) {
+bool numericKind(std::string_view line, AtResultKind& kind) {
     if (line.empty() || line.size() > 2)
         return false;
     int code = 0;
@@ -76,11 +76,11 @@ bool NumericKind(std::string_view line, AtResultKind& kind) {
 
 } // namespace
 
-bool IsFinalResult(AtResultKind kind) {
+bool isFinalResult(AtResultKind kind) {
     return kind != AtResultKind::Ring && kind != AtResultKind::Echo && kind != AtResultKind::Text;
 }
 
-AtResult AtResultParser::Classify(std::string_view raw) {
+AtResult AtResultParser::classify(std::string_view raw) {
     AtResult result;
     for (char c : raw)
         if (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F)
@@ -94,23 +94,23 @@ AtResult AtResultParser::Classify(std::string_view raw) {
     line = result.text;
 
     if (line.size() >= 2 &&
-        (EqualsNoCase(line.substr(0, 2), "AT") || EqualsNoCase(line.substr(0, 2), "A/"))) {
+        (equalsNoCase(line.substr(0, 2), "AT") || equalsNoCase(line.substr(0, 2), "A/"))) {
         result.kind = AtResultKind::Echo;
         return result;
     }
     for (const Verbose& v : kVerbose) {
-        if (EqualsNoCase(line, v.word)) {
+        if (equalsNoCase(line, v.word)) {
             result.kind = v.kind;
             return result;
         }
     }
     // "CONNECT 33600", "CONNECT 115200/ARQ": CONNECT followed by its details.
-    if (line.size() > 8 && EqualsNoCase(line.substr(0, 8), "CONNECT ")) {
+    if (line.size() > 8 && equalsNoCase(line.substr(0, 8), "CONNECT ")) {
         result.kind = AtResultKind::Connect;
         return result;
     }
     AtResultKind numeric;
-    if (NumericKind(line, numeric)) {
+    if (numericKind(line, numeric)) {
         result.kind = numeric;
         return result;
     }
@@ -118,12 +118,12 @@ AtResult AtResultParser::Classify(std::string_view raw) {
     return result;
 }
 
-void AtResultParser::Feed(const char* data, std::size_t size, std::vector<AtResult>& out) {
+void AtResultParser::feed(const char* data, std::size_t size, std::vector<AtResult>& out) {
     for (std::size_t i = 0; i < size; ++i) {
         const char c = data[i];
         if (c == '\r' || c == '\n') {
             if (!m_line.empty()) {
-                AtResult r = Classify(m_line);
+                AtResult r = classify(m_line);
                 if (!r.text.empty())
                     out.push_back(std::move(r));
             }
@@ -135,7 +135,7 @@ void AtResultParser::Feed(const char* data, std::size_t size, std::vector<AtResu
             continue;
         if (m_line.size() == kMaxLine) {
             // Cut an endless line: report what we have as text and skip to its end.
-            std::string text = Classify(m_line).text;
+            std::string text = classify(m_line).text;
             if (!text.empty())
                 out.push_back(AtResult{AtResultKind::Text, std::move(text)});
             m_line.clear();
@@ -146,9 +146,9 @@ void AtResultParser::Feed(const char* data, std::size_t size, std::vector<AtResu
     }
 }
 
-std::uint32_t ConnectRate(std::string_view text) {
+std::uint32_t connectRate(std::string_view text) {
     constexpr std::string_view kCode = "CONNECT";
-    if (text.size() < kCode.size() || !EqualsNoCase(text.substr(0, kCode.size()), kCode))
+    if (text.size() < kCode.size() || !equalsNoCase(text.substr(0, kCode.size()), kCode))
         return 0;
     size_t i = kCode.size();
     while (i < text.size() && text[i] == ' ')

@@ -35,22 +35,22 @@ struct AtResult {
 
 // The speed of a CONNECT line ("CONNECT 33600", "CONNECT 28800/ARQ/V34"): the
 // number after the code, 0 when there is none or it does not fit a modem.
-std::uint32_t ConnectRate(std::string_view text);
+std::uint32_t connectRate(std::string_view text);
 
 // True for the codes that end a command or a call attempt (all but Ring, Echo, Text).
-bool IsFinalResult(AtResultKind kind);
+bool isFinalResult(AtResultKind kind);
 
 class AtResultParser {
 public:
     static constexpr std::size_t kMaxLine = 256;
 
     // Feeds bytes; every completed line is appended to `out`.
-    void Feed(const char* data, std::size_t size, std::vector<AtResult>& out);
+    void feed(const char* data, std::size_t size, std::vector<AtResult>& out);
     // Drops a partial line.
-    void Reset() { m_line.clear(); }
+    void reset() { m_line.clear(); }
 
     // Classifies one complete line (without its terminator).
-    static AtResult Classify(std::string_view line);
+    static AtResult classify(std::string_view line);
 
 private:
     std::string m_line;

@@ -2,11 +2,11 @@
 
 namespace telnet {
 
-bool ComPortClient::WantLocal(std::uint8_t option) {
+bool ComPortClient::wantLocal(std::uint8_t option) {
     return option == kOptBinary || option == kOptSga || option == kOptComPort;
 }
 
-bool ComPortClient::WantRemote(std::uint8_t option) {
+bool ComPortClient::wantRemote(std::uint8_t option) {
     // The server's own COM-PORT side is harmless to accept; its echo is not.
     return option == kOptBinary || option == kOptSga || option == kOptComPort;
 }
@@ -24,28 +24,28 @@ std::string ComPortClient::Start() {
     return out;
 }
 
-std::string ComPortClient::Settings() const {
+std::string ComPortClient::settings() const {
     std::string out;
-    out += ComPort(kSetBaudRate, BigEndian32(m_settings.baudRate));
-    out += ComPort(kSetDataSize, std::string(1, static_cast<char>(m_settings.dataSize)));
-    out += ComPort(kSetParity, std::string(1, static_cast<char>(m_settings.parity)));
-    out += ComPort(kSetStopSize, std::string(1, static_cast<char>(m_settings.stopSize)));
-    out += ComPort(kSetControl, std::string(1, static_cast<char>(m_settings.control)));
-    out += SetDtr(true);
+    out += comPort(kSetBaudRate, bigEndian32(m_settings.baudRate));
+    out += comPort(kSetDataSize, std::string(1, static_cast<char>(m_settings.dataSize)));
+    out += comPort(kSetParity, std::string(1, static_cast<char>(m_settings.parity)));
+    out += comPort(kSetStopSize, std::string(1, static_cast<char>(m_settings.stopSize)));
+    out += comPort(kSetControl, std::string(1, static_cast<char>(m_settings.control)));
+    out += setDtr(true);
     return out;
 }
 
-std::string ComPortClient::SetDtr(bool on) {
-    return ComPort(kSetControl, std::string(1, static_cast<char>(on ? kControlDtrOn : kControlDtrOff)));
+std::string ComPortClient::setDtr(bool on) {
+    return comPort(kSetControl, std::string(1, static_cast<char>(on ? kControlDtrOn : kControlDtrOff)));
 }
 
-void ComPortClient::OnEvent(const Event& event, std::string& reply) {
+void ComPortClient::onEvent(const Event& event, std::string& reply) {
     switch (event.kind) {
     case Event::Kind::Negotiation: {
         const std::uint8_t option = event.option;
         switch (event.verb) {
         case kDo:
-            if (!WantLocal(option)) {
+            if (!wantLocal(option)) {
                 reply += Negotiation(kWont, option);
                 return;
             }
@@ -55,7 +55,7 @@ void ComPortClient::OnEvent(const Event& event, std::string& reply) {
             if (option == kOptComPort && !m_accepted) {
                 m_accepted = true;
                 m_refused = false;
-                reply += Settings();
+                reply += settings();
             }
             return;
         case kDont:
@@ -68,7 +68,7 @@ void ComPortClient::OnEvent(const Event& event, std::string& reply) {
             }
             return;
         case kWill:
-            if (!WantRemote(option)) {
+            if (!wantRemote(option)) {
                 reply += Negotiation(kDont, option);
                 return;
             }

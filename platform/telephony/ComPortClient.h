@@ -37,23 +37,23 @@ public:
     // The opening offers.
     std::string Start();
     // Handles one event from the server; appends the answer (if any) to `reply`.
-    void OnEvent(const Event& event, std::string& reply);
+    void onEvent(const Event& event, std::string& reply);
 
-    bool Accepted() const { return m_accepted; }
-    bool Refused() const { return m_refused; }
-    bool HasModemState() const { return m_haveModemState; }
-    std::uint8_t ModemState() const { return m_modemState; }
-    bool CarrierDetect() const { return (m_modemState & kModemStateCd) != 0; }
+    bool accepted() const { return m_accepted; }
+    bool refused() const { return m_refused; }
+    bool hasModemState() const { return m_haveModemState; }
+    std::uint8_t modemState() const { return m_modemState; }
+    bool carrierDetect() const { return (m_modemState & kModemStateCd) != 0; }
     // SET-CONTROL subnegotiation that raises or drops DTR.
-    static std::string SetDtr(bool on);
+    static std::string setDtr(bool on);
     // How many settings replies the server sent (each echoes what it applied).
-    int SettingsAcknowledged() const { return m_acks; }
+    int settingsAcknowledged() const { return m_acks; }
 
 private:
     enum class Side : std::uint8_t { Off, Asked, On };
-    static bool WantLocal(std::uint8_t option);
-    static bool WantRemote(std::uint8_t option);
-    std::string Settings() const;
+    static bool wantLocal(std::uint8_t option);
+    static bool wantRemote(std::uint8_t option);
+    std::string settings() const;
 
     LineSettings m_settings;
     std::array<Side, 256> m_local{};  // options we perform (WILL)

@@ -19,7 +19,7 @@ namespace {
 constexpr std::uint32_t kDefaultNoAnswerSeconds = 30;
 constexpr std::size_t kMaxDialLength = 60;
 
-std::string CanonicalPath(const std::string& path) {
+std::string canonicalPath(const std::string& path) {
     char* real = realpath(path.c_str(), nullptr);
     if (!real)
         return path;
@@ -37,7 +37,7 @@ HayesTelephony::HayesTelephony(PortSources sources, HayesTimings timings, QObjec
     m_settle.setSingleShot(true);
     m_settle.setInterval(m_timings.hotplugSettleMs);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_settle.start(); });
-    connect(&m_settle, &QTimer::timeout, this, &HayesTelephony::Rescan);
+    connect(&m_settle, &QTimer::timeout, this, &HayesTelephony::rescan);
 }
 
 HayesTelephony::~HayesTelephony() {
@@ -63,11 +63,11 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
         m_found.reset();
     } else {
         ++m_discoveryRound; // a discovery under way answers for an older state
-        m_devices = PresentDevices(ProbeKnown());
+        m_devices = presentDevices(probeKnown());
     }
-    const std::vector<std::string> scanned = ScannedPortIds(m_sources);
+    const std::vector<std::string> scanned = scannedPortIds(m_sources);
     m_knownPorts = {scanned.begin(), scanned.end()};
-    WatchFolders();
+    watchFolders();
 
     m_callback = std::move(callback);
     m_app = m_nextHandle++;
@@ -77,7 +77,7 @@ std::int32_t HayesTelephony::Initialize(const std::string& appName, LineCallback
     return LINEERR_OK;
 }
 
-std::vector<HayesTelephony::Device> HayesTelephony::PresentDevices(const std::vector<ProbeResult>& probes) {
+std::vector<HayesTelephony::Device> HayesTelephony::presentDevices(const std::vector<ProbeResult>& probes) {
     std::vector<Device> devices;
     for (const ProbeResult& probe : probes)
         if (probe.present)
@@ -85,14 +85,14 @@ std::vector<HayesTelephony::Device> HayesTelephony::PresentDevices(const std::ve
     return devices;
 }
 
-std::vector<ProbeResult> HayesTelephony::ProbeKnown() {
-    const std::vector<std::string> paths = ListSerialPorts(m_sources);
+std::vector<ProbeResult> HayesTelephony::probeKnown() {
+    const std::vector<std::string> paths = listSerialPorts(m_sources);
     std::vector<std::string> unknown;
     for (const std::string& path : paths)
-        if (!IsNetworkModem(path) || !m_networkProbes.count(path))
+        if (!isNetworkModem(path) || !m_networkProbes.count(path))
             unknown.push_back(path);
-    const std::vector<ProbeResult> probed = ProbePorts(unknown, m_timings.probeAnswerMs, m_timings.connectMs);
-    RememberNetworkProbes(probed);
+    const std::vector<ProbeResult> probed = probePorts(unknown, m_timings.probeAnswerMs, m_timings.connectMs);
+    rememberNetworkProbes(probed);
     std::vector<ProbeResult> results;
     results.reserve(paths.size());
     std::size_t next = 0;
@@ -106,9 +106,9 @@ std::vector<ProbeResult> HayesTelephony::ProbeKnown() {
     return results;
 }
 
-void HayesTelephony::RememberNetworkProbes(const std::vector<ProbeResult>& probes) {
+void HayesTelephony::rememberNetworkProbes(const std::vector<ProbeResult>& probes) {
     for (const ProbeResult& probe : probes) {
-        if (!IsNetworkModem(probe.path))
+        if (!isNetworkModem(probe.path))
             continue;
         const auto old = m_networkProbes.find(probe.path);
         const bool wasAnswering = old == m_networkProbes.end() || old->second.modem;
@@ -119,7 +119,7 @@ void HayesTelephony::RememberNetworkProbes(const std::vector<ProbeResult>& probe
     }
 }
 
-void HayesTelephony::SetNetworkModems(const std::vector<std::string>& urls) {
+void HayesTelephony::setNetworkModems(const std::vector<std::string>& urls) {
     m_sources.networkModems = urls;
     // Forget the answers of addresses no longer listed (bounded by the lists).
     std::erase_if(m_networkProbes, [this](const auto& entry) {
@@ -130,12 +130,12 @@ void HayesTelephony::SetNetworkModems(const std::vector<std::string>& urls) {
     });
 }
 
-bool HayesTelephony::HasUnansweredNetworkModems() const {
+bool HayesTelephony::hasUnansweredNetworkModems() const {
     return std::any_of(m_devices.begin(), m_devices.end(),
-                       [](const Device& device) { return IsNetworkModem(device.path) && !device.modem; });
+                       [](const Device& device) { return isNetworkModem(device.path) && !device.modem; });
 }
 
-void HayesTelephony::Discover(std::function<void()> done) {
+void HayesTelephony::discover(std::function<void()> done) {
     if (done)
         m_discoverDone.push_back(std::move(done));
     if (m_discovering)
@@ -147,22 +147,22 @@ void HayesTelephony::Discover(std::function<void()> done) {
     try {
         m_discovery = std::thread([this, round, sources = m_sources, answerMs = m_timings.probeAnswerMs,
                                    connectMs = m_timings.connectMs] {
-            const std::vector<ProbeResult> probes = ProbePorts(ListSerialPorts(sources), answerMs, connectMs);
+            const std::vector<ProbeResult> probes = probePorts(listSerialPorts(sources), answerMs, connectMs);
             QMetaObject::invokeMethod(
-                this, [this, round, probes] { FinishDiscovery(round, probes); }, Qt::QueuedConnection);
+                this, [this, round, probes] { finishDiscovery(round, probes); }, Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
         // No thread to spare: probe in line, as Initialize would.
-        FinishDiscovery(round,
-                        ProbePorts(ListSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
+        finishDiscovery(round,
+                        probePorts(listSerialPorts(m_sources), m_timings.probeAnswerMs, m_timings.connectMs));
     }
 }
 
-void HayesTelephony::FinishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes) {
+void HayesTelephony::finishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes) {
     m_discovering = false;
-    RememberNetworkProbes(probes);
+    rememberNetworkProbes(probes);
     if (round == m_discoveryRound)
-        m_found = PresentDevices(probes);
+        m_found = presentDevices(probes);
     std::vector<std::function<void()>> waiting;
     waiting.swap(m_discoverDone);
     for (const std::function<void()>& done : waiting)
@@ -182,7 +182,7 @@ std::int32_t HayesTelephony::Shutdown(LineApp app) {
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+std::int32_t HayesTelephony::negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                                  std::uint32_t high, std::uint32_t& version) {
     if (m_app == 0 || app != m_app)
         return LINEERR_INVALAPPHANDLE;
@@ -194,8 +194,8 @@ std::int32_t HayesTelephony::NegotiateApiVersion(LineApp app, std::uint32_t devi
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                        LineDevCaps& caps) {
+std::int32_t HayesTelephony::devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                                     LineDevCaps& caps) {
     if (m_app == 0 || app != m_app)
         return LINEERR_INVALAPPHANDLE;
     if (deviceId >= m_devices.size())
@@ -215,14 +215,14 @@ std::int32_t HayesTelephony::GetDevCaps(LineApp app, std::uint32_t deviceId, std
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::GetIcon(std::uint32_t deviceId, DeviceIcon& icon) {
+std::int32_t HayesTelephony::icon(std::uint32_t deviceId, DeviceIcon& icon) {
     if (deviceId >= m_devices.size())
         return LINEERR_BADDEVICEID;
     icon = m_devices[deviceId].modem ? DeviceIcon::DataModem : DeviceIcon::SerialPort;
     return LINEERR_OK;
 }
 
-std::string HayesTelephony::DevicePath(std::uint32_t deviceId) const {
+std::string HayesTelephony::devicePath(std::uint32_t deviceId) const {
     return deviceId < m_devices.size() ? m_devices[deviceId].path : std::string();
 }
 
@@ -247,7 +247,7 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
     // A local port opens at once; a network modem is connected on the line's
     // worker (an unreachable host closes the line instead of holding us).
     ModemLine::Opener opener;
-    if (IsNetworkModem(device.path)) {
+    if (isNetworkModem(device.path)) {
         opener = [path = device.path, connectMs = m_timings.connectMs](int wakeFd) {
             std::optional<SerialPort> port = SerialPort::Open(path, connectMs, wakeFd);
             if (!port)
@@ -270,9 +270,9 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
     const std::uint64_t session = m_session;
     auto modem = std::make_unique<ModemLine>(
         std::move(opener), m_timings,
-        [this, session, handle](const ModemEvent& event) { Enqueue(session, handle, event); },
+        [this, session, handle](const ModemEvent& event) { enqueue(session, handle, event); },
         [this] { return m_nextHandle++; });
-    if (!modem->Started()) {
+    if (!modem->started()) {
         qCWarning(lcTelephony, "no worker for the modem at %s", device.path.c_str());
         return LINEERR_RESOURCEUNAVAIL;
     }
@@ -281,7 +281,7 @@ std::int32_t HayesTelephony::Open(LineApp app, std::uint32_t deviceId, Line& lin
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t) {
+std::int32_t HayesTelephony::setStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t) {
     auto it = m_lines.find(line);
     if (it == m_lines.end())
         return LINEERR_INVALLINEHANDLE;
@@ -289,7 +289,7 @@ std::int32_t HayesTelephony::SetStatusMessages(Line line, std::uint32_t lineStat
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) {
+std::int32_t HayesTelephony::addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) {
     auto it = m_lines.find(line);
     if (it == m_lines.end())
         return LINEERR_INVALLINEHANDLE;
@@ -304,20 +304,20 @@ std::int32_t HayesTelephony::GetAddressStatus(Line line, std::uint32_t addressId
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::Close(Line line) {
+std::int32_t HayesTelephony::close(Line line) {
     if (m_lines.find(line) == m_lines.end())
         return LINEERR_INVALLINEHANDLE;
-    ForgetLine(line);
+    forgetLine(line);
     return LINEERR_OK;
 }
 
-void HayesTelephony::ForgetLine(Line line) {
+void HayesTelephony::forgetLine(Line line) {
     for (auto it = m_calls.begin(); it != m_calls.end();)
         it = it->second.line == line ? m_calls.erase(it) : std::next(it);
     auto node = m_lines.extract(line); // the worker is joined when `node` goes
 }
 
-std::optional<std::string> HayesTelephony::DialString(const std::string& number) {
+std::optional<std::string> HayesTelephony::dialString(const std::string& number) {
     static constexpr std::string_view kDialable = "0123456789*#ABCDabcd,WwPpTt!@";
     static constexpr std::string_view kSeparators = " -()./";
     std::string dial;
@@ -333,25 +333,25 @@ std::optional<std::string> HayesTelephony::DialString(const std::string& number)
     return dial;
 }
 
-std::uint32_t HayesTelephony::NextRequest() {
+std::uint32_t HayesTelephony::nextRequest() {
     if (++m_nextRequest > static_cast<std::uint32_t>(INT32_MAX))
         m_nextRequest = 1;
     return m_nextRequest;
 }
 
-std::int32_t HayesTelephony::MakeCall(Line line, Call& call, const std::string& number, std::uint32_t,
+std::int32_t HayesTelephony::makeCall(Line line, Call& call, const std::string& number, std::uint32_t,
                                       const CallParams& params) {
     auto it = m_lines.find(line);
     if (it == m_lines.end())
         return LINEERR_INVALLINEHANDLE;
-    const std::optional<std::string> dial = DialString(number);
+    const std::optional<std::string> dial = dialString(number);
     if (!dial)
         return LINEERR_INVALADDRESS;
     if (it->second.modem->Dead())
         return LINEERR_OPERATIONFAILED;
     const Call handle = m_nextHandle++;
     m_calls[handle] = CallRecord{line, CallStatus{LINECALLSTATE_DIALING, 0, LINECALLPRIVILEGE_OWNER}};
-    const std::uint32_t request = NextRequest();
+    const std::uint32_t request = nextRequest();
     const std::uint32_t seconds = params.noAnswerTimeout ? params.noAnswerTimeout : kDefaultNoAnswerSeconds;
     it->second.modem->Dial(handle, *dial, static_cast<int>(std::min<std::uint32_t>(seconds, 3600) * 1000),
                            request);
@@ -359,7 +359,7 @@ std::int32_t HayesTelephony::MakeCall(Line line, Call& call, const std::string& 
     return static_cast<std::int32_t>(request);
 }
 
-ModemLine* HayesTelephony::LineOf(Call call) {
+ModemLine* HayesTelephony::lineOf(Call call) {
     auto it = m_calls.find(call);
     if (it == m_calls.end())
         return nullptr;
@@ -367,36 +367,36 @@ ModemLine* HayesTelephony::LineOf(Call call) {
     return line == m_lines.end() ? nullptr : line->second.modem.get();
 }
 
-std::int32_t HayesTelephony::Answer(Call call) {
-    ModemLine* modem = LineOf(call);
+std::int32_t HayesTelephony::answer(Call call) {
+    ModemLine* modem = lineOf(call);
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
     if (m_calls[call].status.callState != LINECALLSTATE_OFFERING)
         return LINEERR_INVALCALLSTATE;
-    const std::uint32_t request = NextRequest();
-    modem->Answer(call, request);
+    const std::uint32_t request = nextRequest();
+    modem->answer(call, request);
     return static_cast<std::int32_t>(request);
 }
 
-std::int32_t HayesTelephony::Drop(Call call) {
-    ModemLine* modem = LineOf(call);
+std::int32_t HayesTelephony::drop(Call call) {
+    ModemLine* modem = lineOf(call);
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
-    const std::uint32_t request = NextRequest();
-    modem->Drop(call, request);
+    const std::uint32_t request = nextRequest();
+    modem->drop(call, request);
     return static_cast<std::int32_t>(request);
 }
 
-std::int32_t HayesTelephony::DeallocateCall(Call call) {
-    ModemLine* modem = LineOf(call);
+std::int32_t HayesTelephony::deallocateCall(Call call) {
+    ModemLine* modem = lineOf(call);
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
     m_calls.erase(call);
-    modem->Release(call);
+    modem->release(call);
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::GetCallStatus(Call call, CallStatus& status) {
+std::int32_t HayesTelephony::callStatus(Call call, CallStatus& status) {
     auto it = m_calls.find(call);
     if (it == m_calls.end())
         return LINEERR_INVALCALLHANDLE;
@@ -404,48 +404,48 @@ std::int32_t HayesTelephony::GetCallStatus(Call call, CallStatus& status) {
     return LINEERR_OK;
 }
 
-std::int32_t HayesTelephony::GetID(Call call, std::uint32_t select, const std::string& deviceClass,
-                                   int& handle) {
+std::int32_t HayesTelephony::id(Call call, std::uint32_t select, const std::string& deviceClass,
+                                int& handle) {
     if (select != LINECALLSELECT_CALL)
         return LINEERR_INVALPARAM;
-    ModemLine* modem = LineOf(call);
+    ModemLine* modem = lineOf(call);
     if (!modem)
         return LINEERR_INVALCALLHANDLE;
     if (deviceClass != kDataModemClass)
         return LINEERR_INVALDEVICECLASS;
     if (m_calls[call].status.callState != LINECALLSTATE_CONNECTED)
         return LINEERR_INVALCALLSTATE;
-    const int fd = modem->DataHandle();
+    const int fd = modem->dataHandle();
     if (fd < 0)
         return LINEERR_OPERATIONFAILED;
     handle = fd;
     return LINEERR_OK;
 }
 
-void HayesTelephony::Enqueue(std::uint64_t session, Line line, const ModemEvent& event) {
+void HayesTelephony::enqueue(std::uint64_t session, Line line, const ModemEvent& event) {
     QMetaObject::invokeMethod(
-        this, [this, session, line, event] { Deliver(session, line, event); }, Qt::QueuedConnection);
+        this, [this, session, line, event] { deliver(session, line, event); }, Qt::QueuedConnection);
 }
 
-void HayesTelephony::Notify(const LineMessage& message) {
+void HayesTelephony::notify(const LineMessage& message) {
     // A copy: the callback may shut the service down and replace m_callback.
     const LineCallback callback = m_callback;
     if (callback)
         callback(message);
 }
 
-void HayesTelephony::PostNotify(const LineMessage& message) {
+void HayesTelephony::postNotify(const LineMessage& message) {
     const std::uint64_t session = m_session;
     QMetaObject::invokeMethod(
         this,
         [this, session, message] {
             if (session == m_session && m_app != 0)
-                Notify(message);
+                notify(message);
         },
         Qt::QueuedConnection);
 }
 
-void HayesTelephony::Deliver(std::uint64_t session, Line line, const ModemEvent& event) {
+void HayesTelephony::deliver(std::uint64_t session, Line line, const ModemEvent& event) {
     if (session != m_session || m_app == 0)
         return;
     auto it = m_lines.find(line);
@@ -453,19 +453,19 @@ void HayesTelephony::Deliver(std::uint64_t session, Line line, const ModemEvent&
         return;
     switch (event.kind) {
     case ModemEvent::Kind::Reply:
-        Notify({0, LINE_REPLY, event.requestId, static_cast<std::uint32_t>(event.result), 0});
+        notify({0, LINE_REPLY, event.requestId, static_cast<std::uint32_t>(event.result), 0});
         return;
     case ModemEvent::Kind::Ring: {
         const bool ringing = (it->second.lineStates & LINEDEVSTATE_RINGING) != 0;
         if (event.newCall) {
             m_calls[event.call] =
                 CallRecord{line, CallStatus{LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER}};
-            Notify({event.call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+            notify({event.call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
         } else if (m_calls.count(event.call) == 0) {
             return;
         }
         if (ringing && session == m_session && m_lines.count(line))
-            Notify({line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
+            notify({line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
         return;
     }
     case ModemEvent::Kind::CallState: {
@@ -476,20 +476,20 @@ void HayesTelephony::Deliver(std::uint64_t session, Line line, const ModemEvent&
         call->second.status.callStateMode = event.detail;
         if (event.state == LINECALLSTATE_CONNECTED)
             call->second.status.rate = event.rate;
-        Notify({event.call, LINE_CALLSTATE, event.state, event.detail, 0});
+        notify({event.call, LINE_CALLSTATE, event.state, event.detail, 0});
         return;
     }
     case ModemEvent::Kind::Closed:
         if (it->second.deviceId < m_devices.size())
             qCWarning(lcTelephony, "the modem at %s is gone; its line is closed",
                       m_devices[it->second.deviceId].path.c_str());
-        ForgetLine(line);
-        Notify({line, LINE_CLOSE, 0, 0, 0});
+        forgetLine(line);
+        notify({line, LINE_CLOSE, 0, 0, 0});
         return;
     }
 }
 
-void HayesTelephony::WatchFolders() {
+void HayesTelephony::watchFolders() {
     QStringList folders;
     for (const std::string& pattern : m_sources.scanPatterns) {
         const QString folder = QFileInfo(QString::fromStdString(pattern)).path();
@@ -502,24 +502,24 @@ void HayesTelephony::WatchFolders() {
             m_watcher.addPath(folder);
 }
 
-void HayesTelephony::Rescan() {
+void HayesTelephony::rescan() {
     if (m_app == 0)
         return;
-    WatchFolders(); // a by-id folder may have appeared with the first USB port
-    const std::vector<std::string> scanned = ScannedPortIds(m_sources);
+    watchFolders(); // a by-id folder may have appeared with the first USB port
+    const std::vector<std::string> scanned = scannedPortIds(m_sources);
     const std::set<std::string> now(scanned.begin(), scanned.end());
     std::uint32_t nextId = static_cast<std::uint32_t>(m_devices.size());
     for (const std::string& id : now)
         if (!m_knownPorts.count(id))
-            PostNotify({0, LINE_CREATE, nextId++, 0, 0});
+            postNotify({0, LINE_CREATE, nextId++, 0, 0});
     for (const std::string& id : m_knownPorts) {
         if (now.count(id))
             continue;
         std::uint32_t deviceId = 0;
         for (; deviceId < m_devices.size(); ++deviceId)
-            if (CanonicalPath(m_devices[deviceId].path) == id || m_devices[deviceId].path == id)
+            if (canonicalPath(m_devices[deviceId].path) == id || m_devices[deviceId].path == id)
                 break;
-        PostNotify({0, LINE_REMOVE, deviceId, 0, 0});
+        postNotify({0, LINE_REMOVE, deviceId, 0, 0});
     }
     m_knownPorts = now;
 }

@@ -46,41 +46,41 @@ namespace tel {
 class HayesTelephony : public QObject, public TelephonyService {
     Q_OBJECT
 public:
-    explicit HayesTelephony(PortSources sources = PortSources::FromSystem(), HayesTimings timings = {},
+    explicit HayesTelephony(PortSources sources = PortSources::fromSystem(), HayesTimings timings = {},
                             QObject* parent = nullptr);
     ~HayesTelephony() override;
 
     std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
                             std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
     std::int32_t Shutdown(LineApp app) override;
-    void Discover(std::function<void()> done) override;
-    void SetNetworkModems(const std::vector<std::string>& urls) override;
-    bool HasUnansweredNetworkModems() const override;
-    std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+    void discover(std::function<void()> done) override;
+    void setNetworkModems(const std::vector<std::string>& urls) override;
+    bool hasUnansweredNetworkModems() const override;
+    std::int32_t negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
-    std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                            LineDevCaps& caps) override;
-    std::int32_t GetIcon(std::uint32_t deviceId, DeviceIcon& icon) override;
+    std::int32_t devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                         LineDevCaps& caps) override;
+    std::int32_t icon(std::uint32_t deviceId, DeviceIcon& icon) override;
     std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
                       std::uint32_t privileges, std::uint32_t mediaModes) override;
-    std::int32_t SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
-    std::int32_t GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
-    std::int32_t Close(Line line) override;
-    std::int32_t MakeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
+    std::int32_t setStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
+    std::int32_t addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
+    std::int32_t close(Line line) override;
+    std::int32_t makeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
                           const CallParams& params) override;
-    std::int32_t Answer(Call call) override;
-    std::int32_t Drop(Call call) override;
-    std::int32_t DeallocateCall(Call call) override;
-    std::int32_t GetCallStatus(Call call, CallStatus& status) override;
-    std::int32_t GetID(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
+    std::int32_t answer(Call call) override;
+    std::int32_t drop(Call call) override;
+    std::int32_t deallocateCall(Call call) override;
+    std::int32_t callStatus(Call call, CallStatus& status) override;
+    std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
 
     // Path of a device, for diagnostics and tests; empty when out of range.
-    std::string DevicePath(std::uint32_t deviceId) const;
+    std::string devicePath(std::uint32_t deviceId) const;
 
     // Keeps only the characters a modem dials ("0-9 * # A-D , W P T ! @"),
     // dropping blanks and the usual separators "-()./"; nullopt when anything
     // else is in the number or nothing is left.
-    static std::optional<std::string> DialString(const std::string& number);
+    static std::optional<std::string> dialString(const std::string& number);
 
 private:
     struct Device {
@@ -98,20 +98,20 @@ private:
         CallStatus status;
     };
 
-    void Enqueue(std::uint64_t session, Line line, const ModemEvent& event);
-    void Deliver(std::uint64_t session, Line line, const ModemEvent& event);
-    void Notify(const LineMessage& message);
-    void PostNotify(const LineMessage& message);
-    void Rescan();
-    void WatchFolders();
-    std::uint32_t NextRequest();
-    ModemLine* LineOf(Call call);
-    void ForgetLine(Line line);
-    void FinishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes);
-    static std::vector<Device> PresentDevices(const std::vector<ProbeResult>& probes);
+    void enqueue(std::uint64_t session, Line line, const ModemEvent& event);
+    void deliver(std::uint64_t session, Line line, const ModemEvent& event);
+    void notify(const LineMessage& message);
+    void postNotify(const LineMessage& message);
+    void rescan();
+    void watchFolders();
+    std::uint32_t nextRequest();
+    ModemLine* lineOf(Call call);
+    void forgetLine(Line line);
+    void finishDiscovery(std::uint64_t round, const std::vector<ProbeResult>& probes);
+    static std::vector<Device> presentDevices(const std::vector<ProbeResult>& probes);
     // Probes the ports, reusing what is known of network modems already probed.
-    std::vector<ProbeResult> ProbeKnown();
-    void RememberNetworkProbes(const std::vector<ProbeResult>& probes);
+    std::vector<ProbeResult> probeKnown();
+    void rememberNetworkProbes(const std::vector<ProbeResult>& probes);
 
     PortSources m_sources;                              // changed only on this object's thread
     std::map<std::string, ProbeResult> m_networkProbes; // the last probe of each network modem

@@ -17,19 +17,19 @@ SteadyTime After(int ms) {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
 }
 
-int RemainingMs(SteadyTime deadline) {
+int remainingMs(SteadyTime deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
             .count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
 }
 
-void Signal(int fd) {
+void signalFd(int fd) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
-void Drain(int fd) {
+void drain(int fd) {
     std::uint64_t value;
     [[maybe_unused]] const ssize_t n = ::read(fd, &value, sizeof value);
 }
@@ -51,16 +51,16 @@ ModemLine::ModemLine(Opener open, HayesTimings timings, Sink sink, HandleSource 
     if (m_commandFd < 0 || m_abortFd < 0)
         return;
     try {
-        m_thread = std::thread(&ModemLine::Run, this);
+        m_thread = std::thread(&ModemLine::run, this);
     } catch (const std::system_error&) {
-        // Started() stays false; the owner refuses to open the line.
+        // started() stays false; the owner refuses to open the line.
     }
 }
 
 ModemLine::~ModemLine() {
     m_abort = true;
     if (m_abortFd >= 0)
-        Signal(m_abortFd);
+        signalFd(m_abortFd);
     if (m_thread.joinable())
         m_thread.join();
     if (m_commandFd >= 0)
@@ -69,31 +69,31 @@ ModemLine::~ModemLine() {
         ::close(m_abortFd);
 }
 
-void ModemLine::Post(Command command) {
+void ModemLine::post(Command command) {
     {
         std::lock_guard lock(m_mutex);
         m_commands.push_back(std::move(command));
     }
-    Signal(m_commandFd);
+    signalFd(m_commandFd);
 }
 
 void ModemLine::Dial(Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId) {
-    Post({Command::Kind::Dial, call, number, noAnswerMs, requestId});
+    post({Command::Kind::Dial, call, number, noAnswerMs, requestId});
 }
 
-void ModemLine::Answer(Call call, std::uint32_t requestId) {
-    Post({Command::Kind::Answer, call, {}, 0, requestId});
+void ModemLine::answer(Call call, std::uint32_t requestId) {
+    post({Command::Kind::Answer, call, {}, 0, requestId});
 }
 
-void ModemLine::Drop(Call call, std::uint32_t requestId) {
-    Post({Command::Kind::Drop, call, {}, 0, requestId});
+void ModemLine::drop(Call call, std::uint32_t requestId) {
+    post({Command::Kind::Drop, call, {}, 0, requestId});
 }
 
-void ModemLine::Release(Call call) {
-    Post({Command::Kind::Release, call, {}, 0, 0});
+void ModemLine::release(Call call) {
+    post({Command::Kind::Release, call, {}, 0, 0});
 }
 
-void ModemLine::Emit(ModemEvent event) {
+void ModemLine::emitEvent(ModemEvent event) {
     if (!m_abort)
         m_sink(event);
 }
@@ -103,7 +103,7 @@ void ModemLine::Reply(std::uint32_t requestId, std::int32_t result) {
     event.kind = ModemEvent::Kind::Reply;
     event.requestId = requestId;
     event.result = result;
-    Emit(event);
+    emitEvent(event);
 }
 
 void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate) {
@@ -113,66 +113,66 @@ void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail, 
     event.state = state;
     event.detail = detail;
     event.rate = rate;
-    Emit(event);
+    emitEvent(event);
 }
 
-bool ModemLine::Send(std::string_view text) {
-    const SerialPort::Io io = m_port.WriteAll(text, After(m_timings.commandMs), m_abortFd);
+bool ModemLine::send(std::string_view text) {
+    const SerialPort::Io io = m_port.writeAll(text, After(m_timings.commandMs), m_abortFd);
     if (io == SerialPort::Io::Lost)
         m_lost = true;
     return io == SerialPort::Io::Done;
 }
 
-std::optional<AtResult> ModemLine::AwaitResult(int waitMs) {
+std::optional<AtResult> ModemLine::awaitResult(int waitMs) {
     SerialPort::Io io;
-    std::optional<AtResult> result = AwaitFinal(m_port, m_parser, After(waitMs), m_abortFd, io);
+    std::optional<AtResult> result = awaitFinal(m_port, m_parser, After(waitMs), m_abortFd, io);
     if (io == SerialPort::Io::Lost)
         m_lost = true;
     return result;
 }
 
-std::optional<AtResult> ModemLine::Exchange(std::string_view text, int waitMs) {
-    if (!Send(text))
+std::optional<AtResult> ModemLine::exchange(std::string_view text, int waitMs) {
+    if (!send(text))
         return std::nullopt;
-    return AwaitResult(waitMs);
+    return awaitResult(waitMs);
 }
 
-void ModemLine::Pause(int ms) {
+void ModemLine::pause(int ms) {
     pollfd abortFd{m_abortFd, POLLIN, 0};
     const SteadyTime until = After(ms);
-    while (!m_abort && RemainingMs(until) > 0)
-        poll(&abortFd, 1, RemainingMs(until));
+    while (!m_abort && remainingMs(until) > 0)
+        poll(&abortFd, 1, remainingMs(until));
 }
 
-bool ModemLine::Setup() {
-    m_port.FlushInput();
-    if (!Exchange("ATZ\r", m_timings.commandMs))
+bool ModemLine::setup() {
+    m_port.flushInput();
+    if (!exchange("ATZ\r", m_timings.commandMs))
         return false;
-    const std::optional<AtResult> setup = Exchange("ATE0V1&C1&D2S0=0\r", m_timings.commandMs);
+    const std::optional<AtResult> setup = exchange("ATE0V1&C1&D2S0=0\r", m_timings.commandMs);
     if (!setup)
         return false;
     // A modem without &C/&D still does the rest.
-    if (setup->kind != AtResultKind::Ok && !Exchange("ATE0V1S0=0\r", m_timings.commandMs))
+    if (setup->kind != AtResultKind::Ok && !exchange("ATE0V1S0=0\r", m_timings.commandMs))
         return false;
-    m_port.SetDtr(true);
+    m_port.setDtr(true);
     return true;
 }
 
-void ModemLine::Run() {
+void ModemLine::run() {
     std::optional<SerialPort> port = m_open(m_abortFd);
     m_open = nullptr;
     bool setUp = false;
     if (port) {
         m_port = std::move(*port);
-        setUp = Setup();
+        setUp = setup();
         if (!setUp && !m_abort)
             qCWarning(lcTelephony, "the modem %s",
                       m_lost ? "port failed during its set-up" : "did not answer its set-up commands");
     }
     if (!setUp && !m_abort)
-        Lose();
+        lose();
     while (!m_abort) {
-        pollfd fds[3] = {{m_abortFd, POLLIN, 0}, {m_commandFd, POLLIN, 0}, {m_port.Fd(), POLLIN, 0}};
+        pollfd fds[3] = {{m_abortFd, POLLIN, 0}, {m_commandFd, POLLIN, 0}, {m_port.fd(), POLLIN, 0}};
         nfds_t count = 3;
         if (m_state == State::Dead)
             count = 2; // a dead port keeps signalling its hang-up
@@ -181,7 +181,7 @@ void ModemLine::Run() {
 
         int timeout = -1;
         if (m_state == State::Offering || m_state == State::Dialing || m_state == State::Answering)
-            timeout = RemainingMs(m_deadline);
+            timeout = remainingMs(m_deadline);
         else if (m_state == State::Connected && m_watchCarrier)
             timeout = m_timings.carrierPollMs;
 
@@ -190,11 +190,11 @@ void ModemLine::Run() {
             break;
         if (ready < 0 && errno != EINTR) {
             qCWarning(lcTelephony, "waiting on the modem port failed: %s", std::strerror(errno));
-            Lose();
+            lose();
             continue;
         }
         if (ready > 0 && (fds[1].revents & POLLIN)) {
-            Drain(m_commandFd);
+            drain(m_commandFd);
             std::deque<Command> commands;
             {
                 std::lock_guard lock(m_mutex);
@@ -203,22 +203,22 @@ void ModemLine::Run() {
             for (const Command& command : commands) {
                 if (m_abort)
                     break;
-                Handle(command);
+                handle(command);
             }
             continue; // the port's readiness may have changed meanwhile
         }
         if (ready > 0 && count == 3 && fds[2].revents) {
             if (fds[2].revents & POLLIN)
-                OnInput();
+                onInput();
             else
-                Lose();
+                lose();
         }
         if (!m_abort && m_state != State::Dead)
-            CheckTimers();
+            checkTimers();
     }
 }
 
-void ModemLine::Handle(const Command& command) {
+void ModemLine::handle(const Command& command) {
     switch (command.kind) {
     case Command::Kind::Dial: {
         if (m_state != State::Idle) {
@@ -226,11 +226,11 @@ void ModemLine::Handle(const Command& command) {
                   m_state == State::Dead ? LINEERR_OPERATIONFAILED : LINEERR_RESOURCEUNAVAIL);
             return;
         }
-        m_parser.Reset();
-        if (!Send("ATDT" + command.number + "\r")) {
+        m_parser.reset();
+        if (!send("ATDT" + command.number + "\r")) {
             Reply(command.requestId, LINEERR_OPERATIONFAILED);
             if (m_lost)
-                Lose();
+                lose();
             return;
         }
         m_call = command.call;
@@ -246,11 +246,11 @@ void ModemLine::Handle(const Command& command) {
             Reply(command.requestId, LINEERR_INVALCALLSTATE);
             return;
         }
-        m_parser.Reset();
-        if (!Send("ATA\r")) {
+        m_parser.reset();
+        if (!send("ATA\r")) {
             Reply(command.requestId, LINEERR_OPERATIONFAILED);
             if (m_lost)
-                Lose();
+                lose();
             return;
         }
         m_state = State::Answering;
@@ -259,49 +259,49 @@ void ModemLine::Handle(const Command& command) {
         return;
     case Command::Kind::Drop:
         if (command.call == m_call && m_state != State::Idle && m_state != State::Dead)
-            HangUp();
+            hangUp();
         Reply(command.requestId, LINEERR_OK);
         CallState(command.call, LINECALLSTATE_IDLE, 0);
         return;
     case Command::Kind::Release:
         if (command.call == m_call && m_state != State::Idle && m_state != State::Dead)
-            HangUp();
+            hangUp();
         if (m_state == State::Dead && m_closePending) {
             m_closePending = false;
-            Emit({ModemEvent::Kind::Closed});
+            emitEvent({ModemEvent::Kind::Closed});
         }
         return;
     }
 }
 
-void ModemLine::HangUp() {
+void ModemLine::hangUp() {
     switch (m_state) {
     case State::Offering:
-        Exchange("ATH0\r", m_timings.commandMs);
+        exchange("ATH0\r", m_timings.commandMs);
         break;
     case State::Dialing:
     case State::Answering:
         // Any character ends a dial or an answer attempt.
-        if (Send("\r")) {
-            AwaitResult(m_timings.commandMs);
+        if (send("\r")) {
+            awaitResult(m_timings.commandMs);
             if (!m_lost)
-                Exchange("ATH0\r", m_timings.commandMs);
+                exchange("ATH0\r", m_timings.commandMs);
         }
         break;
     case State::Connected: {
-        const bool dropped = m_port.HasModemLines() && m_port.SetDtr(false);
+        const bool dropped = m_port.hasModemLines() && m_port.setDtr(false);
         if (dropped) {
-            Pause(m_timings.dtrDropMs);
-            m_port.SetDtr(true);
-            m_port.FlushInput();
+            pause(m_timings.dtrDropMs);
+            m_port.setDtr(true);
+            m_port.flushInput();
         }
-        if (!dropped || m_port.MayStillBeOnline()) {
-            Pause(m_timings.guardMs);
-            m_parser.Reset();
-            if (Send("+++")) {
-                AwaitResult(m_timings.guardMs + m_timings.commandMs);
+        if (!dropped || m_port.mayStillBeOnline()) {
+            pause(m_timings.guardMs);
+            m_parser.reset();
+            if (send("+++")) {
+                awaitResult(m_timings.guardMs + m_timings.commandMs);
                 if (!m_lost)
-                    Exchange("ATH0\r", m_timings.commandMs);
+                    exchange("ATH0\r", m_timings.commandMs);
             }
         }
         break;
@@ -311,8 +311,8 @@ void ModemLine::HangUp() {
         break;
     }
     m_call = 0;
-    m_parser.Reset();
-    m_port.WatchNoCarrier(false, 0);
+    m_parser.reset();
+    m_port.watchNoCarrier(false, 0);
     if (m_lost) {
         m_state = State::Dead;
         m_dead = true;
@@ -322,7 +322,7 @@ void ModemLine::HangUp() {
     }
 }
 
-void ModemLine::Lose() {
+void ModemLine::lose() {
     if (m_state == State::Dead)
         return;
     const bool hadCall = m_state != State::Idle && m_call != 0;
@@ -335,25 +335,25 @@ void ModemLine::Lose() {
     m_dead = true;
     m_call = 0;
     if (!hadCall)
-        Emit({ModemEvent::Kind::Closed});
+        emitEvent({ModemEvent::Kind::Closed});
 }
 
-void ModemLine::EndCall(std::uint32_t state, std::uint32_t detail) {
-    m_port.WatchNoCarrier(false, 0);
+void ModemLine::endCall(std::uint32_t state, std::uint32_t detail) {
+    m_port.watchNoCarrier(false, 0);
     CallState(m_call, state, detail);
     m_call = 0;
     m_state = State::Idle;
-    m_parser.Reset();
+    m_parser.reset();
 }
 
-void ModemLine::OnInput() {
+void ModemLine::onInput() {
     // While a call is being set up, read byte by byte so that nothing after
     // CONNECT is taken from the data stream.
     const bool settingUp = m_state == State::Dialing || m_state == State::Answering;
     std::vector<AtResult> lines;
     for (;;) {
         char buffer[256];
-        const ssize_t n = ::read(m_port.Fd(), buffer, settingUp ? 1 : sizeof buffer);
+        const ssize_t n = ::read(m_port.fd(), buffer, settingUp ? 1 : sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN)
@@ -361,13 +361,13 @@ void ModemLine::OnInput() {
         if (n <= 0) {
             if (m_state != State::Dead)
                 qCWarning(lcTelephony, "the modem port %s", n == 0 ? "hung up" : std::strerror(errno));
-            Lose();
+            lose();
             return;
         }
         lines.clear();
-        m_parser.Feed(buffer, static_cast<std::size_t>(n), lines);
+        m_parser.feed(buffer, static_cast<std::size_t>(n), lines);
         for (const AtResult& line : lines) {
-            OnResult(line);
+            onResult(line);
             if (m_state == State::Connected || m_state == State::Dead)
                 return;
         }
@@ -376,7 +376,7 @@ void ModemLine::OnInput() {
     }
 }
 
-void ModemLine::OnResult(const AtResult& result) {
+void ModemLine::onResult(const AtResult& result) {
     switch (m_state) {
     case State::Idle:
         if (result.kind == AtResultKind::Ring) {
@@ -385,43 +385,43 @@ void ModemLine::OnResult(const AtResult& result) {
             m_deadline = After(m_timings.ringGapMs);
             ModemEvent event{ModemEvent::Kind::Ring, m_call};
             event.newCall = true;
-            Emit(event);
+            emitEvent(event);
         }
         return;
     case State::Offering:
         if (result.kind == AtResultKind::Ring) {
             m_deadline = After(m_timings.ringGapMs);
-            Emit({ModemEvent::Kind::Ring, m_call});
+            emitEvent({ModemEvent::Kind::Ring, m_call});
         } else if (result.kind == AtResultKind::NoCarrier) {
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
         }
         return;
     case State::Dialing:
     case State::Answering:
         switch (result.kind) {
         case AtResultKind::Connect:
-            Connected(ConnectRate(result.text));
+            Connected(connectRate(result.text));
             return;
         case AtResultKind::Busy:
-            EndCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
+            endCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
             return;
         case AtResultKind::NoAnswer:
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
             return;
         case AtResultKind::NoDialtone:
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
             return;
         case AtResultKind::NoCarrier:
         case AtResultKind::Error:
         case AtResultKind::Ok:
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
             return;
         case AtResultKind::Ring:
             // A call came in as this one was placed: the line rings. The
             // owner hears of it (the line device rings) and decides whether
             // to give up the dial for it.
             if (m_state == State::Dialing)
-                Emit({ModemEvent::Kind::Ring, m_call});
+                emitEvent({ModemEvent::Kind::Ring, m_call});
             return;
         case AtResultKind::Echo:
         case AtResultKind::Text:
@@ -434,12 +434,12 @@ void ModemLine::OnResult(const AtResult& result) {
     }
 }
 
-void ModemLine::CheckTimers() {
-    const bool due = RemainingMs(m_deadline) == 0;
+void ModemLine::checkTimers() {
+    const bool due = remainingMs(m_deadline) == 0;
     switch (m_state) {
     case State::Offering:
         if (due) // the caller gave up before we answered
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
         return;
     case State::Dialing:
     case State::Answering: {
@@ -447,24 +447,24 @@ void ModemLine::CheckTimers() {
             return;
         // Nobody answered in time: end the attempt (any character does).
         std::optional<AtResult> result;
-        if (Send("\r"))
-            result = AwaitResult(m_timings.commandMs);
+        if (send("\r"))
+            result = awaitResult(m_timings.commandMs);
         if (m_lost) {
-            Lose();
+            lose();
         } else if (result && result->kind == AtResultKind::Connect) {
-            Connected(ConnectRate(result->text));
+            Connected(connectRate(result->text));
         } else {
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
         }
         return;
     }
     case State::Connected:
         if (!m_watchCarrier)
             return;
-        if (m_port.CarrierDetect())
+        if (m_port.carrierDetect())
             m_carrierSeen = true;
         else if (m_carrierSeen)
-            EndCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+            endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
         return;
     case State::Idle:
     case State::Dead:
@@ -475,11 +475,11 @@ void ModemLine::CheckTimers() {
 void ModemLine::Connected(std::uint32_t rate) {
     m_state = State::Connected;
     // Raw TCP has no carrier line: the modem's NO CARRIER result stands in.
-    m_port.WatchNoCarrier(true, m_timings.noCarrierQuietMs);
+    m_port.watchNoCarrier(true, m_timings.noCarrierQuietMs);
     // A local port shows carrier at CONNECT. A device server reports it in its
     // own time (some poll the lines once a second), so there carrier loss
     // counts only after carrier was reported on.
-    m_carrierSeen = m_port.CarrierDetect();
+    m_carrierSeen = m_port.carrierDetect();
     m_watchCarrier = m_carrierSeen || m_port.Kind() == SerialPort::Transport::Rfc2217 ||
                      m_port.Kind() == SerialPort::Transport::RawTcp;
     CallState(m_call, LINECALLSTATE_CONNECTED, 0, rate);

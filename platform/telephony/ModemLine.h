@@ -64,16 +64,16 @@ public:
     ModemLine(const ModemLine&) = delete;
     ModemLine& operator=(const ModemLine&) = delete;
 
-    bool Started() const { return m_thread.joinable(); }
+    bool started() const { return m_thread.joinable(); }
 
     void Dial(tel::Call call, const std::string& number, int noAnswerMs, std::uint32_t requestId);
-    void Answer(tel::Call call, std::uint32_t requestId);
-    void Drop(tel::Call call, std::uint32_t requestId);
+    void answer(tel::Call call, std::uint32_t requestId);
+    void drop(tel::Call call, std::uint32_t requestId);
     // The owner forgot the call: hang it up quietly if it is still going.
-    void Release(tel::Call call);
+    void release(tel::Call call);
 
     // A new descriptor of the port for the data stream of a connected call.
-    int DataHandle() const { return m_port.Reopen(); }
+    int dataHandle() const { return m_port.reopen(); }
     bool Dead() const { return m_dead.load(); }
 
 private:
@@ -86,25 +86,25 @@ private:
         std::uint32_t requestId = 0;
     };
 
-    void Post(Command command);
-    void Run();
-    bool Setup();
-    void Handle(const Command& command);
-    void OnInput();
-    void OnResult(const AtResult& result);
-    void EndCall(std::uint32_t state, std::uint32_t detail);
-    void HangUp();
-    void Lose();
-    void Emit(ModemEvent event);
+    void post(Command command);
+    void run();
+    bool setup();
+    void handle(const Command& command);
+    void onInput();
+    void onResult(const AtResult& result);
+    void endCall(std::uint32_t state, std::uint32_t detail);
+    void hangUp();
+    void lose();
+    void emitEvent(ModemEvent event);
     void Reply(std::uint32_t requestId, std::int32_t result);
     void CallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate = 0);
     // Sends a command and waits for its final result; nullopt on time-out,
     // abort or loss (loss also sets m_lost).
-    std::optional<AtResult> Exchange(std::string_view text, int waitMs);
-    std::optional<AtResult> AwaitResult(int waitMs);
-    bool Send(std::string_view text);
-    void Pause(int ms);
-    void CheckTimers();
+    std::optional<AtResult> exchange(std::string_view text, int waitMs);
+    std::optional<AtResult> awaitResult(int waitMs);
+    bool send(std::string_view text);
+    void pause(int ms);
+    void checkTimers();
     void Connected(std::uint32_t rate);
 
     Opener m_open;

@@ -20,19 +20,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline) {
+int remainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
 }
 
-bool Readable(int fd) {
+bool readable(int fd) {
     if (fd < 0)
         return false;
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
-void SetNonBlocking(int fd) {
+void setNonBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0)
         fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -40,11 +40,11 @@ void SetNonBlocking(int fd) {
 
 } // namespace
 
-bool IsNetworkModem(std::string_view path) {
+bool isNetworkModem(std::string_view path) {
     return path.find("://") != std::string_view::npos;
 }
 
-std::optional<NetworkEndpoint> ParseNetworkEndpoint(std::string_view url) {
+std::optional<NetworkEndpoint> parseNetworkEndpoint(std::string_view url) {
     NetworkEndpoint endpoint;
     const std::size_t scheme = url.find("://");
     if (scheme == std::string_view::npos)
@@ -84,8 +84,8 @@ std::optional<NetworkEndpoint> ParseNetworkEndpoint(std::string_view url) {
     return endpoint;
 }
 
-std::vector<std::string> SplitModemList(std::string_view list) {
-    const bool urls = IsNetworkModem(list);
+std::vector<std::string> splitModemList(std::string_view list) {
+    const bool urls = isNetworkModem(list);
     const auto separator = [urls](char c) {
         return c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || (!urls && c == ':');
     };
@@ -104,7 +104,7 @@ std::vector<std::string> SplitModemList(std::string_view list) {
     return entries;
 }
 
-int ConnectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd) {
+int connectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -133,7 +133,7 @@ int ConnectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd) {
         // Wait for the handshake, the deadline or the wake descriptor.
         for (;;) {
             pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
-            const int n = poll(fds, wakeFd >= 0 ? 2 : 1, RemainingMs(deadline));
+            const int n = poll(fds, wakeFd >= 0 ? 2 : 1, remainingMs(deadline));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n > 0 && wakeFd >= 0 && (fds[1].revents & POLLIN)) {
@@ -153,7 +153,7 @@ int ConnectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd) {
         }
         if (result < 0)
             ::close(fd);
-        if (error == ECANCELED || RemainingMs(deadline) == 0)
+        if (error == ECANCELED || remainingMs(deadline) == 0)
             break;
     }
     freeaddrinfo(found);
@@ -169,14 +169,14 @@ int ConnectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd) {
 // The link's socket pair and pump thread; `prepare` runs (under the link's
 // lock) before the pump starts. The program's end of the pair goes to
 // `localFd`; on failure every descriptor is closed and errno says why.
-std::shared_ptr<Rfc2217Link> Rfc2217Link::Launch(int socketFd, bool raw, int& localFd,
+std::shared_ptr<Rfc2217Link> Rfc2217Link::launch(int socketFd, bool raw, int& localFd,
                                                  const std::function<void(Rfc2217Link&)>& prepare) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
         ::close(socketFd);
         return nullptr;
     }
-    SetNonBlocking(socketFd);
+    setNonBlocking(socketFd);
     std::shared_ptr<Rfc2217Link> link(new Rfc2217Link(socketFd, pair[1], raw));
     if (link->m_wake < 0) {
         ::close(pair[0]);
@@ -187,7 +187,7 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::Launch(int socketFd, bool raw, int& lo
         prepare(*link);
     }
     try {
-        link->m_thread = std::thread(&Rfc2217Link::Run, link.get());
+        link->m_thread = std::thread(&Rfc2217Link::run, link.get());
     } catch (const std::system_error&) {
         ::close(pair[0]);
         errno = EAGAIN;
@@ -199,7 +199,7 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::Launch(int socketFd, bool raw, int& lo
 
 std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int wakeFd, int& localFd) {
     int local = -1;
-    std::shared_ptr<Rfc2217Link> link = Launch(socketFd, false, local, [](Rfc2217Link& starting) {
+    std::shared_ptr<Rfc2217Link> link = launch(socketFd, false, local, [](Rfc2217Link& starting) {
         starting.m_control = starting.m_session.Start();
     });
     if (!link)
@@ -207,21 +207,21 @@ std::shared_ptr<Rfc2217Link> Rfc2217Link::Start(int socketFd, int timeoutMs, int
     // Wait for the server's answer in short slices so the wake descriptor is seen.
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock lock(link->m_mutex);
-    while (!link->m_session.Accepted()) {
-        if (link->m_session.Refused() || link->m_closed || RemainingMs(deadline) == 0 || Readable(wakeFd)) {
+    while (!link->m_session.accepted()) {
+        if (link->m_session.refused() || link->m_closed || remainingMs(deadline) == 0 || readable(wakeFd)) {
             lock.unlock();
             ::close(local);
-            errno = link->m_session.Refused() ? EPROTONOSUPPORT : link->m_closed ? ECONNRESET : ETIMEDOUT;
+            errno = link->m_session.refused() ? EPROTONOSUPPORT : link->m_closed ? ECONNRESET : ETIMEDOUT;
             return nullptr;
         }
-        link->m_changed.wait_for(lock, std::chrono::milliseconds(std::min(50, RemainingMs(deadline) + 1)));
+        link->m_changed.wait_for(lock, std::chrono::milliseconds(std::min(50, remainingMs(deadline) + 1)));
     }
     localFd = local;
     return link;
 }
 
-std::shared_ptr<Rfc2217Link> Rfc2217Link::StartRaw(int socketFd, int& localFd) {
-    return Launch(socketFd, true, localFd, nullptr);
+std::shared_ptr<Rfc2217Link> Rfc2217Link::startRaw(int socketFd, int& localFd) {
+    return launch(socketFd, true, localFd, nullptr);
 }
 
 Rfc2217Link::Rfc2217Link(int socketFd, int pumpFd, bool raw)
@@ -233,7 +233,7 @@ Rfc2217Link::Rfc2217Link(int socketFd, int pumpFd, bool raw)
 
 Rfc2217Link::~Rfc2217Link() {
     m_abort = true;
-    Wake();
+    wake();
     if (m_thread.joinable())
         m_thread.join();
     if (m_wake >= 0)
@@ -242,49 +242,49 @@ Rfc2217Link::~Rfc2217Link() {
     ::close(m_socket);
 }
 
-void Rfc2217Link::Wake() {
+void Rfc2217Link::wake() {
     const std::uint64_t one = 1;
     if (m_wake >= 0) [[maybe_unused]]
         const ssize_t n = ::write(m_wake, &one, sizeof one);
 }
 
-bool Rfc2217Link::HasModemState() const {
+bool Rfc2217Link::hasModemState() const {
     std::lock_guard lock(m_mutex);
-    return m_raw || m_session.HasModemState();
+    return m_raw || m_session.hasModemState();
 }
 
-bool Rfc2217Link::CarrierDetect() const {
+bool Rfc2217Link::carrierDetect() const {
     std::lock_guard lock(m_mutex);
     if (m_raw)
         return !m_closed && !m_noCarrier.Lost();
-    return !m_closed && m_session.CarrierDetect();
+    return !m_closed && m_session.carrierDetect();
 }
 
-void Rfc2217Link::WatchNoCarrier(bool on, int quietMs) {
+void Rfc2217Link::watchNoCarrier(bool on, int quietMs) {
     if (!m_raw)
         return;
     {
         std::lock_guard lock(m_mutex);
         if (on)
-            m_noCarrier.Arm(std::chrono::milliseconds(quietMs));
+            m_noCarrier.arm(std::chrono::milliseconds(quietMs));
         else
-            m_noCarrier.Disarm();
+            m_noCarrier.disarm();
     }
-    Wake();
+    wake();
 }
 
-bool Rfc2217Link::SetDtr(bool on) {
+bool Rfc2217Link::setDtr(bool on) {
     if (m_closed || m_raw)
         return false;
     {
         std::lock_guard lock(m_mutex);
-        m_control += telnet::ComPortClient::SetDtr(on);
+        m_control += telnet::ComPortClient::setDtr(on);
     }
-    Wake();
+    wake();
     return true;
 }
 
-void Rfc2217Link::Run() {
+void Rfc2217Link::run() {
     std::string toNet;   // escaped data and protocol bytes for the server
     std::string toLocal; // unescaped data for the program
     std::string data;
@@ -325,8 +325,8 @@ void Rfc2217Link::Run() {
         int timeout = -1;
         if (m_raw && (fds[1].events & POLLIN)) {
             std::lock_guard lock(m_mutex);
-            if (const std::optional<Clock::time_point> due = m_noCarrier.Deadline())
-                timeout = RemainingMs(*due) + 1;
+            if (const std::optional<Clock::time_point> due = m_noCarrier.deadline())
+                timeout = remainingMs(*due) + 1;
         }
         if (poll(fds, 3, timeout) < 0) {
             if (errno == EINTR)
@@ -337,7 +337,7 @@ void Rfc2217Link::Run() {
         // held back by a full local buffer are not silence.
         if (m_raw && (fds[1].events & POLLIN) && !(fds[1].revents & POLLIN)) {
             std::lock_guard lock(m_mutex);
-            m_noCarrier.Check(Clock::now());
+            m_noCarrier.check(Clock::now());
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t value;
@@ -350,17 +350,17 @@ void Rfc2217Link::Run() {
                 const std::string_view bytes(buffer, static_cast<std::size_t>(n));
                 toLocal += bytes;
                 std::lock_guard lock(m_mutex);
-                m_noCarrier.Feed(bytes, Clock::now());
+                m_noCarrier.feed(bytes, Clock::now());
             } else if (n > 0) {
                 data.clear();
                 events.clear();
-                decoder.Feed(std::string_view(buffer, static_cast<std::size_t>(n)), data, events);
+                decoder.feed(std::string_view(buffer, static_cast<std::size_t>(n)), data, events);
                 toLocal += data;
                 if (!events.empty()) {
                     {
                         std::lock_guard lock(m_mutex);
                         for (const telnet::Event& event : events)
-                            m_session.OnEvent(event, toNet);
+                            m_session.onEvent(event, toNet);
                     }
                     m_changed.notify_all();
                 }
@@ -393,7 +393,7 @@ void Rfc2217Link::Run() {
             if (n > 0 && m_raw)
                 toNet.append(buffer, static_cast<std::size_t>(n));
             else if (n > 0)
-                telnet::AppendEscaped(toNet, std::string_view(buffer, static_cast<std::size_t>(n)));
+                telnet::appendEscaped(toNet, std::string_view(buffer, static_cast<std::size_t>(n)));
             else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                 break; // every local descriptor is closed
         }

@@ -15,7 +15,7 @@
 // local descriptor of the pair is closed. Its buffers are bounded both ways: it
 // stops reading one side while the other side's buffer is full.
 //
-// Raw TCP goes through the same kind of pump, without Telnet (Rfc2217Link::
+// Raw TCP goes through the same kind of pump, without telnet (Rfc2217Link::
 // StartRaw): the bytes pass unchanged, and during a call the pump watches them
 // for the modem's NO CARRIER result (NoCarrierWatch.h), since raw TCP has no
 // carrier line and a device server may keep the connection open.
@@ -45,18 +45,18 @@ struct NetworkEndpoint {
 };
 
 // True when `path` names a network modem (holds "://").
-bool IsNetworkModem(std::string_view path);
+bool isNetworkModem(std::string_view path);
 // "tcp://HOST:PORT" or "rfc2217://HOST:PORT" (HOST may be "[v6]"); nullopt
 // for any other scheme, a missing host or a port outside 1..65535.
-std::optional<NetworkEndpoint> ParseNetworkEndpoint(std::string_view url);
+std::optional<NetworkEndpoint> parseNetworkEndpoint(std::string_view url);
 // A DIALSCOPE_MODEMS-style list: entries separated by ',' or whitespace, and
 // by ':' too when the list holds no "://" (older colon-separated lists).
-std::vector<std::string> SplitModemList(std::string_view list);
+std::vector<std::string> splitModemList(std::string_view list);
 
 // Connects to the endpoint within `timeoutMs` (each resolved address in turn);
 // a connected non-blocking socket with TCP_NODELAY, or -1 with errno set
 // (ETIMEDOUT, ECANCELED when `wakeFd` fired first).
-int ConnectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd);
+int connectTcp(const NetworkEndpoint& endpoint, int timeoutMs, int wakeFd);
 
 class Rfc2217Link {
 public:
@@ -69,29 +69,29 @@ public:
     static std::shared_ptr<Rfc2217Link> Start(int socketFd, int timeoutMs, int wakeFd, int& localFd);
     // Takes over a connected raw TCP socket: a plain pass-through (no Telnet)
     // that can watch the stream for NO CARRIER. nullptr with errno set on failure.
-    static std::shared_ptr<Rfc2217Link> StartRaw(int socketFd, int& localFd);
+    static std::shared_ptr<Rfc2217Link> startRaw(int socketFd, int& localFd);
     ~Rfc2217Link();
     Rfc2217Link(const Rfc2217Link&) = delete;
     Rfc2217Link& operator=(const Rfc2217Link&) = delete;
 
-    bool HasModemState() const;
+    bool hasModemState() const;
     // Telnet: the DCD the server reported. Raw: no NO CARRIER has been seen
     // since WatchNoCarrier armed the watch. False once the connection is gone.
-    bool CarrierDetect() const;
+    bool carrierDetect() const;
     // Queues SET-CONTROL DTR on/off; false once the connection is gone, and
     // always on raw TCP (no DTR there).
-    bool SetDtr(bool on);
+    bool setDtr(bool on);
     // Raw TCP: starts (a call connected) or stops watching for NO CARRIER
     // followed by `quietMs` of silence. Ignored over Telnet.
-    void WatchNoCarrier(bool on, int quietMs);
-    bool Closed() const { return m_closed.load(); }
+    void watchNoCarrier(bool on, int quietMs);
+    bool closed() const { return m_closed.load(); }
 
 private:
     Rfc2217Link(int socketFd, int pumpFd, bool raw);
-    static std::shared_ptr<Rfc2217Link> Launch(int socketFd, bool raw, int& localFd,
+    static std::shared_ptr<Rfc2217Link> launch(int socketFd, bool raw, int& localFd,
                                                const std::function<void(Rfc2217Link&)>& prepare);
-    void Run();
-    void Wake();
+    void run();
+    void wake();
 
     const bool m_raw; // raw TCP: no Telnet, NO CARRIER watched instead
     const int m_socket;

@@ -1,6 +1,6 @@
 #include "platform/telephony/NoCarrierWatch.h"
 
-void NoCarrierWatch::Arm(std::chrono::milliseconds quiet) {
+void NoCarrierWatch::arm(std::chrono::milliseconds quiet) {
     m_armed = true;
     m_lost = false;
     m_quiet = quiet;
@@ -8,13 +8,13 @@ void NoCarrierWatch::Arm(std::chrono::milliseconds quiet) {
     m_pendingSince.reset();
 }
 
-void NoCarrierWatch::Disarm() {
+void NoCarrierWatch::disarm() {
     m_armed = false;
     m_tail.clear();
     m_pendingSince.reset();
 }
 
-void NoCarrierWatch::Feed(std::string_view bytes, Clock::time_point now) {
+void NoCarrierWatch::feed(std::string_view bytes, Clock::time_point now) {
     if (!m_armed || m_lost || bytes.empty())
         return;
     const std::size_t keep = kResultLine.size();
@@ -32,13 +32,13 @@ void NoCarrierWatch::Feed(std::string_view bytes, Clock::time_point now) {
         m_pendingSince.reset();
 }
 
-std::optional<NoCarrierWatch::Clock::time_point> NoCarrierWatch::Deadline() const {
+std::optional<NoCarrierWatch::Clock::time_point> NoCarrierWatch::deadline() const {
     if (!m_pendingSince)
         return std::nullopt;
     return *m_pendingSince + m_quiet;
 }
 
-bool NoCarrierWatch::Check(Clock::time_point now) {
+bool NoCarrierWatch::check(Clock::time_point now) {
     if (m_armed && !m_lost && m_pendingSince && now >= *m_pendingSince + m_quiet) {
         m_lost = true;
         m_pendingSince.reset();

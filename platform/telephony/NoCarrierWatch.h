@@ -29,17 +29,17 @@ public:
     static constexpr std::string_view kResultLine = "\r\nNO CARRIER\r\n";
 
     // Starts watching afresh (a call has connected); disarmed, bytes are ignored.
-    void Arm(std::chrono::milliseconds quiet);
-    void Disarm();
-    bool Armed() const { return m_armed; }
+    void arm(std::chrono::milliseconds quiet);
+    void disarm();
+    bool armed() const { return m_armed; }
 
     // Bytes from the modem, received at `now`.
-    void Feed(std::string_view bytes, Clock::time_point now);
+    void feed(std::string_view bytes, Clock::time_point now);
     // When a pending result line becomes final; nullopt when none is pending.
-    std::optional<Clock::time_point> Deadline() const;
+    std::optional<Clock::time_point> deadline() const;
     // True once the carrier is lost: a result line stayed the last thing
     // received until `now` reached its deadline. Stays true until re-armed.
-    bool Check(Clock::time_point now);
+    bool check(Clock::time_point now);
     bool Lost() const { return m_lost; }
 
 private:

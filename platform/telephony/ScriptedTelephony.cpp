@@ -7,7 +7,7 @@
 
 namespace tel {
 
-std::vector<std::string> ScriptedTelephony::Ops(const std::string& prefix) const {
+std::vector<std::string> ScriptedTelephony::ops(const std::string& prefix) const {
     std::vector<std::string> found;
     for (const std::string& entry : log)
         if (entry.rfind(prefix, 0) == 0)
@@ -15,7 +15,7 @@ std::vector<std::string> ScriptedTelephony::Ops(const std::string& prefix) const
     return found;
 }
 
-void ScriptedTelephony::Post(const LineMessage& message) {
+void ScriptedTelephony::post(const LineMessage& message) {
     QMetaObject::invokeMethod(
         &m_context,
         [this, message] {
@@ -25,7 +25,7 @@ void ScriptedTelephony::Post(const LineMessage& message) {
         Qt::QueuedConnection);
 }
 
-void ScriptedTelephony::PostCallState(Call call, std::uint32_t state, std::uint32_t privilege) {
+void ScriptedTelephony::postCallState(Call call, std::uint32_t state, std::uint32_t privilege) {
     QMetaObject::invokeMethod(
         &m_context,
         [this, call, state, privilege] {
@@ -37,19 +37,19 @@ void ScriptedTelephony::PostCallState(Call call, std::uint32_t state, std::uint3
         Qt::QueuedConnection);
 }
 
-Call ScriptedTelephony::Offer() {
+Call ScriptedTelephony::offer() {
     const Call call = m_next++;
     m_lastCall = call;
     m_calls[call] = LINECALLSTATE_OFFERING;
-    Post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+    post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
     return call;
 }
 
-std::int32_t ScriptedTelephony::Request(ReplyMode mode) {
+std::int32_t ScriptedTelephony::request(ReplyMode mode) {
     const std::int32_t request = static_cast<std::int32_t>(m_next++);
     if (mode != ReplyMode::Never) {
         const std::int32_t result = mode == ReplyMode::Succeed ? LINEERR_OK : LINEERR_OPERATIONFAILED;
-        Post({0, LINE_REPLY, static_cast<std::uint32_t>(request), static_cast<std::uint32_t>(result), 0});
+        post({0, LINE_REPLY, static_cast<std::uint32_t>(request), static_cast<std::uint32_t>(result), 0});
     }
     return request;
 }
@@ -66,15 +66,15 @@ std::int32_t ScriptedTelephony::Initialize(const std::string& appName, LineCallb
     return LINEERR_OK;
 }
 
-void ScriptedTelephony::SetNetworkModems(const std::vector<std::string>& urls) {
+void ScriptedTelephony::setNetworkModems(const std::vector<std::string>& urls) {
     log.push_back("SetNetworkModems " + std::to_string(urls.size()));
     networkModems = urls;
 }
 
-void ScriptedTelephony::Discover(std::function<void()> done) {
+void ScriptedTelephony::discover(std::function<void()> done) {
     log.push_back("Discover");
     if (discoveryMs < 0) {
-        TelephonyService::Discover(std::move(done));
+        TelephonyService::discover(std::move(done));
         return;
     }
     ++m_discoveries;
@@ -95,7 +95,7 @@ std::int32_t ScriptedTelephony::Shutdown(LineApp app) {
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t,
+std::int32_t ScriptedTelephony::negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t,
                                                     std::uint32_t high, std::uint32_t& version) {
     if (app != m_app || m_app == 0)
         return LINEERR_INVALAPPHANDLE;
@@ -107,8 +107,8 @@ std::int32_t ScriptedTelephony::NegotiateApiVersion(LineApp app, std::uint32_t d
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t,
-                                           LineDevCaps& caps) {
+std::int32_t ScriptedTelephony::devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t,
+                                        LineDevCaps& caps) {
     if (app != m_app || m_app == 0)
         return LINEERR_INVALAPPHANDLE;
     if (deviceId >= devices.size())
@@ -125,7 +125,7 @@ std::int32_t ScriptedTelephony::GetDevCaps(LineApp app, std::uint32_t deviceId, 
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::GetIcon(std::uint32_t deviceId, DeviceIcon& icon) {
+std::int32_t ScriptedTelephony::icon(std::uint32_t deviceId, DeviceIcon& icon) {
     if (deviceId >= devices.size())
         return LINEERR_BADDEVICEID;
     icon = devices[deviceId].modem ? DeviceIcon::DataModem : DeviceIcon::SerialPort;
@@ -145,21 +145,21 @@ std::int32_t ScriptedTelephony::Open(LineApp app, std::uint32_t deviceId, Line& 
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t) {
+std::int32_t ScriptedTelephony::setStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t) {
     if (line != m_line || m_line == 0)
         return LINEERR_INVALLINEHANDLE;
     m_lineStates = lineStates;
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::GetAddressStatus(Line line, std::uint32_t, AddressStatus& status) {
+std::int32_t ScriptedTelephony::addressStatus(Line line, std::uint32_t, AddressStatus& status) {
     if (line != m_line || m_line == 0)
         return LINEERR_INVALLINEHANDLE;
     status.addressFeatures = addressFeatures;
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::Close(Line line) {
+std::int32_t ScriptedTelephony::close(Line line) {
     log.push_back("Close");
     if (line != m_line || m_line == 0)
         return LINEERR_INVALLINEHANDLE;
@@ -168,7 +168,7 @@ std::int32_t ScriptedTelephony::Close(Line line) {
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::MakeCall(Line line, Call& call, const std::string& number, std::uint32_t,
+std::int32_t ScriptedTelephony::makeCall(Line line, Call& call, const std::string& number, std::uint32_t,
                                          const CallParams& params) {
     log.push_back("MakeCall " + number);
     if (line != m_line || m_line == 0)
@@ -177,30 +177,30 @@ std::int32_t ScriptedTelephony::MakeCall(Line line, Call& call, const std::strin
     call = m_next++;
     m_lastCall = call;
     m_calls[call] = LINECALLSTATE_DIALING;
-    return Request(makeCallReply);
+    return request(makeCallReply);
 }
 
-std::int32_t ScriptedTelephony::Answer(Call call) {
+std::int32_t ScriptedTelephony::answer(Call call) {
     log.push_back("Answer " + std::to_string(call));
     if (m_calls.count(call) == 0)
         return LINEERR_INVALCALLHANDLE;
-    return Request(answerReply);
+    return request(answerReply);
 }
 
-std::int32_t ScriptedTelephony::Drop(Call call) {
+std::int32_t ScriptedTelephony::drop(Call call) {
     log.push_back("Drop " + std::to_string(call));
     if (m_calls.count(call) == 0)
         return LINEERR_INVALCALLHANDLE;
     m_calls[call] = LINECALLSTATE_IDLE;
-    return Request(dropReply);
+    return request(dropReply);
 }
 
-std::int32_t ScriptedTelephony::DeallocateCall(Call call) {
+std::int32_t ScriptedTelephony::deallocateCall(Call call) {
     log.push_back("Deallocate " + std::to_string(call));
     return m_calls.erase(call) ? LINEERR_OK : LINEERR_INVALCALLHANDLE;
 }
 
-std::int32_t ScriptedTelephony::GetCallStatus(Call call, CallStatus& status) {
+std::int32_t ScriptedTelephony::callStatus(Call call, CallStatus& status) {
     auto it = m_calls.find(call);
     if (it == m_calls.end())
         return LINEERR_INVALCALLHANDLE;
@@ -208,7 +208,7 @@ std::int32_t ScriptedTelephony::GetCallStatus(Call call, CallStatus& status) {
     return LINEERR_OK;
 }
 
-std::int32_t ScriptedTelephony::GetID(Call call, std::uint32_t, const std::string& deviceClass, int& handle) {
+std::int32_t ScriptedTelephony::id(Call call, std::uint32_t, const std::string& deviceClass, int& handle) {
     log.push_back("GetID " + std::to_string(call) + " " + deviceClass);
     if (getIdResult != LINEERR_OK)
         return getIdResult;

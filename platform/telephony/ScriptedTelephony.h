@@ -37,7 +37,7 @@ public:
     // How long Discover takes (a slow probe); below 0 it is done at once,
     // inside the call, like a service with nothing to probe.
     int discoveryMs = -1;
-    int DiscoveriesUnderWay() const { return m_discoveries; }
+    int discoveriesUnderWay() const { return m_discoveries; }
     // What HasUnansweredNetworkModems says, and the last list SetNetworkModems
     // gave (each call is logged as "SetNetworkModems N").
     bool unansweredNetworkModems = false;
@@ -46,47 +46,47 @@ public:
     // Every operation, in order: "Initialize Lookout-Remote", "Open 1", "MakeCall 555",
     // "Answer 7", "Drop 7", "Deallocate 7", "Close", "Shutdown", "GetID 7".
     std::vector<std::string> log;
-    std::vector<std::string> Ops(const std::string& prefix) const;
+    std::vector<std::string> ops(const std::string& prefix) const;
 
     // Messages to the application, delivered from the event loop.
-    void Post(const LineMessage& message);
-    void PostCallState(Call call, std::uint32_t state, std::uint32_t privilege = 0);
-    void SetCallState(Call call, std::uint32_t state) { m_calls[call] = state; }
+    void post(const LineMessage& message);
+    void postCallState(Call call, std::uint32_t state, std::uint32_t privilege = 0);
+    void setCallState(Call call, std::uint32_t state) { m_calls[call] = state; }
     // A call the service offers (as after RING); returns its handle.
-    Call Offer();
+    Call offer();
 
-    Call LastCall() const { return m_lastCall; }
-    LineApp App() const { return m_app; }
+    Call lastCall() const { return m_lastCall; }
+    LineApp app() const { return m_app; }
     Line OpenLine() const { return m_line; }
-    std::uint32_t LastLineStates() const { return m_lineStates; }
-    CallParams LastCallParams() const { return m_lastParams; }
+    std::uint32_t lastLineStates() const { return m_lineStates; }
+    CallParams lastCallParams() const { return m_lastParams; }
 
     std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
                             std::uint32_t& numDevs, std::uint32_t& apiVersion) override;
     std::int32_t Shutdown(LineApp app) override;
-    void Discover(std::function<void()> done) override;
-    void SetNetworkModems(const std::vector<std::string>& urls) override;
-    bool HasUnansweredNetworkModems() const override { return unansweredNetworkModems; }
-    std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+    void discover(std::function<void()> done) override;
+    void setNetworkModems(const std::vector<std::string>& urls) override;
+    bool hasUnansweredNetworkModems() const override { return unansweredNetworkModems; }
+    std::int32_t negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                      std::uint32_t high, std::uint32_t& version) override;
-    std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                            LineDevCaps& caps) override;
-    std::int32_t GetIcon(std::uint32_t deviceId, DeviceIcon& icon) override;
+    std::int32_t devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                         LineDevCaps& caps) override;
+    std::int32_t icon(std::uint32_t deviceId, DeviceIcon& icon) override;
     std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
                       std::uint32_t privileges, std::uint32_t mediaModes) override;
-    std::int32_t SetStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
-    std::int32_t GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
-    std::int32_t Close(Line line) override;
-    std::int32_t MakeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
+    std::int32_t setStatusMessages(Line line, std::uint32_t lineStates, std::uint32_t addressStates) override;
+    std::int32_t addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) override;
+    std::int32_t close(Line line) override;
+    std::int32_t makeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
                           const CallParams& params) override;
-    std::int32_t Answer(Call call) override;
-    std::int32_t Drop(Call call) override;
-    std::int32_t DeallocateCall(Call call) override;
-    std::int32_t GetCallStatus(Call call, CallStatus& status) override;
-    std::int32_t GetID(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
+    std::int32_t answer(Call call) override;
+    std::int32_t drop(Call call) override;
+    std::int32_t deallocateCall(Call call) override;
+    std::int32_t callStatus(Call call, CallStatus& status) override;
+    std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) override;
 
 private:
-    std::int32_t Request(ReplyMode mode);
+    std::int32_t request(ReplyMode mode);
 
     QObject m_context; // queued deliveries die with the service
     LineCallback m_callback;

@@ -21,13 +21,13 @@
 
 namespace {
 
-int RemainingMs(SteadyTime deadline) {
+int remainingMs(SteadyTime deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 60'000));
 }
 
-std::string Canonical(const std::string& path) {
+std::string canonical(const std::string& path) {
     char* real = realpath(path.c_str(), nullptr);
     if (!real)
         return path;
@@ -40,7 +40,7 @@ bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-std::vector<std::string> Glob(const std::string& pattern) {
+std::vector<std::string> glob(const std::string& pattern) {
     std::vector<std::string> found;
     glob_t g{};
     if (glob(pattern.c_str(), 0, nullptr, &g) == 0) {
@@ -52,10 +52,10 @@ std::vector<std::string> Glob(const std::string& pattern) {
 }
 
 // Waits until `fd` is ready for `events`; the wake descriptor interrupts.
-SerialPort::Io WaitFor(int fd, short events, SteadyTime deadline, int wakeFd) {
+SerialPort::Io waitFor(int fd, short events, SteadyTime deadline, int wakeFd) {
     for (;;) {
         pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-        const int n = poll(fds, wakeFd >= 0 ? 2 : 1, RemainingMs(deadline));
+        const int n = poll(fds, wakeFd >= 0 ? 2 : 1, remainingMs(deadline));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -74,18 +74,18 @@ SerialPort::Io WaitFor(int fd, short events, SteadyTime deadline, int wakeFd) {
 
 } // namespace
 
-std::optional<SerialPort> SerialPort::OpenNetwork(const std::string& url, int connectMs, int wakeFd) {
-    const std::optional<NetworkEndpoint> endpoint = ParseNetworkEndpoint(url);
+std::optional<SerialPort> SerialPort::openNetwork(const std::string& url, int connectMs, int wakeFd) {
+    const std::optional<NetworkEndpoint> endpoint = parseNetworkEndpoint(url);
     if (!endpoint) {
         errno = EINVAL;
         return std::nullopt;
     }
-    const int fd = ConnectTcp(*endpoint, connectMs, wakeFd);
+    const int fd = connectTcp(*endpoint, connectMs, wakeFd);
     if (fd < 0)
         return std::nullopt;
     int local = -1;
     if (endpoint->kind == NetworkEndpoint::Kind::RawTcp) {
-        std::shared_ptr<Rfc2217Link> link = Rfc2217Link::StartRaw(fd, local);
+        std::shared_ptr<Rfc2217Link> link = Rfc2217Link::startRaw(fd, local);
         if (!link)
             return std::nullopt;
         return SerialPort(local, Transport::RawTcp, std::move(link));
@@ -97,8 +97,8 @@ std::optional<SerialPort> SerialPort::OpenNetwork(const std::string& url, int co
 }
 
 std::optional<SerialPort> SerialPort::Open(const std::string& path, int connectMs, int wakeFd) {
-    if (IsNetworkModem(path))
-        return OpenNetwork(path, connectMs, wakeFd);
+    if (isNetworkModem(path))
+        return openNetwork(path, connectMs, wakeFd);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
@@ -152,7 +152,7 @@ SerialPort::~SerialPort() {
     m_link.reset(); // the pump stops after the program's end is closed
 }
 
-int SerialPort::Reopen() const {
+int SerialPort::reopen() const {
     if (m_fd < 0)
         return -1;
     if (m_transport != Transport::Serial)
@@ -165,7 +165,7 @@ int SerialPort::Reopen() const {
     return dup;
 }
 
-bool SerialPort::HasModemLines() const {
+bool SerialPort::hasModemLines() const {
     if (m_transport == Transport::RawTcp)
         return false; // no DTR; carrier comes from the NO CARRIER watch
     if (m_transport != Transport::Serial)
@@ -174,33 +174,33 @@ bool SerialPort::HasModemLines() const {
     return ioctl(m_fd, TIOCMGET, &status) == 0;
 }
 
-bool SerialPort::CarrierDetect() const {
+bool SerialPort::carrierDetect() const {
     if (m_transport != Transport::Serial)
-        return m_link && m_link->CarrierDetect();
+        return m_link && m_link->carrierDetect();
     int status = 0;
     return ioctl(m_fd, TIOCMGET, &status) == 0 && (status & TIOCM_CD) != 0;
 }
 
-bool SerialPort::SetDtr(bool on) const {
+bool SerialPort::setDtr(bool on) const {
     if (m_transport != Transport::Serial)
-        return m_link && m_link->SetDtr(on);
+        return m_link && m_link->setDtr(on);
     int bits = TIOCM_DTR;
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
-void SerialPort::WatchNoCarrier(bool on, int quietMs) const {
+void SerialPort::watchNoCarrier(bool on, int quietMs) const {
     if (m_transport == Transport::RawTcp && m_link)
-        m_link->WatchNoCarrier(on, quietMs);
+        m_link->watchNoCarrier(on, quietMs);
 }
 
-bool SerialPort::IsAbsentUart() const {
+bool SerialPort::isAbsentUart() const {
     if (m_transport != Transport::Serial)
         return false;
     serial_struct info{};
     return ioctl(m_fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
 }
 
-void SerialPort::FlushInput() const {
+void SerialPort::flushInput() const {
     if (m_transport == Transport::Serial) {
         tcflush(m_fd, TCIFLUSH);
         return;
@@ -215,13 +215,13 @@ void SerialPort::FlushInput() const {
     }
 }
 
-bool SerialPort::MayStillBeOnline() const {
+bool SerialPort::mayStillBeOnline() const {
     if (m_transport != Transport::Rfc2217)
         return false;
-    return !m_link || m_link->Closed() ? false : !m_link->HasModemState() || m_link->CarrierDetect();
+    return !m_link || m_link->closed() ? false : !m_link->hasModemState() || m_link->carrierDetect();
 }
 
-SerialPort::Io SerialPort::WriteAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const {
+SerialPort::Io SerialPort::writeAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const {
     while (!bytes.empty()) {
         const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
         if (n > 0) {
@@ -232,17 +232,17 @@ SerialPort::Io SerialPort::WriteAll(std::string_view bytes, SteadyTime deadline,
             continue;
         if (n < 0 && errno != EAGAIN)
             return Io::Lost;
-        const Io waited = WaitFor(m_fd, POLLOUT, deadline, wakeFd);
+        const Io waited = waitFor(m_fd, POLLOUT, deadline, wakeFd);
         if (waited != Io::Done)
             return waited;
     }
     return Io::Done;
 }
 
-SerialPort::Io SerialPort::ReadSome(std::string& out, std::size_t max, SteadyTime deadline,
+SerialPort::Io SerialPort::readSome(std::string& out, std::size_t max, SteadyTime deadline,
                                     int wakeFd) const {
     for (;;) {
-        const Io waited = WaitFor(m_fd, POLLIN, deadline, wakeFd);
+        const Io waited = waitFor(m_fd, POLLIN, deadline, wakeFd);
         if (waited != Io::Done)
             return waited;
         char buffer[256];
@@ -257,33 +257,33 @@ SerialPort::Io SerialPort::ReadSome(std::string& out, std::size_t max, SteadyTim
     }
 }
 
-PortSources PortSources::FromSystem() {
+PortSources PortSources::fromSystem() {
     PortSources sources;
     if (const char* env = std::getenv("DIALSCOPE_MODEMS")) {
-        sources.explicitPaths = SplitModemList(env);
+        sources.explicitPaths = splitModemList(env);
     }
     sources.scanPatterns = {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/serial/by-id/*"};
     return sources;
 }
 
-std::vector<std::string> ListSerialPorts(const PortSources& sources) {
+std::vector<std::string> listSerialPorts(const PortSources& sources) {
     std::vector<std::string> ports;
     std::set<std::string> seen;
     auto add = [&](const std::string& path) {
-        if (IsNetworkModem(path)) {
+        if (isNetworkModem(path)) {
             // Reachable or not, it is listed: the probe finds out.
             if (seen.insert(path).second)
                 ports.push_back(path);
             return;
         }
-        if (Exists(path) && seen.insert(Canonical(path)).second)
+        if (Exists(path) && seen.insert(canonical(path)).second)
             ports.push_back(path);
     };
     for (const std::string& path : sources.explicitPaths)
         add(path);
     std::vector<std::string> scanned;
     for (const std::string& pattern : sources.scanPatterns)
-        for (std::string& path : Glob(pattern))
+        for (std::string& path : glob(pattern))
             scanned.push_back(std::move(path));
     // Natural order keeps ttyS2 before ttyS10.
     std::sort(scanned.begin(), scanned.end(), [](const std::string& a, const std::string& b) {
@@ -292,33 +292,33 @@ std::vector<std::string> ListSerialPorts(const PortSources& sources) {
     for (const std::string& path : scanned)
         add(path);
     for (const std::string& url : sources.networkModems)
-        if (IsNetworkModem(url))
+        if (isNetworkModem(url))
             add(url);
     return ports;
 }
 
-std::vector<std::string> ScannedPortIds(const PortSources& sources) {
+std::vector<std::string> scannedPortIds(const PortSources& sources) {
     std::set<std::string> ids;
     for (const std::string& pattern : sources.scanPatterns)
-        for (const std::string& path : Glob(pattern))
-            ids.insert(Canonical(path));
+        for (const std::string& path : glob(pattern))
+            ids.insert(canonical(path));
     return {ids.begin(), ids.end()};
 }
 
-std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
+std::optional<AtResult> awaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
                                    int wakeFd, SerialPort::Io& io, std::vector<std::string>* text) {
     std::vector<AtResult> lines;
     std::string chunk;
     // One byte at a time: whatever follows the final result (an unsolicited
     // RING, say) stays in the port for the caller's next read.
     for (;;) {
-        io = port.ReadSome(chunk, 1, deadline, wakeFd);
+        io = port.readSome(chunk, 1, deadline, wakeFd);
         if (io != SerialPort::Io::Done)
             return std::nullopt;
         lines.clear();
-        parser.Feed(chunk.data(), chunk.size(), lines);
+        parser.feed(chunk.data(), chunk.size(), lines);
         for (AtResult& line : lines) {
-            if (IsFinalResult(line.kind))
+            if (isFinalResult(line.kind))
                 return std::move(line);
             if (text && line.kind == AtResultKind::Text)
                 text->push_back(line.text);
@@ -328,7 +328,7 @@ std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parse
 
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
+std::string_view trimmed(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
@@ -337,15 +337,15 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 // The first non-empty line, without a "+GMx:" style prefix.
-std::string FirstLine(const std::vector<std::string>& lines, std::string_view prefix) {
+std::string firstLine(const std::vector<std::string>& lines, std::string_view prefix) {
     for (const std::string& line : lines) {
-        std::string_view text = Trimmed(line);
+        std::string_view text = trimmed(line);
         if (!prefix.empty() && text.size() >= prefix.size() &&
             std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
                 return std::toupper(static_cast<unsigned char>(a)) ==
                        std::toupper(static_cast<unsigned char>(b));
             }))
-            text = Trimmed(text.substr(prefix.size()));
+            text = trimmed(text.substr(prefix.size()));
         if (!text.empty())
             return std::string(text);
     }
@@ -354,12 +354,12 @@ std::string FirstLine(const std::vector<std::string>& lines, std::string_view pr
 
 } // namespace
 
-std::string ModemName(const std::vector<std::string>& ati3, const std::vector<std::string>& gmi,
+std::string modemName(const std::vector<std::string>& ati3, const std::vector<std::string>& gmi,
                       const std::vector<std::string>& gmm) {
-    std::string name = FirstLine(ati3, {});
+    std::string name = firstLine(ati3, {});
     if (name.empty()) {
-        const std::string maker = FirstLine(gmi, "+GMI:");
-        const std::string model = FirstLine(gmm, "+GMM:");
+        const std::string maker = firstLine(gmi, "+GMI:");
+        const std::string model = firstLine(gmm, "+GMM:");
         name = maker.empty() ? model : model.empty() ? maker : maker + " " + model;
     }
     return name.substr(0, 63);
@@ -367,7 +367,7 @@ std::string ModemName(const std::vector<std::string>& ati3, const std::vector<st
 
 namespace {
 
-ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
+ProbeResult probeOne(const std::string& path, int answerMs, int connectMs) {
     ProbeResult result;
     result.path = path;
     result.name = path;
@@ -377,7 +377,7 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
         // vanished one is not. A network modem that cannot be reached is a
         // line that does not answer.
         const int err = errno;
-        result.present = IsNetworkModem(path) || (err != ENOENT && err != ENXIO && err != ENODEV);
+        result.present = isNetworkModem(path) || (err != ENOENT && err != ENXIO && err != ENODEV);
         // Absent nodes and UARTs are the normal case of a scan; a port that
         // is there but refused (no permission, busy) or an unreachable
         // network modem is what support needs to see.
@@ -389,17 +389,17 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
         errno = err;
         return result;
     }
-    if (port->IsAbsentUart())
+    if (port->isAbsentUart())
         return result;
     result.present = true;
-    port->FlushInput();
+    port->flushInput();
     AtResultParser parser;
     SerialPort::Io io;
     auto exchange = [&](std::string_view command, std::vector<std::string>* text) {
         const SteadyTime deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMs);
-        if (port->WriteAll(command, deadline, -1) != SerialPort::Io::Done)
+        if (port->writeAll(command, deadline, -1) != SerialPort::Io::Done)
             return std::optional<AtResult>();
-        return AwaitFinal(*port, parser, deadline, -1, io, text);
+        return awaitFinal(*port, parser, deadline, -1, io, text);
     };
     const std::optional<AtResult> at = exchange("AT\r", nullptr);
     if (!at || at->kind != AtResultKind::Ok) {
@@ -414,7 +414,7 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
     const std::optional<AtResult> i3 = exchange("ATI3\r", &ati3);
     if (!i3 || i3->kind != AtResultKind::Ok)
         ati3.clear();
-    if (FirstLine(ati3, {}).empty()) {
+    if (firstLine(ati3, {}).empty()) {
         const std::optional<AtResult> makerAnswer = exchange("AT+GMI\r", &gmi);
         if (!makerAnswer || makerAnswer->kind != AtResultKind::Ok)
             gmi.clear();
@@ -422,7 +422,7 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
         if (!modelAnswer || modelAnswer->kind != AtResultKind::Ok)
             gmm.clear();
     }
-    const std::string name = ModemName(ati3, gmi, gmm);
+    const std::string name = modemName(ati3, gmi, gmm);
     if (!name.empty())
         result.name = name;
     return result;
@@ -430,18 +430,18 @@ ProbeResult ProbeOne(const std::string& path, int answerMs, int connectMs) {
 
 } // namespace
 
-std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs, int connectMs) {
+std::vector<ProbeResult> probePorts(const std::vector<std::string>& paths, int answerMs, int connectMs) {
     std::vector<ProbeResult> results(paths.size());
     std::vector<std::thread> probes;
     probes.reserve(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         try {
             probes.emplace_back([&results, &paths, i, answerMs, connectMs] {
-                results[i] = ProbeOne(paths[i], answerMs, connectMs);
+                results[i] = probeOne(paths[i], answerMs, connectMs);
             });
         } catch (const std::system_error&) {
             results[i] =
-                ProbeOne(paths[i], answerMs, connectMs); // no thread to spare: probe this one in line
+                probeOne(paths[i], answerMs, connectMs); // no thread to spare: probe this one in line
         }
     }
     for (std::thread& t : probes)

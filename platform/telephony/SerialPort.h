@@ -49,35 +49,35 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
     ~SerialPort();
 
-    int Fd() const { return m_fd; }
+    int fd() const { return m_fd; }
     Transport Kind() const { return m_transport; }
 
     // A second, independent descriptor of the same port (own file status
     // flags, blocking), for whoever takes over the data stream; -1 on failure.
-    int Reopen() const;
+    int reopen() const;
 
     // Modem status lines: false on devices without them (pseudo-terminals).
-    bool HasModemLines() const;
-    bool CarrierDetect() const;
-    bool SetDtr(bool on) const;
+    bool hasModemLines() const;
+    bool carrierDetect() const;
+    bool setDtr(bool on) const;
     // Raw TCP: from a call's CONNECT on, CarrierDetect turns false once the
     // modem's NO CARRIER line was the last thing received for `quietMs`.
     // Does nothing on other transports.
-    void WatchNoCarrier(bool on, int quietMs) const;
+    void watchNoCarrier(bool on, int quietMs) const;
     // A UART node with no hardware behind it (the kernel lists ttyS0..31 always).
-    bool IsAbsentUart() const;
+    bool isAbsentUart() const;
 
-    void FlushInput() const;
+    void flushInput() const;
     // After a DTR pulse: whether the modem may still be on line, so that the
     // escape sequence and ATH0 must follow (a server that reports no modem
     // state, or still reports carrier).
-    bool MayStillBeOnline() const;
+    bool mayStillBeOnline() const;
 
     enum class Io { Done, Timeout, Woken, Lost };
     // Writes all of `bytes` before `deadline`. Woken when `wakeFd` (if >= 0) becomes readable.
-    Io WriteAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const;
+    Io writeAll(std::string_view bytes, SteadyTime deadline, int wakeFd) const;
     // Reads what is there (at most `max` bytes) once the port is readable.
-    Io ReadSome(std::string& out, std::size_t max, SteadyTime deadline, int wakeFd) const;
+    Io readSome(std::string& out, std::size_t max, SteadyTime deadline, int wakeFd) const;
 
 private:
     explicit SerialPort(int fd, Transport transport = Transport::Serial,
@@ -85,7 +85,7 @@ private:
         : m_fd(fd)
         , m_transport(transport)
         , m_link(std::move(link)) {}
-    static std::optional<SerialPort> OpenNetwork(const std::string& url, int connectMs, int wakeFd);
+    static std::optional<SerialPort> openNetwork(const std::string& url, int connectMs, int wakeFd);
 
     int m_fd = -1;
     Transport m_transport = Transport::Serial;
@@ -103,12 +103,12 @@ struct PortSources {
 
     // DIALSCOPE_MODEMS (see SplitModemList) plus /dev/ttyS*, /dev/ttyUSB*,
     // /dev/ttyACM*, /dev/serial/by-id/*.
-    static PortSources FromSystem();
+    static PortSources fromSystem();
 };
 
-std::vector<std::string> ListSerialPorts(const PortSources& sources);
+std::vector<std::string> listSerialPorts(const PortSources& sources);
 // The canonical names of the ports matched by the scan patterns (explicit paths left out).
-std::vector<std::string> ScannedPortIds(const PortSources& sources);
+std::vector<std::string> scannedPortIds(const PortSources& sources);
 
 struct ProbeResult {
     std::string path;
@@ -120,17 +120,17 @@ struct ProbeResult {
 // Probes every port at once, each on its own thread; every exchange waits at
 // most `answerMs` for its answer, so the whole probe takes about 3 x answerMs
 // (plus up to `connectMs` for a network modem that does not accept).
-std::vector<ProbeResult> ProbePorts(const std::vector<std::string>& paths, int answerMs,
+std::vector<ProbeResult> probePorts(const std::vector<std::string>& paths, int answerMs,
                                     int connectMs = SerialPort::kConnectMs);
 
 // The modem's name from its identification answers: the first informative
 // line of ATI3, else the +GMI and +GMM answers joined (their "+GMx:" prefixes
 // removed); empty when neither says anything.
-std::string ModemName(const std::vector<std::string>& ati3, const std::vector<std::string>& gmi,
+std::string modemName(const std::vector<std::string>& ati3, const std::vector<std::string>& gmi,
                       const std::vector<std::string>& gmm);
 
 // Waits for the final result of a command while feeding `parser`; Text lines
 // are collected into `text` when given. Reads nothing past the final result's
 // line. nullopt on time-out, wake or loss (`io` tells which).
-std::optional<AtResult> AwaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
+std::optional<AtResult> awaitFinal(const SerialPort& port, AtResultParser& parser, SteadyTime deadline,
                                    int wakeFd, SerialPort::Io& io, std::vector<std::string>* text = nullptr);

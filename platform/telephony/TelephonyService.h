@@ -35,39 +35,38 @@ public:
     virtual std::int32_t Initialize(const std::string& appName, LineCallback callback, LineApp& app,
                                     std::uint32_t& numDevs, std::uint32_t& apiVersion) = 0;
     virtual std::int32_t Shutdown(LineApp app) = 0;
-    virtual void Discover(std::function<void()> done) {
+    virtual void discover(std::function<void()> done) {
         if (done)
             done();
     }
     // The operator's network modems ("tcp://HOST:PORT", "rfc2217://HOST:PORT"),
     // listed after every other device from the next Initialize or Discover on.
     // Services without network modems ignore them.
-    virtual void SetNetworkModems(const std::vector<std::string>& urls) { (void)urls; }
+    virtual void setNetworkModems(const std::vector<std::string>& urls) { (void)urls; }
     // True when a network modem was listed but did not answer its last probe
     // (unreachable, or no modem behind it): a Discover tries it again.
-    virtual bool HasUnansweredNetworkModems() const { return false; }
+    virtual bool hasUnansweredNetworkModems() const { return false; }
 
-    virtual std::int32_t NegotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
+    virtual std::int32_t negotiateApiVersion(LineApp app, std::uint32_t deviceId, std::uint32_t low,
                                              std::uint32_t high, std::uint32_t& version) = 0;
-    virtual std::int32_t GetDevCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                    LineDevCaps& caps) = 0;
-    virtual std::int32_t GetIcon(std::uint32_t deviceId, DeviceIcon& icon) = 0;
+    virtual std::int32_t devCaps(LineApp app, std::uint32_t deviceId, std::uint32_t apiVersion,
+                                 LineDevCaps& caps) = 0;
+    virtual std::int32_t icon(std::uint32_t deviceId, DeviceIcon& icon) = 0;
 
     virtual std::int32_t Open(LineApp app, std::uint32_t deviceId, Line& line, std::uint32_t apiVersion,
                               std::uint32_t privileges, std::uint32_t mediaModes) = 0;
-    virtual std::int32_t SetStatusMessages(Line line, std::uint32_t lineStates,
+    virtual std::int32_t setStatusMessages(Line line, std::uint32_t lineStates,
                                            std::uint32_t addressStates) = 0;
-    virtual std::int32_t GetAddressStatus(Line line, std::uint32_t addressId, AddressStatus& status) = 0;
-    virtual std::int32_t Close(Line line) = 0;
+    virtual std::int32_t addressStatus(Line line, std::uint32_t addressId, AddressStatus& status) = 0;
+    virtual std::int32_t close(Line line) = 0;
 
-    virtual std::int32_t MakeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
+    virtual std::int32_t makeCall(Line line, Call& call, const std::string& number, std::uint32_t countryCode,
                                   const CallParams& params) = 0;
-    virtual std::int32_t Answer(Call call) = 0;
-    virtual std::int32_t Drop(Call call) = 0;
-    virtual std::int32_t DeallocateCall(Call call) = 0;
-    virtual std::int32_t GetCallStatus(Call call, CallStatus& status) = 0;
-    virtual std::int32_t GetID(Call call, std::uint32_t select, const std::string& deviceClass,
-                               int& handle) = 0;
+    virtual std::int32_t answer(Call call) = 0;
+    virtual std::int32_t drop(Call call) = 0;
+    virtual std::int32_t deallocateCall(Call call) = 0;
+    virtual std::int32_t callStatus(Call call, CallStatus& status) = 0;
+    virtual std::int32_t id(Call call, std::uint32_t select, const std::string& deviceClass, int& handle) = 0;
 };
 
 } // namespace tel

@@ -2,7 +2,7 @@
 
 namespace tel {
 
-const char* DeviceIconName(DeviceIcon icon) {
+const char* deviceIconName(DeviceIcon icon) {
     switch (icon) {
     case DeviceIcon::DataModem:
         return "modem";

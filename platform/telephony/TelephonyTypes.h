@@ -124,7 +124,7 @@ struct LineDevCaps {
 enum class DeviceIcon { DataModem, SerialPort };
 
 // Theme icon name for a device icon ("modem", "network-wired").
-const char* DeviceIconName(DeviceIcon icon);
+const char* deviceIconName(DeviceIcon icon);
 
 struct AddressStatus {
     std::uint32_t numActiveCalls = 0;

@@ -4,7 +4,7 @@
 
 namespace telnet {
 
-void Decoder::Feed(std::string_view bytes, std::string& data, std::vector<Event>& events) {
+void Decoder::feed(std::string_view bytes, std::string& data, std::vector<Event>& events) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         if (m_state == State::Data) {
@@ -85,7 +85,7 @@ void Decoder::Feed(std::string_view bytes, std::string& data, std::vector<Event>
     }
 }
 
-void AppendEscaped(std::string& out, std::string_view bytes) {
+void appendEscaped(std::string& out, std::string_view bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         const void* hit = std::memchr(bytes.data() + i, kIac, bytes.size() - i);
@@ -100,10 +100,10 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
     }
 }
 
-std::string Escaped(std::string_view bytes) {
+std::string escaped(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 64);
-    AppendEscaped(out, bytes);
+    appendEscaped(out, bytes);
     return out;
 }
 
@@ -113,20 +113,20 @@ std::string Negotiation(std::uint8_t verb, std::uint8_t option) {
 
 std::string Subnegotiation(std::uint8_t option, std::string_view payload) {
     std::string out{static_cast<char>(kIac), static_cast<char>(kSb)};
-    AppendEscaped(out, std::string_view(reinterpret_cast<const char*>(&option), 1));
-    AppendEscaped(out, payload);
+    appendEscaped(out, std::string_view(reinterpret_cast<const char*>(&option), 1));
+    appendEscaped(out, payload);
     out.push_back(static_cast<char>(kIac));
     out.push_back(static_cast<char>(kSe));
     return out;
 }
 
-std::string ComPort(std::uint8_t command, std::string_view value) {
+std::string comPort(std::uint8_t command, std::string_view value) {
     std::string payload(1, static_cast<char>(command));
     payload.append(value);
     return Subnegotiation(kOptComPort, payload);
 }
 
-std::string BigEndian32(std::uint32_t value) {
+std::string bigEndian32(std::uint32_t value) {
     return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
             static_cast<char>(value)};
 }

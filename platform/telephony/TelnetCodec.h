@@ -78,8 +78,8 @@ public:
 
     // Appends the data bytes in `bytes` to `data` and the protocol events to
     // `events`, in the order they came.
-    void Feed(std::string_view bytes, std::string& data, std::vector<Event>& events);
-    void Reset() { *this = Decoder(); }
+    void feed(std::string_view bytes, std::string& data, std::vector<Event>& events);
+    void reset() { *this = Decoder(); }
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };
@@ -91,15 +91,15 @@ private:
 };
 
 // Appends `bytes` with every IAC doubled.
-void AppendEscaped(std::string& out, std::string_view bytes);
-std::string Escaped(std::string_view bytes);
+void appendEscaped(std::string& out, std::string_view bytes);
+std::string escaped(std::string_view bytes);
 // "IAC verb option".
 std::string Negotiation(std::uint8_t verb, std::uint8_t option);
 // "IAC SB option payload IAC SE", the payload escaped.
 std::string Subnegotiation(std::uint8_t option, std::string_view payload);
 // A COM-PORT-CONTROL subnegotiation: the command code and its value bytes.
-std::string ComPort(std::uint8_t command, std::string_view value);
+std::string comPort(std::uint8_t command, std::string_view value);
 // A four-byte big-endian value, as SET-BAUDRATE takes it.
-std::string BigEndian32(std::uint32_t value);
+std::string bigEndian32(std::uint32_t value);
 
 } // namespace telnet

@@ -63,7 +63,7 @@ std::optional<WindowId> AcceptanceTest::startProgram(const std::vector<std::stri
     std::optional<WindowId> main = m_program->waitForMainWindow();
     m_main = main.value_or(0);
     // The first key or click while the splash shows only closes the splash.
-    if (main && !WaitUntil([&] { return !splashShowing(); }, kLongWaitMs, 100))
+    if (main && !waitUntil([&] { return !splashShowing(); }, kLongWaitMs, 100))
         return std::nullopt;
     return main;
 }
@@ -96,7 +96,7 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
     };
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0 && !popups().empty() && m_xdo.press({"Escape"}))
-            WaitUntil([&] { return popups().empty(); }, 2000, 50);
+            waitUntil([&] { return popups().empty(); }, 2000, 50);
         const std::vector<WindowId> before = popups();
         if (attempt > 0) {
             for (WindowId window : m_xdo.windowsOf(m_program->pid()))
@@ -111,7 +111,7 @@ bool AcceptanceTest::menuCommand(const std::string& menuKey, const std::string& 
                     return true;
             return false;
         };
-        if (WaitUntil(menuOpen, attempt == 2 ? kShortWaitMs : 2000, 20))
+        if (waitUntil(menuOpen, attempt == 2 ? kShortWaitMs : 2000, 20))
             return m_xdo.press({itemKey}, keyDelayMs);
     }
     return false;
@@ -133,7 +133,7 @@ std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleReg
 
 std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs, int stepMs) {
     std::optional<WindowId> found;
-    WaitUntil(
+    waitUntil(
         [&] {
             for (WindowId window : programWindows(titleRegex))
                 if (window != m_main)
@@ -146,7 +146,7 @@ std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRe
 
 std::optional<WindowId> AcceptanceTest::waitForMessageBox(int timeoutMs) {
     std::optional<WindowId> found;
-    WaitUntil(
+    waitUntil(
         [&] {
             for (WindowId window : programWindows("^Dialscope$"))
                 if (window != m_main &&
@@ -184,9 +184,9 @@ void AcceptanceTest::chooseChannel(int index) {
 
 std::vector<ChannelToolbar> AcceptanceTest::waitForChannelWindows(size_t count, int timeoutMs) {
     std::vector<ChannelToolbar> toolbars;
-    WaitUntil(
+    waitUntil(
         [&] {
-            toolbars = FindChannelToolbars(grabMain());
+            toolbars = findChannelToolbars(grabMain());
             return toolbars.size() == count;
         },
         timeoutMs, 250);
@@ -200,7 +200,7 @@ bool AcceptanceTest::noticeShows(WindowId box, const std::string& text) {
     // the exit code may carry a sanitizer's report about the toolkit.
     std::vector<std::string> environment = m_server.clientEnvironment();
     environment.insert(environment.end(), {"DBUS_SESSION_BUS_ADDRESS=disabled:", "NO_AT_BRIDGE=1"});
-    RunTool({kNoticePath, reference, text}, environment);
+    runTool({kNoticePath, reference, text}, environment);
     const QImage expected(QString::fromStdString(reference), "PNG");
     const QImage shown = m_screen.grab(box);
     return !expected.isNull() && shown.size() == expected.size() &&

@@ -30,13 +30,13 @@
 
 namespace {
 
-std::string EnvText(const char* name, const char* fallback) {
+std::string envText(const char* name, const char* fallback) {
     const char* text = std::getenv(name);
     return text && *text ? text : fallback;
 }
 
 // Sum of the damage counts in the site's status reply.
-long DamageSent(const std::string& status) {
+long damageSent(const std::string& status) {
     const size_t counts = status.find("\"counts\"");
     if (counts == std::string::npos)
         return 0;
@@ -49,7 +49,7 @@ long DamageSent(const std::string& status) {
 }
 
 // Resident memory of a process in MB; 0 when it cannot be read.
-long ResidentMb(pid_t pid) {
+long residentMb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0)
@@ -59,7 +59,7 @@ long ResidentMb(pid_t pid) {
 }
 
 // The "t" of every site log line holding `fragment`, in order.
-std::vector<double> LogTimes(const std::string& log, const std::string& fragment) {
+std::vector<double> logTimes(const std::string& log, const std::string& fragment) {
     std::vector<double> times;
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) {
@@ -73,9 +73,9 @@ std::vector<double> LogTimes(const std::string& log, const std::string& fragment
 using BadPeerScenario = AcceptanceTest;
 
 TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreThroughHostileBytes) {
-    const int seconds = std::atoi(EnvText("DIALSCOPE_BAD_PEER_SECONDS", "40").c_str());
-    const std::string seed = EnvText("DIALSCOPE_CHAOS_SEED", "7");
-    ASSERT_TRUE(startSite({"--chaos-rate", EnvText("DIALSCOPE_CHAOS_RATE", "0.35"), "--gop", "5"}));
+    const int seconds = std::atoi(envText("DIALSCOPE_BAD_PEER_SECONDS", "40").c_str());
+    const std::string seed = envText("DIALSCOPE_CHAOS_SEED", "7");
+    ASSERT_TRUE(startSite({"--chaos-rate", envText("DIALSCOPE_CHAOS_RATE", "0.35"), "--gop", "5"}));
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(m_xdo.moveTo(m_main, XServer::kWidth - 10, 50));
     ASSERT_EQ(callWithChannels(3).size(), 3u);
@@ -84,7 +84,7 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
     ASSERT_EQ(windows.size(), 3u);
     ASSERT_TRUE(m_xdo.click(m_main, windows[0].record.x(), windows[0].record.y()));
     ASSERT_TRUE(m_xdo.moveTo(m_main, XServer::kWidth - 10, 50));
-    ASSERT_TRUE(WaitUntil([&] { return !HasRedMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
+    ASSERT_TRUE(waitUntil([&] { return !hasRedMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
     const std::string settingsBefore = m_store->exportTree(kProfileKey);
 
     // The site turns hostile; every few seconds the operator opens and
@@ -101,15 +101,15 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
         ++checks;
         // The recording window's Record dot is grey; its Close cross stays.
         const QImage now = grabMain();
-        EXPECT_EQ(FindChannelToolbars(now).size(), 2u) << "a channel window went";
-        EXPECT_TRUE(HasRedMarkAt(now, windows[0].close)) << "the recording window went";
+        EXPECT_EQ(findChannelToolbars(now).size(), 2u) << "a channel window went";
+        EXPECT_TRUE(hasRedMarkAt(now, windows[0].close)) << "the recording window went";
         std::this_thread::sleep_for(std::chrono::seconds(3));
     }
     const std::optional<std::string> status = m_site->send("chaos off");
     ASSERT_TRUE(status);
     const std::optional<std::string> report = m_site->send("status");
     ASSERT_TRUE(report);
-    const long damaged = DamageSent(*report);
+    const long damaged = damageSent(*report);
     std::printf("bad peer: %d s, %ld damaged packets, About answered %d times, slowest %.2f s\n", seconds,
                 damaged, checks, slowest);
     EXPECT_GT(damaged, 0) << *report;
@@ -119,17 +119,17 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
     // stopped, the call hung up and the clip is a readable AVI with its record.
     const QImage calm = grabMain();
     for (const ChannelToolbar& window : windows)
-        EXPECT_TRUE(WaitUntil([&] { return Screen::changedShare(calm, grabMain(), window.picture()) > 0.01; },
+        EXPECT_TRUE(waitUntil([&] { return Screen::changedShare(calm, grabMain(), window.picture()) > 0.01; },
                               kShortWaitMs, 250))
             << "a picture stands still after the damage";
     ASSERT_TRUE(m_xdo.click(m_main, windows[0].stop().x(), windows[0].stop().y()));
-    ASSERT_TRUE(WaitUntil([&] { return HasRedMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
+    ASSERT_TRUE(waitUntil([&] { return hasRedMarkAt(grabMain(), windows[0].record); }, kShortWaitMs, 200));
     ASSERT_TRUE(menuCommand("c", "h"));
     EXPECT_TRUE(waitForChannelWindows(0).empty());
     EXPECT_EQ(m_store->exportTree(kProfileKey), settingsBefore);
-    const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
+    const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
     ASSERT_EQ(clips.size(), 1u);
-    EXPECT_GT(std::atoi(ProbeVideo(recordFolder() + "/" + clips[0])["nb_read_frames"].c_str()), 10);
+    EXPECT_GT(std::atoi(probeVideo(recordFolder() + "/" + clips[0])["nb_read_frames"].c_str()), 10);
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord"), clips);
     EXPECT_EQ(exitFromMenu(), 0);
 }
@@ -137,7 +137,7 @@ TEST_F(BadPeerScenario, ProgramStaysResponsiveAndKeepsWindowsRecordingAndStoreTh
 TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiveAndBounded) {
     static constexpr const char* kChannelChoice = "^Open local site video channel$";
     static constexpr const char* kViewer = "^[0-9]{4} .* -- [0-9]{2}:[0-9]{2}:[0-9]{2}$";
-    const int seconds = std::atoi(EnvText("DIALSCOPE_FLOOD_SECONDS", "10").c_str());
+    const int seconds = std::atoi(envText("DIALSCOPE_FLOOD_SECONDS", "10").c_str());
     const std::string events = std::string(kStoreRoot) + "\\RemotePerson";
     size_t clipsBefore = 0;
     for (const char* kind : {"new-stream-keys", "repeated-prompts", "repeated-site-records"}) {
@@ -154,7 +154,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
         // The call's windows open first (a burst of up to the window limit,
         // a few per tick); input is measured while the flood goes on after them.
         size_t opened = SIZE_MAX;
-        ASSERT_TRUE(WaitUntil(
+        ASSERT_TRUE(waitUntil(
             [&] {
                 const size_t now = programWindows(kViewer).size();
                 const bool settled = now > 0 && now == opened;
@@ -171,7 +171,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < end) {
             ASSERT_TRUE(m_program->running()) << "the program ended";
-            resident = std::max(resident, ResidentMb(m_program->pid()));
+            resident = std::max(resident, residentMb(m_program->pid()));
             const std::vector<WindowId> open = programWindows(kChannelChoice);
             choices = std::max(choices, open.size());
             const auto start = std::chrono::steady_clock::now();
@@ -179,7 +179,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
                 // The operator answers the channel choice: it must go at once.
                 ASSERT_TRUE(m_xdo.key(open.front(), {"Escape"}));
                 // This dialog goes; the flood's next prompt may open another at once.
-                ASSERT_TRUE(WaitUntil(
+                ASSERT_TRUE(waitUntil(
                     [&] {
                         const std::vector<WindowId> now = programWindows(kChannelChoice);
                         return std::find(now.begin(), now.end(), open.front()) == now.end();
@@ -200,7 +200,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
         const std::string log = m_site->log();
-        const std::vector<double> keepAlives = LogTimes(log, "\"name\":\"KeepAlive\"");
+        const std::vector<double> keepAlives = logTimes(log, "\"name\":\"KeepAlive\"");
         double shortest = 1e9, longest = 0;
         for (size_t i = 1; i < keepAlives.size(); ++i) {
             shortest = std::min(shortest, keepAlives[i] - keepAlives[i - 1]);
@@ -210,7 +210,7 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
         const double slowest = answers.empty() ? 0 : answers.back();
         const double median = answers.empty() ? 0 : answers[answers.size() / 2];
         const size_t viewers = programWindows(kViewer).size();
-        const size_t clips = FilesWithExtension(recordFolder(), ".avi").size() - clipsBefore;
+        const size_t clips = filesWithExtension(recordFolder(), ".avi").size() - clipsBefore;
         clipsBefore += clips;
         const size_t filed = m_store->subkeys(events).size() - eventsBefore;
         std::printf("flood %s: windows settled after %.1f s; %d s, keep-alives %zu, %.2f to %.2f s apart, "

@@ -11,7 +11,7 @@
 
 namespace fs = std::filesystem;
 
-std::vector<ChannelToolbar> FindChannelToolbars(const QImage& image) {
+std::vector<ChannelToolbar> findChannelToolbars(const QImage& image) {
     const std::vector<QRect> marks = Screen::regions(image, &Screen::isRed, 2, QSize(4, 4), QSize(24, 24));
     auto onBlackStrip = [&](QPoint upper, QPoint lower) {
         int dark = 0, all = 0;
@@ -32,7 +32,7 @@ std::vector<ChannelToolbar> FindChannelToolbars(const QImage& image) {
     return toolbars;
 }
 
-bool HasRedMarkAt(const QImage& image, QPoint centre) {
+bool hasRedMarkAt(const QImage& image, QPoint centre) {
     int red = 0;
     for (int y = centre.y() - 6; y <= centre.y() + 6; ++y)
         for (int x = centre.x() - 6; x <= centre.x() + 6; ++x)
@@ -40,9 +40,9 @@ bool HasRedMarkAt(const QImage& image, QPoint centre) {
     return red >= 12;
 }
 
-std::map<std::string, std::string> ProbeVideo(const std::string& path) {
+std::map<std::string, std::string> probeVideo(const std::string& path) {
     const ToolResult result =
-        RunTool({kFfprobePath, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+        runTool({kFfprobePath, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
                  "stream=codec_name,r_frame_rate,nb_read_frames,width,height", "-of",
                  "default=noprint_wrappers=1", path},
                 {}, kLongWaitMs);
@@ -56,15 +56,15 @@ std::map<std::string, std::string> ProbeVideo(const std::string& path) {
     return fields;
 }
 
-std::vector<std::string> FilesWithExtension(const std::string& folder, const std::string& extension) {
+std::vector<std::string> filesWithExtension(const std::string& folder, const std::string& extension) {
     std::vector<std::string> names;
-    for (const std::string& name : FilesIn(folder))
+    for (const std::string& name : filesIn(folder))
         if (fs::path(name).extension() == extension)
             names.push_back(name);
     return names;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
+std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ignored;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
@@ -73,7 +73,7 @@ std::vector<std::string> FilesIn(const std::string& folder) {
     return names;
 }
 
-uintmax_t FileSize(const std::string& path) {
+uintmax_t fileSize(const std::string& path) {
     std::error_code error;
     const uintmax_t size = fs::file_size(path, error);
     return error ? 0 : size;

@@ -29,16 +29,16 @@ struct ChannelToolbar {
 };
 
 // The channel windows' toolbars in `image`, top to bottom, left to right.
-std::vector<ChannelToolbar> FindChannelToolbars(const QImage& image);
+std::vector<ChannelToolbar> findChannelToolbars(const QImage& image);
 // True when a red mark (Record dot or Close cross) is drawn around `centre`.
-bool HasRedMarkAt(const QImage& image, QPoint centre);
+bool hasRedMarkAt(const QImage& image, QPoint centre);
 
 // ffprobe's view of a clip's video stream ("codec_name", "nb_read_frames",
 // "width", ...); empty when ffprobe cannot read it.
-std::map<std::string, std::string> ProbeVideo(const std::string& path);
+std::map<std::string, std::string> probeVideo(const std::string& path);
 // Names of the files in `folder` ending in `extension` (".avi"), sorted.
-std::vector<std::string> FilesWithExtension(const std::string& folder, const std::string& extension);
+std::vector<std::string> filesWithExtension(const std::string& folder, const std::string& extension);
 // Names of every file in `folder`, sorted.
-std::vector<std::string> FilesIn(const std::string& folder);
+std::vector<std::string> filesIn(const std::string& folder);
 // 0 when the file does not exist.
-uintmax_t FileSize(const std::string& path);
+uintmax_t fileSize(const std::string& path);

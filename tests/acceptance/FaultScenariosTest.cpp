@@ -44,15 +44,15 @@ protected:
     // Clicks Record on `window` and waits for its new clip to grow; the
     // clip's file name.
     std::string record(const ChannelToolbar& window) {
-        const std::vector<std::string> before = FilesWithExtension(recordFolder(), ".avi");
+        const std::vector<std::string> before = filesWithExtension(recordFolder(), ".avi");
         if (!m_xdo.click(m_main, window.record.x(), window.record.y()))
             return {};
         std::string clip;
-        WaitUntil(
+        waitUntil(
             [&] {
-                for (const std::string& name : FilesWithExtension(recordFolder(), ".avi"))
+                for (const std::string& name : filesWithExtension(recordFolder(), ".avi"))
                     if (std::find(before.begin(), before.end(), name) == before.end() &&
-                        FileSize(recordFolder() + "/" + name) > 20000)
+                        fileSize(recordFolder() + "/" + name) > 20000)
                         clip = name;
                 return !clip.empty();
             },
@@ -63,11 +63,11 @@ protected:
     // A channel window shows at `window`'s place: its Close cross (red
     // whether it records or not) and a colourful picture.
     static bool windowShown(const QImage& image, const ChannelToolbar& window) {
-        return HasRedMarkAt(image, window.close) && Screen::colourfulShare(image, window.picture()) > 0.15;
+        return hasRedMarkAt(image, window.close) && Screen::colourfulShare(image, window.picture()) > 0.15;
     }
 
     bool waitForWindowsGone(const std::vector<ChannelToolbar>& windows) {
-        return WaitUntil(
+        return waitUntil(
             [&] {
                 const QImage image = grabMain();
                 return std::none_of(windows.begin(), windows.end(),
@@ -82,8 +82,8 @@ protected:
         SCOPED_TRACE(clip);
         ASSERT_EQ(clip.size(), 22u);
         const std::string stem = clip.substr(0, 18);
-        EXPECT_GT(FileSize(recordFolder() + "/" + stem + ".img"), 40u);
-        std::map<std::string, std::string> video = ProbeVideo(recordFolder() + "/" + clip);
+        EXPECT_GT(fileSize(recordFolder() + "/" + stem + ".img"), 40u);
+        std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clip);
         EXPECT_FALSE(video["codec_name"].empty());
         // Read to the end: the first frame and those after it.
         EXPECT_GE(std::atoi(video["nb_read_frames"].c_str()), 2);
@@ -108,13 +108,13 @@ protected:
             expected.push_back(clip.substr(0, 18) + ".img");
         }
         std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(FilesIn(recordFolder()), expected);
+        EXPECT_EQ(filesIn(recordFolder()), expected);
         EXPECT_EQ(m_store->subkeys(clipIndexKey()).size(), clips.size());
     }
 
     // The line is open and answers: a call from the site is picked up.
     void expectAnswersCalls() {
-        ASSERT_TRUE(WaitUntil([&] { return m_site->send("ring").value_or("") == "OK"; }, kLongWaitMs, 500))
+        ASSERT_TRUE(waitUntil([&] { return m_site->send("ring").value_or("") == "OK"; }, kLongWaitMs, 500))
             << m_site->log();
         EXPECT_TRUE(m_site->waitForLog({"\"event\":\"call\"", "\"action\":\"answer\""})) << m_site->log();
     }
@@ -144,8 +144,8 @@ TEST_F(FaultScenario, RejectedLoginIsReportedEndsTheCallAndTheLineListensAgain) 
     // The call is over before the operator even closes the box.
     EXPECT_TRUE(m_site->waitForLog({"\"event\":\"call\"", "\"action\":\"ended\""})) << m_site->log();
     ASSERT_TRUE(m_xdo.key(*box, {"Return"}));
-    EXPECT_TRUE(WaitUntil([&] { return onlyMainWindow(); }, kShortWaitMs));
-    EXPECT_TRUE(FindChannelToolbars(grabMain()).empty());
+    EXPECT_TRUE(waitUntil([&] { return onlyMainWindow(); }, kShortWaitMs));
+    EXPECT_TRUE(findChannelToolbars(grabMain()).empty());
 
     // The site saw the typed credentials and refused them; nothing else was
     // opened or recorded, and the connect dialog kept what was typed.
@@ -221,13 +221,13 @@ TEST_F(FaultScenario, ChannelClosedBySiteShowsStopAndClosesWithoutQuestionWhileT
                 red += image.valid(x, y) && Screen::isRed(image.pixel(x, y)) ? 1 : 0;
         return red;
     };
-    EXPECT_TRUE(WaitUntil([&] { return redIn(grabMain(), mark) >= 20; }, kLongWaitMs, 250))
+    EXPECT_TRUE(waitUntil([&] { return redIn(grabMain(), mark) >= 20; }, kLongWaitMs, 250))
         << "no Stop. mark";
     const QImage stopped = grabMain();
     ASSERT_TRUE(windowShown(stopped, closed));
     ASSERT_TRUE(windowShown(stopped, other));
     // The other channel goes on; the stopped one shows a still picture.
-    EXPECT_TRUE(WaitUntil([&] { return Screen::changedShare(stopped, grabMain(), other.picture()) > 0.01; },
+    EXPECT_TRUE(waitUntil([&] { return Screen::changedShare(stopped, grabMain(), other.picture()) > 0.01; },
                           kShortWaitMs, 250));
     EXPECT_LT(Screen::changedShare(stopped, grabMain(), closed.picture()), 0.01);
 
@@ -243,7 +243,7 @@ TEST_F(FaultScenario, ChannelClosedBySiteShowsStopAndClosesWithoutQuestionWhileT
     const std::vector<ChannelToolbar> left = waitForChannelWindows(1);
     ASSERT_EQ(left.size(), 1u);
     const QImage after = grabMain();
-    EXPECT_TRUE(WaitUntil([&] { return Screen::changedShare(after, grabMain(), left[0].picture()) > 0.01; },
+    EXPECT_TRUE(waitUntil([&] { return Screen::changedShare(after, grabMain(), left[0].picture()) > 0.01; },
                           kShortWaitMs, 250));
 }
 
@@ -259,7 +259,7 @@ TEST_F(FaultScenario, BusyNumberEndsTheDialingWindowAndTheOperatorCanDialAgain) 
     EXPECT_TRUE(m_site->waitForLog({"\"event\":\"result\"", "\"text\":\"BUSY\""})) << m_site->log();
     EXPECT_TRUE(m_xdo.waitForNoWindow(kConnectTitle, kLongWaitMs));
     EXPECT_TRUE(onlyMainWindow());
-    EXPECT_TRUE(FindChannelToolbars(grabMain()).empty());
+    EXPECT_TRUE(findChannelToolbars(grabMain()).empty());
 
     ASSERT_NO_FATAL_FAILURE(dialAndLogIn("demo", "demo", "5551234"));
     ASSERT_NO_FATAL_FAILURE(chooseChannel(0));
@@ -279,7 +279,7 @@ TEST_F(FaultScenario, ModemPulledOutMidCallClosesWindowsFinishesRecordingsAndLis
     m_site->unplug();
     EXPECT_TRUE(waitForWindowsGone(windows));
     ASSERT_TRUE(m_program->running());
-    EXPECT_TRUE(WaitUntil([&] { return onlyMainWindow(); }, kShortWaitMs));
+    EXPECT_TRUE(waitUntil([&] { return onlyMainWindow(); }, kShortWaitMs));
     ASSERT_NO_FATAL_FAILURE(expectMainWindowResponds());
     expectFinishedClip(clip, 1);
     expectOnlyClips({clip});
@@ -322,9 +322,9 @@ TEST_F(FaultScenario, SecondStartRaisesTheFirstInstanceAndItsDialogThenEnds) {
 
     // The first instance's main window comes above the cover, and its dialog
     // in front of it with the keyboard.
-    EXPECT_TRUE(WaitUntil([&] { return above(m_main, *coverWindow); }, kShortWaitMs)) << "not raised";
-    EXPECT_TRUE(WaitUntil([&] { return above(*about, m_main); }, kShortWaitMs));
-    EXPECT_TRUE(WaitUntil([&] { return m_xdo.focusedWindow() == *about; }, kShortWaitMs))
+    EXPECT_TRUE(waitUntil([&] { return above(m_main, *coverWindow); }, kShortWaitMs)) << "not raised";
+    EXPECT_TRUE(waitUntil([&] { return above(*about, m_main); }, kShortWaitMs));
+    EXPECT_TRUE(waitUntil([&] { return m_xdo.focusedWindow() == *about; }, kShortWaitMs))
         << "the keyboard stays with " << m_xdo.focusedWindow();
 
     // The running instance is still the one the store names: the raise
@@ -369,7 +369,7 @@ TEST_F(FaultScenario, StartupPasswordSetByTheOperatorGuardsTheNextStart) {
     ASSERT_TRUE(refused);
     EXPECT_TRUE(noticeShows(*refused, kPasswordNotCorrect));
     ASSERT_TRUE(m_xdo.key(*refused, {"Return"}));
-    ASSERT_TRUE(WaitUntil([&] { return m_program->running() && !programWindows("^Enter password$").empty(); },
+    ASSERT_TRUE(waitUntil([&] { return m_program->running() && !programWindows("^Enter password$").empty(); },
                           kShortWaitMs));
     EXPECT_FALSE(m_program->waitForMainWindow(500));
 
@@ -380,7 +380,7 @@ TEST_F(FaultScenario, StartupPasswordSetByTheOperatorGuardsTheNextStart) {
     const std::optional<WindowId> main = m_program->waitForMainWindow();
     ASSERT_TRUE(main);
     m_main = *main;
-    ASSERT_TRUE(WaitUntil([&] { return !splashShowing(); }, kLongWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return !splashShowing(); }, kLongWaitMs));
     ASSERT_EQ(exitFromMenu(), 0);
 
     // Cancel at the prompt ends the program without a window or a message.

@@ -84,7 +84,7 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
     std::map<WindowId, std::string> types;
     std::optional<QRect> splash;
     bool mainBeforeSplash = false;
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             // Both may be mapped between two polls (the program shows the
             // main window right after the splash): within one poll only a
@@ -112,7 +112,7 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
     const std::optional<WindowId> main = m_program->waitForMainWindow();
     ASSERT_TRUE(main);
     m_main = *main;
-    EXPECT_TRUE(WaitUntil([&] { return !splashShowing(); }, kShortWaitMs)) << "the splash stays";
+    EXPECT_TRUE(waitUntil([&] { return !splashShowing(); }, kShortWaitMs)) << "the splash stays";
 
     EXPECT_EQ(m_xdo.title(m_main), "Dialscope");
     const std::string state = m_xdo.property(m_main, "_NET_WM_STATE");
@@ -124,11 +124,11 @@ TEST_F(OperatorScenario, FirstStartShowsSplashThenMaximisedMainWindowWritesDefau
         const size_t before = m_xdo.windowsOf(m_program->pid()).size();
         ASSERT_TRUE(m_xdo.key(m_main, {std::string("alt+") + menu}));
         EXPECT_TRUE(
-            WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
+            waitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() > before; }, kShortWaitMs, 50))
             << "menu " << menu;
         ASSERT_TRUE(m_xdo.press({"Escape", "Escape"}));
         EXPECT_TRUE(
-            WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() == before; }, kShortWaitMs, 50))
+            waitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() == before; }, kShortWaitMs, 50))
             << "menu " << menu;
     }
 
@@ -174,9 +174,9 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     // place where no window was before.
     std::vector<QPoint> opened;
     auto waitForNewWindow = [&] {
-        return WaitUntil(
+        return waitUntil(
             [&] {
-                for (const ChannelToolbar& toolbar : FindChannelToolbars(grabMain()))
+                for (const ChannelToolbar& toolbar : findChannelToolbars(grabMain()))
                     if (std::find(opened.begin(), opened.end(), toolbar.record) == opened.end()) {
                         opened.push_back(toolbar.record);
                         return true;
@@ -211,7 +211,7 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
         EXPECT_GT(Screen::colourfulShare(before, window.picture()), 0.15);
     for (const ChannelToolbar& window : windows)
         EXPECT_TRUE(
-            WaitUntil([&] { return Screen::changedShare(before, grabMain(), window.picture()) > 0.01; },
+            waitUntil([&] { return Screen::changedShare(before, grabMain(), window.picture()) > 0.01; },
                       kShortWaitMs, 250))
             << "a picture stands still";
 
@@ -219,17 +219,17 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     // and the clip grows in the record folder.
     const ChannelToolbar& gate = windows[0];
     clickMain(gate.record);
-    EXPECT_TRUE(WaitUntil([&] { return !HasRedMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    EXPECT_TRUE(waitUntil([&] { return !hasRedMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
     const QImage recording = grabMain();
-    EXPECT_TRUE(HasRedMarkAt(recording, gate.close));
-    EXPECT_TRUE(HasRedMarkAt(recording, windows[1].record));
-    EXPECT_TRUE(HasRedMarkAt(recording, windows[2].record));
+    EXPECT_TRUE(hasRedMarkAt(recording, gate.close));
+    EXPECT_TRUE(hasRedMarkAt(recording, windows[1].record));
+    EXPECT_TRUE(hasRedMarkAt(recording, windows[2].record));
     std::string clip;
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
-            const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
             clip = clips.empty() ? std::string() : clips.front();
-            return clips.size() == 1 && FileSize(recordFolder() + "/" + clip) > 20000;
+            return clips.size() == 1 && fileSize(recordFolder() + "/" + clip) > 20000;
         },
         kLongWaitMs, 250))
         << "no clip grows in " << recordFolder();
@@ -241,7 +241,7 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     ASSERT_TRUE(viewer);
     EXPECT_GT(Screen::colourfulShare(m_screen.grab(*viewer), QRect(0, 0, 320, 240)), 0.3);
     ASSERT_TRUE(m_xdo.click(*viewer, 100, 100, 3));
-    ASSERT_TRUE(WaitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() >= 3; }, kShortWaitMs, 50));
+    ASSERT_TRUE(waitUntil([&] { return m_xdo.windowsOf(m_program->pid()).size() >= 3; }, kShortWaitMs, 50));
     ASSERT_TRUE(m_xdo.press({"Down", "Return"}));
     const std::optional<WindowId> saveAs = waitForDialog("^Save As$");
     ASSERT_TRUE(saveAs);
@@ -256,24 +256,24 @@ TEST_F(OperatorScenario, DialledCallShowsThreeTiledChannelsRecordsOneAndSavesASn
     QImage savedPicture(QString::fromStdString(bitmap), "BMP");
     EXPECT_EQ(savedPicture.size(), QSize(320, 240));
     EXPECT_GT(Screen::colourfulShare(savedPicture, savedPicture.rect()), 0.3);
-    EXPECT_EQ(FileSize(bitmap), 54u + 320u * 240u * 3u);
+    EXPECT_EQ(fileSize(bitmap), 54u + 320u * 240u * 3u);
 
     // Stop (the main window comes forward over the viewer first), then hang
     // up: the channel windows go, the view area is empty again.
     ASSERT_TRUE(m_xdo.raise(m_main));
     clickMain(gate.stop());
-    EXPECT_TRUE(WaitUntil([&] { return HasRedMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
+    EXPECT_TRUE(waitUntil([&] { return hasRedMarkAt(grabMain(), gate.record); }, kShortWaitMs, 200));
     ASSERT_TRUE(menuCommand("c", "h"));
-    EXPECT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    EXPECT_TRUE(waitUntil([&] { return findChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
     EXPECT_LT(Screen::colourfulShare(grabMain(), windows[0].picture()), 0.05);
 
     // On disk: the clip (.avi + .img) and its record in the index.
     ASSERT_EQ(clip.size(), 22u) << clip; // stamp, channel, ".avi"
     const std::string stem = clip.substr(0, 18);
     EXPECT_EQ(stem.substr(14), "0001");
-    EXPECT_EQ(FilesWithExtension(recordFolder(), ".img"), std::vector<std::string>{stem + ".img"});
-    EXPECT_GT(FileSize(recordFolder() + "/" + stem + ".img"), 40u);
-    std::map<std::string, std::string> video = ProbeVideo(recordFolder() + "/" + clip);
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".img"), std::vector<std::string>{stem + ".img"});
+    EXPECT_GT(fileSize(recordFolder() + "/" + stem + ".img"), 40u);
+    std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clip);
     EXPECT_EQ(video["codec_name"], "mjpeg");
     EXPECT_EQ(video["r_frame_rate"], "2/1");
     EXPECT_EQ(video["width"], "320");
@@ -300,16 +300,16 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
     const std::vector<ChannelToolbar> windows = waitForChannelWindows(1);
     ASSERT_EQ(windows.size(), 1u);
     clickMain(windows[0].record);
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
-            const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
-            return clips.size() == 1 && FileSize(recordFolder() + "/" + clips.front()) > 20000;
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
+            return clips.size() == 1 && fileSize(recordFolder() + "/" + clips.front()) > 20000;
         },
         kLongWaitMs, 250));
     clickMain(windows[0].stop());
     ASSERT_TRUE(menuCommand("c", "h"));
-    ASSERT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
-    const std::string clip = FilesWithExtension(recordFolder(), ".avi").front();
+    ASSERT_TRUE(waitUntil([&] { return findChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    const std::string clip = filesWithExtension(recordFolder(), ".avi").front();
 
     // Video clips > Playback video: the channel's node, then its one clip.
     ASSERT_TRUE(menuCommand("l", "p"));
@@ -320,7 +320,7 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
     // The tree has the focus on its node: Space selects it, Tab goes to the
     // clip list, Space selects its first clip.
     ASSERT_TRUE(m_xdo.key(*browser, {"space", "Tab", "space"}));
-    EXPECT_TRUE(WaitUntil([&] { return Screen::colourfulShare(m_screen.grab(*browser), preview) > 0.15; },
+    EXPECT_TRUE(waitUntil([&] { return Screen::colourfulShare(m_screen.grab(*browser), preview) > 0.15; },
                           kShortWaitMs, 200))
         << "no preview";
 
@@ -330,19 +330,19 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
     ASSERT_TRUE(player);
     const QRect picture(10, 50, 300, 200);
     QImage first;
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             first = m_screen.grab(*player);
             return Screen::colourfulShare(first, picture) > 0.15;
         },
         kShortWaitMs, 200));
-    EXPECT_TRUE(WaitUntil([&] { return Screen::changedShare(first, m_screen.grab(*player), picture) > 0.01; },
+    EXPECT_TRUE(waitUntil([&] { return Screen::changedShare(first, m_screen.grab(*player), picture) > 0.01; },
                           kShortWaitMs, 250))
         << "the clip does not play";
 
     // Played clips count as read in the index.
     const std::string record = std::string(kStoreRoot) + "\\RemoteRecord\\" + clip;
-    EXPECT_TRUE(WaitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
+    EXPECT_TRUE(waitUntil([&] { return m_store->dword(record, "Open") == 1; }, kShortWaitMs));
     EXPECT_EQ(m_store->dword(record, "Channel"), 2);
 
     // Delete, confirmed: the clip's files and its index entry go, the list
@@ -351,8 +351,8 @@ TEST_F(OperatorScenario, RecordedClipIsFoundInTheBrowserPreviewedPlayedBackAndDe
     const std::optional<WindowId> question = waitForMessageBox();
     ASSERT_TRUE(question);
     ASSERT_TRUE(m_xdo.key(*question, {"Return"}));
-    EXPECT_TRUE(WaitUntil([&] { return FilesWithExtension(recordFolder(), ".avi").empty(); }, kShortWaitMs));
-    EXPECT_TRUE(FilesWithExtension(recordFolder(), ".img").empty());
+    EXPECT_TRUE(waitUntil([&] { return filesWithExtension(recordFolder(), ".avi").empty(); }, kShortWaitMs));
+    EXPECT_TRUE(filesWithExtension(recordFolder(), ".img").empty());
     EXPECT_TRUE(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").empty());
 
     // Exit in the browser closes it and its player; then the program ends.
@@ -371,7 +371,7 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
     ASSERT_TRUE(m_site->send("ring"));
     // Every channel the site sends gets a snapshot viewer...
     std::vector<WindowId> viewers;
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             viewers = programWindows("^000[1-4] [A-Za-z ]+ -- [0-9]{2}:[0-9]{2}:[0-9]{2}$");
             return viewers.size() == 4;
@@ -382,20 +382,20 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
     // They open on top of each other; each comes forward to be looked at.
     for (WindowId viewer : viewers) {
         ASSERT_TRUE(m_xdo.raise(viewer));
-        EXPECT_TRUE(WaitUntil(
+        EXPECT_TRUE(waitUntil(
             [&] { return Screen::colourfulShare(m_screen.grab(viewer), QRect(0, 0, 320, 240)) > 0.15; },
             kShortWaitMs, 200))
             << m_xdo.title(viewer);
     }
 
     // ...and is recorded from the start.
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
-            const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
+            const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
             if (clips.size() != 4)
                 return false;
             for (const std::string& clip : clips)
-                if (FileSize(recordFolder() + "/" + clip) < 8000)
+                if (fileSize(recordFolder() + "/" + clip) < 8000)
                     return false;
             return true;
         },
@@ -411,9 +411,9 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
 
     // The alarm sounds until the operator stops it from the toolbar.
     ASSERT_TRUE(m_xdo.raise(m_main));
-    EXPECT_TRUE(WaitUntil([&] { return alarmButtonEnabled(); }, kShortWaitMs, 200));
+    EXPECT_TRUE(waitUntil([&] { return alarmButtonEnabled(); }, kShortWaitMs, 200));
     clickMain(QPoint(154, 44));
-    EXPECT_TRUE(WaitUntil([&] { return !alarmButtonEnabled(); }, kShortWaitMs, 200));
+    EXPECT_TRUE(waitUntil([&] { return !alarmButtonEnabled(); }, kShortWaitMs, 200));
 
     // The site's identity is filed as an event and listed.
     const std::string events = std::string(kStoreRoot) + "\\RemotePerson";
@@ -428,15 +428,15 @@ TEST_F(OperatorScenario, IncomingCallIsAnsweredFiledAlarmedRecordedAndSnapshotte
     // Hanging up ends the four recordings: four clips, each indexed.
     ASSERT_TRUE(menuCommand("c", "h"));
     const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
-    ASSERT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 4; }, kLongWaitMs, 250))
+    ASSERT_TRUE(waitUntil([&] { return m_store->subkeys(index).size() == 4; }, kLongWaitMs, 250))
         << m_store->exportTree(index);
-    const std::vector<std::string> clips = FilesWithExtension(recordFolder(), ".avi");
+    const std::vector<std::string> clips = filesWithExtension(recordFolder(), ".avi");
     ASSERT_EQ(clips.size(), 4u);
-    EXPECT_EQ(FilesWithExtension(recordFolder(), ".img").size(), 4u);
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".img").size(), 4u);
     for (size_t i = 0; i < clips.size(); ++i) {
         EXPECT_EQ(std::atoi(clips[i].substr(14, 4).c_str()), int(i) + 1) << clips[i];
         EXPECT_EQ(m_store->dword(index + "\\" + clips[i], "Channel"), int(i) + 1);
-        std::map<std::string, std::string> video = ProbeVideo(recordFolder() + "/" + clips[i]);
+        std::map<std::string, std::string> video = probeVideo(recordFolder() + "/" + clips[i]);
         EXPECT_FALSE(video["codec_name"].empty()) << clips[i];
         EXPECT_EQ(video["r_frame_rate"], "2/1") << clips[i];
         EXPECT_GT(std::atoi(video["nb_read_frames"].c_str()), 0) << clips[i];
@@ -453,18 +453,18 @@ TEST_F(OperatorScenario, FarEndHangUpEndsTheRecordingAndTheNextCallIsAnswered) {
     ASSERT_EQ(windows.size(), 1u);
     clickMain(windows[0].record);
     ASSERT_TRUE(
-        WaitUntil([&] { return FilesWithExtension(recordFolder(), ".avi").size() == 1; }, kLongWaitMs));
+        waitUntil([&] { return filesWithExtension(recordFolder(), ".avi").size() == 1; }, kLongWaitMs));
 
     // The line drops at the far end: the window closes and the clip is indexed.
     ASSERT_TRUE(m_site->send("hangup"));
-    EXPECT_TRUE(WaitUntil([&] { return FindChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
+    EXPECT_TRUE(waitUntil([&] { return findChannelToolbars(grabMain()).empty(); }, kLongWaitMs, 250));
     const std::string index = std::string(kStoreRoot) + "\\RemoteRecord";
-    EXPECT_TRUE(WaitUntil([&] { return m_store->subkeys(index).size() == 1; }, kLongWaitMs, 250));
+    EXPECT_TRUE(waitUntil([&] { return m_store->subkeys(index).size() == 1; }, kLongWaitMs, 250));
 
     // The program is ready for the next call: a site calling in is answered.
     ASSERT_TRUE(m_site->send("ring"));
     EXPECT_TRUE(
-        WaitUntil([&] { return programWindows("^000[1-4] [A-Za-z ]+ -- ").size() == 4; }, kLongWaitMs, 250))
+        waitUntil([&] { return programWindows("^000[1-4] [A-Za-z ]+ -- ").size() == 4; }, kLongWaitMs, 250))
         << m_site->log();
     EXPECT_EQ(exitFromMenu(), 0);
 }
@@ -483,7 +483,7 @@ TEST_F(OperatorScenario, PatrolRoundFromTheMenuLeavesAPictureAndAReport) {
     ASSERT_TRUE(menuCommand("s", "a"));
     ASSERT_TRUE(m_xdo.press({"r"}));
     std::string report;
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             std::error_code error;
             for (const auto& round : fs::directory_iterator(fs::path(recordFolder()) / "patrol", error)) {

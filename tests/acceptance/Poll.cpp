@@ -13,7 +13,7 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs) {
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {
         if (condition())
@@ -23,7 +23,7 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs
     return condition();
 }
 
-ToolResult RunTool(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+ToolResult runTool(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    int timeoutMs) {
     ToolResult result;
     ChildProcess child(argv, environment);

@@ -21,7 +21,7 @@ inline constexpr int kLongWaitMs = 60000;
 
 // True as soon as `condition` holds; false when it still fails after
 // `timeoutMs`. The condition is asked once more at the deadline.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 100);
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 100);
 
 struct ToolResult {
     int exitCode = -1; // -1: did not start, was killed or did not exit normally
@@ -32,5 +32,5 @@ struct ToolResult {
 
 // Runs argv (argv[0] an absolute path) with `environment` ("NAME=value")
 // added to the test's own, for at most `timeoutMs`.
-ToolResult RunTool(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+ToolResult runTool(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
                    int timeoutMs = kShortWaitMs);

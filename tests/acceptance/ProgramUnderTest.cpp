@@ -60,7 +60,7 @@ pid_t ProgramUnderTest::pid() const {
 
 std::optional<WindowId> ProgramUnderTest::waitForMainWindow(int timeoutMs) {
     std::optional<WindowId> found;
-    WaitUntil(
+    waitUntil(
         [&] {
             // The splash and the message boxes carry the same title.
             for (WindowId window : m_xdo.search("^Dialscope$")) {
@@ -80,7 +80,7 @@ std::optional<int> ProgramUnderTest::waitForExit(int timeoutMs) {
         return std::nullopt;
     if (!m_ended) {
         std::string ignored;
-        const bool closed = WaitUntil([&] { return !m_process->readSome(50, ignored); }, timeoutMs, 1);
+        const bool closed = waitUntil([&] { return !m_process->readSome(50, ignored); }, timeoutMs, 1);
         if (!closed)
             return std::nullopt;
         m_status = m_process->wait();

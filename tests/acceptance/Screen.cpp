@@ -20,7 +20,7 @@ Screen::Screen(const XServer& server)
     : m_server(server) {}
 
 QImage Screen::grab(WindowId window) const {
-    const ToolResult result = RunTool({kImportPath, "-silent", "-window", std::to_string(window), "png:-"},
+    const ToolResult result = runTool({kImportPath, "-silent", "-window", std::to_string(window), "png:-"},
                                       m_server.clientEnvironment(), kLongWaitMs);
     QImage image;
     if (result.ok())

@@ -27,7 +27,7 @@ bool SiteSim::start() {
     m_process = std::make_unique<ChildProcess>(argv);
     if (!m_process->running())
         return false;
-    return WaitUntil(
+    return waitUntil(
         [&] {
             std::error_code ignored;
             return std::filesystem::exists(m_link, ignored) && std::filesystem::exists(m_control, ignored);
@@ -47,7 +47,7 @@ void SiteSim::unplug() {
 }
 
 std::optional<std::string> SiteSim::send(const std::string& command) const {
-    const ToolResult result = RunTool({kSiteSimPath, "--send", m_control, command});
+    const ToolResult result = runTool({kSiteSimPath, "--send", m_control, command});
     if (!result.ok())
         return std::nullopt;
     std::string reply = result.output;
@@ -64,7 +64,7 @@ std::string SiteSim::log() const {
 }
 
 bool SiteSim::waitForLog(const std::vector<std::string>& fragments, int timeoutMs) const {
-    return WaitUntil(
+    return waitUntil(
         [&] {
             std::istringstream lines(log());
             for (std::string line; std::getline(lines, line);) {

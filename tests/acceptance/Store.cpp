@@ -30,7 +30,7 @@ Store::Store(std::string registryDir)
     : m_environment{"DIALSCOPE_REGISTRY_DIR=" + registryDir} {}
 
 std::optional<std::string> Store::describe(const std::string& key, const std::string& value) const {
-    const ToolResult result = RunTool({kDsregPath, "query", key, value}, m_environment);
+    const ToolResult result = runTool({kDsregPath, "query", key, value}, m_environment);
     if (!result.ok())
         return std::nullopt;
     std::string line = result.output;
@@ -61,7 +61,7 @@ std::optional<int32_t> Store::dword(const std::string& key, const std::string& v
 
 std::vector<std::string> Store::subkeys(const std::string& key) const {
     std::vector<std::string> names;
-    const ToolResult result = RunTool({kDsregPath, "list", key}, m_environment);
+    const ToolResult result = runTool({kDsregPath, "list", key}, m_environment);
     std::istringstream lines(result.ok() ? result.output : std::string());
     for (std::string line; std::getline(lines, line);)
         if (!line.empty() && line.back() == '\\' && line.front() != ' ')
@@ -70,10 +70,10 @@ std::vector<std::string> Store::subkeys(const std::string& key) const {
 }
 
 std::string Store::exportTree(const std::string& key) const {
-    const ToolResult result = RunTool({kDsregPath, "export", key}, m_environment);
+    const ToolResult result = runTool({kDsregPath, "export", key}, m_environment);
     return result.ok() ? result.output : std::string();
 }
 
 bool Store::setText(const std::string& key, const std::string& value, const std::string& data) const {
-    return RunTool({kDsregPath, "set", key, value, "sz", data}, m_environment).ok();
+    return runTool({kDsregPath, "set", key, value, "sz", data}, m_environment).ok();
 }

@@ -21,7 +21,7 @@ bool XServer::start() {
         return false;
     // The display number arrives as one line once the server is ready.
     std::string out;
-    const bool ready = WaitUntil(
+    const bool ready = waitUntil(
         [&] {
             if (!m_server->readSome(100, out))
                 return true; // the server ended

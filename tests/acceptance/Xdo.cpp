@@ -34,7 +34,7 @@ Xdo::Xdo(const XServer& server)
 ToolResult Xdo::run(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv{kXdotoolPath};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunTool(argv, m_server.clientEnvironment());
+    return runTool(argv, m_server.clientEnvironment());
 }
 
 std::vector<WindowId> Xdo::search(const std::string& titleRegex) const {
@@ -47,7 +47,7 @@ std::vector<WindowId> Xdo::windowsOf(pid_t pid) const {
 
 std::optional<WindowId> Xdo::waitForWindow(const std::string& titleRegex, int timeoutMs) const {
     std::optional<WindowId> found;
-    WaitUntil(
+    waitUntil(
         [&] {
             const std::vector<WindowId> windows = search(titleRegex);
             if (!windows.empty())
@@ -59,7 +59,7 @@ std::optional<WindowId> Xdo::waitForWindow(const std::string& titleRegex, int ti
 }
 
 bool Xdo::waitForNoWindow(const std::string& titleRegex, int timeoutMs) const {
-    return WaitUntil([&] { return search(titleRegex).empty(); }, timeoutMs, 200);
+    return waitUntil([&] { return search(titleRegex).empty(); }, timeoutMs, 200);
 }
 
 std::string Xdo::title(WindowId window) const {
@@ -93,13 +93,13 @@ QRect Xdo::geometry(WindowId window) const {
 }
 
 std::string Xdo::property(WindowId window, const std::string& name) const {
-    return trimmed(RunTool({kXpropPath, "-id", idText(window), name}, m_server.clientEnvironment()).output);
+    return trimmed(runTool({kXpropPath, "-id", idText(window), name}, m_server.clientEnvironment()).output);
 }
 
 bool Xdo::overrideRedirect(WindowId window) const {
     // xwininfo comes with xprop.
     const std::string xwininfo = (std::filesystem::path(kXpropPath).parent_path() / "xwininfo").string();
-    return RunTool({xwininfo, "-id", idText(window)}, m_server.clientEnvironment())
+    return runTool({xwininfo, "-id", idText(window)}, m_server.clientEnvironment())
                .output.find("Override Redirect State: yes") != std::string::npos;
 }
 
@@ -109,7 +109,7 @@ WindowId Xdo::focusedWindow() const {
 }
 
 bool Xdo::focus(WindowId window) const {
-    return WaitUntil(
+    return waitUntil(
         [&] {
             run({"windowfocus", "--sync", idText(window)});
             return focusedWindow() == window;

@@ -44,11 +44,11 @@ TEST_F(AppStoreTest, SettingsDefaultsAndStoredForm) {
     ASSERT_TRUE(m_user.openKey(kSetting));
     EXPECT_TRUE(m_user.openKey(kSetting).values().empty());
 
-    EXPECT_TRUE(m_store.GetVideoArrange());
-    EXPECT_EQ(m_store.GetLimitDiskSpace(), 50u);
-    EXPECT_EQ(m_store.GetCheckTimer(), 10u);
-    EXPECT_EQ(m_store.GetModem(), -1);
-    EXPECT_FALSE(m_store.GetAutoRun());
+    EXPECT_TRUE(m_store.videoArrange());
+    EXPECT_EQ(m_store.limitDiskSpace(), 50u);
+    EXPECT_EQ(m_store.checkTimer(), 10u);
+    EXPECT_EQ(m_store.modem(), -1);
+    EXPECT_FALSE(m_store.autoRun());
 
     struct Case {
         int id;
@@ -68,11 +68,11 @@ TEST_F(AppStoreTest, SettingsDefaultsAndStoredForm) {
                    {50, 2, 0},
                    {30, 3, 3}}) {
         ASSERT_TRUE(m_store.SetSetting(c.id, c.stored));
-        int64_t got = c.id == 10   ? m_store.GetLimitDiskSpace()
-                      : c.id == 11 ? m_store.GetCheckTimer()
-                      : c.id == 1  ? m_store.GetVideoArrange()
-                      : c.id == 50 ? m_store.GetAutoRun()
-                                   : m_store.GetModem();
+        int64_t got = c.id == 10   ? m_store.limitDiskSpace()
+                      : c.id == 11 ? m_store.checkTimer()
+                      : c.id == 1  ? m_store.videoArrange()
+                      : c.id == 50 ? m_store.autoRun()
+                                   : m_store.modem();
         EXPECT_EQ(got, c.reads) << "setting " << c.id << " stored as " << c.stored;
     }
 
@@ -92,12 +92,12 @@ TEST_F(AppStoreTest, ProfileTextsKeepTheirZeroAndThePasswordCheckIsExact) {
     EXPECT_TRUE(m_store.CheckAppPassword("", "")); // nothing stored yet
     EXPECT_FALSE(m_store.CheckAppPassword("a", ""));
 
-    ASSERT_TRUE(m_store.SetClassName("DialscopeMainWindow"));
+    ASSERT_TRUE(m_store.setClassName("DialscopeMainWindow"));
     ASSERT_TRUE(m_store.SaveAppPassword("Op", "Secret"));
     EXPECT_EQ(raw(kSetting, "Class Name"), "DialscopeMainWindow\0"s);
     EXPECT_EQ(raw(kKey, "User"), "Op\0"s);
     EXPECT_EQ(raw(kKey, "PassWord"), "Secret\0"s);
-    EXPECT_EQ(m_store.GetClassName(), "DialscopeMainWindow");
+    EXPECT_EQ(m_store.className(), "DialscopeMainWindow");
     EXPECT_EQ(m_store.GetAppPassword(), "Secret");
 
     EXPECT_TRUE(m_store.CheckAppPassword("Op", "Secret"));
@@ -112,24 +112,24 @@ TEST_F(AppStoreTest, ProfileTextsKeepTheirZeroAndThePasswordCheckIsExact) {
 }
 
 TEST_F(AppStoreTest, CallSettingsDefaultsLayoutAndQualityClamp) {
-    CallSettings fresh = m_store.GetCallSettings();
+    CallSettings fresh = m_store.callSettings();
     EXPECT_EQ(fresh.user + fresh.password + fresh.dial, "");
     EXPECT_EQ(fresh.formatSize, 1);
     EXPECT_EQ(fresh.quality, 30);
     EXPECT_EQ(fresh.save, 0);
 
-    ASSERT_TRUE(m_store.SaveCallSettings({"guard", "pw", "5551234", 0, 75, 1}));
+    ASSERT_TRUE(m_store.saveCallSettings({"guard", "pw", "5551234", 0, 75, 1}));
     EXPECT_EQ(raw(kCall, "User") + raw(kCall, "PassWord") + raw(kCall, "Dial"), "guard\0pw\0"
                                                                                 "5551234\0"s);
     EXPECT_EQ(raw(kCall, "FormatSize") + raw(kCall, "Quality") + raw(kCall, "Save"),
               "\0\0\0\0\x4b\0\0\0\x01\0\0\0"s);
-    CallSettings read = m_store.GetCallSettings();
+    CallSettings read = m_store.callSettings();
     EXPECT_EQ(read.user + "|" + read.password + "|" + read.dial, "guard|pw|5551234");
     EXPECT_EQ(std::tuple(read.formatSize, read.quality, read.save), std::tuple(0, 75, 1));
 
     for (auto [stored, reads] : {std::pair{150, 30}, {-1, 30}, {100, 100}, {0, 0}}) {
         put(kCall, "Quality", RegValue::fromDword(uint32_t(stored)));
-        EXPECT_EQ(m_store.GetCallSettings().quality, reads) << stored;
+        EXPECT_EQ(m_store.callSettings().quality, reads) << stored;
     }
 }
 
@@ -199,11 +199,11 @@ TEST_F(AppStoreTest, RecordPathRefusesAFolderTheClipIndexCannotGiveBack) {
 TEST_F(AppStoreTest, AnUnusableStoreGivesDefaultsAndRefusesWrites) {
     RegistryStore broken(m_dir.path()); // a folder is no store file
     AppStore store(broken, broken);
-    EXPECT_EQ(store.GetCheckTimer(), 10u);
+    EXPECT_EQ(store.checkTimer(), 10u);
     EXPECT_FALSE(store.SetSetting(AppStore::kCheckTimer, 20));
     EXPECT_TRUE(store.CheckAppPassword("", ""));
     EXPECT_FALSE(store.SaveAppPassword("a", "b"));
-    EXPECT_EQ(store.GetCallSettings().quality, 30);
+    EXPECT_EQ(store.callSettings().quality, 30);
     EXPECT_EQ(store.GetRecordPath(), std::filesystem::current_path().string() + "/");
     EXPECT_FALSE(store.SavePhoneEntry({"a", "b", "c", "d"}));
     EXPECT_FALSE(store.AddEventRecord(EventRecord::makeBlock("n", "t", "a", "m")));

@@ -29,7 +29,7 @@ TEST(OptionsValuesTest, ReadsDefaultsForMissingOrUnusableStoredValues) {
         for (int i = 0; i < 4; ++i)
             if (values[i] != -2)
                 store.SetSetting(ids[i], values[i]);
-        OptionsValues v = OptionsValues::Read(store);
+        OptionsValues v = OptionsValues::read(store);
         EXPECT_EQ(v.autoArrange, c.wantArrange) << c.arrange;
         EXPECT_EQ(v.lowSpaceMB, c.wantLowSpace) << c.lowSpace;
         EXPECT_EQ(v.checkSeconds, c.wantCheck) << c.check;
@@ -52,11 +52,11 @@ TEST(OptionsValuesTest, NumberFieldsTakeUnsignedDecimalsWithinTheirRange) {
         {"1 2", {}, nan},  {"\xd9\xa3", {}, nan}, // Arabic-Indic 3
     };
     for (const Case& c : cases) {
-        NumberCheck check = CheckNumberField(QString::fromUtf8(c.text), 0, 9999);
+        NumberCheck check = checkNumberField(QString::fromUtf8(c.text), 0, 9999);
         EXPECT_EQ(check.value, c.value) << c.text;
         EXPECT_EQ(check.message, c.message) << c.text;
     }
-    EXPECT_EQ(CheckNumberField("0", 1, 300).message, "Please enter an integer between 1 and 300.");
+    EXPECT_EQ(checkNumberField("0", 1, 300).message, "Please enter an integer between 1 and 300.");
 }
 
 TEST(PhoneBookModelTest, RowsAreSortedAndFoundIgnoringCaseWhateverTheStoreOrder) {

@@ -11,7 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Texts(const std::vector<std::unique_ptr<FolderNode>>& nodes) {
+std::vector<std::string> texts(const std::vector<std::unique_ptr<FolderNode>>& nodes) {
     std::vector<std::string> texts;
     for (const auto& node : nodes)
         texts.push_back(node->text);
@@ -43,10 +43,10 @@ TEST_F(FolderTreeTest, SelectsAlongAStoredPathFillingEachStepFromTheLongestMount
 
     m_tree.selectAlongPath("/data/Clips/Day1/");
     ASSERT_NE(m_tree.selected(), nullptr);
-    EXPECT_EQ(FolderTree::FullPath(m_tree.selected()), "/data/Clips/Day1/");
+    EXPECT_EQ(FolderTree::fullPath(m_tree.selected()), "/data/Clips/Day1/");
     EXPECT_EQ(selections, (std::vector<std::string>{"/data", "Clips", "Day1"}));
     EXPECT_EQ(m_reads, (std::vector<std::string>{"/data/", "/data/Clips/", "/data/Clips/Day1/"}));
-    EXPECT_EQ(Texts(m_tree.selected()->children), std::vector<std::string>{"Cam"});
+    EXPECT_EQ(texts(m_tree.selected()->children), std::vector<std::string>{"Cam"});
     EXPECT_TRUE(m_tree.roots()[0]->children.empty()) << "other volumes stay unread";
 }
 
@@ -54,11 +54,11 @@ TEST_F(FolderTreeTest, ANameDifferingInCaseIsSkippedAndTheRestSearchedUnderTheDe
     // "clips" is not "Clips": skipped; "Day1" is then searched under "/srv",
     // which has none, so "/srv" stays selected.
     m_tree.selectAlongPath("/srv/clips/Day1/");
-    EXPECT_EQ(FolderTree::FullPath(m_tree.selected()), "/srv/");
+    EXPECT_EQ(FolderTree::fullPath(m_tree.selected()), "/srv/");
     // A later name that does exist under the deepest match is still taken.
     m_tree.setRoots({{"/", false}});
     m_tree.selectAlongPath("/SRV/srv/Clips/");
-    EXPECT_EQ(FolderTree::FullPath(m_tree.selected()), "/srv/Clips/");
+    EXPECT_EQ(FolderTree::fullPath(m_tree.selected()), "/srv/Clips/");
     // A path on no listed volume selects nothing.
     m_tree.setRoots({{"/data", false}});
     m_tree.selectAlongPath("/elsewhere/Clips/");
@@ -67,11 +67,11 @@ TEST_F(FolderTreeTest, ANameDifferingInCaseIsSkippedAndTheRestSearchedUnderTheDe
 
 TEST_F(FolderTreeTest, FillReadsOnlyChildlessNodesAndReportsOnlyAddedChildren) {
     std::vector<std::string> filled;
-    m_tree.setFilledObserver([&](FolderNode* node) { filled.push_back(FolderTree::FullPath(node)); });
+    m_tree.setFilledObserver([&](FolderNode* node) { filled.push_back(FolderTree::fullPath(node)); });
     FolderNode* root = m_tree.roots()[0].get();
     m_tree.fill(root);
     m_tree.fill(root);
-    EXPECT_EQ(Texts(root->children), (std::vector<std::string>{"home", "srv"}));
+    EXPECT_EQ(texts(root->children), (std::vector<std::string>{"home", "srv"}));
     EXPECT_EQ(root->children[0]->parent, root);
     // A folder found empty (or unreadable) is read again on the next fill.
     m_tree.fill(root->children[0].get());
@@ -91,7 +91,7 @@ TEST(FolderTreePathTest, ComponentsStartWithTheLongestRootByWholeNames) {
         {"rel/dir/", {"rel", "dir"}},
     };
     for (const auto& [path, components] : cases)
-        EXPECT_EQ(FolderTree::PathComponents(path, roots), components) << path;
+        EXPECT_EQ(FolderTree::pathComponents(path, roots), components) << path;
 }
 
 TEST(FolderTreeDiskTest, ListsSubfoldersAndFolderLinksSortedIgnoringCase) {
@@ -102,9 +102,9 @@ TEST(FolderTreeDiskTest, ListsSubfoldersAndFolderLinksSortedIgnoringCase) {
     fs::create_directory_symlink(dir.file("c"), dir.file("link-to-c"));
     fs::create_symlink(dir.file("file.txt"), dir.file("link-to-file"));
     fs::create_symlink(dir.file("missing"), dir.file("dangling"));
-    EXPECT_EQ(FolderTree::ListSubfolders(dir.path() + "/"),
+    EXPECT_EQ(FolderTree::listSubfolders(dir.path() + "/"),
               (std::vector<std::string>{"A", "a", "b", "c", "link-to-c"}));
-    EXPECT_TRUE(FolderTree::ListSubfolders(dir.file("missing")).empty());
+    EXPECT_TRUE(FolderTree::listSubfolders(dir.file("missing")).empty());
 }
 
 } // namespace

@@ -47,7 +47,7 @@ TEST(AutoRunTest, RunValueAutostartEntryAndSettingFollowTheSwitch) {
     auto run = machine.openKey(kRunKey).queryValue("Kestrel");
     ASSERT_TRUE(run);
     EXPECT_EQ(run->data, program); // full path, no terminating zero
-    EXPECT_TRUE(store.GetAutoRun());
+    EXPECT_TRUE(store.autoRun());
     std::stringstream desktop;
     desktop << std::ifstream(entry).rdbuf();
     EXPECT_EQ(desktop.str().rfind("[Desktop Entry]\n", 0), 0u);
@@ -72,7 +72,7 @@ TEST(AutoRunTest, RunValueAutostartEntryAndSettingFollowTheSwitch) {
 
 TEST(AutostartEntryTest, ExecLineQuotesAndEscapesThePath) {
     auto execOf = [](std::string_view path) {
-        std::string text = AutostartEntry::DesktopFileText(path).value_or("");
+        std::string text = AutostartEntry::desktopFileText(path).value_or("");
         size_t at = text.find("\nExec=");
         return at == text.npos ? std::string("<none>")
                                : text.substr(at + 6, text.find('\n', at + 1) - at - 6);
@@ -97,12 +97,12 @@ TEST(RecordVolumeTest, TheInnermostMountHoldingThePathWins) {
                                {"/home/op/mediaX", "/home"},
                                {"/mnt/disk 1/clips", "/mnt/disk 1"},
                                {"/data/x", "/data"}})
-        EXPECT_EQ(RecordVolume::LongestMountPrefix(path, mounts), mount) << path;
-    EXPECT_EQ(RecordVolume::LongestMountPrefix("/x", {"/home"}), "");
+        EXPECT_EQ(RecordVolume::longestMountPrefix(path, mounts), mount) << path;
+    EXPECT_EQ(RecordVolume::longestMountPrefix("/x", {"/home"}), "");
 
-    EXPECT_EQ(RecordVolume::MountPointOf("/proc/self"), "/proc");
-    EXPECT_EQ(RecordVolume::MountPointOf("/no/such/folder"), "");
-    EXPECT_EQ(RecordVolume::FreeMegabytes("/no/such/folder"), 0u);
+    EXPECT_EQ(RecordVolume::mountPointOf("/proc/self"), "/proc");
+    EXPECT_EQ(RecordVolume::mountPointOf("/no/such/folder"), "");
+    EXPECT_EQ(RecordVolume::freeMegabytes("/no/such/folder"), 0u);
 }
 
 } // namespace

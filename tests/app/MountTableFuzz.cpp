@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::vector<MountEntry> whole = MountTableParser::Parse(text);
+    std::vector<MountEntry> whole = MountTableParser::parse(text);
     size_t split = size ? data[0] % (size + 1) : 0;
     MountTableParser parser;
     parser.feed(text.substr(0, split));
@@ -20,6 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < whole.size(); ++i)
         if (pieces[i].mountPoint != whole[i].mountPoint || pieces[i].type != whole[i].type)
             std::abort();
-    ListedVolumes(whole);
+    listedVolumes(whole);
     return 0;
 }

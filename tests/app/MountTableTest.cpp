@@ -22,7 +22,7 @@ constexpr const char* kTable = "/dev/sda2 / ext4 rw,relatime 0 0\n"
                                "/dev/sda3 /home ext4 rw 0 0\n";
 
 TEST(MountTableTest, ListsRecordableVolumesSortedWithNetworkSharesMarked) {
-    EXPECT_EQ(ListedVolumes(MountTableParser::Parse(kTable)),
+    EXPECT_EQ(listedVolumes(MountTableParser::parse(kTable)),
               (std::vector<Volume>{{"/", false},
                                    {"/home", false},
                                    {"/home/op/remote", true},
@@ -43,17 +43,17 @@ TEST(MountTableTest, AnyChunkingGivesTheSameEntries) {
         MountTableParser parser;
         for (size_t at = 0; at < text.size(); at += chunk)
             parser.feed(text.substr(at, chunk));
-        EXPECT_EQ(points(parser.finish()), points(MountTableParser::Parse(text))) << chunk;
+        EXPECT_EQ(points(parser.finish()), points(MountTableParser::parse(text))) << chunk;
     }
 }
 
 TEST(MountTableTest, SplitsAtBlanksAndSkipsBrokenOrOverlongLines) {
-    EXPECT_EQ(MountTableParser::Parse("/dev/a\t/x  ext4").at(0).mountPoint, "/x"); // tabs, no final break
-    EXPECT_EQ(MountTableParser::Parse("/dev/a /x\n\n/dev/b /y xfs\n").size(), 1u); // two fields only
+    EXPECT_EQ(MountTableParser::parse("/dev/a\t/x  ext4").at(0).mountPoint, "/x"); // tabs, no final break
+    EXPECT_EQ(MountTableParser::parse("/dev/a /x\n\n/dev/b /y xfs\n").size(), 1u); // two fields only
 
     std::string text = "/dev/a /" + std::string(MountTableParser::kMaxLine, 'x') + " ext4 rw 0 0\n";
     text += "/dev/b /data ext4 rw 0 0\n";
-    std::vector<MountEntry> entries = MountTableParser::Parse(text);
+    std::vector<MountEntry> entries = MountTableParser::parse(text);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].mountPoint, "/data");
 }
@@ -66,7 +66,7 @@ TEST(MountTableTest, UnescapesThreeDigitOctalEscapesOnly) {
         {"end\\", "end\\"}, {"\\\\040", "\\ "},
     };
     for (const auto& [field, decoded] : cases)
-        EXPECT_EQ(MountTableParser::Unescape(field), decoded) << field;
+        EXPECT_EQ(MountTableParser::unescape(field), decoded) << field;
 }
 
 TEST(MountTableTest, ClassifiesByTypeAndPlace) {
@@ -88,11 +88,11 @@ TEST(MountTableTest, ClassifiesByTypeAndPlace) {
         {"relative", "ext4", VolumeKind::Hidden},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ClassifyMount({"dev", c.mountPoint, c.type}), c.kind) << c.mountPoint << " " << c.type;
+        EXPECT_EQ(classifyMount({"dev", c.mountPoint, c.type}), c.kind) << c.mountPoint << " " << c.type;
 }
 
 TEST(MountTableTest, ALaterMountOnTheSamePointHidesTheEarlierOne) {
-    auto listed = ListedVolumes(MountTableParser::Parse("/dev/a /mnt/x ext4 rw 0 0\n"
+    auto listed = listedVolumes(MountTableParser::parse("/dev/a /mnt/x ext4 rw 0 0\n"
                                                         "srv:/e /mnt/x nfs rw 0 0\n"
                                                         "/dev/b /mnt/y ext4 rw 0 0\n"
                                                         "/dev/sr0 /mnt/y iso9660 ro 0 0\n"));

@@ -32,7 +32,7 @@ protected:
         edit(d, 1017)->setText(password);
         edit(d, 1018)->setText(phone);
         edit(d, 1019)->setText("note of " + user);
-        ClickButton(d, 1016);
+        clickButton(d, 1016);
     }
     static void selectRows(QWidget* d, std::initializer_list<int> rows) {
         list(d)->clearSelection();
@@ -80,7 +80,7 @@ TEST_F(PhoneBookDialogTest, AddStoresAtOnceAndOverwritesAnExistingName) {
     EXPECT_EQ(stored()[0].PassWord, "pw2");
 
     // A double-click fills the edits, the password from the entries.
-    DoubleClick(list(d.get()), list(d.get())->topLevelItem(0));
+    doubleClick(list(d.get()), list(d.get())->topLevelItem(0));
     EXPECT_EQ(edit(d.get(), 1013)->text(), "site");
     EXPECT_EQ(edit(d.get(), 1017)->text(), "pw2");
     EXPECT_EQ(edit(d.get(), 1018)->text(), "555-2");
@@ -100,7 +100,7 @@ TEST_F(PhoneBookDialogTest, NamesDifferingOnlyInCaseShareOneRowAndOneStoredEntry
     ASSERT_EQ(stored().size(), 1u);
     EXPECT_EQ(stored()[0].PassWord, "new");
     selectRows(d.get(), {0});
-    ClickButton(d.get(), 1);
+    clickButton(d.get(), 1);
     EXPECT_EQ(d->selectedEntry().PassWord, "new") << "the stored password, not the old spelling's";
     EXPECT_EQ(column(open().get(), 0), QStringList{"Bob"}) << "reopened: the store's spelling";
 }
@@ -109,16 +109,16 @@ TEST_F(PhoneBookDialogTest, DeleteAsksOnceForAllSelectedRows) {
     for (const char* name : {"a1", "b2", "c3", "d4"})
         m_store.SavePhoneEntry({name, "p", "1", ""});
     auto d = open();
-    ClickButton(d.get(), 1015);
+    clickButton(d.get(), 1015);
     EXPECT_TRUE(m_dialogs.shown().empty()) << "nothing selected, nothing asked";
     selectRows(d.get(), {0, 2, 3});
     m_dialogs.setNextAnswer(MessageAnswer::Cancel);
-    ClickButton(d.get(), 1015);
+    clickButton(d.get(), 1015);
     EXPECT_EQ(column(d.get(), 0).size(), 4);
     EXPECT_EQ(stored().size(), 4u);
 
     m_dialogs.setNextAnswer(MessageAnswer::Ok);
-    ClickButton(d.get(), 1015);
+    clickButton(d.get(), 1015);
     ASSERT_EQ(m_dialogs.shown().size(), 2u);
     EXPECT_EQ(m_dialogs.shown()[1].text, "\n\n Delete select item(s) ? \n\n");
     EXPECT_EQ(m_dialogs.shown()[1].buttons, MessageButtons::OkCancel);
@@ -145,16 +145,16 @@ TEST_F(PhoneBookDialogTest, SelectModeReturnsTheFirstSelectedRowsNamePasswordAnd
     m_store.userStore().createKey("software\\Kestrel-Lookout\\RemotePhone\\bare").setString("Name", "bare");
     ModalDriver driver;
     driver.then([this](QDialog* d) {
-        ClickButton(d, 1);
+        clickButton(d, 1);
         EXPECT_EQ(m_dialogs.shownTexts(), QStringList{"\n\n Input error! \n\n"});
         selectRows(d, {2, 1});
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
     driver.then([](QDialog* d) {
         EXPECT_EQ(column(d, 1)[0], "") << "missing values show as empty texts";
         edit(d, 1017)->setText("typed");
         selectRows(d, {0});
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
     for (auto [name, password, dial] : {std::tuple{"north", "pn", "555-0100"}, {"bare", "", ""}}) {
         PhoneBookDialog dialog(m_store, m_dialogs, PhoneBookDialog::Mode::Select);

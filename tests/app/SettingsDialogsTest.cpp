@@ -58,7 +58,7 @@ TEST_F(SettingsDialogsTest, OptionsOnAnEmptyStoreShowsTheDefaultsAndTakesDigitsO
     Edit(&dialog, 1026)->clear();
     QTest::keyClicks(Edit(&dialog, 1026), "4x-2 ");
     EXPECT_EQ(Edit(&dialog, 1026)->text(), "42");
-    ClickButton(&dialog, 2);
+    clickButton(&dialog, 2);
     EXPECT_EQ(m_store.GetSetting(AppStore::kLimitDiskSpace), -1) << "Cancel stores nothing";
 }
 
@@ -69,24 +69,24 @@ TEST_F(SettingsDialogsTest, OptionsStoresNothingUntilEveryNumberIsValid) {
     Check(&dialog, 1068)->setChecked(true);
     Type(&dialog, 1026, "10000");
     Type(&dialog, 1027, "0"); // also bad, but the threshold is checked first
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList{"Please enter an integer between 0 and 9999."});
     EXPECT_EQ(m_dialogs.shown()[0].icon, MessageIcon::Exclamation);
     EXPECT_EQ(dialog.focusWidget(), Edit(&dialog, 1026));
 
     Type(&dialog, 1026, "0");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(m_dialogs.shownTexts().last(), "Please enter an integer between 1 and 300.");
     EXPECT_EQ(dialog.focusWidget(), Edit(&dialog, 1027));
     Type(&dialog, 1027, "abc"); // pasted, not typed
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(m_dialogs.shownTexts().last(), "Please enter a positive integer.");
     EXPECT_TRUE(dialog.isVisible());
     for (int id : {AppStore::kVideoArrange, AppStore::kLimitDiskSpace, AppStore::kAutoRun})
         EXPECT_EQ(m_store.GetSetting(id), -1) << id;
 
     Type(&dialog, 1027, "300");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(m_store.GetSetting(AppStore::kVideoArrange), 0);
     EXPECT_EQ(m_store.GetSetting(AppStore::kLimitDiskSpace), 0);
@@ -102,18 +102,18 @@ TEST_F(SettingsDialogsTest, OptionsCommandHandsTheNewValuesToTheMainWindowAfterO
     driver.then([](QDialog* d) {
         Type(d, 1026, "200");
         Type(d, 1027, "30");
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
     driver.then([](QDialog* d) {
         Check(d, 1025)->setChecked(false);
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
-    driver.then([](QDialog* d) { ClickButton(d, 2); });
-    EXPECT_TRUE(RunOptionsCommand(nullptr, m_store, m_dialogs, followUp));
+    driver.then([](QDialog* d) { clickButton(d, 2); });
+    EXPECT_TRUE(runOptionsCommand(nullptr, m_store, m_dialogs, followUp));
     EXPECT_EQ(followUp.arranged, 1) << "arrangement reads on";
-    EXPECT_TRUE(RunOptionsCommand(nullptr, m_store, m_dialogs, followUp));
+    EXPECT_TRUE(runOptionsCommand(nullptr, m_store, m_dialogs, followUp));
     EXPECT_EQ(followUp.arranged, 1) << "arrangement now off";
-    EXPECT_FALSE(RunOptionsCommand(nullptr, m_store, m_dialogs, followUp));
+    EXPECT_FALSE(runOptionsCommand(nullptr, m_store, m_dialogs, followUp));
     EXPECT_EQ(followUp.diskWatch, (std::vector<std::pair<uint32_t, uint32_t>>{{200, 30}, {200, 30}}));
 }
 
@@ -166,16 +166,16 @@ TEST_F(RecordPathTest, OkStoresTheSelectedFolderAndTheCommandTellsTheMainWindow)
     driver.then([this](QDialog* d) {
         auto* tree = d->findChild<QTreeWidget*>("tree1029");
         tree->setCurrentItem(item(tree->topLevelItem(0), "Other"));
-        ClickButton(d, 2);
+        clickButton(d, 2);
     });
-    EXPECT_FALSE(RunRecordPathCommand(nullptr, m_store, followUp));
+    EXPECT_FALSE(runRecordPathCommand(nullptr, m_store, followUp));
     EXPECT_EQ(m_store.GetRecordPath(), m_root + "/Clips/Day1/");
     EXPECT_EQ(followUp.folderChanged, 0);
 
     auto dialog = open();
     m_tree->setCurrentItem(item(m_tree->topLevelItem(0), "Other"));
     EXPECT_EQ(m_label->text().toStdString(), m_root + "/Other/");
-    ClickButton(dialog.get(), 1);
+    clickButton(dialog.get(), 1);
     EXPECT_EQ(m_store.GetRecordPath(), m_root + "/Other/");
 
     // A folder name that is not UTF-8 is stored byte for byte.
@@ -183,7 +183,7 @@ TEST_F(RecordPathTest, OkStoresTheSelectedFolderAndTheCommandTellsTheMainWindow)
     fs::create_directory(latin1);
     m_store.SetRecordPath(latin1);
     dialog = open();
-    ClickButton(dialog.get(), 1);
+    clickButton(dialog.get(), 1);
     EXPECT_EQ(m_store.GetRecordPath(), latin1);
 }
 
@@ -208,7 +208,7 @@ TEST_F(RecordPathTest, AFolderTooLongForTheClipIndexIsRefusedAndSaid) {
     }
     ASSERT_NE(node, nullptr);
     m_tree->setCurrentItem(node);
-    ClickButton(dialog.get(), 1);
+    clickButton(dialog.get(), 1);
     EXPECT_EQ(dialogs.shownTexts(), QStringList{"\n\n Record path is too long! \n\n"});
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(m_store.GetRecordPath(), m_root + "/Clips/Day1/");
@@ -228,7 +228,7 @@ TEST_F(RecordPathTest, RightArrowAndDoubleClickReadAFolderOnlyWhileItHasNoChildr
     EXPECT_EQ(other->childCount(), 1) << "a filled folder is not read again";
 
     fs::create_directory(m_root + "/Other/Deep/Inside");
-    DoubleClick(m_tree, other->child(0));
+    doubleClick(m_tree, other->child(0));
     ASSERT_EQ(other->child(0)->childCount(), 1);
     EXPECT_EQ(other->child(0)->child(0)->text(0), "Inside");
 }
@@ -246,7 +246,7 @@ TEST_F(RecordPathTest, NetworkVolumesShowTheNetworkIconAndNoSelectionKeepsTheFol
     EXPECT_EQ(image(tree->topLevelItem(0)->icon(0)), image(QIcon(":/images/drive_local.png")));
 
     EXPECT_EQ(dialog.findChild<QLabel*>("label1081")->text(), "Path");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(m_store.GetRecordPath(), m_root + "/Clips/");
 }
 
@@ -260,7 +260,7 @@ TEST_F(SettingsDialogsTest, PasswordDialogAcceptsOnlyTheStoredPairExactly) {
     for (auto [user, password] : {std::pair{"op", "Secret"}, {"op", ""}, {"OP", "secret"}}) {
         Type(&dialog, 1021, user);
         Type(&dialog, 1022, password);
-        ClickButton(&dialog, 1);
+        clickButton(&dialog, 1);
         EXPECT_TRUE(dialog.isVisible()) << user << " " << password;
         EXPECT_EQ(Edit(&dialog, 1022)->text(), password) << "typed texts stay";
         EXPECT_EQ(dialog.focusWidget(), Edit(&dialog, 1022));
@@ -268,7 +268,7 @@ TEST_F(SettingsDialogsTest, PasswordDialogAcceptsOnlyTheStoredPairExactly) {
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList(3, "\n\n Password is not correct! \n\n"));
     Type(&dialog, 1021, "op");
     Type(&dialog, 1022, "secret");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
@@ -282,12 +282,12 @@ TEST_F(SettingsDialogsTest, SetupPasswordRefusesMismatchAndMissingUserName) {
 
     Type(&dialog, 1022, "new");
     Type(&dialog, 1023, "New");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(m_dialogs.shownTexts().last(), "\n\n Password is not correct! \n\n");
     EXPECT_EQ(dialog.focusWidget(), Edit(&dialog, 1023));
     Type(&dialog, 1021, "");
     Type(&dialog, 1023, "new");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_EQ(m_dialogs.shownTexts().last(), "\n\n Please input user name! \n\n");
     EXPECT_EQ(dialog.focusWidget(), Edit(&dialog, 1021));
     EXPECT_TRUE(m_store.CheckAppPassword("op", "secret")) << "nothing stored while refused";
@@ -296,10 +296,10 @@ TEST_F(SettingsDialogsTest, SetupPasswordRefusesMismatchAndMissingUserName) {
     Type(&dialog, 1021, "guard");
     Type(&dialog, 1022, "");
     Type(&dialog, 1023, "");
-    ClickButton(&dialog, 1);
+    clickButton(&dialog, 1);
     EXPECT_TRUE(m_store.CheckAppPassword("guard", ""));
     ModalDriver driver;
-    driver.then([](QDialog* d) { ClickButton(d, 2); });
+    driver.then([](QDialog* d) { clickButton(d, 2); });
     EXPECT_FALSE(StartupPasswordCheck(m_store, m_dialogs))
         << "the start-up prompt appears and Cancel fails it";
     EXPECT_EQ(driver.seen(), QStringList{"PasswordDialog"});
@@ -317,14 +317,14 @@ TEST_F(SettingsDialogsTest, ARefusedSaveIsSaidAndTheDialogStaysOpen) {
     Type(&password, 1021, "op");
     Type(&password, 1022, "secret");
     Type(&password, 1023, "secret");
-    ClickButton(&password, 1);
+    clickButton(&password, 1);
     EXPECT_EQ(m_dialogs.shownTexts(), QStringList{notSaved});
     EXPECT_TRUE(password.isVisible());
     EXPECT_NE(password.result(), QDialog::Accepted);
 
     OptionsDialog options(store, m_dialogs);
     options.show();
-    ClickButton(&options, 1);
+    clickButton(&options, 1);
     EXPECT_EQ(m_dialogs.shownTexts(), (QStringList{notSaved, notSaved}));
     EXPECT_TRUE(options.isVisible());
 }
@@ -333,11 +333,11 @@ TEST_F(SettingsDialogsTest, ResetThenCancelKeepsTheProtectionResetThenOkRemovesI
     m_store.SaveAppPassword("op", "secret");
     for (int button : {2, 1}) {
         SetupPasswordDialog dialog(m_store, m_dialogs);
-        ClickButton(&dialog, 1073);
+        clickButton(&dialog, 1073);
         for (int id : {1021, 1022, 1023})
             EXPECT_TRUE(Edit(&dialog, id)->text().isEmpty()) << id;
         EXPECT_TRUE(m_store.CheckAppPassword("op", "secret")) << "Reset alone stores nothing";
-        ClickButton(&dialog, button);
+        clickButton(&dialog, button);
     }
     EXPECT_TRUE(m_store.CheckAppPassword("", ""));
     ModalDriver none;
@@ -352,22 +352,22 @@ TEST_F(SettingsDialogsTest, SetupPasswordCommandAsksForAStoredPasswordFirst) {
         Type(d, 1021, "op");
         Type(d, 1022, "pw");
         Type(d, 1023, "pw");
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
-    driver.then([](QDialog* d) { ClickButton(d, 2); });
+    driver.then([](QDialog* d) { clickButton(d, 2); });
     driver.then([](QDialog* d) {
         Type(d, 1022, "pw");
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
     driver.then([](QDialog* d) {
         Type(d, 1022, "pw2");
         Type(d, 1023, "pw2");
-        ClickButton(d, 1);
+        clickButton(d, 1);
     });
-    EXPECT_TRUE(RunSetupPasswordCommand(nullptr, m_store, m_dialogs)) << "nothing stored: set-up at once";
-    EXPECT_FALSE(RunSetupPasswordCommand(nullptr, m_store, m_dialogs));
+    EXPECT_TRUE(runSetupPasswordCommand(nullptr, m_store, m_dialogs)) << "nothing stored: set-up at once";
+    EXPECT_FALSE(runSetupPasswordCommand(nullptr, m_store, m_dialogs));
     EXPECT_TRUE(m_store.CheckAppPassword("op", "pw")) << "Cancel at the prompt changes nothing";
-    EXPECT_TRUE(RunSetupPasswordCommand(nullptr, m_store, m_dialogs));
+    EXPECT_TRUE(runSetupPasswordCommand(nullptr, m_store, m_dialogs));
     EXPECT_EQ(driver.seen(), (QStringList{"SetupPasswordDialog", "PasswordDialog", "PasswordDialog",
                                           "SetupPasswordDialog"}));
     EXPECT_TRUE(m_store.CheckAppPassword("op", "pw2"));

@@ -14,7 +14,7 @@
 
 namespace {
 
-QDateTime At(int day, int hour, int minute) {
+QDateTime at(int day, int hour, int minute) {
     return QDateTime(QDate(2026, 3, day), QTime(hour, minute), QTimeZone(3600));
 }
 
@@ -28,7 +28,7 @@ CallLogEntry Entry(const QDateTime& start, const QString& number, CallResult res
 }
 
 // RFC 4180 records: quoted fields may hold commas, CRLF and doubled quotes.
-std::vector<std::vector<QString>> ParseCsv(const QByteArray& bytes) {
+std::vector<std::vector<QString>> parseCsv(const QByteArray& bytes) {
     std::vector<std::vector<QString>> rows;
     std::vector<QString> row;
     QByteArray field;
@@ -70,7 +70,7 @@ protected:
 };
 
 TEST_F(CallLogTest, RowsComeBackWholeNewestFirstAndSurviveReopening) {
-    CallLogEntry full = Entry(At(2, 9, 30), QStringLiteral("555-0101"), CallResult::Connected);
+    CallLogEntry full = Entry(at(2, 9, 30), QStringLiteral("555-0101"), CallResult::Connected);
     full.direction = CallDirection::Dialled;
     full.site = QStringLiteral("Nord-Tor Süd");
     full.connectSpeed = 33600;
@@ -82,21 +82,21 @@ TEST_F(CallLogTest, RowsComeBackWholeNewestFirstAndSurviveReopening) {
     full.channels = 3;
     full.clips = 2;
     full.eventFiled = true;
-    CallLogEntry answered = Entry(At(3, 1, 0), QString(), CallResult::LoginRejected);
+    CallLogEntry answered = Entry(at(3, 1, 0), QString(), CallResult::LoginRejected);
     answered.direction = CallDirection::Answered;
     {
         CallLog log(path);
         ASSERT_TRUE(log.IsOpen());
-        ASSERT_TRUE(log.Append(full));
-        ASSERT_TRUE(log.Append(answered));
-        ASSERT_TRUE(log.Append(Entry(At(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+        ASSERT_TRUE(log.append(full));
+        ASSERT_TRUE(log.append(answered));
+        ASSERT_TRUE(log.append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
     }
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     CallLog log(path);
-    const std::vector<CallLogEntry> rows = log.Query();
+    const std::vector<CallLogEntry> rows = log.query();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].start, answered.start);
     EXPECT_EQ(rows[2].result, CallResult::Busy);
@@ -109,35 +109,35 @@ TEST_F(CallLogTest, RowsComeBackWholeNewestFirstAndSurviveReopening) {
 
 TEST_F(CallLogTest, FiltersCombineAndTotalsCoverTheFilteredRows) {
     CallLog log(path);
-    CallLogEntry a = Entry(At(1, 10, 0), QStringLiteral("555-0101"), CallResult::Connected);
+    CallLogEntry a = Entry(at(1, 10, 0), QStringLiteral("555-0101"), CallResult::Connected);
     a.site = QStringLiteral("North Gate");
     a.durationMs = 60000;
     a.bytesIn = 100;
-    CallLogEntry b = Entry(At(2, 10, 0), QStringLiteral("555-0202"), CallResult::Connected);
+    CallLogEntry b = Entry(at(2, 10, 0), QStringLiteral("555-0202"), CallResult::Connected);
     b.durationMs = 30000;
     b.bytesIn = 50;
-    CallLogEntry c = Entry(At(3, 10, 0), QStringLiteral("100%_x"), CallResult::NoAnswer);
+    CallLogEntry c = Entry(at(3, 10, 0), QStringLiteral("100%_x"), CallResult::NoAnswer);
     for (const CallLogEntry& e : {a, b, c})
-        ASSERT_TRUE(log.Append(e));
+        ASSERT_TRUE(log.append(e));
 
     CallLogFilter range;
-    range.from = At(2, 0, 0);
-    range.to = At(3, 10, 0); // exclusive
-    ASSERT_EQ(log.Query(range).size(), 1u);
-    EXPECT_EQ(log.Query(range)[0].number, "555-0202");
+    range.from = at(2, 0, 0);
+    range.to = at(3, 10, 0); // exclusive
+    ASSERT_EQ(log.query(range).size(), 1u);
+    EXPECT_EQ(log.query(range)[0].number, "555-0202");
 
     CallLogFilter text;
     text.text = QStringLiteral("gate"); // the site name, any case
-    ASSERT_EQ(log.Query(text).size(), 1u);
+    ASSERT_EQ(log.query(text).size(), 1u);
     text.text = QStringLiteral("%_"); // wildcard characters match only themselves
-    ASSERT_EQ(log.Query(text).size(), 1u);
-    EXPECT_EQ(log.Query(text)[0].number, "100%_x");
+    ASSERT_EQ(log.query(text).size(), 1u);
+    EXPECT_EQ(log.query(text)[0].number, "100%_x");
 
     CallLogFilter result;
     result.result = CallResult::Connected;
-    const std::vector<CallLogEntry> connected = log.Query(result);
+    const std::vector<CallLogEntry> connected = log.query(result);
     ASSERT_EQ(connected.size(), 2u);
-    const CallLogTotals totals = CallLog::Totals(connected);
+    const CallLogTotals totals = CallLog::totals(connected);
     EXPECT_EQ(totals.calls, 2u);
     EXPECT_EQ(totals.connectedMs, 90000);
     EXPECT_EQ(totals.bytesIn, 150u);
@@ -147,8 +147,8 @@ TEST_F(CallLogTest, KeepsOnlyTheNewestRowsAndAnUnusableFileFailsQuietly) {
     {
         CallLog log(path, 5);
         for (int i = 0; i < 8; ++i)
-            ASSERT_TRUE(log.Append(Entry(At(1, 0, i), QString::number(i), CallResult::Busy)));
-        const std::vector<CallLogEntry> rows = log.Query();
+            ASSERT_TRUE(log.append(Entry(at(1, 0, i), QString::number(i), CallResult::Busy)));
+        const std::vector<CallLogEntry> rows = log.query();
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_EQ(rows.front().number, "7");
         EXPECT_EQ(rows.back().number, "3");
@@ -160,28 +160,28 @@ TEST_F(CallLogTest, KeepsOnlyTheNewestRowsAndAnUnusableFileFailsQuietly) {
     file.close();
     CallLog broken(junk);
     EXPECT_FALSE(broken.IsOpen());
-    EXPECT_FALSE(broken.Append(Entry(At(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
-    EXPECT_TRUE(broken.Query().empty());
+    EXPECT_FALSE(broken.append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+    EXPECT_TRUE(broken.query().empty());
 }
 
 TEST_F(CallLogTest, CsvExportReadsBackFieldForField) {
-    CallLogEntry tricky = Entry(At(4, 23, 59), QStringLiteral("555,0101"), CallResult::Connected);
+    CallLogEntry tricky = Entry(at(4, 23, 59), QStringLiteral("555,0101"), CallResult::Connected);
     tricky.site = QStringLiteral("Yard \"B\"\r\nLine 2 – Süd");
     tricky.endedBy = CallEndedBy::FarEnd;
     tricky.durationMs = 1500;
     tricky.bytesIn = 42;
     tricky.eventFiled = true;
-    CallLogEntry plain = Entry(At(4, 8, 0), QStringLiteral("7"), CallResult::NoDialTone);
+    CallLogEntry plain = Entry(at(4, 8, 0), QStringLiteral("7"), CallResult::NoDialTone);
     {
         CallLog log(path);
-        ASSERT_TRUE(log.Append(plain));
-        ASSERT_TRUE(log.Append(tricky));
+        ASSERT_TRUE(log.append(plain));
+        ASSERT_TRUE(log.append(tricky));
     }
     const QString csv = QString::fromStdString(dir.file("out.csv"));
-    ASSERT_TRUE(CallLog::ExportCsv(path, csv));
+    ASSERT_TRUE(CallLog::exportCsv(path, csv));
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const std::vector<std::vector<QString>> rows = ParseCsv(file.readAll());
+    const std::vector<std::vector<QString>> rows = parseCsv(file.readAll());
     ASSERT_EQ(rows.size(), 3u);
     ASSERT_EQ(rows[0].size(), 15u);
     EXPECT_EQ(rows[0][0], "Start");
@@ -202,37 +202,37 @@ TEST_F(CallLogTest, CsvExportReadsBackFieldForField) {
     // No log yet: the header alone, and no log file made by the export.
     const QString none = QString::fromStdString(dir.file("none/calls.sqlite"));
     file.close();
-    ASSERT_TRUE(CallLog::ExportCsv(none, csv));
+    ASSERT_TRUE(CallLog::exportCsv(none, csv));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(ParseCsv(file.readAll()).size(), 1u);
+    EXPECT_EQ(parseCsv(file.readAll()).size(), 1u);
     EXPECT_FALSE(QFile::exists(none));
 }
 
 TEST_F(CallLogTest, CommandLineExportWritesTheWholeLogAndLeavesOtherCommandLinesAlone) {
     {
         CallLog log(path);
-        ASSERT_TRUE(log.Append(Entry(At(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
+        ASSERT_TRUE(log.append(Entry(at(1, 0, 0), QStringLiteral("1"), CallResult::Busy)));
     }
     const std::string csv = dir.file("script.csv");
     const std::string logPath = path.toStdString();
     const char* const exportArgs[] = {"dialscope", "--call-log-csv", csv.c_str()};
-    EXPECT_EQ(RunCallLogCommand(3, exportArgs, logPath.c_str()), 0);
+    EXPECT_EQ(runCallLogCommand(3, exportArgs, logPath.c_str()), 0);
     QFile file(QString::fromStdString(csv));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(ParseCsv(file.readAll()).size(), 2u);
+    EXPECT_EQ(parseCsv(file.readAll()).size(), 2u);
 
     const std::string joined = "--call-log-csv=" + dir.file("joined.csv");
     const char* const joinedArgs[] = {"dialscope", "-Embedding", joined.c_str()};
-    EXPECT_EQ(RunCallLogCommand(3, joinedArgs, logPath.c_str()), 0);
+    EXPECT_EQ(runCallLogCommand(3, joinedArgs, logPath.c_str()), 0);
     EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.file("joined.csv"))));
 
     const char* const missing[] = {"dialscope", "--call-log-csv"};
-    EXPECT_EQ(RunCallLogCommand(2, missing, logPath.c_str()), 2);
+    EXPECT_EQ(runCallLogCommand(2, missing, logPath.c_str()), 2);
     const std::string unwritable = dir.file("no/such/folder/x.csv");
     const char* const badTarget[] = {"dialscope", "--call-log-csv", unwritable.c_str()};
-    EXPECT_EQ(RunCallLogCommand(3, badTarget, logPath.c_str()), 1);
+    EXPECT_EQ(runCallLogCommand(3, badTarget, logPath.c_str()), 1);
     const char* const other[] = {"dialscope", "/Embedding"};
-    EXPECT_FALSE(RunCallLogCommand(2, other, logPath.c_str()));
+    EXPECT_FALSE(runCallLogCommand(2, other, logPath.c_str()));
 }
 
 } // namespace

@@ -32,10 +32,10 @@ protected:
         counters.bytesIn += bytes;
         for (auto [key, n] : frames)
             for (int i = 0; i < n; ++i) {
-                counters.Channel(key - 1000, key)->CountFrame(1000, clock.now);
+                counters.Channel(key - 1000, key)->countFrame(1000, clock.now);
                 ++counters.frames;
             }
-        stats.Update(true, line, QStringLiteral("North Gate"), counters);
+        stats.update(true, line, QStringLiteral("North Gate"), counters);
     }
 
     FakeClock clock;
@@ -47,26 +47,26 @@ protected:
 TEST_F(CallStatsTest, ReceiveRateCoversTheLastTenSecondsAndItsShareOfTheLine) {
     for (int i = 0; i < 5; ++i)
         Second(4200); // a full 33.6 kbit/s line
-    EXPECT_DOUBLE_EQ(stats.Current().receiveRate, 4200);
-    EXPECT_DOUBLE_EQ(stats.Current().lineShare, 1.0);
-    EXPECT_EQ(stats.Current().elapsed, 5s);
+    EXPECT_DOUBLE_EQ(stats.current().receiveRate, 4200);
+    EXPECT_DOUBLE_EQ(stats.current().lineShare, 1.0);
+    EXPECT_EQ(stats.current().elapsed, 5s);
     for (int i = 0; i < 10; ++i)
         Second(1050);
     // Only the last ten seconds count: the fast start is out of the window.
-    EXPECT_DOUBLE_EQ(stats.Current().receiveRate, 1050);
-    EXPECT_DOUBLE_EQ(stats.Current().lineShare, 0.25);
+    EXPECT_DOUBLE_EQ(stats.current().receiveRate, 1050);
+    EXPECT_DOUBLE_EQ(stats.current().lineShare, 0.25);
     Second(0);
-    EXPECT_NEAR(stats.Current().receiveRate, 945, 0.01);
+    EXPECT_NEAR(stats.current().receiveRate, 945, 0.01);
 
     line.connectSpeed = 0;
     Second(0);
-    EXPECT_LT(stats.Current().lineShare, 0); // unknown without a CONNECT speed
+    EXPECT_LT(stats.current().lineShare, 0); // unknown without a CONNECT speed
 }
 
 TEST_F(CallStatsTest, ChannelsShowFramesPerMinuteAgeAndStallAndTheEndFreezesTheSummary) {
     for (int i = 0; i < 30; ++i)
         Second(100, {{1001, 1}, {1002, i % 2}}); // one a second, one every two seconds
-    const auto& rows = stats.Current().channels;
+    const auto& rows = stats.current().channels;
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_DOUBLE_EQ(rows[0].framesPerMinute, 60);
     EXPECT_DOUBLE_EQ(rows[1].framesPerMinute, 30);
@@ -74,28 +74,28 @@ TEST_F(CallStatsTest, ChannelsShowFramesPerMinuteAgeAndStallAndTheEndFreezesTheS
     EXPECT_EQ(rows[0].age, 0ms);
     for (int i = 0; i < 60; ++i)
         Second(10, {{1001, 1}});
-    EXPECT_TRUE(stats.Current().channels[1].stalled);
-    EXPECT_FALSE(stats.Current().channels[0].stalled);
-    EXPECT_EQ(stats.Current().channels[1].age, 60s);
-    EXPECT_DOUBLE_EQ(stats.Current().channels[1].framesPerMinute, 0);
+    EXPECT_TRUE(stats.current().channels[1].stalled);
+    EXPECT_FALSE(stats.current().channels[0].stalled);
+    EXPECT_EQ(stats.current().channels[1].age, 60s);
+    EXPECT_DOUBLE_EQ(stats.current().channels[1].framesPerMinute, 0);
 
     // The call ends: the figures stay as they were, time stops.
     line.connectedFor = 90s;
-    stats.Update(false, line, {}, counters);
+    stats.update(false, line, {}, counters);
     clock.now += 1h;
-    stats.Update(false, line, {}, counters);
-    EXPECT_FALSE(stats.Current().live);
-    EXPECT_TRUE(stats.Current().any);
-    EXPECT_EQ(stats.Current().elapsed, 90s);
-    EXPECT_EQ(stats.Current().frames, 30u + 15u + 60u);
+    stats.update(false, line, {}, counters);
+    EXPECT_FALSE(stats.current().live);
+    EXPECT_TRUE(stats.current().any);
+    EXPECT_EQ(stats.current().elapsed, 90s);
+    EXPECT_EQ(stats.current().frames, 30u + 15u + 60u);
 
     // The next call starts from nothing.
     counters = CallCounters{};
     counters.started = clock.now;
     Second(10);
-    EXPECT_TRUE(stats.Current().live);
-    EXPECT_TRUE(stats.Current().channels.empty());
-    EXPECT_EQ(stats.Current().elapsed, 1s);
+    EXPECT_TRUE(stats.current().live);
+    EXPECT_TRUE(stats.current().channels.empty());
+    EXPECT_EQ(stats.current().elapsed, 1s);
 }
 
 TEST(FrameAge, SteadyFramesNeverLookOldWhateverTheirPace) {
@@ -104,10 +104,10 @@ TEST(FrameAge, SteadyFramesNeverLookOldWhateverTheirPace) {
         ChannelCounters c;
         auto t = std::chrono::steady_clock::time_point{} + 1h;
         for (int frame = 0; frame < 20; ++frame) {
-            c.CountFrame(100, t);
+            c.countFrame(100, t);
             // Check every 100 ms up to (and just before) the next frame.
             for (auto at = 0ms; frame > 0 && at < interval; at += 100ms) {
-                ASSERT_FALSE(FrameAge::OldPictureSeconds(c, t + at)) << at.count();
+                ASSERT_FALSE(FrameAge::oldPictureSeconds(c, t + at)) << at.count();
             }
             t += interval;
         }
@@ -117,21 +117,21 @@ TEST(FrameAge, SteadyFramesNeverLookOldWhateverTheirPace) {
 TEST(FrameAge, OldAfterFiveSecondsOrThreeIntervalsGoneWithTheNextFrameStalledAtSixty) {
     ChannelCounters c;
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
-    EXPECT_FALSE(FrameAge::OldPictureSeconds(c, t0 + 100s)); // no frame yet
-    c.CountFrame(100, t0);
-    EXPECT_FALSE(FrameAge::OldPictureSeconds(c, t0 + 5s));
-    EXPECT_EQ(FrameAge::OldPictureSeconds(c, t0 + 5100ms), 5);
-    EXPECT_EQ(FrameAge::OldPictureSeconds(c, t0 + 14900ms), 14);
+    EXPECT_FALSE(FrameAge::oldPictureSeconds(c, t0 + 100s)); // no frame yet
+    c.countFrame(100, t0);
+    EXPECT_FALSE(FrameAge::oldPictureSeconds(c, t0 + 5s));
+    EXPECT_EQ(FrameAge::oldPictureSeconds(c, t0 + 5100ms), 5);
+    EXPECT_EQ(FrameAge::oldPictureSeconds(c, t0 + 14900ms), 14);
 
-    c.CountFrame(100, t0 + 15s); // the next frame: fresh again, interval now 15 s
-    EXPECT_FALSE(FrameAge::OldPictureSeconds(c, t0 + 16s));
-    EXPECT_EQ(FrameAge::Threshold(c), 45s);
-    EXPECT_FALSE(FrameAge::OldPictureSeconds(c, t0 + 15s + 45s));
-    EXPECT_EQ(FrameAge::OldPictureSeconds(c, t0 + 15s + 46s), 46);
+    c.countFrame(100, t0 + 15s); // the next frame: fresh again, interval now 15 s
+    EXPECT_FALSE(FrameAge::oldPictureSeconds(c, t0 + 16s));
+    EXPECT_EQ(FrameAge::threshold(c), 45s);
+    EXPECT_FALSE(FrameAge::oldPictureSeconds(c, t0 + 15s + 45s));
+    EXPECT_EQ(FrameAge::oldPictureSeconds(c, t0 + 15s + 46s), 46);
 
-    EXPECT_FALSE(FrameAge::Stalled(c, t0 + 15s + 59s));
-    EXPECT_TRUE(FrameAge::Stalled(c, t0 + 15s + 60s));
-    EXPECT_FALSE(FrameAge::OldPictureSeconds(c, t0)); // a clock before the frame
+    EXPECT_FALSE(FrameAge::stalled(c, t0 + 15s + 59s));
+    EXPECT_TRUE(FrameAge::stalled(c, t0 + 15s + 60s));
+    EXPECT_FALSE(FrameAge::oldPictureSeconds(c, t0)); // a clock before the frame
 }
 
 // How the line's end and the connection's flags become the logged result.
@@ -169,7 +169,7 @@ TEST(CallEntryBuilder, OutcomesOfConnectedAndFailedCalls) {
         counters.loginRejected = c.rejected;
         counters.noDecompressor = c.noCodec;
         counters.bytesIn = 77;
-        const CallLogEntry e = BuildCallLogEntry(line, counters, QStringLiteral("Gate"));
+        const CallLogEntry e = buildCallLogEntry(line, counters, QStringLiteral("Gate"));
         SCOPED_TRACE(int(c.end) * 100 + c.connected * 10 + c.siteAsked);
         EXPECT_EQ(e.result, c.result);
         EXPECT_EQ(e.endedBy, c.endedBy);

@@ -37,7 +37,7 @@ class ClipBrowserTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_folder = m_dir.path() + "/";
-        m_channels.Replace({{2, "Gate"}, {3, "Yard"}});
+        m_channels.replace({{2, "Gate"}, {3, "Yard"}});
     }
 
     // Saves a clip record (Location comes from the channel table) and, when
@@ -123,7 +123,7 @@ TEST_F(ClipBrowserTest, GroupsByLabelListsNewestFirstAndCounts) {
     add("200107161000000003", 3, "2001/07/16", "10:00");
     add("200107170900000002", 2, "2001/07/17", "09:00");
     m_index.MarkClipRead("200107151409330002.avi", true);
-    m_channels.Replace({{3, "Yard"}}); // channel 2 has lost its name
+    m_channels.replace({{3, "Yard"}}); // channel 2 has lost its name
     add("200107180800000002", 2, "2001/07/18", "08:00");
 
     auto dialog = browser();
@@ -195,7 +195,7 @@ TEST_F(ClipBrowserTest, PlayOpensAtMostSixPlayersAndMarksOnlyThoseRead) {
     EXPECT_TRUE(ClipListWidget::isRead(dialog->list()->topLevelItem(0)));
     EXPECT_FALSE(ClipListWidget::isRead(dialog->list()->topLevelItem(7)));
     // The four played clips without files report it; the players close with the dialog.
-    EXPECT_EQ(m_dialogs.shownTexts().count(LoadString(IDP_OPEN_FILE_ERROR)), 4);
+    EXPECT_EQ(m_dialogs.shownTexts().count(loadString(IDP_OPEN_FILE_ERROR)), 4);
     QPointer<PlayerWindow> survivor = dialog->findChild<PlayerWindow*>();
     dialog.reset();
     EXPECT_TRUE(survivor.isNull());
@@ -216,7 +216,7 @@ TEST_F(ClipBrowserTest, DeleteAsksAndRemovesItemsEntriesAndFilesEvenWhenFilesAre
     list->topLevelItem(1)->setSelected(true);
     list->topLevelItem(2)->setSelected(true);
     dialog->deleteSelected(); // no answer scripted: Cancel
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_DELETE_SELECTED)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_DELETE_SELECTED)});
     EXPECT_EQ(m_dialogs.shown()[0].buttons, MessageButtons::OkCancel);
     EXPECT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(openFlags().size(), 3u);
@@ -270,7 +270,7 @@ TEST_F(ClipBrowserTest, ANodeLoadsItsClipsAPageAtATimeAsTheListScrolls) {
     ASSERT_TRUE(dialog->selectNode("0002 Gate"));
     EXPECT_EQ(dialog->list()->topLevelItemCount(), int(ClipBrowserDialog::kPageRows));
     EXPECT_EQ(dialog->countTexts(),
-              QString::fromStdString(FormatCount(clips) + "|     0|" + FormatCount(clips)));
+              QString::fromStdString(formatCount(clips) + "|     0|" + formatCount(clips)));
     EXPECT_EQ(dialog->list()->topLevelItem(0)->text(0),
               QString::asprintf("2001071514%04d0002.avi", clips - 1));
 
@@ -297,16 +297,16 @@ TEST_F(ClipBrowserTest, OpensAtOnceWhileTheCatalogIsReadAndFollowsAnotherProcess
     add("200107161000000003", 3, "2001/07/16", "10:00");
     BuildGate gate; // each catalog build waits for it, as a large index would
     m_index.setBuildHook(gate.hook());
-    m_index.PrepareCatalog(); // as at start-up
+    m_index.prepareCatalog(); // as at start-up
 
     auto dialog = std::make_unique<ClipBrowserDialog>(m_index, m_dialogs, nullptr);
     EXPECT_TRUE(dialog->loading());
-    EXPECT_EQ(nodes(dialog->tree()), QStringList{LoadString(IDS_LOADING_CLIPS)});
+    EXPECT_EQ(nodes(dialog->tree()), QStringList{loadString(IDS_LOADING_CLIPS)});
     EXPECT_FALSE(dialog->tree()->topLevelItem(0)->flags() & Qt::ItemIsSelectable);
     auto search = std::make_unique<SearchClipsDialog>(dialog->groups(), m_index, m_dialogs, dialog.get());
     EXPECT_TRUE(search->loading());
     EXPECT_EQ(search->channelBox()->count(), 1);
-    EXPECT_EQ(search->countTexts(), LoadString(IDS_LOADING_CLIPS) + "||");
+    EXPECT_EQ(search->countTexts(), loadString(IDS_LOADING_CLIPS) + "||");
     search->search(); // nothing to search yet: no answer rather than a wrong one
     EXPECT_EQ(search->list()->topLevelItemCount(), 0);
     add("200107170900000002", 2, "2001/07/17", "09:00"); // recorded meanwhile
@@ -480,7 +480,7 @@ TEST_F(ClipBrowserTest, ExportWritesTheSelectedClipsOfTheNodeAsOneFile) {
 
     EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, "0002Gate-20010715-140933");
     EXPECT_EQ(m_dialogs.lastFileRequest().defaultSuffix, "mp4");
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_EXPORT_OK)});
     const cliptest::ReadBack file = cliptest::readBack(out);
     EXPECT_EQ(file.tags.at("title"), "0002 Gate");
     // Two frames each; the second clip starts 27 s after the first.
@@ -508,13 +508,13 @@ TEST_F(ClipBrowserTest, SearchExportsOneChannelAndRangesWithFootageOnly) {
     search.search();
     search.list()->selectAll();
     search.exportSelected();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_ONE_CHANNEL)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_EXPORT_ONE_CHANNEL)});
     EXPECT_EQ(m_dialogs.fileDialogCount(), 0);
 
     // A range needs one channel and both times.
     m_dialogs.clear();
     search.exportRange();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_NEED_RANGE)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_EXPORT_NEED_RANGE)});
 
     search.channelBox()->setCurrentIndex(search.channelBox()->findText("0002 Gate"));
     search.afterBox()->setChecked(true);
@@ -527,7 +527,7 @@ TEST_F(ClipBrowserTest, SearchExportsOneChannelAndRangesWithFootageOnly) {
     search.lowerTime()->setTime(QTime(13, 0));
     search.upperTime()->setTime(QTime(14, 0));
     search.exportRange();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_NO_FOOTAGE)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_EXPORT_NO_FOOTAGE)});
     EXPECT_EQ(m_dialogs.fileDialogCount(), 0);
 
     // Around it: the clip's frames.
@@ -536,7 +536,7 @@ TEST_F(ClipBrowserTest, SearchExportsOneChannelAndRangesWithFootageOnly) {
     const std::string out = m_dir.file("range.mp4");
     m_dialogs.setNextFileName(QString::fromStdString(out));
     search.exportRange();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_EXPORT_OK)});
     const cliptest::ReadBack file = cliptest::readBack(out);
     EXPECT_EQ(file.codec, "h264");
     EXPECT_EQ(file.packets.size(), 2u);

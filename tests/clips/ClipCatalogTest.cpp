@@ -41,7 +41,7 @@ std::string Fields(const ClipRecord& r) {
 }
 
 // Every record of the catalog, in a fixed order.
-std::set<std::string> CatalogFields(const ClipCatalog& catalog) {
+std::set<std::string> catalogFields(const ClipCatalog& catalog) {
     std::set<std::string> all;
     for (std::size_t g = 0; g < catalog.groups().size(); ++g)
         for (ClipCatalog::Entry e : catalog.groups()[g].entries)
@@ -84,9 +84,9 @@ private:
 
 class ClipCatalogTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_channels.Replace({{3, "Loading bay"}, {7, "Gate"}}); }
+    void SetUp() override { m_channels.replace({{3, "Loading bay"}, {7, "Gate"}}); }
     // What the store holds, as the index loads it.
-    std::set<std::string> StoreFields() {
+    std::set<std::string> storeFields() {
         std::vector<ClipRecord> records;
         m_index.LoadClipRecords(records);
         std::set<std::string> all;
@@ -94,11 +94,11 @@ protected:
             all.insert(Fields(r));
         return all;
     }
-    void Save(const std::string& name, int32_t channel) {
+    void save(const std::string& name, int32_t channel) {
         ClipRecord r = Clip(name, channel);
         ASSERT_TRUE(m_index.SaveClipRecord(r));
     }
-    int Dsreg(std::vector<std::string> args) {
+    int dsreg(std::vector<std::string> args) {
         const char* saved = std::getenv("DIALSCOPE_REGISTRY_DIR");
         const std::string savedDir = saved ? saved : "";
         setenv("DIALSCOPE_REGISTRY_DIR", m_dir.path().c_str(), 1);
@@ -117,26 +117,26 @@ protected:
 };
 
 TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) {
-    Save("20240305140700_0003.avi", 3);
-    Save("20240305140500_0007.avi", 7);
-    EXPECT_EQ(CatalogFields(m_index.catalogNow()), StoreFields());
+    save("20240305140700_0003.avi", 3);
+    save("20240305140500_0007.avi", 7);
+    EXPECT_EQ(catalogFields(m_index.catalogNow()), storeFields());
 
     // Written while the worker reads: applied once the catalog is taken.
-    m_index.PrepareCatalog(); // no-op: one is there
-    ClipCatalog fresh = ClipCatalog::Build(m_store);
-    EXPECT_EQ(CatalogFields(fresh), StoreFields());
+    m_index.prepareCatalog(); // no-op: one is there
+    ClipCatalog fresh = ClipCatalog::build(m_store);
+    EXPECT_EQ(catalogFields(fresh), storeFields());
 
     // A second index on its own connection to the file, its catalog built by
     // a worker while it writes.
     RegistryStore secondStore(m_dir.file("user.sqlite"));
     ClipIndex second(secondStore, m_channels);
-    second.PrepareCatalog();
+    second.prepareCatalog();
     ClipRecord added = Clip("20240305150000_0003.avi", 3);
     ASSERT_TRUE(second.SaveClipRecord(added));
     second.MarkClipRead("20240305140700_0003.avi", true);
     ASSERT_TRUE(second.DeleteClipRecord("20240305140500_0007.avi"));
-    EXPECT_EQ(CatalogFields(second.catalogNow()), StoreFields());
-    EXPECT_TRUE(second.CatalogReady());
+    EXPECT_EQ(catalogFields(second.catalogNow()), storeFields());
+    EXPECT_TRUE(second.catalogReady());
 
     // After the fact, on the first index: saved again in another channel,
     // marked, a mark on a wrong spelling (changes nothing), deleted.
@@ -145,7 +145,7 @@ TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) 
     m_index.MarkClipRead("20240305140700_0003.AVI", true);
     m_index.MarkClipRead("20240305150000_0003.avi", true);
     const ClipCatalog& catalog = m_index.catalogNow();
-    EXPECT_EQ(CatalogFields(catalog), StoreFields());
+    EXPECT_EQ(catalogFields(catalog), storeFields());
     const auto gate = catalog.findGroup("0007 Gate");
     const auto bay = catalog.findGroup("0003 Loading bay");
     ASSERT_TRUE(gate && bay);
@@ -158,26 +158,26 @@ TEST_F(ClipCatalogTest, OwnWritesKeepItEqualToTheStoreAlsoWhileAWorkerBuildsIt) 
     // reaches the stored entry, and the catalog still shows the store.
     ClipRecord shouted = Clip("20240305150000_0003.AVI", 3);
     ASSERT_TRUE(m_index.SaveClipRecord(shouted));
-    EXPECT_EQ(CatalogFields(m_index.catalogNow()), StoreFields());
+    EXPECT_EQ(catalogFields(m_index.catalogNow()), storeFields());
     ASSERT_TRUE(m_index.DeleteClipRecord("20240305140700_0003.Avi"));
-    EXPECT_EQ(CatalogFields(m_index.catalogNow()), StoreFields());
+    EXPECT_EQ(catalogFields(m_index.catalogNow()), storeFields());
     EXPECT_EQ(m_index.catalogNow().size(), 1u);
 }
 
 TEST_F(ClipCatalogTest, AnotherProcessWritingMakesItBuildAgain) {
-    Save("20240305140700_0003.avi", 3);
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140700_0003.avi", 3);
+    save("20240305140500_0007.avi", 7);
     EXPECT_EQ(m_index.catalogNow().size(), 2u);
 
     const std::string entry = std::string("HKCU\\") + kContainer + "\\20240305140700_0003.avi";
-    ASSERT_EQ(Dsreg({"set", entry, "Open", "dword", "1"}), 0);
+    ASSERT_EQ(dsreg({"set", entry, "Open", "dword", "1"}), 0);
     const std::string other = std::string("HKCU\\") + kContainer + "\\20240306090000_0007.avi";
-    ASSERT_EQ(Dsreg({"set", other, "FileName", "sz", "20240306090000_0007.avi"}), 0);
-    ASSERT_EQ(Dsreg({"set", other, "Channel", "dword", "7"}), 0);
-    ASSERT_EQ(Dsreg({"delete", std::string("HKCU\\") + kContainer + "\\20240305140500_0007.avi"}), 0);
+    ASSERT_EQ(dsreg({"set", other, "FileName", "sz", "20240306090000_0007.avi"}), 0);
+    ASSERT_EQ(dsreg({"set", other, "Channel", "dword", "7"}), 0);
+    ASSERT_EQ(dsreg({"delete", std::string("HKCU\\") + kContainer + "\\20240305140500_0007.avi"}), 0);
 
     const ClipCatalog& catalog = m_index.catalogNow();
-    EXPECT_EQ(CatalogFields(catalog), StoreFields());
+    EXPECT_EQ(catalogFields(catalog), storeFields());
     EXPECT_EQ(catalog.size(), 2u);
     ASSERT_TRUE(catalog.find("20240305140700_0003.avi"));
     EXPECT_TRUE(catalog.isRead(*catalog.find("20240305140700_0003.avi")));
@@ -185,7 +185,7 @@ TEST_F(ClipCatalogTest, AnotherProcessWritingMakesItBuildAgain) {
 }
 
 TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersUntilReplaced) {
-    Save("20240305140700_0003.avi", 3);
+    save("20240305140700_0003.avi", 3);
     CallQueue queue;
     BuildGate gate;
     m_index.setPost(queue.post());
@@ -195,17 +195,17 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
 
     // First build held on the worker: nothing to show yet, and asking again
     // starts no second build.
-    m_index.PrepareCatalog();
+    m_index.prepareCatalog();
     EXPECT_EQ(m_index.currentCatalog(), nullptr);
     EXPECT_EQ(m_index.currentCatalog(), nullptr);
     EXPECT_TRUE(m_index.catalogBuilding());
     // Written while it builds: part of the catalog once it arrives.
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140500_0007.avi", 7);
     gate.open();
     ASSERT_TRUE(queue.runNext());
     EXPECT_EQ(told, 1);
     ASSERT_NE(m_index.currentCatalog(), nullptr);
-    EXPECT_EQ(CatalogFields(*m_index.currentCatalog()), StoreFields());
+    EXPECT_EQ(catalogFields(*m_index.currentCatalog()), storeFields());
 
     // Another process (a second connection) writes: the catalog at hand
     // keeps answering while a new one is built, and our own write made
@@ -219,7 +219,7 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
     ASSERT_NE(stale, nullptr);
     EXPECT_TRUE(m_index.catalogBuilding());
     EXPECT_FALSE(stale->find("20240306090000_0003.avi"));
-    Save("20240306100000_0007.avi", 7);
+    save("20240306100000_0007.avi", 7);
     EXPECT_TRUE(stale->find("20240306100000_0007.avi"));
     EXPECT_EQ(m_index.currentCatalog(), stale) << "replaced only through the post";
     gate.open();
@@ -229,7 +229,7 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
     ASSERT_NE(fresh, nullptr);
     EXPECT_FALSE(m_index.catalogBuilding());
     EXPECT_TRUE(fresh->find("20240306090000_0003.avi"));
-    EXPECT_EQ(CatalogFields(*fresh), StoreFields());
+    EXPECT_EQ(catalogFields(*fresh), storeFields());
 
     const auto builders = gate.builders();
     ASSERT_EQ(builders.size(), 2u);
@@ -240,15 +240,15 @@ TEST_F(ClipCatalogTest, TheIndexThreadNeverBuildsOrWaitsAndAStaleCatalogAnswersU
 }
 
 TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife) {
-    Save("20240305140700_0003.avi", 3);
+    save("20240305140700_0003.avi", 3);
     // Without a post, a later call takes the finished catalog.
     {
         ClipIndex index(m_store, m_channels);
-        index.PrepareCatalog();
+        index.prepareCatalog();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!index.currentCatalog() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
-        EXPECT_TRUE(index.CatalogReady());
+        EXPECT_TRUE(index.catalogReady());
     }
     // A post set while the worker runs or after it ended (whichever comes
     // first on this run): one arrival either way.
@@ -257,18 +257,18 @@ TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife)
         ClipIndex index(m_store, m_channels);
         int told = 0;
         index.addCatalogListener([&] { ++told; });
-        index.PrepareCatalog();
+        index.prepareCatalog();
         index.setPost(queue.post());
         ASSERT_TRUE(queue.runNext());
         EXPECT_EQ(told, 1);
-        EXPECT_TRUE(index.CatalogReady());
+        EXPECT_TRUE(index.catalogReady());
         EXPECT_EQ(queue.waiting(), 0u);
     }
     // A call posted by an index gone by the time it runs does nothing.
     {
         auto index = std::make_unique<ClipIndex>(m_store, m_channels);
         index->setPost(queue.post());
-        index->PrepareCatalog();
+        index->prepareCatalog();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (queue.waiting() == 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
@@ -280,20 +280,20 @@ TEST_F(ClipCatalogTest, AWorkerEndIsDeliveredWhateverTheOrderOfPostAndIndexLife)
 // An index going away stops its worker's build instead of waiting it out;
 // the store read that was given up leaves the connection fit for use.
 TEST_F(ClipCatalogTest, AStoppedBuildGivesUpAndLeavesTheStoreUsable) {
-    Save("20240305140700_0003.avi", 3);
-    Save("20240305140500_0007.avi", 7);
+    save("20240305140700_0003.avi", 3);
+    save("20240305140500_0007.avi", 7);
     std::atomic<bool> stop{true};
-    EXPECT_FALSE(ClipCatalog::Build(m_store, stop));
-    Save("20240305150000_0003.avi", 3);
+    EXPECT_FALSE(ClipCatalog::build(m_store, stop));
+    save("20240305150000_0003.avi", 3);
     stop = false;
-    const auto built = ClipCatalog::Build(m_store, stop);
+    const auto built = ClipCatalog::build(m_store, stop);
     ASSERT_TRUE(built);
-    EXPECT_EQ(CatalogFields(*built), StoreFields());
+    EXPECT_EQ(catalogFields(*built), storeFields());
     EXPECT_EQ(built->size(), 3u);
     // Gone while its worker reads.
     for (int i = 0; i < 3; ++i) {
         ClipIndex index(m_store, m_channels);
-        index.PrepareCatalog();
+        index.prepareCatalog();
     }
 }
 
@@ -352,7 +352,7 @@ TEST_F(ClipCatalogTest, LargeIndexMadeWithBatchWritesAnswersCountsOrderAndSearch
     // One channel, one day: 1,440 minutes a day, one in 16 on this channel.
     const auto gate = catalog.findGroup("0003 ");
     ASSERT_TRUE(gate);
-    SearchFilter day{true, SearchBound(2024, 1, 2, 0, 0), true, SearchBound(2024, 1, 2, 23, 59)};
+    SearchFilter day{true, searchBound(2024, 1, 2, 0, 0), true, searchBound(2024, 1, 2, 23, 59)};
     const auto hits = catalog.search(*gate, day);
     EXPECT_EQ(hits.size(), 1440u / kChannels);
     for (const auto& hit : hits)

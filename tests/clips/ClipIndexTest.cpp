@@ -24,7 +24,7 @@ std::string Fields(const ClipRecord& r) {
 
 class ClipIndexTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_channels.Replace({{3, "Loading bay"}, {7, "Gate"}}); }
+    void SetUp() override { m_channels.replace({{3, "Loading bay"}, {7, "Gate"}}); }
     std::string raw(const std::string& fileName, const char* value) {
         auto v = m_store.openKey(kContainer + "\\"s + fileName).queryValue(value);
         return v ? v->data : "<missing>";

@@ -31,16 +31,16 @@ TEST(ClipNames, StampsDatesChannelsAndLabels) {
     t.tm_hour = 4;
     t.tm_min = 9;
     t.tm_sec = 3;
-    EXPECT_EQ(ClipStampText(t), "20010705040903");
-    EXPECT_EQ(ClipDateText(t) + ClipTimeText(t), "2001/07/0504:09");
-    EXPECT_EQ(ChannelText(12345), "12345");
-    EXPECT_EQ(ChannelText(-3), "-003");
-    EXPECT_EQ(ClipChannelLabel(2, ""), "0002 ");
-    EXPECT_EQ(ImageNameFor("200107151409330002_1.avi"), "200107151409330002_1.img");
-    EXPECT_EQ(ImageNameFor("a.b.avi"), "a.img");
-    EXPECT_EQ(ImageNameFor("noext"), "noext.img");
-    EXPECT_EQ(FormatCount(0), "     0");
-    EXPECT_EQ(FormatCount(1234567), "1234567");
+    EXPECT_EQ(clipStampText(t), "20010705040903");
+    EXPECT_EQ(clipDateText(t) + clipTimeText(t), "2001/07/0504:09");
+    EXPECT_EQ(channelText(12345), "12345");
+    EXPECT_EQ(channelText(-3), "-003");
+    EXPECT_EQ(clipChannelLabel(2, ""), "0002 ");
+    EXPECT_EQ(imageNameFor("200107151409330002_1.avi"), "200107151409330002_1.img");
+    EXPECT_EQ(imageNameFor("a.b.avi"), "a.img");
+    EXPECT_EQ(imageNameFor("noext"), "noext.img");
+    EXPECT_EQ(formatCount(0), "     0");
+    EXPECT_EQ(formatCount(1234567), "1234567");
 }
 
 TEST(ClipGroups, GroupsByExactLabelInOrderOfFirstAppearance) {
@@ -65,7 +65,7 @@ TEST(ClipGroups, GroupsByExactLabelInOrderOfFirstAppearance) {
 }
 
 TEST(ClipSearch, BoundsAreInclusiveMinutesOnlyAndApplyToTheStart) {
-    EXPECT_EQ(SearchBound(2001, 7, 15, 14, 0), "2001/07/1514:00");
+    EXPECT_EQ(searchBound(2001, 7, 15, 14, 0), "2001/07/1514:00");
     const ClipRecord at1400 = Clip("a", 2, "", "2001/07/15", "14:00");
     const ClipRecord at1359 = Clip("b", 2, "", "2001/07/15", "13:59"); // ran past 14:00
     const ClipRecord at2359 = Clip("c", 2, "", "2001/07/15", "23:59"); // started 23:59:40
@@ -74,8 +74,8 @@ TEST(ClipSearch, BoundsAreInclusiveMinutesOnlyAndApplyToTheStart) {
         SearchFilter filter;
         std::string matches;
     };
-    const std::string lower = SearchBound(2001, 7, 15, 14, 0);
-    const std::string upper = SearchBound(2001, 7, 15, 23, 59);
+    const std::string lower = searchBound(2001, 7, 15, 14, 0);
+    const std::string upper = searchBound(2001, 7, 15, 23, 59);
     const Case cases[] = {
         {{false, lower, false, upper}, "abcd"}, {{true, lower, false, upper}, "acd"},
         {{false, lower, true, upper}, "abc"},   {{true, lower, true, upper}, "ac"},
@@ -85,7 +85,7 @@ TEST(ClipSearch, BoundsAreInclusiveMinutesOnlyAndApplyToTheStart) {
     for (const Case& c : cases) {
         std::string got;
         for (const ClipRecord* r : {&at1400, &at1359, &at2359, &nextDay})
-            if (ClipMatches(*r, c.filter))
+            if (clipMatches(*r, c.filter))
                 got += r->FileName;
         EXPECT_EQ(got, c.matches) << c.filter.after << c.filter.before << " " << c.filter.lower;
     }
@@ -95,14 +95,14 @@ TEST(ClipSearch, OneGroupOrAllGroupsInGroupOrder) {
     std::vector<ClipGroup> groups{
         {"0002 Gate", {Clip("a", 2, "Gate", "2001/07/15", "10:00")}},
         {"0003 ", {Clip("b", 3, "", "2001/07/15", "11:00"), Clip("c", 3, "", "2001/07/14", "11:00")}}};
-    const SearchFilter after{true, SearchBound(2001, 7, 15, 0, 0), false, ""};
-    auto hits = SearchClips(groups, std::nullopt, after);
+    const SearchFilter after{true, searchBound(2001, 7, 15, 0, 0), false, ""};
+    auto hits = searchClips(groups, std::nullopt, after);
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0].group, 0u);
     EXPECT_EQ(hits[1].group, 1u);
     EXPECT_EQ(hits[1].record, 0u);
-    EXPECT_EQ(SearchClips(groups, 1, SearchFilter{}).size(), 2u);
-    EXPECT_TRUE(SearchClips(groups, 5, SearchFilter{}).empty());
+    EXPECT_EQ(searchClips(groups, 1, SearchFilter{}).size(), 2u);
+    EXPECT_TRUE(searchClips(groups, 5, SearchFilter{}).empty());
 }
 
 class ImagePreviewTest : public ::testing::Test {

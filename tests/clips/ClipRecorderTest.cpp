@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::time_t LocalClock(int year, int month, int day, int hour, int minute, int second) {
+std::time_t localClock(int year, int month, int day, int hour, int minute, int second) {
     std::tm t{};
     t.tm_year = year - 1900;
     t.tm_mon = month - 1;
@@ -36,23 +36,23 @@ std::time_t LocalClock(int year, int month, int day, int hour, int minute, int s
 }
 
 // A channel window's frame buffer: 230,400 bytes holding `frame` at its start.
-std::vector<uint8_t> FrameBuffer(const std::vector<uint8_t>& frame) {
+std::vector<uint8_t> frameBuffer(const std::vector<uint8_t>& frame) {
     std::vector<uint8_t> buffer(230400, 0);
     std::copy(frame.begin(), frame.end(), buffer.begin());
     return buffer;
 }
 
-BitmapInfoHeader HeaderOf(const std::vector<uint8_t>& frame) {
+BitmapInfoHeader headerOf(const std::vector<uint8_t>& frame) {
     return *BitmapInfoHeader::parse(frame);
 }
 
 class ClipRecorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_channels.Replace({{2, "Gate"}, {5, "Yard"}});
+        m_channels.replace({{2, "Gate"}, {5, "Yard"}});
         m_folder = m_dir.path() + "/rec/";
         fs::create_directory(m_folder);
-        m_now = LocalClock(2001, 7, 15, 14, 9, 33);
+        m_now = localClock(2001, 7, 15, 14, 9, 33);
     }
 
     std::unique_ptr<ClipRecorder> recorder() {
@@ -80,11 +80,11 @@ protected:
 TEST_F(ClipRecorderTest, RecordThenStopKeepsThePictureShownAsOneSampleAndTheImageFile) {
     const auto frames = cliptest::jpegFrames(m_dir.path(), 1, 64, 48);
     ASSERT_EQ(frames.size(), 1u);
-    const std::vector<uint8_t> buffer = FrameBuffer(frames[0]);
+    const std::vector<uint8_t> buffer = frameBuffer(frames[0]);
     auto rec = recorder();
-    ASSERT_TRUE(rec->RecordCommand(2, HeaderOf(frames[0]), buffer));
+    ASSERT_TRUE(rec->recordCommand(2, headerOf(frames[0]), buffer));
     EXPECT_TRUE(rec->recording());
-    EXPECT_FALSE(rec->RecordCommand(2, HeaderOf(frames[0]), buffer)) << "Record is disabled while recording";
+    EXPECT_FALSE(rec->recordCommand(2, headerOf(frames[0]), buffer)) << "Record is disabled while recording";
     m_now += 75;
     rec->StopRecording();
     EXPECT_FALSE(rec->recording());
@@ -114,7 +114,7 @@ TEST_F(ClipRecorderTest, ABufferWithoutAFrameStartsTheClipWithTheNextFrame) {
     const auto first = cliptest::rawFrame(32, 16, 1);
     const auto next = cliptest::rawFrame(32, 16, 2);
     auto rec = recorder();
-    ASSERT_TRUE(rec->RecordCommand(2, HeaderOf(first), std::vector<uint8_t>(230400, 0)));
+    ASSERT_TRUE(rec->recordCommand(2, headerOf(first), std::vector<uint8_t>(230400, 0)));
     const std::string image = m_folder + rec->imageFileName();
     EXPECT_EQ(fs::file_size(image), 0u) << "the name is held, empty until the first frame";
     rec->RecordFrame({});
@@ -129,7 +129,7 @@ TEST_F(ClipRecorderTest, ABufferWithoutAFrameStartsTheClipWithTheNextFrame) {
 TEST_F(ClipRecorderTest, FramesDeclaringMoreBytesThanTheyHoldAreNotRecorded) {
     auto frame = cliptest::rawFrame(32, 16, 3);
     auto rec = recorder();
-    ASSERT_TRUE(rec->StartRecording(5, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(5, headerOf(frame)));
     const std::string image = m_folder + rec->imageFileName();
     const std::string video = m_folder + rec->videoFileName();
 
@@ -160,8 +160,8 @@ TEST_F(ClipRecorderTest, ChannelsRecordAtOnceIntoIndependentFiles) {
     const auto b = cliptest::rawFrame(48, 32, 4);
     auto gate = recorder();
     auto yard = recorder();
-    ASSERT_TRUE(gate->StartRecording(2, HeaderOf(a)));
-    ASSERT_TRUE(yard->StartRecording(12345, HeaderOf(b)));
+    ASSERT_TRUE(gate->StartRecording(2, headerOf(a)));
+    ASSERT_TRUE(yard->StartRecording(12345, headerOf(b)));
     EXPECT_EQ(yard->videoFileName(), "2001071514093312345.avi");
     for (int i = 0; i < 5; ++i) {
         yard->RecordFrame(b);
@@ -186,7 +186,7 @@ TEST_F(ClipRecorderTest, ChannelsRecordAtOnceIntoIndependentFiles) {
 TEST_F(ClipRecorderTest, DestroyingARecordingRecorderWritesItsRecordAndCompletesTheFile) {
     const auto frame = cliptest::rawFrame(32, 16, 1);
     auto rec = recorder();
-    ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(2, headerOf(frame)));
     rec->RecordFrame(frame);
     rec->RecordFrame(frame);
     const std::string video = m_folder + rec->videoFileName();
@@ -197,11 +197,11 @@ TEST_F(ClipRecorderTest, DestroyingARecordingRecorderWritesItsRecordAndCompletes
 
 TEST_F(ClipRecorderTest, AClipAcrossMidnightKeepsItsStartAndStopDays) {
     const auto frame = cliptest::rawFrame(32, 16, 1);
-    m_now = LocalClock(2023, 12, 31, 23, 59, 50);
+    m_now = localClock(2023, 12, 31, 23, 59, 50);
     auto rec = recorder();
-    ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(2, headerOf(frame)));
     rec->RecordFrame(frame);
-    m_now = LocalClock(2024, 1, 1, 0, 0, 20);
+    m_now = localClock(2024, 1, 1, 0, 0, 20);
     rec->StopRecording();
     const auto list = records();
     ASSERT_EQ(list.size(), 1u);
@@ -214,7 +214,7 @@ TEST_F(ClipRecorderTest, AClipKeepsTheFolderItStartedInAndANewFolderServesTheNex
     const auto frame = cliptest::rawFrame(32, 16, 1);
     const std::string first = m_folder;
     auto rec = recorder();
-    ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(2, headerOf(frame)));
     m_folder = m_dir.path() + "/other"; // no trailing separator: one is added
     fs::create_directory(m_folder);
     rec->RecordFrame(frame);
@@ -224,7 +224,7 @@ TEST_F(ClipRecorderTest, AClipKeepsTheFolderItStartedInAndANewFolderServesTheNex
     ASSERT_EQ(records().at(0).Path, first);
 
     m_now += 60;
-    ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(2, headerOf(frame)));
     EXPECT_EQ(rec->recordFolder(), m_folder + "/");
     rec->StopRecording();
     EXPECT_TRUE(fs::exists(m_folder + "/200107151410330002.avi"));
@@ -235,7 +235,7 @@ TEST_F(ClipRecorderTest, ASecondClipInTheSameSecondGetsItsOwnNames) {
     const auto b = cliptest::rawFrame(32, 16, 6);
     auto rec = recorder();
     for (const auto* frame : {&a, &b, &a}) {
-        ASSERT_TRUE(rec->RecordCommand(2, HeaderOf(*frame), FrameBuffer(*frame)));
+        ASSERT_TRUE(rec->recordCommand(2, headerOf(*frame), frameBuffer(*frame)));
         rec->StopRecording();
     }
     const auto list = records();
@@ -256,7 +256,7 @@ TEST_F(ClipRecorderTest, FailuresLeaveNothingClaimedAsRecorded) {
 
     // No record folder: Record has no effect and Stop writes nothing.
     m_folder = m_dir.path() + "/missing/";
-    EXPECT_FALSE(rec->RecordCommand(2, HeaderOf(frame), FrameBuffer(frame)));
+    EXPECT_FALSE(rec->recordCommand(2, headerOf(frame), frameBuffer(frame)));
     EXPECT_FALSE(rec->recording());
     rec->StopRecording();
     EXPECT_TRUE(records().empty());
@@ -268,7 +268,7 @@ TEST_F(ClipRecorderTest, FailuresLeaveNothingClaimedAsRecorded) {
     ASSERT_EQ(longFolder.size(), 259u) << "with its closing slash, 260 bytes";
     fs::create_directories(longFolder);
     m_folder = longFolder;
-    EXPECT_FALSE(rec->StartRecording(2, HeaderOf(frame)));
+    EXPECT_FALSE(rec->StartRecording(2, headerOf(frame)));
     EXPECT_FALSE(rec->recording());
     EXPECT_TRUE(fs::is_empty(longFolder));
     EXPECT_TRUE(records().empty());
@@ -287,7 +287,7 @@ TEST_F(ClipRecorderTest, TakenNamesMoveTheClipToTheNextSuffixAndAreLeftAlone) {
 
     const mode_t oldMask = ::umask(022);
     auto rec = recorder();
-    ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(2, headerOf(frame)));
     EXPECT_EQ(rec->videoFileName(), "200107151409330002_2.avi");
     EXPECT_TRUE(fs::exists(m_folder + rec->imageFileName())) << "the image name is held from the start";
     EXPECT_FALSE(fs::exists(stem + "_1.img")) << "the half-made pair is given up whole";
@@ -310,7 +310,7 @@ TEST_F(ClipRecorderTest, TakenNamesMoveTheClipToTheNextSuffixAndAreLeftAlone) {
     EXPECT_EQ(list[0].FileName, "200107151409330002_2.avi");
 
     // A clip that never got a frame leaves no empty image file behind.
-    ASSERT_TRUE(rec->StartRecording(5, HeaderOf(frame)));
+    ASSERT_TRUE(rec->StartRecording(5, headerOf(frame)));
     const std::string image = m_folder + rec->imageFileName();
     rec->StopRecording();
     EXPECT_FALSE(fs::exists(image));
@@ -322,7 +322,7 @@ TEST_F(ClipRecorderTest, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
     {
         // No room even for the headers: as a failed start, with no file left.
         cliptest::FileSizeLimit limit(1000);
-        EXPECT_FALSE(rec->StartRecording(2, HeaderOf(frame)));
+        EXPECT_FALSE(rec->StartRecording(2, headerOf(frame)));
         EXPECT_FALSE(rec->recording());
     }
     EXPECT_TRUE(fs::is_empty(m_folder));
@@ -333,7 +333,7 @@ TEST_F(ClipRecorderTest, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
     std::string video;
     {
         cliptest::FileSizeLimit limit(300000);
-        ASSERT_TRUE(rec->StartRecording(2, HeaderOf(frame)));
+        ASSERT_TRUE(rec->StartRecording(2, headerOf(frame)));
         video = m_folder + rec->videoFileName();
         for (int i = 0; i < 10 && rec->recording(); ++i)
             rec->RecordFrame(frame);
@@ -344,7 +344,7 @@ TEST_F(ClipRecorderTest, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
     EXPECT_LT(written, 10);
     EXPECT_EQ(packets(video), std::to_string(written));
     EXPECT_EQ(records().size(), 1u);
-    EXPECT_TRUE(rec->RecordCommand(2, HeaderOf(frame), FrameBuffer(frame)));
+    EXPECT_TRUE(rec->recordCommand(2, headerOf(frame), frameBuffer(frame)));
 }
 
 // The writer thread stands still, as on a volume whose every write hangs:
@@ -371,7 +371,7 @@ TEST_F(ClipRecorderTest, AStalledVolumeNeverHoldsUpTheCaller) {
         call();
         longest = std::max(longest, std::chrono::steady_clock::now() - started);
     };
-    timed([&] { EXPECT_TRUE(rec.StartRecording(2, HeaderOf(frames[0]))); });
+    timed([&] { EXPECT_TRUE(rec.StartRecording(2, headerOf(frames[0]))); });
     for (const auto& frame : frames)
         timed([&] {
             rec.RecordFrame(frame);
@@ -412,7 +412,7 @@ TEST_F(ClipRecorderTest, TheFolderIsResolvedOnTheWriterAndTheClipIsListedThere) 
     };
     ClipRecorder rec(
         m_index, {[] { return std::string("unreachable"); }, [this] { return m_now; }, {}, writer, resolve});
-    ASSERT_TRUE(rec.StartRecording(2, HeaderOf(frame)));
+    ASSERT_TRUE(rec.StartRecording(2, headerOf(frame)));
     rec.RecordFrame(frame);
     rec.StopRecording();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -450,8 +450,8 @@ TEST_F(ClipRecorderTest, ClipsACrashLeftUnlistedAreIndexedAtStartUp) {
     { std::ofstream(m_folder + "200107151409330005.avi") << "RIFF garbage"; }
     {
         auto rec = recorder();
-        m_now = LocalClock(2001, 7, 15, 15, 0, 0);
-        ASSERT_TRUE(rec->StartRecording(5, HeaderOf(frames[0])));
+        m_now = localClock(2001, 7, 15, 15, 0, 0);
+        ASSERT_TRUE(rec->StartRecording(5, headerOf(frames[0])));
         rec->RecordFrame(frames[0]);
     }
     ASSERT_EQ(records().size(), 1u);
@@ -484,7 +484,7 @@ TEST_F(ClipRecorderTest, ClipsACrashLeftUnlistedAreIndexedAtStartUp) {
     const ClipRecord& torn = list[list.size() - 2];
     EXPECT_EQ(torn.FileName, "2001071514093312345_1.avi");
     EXPECT_EQ(torn.Channel, 12345);
-    EXPECT_EQ(CountAviFrames(m_folder + torn.FileName), 3) << "the torn frame is not counted";
+    EXPECT_EQ(countAviFrames(m_folder + torn.FileName), 3) << "the torn frame is not counted";
     EXPECT_EQ(list.back().FileName, "200107151500000005.avi") << "listed before: kept as it was";
     EXPECT_EQ(list.back().STime, "15:00");
 }

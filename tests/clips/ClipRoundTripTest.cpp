@@ -28,7 +28,7 @@ TEST(ClipRoundTrip, RecordedClipIsBrowsedPreviewedPlayedAndDeleted) {
     TempDir dir;
     RegistryStore store(dir.file("user.sqlite"));
     ChannelTable channels;
-    channels.Replace({{2, "Gate"}, {4, "Dock"}});
+    channels.replace({{2, "Gate"}, {4, "Dock"}});
     ClipIndex index(store, channels);
     ScriptedDialogService dialogs;
     const std::string folder = dir.path() + "/";
@@ -45,8 +45,8 @@ TEST(ClipRoundTrip, RecordedClipIsBrowsedPreviewedPlayedAndDeleted) {
         ClipRecorder::Environment env{[&] { return folder; }, [&] { return now; }, {}, {}, {}};
         ClipRecorder gate(index, env), dock(index, env);
         const BitmapInfoHeader format = *BitmapInfoHeader::parse(frames[0]);
-        ASSERT_TRUE(gate.RecordCommand(2, format, buffer));
-        ASSERT_TRUE(dock.RecordCommand(4, format, buffer));
+        ASSERT_TRUE(gate.recordCommand(2, format, buffer));
+        ASSERT_TRUE(dock.recordCommand(4, format, buffer));
         gateName = gate.videoFileName();
         dockName = dock.videoFileName();
         for (size_t i = 1; i < frames.size(); ++i) {
@@ -97,8 +97,8 @@ TEST(ClipRoundTrip, RecordedClipIsBrowsedPreviewedPlayedAndDeleted) {
     browser->deleteSelected();
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_FALSE(std::filesystem::exists(folder + gateName));
-    EXPECT_FALSE(std::filesystem::exists(folder + ImageNameFor(gateName)));
-    EXPECT_TRUE(std::filesystem::exists(folder + ImageNameFor(dockName)));
+    EXPECT_FALSE(std::filesystem::exists(folder + imageNameFor(gateName)));
+    EXPECT_TRUE(std::filesystem::exists(folder + imageNameFor(dockName)));
     std::vector<ClipRecord> left;
     index.LoadClipRecords(left);
     ASSERT_EQ(left.size(), 1u);

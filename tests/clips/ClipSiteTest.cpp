@@ -68,31 +68,31 @@ public:
         , m_buffer(230400, 0)
         , m_recorder(*shared.index, {[&shared] { return shared.folder; }, {}, {}, {}, {}}) {}
 
-    void SetStreamFormat(const BitmapInfoHeader& header) override { m_format = header; }
-    void SizeForPicture(int, int) override {}
-    void MoveOnTop(QPoint) override {}
-    void SetCell(const QRect&) override {}
-    void ApplyBars(bool) override {}
-    bool IsRecording() const override { return m_recorder.recording(); }
+    void setStreamFormat(const BitmapInfoHeader& header) override { m_format = header; }
+    void sizeForPicture(int, int) override {}
+    void moveOnTop(QPoint) override {}
+    void setCell(const QRect&) override {}
+    void applyBars(bool) override {}
+    bool isRecording() const override { return m_recorder.recording(); }
     void RecordFrame(std::span<const uint8_t> frame) override {
         m_recorder.RecordFrame(frame);
         ++m_state->recorded;
     }
-    void DeliverFrame(std::span<const uint8_t> frame) override {
+    void deliverFrame(std::span<const uint8_t> frame) override {
         if (m_state->firstFrame.empty())
             m_state->firstFrame.assign(frame.begin(), frame.end());
         ++m_state->delivered;
         std::copy_n(frame.begin(), std::min(frame.size(), m_buffer.size()), m_buffer.begin());
     }
-    void Draw(std::span<const uint8_t> picture) override { m_picture.assign(picture.begin(), picture.end()); }
-    void MarkClosedBySite() override {}
-    void OnPostedCommand(CommandId command) override {
+    void draw(std::span<const uint8_t> picture) override { m_picture.assign(picture.begin(), picture.end()); }
+    void markClosedBySite() override {}
+    void onPostedCommand(CommandId command) override {
         m_state->commands.push_back(command);
         if (command == CommandId::ChannelRecord && !m_recorder.recording()) {
             const auto shown = PackedDibView(m_buffer).whole();
             m_state->shownAtRecord.assign(shown.begin(), shown.end());
             m_state->deliveredAtRecord = m_state->delivered;
-            if (m_recorder.RecordCommand(m_state->channel, m_format, m_buffer)) {
+            if (m_recorder.recordCommand(m_state->channel, m_format, m_buffer)) {
                 ++m_state->recorded;
                 m_state->videoName = m_recorder.videoFileName();
             }
@@ -104,7 +104,7 @@ public:
                 *m_shared.dialogs);
         }
     }
-    void Close() override {
+    void close() override {
         m_recorder.StopRecording();
         m_state->closed = true;
     }
@@ -125,20 +125,20 @@ public:
     std::vector<std::shared_ptr<WindowState>> windows;
     int alarms = 0;
 
-    QSize ClientSize() const override { return {1000, 700}; }
+    QSize clientSize() const override { return {1000, 700}; }
     std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
         windows.push_back(std::make_shared<WindowState>());
         windows.back()->channel = info.channel;
         return std::make_unique<RecordingWindow>(m_shared, windows.back());
     }
-    void OnPostedCommand(CommandId) override {}
-    bool IsMaximized() const override { return true; }
-    void Maximize() override {}
-    bool BarsShown() const override { return true; }
-    void StartAlarm() override { ++alarms; }
+    void onPostedCommand(CommandId) override {}
+    bool isMaximized() const override { return true; }
+    void maximize() override {}
+    bool barsShown() const override { return true; }
+    void startAlarm() override { ++alarms; }
     void SetStatusText(const QString&) override {}
-    LoginValues GetLoginValues() const override { return {"op", "pw", 1, 50}; }
-    bool VideoArrangeOn() const override { return false; }
+    LoginValues loginValues() const override { return {"op", "pw", 1, 50}; }
+    bool videoArrangeOn() const override { return false; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
 
 private:
@@ -166,7 +166,7 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
     options.timerPeriod = 20ms;
     {
         CommPort port(dialogs, host, channels, codecs, options);
-        port.AttachMainWindow(&host, &host, &host);
+        port.attachMainWindow(&host, &host, &host);
         const int fd = ::open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(fd, 0);
         ASSERT_TRUE(port.Start(fd, true));
@@ -195,7 +195,7 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
         // The clip begins with the picture on screen when the posted Record
         // ran: the first frame, unless more frames of the same timer tick
         // were routed before the command was delivered.
-        EXPECT_EQ(cliptest::readFile(shared.folder + ImageNameFor(w->videoName)), w->shownAtRecord);
+        EXPECT_EQ(cliptest::readFile(shared.folder + imageNameFor(w->videoName)), w->shownAtRecord);
         if (w->deliveredAtRecord == 1) {
             EXPECT_EQ(w->shownAtRecord, w->firstFrame);
         }
@@ -235,12 +235,12 @@ TEST(ClipSite, AnAnsweredCallRecordsEveryChannelAndTheClipsAreBrowsedPlayedAndDe
     browser.list()->topLevelItem(0)->setSelected(true);
     browser.deleteSelected();
     EXPECT_FALSE(std::filesystem::exists(shared.folder + byChannel[1]->videoName));
-    EXPECT_FALSE(std::filesystem::exists(shared.folder + ImageNameFor(byChannel[1]->videoName)));
+    EXPECT_FALSE(std::filesystem::exists(shared.folder + imageNameFor(byChannel[1]->videoName)));
     std::vector<ClipRecord> left;
     index.LoadClipRecords(left);
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].Location, "Yard");
-    EXPECT_EQ(dialogs.shownTexts(), QStringList{LoadString(IDP_DELETE_SELECTED)})
+    EXPECT_EQ(dialogs.shownTexts(), QStringList{loadString(IDP_DELETE_SELECTED)})
         << "nothing but the question";
 }
 

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     TempDir dir("dialscope-shots");
     RegistryStore store(dir.file("user.sqlite"));
     ChannelTable channels;
-    channels.Replace({{1, "Main gate"}, {2, "Loading bay"}, {3, "Office"}});
+    channels.replace({{1, "Main gate"}, {2, "Loading bay"}, {3, "Office"}});
     ClipIndex index(store, channels);
     ScriptedDialogService dialogs;
 

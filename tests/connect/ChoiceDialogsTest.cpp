@@ -101,7 +101,7 @@ TEST(NetworkModemListTest, TypedEntriesAreCheckedAndTheStoredTextRoundTrips) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
-        const auto canonical = NetworkModemList::Canonical(c.typed);
+        const auto canonical = NetworkModemList::canonical(c.typed);
         ASSERT_EQ(canonical.has_value(), c.canonical != nullptr);
         if (c.canonical) {
             EXPECT_EQ(*canonical, c.canonical);
@@ -110,25 +110,25 @@ TEST(NetworkModemListTest, TypedEntriesAreCheckedAndTheStoredTextRoundTrips) {
 
     NetworkModemList list;
     using R = NetworkModemList::AddResult;
-    EXPECT_EQ(list.Add("tcp://a:1"), R::Added);
-    EXPECT_EQ(list.Add("rfc2217://[::1]:2217"), R::Added);
-    EXPECT_EQ(list.Add("TCP://a:1/"), R::Listed);
-    EXPECT_EQ(list.Add("tcp://a"), R::Invalid);
-    EXPECT_EQ(list.ToText(), "tcp://a:1, rfc2217://[::1]:2217");
-    EXPECT_EQ(NetworkModemList::FromText(list.ToText()), list);
-    EXPECT_FALSE(list.Remove(2));
-    EXPECT_TRUE(list.Remove(0));
-    EXPECT_EQ(list.Entries(), std::vector<std::string>{"rfc2217://[::1]:2217"});
+    EXPECT_EQ(list.add("tcp://a:1"), R::Added);
+    EXPECT_EQ(list.add("rfc2217://[::1]:2217"), R::Added);
+    EXPECT_EQ(list.add("TCP://a:1/"), R::Listed);
+    EXPECT_EQ(list.add("tcp://a"), R::Invalid);
+    EXPECT_EQ(list.toText(), "tcp://a:1, rfc2217://[::1]:2217");
+    EXPECT_EQ(NetworkModemList::fromText(list.toText()), list);
+    EXPECT_FALSE(list.remove(2));
+    EXPECT_TRUE(list.remove(0));
+    EXPECT_EQ(list.entries(), std::vector<std::string>{"rfc2217://[::1]:2217"});
 
     // A damaged or hand-edited value: bad entries and repeats go, the rest stays in order.
-    EXPECT_EQ(NetworkModemList::FromText("tcp://b:2,,garbage tcp://b:2\ttcp://c:3:4 rfc2217://d:5").Entries(),
+    EXPECT_EQ(NetworkModemList::fromText("tcp://b:2,,garbage tcp://b:2\ttcp://c:3:4 rfc2217://d:5").entries(),
               (std::vector<std::string>{"tcp://b:2", "rfc2217://d:5"}));
     std::string many;
     for (int port = 1; port <= 100; ++port)
         many += "tcp://h:" + std::to_string(port) + " ";
-    NetworkModemList full = NetworkModemList::FromText(many);
-    EXPECT_EQ(full.Entries().size(), NetworkModemList::kMaxEntries);
-    EXPECT_EQ(full.Add("tcp://other:1"), R::Full);
+    NetworkModemList full = NetworkModemList::fromText(many);
+    EXPECT_EQ(full.entries().size(), NetworkModemList::kMaxEntries);
+    EXPECT_EQ(full.add("tcp://other:1"), R::Full);
 }
 
 class SelectModemNetworkTest : public ::testing::Test {
@@ -141,8 +141,8 @@ protected:
             rows << list->item(row)->text();
         return rows;
     }
-    std::string Stored() {
-        return store.GetProfileText(NetworkModemList::kSection, NetworkModemList::kValueName, "<none>");
+    std::string stored() {
+        return store.profileText(NetworkModemList::kSection, NetworkModemList::kValueName, "<none>");
     }
 
     TempDir dir;
@@ -153,10 +153,10 @@ protected:
 };
 
 TEST_F(SelectModemNetworkTest, AddsAndRemovesCheckedEntriesAndStoresThemOnlyOnSelect) {
-    ASSERT_TRUE(store.SetProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001"));
+    ASSERT_TRUE(store.setProfileText("Setting", "NetworkModems", "tcp://ser2net.lan:4001"));
     {
         SelectModemDialog dialog({"ttyS0"}, 0, nullptr);
-        dialog.EnableNetworkModems(store, dialogs);
+        dialog.enableNetworkModems(store, dialogs);
         EXPECT_EQ(Listed(dialog), QStringList{"tcp://ser2net.lan:4001"});
 
         for (const char* bad : {"ser2net.lan:4001", "tcp://ser2net.lan:99999"}) {
@@ -166,8 +166,8 @@ TEST_F(SelectModemNetworkTest, AddsAndRemovesCheckedEntriesAndStoresThemOnlyOnSe
         Edit(dialog)->setText("TCP://ser2net.lan:4001");
         Button(dialog, 1012)->click();
         EXPECT_EQ(dialogs.shownTexts(),
-                  (QStringList{LoadString(IDP_NETWORK_MODEM_INVALID), LoadString(IDP_NETWORK_MODEM_INVALID),
-                               LoadString(IDP_NETWORK_MODEM_LISTED)}));
+                  (QStringList{loadString(IDP_NETWORK_MODEM_INVALID), loadString(IDP_NETWORK_MODEM_INVALID),
+                               loadString(IDP_NETWORK_MODEM_LISTED)}));
         EXPECT_EQ(Edit(dialog)->text(), "TCP://ser2net.lan:4001"); // kept for correcting
 
         Edit(dialog)->setText(" rfc2217://10.1.2.3:2217 ");
@@ -179,29 +179,29 @@ TEST_F(SelectModemNetworkTest, AddsAndRemovesCheckedEntriesAndStoresThemOnlyOnSe
         EXPECT_EQ(Listed(dialog), QStringList{"rfc2217://10.1.2.3:2217"});
 
         Button(dialog, 2)->click(); // Cancel forgets it all
-        EXPECT_EQ(Stored(), "tcp://ser2net.lan:4001");
+        EXPECT_EQ(stored(), "tcp://ser2net.lan:4001");
     }
     // With no device to choose, Select still keeps the list (the first network modem).
     SelectModemDialog empty({}, -1, nullptr);
-    empty.EnableNetworkModems(store, dialogs);
+    empty.enableNetworkModems(store, dialogs);
     Edit(empty)->setText("tcp://127.0.0.1:7000");
     Button(empty, 1012)->click();
     Button(empty, 1)->click();
     EXPECT_EQ(empty.result(), QDialog::Rejected);
-    EXPECT_EQ(Stored(), "tcp://ser2net.lan:4001, tcp://127.0.0.1:7000");
+    EXPECT_EQ(stored(), "tcp://ser2net.lan:4001, tcp://127.0.0.1:7000");
 
     // Without EnableNetworkModems the dialog is the plain device choice.
     SelectModemDialog plain({"A"}, 0, nullptr);
     EXPECT_FALSE(plain.findChild<QListWidget*>("list1010")->isVisibleTo(&plain));
     Button(plain, 1)->click();
-    EXPECT_EQ(Stored(), "tcp://ser2net.lan:4001, tcp://127.0.0.1:7000");
+    EXPECT_EQ(stored(), "tcp://ser2net.lan:4001, tcp://127.0.0.1:7000");
 }
 
 // ---- Channel choice ----
 
 TEST(ChannelChoiceDialogTest, ListsSortedLabelsSelectsTheFirstAndReturnsItsNumber) {
     ChannelTable table;
-    table.Replace({{12, "Gate"}, {3, "Yard"}, {120, "Dock"}});
+    table.replace({{12, "Gate"}, {3, "Yard"}, {120, "Dock"}});
     ChannelChoiceDialog dialog(table);
     EXPECT_EQ(dialog.windowTitle(), "Open local site video channel");
     auto* list = dialog.findChild<QComboBox*>("combo1");
@@ -268,7 +268,7 @@ TEST(RemoteControlDialogTest, CommandLineStartsEmptyOffersSortedPresetsAndTakesF
 
 class RemoteControlCommandTest : public ::testing::Test {
 protected:
-    RemoteControlPrompts Prompts(RemoteChoice choice, std::optional<QString> line = std::nullopt) {
+    RemoteControlPrompts prompts(RemoteChoice choice, std::optional<QString> line = std::nullopt) {
         return {[this, choice] {
                     ++chooseCalls;
                     return choice;
@@ -277,29 +277,29 @@ protected:
                     return line;
                 }};
     }
-    std::vector<OutboundPacket> Sent() const { return SplitOutbound(queue.bytes()); }
+    std::vector<OutboundPacket> sent() const { return splitOutbound(queue.bytes()); }
 
     RecordingQueue queue;
     int chooseCalls = 0;
 };
 
 TEST_F(RemoteControlCommandTest, DoesNothingWithoutAConnectionOrAPort) {
-    EXPECT_FALSE(RunRemoteControl(false, &queue, Prompts(RemoteChoice::CloseSite)));
-    EXPECT_FALSE(RunRemoteControl(true, nullptr, Prompts(RemoteChoice::CloseSite)));
+    EXPECT_FALSE(runRemoteControl(false, &queue, prompts(RemoteChoice::CloseSite)));
+    EXPECT_FALSE(runRemoteControl(true, nullptr, prompts(RemoteChoice::CloseSite)));
     EXPECT_EQ(chooseCalls, 0); // not even the dialog
     EXPECT_TRUE(queue.blocks.empty());
 }
 
 TEST_F(RemoteControlCommandTest, SendsOnePacketPerChoice) {
-    EXPECT_TRUE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::CloseSite)));
-    EXPECT_TRUE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::RebootSite)));
-    EXPECT_FALSE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::None)));
+    EXPECT_TRUE(runRemoteControl(true, &queue, prompts(RemoteChoice::CloseSite)));
+    EXPECT_TRUE(runRemoteControl(true, &queue, prompts(RemoteChoice::RebootSite)));
+    EXPECT_FALSE(runRemoteControl(true, &queue, prompts(RemoteChoice::None)));
     EXPECT_FALSE(
-        RunRemoteControl(true, &queue, Prompts(RemoteChoice::RunProgram, std::nullopt))); // cancelled
-    EXPECT_TRUE(RunRemoteControl(true, &queue, Prompts(RemoteChoice::RunProgram, QString())));
+        runRemoteControl(true, &queue, prompts(RemoteChoice::RunProgram, std::nullopt))); // cancelled
+    EXPECT_TRUE(runRemoteControl(true, &queue, prompts(RemoteChoice::RunProgram, QString())));
     EXPECT_TRUE(
-        RunRemoteControl(true, &queue, Prompts(RemoteChoice::RunProgram, QString(50, QLatin1Char('c')))));
-    const auto sent = Sent();
+        runRemoteControl(true, &queue, prompts(RemoteChoice::RunProgram, QString(50, QLatin1Char('c')))));
+    const auto sent = this->sent();
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].type, 20);
     EXPECT_TRUE(sent[0].payload.empty());
@@ -323,8 +323,8 @@ TEST_F(RemoteControlCommandTest, DialogsRunInTurnAndTheEnteredLineIsSent) {
             command->findChild<QPushButton*>("button1")->click();
         });
     });
-    EXPECT_TRUE(RemoteControlDialog::Run(nullptr, true, &queue));
-    const auto sent = Sent();
+    EXPECT_TRUE(RemoteControlDialog::run(nullptr, true, &queue));
+    const auto sent = this->sent();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].type, 22);
     EXPECT_EQ(std::string(sent[0].payload.begin(), sent[0].payload.end()), std::string("zb-hsr -now\0", 12));

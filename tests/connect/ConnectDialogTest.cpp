@@ -26,18 +26,18 @@ namespace {
 
 class ConnectDialogTest : public ::testing::Test {
 protected:
-    template <typename T> T* Find(QWidget& dialog, const char* name) {
+    template <typename T> T* find(QWidget& dialog, const char* name) {
         T* widget = dialog.findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
     QLineEdit* Edit(QWidget& dialog, int id) {
-        return Find<QLineEdit>(dialog, QStringLiteral("edit%1").arg(id).toLatin1().constData());
+        return find<QLineEdit>(dialog, QStringLiteral("edit%1").arg(id).toLatin1().constData());
     }
-    void Click(QWidget& dialog, int id) {
-        Find<QPushButton>(dialog, QStringLiteral("button%1").arg(id).toLatin1().constData())->click();
+    void click(QWidget& dialog, int id) {
+        find<QPushButton>(dialog, QStringLiteral("button%1").arg(id).toLatin1().constData())->click();
     }
-    QString QualityLabel(QWidget& dialog) { return Find<QLabel>(dialog, "label1007")->text(); }
+    QString qualityLabel(QWidget& dialog) { return find<QLabel>(dialog, "label1007")->text(); }
 
     TempDir dir;
     RegistryStore user{dir.file("user.sqlite")};
@@ -47,34 +47,34 @@ protected:
 };
 
 TEST_F(ConnectDialogTest, OpensWithTheStoredValuesClampingQualityAndHidingAnUnsavedPassword) {
-    ASSERT_TRUE(store.SaveCallSettings({"op", "secret", "555 0101", 0, 150, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "secret", "555 0101", 0, 150, 0}));
     ConnectDialog dialog(store, dialogs);
     EXPECT_EQ(dialog.windowTitle(), "Connect to local site");
     EXPECT_EQ(Edit(dialog, 1021)->text(), "op");
     EXPECT_EQ(Edit(dialog, 1004)->text(), "");
     EXPECT_EQ(Edit(dialog, 1004)->echoMode(), QLineEdit::Password);
     EXPECT_EQ(Edit(dialog, 1000)->text(), "555 0101");
-    auto* sizes = Find<QComboBox>(dialog, "combo1005");
+    auto* sizes = find<QComboBox>(dialog, "combo1005");
     ASSERT_EQ(sizes->count(), 2);
     EXPECT_EQ(sizes->itemText(0), "160X120");
     EXPECT_EQ(sizes->itemText(1), "320X240");
     EXPECT_EQ(sizes->currentIndex(), 0);
-    EXPECT_EQ(Find<QSlider>(dialog, "slider1006")->value(), 30);
-    EXPECT_EQ(QualityLabel(dialog), " 30 %");
-    EXPECT_FALSE(Find<QCheckBox>(dialog, "check1002")->isChecked());
+    EXPECT_EQ(find<QSlider>(dialog, "slider1006")->value(), 30);
+    EXPECT_EQ(qualityLabel(dialog), " 30 %");
+    EXPECT_FALSE(find<QCheckBox>(dialog, "check1002")->isChecked());
 
     // Cancel stores nothing: the hidden password is still what the login sends.
-    Click(dialog, 2);
+    click(dialog, 2);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_EQ(AppConnectionStore(store).GetLoginValues().password, "secret");
-    EXPECT_EQ(store.GetCallSettings().quality, 30);
+    EXPECT_EQ(AppConnectionStore(store).loginValues().password, "secret");
+    EXPECT_EQ(store.callSettings().quality, 30);
 
-    ASSERT_TRUE(store.SaveCallSettings({"op", "secret", "555", 1, 100, 1}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "secret", "555", 1, 100, 1}));
     ConnectDialog saved(store, dialogs);
     EXPECT_EQ(Edit(saved, 1004)->text(), "secret");
-    EXPECT_TRUE(Find<QCheckBox>(saved, "check1002")->isChecked());
-    EXPECT_EQ(Find<QComboBox>(saved, "combo1005")->currentIndex(), 1);
-    EXPECT_EQ(QualityLabel(saved), "100 %");
+    EXPECT_TRUE(find<QCheckBox>(saved, "check1002")->isChecked());
+    EXPECT_EQ(find<QComboBox>(saved, "combo1005")->currentIndex(), 1);
+    EXPECT_EQ(qualityLabel(saved), "100 %");
 }
 
 TEST_F(ConnectDialogTest, TextFieldsTakeAtMostTheirLimits) {
@@ -89,10 +89,10 @@ TEST_F(ConnectDialogTest, TextFieldsTakeAtMostTheirLimits) {
         edit->insert(longText); // pasted text is cut too
         EXPECT_EQ(edit->text().size(), limit) << id;
     }
-    Click(dialog, 1);
-    EXPECT_EQ(store.GetCallSettings().user, std::string(20, '7'));
-    EXPECT_EQ(store.GetCallSettings().password, std::string(20, '7'));
-    EXPECT_EQ(store.GetCallSettings().dial, std::string(30, '7'));
+    click(dialog, 1);
+    EXPECT_EQ(store.callSettings().user, std::string(20, '7'));
+    EXPECT_EQ(store.callSettings().password, std::string(20, '7'));
+    EXPECT_EQ(store.callSettings().dial, std::string(30, '7'));
 }
 
 TEST_F(ConnectDialogTest, NamesAndPasswordsTakeTwentyLatin1CharactersAndRefuseOthers) {
@@ -113,55 +113,55 @@ TEST_F(ConnectDialogTest, NamesAndPasswordsTakeTwentyLatin1CharactersAndRefuseOt
         EXPECT_EQ(edit->text(), umlauts.left(20)) << id;
     }
     Edit(dialog, 1000)->setText(QStringLiteral("555"));
-    Click(dialog, 1);
-    EXPECT_EQ(store.GetCallSettings().user, std::string(20, '\xFC'))
+    click(dialog, 1);
+    EXPECT_EQ(store.callSettings().user, std::string(20, '\xFC'))
         << "the store keeps the bytes the login sends";
-    const LoginValues login = AppConnectionStore(store).GetLoginValues();
+    const LoginValues login = AppConnectionStore(store).loginValues();
     EXPECT_EQ(login.password, std::string(20, '\xFC'));
-    const auto record = BuildLoginRecord(login);
+    const auto record = buildLoginRecord(login);
     EXPECT_EQ(std::string(record.begin(), record.begin() + 40), std::string(40, '\xFC'));
 }
 
 TEST_F(ConnectDialogTest, SliderKeysStepByOneAndTenWithinTheRangeAndTheLabelFollows) {
-    ASSERT_TRUE(store.SaveCallSettings({"op", "", "1", 1, 95, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "", "1", 1, 95, 0}));
     ConnectDialog dialog(store, dialogs);
-    auto* slider = Find<QSlider>(dialog, "slider1006");
+    auto* slider = find<QSlider>(dialog, "slider1006");
     slider->setFocus();
     QTest::keyClick(slider, Qt::Key_PageUp);
     EXPECT_EQ(slider->value(), 100);
     EXPECT_EQ(dialog.quality(), 100);
-    EXPECT_EQ(QualityLabel(dialog), "100 %");
+    EXPECT_EQ(qualityLabel(dialog), "100 %");
     QTest::keyClick(slider, Qt::Key_Right);
     EXPECT_EQ(slider->value(), 100);
     QTest::keyClick(slider, Qt::Key_PageDown);
     QTest::keyClick(slider, Qt::Key_Left);
     EXPECT_EQ(slider->value(), 89);
-    EXPECT_EQ(QualityLabel(dialog), " 89 %");
+    EXPECT_EQ(qualityLabel(dialog), " 89 %");
 
     slider->triggerAction(QAbstractSlider::SliderToMinimum); // any other notification
     EXPECT_EQ(dialog.quality(), 0);
-    EXPECT_EQ(QualityLabel(dialog), "  0 %");
+    EXPECT_EQ(qualityLabel(dialog), "  0 %");
     QTest::keyClick(slider, Qt::Key_Left);
     QTest::keyClick(slider, Qt::Key_PageDown);
     EXPECT_EQ(slider->value(), 0);
     QTest::keyClick(slider, Qt::Key_PageUp);
-    EXPECT_EQ(QualityLabel(dialog), " 10 %");
+    EXPECT_EQ(qualityLabel(dialog), " 10 %");
 
     slider->setSliderDown(true); // dragging the thumb
     slider->setSliderPosition(63);
     slider->setSliderDown(false);
-    EXPECT_EQ(QualityLabel(dialog), " 63 %");
-    Click(dialog, 1070);
-    EXPECT_EQ(store.GetCallSettings().quality, 63);
+    EXPECT_EQ(qualityLabel(dialog), " 63 %");
+    click(dialog, 1070);
+    EXPECT_EQ(store.callSettings().quality, 63);
 }
 
 TEST_F(ConnectDialogTest, ConnectChecksUserThenDialNumberAndFocusesTheMissingField) {
-    ASSERT_TRUE(store.SaveCallSettings({"", "", "", 1, 30, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"", "", "", 1, 30, 0}));
     ConnectDialog dialog(store, dialogs);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
 
-    Click(dialog, 1);
+    click(dialog, 1);
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].text, "\n\n Please input user name! \n\n");
     EXPECT_EQ(dialogs.shown()[0].icon, MessageIcon::Exclamation);
@@ -169,21 +169,21 @@ TEST_F(ConnectDialogTest, ConnectChecksUserThenDialNumberAndFocusesTheMissingFie
     EXPECT_TRUE(dialog.isVisible());
 
     Edit(dialog, 1021)->setText("op");
-    Click(dialog, 1);
+    click(dialog, 1);
     ASSERT_EQ(dialogs.shown().size(), 2u);
-    EXPECT_EQ(dialogs.shown()[1].text, LoadString(IDP_INPUT_DIAL_NUMBER));
+    EXPECT_EQ(dialogs.shown()[1].text, loadString(IDP_INPUT_DIAL_NUMBER));
     EXPECT_EQ(QApplication::focusWidget(), Edit(dialog, 1000));
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(store.GetCallSettings().user, ""); // nothing stored by a failed check
+    EXPECT_EQ(store.callSettings().user, ""); // nothing stored by a failed check
 
     Edit(dialog, 1000)->setText("555 0101");
     Edit(dialog, 1004)->setText("pw");
-    Find<QComboBox>(dialog, "combo1005")->setCurrentIndex(0);
-    Find<QCheckBox>(dialog, "check1002")->setChecked(true);
-    Click(dialog, 1);
+    find<QComboBox>(dialog, "combo1005")->setCurrentIndex(0);
+    find<QCheckBox>(dialog, "check1002")->setChecked(true);
+    click(dialog, 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.dialNumber(), "555 0101");
-    const CallSettings call = store.GetCallSettings();
+    const CallSettings call = store.callSettings();
     EXPECT_EQ(call.user, "op");
     EXPECT_EQ(call.password, "pw");
     EXPECT_EQ(call.dial, "555 0101");
@@ -194,15 +194,15 @@ TEST_F(ConnectDialogTest, ConnectChecksUserThenDialNumberAndFocusesTheMissingFie
 }
 
 TEST_F(ConnectDialogTest, ApplyStoresWithoutChecksAndStaysOpen) {
-    ASSERT_TRUE(store.SaveCallSettings({"op", "old", "555", 1, 30, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "old", "555", 1, 30, 0}));
     ConnectDialog dialog(store, dialogs);
     dialog.show();
     Edit(dialog, 1021)->clear();
     Edit(dialog, 1000)->clear();
-    Click(dialog, 1070);
+    click(dialog, 1070);
     EXPECT_TRUE(dialogs.shown().empty());
     EXPECT_TRUE(dialog.isVisible());
-    const CallSettings call = store.GetCallSettings();
+    const CallSettings call = store.callSettings();
     EXPECT_EQ(call.user, "");
     EXPECT_EQ(call.dial, "");
     // The password is written on every save: the hidden one is replaced by the empty field.
@@ -211,13 +211,13 @@ TEST_F(ConnectDialogTest, ApplyStoresWithoutChecksAndStaysOpen) {
 
 TEST_F(ConnectDialogTest, AddDirectoryAsksFirstAndNeedsAUserName) {
     ConnectDialog dialog(store, dialogs);
-    Click(dialog, 1024); // no user name: no question, no entry
+    click(dialog, 1024); // no user name: no question, no entry
     EXPECT_TRUE(dialogs.shown().empty());
 
     Edit(dialog, 1021)->setText("North Gate");
     Edit(dialog, 1004)->setText("pw");
     Edit(dialog, 1000)->setText("555 0101");
-    Click(dialog, 1024); // answered No by default
+    click(dialog, 1024); // answered No by default
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].text, "\n\n Add to directory? \n\n");
     EXPECT_EQ(dialogs.shown()[0].buttons, MessageButtons::YesNo);
@@ -227,7 +227,7 @@ TEST_F(ConnectDialogTest, AddDirectoryAsksFirstAndNeedsAUserName) {
     EXPECT_TRUE(book.empty());
 
     dialogs.setNextAnswer(MessageAnswer::Yes);
-    Click(dialog, 1024);
+    click(dialog, 1024);
     store.LoadPhoneBook(book);
     ASSERT_EQ(book.size(), 1u);
     EXPECT_EQ(book[0].Name, "North Gate");
@@ -239,7 +239,7 @@ TEST_F(ConnectDialogTest, AddDirectoryAsksFirstAndNeedsAUserName) {
     // A name the store cannot take is said, not silently dropped.
     Edit(dialog, 1021)->setText("North\\Gate");
     dialogs.setNextAnswer(MessageAnswer::Yes);
-    Click(dialog, 1024);
+    click(dialog, 1024);
     ASSERT_EQ(dialogs.shown().size(), 4u);
     EXPECT_EQ(dialogs.shown()[3].text, "\n\n Input error! \n\n");
     book.clear();
@@ -262,7 +262,7 @@ TEST_F(ConnectDialogTest, PhoneBookInSelectModeFillsNamePasswordAndNumber) {
         list->topLevelItem(1)->setSelected(true);
         book->findChild<QPushButton*>("button1")->click();
     });
-    Click(dialog, 1020);
+    click(dialog, 1020);
     EXPECT_TRUE(sawSelectMode);
     EXPECT_EQ(Edit(dialog, 1021)->text(), "Bravo");
     EXPECT_EQ(Edit(dialog, 1004)->text(), "b-pw");
@@ -271,7 +271,7 @@ TEST_F(ConnectDialogTest, PhoneBookInSelectModeFillsNamePasswordAndNumber) {
     // Leaving the phone book with Exit changes nothing.
     QTimer::singleShot(
         0, [] { QApplication::activeModalWidget()->findChild<QPushButton*>("button2")->click(); });
-    Click(dialog, 1020);
+    click(dialog, 1020);
     EXPECT_EQ(Edit(dialog, 1021)->text(), "Bravo");
 }
 
@@ -281,7 +281,7 @@ TEST_F(ConnectDialogTest, Screenshot) {
     const char* shots = std::getenv("DIALSCOPE_SCREENSHOT_DIR");
     if (!shots)
         GTEST_SKIP() << "set DIALSCOPE_SCREENSHOT_DIR to take screenshots";
-    ASSERT_TRUE(store.SaveCallSettings({"operator", "secret", "555 0101", 1, 30, 1}));
+    ASSERT_TRUE(store.saveCallSettings({"operator", "secret", "555 0101", 1, 30, 1}));
     ConnectDialog dialog(store, dialogs);
     dialog.show();
     const QString file = QStringLiteral("%1/connect.png").arg(QString::fromLocal8Bit(shots));

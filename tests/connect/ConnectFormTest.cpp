@@ -25,13 +25,13 @@ TEST(ConnectFormTest, SliderStepsStayWithinTheRangeAndOtherNotificationsKeepTheP
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.action) << " from " << c.position);
-        EXPECT_EQ(QualityAfter(c.action, c.position, c.thumb), c.expected);
+        EXPECT_EQ(qualityAfter(c.action, c.position, c.thumb), c.expected);
     }
 }
 
 TEST(ConnectFormTest, OpeningClampsQualityPicksTheSizeAndShowsThePasswordOnlyWhenSaved) {
     CallSettings stored{"op", "pw", "555", 1, 150, 0};
-    Fields fields = FromStored(stored);
+    Fields fields = fromStored(stored);
     EXPECT_EQ(fields.quality, 30);
     EXPECT_EQ(fields.imageSize, 1);
     EXPECT_TRUE(fields.password.isEmpty());
@@ -39,17 +39,17 @@ TEST(ConnectFormTest, OpeningClampsQualityPicksTheSizeAndShowsThePasswordOnlyWhe
 
     for (int quality : {-1, 101, 0, 100}) {
         stored.quality = quality;
-        EXPECT_EQ(FromStored(stored).quality, quality < 0 || quality > 100 ? 30 : quality) << quality;
+        EXPECT_EQ(fromStored(stored).quality, quality < 0 || quality > 100 ? 30 : quality) << quality;
     }
     for (int size : {0, 2, -1}) {
         stored.formatSize = size;
-        EXPECT_EQ(FromStored(stored).imageSize, 0) << size;
+        EXPECT_EQ(fromStored(stored).imageSize, 0) << size;
     }
     stored.save = 2; // only exactly 1 shows the password
-    EXPECT_TRUE(FromStored(stored).password.isEmpty());
+    EXPECT_TRUE(fromStored(stored).password.isEmpty());
     stored.save = 1;
-    EXPECT_EQ(FromStored(stored).password, "pw");
-    EXPECT_TRUE(FromStored(stored).savePassword);
+    EXPECT_EQ(fromStored(stored).password, "pw");
+    EXPECT_TRUE(fromStored(stored).savePassword);
 }
 
 TEST(ConnectFormTest, CredentialsAreStoredAsLatin1AndEarlierUtf8ValuesReadBackAsTyped) {
@@ -57,11 +57,11 @@ TEST(ConnectFormTest, CredentialsAreStoredAsLatin1AndEarlierUtf8ValuesReadBackAs
     typed.user = QStringLiteral("M\u00FCller");
     typed.password = QStringLiteral("\u00E9t\u00E9");
     typed.savePassword = true;
-    CallSettings stored = ToStored(typed);
+    CallSettings stored = toStored(typed);
     EXPECT_EQ(stored.user, "M\xFCller");
     EXPECT_EQ(stored.password, "\xE9t\xE9");
-    EXPECT_EQ(FromStored(stored).user, typed.user);
-    EXPECT_EQ(FromStored(stored).password, typed.password);
+    EXPECT_EQ(fromStored(stored).user, typed.user);
+    EXPECT_EQ(fromStored(stored).password, typed.password);
 
     // Values written by earlier builds as UTF-8 show and log in as typed; bytes
     // that are no UTF-8, or UTF-8 beyond Latin-1, are kept as they are.
@@ -77,14 +77,14 @@ TEST(ConnectFormTest, CredentialsAreStoredAsLatin1AndEarlierUtf8ValuesReadBackAs
     RegistryStore machine{dir.file("machine.sqlite")};
     AppStore store{user, machine};
     for (const auto& c : cases) {
-        ASSERT_TRUE(store.SaveCallSettings({c.stored, c.stored, "555", 1, 30, 1}));
-        const LoginValues login = AppConnectionStore(store).GetLoginValues();
+        ASSERT_TRUE(store.saveCallSettings({c.stored, c.stored, "555", 1, 30, 1}));
+        const LoginValues login = AppConnectionStore(store).loginValues();
         EXPECT_EQ(login.user, c.sent) << c.stored;
         EXPECT_EQ(login.password, c.sent) << c.stored;
-        EXPECT_EQ(ToStored(FromStored(store.GetCallSettings())).user, c.sent) << c.stored;
+        EXPECT_EQ(toStored(fromStored(store.callSettings())).user, c.sent) << c.stored;
     }
     typed.user = QStringLiteral("\u0416uk"); // only reachable around the edits
-    EXPECT_EQ(ToStored(typed).user, "?uk");
+    EXPECT_EQ(toStored(typed).user, "?uk");
 }
 
 TEST(ConnectFormTest, TheLoginTakesTheStoredCallValuesAndSiteRecordsBecomeEvents) {
@@ -94,22 +94,22 @@ TEST(ConnectFormTest, TheLoginTakesTheStoredCallValuesAndSiteRecordsBecomeEvents
     AppStore store{user, machine};
     AppConnectionStore connection(store);
 
-    const LoginValues defaults = connection.GetLoginValues();
+    const LoginValues defaults = connection.loginValues();
     EXPECT_EQ(defaults.user, "");
     EXPECT_EQ(defaults.formatSize, 1);
     EXPECT_EQ(defaults.quality, 30);
 
     // "Save" off: the dialog hides the password, the login still sends it.
-    ASSERT_TRUE(store.SaveCallSettings({"op", "secret", "555", 0, 80, 0}));
-    const LoginValues login = connection.GetLoginValues();
+    ASSERT_TRUE(store.saveCallSettings({"op", "secret", "555", 0, 80, 0}));
+    const LoginValues login = connection.loginValues();
     EXPECT_EQ(login.user, "op");
     EXPECT_EQ(login.password, "secret");
     EXPECT_EQ(login.formatSize, 0);
     EXPECT_EQ(login.quality, 80);
 
-    EXPECT_TRUE(connection.VideoArrangeOn()); // missing counts as on
+    EXPECT_TRUE(connection.videoArrangeOn()); // missing counts as on
     store.SetSetting(AppStore::kVideoArrange, 0);
-    EXPECT_FALSE(connection.VideoArrangeOn());
+    EXPECT_FALSE(connection.videoArrangeOn());
 
     std::array<uint8_t, Wire::kSiteRecordSize> record{};
     std::memcpy(record.data(), "North Gate", 10);

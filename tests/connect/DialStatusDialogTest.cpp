@@ -18,7 +18,7 @@ TEST(DialStatusDialogTest, AnimatesIcons121To125AndWrapsOnEveryTick) {
     EXPECT_EQ(dialog.shownIcon(), 121);
     std::vector<int> shown;
     QObject::connect(&dialog, &DialStatusDialog::iconShown, [&](int id) { shown.push_back(id); });
-    ASSERT_TRUE(WaitUntil([&] { return shown.size() >= 7; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return shown.size() >= 7; }, 3000));
     EXPECT_EQ(std::vector<int>(shown.begin(), shown.begin() + 7),
               (std::vector<int>{121, 122, 123, 124, 125, 121, 122}));
     // Every step has a picture.
@@ -50,7 +50,7 @@ protected:
         service.devices = {{"Modem A"}};
         ASSERT_TRUE(lines.Reinitialize(-1));
     }
-    static LineManager::Timings ShortTimings() {
+    static LineManager::Timings shortTimings() {
         LineManager::Timings timings;
         timings.replyWaitMs = 300;
         return timings;
@@ -62,7 +62,7 @@ protected:
     QWidget mainWindow;
     // As in the main window: the factory names the line control made right after it.
     DialStatusDialogFactory factory{&mainWindow, lines};
-    LineManager lines{service, std::make_unique<TestPort>(record), factory, host, ShortTimings()};
+    LineManager lines{service, std::make_unique<TestPort>(record), factory, host, shortTimings()};
 };
 
 TEST_F(DialStatusFactoryTest, HangUpDropsTheCallClosesTheWindowAndKeepsListening) {
@@ -75,11 +75,11 @@ TEST_F(DialStatusFactoryTest, HangUpDropsTheCallClosesTheWindowAndKeepsListening
 
     window->findChild<QPushButton*>("button1069")->click();
     EXPECT_NE(factory.openWindow(), nullptr); // not destroyed inside its own click
-    ASSERT_TRUE(WaitUntil([&] { return factory.openWindow() == nullptr; }, 2000));
-    EXPECT_FALSE(lines.HasCall());
-    EXPECT_TRUE(lines.IsLineOpen());
-    EXPECT_EQ(service.Ops("Drop").size(), 1u);
-    EXPECT_EQ(service.Ops("Deallocate").size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return factory.openWindow() == nullptr; }, 2000));
+    EXPECT_FALSE(lines.hasCall());
+    EXPECT_TRUE(lines.isLineOpen());
+    EXPECT_EQ(service.ops("Drop").size(), 1u);
+    EXPECT_EQ(service.ops("Deallocate").size(), 1u);
 }
 
 TEST_F(DialStatusFactoryTest, ADialThatFailsAtOnceClosesTheWindowBeforeItAnimates) {
@@ -90,7 +90,7 @@ TEST_F(DialStatusFactoryTest, ADialThatFailsAtOnceClosesTheWindowBeforeItAnimate
     service.makeCallReply = ScriptedTelephony::ReplyMode::Succeed;
     ASSERT_TRUE(lines.Dial("556"));
     ASSERT_NE(factory.openWindow(), nullptr);
-    service.PostCallState(service.LastCall(), LINECALLSTATE_CONNECTED);
-    ASSERT_TRUE(WaitUntil([&] { return factory.openWindow() == nullptr; }, 1000));
-    EXPECT_TRUE(lines.IsConnected());
+    service.postCallState(service.lastCall(), LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(waitUntil([&] { return factory.openWindow() == nullptr; }, 1000));
+    EXPECT_TRUE(lines.isConnected());
 }

@@ -42,10 +42,11 @@ TEST(ScriptedDialogService, FileNamesComeFromTheScriptAndRecordTheRequest) {
 }
 
 TEST(StringTable, MessagesKeepTheirFramingExactly) {
-    EXPECT_EQ(LoadString(IDP_PASSWORD_NOT_CORRECT), QString("\n\n Password is not correct! \n\n"));
-    EXPECT_EQ(LoadString(IDP_LOGIN_ERROR), QString("\n\n ** Login Error ** \n\n User name or password invalid.\n\n"));
-    EXPECT_EQ(LoadString(IDS_APP_TITLE), QString("Dialscope"));
-    EXPECT_TRUE(LoadString(static_cast<StringId>(1)).isEmpty());
+    EXPECT_EQ(loadString(IDP_PASSWORD_NOT_CORRECT), QString("\n\n Password is not correct! \n\n"));
+    EXPECT_EQ(loadString(IDP_LOGIN_ERROR),
+              QString("\n\n ** Login Error ** \n\n User name or password invalid.\n\n"));
+    EXPECT_EQ(loadString(IDS_APP_TITLE), QString("Dialscope"));
+    EXPECT_TRUE(loadString(static_cast<StringId>(1)).isEmpty());
 }
 
 // The real service shows a QMessageBox captioned with the application title and

@@ -297,13 +297,13 @@ TEST(ClipStartFromFileName, ReadsTheLocalStampOfRecordedNamesOnly) {
     local.tm_sec = 9;
     local.tm_isdst = -1;
     const int64_t expected = int64_t(std::mktime(&local)) * 1000;
-    EXPECT_EQ(ClipStartFromFileName("202612081005090003.avi"), expected);
-    EXPECT_EQ(ClipStartFromFileName("/records/202612081005090003_2.avi"), expected);
-    EXPECT_EQ(ClipStartFromFileName("clip.avi"), std::nullopt);
-    EXPECT_EQ(ClipStartFromFileName("2026120810050"), std::nullopt);
-    EXPECT_EQ(ClipStartFromFileName("2026120810x5090003.avi"), std::nullopt);
-    EXPECT_EQ(ClipStartFromFileName("202613081005090003.avi"), std::nullopt);
-    EXPECT_EQ(ClipStartFromFileName("/2026/12/clip.avi"), std::nullopt);
+    EXPECT_EQ(clipStartFromFileName("202612081005090003.avi"), expected);
+    EXPECT_EQ(clipStartFromFileName("/records/202612081005090003_2.avi"), expected);
+    EXPECT_EQ(clipStartFromFileName("clip.avi"), std::nullopt);
+    EXPECT_EQ(clipStartFromFileName("2026120810050"), std::nullopt);
+    EXPECT_EQ(clipStartFromFileName("2026120810x5090003.avi"), std::nullopt);
+    EXPECT_EQ(clipStartFromFileName("202613081005090003.avi"), std::nullopt);
+    EXPECT_EQ(clipStartFromFileName("/2026/12/clip.avi"), std::nullopt);
 }
 
 TEST_F(ClipExport, JobReportsProgressByQueuedSignalsAndCancelsFromTheWindowThread) {

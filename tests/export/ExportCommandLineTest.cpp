@@ -20,7 +20,7 @@ int64_t localMs(int year, int month, int day, int hour, int minute, int second =
 
 std::optional<ExportCommand> parse(const QStringList& arguments, std::string* errorOut = nullptr) {
     std::string error;
-    auto command = ParseExportCommand(arguments, error);
+    auto command = parseExportCommand(arguments, error);
     if (errorOut)
         *errorOut = error;
     return command;
@@ -29,8 +29,8 @@ std::optional<ExportCommand> parse(const QStringList& arguments, std::string* er
 } // namespace
 
 TEST(ExportCommandLine, ReadsClipsOutputFormatRangeAndOptions) {
-    EXPECT_FALSE(IsExportCommand({"-Embedding"}));
-    EXPECT_TRUE(IsExportCommand({"--export", "a.avi"}));
+    EXPECT_FALSE(isExportCommand({"-Embedding"}));
+    EXPECT_TRUE(isExportCommand({"--export", "a.avi"}));
 
     auto command =
         parse({"--export", "/r/202701150800000003.avi", "/r/202701150810000003_1.avi", "plain.avi", "--to",
@@ -53,7 +53,7 @@ TEST(ExportCommandLine, ReadsClipsOutputFormatRangeAndOptions) {
     EXPECT_EQ(command->request.format, ExportFormat::Mp4H264);
     EXPECT_TRUE(command->request.caption);
     EXPECT_EQ(command->request.title, "0003 Yard");
-    EXPECT_EQ(ParseExportTime("20270115080102"), localMs(2027, 1, 15, 8, 1, 2));
+    EXPECT_EQ(parseExportTime("20270115080102"), localMs(2027, 1, 15, 8, 1, 2));
 }
 
 TEST(ExportCommandLine, RefusesUnusableCommandsWithAReason) {
@@ -132,24 +132,24 @@ TEST(ClipExportPlan, TakesStartsFromNamesAndRangesByOverlap) {
         record("200107151600000003.avi", "2001/07/15", "16:00", "2001/07/15", "16:05"),
         record("broken.avi", "2001/7/15", "9:00", "", ""),
     };
-    EXPECT_EQ(ClipStartMs(group.records[0]), localMs(2001, 7, 15, 14, 9, 33));
-    EXPECT_EQ(ClipStartMs(group.records[1]), localMs(2001, 7, 15, 15, 0));
-    EXPECT_EQ(ClipStartMs(group.records[3]), std::nullopt);
+    EXPECT_EQ(clipStartMs(group.records[0]), localMs(2001, 7, 15, 14, 9, 33));
+    EXPECT_EQ(clipStartMs(group.records[1]), localMs(2001, 7, 15, 15, 0));
+    EXPECT_EQ(clipStartMs(group.records[3]), std::nullopt);
 
     // 14:20 to 15:00: the first clip may still run in its end minute; the
     // second starts exactly at the end and is left out.
     ExportPlan plan =
-        ExportPlanForRange(group, localMs(2001, 7, 15, 14, 20, 30), localMs(2001, 7, 15, 15, 0));
+        exportPlanForRange(group, localMs(2001, 7, 15, 14, 20, 30), localMs(2001, 7, 15, 15, 0));
     ASSERT_EQ(plan.clips.size(), 1u);
     EXPECT_EQ(plan.clips[0].path, "/rec/200107151409330003.avi");
     EXPECT_EQ(plan.title, "0003 Yard");
     EXPECT_EQ(plan.fromMs, localMs(2001, 7, 15, 14, 20, 30));
 
-    plan = ExportPlanForRange(group, localMs(2001, 7, 15, 14, 21), localMs(2001, 7, 15, 17, 0));
+    plan = exportPlanForRange(group, localMs(2001, 7, 15, 14, 21), localMs(2001, 7, 15, 17, 0));
     ASSERT_EQ(plan.clips.size(), 2u);
     EXPECT_EQ(plan.clips[0].path, "/rec/renamed.avi");
 
-    plan = ExportPlanForClips({&group.records[3], &group.records[2]}, "0003 Yard");
+    plan = exportPlanForClips({&group.records[3], &group.records[2]}, "0003 Yard");
     ASSERT_EQ(plan.clips.size(), 1u); // a record without any start is left out
     EXPECT_EQ(plan.clips[0].startMs, localMs(2001, 7, 15, 16, 0));
 }

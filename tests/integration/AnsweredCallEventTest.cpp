@@ -28,8 +28,8 @@ class AppEventStore final : public ConnectionStore {
 public:
     explicit AppEventStore(AppStore& store)
         : m_store(store) {}
-    LoginValues GetLoginValues() const override { return {"unused", "unused", 0, 30}; }
-    bool VideoArrangeOn() const override { return false; }
+    LoginValues loginValues() const override { return {"unused", "unused", 0, 30}; }
+    bool videoArrangeOn() const override { return false; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>& record) override {
         EventBlock block{};
         static_assert(sizeof block == sizeof record);
@@ -63,7 +63,7 @@ TEST(AnsweredCallEvent, TheCallingSitesRecordAppearsInTheEventList) {
     CommPortOptions options;
     options.timerPeriod = 20ms;
     CommPort port(dialogs, events, channels, codecs, options);
-    port.AttachMainWindow(&host, &host, &host);
+    port.attachMainWindow(&host, &host, &host);
 
     const int fd = ::open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(fd, 0);

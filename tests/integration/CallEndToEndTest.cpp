@@ -47,13 +47,13 @@ public:
             const QString& logPath)
         : m_host(host)
         , log(logPath)
-        , journal(&log, {[this] { return m_comm->Counters(); }, {}, {}})
-        , m_service(Sources(modemPath), ModemTimings())
-        , m_comm(new CommPort(m_dialogs, store, m_channels, m_codecs, PortOptions()))
+        , journal(&log, {[this] { return m_comm->counters(); }, {}, {}})
+        , m_service(sources(modemPath), modemTimings())
+        , m_comm(new CommPort(m_dialogs, store, m_channels, m_codecs, portOptions()))
         , m_dialStatus(&m_mainWindow, m_lines)
-        , m_lines(m_service, std::unique_ptr<CallPort>(m_comm), m_dialStatus, watchdog, LineTimings()) {
-        m_comm->AttachMainWindow(this, &host, &host);
-        m_lines.SetCallEndSink(&journal);
+        , m_lines(m_service, std::unique_ptr<CallPort>(m_comm), m_dialStatus, watchdog, lineTimings()) {
+        m_comm->attachMainWindow(this, &host, &host);
+        m_lines.setCallEndSink(&journal);
     }
 
     LineManager& lines() { return m_lines; }
@@ -65,27 +65,27 @@ public:
     // The main window's part: the channel prompt runs the channel choice and
     // opens the channel it offers first; a hang-up request or a rejected
     // login resets the line.
-    void OnPostedCommand(CommandId command) override {
+    void onPostedCommand(CommandId command) override {
         m_host.commands.push_back(command);
-        if (command == CommandId::OpenChannel && m_comm->CanOpenChannel()) {
+        if (command == CommandId::OpenChannel && m_comm->canOpenChannel()) {
             ChannelChoiceDialog choice(m_channels);
-            m_comm->RequestOpenChannel(choice.channel());
+            m_comm->requestOpenChannel(choice.channel());
         } else if (command == CommandId::HangUp || command == CommandId::LoginError) {
             m_lines.ResetLine();
         }
     }
-    bool IsMaximized() const override { return true; }
-    void Maximize() override {}
-    bool BarsShown() const override { return true; }
-    void StartAlarm() override { ++alarms; }
+    bool isMaximized() const override { return true; }
+    void maximize() override {}
+    bool barsShown() const override { return true; }
+    void startAlarm() override { ++alarms; }
 
 private:
-    static PortSources Sources(const std::string& path) {
+    static PortSources sources(const std::string& path) {
         PortSources sources;
         sources.explicitPaths = {path};
         return sources;
     }
-    static HayesTimings ModemTimings() {
+    static HayesTimings modemTimings() {
         HayesTimings t;
         t.probeAnswerMs = 300;
         t.commandMs = 2000;
@@ -97,13 +97,13 @@ private:
         t.noCarrierQuietMs = 300;
         return t;
     }
-    static CommPortOptions PortOptions() {
+    static CommPortOptions portOptions() {
         CommPortOptions options;
         options.timerPeriod = 20ms;
         options.stopBound = 3000ms;
         return options;
     }
-    static LineManager::Timings LineTimings() {
+    static LineManager::Timings lineTimings() {
         LineManager::Timings t;
         t.answerPauseMs = 300;
         t.answerWatchdogMs = 20000;
@@ -130,7 +130,7 @@ private:
     LineManager m_lines;
 };
 
-void ExpectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels);
+void expectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels);
 
 class CallEndToEndTest : public ::testing::Test {
 protected:
@@ -150,8 +150,8 @@ protected:
         program = std::make_unique<Program>(sim.modemUrl(), connection, host, watchdog,
                                             QString::fromStdString(dir.file("calls.sqlite")));
         ASSERT_TRUE(program->lines().Reinitialize(-1));
-        ASSERT_TRUE(program->lines().IsLineOpen());
-        ASSERT_TRUE(WaitForLog({"\"line\":\"ATE0V1"}));
+        ASSERT_TRUE(program->lines().isLineOpen());
+        ASSERT_TRUE(waitForLog({"\"line\":\"ATE0V1"}));
     }
     void TearDown() override {
         if (!HasFailure())
@@ -163,12 +163,12 @@ protected:
         ADD_FAILURE() << "simulator log (last lines):\n" << tail;
     }
     // Runs the event loop until the simulator logged a line with every fragment.
-    bool WaitForLog(const std::vector<std::string>& fragments, size_t skip = 0, int ms = 8000) {
-        return WaitUntil([&] { return !sim.waitForLog(fragments, 0ms, skip).empty(); }, ms);
+    bool waitForLog(const std::vector<std::string>& fragments, size_t skip = 0, int ms = 8000) {
+        return waitUntil([&] { return !sim.waitForLog(fragments, 0ms, skip).empty(); }, ms);
     }
-    size_t LogSize() const { return sim.logLines().size(); }
+    size_t logSize() const { return sim.logLines().size(); }
     // Index of the first log line from `skip` on with every fragment; -1 when none.
-    long LogIndex(const std::vector<std::string>& fragments, size_t skip = 0) const {
+    long logIndex(const std::vector<std::string>& fragments, size_t skip = 0) const {
         const auto lines = sim.logLines();
         for (size_t i = skip; i < lines.size(); ++i) {
             bool all = true;
@@ -189,35 +189,35 @@ protected:
         }
         return dialled;
     }
-    int WindowsWithFrames(size_t frames) const {
+    int windowsWithFrames(size_t frames) const {
         int n = 0;
         for (const auto& w : host.windows)
             n += w->drawn.size() >= frames;
         return n;
     }
-    void DialAndConnect(const QString& number) {
+    void dialAndConnect(const QString& number) {
         ASSERT_TRUE(program->lines().Dial(number));
-        ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
-        EXPECT_FALSE(program->comm().IsAnswered());
-        EXPECT_TRUE(program->lines().IsConnected());
+        ASSERT_TRUE(waitUntil([&] { return program->comm().IsOpen(); }, 8000));
+        EXPECT_FALSE(program->comm().isAnswered());
+        EXPECT_TRUE(program->lines().isConnected());
         EXPECT_EQ(program->dialStatus().openWindow(), nullptr);
     }
 
     // An answered call from a site sending `count` same-size channels of
     // `codec` with a key frame every fifth frame, until every window drew 12
     // pictures; then each window must show only its own stream.
-    void RunDeltaCodedCall(const char* codec, size_t count) {
+    void runDeltaCodedCall(const char* codec, size_t count) {
         std::vector<std::string> channels;
         for (size_t c = 1; c <= count; ++c)
             channels.push_back(std::to_string(c) + ":Cam" + std::to_string(c) + ",codec=" + codec +
                                ",fps=12,size=160x120");
         Start({"--gop", "5"}, channels);
-        ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 0, 30, 1}));
+        ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 0, 30, 1}));
         ASSERT_EQ(sim.command("ring"), "OK");
-        ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(12) == int(count); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(12) == int(count); }, 15000));
         program->lines().ResetLine();
-        ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
-        ExpectEachWindowShowsOnlyItsOwnStream(host, count);
+        ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+        expectEachWindowShowsOnlyItsOwnStream(host, count);
     }
 
     TempDir dir{"dialscope-call"};
@@ -234,20 +234,20 @@ protected:
 TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangsUpWithTheEscape) {
     Start();
     // "Save" off: the dialog would hide the password, the login still sends it.
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555-0101", 0, 70, 0}));
-    DialAndConnect(QString::fromStdString(store.GetCallSettings().dial));
-    EXPECT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"5550101\""}));
-    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"password\":\"pw\"", "\"imageSize\":0",
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555-0101", 0, 70, 0}));
+    dialAndConnect(QString::fromStdString(store.callSettings().dial));
+    EXPECT_TRUE(waitForLog({"\"action\":\"dial\"", "\"number\":\"5550101\""}));
+    ASSERT_TRUE(waitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"password\":\"pw\"", "\"imageSize\":0",
                             "\"quality\":70", "\"accepted\":true"}));
 
     // Channel list, prompt, the first channel opened, its frames in a window.
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 1; }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(2) == 1; }, 8000));
     ASSERT_EQ(program->channels().rows().size(), 2u);
     EXPECT_EQ(host.commands, std::vector<CommandId>{CommandId::OpenChannel});
-    EXPECT_TRUE(WaitForLog({"\"name\":\"OpenChannel\"", "\"value\":1"}));
+    EXPECT_TRUE(waitForLog({"\"name\":\"OpenChannel\"", "\"value\":1"}));
     EXPECT_EQ(host.windows[0]->info.channel, 1);
     EXPECT_EQ(host.windows[0]->info.streamKey, 1001);
-    EXPECT_EQ(LogIndex({"\"name\":\"SiteInfoRequest\""}), -1);
+    EXPECT_EQ(logIndex({"\"name\":\"SiteInfoRequest\""}), -1);
     EXPECT_EQ(program->alarms, 0);
     EXPECT_TRUE(host.windows[0]->commands.empty());
     EXPECT_TRUE(host.status.last().startsWith("Connect:  "));
@@ -257,32 +257,32 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     // sent (its count also holds the modem's few result-code bytes).
     ASSERT_EQ(sim.command("close 1"), "OK");
     uint64_t received = 0;
-    for (int i = 0; i < 20 && program->comm().Counters().bytesIn != received; ++i) {
-        received = program->comm().Counters().bytesIn;
-        RunEventsFor(300);
+    for (int i = 0; i < 20 && program->comm().counters().bytesIn != received; ++i) {
+        received = program->comm().counters().bytesIn;
+        runEventsFor(300);
     }
     const std::string status = sim.command("status");
     const size_t at = status.find("\"bytesToViewer\":");
     ASSERT_NE(at, std::string::npos) << status;
     const double sent = std::stod(status.substr(at + 16));
     EXPECT_GT(sent, 0);
-    EXPECT_NEAR(double(program->comm().Counters().bytesIn), sent, sent * 0.01);
-    EXPECT_EQ(program->comm().Counters().damagedPackets, 0u);
+    EXPECT_NEAR(double(program->comm().counters().bytesIn), sent, sent * 0.01);
+    EXPECT_EQ(program->comm().counters().damagedPackets, 0u);
 
     // Hang up (the main window's command): escape, ATH0, the line listens on.
-    const size_t before = LogSize();
+    const size_t before = logSize();
     program->lines().ResetLine();
     EXPECT_FALSE(program->comm().IsOpen());
     EXPECT_EQ(host.status.last(), "Disconnect");
     EXPECT_TRUE(host.windows[0]->closed);
-    EXPECT_FALSE(program->lines().HasCall());
-    EXPECT_TRUE(program->lines().IsLineOpen());
-    const long escape = LogIndex({"\"event\":\"escape\""}, before);
+    EXPECT_FALSE(program->lines().hasCall());
+    EXPECT_TRUE(program->lines().isLineOpen());
+    const long escape = logIndex({"\"event\":\"escape\""}, before);
     ASSERT_GE(escape, 0);
-    EXPECT_GT(LogIndex({"\"line\":\"ATH0\""}, size_t(escape)), escape);
+    EXPECT_GT(logIndex({"\"line\":\"ATH0\""}, size_t(escape)), escape);
 
     // Filed once, as the operator's hang-up of a connected call.
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].direction, CallDirection::Dialled);
     EXPECT_EQ(calls[0].number, "555-0101");
@@ -297,9 +297,9 @@ TEST_F(CallEndToEndTest, DialledCallLogsInWithTheCallValuesShowsChannelsAndHangs
     EXPECT_EQ(calls[0].channels, 1u);
     EXPECT_FALSE(calls[0].eventFiled);
 
-    const size_t rings = LogSize();
+    const size_t rings = logSize();
     ASSERT_EQ(sim.command("ring"), "OK");
-    EXPECT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
+    EXPECT_TRUE(waitForLog({"\"line\":\"ATA\""}, rings));
 }
 
 TEST_F(CallEndToEndTest, ANonAsciiLoginReachesTheSiteAsLatin1AndChannelNamesShowAsLatin1) {
@@ -319,32 +319,32 @@ TEST_F(CallEndToEndTest, ANonAsciiLoginReachesTheSiteAsLatin1AndChannelNamesShow
     typed.user = name;
     typed.password = QStringLiteral("p\u00E4sse");
     typed.dial = QStringLiteral("555");
-    ASSERT_TRUE(store.SaveCallSettings(ConnectForm::ToStored(typed)));
-    DialAndConnect(typed.dial);
-    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"" + logged + "\"",
+    ASSERT_TRUE(store.saveCallSettings(ConnectForm::toStored(typed)));
+    dialAndConnect(typed.dial);
+    ASSERT_TRUE(waitForLog({"\"name\":\"Login\"", "\"user\":\"" + logged + "\"",
                             "\"password\":\"p\\u00e4sse\"", "\"accepted\":true"}));
-    ASSERT_TRUE(WaitUntil([&] { return program->channels().rows().size() == 3; }, 8000));
-    EXPECT_TRUE(program->comm().ChannelChoiceLines().contains(QStringLiteral("0003 S\u00FCdtor")));
+    ASSERT_TRUE(waitUntil([&] { return program->channels().rows().size() == 3; }, 8000));
+    EXPECT_TRUE(program->comm().channelChoiceLines().contains(QStringLiteral("0003 S\u00FCdtor")));
 }
 
 TEST_F(CallEndToEndTest, BusyNoAnswerAndNoDialToneResetTheLineAndLeaveItListening) {
     Start({"--number", "1=BUSY", "--number", "2=NO ANSWER", "--number", "3=NO DIALTONE"});
     for (const char* number : {"1", "2", "3"}) {
         SCOPED_TRACE(number);
-        const size_t before = LogSize();
+        const size_t before = logSize();
         ASSERT_TRUE(program->lines().Dial(QString::fromLatin1(number)));
         // The line is closed and opened again: the modem is set up anew.
-        ASSERT_TRUE(WaitForLog({"\"line\":\"ATZ\""}, before));
+        ASSERT_TRUE(waitForLog({"\"line\":\"ATZ\""}, before));
         ASSERT_TRUE(
-            WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+            waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 5000));
         EXPECT_EQ(program->dialStatus().openWindow(), nullptr);
         EXPECT_FALSE(program->comm().IsOpen());
     }
-    EXPECT_GE(LogIndex({"\"text\":\"BUSY\""}), 0);
-    EXPECT_GE(LogIndex({"\"text\":\"NO ANSWER\""}), 0);
-    EXPECT_GE(LogIndex({"\"text\":\"NO DIALTONE\""}), 0);
+    EXPECT_GE(logIndex({"\"text\":\"BUSY\""}), 0);
+    EXPECT_GE(logIndex({"\"text\":\"NO ANSWER\""}), 0);
+    EXPECT_GE(logIndex({"\"text\":\"NO DIALTONE\""}), 0);
     EXPECT_TRUE(host.status.isEmpty()); // the connection never started
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[2].result, CallResult::Busy);
     EXPECT_EQ(calls[1].result, CallResult::NoAnswer);
@@ -355,36 +355,36 @@ TEST_F(CallEndToEndTest, BusyNoAnswerAndNoDialToneResetTheLineAndLeaveItListenin
         EXPECT_EQ(call.bytesIn, 0u);
     }
 
-    const size_t rings = LogSize();
+    const size_t rings = logSize();
     ASSERT_EQ(sim.command("ring"), "OK");
-    EXPECT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
+    EXPECT_TRUE(waitForLog({"\"line\":\"ATA\""}, rings));
 }
 
 TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRecordsEveryChannel) {
     Start();
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 1}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 1}));
     QElapsedTimer sinceRing;
     sinceRing.start();
     ASSERT_EQ(sim.command("ring"), "OK");
-    ASSERT_TRUE(WaitUntil([&] { return program->lines().IsAnswering(); }, 5000));
-    ASSERT_TRUE(WaitForLog({"\"line\":\"ATA\""}));
+    ASSERT_TRUE(waitUntil([&] { return program->lines().isAnswering(); }, 5000));
+    ASSERT_TRUE(waitForLog({"\"line\":\"ATA\""}));
     // The pause before answering (its timer may fire a little early).
     EXPECT_GE(sinceRing.elapsed(), 270);
-    EXPECT_EQ(LogIndex({"\"line\":\"ATA\""}, LogIndex({"\"line\":\"ATA\""}) + 1), -1); // answered once
-    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
-    EXPECT_TRUE(program->comm().IsAnswered());
+    EXPECT_EQ(logIndex({"\"line\":\"ATA\""}, logIndex({"\"line\":\"ATA\""}) + 1), -1); // answered once
+    ASSERT_TRUE(waitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(program->comm().isAnswered());
     EXPECT_TRUE(watchdog.watchdogRunning);
 
-    ASSERT_TRUE(WaitForLog(
+    ASSERT_TRUE(waitForLog(
         {"\"name\":\"Login\"", "\"user\":\"Rav-Lookout\"", "\"password\":\"Q-Lynx\"", "\"accepted\":true"}));
-    ASSERT_TRUE(WaitForLog({"\"name\":\"SiteInfoRequest\""}));
-    EXPECT_LT(LogIndex({"\"name\":\"Login\""}), LogIndex({"\"name\":\"SiteInfoRequest\""}));
+    ASSERT_TRUE(waitForLog({"\"name\":\"SiteInfoRequest\""}));
+    EXPECT_LT(logIndex({"\"name\":\"Login\""}), logIndex({"\"name\":\"SiteInfoRequest\""}));
 
     // Every channel the site sends gets a window that records and snapshots at once.
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 2; }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(2) == 2; }, 8000));
     EXPECT_EQ(program->alarms, 2);
     // The commands are posted: they arrive from the event loop after the frame.
-    EXPECT_TRUE(WaitUntil(
+    EXPECT_TRUE(waitUntil(
         [&] {
             return std::all_of(host.windows.begin(), host.windows.end(),
                                [](const auto& w) { return w->commands.size() >= 2; });
@@ -395,7 +395,7 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
                   (std::vector<CommandId>{CommandId::ChannelRecord, CommandId::ChannelSnapshot}));
 
     std::vector<EventRecord> events;
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             events.clear();
             store.LoadEventRecords(events);
@@ -409,10 +409,10 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
 
     program->lines().OnAnswerWatchdog(); // fires after the connect: the call stays
     EXPECT_TRUE(program->comm().IsOpen());
-    EXPECT_TRUE(program->log.Query().empty()); // nothing filed while the call runs
+    EXPECT_TRUE(program->log.query().empty()); // nothing filed while the call runs
 
     program->lines().ResetLine();
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].direction, CallDirection::Answered);
     EXPECT_EQ(calls[0].site, "North Gate");
@@ -424,27 +424,27 @@ TEST_F(CallEndToEndTest, AnsweredCallLogsInWithFixedCredentialsFilesTheSiteAndRe
 
 TEST_F(CallEndToEndTest, FarEndHangUpStopsThePortResetsTheLineAndFindsTheModemAgain) {
     Start();
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
-    DialAndConnect("555");
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    dialAndConnect("555");
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
 
-    const size_t before = LogSize();
+    const size_t before = logSize();
     ASSERT_EQ(sim.command("hangup"), "OK");
-    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
     EXPECT_EQ(host.status.last(), "Disconnect");
     EXPECT_TRUE(host.windows[0]->closed);
     // The modem is set up again on the fresh terminal behind the same path.
-    ASSERT_TRUE(WaitForLog({"\"line\":\"ATZ\""}, before));
+    ASSERT_TRUE(waitForLog({"\"line\":\"ATZ\""}, before));
     ASSERT_TRUE(
-        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+        waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 5000));
 
-    ASSERT_TRUE(program->journal.Last());
-    EXPECT_EQ(program->journal.Last()->endedBy, CallEndedBy::FarEnd);
-    EXPECT_EQ(program->journal.Last()->number, "555");
+    ASSERT_TRUE(program->journal.last());
+    EXPECT_EQ(program->journal.last()->endedBy, CallEndedBy::FarEnd);
+    EXPECT_EQ(program->journal.last()->number, "555");
 
     host.windows.clear();
-    DialAndConnect("556");
-    EXPECT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    dialAndConnect("556");
+    EXPECT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
     program->lines().ResetLine();
 }
 
@@ -453,19 +453,19 @@ TEST_F(CallEndToEndTest, HangUpFromTheDialingWindowWhileDialingKeepsTheLineListe
     ASSERT_TRUE(program->lines().Dial("42"));
     DialStatusDialog* window = program->dialStatus().openWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"42\""}));
+    ASSERT_TRUE(waitForLog({"\"action\":\"dial\"", "\"number\":\"42\""}));
     window->findChild<QPushButton*>("button1069")->click();
-    ASSERT_TRUE(WaitUntil([&] { return program->dialStatus().openWindow() == nullptr; }, 5000));
-    EXPECT_FALSE(program->lines().HasCall());
-    EXPECT_TRUE(program->lines().IsLineOpen());
+    ASSERT_TRUE(waitUntil([&] { return program->dialStatus().openWindow() == nullptr; }, 5000));
+    EXPECT_FALSE(program->lines().hasCall());
+    EXPECT_TRUE(program->lines().isLineOpen());
     EXPECT_FALSE(program->comm().IsOpen());
-    EXPECT_GE(LogIndex({"\"action\":\"aborted\""}), 0);
+    EXPECT_GE(logIndex({"\"action\":\"aborted\""}), 0);
 }
 
 // Same-size delta-coded channels, interleaved on one call: every window
 // shows its own stream's pictures, exactly as a decoder that saw only that
 // stream decodes them, and the channels' pictures differ.
-void ExpectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels) {
+void expectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels) {
     ASSERT_EQ(host.windows.size(), channels);
     std::vector<std::vector<uint8_t>> lastPictures;
     for (const auto& window : host.windows) {
@@ -493,66 +493,66 @@ void ExpectEachWindowShowsOnlyItsOwnStream(const FakeHost& host, size_t channels
 }
 
 TEST_F(CallEndToEndTest, TwoSameSizeCinepakChannelsEachShowTheirOwnPictures) {
-    RunDeltaCodedCall("cvid", 2);
+    runDeltaCodedCall("cvid", 2);
 }
 
 TEST_F(CallEndToEndTest, FourSameSizeVideo1ChannelsEachShowTheirOwnPictures) {
-    RunDeltaCodedCall("msvc", 4);
+    runDeltaCodedCall("msvc", 4);
 }
 // The same calls with the modem behind a serial device server.
 class NetworkCallTest : public CallEndToEndTest, public ::testing::WithParamInterface<const char*> {
 protected:
-    bool Telnet() const { return std::string(GetParam()) == "--rfc2217"; }
+    bool telnet() const { return std::string(GetParam()) == "--rfc2217"; }
 };
 
 TEST_P(NetworkCallTest, DialledAndAnsweredCallsCarryVideoAndHangUp) {
     Start({GetParam(), "0"});
-    EXPECT_EQ(sim.modemUrl().rfind(Telnet() ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:", 0), 0u);
-    EXPECT_TRUE(WaitForLog({"\"action\":\"connected\""}));
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
-    DialAndConnect("555");
+    EXPECT_EQ(sim.modemUrl().rfind(telnet() ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:", 0), 0u);
+    EXPECT_TRUE(waitForLog({"\"action\":\"connected\""}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    dialAndConnect("555");
     // Frames (JPEG data is full of 0xFF bytes) decode in their window.
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 1; }, 8000));
-    if (Telnet()) {
-        EXPECT_GE(LogIndex({"\"event\":\"comport\"", "\"code\":1"}), 0); // the line was set up
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(2) == 1; }, 8000));
+    if (telnet()) {
+        EXPECT_GE(logIndex({"\"event\":\"comport\"", "\"code\":1"}), 0); // the line was set up
     }
 
     // Hang up: over RFC 2217 by dropping DTR, over raw TCP with the escape.
-    const size_t before = LogSize();
+    const size_t before = logSize();
     program->lines().ResetLine();
     EXPECT_FALSE(program->comm().IsOpen());
-    ASSERT_TRUE(WaitForLog({Telnet() ? "\"event\":\"dtr\"" : "\"event\":\"escape\""}, before));
-    EXPECT_TRUE(WaitForLog({"\"event\":\"modem\"", "\"state\":\"idle\""}, before));
-    EXPECT_TRUE(program->lines().IsLineOpen());
+    ASSERT_TRUE(waitForLog({telnet() ? "\"event\":\"dtr\"" : "\"event\":\"escape\""}, before));
+    EXPECT_TRUE(waitForLog({"\"event\":\"modem\"", "\"state\":\"idle\""}, before));
+    EXPECT_TRUE(program->lines().isLineOpen());
 
     // A call from the site is answered over the same connection.
     host.windows.clear();
-    const size_t rings = LogSize();
+    const size_t rings = logSize();
     ASSERT_EQ(sim.command("ring"), "OK");
-    ASSERT_TRUE(WaitForLog({"\"line\":\"ATA\""}, rings));
-    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
-    EXPECT_TRUE(program->comm().IsAnswered());
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) >= 1; }, 8000));
+    ASSERT_TRUE(waitForLog({"\"line\":\"ATA\""}, rings));
+    ASSERT_TRUE(waitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(program->comm().isAnswered());
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(2) >= 1; }, 8000));
     program->lines().ResetLine();
 }
 
 TEST_P(NetworkCallTest, FarEndHangUpEndsTheCallAndTheModemIsFoundAgain) {
     Start({GetParam(), "0"});
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
-    DialAndConnect("555");
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    dialAndConnect("555");
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
 
     // Raw TCP: the server closes the socket mid-call. RFC 2217: carrier drops.
     ASSERT_EQ(sim.command("hangup"), "OK");
-    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
     EXPECT_EQ(host.status.last(), "Disconnect");
     EXPECT_TRUE(host.windows[0]->closed);
     ASSERT_TRUE(
-        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
+        waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 8000));
 
     host.windows.clear();
-    DialAndConnect("556");
-    EXPECT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    dialAndConnect("556");
+    EXPECT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
     program->lines().ResetLine();
 }
 
@@ -561,36 +561,36 @@ TEST_P(NetworkCallTest, FarEndHangUpEndsTheCallAndTheModemIsFoundAgain) {
 // text at the end of a picture (followed by the packet's trailer) does not.
 TEST_F(CallEndToEndTest, RawTcpNoCarrierEndsTheCallButThatTextInAPictureDoesNot) {
     Start({"--tcp", "0"});
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
-    DialAndConnect("555");
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    dialAndConnect("555");
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
 
     const size_t drawn = host.windows[0]->drawn.size();
     ASSERT_EQ(sim.command("event text-frame 1"), "OK");
     // Three quiet times and more frames later the call is still up.
-    ASSERT_TRUE(WaitUntil([&] { return host.windows[0]->drawn.size() >= drawn + 12; }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return host.windows[0]->drawn.size() >= drawn + 12; }, 8000));
     EXPECT_TRUE(program->comm().IsOpen());
-    EXPECT_TRUE(program->lines().IsConnected());
+    EXPECT_TRUE(program->lines().isConnected());
 
-    const size_t before = LogSize();
+    const size_t before = logSize();
     ASSERT_EQ(sim.command("carrier-lost"), "OK");
-    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
     EXPECT_EQ(host.status.last(), "Disconnect");
     EXPECT_TRUE(host.windows[0]->closed);
     ASSERT_TRUE(
-        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 8000));
+        waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 8000));
     // The program ended the call and reset the line itself: the server closed
     // nothing. The line counts as open before the simulator logs the new
     // connection, so wait for that line.
-    EXPECT_TRUE(WaitForLog({"\"tcp\"", "\"action\":\"connected\""}, before));
-    const long closed = LogIndex({"\"tcp\"", "\"action\":\"closed\""}, before);
-    const long reconnected = LogIndex({"\"tcp\"", "\"action\":\"connected\""}, before);
+    EXPECT_TRUE(waitForLog({"\"tcp\"", "\"action\":\"connected\""}, before));
+    const long closed = logIndex({"\"tcp\"", "\"action\":\"closed\""}, before);
+    const long reconnected = logIndex({"\"tcp\"", "\"action\":\"connected\""}, before);
     EXPECT_GE(reconnected, 0);
-    EXPECT_TRUE(closed < 0 || closed > LogIndex({"\"text\":\"NO CARRIER\""}, before));
+    EXPECT_TRUE(closed < 0 || closed > logIndex({"\"text\":\"NO CARRIER\""}, before));
 
     host.windows.clear();
-    DialAndConnect("556");
-    EXPECT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    dialAndConnect("556");
+    EXPECT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
     program->lines().ResetLine();
 }
 
@@ -603,76 +603,76 @@ INSTANTIATE_TEST_SUITE_P(Transports, NetworkCallTest, ::testing::Values("--tcp",
 // channel that was recording records again.
 TEST_F(CallEndToEndTest, DroppedCallIsRedialledAndReopensItsChannelsInOrder) {
     Start();
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
     RedialScheduler::TimePoint now{};
     Reconnector reconnect(
         program->lines(), program->comm(), connection, host, [&] { return now; },
         std::chrono::hours(1)); // ticks by hand only
-    reconnect.Configure(true, 3);
-    program->lines().SetCallEndObserver([&](const CallEnd& end) { reconnect.OnCallEnd(end); });
+    reconnect.configure(true, 3);
+    program->lines().setCallEndObserver([&](const CallEnd& end) { reconnect.onCallEnd(end); });
 
-    reconnect.NoteOperatorDial("555");
-    DialAndConnect("555");
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 1; }, 8000));
+    reconnect.noteOperatorDial("555");
+    dialAndConnect("555");
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 1; }, 8000));
     // Channel 2 after channel 1, and channel 2 records.
-    ASSERT_TRUE(program->comm().RequestOpenChannel(2));
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) == 2; }, 8000));
+    ASSERT_TRUE(program->comm().requestOpenChannel(2));
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) == 2; }, 8000));
     ASSERT_EQ(host.windows[1]->info.channel, 2);
     host.windows[1]->recording = true;
 
     ASSERT_EQ(sim.command("dial-result BUSY"), "OK");
     ASSERT_EQ(sim.command("hangup"), "OK");
-    ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
     ASSERT_TRUE(
-        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
-    ASSERT_TRUE(reconnect.Pending());
-    reconnect.Tick();
+        waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 5000));
+    ASSERT_TRUE(reconnect.pending());
+    reconnect.tick();
     EXPECT_EQ(host.status.last(), "Reconnecting in 10 s (attempt 1 of 3)");
-    EXPECT_FALSE(program->lines().HasCall());
+    EXPECT_FALSE(program->lines().hasCall());
 
     // Attempt 1 finds the site busy: it counts, attempt 2 waits 30 s.
     now += std::chrono::seconds(10);
-    size_t before = LogSize();
-    reconnect.Tick();
-    ASSERT_TRUE(WaitForLog({"\"text\":\"BUSY\""}, before));
-    ASSERT_TRUE(WaitUntil([&] { return reconnect.Scheduler().Attempt() == 2; }, 5000));
+    size_t before = logSize();
+    reconnect.tick();
+    ASSERT_TRUE(waitForLog({"\"text\":\"BUSY\""}, before));
+    ASSERT_TRUE(waitUntil([&] { return reconnect.scheduler().attempt() == 2; }, 5000));
     ASSERT_TRUE(
-        WaitUntil([&] { return !program->lines().HasCall() && program->lines().IsLineOpen(); }, 5000));
+        waitUntil([&] { return !program->lines().hasCall() && program->lines().isLineOpen(); }, 5000));
     now += std::chrono::seconds(5);
-    reconnect.Tick();
+    reconnect.tick();
     EXPECT_EQ(host.status.last(), "Reconnecting in 25 s (attempt 2 of 3)");
 
     // The operator's values change meanwhile; the redial keeps the dropped call's.
-    ASSERT_TRUE(store.SaveCallSettings({"other", "secret", "777", 1, 30, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"other", "secret", "777", 1, 30, 0}));
     ASSERT_EQ(sim.command("dial-result CONNECT"), "OK");
     host.windows.clear();
     host.commands.clear();
     now += std::chrono::seconds(25);
-    before = LogSize();
-    reconnect.Tick();
-    ASSERT_TRUE(WaitUntil([&] { return program->comm().IsOpen(); }, 8000));
-    EXPECT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"555\""}, before));
-    ASSERT_TRUE(WaitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"accepted\":true"}, before));
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(2) == 2; }, 8000));
-    const long first = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":1"}, before);
-    const long second = LogIndex({"\"name\":\"OpenChannel\"", "\"value\":2"}, before);
+    before = logSize();
+    reconnect.tick();
+    ASSERT_TRUE(waitUntil([&] { return program->comm().IsOpen(); }, 8000));
+    EXPECT_TRUE(waitForLog({"\"action\":\"dial\"", "\"number\":\"555\""}, before));
+    ASSERT_TRUE(waitForLog({"\"name\":\"Login\"", "\"user\":\"op\"", "\"accepted\":true"}, before));
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(2) == 2; }, 8000));
+    const long first = logIndex({"\"name\":\"OpenChannel\"", "\"value\":1"}, before);
+    const long second = logIndex({"\"name\":\"OpenChannel\"", "\"value\":2"}, before);
     ASSERT_GE(first, 0);
     EXPECT_GT(second, first);
     EXPECT_TRUE(host.commands.empty()); // no channel prompt for the operator
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] { return !host.windows[0]->commands.empty() || !host.windows[1]->commands.empty(); }, 2000));
     for (const auto& w : host.windows) {
         SCOPED_TRACE(w->info.channel);
         EXPECT_EQ(w->commands, w->info.channel == 2 ? std::vector<CommandId>{CommandId::ChannelRecord}
                                                     : std::vector<CommandId>{});
     }
-    reconnect.Tick();
-    EXPECT_FALSE(reconnect.Pending()); // logged in: the series is over
+    reconnect.tick();
+    EXPECT_FALSE(reconnect.pending()); // logged in: the series is over
 
     // The operator's hang-up is not a drop: nothing is redialled.
     program->lines().ResetLine();
-    reconnect.Tick();
-    EXPECT_FALSE(reconnect.Pending());
+    reconnect.tick();
+    EXPECT_FALSE(reconnect.pending());
 }
 
 // A patrol round over three sites behind the simulated modem, the second one
@@ -699,16 +699,16 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
         return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
     };
     PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
-    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
-    program->comm().SetFrameObserver(
-        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    program->lines().setCallEndObserver([&](const CallEnd& end) { patrol.onCallEnd(end); });
+    program->comm().setFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.onFrame(channel, picture); });
     const LoginValues login{"op", "pw", 1, 30};
     std::optional<PatrolReport> finished;
-    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+    patrol.setFinished([&](const PatrolReport& report) { finished = report; });
 
     ASSERT_TRUE(patrol.Start({{"North/Gate", "1", login}, {"Yard", "2", login}, {"Dock", "3", login}}));
     EXPECT_FALSE(patrol.Start({{"again", "4", login}})); // one round at a time
-    ASSERT_TRUE(WaitUntil([&] { return finished.has_value(); }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return finished.has_value(); }, 60000));
     QThreadPool::globalInstance()->waitForDone();
 
     // Dialled in order, the busy site once more at the end, each with its own login.
@@ -717,7 +717,7 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     const PatrolReport& report = *finished;
     EXPECT_EQ(report.folder, "patrol/20260304-050607");
     ASSERT_EQ(report.sites.size(), 3u);
-    EXPECT_FALSE(report.AllReached());
+    EXPECT_FALSE(report.allReached());
     EXPECT_FALSE(report.sites[1].reached);
     EXPECT_EQ(report.sites[1].result, "busy");
     EXPECT_TRUE(report.sites[1].channels.empty());
@@ -743,11 +743,11 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
     }
     ASSERT_EQ(resolvedOn.size(), 1u);
     EXPECT_NE(resolvedOn[0], std::this_thread::get_id());
-    EXPECT_EQ(patrol.RoundFolder(), dir.path() + "/patrol/20260304-050607/");
+    EXPECT_EQ(patrol.roundFolder(), dir.path() + "/patrol/20260304-050607/");
     // The report on disk says the same.
-    QFile json(QString::fromStdString(patrol.RoundFolder()) + "report.json");
+    QFile json(QString::fromStdString(patrol.roundFolder()) + "report.json");
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
-    const PatrolReport stored = PatrolReport::FromJson(json.readAll());
+    const PatrolReport stored = PatrolReport::fromJson(json.readAll());
     ASSERT_EQ(stored.sites.size(), 3u);
     EXPECT_EQ(stored.sites[1].result, "busy");
     EXPECT_EQ(stored.sites[2].channels.size(), 2u);
@@ -755,7 +755,7 @@ TEST_F(CallEndToEndTest, PatrolRoundCallsEverySiteAndRetriesTheBusyOneAtTheEnd) 
 
     // The line listens again afterwards.
     EXPECT_TRUE(
-        WaitUntil([&] { return program->lines().IsLineOpen() && !program->lines().HasCall(); }, 5000));
+        waitUntil([&] { return program->lines().isLineOpen() && !program->lines().hasCall(); }, 5000));
 }
 
 // A record volume that does not answer for the whole round: the round runs
@@ -786,13 +786,13 @@ TEST_F(CallEndToEndTest, PatrolRoundRunsWhileTheRecordVolumeHangsAndKeepsItsWait
         return folder;
     };
     PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
-    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
-    program->comm().SetFrameObserver(
-        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    program->lines().setCallEndObserver([&](const CallEnd& end) { patrol.onCallEnd(end); });
+    program->comm().setFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.onFrame(channel, picture); });
     std::optional<PatrolReport> finished;
-    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+    patrol.setFinished([&](const PatrolReport& report) { finished = report; });
     ASSERT_TRUE(patrol.Start({{"Gate", "1", {"op", "pw", 1, 30}}}));
-    const bool done = WaitUntil([&] { return finished.has_value(); }, 30000);
+    const bool done = waitUntil([&] { return finished.has_value(); }, 30000);
     {
         std::lock_guard guard(volume->lock);
         volume->answers = true;
@@ -813,7 +813,7 @@ TEST_F(CallEndToEndTest, PatrolRoundRunsWhileTheRecordVolumeHangsAndKeepsItsWait
     ASSERT_EQ(finished->sites[0].channels.size(), 2u);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.path() + "/") + files[0]));
-    EXPECT_TRUE(QFile::exists(QString::fromStdString(patrol.RoundFolder()) + "report.json"));
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(patrol.roundFolder()) + "report.json"));
 }
 
 // Sites calling in while a round runs are answered first: one calls during a
@@ -823,7 +823,7 @@ TEST_F(CallEndToEndTest, PatrolRoundRunsWhileTheRecordVolumeHangsAndKeepsItsWait
 // with their events; the round then completes with every site reached.
 TEST_F(CallEndToEndTest, IncomingCallsDuringAPatrolRoundAreAnsweredAndTheRoundResumes) {
     Start({"--number", "2=CONNECT@1500"});
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
     PatrolRunner::Options options;
     options.tick = std::chrono::milliseconds(20);
     options.connectTimeout = std::chrono::milliseconds(8000);
@@ -833,66 +833,66 @@ TEST_F(CallEndToEndTest, IncomingCallsDuringAPatrolRoundAreAnsweredAndTheRoundRe
         return dir.path() + "/";
     };
     PatrolRunner patrol(program->lines(), program->comm(), program->channels(), options);
-    program->lines().SetCallEndObserver([&](const CallEnd& end) { patrol.OnCallEnd(end); });
-    program->comm().SetFrameObserver(
-        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.OnFrame(channel, picture); });
+    program->lines().setCallEndObserver([&](const CallEnd& end) { patrol.onCallEnd(end); });
+    program->comm().setFrameObserver(
+        [&](int32_t channel, std::span<const uint8_t> picture) { patrol.onFrame(channel, picture); });
     std::optional<PatrolReport> finished;
-    patrol.SetFinished([&](const PatrolReport& report) { finished = report; });
+    patrol.setFinished([&](const PatrolReport& report) { finished = report; });
     const LoginValues login{"op", "pw", 1, 30};
     ASSERT_TRUE(patrol.Start({{"North Gate", "1", login}, {"Yard", "2", login}, {"Dock", "3", login}}));
 
     // Ends the incoming call once the site has sent its record and a picture.
     const auto answerAndHangUp = [&](size_t from) {
         ASSERT_TRUE(
-            WaitUntil([&] { return program->comm().IsOpen() && program->comm().IsAnswered(); }, 10000));
-        ASSERT_TRUE(WaitForLog({"\"action\":\"connected\"", "\"placedBySite\":true"}, from));
-        ASSERT_TRUE(WaitUntil([&] { return program->comm().Counters().eventFiled; }, 8000));
+            waitUntil([&] { return program->comm().IsOpen() && program->comm().isAnswered(); }, 10000));
+        ASSERT_TRUE(waitForLog({"\"action\":\"connected\"", "\"placedBySite\":true"}, from));
+        ASSERT_TRUE(waitUntil([&] { return program->comm().counters().eventFiled; }, 8000));
         ASSERT_EQ(sim.command("hangup"), "OK");
-        ASSERT_TRUE(WaitUntil([&] { return !program->comm().IsOpen(); }, 8000));
+        ASSERT_TRUE(waitUntil([&] { return !program->comm().IsOpen(); }, 8000));
     };
 
     // During the first visit: the line is busy, the caller waits.
-    ASSERT_TRUE(WaitForLog({"\"name\":\"OpenChannel\""}));
-    size_t mark = LogSize();
+    ASSERT_TRUE(waitForLog({"\"name\":\"OpenChannel\""}));
+    size_t mark = logSize();
     ASSERT_EQ(sim.command("ring persist"), "OK");
     answerAndHangUp(mark);
     EXPECT_EQ(Dialled(), std::vector<std::string>{"1"}); // nothing was dialled before the caller got through
 
     // While the second site is dialled: the calls meet on the line.
-    ASSERT_TRUE(WaitForLog({"\"action\":\"dial\"", "\"number\":\"2\""}, mark));
-    mark = LogSize();
+    ASSERT_TRUE(waitForLog({"\"action\":\"dial\"", "\"number\":\"2\""}, mark));
+    mark = logSize();
     ASSERT_EQ(sim.command("ring persist"), "OK");
-    ASSERT_TRUE(WaitForLog({"\"action\":\"collision\""}, mark));
+    ASSERT_TRUE(waitForLog({"\"action\":\"collision\""}, mark));
     answerAndHangUp(mark);
 
-    ASSERT_TRUE(WaitUntil([&] { return finished.has_value(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return finished.has_value(); }, 30000));
     QThreadPool::globalInstance()->waitForDone();
     EXPECT_EQ(Dialled(), (std::vector<std::string>{"1", "2", "2", "3"}));
-    EXPECT_TRUE(finished->AllReached());
+    EXPECT_TRUE(finished->allReached());
     for (const PatrolSiteResult& site : finished->sites) {
         EXPECT_EQ(site.result.toStdString(), "reached") << site.name.toStdString();
         EXPECT_EQ(site.channels.size(), 2u) << site.name.toStdString();
     }
     int answeredWithEvent = 0;
-    for (const CallLogEntry& call : program->log.Query())
+    for (const CallLogEntry& call : program->log.query())
         answeredWithEvent += call.direction == CallDirection::Answered && call.eventFiled;
     EXPECT_EQ(answeredWithEvent, 2);
 }
 
 TEST_F(CallEndToEndTest, RejectedLoginAndTheSitesHangUpRequestAreFiledAsSuch) {
     Start();
-    ASSERT_TRUE(store.SaveCallSettings({"op", "wrong", "555", 1, 30, 0}));
-    DialAndConnect("555");
-    ASSERT_TRUE(WaitUntil([&] { return !program->lines().HasCall(); }, 8000));
-    ASSERT_TRUE(program->journal.Last());
-    EXPECT_EQ(program->journal.Last()->result, CallResult::LoginRejected);
+    ASSERT_TRUE(store.saveCallSettings({"op", "wrong", "555", 1, 30, 0}));
+    dialAndConnect("555");
+    ASSERT_TRUE(waitUntil([&] { return !program->lines().hasCall(); }, 8000));
+    ASSERT_TRUE(program->journal.last());
+    EXPECT_EQ(program->journal.last()->result, CallResult::LoginRejected);
 
-    ASSERT_TRUE(store.SaveCallSettings({"op", "pw", "555", 1, 30, 0}));
-    DialAndConnect("555");
-    ASSERT_TRUE(WaitUntil([&] { return WindowsWithFrames(1) >= 1; }, 8000));
+    ASSERT_TRUE(store.saveCallSettings({"op", "pw", "555", 1, 30, 0}));
+    dialAndConnect("555");
+    ASSERT_TRUE(waitUntil([&] { return windowsWithFrames(1) >= 1; }, 8000));
     ASSERT_EQ(sim.command("event hangup-request"), "OK");
-    ASSERT_TRUE(WaitUntil([&] { return !program->lines().HasCall(); }, 8000));
-    const std::vector<CallLogEntry> calls = program->log.Query();
+    ASSERT_TRUE(waitUntil([&] { return !program->lines().hasCall(); }, 8000));
+    const std::vector<CallLogEntry> calls = program->log.query();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].result, CallResult::Connected);
     EXPECT_EQ(calls[0].endedBy, CallEndedBy::SiteRequest);

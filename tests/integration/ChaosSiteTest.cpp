@@ -54,15 +54,15 @@ public:
         , m_picture(picture)
         , m_clock(clock) {}
 
-    void SetStreamFormat(const BitmapInfoHeader& h) override { m_window->SetStreamFormat(h); }
-    void SizeForPicture(int w, int h) override { m_window->SizeForPicture(w, h); }
-    void MoveOnTop(QPoint p) override { m_window->MoveOnTop(p); }
-    void SetCell(const QRect& cell) override { m_window->SetCell(cell); }
-    void ApplyBars(bool shown) override { m_window->ApplyBars(shown); }
-    bool IsRecording() const override { return m_window->IsRecording(); }
+    void setStreamFormat(const BitmapInfoHeader& h) override { m_window->setStreamFormat(h); }
+    void sizeForPicture(int w, int h) override { m_window->sizeForPicture(w, h); }
+    void moveOnTop(QPoint p) override { m_window->moveOnTop(p); }
+    void setCell(const QRect& cell) override { m_window->setCell(cell); }
+    void applyBars(bool shown) override { m_window->applyBars(shown); }
+    bool isRecording() const override { return m_window->isRecording(); }
     void RecordFrame(std::span<const uint8_t> frame) override { m_window->RecordFrame(frame); }
-    void DeliverFrame(std::span<const uint8_t> frame) override { m_window->DeliverFrame(frame); }
-    void Draw(std::span<const uint8_t> image) override {
+    void deliverFrame(std::span<const uint8_t> frame) override { m_window->deliverFrame(frame); }
+    void draw(std::span<const uint8_t> image) override {
         const PackedDibView view(image);
         if (view.valid() && view.header().biCompression == BitmapInfoHeader::kRgb &&
             view.header().biBitCount == 24 && view.header().biWidth == m_picture.width &&
@@ -70,11 +70,11 @@ public:
             m_stats->decodedAt.push_back(m_clock.elapsed());
         else
             ++m_stats->raw;
-        m_window->Draw(image);
+        m_window->draw(image);
     }
-    void MarkClosedBySite() override { m_window->MarkClosedBySite(); }
-    void OnPostedCommand(CommandId command) override { m_window->OnPostedCommand(command); }
-    void Close() override { m_window->Close(); }
+    void markClosedBySite() override { m_window->markClosedBySite(); }
+    void onPostedCommand(CommandId command) override { m_window->onPostedCommand(command); }
+    void close() override { m_window->close(); }
 
 private:
     std::unique_ptr<ChannelWindowHandle> m_window;
@@ -97,7 +97,7 @@ public:
     QStringList status;
     int alarms = 0;
 
-    QSize ClientSize() const override { return m_area.ClientSize(); }
+    QSize clientSize() const override { return m_area.clientSize(); }
     std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
         auto window = m_area.CreateChannelWindow(info);
         if (!window)
@@ -109,11 +109,11 @@ public:
             std::move(window), streams.back(),
             picture == m_pictures.end() ? Picture{-1, -1} : picture->second, m_clock);
     }
-    void OnPostedCommand(CommandId command) override { commands.push_back(command); }
-    bool IsMaximized() const override { return true; }
-    void Maximize() override {}
-    bool BarsShown() const override { return true; }
-    void StartAlarm() override { ++alarms; }
+    void onPostedCommand(CommandId command) override { commands.push_back(command); }
+    bool isMaximized() const override { return true; }
+    void maximize() override {}
+    bool barsShown() const override { return true; }
+    void startAlarm() override { ++alarms; }
     void SetStatusText(const QString& text) override { status.append(text); }
 
 private:
@@ -123,24 +123,24 @@ private:
 };
 
 // Every key and value under `key`, one line each, for comparing whole stores.
-void Dump(const RegistryKey& key, const std::string& path, std::set<std::string>& out) {
+void dump(const RegistryKey& key, const std::string& path, std::set<std::string>& out) {
     for (const NamedValue& v : key.values())
         out.insert(path + " : " + v.name + " = " + std::to_string(int(v.value.type)) + ":" + v.value.data);
     for (uint32_t i = 0, n = key.subkeyCount().value_or(0); i < n; ++i) {
         const std::string name = key.subkeyName(i).value_or("?");
         out.insert(path + "\\" + name);
-        Dump(key.openSubkey(name), path + "\\" + name, out);
+        dump(key.openSubkey(name), path + "\\" + name, out);
     }
 }
 
-std::set<std::string> DumpStore(const std::string& file) {
+std::set<std::string> dumpStore(const std::string& file) {
     RegistryStore store(file);
     std::set<std::string> lines;
-    Dump(store.openKey("software"), "software", lines);
+    dump(store.openKey("software"), "software", lines);
     return lines;
 }
 
-int CountLogged(const SiteSimProcess& sim, const char* event, const char* name) {
+int countLogged(const SiteSimProcess& sim, const char* event, const char* name) {
     int n = 0;
     for (const std::string& line : sim.logLines()) {
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
@@ -174,10 +174,10 @@ TEST(ChaosSite, AnsweredCallSurvivesABadPeerAndHangsUpCleanly) {
     CallSettings call;
     call.user = "watch";
     call.password = "secret";
-    ASSERT_TRUE(temp.store().SaveCallSettings(call));
+    ASSERT_TRUE(temp.store().saveCallSettings(call));
     temp.store().SetSetting(AppStore::kVideoArrange, 1);
     const std::string userFile = temp.dir().file("user.sqlite");
-    const std::set<std::string> before = DumpStore(userFile);
+    const std::set<std::string> before = dumpStore(userFile);
 
     QElapsedTimer clock;
     clock.start();
@@ -195,7 +195,7 @@ TEST(ChaosSite, AnsweredCallSurvivesABadPeerAndHangsUpCleanly) {
     options.stopBound = 3000ms;
     CommPort port(dialogs, connectionStore, context.channels, codecs, options);
     context.port = &port;
-    port.AttachMainWindow(&main, &main, &main);
+    port.attachMainWindow(&main, &main, &main);
 
     const int fd = ::open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -223,9 +223,9 @@ TEST(ChaosSite, AnsweredCallSurvivesABadPeerAndHangsUpCleanly) {
             return t > kRunMs - 3000;
         })) << "still updating in the last seconds";
     }
-    ASSERT_EQ(area.ChannelWindows().size(), 4);
-    for (ChannelWindow* window : area.ChannelWindows())
-        EXPECT_TRUE(window->IsRecording()) << "an answered call records every channel";
+    ASSERT_EQ(area.channelWindows().size(), 4);
+    for (ChannelWindow* window : area.channelWindows())
+        EXPECT_TRUE(window->isRecording()) << "an answered call records every channel";
     EXPECT_EQ(context.channels.GetChannelName(3), "Dock");
 
     // Hanging up ends the recordings and closes every window.
@@ -233,14 +233,14 @@ TEST(ChaosSite, AnsweredCallSurvivesABadPeerAndHangsUpCleanly) {
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(main.status.last(), "Disconnect");
     QApplication::processEvents();
-    EXPECT_TRUE(area.ChannelWindows().isEmpty());
+    EXPECT_TRUE(area.channelWindows().isEmpty());
     std::vector<ClipRecord> clips;
     context.clips.LoadClipRecords(clips);
     EXPECT_EQ(clips.size(), 4u) << "one finished clip per channel";
 
     // The store gained the one site record the answer asked for, and
     // nothing else: the three the site sent unasked are ignored.
-    const int sent = CountLogged(sim, "sent", "SiteInfo");
+    const int sent = countLogged(sim, "sent", "SiteInfo");
     EXPECT_EQ(sent, 4);
     std::vector<EventRecord> events;
     temp.store().LoadEventRecords(events);
@@ -250,7 +250,7 @@ TEST(ChaosSite, AnsweredCallSurvivesABadPeerAndHangsUpCleanly) {
         EXPECT_EQ(e.text(EventRecord::kTel), "555-0199");
         EXPECT_EQ(e.text(EventRecord::kMemo), "Fence");
     }
-    const std::set<std::string> after = DumpStore(userFile);
+    const std::set<std::string> after = dumpStore(userFile);
     for (const std::string& line : before)
         EXPECT_TRUE(after.count(line)) << "lost: " << line;
     for (const std::string& line : after)

@@ -37,7 +37,7 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms) {
+bool waitFor(const std::function<bool()>& done, int ms) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
@@ -49,8 +49,8 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 }
 
 // True when the picture shows more than a black area.
-bool ShowsPicture(ChannelWindow* window) {
-    const QImage image = window->Picture()->grab().toImage();
+bool showsPicture(ChannelWindow* window) {
+    const QImage image = window->picture()->grab().toImage();
     int lit = 0;
     for (int y = 0; y < image.height(); y += 4)
         for (int x = 0; x < image.width(); x += 4)
@@ -58,7 +58,7 @@ bool ShowsPicture(ChannelWindow* window) {
     return lit > 20;
 }
 
-void KeepScreenshot(QWidget& widget, const char* name) {
+void keepScreenshot(QWidget& widget, const char* name) {
     const char* dir = std::getenv("DIALSCOPE_SCREENSHOT_DIR");
     if (!dir || !*dir)
         return;
@@ -92,7 +92,7 @@ protected:
         CallSettings call;
         call.user = "demo";
         call.password = "demo";
-        f.store.SaveCallSettings(call);
+        f.store.saveCallSettings(call);
 
         MainFrame::Environment env{f.store,        f.channels, f.clips,
                                    f.dialogs,      *telephony, f.decompressors,
@@ -106,7 +106,7 @@ protected:
         frame->resize(1000, 720);
         frame->show();
         frame->Start();
-        ASSERT_TRUE(WaitFor([&] { return frame->Lines().IsLineOpen(); }, 5000));
+        ASSERT_TRUE(waitFor([&] { return frame->lines().isLineOpen(); }, 5000));
     }
     void TearDown() override {
         if (frame)
@@ -115,7 +115,7 @@ protected:
         telephony.reset();
     }
 
-    QList<ChannelWindow*> Windows() const { return frame->View()->ChannelWindows(); }
+    QList<ChannelWindow*> Windows() const { return frame->view()->channelWindows(); }
 
     TempDir dir{"dialscope-e2e"};
     TempDir clipsDir{"dialscope-e2e-clips"};
@@ -128,7 +128,7 @@ protected:
 } // namespace
 
 TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
-    KeepScreenshot(*frame, "main-idle.png");
+    keepScreenshot(*frame, "main-idle.png");
 
     // The site's prompt chooses channel 1; a second prompt channel 2.
     std::vector<int32_t> choices{1, 2};
@@ -141,124 +141,124 @@ TEST_F(EndToEnd, DialledCallOpensTwoChannelsAndHangsUp) {
         return channel;
     };
     f.frameDialogs.dialNumber = QStringLiteral("5551234");
-    ASSERT_TRUE(frame->ExecuteCommand(CommandId::Connect));
+    ASSERT_TRUE(frame->executeCommand(CommandId::Connect));
 
-    ASSERT_TRUE(WaitFor([&] { return frame->StatusStrip()->text().startsWith("Connect:  "); }, 15000))
-        << frame->StatusStrip()->text().toStdString();
-    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return frame->statusStrip()->text().startsWith("Connect:  "); }, 15000))
+        << frame->statusStrip()->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return Windows().size() == 1; }, 15000));
     ASSERT_EQ(sim.command("event prompt").rfind("OK", 0), 0u);
-    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 15000));
-    EXPECT_TRUE(frame->Action(CommandId::OpenChannel)->isEnabled());
-    EXPECT_TRUE(frame->Action(CommandId::Arrange)->isEnabled());
+    ASSERT_TRUE(waitFor([&] { return Windows().size() == 2; }, 15000));
+    EXPECT_TRUE(frame->action(CommandId::OpenChannel)->isEnabled());
+    EXPECT_TRUE(frame->action(CommandId::Arrange)->isEnabled());
 
     // The status line ticks and both windows show decoded pictures.
-    const QString before = frame->StatusStrip()->text();
-    ASSERT_TRUE(WaitFor([&] { return frame->StatusStrip()->text() != before; }, 5000));
-    ASSERT_TRUE(WaitFor([&] { return ShowsPicture(Windows()[0]) && ShowsPicture(Windows()[1]); }, 10000));
+    const QString before = frame->statusStrip()->text();
+    ASSERT_TRUE(waitFor([&] { return frame->statusStrip()->text() != before; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return showsPicture(Windows()[0]) && showsPicture(Windows()[1]); }, 10000));
     EXPECT_EQ(Windows()[0]->windowTitle(), QStringLiteral("0001 Gate"));
     // Tiled side by side inside the view area, once the maximised size arrived.
-    EXPECT_TRUE(frame->ExecuteCommand(CommandId::Arrange));
+    EXPECT_TRUE(frame->executeCommand(CommandId::Arrange));
     const auto tiled = [&] {
-        const QRect area = frame->View()->viewport()->rect();
+        const QRect area = frame->view()->viewport()->rect();
         const QRect a = Windows()[0]->geometry(), b = Windows()[1]->geometry();
         return area.contains(a) && area.contains(b) && !a.intersects(b) && a.width() == b.width();
     };
-    EXPECT_TRUE(WaitFor(tiled, 3000));
-    KeepScreenshot(*frame, "two-channels.png");
+    EXPECT_TRUE(waitFor(tiled, 3000));
+    keepScreenshot(*frame, "two-channels.png");
 
     // F11 shows the active channel alone, Esc (then its key) brings the layout back.
     const QRect tiledPlace = Windows()[1]->geometry();
-    frame->View()->setActiveSubWindow(Windows()[1]);
-    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ChannelAlone));
+    frame->view()->setActiveSubWindow(Windows()[1]);
+    EXPECT_TRUE(frame->executeViewCommand(CommandId::ChannelAlone));
     EXPECT_FALSE(Windows()[0]->isVisible());
     EXPECT_TRUE(
-        frame->ViewAction(CommandId::ChannelAlone)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
-    EXPECT_TRUE(frame->Action(CommandId::Toolbar)->shortcut().isEmpty());
-    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ChannelAlone));
+        frame->viewAction(CommandId::ChannelAlone)->shortcuts().contains(QKeySequence(Qt::Key_Escape)));
+    EXPECT_TRUE(frame->action(CommandId::Toolbar)->shortcut().isEmpty());
+    EXPECT_TRUE(frame->executeViewCommand(CommandId::ChannelAlone));
     EXPECT_TRUE(Windows()[0]->isVisible());
     EXPECT_EQ(Windows()[1]->geometry(), tiledPlace);
-    EXPECT_EQ(frame->Action(CommandId::Toolbar)->shortcut(), QKeySequence(Qt::Key_Escape));
-    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::ActivateChannel1));
-    EXPECT_EQ(frame->View()->ActiveChannelWindow(), Windows()[0]);
+    EXPECT_EQ(frame->action(CommandId::Toolbar)->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_TRUE(frame->executeViewCommand(CommandId::ActivateChannel1));
+    EXPECT_EQ(frame->view()->activeChannelWindow(), Windows()[0]);
 
     // The call panel came up with the call. With the site's streams stopped
     // and the line drained, its figures match the site's own count.
-    ASSERT_TRUE(WaitFor([&] { return frame->CallPanelDock()->isVisible(); }, 3000));
+    ASSERT_TRUE(waitFor([&] { return frame->callPanelDock()->isVisible(); }, 3000));
     ASSERT_EQ(sim.command("close 1").rfind("OK", 0), 0u);
     ASSERT_EQ(sim.command("close 2").rfind("OK", 0), 0u);
     uint64_t received = 0;
-    for (int i = 0; i < 20 && frame->Port().Counters().bytesIn != received; ++i) {
-        received = frame->Port().Counters().bytesIn;
-        WaitFor([] { return false; }, 300);
+    for (int i = 0; i < 20 && frame->port().counters().bytesIn != received; ++i) {
+        received = frame->port().counters().bytesIn;
+        waitFor([] { return false; }, 300);
     }
-    frame->OnCallTick();
+    frame->onCallTick();
     const std::string status = sim.command("status");
     const size_t at = status.find("\"bytesToViewer\":");
     ASSERT_NE(at, std::string::npos) << status;
     const double sent = std::stod(status.substr(at + 16));
-    QString shown = frame->CallPanelDock()->FieldText(CallPanel::kReceived);
+    QString shown = frame->callPanelDock()->fieldText(CallPanel::kReceived);
     shown.remove(QRegularExpression(QStringLiteral("[^0-9]")));
     EXPECT_NEAR(shown.toDouble(), sent, sent * 0.01) << shown.toStdString();
-    EXPECT_EQ(frame->CallPanelDock()->FieldText(CallPanel::kSite), QStringLiteral("5551234"));
-    EXPECT_EQ(frame->CallPanelDock()->ChannelList()->topLevelItemCount(), 2);
-    KeepScreenshot(*frame, "call-panel.png");
+    EXPECT_EQ(frame->callPanelDock()->fieldText(CallPanel::kSite), QStringLiteral("5551234"));
+    EXPECT_EQ(frame->callPanelDock()->ChannelList()->topLevelItemCount(), 2);
+    keepScreenshot(*frame, "call-panel.png");
     ASSERT_EQ(sim.command("open 1").rfind("OK", 0), 0u);
     ASSERT_EQ(sim.command("open 2").rfind("OK", 0), 0u);
 
     // The Video window button drops down its two picture items.
-    EXPECT_TRUE(frame->ExecuteCommand(CommandId::VideoWindow));
-    EXPECT_TRUE(frame->VideoWindowMenu()->isVisible());
-    EXPECT_EQ(frame->VideoWindowMenu()->actions().size(), 3); // arrange, separator, size
-    frame->VideoWindowMenu()->actions().last()->trigger();
-    EXPECT_TRUE(frame->SizeChangeMode());
-    EXPECT_TRUE(frame->Action(CommandId::ChangeSize)->isChecked());
-    frame->VideoWindowMenu()->hide();
+    EXPECT_TRUE(frame->executeCommand(CommandId::VideoWindow));
+    EXPECT_TRUE(frame->videoWindowMenu()->isVisible());
+    EXPECT_EQ(frame->videoWindowMenu()->actions().size(), 3); // arrange, separator, size
+    frame->videoWindowMenu()->actions().last()->trigger();
+    EXPECT_TRUE(frame->sizeChangeMode());
+    EXPECT_TRUE(frame->action(CommandId::ChangeSize)->isChecked());
+    frame->videoWindowMenu()->hide();
 
     // Bars hidden: the channel windows lose caption and toolbar too.
-    EXPECT_TRUE(frame->ExecuteCommand(CommandId::Toolbar));
-    EXPECT_FALSE(Windows()[0]->BarsShown());
-    EXPECT_TRUE(frame->ExecuteCommand(CommandId::Toolbar));
-    EXPECT_TRUE(Windows()[1]->BarsShown());
+    EXPECT_TRUE(frame->executeCommand(CommandId::Toolbar));
+    EXPECT_FALSE(Windows()[0]->barsShown());
+    EXPECT_TRUE(frame->executeCommand(CommandId::Toolbar));
+    EXPECT_TRUE(Windows()[1]->barsShown());
 
     // Closing channel 1: no new window appears for its stream.
-    const uint64_t first = Windows()[0]->Info().windowId;
+    const uint64_t first = Windows()[0]->info().windowId;
     frame->Control().CloseWindow(first, true);
-    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 5000));
-    const int frames = frame->Port().FrameCount();
-    ASSERT_TRUE(WaitFor([&] { return frame->Port().FrameCount() > frames + 3; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return Windows().size() == 1; }, 5000));
+    const int frames = frame->port().frameCount();
+    ASSERT_TRUE(waitFor([&] { return frame->port().frameCount() > frames + 3; }, 10000));
     EXPECT_EQ(Windows().size(), 1);
-    EXPECT_EQ(Windows()[0]->Info().channel, 2);
+    EXPECT_EQ(Windows()[0]->info().channel, 2);
 
-    ASSERT_TRUE(frame->ExecuteCommand(CommandId::HangUp));
-    EXPECT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
-    EXPECT_EQ(frame->StatusStrip()->text(), QStringLiteral("Disconnect"));
-    EXPECT_FALSE(frame->Lines().HasCall());
-    EXPECT_TRUE(frame->Lines().IsLineOpen());
+    ASSERT_TRUE(frame->executeCommand(CommandId::HangUp));
+    EXPECT_TRUE(waitFor([&] { return Windows().isEmpty(); }, 5000));
+    EXPECT_EQ(frame->statusStrip()->text(), QStringLiteral("Disconnect"));
+    EXPECT_FALSE(frame->lines().hasCall());
+    EXPECT_TRUE(frame->lines().isLineOpen());
 
     // Filed once, with the panel's last figures.
-    const std::vector<CallLogEntry> calls = f.callLog.Query();
+    const std::vector<CallLogEntry> calls = f.callLog.query();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].result, CallResult::Connected);
     EXPECT_EQ(calls[0].endedBy, CallEndedBy::Operator);
     EXPECT_EQ(calls[0].channels, 2u);
     EXPECT_GE(calls[0].bytesIn, uint64_t(sent));
-    EXPECT_TRUE(frame->ExecuteViewCommand(CommandId::CallLog));
-    ASSERT_NE(frame->CallLogWindow(), nullptr);
-    EXPECT_EQ(frame->CallLogWindow()->Model().Entries().size(), 1u);
-    KeepScreenshot(*frame->CallLogWindow(), "call-log.png");
-    frame->CallLogWindow()->close();
+    EXPECT_TRUE(frame->executeViewCommand(CommandId::CallLog));
+    ASSERT_NE(frame->callLogWindow(), nullptr);
+    EXPECT_EQ(frame->callLogWindow()->model().entries().size(), 1u);
+    keepScreenshot(*frame->callLogWindow(), "call-log.png");
+    frame->callLogWindow()->close();
 }
 
 TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChannel) {
     // Dialling the call-back number makes the site hang up and call back.
     f.frameDialogs.dialNumber = QStringLiteral("999");
-    ASSERT_TRUE(frame->ExecuteCommand(CommandId::Connect));
-    ASSERT_TRUE(WaitFor([&] { return frame->Lines().IsAnswered(); }, 20000));
-    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 20000));
-    EXPECT_TRUE(frame->AlarmPlaying());
-    EXPECT_TRUE(frame->Action(CommandId::StopAlarm)->isEnabled());
+    ASSERT_TRUE(frame->executeCommand(CommandId::Connect));
+    ASSERT_TRUE(waitFor([&] { return frame->lines().isAnswered(); }, 20000));
+    ASSERT_TRUE(waitFor([&] { return Windows().size() == 2; }, 20000));
+    EXPECT_TRUE(frame->alarmPlaying());
+    EXPECT_TRUE(frame->action(CommandId::StopAlarm)->isEnabled());
     std::vector<EventRecord> events;
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(waitFor(
         [&] {
             events.clear();
             f.store.LoadEventRecords(events);
@@ -266,16 +266,16 @@ TEST_F(EndToEnd, AnsweredCallRaisesTheAlarmFilesTheEventAndOpensAWindowPerChanne
         },
         5000));
     // Every window records from its first frame.
-    ASSERT_TRUE(WaitFor([&] { return Windows()[0]->IsRecording() && Windows()[1]->IsRecording(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return Windows()[0]->isRecording() && Windows()[1]->isRecording(); }, 5000));
 
-    EXPECT_TRUE(frame->ExecuteCommand(CommandId::StopAlarm));
-    EXPECT_FALSE(frame->AlarmPlaying());
-    ASSERT_TRUE(frame->ExecuteCommand(CommandId::HangUp));
-    ASSERT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
+    EXPECT_TRUE(frame->executeCommand(CommandId::StopAlarm));
+    EXPECT_FALSE(frame->alarmPlaying());
+    ASSERT_TRUE(frame->executeCommand(CommandId::HangUp));
+    ASSERT_TRUE(waitFor([&] { return Windows().isEmpty(); }, 5000));
     // Ending the call finished the recordings: one clip record per channel,
     // saved once the writer thread has completed the files.
     std::vector<ClipRecord> clips;
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(waitFor(
         [&] {
             clips.clear();
             f.clips.LoadClipRecords(clips);
@@ -320,9 +320,9 @@ TEST_F(EndToEnd, AHungRecordVolumeNeverHoldsUpTheWindowOrTheLiveVideo) {
         return 1;
     };
     f.frameDialogs.dialNumber = QStringLiteral("5551234");
-    ASSERT_TRUE(frame->ExecuteCommand(CommandId::Connect));
-    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 1; }, 15000));
-    ASSERT_TRUE(WaitFor([&] { return ShowsPicture(Windows()[0]); }, 10000));
+    ASSERT_TRUE(frame->executeCommand(CommandId::Connect));
+    ASSERT_TRUE(waitFor([&] { return Windows().size() == 1; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return showsPicture(Windows()[0]); }, 10000));
 
     // The UI thread's heartbeat: the longest gap between ticks is the
     // longest time the window could not answer.
@@ -337,16 +337,16 @@ TEST_F(EndToEnd, AHungRecordVolumeNeverHoldsUpTheWindowOrTheLiveVideo) {
 
     const std::string folder = clipsDir.path();
     configure(folder.c_str(), 5000);
-    const int framesBefore = frame->Port().FrameCount();
-    Windows()[0]->ExecuteCommand(CommandId::ChannelRecord);
-    EXPECT_TRUE(Windows()[0]->IsRecording());
-    frame->CheckDiskSpace();
-    WaitFor([] { return false; }, 8000);
-    const int framesShown = frame->Port().FrameCount() - framesBefore;
-    EXPECT_TRUE(Windows()[0]->IsRecording()) << "the recording goes on while the volume hangs";
-    ASSERT_TRUE(frame->ExecuteCommand(CommandId::HangUp));
-    EXPECT_TRUE(WaitFor([&] { return Windows().isEmpty(); }, 5000));
-    WaitFor([] { return false; }, 500);
+    const int framesBefore = frame->port().frameCount();
+    Windows()[0]->executeCommand(CommandId::ChannelRecord);
+    EXPECT_TRUE(Windows()[0]->isRecording());
+    frame->checkDiskSpace();
+    waitFor([] { return false; }, 8000);
+    const int framesShown = frame->port().frameCount() - framesBefore;
+    EXPECT_TRUE(Windows()[0]->isRecording()) << "the recording goes on while the volume hangs";
+    ASSERT_TRUE(frame->executeCommand(CommandId::HangUp));
+    EXPECT_TRUE(waitFor([&] { return Windows().isEmpty(); }, 5000));
+    waitFor([] { return false; }, 500);
     heartbeat.stop();
     const unsigned long callsHeld = held();
     configure(nullptr, 0);
@@ -361,7 +361,7 @@ TEST_F(EndToEnd, AHungRecordVolumeNeverHoldsUpTheWindowOrTheLiveVideo) {
 
     // The volume answers again: the clip is completed and listed.
     std::vector<ClipRecord> clips;
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(waitFor(
         [&] {
             clips.clear();
             f.clips.LoadClipRecords(clips);

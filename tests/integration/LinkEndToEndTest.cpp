@@ -27,17 +27,17 @@ public:
     OpeningHost(FakeHost& host, CommPort*& port)
         : m_host(host)
         , m_port(port) {}
-    void OnPostedCommand(CommandId command) override {
+    void onPostedCommand(CommandId command) override {
         m_host.commands.push_back(command);
-        if (command == CommandId::OpenChannel && m_port->CanOpenChannel()) {
-            for (const QString& line : m_port->ChannelChoiceLines())
-                m_port->RequestOpenChannel(ChannelFromChoice(line));
+        if (command == CommandId::OpenChannel && m_port->canOpenChannel()) {
+            for (const QString& line : m_port->channelChoiceLines())
+                m_port->requestOpenChannel(channelFromChoice(line));
         }
     }
-    bool IsMaximized() const override { return true; }
-    void Maximize() override {}
-    bool BarsShown() const override { return true; }
-    void StartAlarm() override {}
+    bool isMaximized() const override { return true; }
+    void maximize() override {}
+    bool barsShown() const override { return true; }
+    void startAlarm() override {}
 
 private:
     FakeHost& m_host;
@@ -45,7 +45,7 @@ private:
 };
 
 // A drawable picture as the decompressor yields it: 24-bit uncompressed, of the stream's size.
-bool IsDecodedPicture(const std::vector<uint8_t>& image, int width, int height) {
+bool isDecodedPicture(const std::vector<uint8_t>& image, int width, int height) {
     const PackedDibView view(image);
     return view.valid() && view.header().biCompression == BitmapInfoHeader::kRgb &&
            view.header().biBitCount == 24 && view.header().biWidth == width &&
@@ -76,7 +76,7 @@ TEST(LinkEndToEnd, LogsInOpensEveryChannelAndShowsDecodedFramesOfEveryCodec) {
     CommPort port(dialogs, host, channels, codecs, options);
     CommPort* portRef = &port;
     OpeningHost main(host, portRef);
-    port.AttachMainWindow(&main, &host, &host);
+    port.attachMainWindow(&main, &host, &host);
 
     const int fd = ::open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -87,7 +87,7 @@ TEST(LinkEndToEnd, LogsInOpensEveryChannelAndShowsDecodedFramesOfEveryCodec) {
         int n = 0;
         for (const auto& w : host.windows)
             n += w->drawn.size() >= 2 &&
-                 IsDecodedPicture(w->drawn.back(), w->geometry.width(), w->geometry.height());
+                 isDecodedPicture(w->drawn.back(), w->geometry.width(), w->geometry.height());
         return n;
     };
     QElapsedTimer clock;
@@ -95,7 +95,7 @@ TEST(LinkEndToEnd, LogsInOpensEveryChannelAndShowsDecodedFramesOfEveryCodec) {
     while (decodedWindows() < 4 && clock.elapsed() < 20000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 
-    EXPECT_EQ(port.ChannelChoiceLines(), QStringList({"0001 Gate", "0002 Yard", "0003 Dock", "0004 Hall"}));
+    EXPECT_EQ(port.channelChoiceLines(), QStringList({"0001 Gate", "0002 Yard", "0003 Dock", "0004 Hall"}));
     EXPECT_EQ(host.commands, std::vector<CommandId>{CommandId::OpenChannel});
     ASSERT_EQ(host.windows.size(), 4u);
     EXPECT_EQ(decodedWindows(), 4) << "every codec decodes";
@@ -103,7 +103,7 @@ TEST(LinkEndToEnd, LogsInOpensEveryChannelAndShowsDecodedFramesOfEveryCodec) {
         EXPECT_EQ(w->info.streamKey, 1000 + w->info.channel);
         EXPECT_TRUE(w->info.mayClose);
     }
-    EXPECT_GE(port.FrameCount(), 8);
+    EXPECT_GE(port.frameCount(), 8);
     EXPECT_TRUE(host.status.last().startsWith("Connect:  "));
 
     port.Stop();

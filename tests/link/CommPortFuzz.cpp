@@ -31,16 +31,16 @@ using namespace std::chrono_literals;
 // and the outbound bytes fit the terminal's buffer.
 constexpr int kMaxSteps = 96;
 
-std::vector<uint8_t> Payload(FuzzedDataProvider& in, size_t most) {
+std::vector<uint8_t> payload(FuzzedDataProvider& in, size_t most) {
     return in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, most));
 }
 
-std::vector<uint8_t> ChannelListPayload(FuzzedDataProvider& in) {
+std::vector<uint8_t> channelListPayload(FuzzedDataProvider& in) {
     std::vector<uint8_t> payload;
     for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) {
         std::vector<uint8_t> record(ChannelEntry::kRecordSize, 0);
-        WriteInt32(record.data(), in.ConsumeIntegralInRange<int32_t>(-2, 12));
-        const std::vector<uint8_t> name = Payload(in, ChannelEntry::kNameField);
+        writeInt32(record.data(), in.ConsumeIntegralInRange<int32_t>(-2, 12));
+        const std::vector<uint8_t> name = payload(in, ChannelEntry::kNameField);
         std::copy(name.begin(), name.end(), record.begin() + 4);
         payload.insert(payload.end(), record.begin(), record.end());
     }
@@ -49,7 +49,7 @@ std::vector<uint8_t> ChannelListPayload(FuzzedDataProvider& in) {
 
 // A frame whose header the input shapes: mostly small sane pictures, now and
 // then any value in any field.
-std::vector<uint8_t> FramePayloadFrom(FuzzedDataProvider& in) {
+std::vector<uint8_t> framePayloadFrom(FuzzedDataProvider& in) {
     BitmapInfoHeader h;
     const bool wild = in.ConsumeBool();
     h.biWidth = wild ? in.ConsumeIntegral<int32_t>() : in.ConsumeIntegralInRange(1, 64) * 8;
@@ -57,7 +57,7 @@ std::vector<uint8_t> FramePayloadFrom(FuzzedDataProvider& in) {
     h.biBitCount = wild ? in.ConsumeIntegral<uint16_t>() : uint16_t(in.PickValueInArray({8, 16, 24, 32}));
     h.biCompression = in.ConsumeBool() ? makeFourCC('I', 'V', '5', '0') : in.ConsumeIntegral<uint32_t>();
     h.biClrUsed = wild ? in.ConsumeIntegral<uint32_t>() : 0;
-    const std::vector<uint8_t> image = Payload(in, 512);
+    const std::vector<uint8_t> image = payload(in, 512);
     h.biSizeImage = wild ? in.ConsumeIntegral<uint32_t>() : uint32_t(image.size());
     std::vector<uint8_t> bytes(BitmapInfoHeader::kSize);
     h.write(bytes.data());
@@ -65,34 +65,34 @@ std::vector<uint8_t> FramePayloadFrom(FuzzedDataProvider& in) {
     return bytes;
 }
 
-[[noreturn]] void Broken(const char* what) {
+[[noreturn]] void broken(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
 }
 
-void CheckInvariants(const CommPort& port, const FakeHost& host) {
+void checkInvariants(const CommPort& port, const FakeHost& host) {
     int live = 0;
-    for (const CommPort::ChannelSlot& slot : port.Slots()) {
+    for (const CommPort::ChannelSlot& slot : port.channelSlots()) {
         live += slot.window != nullptr;
         if ((slot.window != nullptr) != (slot.windowId != 0))
-            Broken("a slot's window and its id disagree");
+            broken("a slot's window and its id disagree");
     }
     if (live != port.WindowCount())
-        Broken("the window count differs from the live windows");
+        broken("the window count differs from the live windows");
     if (size_t(live) > host.windows.size())
-        Broken("more live windows than were ever created");
-    if (port.FrameCount() < 0)
-        Broken("negative frame count");
+        broken("more live windows than were ever created");
+    if (port.frameCount() < 0)
+        broken("negative frame count");
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+extern "C" int llvmFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     const uint8_t flags = data[0];
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return QTime(12, 0, 0);
     };
     CommPort port(dialogs, host, channels, codecs, options);
-    port.AttachMainWindow(&host, &host, &host);
+    port.attachMainWindow(&host, &host, &host);
 
     PtyPair pty;
     if (!pty.valid() || !port.Start(pty.releaseTerminal(), flags & 1))
@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             feed({piece.begin(), piece.end()});
             port.OnConnectionTimer();
             QCoreApplication::sendPostedEvents();
-            CheckInvariants(port, host);
+            checkInvariants(port, host);
             pty.read(1 << 20, 0);
         }
     }
@@ -145,33 +145,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t op = in.ConsumeIntegral<uint8_t>() % 14;
         switch (op) {
         case 0:
-            feed(Inbound(InboundType::ChannelList, in.ConsumeIntegralInRange<int32_t>(-1, 8),
-                         in.ConsumeIntegral<uint8_t>(), ChannelListPayload(in)));
+            feed(inbound(InboundType::ChannelList, in.ConsumeIntegralInRange<int32_t>(-1, 8),
+                         in.ConsumeIntegral<uint8_t>(), channelListPayload(in)));
             break;
         case 1:
-            feed(Inbound(InboundType::VideoFrame, in.ConsumeIntegralInRange<int32_t>(-1, 12),
-                         in.ConsumeIntegralInRange<int32_t>(0, 40), FramePayloadFrom(in)));
+            feed(inbound(InboundType::VideoFrame, in.ConsumeIntegralInRange<int32_t>(-1, 12),
+                         in.ConsumeIntegralInRange<int32_t>(0, 40), framePayloadFrom(in)));
             break;
         case 2:
-            feed(Inbound(InboundType::ChannelPrompt));
+            feed(inbound(InboundType::ChannelPrompt));
             break;
         case 3:
-            feed(Inbound(InboundType::LoginRejected));
+            feed(inbound(InboundType::LoginRejected));
             break;
         case 4:
-            feed(Inbound(InboundType::LoginRequest));
+            feed(inbound(InboundType::LoginRequest));
             break;
         case 6:
-            feed(Inbound(InboundType::HangUpRequest));
+            feed(inbound(InboundType::HangUpRequest));
             break;
         case 5:
-            feed(Inbound(InboundType::ChannelClosed, 0, in.ConsumeIntegralInRange<int32_t>(0, 40)));
+            feed(inbound(InboundType::ChannelClosed, 0, in.ConsumeIntegralInRange<int32_t>(0, 40)));
             break;
         case 7:
-            feed(Inbound(InboundType::SiteInfo, 0, 0, Payload(in, 320)));
+            feed(inbound(InboundType::SiteInfo, 0, 0, payload(in, 320)));
             break;
         case 8: // any bytes at all, cut anywhere: the receiver keeps what it cannot use yet
-            feed(Payload(in, 256));
+            feed(payload(in, 256));
             break;
         case 9:
             port.OnConnectionTimer();
@@ -186,10 +186,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             port.CloseWindow(someWindow(), in.ConsumeBool());
             break;
         case 13:
-            port.RequestOpenChannel(in.ConsumeIntegralInRange<int32_t>(-1, 12));
+            port.requestOpenChannel(in.ConsumeIntegralInRange<int32_t>(-1, 12));
             break;
         }
-        CheckInvariants(port, host);
+        checkInvariants(port, host);
         if (!port.IsOpen())
             break;
         if (step % 16 == 15)
@@ -198,8 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pty.read(1 << 20, 0);
     port.Stop();
     QCoreApplication::sendPostedEvents();
-    CheckInvariants(port, host);
-    if (port.WindowCount() != 0 || !port.Slots().empty())
-        Broken("windows outlive the call");
+    checkInvariants(port, host);
+    if (port.WindowCount() != 0 || !port.channelSlots().empty())
+        broken("windows outlive the call");
     return 0;
 }

@@ -36,25 +36,25 @@ class FakeWindow final : public ChannelWindowHandle {
 public:
     explicit FakeWindow(std::shared_ptr<WindowLog> log)
         : m(std::move(log)) {}
-    void SetStreamFormat(const BitmapInfoHeader& h) override { m->streamWidth = h.biWidth; }
-    void SizeForPicture(int w, int h) override { m->geometry.setSize({w, h}); }
-    void MoveOnTop(QPoint topLeft) override { m->geometry.moveTopLeft(topLeft); }
-    void SetCell(const QRect& cell) override { m->geometry = cell; }
-    void ApplyBars(bool shown) override { m->bars.push_back(shown); }
-    bool IsRecording() const override { return m->recording; }
+    void setStreamFormat(const BitmapInfoHeader& h) override { m->streamWidth = h.biWidth; }
+    void sizeForPicture(int w, int h) override { m->geometry.setSize({w, h}); }
+    void moveOnTop(QPoint topLeft) override { m->geometry.moveTopLeft(topLeft); }
+    void setCell(const QRect& cell) override { m->geometry = cell; }
+    void applyBars(bool shown) override { m->bars.push_back(shown); }
+    bool isRecording() const override { return m->recording; }
     void RecordFrame(std::span<const uint8_t>) override { ++m->recorded; }
-    void DeliverFrame(std::span<const uint8_t> frame) override {
+    void deliverFrame(std::span<const uint8_t> frame) override {
         ++m->delivered;
         m->frames.emplace_back(frame.begin(), frame.end());
     }
-    void Draw(std::span<const uint8_t> image) override { m->drawn.emplace_back(image.begin(), image.end()); }
-    void MarkClosedBySite() override { m->closedBySite = true; }
-    void OnPostedCommand(CommandId command) override {
+    void draw(std::span<const uint8_t> image) override { m->drawn.emplace_back(image.begin(), image.end()); }
+    void markClosedBySite() override { m->closedBySite = true; }
+    void onPostedCommand(CommandId command) override {
         if (m->commands.empty())
             m->drawnAtFirstCommand = m->drawn.size();
         m->commands.push_back(command);
     }
-    void Close() override { m->closed = true; }
+    void close() override { m->closed = true; }
 
 private:
     std::shared_ptr<WindowLog> m;
@@ -74,7 +74,7 @@ public:
     bool videoArrange = false;
     std::vector<std::array<uint8_t, Wire::kSiteRecordSize>> events;
 
-    QSize ClientSize() const override { return size; }
+    QSize clientSize() const override { return size; }
     std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
         windows.push_back(std::make_shared<WindowLog>());
         windows.back()->info = info;
@@ -82,18 +82,18 @@ public:
     }
     // Runs inside a posted command, as a modal dialog's event loop would.
     std::function<void(CommandId)> whileRunning;
-    void OnPostedCommand(CommandId command) override {
+    void onPostedCommand(CommandId command) override {
         commands.push_back(command);
         if (whileRunning)
             whileRunning(command);
     }
-    bool IsMaximized() const override { return maximized; }
-    void Maximize() override { maximized = true; }
-    bool BarsShown() const override { return bars; }
-    void StartAlarm() override { ++alarms; }
+    bool isMaximized() const override { return maximized; }
+    void maximize() override { maximized = true; }
+    bool barsShown() const override { return bars; }
+    void startAlarm() override { ++alarms; }
     void SetStatusText(const QString& text) override { status.append(text); }
-    LoginValues GetLoginValues() const override { return login; }
-    bool VideoArrangeOn() const override { return videoArrange; }
+    LoginValues loginValues() const override { return login; }
+    bool videoArrangeOn() const override { return videoArrange; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>& record) override {
         events.push_back(record);
         return true;
@@ -134,32 +134,32 @@ public:
         auto it = handlers.find(std::string(handler));
         return it == handlers.end() ? nullptr : std::make_unique<FakeDecompressor>(it->second, decodes);
     }
-    std::unique_ptr<VideoDecompressor> Locate(const BitmapInfoHeader&) override {
+    std::unique_ptr<VideoDecompressor> locate(const BitmapInfoHeader&) override {
         calls.append("locate");
         return locates ? std::make_unique<FakeDecompressor>(true, decodes) : nullptr;
     }
 };
 
-inline std::vector<uint8_t> Inbound(uint8_t type, int32_t param1 = 0, int32_t param2 = 0,
+inline std::vector<uint8_t> inbound(uint8_t type, int32_t param1 = 0, int32_t param2 = 0,
                                     const std::vector<uint8_t>& payload = {}) {
     std::vector<uint8_t> bytes(Wire::kInboundHeaderSize, 0);
     std::memcpy(bytes.data(), "TOP", 4);
     bytes[4] = type;
-    WriteInt32(bytes.data() + 8, param1);
-    WriteInt32(bytes.data() + 12, param2);
-    WriteInt32(bytes.data() + 16, int32_t(payload.size()));
+    writeInt32(bytes.data() + 8, param1);
+    writeInt32(bytes.data() + 12, param2);
+    writeInt32(bytes.data() + 16, int32_t(payload.size()));
     std::memcpy(bytes.data() + 20, "EOF", 4);
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     bytes.insert(bytes.end(), {'E', 'N', 'D', 0, 'E', 'O', 'F', 0});
     return bytes;
 }
-inline std::vector<uint8_t> Inbound(InboundType type, int32_t param1 = 0, int32_t param2 = 0,
+inline std::vector<uint8_t> inbound(InboundType type, int32_t param1 = 0, int32_t param2 = 0,
                                     const std::vector<uint8_t>& payload = {}) {
-    return Inbound(uint8_t(type), param1, param2, payload);
+    return inbound(uint8_t(type), param1, param2, payload);
 }
 
 // A packed DIB frame payload with `imageBytes` bytes of image after the header.
-inline std::vector<uint8_t> FramePayload(int width, int height, size_t imageBytes = 16) {
+inline std::vector<uint8_t> framePayload(int width, int height, size_t imageBytes = 16) {
     BitmapInfoHeader h;
     h.biWidth = width;
     h.biHeight = height;
@@ -171,7 +171,7 @@ inline std::vector<uint8_t> FramePayload(int width, int height, size_t imageByte
     return bytes;
 }
 
-inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> out;
     for (const auto& p : parts)
         out.insert(out.end(), p.begin(), p.end());
@@ -181,15 +181,15 @@ inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> p
 struct OutboundPacket {
     uint8_t type = 0;
     std::vector<uint8_t> payload;
-    int32_t value() const { return payload.size() == 4 ? ReadInt32(payload.data()) : -999; }
+    int32_t value() const { return payload.size() == 4 ? readInt32(payload.data()) : -999; }
 };
 
 // Splits what the viewer sent into packets, up to the first malformed one.
-inline std::vector<OutboundPacket> SplitOutbound(const std::vector<uint8_t>& bytes) {
+inline std::vector<OutboundPacket> splitOutbound(const std::vector<uint8_t>& bytes) {
     std::vector<OutboundPacket> packets;
     for (size_t at = 0; at + 24 <= bytes.size();) {
         const uint8_t* h = bytes.data() + at;
-        const int32_t n = ReadInt32(h + 8);
+        const int32_t n = readInt32(h + 8);
         const size_t end = at + 16 + size_t(n);
         if (std::memcmp(h, "TOP", 4) || std::memcmp(h + 12, "EOF", 4) || n < 0 || end + 8 > bytes.size() ||
             std::memcmp(bytes.data() + end, "END\0EOF", 8))
@@ -203,7 +203,7 @@ inline std::vector<OutboundPacket> SplitOutbound(const std::vector<uint8_t>& byt
 class RecordingQueue final : public PacketQueue {
 public:
     std::vector<std::vector<uint8_t>> blocks;
-    void QueueBlock(std::vector<uint8_t> block) override { blocks.push_back(std::move(block)); }
+    void queueBlock(std::vector<uint8_t> block) override { blocks.push_back(std::move(block)); }
     std::vector<uint8_t> bytes() const {
         std::vector<uint8_t> out;
         for (const auto& b : blocks)

@@ -15,13 +15,13 @@ namespace {
 
 class Decoders final : public PacketHandler {
 public:
-    bool OnPacket(const InboundPacket& packet) override {
+    bool onPacket(const InboundPacket& packet) override {
         switch (InboundType(packet.type)) {
         case InboundType::ChannelList:
-            ParseChannelList(packet.param1, packet.payload);
+            parseChannelList(packet.param1, packet.payload);
             break;
         case InboundType::SiteInfo:
-            SiteRecordFromPayload(packet.payload);
+            siteRecordFromPayload(packet.payload);
             break;
         case InboundType::VideoFrame: {
             const PackedDibView frame(packet.payload);
@@ -41,12 +41,12 @@ private:
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     const size_t chunk = size_t(data[0]) * 4 + 1;
     static PacketReceiver receiver; // allocated once, like the engine's buffer
-    receiver.Reset();
+    receiver.reset();
     Decoders decoders;
     std::deque<std::vector<uint8_t>> queue;
     for (size_t at = 1; at < size; at += chunk)

@@ -20,7 +20,7 @@ class Recorder final : public PacketHandler {
 public:
     std::vector<Seen> seen;
     bool haltOnVideo = false;
-    bool OnPacket(const InboundPacket& p) override {
+    bool onPacket(const InboundPacket& p) override {
         seen.push_back({p.type, p.param1, p.param2, {p.payload.begin(), p.payload.end()}});
         return !(haltOnVideo && p.type == uint8_t(InboundType::VideoFrame));
     }
@@ -32,25 +32,25 @@ class ReferenceReceiver {
 public:
     std::vector<uint8_t> ParseChunk(const std::vector<uint8_t>& chunk, Recorder& out) {
         if (m_buf.size() + chunk.size() > Wire::kPacketBufferSize)
-            return Reset();
+            return reset();
         m_buf.insert(m_buf.end(), chunk.begin(), chunk.end());
-        const auto start = Find("TOP", 24, 20, 0);
-        const auto end = start ? Find("END", 8, 4, *start) : std::nullopt;
+        const auto start = find("TOP", 24, 20, 0);
+        const auto end = start ? find("END", 8, 4, *start) : std::nullopt;
         if (!end)
             return {};
         const uint8_t* h = m_buf.data() + *start;
-        const int32_t n = ReadInt32(h + 16);
+        const int32_t n = readInt32(h + 16);
         if (n < 0 || *end != *start + 24 + size_t(n))
-            return Reset();
-        out.seen.push_back({h[4], ReadInt32(h + 8), ReadInt32(h + 12), {h + 24, h + 24 + n}});
+            return reset();
+        out.seen.push_back({h[4], readInt32(h + 8), readInt32(h + 12), {h + 24, h + 24 + n}});
         std::vector<uint8_t> leftover(m_buf.begin() + std::ptrdiff_t(*end + 8), m_buf.end());
-        Reset();
+        reset();
         return leftover;
     }
     size_t held() const { return m_buf.size(); }
 
 private:
-    std::optional<size_t> Find(const char* word, size_t need, size_t eofAt, size_t from) const {
+    std::optional<size_t> find(const char* word, size_t need, size_t eofAt, size_t from) const {
         for (size_t p = from; p + 3 <= m_buf.size(); ++p) {
             const void* hit = std::memchr(m_buf.data() + p, word[0], m_buf.size() - 2 - p);
             if (!hit)
@@ -65,7 +65,7 @@ private:
         }
         return std::nullopt;
     }
-    std::vector<uint8_t> Reset() {
+    std::vector<uint8_t> reset() {
         m_buf.clear();
         return {};
     }
@@ -74,7 +74,7 @@ private:
 
 // Runs chunks through a receiver as the drain loop does: a leftover is parsed next.
 template <typename Receiver>
-std::vector<Seen> Drain(Receiver& receiver, std::deque<std::vector<uint8_t>> queue) {
+std::vector<Seen> drain(Receiver& receiver, std::deque<std::vector<uint8_t>> queue) {
     Recorder recorder;
     while (!queue.empty()) {
         std::vector<uint8_t> chunk = std::move(queue.front());
@@ -85,7 +85,7 @@ std::vector<Seen> Drain(Receiver& receiver, std::deque<std::vector<uint8_t>> que
     return recorder.seen;
 }
 
-std::deque<std::vector<uint8_t>> Split(const std::vector<uint8_t>& bytes, size_t size) {
+std::deque<std::vector<uint8_t>> split(const std::vector<uint8_t>& bytes, size_t size) {
     std::deque<std::vector<uint8_t>> chunks;
     for (size_t at = 0; at < bytes.size(); at += size)
         chunks.emplace_back(bytes.begin() + std::ptrdiff_t(at),
@@ -101,11 +101,11 @@ TEST(PacketReceiver, ReassemblesPacketsFromAnyChunkingSkippingGarbage) {
         0x00, 0x00, 0x00, 0x00, 0x45, 0x4F, 0x46, 0x00, 0x45, 0x4E, 0x44, 0x00, 0x45, 0x4F, 0x46, 0x00};
     std::vector<uint8_t> noise = {'x', 'T', 'O', 'T', 'O', 'P', 0};
     noise.resize(30, 'q'); // "TOP\0" without "EOF\0" 20 bytes further is no header
-    const auto frame = FramePayload(320, 240, 2000);
-    const auto stream = Concat({noise, loginRequest, Inbound(InboundType::VideoFrame, 3, 77, frame)});
+    const auto frame = framePayload(320, 240, 2000);
+    const auto stream = concat({noise, loginRequest, inbound(InboundType::VideoFrame, 3, 77, frame)});
     for (size_t size : {size_t(1), size_t(7), size_t(1024), stream.size()}) {
         PacketReceiver receiver;
-        const auto seen = Drain(receiver, Split(stream, size));
+        const auto seen = drain(receiver, split(stream, size));
         ASSERT_EQ(seen.size(), 2u) << "chunk size " << size;
         EXPECT_EQ(seen[0], (Seen{4, 0, 0, {}}));
         EXPECT_EQ(seen[1], (Seen{1, 3, 77, frame}));
@@ -114,24 +114,24 @@ TEST(PacketReceiver, ReassemblesPacketsFromAnyChunkingSkippingGarbage) {
     // Two packets in one chunk: the second comes back to be parsed next.
     PacketReceiver receiver;
     Recorder rec;
-    const auto second = Inbound(InboundType::HangUpRequest);
-    EXPECT_EQ(receiver.ParseChunk(Concat({loginRequest, second}), rec), second);
+    const auto second = inbound(InboundType::HangUpRequest);
+    EXPECT_EQ(receiver.ParseChunk(concat({loginRequest, second}), rec), second);
     EXPECT_EQ(rec.seen.size(), 1u);
 }
 
 TEST(PacketReceiver, DamagedPacketsDropEverythingHeld) {
-    const auto good = Inbound(InboundType::ChannelPrompt);
-    auto wrongLength = Inbound(InboundType::SiteInfo, 0, 0, std::vector<uint8_t>(10, 1));
-    WriteInt32(wrongLength.data() + 16, 9);
+    const auto good = inbound(InboundType::ChannelPrompt);
+    auto wrongLength = inbound(InboundType::SiteInfo, 0, 0, std::vector<uint8_t>(10, 1));
+    writeInt32(wrongLength.data() + 16, 9);
     const auto trailerInPayload =
-        Inbound(InboundType::SiteInfo, 0, 0, {'E', 'N', 'D', 0, 'E', 'O', 'F', 0, 9});
-    auto negative = Inbound(InboundType::ChannelList); // its trailer position matches length -16
+        inbound(InboundType::SiteInfo, 0, 0, {'E', 'N', 'D', 0, 'E', 'O', 'F', 0, 9});
+    auto negative = inbound(InboundType::ChannelList); // its trailer position matches length -16
     std::memcpy(negative.data() + 8, "END\0EOF\0", 8);
-    WriteInt32(negative.data() + 16, -16);
+    writeInt32(negative.data() + 16, -16);
     for (const auto& damaged : {wrongLength, trailerInPayload, negative}) {
         PacketReceiver receiver;
         Recorder rec;
-        EXPECT_TRUE(receiver.ParseChunk(Concat({damaged, good}), rec).empty());
+        EXPECT_TRUE(receiver.ParseChunk(concat({damaged, good}), rec).empty());
         EXPECT_TRUE(rec.seen.empty());
         EXPECT_EQ(receiver.held(), 0u);
         receiver.ParseChunk(good, rec);
@@ -147,21 +147,21 @@ TEST(PacketReceiver, OverflowDropsAllAndTheLargestPayloadFitsOnlyFromTheFirstByt
     EXPECT_EQ(receiver.held(), 0u);
 
     const auto largest =
-        Inbound(InboundType::VideoFrame, 1, 1, std::vector<uint8_t>(Wire::kMaxInboundPayload));
+        inbound(InboundType::VideoFrame, 1, 1, std::vector<uint8_t>(Wire::kMaxInboundPayload));
     ASSERT_EQ(largest.size(), Wire::kPacketBufferSize);
-    EXPECT_EQ(Drain(receiver, Split(largest, 1024)).size(), 1u);
-    EXPECT_TRUE(Drain(receiver, Split(Concat({{0}, largest}), 1024)).empty());
+    EXPECT_EQ(drain(receiver, split(largest, 1024)).size(), 1u);
+    EXPECT_TRUE(drain(receiver, split(concat({{0}, largest}), 1024)).empty());
 }
 
 TEST(PacketReceiver, AHaltingHandlerFreezesTheReceiverUntilReset) {
     PacketReceiver receiver;
     Recorder rec;
     rec.haltOnVideo = true;
-    const auto prompt = Inbound(InboundType::ChannelPrompt);
-    EXPECT_TRUE(receiver.ParseChunk(Concat({Inbound(InboundType::VideoFrame), prompt}), rec).empty());
+    const auto prompt = inbound(InboundType::ChannelPrompt);
+    EXPECT_TRUE(receiver.ParseChunk(concat({inbound(InboundType::VideoFrame), prompt}), rec).empty());
     receiver.ParseChunk(prompt, rec);
     EXPECT_EQ(rec.seen.size(), 1u);
-    receiver.Reset();
+    receiver.reset();
     receiver.ParseChunk(prompt, rec);
     EXPECT_EQ(rec.seen.size(), 2u);
 }
@@ -193,11 +193,11 @@ TEST(PacketReceiver, BehavesExactlyLikeAFullRescanOnRandomStreams) {
                 for (size_t k = 0; k < frag.size() && at + k < payload.size(); ++k)
                     payload[at + k] = uint8_t(frag[k]);
             }
-            auto packet = Inbound(uint8_t(pick(0, 25)), pick(-5, 5), pick(-5, 5), payload);
+            auto packet = inbound(uint8_t(pick(0, 25)), pick(-5, 5), pick(-5, 5), payload);
             const size_t trailer = packet.size() - Wire::kTrailerSize;
             switch (pick(0, 10)) {
             case 0:
-                WriteInt32(packet.data() + 16, int32_t(payload.size()) + pick(-3, 3));
+                writeInt32(packet.data() + 16, int32_t(payload.size()) + pick(-3, 3));
                 break;
             case 1:
                 packet.resize(size_t(pick(0, int(packet.size()))));
@@ -242,7 +242,7 @@ TEST(PacketReceiver, BehavesExactlyLikeAFullRescanOnRandomStreams) {
         }
         PacketReceiver receiver;
         ReferenceReceiver reference;
-        ASSERT_EQ(Drain(receiver, chunks), Drain(reference, chunks)) << "round " << round;
+        ASSERT_EQ(drain(receiver, chunks), drain(reference, chunks)) << "round " << round;
         ASSERT_EQ(receiver.held(), reference.held()) << "round " << round;
     }
 }

@@ -47,16 +47,16 @@ protected:
 };
 
 // Runs RaiseRunning on another thread while this one serves the socket.
-bool RaiseFromAnotherThread(const QString& name) {
+bool raiseFromAnotherThread(const QString& name) {
     std::atomic<int> result{-1};
-    std::thread client([&] { result = SingleInstance::RaiseRunning(name, 3000) ? 1 : 0; });
+    std::thread client([&] { result = SingleInstance::raiseRunning(name, 3000) ? 1 : 0; });
     while (result < 0)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     client.join();
     return result == 1;
 }
 
-QString UniqueName(const char* tag) {
+QString uniqueName(const char* tag) {
     return QStringLiteral("dialscope-test-%1-%2")
         .arg(QLatin1String(tag))
         .arg(QCoreApplication::applicationPid());
@@ -65,13 +65,13 @@ QString UniqueName(const char* tag) {
 } // namespace
 
 TEST(StartupSwitches, OnlyEmbeddingAndAutomationSuppressTheSplash) {
-    EXPECT_TRUE(SplashWanted({}));
-    EXPECT_FALSE(SplashWanted({QStringLiteral("/embedding")}));
-    EXPECT_FALSE(SplashWanted({QStringLiteral("-AUTOMATION")}));
-    EXPECT_FALSE(SplashWanted({QStringLiteral("file.avi"), QStringLiteral("-Embedding")}));
-    EXPECT_TRUE(SplashWanted({QStringLiteral("Embedding")})); // no switch character
-    EXPECT_TRUE(SplashWanted({QStringLiteral("/Embeddings"), QStringLiteral("-"), QStringLiteral("/")}));
-    EXPECT_TRUE(SplashWanted({QStringLiteral("--embedding")}));
+    EXPECT_TRUE(splashWanted({}));
+    EXPECT_FALSE(splashWanted({QStringLiteral("/embedding")}));
+    EXPECT_FALSE(splashWanted({QStringLiteral("-AUTOMATION")}));
+    EXPECT_FALSE(splashWanted({QStringLiteral("file.avi"), QStringLiteral("-Embedding")}));
+    EXPECT_TRUE(splashWanted({QStringLiteral("Embedding")})); // no switch character
+    EXPECT_TRUE(splashWanted({QStringLiteral("/Embeddings"), QStringLiteral("-"), QStringLiteral("/")}));
+    EXPECT_TRUE(splashWanted({QStringLiteral("--embedding")}));
 }
 
 TEST(CommandLine, VersionAndHelpEndTheStartDemoOnlyAdds) {
@@ -95,47 +95,47 @@ TEST(CommandLine, VersionAndHelpEndTheStartDemoOnlyAdds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
-        const CommandLine line = ParseCommandLine(c.arguments);
+        const CommandLine line = parseCommandLine(c.arguments);
         EXPECT_EQ(line.action, c.action);
         EXPECT_EQ(line.demo, c.demo);
     }
-    EXPECT_TRUE(VersionText().startsWith(QStringLiteral("dialscope 5.")));
+    EXPECT_TRUE(versionText().startsWith(QStringLiteral("dialscope 5.")));
     // The help names every switch the program reads.
     for (const char* word : {"/Embedding", "-Automation", "--demo", "--version", "--help", "--export",
                              "--patrol-once", "--call-log-csv", "DIALSCOPE_MODEMS", "rfc2217://"})
-        EXPECT_TRUE(HelpText().contains(QLatin1String(word))) << word;
+        EXPECT_TRUE(helpText().contains(QLatin1String(word))) << word;
     // The demo site is found in the build tree, beside the tools.
     EXPECT_FALSE(
-        DemoSite::FindSimulator(QCoreApplication::applicationDirPath() + QStringLiteral("/../../app"))
+        DemoSite::findSimulator(QCoreApplication::applicationDirPath() + QStringLiteral("/../../app"))
             .isEmpty());
 }
 
 TEST(SingleInstance, SecondStartRaisesTheFirst) {
-    const QString name = UniqueName("raise");
+    const QString name = uniqueName("raise");
     SingleInstance first;
-    ASSERT_TRUE(first.Listen(name));
+    ASSERT_TRUE(first.listen(name));
     int raised = 0;
     QObject::connect(&first, &SingleInstance::raiseRequested, [&] { ++raised; });
-    EXPECT_TRUE(RaiseFromAnotherThread(name));
+    EXPECT_TRUE(raiseFromAnotherThread(name));
     EXPECT_EQ(raised, 1);
     // A second listener on the same name is refused while the first answers.
     SingleInstance second;
-    EXPECT_FALSE(second.Listen(name));
+    EXPECT_FALSE(second.listen(name));
     // Nobody listens on an empty or unknown name.
-    EXPECT_FALSE(SingleInstance::RaiseRunning(QString()));
-    EXPECT_FALSE(SingleInstance::RaiseRunning(UniqueName("nobody"), 300));
+    EXPECT_FALSE(SingleInstance::raiseRunning(QString()));
+    EXPECT_FALSE(SingleInstance::raiseRunning(uniqueName("nobody"), 300));
 }
 
 TEST(SingleInstance, NameLeftByAVanishedInstanceIsTakenOver) {
-    const QString name = UniqueName("stale");
+    const QString name = uniqueName("stale");
     {
         SingleInstance gone;
-        ASSERT_TRUE(gone.Listen(name));
+        ASSERT_TRUE(gone.listen(name));
     }
     SingleInstance next;
-    EXPECT_TRUE(next.Listen(name));
-    EXPECT_EQ(next.ServerName(), name);
-    EXPECT_TRUE(RaiseFromAnotherThread(name));
+    EXPECT_TRUE(next.listen(name));
+    EXPECT_EQ(next.serverName(), name);
+    EXPECT_TRUE(raiseFromAnotherThread(name));
 }
 
 TEST(SingleInstance, TheSocketLivesInAFolderNoOtherUserCanWrite) {
@@ -150,14 +150,14 @@ TEST(SingleInstance, TheSocketLivesInAFolderNoOtherUserCanWrite) {
 
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("DIALSCOPE_REGISTRY_DIR", store.c_str(), 1);
-    EXPECT_EQ(SingleInstance::DefaultName().toStdString(), runtime + "/dialscope.socket");
+    EXPECT_EQ(SingleInstance::defaultName().toStdString(), runtime + "/dialscope.socket");
     // A runtime folder others may write is no better than /tmp: the store's.
     ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);
-    EXPECT_EQ(SingleInstance::DefaultName().toStdString(), store + "/dialscope.socket");
+    EXPECT_EQ(SingleInstance::defaultName().toStdString(), store + "/dialscope.socket");
     unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(SingleInstance::DefaultName().toStdString(), store + "/dialscope.socket");
+    EXPECT_EQ(SingleInstance::defaultName().toStdString(), store + "/dialscope.socket");
     ASSERT_EQ(::chmod(store.c_str(), 0777), 0);
-    EXPECT_EQ(SingleInstance::DefaultName(), QString()) << "no private folder: no shared name either";
+    EXPECT_EQ(SingleInstance::defaultName(), QString()) << "no private folder: no shared name either";
 
     savedRuntime ? setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
     savedStore ? setenv("DIALSCOPE_REGISTRY_DIR", oldStore.c_str(), 1) : unsetenv("DIALSCOPE_REGISTRY_DIR");
@@ -204,10 +204,10 @@ TEST(SingleInstance, AnotherUsersSocketIsNoRunningInstance) {
             QThread::msleep(10);
     }
     ASSERT_TRUE(listening);
-    EXPECT_FALSE(SingleInstance::RaiseRunning(name, 1000));
+    EXPECT_FALSE(SingleInstance::raiseRunning(name, 1000));
     SingleInstance ours;
-    EXPECT_TRUE(ours.Listen(name)) << "the name is taken over";
-    EXPECT_TRUE(RaiseFromAnotherThread(name));
+    EXPECT_TRUE(ours.listen(name)) << "the name is taken over";
+    EXPECT_TRUE(raiseFromAnotherThread(name));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
 }
@@ -217,28 +217,28 @@ TEST(Splash, KeyOrMousePressClosesItAndIsSwallowed) {
     window.show();
     SplashWindow::SetEnabled(true);
     SplashWindow::Show(&window, 60000);
-    ASSERT_NE(SplashWindow::Current(), nullptr);
-    EXPECT_EQ(SplashWindow::Current()->size(), QSize(480, 300));
+    ASSERT_NE(SplashWindow::current(), nullptr);
+    EXPECT_EQ(SplashWindow::current()->size(), QSize(480, 300));
 
     QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     QApplication::sendEvent(&window, &key);
-    EXPECT_EQ(SplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashWindow::current(), nullptr);
     EXPECT_EQ(window.presses, 0);
     // Once gone, presses pass, and the splash never comes back.
     QApplication::sendEvent(&window, &key);
     EXPECT_EQ(window.presses, 1);
     SplashWindow::Show(&window, 60000);
-    EXPECT_EQ(SplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashWindow::current(), nullptr);
 
-    EXPECT_TRUE(SplashWindow::IsDismissEvent(&key));
+    EXPECT_TRUE(SplashWindow::isDismissEvent(&key));
     QMouseEvent press(QEvent::NonClientAreaMouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    EXPECT_TRUE(SplashWindow::IsDismissEvent(&press));
+    EXPECT_TRUE(SplashWindow::isDismissEvent(&press));
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier);
-    EXPECT_FALSE(SplashWindow::IsDismissEvent(&release));
+    EXPECT_FALSE(SplashWindow::isDismissEvent(&release));
     QMouseEvent move(QEvent::MouseMove, QPointF(1, 1), QPointF(1, 1), Qt::NoButton, Qt::NoButton,
                      Qt::NoModifier);
-    EXPECT_FALSE(SplashWindow::IsDismissEvent(&move));
+    EXPECT_FALSE(SplashWindow::isDismissEvent(&move));
 }
 
 // An unattended run (--patrol-once) never waits for a person: the stored
@@ -253,7 +253,7 @@ TEST(DialscopeApp, AnUnattendedRunAsksNoPasswordAndNeverShowsTheWindow) {
     options.dialogs = &dialogs;
     options.telephony = &telephony;
     options.frameDialogs = &frameDialogs;
-    options.instanceName = UniqueName("unattended");
+    options.instanceName = uniqueName("unattended");
     options.unattended = true;
     // Whatever modal window comes up is counted and closed, so nothing hangs.
     int modals = 0;
@@ -270,19 +270,19 @@ TEST(DialscopeApp, AnUnattendedRunAsksNoPasswordAndNeverShowsTheWindow) {
     } forget;
     {
         DialscopeApp app(options);
-        ASSERT_TRUE(app.Store().SaveAppPassword("op", "secret"));
+        ASSERT_TRUE(app.store().SaveAppPassword("op", "secret"));
         ASSERT_TRUE(app.Start({QStringLiteral("/Embedding")}));
         EXPECT_EQ(modals, 0);
         EXPECT_TRUE(dialogs.shown().empty());
-        EXPECT_FALSE(app.Frame()->isVisible());
-        EXPECT_TRUE(RaiseFromAnotherThread(options.instanceName));
+        EXPECT_FALSE(app.frame()->isVisible());
+        EXPECT_TRUE(raiseFromAnotherThread(options.instanceName));
         QApplication::processEvents();
-        EXPECT_FALSE(app.Frame()->isVisible());
-        app.Frame()->close();
+        EXPECT_FALSE(app.frame()->isVisible());
+        app.frame()->close();
     }
     {
         options.unattended = false;
-        options.instanceName = UniqueName("attended");
+        options.instanceName = uniqueName("attended");
         DialscopeApp app(options);
         EXPECT_FALSE(app.Start({QStringLiteral("/Embedding")})); // the password window, closed: refused
         EXPECT_EQ(modals, 1);
@@ -292,7 +292,7 @@ TEST(DialscopeApp, AnUnattendedRunAsksNoPasswordAndNeverShowsTheWindow) {
 TEST(AboutBox, NamesTheProgramAndItsVersion) {
     AboutDialog about;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About Dialscope..."));
-    EXPECT_EQ(about.Text(), QStringLiteral("Dialscope version 5.20"));
+    EXPECT_EQ(about.text(), QStringLiteral("Dialscope version 5.20"));
 }
 
 TEST(DialscopeApp, StartRecordsTheInstanceAndASecondStartRaisesIt) {
@@ -303,17 +303,17 @@ TEST(DialscopeApp, StartRecordsTheInstanceAndASecondStartRaisesIt) {
     options.dialogs = &dialogs;
     options.telephony = &telephony;
     options.frameDialogs = &frameDialogs;
-    options.instanceName = UniqueName("app");
+    options.instanceName = uniqueName("app");
     options.showWindow = false;
     DialscopeApp app(options);
     ASSERT_TRUE(app.Start({QStringLiteral("/automation")}));
-    ASSERT_NE(app.Frame(), nullptr);
-    EXPECT_EQ(QString::fromStdString(app.Store().GetClassName()), options.instanceName);
+    ASSERT_NE(app.frame(), nullptr);
+    EXPECT_EQ(QString::fromStdString(app.store().className()), options.instanceName);
     EXPECT_TRUE(dialogs.shown().empty()); // no password stored: nothing asked
 
-    app.Frame()->showMinimized();
-    EXPECT_TRUE(RaiseFromAnotherThread(options.instanceName));
-    EXPECT_FALSE(app.Frame()->isMinimized());
-    EXPECT_TRUE(app.Frame()->isVisible());
-    app.Frame()->close();
+    app.frame()->showMinimized();
+    EXPECT_TRUE(raiseFromAnotherThread(options.instanceName));
+    EXPECT_FALSE(app.frame()->isMinimized());
+    EXPECT_TRUE(app.frame()->isVisible());
+    app.frame()->close();
 }

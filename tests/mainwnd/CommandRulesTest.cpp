@@ -46,34 +46,34 @@ const std::vector<CommandId> kRuled = {CommandId::Connect,     CommandId::HangUp
 class Recorder final : public FrameCommands {
 public:
     std::vector<CommandId> ran;
-    void OnConnect() override { ran.push_back(CommandId::Connect); }
-    void OnHangUp() override { ran.push_back(CommandId::HangUp); }
-    void OnListen() override { ran.push_back(CommandId::Listen); }
-    void OnPhoneBook() override { ran.push_back(CommandId::PhoneBook); }
-    void OnSelectModem() override { ran.push_back(CommandId::SelectModem); }
-    void OnOpenChannel() override { ran.push_back(CommandId::OpenChannel); }
-    void OnVideoWindow() override { ran.push_back(CommandId::VideoWindow); }
-    void OnChangeSize() override { ran.push_back(CommandId::ChangeSize); }
-    void OnArrange() override { ran.push_back(CommandId::Arrange); }
-    void OnToolbar() override { ran.push_back(CommandId::Toolbar); }
-    void OnEventNotify() override { ran.push_back(CommandId::EventNotify); }
-    void OnPlayback() override { ran.push_back(CommandId::Playback); }
-    void OnOptions() override { ran.push_back(CommandId::Options); }
-    void OnRecordPath() override { ran.push_back(CommandId::RecordPath); }
-    void OnSetupPassword() override { ran.push_back(CommandId::SetupPassword); }
-    void OnStopAlarm() override { ran.push_back(CommandId::StopAlarm); }
-    void OnHelp() override { ran.push_back(CommandId::Help); }
-    void OnRemoteControl() override { ran.push_back(CommandId::RemoteControl); }
-    void OnLoginError() override { ran.push_back(CommandId::LoginError); }
-    void OnCompressionError() override { ran.push_back(CommandId::CompressionError); }
-    void OnAbout() override { ran.push_back(CommandId::AppAbout); }
-    void OnExit() override { ran.push_back(CommandId::AppExit); }
-    void OnUnattended() override { ran.push_back(CommandId::Unattended); }
-    void OnPatrolSetup() override { ran.push_back(CommandId::PatrolSetup); }
-    void OnPatrolRun() override { ran.push_back(CommandId::PatrolRun); }
-    void OnPatrolStop() override { ran.push_back(CommandId::PatrolStop); }
-    void OnPatrolReport() override { ran.push_back(CommandId::PatrolReport); }
-    void OnNetworkModems() override { ran.push_back(CommandId::NetworkModems); }
+    void onConnect() override { ran.push_back(CommandId::Connect); }
+    void onHangUp() override { ran.push_back(CommandId::HangUp); }
+    void onListen() override { ran.push_back(CommandId::Listen); }
+    void onPhoneBook() override { ran.push_back(CommandId::PhoneBook); }
+    void onSelectModem() override { ran.push_back(CommandId::SelectModem); }
+    void onOpenChannel() override { ran.push_back(CommandId::OpenChannel); }
+    void onVideoWindow() override { ran.push_back(CommandId::VideoWindow); }
+    void onChangeSize() override { ran.push_back(CommandId::ChangeSize); }
+    void arrangeWindows() override { ran.push_back(CommandId::Arrange); }
+    void onToolbar() override { ran.push_back(CommandId::Toolbar); }
+    void onEventNotify() override { ran.push_back(CommandId::EventNotify); }
+    void onPlayback() override { ran.push_back(CommandId::Playback); }
+    void onOptions() override { ran.push_back(CommandId::Options); }
+    void onRecordPath() override { ran.push_back(CommandId::RecordPath); }
+    void onSetupPassword() override { ran.push_back(CommandId::SetupPassword); }
+    void onStopAlarm() override { ran.push_back(CommandId::StopAlarm); }
+    void onHelp() override { ran.push_back(CommandId::Help); }
+    void onRemoteControl() override { ran.push_back(CommandId::RemoteControl); }
+    void onLoginError() override { ran.push_back(CommandId::LoginError); }
+    void onCompressionError() override { ran.push_back(CommandId::CompressionError); }
+    void onAbout() override { ran.push_back(CommandId::AppAbout); }
+    void onExit() override { ran.push_back(CommandId::AppExit); }
+    void onUnattended() override { ran.push_back(CommandId::Unattended); }
+    void onPatrolSetup() override { ran.push_back(CommandId::PatrolSetup); }
+    void onPatrolRun() override { ran.push_back(CommandId::PatrolRun); }
+    void onPatrolStop() override { ran.push_back(CommandId::PatrolStop); }
+    void onPatrolReport() override { ran.push_back(CommandId::PatrolReport); }
+    void onNetworkModems() override { ran.push_back(CommandId::NetworkModems); }
 };
 
 } // namespace
@@ -111,38 +111,38 @@ TEST(CommandRules, EachLineStateEnablesExactlyItsCommands) {
     };
     for (const LineCase& c : cases) {
         for (CommandId id : kRuled)
-            EXPECT_EQ(IsCommandEnabled(id, c.state), c.enabled.count(id) == 1)
+            EXPECT_EQ(isCommandEnabled(id, c.state), c.enabled.count(id) == 1)
                 << c.name << ": " << commandNumber(id);
-        // Commands without a rule are enabled in every state.
+        // commands without a rule are enabled in every state.
         for (CommandId id :
              {CommandId::PhoneBook, CommandId::Toolbar, CommandId::EventNotify, CommandId::Playback,
               CommandId::Options, CommandId::RecordPath, CommandId::SetupPassword, CommandId::Help,
               CommandId::RemoteControl, CommandId::LoginError, CommandId::CompressionError,
               CommandId::AppAbout, CommandId::AppExit})
-            EXPECT_TRUE(IsCommandEnabled(id, c.state)) << c.name << ": " << commandNumber(id);
+            EXPECT_TRUE(isCommandEnabled(id, c.state)) << c.name << ": " << commandNumber(id);
     }
 }
 
 TEST(CommandRules, WindowCountSizeModeBarsAndAlarm) {
     FrameState s;
-    EXPECT_FALSE(IsCommandEnabled(CommandId::Arrange, s));
-    EXPECT_FALSE(IsCommandEnabled(CommandId::ChangeSize, s));
+    EXPECT_FALSE(isCommandEnabled(CommandId::Arrange, s));
+    EXPECT_FALSE(isCommandEnabled(CommandId::ChangeSize, s));
     s.windowCount = 1;
-    EXPECT_TRUE(IsCommandEnabled(CommandId::Arrange, s));
-    EXPECT_TRUE(IsCommandEnabled(CommandId::ChangeSize, s));
-    EXPECT_FALSE(IsCommandChecked(CommandId::ChangeSize, s));
+    EXPECT_TRUE(isCommandEnabled(CommandId::Arrange, s));
+    EXPECT_TRUE(isCommandEnabled(CommandId::ChangeSize, s));
+    EXPECT_FALSE(isCommandChecked(CommandId::ChangeSize, s));
     s.sizeMode = true;
-    EXPECT_TRUE(IsCommandChecked(CommandId::ChangeSize, s));
-    EXPECT_TRUE(IsCommandChecked(CommandId::Toolbar, s));
+    EXPECT_TRUE(isCommandChecked(CommandId::ChangeSize, s));
+    EXPECT_TRUE(isCommandChecked(CommandId::Toolbar, s));
     s.barsShown = false;
-    EXPECT_FALSE(IsCommandChecked(CommandId::Toolbar, s));
-    EXPECT_FALSE(IsCommandEnabled(CommandId::StopAlarm, s));
+    EXPECT_FALSE(isCommandChecked(CommandId::Toolbar, s));
+    EXPECT_FALSE(isCommandEnabled(CommandId::StopAlarm, s));
     s.alarmPlaying = true;
-    EXPECT_TRUE(IsCommandEnabled(CommandId::StopAlarm, s));
+    EXPECT_TRUE(isCommandEnabled(CommandId::StopAlarm, s));
     // Only the two flags are check marks.
-    for (const CommandEntry& e : FrameCommandTable())
+    for (const CommandEntry& e : frameCommandTable())
         if (e.id != CommandId::ChangeSize && e.id != CommandId::Toolbar) {
-            EXPECT_FALSE(IsCommandChecked(e.id, s)) << commandNumber(e.id);
+            EXPECT_FALSE(isCommandChecked(e.id, s)) << commandNumber(e.id);
         }
 }
 
@@ -150,24 +150,24 @@ TEST(CommandRules, DispatchRunsOnlyEnabledKnownCommands) {
     Recorder target;
     const FrameState idle = Make(false, false, false, false, false);
     // Commands the connection posts, arriving while their rule says no.
-    EXPECT_FALSE(DispatchFrameCommand(CommandId::HangUp, idle, target));
-    EXPECT_FALSE(DispatchFrameCommand(CommandId::OpenChannel, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(CommandId::HangUp, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(CommandId::OpenChannel, idle, target));
     // The rule-less posted commands always run.
-    EXPECT_TRUE(DispatchFrameCommand(CommandId::LoginError, idle, target));
-    EXPECT_TRUE(DispatchFrameCommand(CommandId::CompressionError, idle, target));
+    EXPECT_TRUE(dispatchFrameCommand(CommandId::LoginError, idle, target));
+    EXPECT_TRUE(dispatchFrameCommand(CommandId::CompressionError, idle, target));
     // A command of a channel window, or an unknown one, is not the main window's.
-    EXPECT_FALSE(DispatchFrameCommand(CommandId::ChannelRecord, idle, target));
-    EXPECT_FALSE(DispatchFrameCommand(CommandId{0}, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(CommandId::ChannelRecord, idle, target));
+    EXPECT_FALSE(dispatchFrameCommand(CommandId{0}, idle, target));
     const FrameState connected = Make(true, true, true, true, true);
-    EXPECT_TRUE(DispatchFrameCommand(CommandId::HangUp, connected, target));
-    EXPECT_TRUE(DispatchFrameCommand(CommandId::OpenChannel, connected, target));
+    EXPECT_TRUE(dispatchFrameCommand(CommandId::HangUp, connected, target));
+    EXPECT_TRUE(dispatchFrameCommand(CommandId::OpenChannel, connected, target));
     EXPECT_EQ(target.ran, (std::vector<CommandId>{CommandId::LoginError, CommandId::CompressionError,
                                                   CommandId::HangUp, CommandId::OpenChannel}));
 }
 
 TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
     std::set<CommandId> ids;
-    for (const CommandEntry& e : FrameCommandTable()) {
+    for (const CommandEntry& e : frameCommandTable()) {
         Recorder target;
         FrameState all = Make(false, false, true, true, true);
         all.windowCount = 1;
@@ -177,7 +177,7 @@ TEST(CommandRules, EveryCommandReachesItsOwnHandler) {
             all.callPresent = e.id == CommandId::HangUp;
         }
         all.patrolRunning = e.id == CommandId::PatrolStop;
-        ASSERT_TRUE(DispatchFrameCommand(e.id, all, target)) << commandNumber(e.id);
+        ASSERT_TRUE(dispatchFrameCommand(e.id, all, target)) << commandNumber(e.id);
         EXPECT_EQ(target.ran, std::vector<CommandId>{e.id});
         EXPECT_TRUE(ids.insert(e.id).second) << "listed twice: " << commandNumber(e.id);
         const int number = commandNumber(e.id);
@@ -233,7 +233,7 @@ TEST(CommandRules, CommandNumbersAreFixedAndPromptsFollowThem) {
                          CommandId::StopAlarm,     CommandId::EventNotify,   CommandId::AppAbout,
                          CommandId::AppExit,       CommandId::ChannelRecord, CommandId::ChannelStop,
                          CommandId::ChannelFix,    CommandId::ChannelClose,  CommandId::ChannelSnapshot})
-        EXPECT_TRUE(LoadString(stringIdOf(id)).contains(QLatin1Char('\n'))) << commandNumber(id);
+        EXPECT_TRUE(loadString(stringIdOf(id)).contains(QLatin1Char('\n'))) << commandNumber(id);
 
     // Ctrl+1 ... Ctrl+9 map to their places and back; nothing else has a place.
     for (int place = 1; place <= kActivatePlaces; ++place)
@@ -248,21 +248,21 @@ TEST(CommandRules, RedialAndPatrolStatesEnableTheirCommands) {
     // and no patrol starts beside it.
     FrameState redial = Make(true, false, false, false, false);
     redial.redialPending = true;
-    EXPECT_TRUE(IsCommandEnabled(CommandId::HangUp, redial));
-    EXPECT_TRUE(IsCommandEnabled(CommandId::Connect, redial));
-    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, redial));
+    EXPECT_TRUE(isCommandEnabled(CommandId::HangUp, redial));
+    EXPECT_TRUE(isCommandEnabled(CommandId::Connect, redial));
+    EXPECT_FALSE(isCommandEnabled(CommandId::PatrolRun, redial));
 
     // A patrol starts on a free listening line only, and once.
     FrameState idle = Make(true, false, false, false, false);
-    EXPECT_TRUE(IsCommandEnabled(CommandId::PatrolRun, idle));
-    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolStop, idle));
-    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, Make(true, true, false, false, false)));
-    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, Make(false, false, false, false, false)));
+    EXPECT_TRUE(isCommandEnabled(CommandId::PatrolRun, idle));
+    EXPECT_FALSE(isCommandEnabled(CommandId::PatrolStop, idle));
+    EXPECT_FALSE(isCommandEnabled(CommandId::PatrolRun, Make(true, true, false, false, false)));
+    EXPECT_FALSE(isCommandEnabled(CommandId::PatrolRun, Make(false, false, false, false, false)));
     idle.patrolRunning = true;
-    EXPECT_FALSE(IsCommandEnabled(CommandId::PatrolRun, idle));
-    EXPECT_TRUE(IsCommandEnabled(CommandId::PatrolStop, idle));
+    EXPECT_FALSE(isCommandEnabled(CommandId::PatrolRun, idle));
+    EXPECT_TRUE(isCommandEnabled(CommandId::PatrolStop, idle));
     // Without either, the states the other commands see are unchanged.
-    EXPECT_FALSE(IsCommandEnabled(CommandId::HangUp, Make(true, false, false, false, false)));
+    EXPECT_FALSE(isCommandEnabled(CommandId::HangUp, Make(true, false, false, false, false)));
 }
 
 // The volume query hangs, as statvfs on a hung network volume does: the
@@ -292,11 +292,11 @@ TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
     {
         VolumeProbe probe(query);
         const auto started = std::chrono::steady_clock::now();
-        probe.Request("/a", collect);
+        probe.request("/a", collect);
         while (askedCount() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        probe.Request("/b", collect);
-        probe.Request("/c", collect);
+        probe.request("/b", collect);
+        probe.request("/c", collect);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
         *volumeAnswers = true;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -311,7 +311,7 @@ TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
     const auto started = std::chrono::steady_clock::now();
     {
         VolumeProbe probe(query);
-        probe.Request("/d", collect);
+        probe.request("/d", collect);
         while (askedCount() == 2)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -322,42 +322,42 @@ TEST(VolumeProbe, AHungVolumeNeverHoldsUpTheCaller) {
 }
 
 TEST(DiskWatch, StoredValuesFallBackToDefaults) {
-    EXPECT_EQ(DiskWatch(0, 0).ThresholdMB(), 50u);
-    EXPECT_EQ(DiskWatch(uint32_t(-1), uint32_t(-1)).ThresholdMB(), 50u); // absent settings
-    EXPECT_EQ(DiskWatch(10000, 301).IntervalMs(), 10000);
-    EXPECT_EQ(DiskWatch(9999, 300).ThresholdMB(), 9999u);
-    EXPECT_EQ(DiskWatch(9999, 300).IntervalMs(), 300000);
+    EXPECT_EQ(DiskWatch(0, 0).thresholdMB(), 50u);
+    EXPECT_EQ(DiskWatch(uint32_t(-1), uint32_t(-1)).thresholdMB(), 50u); // absent settings
+    EXPECT_EQ(DiskWatch(10000, 301).intervalMs(), 10000);
+    EXPECT_EQ(DiskWatch(9999, 300).thresholdMB(), 9999u);
+    EXPECT_EQ(DiskWatch(9999, 300).intervalMs(), 300000);
 }
 
 TEST(DiskWatch, WarnsOnceUntilOptionsAndBlinksWhileBelow) {
     DiskWatch watch(100, 10);
-    EXPECT_FALSE(watch.Check(500));
-    EXPECT_FALSE(watch.Below());
-    EXPECT_TRUE(watch.Check(99));
-    EXPECT_TRUE(watch.Below());
-    std::vector<bool> phases{watch.BlinkPhase()};
+    EXPECT_FALSE(watch.check(500));
+    EXPECT_FALSE(watch.below());
+    EXPECT_TRUE(watch.check(99));
+    EXPECT_TRUE(watch.below());
+    std::vector<bool> phases{watch.blinkPhase()};
     for (int i = 0; i < 360; ++i) { // an hour of checks
-        EXPECT_FALSE(watch.Check(10));
-        phases.push_back(watch.BlinkPhase());
+        EXPECT_FALSE(watch.check(10));
+        phases.push_back(watch.blinkPhase());
     }
     for (size_t i = 1; i < phases.size(); ++i)
         EXPECT_NE(phases[i], phases[i - 1]);
-    watch.Reconfigure(100, 20);
-    EXPECT_EQ(watch.IntervalMs(), 20000);
-    EXPECT_TRUE(watch.Check(10));
+    watch.reconfigure(100, 20);
+    EXPECT_EQ(watch.intervalMs(), 20000);
+    EXPECT_TRUE(watch.check(10));
     // Free space equal to the threshold is not below it.
-    EXPECT_FALSE(watch.Check(100));
-    EXPECT_FALSE(watch.Below());
+    EXPECT_FALSE(watch.check(100));
+    EXPECT_FALSE(watch.below());
 }
 
 TEST(DiskWatch, ThresholdZeroFromOptionsSwitchesTheCheckOff) {
     DiskWatch watch(100, 10);
-    watch.Check(5);
-    const bool phase = watch.BlinkPhase();
-    watch.Reconfigure(0, 10);
+    watch.check(5);
+    const bool phase = watch.blinkPhase();
+    watch.reconfigure(0, 10);
     for (int i = 0; i < 5; ++i)
-        EXPECT_FALSE(watch.Check(0));
-    EXPECT_TRUE(watch.Below()); // the dot stays as it was
-    EXPECT_EQ(watch.BlinkPhase(), phase);
-    EXPECT_EQ(DiskWatch::PaneText(51234, "/home"), QStringLiteral("51234 MB Free on /home"));
+        EXPECT_FALSE(watch.check(0));
+    EXPECT_TRUE(watch.below()); // the dot stays as it was
+    EXPECT_EQ(watch.blinkPhase(), phase);
+    EXPECT_EQ(DiskWatch::paneText(51234, "/home"), QStringLiteral("51234 MB Free on /home"));
 }

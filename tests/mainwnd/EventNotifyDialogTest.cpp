@@ -76,7 +76,7 @@ TEST_F(EventNotifyDialogTest, ShowsEveryRecordInTheStoresOrderInFiveColumns) {
 
 TEST_F(EventNotifyDialogTest, DeleteAsksOnceAndRemovesTheSelectedRecords) {
     EventNotifyDialog empty(m_store, m_dialogs);
-    ClickButton(&empty, 1072);
+    clickButton(&empty, 1072);
     EXPECT_TRUE(m_dialogs.shown().empty()) << "an empty list asks nothing";
 
     for (int s = 0; s < 4; ++s)
@@ -86,12 +86,12 @@ TEST_F(EventNotifyDialogTest, DeleteAsksOnceAndRemovesTheSelectedRecords) {
     for (int row : {0, 1, 3})
         list(&dialog)->topLevelItem(row)->setSelected(true);
     m_dialogs.setNextAnswer(MessageAnswer::Cancel);
-    ClickButton(&dialog, 1072);
+    clickButton(&dialog, 1072);
     EXPECT_EQ(column(&dialog, 0), ids);
     EXPECT_EQ(storedIds().size(), 4);
 
     m_dialogs.setNextAnswer(MessageAnswer::Ok);
-    ClickButton(&dialog, 1072);
+    clickButton(&dialog, 1072);
     ASSERT_EQ(m_dialogs.shown().size(), 2u);
     EXPECT_EQ(m_dialogs.shown()[1].text, "\n\n Delete select item(s) ? \n\n");
     EXPECT_EQ(m_dialogs.shown()[1].buttons, MessageButtons::OkCancel);

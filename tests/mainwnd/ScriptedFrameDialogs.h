@@ -27,38 +27,38 @@ public:
     QStringList calls;
     QStringList modemNames;
 
-    std::optional<QString> RunConnect(QWidget*) override {
+    std::optional<QString> runConnect(QWidget*) override {
         calls << "Connect";
         return dialNumber;
     }
-    std::optional<int> RunSelectModem(QWidget*, const QStringList& names, int, LineManager&) override {
+    std::optional<int> runSelectModem(QWidget*, const QStringList& names, int, LineManager&) override {
         calls << "SelectModem";
         modemNames = names;
         if (whileSelectingModem)
             whileSelectingModem();
         return modem;
     }
-    std::optional<int32_t> RunChannelChoice(QWidget*, const ChannelTable& channels) override {
+    std::optional<int32_t> runChannelChoice(QWidget*, const ChannelTable& channels) override {
         calls << "ChannelChoice";
         return channelChoice ? channelChoice(channels) : std::nullopt;
     }
-    RemoteChoice RunRemoteControl(QWidget*) override {
+    RemoteChoice runRemoteControl(QWidget*) override {
         calls << "RemoteControl";
         return remote;
     }
-    std::optional<QString> RunCommandLine(QWidget*) override {
+    std::optional<QString> runCommandLine(QWidget*) override {
         calls << "CommandLine";
         return commandLine;
     }
-    void RunPhoneBook(QWidget*) override { calls << "PhoneBook"; }
-    void RunEventNotify(QWidget*) override { calls << "EventNotify"; }
-    void RunClipBrowser(QWidget*) override { calls << "ClipBrowser"; }
-    void RunOptions(QWidget*, SettingsFollowUp& followUp) override {
+    void runPhoneBook(QWidget*) override { calls << "PhoneBook"; }
+    void runEventNotify(QWidget*) override { calls << "EventNotify"; }
+    void runClipBrowser(QWidget*) override { calls << "ClipBrowser"; }
+    void runOptions(QWidget*, SettingsFollowUp& followUp) override {
         calls << "Options";
         if (options)
             followUp.diskWatchChanged(options->first, options->second);
     }
-    void RunRecordPath(QWidget*, SettingsFollowUp& followUp) override {
+    void runRecordPath(QWidget*, SettingsFollowUp& followUp) override {
         calls << "RecordPath";
         followUp.recordFolderChanged();
     }
@@ -68,8 +68,8 @@ public:
 class CountingAppCommands final : public AppCommands {
 public:
     int about = 0, exits = 0, passwords = 0, splashes = 0;
-    void OnAppAbout() override { ++about; }
-    void OnAppExit() override { ++exits; }
-    void OnSetupPassword() override { ++passwords; }
+    void onAppAbout() override { ++about; }
+    void onAppExit() override { ++exits; }
+    void onSetupPassword() override { ++passwords; }
     void ShowSplash(QWidget*) override { ++splashes; }
 };

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string_view>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const RegTextLine line = ParseRegTextLine(std::string_view(reinterpret_cast<const char*>(data), size));
+extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const RegTextLine line = parseRegTextLine(std::string_view(reinterpret_cast<const char*>(data), size));
     if (line.kind != RegTextLine::Kind::Value)
         return 0;
-    const RegTextLine again = ParseRegTextLine("  \"" + EscapeRegText(line.value.name) +
-                                               "\" = " + DescribeRegValue(line.value.value));
+    const RegTextLine again = parseRegTextLine("  \"" + escapeRegText(line.value.name) +
+                                               "\" = " + describeRegValue(line.value.value));
     if (again.kind != RegTextLine::Kind::Value || again.value.name != line.value.name ||
         again.value.value.data != line.value.value.data)
         std::abort();

@@ -47,12 +47,12 @@ TEST(RegistryText, LinesParseOrAreRejected) {
         {"  Name = sz[0]:\"\"", Kind::Bad},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ParseRegTextLine(c.line).kind, c.kind) << c.line;
+        EXPECT_EQ(parseRegTextLine(c.line).kind, c.kind) << c.line;
 
-    const RegTextLine key = ParseRegTextLine("[HKLM\\software\\R8K2]");
+    const RegTextLine key = parseRegTextLine("[HKLM\\software\\R8K2]");
     EXPECT_EQ(key.key.root, RegistryRoot::LocalMachine);
     EXPECT_EQ(key.key.path, "software\\R8K2");
-    const RegTextLine name = ParseRegTextLine("  \"Na\\\"me\" = dword:00000010 (16)");
+    const RegTextLine name = parseRegTextLine("  \"Na\\\"me\" = dword:00000010 (16)");
     EXPECT_EQ(name.value.name, "Na\"me");
     EXPECT_EQ(name.value.value.dword(), 16u);
 }
@@ -71,8 +71,8 @@ TEST(RegistryText, EveryValueReadsBackAsWritten) {
         {"Empty", RegValue::fromString("")},
     };
     for (const NamedValue& v : values) {
-        const std::string line = "  \"" + EscapeRegText(v.name) + "\" = " + DescribeRegValue(v.value);
-        const RegTextLine parsed = ParseRegTextLine(line);
+        const std::string line = "  \"" + escapeRegText(v.name) + "\" = " + describeRegValue(v.value);
+        const RegTextLine parsed = parseRegTextLine(line);
         ASSERT_EQ(parsed.kind, Kind::Value) << line;
         EXPECT_EQ(parsed.value.name, v.name);
         EXPECT_EQ(parsed.value.value.type, v.value.type) << line;

@@ -14,14 +14,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<uint8_t> Pattern(size_t n) {
+std::vector<uint8_t> pattern(size_t n) {
     std::vector<uint8_t> bytes(n);
     for (size_t i = 0; i < n; ++i)
         bytes[i] = uint8_t(i * 7 + i / 251);
     return bytes;
 }
 
-template <typename Pred> bool WaitUntil(Pred pred) {
+template <typename Pred> bool waitUntil(Pred pred) {
     const auto deadline = std::chrono::steady_clock::now() + 3s;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline)
@@ -31,7 +31,7 @@ template <typename Pred> bool WaitUntil(Pred pred) {
     return true;
 }
 
-bool IsOpenFd(int fd) {
+bool isOpenFd(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
 }
 
@@ -40,24 +40,24 @@ bool IsOpenFd(int fd) {
 TEST(SerialEngine, OnlyCharacterDevicesAreCommHandles) {
     TempDir dir;
     const int file = ::open(dir.file("plain").c_str(), O_CREAT | O_RDWR, 0600);
-    EXPECT_FALSE(SerialEngine::IsCharDevice(file));
+    EXPECT_FALSE(SerialEngine::isCharDevice(file));
     ::close(file);
     PtyPair pty;
-    EXPECT_TRUE(SerialEngine::IsCharDevice(pty.controller()));
+    EXPECT_TRUE(SerialEngine::isCharDevice(pty.controller()));
     // A modem behind a device server hands over a stream socket; datagrams
     // and plain files are no byte streams.
-    EXPECT_TRUE(SerialEngine::IsByteStream(pty.controller()));
+    EXPECT_TRUE(SerialEngine::isByteStream(pty.controller()));
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    EXPECT_TRUE(SerialEngine::IsByteStream(pair[0]));
+    EXPECT_TRUE(SerialEngine::isByteStream(pair[0]));
     ::close(pair[0]);
     ::close(pair[1]);
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
-    EXPECT_FALSE(SerialEngine::IsByteStream(pair[0]));
+    EXPECT_FALSE(SerialEngine::isByteStream(pair[0]));
     ::close(pair[0]);
     ::close(pair[1]);
     const int again = ::open(dir.file("plain").c_str(), O_RDWR);
-    EXPECT_FALSE(SerialEngine::IsByteStream(again));
+    EXPECT_FALSE(SerialEngine::isByteStream(again));
     ::close(again);
 }
 
@@ -65,12 +65,12 @@ TEST(SerialEngine, ABurstArrivesInOrderAsSeveralChunksAndPushedBackBytesComeFirs
     PtyPair pty;
     SerialEngine engine;
     ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
-    const std::vector<uint8_t> burst = Pattern(10000);
+    const std::vector<uint8_t> burst = pattern(10000);
     ASSERT_TRUE(pty.write(burst));
     std::vector<uint8_t> joined;
     size_t chunks = 0;
-    ASSERT_TRUE(WaitUntil([&] {
-        while (auto block = engine.TakeReceived()) {
+    ASSERT_TRUE(waitUntil([&] {
+        while (auto block = engine.takeReceived()) {
             EXPECT_LE(block->size(), SerialEngine::kReadSize);
             joined.insert(joined.end(), block->begin(), block->end());
             ++chunks;
@@ -81,17 +81,17 @@ TEST(SerialEngine, ABurstArrivesInOrderAsSeveralChunksAndPushedBackBytesComeFirs
     EXPECT_GE(chunks, 10u);
 
     ASSERT_TRUE(pty.write({1, 2}));
-    ASSERT_TRUE(WaitUntil([&] { return engine.ReceivedCount() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return engine.receivedCount() == 1; }));
     engine.PushFrontReceived({9});
-    EXPECT_EQ(engine.TakeReceived(), SerialEngine::Block({9}));
-    EXPECT_EQ(engine.TakeReceived(), SerialEngine::Block({1, 2}));
+    EXPECT_EQ(engine.takeReceived(), SerialEngine::Block({9}));
+    EXPECT_EQ(engine.takeReceived(), SerialEngine::Block({1, 2}));
 }
 
 TEST(SerialEngine, QueuedBlocksLeaveWholeAndInOrderEvenWhenLargerThanTheLineBuffer) {
     PtyPair pty;
     SerialEngine engine;
     ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
-    const std::vector<uint8_t> big = Pattern(300000);
+    const std::vector<uint8_t> big = pattern(300000);
     engine.QueueSend({'a'});
     engine.QueueSend(big);
     engine.QueueSend({'z'});
@@ -105,21 +105,21 @@ TEST(SerialEngine, StopCancelsABlockedWriterAtOnceAndDiscardsUnsentData) {
     PtyPair pty;
     SerialEngine engine(5000ms);
     ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
-    engine.QueueSend(Pattern(1 << 20)); // nobody reads: the writer fills the line and waits
-    engine.QueueSend(Pattern(1000));
+    engine.QueueSend(pattern(1 << 20)); // nobody reads: the writer fills the line and waits
+    engine.QueueSend(pattern(1000));
     std::this_thread::sleep_for(100ms);
-    ASSERT_EQ(engine.PendingSendCount(), 2u);
+    ASSERT_EQ(engine.pendingSendCount(), 2u);
 
     const auto started = std::chrono::steady_clock::now();
-    engine.Close({});
+    engine.close({});
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
-    EXPECT_EQ(engine.PendingSendCount(), 0u);
+    EXPECT_EQ(engine.pendingSendCount(), 0u);
     EXPECT_LT(pty.read(1 << 21, 200).size(), size_t(1) << 20) << "queued data never reaches the far end";
 }
 
 TEST(SerialEngine, StopIsHarmlessTwiceAndTheEngineServesTheNextCall) {
     SerialEngine engine;
-    engine.Close({});
+    engine.close({});
     for (int call = 0; call < 2; ++call) {
         PtyPair pty;
         const int fd = pty.releaseTerminal();
@@ -131,13 +131,13 @@ TEST(SerialEngine, StopIsHarmlessTwiceAndTheEngineServesTheNextCall) {
         engine.QueueSend({uint8_t(call)});
         EXPECT_EQ(pty.read(1), std::vector<uint8_t>({uint8_t(call)}));
         ASSERT_TRUE(pty.write({1}));
-        ASSERT_TRUE(WaitUntil([&] { return engine.ReceivedCount() == 1; }));
-        engine.Close({});
-        EXPECT_FALSE(IsOpenFd(fd));
-        EXPECT_EQ(engine.ReceivedCount(), 0u);
-        engine.Close({});
+        ASSERT_TRUE(waitUntil([&] { return engine.receivedCount() == 1; }));
+        engine.close({});
+        EXPECT_FALSE(isOpenFd(fd));
+        EXPECT_EQ(engine.receivedCount(), 0u);
+        engine.close({});
         engine.QueueSend({1});
-        EXPECT_EQ(engine.PendingSendCount(), 0u);
+        EXPECT_EQ(engine.pendingSendCount(), 0u);
     }
 }
 
@@ -146,12 +146,12 @@ TEST(SerialEngine, TheReaderEndsSilentlyWhenTheFarEndHangsUp) {
     SerialEngine engine;
     ASSERT_TRUE(engine.Open(pty.releaseTerminal()));
     ASSERT_TRUE(pty.write({5, 6}));
-    ASSERT_TRUE(WaitUntil([&] { return engine.ReceivedCount() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return engine.receivedCount() == 1; }));
     pty.closeController();
-    EXPECT_TRUE(WaitUntil([&] { return !engine.ReaderRunning(); }));
-    EXPECT_TRUE(engine.WriterRunning());
-    EXPECT_EQ(engine.TakeReceived(), SerialEngine::Block({5, 6}));
+    EXPECT_TRUE(waitUntil([&] { return !engine.readerRunning(); }));
+    EXPECT_TRUE(engine.writerRunning());
+    EXPECT_EQ(engine.takeReceived(), SerialEngine::Block({5, 6}));
     engine.QueueSend({1, 2, 3}); // fails at once: dropped as if written
-    EXPECT_TRUE(WaitUntil([&] { return engine.PendingSendCount() == 0; }));
-    engine.Close({});
+    EXPECT_TRUE(waitUntil([&] { return engine.pendingSendCount() == 0; }));
+    engine.close({});
 }

@@ -33,7 +33,7 @@ void PrintTo(const Received& r, std::ostream* os) {
 class Collector final : public PacketHandler {
 public:
     std::vector<Received> packets;
-    bool OnPacket(const InboundPacket& p) override {
+    bool onPacket(const InboundPacket& p) override {
         packets.push_back({p.type, p.param1, p.param2, {p.payload.begin(), p.payload.end()}});
         return true;
     }

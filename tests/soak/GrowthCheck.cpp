@@ -6,7 +6,7 @@
 namespace {
 
 // Least-squares slope of RSS over time, KiB per second.
-double RssSlope(std::vector<ResourceSample>::const_iterator from,
+double rssSlope(std::vector<ResourceSample>::const_iterator from,
                 std::vector<ResourceSample>::const_iterator to) {
     const double n = static_cast<double>(to - from);
     double st = 0, sr = 0, stt = 0, str = 0;
@@ -22,7 +22,7 @@ double RssSlope(std::vector<ResourceSample>::const_iterator from,
 }
 
 template <typename Field>
-int MaxOf(std::vector<ResourceSample>::const_iterator from, std::vector<ResourceSample>::const_iterator to,
+int maxOf(std::vector<ResourceSample>::const_iterator from, std::vector<ResourceSample>::const_iterator to,
           Field field) {
     int best = 0;
     for (auto it = from; it != to; ++it)
@@ -32,7 +32,7 @@ int MaxOf(std::vector<ResourceSample>::const_iterator from, std::vector<Resource
 
 } // namespace
 
-GrowthVerdict JudgeGrowth(const std::vector<ResourceSample>& samples, const GrowthLimits& limits) {
+GrowthVerdict judgeGrowth(const std::vector<ResourceSample>& samples, const GrowthLimits& limits) {
     GrowthVerdict verdict;
     const auto begin = std::find_if(samples.begin(), samples.end(), [&](const ResourceSample& s) {
         return s.seconds >= limits.warmUpSeconds;
@@ -47,11 +47,11 @@ GrowthVerdict JudgeGrowth(const std::vector<ResourceSample>& samples, const Grow
     verdict.rssAtWarmUpKiB = begin->rssKiB;
     verdict.rssAtEndKiB = (end - 1)->rssKiB;
     const double span = (end - 1)->seconds - begin->seconds;
-    const double slope = RssSlope(begin, end);
+    const double slope = rssSlope(begin, end);
     verdict.rssSlopeKiBPerHour = slope * 3600;
     const double allowance =
         std::max(static_cast<double>(limits.rssAllowanceKiB), 0.05 * static_cast<double>(begin->rssKiB));
-    verdict.memoryGrows = slope * span > allowance && RssSlope(twoThirds, end) * span > allowance;
+    verdict.memoryGrows = slope * span > allowance && rssSlope(twoThirds, end) * span > allowance;
 
     const auto fds = [](const ResourceSample& s) {
         return s.fds;
@@ -59,10 +59,10 @@ GrowthVerdict JudgeGrowth(const std::vector<ResourceSample>& samples, const Grow
     const auto threads = [](const ResourceSample& s) {
         return s.threads;
     };
-    verdict.fdsMaxFirst = MaxOf(begin, middle, fds);
-    verdict.fdsMaxSecond = MaxOf(middle, end, fds);
-    verdict.threadsMaxFirst = MaxOf(begin, middle, threads);
-    verdict.threadsMaxSecond = MaxOf(middle, end, threads);
+    verdict.fdsMaxFirst = maxOf(begin, middle, fds);
+    verdict.fdsMaxSecond = maxOf(middle, end, fds);
+    verdict.threadsMaxFirst = maxOf(begin, middle, threads);
+    verdict.threadsMaxSecond = maxOf(middle, end, threads);
     verdict.fdsGrow = verdict.fdsMaxSecond > verdict.fdsMaxFirst + limits.fdSlack;
     verdict.threadsGrow = verdict.threadsMaxSecond > verdict.threadsMaxFirst + limits.threadSlack;
 
@@ -71,7 +71,7 @@ GrowthVerdict JudgeGrowth(const std::vector<ResourceSample>& samples, const Grow
     return verdict;
 }
 
-std::string GrowthVerdict::Describe() const {
+std::string GrowthVerdict::describe() const {
     if (!judged)
         return "not judged: too few samples after the warm-up\n";
     char text[512];

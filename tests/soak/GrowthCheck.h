@@ -34,7 +34,7 @@ struct GrowthVerdict {
     double cpuPercent = 0; // mean over the judged span
 
     bool Failed() const { return !judged || memoryGrows || fdsGrow || threadsGrow; }
-    std::string Describe() const;
+    std::string describe() const;
 };
 
-GrowthVerdict JudgeGrowth(const std::vector<ResourceSample>& samples, const GrowthLimits& limits);
+GrowthVerdict judgeGrowth(const std::vector<ResourceSample>& samples, const GrowthLimits& limits);

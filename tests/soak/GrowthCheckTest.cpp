@@ -17,7 +17,7 @@ namespace {
 
 // One sample a minute for `minutes`, RSS from `rss(minute)`, fds and threads
 // from their own functions.
-std::vector<ResourceSample> Samples(
+std::vector<ResourceSample> samples(
     int minutes, const std::function<long long(int)>& rss,
     const std::function<int(int)>& fds = [](int) { return 40; },
     const std::function<int(int)>& threads = [](int) { return 12; }) {
@@ -34,7 +34,7 @@ std::vector<ResourceSample> Samples(
     return samples;
 }
 
-GrowthLimits TenMinuteWarmUp() {
+GrowthLimits tenMinuteWarmUp() {
     GrowthLimits limits;
     limits.warmUpSeconds = 600;
     limits.rssAllowanceKiB = 8 * 1024;
@@ -56,9 +56,9 @@ TEST(GrowthCheck, MemoryVerdicts) {
         {"slow drift below the allowance", [&](int m) { return base + m * 50; }, false},
     };
     for (const Case& c : cases) {
-        const GrowthVerdict verdict = JudgeGrowth(Samples(60, c.rss), TenMinuteWarmUp());
+        const GrowthVerdict verdict = judgeGrowth(samples(60, c.rss), tenMinuteWarmUp());
         EXPECT_TRUE(verdict.judged) << c.name;
-        EXPECT_EQ(verdict.memoryGrows, c.grows) << c.name << "\n" << verdict.Describe();
+        EXPECT_EQ(verdict.memoryGrows, c.grows) << c.name << "\n" << verdict.describe();
         EXPECT_EQ(verdict.Failed(), c.grows) << c.name;
     }
 }
@@ -74,21 +74,21 @@ TEST(GrowthCheck, DescriptorAndThreadCeilings) {
     const auto sawtoothThreads = [](int m) {
         return 12 + (m % 5 == 0 ? 1 : 0);
     };
-    GrowthVerdict verdict = JudgeGrowth(Samples(60, rss, sawtoothFds, sawtoothThreads), TenMinuteWarmUp());
-    EXPECT_FALSE(verdict.Failed()) << verdict.Describe();
+    GrowthVerdict verdict = judgeGrowth(samples(60, rss, sawtoothFds, sawtoothThreads), tenMinuteWarmUp());
+    EXPECT_FALSE(verdict.Failed()) << verdict.describe();
 
     // One descriptor or thread left behind per reconnect.
-    verdict = JudgeGrowth(Samples(60, rss, [](int m) { return 40 + m / 5; }), TenMinuteWarmUp());
+    verdict = judgeGrowth(samples(60, rss, [](int m) { return 40 + m / 5; }), tenMinuteWarmUp());
     EXPECT_TRUE(verdict.fdsGrow);
     EXPECT_FALSE(verdict.threadsGrow);
-    verdict = JudgeGrowth(Samples(60, rss, sawtoothFds, [](int m) { return 12 + m / 5; }), TenMinuteWarmUp());
+    verdict = judgeGrowth(samples(60, rss, sawtoothFds, [](int m) { return 12 + m / 5; }), tenMinuteWarmUp());
     EXPECT_TRUE(verdict.threadsGrow);
     EXPECT_FALSE(verdict.fdsGrow);
     EXPECT_NEAR(verdict.cpuPercent, 10.0, 0.01);
 }
 
 TEST(GrowthCheck, RunShorterThanTheWarmUpIsNotJudgedAndFails) {
-    const GrowthVerdict verdict = JudgeGrowth(Samples(12, [](int) { return 1000LL; }), TenMinuteWarmUp());
+    const GrowthVerdict verdict = judgeGrowth(samples(12, [](int) { return 1000LL; }), tenMinuteWarmUp());
     EXPECT_FALSE(verdict.judged);
     EXPECT_TRUE(verdict.Failed());
 }
@@ -103,7 +103,7 @@ TEST(ResourceSampler, ReadsAProcessWhoseNameHasSpacesAndParenthesesAndNothingOnc
     const ResourceSampler sampler(child.pid());
     std::optional<ResourceSample> sample;
     for (int i = 0; i < 100 && !sample; ++i) {
-        sample = sampler.Sample();
+        sample = sampler.sample();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(sample);
@@ -113,7 +113,7 @@ TEST(ResourceSampler, ReadsAProcessWhoseNameHasSpacesAndParenthesesAndNothingOnc
     EXPECT_GE(sample->cpuSeconds, 0);
     child.kill(SIGKILL);
     child.wait();
-    EXPECT_FALSE(sampler.Sample());
+    EXPECT_FALSE(sampler.sample());
 }
 
 } // namespace

@@ -11,14 +11,14 @@
 
 namespace {
 
-double SteadySeconds() {
+double steadySeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 // utime and stime are fields 14 and 15; the command name (field 2) may hold
 // spaces and parentheses, so counting starts after its last ')'.
-std::optional<double> CpuSeconds(pid_t pid) {
+std::optional<double> cpuSeconds(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
     if (!std::getline(stat, text))
@@ -40,7 +40,7 @@ std::optional<double> CpuSeconds(pid_t pid) {
     return std::nullopt;
 }
 
-int CountFds(pid_t pid) {
+int countFds(pid_t pid) {
     DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
     if (!dir)
         return -1;
@@ -56,11 +56,11 @@ int CountFds(pid_t pid) {
 
 ResourceSampler::ResourceSampler(pid_t pid)
     : m_pid(pid)
-    , m_startSeconds(SteadySeconds()) {}
+    , m_startSeconds(steadySeconds()) {}
 
-std::optional<ResourceSample> ResourceSampler::Sample() const {
+std::optional<ResourceSample> ResourceSampler::sample() const {
     ResourceSample sample;
-    sample.seconds = SteadySeconds() - m_startSeconds;
+    sample.seconds = steadySeconds() - m_startSeconds;
     std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
     bool haveRss = false, haveThreads = false;
     for (std::string line; std::getline(status, line);) {
@@ -69,8 +69,8 @@ std::optional<ResourceSample> ResourceSampler::Sample() const {
         else if (line.rfind("Threads:", 0) == 0)
             haveThreads = std::sscanf(line.c_str() + 8, "%d", &sample.threads) == 1;
     }
-    const std::optional<double> cpu = CpuSeconds(m_pid);
-    sample.fds = CountFds(m_pid);
+    const std::optional<double> cpu = cpuSeconds(m_pid);
+    sample.fds = countFds(m_pid);
     if (!haveRss || !haveThreads || !cpu || sample.fds < 0)
         return std::nullopt;
     sample.cpuSeconds = *cpu;

@@ -19,7 +19,7 @@ class ResourceSampler {
 public:
     explicit ResourceSampler(pid_t pid);
 
-    std::optional<ResourceSample> Sample() const;
+    std::optional<ResourceSample> sample() const;
 
 private:
     pid_t m_pid;

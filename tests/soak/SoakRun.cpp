@@ -20,7 +20,7 @@
 
 namespace {
 
-double EnvNumber(const char* name, double fallback) {
+double envNumber(const char* name, double fallback) {
     const char* text = std::getenv(name);
     if (!text || !*text)
         return fallback;
@@ -37,7 +37,7 @@ protected:
     // Dials (again, until the line is back after a hang-up), opens every
     // channel, tiles them and starts recording the first two.
     void connectAndRecord() {
-        ASSERT_TRUE(WaitUntil(
+        ASSERT_TRUE(waitUntil(
             [&] {
                 if (!menuCommand("c", "c"))
                     return false;
@@ -59,7 +59,7 @@ protected:
         ASSERT_EQ(windows.size(), size_t(kChannels));
         for (int index = 0; index < kRecorded; ++index) {
             ASSERT_TRUE(m_xdo.click(m_main, windows[index].record.x(), windows[index].record.y()));
-            ASSERT_TRUE(WaitUntil([&] { return !HasRedMarkAt(grabMain(), windows[index].record); },
+            ASSERT_TRUE(waitUntil([&] { return !hasRedMarkAt(grabMain(), windows[index].record); },
                                   kShortWaitMs, 200))
                 << "channel window " << index << " does not record";
         }
@@ -68,8 +68,8 @@ protected:
 
 TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) {
     using Clock = std::chrono::steady_clock;
-    const double minutes = EnvNumber("DIALSCOPE_SOAK_MINUTES", 60);
-    const double hangUpMinutes = EnvNumber("DIALSCOPE_SOAK_HANGUP_MINUTES", 10);
+    const double minutes = envNumber("DIALSCOPE_SOAK_MINUTES", 60);
+    const double hangUpMinutes = envNumber("DIALSCOPE_SOAK_HANGUP_MINUTES", 10);
     GrowthLimits limits;
     limits.warmUpSeconds = std::clamp(minutes * 60 / 6, 60.0, 600.0);
 
@@ -87,7 +87,7 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
 
     while (elapsedMinutes(start) < minutes) {
         if (Clock::now() >= nextSample) {
-            const std::optional<ResourceSample> sample = sampler.Sample();
+            const std::optional<ResourceSample> sample = sampler.sample();
             ASSERT_TRUE(sample && m_program->running()) << "the program ended";
             samples.push_back(*sample);
             if (samples.size() % 6 == 1)
@@ -111,9 +111,9 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
     ASSERT_TRUE(menuCommand("c", "h"));
     ASSERT_TRUE(waitForChannelWindows(0).empty());
 
-    const GrowthVerdict verdict = JudgeGrowth(samples, limits);
+    const GrowthVerdict verdict = judgeGrowth(samples, limits);
     std::printf("soak: %.0f minutes, %d calls, %zu samples, warm-up %.0f s\n%s", minutes, calls,
-                samples.size(), limits.warmUpSeconds, verdict.Describe().c_str());
+                samples.size(), limits.warmUpSeconds, verdict.describe().c_str());
     if (const char* csv = std::getenv("DIALSCOPE_SOAK_CSV"); csv && *csv) {
         std::ofstream out(csv);
         out << "seconds,rss_kib,fds,threads,cpu_seconds\n";
@@ -121,11 +121,11 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
             out << s.seconds << ',' << s.rssKiB << ',' << s.fds << ',' << s.threads << ',' << s.cpuSeconds
                 << '\n';
     }
-    EXPECT_FALSE(verdict.Failed()) << verdict.Describe();
+    EXPECT_FALSE(verdict.Failed()) << verdict.describe();
 
     // Every call left its two finished clips, each with its record.
-    EXPECT_EQ(FilesWithExtension(recordFolder(), ".avi").size(), size_t(calls * kRecorded));
-    EXPECT_EQ(FilesWithExtension(recordFolder(), ".img").size(), size_t(calls * kRecorded));
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".avi").size(), size_t(calls * kRecorded));
+    EXPECT_EQ(filesWithExtension(recordFolder(), ".img").size(), size_t(calls * kRecorded));
     EXPECT_EQ(m_store->subkeys(std::string(kStoreRoot) + "\\RemoteRecord").size(), size_t(calls * kRecorded));
     EXPECT_EQ(exitFromMenu(), 0);
 }

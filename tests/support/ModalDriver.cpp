@@ -26,7 +26,7 @@ void ModalDriver::poll() {
     step(dialog);
 }
 
-void ClickButton(QWidget* dialog, int id) {
+void clickButton(QWidget* dialog, int id) {
     auto* button = dialog->findChild<QPushButton*>(QStringLiteral("button%1").arg(id));
     ASSERT_NE(button, nullptr) << "button" << id;
     button->click();

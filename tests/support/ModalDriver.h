@@ -38,4 +38,4 @@ private:
 };
 
 // Clicks the button named "button<id>" of a dialog; a test failure when there is none.
-void ClickButton(QWidget* dialog, int id);
+void clickButton(QWidget* dialog, int id);

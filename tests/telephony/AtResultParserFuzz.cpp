@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
     const std::size_t step = 1 + data[0] % 17;
@@ -16,12 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     AtResultParser whole;
     std::vector<AtResult> a;
-    whole.Feed(bytes, length, a);
+    whole.feed(bytes, length, a);
 
     AtResultParser pieces;
     std::vector<AtResult> b;
     for (std::size_t at = 0; at < length; at += step)
-        pieces.Feed(bytes + at, std::min(step, length - at), b);
+        pieces.feed(bytes + at, std::min(step, length - at), b);
 
     if (a != b)
         std::abort();

@@ -7,18 +7,18 @@
 
 namespace {
 
-std::vector<AtResult> FeedWhole(const std::string& bytes) {
+std::vector<AtResult> feedWhole(const std::string& bytes) {
     AtResultParser parser;
     std::vector<AtResult> out;
-    parser.Feed(bytes.data(), bytes.size(), out);
+    parser.feed(bytes.data(), bytes.size(), out);
     return out;
 }
 
-std::vector<AtResult> FeedByteByByte(const std::string& bytes) {
+std::vector<AtResult> feedByteByByte(const std::string& bytes) {
     AtResultParser parser;
     std::vector<AtResult> out;
     for (char c : bytes)
-        parser.Feed(&c, 1, out);
+        parser.feed(&c, 1, out);
     return out;
 }
 
@@ -67,24 +67,24 @@ const std::vector<Case> kCases = {
 TEST(AtResultParser, ClassifiesLinesWholeAndSplitAnywhere) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.input);
-        EXPECT_EQ(FeedWhole(c.input), c.expected);
-        EXPECT_EQ(FeedByteByByte(c.input), c.expected);
+        EXPECT_EQ(feedWhole(c.input), c.expected);
+        EXPECT_EQ(feedByteByByte(c.input), c.expected);
     }
 }
 
 TEST(AtResultParser, PartialLineWaitsForItsEndAndResetDropsIt) {
     AtResultParser parser;
     std::vector<AtResult> out;
-    parser.Feed("\r\nNO CAR", 8, out);
+    parser.feed("\r\nNO CAR", 8, out);
     EXPECT_TRUE(out.empty());
-    parser.Feed("RIER\r\n", 6, out);
+    parser.feed("RIER\r\n", 6, out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].kind, AtResultKind::NoCarrier);
 
     out.clear();
-    parser.Feed("BU", 2, out);
-    parser.Reset();
-    parser.Feed("OK\r", 3, out);
+    parser.feed("BU", 2, out);
+    parser.reset();
+    parser.feed("OK\r", 3, out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].kind, AtResultKind::Ok);
 }
@@ -92,7 +92,7 @@ TEST(AtResultParser, PartialLineWaitsForItsEndAndResetDropsIt) {
 TEST(AtResultParser, EndlessLineIsCutAndTheNextLineStillParses) {
     std::string noise(5000, 'x');
     noise += "\r\nOK\r\n";
-    const std::vector<AtResult> out = FeedWhole(noise);
+    const std::vector<AtResult> out = feedWhole(noise);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].kind, AtResultKind::Text);
     EXPECT_EQ(out[0].text.size(), AtResultParser::kMaxLine);
@@ -101,9 +101,9 @@ TEST(AtResultParser, EndlessLineIsCutAndTheNextLineStillParses) {
 
 TEST(AtResultParser, FinalResultsAreThoseThatEndACommand) {
     for (K kind : {K::Ok, K::Connect, K::NoCarrier, K::Error, K::NoDialtone, K::Busy, K::NoAnswer})
-        EXPECT_TRUE(IsFinalResult(kind));
+        EXPECT_TRUE(isFinalResult(kind));
     for (K kind : {K::Ring, K::Echo, K::Text})
-        EXPECT_FALSE(IsFinalResult(kind));
+        EXPECT_FALSE(isFinalResult(kind));
 }
 
 } // namespace
@@ -121,5 +121,5 @@ TEST(AtResultParser, ConnectRateIsTheNumberAfterTheCodeOrZero) {
         {"", 0},
     };
     for (const auto& [text, rate] : cases)
-        EXPECT_EQ(ConnectRate(text), rate) << text;
+        EXPECT_EQ(connectRate(text), rate) << text;
 }

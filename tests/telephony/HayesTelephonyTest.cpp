@@ -20,7 +20,7 @@ using namespace tel;
 
 namespace {
 
-HayesTimings ShortTimings() {
+HayesTimings shortTimings() {
     HayesTimings t;
     t.probeAnswerMs = 150;
     t.commandMs = 500;
@@ -34,7 +34,7 @@ HayesTimings ShortTimings() {
     return t;
 }
 
-std::string ReadFor(int fd, int ms) {
+std::string readFor(int fd, int ms) {
     std::string got;
     QElapsedTimer elapsed;
     elapsed.start();
@@ -59,25 +59,25 @@ protected:
         PortSources sources;
         sources.explicitPaths = std::move(paths);
         sources.scanPatterns = std::move(patterns);
-        service = std::make_unique<HayesTelephony>(sources, ShortTimings());
+        service = std::make_unique<HayesTelephony>(sources, shortTimings());
         std::uint32_t version = 0x00020000;
         ASSERT_EQ(service->Initialize(
                       "Lookout-Remote", [this](const LineMessage& m) { messages.push_back(m); }, app, numDevs,
                       version),
                   LINEERR_OK);
     }
-    Line OpenModem(std::uint32_t device, PtyModem& modem) {
+    Line openModem(std::uint32_t device, PtyModem& modem) {
         Line line = 0;
         EXPECT_EQ(service->Open(app, device, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_OK);
-        service->SetStatusMessages(line, 0x00BFFFFF, 0x1FF);
-        EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATE0V1") == 1; }, 2000));
-        RunEventsFor(30);
+        service->setStatusMessages(line, 0x00BFFFFF, 0x1FF);
+        EXPECT_TRUE(waitUntil([&] { return modem.countCommands("ATE0V1") == 1; }, 2000));
+        runEventsFor(30);
         return line;
     }
     // Waits for a message of `kind` (and call state `state` when given); returns it.
-    std::optional<LineMessage> Await(LineMessageKind kind, std::uint32_t state = 0, int ms = 3000) {
+    std::optional<LineMessage> await(LineMessageKind kind, std::uint32_t state = 0, int ms = 3000) {
         std::optional<LineMessage> found;
-        WaitUntil(
+        waitUntil(
             [&] {
                 for (std::size_t i = 0; i < messages.size(); ++i) {
                     if (messages[i].kind == kind && (state == 0 || messages[i].param1 == state)) {
@@ -91,9 +91,9 @@ protected:
             ms);
         return found;
     }
-    std::int32_t AwaitReply(std::int32_t request) {
+    std::int32_t awaitReply(std::int32_t request) {
         EXPECT_GT(request, 0);
-        std::optional<LineMessage> reply = Await(LINE_REPLY);
+        std::optional<LineMessage> reply = await(LINE_REPLY);
         if (!reply)
             return 1;
         EXPECT_EQ(static_cast<std::int32_t>(reply->param1), request);
@@ -103,8 +103,8 @@ protected:
         CallParams params;
         params.noAnswerTimeout = noAnswerS;
         Call call = 0;
-        const std::int32_t request = service->MakeCall(line, call, number, 0, params);
-        EXPECT_EQ(AwaitReply(request), LINEERR_OK);
+        const std::int32_t request = service->makeCall(line, call, number, 0, params);
+        EXPECT_EQ(awaitReply(request), LINEERR_OK);
         return call;
     }
 
@@ -134,11 +134,11 @@ TEST_F(HayesTelephonyTest, ListsPortsOnceAndTellsModemsFromSilentAndGarbagePorts
 
     LineDevCaps caps;
     for (std::uint32_t device : {0u, 1u}) {
-        ASSERT_EQ(service->GetDevCaps(app, device, 0x00010004, caps), LINEERR_OK);
-        EXPECT_EQ(caps.lineName, service->DevicePath(device));
+        ASSERT_EQ(service->devCaps(app, device, 0x00010004, caps), LINEERR_OK);
+        EXPECT_EQ(caps.lineName, service->devicePath(device));
         EXPECT_EQ(caps.bearerModes | caps.mediaModes | caps.lineFeatures, 0u);
     }
-    ASSERT_EQ(service->GetDevCaps(app, 2, 0x00010004, caps), LINEERR_OK);
+    ASSERT_EQ(service->devCaps(app, 2, 0x00010004, caps), LINEERR_OK);
     EXPECT_EQ(caps.lineName, "Test V.34 Data Modem");
     EXPECT_EQ(caps.stringFormat, StringFormat::Ascii);
     EXPECT_TRUE(caps.bearerModes & LINEBEARERMODE_VOICE);
@@ -146,18 +146,18 @@ TEST_F(HayesTelephonyTest, ListsPortsOnceAndTellsModemsFromSilentAndGarbagePorts
     EXPECT_TRUE(caps.lineFeatures & LINEFEATURE_MAKECALL);
 
     DeviceIcon icon;
-    ASSERT_EQ(service->GetIcon(2, icon), LINEERR_OK);
+    ASSERT_EQ(service->icon(2, icon), LINEERR_OK);
     EXPECT_EQ(icon, DeviceIcon::DataModem);
-    ASSERT_EQ(service->GetIcon(0, icon), LINEERR_OK);
+    ASSERT_EQ(service->icon(0, icon), LINEERR_OK);
     EXPECT_EQ(icon, DeviceIcon::SerialPort);
-    EXPECT_EQ(service->GetIcon(3, icon), LINEERR_BADDEVICEID);
+    EXPECT_EQ(service->icon(3, icon), LINEERR_BADDEVICEID);
 
     std::uint32_t version = 0;
-    EXPECT_EQ(service->NegotiateApiVersion(app, 2, 0x00010004, 0x00010004, version), LINEERR_OK);
+    EXPECT_EQ(service->negotiateApiVersion(app, 2, 0x00010004, 0x00010004, version), LINEERR_OK);
     EXPECT_EQ(version, 0x00010004u);
-    EXPECT_EQ(service->NegotiateApiVersion(app, 2, 0x00030000, 0x00030000, version),
+    EXPECT_EQ(service->negotiateApiVersion(app, 2, 0x00030000, 0x00030000, version),
               LINEERR_INCOMPATIBLEAPIVERSION);
-    EXPECT_EQ(service->NegotiateApiVersion(app, 7, 0x00010004, 0x00010004, version), LINEERR_BADDEVICEID);
+    EXPECT_EQ(service->negotiateApiVersion(app, 7, 0x00010004, 0x00010004, version), LINEERR_BADDEVICEID);
 
     Line line = 0;
     EXPECT_EQ(service->Open(app, 0, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
@@ -165,7 +165,7 @@ TEST_F(HayesTelephonyTest, ListsPortsOnceAndTellsModemsFromSilentAndGarbagePorts
 
 // A loopback TCP socket bound to a free port: listening (accepts into its
 // backlog, answers nothing) or not (connections are refused).
-int LoopbackSocket(bool listening, int& port) {
+int loopbackSocket(bool listening, int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -181,8 +181,8 @@ int LoopbackSocket(bool listening, int& port) {
 
 TEST_F(HayesTelephonyTest, NetworkModemsThatCannotBeReachedAreLinesThatDoNotAnswer) {
     int refusedPort = 0, silentPort = 0;
-    const int refused = LoopbackSocket(false, refusedPort);
-    const int silent = LoopbackSocket(true, silentPort);
+    const int refused = loopbackSocket(false, refusedPort);
+    const int silent = loopbackSocket(true, silentPort);
     const std::string refusedUrl = "tcp://127.0.0.1:" + std::to_string(refusedPort);
     const std::string silentUrl = "rfc2217://127.0.0.1:" + std::to_string(silentPort);
     const std::string rawSilentUrl = "tcp://127.0.0.1:" + std::to_string(silentPort);
@@ -195,13 +195,13 @@ TEST_F(HayesTelephonyTest, NetworkModemsThatCannotBeReachedAreLinesThatDoNotAnsw
     ASSERT_EQ(numDevs, 3u); // listed once each, reachable or not
     LineDevCaps caps;
     for (std::uint32_t device = 0; device < numDevs; ++device) {
-        ASSERT_EQ(service->GetDevCaps(app, device, 0x00010004, caps), LINEERR_OK);
-        EXPECT_EQ(caps.lineName, service->DevicePath(device));
+        ASSERT_EQ(service->devCaps(app, device, 0x00010004, caps), LINEERR_OK);
+        EXPECT_EQ(caps.lineName, service->devicePath(device));
         EXPECT_EQ(caps.mediaModes, 0u);
         Line line = 0;
         EXPECT_EQ(service->Open(app, device, line, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_NODEVICE);
     }
-    EXPECT_EQ(service->DevicePath(1), silentUrl);
+    EXPECT_EQ(service->devicePath(1), silentUrl);
     ::close(refused);
     ::close(silent);
 }
@@ -213,13 +213,13 @@ TEST_F(HayesTelephonyTest, NetworkModemsThatCannotBeReachedAreLinesThatDoNotAnsw
 TEST_F(HayesTelephonyTest, OperatorsNetworkModemsComeLastAndAnUnansweredOneIsTriedAgainByDiscover) {
     PtyModem modem(Path("modem"));
     int port = 0;
-    const int server = LoopbackSocket(false, port); // bound, not yet accepting
+    const int server = loopbackSocket(false, port); // bound, not yet accepting
     const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
     PortSources sources;
     sources.explicitPaths = {modem.Link()};
-    service = std::make_unique<HayesTelephony>(sources, ShortTimings());
-    service->SetNetworkModems({url, "not a url", modem.Link()});
-    EXPECT_FALSE(service->HasUnansweredNetworkModems());
+    service = std::make_unique<HayesTelephony>(sources, shortTimings());
+    service->setNetworkModems({url, "not a url", modem.Link()});
+    EXPECT_FALSE(service->hasUnansweredNetworkModems());
     const auto initialize = [this] {
         std::uint32_t version = 0x00020000;
         return service->Initialize(
@@ -227,9 +227,9 @@ TEST_F(HayesTelephonyTest, OperatorsNetworkModemsComeLastAndAnUnansweredOneIsTri
     };
     ASSERT_EQ(initialize(), LINEERR_OK);
     ASSERT_EQ(numDevs, 2u);
-    EXPECT_EQ(service->DevicePath(0), modem.Link());
-    EXPECT_EQ(service->DevicePath(1), url);
-    EXPECT_TRUE(service->HasUnansweredNetworkModems());
+    EXPECT_EQ(service->devicePath(0), modem.Link());
+    EXPECT_EQ(service->devicePath(1), url);
+    EXPECT_TRUE(service->hasUnansweredNetworkModems());
 
     // The host starts accepting and answers like a modem, counting connections.
     ASSERT_EQ(::listen(server, 4), 0);
@@ -262,22 +262,22 @@ TEST_F(HayesTelephonyTest, OperatorsNetworkModemsComeLastAndAnUnansweredOneIsTri
     ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
     ASSERT_EQ(initialize(), LINEERR_OK); // the known answer stands: no connection
     EXPECT_EQ(accepted, 0);
-    EXPECT_TRUE(service->HasUnansweredNetworkModems());
+    EXPECT_TRUE(service->hasUnansweredNetworkModems());
     ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
 
     bool found = false;
-    service->Discover([&] { found = true; });
-    ASSERT_TRUE(WaitUntil([&] { return found; }, 3000));
+    service->discover([&] { found = true; });
+    ASSERT_TRUE(waitUntil([&] { return found; }, 3000));
     ASSERT_EQ(initialize(), LINEERR_OK);
     EXPECT_EQ(accepted, 1);
-    EXPECT_FALSE(service->HasUnansweredNetworkModems());
+    EXPECT_FALSE(service->hasUnansweredNetworkModems());
     LineDevCaps caps;
-    ASSERT_EQ(service->GetDevCaps(app, 1, 0x00010004, caps), LINEERR_OK);
+    ASSERT_EQ(service->devCaps(app, 1, 0x00010004, caps), LINEERR_OK);
     EXPECT_TRUE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
 
     // A removed entry is no longer listed.
     ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
-    service->SetNetworkModems({});
+    service->setNetworkModems({});
     ASSERT_EQ(initialize(), LINEERR_OK);
     EXPECT_EQ(numDevs, 1u);
     stop = true;
@@ -288,13 +288,13 @@ TEST_F(HayesTelephonyTest, OperatorsNetworkModemsComeLastAndAnUnansweredOneIsTri
 TEST_F(HayesTelephonyTest, OpeningTheLineSetsTheModemUpOnce) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
-    EXPECT_EQ(modem.CountCommands("ATZ"), 1);
-    EXPECT_EQ(modem.CountCommands("ATE0V1&C1&D2S0=0"), 1);
+    const Line line = openModem(0, modem);
+    EXPECT_EQ(modem.countCommands("ATZ"), 1);
+    EXPECT_EQ(modem.countCommands("ATE0V1&C1&D2S0=0"), 1);
     Line second = 0;
     EXPECT_EQ(service->Open(app, 0, second, 0x00010004, 6, LINEMEDIAMODE_DATAMODEM), LINEERR_RESOURCEUNAVAIL);
     AddressStatus status;
-    ASSERT_EQ(service->GetAddressStatus(line, 0, status), LINEERR_OK);
+    ASSERT_EQ(service->addressStatus(line, 0, status), LINEERR_OK);
     EXPECT_TRUE(status.addressFeatures & LINEADDRFEATURE_MAKECALL);
 }
 
@@ -303,33 +303,33 @@ TEST_F(HayesTelephonyTest, OpeningTheLineSetsTheModemUpOnce) {
 TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWays) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
+    const Line line = openModem(0, modem);
     const Call call = Dial(line, "555-01 01");
-    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT5550101") == 1; }, 1000));
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_DIALING));
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_PROCEEDING));
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
+    EXPECT_TRUE(waitUntil([&] { return modem.countCommands("ATDT5550101") == 1; }, 1000));
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_DIALING));
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_PROCEEDING));
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
 
     int fd = -1;
-    EXPECT_EQ(service->GetID(call, LINECALLSELECT_CALL, "comm/other", fd), LINEERR_INVALDEVICECLASS);
-    ASSERT_EQ(service->GetID(call, LINECALLSELECT_CALL, kDataModemClass, fd), LINEERR_OK);
+    EXPECT_EQ(service->id(call, LINECALLSELECT_CALL, "comm/other", fd), LINEERR_INVALDEVICECLASS);
+    ASSERT_EQ(service->id(call, LINECALLSELECT_CALL, kDataModemClass, fd), LINEERR_OK);
     ASSERT_EQ(::write(fd, "\x02login\x03", 7), 7);
-    ASSERT_TRUE(WaitUntil([&] { return modem.Data() == "\x02login\x03"; }, 2000));
-    modem.SendData("site-bytes");
-    EXPECT_EQ(ReadFor(fd, 300).find("site-bytes") != std::string::npos, true);
+    ASSERT_TRUE(waitUntil([&] { return modem.Data() == "\x02login\x03"; }, 2000));
+    modem.sendData("site-bytes");
+    EXPECT_EQ(readFor(fd, 300).find("site-bytes") != std::string::npos, true);
     ::close(fd);
 
     // Dropping on a port without modem lines: escape between guard times, then ATH0.
-    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
-    EXPECT_EQ(modem.Escapes(), 1);
-    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
+    ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
+    EXPECT_EQ(modem.escapes(), 1);
+    EXPECT_EQ(modem.countCommands("ATH0"), 1);
     EXPECT_FALSE(modem.Online());
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
-    EXPECT_EQ(service->DeallocateCall(call), LINEERR_OK);
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
+    EXPECT_EQ(service->deallocateCall(call), LINEERR_OK);
 
     // The line dials again.
     Dial(line, "777");
-    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT777") == 1; }, 1000));
+    EXPECT_TRUE(waitUntil([&] { return modem.countCommands("ATDT777") == 1; }, 1000));
 }
 
 TEST_F(HayesTelephonyTest, DialOutcomesBecomeCallStatesWithReasons) {
@@ -338,7 +338,7 @@ TEST_F(HayesTelephonyTest, DialOutcomesBecomeCallStatesWithReasons) {
                         {"4", "NO CARRIER"}, {"5", "ERROR"},     {"6", ""}};
     PtyModem modem(Path("modem"), options);
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
+    const Line line = openModem(0, modem);
     struct Expect {
         const char* number;
         std::uint32_t state;
@@ -354,23 +354,23 @@ TEST_F(HayesTelephonyTest, DialOutcomesBecomeCallStatesWithReasons) {
         QElapsedTimer elapsed;
         elapsed.start();
         const Call call = Dial(line, e.number, 1);
-        const std::optional<LineMessage> end = Await(LINE_CALLSTATE, e.state);
+        const std::optional<LineMessage> end = await(LINE_CALLSTATE, e.state);
         ASSERT_TRUE(end);
         EXPECT_EQ(end->device, call);
         EXPECT_EQ(end->param2, e.detail);
         CallStatus status;
-        ASSERT_EQ(service->GetCallStatus(call, status), LINEERR_OK);
+        ASSERT_EQ(service->callStatus(call, status), LINEERR_OK);
         EXPECT_EQ(status.callState, e.state);
         if (std::string(e.number) == "6") {
             EXPECT_GE(elapsed.elapsed(), 950); // the no-answer time-out of the call parameters
         }
-        ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
-        service->DeallocateCall(call);
+        ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
+        service->deallocateCall(call);
         messages.clear();
     }
     Call call = 0;
-    EXPECT_EQ(service->MakeCall(line, call, "555\rATZ", 0, {}), LINEERR_INVALADDRESS);
-    EXPECT_EQ(service->MakeCall(line, call, "", 0, {}), LINEERR_INVALADDRESS);
+    EXPECT_EQ(service->makeCall(line, call, "555\rATZ", 0, {}), LINEERR_INVALADDRESS);
+    EXPECT_EQ(service->makeCall(line, call, "", 0, {}), LINEERR_INVALADDRESS);
 }
 
 TEST_F(HayesTelephonyTest, DroppingADialInProgressAbortsIt) {
@@ -378,14 +378,14 @@ TEST_F(HayesTelephonyTest, DroppingADialInProgressAbortsIt) {
     options.defaultOutcome = "";
     PtyModem modem(Path("modem"), options);
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
+    const Line line = openModem(0, modem);
     const Call call = Dial(line, "42");
-    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
-    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
+    ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
+    EXPECT_EQ(modem.countCommands("ATH0"), 1);
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
     // Nothing about the released call arrives any more.
-    service->DeallocateCall(call);
-    RunEventsFor(100);
+    service->deallocateCall(call);
+    runEventsFor(100);
     for (const LineMessage& m : messages)
         EXPECT_NE(m.device, call);
 }
@@ -395,22 +395,22 @@ TEST_F(HayesTelephonyTest, DroppingADialInProgressAbortsIt) {
 TEST_F(HayesTelephonyTest, RingOffersOneCallThatIsAnsweredWithATA) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
+    const Line line = openModem(0, modem);
     modem.Ring();
-    const std::optional<LineMessage> offer = Await(LINE_CALLSTATE, LINECALLSTATE_OFFERING);
+    const std::optional<LineMessage> offer = await(LINE_CALLSTATE, LINECALLSTATE_OFFERING);
     ASSERT_TRUE(offer);
     EXPECT_EQ(offer->param3, LINECALLPRIVILEGE_OWNER);
     modem.Ring();
-    const std::optional<LineMessage> ringing = Await(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING);
+    const std::optional<LineMessage> ringing = await(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING);
     ASSERT_TRUE(ringing);
     EXPECT_EQ(ringing->device, line);
     for (const LineMessage& m : messages)
         EXPECT_NE(m.param1, LINECALLSTATE_OFFERING);
 
-    ASSERT_EQ(AwaitReply(service->Answer(offer->device)), LINEERR_OK);
-    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATA") == 1; }, 1000));
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
-    EXPECT_EQ(service->Answer(offer->device), LINEERR_INVALCALLSTATE);
+    ASSERT_EQ(awaitReply(service->answer(offer->device)), LINEERR_OK);
+    EXPECT_TRUE(waitUntil([&] { return modem.countCommands("ATA") == 1; }, 1000));
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
+    EXPECT_EQ(service->answer(offer->device), LINEERR_INVALCALLSTATE);
 }
 
 TEST_F(HayesTelephonyTest, RingInTheSameReadAsTheSetupReplyIsNotLost) {
@@ -418,17 +418,17 @@ TEST_F(HayesTelephonyTest, RingInTheSameReadAsTheSetupReplyIsNotLost) {
     options.afterSetupOk = "RING";
     PtyModem modem(Path("modem"), options);
     Start({modem.Link()});
-    OpenModem(0, modem);
-    EXPECT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_OFFERING, 1000));
+    openModem(0, modem);
+    EXPECT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_OFFERING, 1000));
 }
 
 TEST_F(HayesTelephonyTest, RingingThatStopsEndsTheOffer) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    OpenModem(0, modem);
+    openModem(0, modem);
     modem.Ring();
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_OFFERING));
-    const std::optional<LineMessage> gone = Await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 2000);
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_OFFERING));
+    const std::optional<LineMessage> gone = await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 2000);
     ASSERT_TRUE(gone);
     EXPECT_EQ(gone->param2, LINEDISCONNECTMODE_NORMAL);
 }
@@ -438,40 +438,40 @@ TEST_F(HayesTelephonyTest, RingingThatStopsEndsTheOffer) {
 TEST_F(HayesTelephonyTest, FarEndHangUpDisconnectsAndTheModemIsFoundAgainAtItsPath) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    Line line = OpenModem(0, modem);
+    Line line = openModem(0, modem);
     const Call call = Dial(line, "555");
-    ASSERT_TRUE(Await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
-    modem.HangUpFarEnd();
-    const std::optional<LineMessage> end = Await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED);
+    ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_CONNECTED));
+    modem.hangUpFarEnd();
+    const std::optional<LineMessage> end = await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED);
     ASSERT_TRUE(end);
     EXPECT_EQ(end->param2, LINEDISCONNECTMODE_NORMAL);
     AddressStatus status;
-    ASSERT_EQ(service->GetAddressStatus(line, 0, status), LINEERR_OK);
+    ASSERT_EQ(service->addressStatus(line, 0, status), LINEERR_OK);
     EXPECT_EQ(status.addressFeatures & LINEADDRFEATURE_MAKECALL, 0u);
 
     QElapsedTimer elapsed;
     elapsed.start();
-    ASSERT_EQ(AwaitReply(service->Drop(call)), LINEERR_OK);
+    ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
     EXPECT_LT(elapsed.elapsed(), 500); // nothing to wait for on a dead port
-    service->DeallocateCall(call);
-    EXPECT_EQ(service->Close(line), LINEERR_OK);
-    RunEventsFor(50);
-    EXPECT_FALSE(Await(LINE_CLOSE, 0, 10)); // closed by us: not reported
+    service->deallocateCall(call);
+    EXPECT_EQ(service->close(line), LINEERR_OK);
+    runEventsFor(50);
+    EXPECT_FALSE(await(LINE_CLOSE, 0, 10)); // closed by us: not reported
 
-    line = OpenModem(0, modem);
-    EXPECT_EQ(modem.CountCommands("ATZ"), 2);
+    line = openModem(0, modem);
+    EXPECT_EQ(modem.countCommands("ATZ"), 2);
 }
 
 TEST_F(HayesTelephonyTest, PortThatVanishesOrStopsAnsweringClosesTheLine) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
-    modem.Unplug();
-    const std::optional<LineMessage> closed = Await(LINE_CLOSE);
+    const Line line = openModem(0, modem);
+    modem.unplug();
+    const std::optional<LineMessage> closed = await(LINE_CLOSE);
     ASSERT_TRUE(closed);
     EXPECT_EQ(closed->device, line);
     Call call = 0;
-    EXPECT_EQ(service->MakeCall(line, call, "555", 0, {}), LINEERR_INVALLINEHANDLE);
+    EXPECT_EQ(service->makeCall(line, call, "555", 0, {}), LINEERR_INVALLINEHANDLE);
 
     // Gone from its path: the line does not open.
     Line again = 0;
@@ -481,15 +481,15 @@ TEST_F(HayesTelephonyTest, PortThatVanishesOrStopsAnsweringClosesTheLine) {
 TEST_F(HayesTelephonyTest, ShutdownSilencesEverythingStillQueued) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
-    const Line line = OpenModem(0, modem);
+    const Line line = openModem(0, modem);
     Call call = 0;
-    ASSERT_GT(service->MakeCall(line, call, "555", 0, {}), 0);
+    ASSERT_GT(service->makeCall(line, call, "555", 0, {}), 0);
     ASSERT_EQ(service->Shutdown(app), LINEERR_OK);
     messages.clear();
-    RunEventsFor(200);
+    runEventsFor(200);
     EXPECT_TRUE(messages.empty());
     CallStatus status;
-    EXPECT_EQ(service->GetCallStatus(call, status), LINEERR_INVALCALLHANDLE);
+    EXPECT_EQ(service->callStatus(call, status), LINEERR_INVALCALLHANDLE);
 }
 
 // ---- Hot plugging ----
@@ -500,20 +500,20 @@ TEST_F(HayesTelephonyTest, PortPluggedOrRemovedInAScannedFolderIsReported) {
     Start({}, {devDir.path() + "/ttyUSB*"});
     EXPECT_EQ(numDevs, 0u);
     ASSERT_EQ(::symlink(modem.Link().c_str(), devDir.file("ttyUSB0").c_str()), 0);
-    const std::optional<LineMessage> created = Await(LINE_CREATE, 0, 3000);
+    const std::optional<LineMessage> created = await(LINE_CREATE, 0, 3000);
     ASSERT_TRUE(created);
     EXPECT_EQ(created->param1, 0u);
     ::unlink(devDir.file("ttyUSB0").c_str());
-    ASSERT_TRUE(Await(LINE_REMOVE, 0, 3000));
+    ASSERT_TRUE(await(LINE_REMOVE, 0, 3000));
 }
 
 TEST(HayesDialString, KeepsDialCharactersAndRefusesAnythingElse) {
-    EXPECT_EQ(HayesTelephony::DialString("(02) 555-01.23"), "025550123");
-    EXPECT_EQ(HayesTelephony::DialString("9,W*70#"), "9,W*70#");
-    EXPECT_FALSE(HayesTelephony::DialString("555;ATH"));
-    EXPECT_FALSE(HayesTelephony::DialString("555\r"));
-    EXPECT_FALSE(HayesTelephony::DialString(" - "));
-    EXPECT_FALSE(HayesTelephony::DialString(std::string(61, '1')));
+    EXPECT_EQ(HayesTelephony::dialString("(02) 555-01.23"), "025550123");
+    EXPECT_EQ(HayesTelephony::dialString("9,W*70#"), "9,W*70#");
+    EXPECT_FALSE(HayesTelephony::dialString("555;ATH"));
+    EXPECT_FALSE(HayesTelephony::dialString("555\r"));
+    EXPECT_FALSE(HayesTelephony::dialString(" - "));
+    EXPECT_FALSE(HayesTelephony::dialString(std::string(61, '1')));
 }
 
 } // namespace
@@ -529,24 +529,24 @@ TEST_F(HayesTelephonyTest, DiscoveryProbesInTheBackgroundForTheNextInitialize) {
     PortSources sources;
     sources.explicitPaths = {silent.Link(), modem.Link()};
     {
-        HayesTelephony early(sources, ShortTimings());
+        HayesTelephony early(sources, shortTimings());
         bool called = false;
-        early.Discover([&] { called = true; });
+        early.discover([&] { called = true; });
         EXPECT_FALSE(called);
     } // joined here; its answer is dropped with it
-    RunEventsFor(20);
+    runEventsFor(20);
 
-    service = std::make_unique<HayesTelephony>(sources, ShortTimings());
+    service = std::make_unique<HayesTelephony>(sources, shortTimings());
     int done = 0;
     QElapsedTimer held;
     held.start();
-    service->Discover([&] { ++done; });
-    service->Discover([&] { ++done; }); // joins the search under way
+    service->discover([&] { ++done; });
+    service->discover([&] { ++done; }); // joins the search under way
     // The silent port alone needs a whole probe answer time.
-    EXPECT_LT(held.elapsed(), ShortTimings().probeAnswerMs / 2);
+    EXPECT_LT(held.elapsed(), shortTimings().probeAnswerMs / 2);
     EXPECT_EQ(done, 0);
-    ASSERT_TRUE(WaitUntil([&] { return done == 2; }, 3000));
-    const int probes = modem.CountCommands("AT");
+    ASSERT_TRUE(waitUntil([&] { return done == 2; }, 3000));
+    const int probes = modem.countCommands("AT");
 
     std::uint32_t version = 0x00020000;
     ASSERT_EQ(
@@ -554,11 +554,11 @@ TEST_F(HayesTelephonyTest, DiscoveryProbesInTheBackgroundForTheNextInitialize) {
             "Lookout-Remote", [this](const LineMessage& m) { messages.push_back(m); }, app, numDevs, version),
         LINEERR_OK);
     ASSERT_EQ(numDevs, 2u);
-    EXPECT_EQ(service->DevicePath(1), modem.Link());
+    EXPECT_EQ(service->devicePath(1), modem.Link());
     LineDevCaps caps;
-    ASSERT_EQ(service->GetDevCaps(app, 1, 0x00010004, caps), LINEERR_OK);
+    ASSERT_EQ(service->devCaps(app, 1, 0x00010004, caps), LINEERR_OK);
     EXPECT_TRUE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
-    ASSERT_EQ(service->GetDevCaps(app, 0, 0x00010004, caps), LINEERR_OK);
+    ASSERT_EQ(service->devCaps(app, 0, 0x00010004, caps), LINEERR_OK);
     EXPECT_FALSE(caps.mediaModes & LINEMEDIAMODE_DATAMODEM);
-    EXPECT_EQ(modem.CountCommands("AT"), probes);
+    EXPECT_EQ(modem.countCommands("AT"), probes);
 }

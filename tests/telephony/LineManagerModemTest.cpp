@@ -40,9 +40,9 @@ protected:
         lines =
             std::make_unique<LineManager>(*service, std::make_unique<TestPort>(record), host, host, timings);
     }
-    void Listen(PtyModem& modem, int device = 0) {
+    void listen(PtyModem& modem, int device = 0) {
         ASSERT_TRUE(lines->Reinitialize(device));
-        ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATE0V1") >= 1; }, 2000));
+        ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATE0V1") >= 1; }, 2000));
     }
     std::string Path(const std::string& name) { return dir.file(name); }
 
@@ -53,7 +53,7 @@ protected:
     std::unique_ptr<LineManager> lines;
 };
 
-PtyModem::Options Behaving(PtyModem::Behaviour behaviour) {
+PtyModem::Options behaving(PtyModem::Behaviour behaviour) {
     PtyModem::Options options;
     options.behaviour = behaviour;
     return options;
@@ -62,31 +62,31 @@ PtyModem::Options Behaving(PtyModem::Behaviour behaviour) {
 // ---- Choosing the modem ----
 
 TEST_F(LineManagerModemTest, NonModemFirstAndModemSecondPicksTheModem) {
-    PtyModem port(Path("port"), Behaving(PtyModem::Behaviour::Silent));
+    PtyModem port(Path("port"), behaving(PtyModem::Behaviour::Silent));
     PtyModem modem(Path("modem"));
     Make({port.Link(), modem.Link()});
-    Listen(modem);
-    EXPECT_EQ(lines->ChosenDevice(), 1);
-    EXPECT_EQ(lines->LineName(), "Test V.34 Data Modem");
+    listen(modem);
+    EXPECT_EQ(lines->chosenDevice(), 1);
+    EXPECT_EQ(lines->lineName(), "Test V.34 Data Modem");
     EXPECT_EQ(lines->GetLineName(0), QString::fromStdString(port.Link()));
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 TEST_F(LineManagerModemTest, StartIndexOneNeverPicksDeviceZero) {
     PtyModem modem(Path("modem"));
-    PtyModem port(Path("port"), Behaving(PtyModem::Behaviour::Silent));
+    PtyModem port(Path("port"), behaving(PtyModem::Behaviour::Silent));
     Make({modem.Link(), port.Link()});
     EXPECT_FALSE(lines->Reinitialize(1));
-    EXPECT_FALSE(lines->IsLineOpen());
-    EXPECT_EQ(modem.CountCommands("ATZ"), 0);
-    EXPECT_EQ(lines->DeviceCount(), 2);
+    EXPECT_FALSE(lines->isLineOpen());
+    EXPECT_EQ(modem.countCommands("ATZ"), 0);
+    EXPECT_EQ(lines->deviceCount(), 2);
 }
 
 TEST_F(LineManagerModemTest, EmptySystemHasNoDevicesAndNoLine) {
     Make({Path("nothing-here")});
     EXPECT_FALSE(lines->Reinitialize(-1));
-    EXPECT_EQ(lines->DeviceCount(), 0);
-    EXPECT_FALSE(lines->IsLineOpen());
+    EXPECT_EQ(lines->deviceCount(), 0);
+    EXPECT_FALSE(lines->isLineOpen());
 }
 
 // ---- Dialled calls ----
@@ -94,29 +94,29 @@ TEST_F(LineManagerModemTest, EmptySystemHasNoDevicesAndNoLine) {
 TEST_F(LineManagerModemTest, DialledCallConnectsHandsOverTheDataAndHangsUpWithTheEscape) {
     PtyModem modem(Path("modem"));
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     ASSERT_TRUE(lines->Dial("555 0101"));
     EXPECT_EQ(host.openWindows, 1);
-    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return record->fd >= 0; }, 3000));
     EXPECT_EQ(host.openWindows, 0);
     EXPECT_FALSE(record->answered);
-    EXPECT_TRUE(lines->IsConnected());
-    EXPECT_EQ(modem.CountCommands("ATDT5550101"), 1);
+    EXPECT_TRUE(lines->isConnected());
+    EXPECT_EQ(modem.countCommands("ATDT5550101"), 1);
 
     // The port owns the data stream now.
     ASSERT_EQ(::write(record->fd, "LOGIN", 5), 5);
-    ASSERT_TRUE(WaitUntil([&] { return modem.Data() == "LOGIN"; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return modem.Data() == "LOGIN"; }, 2000));
 
     ASSERT_TRUE(lines->DropCall());
     EXPECT_EQ(record->stops, 1);
-    EXPECT_EQ(modem.Escapes(), 1);
-    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
-    EXPECT_TRUE(lines->IsLineOpen());
-    EXPECT_FALSE(lines->HasCall());
+    EXPECT_EQ(modem.escapes(), 1);
+    EXPECT_EQ(modem.countCommands("ATH0"), 1);
+    EXPECT_TRUE(lines->isLineOpen());
+    EXPECT_FALSE(lines->hasCall());
 
     // Still listening: a ring is answered.
     modem.Ring();
-    ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATA") == 1; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATA") == 1; }, 3000));
 }
 
 TEST_F(LineManagerModemTest, BusyNoAnswerAndNoDialtoneResetTheLineAndKeepItListening) {
@@ -124,14 +124,14 @@ TEST_F(LineManagerModemTest, BusyNoAnswerAndNoDialtoneResetTheLineAndKeepItListe
     options.outcomes = {{"1", "BUSY"}, {"2", "NO ANSWER"}, {"3", "NO DIALTONE"}, {"4", ""}};
     PtyModem modem(Path("modem"), options);
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     for (const char* number : {"1", "2", "3", "4"}) {
         SCOPED_TRACE(number);
-        const int setups = modem.CountCommands("ATZ");
+        const int setups = modem.countCommands("ATZ");
         ASSERT_TRUE(lines->Dial(number));
-        ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATZ") == setups + 1; }, 4000));
-        ASSERT_TRUE(WaitUntil([&] { return !lines->HasCall(); }, 1000));
-        EXPECT_TRUE(lines->IsLineOpen());
+        ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATZ") == setups + 1; }, 4000));
+        ASSERT_TRUE(waitUntil([&] { return !lines->hasCall(); }, 1000));
+        EXPECT_TRUE(lines->isLineOpen());
         EXPECT_EQ(host.openWindows, 0);
         EXPECT_EQ(record->starts, 0);
     }
@@ -142,14 +142,14 @@ TEST_F(LineManagerModemTest, HangUpWhileDialingLeavesTheLineListening) {
     options.defaultOutcome = "";
     PtyModem modem(Path("modem"), options);
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     ASSERT_TRUE(lines->Dial("42"));
     ASSERT_TRUE(lines->DropCall());
     EXPECT_EQ(host.openWindows, 0);
-    EXPECT_EQ(modem.CountCommands("ATH0"), 1);
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_EQ(modem.countCommands("ATH0"), 1);
+    EXPECT_TRUE(lines->isLineOpen());
     ASSERT_TRUE(lines->Dial("43"));
-    EXPECT_TRUE(WaitUntil([&] { return modem.CountCommands("ATDT43") == 1; }, 1000));
+    EXPECT_TRUE(waitUntil([&] { return modem.countCommands("ATDT43") == 1; }, 1000));
 }
 
 // ---- Answered calls ----
@@ -157,20 +157,20 @@ TEST_F(LineManagerModemTest, HangUpWhileDialingLeavesTheLineListening) {
 TEST_F(LineManagerModemTest, RingIsAnsweredAfterThePauseOnceAndStartsThePortAsAnswered) {
     PtyModem modem(Path("modem"));
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     QElapsedTimer elapsed;
     elapsed.start();
     modem.Ring();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswering(); }, 2000));
     modem.Ring();
-    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return record->fd >= 0; }, 3000));
     EXPECT_GE(elapsed.elapsed(), 190);
-    EXPECT_EQ(modem.CountCommands("ATA"), 1);
+    EXPECT_EQ(modem.countCommands("ATA"), 1);
     EXPECT_TRUE(record->answered);
     EXPECT_TRUE(host.watchdogRunning);
     lines->OnAnswerWatchdog(); // fires after the connect: nothing happens
-    EXPECT_TRUE(lines->IsConnected());
-    EXPECT_EQ(modem.CountCommands("ATZ"), 1);
+    EXPECT_TRUE(lines->isConnected());
+    EXPECT_EQ(modem.countCommands("ATZ"), 1);
 }
 
 TEST_F(LineManagerModemTest, AnsweredCallThatNeverConnectsIsEndedByTheWatchdog) {
@@ -178,14 +178,14 @@ TEST_F(LineManagerModemTest, AnsweredCallThatNeverConnectsIsEndedByTheWatchdog) 
     options.answerOutcome = "";
     PtyModem modem(Path("modem"), options);
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     modem.Ring();
-    ASSERT_TRUE(WaitUntil([&] { return host.watchdogRunning; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return host.watchdogRunning; }, 3000));
     lines->OnAnswerWatchdog(); // the main window's timer 150 fired
     EXPECT_FALSE(host.watchdogRunning);
-    EXPECT_TRUE(lines->IsLineOpen());
-    EXPECT_FALSE(lines->HasCall());
-    ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATZ") == 2; }, 2000));
+    EXPECT_TRUE(lines->isLineOpen());
+    EXPECT_FALSE(lines->hasCall());
+    ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATZ") == 2; }, 2000));
     EXPECT_EQ(record->starts, 0);
 }
 
@@ -194,48 +194,48 @@ TEST_F(LineManagerModemTest, AnsweredCallThatNeverConnectsIsEndedByTheWatchdog) 
 TEST_F(LineManagerModemTest, FarEndHangUpStopsThePortAndFindsTheModemAgain) {
     PtyModem modem(Path("modem"));
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     ASSERT_TRUE(lines->Dial("555"));
-    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
-    modem.HangUpFarEnd();
-    ASSERT_TRUE(WaitUntil([&] { return record->stops == 1; }, 3000));
-    EXPECT_FALSE(lines->IsConnected());
-    ASSERT_TRUE(WaitUntil([&] { return modem.CountCommands("ATZ") == 2; }, 3000));
-    EXPECT_TRUE(lines->IsLineOpen());
+    ASSERT_TRUE(waitUntil([&] { return record->fd >= 0; }, 3000));
+    modem.hangUpFarEnd();
+    ASSERT_TRUE(waitUntil([&] { return record->stops == 1; }, 3000));
+    EXPECT_FALSE(lines->isConnected());
+    ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATZ") == 2; }, 3000));
+    EXPECT_TRUE(lines->isLineOpen());
     modem.Ring();
-    ASSERT_TRUE(WaitUntil([&] { return record->starts == 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return record->starts == 2; }, 3000));
     EXPECT_TRUE(record->answered);
 }
 
 TEST_F(LineManagerModemTest, ModemUnpluggedMidCallEndsWithTheLineClosedAndListenBringsItBack) {
     PtyModem modem(Path("modem"));
     Make({modem.Link()});
-    Listen(modem);
+    listen(modem);
     ASSERT_TRUE(lines->Dial("555"));
-    ASSERT_TRUE(WaitUntil([&] { return record->fd >= 0; }, 3000));
-    modem.Unplug();
-    ASSERT_TRUE(WaitUntil([&] { return record->stops == 1 && !lines->IsLineOpen(); }, 3000));
-    EXPECT_FALSE(lines->HasCall());
+    ASSERT_TRUE(waitUntil([&] { return record->fd >= 0; }, 3000));
+    modem.unplug();
+    ASSERT_TRUE(waitUntil([&] { return record->stops == 1 && !lines->isLineOpen(); }, 3000));
+    EXPECT_FALSE(lines->hasCall());
 
     // Plugged in again: Listen reopens the line.
-    modem.HangUpFarEnd();
-    ASSERT_TRUE(WaitUntil([&] { return ::access(modem.Link().c_str(), F_OK) == 0; }, 1000));
+    modem.hangUpFarEnd();
+    ASSERT_TRUE(waitUntil([&] { return ::access(modem.Link().c_str(), F_OK) == 0; }, 1000));
     lines->ResetLine();
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 TEST_F(LineManagerModemTest, ModemThatStopsAnsweringOrBabblesLeavesTheLineClosed) {
     for (PtyModem::Behaviour behaviour : {PtyModem::Behaviour::Silent, PtyModem::Behaviour::Garbage}) {
         PtyModem modem(Path("modem"));
         Make({modem.Link()});
-        Listen(modem);
-        modem.SetBehaviour(behaviour);
-        RunEventsFor(20);
+        listen(modem);
+        modem.setBehaviour(behaviour);
+        runEventsFor(20);
         QElapsedTimer elapsed;
         elapsed.start();
         lines->ResetLine(); // the set-up gets no answer
         EXPECT_LT(elapsed.elapsed(), 500);
-        ASSERT_TRUE(WaitUntil([&] { return !lines->IsLineOpen(); }, 3000));
+        ASSERT_TRUE(waitUntil([&] { return !lines->isLineOpen(); }, 3000));
         EXPECT_FALSE(lines->Dial("555"));
         EXPECT_EQ(host.openWindows, 0);
         lines.reset();

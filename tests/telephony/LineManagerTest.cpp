@@ -25,17 +25,17 @@ protected:
         lines =
             std::make_unique<LineManager>(service, std::make_unique<TestPort>(record), host, host, timings);
     }
-    void MakeListening() {
+    void makeListening() {
         Make({{"Modem A"}});
         ASSERT_TRUE(lines->Reinitialize(-1));
-        ASSERT_TRUE(lines->IsLineOpen());
+        ASSERT_TRUE(lines->isLineOpen());
     }
-    void DialConnected() {
+    void dialConnected() {
         ASSERT_TRUE(lines->Dial("555"));
-        service.PostCallState(service.LastCall(), LINECALLSTATE_CONNECTED);
-        ASSERT_TRUE(WaitUntil([&] { return lines->IsConnected(); }, 1000));
+        service.postCallState(service.lastCall(), LINECALLSTATE_CONNECTED);
+        ASSERT_TRUE(waitUntil([&] { return lines->isConnected(); }, 1000));
     }
-    int Count(const std::string& prefix) { return static_cast<int>(service.Ops(prefix).size()); }
+    int count(const std::string& prefix) { return static_cast<int>(service.ops(prefix).size()); }
 
     ScriptedTelephony service;
     TestHost host;
@@ -49,39 +49,39 @@ TEST_F(LineManagerTest, SearchPassesOverANonModemAndOpensTheModemForDataCalls) {
     Make({{"COM1 serial", false}, {"Modem B"}});
     ASSERT_TRUE(lines->Reinitialize(-1));
     EXPECT_EQ(service.log.front(), "Initialize Lookout-Remote");
-    EXPECT_EQ(lines->ChosenDevice(), 1);
-    EXPECT_EQ(lines->LineName(), "Modem B");
-    EXPECT_EQ(service.Ops("Open"), std::vector<std::string>{"Open 1 6 16"});
-    EXPECT_EQ(service.LastLineStates(), 0x00BFFFFFu);
-    EXPECT_TRUE(lines->IsLineOpen());
-    EXPECT_EQ(lines->DeviceCount(), 2);
+    EXPECT_EQ(lines->chosenDevice(), 1);
+    EXPECT_EQ(lines->lineName(), "Modem B");
+    EXPECT_EQ(service.ops("Open"), std::vector<std::string>{"Open 1 6 16"});
+    EXPECT_EQ(service.lastLineStates(), 0x00BFFFFFu);
+    EXPECT_TRUE(lines->isLineOpen());
+    EXPECT_EQ(lines->deviceCount(), 2);
 }
 
 TEST_F(LineManagerTest, SearchStartsAtTheGivenIndexAndNeverWrapsBelowIt) {
     Make({{"Modem A"}, {"Serial", false}, {"Modem C"}});
     ASSERT_TRUE(lines->Reinitialize(1));
-    EXPECT_EQ(lines->ChosenDevice(), 2);
+    EXPECT_EQ(lines->chosenDevice(), 2);
 
     Make({{"Modem A"}, {"Serial", false}});
     EXPECT_FALSE(lines->Reinitialize(1));
-    EXPECT_FALSE(lines->IsLineOpen());
-    EXPECT_FALSE(lines->IsInitialized());
-    EXPECT_TRUE(lines->LineName().isEmpty());
+    EXPECT_FALSE(lines->isLineOpen());
+    EXPECT_FALSE(lines->isInitialized());
+    EXPECT_TRUE(lines->lineName().isEmpty());
 
     // A start beyond the devices means device 0; -1 means the chosen device.
     Make({{"Serial", false}, {"Modem B"}, {"Modem C"}});
     ASSERT_TRUE(lines->Reinitialize(9));
-    EXPECT_EQ(lines->ChosenDevice(), 1);
+    EXPECT_EQ(lines->chosenDevice(), 1);
     ASSERT_TRUE(lines->Reinitialize(2));
     ASSERT_TRUE(lines->Reinitialize(-1));
-    EXPECT_EQ(lines->ChosenDevice(), 2);
+    EXPECT_EQ(lines->chosenDevice(), 2);
 }
 
 TEST_F(LineManagerTest, DevicesThatDoNotNegotiateOrHaveNoNameAreHandled) {
     Make({{"Old modem", true, true, false}, {"", true, false}});
     ASSERT_TRUE(lines->Reinitialize(-1));
-    EXPECT_EQ(lines->ChosenDevice(), 1);
-    EXPECT_TRUE(lines->LineName().isEmpty());
+    EXPECT_EQ(lines->chosenDevice(), 1);
+    EXPECT_TRUE(lines->lineName().isEmpty());
     EXPECT_TRUE(lines->GetLineName(0).isEmpty());
     EXPECT_TRUE(lines->GetLineName(5).isEmpty());
 }
@@ -89,10 +89,10 @@ TEST_F(LineManagerTest, DevicesThatDoNotNegotiateOrHaveNoNameAreHandled) {
 TEST_F(LineManagerTest, EmptySystemLeavesTheLineClosed) {
     Make({});
     EXPECT_FALSE(lines->Reinitialize(-1));
-    EXPECT_FALSE(lines->IsLineOpen());
-    EXPECT_FALSE(lines->IsInitialized());
-    EXPECT_EQ(lines->DeviceCount(), 0);
-    EXPECT_EQ(Count("Shutdown"), 1);
+    EXPECT_FALSE(lines->isLineOpen());
+    EXPECT_FALSE(lines->isInitialized());
+    EXPECT_EQ(lines->deviceCount(), 0);
+    EXPECT_EQ(count("Shutdown"), 1);
     EXPECT_FALSE(lines->Dial("555"));
     EXPECT_EQ(host.openWindows, 0);
 
@@ -103,21 +103,21 @@ TEST_F(LineManagerTest, EmptySystemLeavesTheLineClosed) {
 TEST_F(LineManagerTest, LineNamesStayListedWhenNoModemQualified) {
     Make({{"COM1", false}, {"COM2", false}});
     EXPECT_FALSE(lines->Reinitialize(-1));
-    EXPECT_EQ(lines->DeviceCount(), 2);
+    EXPECT_EQ(lines->deviceCount(), 2);
     EXPECT_EQ(lines->GetLineName(0), "COM1");
     EXPECT_EQ(lines->GetLineName(1), "COM2");
     DeviceIcon icon;
-    ASSERT_TRUE(lines->GetLineIcon(0, icon));
+    ASSERT_TRUE(lines->lineIcon(0, icon));
     EXPECT_EQ(icon, DeviceIcon::SerialPort);
 }
 
 // ---- Dialing ----
 
 TEST_F(LineManagerTest, DialShowsStatusUntilConnectedThenStartsThePort) {
-    MakeListening();
+    makeListening();
     ASSERT_TRUE(lines->Dial("555-0101"));
-    EXPECT_EQ(service.Ops("MakeCall"), std::vector<std::string>{"MakeCall 555-0101"});
-    const CallParams params = service.LastCallParams();
+    EXPECT_EQ(service.ops("MakeCall"), std::vector<std::string>{"MakeCall 555-0101"});
+    const CallParams params = service.lastCallParams();
     EXPECT_EQ(params.bearerMode, LINEBEARERMODE_VOICE);
     EXPECT_EQ(params.mediaMode, LINEMEDIAMODE_DATAMODEM);
     EXPECT_EQ(params.callParamFlags, LINECALLPARAMFLAGS_IDLE);
@@ -126,42 +126,42 @@ TEST_F(LineManagerTest, DialShowsStatusUntilConnectedThenStartsThePort) {
     EXPECT_EQ(host.shownNumbers, std::vector<QString>{"555-0101"});
     EXPECT_EQ(host.shownStatus, "Wait for connect ... ");
     EXPECT_EQ(host.openWindows, 1);
-    EXPECT_TRUE(lines->HasCall());
+    EXPECT_TRUE(lines->hasCall());
 
-    service.PostCallState(service.LastCall(), LINECALLSTATE_PROCEEDING); // progress changes nothing
-    service.Post({0, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0});    // nor does a call handle of 0
-    RunEventsFor(30);
+    service.postCallState(service.lastCall(), LINECALLSTATE_PROCEEDING); // progress changes nothing
+    service.post({0, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0});    // nor does a call handle of 0
+    runEventsFor(30);
     EXPECT_EQ(host.openWindows, 1);
     EXPECT_EQ(record->starts, 0);
 }
 
 TEST_F(LineManagerTest, ConnectedCallHandsItsDataHandleToThePortOnce) {
-    MakeListening();
+    makeListening();
     ASSERT_TRUE(lines->Dial("555"));
-    const Call call = service.LastCall();
-    service.PostCallState(call, LINECALLSTATE_CONNECTED);
-    service.PostCallState(call, LINECALLSTATE_CONNECTED);
-    ASSERT_TRUE(WaitUntil([&] { return record->starts > 0; }, 1000));
-    RunEventsFor(30);
+    const Call call = service.lastCall();
+    service.postCallState(call, LINECALLSTATE_CONNECTED);
+    service.postCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(waitUntil([&] { return record->starts > 0; }, 1000));
+    runEventsFor(30);
     EXPECT_EQ(record->starts, 1);
     EXPECT_FALSE(record->answered);
-    EXPECT_TRUE(lines->IsConnected());
+    EXPECT_TRUE(lines->isConnected());
     EXPECT_EQ(host.openWindows, 0);
-    EXPECT_EQ(service.Ops("GetID"),
+    EXPECT_EQ(service.ops("GetID"),
               std::vector<std::string>{"GetID " + std::to_string(call) + " comm/datamodem"});
 
     // Hang up by the program: port stopped, call dropped and released, line still listening.
     EXPECT_TRUE(lines->DropCall());
     EXPECT_EQ(record->stops, 1);
-    EXPECT_EQ(Count("Drop"), 1);
-    EXPECT_EQ(Count("Deallocate"), 1);
-    EXPECT_FALSE(lines->HasCall());
-    EXPECT_FALSE(lines->IsConnected());
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_EQ(count("Drop"), 1);
+    EXPECT_EQ(count("Deallocate"), 1);
+    EXPECT_FALSE(lines->hasCall());
+    EXPECT_FALSE(lines->isConnected());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 TEST_F(LineManagerTest, DialWithoutReplyFailsAtTheBoundAndClosesTheStatusWindow) {
-    MakeListening();
+    makeListening();
     service.makeCallReply = ScriptedTelephony::ReplyMode::Never;
     QElapsedTimer elapsed;
     elapsed.start();
@@ -169,13 +169,13 @@ TEST_F(LineManagerTest, DialWithoutReplyFailsAtTheBoundAndClosesTheStatusWindow)
     EXPECT_GE(elapsed.elapsed(), 290);
     EXPECT_LT(elapsed.elapsed(), 3000);
     EXPECT_EQ(host.openWindows, 0);
-    EXPECT_EQ(Count("Deallocate"), 1);
-    EXPECT_FALSE(lines->HasCall());
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_EQ(count("Deallocate"), 1);
+    EXPECT_FALSE(lines->hasCall());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 TEST_F(LineManagerTest, DialFailuresEndWithTheWindowClosed) {
-    MakeListening();
+    makeListening();
     service.makeCallReply = ScriptedTelephony::ReplyMode::Fail;
     EXPECT_FALSE(lines->Dial("555"));
     EXPECT_EQ(host.openWindows, 0);
@@ -189,14 +189,14 @@ TEST_F(LineManagerTest, DialFailuresEndWithTheWindowClosed) {
 TEST_F(LineManagerTest, BusyDisconnectedAndUnknownResetTheLineAndLeaveItListening) {
     for (std::uint32_t state :
          {LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_SPECIALINFO, LINECALLSTATE_UNKNOWN}) {
-        MakeListening();
+        makeListening();
         ASSERT_TRUE(lines->Dial("555"));
-        const Call call = service.LastCall();
-        const int opens = Count("Open");
-        service.PostCallState(call, state);
-        ASSERT_TRUE(WaitUntil([&] { return Count("Open") == opens + 1; }, 1000)) << state;
-        EXPECT_TRUE(lines->IsLineOpen());
-        EXPECT_FALSE(lines->HasCall());
+        const Call call = service.lastCall();
+        const int opens = count("Open");
+        service.postCallState(call, state);
+        ASSERT_TRUE(waitUntil([&] { return count("Open") == opens + 1; }, 1000)) << state;
+        EXPECT_TRUE(lines->isLineOpen());
+        EXPECT_FALSE(lines->hasCall());
         EXPECT_EQ(host.openWindows, 0);
     }
 }
@@ -204,147 +204,147 @@ TEST_F(LineManagerTest, BusyDisconnectedAndUnknownResetTheLineAndLeaveItListenin
 // ---- Answering ----
 
 TEST_F(LineManagerTest, OfferedCallIsAnsweredAfterThePauseAndStartsThePortAsAnswered) {
-    MakeListening();
+    makeListening();
     QElapsedTimer elapsed;
     elapsed.start();
-    const Call call = service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 1000));
-    EXPECT_EQ(Count("Answer"), 0);
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
+    const Call call = service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswering(); }, 1000));
+    EXPECT_EQ(count("Answer"), 0);
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswered(); }, 2000));
     EXPECT_GE(elapsed.elapsed(), 140);
-    EXPECT_EQ(service.Ops("Answer"), std::vector<std::string>{"Answer " + std::to_string(call)});
+    EXPECT_EQ(service.ops("Answer"), std::vector<std::string>{"Answer " + std::to_string(call)});
     EXPECT_TRUE(host.watchdogRunning);
     EXPECT_EQ(host.watchdogMs, 777);
 
-    service.PostCallState(call, LINECALLSTATE_CONNECTED);
-    ASSERT_TRUE(WaitUntil([&] { return record->starts == 1; }, 1000));
+    service.postCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(waitUntil([&] { return record->starts == 1; }, 1000));
     EXPECT_TRUE(record->answered);
 
     // The watchdog firing after the connect changes nothing.
-    const int inits = Count("Initialize");
+    const int inits = count("Initialize");
     lines->OnAnswerWatchdog();
     EXPECT_FALSE(host.watchdogRunning);
-    EXPECT_EQ(Count("Initialize"), inits);
-    EXPECT_TRUE(lines->IsConnected());
+    EXPECT_EQ(count("Initialize"), inits);
+    EXPECT_TRUE(lines->isConnected());
 }
 
 TEST_F(LineManagerTest, RepeatedOfferWhileAnsweringIsIgnored) {
-    MakeListening();
-    const Call call = service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 1000));
-    service.Post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
-    RunEventsFor(300);
-    EXPECT_EQ(Count("Answer"), 1);
+    makeListening();
+    const Call call = service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswering(); }, 1000));
+    service.post({call, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER});
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswered(); }, 2000));
+    runEventsFor(300);
+    EXPECT_EQ(count("Answer"), 1);
     EXPECT_EQ(host.watchdogStarts, 1);
 }
 
 TEST_F(LineManagerTest, WatchdogRestartsTheServiceWhenTheAnsweredCallNeverConnects) {
-    MakeListening();
-    service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
-    const int inits = Count("Initialize");
+    makeListening();
+    service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswered(); }, 2000));
+    const int inits = count("Initialize");
     lines->OnAnswerWatchdog();
     EXPECT_FALSE(host.watchdogRunning);
-    EXPECT_EQ(Count("Initialize"), inits + 1);
-    EXPECT_TRUE(lines->IsLineOpen());
-    EXPECT_FALSE(lines->HasCall());
-    EXPECT_FALSE(lines->IsAnswered());
+    EXPECT_EQ(count("Initialize"), inits + 1);
+    EXPECT_TRUE(lines->isLineOpen());
+    EXPECT_FALSE(lines->hasCall());
+    EXPECT_FALSE(lines->isAnswered());
 }
 
 TEST_F(LineManagerTest, OfferDroppedDuringThePauseIsNotAnswered) {
-    MakeListening();
-    service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswering(); }, 1000));
+    makeListening();
+    service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswering(); }, 1000));
     lines->ResetLine();
-    RunEventsFor(300);
-    EXPECT_EQ(Count("Answer"), 0);
-    EXPECT_FALSE(lines->IsAnswering());
-    EXPECT_TRUE(lines->IsLineOpen());
+    runEventsFor(300);
+    EXPECT_EQ(count("Answer"), 0);
+    EXPECT_FALSE(lines->isAnswering());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 // ---- Dropping and service messages ----
 
 TEST_F(LineManagerTest, DroppingAnIdleCallOnlyReleasesIt) {
-    MakeListening();
-    const Call call = service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->HasCall(); }, 1000));
-    service.SetCallState(call, LINECALLSTATE_IDLE);
+    makeListening();
+    const Call call = service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->hasCall(); }, 1000));
+    service.setCallState(call, LINECALLSTATE_IDLE);
     EXPECT_TRUE(lines->DropCall());
-    EXPECT_EQ(Count("Drop"), 0);
-    EXPECT_EQ(Count("Deallocate"), 1);
+    EXPECT_EQ(count("Drop"), 0);
+    EXPECT_EQ(count("Deallocate"), 1);
     EXPECT_TRUE(lines->DropCall()); // no call: nothing to do
-    EXPECT_EQ(Count("Deallocate"), 1);
+    EXPECT_EQ(count("Deallocate"), 1);
 }
 
 TEST_F(LineManagerTest, DataHandleFailureOrRefusedPortResetsTheLine) {
-    MakeListening();
+    makeListening();
     service.getIdResult = LINEERR_OPERATIONFAILED;
-    Call call = service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
-    int opens = Count("Open");
-    service.PostCallState(call, LINECALLSTATE_CONNECTED);
-    ASSERT_TRUE(WaitUntil([&] { return Count("Open") == opens + 1; }, 1000));
-    EXPECT_FALSE(lines->IsConnected());
+    Call call = service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswered(); }, 2000));
+    int opens = count("Open");
+    service.postCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(waitUntil([&] { return count("Open") == opens + 1; }, 1000));
+    EXPECT_FALSE(lines->isConnected());
     EXPECT_EQ(record->starts, 0);
 
     service.getIdResult = LINEERR_OK;
     record->refuse = true;
-    call = service.Offer();
-    ASSERT_TRUE(WaitUntil([&] { return lines->IsAnswered(); }, 2000));
-    opens = Count("Open");
-    service.PostCallState(call, LINECALLSTATE_CONNECTED);
-    ASSERT_TRUE(WaitUntil([&] { return Count("Open") == opens + 1; }, 1000));
+    call = service.offer();
+    ASSERT_TRUE(waitUntil([&] { return lines->isAnswered(); }, 2000));
+    opens = count("Open");
+    service.postCallState(call, LINECALLSTATE_CONNECTED);
+    ASSERT_TRUE(waitUntil([&] { return count("Open") == opens + 1; }, 1000));
     EXPECT_EQ(record->starts, 1);
-    EXPECT_FALSE(lines->IsConnected());
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_FALSE(lines->isConnected());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 TEST_F(LineManagerTest, LineCloseLeavesTheLineClosedUntilListenReopensIt) {
-    MakeListening();
-    service.Post({service.OpenLine(), LINE_CLOSE, 0, 0, 0});
-    ASSERT_TRUE(WaitUntil([&] { return !lines->IsLineOpen(); }, 1000));
-    EXPECT_TRUE(lines->IsInitialized());
+    makeListening();
+    service.post({service.OpenLine(), LINE_CLOSE, 0, 0, 0});
+    ASSERT_TRUE(waitUntil([&] { return !lines->isLineOpen(); }, 1000));
+    EXPECT_TRUE(lines->isInitialized());
     lines->ResetLine();
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_TRUE(lines->isLineOpen());
 
     // Listen with the service down restarts it.
     lines->Shutdown();
     lines->ResetLine();
-    EXPECT_TRUE(lines->IsInitialized());
-    EXPECT_TRUE(lines->IsLineOpen());
+    EXPECT_TRUE(lines->isInitialized());
+    EXPECT_TRUE(lines->isLineOpen());
 }
 
 TEST_F(LineManagerTest, DeviceChangesRestartTheService) {
-    MakeListening();
+    makeListening();
     const Line line = service.OpenLine();
-    int inits = Count("Initialize");
-    service.Post({0, LINE_CREATE, 1, 0, 0});
-    ASSERT_TRUE(WaitUntil([&] { return Count("Initialize") == inits + 1; }, 1000));
-    inits = Count("Initialize");
-    service.Post({0, LINE_REMOVE, 0, 0, 0});
-    ASSERT_TRUE(WaitUntil([&] { return Count("Initialize") == inits + 1; }, 1000));
+    int inits = count("Initialize");
+    service.post({0, LINE_CREATE, 1, 0, 0});
+    ASSERT_TRUE(waitUntil([&] { return count("Initialize") == inits + 1; }, 1000));
+    inits = count("Initialize");
+    service.post({0, LINE_REMOVE, 0, 0, 0});
+    ASSERT_TRUE(waitUntil([&] { return count("Initialize") == inits + 1; }, 1000));
 
     // Device states: only for the open line, REINIT only without detail.
-    inits = Count("Initialize");
-    service.Post({line, LINE_LINEDEVSTATE, LINEDEVSTATE_REMOVED, 0, 0}); // an old line handle
-    service.Post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_REINIT, 5, 0});
-    service.Post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
-    RunEventsFor(50);
-    EXPECT_EQ(Count("Initialize"), inits);
+    inits = count("Initialize");
+    service.post({line, LINE_LINEDEVSTATE, LINEDEVSTATE_REMOVED, 0, 0}); // an old line handle
+    service.post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_REINIT, 5, 0});
+    service.post({service.OpenLine(), LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, 0});
+    runEventsFor(50);
+    EXPECT_EQ(count("Initialize"), inits);
     for (std::uint32_t state :
          {LINEDEVSTATE_DISCONNECTED, LINEDEVSTATE_OUTOFSERVICE, LINEDEVSTATE_MAINTENANCE,
           LINEDEVSTATE_TRANSLATECHANGE, LINEDEVSTATE_REMOVED, LINEDEVSTATE_REINIT}) {
-        inits = Count("Initialize");
-        service.Post({service.OpenLine(), LINE_LINEDEVSTATE, state, 0, 0});
-        ASSERT_TRUE(WaitUntil([&] { return Count("Initialize") == inits + 1; }, 1000)) << state;
-        EXPECT_TRUE(lines->IsLineOpen());
+        inits = count("Initialize");
+        service.post({service.OpenLine(), LINE_LINEDEVSTATE, state, 0, 0});
+        ASSERT_TRUE(waitUntil([&] { return count("Initialize") == inits + 1; }, 1000)) << state;
+        EXPECT_TRUE(lines->isLineOpen());
     }
 }
 
 TEST_F(LineManagerTest, DestructionShutsTheServiceDownBeforeThePortGoes) {
-    MakeListening();
-    DialConnected();
+    makeListening();
+    dialConnected();
     lines.reset();
     EXPECT_EQ(record->stops, 1);
     EXPECT_EQ(service.log.back(), "Shutdown");

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
     const std::size_t step = 1 + data[0] % 17;
@@ -16,21 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto start = NoCarrierWatch::Clock::time_point{};
 
     NoCarrierWatch watch;
-    watch.Arm(std::chrono::milliseconds(100));
+    watch.arm(std::chrono::milliseconds(100));
     std::string seen;
     for (std::size_t at = 0; at < bytes.size(); at += step) {
         const std::string_view piece = bytes.substr(at, step);
         const auto now = start + std::chrono::milliseconds(at);
-        watch.Feed(piece, now);
+        watch.feed(piece, now);
         seen.append(piece);
         const bool ends = seen.size() >= NoCarrierWatch::kResultLine.size() &&
                           seen.compare(seen.size() - NoCarrierWatch::kResultLine.size(),
                                        NoCarrierWatch::kResultLine.size(), NoCarrierWatch::kResultLine) == 0;
         if (watch.Lost())
             break; // stays lost until re-armed
-        if (watch.Deadline().has_value() != ends)
+        if (watch.deadline().has_value() != ends)
             std::abort();
-        if (watch.Check(now + std::chrono::milliseconds(99)))
+        if (watch.check(now + std::chrono::milliseconds(99)))
             std::abort(); // never before the quiet time
     }
     return 0;

@@ -12,13 +12,13 @@
 
 namespace {
 
-long long NowMs() {
+long long nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-std::string Upper(std::string text) {
+std::string upper(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
@@ -30,8 +30,8 @@ PtyModem::PtyModem(std::string link, Options options)
     : m_link(std::move(link))
     , m_options(std::move(options)) {
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    Publish();
-    m_thread = std::thread(&PtyModem::Run, this);
+    publish();
+    m_thread = std::thread(&PtyModem::run, this);
 }
 
 PtyModem::~PtyModem() {
@@ -39,12 +39,12 @@ PtyModem::~PtyModem() {
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(m_wake, &one, sizeof one);
     m_thread.join();
-    CloseMaster();
+    closeMaster();
     ::unlink(m_link.c_str());
     ::close(m_wake);
 }
 
-void PtyModem::Publish() {
+void PtyModem::publish() {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     grantpt(m_master);
     unlockpt(m_master);
@@ -67,7 +67,7 @@ void PtyModem::Publish() {
     m_plusCount = 0;
 }
 
-void PtyModem::CloseMaster() {
+void PtyModem::closeMaster() {
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)
@@ -75,7 +75,7 @@ void PtyModem::CloseMaster() {
     m_master = m_slave = -1;
 }
 
-void PtyModem::Post(std::function<void()> action) {
+void PtyModem::post(std::function<void()> action) {
     {
         std::lock_guard lock(m_mutex);
         m_actions.push_back(std::move(action));
@@ -85,46 +85,46 @@ void PtyModem::Post(std::function<void()> action) {
 }
 
 void PtyModem::Ring() {
-    Post([this] {
+    post([this] {
         if (m_commandMode)
             Result("RING");
     });
 }
 
-void PtyModem::SendData(const std::string& bytes) {
-    Post([this, bytes] { Write(bytes); });
+void PtyModem::sendData(const std::string& bytes) {
+    post([this, bytes] { Write(bytes); });
 }
 
-void PtyModem::HangUpFarEnd() {
-    Post([this] {
-        CloseMaster();
+void PtyModem::hangUpFarEnd() {
+    post([this] {
+        closeMaster();
         {
             std::lock_guard lock(m_mutex);
             m_online = false;
         }
-        Publish();
+        publish();
     });
 }
 
-void PtyModem::Unplug() {
-    Post([this] {
-        CloseMaster();
+void PtyModem::unplug() {
+    post([this] {
+        closeMaster();
         ::unlink(m_link.c_str());
         std::lock_guard lock(m_mutex);
         m_online = false;
     });
 }
 
-void PtyModem::SetBehaviour(Behaviour behaviour) {
-    Post([this, behaviour] { m_options.behaviour = behaviour; });
+void PtyModem::setBehaviour(Behaviour behaviour) {
+    post([this, behaviour] { m_options.behaviour = behaviour; });
 }
 
-std::vector<std::string> PtyModem::Commands() const {
+std::vector<std::string> PtyModem::commands() const {
     std::lock_guard lock(m_mutex);
     return m_commands;
 }
 
-int PtyModem::CountCommands(const std::string& prefix) const {
+int PtyModem::countCommands(const std::string& prefix) const {
     std::lock_guard lock(m_mutex);
     int count = 0;
     for (const std::string& command : m_commands)
@@ -132,7 +132,7 @@ int PtyModem::CountCommands(const std::string& prefix) const {
     return count;
 }
 
-int PtyModem::Escapes() const {
+int PtyModem::escapes() const {
     std::lock_guard lock(m_mutex);
     return m_escapes;
 }
@@ -156,8 +156,8 @@ void PtyModem::Result(const std::string& text) {
     Write("\r\n" + text + "\r\n");
 }
 
-void PtyModem::OnCommandLine(const std::string& raw) {
-    const std::string line = Upper(raw);
+void PtyModem::onCommandLine(const std::string& raw) {
+    const std::string line = upper(raw);
     {
         std::lock_guard lock(m_mutex);
         m_commands.push_back(line);
@@ -183,10 +183,10 @@ void PtyModem::OnCommandLine(const std::string& raw) {
         const std::string number = line.substr(4);
         auto it = m_options.outcomes.find(number);
         m_dueResult = it == m_options.outcomes.end() ? m_options.defaultOutcome : it->second;
-        m_dueAt = m_dueResult.empty() ? 0 : NowMs() + m_options.dialDelayMs;
+        m_dueAt = m_dueResult.empty() ? 0 : nowMs() + m_options.dialDelayMs;
     } else if (line == "ATA") {
         m_dueResult = m_options.answerOutcome;
-        m_dueAt = m_dueResult.empty() ? 0 : NowMs() + m_options.answerDelayMs;
+        m_dueAt = m_dueResult.empty() ? 0 : nowMs() + m_options.answerDelayMs;
     } else if (line.rfind("ATH", 0) == 0) {
         std::lock_guard lock(m_mutex);
         m_online = false;
@@ -203,8 +203,8 @@ void PtyModem::OnCommandLine(const std::string& raw) {
     }
 }
 
-void PtyModem::OnBytes(const char* data, std::size_t size) {
-    const long long now = NowMs();
+void PtyModem::onBytes(const char* data, std::size_t size) {
+    const long long now = nowMs();
     if (!m_commandMode) {
         for (std::size_t i = 0; i < size; ++i) {
             const bool quietBefore = now - m_lastDataAt >= m_options.guardMs;
@@ -233,7 +233,7 @@ void PtyModem::OnBytes(const char* data, std::size_t size) {
             Write(std::string(1, c));
         if (c == '\r') {
             if (!m_line.empty())
-                OnCommandLine(m_line);
+                onCommandLine(m_line);
             m_line.clear();
         } else if (c != '\n' && m_line.size() < 200) {
             m_line.push_back(c);
@@ -241,7 +241,7 @@ void PtyModem::OnBytes(const char* data, std::size_t size) {
     }
 }
 
-void PtyModem::Run() {
+void PtyModem::run() {
     while (!m_stop) {
         int timeout = 20;
         pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_master, POLLIN, 0}};
@@ -261,9 +261,9 @@ void PtyModem::Run() {
             char buffer[512];
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
             if (n > 0)
-                OnBytes(buffer, static_cast<std::size_t>(n));
+                onBytes(buffer, static_cast<std::size_t>(n));
         }
-        const long long now = NowMs();
+        const long long now = nowMs();
         if (m_dueAt != 0 && now >= m_dueAt) {
             m_dueAt = 0;
             Result(m_dueResult);

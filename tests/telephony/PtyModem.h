@@ -45,27 +45,27 @@ public:
     const std::string& Link() const { return m_link; }
 
     void Ring();
-    void SendData(const std::string& bytes);
-    void HangUpFarEnd();
-    void Unplug();
-    void SetBehaviour(Behaviour behaviour);
+    void sendData(const std::string& bytes);
+    void hangUpFarEnd();
+    void unplug();
+    void setBehaviour(Behaviour behaviour);
 
     // What the modem saw: command lines (offline), escapes, online bytes.
-    std::vector<std::string> Commands() const;
-    int CountCommands(const std::string& prefix) const;
-    int Escapes() const;
+    std::vector<std::string> commands() const;
+    int countCommands(const std::string& prefix) const;
+    int escapes() const;
     std::string Data() const;
     bool Online() const;
 
 private:
-    void Publish();
-    void Run();
-    void Post(std::function<void()> action);
+    void publish();
+    void run();
+    void post(std::function<void()> action);
     void Write(const std::string& text);
     void Result(const std::string& text);
-    void OnCommandLine(const std::string& line);
-    void OnBytes(const char* data, std::size_t size);
-    void CloseMaster();
+    void onCommandLine(const std::string& line);
+    void onBytes(const char* data, std::size_t size);
+    void closeMaster();
 
     const std::string m_link;
     Options m_options;

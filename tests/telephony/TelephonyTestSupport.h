@@ -19,7 +19,7 @@
 #include <vector>
 
 // Runs the event loop until `done` holds or `ms` pass.
-inline bool WaitUntil(const std::function<bool()>& done, int ms) {
+inline bool waitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer elapsed;
     elapsed.start();
     while (!done()) {
@@ -31,8 +31,8 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-inline void RunEventsFor(int ms) {
-    WaitUntil([] { return false; }, ms);
+inline void runEventsFor(int ms) {
+    waitUntil([] { return false; }, ms);
 }
 
 class TestHost : public DialStatusFactory, public AnswerWatchdog {
@@ -46,17 +46,17 @@ public:
         TestHost& host;
     };
 
-    std::unique_ptr<DialStatusWindow> OpenDialStatus(const QString& number, const QString& status) override {
+    std::unique_ptr<DialStatusWindow> openDialStatus(const QString& number, const QString& status) override {
         shownNumbers.push_back(number);
         shownStatus = status;
         return std::make_unique<Window>(*this);
     }
-    void StartAnswerWatchdog(int ms) override {
+    void startAnswerWatchdog(int ms) override {
         watchdogMs = ms;
         watchdogRunning = true;
         ++watchdogStarts;
     }
-    void StopAnswerWatchdog() override { watchdogRunning = false; }
+    void stopAnswerWatchdog() override { watchdogRunning = false; }
 
     int openWindows = 0;
     std::vector<QString> shownNumbers;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
     const std::size_t step = 1 + data[0] % 23;
@@ -19,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     telnet::Decoder whole;
     std::string wholeData;
     std::vector<telnet::Event> wholeEvents;
-    whole.Feed(bytes, wholeData, wholeEvents);
+    whole.feed(bytes, wholeData, wholeEvents);
 
     telnet::Decoder pieces;
     std::string piecesData;
     std::vector<telnet::Event> piecesEvents;
     for (std::size_t at = 0; at < bytes.size(); at += step)
-        pieces.Feed(bytes.substr(at, step), piecesData, piecesEvents);
+        pieces.feed(bytes.substr(at, step), piecesData, piecesEvents);
 
     if (wholeData != piecesData || wholeEvents != piecesEvents || wholeData.size() > bytes.size())
         std::abort();
@@ -34,13 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const telnet::Event& event : wholeEvents) {
         if (event.payload.size() > telnet::Decoder::kMaxSubnegotiation)
             std::abort();
-        client.OnEvent(event, reply);
+        client.onEvent(event, reply);
     }
 
     telnet::Decoder back;
     std::string again;
     std::vector<telnet::Event> none;
-    back.Feed(telnet::Escaped(bytes), again, none);
+    back.feed(telnet::escaped(bytes), again, none);
     if (again != bytes || !none.empty())
         std::abort();
     return 0;

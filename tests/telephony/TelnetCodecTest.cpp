@@ -16,7 +16,7 @@ namespace {
 
 using K = Event::Kind;
 
-std::string Bytes(std::initializer_list<int> values) {
+std::string bytes(std::initializer_list<int> values) {
     std::string out;
     for (const int v : values)
         out.push_back(static_cast<char>(v));
@@ -28,11 +28,11 @@ struct Decoded {
     std::vector<Event> events;
 };
 
-Decoded Decode(const std::string& input, std::size_t step) {
+Decoded decode(const std::string& input, std::size_t step) {
     Decoder decoder;
     Decoded out;
     for (std::size_t at = 0; at < input.size(); at += step)
-        decoder.Feed(std::string_view(input).substr(at, step), out.data, out.events);
+        decoder.feed(std::string_view(input).substr(at, step), out.data, out.events);
     return out;
 }
 
@@ -43,40 +43,40 @@ TEST(TelnetDecoder, Table) {
         std::string data;
         std::vector<Event> events;
     };
-    const std::string longSub = Bytes({kIac, kSb, kOptComPort}) +
-                                std::string(Decoder::kMaxSubnegotiation + 5, 'x') + Bytes({kIac, kSe}) + "ok";
+    const std::string longSub = bytes({kIac, kSb, kOptComPort}) +
+                                std::string(Decoder::kMaxSubnegotiation + 5, 'x') + bytes({kIac, kSe}) + "ok";
     const Case cases[] = {
         {"plain data", "ATZ\r", "ATZ\r", {}},
-        {"doubled IAC is one data byte", Bytes({'a', kIac, kIac, 'b'}), Bytes({'a', 0xFF, 'b'}), {}},
-        {"negotiation", Bytes({kIac, kDo, kOptComPort, 'x'}), "x", {{K::Negotiation, kDo, kOptComPort, {}}}},
+        {"doubled IAC is one data byte", bytes({'a', kIac, kIac, 'b'}), bytes({'a', 0xFF, 'b'}), {}},
+        {"negotiation", bytes({kIac, kDo, kOptComPort, 'x'}), "x", {{K::Negotiation, kDo, kOptComPort, {}}}},
         {"every verb",
-         Bytes({kIac, kWill, 0, kIac, kWont, 1, kIac, kDo, 3, kIac, kDont, 5}),
+         bytes({kIac, kWill, 0, kIac, kWont, 1, kIac, kDo, 3, kIac, kDont, 5}),
          "",
          {{K::Negotiation, kWill, 0, {}},
           {K::Negotiation, kWont, 1, {}},
           {K::Negotiation, kDo, 3, {}},
           {K::Negotiation, kDont, 5, {}}}},
         {"modem state notification",
-         Bytes({'1', kIac, kSb, kOptComPort, 107, 0xB0, kIac, kSe, '2'}),
+         bytes({'1', kIac, kSb, kOptComPort, 107, 0xB0, kIac, kSe, '2'}),
          "12",
-         {{K::Subnegotiation, kSb, kOptComPort, Bytes({107, 0xB0})}}},
+         {{K::Subnegotiation, kSb, kOptComPort, bytes({107, 0xB0})}}},
         {"escaped IAC inside a subnegotiation",
-         Bytes({kIac, kSb, kOptComPort, 101, 0, kIac, kIac, 0, 0, kIac, kSe}),
+         bytes({kIac, kSb, kOptComPort, 101, 0, kIac, kIac, 0, 0, kIac, kSe}),
          "",
-         {{K::Subnegotiation, kSb, kOptComPort, Bytes({101, 0, 0xFF, 0, 0})}}},
-        {"bare command (NOP)", Bytes({kIac, 241, 'z'}), "z", {{K::Command, 241, 0, {}}}},
+         {{K::Subnegotiation, kSb, kOptComPort, bytes({101, 0, 0xFF, 0, 0})}}},
+        {"bare command (NOP)", bytes({kIac, 241, 'z'}), "z", {{K::Command, 241, 0, {}}}},
         {"subnegotiation without SE gives way to a command",
-         Bytes({kIac, kSb, kOptComPort, 7, kIac, kWill, 3, 'd'}),
+         bytes({kIac, kSb, kOptComPort, 7, kIac, kWill, 3, 'd'}),
          "d",
          {{K::Negotiation, kWill, 3, {}}}},
         {"oversized subnegotiation dropped whole", longSub, "ok", {}},
-        {"empty subnegotiation ignored", Bytes({kIac, kSb, kIac, kSe, 'e'}), "e", {}},
+        {"empty subnegotiation ignored", bytes({kIac, kSb, kIac, kSe, 'e'}), "e", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // Whole and byte by byte: the state carries across calls.
         for (std::size_t step : {c.input.size() + 1, std::size_t{1}, std::size_t{3}}) {
-            const Decoded got = Decode(c.input, step);
+            const Decoded got = decode(c.input, step);
             EXPECT_EQ(got.data, c.data);
             EXPECT_EQ(got.events, c.events);
         }
@@ -92,10 +92,10 @@ TEST(TelnetCodec, RandomFramesSurviveEscapingSplitAnywhere) {
             c = static_cast<char>(random() % 4 == 0 ? 0xFF : random() % 256);
         if (round % 7 == 0)
             frame += std::string(5, static_cast<char>(0xFF));
-        const std::string wire = Escaped(frame);
+        const std::string wire = escaped(frame);
         ASSERT_EQ(wire.size(),
                   frame.size() + static_cast<std::size_t>(std::count(frame.begin(), frame.end(), '\xFF')));
-        const Decoded got = Decode(wire, 1 + random() % 700);
+        const Decoded got = decode(wire, 1 + random() % 700);
         ASSERT_EQ(got.data, frame) << "round " << round;
         EXPECT_TRUE(got.events.empty());
     }
@@ -113,10 +113,10 @@ TEST(ComPortClient, NegotiatesOnceSetsTheLineUpAndFollowsCarrier) {
         Event event;
         std::string reply;
     };
-    const std::string settings = ComPort(kSetBaudRate, Bytes({0, 1, 0xC2, 0})) +
-                                 ComPort(kSetDataSize, Bytes({8})) + ComPort(kSetParity, Bytes({1})) +
-                                 ComPort(kSetStopSize, Bytes({1})) + ComPort(kSetControl, Bytes({1})) +
-                                 ComPort(kSetControl, Bytes({8}));
+    const std::string settings = comPort(kSetBaudRate, bytes({0, 1, 0xC2, 0})) +
+                                 comPort(kSetDataSize, bytes({8})) + comPort(kSetParity, bytes({1})) +
+                                 comPort(kSetStopSize, bytes({1})) + comPort(kSetControl, bytes({1})) +
+                                 comPort(kSetControl, bytes({8}));
     const Step steps[] = {
         {"our offer accepted: no answer", {K::Negotiation, kDo, kOptBinary, {}}, ""},
         {"server agrees to the option: line settings and DTR on",
@@ -128,25 +128,25 @@ TEST(ComPortClient, NegotiatesOnceSetsTheLineUpAndFollowsCarrier) {
         {"server binary asked for already", {K::Negotiation, kWill, kOptBinary, {}}, ""},
         {"server withdraws binary", {K::Negotiation, kWont, kOptBinary, {}}, Negotiation(kDont, kOptBinary)},
         {"withdrawn again: no loop", {K::Negotiation, kWont, kOptBinary, {}}, ""},
-        {"baud rate acknowledged", {K::Subnegotiation, kSb, kOptComPort, Bytes({101, 0, 1, 0xC2, 0})}, ""},
-        {"carrier on", {K::Subnegotiation, kSb, kOptComPort, Bytes({107, 0xB8})}, ""},
+        {"baud rate acknowledged", {K::Subnegotiation, kSb, kOptComPort, bytes({101, 0, 1, 0xC2, 0})}, ""},
+        {"carrier on", {K::Subnegotiation, kSb, kOptComPort, bytes({107, 0xB8})}, ""},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         std::string reply;
-        client.OnEvent(step.event, reply);
+        client.onEvent(step.event, reply);
         EXPECT_EQ(reply, step.reply);
     }
-    EXPECT_TRUE(client.Accepted());
-    EXPECT_EQ(client.SettingsAcknowledged(), 1);
-    EXPECT_TRUE(client.HasModemState());
-    EXPECT_TRUE(client.CarrierDetect());
+    EXPECT_TRUE(client.accepted());
+    EXPECT_EQ(client.settingsAcknowledged(), 1);
+    EXPECT_TRUE(client.hasModemState());
+    EXPECT_TRUE(client.carrierDetect());
     std::string reply;
-    client.OnEvent({K::Subnegotiation, kSb, kOptComPort, Bytes({107, 0x38})}, reply);
-    EXPECT_FALSE(client.CarrierDetect());
-    client.OnEvent({K::Negotiation, kDont, kOptComPort, {}}, reply);
-    EXPECT_TRUE(client.Refused());
-    EXPECT_EQ(ComPortClient::SetDtr(false), Bytes({kIac, kSb, kOptComPort, kSetControl, 9, kIac, kSe}));
+    client.onEvent({K::Subnegotiation, kSb, kOptComPort, bytes({107, 0x38})}, reply);
+    EXPECT_FALSE(client.carrierDetect());
+    client.onEvent({K::Negotiation, kDont, kOptComPort, {}}, reply);
+    EXPECT_TRUE(client.refused());
+    EXPECT_EQ(ComPortClient::setDtr(false), bytes({kIac, kSb, kOptComPort, kSetControl, 9, kIac, kSe}));
 }
 
 TEST(NetworkModems, UrlsListsAndNames) {
@@ -172,7 +172,7 @@ TEST(NetworkModems, UrlsListsAndNames) {
     };
     for (const UrlCase& c : urls) {
         SCOPED_TRACE(c.url);
-        const auto endpoint = ParseNetworkEndpoint(c.url);
+        const auto endpoint = parseNetworkEndpoint(c.url);
         ASSERT_EQ(endpoint.has_value(), c.valid);
         if (c.valid) {
             EXPECT_EQ(endpoint->kind, c.kind);
@@ -182,18 +182,18 @@ TEST(NetworkModems, UrlsListsAndNames) {
     }
 
     using L = std::vector<std::string>;
-    EXPECT_EQ(SplitModemList("/dev/ttyUSB3:/dev/ttyS1"), (L{"/dev/ttyUSB3", "/dev/ttyS1"}));
-    EXPECT_EQ(SplitModemList("tcp://host:4001"), (L{"tcp://host:4001"}));
-    EXPECT_EQ(SplitModemList(" /dev/ttyS1, rfc2217://a:2217\ttcp://b:1,,"),
+    EXPECT_EQ(splitModemList("/dev/ttyUSB3:/dev/ttyS1"), (L{"/dev/ttyUSB3", "/dev/ttyS1"}));
+    EXPECT_EQ(splitModemList("tcp://host:4001"), (L{"tcp://host:4001"}));
+    EXPECT_EQ(splitModemList(" /dev/ttyS1, rfc2217://a:2217\ttcp://b:1,,"),
               (L{"/dev/ttyS1", "rfc2217://a:2217", "tcp://b:1"}));
-    EXPECT_EQ(SplitModemList(""), L{});
+    EXPECT_EQ(splitModemList(""), L{});
 
     // The status pane's name: ATI3 first, then maker and model; never the bare ATI code.
-    EXPECT_EQ(ModemName({"", "Acme V.92 External"}, {"ignored"}, {}), "Acme V.92 External");
-    EXPECT_EQ(ModemName({}, {"+GMI: Acme"}, {"+GMM:  V92X "}), "Acme V92X");
-    EXPECT_EQ(ModemName({}, {}, {"V92X"}), "V92X");
-    EXPECT_EQ(ModemName({}, {}, {}), "");
-    EXPECT_EQ(ModemName({std::string(100, 'n')}, {}, {}).size(), 63u);
+    EXPECT_EQ(modemName({"", "Acme V.92 External"}, {"ignored"}, {}), "Acme V.92 External");
+    EXPECT_EQ(modemName({}, {"+GMI: Acme"}, {"+GMM:  V92X "}), "Acme V92X");
+    EXPECT_EQ(modemName({}, {}, {"V92X"}), "V92X");
+    EXPECT_EQ(modemName({}, {}, {}), "");
+    EXPECT_EQ(modemName({std::string(100, 'n')}, {}, {}).size(), 63u);
 }
 
 // Raw TCP carrier loss: only a whole result line that the modem sent last and
@@ -224,34 +224,34 @@ TEST(NoCarrierWatch, ResultLineCountsOnlyWhenNothingFollowsIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         NoCarrierWatch watch;
-        watch.Arm(500ms);
+        watch.arm(500ms);
         T at = t0;
         for (const std::string& chunk : c.chunks) {
-            watch.Feed(chunk, at);
-            EXPECT_FALSE(watch.Check(at));
+            watch.feed(chunk, at);
+            EXPECT_FALSE(watch.check(at));
             at += 10ms;
         }
-        EXPECT_EQ(watch.Check(at + 1s), c.lost);
+        EXPECT_EQ(watch.check(at + 1s), c.lost);
     }
 
     // The quiet time is measured from the line's arrival; before it nothing is final.
     NoCarrierWatch watch;
-    watch.Feed(line, t0); // not armed: ignored
-    EXPECT_FALSE(watch.Deadline());
-    watch.Arm(500ms);
-    watch.Feed(line, t0);
-    ASSERT_TRUE(watch.Deadline());
-    EXPECT_EQ(*watch.Deadline(), t0 + 500ms);
-    EXPECT_FALSE(watch.Check(t0 + 499ms));
-    EXPECT_TRUE(watch.Check(t0 + 500ms));
+    watch.feed(line, t0); // not armed: ignored
+    EXPECT_FALSE(watch.deadline());
+    watch.arm(500ms);
+    watch.feed(line, t0);
+    ASSERT_TRUE(watch.deadline());
+    EXPECT_EQ(*watch.deadline(), t0 + 500ms);
+    EXPECT_FALSE(watch.check(t0 + 499ms));
+    EXPECT_TRUE(watch.check(t0 + 500ms));
     EXPECT_TRUE(watch.Lost());
-    watch.Feed("more", t0 + 600ms); // lost stays lost until the next call
+    watch.feed("more", t0 + 600ms); // lost stays lost until the next call
     EXPECT_TRUE(watch.Lost());
-    watch.Arm(500ms);
+    watch.arm(500ms);
     EXPECT_FALSE(watch.Lost());
-    watch.Feed(line, t0);
-    watch.Disarm(); // the call ended by other means
-    EXPECT_FALSE(watch.Check(t0 + 1s));
+    watch.feed(line, t0);
+    watch.disarm(); // the call ended by other means
+    EXPECT_FALSE(watch.check(t0 + 1s));
 }
 
 } // namespace

@@ -45,22 +45,22 @@ protected:
 
     std::string Folder() const { return dir.path() + "/"; }
     // A finished round's report.json (and its folder) under the record folder.
-    void WriteRound(const PatrolReport& report) {
+    void writeRound(const PatrolReport& report) {
         const QString folder = QString::fromStdString(Folder()) + report.folder;
         ASSERT_TRUE(QDir().mkpath(folder));
         QFile file(folder + "/report.json");
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(report.ToJson());
+        file.write(report.toJson());
     }
     // A 24-bit bitmap at `relative` under the record folder.
-    void WritePicture(const QString& relative) {
+    void writePicture(const QString& relative) {
         const QString path = QString::fromStdString(Folder()) + relative;
         ASSERT_TRUE(QDir().mkpath(path.section(u'/', 0, -2)));
         QImage picture(64, 48, QImage::Format_RGB888);
         picture.fill(Qt::darkGreen);
         ASSERT_TRUE(picture.save(path, "BMP"));
     }
-    static bool RunUntil(const std::function<bool()>& done, int ms = 5000) {
+    static bool runUntil(const std::function<bool()>& done, int ms = 5000) {
         QElapsedTimer elapsed;
         elapsed.start();
         while (!done() && elapsed.elapsed() < ms)
@@ -71,23 +71,23 @@ protected:
     ScriptedDialogService dialogs;
 };
 
-QStringList Rows(const QListWidget* list) {
+QStringList rows(const QListWidget* list) {
     QStringList rows;
     for (int row = 0; row < list->count(); ++row)
         rows << list->item(row)->text() + (list->item(row)->checkState() == Qt::Checked ? "+" : "");
     return rows;
 }
 
-void ClickOk(QDialog* dialog) {
+void clickOk(QDialog* dialog) {
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
 }
 
 TEST_F(PatrolStoreTest, SettingsRoundTripAndUnusableValuesReadAsOff) {
     // Nothing stored: no patrol, no unattended option on.
-    const PatrolSettings empty = PatrolSettings::Read(store);
+    const PatrolSettings empty = PatrolSettings::read(store);
     EXPECT_TRUE(empty.entries.isEmpty());
     EXPECT_FALSE(empty.scheduled);
-    const UnattendedSettings off = UnattendedSettings::Read(store);
+    const UnattendedSettings off = UnattendedSettings::read(store);
     EXPECT_FALSE(off.reconnect);
     EXPECT_EQ(off.reconnectAttempts, 5);
     EXPECT_FALSE(off.retentionFreeSpace);
@@ -97,29 +97,29 @@ TEST_F(PatrolStoreTest, SettingsRoundTripAndUnusableValuesReadAsOff) {
     s.entries = {"North Gate", "Yard"};
     s.scheduled = true;
     s.everyHours = 6;
-    s.times = *PatrolSettings::ParseTimes("20:00, 8:00 08:00");
+    s.times = *PatrolSettings::parseTimes("20:00, 8:00 08:00");
     s.recordSeconds = 15;
-    ASSERT_TRUE(s.Store(store));
-    const PatrolSettings back = PatrolSettings::Read(store);
+    ASSERT_TRUE(s.store(store));
+    const PatrolSettings back = PatrolSettings::read(store);
     EXPECT_EQ(back.entries, s.entries);
     EXPECT_TRUE(back.scheduled);
     EXPECT_EQ(back.everyHours, 6);
-    EXPECT_EQ(PatrolSettings::FormatTimes(back.times), "08:00 20:00");
+    EXPECT_EQ(PatrolSettings::formatTimes(back.times), "08:00 20:00");
     EXPECT_EQ(back.recordSeconds, 15);
 
     // Out-of-range values as another program may have written them.
-    ASSERT_TRUE(store.SetProfileInt("Patrol", "EveryHours", 169));
-    ASSERT_TRUE(store.SetProfileInt("Patrol", "RecordSeconds", -1));
-    ASSERT_TRUE(store.SetProfileText("Patrol", "Times", "25:00"));
-    ASSERT_TRUE(store.SetProfileInt("Unattended", "ReconnectAttempts", 21));
-    ASSERT_TRUE(store.SetProfileInt("Unattended", "RetentionDays", -3));
-    const PatrolSettings bad = PatrolSettings::Read(store);
+    ASSERT_TRUE(store.setProfileInt("Patrol", "EveryHours", 169));
+    ASSERT_TRUE(store.setProfileInt("Patrol", "RecordSeconds", -1));
+    ASSERT_TRUE(store.setProfileText("Patrol", "Times", "25:00"));
+    ASSERT_TRUE(store.setProfileInt("Unattended", "ReconnectAttempts", 21));
+    ASSERT_TRUE(store.setProfileInt("Unattended", "RetentionDays", -3));
+    const PatrolSettings bad = PatrolSettings::read(store);
     EXPECT_EQ(bad.everyHours, 0);
     EXPECT_EQ(bad.recordSeconds, 0);
     EXPECT_TRUE(bad.times.isEmpty());
-    EXPECT_EQ(UnattendedSettings::Read(store).reconnectAttempts, 5);
-    EXPECT_EQ(UnattendedSettings::Read(store).retentionDays, 0);
-    EXPECT_FALSE(PatrolSettings::ParseTimes("8:00 noon").has_value());
+    EXPECT_EQ(UnattendedSettings::read(store).reconnectAttempts, 5);
+    EXPECT_EQ(UnattendedSettings::read(store).retentionDays, 0);
+    EXPECT_FALSE(PatrolSettings::parseTimes("8:00 noon").has_value());
 }
 
 TEST_F(PatrolStoreTest, SitesComeFromThePhoneBookInTheGivenOrder) {
@@ -127,7 +127,7 @@ TEST_F(PatrolStoreTest, SitesComeFromThePhoneBookInTheGivenOrder) {
     ASSERT_TRUE(store.SavePhoneEntry({"Yard", "pw2", "5550102", ""}));
     QStringList missing;
     const std::vector<PatrolSite> sites =
-        PatrolSitesFromPhoneBook(store, {"yard", "Nowhere", "North Gate"}, &missing);
+        patrolSitesFromPhoneBook(store, {"yard", "Nowhere", "North Gate"}, &missing);
     ASSERT_EQ(sites.size(), 2u);
     EXPECT_EQ(sites[0].name, "Yard");
     EXPECT_EQ(sites[0].number, "5550102");
@@ -146,46 +146,46 @@ TEST_F(PatrolStoreTest, SetupDialogEditsListAndScheduleAndStoresThemInThePatrolS
         ASSERT_TRUE(store.SavePhoneEntry({name, "pw", "1", ""}));
     PatrolSettings before;
     before.entries = {"Yard"};
-    before.times = *PatrolSettings::ParseTimes("08:00");
-    ASSERT_TRUE(before.Store(store));
+    before.times = *PatrolSettings::parseTimes("08:00");
+    ASSERT_TRUE(before.store(store));
 
     ModalDriver driver;
     driver.then([](QDialog* d) {
         auto* sites = d->findChild<QListWidget*>("patrolSites");
         ASSERT_NE(sites, nullptr);
-        EXPECT_EQ(Rows(sites), (QStringList{"Yard+", "Dock", "Gate"}));
+        EXPECT_EQ(rows(sites), (QStringList{"Yard+", "Dock", "Gate"}));
         sites->item(2)->setCheckState(Qt::Checked);
         sites->setCurrentRow(2);
         d->findChild<QPushButton*>("patrolUp")->click();
         d->findChild<QPushButton*>("patrolUp")->click();
         d->findChild<QPushButton*>("patrolUp")->click(); // already at the top
-        EXPECT_EQ(Rows(sites), (QStringList{"Gate+", "Yard+", "Dock"}));
+        EXPECT_EQ(rows(sites), (QStringList{"Gate+", "Yard+", "Dock"}));
         d->findChild<QCheckBox*>("patrolScheduled")->setChecked(true);
         d->findChild<QSpinBox*>("patrolRecordSeconds")->setValue(15);
         auto* times = d->findChild<QLineEdit*>("patrolTimes");
         times->setText("20:00 noon");
-        ClickOk(d);
+        clickOk(d);
         EXPECT_TRUE(d->isVisible()); // not a time: the dialog stays
         times->setText("20:00, 6:30");
-        ClickOk(d);
+        clickOk(d);
     });
-    EXPECT_TRUE(PatrolSetupDialog::Run(nullptr, store));
+    EXPECT_TRUE(PatrolSetupDialog::run(nullptr, store));
     EXPECT_TRUE(driver.done());
-    EXPECT_EQ(store.GetProfileText("Patrol", "Entries", {}), "Gate\nYard");
-    EXPECT_EQ(store.GetProfileInt("Patrol", "Scheduled", 0), 1);
-    EXPECT_EQ(store.GetProfileInt("Patrol", "EveryHours", -1), 0);
-    EXPECT_EQ(store.GetProfileText("Patrol", "Times", {}), "06:30 20:00");
-    EXPECT_EQ(store.GetProfileInt("Patrol", "RecordSeconds", 0), 15);
+    EXPECT_EQ(store.profileText("Patrol", "Entries", {}), "Gate\nYard");
+    EXPECT_EQ(store.profileInt("Patrol", "Scheduled", 0), 1);
+    EXPECT_EQ(store.profileInt("Patrol", "EveryHours", -1), 0);
+    EXPECT_EQ(store.profileText("Patrol", "Times", {}), "06:30 20:00");
+    EXPECT_EQ(store.profileInt("Patrol", "RecordSeconds", 0), 15);
 
     // Shown again as stored; Cancel keeps it.
     driver.then([](QDialog* d) {
-        EXPECT_EQ(Rows(d->findChild<QListWidget*>("patrolSites")), (QStringList{"Gate+", "Yard+", "Dock"}));
+        EXPECT_EQ(rows(d->findChild<QListWidget*>("patrolSites")), (QStringList{"Gate+", "Yard+", "Dock"}));
         EXPECT_EQ(d->findChild<QLineEdit*>("patrolTimes")->text(), "06:30 20:00");
         d->findChild<QSpinBox*>("patrolHours")->setValue(12);
         d->reject();
     });
-    EXPECT_FALSE(PatrolSetupDialog::Run(nullptr, store));
-    EXPECT_EQ(PatrolSettings::Read(store).everyHours, 0);
+    EXPECT_FALSE(PatrolSetupDialog::run(nullptr, store));
+    EXPECT_EQ(PatrolSettings::read(store).everyHours, 0);
 }
 
 // View > Patrol report: finished rounds newest first, failures in red, the
@@ -199,20 +199,20 @@ TEST_F(PatrolStoreTest, ReportWindowListsRoundsInRedForFailuresAndOpensAThumbnai
     gate.channels.push_back({1, "Door", older.folder + "/Gate/0001.bmp", older.started, "picture"});
     gate.channels.push_back({2, "Yard", "", QDateTime(), "no picture"});
     older.sites.push_back(gate);
-    WriteRound(older);
-    WritePicture(gate.channels[0].file);
+    writeRound(older);
+    writePicture(gate.channels[0].file);
     PatrolReport newer;
     newer.started = QDateTime(QDate(2026, 3, 4), QTime(18, 0));
     newer.folder = "patrol/20260304-180000";
     newer.sites.push_back({"Dock", "2", false, "busy", {}});
-    WriteRound(newer);
+    writeRound(newer);
     ASSERT_TRUE(
         QDir().mkpath(QString::fromStdString(Folder()) + "patrol/20260304-190000")); // under way: no report
 
     QPointer<PatrolReportWindow> window =
-        new PatrolReportWindow(LoadRecentPatrolReports(Folder(), 10), Folder(), dialogs);
+        new PatrolReportWindow(loadRecentPatrolReports(Folder(), 10), Folder(), dialogs);
     window->show();
-    QTreeWidget* tree = window->Tree();
+    QTreeWidget* tree = window->tree();
     ASSERT_EQ(tree->topLevelItemCount(), 2);
     QTreeWidgetItem* missed = tree->topLevelItem(0);
     EXPECT_EQ(missed->text(0), "2026-03-04 18:00:00");
@@ -227,19 +227,19 @@ TEST_F(PatrolStoreTest, ReportWindowListsRoundsInRedForFailuresAndOpensAThumbnai
     QTreeWidgetItem* none = site->child(1);
     EXPECT_EQ(none->foreground(1).color(), QColor(Qt::red));
 
-    ASSERT_TRUE(RunUntil([&] { return window->PendingThumbnails() == 0; }));
+    ASSERT_TRUE(runUntil([&] { return window->pendingThumbnails() == 0; }));
     EXPECT_FALSE(picture->icon(0).isNull());
     EXPECT_TRUE(none->icon(0).isNull());
     emit tree->itemClicked(none, 0);
     EXPECT_TRUE(window->findChildren<StillViewer*>().isEmpty());
     emit tree->itemClicked(picture, 0); // read on a worker, shown when read
-    ASSERT_TRUE(RunUntil([&] { return !window->findChildren<StillViewer*>().isEmpty(); }));
+    ASSERT_TRUE(runUntil([&] { return !window->findChildren<StillViewer*>().isEmpty(); }));
     const QList<StillViewer*> viewers = window->findChildren<StillViewer*>();
     ASSERT_EQ(viewers.size(), 1);
     EXPECT_TRUE(viewers[0]->isVisible());
     EXPECT_TRUE(viewers[0]->windowTitle().contains("0001 Door"));
     window->close();
-    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(runUntil([&] { return window.isNull(); }));
 
     // Many thumbnails, closed at once: the worker stops and posts to nobody.
     std::vector<PatrolReport> many(1, older);
@@ -248,7 +248,7 @@ TEST_F(PatrolStoreTest, ReportWindowListsRoundsInRedForFailuresAndOpensAThumbnai
     window = new PatrolReportWindow(many, Folder(), dialogs);
     window->show();
     window->close();
-    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(runUntil([&] { return window.isNull(); }));
     QThreadPool::globalInstance()->waitForDone();
     QApplication::processEvents();
 }
@@ -262,7 +262,7 @@ TEST_F(PatrolStoreTest, ReportWindowOpensAtOnceAndReadsTheRoundsOffItsThread) {
     round.started = QDateTime(QDate(2026, 3, 4), QTime(6, 0));
     round.folder = "patrol/20260304-060000";
     round.sites.push_back({"Gate", "1", true, "reached", {}});
-    WriteRound(round);
+    writeRound(round);
 
     // A resolver that holds its caller until released, as a hung volume does.
     struct Volume {
@@ -292,15 +292,15 @@ TEST_F(PatrolStoreTest, ReportWindowOpensAtOnceAndReadsTheRoundsOffItsThread) {
 
     QPointer<PatrolReportWindow> window = new PatrolReportWindow("stored/", resolve, dialogs);
     window->show();
-    ASSERT_TRUE(RunUntil([&] { return called(1); }));
+    ASSERT_TRUE(runUntil([&] { return called(1); }));
     QApplication::processEvents();
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->Loaded());
-    EXPECT_EQ(window->Tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(window->tree()->topLevelItemCount(), 0);
     answer();
-    ASSERT_TRUE(RunUntil([&] { return window->Loaded(); }));
-    ASSERT_EQ(window->Tree()->topLevelItemCount(), 1);
-    EXPECT_EQ(window->Tree()->topLevelItem(0)->child(0)->text(0), "Gate");
+    ASSERT_TRUE(runUntil([&] { return window->Loaded(); }));
+    ASSERT_EQ(window->tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(window->tree()->topLevelItem(0)->child(0)->text(0), "Gate");
     {
         std::lock_guard guard(volume->lock);
         EXPECT_NE(volume->callers[0], std::this_thread::get_id());
@@ -308,13 +308,13 @@ TEST_F(PatrolStoreTest, ReportWindowOpensAtOnceAndReadsTheRoundsOffItsThread) {
         volume->answers = false;
     }
     window->close();
-    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(runUntil([&] { return window.isNull(); }));
 
     window = new PatrolReportWindow("stored/", resolve, dialogs);
     window->show();
-    ASSERT_TRUE(RunUntil([&] { return called(2); }));
+    ASSERT_TRUE(runUntil([&] { return called(2); }));
     window->close();
-    ASSERT_TRUE(RunUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(runUntil([&] { return window.isNull(); }));
     answer();
     QThreadPool::globalInstance()->waitForDone();
     QApplication::processEvents();
@@ -324,17 +324,17 @@ TEST(PatrolSchedule, EveryNHoursOrTheNextTimeOfDay) {
     PatrolSettings s;
     s.entries = {"A"};
     const QDateTime last(QDate(2026, 3, 4), QTime(21, 30));
-    EXPECT_FALSE(PatrolSchedule::NextRound(s, last).has_value()); // not scheduled
+    EXPECT_FALSE(PatrolSchedule::nextRound(s, last).has_value()); // not scheduled
     s.scheduled = true;
-    EXPECT_FALSE(PatrolSchedule::NextRound(s, last).has_value()); // neither hours nor times
-    s.times = *PatrolSettings::ParseTimes("08:00 21:30 22:00");
-    EXPECT_EQ(PatrolSchedule::NextRound(s, last), QDateTime(QDate(2026, 3, 4), QTime(22, 0)));
-    EXPECT_EQ(PatrolSchedule::NextRound(s, QDateTime(QDate(2026, 3, 4), QTime(23, 0))),
+    EXPECT_FALSE(PatrolSchedule::nextRound(s, last).has_value()); // neither hours nor times
+    s.times = *PatrolSettings::parseTimes("08:00 21:30 22:00");
+    EXPECT_EQ(PatrolSchedule::nextRound(s, last), QDateTime(QDate(2026, 3, 4), QTime(22, 0)));
+    EXPECT_EQ(PatrolSchedule::nextRound(s, QDateTime(QDate(2026, 3, 4), QTime(23, 0))),
               QDateTime(QDate(2026, 3, 5), QTime(8, 0)));
     s.everyHours = 168; // hours win over times
-    EXPECT_EQ(PatrolSchedule::NextRound(s, last), last.addDays(7));
+    EXPECT_EQ(PatrolSchedule::nextRound(s, last), last.addDays(7));
     s.entries.clear();
-    EXPECT_FALSE(PatrolSchedule::NextRound(s, last).has_value());
+    EXPECT_FALSE(PatrolSchedule::nextRound(s, last).has_value());
 }
 
 TEST(PatrolReport, JsonKeepsEverySiteAndChannelAndSaysWhetherAllWereReached) {
@@ -346,13 +346,13 @@ TEST(PatrolReport, JsonKeepsEverySiteAndChannelAndSaysWhetherAllWereReached) {
                                 QDateTime(QDate(2026, 3, 4), QTime(5, 6, 9)), "picture"});
     reached.channels.push_back({2, "Yard", "", QDateTime(), "no picture"});
     report.sites.push_back(reached);
-    EXPECT_TRUE(report.AllReached());
+    EXPECT_TRUE(report.allReached());
     report.sites.push_back({"Dock", "2", false, "busy", {}});
-    EXPECT_FALSE(report.AllReached());
+    EXPECT_FALSE(report.allReached());
 
-    const QByteArray json = report.ToJson();
+    const QByteArray json = report.toJson();
     EXPECT_TRUE(json.contains("\"allReached\": false"));
-    const PatrolReport back = PatrolReport::FromJson(json);
+    const PatrolReport back = PatrolReport::fromJson(json);
     EXPECT_EQ(back.started, report.started);
     EXPECT_EQ(back.folder, report.folder);
     ASSERT_EQ(back.sites.size(), 2u);
@@ -366,17 +366,17 @@ TEST(PatrolReport, JsonKeepsEverySiteAndChannelAndSaysWhetherAllWereReached) {
     // Whatever a damaged file holds, reading it yields a report, maybe empty.
     for (const char* damaged :
          {"", "{", "[1,2]", "{\"sites\": 5}", "{\"sites\": [1, {\"channels\": \"x\"}]}"})
-        EXPECT_NO_THROW(PatrolReport::FromJson(damaged)) << damaged;
-    EXPECT_EQ(PatrolReport::FromJson("{\"sites\": [1, {\"channels\": \"x\"}]}").sites.size(), 2u);
+        EXPECT_NO_THROW(PatrolReport::fromJson(damaged)) << damaged;
+    EXPECT_EQ(PatrolReport::fromJson("{\"sites\": [1, {\"channels\": \"x\"}]}").sites.size(), 2u);
 }
 
 TEST(PatrolReport, SiteNamesBecomeSingleSafeFolderNames) {
-    EXPECT_EQ(FileSafeName("North Gate"), "North Gate");
-    EXPECT_EQ(FileSafeName("a/b\\c:d*?"), "a_b_c_d__");
-    EXPECT_EQ(FileSafeName("../.."), ".._..");
-    EXPECT_EQ(FileSafeName(".."), "site");
-    EXPECT_EQ(FileSafeName("  "), "site");
-    EXPECT_EQ(FileSafeName("Caf\u00e9"), "Caf_");
+    EXPECT_EQ(fileSafeName("North Gate"), "North Gate");
+    EXPECT_EQ(fileSafeName("a/b\\c:d*?"), "a_b_c_d__");
+    EXPECT_EQ(fileSafeName("../.."), ".._..");
+    EXPECT_EQ(fileSafeName(".."), "site");
+    EXPECT_EQ(fileSafeName("  "), "site");
+    EXPECT_EQ(fileSafeName("Caf\u00e9"), "Caf_");
 }
 
 } // namespace

@@ -29,7 +29,7 @@ RetentionClip Clip(const std::string& name, const std::string& date, const std::
     return c;
 }
 
-std::vector<std::string> Names(const std::vector<RetentionClip>& clips, const std::vector<size_t>& picked) {
+std::vector<std::string> names(const std::vector<RetentionClip>& clips, const std::vector<size_t>& picked) {
     std::vector<std::string> names;
     for (size_t i : picked)
         names.push_back(clips[i].fileName);
@@ -41,7 +41,7 @@ const auto kNoneInUse = [](const RetentionClip&) {
 };
 
 TEST(RetentionPlanner, StartKeysTakeOnlyWellFormedDatesAndTimes) {
-    EXPECT_EQ(RetentionStartKey("2024/03/05", "14:07"), 202403051407u);
+    EXPECT_EQ(retentionStartKey("2024/03/05", "14:07"), 202403051407u);
     for (auto [d, t] : std::vector<std::pair<const char*, const char*>>{{"2024/3/05", "14:07"},
                                                                         {"2024/13/05", "14:07"},
                                                                         {"2024/03/05", "24:00"},
@@ -50,8 +50,8 @@ TEST(RetentionPlanner, StartKeysTakeOnlyWellFormedDatesAndTimes) {
                                                                         {"", ""},
                                                                         {"2024/03/0x", "14:07"},
                                                                         {"0000/03/05", "14:07"}})
-        EXPECT_EQ(RetentionStartKey(d, t), 0u) << d << " " << t;
-    EXPECT_EQ(RetentionTargetBytes(1000), 1100u);
+        EXPECT_EQ(retentionStartKey(d, t), 0u) << d << " " << t;
+    EXPECT_EQ(retentionTargetBytes(1000), 1100u);
 }
 
 TEST(RetentionPlanner, FreeSpaceRuleDeletesOldestFirstUntilTenPercentAboveTheLimit) {
@@ -64,33 +64,33 @@ TEST(RetentionPlanner, FreeSpaceRuleDeletesOldestFirstUntilTenPercentAboveTheLim
     policy.freeSpaceRule = true;
     policy.limitBytes = 1000;
     policy.freeBytes = 500; // target 1100: 600 to free -> two clips
-    RetentionPlan plan = PlanRetention(clips, policy, kNoneInUse);
-    EXPECT_EQ(Names(clips, plan.deleteClips), (std::vector<std::string>{"a1", "a2"}));
+    RetentionPlan plan = planRetention(clips, policy, kNoneInUse);
+    EXPECT_EQ(names(clips, plan.deleteClips), (std::vector<std::string>{"a1", "a2"}));
     EXPECT_EQ(plan.bytesFreed, 600u);
     EXPECT_TRUE(plan.dropEntries.empty());
 
     // A clip in use is passed over, the next one goes instead.
-    plan = PlanRetention(clips, policy, [](const RetentionClip& c) { return c.fileName == "a1"; });
-    EXPECT_EQ(Names(clips, plan.deleteClips), (std::vector<std::string>{"a2", "b"}));
+    plan = planRetention(clips, policy, [](const RetentionClip& c) { return c.fileName == "a1"; });
+    EXPECT_EQ(names(clips, plan.deleteClips), (std::vector<std::string>{"a2", "b"}));
 
     // Clips on another volume free nothing here and stay.
     clips[3].onRecordVolume = false; // a1
-    plan = PlanRetention(clips, policy, kNoneInUse);
-    EXPECT_EQ(Names(clips, plan.deleteClips), (std::vector<std::string>{"a2", "b"}));
+    plan = planRetention(clips, policy, kNoneInUse);
+    EXPECT_EQ(names(clips, plan.deleteClips), (std::vector<std::string>{"a2", "b"}));
 
     // At or above the limit, or with the rule off, nothing goes.
     policy.freeBytes = 1000;
-    EXPECT_TRUE(PlanRetention(clips, policy, kNoneInUse).deleteClips.empty());
+    EXPECT_TRUE(planRetention(clips, policy, kNoneInUse).deleteClips.empty());
     policy.freeBytes = 0;
     policy.freeSpaceRule = false;
-    EXPECT_TRUE(PlanRetention(clips, policy, kNoneInUse).deleteClips.empty());
+    EXPECT_TRUE(planRetention(clips, policy, kNoneInUse).deleteClips.empty());
 
     // Never more than there is: everything deletable goes, the bad date stays.
     policy.freeSpaceRule = true;
     policy.limitBytes = 1'000'000;
     clips[3].onRecordVolume = true;
-    plan = PlanRetention(clips, policy, kNoneInUse);
-    EXPECT_EQ(Names(clips, plan.deleteClips), (std::vector<std::string>{"a1", "a2", "b", "c", "new"}));
+    plan = planRetention(clips, policy, kNoneInUse);
+    EXPECT_EQ(names(clips, plan.deleteClips), (std::vector<std::string>{"a1", "a2", "b", "c", "new"}));
 }
 
 TEST(RetentionPlanner, AgeLimitAndVanishedEntries) {
@@ -103,16 +103,16 @@ TEST(RetentionPlanner, AgeLimitAndVanishedEntries) {
     clips[4].folderReadable = false;
     RetentionPolicy policy;
     policy.ageCutoffKey = 202402011201; // clips started before 2024/02/01 12:01
-    const RetentionPlan plan = PlanRetention(clips, policy, kNoneInUse);
-    EXPECT_EQ(Names(clips, plan.deleteClips), (std::vector<std::string>{"old", "edge"}));
+    const RetentionPlan plan = planRetention(clips, policy, kNoneInUse);
+    EXPECT_EQ(names(clips, plan.deleteClips), (std::vector<std::string>{"old", "edge"}));
     // Only the entry whose folder can be read loses its entry.
-    EXPECT_EQ(Names(clips, plan.dropEntries), std::vector<std::string>{"gone"});
+    EXPECT_EQ(names(clips, plan.dropEntries), std::vector<std::string>{"gone"});
 
-    EXPECT_EQ(PlanPatrolFolders({"20240101-000000", "20240201-120100", "20240201-120059", "notes",
+    EXPECT_EQ(planPatrolFolders({"20240101-000000", "20240201-120100", "20240201-120059", "notes",
                                  "2024010-1000000", "20240101_000000"},
                                 202402011201),
               (std::vector<std::string>{"20240101-000000", "20240201-120059"}));
-    EXPECT_TRUE(PlanPatrolFolders({"20240101-000000"}, 0).empty());
+    EXPECT_TRUE(planPatrolFolders({"20240101-000000"}, 0).empty());
 }
 
 // A whole pass on a temporary record folder and clip index.
@@ -121,7 +121,7 @@ protected:
     void SetUp() override { std::filesystem::create_directories(recordFolder); }
 
     // A clip with `bytes` of video and 10 of image in `folder`, indexed.
-    void AddClip(const std::string& name, const std::string& date, const std::string& time, size_t bytes,
+    void addClip(const std::string& name, const std::string& date, const std::string& time, size_t bytes,
                  const std::string& folder = {}, bool files = true) {
         const std::string where = folder.empty() ? recordFolder : folder;
         if (files) {
@@ -131,7 +131,7 @@ protected:
         ClipRecord record{name + ".avi", 0, 1, "", date, time, date, time, name + ".img", where};
         ASSERT_TRUE(index.SaveClipRecord(record));
     }
-    std::vector<std::string> Indexed() {
+    std::vector<std::string> indexed() {
         std::vector<ClipRecord> records;
         index.LoadClipRecords(records);
         std::vector<std::string> names;
@@ -141,7 +141,7 @@ protected:
         return names;
     }
     bool Exists(const std::string& file) const { return std::filesystem::exists(recordFolder + file); }
-    RetentionRequest Request() const {
+    RetentionRequest request() const {
         RetentionRequest r;
         r.storePath = store.filePath();
         r.recordFolder = recordFolder;
@@ -162,16 +162,16 @@ protected:
 };
 
 TEST_F(RetentionPassTest, FreesSpaceOldestFirstFilesBeforeEntriesSparingClipsInUse) {
-    AddClip("a", "2024/01/01", "00:00", 400);
-    AddClip("b", "2024/01/02", "00:00", 400);
-    AddClip("c", "2024/01/03", "00:00", 400);
-    AddClip("d", "2024/01/04", "00:00", 400);
+    addClip("a", "2024/01/01", "00:00", 400);
+    addClip("b", "2024/01/02", "00:00", 400);
+    addClip("c", "2024/01/03", "00:00", 400);
+    addClip("d", "2024/01/04", "00:00", 400);
     ClipsInUse::Token playing(recordFolder + "a.avi");
     freeBytes = 500; // 600 short of 1100: b and c (410 each)
 
-    RetentionRequest request = Request();
+    RetentionRequest request = this->request();
     request.freeSpaceRule = true;
-    const RetentionResult result = worker.RunPass(request);
+    const RetentionResult result = worker.runPass(request);
     ASSERT_TRUE(result.fullPass);
     ASSERT_EQ(result.deleted.size(), 2u);
     EXPECT_EQ(result.deleted[0], std::make_pair(recordFolder + "b.avi", uint64_t(410)));
@@ -180,45 +180,45 @@ TEST_F(RetentionPassTest, FreesSpaceOldestFirstFilesBeforeEntriesSparingClipsInU
     EXPECT_FALSE(Exists("b.avi"));
     EXPECT_FALSE(Exists("b.img"));
     EXPECT_TRUE(Exists("d.img"));
-    EXPECT_EQ(Indexed(), (std::vector<std::string>{"a.avi", "d.avi"}));
+    EXPECT_EQ(indexed(), (std::vector<std::string>{"a.avi", "d.avi"}));
 
     // Above the limit nothing is even read.
     freeBytes = 5000;
-    EXPECT_FALSE(worker.RunPass(request).fullPass);
+    EXPECT_FALSE(worker.runPass(request).fullPass);
 }
 
 TEST_F(RetentionPassTest, HealsInterruptedPassesButNeverEmptiesAnUnreachableFolder) {
-    AddClip("kept", "2024/05/31", "00:00", 10);
-    AddClip("vanished", "2024/05/31", "00:01", 10, {}, false); // files gone, entry left
+    addClip("kept", "2024/05/31", "00:00", 10);
+    addClip("vanished", "2024/05/31", "00:01", 10, {}, false); // files gone, entry left
     const std::string unmounted = dir.file("unmounted/");      // the folder does not exist
-    AddClip("away1", "2020/01/01", "00:00", 10, unmounted, false);
-    AddClip("away2", "2020/01/01", "00:01", 10, unmounted, false);
+    addClip("away1", "2020/01/01", "00:00", 10, unmounted, false);
+    addClip("away2", "2020/01/01", "00:01", 10, unmounted, false);
     std::filesystem::create_directories(recordFolder + "patrol/20240101-000000/Gate");
     std::filesystem::create_directories(recordFolder + "patrol/20240531-000000");
 
-    RetentionRequest request = Request();
+    RetentionRequest request = this->request();
     request.maxAgeDays = 30;
     freeBytes = 0;
-    const RetentionResult result = worker.RunPass(request);
+    const RetentionResult result = worker.runPass(request);
     ASSERT_TRUE(result.fullPass);
     EXPECT_TRUE(result.deleted.empty());
     EXPECT_EQ(result.entriesDropped, 1u);
-    EXPECT_EQ(Indexed(), (std::vector<std::string>{"away1.avi", "away2.avi", "kept.avi"}));
+    EXPECT_EQ(indexed(), (std::vector<std::string>{"away1.avi", "away2.avi", "kept.avi"}));
     EXPECT_EQ(result.patrolFoldersRemoved, 1u);
     EXPECT_FALSE(Exists("patrol/20240101-000000"));
     EXPECT_TRUE(Exists("patrol/20240531-000000"));
 
     // The age rule keeps its hourly pace unless forced.
     request.now += 60;
-    EXPECT_FALSE(worker.RunPass(request).fullPass);
+    EXPECT_FALSE(worker.runPass(request).fullPass);
     request.now += 3600;
-    EXPECT_TRUE(worker.RunPass(request).fullPass);
+    EXPECT_TRUE(worker.runPass(request).fullPass);
 }
 
 TEST_F(RetentionPassTest, AgeLimitOnTheWorkerThreadReportsOnTheCallersThread) {
-    AddClip("old", "2024/04/01", "00:00", 10);
-    AddClip("young", "2024/05/30", "00:00", 10);
-    RetentionRequest request = Request();
+    addClip("old", "2024/04/01", "00:00", 10);
+    addClip("young", "2024/05/30", "00:00", 10);
+    RetentionRequest request = this->request();
     request.maxAgeDays = 30;
     std::optional<RetentionResult> reported;
     ASSERT_TRUE(worker.Start(request, [&](const RetentionResult& r) { reported = r; }));
@@ -229,7 +229,7 @@ TEST_F(RetentionPassTest, AgeLimitOnTheWorkerThreadReportsOnTheCallersThread) {
     ASSERT_TRUE(reported.has_value());
     ASSERT_EQ(reported->deleted.size(), 1u);
     EXPECT_EQ(reported->deleted[0].first, recordFolder + "old.avi");
-    EXPECT_EQ(Indexed(), std::vector<std::string>{"young.avi"});
+    EXPECT_EQ(indexed(), std::vector<std::string>{"young.avi"});
 }
 
 } // namespace

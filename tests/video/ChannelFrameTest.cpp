@@ -24,13 +24,13 @@ std::pair<QImage, bool> drawInto(const std::vector<uint8_t>& dib, QRect target) 
     QImage canvas(20, 20, QImage::Format_RGB32);
     canvas.fill(kGrey);
     QPainter painter(&canvas);
-    const bool drawn = DrawPackedDib(painter, target, dib);
+    const bool drawn = drawPackedDib(painter, target, dib);
     painter.end();
     return {canvas, drawn};
 }
 
 std::vector<uint8_t> held(ChannelFrameBuffer& buffer) {
-    return buffer.WithFrame(
+    return buffer.withFrame(
         [](std::span<const uint8_t> frame) { return std::vector<uint8_t>(frame.begin(), frame.end()); });
 }
 
@@ -109,19 +109,19 @@ TEST(PicturePainter, DrawsEachDecoderLayoutInItsColoursAndSnapshotsItAsADib) {
         QImage canvas(20, 20, QImage::Format_RGB32);
         canvas.fill(kGrey);
         QPainter painter(&canvas);
-        DrawPicture(painter, QRect(2, 4, 16, 12), picture);
+        drawPicture(painter, QRect(2, 4, 16, 12), picture);
         painter.end();
         EXPECT_EQ(canvas.pixelColor(3, 5), QColor(255, 0, 0));
         EXPECT_EQ(canvas.pixelColor(16, 14), QColor(0, 0, 255));
         EXPECT_EQ(canvas.pixelColor(1, 1), kGrey);
 
         ChannelFrameBuffer buffer;
-        buffer.SetPicture(picture);
+        buffer.setPicture(picture);
         std::vector<uint8_t> expected = rawDib(image, 24, false);
         BitmapInfoHeader h = *BitmapInfoHeader::parse(expected);
         h.biXPelsPerMeter = 2835;
         h.write(expected.data());
-        EXPECT_EQ(buffer.WithPicture(
+        EXPECT_EQ(buffer.withPicture(
                       [](std::span<const uint8_t> p) { return std::vector<uint8_t>(p.begin(), p.end()); }),
                   expected);
     }
@@ -136,24 +136,24 @@ TEST(ChannelFrameBuffer, HandsOutOnlyTheNewestValidFrameCutToTheBufferSize) {
         return frame;
     };
     ChannelFrameBuffer buffer;
-    ASSERT_TRUE(buffer.Usable());
-    EXPECT_FALSE(buffer.HoldsFrame());
+    ASSERT_TRUE(buffer.usable());
+    EXPECT_FALSE(buffer.holdsFrame());
     EXPECT_TRUE(held(buffer).empty());
 
-    buffer.Deliver(frameOf(5000));
-    buffer.Deliver(frameOf(100));
-    EXPECT_TRUE(buffer.HoldsFrame());
+    buffer.deliver(frameOf(5000));
+    buffer.deliver(frameOf(100));
+    EXPECT_TRUE(buffer.holdsFrame());
     EXPECT_EQ(held(buffer), frameOf(100)) << "never the stale tail of a longer frame";
 
     const std::vector<uint8_t> huge = frameOf(ChannelFrameBuffer::kCapacity + 4096);
-    buffer.Deliver(huge);
+    buffer.deliver(huge);
     const std::vector<uint8_t> cut = held(buffer);
     ASSERT_EQ(cut.size(), ChannelFrameBuffer::kCapacity);
     EXPECT_TRUE(std::equal(cut.begin(), cut.end(), huge.begin()));
 
     std::vector<uint8_t> notAFrame = frameOf(100);
     notAFrame[0] = 41;
-    buffer.Deliver(notAFrame);
-    EXPECT_FALSE(buffer.HoldsFrame());
+    buffer.deliver(notAFrame);
+    EXPECT_FALSE(buffer.holdsFrame());
     EXPECT_TRUE(held(buffer).empty());
 }

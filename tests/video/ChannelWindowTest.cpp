@@ -75,7 +75,7 @@ bool isRed(QRgb p) {
 class ChannelWindowTest : public ::testing::Test {
 protected:
     ChannelWindowTest() {
-        m_context.channels.Replace({{7, "Gate"}, {8, "Yard"}});
+        m_context.channels.replace({{7, "Gate"}, {8, "Yard"}});
         m_area->resize(1000, 600);
         m_area->show();
         settle();
@@ -90,16 +90,16 @@ protected:
     }
 
     // Where the video goes: right of the toolbar, in picture coordinates.
-    static QRect VideoRect(ChannelWindow* window) {
-        return window->Picture()->rect().adjusted(window->LeftOffset(), 0, 0, 0);
+    static QRect videoRect(ChannelWindow* window) {
+        return window->picture()->rect().adjusted(window->leftOffset(), 0, 0, 0);
     }
 
     // The toolbar button of a command, by its place on the toolbar.
-    static QAction* Action(ChannelWindow* window, CommandId command) {
+    static QAction* action(ChannelWindow* window, CommandId command) {
         static constexpr CommandId kOrder[] = {CommandId::ChannelRecord, CommandId::ChannelStop,
                                                CommandId::ChannelFix, CommandId::ChannelSnapshot,
                                                CommandId::ChannelClose};
-        QList<QAction*> buttons = window->ToolBar()->actions();
+        QList<QAction*> buttons = window->toolBar()->actions();
         buttons.removeIf([](QAction* a) { return a->isSeparator(); });
         EXPECT_EQ(buttons.size(), 5);
         const int index = int(std::find(std::begin(kOrder), std::end(kOrder), command) - kOrder);
@@ -107,7 +107,7 @@ protected:
     }
 
     // Snapshot viewers open anywhere in the program.
-    static QList<StillViewer*> Viewers() {
+    static QList<StillViewer*> viewers() {
         QList<StillViewer*> viewers;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (auto* viewer = qobject_cast<StillViewer*>(widget))
@@ -116,7 +116,7 @@ protected:
         return viewers;
     }
 
-    std::vector<ClipRecord> Clips() {
+    std::vector<ClipRecord> clips() {
         std::vector<ClipRecord> records;
         m_context.clips.LoadClipRecords(records);
         return records;
@@ -135,7 +135,7 @@ TEST_F(ChannelWindowTest, ShowsTitleAndToolbarAndRefusesClosesFromElsewhere) {
     EXPECT_TRUE(gate->isVisible());
     EXPECT_FALSE(gate->windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
     EXPECT_EQ(gate->systemMenu(), nullptr);
-    QAction* record = Action(gate, CommandId::ChannelRecord);
+    QAction* record = action(gate, CommandId::ChannelRecord);
     EXPECT_EQ(record->toolTip(), QStringLiteral("Record"));
     EXPECT_EQ(record->statusTip(), QStringLiteral("Start video channel record"));
     EXPECT_FALSE(record->icon().isNull()) << "toolbar pictures are compiled in";
@@ -143,7 +143,7 @@ TEST_F(ChannelWindowTest, ShowsTitleAndToolbarAndRefusesClosesFromElsewhere) {
     gate->close();
     settle();
     EXPECT_TRUE(gate->isVisible());
-    EXPECT_EQ(m_area->ChannelWindows().size(), 2);
+    EXPECT_EQ(m_area->channelWindows().size(), 2);
 }
 
 TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThemInSizeChangeMode) {
@@ -154,39 +154,39 @@ TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThe
                  {352, 3, {352, 288}}, {333, 2, {320, 240}}, {0, 2, {320, 240}}};
     ChannelWindow* window = Open(7);
     for (bool bars : {true, false}) {
-        window->ApplyBars(bars);
+        window->applyBars(bars);
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << "width " << c.width << ", bars " << bars);
             window->move(30, 40);
-            window->SizeForPicture(c.width, 100);
+            window->sizeForPicture(c.width, 100);
             settle();
-            EXPECT_EQ(window->SizePreset(), c.preset);
-            EXPECT_EQ(VideoRect(window).size(), c.video);
+            EXPECT_EQ(window->sizePreset(), c.preset);
+            EXPECT_EQ(videoRect(window).size(), c.video);
             EXPECT_EQ(window->pos(), QPoint(30, 40));
         }
     }
-    window->SizeForPicture(640, 480);
-    EXPECT_EQ(window->geometry(), QRect(QPoint(0, 0), m_area->ClientSize())) << "640 fills the view area";
+    window->sizeForPicture(640, 480);
+    EXPECT_EQ(window->geometry(), QRect(QPoint(0, 0), m_area->clientSize())) << "640 fills the view area";
 
     // Double-clicks: ignored while the mode is off; with it on the size cursor shows.
-    QWidget* picture = window->Picture();
-    window->SizeForPicture(320, 240);
+    QWidget* picture = window->picture();
+    window->sizeForPicture(320, 240);
     mouse(picture, QEvent::MouseMove, {50, 50});
     EXPECT_NE(picture->cursor().shape(), Qt::BitmapCursor);
     mouse(picture, QEvent::MouseButtonDblClick, {50, 50}, Qt::LeftButton);
-    EXPECT_EQ(window->SizePreset(), 2);
-    m_context.sizeChangeMode = true;
+    EXPECT_EQ(window->sizePreset(), 2);
+    m_context.sizeModeOn = true;
     mouse(picture, QEvent::MouseMove, {50, 50});
     EXPECT_EQ(picture->cursor().shape(), Qt::BitmapCursor);
     for (int preset : {3, 4, 0, 1, 2}) {
         mouse(picture, QEvent::MouseButtonDblClick, {10, 10}, Qt::LeftButton);
         settle();
-        EXPECT_EQ(window->SizePreset(), preset);
+        EXPECT_EQ(window->sizePreset(), preset);
         if (preset != ChannelWindow::kPresetFullView) {
-            EXPECT_EQ(VideoRect(window).size(), ChannelWindow::PresetVideoSize(preset));
+            EXPECT_EQ(videoRect(window).size(), ChannelWindow::presetVideoSize(preset));
         }
     }
-    m_context.sizeChangeMode = false;
+    m_context.sizeModeOn = false;
     mouse(picture, QEvent::MouseMove, {50, 50});
     EXPECT_NE(picture->cursor().shape(), Qt::BitmapCursor);
 }
@@ -194,12 +194,12 @@ TEST_F(ChannelWindowTest, SizePresetsFollowThePictureWidthAndDoubleClicksStepThe
 TEST_F(ChannelWindowTest, DraggingThePictureRaisesAndMovesTheWindow) {
     ChannelWindow* below = Open(7);
     ChannelWindow* above = Open(8);
-    below->MoveOnTop({100, 80});
-    above->MoveOnTop({120, 90});
+    below->moveOnTop({100, 80});
+    above->moveOnTop({120, 90});
     EXPECT_EQ(m_area->subWindowList(QMdiArea::StackingOrder).last(), above);
 
-    QWidget* picture = below->Picture();
-    const QPoint grab(below->LeftOffset() + 20, 30);
+    QWidget* picture = below->picture();
+    const QPoint grab(below->leftOffset() + 20, 30);
     mouse(picture, QEvent::MouseButtonPress, grab, Qt::LeftButton);
     EXPECT_EQ(m_area->subWindowList(QMdiArea::StackingOrder).last(), below);
     mouse(picture, QEvent::MouseMove, grab + QPoint(35, 25), Qt::LeftButton);
@@ -209,23 +209,23 @@ TEST_F(ChannelWindowTest, DraggingThePictureRaisesAndMovesTheWindow) {
 }
 
 TEST_F(ChannelWindowTest, HiddenBarsRemoveCaptionAndToolbarAndTheVideoStartsAtTheLeftEdge) {
-    m_context.barsShown = false;
+    m_context.barsOn = false;
     ChannelWindow* bare = Open(7);
     EXPECT_TRUE(bare->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_FALSE(bare->ToolBar()->isVisible());
-    EXPECT_EQ(bare->LeftOffset(), 0);
+    EXPECT_FALSE(bare->toolBar()->isVisible());
+    EXPECT_EQ(bare->leftOffset(), 0);
     ASSERT_FALSE(m_real.decoded.empty());
-    bare->DeliverFrame(m_real.frame);
-    bare->Draw(m_real.decoded);
-    bare->SizeForPicture(320, 240);
+    bare->deliverFrame(m_real.frame);
+    bare->draw(m_real.decoded);
+    bare->sizeForPicture(320, 240);
     settle();
-    EXPECT_GT(qRed(bare->Picture()->grab().toImage().pixel(2, 20)), 200) << "the white bar from x = 0";
+    EXPECT_GT(qRed(bare->picture()->grab().toImage().pixel(2, 20)), 200) << "the white bar from x = 0";
 
-    bare->ApplyBars(true);
+    bare->applyBars(true);
     EXPECT_TRUE(bare->windowFlags() & Qt::WindowTitleHint);
     EXPECT_FALSE(bare->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_TRUE(bare->ToolBar()->isVisible());
-    EXPECT_GT(bare->LeftOffset(), 16);
+    EXPECT_TRUE(bare->toolBar()->isVisible());
+    EXPECT_GT(bare->leftOffset(), 16);
     EXPECT_GT(bare->contentsMargins().top(), bare->contentsMargins().left()) << "a caption";
 }
 
@@ -233,57 +233,57 @@ TEST_F(ChannelWindowTest, RecordStopAndSnapshotRunOnlyWhenEnabledAlsoWhenPosted)
     ChannelWindow* window = Open(7);
     ChannelWindowHandle& handle = *m_handles.back();
     ASSERT_FALSE(m_real.frame.empty());
-    handle.SetStreamFormat(*BitmapInfoHeader::parse(m_real.frame));
+    handle.setStreamFormat(*BitmapInfoHeader::parse(m_real.frame));
 
     // No frame yet: a snapshot shows nothing; a recording starts with the next frame.
-    handle.OnPostedCommand(CommandId::ChannelSnapshot);
-    EXPECT_TRUE(Viewers().isEmpty());
-    EXPECT_FALSE(Action(window, CommandId::ChannelStop)->isEnabled());
-    Action(window, CommandId::ChannelRecord)->trigger();
-    ASSERT_TRUE(handle.IsRecording());
-    EXPECT_FALSE(Action(window, CommandId::ChannelRecord)->isEnabled());
+    handle.onPostedCommand(CommandId::ChannelSnapshot);
+    EXPECT_TRUE(viewers().isEmpty());
+    EXPECT_FALSE(action(window, CommandId::ChannelStop)->isEnabled());
+    action(window, CommandId::ChannelRecord)->trigger();
+    ASSERT_TRUE(handle.isRecording());
+    EXPECT_FALSE(action(window, CommandId::ChannelRecord)->isEnabled());
     handle.RecordFrame(m_real.frame);
-    Action(window, CommandId::ChannelStop)->trigger();
-    EXPECT_TRUE(Action(window, CommandId::ChannelRecord)->isEnabled());
-    ASSERT_EQ(Clips().size(), 1u);
-    EXPECT_EQ(Clips()[0].Location, "Gate");
-    EXPECT_EQ(readFile(m_context.recordPath + Clips()[0].ImageName), m_real.frame);
+    action(window, CommandId::ChannelStop)->trigger();
+    EXPECT_TRUE(action(window, CommandId::ChannelRecord)->isEnabled());
+    ASSERT_EQ(clips().size(), 1u);
+    EXPECT_EQ(clips()[0].Location, "Gate");
+    EXPECT_EQ(readFile(m_context.recordPath + clips()[0].ImageName), m_real.frame);
 
     // A frame that did not decode (yet): the snapshot holds it as received,
     // never a fresh decode of it on its own.
-    handle.DeliverFrame(m_real.frame);
-    handle.OnPostedCommand(CommandId::ChannelSnapshot);
-    ASSERT_EQ(Viewers().size(), 1);
-    EXPECT_FALSE(Viewers()[0]->decoded());
-    EXPECT_TRUE(std::ranges::equal(Viewers()[0]->heldImage(), m_real.frame));
-    Viewers()[0]->close();
+    handle.deliverFrame(m_real.frame);
+    handle.onPostedCommand(CommandId::ChannelSnapshot);
+    ASSERT_EQ(viewers().size(), 1);
+    EXPECT_FALSE(viewers()[0]->decoded());
+    EXPECT_TRUE(std::ranges::equal(viewers()[0]->heldImage(), m_real.frame));
+    viewers()[0]->close();
     settle();
 
     // An answered call's pair, twice: Record is disabled the second time, Snapshot never is.
-    handle.Draw(m_real.decoded);
+    handle.draw(m_real.decoded);
     for (int round = 0; round < 2; ++round) {
-        handle.OnPostedCommand(CommandId::ChannelRecord);
-        handle.OnPostedCommand(CommandId::ChannelSnapshot);
+        handle.onPostedCommand(CommandId::ChannelRecord);
+        handle.onPostedCommand(CommandId::ChannelSnapshot);
     }
-    EXPECT_TRUE(handle.IsRecording());
-    const QList<StillViewer*> viewers = Viewers();
+    EXPECT_TRUE(handle.isRecording());
+    const QList<StillViewer*> viewers = this->viewers();
     ASSERT_EQ(viewers.size(), 2);
     EXPECT_TRUE(viewers[0]->isVisible());
     EXPECT_TRUE(viewers[0]->decoded());
     EXPECT_TRUE(std::ranges::equal(viewers[0]->heldImage(), m_real.decoded)) << "the picture on screen";
     EXPECT_TRUE(viewers[0]->windowTitle().startsWith(QStringLiteral("0007 Gate -- ")));
 
-    handle.Close(); // the connection ends: the recording is filed
-    EXPECT_EQ(Clips().size(), 2u) << "one clip per Record that was enabled";
+    handle.close(); // the connection ends: the recording is filed
+    EXPECT_EQ(clips().size(), 2u) << "one clip per Record that was enabled";
     settle();
-    EXPECT_TRUE(m_area->ChannelWindows().isEmpty());
+    EXPECT_TRUE(m_area->channelWindows().isEmpty());
 
     // A record folder that cannot be written: Record does nothing and stays enabled.
     m_context.recordPath = m_context.dir.file("missing/");
     ChannelWindow* other = Open(8);
-    other->ExecuteCommand(CommandId::ChannelRecord);
-    EXPECT_FALSE(other->IsRecording());
-    EXPECT_TRUE(Action(other, CommandId::ChannelRecord)->isEnabled());
+    other->executeCommand(CommandId::ChannelRecord);
+    EXPECT_FALSE(other->isRecording());
+    EXPECT_TRUE(action(other, CommandId::ChannelRecord)->isEnabled());
 }
 
 // ---------------------------------------------------------------------------
@@ -296,7 +296,7 @@ public:
     explicit GrantingViewArea(VideoViewArea& area)
         : m_area(area) {}
     bool grant = false;
-    QSize ClientSize() const override { return m_area.ClientSize(); }
+    QSize clientSize() const override { return m_area.clientSize(); }
     std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override {
         ChannelWindowInfo granted = info;
         granted.mayClose = info.mayClose || grant;
@@ -310,11 +310,11 @@ private:
 class ChannelWindowLinkTest : public ChannelWindowTest {
 protected:
     ChannelWindowLinkTest() {
-        m_port.AttachMainWindow(nullptr, &m_granting, nullptr);
+        m_port.attachMainWindow(nullptr, &m_granting, nullptr);
         m_context.port = &m_port;
     }
 
-    ChannelWindow* Route(int32_t channel, int32_t streamKey) {
+    ChannelWindow* route(int32_t channel, int32_t streamKey) {
         m_port.RouteFrame({uint8_t(InboundType::VideoFrame), channel, streamKey, m_real.frame});
         settle();
         CommPort::ChannelSlot* slot = m_port.FindSlotByKey(streamKey);
@@ -324,16 +324,16 @@ protected:
     FakeConnectionStore m_store;
     CodecDecompressorFactory m_decompressors;
     GrantingViewArea m_granting{*m_area};
-    CommPort m_port{m_context.dialogs, m_store, m_context.channels, m_decompressors};
+    CommPort m_port{m_context.scriptedDialogs, m_store, m_context.channels, m_decompressors};
 };
 
 TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheLastPictureAndMarkedWhenStopped) {
     ASSERT_FALSE(m_real.frame.empty());
-    ChannelWindow* window = Route(7, 70);
+    ChannelWindow* window = route(7, 70);
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(VideoRect(window).size(), QSize(320, 240));
-    const QRect video = VideoRect(window);
-    const QImage repainted = window->Picture()->grab().toImage();
+    EXPECT_EQ(videoRect(window).size(), QSize(320, 240));
+    const QRect video = videoRect(window);
+    const QImage repainted = window->picture()->grab().toImage();
     EXPECT_LT(countPixels(repainted, video.adjusted(0, 0, 0, -90), isBlack), 320 * 150 / 6)
         << "colour bars, black only in the last bar";
     EXPECT_GT(qBlue(repainted.pixel(video.left() + 10, 20)), 200) << "the first bar is white";
@@ -341,16 +341,16 @@ TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheLastPictureAnd
     // The immediate draw shows the picture, and repaints keep showing it
     // without a frame to decode.
     ChannelWindow* unbuffered = Open(8);
-    unbuffered->SizeForPicture(320, 240);
-    unbuffered->MoveOnTop({500, 0});
+    unbuffered->sizeForPicture(320, 240);
+    unbuffered->moveOnTop({500, 0});
     settle();
-    unbuffered->Draw(m_real.decoded);
-    const QPoint origin = unbuffered->Picture()->mapTo(m_area->window(), VideoRect(unbuffered).topLeft());
+    unbuffered->draw(m_real.decoded);
+    const QPoint origin = unbuffered->picture()->mapTo(m_area->window(), videoRect(unbuffered).topLeft());
     const QImage screen =
         m_area->screen()->grabWindow(m_area->window()->winId(), origin.x(), origin.y(), 320, 150).toImage();
     ASSERT_EQ(screen.size(), QSize(320, 150));
     EXPECT_LT(countPixels(screen, screen.rect(), isBlack), 320 * 150 / 6);
-    EXPECT_LT(countPixels(unbuffered->Picture()->grab().toImage(), VideoRect(unbuffered), isBlack),
+    EXPECT_LT(countPixels(unbuffered->picture()->grab().toImage(), videoRect(unbuffered), isBlack),
               320 * 240 / 6)
         << "a repaint shows the last picture";
 
@@ -361,62 +361,62 @@ TEST_F(ChannelWindowLinkTest, FramesAreDrawnAtOnceRepaintedFromTheLastPictureAnd
     m_port.RouteFrame({uint8_t(InboundType::VideoFrame), 7, 70, garbled});
     settle();
     ASSERT_TRUE(slot->window);
-    EXPECT_GT(qBlue(window->Picture()->grab().toImage().pixel(video.left() + 10, 20)), 200)
+    EXPECT_GT(qBlue(window->picture()->grab().toImage().pixel(video.left() + 10, 20)), 200)
         << "still the last picture, not black";
 
     const QRect mark(video.left() + 5, 5, 40, 20);
     EXPECT_EQ(countPixels(repainted, mark, isRed), 0);
-    m_port.FindSlotByKey(70)->window->MarkClosedBySite();
-    const QImage stopped = window->Picture()->grab().toImage();
+    m_port.FindSlotByKey(70)->window->markClosedBySite();
+    const QImage stopped = window->picture()->grab().toImage();
     EXPECT_GT(countPixels(stopped, mark, isRed), 5) << "the red \"Stop.\"";
     EXPECT_GT(qBlue(stopped.pixel(video.left() + 10, 100)), 200) << "over the last picture";
 }
 
 TEST_F(ChannelWindowLinkTest, FixNeedsTwoWindowsAndOnlyTheLastFixedOneIsChecked) {
     ASSERT_FALSE(m_real.frame.empty());
-    ChannelWindow* a = Route(7, 70);
-    EXPECT_FALSE(Action(a, CommandId::ChannelFix)->isEnabled());
-    a->ExecuteCommand(CommandId::ChannelFix);
+    ChannelWindow* a = route(7, 70);
+    EXPECT_FALSE(action(a, CommandId::ChannelFix)->isEnabled());
+    a->executeCommand(CommandId::ChannelFix);
     EXPECT_TRUE(m_context.fixCalls.empty());
 
-    ChannelWindow* b = Route(8, 80);
-    EXPECT_TRUE(Action(a, CommandId::ChannelFix)->isEnabled()) << "refreshed once the second window counts";
-    Action(a, CommandId::ChannelFix)->trigger();
-    Action(b, CommandId::ChannelFix)->trigger();
+    ChannelWindow* b = route(8, 80);
+    EXPECT_TRUE(action(a, CommandId::ChannelFix)->isEnabled()) << "refreshed once the second window counts";
+    action(a, CommandId::ChannelFix)->trigger();
+    action(b, CommandId::ChannelFix)->trigger();
     settle();
-    EXPECT_FALSE(Action(a, CommandId::ChannelFix)->isChecked());
-    EXPECT_TRUE(Action(b, CommandId::ChannelFix)->isChecked());
-    EXPECT_EQ(m_context.fixCalls, (std::vector<uint64_t>{a->Info().windowId, b->Info().windowId}));
-    b->ExecuteCommand(CommandId::ChannelFix); // the same command releases
-    EXPECT_FALSE(Action(b, CommandId::ChannelFix)->isChecked());
+    EXPECT_FALSE(action(a, CommandId::ChannelFix)->isChecked());
+    EXPECT_TRUE(action(b, CommandId::ChannelFix)->isChecked());
+    EXPECT_EQ(m_context.fixCalls, (std::vector<uint64_t>{a->info().windowId, b->info().windowId}));
+    b->executeCommand(CommandId::ChannelFix); // the same command releases
+    EXPECT_FALSE(action(b, CommandId::ChannelFix)->isChecked());
 }
 
 TEST_F(ChannelWindowLinkTest, CloseNeedsThePermissionAndAsksUnlessTheSiteStoppedTheChannel) {
     ASSERT_FALSE(m_real.frame.empty());
-    ChannelWindow* locked = Route(7, 70);
-    EXPECT_FALSE(Action(locked, CommandId::ChannelClose)->isEnabled());
-    locked->ExecuteCommand(CommandId::ChannelClose);
+    ChannelWindow* locked = route(7, 70);
+    EXPECT_FALSE(action(locked, CommandId::ChannelClose)->isEnabled());
+    locked->executeCommand(CommandId::ChannelClose);
 
     m_granting.grant = true;
-    ChannelWindow* running = Route(8, 80);
-    ChannelWindow* stopped = Route(9, 90);
-    m_port.FindSlotByKey(90)->window->MarkClosedBySite();
-    m_context.dialogs.setNextAnswer(MessageAnswer::No);
-    running->ExecuteCommand(CommandId::ChannelClose);
-    ASSERT_EQ(m_context.dialogs.shown().size(), 1u);
-    EXPECT_EQ(m_context.dialogs.shown()[0].text,
+    ChannelWindow* running = route(8, 80);
+    ChannelWindow* stopped = route(9, 90);
+    m_port.FindSlotByKey(90)->window->markClosedBySite();
+    m_context.scriptedDialogs.setNextAnswer(MessageAnswer::No);
+    running->executeCommand(CommandId::ChannelClose);
+    ASSERT_EQ(m_context.scriptedDialogs.shown().size(), 1u);
+    EXPECT_EQ(m_context.scriptedDialogs.shown()[0].text,
               QStringLiteral("\n\n Are you sure close local site video channel? \n\n"));
-    EXPECT_EQ(m_context.dialogs.shown()[0].buttons, MessageButtons::YesNo);
-    EXPECT_EQ(m_context.dialogs.shown()[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(m_context.scriptedDialogs.shown()[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(m_context.scriptedDialogs.shown()[0].icon, MessageIcon::Exclamation);
     EXPECT_TRUE(m_context.closeCalls.empty());
     EXPECT_EQ(m_port.WindowCount(), 3);
 
-    const std::vector<std::pair<uint64_t, bool>> expected = {{running->Info().windowId, true},
-                                                             {stopped->Info().windowId, false}};
-    m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
-    running->ExecuteCommand(CommandId::ChannelClose);
-    stopped->ExecuteCommand(CommandId::ChannelClose);
-    EXPECT_EQ(m_context.dialogs.shown().size(), 2u) << "no question for a channel the site stopped";
+    const std::vector<std::pair<uint64_t, bool>> expected = {{running->info().windowId, true},
+                                                             {stopped->info().windowId, false}};
+    m_context.scriptedDialogs.setNextAnswer(MessageAnswer::Yes);
+    running->executeCommand(CommandId::ChannelClose);
+    stopped->executeCommand(CommandId::ChannelClose);
+    EXPECT_EQ(m_context.scriptedDialogs.shown().size(), 2u) << "no question for a channel the site stopped";
     EXPECT_EQ(m_context.closeCalls, expected) << "CloseChannel only for the running one";
     EXPECT_EQ(m_port.WindowCount(), 1);
 }
@@ -425,30 +425,30 @@ TEST_F(ChannelWindowLinkTest, TheOperatorsCloseRemovesTheWindowOnceAndItsStreamM
     ASSERT_FALSE(m_real.frame.empty());
     m_granting.grant = true;
     m_store.videoArrange = true;
-    QPointer<ChannelWindow> window = Route(7, 70);
-    ChannelWindow* other = Route(8, 80);
-    window->ExecuteCommand(CommandId::ChannelRecord);
+    QPointer<ChannelWindow> window = route(7, 70);
+    ChannelWindow* other = route(8, 80);
+    window->executeCommand(CommandId::ChannelRecord);
 
     // The connection destroys the handle while the window's own command still
     // runs; the widget goes once control is back in the event loop.
-    m_context.dialogs.setNextAnswer(MessageAnswer::Yes);
-    Action(window, CommandId::ChannelClose)->trigger();
+    m_context.scriptedDialogs.setNextAnswer(MessageAnswer::Yes);
+    action(window, CommandId::ChannelClose)->trigger();
     EXPECT_EQ(m_port.FindSlotByKey(70)->window, nullptr) << "the slot stays, without a window";
     settle();
     EXPECT_TRUE(window.isNull());
-    EXPECT_EQ(Clips().size(), 1u) << "closing stopped the recording and filed it";
+    EXPECT_EQ(clips().size(), 1u) << "closing stopped the recording and filed it";
 
-    const int frames = m_port.FrameCount();
-    EXPECT_EQ(Route(7, 70), nullptr);
-    EXPECT_EQ(m_port.FrameCount(), frames);
-    EXPECT_EQ(m_area->ChannelWindows(), QList<ChannelWindow*>{other});
-    EXPECT_FALSE(Action(other, CommandId::ChannelFix)->isEnabled()) << "one window left";
+    const int frames = m_port.frameCount();
+    EXPECT_EQ(route(7, 70), nullptr);
+    EXPECT_EQ(m_port.frameCount(), frames);
+    EXPECT_EQ(m_area->channelWindows(), QList<ChannelWindow*>{other});
+    EXPECT_FALSE(action(other, CommandId::ChannelFix)->isEnabled()) << "one window left";
 }
 
 TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnoresTheAnswer) {
     ASSERT_FALSE(m_real.frame.empty());
     m_granting.grant = true;
-    QPointer<ChannelWindow> window = Route(7, 70);
+    QPointer<ChannelWindow> window = route(7, 70);
     class DroppingDialogs final : public DialogService {
     public:
         explicit DroppingDialogs(CommPort& port)
@@ -465,7 +465,7 @@ TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnores
     } dialogs(m_port);
     m_context.dialogOverride = &dialogs;
 
-    window->ExecuteCommand(CommandId::ChannelClose);
+    window->executeCommand(CommandId::ChannelClose);
     EXPECT_TRUE(m_context.closeCalls.empty());
     settle();
     EXPECT_TRUE(window.isNull());
@@ -473,19 +473,19 @@ TEST_F(ChannelWindowLinkTest, AWindowTheConnectionClosesDuringTheQuestionIgnores
 
 TEST_F(ChannelWindowLinkTest, HandlesOutliveTheirWidgetsQuietly) {
     ASSERT_FALSE(m_real.frame.empty());
-    QPointer<ChannelWindow> window = Route(7, 70);
-    window->ExecuteCommand(CommandId::ChannelRecord);
-    m_port.AttachMainWindow(nullptr, nullptr, nullptr);
+    QPointer<ChannelWindow> window = route(7, 70);
+    window->executeCommand(CommandId::ChannelRecord);
+    m_port.attachMainWindow(nullptr, nullptr, nullptr);
     m_area.reset(); // the view area and its windows go before the connection
     EXPECT_TRUE(window.isNull());
-    EXPECT_EQ(Clips().size(), 1u) << "a window destroyed with its parent still files its clip";
+    EXPECT_EQ(clips().size(), 1u) << "a window destroyed with its parent still files its clip";
 
     ChannelWindowHandle& handle = *m_port.FindSlotByKey(70)->window;
-    EXPECT_FALSE(handle.IsRecording());
-    handle.DeliverFrame(m_real.frame);
-    handle.Draw(m_real.decoded);
-    handle.OnPostedCommand(CommandId::ChannelSnapshot);
-    EXPECT_TRUE(Viewers().isEmpty());
+    EXPECT_FALSE(handle.isRecording());
+    handle.deliverFrame(m_real.frame);
+    handle.draw(m_real.decoded);
+    handle.onPostedCommand(CommandId::ChannelSnapshot);
+    EXPECT_TRUE(viewers().isEmpty());
     m_port.RemoveChannelWindow(m_port.FindSlotByKey(70), true);
 }
 
@@ -499,56 +499,56 @@ bool isAmber(QRgb p) {
 
 TEST_F(ChannelWindowLinkTest, TheOldPictureMarkShowsBottomRightApartFromTheStopMarkAndGoesWithTheNextFrame) {
     ASSERT_FALSE(m_real.frame.empty());
-    ChannelWindow* window = Route(7, 70);
+    ChannelWindow* window = route(7, 70);
     ASSERT_NE(window, nullptr);
-    const QRect video = VideoRect(window);
+    const QRect video = videoRect(window);
     const QRect corner(video.right() - 160, video.bottom() - 30, 160, 30);
     const QRect stopMark(video.left() + 5, 5, 40, 20);
-    EXPECT_EQ(countPixels(window->Picture()->grab().toImage(), corner, isAmber), 0);
+    EXPECT_EQ(countPixels(window->picture()->grab().toImage(), corner, isAmber), 0);
 
-    m_port.FindSlotByKey(70)->window->ShowFrameAge(14);
-    EXPECT_EQ(window->FrameAgeShown(), 14);
-    const QImage marked = window->Picture()->grab().toImage();
+    m_port.FindSlotByKey(70)->window->showFrameAge(14);
+    EXPECT_EQ(window->frameAgeShown(), 14);
+    const QImage marked = window->picture()->grab().toImage();
     EXPECT_GT(countPixels(marked, corner, isAmber), 10) << "\"last frame 14 s ago\"";
     EXPECT_EQ(countPixels(marked, stopMark, isRed), 0);
 
-    Route(7, 70); // the next frame
-    EXPECT_FALSE(window->FrameAgeShown());
-    EXPECT_EQ(countPixels(window->Picture()->grab().toImage(), corner, isAmber), 0);
+    route(7, 70); // the next frame
+    EXPECT_FALSE(window->frameAgeShown());
+    EXPECT_EQ(countPixels(window->picture()->grab().toImage(), corner, isAmber), 0);
 }
 
 TEST_F(ChannelWindowLinkTest, OneChannelAloneFillsTheAreaWithItsAspectAndTheLayoutComesBack) {
     ASSERT_FALSE(m_real.frame.empty());
-    ChannelWindow* first = Route(7, 70);
-    ChannelWindow* second = Route(8, 80);
+    ChannelWindow* first = route(7, 70);
+    ChannelWindow* second = route(8, 80);
     ASSERT_TRUE(first && second);
     const QRect firstPlace = first->geometry();
     const QRect secondPlace = second->geometry();
 
-    ASSERT_TRUE(m_area->ShowAlone(second));
+    ASSERT_TRUE(m_area->showAlone(second));
     settle();
-    EXPECT_EQ(m_area->AloneWindow(), second);
+    EXPECT_EQ(m_area->aloneWindow(), second);
     EXPECT_FALSE(first->isVisible());
-    const QSize area = m_area->ClientSize();
-    const QRect video = VideoRect(second);
+    const QSize area = m_area->clientSize();
+    const QRect video = videoRect(second);
     // 320 x 240 scaled to the area's height (1000 x 600 is wider than 4:3).
     EXPECT_NEAR(double(video.width()) / video.height(), 4.0 / 3.0, 0.02);
     EXPECT_GE(second->geometry().height(), area.height() - 2);
     EXPECT_LE(second->geometry().width(), area.width());
-    EXPECT_FALSE(m_area->ShowAlone(first)) << "one at a time";
+    EXPECT_FALSE(m_area->showAlone(first)) << "one at a time";
 
-    m_area->RestoreLayout();
+    m_area->restoreLayout();
     settle();
-    EXPECT_EQ(m_area->AloneWindow(), nullptr);
+    EXPECT_EQ(m_area->aloneWindow(), nullptr);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(first->geometry(), firstPlace);
     EXPECT_EQ(second->geometry(), secondPlace);
 
     // Closing the window shown alone brings the others back.
-    ASSERT_TRUE(m_area->ShowAlone(first));
+    ASSERT_TRUE(m_area->showAlone(first));
     m_port.CloseWindow(m_port.FindSlotByKey(70)->windowId, false);
     settle();
-    EXPECT_EQ(m_area->AloneWindow(), nullptr);
+    EXPECT_EQ(m_area->aloneWindow(), nullptr);
     EXPECT_TRUE(second->isVisible());
 }
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QImage image = DibToImage({data, size});
+extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QImage image = dibToImage({data, size});
     if (!image.isNull() && (image.width() <= 0 || image.height() <= 0))
         __builtin_trap();
     return 0;

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static QImage canvas(64, 48, QImage::Format_RGB32);
     QPainter painter(&canvas);
-    DrawPackedDib(painter, QRect(3, 2, 50, 40), {data, size});
+    drawPackedDib(painter, QRect(3, 2, 50, 40), {data, size});
     return 0;
 }

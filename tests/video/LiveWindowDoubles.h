@@ -21,15 +21,15 @@
 
 class FakeChannelWindowContext final : public ChannelWindowContext, public ChannelControl {
 public:
-    bool sizeChangeMode = false;
-    bool barsShown = true;
+    bool sizeModeOn = false;
+    bool barsOn = true;
     int windowCount = 1;      // without a CommPort
     uint64_t fixedWindow = 0; // without a CommPort
     CommPort* port = nullptr;
-    DialogService* dialogOverride = nullptr; // instead of `dialogs`
+    DialogService* dialogOverride = nullptr; // instead of `scriptedDialogs`
 
     ChannelTable channels;
-    ScriptedDialogService dialogs;
+    ScriptedDialogService scriptedDialogs;
     TempDir dir{"dialscope-video-test"};
     RegistryStore store{dir.file("user.sqlite")};
     ClipIndex clips{store, channels};
@@ -38,9 +38,9 @@ public:
     std::vector<uint64_t> fixCalls;
     std::vector<std::pair<uint64_t, bool>> closeCalls;
 
-    bool SizeChangeMode() const override { return sizeChangeMode; }
-    bool BarsShown() const override { return barsShown; }
-    std::string ChannelName(int32_t channel) const override { return channels.GetChannelName(channel); }
+    bool sizeChangeMode() const override { return sizeModeOn; }
+    bool barsShown() const override { return barsOn; }
+    std::string channelName(int32_t channel) const override { return channels.GetChannelName(channel); }
     ChannelControl& Control() override { return *this; }
     int WindowCount() const override { return port ? port->WindowCount() : windowCount; }
     uint64_t FixedWindow() const override { return port ? port->FixedWindow() : fixedWindow; }
@@ -54,21 +54,21 @@ public:
         if (port)
             port->CloseWindow(windowId, sendCloseChannel);
     }
-    std::unique_ptr<ClipRecorder> CreateRecorder() override {
+    std::unique_ptr<ClipRecorder> createRecorder() override {
         ClipRecorder::Environment environment;
         environment.recordPath = [this] {
             return recordPath;
         };
         return std::make_unique<ClipRecorder>(clips, environment);
     }
-    DialogService& Dialogs() override { return dialogOverride ? *dialogOverride : dialogs; }
+    DialogService& dialogs() override { return dialogOverride ? *dialogOverride : scriptedDialogs; }
 };
 
 // The stored values the connection reads; "VideoArrange" is settable.
 class FakeConnectionStore final : public ConnectionStore {
 public:
     bool videoArrange = false;
-    LoginValues GetLoginValues() const override { return {}; }
-    bool VideoArrangeOn() const override { return videoArrange; }
+    LoginValues loginValues() const override { return {}; }
+    bool videoArrangeOn() const override { return videoArrange; }
     bool AddEventRecord(const std::array<uint8_t, Wire::kSiteRecordSize>&) override { return true; }
 };

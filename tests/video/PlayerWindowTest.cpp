@@ -30,7 +30,7 @@ struct ManualClock {
     }
 };
 
-void DeliverPostedEvents() {
+void deliverPostedEvents() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -72,15 +72,15 @@ TEST_F(PlayerWindowTest, AClipThatCannotBeOpenedIsReportedAndThePlayerCloses) {
     ClipRecord missing = m_record;
     missing.FileName = "gone.avi";
     EXPECT_FALSE(m_player->Open(missing));
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_OPEN_FILE_ERROR)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_OPEN_FILE_ERROR)});
     EXPECT_EQ(m_player->windowTitle(), "gone.avi        0K");
     EXPECT_FALSE(m_player->bar()->isEnabled());
-    DeliverPostedEvents();
+    deliverPostedEvents();
     EXPECT_TRUE(m_player.isNull());
 }
 
 TEST_F(PlayerWindowTest, OpeningShowsTheClipAndPlaysIt) {
-    EXPECT_EQ(m_player->windowTitle(), LoadString(IDS_VIDEO_CLIPS));
+    EXPECT_EQ(m_player->windowTitle(), loadString(IDS_VIDEO_CLIPS));
     EXPECT_FALSE(m_player->bar()->isEnabled());
     ASSERT_TRUE(m_player->Open(m_record));
     EXPECT_TRUE(m_player->isVisible());
@@ -258,7 +258,7 @@ TEST_F(PlayerWindowTest, SnapshotPausesAndSavesTheCurrentPicture) {
     m_dialogs.setNextFileName(QString::fromStdString(path));
     m_player->command(CommandId::PlayerSnapshot);
     EXPECT_EQ(m_player->state(), PlayState::Paused);
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_OK)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_SAVE_OK)});
     const auto file = cliptest::readFile(path);
     ASSERT_GT(file.size(), 54u);
     EXPECT_EQ(file[0], 'B');
@@ -289,7 +289,7 @@ TEST_F(PlayerWindowTest, SnapshotsCarryChannelAndTimeAndTheMenuExportsTheClip) {
     m_dialogs.setNextFileName(QString::fromStdString(out));
     m_player->command(CommandId::PlayerExportClip);
     EXPECT_EQ(m_dialogs.lastFileRequest().defaultName, QString::fromUtf8("0002G\u00e4te-20010715-140933"));
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_EXPORT_OK)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_EXPORT_OK)});
     const cliptest::ReadBack file = cliptest::readBack(out);
     EXPECT_EQ(file.tags.at("title"), "0002 G\u00e4te"); // the Latin-1 name as UTF-8
     EXPECT_EQ(file.packets, cliptest::readBack(m_record.Path + m_record.FileName).packets);
@@ -309,7 +309,7 @@ TEST_F(PlayerWindowTest, PlayersAreIndependentAndCloseWithTheirOwner) {
     EXPECT_EQ(m_player->currentFrame(), 0);
 
     second->close();
-    DeliverPostedEvents();
+    deliverPostedEvents();
     EXPECT_TRUE(second.isNull());
     {
         auto* owner = new QWidget;

@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> FrameBuffer(const std::vector<uint8_t>& frame) {
+std::vector<uint8_t> frameBuffer(const std::vector<uint8_t>& frame) {
     std::vector<uint8_t> buffer(230400, 0);
     std::copy(frame.begin(), frame.end(), buffer.begin());
     return buffer;
@@ -52,7 +52,7 @@ TEST_F(StillViewerTest, NoViewerWithoutAFrame) {
 TEST_F(StillViewerTest, DecodesItsOwnCopySizedToThePictureAndStretched) {
     const auto frames = cliptest::jpegFrames(m_dir.path(), 1, 320, 240);
     ASSERT_EQ(frames.size(), 1u);
-    std::vector<uint8_t> buffer = FrameBuffer(frames[0]);
+    std::vector<uint8_t> buffer = frameBuffer(frames[0]);
     StillViewer* viewer = StillViewer::showSnapshot(buffer, nullptr, 2, "T\xF6r", nullptr, m_dialogs, 0);
     m_viewer = viewer;
     ASSERT_NE(viewer, nullptr);
@@ -78,7 +78,7 @@ TEST_F(StillViewerTest, DecodesItsOwnCopySizedToThePictureAndStretched) {
 
 TEST_F(StillViewerTest, SavesABitmapFileAndSaysSoOnlyWhenWritten) {
     const auto frame = cliptest::rawFrame(64, 48, 3);
-    StillViewer* viewer = open(FrameBuffer(frame));
+    StillViewer* viewer = open(frameBuffer(frame));
     ASSERT_NE(viewer, nullptr);
     ASSERT_TRUE(viewer->decoded());
     const QString cwd = QDir::currentPath();
@@ -96,7 +96,7 @@ TEST_F(StillViewerTest, SavesABitmapFileAndSaysSoOnlyWhenWritten) {
     const std::string path = m_dir.file("capture.bmp");
     m_dialogs.setNextFileName(QString::fromStdString(path));
     viewer->saveFile();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_OK)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_SAVE_OK)});
     const auto file = cliptest::readFile(path);
     ASSERT_GE(file.size(), 54u);
     EXPECT_EQ(file[0], 'B');
@@ -111,12 +111,12 @@ TEST_F(StillViewerTest, SavesABitmapFileAndSaysSoOnlyWhenWritten) {
     m_dialogs.clear();
     m_dialogs.setNextFileName(QString::fromStdString(m_dir.file("missing/capture.bmp")));
     viewer->saveFile();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_FAILED)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_SAVE_FAILED)});
     EXPECT_FALSE(fs::exists(m_dir.file("missing")));
 }
 
 TEST_F(StillViewerTest, SavesPngAndJpegWithChannelAndTimeAsText) {
-    const std::vector<uint8_t> buffer = FrameBuffer(cliptest::rawFrame(64, 48, 5));
+    const std::vector<uint8_t> buffer = frameBuffer(cliptest::rawFrame(64, 48, 5));
     const std::time_t taken = 1'800'000'000;
     StillViewer* viewer = StillViewer::showSnapshot(buffer, nullptr, 2, "Gate", nullptr, m_dialogs, taken);
     m_viewer = viewer;
@@ -129,7 +129,7 @@ TEST_F(StillViewerTest, SavesPngAndJpegWithChannelAndTimeAsText) {
         const std::string path = m_dir.file(name);
         m_dialogs.setNextFileName(QString::fromStdString(path));
         viewer->saveFile();
-        EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_OK)});
+        EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_SAVE_OK)});
         QImageReader reader(QString::fromStdString(path));
         const bool png = std::string(name).ends_with(".png");
         EXPECT_EQ(reader.format(), png ? "png" : "jpeg");
@@ -154,7 +154,7 @@ TEST_F(StillViewerTest, SavesPngAndJpegWithChannelAndTimeAsText) {
     m_dialogs.clear();
     m_dialogs.setNextFileName(QString::fromStdString(m_dir.file("missing/capture.png")));
     viewer->saveFile();
-    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{LoadString(IDP_SAVE_FAILED)});
+    EXPECT_EQ(m_dialogs.shownTexts(), QStringList{loadString(IDP_SAVE_FAILED)});
     EXPECT_FALSE(fs::exists(m_dir.file("missing")));
 }
 
@@ -164,7 +164,7 @@ TEST_F(StillViewerTest, WithoutADecoderTheCompressedFrameIsKeptAndSavedAsItIs) {
     frame[17] = 'Z';
     frame[18] = 'Z';
     frame[19] = 'Z';
-    StillViewer* viewer = open(FrameBuffer(frame));
+    StillViewer* viewer = open(frameBuffer(frame));
     ASSERT_NE(viewer, nullptr);
     EXPECT_FALSE(viewer->decoded());
     EXPECT_EQ(viewer->heldImage().size(), 230400u);
@@ -180,7 +180,7 @@ TEST_F(StillViewerTest, WithoutADecoderTheCompressedFrameIsKeptAndSavedAsItIs) {
 }
 
 TEST_F(StillViewerTest, PrintsThroughThePrinterTheDialogChose) {
-    StillViewer* viewer = open(FrameBuffer(cliptest::rawFrame(64, 48, 2)));
+    StillViewer* viewer = open(frameBuffer(cliptest::rawFrame(64, 48, 2)));
     ASSERT_NE(viewer, nullptr);
     const std::string pdf = m_dir.file("print.pdf");
     int dialogs = 0;
@@ -201,18 +201,18 @@ TEST_F(StillViewerTest, PrintsThroughThePrinterTheDialogChose) {
 
 TEST(DibImage, ConvertsOnlyWhatTheBytesHold) {
     auto frame = cliptest::rawFrame(4, 2, 1);
-    QImage image = DibToImage(frame);
+    QImage image = dibToImage(frame);
     ASSERT_EQ(image.size(), QSize(4, 2));
     const cliptest::Rgb top = cliptest::frameColour(1);
     EXPECT_EQ(image.pixel(0, 0), qRgb(top.r, top.g, top.b)); // bottom-up rows turned over
-    EXPECT_TRUE(DibToImage(std::span(frame).first(frame.size() - 1)).isNull());
+    EXPECT_TRUE(dibToImage(std::span(frame).first(frame.size() - 1)).isNull());
     auto wide = frame;
     wide[4] = 5; // a width whose rows do not fit biSizeImage
-    EXPECT_TRUE(DibToImage(wide).isNull());
+    EXPECT_TRUE(dibToImage(wide).isNull());
     auto flipped = frame;
     flipped[8] = 0xFE; // biHeight -2: top-down
     flipped[9] = flipped[10] = flipped[11] = 0xFF;
-    EXPECT_EQ(DibToImage(flipped).pixel(0, 1), qRgb(top.r, top.g, top.b));
+    EXPECT_EQ(dibToImage(flipped).pixel(0, 1), qRgb(top.r, top.g, top.b));
 }
 
 } // namespace

@@ -147,7 +147,7 @@ private:
     Hooks m_hooks;
     State m_state = State::Idle;
 
-    // Settings (factory values restored by Z and &F).
+    // settings (factory values restored by Z and &F).
     bool m_echo = true;
     bool m_verbose = true;
     bool m_quiet = false;

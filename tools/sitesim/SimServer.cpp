@@ -166,7 +166,7 @@ void SimServer::acceptTcp() {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_conn = fd;
     m_connOut.clear();
-    m_telnetIn.Reset();
+    m_telnetIn.reset();
     m_dtr = true;
     m_dteOut.clear();
     log(JsonObject("tcp").add("action", "connected").add("telnet", m_options.telnet));
@@ -209,7 +209,7 @@ void SimServer::readConn() {
     std::string data;
     std::vector<telnet::Event> events;
     if (m_options.telnet)
-        m_telnetIn.Feed(std::string_view(buf, size_t(n)), data, events);
+        m_telnetIn.feed(std::string_view(buf, size_t(n)), data, events);
     else
         data.assign(buf, size_t(n));
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size());
@@ -248,7 +248,7 @@ void SimServer::telnetEvent(const telnet::Event& event) {
     const std::string value = event.payload.substr(1);
     if (code < kSetBaudRate || code > kPurgeData)
         return;
-    m_connOut += ComPort(uint8_t(code + kServerOffset), value);
+    m_connOut += comPort(uint8_t(code + kServerOffset), value);
     log(JsonObject("comport")
             .add("code", int64_t(code))
             .add("value", value.empty() ? -1 : int64_t(uint8_t(value.back()))));
@@ -275,7 +275,7 @@ void SimServer::sendModemState(bool carrier) {
     // DSR and CTS always on; the delta bit marks a carrier change.
     const uint8_t state = uint8_t(telnet::kModemStateDsr | telnet::kModemStateCts |
                                   (carrier ? telnet::kModemStateCd : 0) | (changed ? 0x08 : 0));
-    m_connOut += telnet::ComPort(uint8_t(telnet::kServerOffset + telnet::kNotifyModemState),
+    m_connOut += telnet::comPort(uint8_t(telnet::kServerOffset + telnet::kNotifyModemState),
                                  std::string(1, char(state)));
 }
 
@@ -287,7 +287,7 @@ ssize_t SimServer::dteWrite(const char* bytes, size_t size) {
         return 0;
     const std::string_view view(bytes, size);
     if (m_options.telnet)
-        telnet::AppendEscaped(m_connOut, view);
+        telnet::appendEscaped(m_connOut, view);
     else
         m_connOut.append(view);
     flushConn();

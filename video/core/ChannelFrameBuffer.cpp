@@ -9,7 +9,7 @@
 ChannelFrameBuffer::ChannelFrameBuffer()
     : m_bytes(new (std::nothrow) uint8_t[kCapacity]()) {}
 
-void ChannelFrameBuffer::Deliver(std::span<const uint8_t> frame) {
+void ChannelFrameBuffer::deliver(std::span<const uint8_t> frame) {
     std::lock_guard lock(m_lock);
     if (!m_bytes)
         return;
@@ -17,24 +17,24 @@ void ChannelFrameBuffer::Deliver(std::span<const uint8_t> frame) {
     std::memcpy(m_bytes.get(), frame.data(), m_length);
 }
 
-void ChannelFrameBuffer::SetPicture(std::span<const uint8_t> picture) {
+void ChannelFrameBuffer::setPicture(std::span<const uint8_t> picture) {
     std::lock_guard lock(m_lock);
     m_decoded.reset();
     m_picture.assign(picture.begin(), picture.end());
 }
 
-void ChannelFrameBuffer::SetPicture(DrawablePicture picture) {
+void ChannelFrameBuffer::setPicture(DrawablePicture picture) {
     std::lock_guard lock(m_lock);
     m_decoded = std::move(picture);
     m_picture.clear();
 }
 
-bool ChannelFrameBuffer::HoldsFrame() const {
+bool ChannelFrameBuffer::holdsFrame() const {
     std::lock_guard lock(m_lock);
-    return !HeldFrame().empty();
+    return !heldFrame().empty();
 }
 
-std::span<const uint8_t> ChannelFrameBuffer::HeldFrame() const {
+std::span<const uint8_t> ChannelFrameBuffer::heldFrame() const {
     if (!m_bytes)
         return {};
     const std::span<const uint8_t> frame(m_bytes.get(), m_length);

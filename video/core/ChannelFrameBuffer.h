@@ -33,27 +33,27 @@ public:
 
     ChannelFrameBuffer();
 
-    bool Usable() const { return m_bytes != nullptr; }
+    bool usable() const { return m_bytes != nullptr; }
 
     // Copies the frame to the start of the buffer (at most kCapacity bytes).
-    void Deliver(std::span<const uint8_t> frame);
+    void deliver(std::span<const uint8_t> frame);
     // Keeps a copy of the picture last drawn (replacing the previous one).
-    void SetPicture(std::span<const uint8_t> picture);
+    void setPicture(std::span<const uint8_t> picture);
     // Keeps a decoded picture as the picture last drawn (replacing the previous one).
-    void SetPicture(DrawablePicture picture);
+    void setPicture(DrawablePicture picture);
 
     // True when the buffer holds a frame: its first 32-bit word is 40.
-    bool HoldsFrame() const;
+    bool holdsFrame() const;
 
     // Runs fn(frame) under the frame lock; `frame` is empty while the buffer
     // holds no frame. fn must not use this buffer again.
-    template <class Fn> auto WithFrame(Fn&& fn) {
+    template <class Fn> auto withFrame(Fn&& fn) {
         std::lock_guard lock(m_lock);
-        return fn(HeldFrame());
+        return fn(heldFrame());
     }
     // Runs fn(picture) under the frame lock with the picture as a packed DIB;
     // empty while none was drawn.
-    template <class Fn> auto WithPicture(Fn&& fn) {
+    template <class Fn> auto withPicture(Fn&& fn) {
         std::lock_guard lock(m_lock);
         if (m_decoded)
             return fn(std::span<const uint8_t>(m_decoded->packedDib()));
@@ -61,13 +61,13 @@ public:
     }
     // Runs fn(decoded, dib) under the frame lock: the decoded picture when the
     // last one drawn was one (else null), and the packed DIB otherwise.
-    template <class Fn> auto WithDrawable(Fn&& fn) {
+    template <class Fn> auto withDrawable(Fn&& fn) {
         std::lock_guard lock(m_lock);
         return fn(m_decoded ? &*m_decoded : nullptr, std::span<const uint8_t>(m_picture));
     }
 
 private:
-    std::span<const uint8_t> HeldFrame() const;
+    std::span<const uint8_t> heldFrame() const;
 
     mutable std::mutex m_lock;
     std::unique_ptr<uint8_t[]> m_bytes;

@@ -12,7 +12,7 @@ constexpr int64_t kMaxSide = 8192;
 
 } // namespace
 
-bool DrawPackedDib(QPainter& painter, const QRect& target, std::span<const uint8_t> packedDib) {
+bool drawPackedDib(QPainter& painter, const QRect& target, std::span<const uint8_t> packedDib) {
     const PackedDibView dib(packedDib);
     if (!dib.valid() || target.isEmpty())
         return false;

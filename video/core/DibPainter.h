@@ -18,4 +18,4 @@ class QPainter;
 class QRect;
 
 // True when the picture was drawn.
-bool DrawPackedDib(QPainter& painter, const QRect& target, std::span<const uint8_t> packedDib);
+bool drawPackedDib(QPainter& painter, const QRect& target, std::span<const uint8_t> packedDib);

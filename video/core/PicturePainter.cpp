@@ -7,11 +7,11 @@
 #include <QPainter>
 #include <QRect>
 
-void DrawPicture(QPainter& painter, const QRect& target, const DrawablePicture& picture) {
+void drawPicture(QPainter& painter, const QRect& target, const DrawablePicture& picture) {
     QImage::Format format = QImage::Format_BGR888;
     switch (picture.layout()) {
     case DrawablePicture::Layout::PackedDib:
-        DrawPackedDib(painter, target, picture.packedBytes());
+        drawPackedDib(painter, target, picture.packedBytes());
         return;
     case DrawablePicture::Layout::Bgr24:
         format = QImage::Format_BGR888;

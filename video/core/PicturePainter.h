@@ -12,4 +12,4 @@ class DrawablePicture;
 class QPainter;
 class QRect;
 
-void DrawPicture(QPainter& painter, const QRect& target, const DrawablePicture& picture);
+void drawPicture(QPainter& painter, const QRect& target, const DrawablePicture& picture);

@@ -42,33 +42,33 @@ enum ScrollCode { LineUp = 0, LineDown = 1, PageUp = 2, PageDown = 3, ThumbPosit
 // The speed index after a scroll of the speed slider: steps stay within
 // 0..19, a thumb position outside 0..19 selects the default speed; other
 // codes keep the index.
-int SpeedAfterScroll(int index, int code, int position);
+int speedAfterScroll(int index, int code, int position);
 
 // The frame a position slider scroll asks for: the slider's own position for
 // line and page steps, the reported position for the thumb; nothing for
 // other codes.
-std::optional<int64_t> PositionScrollTarget(int code, int sliderPosition, int reportedPosition);
+std::optional<int64_t> positionScrollTarget(int code, int sliderPosition, int reportedPosition);
 // Whether seeking to `target` moves anything: not beyond the stop position
 // and not the current frame.
-bool SeekMoves(int64_t target, int64_t current, int64_t stop);
+bool seekMoves(int64_t target, int64_t current, int64_t stop);
 
 // Rewind and Forward: one frame, within 0..stop.
-int64_t RewindTarget(int64_t current);
-int64_t ForwardTarget(int64_t current, int64_t stop);
+int64_t rewindTarget(int64_t current);
+int64_t forwardTarget(int64_t current, int64_t stop);
 
 // "Total: %d/%d Frame  --   %.1f/%.1f Sec", frames as 32-bit values.
-std::string InfoLine(int64_t current, int64_t total, double currentSeconds, double durationSeconds);
+std::string infoLine(int64_t current, int64_t total, double currentSeconds, double durationSeconds);
 // "FPS: %2.1f" of the clip's own frame rate (0 when the frame time is 0).
-std::string RateLabel(double averageTimePerFrame);
+std::string rateLabel(double averageTimePerFrame);
 // The window title of an open clip: the file name, a blank and the file's
 // length in kilobytes as "%8dK".
-std::string ClipTitle(const std::string& fileName, int64_t fileLength);
+std::string clipTitle(const std::string& fileName, int64_t fileLength);
 
 struct HeaderTexts {
     std::string line1; // "%04d" channel, a blank, the location
     std::string start; // "Start:" date "[" time "]"
     std::string end;   // "Ending:" date "[" time "]"
 };
-HeaderTexts HeaderFor(const ClipRecord& record);
+HeaderTexts headerFor(const ClipRecord& record);
 
 } // namespace player

@@ -12,7 +12,7 @@ float Scale(int a, int b) {
 
 } // namespace
 
-PrintRect PlaceOnPage(int imageWidth, int imageHeight, int screenDpiX, int screenDpiY, int printerDpiX,
+PrintRect placeOnPage(int imageWidth, int imageHeight, int screenDpiX, int screenDpiY, int printerDpiX,
                       int printerDpiY, int pageWidth, int pageHeight) {
     PrintRect r;
     r.width = int(float(imageWidth) * Scale(screenDpiX, printerDpiX));

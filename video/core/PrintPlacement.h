@@ -13,5 +13,5 @@ struct PrintRect {
     int height = 0;
 };
 
-PrintRect PlaceOnPage(int imageWidth, int imageHeight, int screenDpiX, int screenDpiY, int printerDpiX,
+PrintRect placeOnPage(int imageWidth, int imageHeight, int screenDpiX, int screenDpiY, int printerDpiX,
                       int printerDpiY, int pageWidth, int pageHeight);

@@ -23,9 +23,9 @@ const char* pictureFormat(const QString& fileName) {
 
 } // namespace
 
-bool SavePicture(const QString& fileName, const char* format, std::span<const uint8_t> packedDib,
+bool savePicture(const QString& fileName, const char* format, std::span<const uint8_t> packedDib,
                  const PictureInfo& info) {
-    QImage picture = DibToImage(packedDib);
+    QImage picture = dibToImage(packedDib);
     if (picture.isNull())
         return false;
     // Texts set on the image itself reach PNG text chunks and JPEG comments
@@ -34,7 +34,7 @@ bool SavePicture(const QString& fileName, const char* format, std::span<const ui
         picture.setText(QStringLiteral("Title"), info.label);
     if (info.time.isValid())
         picture.setText(QStringLiteral("Creation Time"), info.time.toString(Qt::ISODate));
-    picture.setText(QStringLiteral("Software"), LoadString(IDS_APP_TITLE));
+    picture.setText(QStringLiteral("Software"), loadString(IDS_APP_TITLE));
     // QSaveFile writes beside the target and renames on commit, so a failed
     // write never leaves a partial picture.
     QSaveFile file(fileName);
@@ -50,7 +50,7 @@ bool SavePicture(const QString& fileName, const char* format, std::span<const ui
     return file.commit();
 }
 
-SaveResult SaveBitmapInteractive(QWidget* parent, DialogService& dialogs, std::span<const uint8_t> packedDib,
+SaveResult saveBitmapInteractive(QWidget* parent, DialogService& dialogs, std::span<const uint8_t> packedDib,
                                  const PictureInfo& info) {
     const QString currentDir = QDir::currentPath();
     FileDialogRequest request;
@@ -58,7 +58,7 @@ SaveResult SaveBitmapInteractive(QWidget* parent, DialogService& dialogs, std::s
     // file name by native file dialogs too.
     request.defaultName = QStringLiteral("capture.bmp");
     request.defaultSuffix = QStringLiteral("bmp");
-    request.filter = LoadString(IDS_PICTURE_FILTER);
+    request.filter = loadString(IDS_PICTURE_FILTER);
     request.confirmOverwrite = true;
     const QString fileName = dialogs.saveFileName(parent, request);
     QDir::setCurrent(currentDir);
@@ -66,12 +66,12 @@ SaveResult SaveBitmapInteractive(QWidget* parent, DialogService& dialogs, std::s
         return SaveResult::Cancelled;
 
     const char* format = pictureFormat(fileName);
-    const bool saved = format ? SavePicture(fileName, format, packedDib, info)
+    const bool saved = format ? savePicture(fileName, format, packedDib, info)
                               : BitmapFile::save(QFile::encodeName(fileName).toStdString(), packedDib);
     if (!saved) {
-        dialogs.notice(parent, LoadString(IDP_SAVE_FAILED));
+        dialogs.notice(parent, loadString(IDP_SAVE_FAILED));
         return SaveResult::Failed;
     }
-    dialogs.notice(parent, LoadString(IDP_SAVE_OK));
+    dialogs.notice(parent, loadString(IDP_SAVE_OK));
     return SaveResult::Saved;
 }

@@ -27,10 +27,10 @@ struct PictureInfo {
     QDateTime time; // when the picture was taken (invalid: unknown)
 };
 
-SaveResult SaveBitmapInteractive(QWidget* parent, DialogService& dialogs, std::span<const uint8_t> packedDib,
+SaveResult saveBitmapInteractive(QWidget* parent, DialogService& dialogs, std::span<const uint8_t> packedDib,
                                  const PictureInfo& info = {});
 
 // Writes the decodable packed DIB as PNG or JPEG (by `format`, "png" or
 // "jpg") with the info as text; false, leaving no file, when it cannot.
-bool SavePicture(const QString& fileName, const char* format, std::span<const uint8_t> packedDib,
+bool savePicture(const QString& fileName, const char* format, std::span<const uint8_t> packedDib,
                  const PictureInfo& info);

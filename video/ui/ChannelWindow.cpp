@@ -62,10 +62,10 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        m_window.PaintPicture(painter);
+        m_window.paintPicture(painter);
     }
-    void resizeEvent(QResizeEvent*) override { m_window.LayOutPicture(); }
-    void enterEvent(QEnterEvent*) override { m_window.UpdateCursor(); }
+    void resizeEvent(QResizeEvent*) override { m_window.layOutPicture(); }
+    void enterEvent(QEnterEvent*) override { m_window.updateCursor(); }
 
     // A press anywhere on the picture grabs the window as its caption would.
     void mousePressEvent(QMouseEvent* event) override {
@@ -78,7 +78,7 @@ protected:
         m_window.raise();
     }
     void mouseMoveEvent(QMouseEvent* event) override {
-        m_window.UpdateCursor();
+        m_window.updateCursor();
         if (m_dragging && (event->buttons() & Qt::LeftButton))
             m_window.move(event->globalPosition().toPoint() - m_grab);
     }
@@ -87,8 +87,8 @@ protected:
             m_dragging = false;
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && m_window.m_context.SizeChangeMode())
-            m_window.StepSizePreset();
+        if (event->button() == Qt::LeftButton && m_window.m_context.sizeChangeMode())
+            m_window.stepSizePreset();
     }
 
 private:
@@ -101,14 +101,14 @@ ChannelWindow::ChannelWindow(ChannelWindowContext& context, const ChannelWindowI
     : QMdiSubWindow(nullptr, kCaptionFlags)
     , m_context(context)
     , m_info(info)
-    , m_recorder(context.CreateRecorder())
+    , m_recorder(context.createRecorder())
     , m_sizeCursor(QPixmap(QStringLiteral(":/images/size_cursor.png")), kSizeCursorHotSpot.x(),
                    kSizeCursorHotSpot.y()) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(ChannelLabel(m_info.channel, m_context.ChannelName(m_info.channel)));
+    setWindowTitle(channelLabel(m_info.channel, m_context.channelName(m_info.channel)));
     m_picture = new ChannelPicture(*this);
     setWidget(m_picture);
-    BuildToolBar();
+    buildToolBar();
     area.addSubWindow(this, kCaptionFlags);
     setSystemMenu(nullptr);
     setGeometry(0, 0, 160, 120);
@@ -117,17 +117,17 @@ ChannelWindow::ChannelWindow(ChannelWindowContext& context, const ChannelWindowI
     connect(&m_flushTimer, &QTimer::timeout, this, [this] {
         if (m_recorder)
             m_recorder->flushIfDue();
-        NoteRecordingEnded();
+        noteRecordingEnded();
     });
 
-    ApplyBars(m_context.BarsShown());
-    UpdateCommandStates();
+    applyBars(m_context.barsShown());
+    updateCommandStates();
     show();
 }
 
 ChannelWindow::~ChannelWindow() = default;
 
-int ChannelWindow::PresetForWidth(int width) {
+int ChannelWindow::presetForWidth(int width) {
     switch (width) {
     case 160:
         return 0;
@@ -142,16 +142,16 @@ int ChannelWindow::PresetForWidth(int width) {
     }
 }
 
-QSize ChannelWindow::PresetVideoSize(int preset) {
+QSize ChannelWindow::presetVideoSize(int preset) {
     static constexpr QSize kSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288}};
     return preset >= 0 && preset < kPresetFullView ? kSizes[preset] : QSize();
 }
 
-QWidget* ChannelWindow::Picture() const {
+QWidget* ChannelWindow::picture() const {
     return m_picture;
 }
 
-void ChannelWindow::BuildToolBar() {
+void ChannelWindow::buildToolBar() {
     m_toolBar = new QToolBar(m_picture);
     m_toolBar->setOrientation(Qt::Vertical);
     m_toolBar->setIconSize(QSize(16, 16));
@@ -161,46 +161,46 @@ void ChannelWindow::BuildToolBar() {
         const Button& button = kButtons[i];
         if (button.separatorBefore)
             m_toolBar->addSeparator();
-        const QString prompt = LoadString(button.prompt);
+        const QString prompt = loadString(button.prompt);
         const qsizetype split = prompt.indexOf(QLatin1Char('\n'));
         QAction* action =
             m_toolBar->addAction(QIcon(QString::fromLatin1(button.icon)), prompt.mid(split + 1));
         action->setStatusTip(prompt.left(split));
         action->setCheckable(button.command == CommandId::ChannelFix);
         const CommandId command = button.command;
-        connect(action, &QAction::triggered, this, [this, command] { ExecuteCommand(command); });
+        connect(action, &QAction::triggered, this, [this, command] { executeCommand(command); });
         m_actions[i] = action;
     }
     m_toolBarSize = m_toolBar->sizeHint();
 }
 
-void ChannelWindow::LayOutPicture() {
+void ChannelWindow::layOutPicture() {
     m_toolBar->setGeometry(0, 0, m_toolBarSize.width(), m_picture->height());
 }
 
-QRect ChannelWindow::VideoRect() const {
+QRect ChannelWindow::videoRect() const {
     return QRect(m_leftOffset, 0, m_picture->width() - m_leftOffset, m_picture->height());
 }
 
-void ChannelWindow::PaintPicture(QPainter& painter) {
+void ChannelWindow::paintPicture(QPainter& painter) {
     painter.fillRect(m_picture->rect(), Qt::black);
-    const QRect video = VideoRect();
+    const QRect video = videoRect();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    m_frames.WithDrawable([&](const DrawablePicture* decoded, std::span<const uint8_t> picture) {
+    m_frames.withDrawable([&](const DrawablePicture* decoded, std::span<const uint8_t> picture) {
         if (decoded)
-            ::DrawPicture(painter, video, *decoded);
+            ::drawPicture(painter, video, *decoded);
         else if (!picture.empty())
-            DrawPackedDib(painter, video, picture);
+            drawPackedDib(painter, video, picture);
     });
     if (m_closedBySite) {
         painter.setPen(QColor(255, 0, 0));
         painter.drawText(QRect(m_leftOffset + 5, 5, video.width(), video.height()),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, LoadString(IDS_CHANNEL_STOPPED));
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, loadString(IDS_CHANNEL_STOPPED));
     }
     if (m_frameAge) {
         // A dark plate in the bottom-right corner: readable on any picture and
         // unlike the red stop mark at the top left.
-        const QString text = LoadString(IDS_FRAME_AGE).arg(*m_frameAge);
+        const QString text = loadString(IDS_FRAME_AGE).arg(*m_frameAge);
         const QRect plate = painter.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
         QRect place(QPoint(0, 0), plate.size());
         place.moveBottomRight(video.bottomRight() - QPoint(4, 4));
@@ -210,7 +210,7 @@ void ChannelWindow::PaintPicture(QPainter& painter) {
     }
 }
 
-void ChannelWindow::FitInto(const QRect& area) {
+void ChannelWindow::fitInto(const QRect& area) {
     const QMargins frame = contentsMargins();
     const QSize chrome(frame.left() + frame.right() + m_leftOffset, frame.top() + frame.bottom());
     const QSize room = area.size() - chrome;
@@ -229,25 +229,25 @@ void ChannelWindow::FitInto(const QRect& area) {
     setGeometry(outer);
 }
 
-void ChannelWindow::ShowFrameAge(std::optional<int> seconds) {
+void ChannelWindow::showFrameAge(std::optional<int> seconds) {
     if (seconds == m_frameAge)
         return;
     m_frameAge = seconds;
     m_picture->update();
 }
 
-void ChannelWindow::UpdateCursor() {
-    if (m_context.SizeChangeMode())
+void ChannelWindow::updateCursor() {
+    if (m_context.sizeChangeMode())
         m_picture->setCursor(m_sizeCursor);
     else
         m_picture->unsetCursor();
 }
 
-void ChannelWindow::StepSizePreset() {
-    ApplySizePreset((m_preset + 1) % kPresetCount);
+void ChannelWindow::stepSizePreset() {
+    applySizePreset((m_preset + 1) % kPresetCount);
 }
 
-void ChannelWindow::ApplySizePreset(int preset) {
+void ChannelWindow::applySizePreset(int preset) {
     if (preset < 0 || preset >= kPresetCount)
         return;
     m_preset = preset;
@@ -256,30 +256,30 @@ void ChannelWindow::ApplySizePreset(int preset) {
             setGeometry(QRect(QPoint(0, 0), view->size()));
         return;
     }
-    const QSize video = PresetVideoSize(preset);
+    const QSize video = presetVideoSize(preset);
     const QMargins frame = contentsMargins();
     resize(video.width() + frame.left() + frame.right() + m_leftOffset,
            video.height() + frame.top() + frame.bottom());
 }
 
-void ChannelWindow::SetStreamFormat(const BitmapInfoHeader& header) {
+void ChannelWindow::setStreamFormat(const BitmapInfoHeader& header) {
     m_streamFormat = header;
 }
 
-void ChannelWindow::SizeForPicture(int width, int /*height: the preset follows the width*/) {
-    ApplySizePreset(PresetForWidth(width));
+void ChannelWindow::sizeForPicture(int width, int /*height: the preset follows the width*/) {
+    applySizePreset(presetForWidth(width));
 }
 
-void ChannelWindow::MoveOnTop(QPoint topLeft) {
+void ChannelWindow::moveOnTop(QPoint topLeft) {
     move(topLeft);
     raise();
 }
 
-void ChannelWindow::SetCell(const QRect& cell) {
+void ChannelWindow::setCell(const QRect& cell) {
     setGeometry(cell);
 }
 
-void ChannelWindow::ApplyBars(bool shown) {
+void ChannelWindow::applyBars(bool shown) {
     m_barsShown = shown;
     const Qt::WindowFlags flags = shown ? kCaptionFlags : kBareFlags;
     if (windowFlags() != flags)
@@ -288,11 +288,11 @@ void ChannelWindow::ApplyBars(bool shown) {
     m_toolBar->setVisible(shown);
     if (layout())
         layout()->activate();
-    LayOutPicture();
+    layOutPicture();
     m_picture->update();
 }
 
-bool ChannelWindow::IsRecording() const {
+bool ChannelWindow::isRecording() const {
     return m_recorder && m_recorder->recording();
 }
 
@@ -300,48 +300,48 @@ void ChannelWindow::RecordFrame(std::span<const uint8_t> frame) {
     if (!m_recorder || !m_recorder->recording())
         return;
     m_recorder->RecordFrame(frame);
-    NoteRecordingEnded();
+    noteRecordingEnded();
 }
 
-void ChannelWindow::NoteRecordingEnded() {
+void ChannelWindow::noteRecordingEnded() {
     // A full disk or a record folder that failed ends the recording by
     // itself (the writer reports it later): Record is offered again.
     if (!m_flushTimer.isActive() || !m_recorder || m_recorder->recording())
         return;
     m_flushTimer.stop();
-    UpdateCommandStates();
-    emit CommandStatesChanged();
+    updateCommandStates();
+    emit commandStatesChanged();
 }
 
-void ChannelWindow::DeliverFrame(std::span<const uint8_t> frame) {
-    m_frames.Deliver(frame);
+void ChannelWindow::deliverFrame(std::span<const uint8_t> frame) {
+    m_frames.deliver(frame);
     m_frameAge.reset(); // the Draw that follows shows the fresh picture without the mark
 }
 
-void ChannelWindow::Draw(std::span<const uint8_t> packedDib) {
-    m_frames.SetPicture(packedDib);
+void ChannelWindow::draw(std::span<const uint8_t> packedDib) {
+    m_frames.setPicture(packedDib);
     if (m_picture->isVisible())
-        m_picture->repaint(VideoRect());
+        m_picture->repaint(videoRect());
 }
 
-void ChannelWindow::DrawPicture(const DrawablePicture& picture) {
-    m_frames.SetPicture(picture);
+void ChannelWindow::drawPicture(const DrawablePicture& picture) {
+    m_frames.setPicture(picture);
     if (m_picture->isVisible())
-        m_picture->repaint(VideoRect());
+        m_picture->repaint(videoRect());
 }
 
-void ChannelWindow::MarkClosedBySite() {
+void ChannelWindow::markClosedBySite() {
     m_closedBySite = true;
     m_picture->update();
 }
 
-void ChannelWindow::CloseFromLink() {
+void ChannelWindow::closeFromLink() {
     if (m_closing)
         return;
     StopRecording();
     m_closing = true;
     close();
-    emit CommandStatesChanged();
+    emit commandStatesChanged();
 }
 
 void ChannelWindow::closeEvent(QCloseEvent* event) {
@@ -352,14 +352,14 @@ void ChannelWindow::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
 }
 
-bool ChannelWindow::IsCommandEnabled(CommandId command) const {
+bool ChannelWindow::isCommandEnabled(CommandId command) const {
     if (m_closing)
         return false;
     switch (command) {
     case CommandId::ChannelRecord:
         return m_recorder && !m_recorder->recording();
     case CommandId::ChannelStop:
-        return IsRecording();
+        return isRecording();
     case CommandId::ChannelFix:
         return m_context.Control().WindowCount() > 1;
     case CommandId::ChannelClose:
@@ -371,56 +371,56 @@ bool ChannelWindow::IsCommandEnabled(CommandId command) const {
     }
 }
 
-bool ChannelWindow::IsCommandChecked(CommandId command) const {
+bool ChannelWindow::isCommandChecked(CommandId command) const {
     return command == CommandId::ChannelFix && m_info.windowId != 0 &&
            m_context.Control().FixedWindow() == m_info.windowId;
 }
 
-void ChannelWindow::UpdateCommandStates() {
+void ChannelWindow::updateCommandStates() {
     for (size_t i = 0; i < std::size(kButtons); ++i) {
-        m_actions[i]->setEnabled(IsCommandEnabled(kButtons[i].command));
-        m_actions[i]->setChecked(IsCommandChecked(kButtons[i].command));
+        m_actions[i]->setEnabled(isCommandEnabled(kButtons[i].command));
+        m_actions[i]->setChecked(isCommandChecked(kButtons[i].command));
     }
 }
 
-void ChannelWindow::ExecuteCommand(CommandId command) {
-    if (!IsCommandEnabled(command))
+void ChannelWindow::executeCommand(CommandId command) {
+    if (!isCommandEnabled(command))
         return;
     // The Close question runs a nested event loop in which the connection may
     // close and delete this window.
     const QPointer<ChannelWindow> self(this);
     switch (command) {
     case CommandId::ChannelRecord:
-        Record();
+        record();
         break;
     case CommandId::ChannelStop:
         StopRecording();
         break;
     case CommandId::ChannelFix:
-        Fix();
+        fix();
         break;
     case CommandId::ChannelClose:
-        CloseByOperator();
+        closeByOperator();
         break;
     case CommandId::ChannelSnapshot:
-        Snapshot();
+        snapshot();
         break;
     default:
         break;
     }
     if (self)
-        UpdateCommandStates();
+        updateCommandStates();
 }
 
-void ChannelWindow::Record() {
+void ChannelWindow::record() {
     const bool wasRecording = m_recorder->recording();
-    m_frames.WithFrame([this](std::span<const uint8_t> frame) {
-        m_recorder->RecordCommand(m_info.channel, m_streamFormat, frame);
+    m_frames.withFrame([this](std::span<const uint8_t> frame) {
+        m_recorder->recordCommand(m_info.channel, m_streamFormat, frame);
     });
     if (m_recorder->recording())
         m_flushTimer.start();
     if (!wasRecording && m_recorder->recording())
-        m_context.ClipStarted();
+        m_context.clipStarted();
 }
 
 void ChannelWindow::StopRecording() {
@@ -429,16 +429,16 @@ void ChannelWindow::StopRecording() {
         m_recorder->StopRecording();
 }
 
-void ChannelWindow::Fix() {
+void ChannelWindow::fix() {
     m_context.Control().FixWindow(m_info.windowId);
-    emit CommandStatesChanged();
+    emit commandStatesChanged();
 }
 
-void ChannelWindow::CloseByOperator() {
+void ChannelWindow::closeByOperator() {
     if (!m_closedBySite) {
         const QPointer<ChannelWindow> self(this);
-        const MessageAnswer answer = m_context.Dialogs().message(
-            this, LoadString(IDP_CLOSE_CHANNEL), MessageButtons::YesNo, MessageIcon::Exclamation);
+        const MessageAnswer answer = m_context.dialogs().message(
+            this, loadString(IDP_CLOSE_CHANNEL), MessageButtons::YesNo, MessageIcon::Exclamation);
         if (!self || m_closing || answer != MessageAnswer::Yes)
             return;
     }
@@ -446,18 +446,18 @@ void ChannelWindow::CloseByOperator() {
     m_context.Control().CloseWindow(m_info.windowId, !m_closedBySite);
 }
 
-void ChannelWindow::Snapshot() {
+void ChannelWindow::snapshot() {
     // The picture the window shows, copied; before any frame decoded, the
     // newest frame as received (saved as it is). Never a fresh decode: a delta
     // frame decoded alone shows a wrong picture. Without a frame nothing appears.
-    const std::vector<uint8_t> shown = m_frames.WithPicture(
+    const std::vector<uint8_t> shown = m_frames.withPicture(
         [](std::span<const uint8_t> p) { return std::vector<uint8_t>(p.begin(), p.end()); });
     const auto show = [this](std::span<const uint8_t> image) {
-        StillViewer::showSnapshotAsIs(image, m_info.channel, m_context.ChannelName(m_info.channel), mdiArea(),
-                                      m_context.Dialogs());
+        StillViewer::showSnapshotAsIs(image, m_info.channel, m_context.channelName(m_info.channel), mdiArea(),
+                                      m_context.dialogs());
     };
     if (!shown.empty())
         show(shown);
     else
-        m_frames.WithFrame(show);
+        m_frames.withFrame(show);
 }

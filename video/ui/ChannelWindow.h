@@ -62,56 +62,56 @@ public:
 
     // Size presets: the preset for a picture width (160 -> 0, 176 -> 1,
     // 352 -> 3, 640 -> 4, anything else 2), and the video area of presets 0..3.
-    static int PresetForWidth(int width);
-    static QSize PresetVideoSize(int preset);
+    static int presetForWidth(int width);
+    static QSize presetVideoSize(int preset);
 
-    const ChannelWindowInfo& Info() const { return m_info; }
-    int SizePreset() const { return m_preset; }
+    const ChannelWindowInfo& info() const { return m_info; }
+    int sizePreset() const { return m_preset; }
     // Applies a preset: presets 0..3 resize the window (position kept) so that
     // the video area right of the toolbar has the preset's size; preset 4
     // moves it to (0, 0) and sizes it to the whole view area.
-    void ApplySizePreset(int preset);
+    void applySizePreset(int preset);
     // Width of the toolbar while the bars are shown, else 0; the video starts there.
-    int LeftOffset() const { return m_leftOffset; }
-    bool BarsShown() const { return m_barsShown; }
-    bool IsClosedBySite() const { return m_closedBySite; }
-    const BitmapInfoHeader& StreamFormat() const { return m_streamFormat; }
+    int leftOffset() const { return m_leftOffset; }
+    bool barsShown() const { return m_barsShown; }
+    bool isClosedBySite() const { return m_closedBySite; }
+    const BitmapInfoHeader& streamFormat() const { return m_streamFormat; }
 
     // Operations of the connection (see ChannelWindowHandle).
-    void SetStreamFormat(const BitmapInfoHeader& header);
-    void SizeForPicture(int width, int height);
-    void MoveOnTop(QPoint topLeft);
-    void SetCell(const QRect& cell);
-    void ApplyBars(bool shown);
-    bool IsRecording() const;
+    void setStreamFormat(const BitmapInfoHeader& header);
+    void sizeForPicture(int width, int height);
+    void moveOnTop(QPoint topLeft);
+    void setCell(const QRect& cell);
+    void applyBars(bool shown);
+    bool isRecording() const;
     void RecordFrame(std::span<const uint8_t> frame);
-    void DeliverFrame(std::span<const uint8_t> frame);
-    void Draw(std::span<const uint8_t> packedDib);
-    void DrawPicture(const DrawablePicture& picture);
-    void MarkClosedBySite();
+    void deliverFrame(std::span<const uint8_t> frame);
+    void draw(std::span<const uint8_t> packedDib);
+    void drawPicture(const DrawablePicture& picture);
+    void markClosedBySite();
     // The old-picture mark ("last frame N s ago", bottom right of the
     // picture): shown with `seconds`, removed with nothing and by the next frame.
-    void ShowFrameAge(std::optional<int> seconds);
+    void showFrameAge(std::optional<int> seconds);
     // Scales the window so that its picture, aspect kept, is as large as
     // fits in `area` (view-area coordinates), centred there.
-    void FitInto(const QRect& area);
-    std::optional<int> FrameAgeShown() const { return m_frameAge; }
+    void fitInto(const QRect& area);
+    std::optional<int> frameAgeShown() const { return m_frameAge; }
     // Stops a recording and closes the window; the widget is deleted later.
-    void CloseFromLink();
+    void closeFromLink();
 
     // Carries out a command if it is enabled now; unknown commands are ignored.
-    void ExecuteCommand(CommandId command);
-    bool IsCommandEnabled(CommandId command) const;
-    bool IsCommandChecked(CommandId command) const;
+    void executeCommand(CommandId command);
+    bool isCommandEnabled(CommandId command) const;
+    bool isCommandChecked(CommandId command) const;
     // Shows the enable and check rules on the toolbar.
-    void UpdateCommandStates();
+    void updateCommandStates();
 
-    QToolBar* ToolBar() const { return m_toolBar; }
-    QWidget* Picture() const;
+    QToolBar* toolBar() const { return m_toolBar; }
+    QWidget* picture() const;
 
 signals:
     // Something that other windows' command states depend on changed.
-    void CommandStatesChanged();
+    void commandStatesChanged();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -119,19 +119,19 @@ protected:
 private:
     friend class ChannelPicture;
 
-    void BuildToolBar();
-    void LayOutPicture();
-    QRect VideoRect() const;
-    void PaintPicture(QPainter& painter);
-    void UpdateCursor();
-    void StepSizePreset();
+    void buildToolBar();
+    void layOutPicture();
+    QRect videoRect() const;
+    void paintPicture(QPainter& painter);
+    void updateCursor();
+    void stepSizePreset();
 
-    void Record();
+    void record();
     void StopRecording();
-    void NoteRecordingEnded();
-    void Fix();
-    void CloseByOperator();
-    void Snapshot();
+    void noteRecordingEnded();
+    void fix();
+    void closeByOperator();
+    void snapshot();
 
     ChannelWindowContext& m_context;
     const ChannelWindowInfo m_info;

@@ -4,36 +4,36 @@ ChannelWindowLink::ChannelWindowLink(ChannelWindow* window)
     : m_window(window) {}
 
 ChannelWindowLink::~ChannelWindowLink() {
-    Close();
+    close();
 }
 
-void ChannelWindowLink::SetStreamFormat(const BitmapInfoHeader& header) {
+void ChannelWindowLink::setStreamFormat(const BitmapInfoHeader& header) {
     if (m_window)
-        m_window->SetStreamFormat(header);
+        m_window->setStreamFormat(header);
 }
 
-void ChannelWindowLink::SizeForPicture(int width, int height) {
+void ChannelWindowLink::sizeForPicture(int width, int height) {
     if (m_window)
-        m_window->SizeForPicture(width, height);
+        m_window->sizeForPicture(width, height);
 }
 
-void ChannelWindowLink::MoveOnTop(QPoint topLeft) {
+void ChannelWindowLink::moveOnTop(QPoint topLeft) {
     if (m_window)
-        m_window->MoveOnTop(topLeft);
+        m_window->moveOnTop(topLeft);
 }
 
-void ChannelWindowLink::SetCell(const QRect& cell) {
+void ChannelWindowLink::setCell(const QRect& cell) {
     if (m_window)
-        m_window->SetCell(cell);
+        m_window->setCell(cell);
 }
 
-void ChannelWindowLink::ApplyBars(bool shown) {
+void ChannelWindowLink::applyBars(bool shown) {
     if (m_window)
-        m_window->ApplyBars(shown);
+        m_window->applyBars(shown);
 }
 
-bool ChannelWindowLink::IsRecording() const {
-    return m_window && m_window->IsRecording();
+bool ChannelWindowLink::isRecording() const {
+    return m_window && m_window->isRecording();
 }
 
 void ChannelWindowLink::RecordFrame(std::span<const uint8_t> frame) {
@@ -41,37 +41,37 @@ void ChannelWindowLink::RecordFrame(std::span<const uint8_t> frame) {
         m_window->RecordFrame(frame);
 }
 
-void ChannelWindowLink::DeliverFrame(std::span<const uint8_t> frame) {
+void ChannelWindowLink::deliverFrame(std::span<const uint8_t> frame) {
     if (m_window)
-        m_window->DeliverFrame(frame);
+        m_window->deliverFrame(frame);
 }
 
-void ChannelWindowLink::Draw(std::span<const uint8_t> packedDib) {
+void ChannelWindowLink::draw(std::span<const uint8_t> packedDib) {
     if (m_window)
-        m_window->Draw(packedDib);
+        m_window->draw(packedDib);
 }
 
-void ChannelWindowLink::DrawPicture(const DrawablePicture& picture) {
+void ChannelWindowLink::drawPicture(const DrawablePicture& picture) {
     if (m_window)
-        m_window->DrawPicture(picture);
+        m_window->drawPicture(picture);
 }
 
-void ChannelWindowLink::MarkClosedBySite() {
+void ChannelWindowLink::markClosedBySite() {
     if (m_window)
-        m_window->MarkClosedBySite();
+        m_window->markClosedBySite();
 }
 
-void ChannelWindowLink::OnPostedCommand(CommandId command) {
+void ChannelWindowLink::onPostedCommand(CommandId command) {
     if (m_window)
-        m_window->ExecuteCommand(command);
+        m_window->executeCommand(command);
 }
 
-void ChannelWindowLink::Close() {
+void ChannelWindowLink::close() {
     if (m_window)
-        m_window->CloseFromLink();
+        m_window->closeFromLink();
 }
 
-void ChannelWindowLink::ShowFrameAge(std::optional<int> seconds) {
+void ChannelWindowLink::showFrameAge(std::optional<int> seconds) {
     if (m_window)
-        m_window->ShowFrameAge(seconds);
+        m_window->showFrameAge(seconds);
 }

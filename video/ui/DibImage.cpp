@@ -10,7 +10,7 @@ constexpr int kMaxSide = 16384;
 
 } // namespace
 
-QImage DibToImage(std::span<const uint8_t> packedDib) {
+QImage dibToImage(std::span<const uint8_t> packedDib) {
     const PackedDibView dib(packedDib);
     if (!dib.valid())
         return {};

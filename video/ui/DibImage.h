@@ -11,4 +11,4 @@
 #include <cstdint>
 #include <span>
 
-QImage DibToImage(std::span<const uint8_t> packedDib);
+QImage dibToImage(std::span<const uint8_t> packedDib);

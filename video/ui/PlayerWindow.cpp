@@ -50,7 +50,7 @@ const QColor kBeige(245, 245, 220);
 const QColor kTeal(0, 128, 128);
 
 // The window background: a 9 x 8 teal and black tile.
-QBrush TealPattern() {
+QBrush tealPattern() {
     QImage tile(9, 8, QImage::Format_RGB32);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 9; ++x)
@@ -100,10 +100,10 @@ PlayerWindow::PlayerWindow(QWidget* parent, DialogService& dialogs, MediaPlayer:
     , m_sizeIndex(player::kDefaultSize)
     , m_speedIndex(player::kDefaultSpeed) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(LoadString(IDS_VIDEO_CLIPS));
+    setWindowTitle(loadString(IDS_VIDEO_CLIPS));
     setWindowIcon(QIcon(QStringLiteral(":/images/player.png")));
     QPalette background = palette();
-    background.setBrush(QPalette::Window, TealPattern());
+    background.setBrush(QPalette::Window, tealPattern());
     setPalette(background);
     setAutoFillBackground(true);
 
@@ -163,7 +163,7 @@ bool PlayerWindow::Open(const ClipRecord& record) {
     m_player.close();
 
     m_record = record;
-    const player::HeaderTexts header = player::HeaderFor(record);
+    const player::HeaderTexts header = player::headerFor(record);
     m_line1 = WireText::toDisplay(header.line1);
     m_startText = QString::fromStdString(header.start);
     m_endText = QString::fromStdString(header.end);
@@ -171,13 +171,13 @@ bool PlayerWindow::Open(const ClipRecord& record) {
     const std::string path = record.Path + record.FileName;
     struct stat st;
     const int64_t length = ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
-    setWindowTitle(QString::fromStdString(player::ClipTitle(record.FileName, length)));
+    setWindowTitle(QString::fromStdString(player::clipTitle(record.FileName, length)));
     show();
 
     if (!m_player.open(path)) {
         m_bar->setEnabled(false);
         update();
-        m_dialogs.notice(this, LoadString(IDP_OPEN_FILE_ERROR));
+        m_dialogs.notice(this, loadString(IDP_OPEN_FILE_ERROR));
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return false;
     }
@@ -213,8 +213,8 @@ void PlayerWindow::command(CommandId id) {
         if (m_player.isOpen()) {
             pause();
             const int64_t current = m_player.currentFrame();
-            seekTo(id == CommandId::PlayerRewind ? player::RewindTarget(current)
-                                                 : player::ForwardTarget(current, m_player.totalFrames()));
+            seekTo(id == CommandId::PlayerRewind ? player::rewindTarget(current)
+                                                 : player::forwardTarget(current, m_player.totalFrames()));
         }
         break;
     case CommandId::PlayerLastFrame:
@@ -278,19 +278,19 @@ void PlayerWindow::seekFromSlider(int64_t target) {
     if (!m_player.isOpen())
         return;
     pause();
-    if (!player::SeekMoves(target, m_player.currentFrame(), m_player.totalFrames()))
+    if (!player::seekMoves(target, m_player.currentFrame(), m_player.totalFrames()))
         return;
     seekTo(target);
 }
 
 void PlayerWindow::positionScroll(int code, int position) {
     if (const auto target =
-            player::PositionScrollTarget(code, m_bar->positionSlider()->sliderPosition(), position))
+            player::positionScrollTarget(code, m_bar->positionSlider()->sliderPosition(), position))
         seekFromSlider(*target);
 }
 
 void PlayerWindow::speedScroll(int code, int position) {
-    m_speedIndex = player::SpeedAfterScroll(m_speedIndex, code, position);
+    m_speedIndex = player::speedAfterScroll(m_speedIndex, code, position);
     if (m_player.isOpen())
         m_player.setRate(player::kSpeeds[size_t(m_speedIndex)].rate);
     refreshLabels();
@@ -338,11 +338,11 @@ void PlayerWindow::snapshot() {
     pause();
     if (const auto image = m_player.currentImage()) {
         PictureInfo info;
-        info.label = WireText::toDisplay(player::HeaderFor(m_record).line1);
-        if (const auto start = ClipStartMs(m_record))
+        info.label = WireText::toDisplay(player::headerFor(m_record).line1);
+        if (const auto start = clipStartMs(m_record))
             info.time = QDateTime::fromMSecsSinceEpoch(
                 *start + int64_t(double(m_player.currentFrame()) * m_player.averageTimePerFrame() * 1000.0));
-        SaveBitmapInteractive(this, m_dialogs, *image, info);
+        saveBitmapInteractive(this, m_dialogs, *image, info);
     }
 }
 
@@ -350,8 +350,8 @@ void PlayerWindow::exportClip() {
     if (m_record.FileName.empty())
         return;
     pause();
-    ExportClipsInteractive(this, m_dialogs,
-                           ExportPlanForClips({&m_record}, player::HeaderFor(m_record).line1));
+    exportClipsInteractive(this, m_dialogs,
+                           exportPlanForClips({&m_record}, player::headerFor(m_record).line1));
 }
 
 void PlayerWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -394,7 +394,7 @@ void PlayerWindow::refreshInfo() {
     if (!m_player.isOpen())
         return;
     const int64_t current = m_player.currentFrame();
-    m_info = QString::fromStdString(player::InfoLine(current, m_player.totalFrames(),
+    m_info = QString::fromStdString(player::infoLine(current, m_player.totalFrames(),
                                                      m_player.currentSeconds(), m_player.durationSeconds()));
     if (!m_bar->positionSlider()->isSliderDown())
         m_bar->positionSlider()->setValue(int(int32_t(current)));
@@ -403,7 +403,7 @@ void PlayerWindow::refreshInfo() {
 
 void PlayerWindow::refreshLabels() {
     m_bar->speedLabel()->setText(QString::fromLatin1(player::kSpeeds[size_t(m_speedIndex)].label));
-    m_bar->rateLabel()->setText(QString::fromStdString(player::RateLabel(m_player.averageTimePerFrame())));
+    m_bar->rateLabel()->setText(QString::fromStdString(player::rateLabel(m_player.averageTimePerFrame())));
 }
 
 void PlayerWindow::paintEvent(QPaintEvent*) {

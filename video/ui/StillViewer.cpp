@@ -52,7 +52,7 @@ StillViewer* StillViewer::showSnapshot(std::span<const uint8_t> frameBuffer, Vid
                                        int32_t channel, const std::string& channelName, QWidget* owner,
                                        DialogService& dialogs, std::time_t now) {
     StillViewer* viewer =
-        create(frameBuffer, decompressor, SnapshotTitle(channel, channelName, now), owner, dialogs);
+        create(frameBuffer, decompressor, snapshotTitle(channel, channelName, now), owner, dialogs);
     if (viewer) {
         viewer->setPictureInfo(
             {QString::asprintf("%04d ", int(channel)) + QString::fromStdString(channelName),
@@ -70,13 +70,13 @@ StillViewer* StillViewer::showSnapshotAsIs(std::span<const uint8_t> packedDib, i
     if (!header || header->biSize != BitmapInfoHeader::kSize)
         return nullptr;
     auto* viewer = new StillViewer(std::vector<uint8_t>(packedDib.begin(), packedDib.end()),
-                                   SnapshotTitle(channel, channelName, now), owner, dialogs);
+                                   snapshotTitle(channel, channelName, now), owner, dialogs);
     viewer->sizeToImage();
     viewer->show();
     return viewer;
 }
 
-QString StillViewer::SnapshotTitle(int32_t channel, const std::string& channelName, std::time_t now) {
+QString StillViewer::snapshotTitle(int32_t channel, const std::string& channelName, std::time_t now) {
     std::tm local{};
     localtime_r(&now, &local);
     char time[64];
@@ -90,7 +90,7 @@ StillViewer::StillViewer(std::vector<uint8_t> image, const QString& title, QWidg
     : QWidget(owner, Qt::Window)
     , m_dialogs(dialogs)
     , m_image(std::move(image))
-    , m_picture(DibToImage(m_image)) {
+    , m_picture(dibToImage(m_image)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // A viewer has no keyboard use; the snapshots of an answered call open
@@ -133,7 +133,7 @@ void StillViewer::contextMenuEvent(QContextMenuEvent* event) {
 
 void StillViewer::saveFile() {
     if (!m_image.empty())
-        SaveBitmapInteractive(this, m_dialogs, m_image, m_info);
+        saveBitmapInteractive(this, m_dialogs, m_image, m_info);
 }
 
 void StillViewer::print() {
@@ -145,7 +145,7 @@ void StillViewer::print() {
     QPainter painter;
     if (painter.begin(&printer)) {
         const PrintRect r =
-            PlaceOnPage(m_picture.width(), m_picture.height(), logicalDpiX(), logicalDpiY(),
+            placeOnPage(m_picture.width(), m_picture.height(), logicalDpiX(), logicalDpiY(),
                         printer.logicalDpiX(), printer.logicalDpiY(), printer.width(), printer.height());
         painter.drawImage(QRect(r.x, r.y, r.width, r.height), m_picture);
         painter.end();

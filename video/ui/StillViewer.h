@@ -55,7 +55,7 @@ public:
                                          const std::string& channelName, QWidget* owner,
                                          DialogService& dialogs, std::time_t now = std::time(nullptr));
     // "%04d", a blank, the channel name, " -- " and the local time as "%X".
-    static QString SnapshotTitle(int32_t channel, const std::string& channelName, std::time_t now);
+    static QString snapshotTitle(int32_t channel, const std::string& channelName, std::time_t now);
 
     // Makes the client area the picture's size, keeping the position.
     void sizeToImage();

@@ -16,19 +16,19 @@ VideoViewArea::VideoViewArea(ChannelWindowContext& context, QWidget* parent)
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
 }
 
-QSize VideoViewArea::ClientSize() const {
+QSize VideoViewArea::clientSize() const {
     return viewport()->size();
 }
 
 std::unique_ptr<ChannelWindowHandle> VideoViewArea::CreateChannelWindow(const ChannelWindowInfo& info) {
     auto* window = new ChannelWindow(m_context, info, *this);
-    connect(window, &ChannelWindow::CommandStatesChanged, &m_windowSignals, [this] { ScheduleRefresh(); });
-    connect(window, &QObject::destroyed, &m_windowSignals, [this] { ScheduleRefresh(); });
-    ScheduleRefresh();
+    connect(window, &ChannelWindow::commandStatesChanged, &m_windowSignals, [this] { scheduleRefresh(); });
+    connect(window, &QObject::destroyed, &m_windowSignals, [this] { scheduleRefresh(); });
+    scheduleRefresh();
     return std::make_unique<ChannelWindowLink>(window);
 }
 
-QList<ChannelWindow*> VideoViewArea::ChannelWindows() const {
+QList<ChannelWindow*> VideoViewArea::channelWindows() const {
     QList<ChannelWindow*> windows;
     for (QMdiSubWindow* sub : subWindowList(QMdiArea::CreationOrder)) {
         if (auto* window = qobject_cast<ChannelWindow*>(sub))
@@ -37,34 +37,34 @@ QList<ChannelWindow*> VideoViewArea::ChannelWindows() const {
     return windows;
 }
 
-void VideoViewArea::RefreshCommandStates() {
+void VideoViewArea::refreshCommandStates() {
     m_refreshPending = false;
-    for (ChannelWindow* window : ChannelWindows())
-        window->UpdateCommandStates();
+    for (ChannelWindow* window : channelWindows())
+        window->updateCommandStates();
 }
 
-void VideoViewArea::ScheduleRefresh() {
+void VideoViewArea::scheduleRefresh() {
     if (m_refreshPending)
         return;
     m_refreshPending = true;
-    QTimer::singleShot(0, this, &VideoViewArea::RefreshCommandStates);
+    QTimer::singleShot(0, this, &VideoViewArea::refreshCommandStates);
 }
 
-ChannelWindow* VideoViewArea::AloneWindow() const {
+ChannelWindow* VideoViewArea::aloneWindow() const {
     return m_alone;
 }
 
-ChannelWindow* VideoViewArea::ActiveChannelWindow() const {
+ChannelWindow* VideoViewArea::activeChannelWindow() const {
     return qobject_cast<ChannelWindow*>(activeSubWindow());
 }
 
-bool VideoViewArea::ShowAlone(ChannelWindow* window) {
+bool VideoViewArea::showAlone(ChannelWindow* window) {
     if (!window || m_alone)
         return false;
     m_places.clear();
-    for (ChannelWindow* w : ChannelWindows())
+    for (ChannelWindow* w : channelWindows())
         m_places.append(Place{w, w->geometry(), w->isVisible()});
-    for (ChannelWindow* w : ChannelWindows())
+    for (ChannelWindow* w : channelWindows())
         if (w != window)
             w->hide();
     m_alone = window;
@@ -72,15 +72,15 @@ bool VideoViewArea::ShowAlone(ChannelWindow* window) {
     // destroyed() runs, pointers to it still name a half-destroyed object.
     connect(window, &QObject::destroyed, &m_windowSignals, [this] {
         QMetaObject::invokeMethod(
-            this, [this] { RestoreLayout(); }, Qt::QueuedConnection);
+            this, [this] { restoreLayout(); }, Qt::QueuedConnection);
     });
-    window->FitInto(QRect(QPoint(0, 0), ClientSize()));
+    window->fitInto(QRect(QPoint(0, 0), clientSize()));
     setActiveSubWindow(window);
     window->raise();
     return true;
 }
 
-void VideoViewArea::RestoreLayout() {
+void VideoViewArea::restoreLayout() {
     if (m_alone)
         disconnect(m_alone, &QObject::destroyed, &m_windowSignals, nullptr);
     m_alone = nullptr;

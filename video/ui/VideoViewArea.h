@@ -32,23 +32,23 @@ public:
     explicit VideoViewArea(ChannelWindowContext& context, QWidget* parent = nullptr);
 
     // The size of the area's client (its viewport).
-    QSize ClientSize() const override;
+    QSize clientSize() const override;
     std::unique_ptr<ChannelWindowHandle> CreateChannelWindow(const ChannelWindowInfo& info) override;
 
     // The channel windows still open, in creation order.
-    QList<ChannelWindow*> ChannelWindows() const;
+    QList<ChannelWindow*> channelWindows() const;
     // Shows the current enable and check rules on every window's toolbar.
-    void RefreshCommandStates();
+    void refreshCommandStates();
 
     // The channel window shown alone; null when the layout shows.
-    ChannelWindow* AloneWindow() const;
-    bool ShowAlone(ChannelWindow* window);
-    void RestoreLayout();
+    ChannelWindow* aloneWindow() const;
+    bool showAlone(ChannelWindow* window);
+    void restoreLayout();
     // The active channel window; null when none is.
-    ChannelWindow* ActiveChannelWindow() const;
+    ChannelWindow* activeChannelWindow() const;
 
 private:
-    void ScheduleRefresh();
+    void scheduleRefresh();
 
     struct Place {
         QPointer<ChannelWindow> window;
