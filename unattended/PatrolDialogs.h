@@ -78,7 +78,7 @@ public:
     ~PatrolReportWindow() override;
     QTreeWidget* tree() const { return m_tree; }
     // True once the rounds are listed.
-    bool Loaded() const { return m_loaded; }
+    bool loaded() const { return m_loaded; }
     // Thumbnails asked of the worker and not yet shown.
     int pendingThumbnails() const { return m_pendingThumbnails; }
     static constexpr int kMaxThumbnails = 1000;

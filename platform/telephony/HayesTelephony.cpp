@@ -299,7 +299,7 @@ std::int32_t HayesTelephony::addressStatus(Line line, std::uint32_t addressId, A
     for (const auto& [call, record] : m_calls)
         if (record.line == line && record.status.callState != LINECALLSTATE_IDLE)
             ++status.numActiveCalls;
-    if (status.numActiveCalls == 0 && !it->second.modem->Dead())
+    if (status.numActiveCalls == 0 && !it->second.modem->dead())
         status.addressFeatures = LINEADDRFEATURE_MAKECALL;
     return LINEERR_OK;
 }
@@ -347,7 +347,7 @@ std::int32_t HayesTelephony::makeCall(Line line, Call& call, const std::string& 
     const std::optional<std::string> dial = dialString(number);
     if (!dial)
         return LINEERR_INVALADDRESS;
-    if (it->second.modem->Dead())
+    if (it->second.modem->dead())
         return LINEERR_OPERATIONFAILED;
     const Call handle = m_nextHandle++;
     m_calls[handle] = CallRecord{line, CallStatus{LINECALLSTATE_DIALING, 0, LINECALLPRIVILEGE_OWNER}};

@@ -98,7 +98,7 @@ void ModemLine::emitEvent(ModemEvent event) {
         m_sink(event);
 }
 
-void ModemLine::Reply(std::uint32_t requestId, std::int32_t result) {
+void ModemLine::reply(std::uint32_t requestId, std::int32_t result) {
     ModemEvent event;
     event.kind = ModemEvent::Kind::Reply;
     event.requestId = requestId;
@@ -106,7 +106,7 @@ void ModemLine::Reply(std::uint32_t requestId, std::int32_t result) {
     emitEvent(event);
 }
 
-void ModemLine::CallState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate) {
+void ModemLine::callState(Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate) {
     ModemEvent event;
     event.kind = ModemEvent::Kind::CallState;
     event.call = call;
@@ -222,13 +222,13 @@ void ModemLine::handle(const Command& command) {
     switch (command.kind) {
     case Command::Kind::Dial: {
         if (m_state != State::Idle) {
-            Reply(command.requestId,
+            reply(command.requestId,
                   m_state == State::Dead ? LINEERR_OPERATIONFAILED : LINEERR_RESOURCEUNAVAIL);
             return;
         }
         m_parser.reset();
         if (!send("ATDT" + command.number + "\r")) {
-            Reply(command.requestId, LINEERR_OPERATIONFAILED);
+            reply(command.requestId, LINEERR_OPERATIONFAILED);
             if (m_lost)
                 lose();
             return;
@@ -236,32 +236,32 @@ void ModemLine::handle(const Command& command) {
         m_call = command.call;
         m_state = State::Dialing;
         m_deadline = After(command.noAnswerMs);
-        Reply(command.requestId, LINEERR_OK);
-        CallState(m_call, LINECALLSTATE_DIALING, 0);
-        CallState(m_call, LINECALLSTATE_PROCEEDING, 0);
+        reply(command.requestId, LINEERR_OK);
+        callState(m_call, LINECALLSTATE_DIALING, 0);
+        callState(m_call, LINECALLSTATE_PROCEEDING, 0);
         return;
     }
     case Command::Kind::Answer:
         if (m_state != State::Offering || command.call != m_call) {
-            Reply(command.requestId, LINEERR_INVALCALLSTATE);
+            reply(command.requestId, LINEERR_INVALCALLSTATE);
             return;
         }
         m_parser.reset();
         if (!send("ATA\r")) {
-            Reply(command.requestId, LINEERR_OPERATIONFAILED);
+            reply(command.requestId, LINEERR_OPERATIONFAILED);
             if (m_lost)
                 lose();
             return;
         }
         m_state = State::Answering;
         m_deadline = After(m_timings.answerMs);
-        Reply(command.requestId, LINEERR_OK);
+        reply(command.requestId, LINEERR_OK);
         return;
     case Command::Kind::Drop:
         if (command.call == m_call && m_state != State::Idle && m_state != State::Dead)
             hangUp();
-        Reply(command.requestId, LINEERR_OK);
-        CallState(command.call, LINECALLSTATE_IDLE, 0);
+        reply(command.requestId, LINEERR_OK);
+        callState(command.call, LINECALLSTATE_IDLE, 0);
         return;
     case Command::Kind::Release:
         if (command.call == m_call && m_state != State::Idle && m_state != State::Dead)
@@ -327,7 +327,7 @@ void ModemLine::lose() {
         return;
     const bool hadCall = m_state != State::Idle && m_call != 0;
     if (hadCall) {
-        CallState(m_call, LINECALLSTATE_DISCONNECTED,
+        callState(m_call, LINECALLSTATE_DISCONNECTED,
                   m_state == State::Connected ? LINEDISCONNECTMODE_NORMAL : LINEDISCONNECTMODE_UNAVAIL);
         m_closePending = true;
     }
@@ -340,7 +340,7 @@ void ModemLine::lose() {
 
 void ModemLine::endCall(std::uint32_t state, std::uint32_t detail) {
     m_port.watchNoCarrier(false, 0);
-    CallState(m_call, state, detail);
+    callState(m_call, state, detail);
     m_call = 0;
     m_state = State::Idle;
     m_parser.reset();
@@ -400,7 +400,7 @@ void ModemLine::onResult(const AtResult& result) {
     case State::Answering:
         switch (result.kind) {
         case AtResultKind::Connect:
-            Connected(connectRate(result.text));
+            connected(connectRate(result.text));
             return;
         case AtResultKind::Busy:
             endCall(LINECALLSTATE_BUSY, LINEBUSYMODE_UNAVAIL);
@@ -452,7 +452,7 @@ void ModemLine::checkTimers() {
         if (m_lost) {
             lose();
         } else if (result && result->kind == AtResultKind::Connect) {
-            Connected(connectRate(result->text));
+            connected(connectRate(result->text));
         } else {
             endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
         }
@@ -472,7 +472,7 @@ void ModemLine::checkTimers() {
     }
 }
 
-void ModemLine::Connected(std::uint32_t rate) {
+void ModemLine::connected(std::uint32_t rate) {
     m_state = State::Connected;
     // Raw TCP has no carrier line: the modem's NO CARRIER result stands in.
     m_port.watchNoCarrier(true, m_timings.noCarrierQuietMs);
@@ -480,7 +480,7 @@ void ModemLine::Connected(std::uint32_t rate) {
     // own time (some poll the lines once a second), so there carrier loss
     // counts only after carrier was reported on.
     m_carrierSeen = m_port.carrierDetect();
-    m_watchCarrier = m_carrierSeen || m_port.Kind() == SerialPort::Transport::Rfc2217 ||
-                     m_port.Kind() == SerialPort::Transport::RawTcp;
-    CallState(m_call, LINECALLSTATE_CONNECTED, 0, rate);
+    m_watchCarrier = m_carrierSeen || m_port.kind() == SerialPort::Transport::Rfc2217 ||
+                     m_port.kind() == SerialPort::Transport::RawTcp;
+    callState(m_call, LINECALLSTATE_CONNECTED, 0, rate);
 }

@@ -74,7 +74,7 @@ public:
 
     // A new descriptor of the port for the data stream of a connected call.
     int dataHandle() const { return m_port.reopen(); }
-    bool Dead() const { return m_dead.load(); }
+    bool dead() const { return m_dead.load(); }
 
 private:
     enum class State { Idle, Offering, Dialing, Answering, Connected, Dead };
@@ -96,8 +96,8 @@ private:
     void hangUp();
     void lose();
     void emitEvent(ModemEvent event);
-    void Reply(std::uint32_t requestId, std::int32_t result);
-    void CallState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate = 0);
+    void reply(std::uint32_t requestId, std::int32_t result);
+    void callState(tel::Call call, std::uint32_t state, std::uint32_t detail, std::uint32_t rate = 0);
     // Sends a command and waits for its final result; nullopt on time-out,
     // abort or loss (loss also sets m_lost).
     std::optional<AtResult> exchange(std::string_view text, int waitMs);
@@ -105,7 +105,7 @@ private:
     bool send(std::string_view text);
     void pause(int ms);
     void checkTimers();
-    void Connected(std::uint32_t rate);
+    void connected(std::uint32_t rate);
 
     Opener m_open;
     SerialPort m_port; // set by the worker before it reports anything

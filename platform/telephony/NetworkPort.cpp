@@ -256,7 +256,7 @@ bool Rfc2217Link::hasModemState() const {
 bool Rfc2217Link::carrierDetect() const {
     std::lock_guard lock(m_mutex);
     if (m_raw)
-        return !m_closed && !m_noCarrier.Lost();
+        return !m_closed && !m_noCarrier.lost();
     return !m_closed && m_session.carrierDetect();
 }
 

@@ -40,7 +40,7 @@ public:
     // True once the carrier is lost: a result line stayed the last thing
     // received until `now` reached its deadline. Stays true until re-armed.
     bool check(Clock::time_point now);
-    bool Lost() const { return m_lost; }
+    bool lost() const { return m_lost; }
 
 private:
     bool m_armed = false;

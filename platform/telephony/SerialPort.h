@@ -50,7 +50,7 @@ public:
     ~SerialPort();
 
     int fd() const { return m_fd; }
-    Transport Kind() const { return m_transport; }
+    Transport kind() const { return m_transport; }
 
     // A second, independent descriptor of the same port (own file status
     // flags, blocking), for whoever takes over the data stream; -1 on failure.

@@ -33,7 +33,7 @@ struct GrowthVerdict {
     int threadsMaxFirst = 0, threadsMaxSecond = 0;
     double cpuPercent = 0; // mean over the judged span
 
-    bool Failed() const { return !judged || memoryGrows || fdsGrow || threadsGrow; }
+    bool failed() const { return !judged || memoryGrows || fdsGrow || threadsGrow; }
     std::string describe() const;
 };
 

@@ -59,7 +59,7 @@ TEST(GrowthCheck, MemoryVerdicts) {
         const GrowthVerdict verdict = judgeGrowth(samples(60, c.rss), tenMinuteWarmUp());
         EXPECT_TRUE(verdict.judged) << c.name;
         EXPECT_EQ(verdict.memoryGrows, c.grows) << c.name << "\n" << verdict.describe();
-        EXPECT_EQ(verdict.Failed(), c.grows) << c.name;
+        EXPECT_EQ(verdict.failed(), c.grows) << c.name;
     }
 }
 
@@ -75,7 +75,7 @@ TEST(GrowthCheck, DescriptorAndThreadCeilings) {
         return 12 + (m % 5 == 0 ? 1 : 0);
     };
     GrowthVerdict verdict = judgeGrowth(samples(60, rss, sawtoothFds, sawtoothThreads), tenMinuteWarmUp());
-    EXPECT_FALSE(verdict.Failed()) << verdict.describe();
+    EXPECT_FALSE(verdict.failed()) << verdict.describe();
 
     // One descriptor or thread left behind per reconnect.
     verdict = judgeGrowth(samples(60, rss, [](int m) { return 40 + m / 5; }), tenMinuteWarmUp());
@@ -90,7 +90,7 @@ TEST(GrowthCheck, DescriptorAndThreadCeilings) {
 TEST(GrowthCheck, RunShorterThanTheWarmUpIsNotJudgedAndFails) {
     const GrowthVerdict verdict = judgeGrowth(samples(12, [](int) { return 1000LL; }), tenMinuteWarmUp());
     EXPECT_FALSE(verdict.judged);
-    EXPECT_TRUE(verdict.Failed());
+    EXPECT_TRUE(verdict.failed());
 }
 
 TEST(ResourceSampler, ReadsAProcessWhoseNameHasSpacesAndParenthesesAndNothingOnceItIsGone) {

@@ -121,7 +121,7 @@ TEST_F(SoakRun, ResourcesStayFlatOverManyCallsWithFourChannelsAndTwoRecordings) 
             out << s.seconds << ',' << s.rssKiB << ',' << s.fds << ',' << s.threads << ',' << s.cpuSeconds
                 << '\n';
     }
-    EXPECT_FALSE(verdict.Failed()) << verdict.describe();
+    EXPECT_FALSE(verdict.failed()) << verdict.describe();
 
     // Every call left its two finished clips, each with its record.
     EXPECT_EQ(filesWithExtension(recordFolder(), ".avi").size(), size_t(calls * kRecorded));

@@ -314,7 +314,7 @@ TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWa
     EXPECT_EQ(service->id(call, LINECALLSELECT_CALL, "comm/other", fd), LINEERR_INVALDEVICECLASS);
     ASSERT_EQ(service->id(call, LINECALLSELECT_CALL, kDataModemClass, fd), LINEERR_OK);
     ASSERT_EQ(::write(fd, "\x02login\x03", 7), 7);
-    ASSERT_TRUE(waitUntil([&] { return modem.Data() == "\x02login\x03"; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return modem.data() == "\x02login\x03"; }, 2000));
     modem.sendData("site-bytes");
     EXPECT_EQ(readFor(fd, 300).find("site-bytes") != std::string::npos, true);
     ::close(fd);
@@ -323,7 +323,7 @@ TEST_F(HayesTelephonyTest, DialledCallConnectsAndItsDataHandleCarriesBytesBothWa
     ASSERT_EQ(awaitReply(service->drop(call)), LINEERR_OK);
     EXPECT_EQ(modem.escapes(), 1);
     EXPECT_EQ(modem.countCommands("ATH0"), 1);
-    EXPECT_FALSE(modem.Online());
+    EXPECT_FALSE(modem.online());
     ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_IDLE));
     EXPECT_EQ(service->deallocateCall(call), LINEERR_OK);
 
@@ -396,11 +396,11 @@ TEST_F(HayesTelephonyTest, RingOffersOneCallThatIsAnsweredWithATA) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
     const Line line = openModem(0, modem);
-    modem.Ring();
+    modem.ring();
     const std::optional<LineMessage> offer = await(LINE_CALLSTATE, LINECALLSTATE_OFFERING);
     ASSERT_TRUE(offer);
     EXPECT_EQ(offer->param3, LINECALLPRIVILEGE_OWNER);
-    modem.Ring();
+    modem.ring();
     const std::optional<LineMessage> ringing = await(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING);
     ASSERT_TRUE(ringing);
     EXPECT_EQ(ringing->device, line);
@@ -426,7 +426,7 @@ TEST_F(HayesTelephonyTest, RingingThatStopsEndsTheOffer) {
     PtyModem modem(Path("modem"));
     Start({modem.Link()});
     openModem(0, modem);
-    modem.Ring();
+    modem.ring();
     ASSERT_TRUE(await(LINE_CALLSTATE, LINECALLSTATE_OFFERING));
     const std::optional<LineMessage> gone = await(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 2000);
     ASSERT_TRUE(gone);

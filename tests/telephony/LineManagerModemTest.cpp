@@ -105,7 +105,7 @@ TEST_F(LineManagerModemTest, DialledCallConnectsHandsOverTheDataAndHangsUpWithTh
 
     // The port owns the data stream now.
     ASSERT_EQ(::write(record->fd, "LOGIN", 5), 5);
-    ASSERT_TRUE(waitUntil([&] { return modem.Data() == "LOGIN"; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return modem.data() == "LOGIN"; }, 2000));
 
     ASSERT_TRUE(lines->DropCall());
     EXPECT_EQ(record->stops, 1);
@@ -115,7 +115,7 @@ TEST_F(LineManagerModemTest, DialledCallConnectsHandsOverTheDataAndHangsUpWithTh
     EXPECT_FALSE(lines->hasCall());
 
     // Still listening: a ring is answered.
-    modem.Ring();
+    modem.ring();
     ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATA") == 1; }, 3000));
 }
 
@@ -160,9 +160,9 @@ TEST_F(LineManagerModemTest, RingIsAnsweredAfterThePauseOnceAndStartsThePortAsAn
     listen(modem);
     QElapsedTimer elapsed;
     elapsed.start();
-    modem.Ring();
+    modem.ring();
     ASSERT_TRUE(waitUntil([&] { return lines->isAnswering(); }, 2000));
-    modem.Ring();
+    modem.ring();
     ASSERT_TRUE(waitUntil([&] { return record->fd >= 0; }, 3000));
     EXPECT_GE(elapsed.elapsed(), 190);
     EXPECT_EQ(modem.countCommands("ATA"), 1);
@@ -179,7 +179,7 @@ TEST_F(LineManagerModemTest, AnsweredCallThatNeverConnectsIsEndedByTheWatchdog) 
     PtyModem modem(Path("modem"), options);
     Make({modem.Link()});
     listen(modem);
-    modem.Ring();
+    modem.ring();
     ASSERT_TRUE(waitUntil([&] { return host.watchdogRunning; }, 3000));
     lines->OnAnswerWatchdog(); // the main window's timer 150 fired
     EXPECT_FALSE(host.watchdogRunning);
@@ -202,7 +202,7 @@ TEST_F(LineManagerModemTest, FarEndHangUpStopsThePortAndFindsTheModemAgain) {
     EXPECT_FALSE(lines->isConnected());
     ASSERT_TRUE(waitUntil([&] { return modem.countCommands("ATZ") == 2; }, 3000));
     EXPECT_TRUE(lines->isLineOpen());
-    modem.Ring();
+    modem.ring();
     ASSERT_TRUE(waitUntil([&] { return record->starts == 2; }, 3000));
     EXPECT_TRUE(record->answered);
 }

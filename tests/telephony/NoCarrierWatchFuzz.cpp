@@ -26,7 +26,7 @@ extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool ends = seen.size() >= NoCarrierWatch::kResultLine.size() &&
                           seen.compare(seen.size() - NoCarrierWatch::kResultLine.size(),
                                        NoCarrierWatch::kResultLine.size(), NoCarrierWatch::kResultLine) == 0;
-        if (watch.Lost())
+        if (watch.lost())
             break; // stays lost until re-armed
         if (watch.deadline().has_value() != ends)
             std::abort();

@@ -84,15 +84,15 @@ void PtyModem::post(std::function<void()> action) {
     [[maybe_unused]] ssize_t n = ::write(m_wake, &one, sizeof one);
 }
 
-void PtyModem::Ring() {
+void PtyModem::ring() {
     post([this] {
         if (m_commandMode)
-            Result("RING");
+            result("RING");
     });
 }
 
 void PtyModem::sendData(const std::string& bytes) {
-    post([this, bytes] { Write(bytes); });
+    post([this, bytes] { write(bytes); });
 }
 
 void PtyModem::hangUpFarEnd() {
@@ -137,23 +137,23 @@ int PtyModem::escapes() const {
     return m_escapes;
 }
 
-std::string PtyModem::Data() const {
+std::string PtyModem::data() const {
     std::lock_guard lock(m_mutex);
     return m_data;
 }
 
-bool PtyModem::Online() const {
+bool PtyModem::online() const {
     std::lock_guard lock(m_mutex);
     return m_online;
 }
 
-void PtyModem::Write(const std::string& text) {
+void PtyModem::write(const std::string& text) {
     if (m_master >= 0) [[maybe_unused]]
         ssize_t n = ::write(m_master, text.data(), text.size());
 }
 
-void PtyModem::Result(const std::string& text) {
-    Write("\r\n" + text + "\r\n");
+void PtyModem::result(const std::string& text) {
+    write("\r\n" + text + "\r\n");
 }
 
 void PtyModem::onCommandLine(const std::string& raw) {
@@ -165,20 +165,20 @@ void PtyModem::onCommandLine(const std::string& raw) {
     if (m_options.behaviour == Behaviour::Silent)
         return;
     if (m_options.behaviour == Behaviour::Garbage) {
-        Write("\x01\xfe~~ZZ\x7f\r\n#!?\r\n");
+        write("\x01\xfe~~ZZ\x7f\r\n#!?\r\n");
         return;
     }
     if (line.rfind("AT", 0) != 0)
         return;
     if (line == "ATZ") {
         m_echo = true;
-        Result("OK");
+        result("OK");
     } else if (line == "ATI") {
-        Result("33600"); // a product code, as most modems answer
-        Result("OK");
+        result("33600"); // a product code, as most modems answer
+        result("OK");
     } else if (line == "ATI3") {
-        Result(m_options.name);
-        Result("OK");
+        result(m_options.name);
+        result("OK");
     } else if (line.rfind("ATDT", 0) == 0) {
         const std::string number = line.substr(4);
         auto it = m_options.outcomes.find(number);
@@ -191,15 +191,15 @@ void PtyModem::onCommandLine(const std::string& raw) {
         std::lock_guard lock(m_mutex);
         m_online = false;
         m_commandMode = true;
-        Result("OK");
+        result("OK");
     } else if (line.find("E0") != std::string::npos) {
         m_echo = false;
         std::string reply = "\r\nOK\r\n";
         if (!m_options.afterSetupOk.empty())
             reply += "\r\n" + m_options.afterSetupOk + "\r\n";
-        Write(reply);
+        write(reply);
     } else {
-        Result("OK");
+        result("OK");
     }
 }
 
@@ -226,11 +226,11 @@ void PtyModem::onBytes(const char* data, std::size_t size) {
         if (m_dueAt != 0) {
             // Any character ends a dial or answer in progress.
             m_dueAt = 0;
-            Result("NO CARRIER");
+            result("NO CARRIER");
             continue;
         }
         if (m_echo)
-            Write(std::string(1, c));
+            write(std::string(1, c));
         if (c == '\r') {
             if (!m_line.empty())
                 onCommandLine(m_line);
@@ -266,7 +266,7 @@ void PtyModem::run() {
         const long long now = nowMs();
         if (m_dueAt != 0 && now >= m_dueAt) {
             m_dueAt = 0;
-            Result(m_dueResult);
+            result(m_dueResult);
             if (m_dueResult.rfind("CONNECT", 0) == 0) {
                 m_commandMode = false;
                 m_lastDataAt = now;
@@ -282,7 +282,7 @@ void PtyModem::run() {
                 std::lock_guard lock(m_mutex);
                 ++m_escapes;
             }
-            Result("OK");
+            result("OK");
         }
     }
 }

@@ -44,7 +44,7 @@ public:
 
     const std::string& Link() const { return m_link; }
 
-    void Ring();
+    void ring();
     void sendData(const std::string& bytes);
     void hangUpFarEnd();
     void unplug();
@@ -54,15 +54,15 @@ public:
     std::vector<std::string> commands() const;
     int countCommands(const std::string& prefix) const;
     int escapes() const;
-    std::string Data() const;
-    bool Online() const;
+    std::string data() const;
+    bool online() const;
 
 private:
     void publish();
     void run();
     void post(std::function<void()> action);
-    void Write(const std::string& text);
-    void Result(const std::string& text);
+    void write(const std::string& text);
+    void result(const std::string& text);
     void onCommandLine(const std::string& line);
     void onBytes(const char* data, std::size_t size);
     void closeMaster();

@@ -244,11 +244,11 @@ TEST(NoCarrierWatch, ResultLineCountsOnlyWhenNothingFollowsIt) {
     EXPECT_EQ(*watch.deadline(), t0 + 500ms);
     EXPECT_FALSE(watch.check(t0 + 499ms));
     EXPECT_TRUE(watch.check(t0 + 500ms));
-    EXPECT_TRUE(watch.Lost());
+    EXPECT_TRUE(watch.lost());
     watch.feed("more", t0 + 600ms); // lost stays lost until the next call
-    EXPECT_TRUE(watch.Lost());
+    EXPECT_TRUE(watch.lost());
     watch.arm(500ms);
-    EXPECT_FALSE(watch.Lost());
+    EXPECT_FALSE(watch.lost());
     watch.feed(line, t0);
     watch.disarm(); // the call ended by other means
     EXPECT_FALSE(watch.check(t0 + 1s));

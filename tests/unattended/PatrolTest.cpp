@@ -295,10 +295,10 @@ TEST_F(PatrolStoreTest, ReportWindowOpensAtOnceAndReadsTheRoundsOffItsThread) {
     ASSERT_TRUE(runUntil([&] { return called(1); }));
     QApplication::processEvents();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(window->Loaded());
+    EXPECT_FALSE(window->loaded());
     EXPECT_EQ(window->tree()->topLevelItemCount(), 0);
     answer();
-    ASSERT_TRUE(runUntil([&] { return window->Loaded(); }));
+    ASSERT_TRUE(runUntil([&] { return window->loaded(); }));
     ASSERT_EQ(window->tree()->topLevelItemCount(), 1);
     EXPECT_EQ(window->tree()->topLevelItem(0)->child(0)->text(0), "Gate");
     {

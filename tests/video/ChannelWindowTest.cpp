@@ -86,7 +86,7 @@ protected:
         static uint64_t nextId = 1000;
         m_handles.push_back(m_area->CreateChannelWindow({channel, channel * 10, mayClose, nextId++}));
         settle();
-        return static_cast<ChannelWindowLink&>(*m_handles.back()).Window();
+        return static_cast<ChannelWindowLink&>(*m_handles.back()).window();
     }
 
     // Where the video goes: right of the toolbar, in picture coordinates.
@@ -318,7 +318,7 @@ protected:
         m_port.RouteFrame({uint8_t(InboundType::VideoFrame), channel, streamKey, m_real.frame});
         settle();
         CommPort::ChannelSlot* slot = m_port.FindSlotByKey(streamKey);
-        return slot && slot->window ? static_cast<ChannelWindowLink&>(*slot->window).Window() : nullptr;
+        return slot && slot->window ? static_cast<ChannelWindowLink&>(*slot->window).window() : nullptr;
     }
 
     FakeConnectionStore m_store;

@@ -21,7 +21,7 @@ public:
     ChannelWindowLink(const ChannelWindowLink&) = delete;
     ChannelWindowLink& operator=(const ChannelWindowLink&) = delete;
 
-    ChannelWindow* Window() const { return m_window; }
+    ChannelWindow* window() const { return m_window; }
 
     void setStreamFormat(const BitmapInfoHeader& header) override;
     void sizeForPicture(int width, int height) override;
