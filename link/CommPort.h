@@ -255,9 +255,9 @@ private:
     bool m_stopping = false;
     int m_frameCount = 0;
     int m_keepAliveCount = 0;
-    int m_drainedWindows = 0;         // channel windows opened in the running drain
-    int m_drainedPackets = 0;         // packets handled in the running drain
-    int m_siteInfoAllowed = 0;        // site record requests sent minus records filed
+    int m_drainedWindows = 0;               // channel windows opened in the running drain
+    int m_drainedPackets = 0;               // packets handled in the running drain
+    int m_siteInfoAllowed = 0;              // site record requests sent minus records filed
     std::set<CommandId> m_commandsBusy;     // posted to the main window, not finished
     std::set<CommandId> m_commandsThisCall; // posted once per call and already posted
     QTime m_startTime;

@@ -28,7 +28,7 @@ struct FrameState {
     bool sizeMode = false;       // "Change video size" is on
     bool barsShown = true;       // toolbar, status strip and status bar shown
     bool alarmPlaying = false;
-    bool discovering = false; // the modems are still being looked for
+    bool discovering = false;   // the modems are still being looked for
     bool redialPending = false; // a dropped call is to be dialled again
     bool patrolRunning = false; // a patrol round is under way
 };

@@ -22,8 +22,8 @@ enum class MessageAnswer { Ok, Cancel, Yes, No };
 struct FileDialogRequest {
     QString title;
     QString directory;
-    QString defaultName;      // e.g. "capture"
-    QString defaultSuffix;    // e.g. "bmp", appended when the operator types none
+    QString defaultName;   // e.g. "capture"
+    QString defaultSuffix; // e.g. "bmp", appended when the operator types none
     QString filter;
     bool confirmOverwrite = true;
 };

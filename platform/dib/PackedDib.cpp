@@ -5,7 +5,9 @@ namespace {
 uint32_t u32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t u16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 void put32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);

@@ -98,7 +98,7 @@ private:
 // names (a by-id link and its ttyUSB node) is listed once, under its first name.
 struct PortSources {
     std::vector<std::string> explicitPaths;
-    std::vector<std::string> scanPatterns; // glob patterns
+    std::vector<std::string> scanPatterns;  // glob patterns
     std::vector<std::string> networkModems; // the operator's network modems, listed last
 
     // DIALSCOPE_MODEMS (see SplitModemList) plus /dev/ttyS*, /dev/ttyUSB*,

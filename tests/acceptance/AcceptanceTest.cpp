@@ -131,7 +131,8 @@ std::vector<WindowId> AcceptanceTest::programWindows(const std::string& titleReg
     return windows;
 }
 
-std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs, int stepMs) {
+std::optional<WindowId> AcceptanceTest::waitForDialog(const std::string& titleRegex, int timeoutMs,
+                                                      int stepMs) {
     std::optional<WindowId> found;
     waitUntil(
         [&] {

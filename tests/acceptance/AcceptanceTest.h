@@ -51,11 +51,12 @@ protected:
     bool splashShowing() const;
 
     // Alt+`menuKey` in the main window, then `itemKey` in the open menu.
-    bool menuCommand(const std::string& menuKey, const std::string& itemKey, int keyDelayMs = Xdo::kKeyDelayMs);
+    bool menuCommand(const std::string& menuKey, const std::string& itemKey,
+                     int keyDelayMs = Xdo::kKeyDelayMs);
     // A visible window of the program (not the main window) whose title
     // matches `titleRegex` ("^Options$").
     std::optional<WindowId> waitForDialog(const std::string& titleRegex, int timeoutMs = kLongWaitMs,
-                                           int stepMs = 200);
+                                          int stepMs = 200);
     // A message box (the program's title, a dialog window) of the program.
     std::optional<WindowId> waitForMessageBox(int timeoutMs = kLongWaitMs);
     // True when `box` shows the program's notice with exactly `text` (the

@@ -186,7 +186,8 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
                     },
                     kShortWaitMs, 100))
                     << "the choice stays";
-                answers.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+                answers.push_back(
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             } else {
                 // Snapshot viewers open on top: the operator brings the main window forward.
                 ASSERT_TRUE(m_xdo.raise(m_main));
@@ -217,8 +218,8 @@ TEST_F(BadPeerScenario, WellFormedFloodsOnAnAnsweredCallLeaveTheProgramResponsiv
                     "input answered %zu times, median %.2f s, slowest %.2f s, "
                     "resident %ld MB, %zu recordings, %zu still viewers, %zu choice dialogs at once, "
                     "%zu events filed\n",
-                    kind, burst, seconds, keepAlives.size(), shortest, longest, answers.size(), median, slowest, resident, clips,
-                    viewers, choices, filed);
+                    kind, burst, seconds, keepAlives.size(), shortest, longest, answers.size(), median,
+                    slowest, resident, clips, viewers, choices, filed);
         EXPECT_GE(keepAlives.size(), size_t(seconds / 6));
 #ifndef DIALSCOPE_SANITIZED_BUILD
         if (keepAlives.size() > 1) {

@@ -11,8 +11,10 @@
 TEST(ScriptedDialogService, QuestionsTakeScriptedAnswersThenTheSafeDefault) {
     ScriptedDialogService dialogs;
     dialogs.setNextAnswer(MessageAnswer::Yes);
-    EXPECT_EQ(dialogs.message(nullptr, "q1", MessageButtons::YesNo, MessageIcon::Question), MessageAnswer::Yes);
-    EXPECT_EQ(dialogs.message(nullptr, "q2", MessageButtons::YesNo, MessageIcon::Question), MessageAnswer::No);
+    EXPECT_EQ(dialogs.message(nullptr, "q1", MessageButtons::YesNo, MessageIcon::Question),
+              MessageAnswer::Yes);
+    EXPECT_EQ(dialogs.message(nullptr, "q2", MessageButtons::YesNo, MessageIcon::Question),
+              MessageAnswer::No);
     EXPECT_EQ(dialogs.message(nullptr, "q3", MessageButtons::OkCancel, MessageIcon::Question),
               MessageAnswer::Cancel);
     dialogs.notice(nullptr, "n");
@@ -26,7 +28,8 @@ TEST(ScriptedDialogService, NoticeDoesNotConsumeAScriptedAnswer) {
     ScriptedDialogService dialogs;
     dialogs.setNextAnswer(MessageAnswer::Ok);
     dialogs.notice(nullptr, "n");
-    EXPECT_EQ(dialogs.message(nullptr, "q", MessageButtons::OkCancel, MessageIcon::Question), MessageAnswer::Ok);
+    EXPECT_EQ(dialogs.message(nullptr, "q", MessageButtons::OkCancel, MessageIcon::Question),
+              MessageAnswer::Ok);
 }
 
 TEST(ScriptedDialogService, FileNamesComeFromTheScriptAndRecordTheRequest) {
@@ -64,7 +67,8 @@ TEST(QtDialogService, ShowsTitledBoxAndMapsTheButton) {
             }
         }
     });
-    EXPECT_EQ(dialogs.message(nullptr, "Sure?", MessageButtons::YesNo, MessageIcon::Question), MessageAnswer::Yes);
+    EXPECT_EQ(dialogs.message(nullptr, "Sure?", MessageButtons::YesNo, MessageIcon::Question),
+              MessageAnswer::Yes);
     EXPECT_EQ(caption, "Dialscope");
     EXPECT_EQ(text, "Sure?");
 }

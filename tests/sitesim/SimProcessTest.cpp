@@ -247,7 +247,7 @@ TEST_F(SimProcessTest, ControlEventsAndScheduledCommands) {
 
     EXPECT_EQ(m_sim.command("event channel-closed 99"), "ERROR no channel 99");
     EXPECT_EQ(m_sim.command("event text-frame 1"), "ERROR no channel 1"); // its stream was closed
-    EXPECT_EQ(m_sim.command("carrier-lost"), "ERROR no call");             // data-only: no modem
+    EXPECT_EQ(m_sim.command("carrier-lost"), "ERROR no call");            // data-only: no modem
     EXPECT_EQ(m_sim.command("event unknown 300"), "ERROR type 0..255 expected");
     EXPECT_EQ(m_sim.command("fly"), "ERROR unknown command");
     EXPECT_EQ(m_sim.command("event fly"), "ERROR unknown event fly");
