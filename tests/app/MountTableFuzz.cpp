@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<MountEntry> whole = MountTableParser::parse(text);
     size_t split = size ? data[0] % (size + 1) : 0;

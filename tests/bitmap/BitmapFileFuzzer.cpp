@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> block(data, size);
     const auto file = BitmapFile::encode(block);
     if (!file)

@@ -105,7 +105,7 @@ void damagedSeed(VideoDecompressor& d, std::span<const uint8_t> input) {
 
 } // namespace
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     const std::span<const uint8_t> input(data, size);

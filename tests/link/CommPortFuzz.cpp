@@ -36,15 +36,15 @@ std::vector<uint8_t> payload(FuzzedDataProvider& in, size_t most) {
 }
 
 std::vector<uint8_t> channelListPayload(FuzzedDataProvider& in) {
-    std::vector<uint8_t> payload;
+    std::vector<uint8_t> list;
     for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) {
         std::vector<uint8_t> record(ChannelEntry::kRecordSize, 0);
         writeInt32(record.data(), in.ConsumeIntegralInRange<int32_t>(-2, 12));
         const std::vector<uint8_t> name = payload(in, ChannelEntry::kNameField);
         std::copy(name.begin(), name.end(), record.begin() + 4);
-        payload.insert(payload.end(), record.begin(), record.end());
+        list.insert(list.end(), record.begin(), record.end());
     }
-    return payload;
+    return list;
 }
 
 // A frame whose header the input shapes: mostly small sane pictures, now and
@@ -87,12 +87,12 @@ void checkInvariants(const CommPort& port, const FakeHost& host) {
 
 } // namespace
 
-extern "C" int llvmFuzzerInitialize(int* argc, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
     return 0;
 }
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     const uint8_t flags = data[0];

@@ -41,7 +41,7 @@ private:
 
 } // namespace
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     const size_t chunk = size_t(data[0]) * 4 + 1;

@@ -60,7 +60,7 @@ void writeFuzzedClip(FuzzedDataProvider& in, const std::string& path) {
 
 } // namespace
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     av_log_set_level(AV_LOG_QUIET);
     FuzzedDataProvider in(data, size);
     const int fd = memfd_create("clip", 0);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const RegTextLine line = parseRegTextLine(std::string_view(reinterpret_cast<const char*>(data), size));
     if (line.kind != RegTextLine::Kind::Value)
         return 0;

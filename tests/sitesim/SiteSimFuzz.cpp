@@ -10,7 +10,7 @@
 using namespace sitesim;
 using namespace std::chrono_literals;
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     const size_t chunk = 1 + data[0] % 61;

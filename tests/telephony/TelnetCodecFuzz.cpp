@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-extern "C" int llvmFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
     const std::size_t step = 1 + data[0] % 23;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QImage image = dibToImage({data, size});
     if (!image.isNull() && (image.width() <= 0 || image.height() <= 0))
         __builtin_trap();

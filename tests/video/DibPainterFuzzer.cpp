@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-extern "C" int llvmFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static QImage canvas(64, 48, QImage::Format_RGB32);
     QPainter painter(&canvas);
     drawPackedDib(painter, QRect(3, 2, 50, 40), {data, size});
